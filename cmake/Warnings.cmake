@@ -1,0 +1,11 @@
+function(quorvex_warnings target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra)
+    if(QUORVEX_WERROR)
+        target_compile_options(${target} PRIVATE -Werror)
+    endif()
+endfunction()
+
+if(QUORVEX_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    add_link_options(-fsanitize=address,undefined)
+endif()

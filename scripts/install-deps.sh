@@ -1,0 +1,17 @@
+#!/bin/sh
+# Installs every Debian package that building, testing and running Quorvex needs.
+# Idempotent: apt-get skips what is already there.
+set -eu
+export DEBIAN_FRONTEND=noninteractive
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends \
+  cmake ninja-build g++ pkg-config git \
+  libgtest-dev libgmock-dev libbenchmark-dev \
+  clang libclang-rt-14-dev \
+  qt6-base-dev libqt6svg6 libgl-dev \
+  libpcap-dev libcurl4-openssl-dev \
+  python3 iproute2 curl tcpdump tcpreplay \
+  xvfb xauth x11-apps imagemagick fonts-noto-cjk \
+  >/dev/null

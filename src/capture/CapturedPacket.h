@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdint>
+
+// One IPv4 datagram handed from the capture thread (or the capture-file reader) to the
+// detector. Valid only during the hand-off call; bytes beyond `length` are zero.
+struct CapturedPacket {
+    static constexpr std::uint32_t kCapacity = 2048;
+
+    std::uint32_t length = 0;
+    std::uint8_t data[kCapacity] = {};
+};

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <type_traits>
+
+class StreamList;
+class DownloadWorker;
+
+// The fixed-size record of one detected stream. Copied byte for byte; the two pointers do not
+// own what they point to. Texts are zero-terminated UTF-8 (or raw bytes from traffic).
+// The four column texts and `localFile` are wider than the original layout: UTF-8 texts such
+// as "999分 59秒" and Linux paths need the room.
+struct DetectedStream {
+    static constexpr int kColumnTextCapacity = 32;
+    static constexpr int kSuffixCapacity = 8;
+    static constexpr int kSchemeCapacity = 8;
+    static constexpr int kHostCapacity = 64;
+    static constexpr int kTypeNameCapacity = 64;
+    static constexpr int kPathCapacity = 256;
+    static constexpr int kLocalFileCapacity = 1024;
+    static constexpr int kAdapterInfoSize = 64;
+
+    // IPv4 header, host byte order
+    std::uint8_t verIhl;
+    std::uint8_t tos;
+    std::uint16_t totalLength;
+    std::uint16_t ident;
+    std::uint16_t fragment;
+    std::uint8_t ttl;
+    std::uint8_t protocol;
+    std::uint16_t ipChecksum;
+    std::uint32_t srcAddr;
+    std::uint32_t dstAddr;
+    // TCP header, host byte order
+    std::uint16_t srcPort;
+    std::uint16_t dstPort;
+    std::uint32_t seq;
+    std::uint32_t ack;
+    std::uint8_t dataOffset;
+    std::uint8_t tcpFlags;
+    std::uint16_t window;
+    std::uint16_t tcpChecksum;
+    std::uint16_t urgent;
+
+    // Download bookkeeping
+    StreamList* ownerList;
+    DownloadWorker* worker;
+    std::int32_t state;  // 0 not downloaded / failed, 1 downloading, 2 transfer ended
+    char sizeText[kColumnTextCapacity];
+    char progressText[kColumnTextCapacity];
+    char timeText[kColumnTextCapacity];
+    char rateText[kColumnTextCapacity];
+
+    char suffix[kSuffixCapacity];
+    char scheme[kSchemeCapacity];
+    char host[kHostCapacity];
+    char typeName[kTypeNameCapacity];
+    char path[kPathCapacity];
+    char localFile[kLocalFileCapacity];
+    std::uint8_t adapterInfo[kAdapterInfoSize];
+};
+
+static_assert(std::is_trivially_copyable_v<DetectedStream>);
+
+// Download states kept in DetectedStream::state.
+enum DownloadState : std::int32_t {
+    kStateIdle = 0,
+    kStateDownloading = 1,
+    kStateEnded = 2,
+};

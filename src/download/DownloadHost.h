@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+
+struct DetectedStream;
+
+// What a download worker needs from the program that runs it: the desktop program shows
+// modal dialogs, the command line prints and reads the terminal. Called on the worker thread.
+class DownloadHost {
+public:
+    struct LoginRequest {
+        long status;        // 401 (server) or 407 (proxy)
+        std::string url;    // what is being fetched
+        std::string realm;  // from the challenge, may be empty
+    };
+    struct Credentials {
+        std::string user;
+        std::string password;
+    };
+
+    virtual ~DownloadHost() = default;
+
+    // Shows a failure text (Japanese, ending in its code); returns once the user has seen it.
+    virtual void showMessage(const std::string& text) = 0;
+
+    // Asks for a login; false when the user dismisses the prompt or none can be asked.
+    virtual bool askLogin(const LoginRequest& request, Credentials& out) = 0;
+
+    // Called exactly once per download, after record->state holds its final value. The
+    // owner may destroy the worker from here on (not from inside this call).
+    virtual void downloadEnded(DetectedStream* record) = 0;
+};

@@ -1,0 +1,16 @@
+#include "cli/JsonLine.h"
+
+#include <gtest/gtest.h>
+
+TEST(JsonLine, EscapesTextAndKeepsValidUtf8) {
+    JsonLine line;
+    line.add("a", "q\"b\\s\n\x01").add("jp", "完了").add("n", 40000);
+    EXPECT_EQ(line.str(), "{\"a\":\"q\\\"b\\\\s\\n\\u0001\",\"jp\":\"完了\",\"n\":40000}");
+}
+
+TEST(JsonLine, InvalidBytesBecomeByteEscapes) {
+    std::string out;
+    // cp932 bytes, a truncated sequence, an overlong form and a surrogate.
+    JsonLine::appendEscaped(out, std::string("\x82\xA0|\xE5\xAE|\xC0\xAF|\xED\xA0\x80", 12));
+    EXPECT_EQ(out, "\"\\u0082\\u00A0|\\u00E5\\u00AE|\\u00C0\\u00AF|\\u00ED\\u00A0\\u0080\"");
+}
