@@ -62,8 +62,8 @@ TEST_F(DownloadStarterTest, PreparesTheRecordAndDownloads) {
     ASSERT_TRUE(host.waitEnded(1));
     auto refreshes = list.refreshes(&record);
     ASSERT_GE(refreshes.size(), 2u);
-    EXPECT_EQ(refreshes.front().progress, "接続中...");  // shown before the state turns 1
-    EXPECT_EQ(refreshes.front().state, kStateIdle);
+    EXPECT_EQ(refreshes.front().progress, "接続中...");
+    EXPECT_EQ(refreshes.front().state, kStateDownloading);
     EXPECT_EQ(record.state, kStateEnded);
     EXPECT_STREQ(record.progressText, "完了");
     EXPECT_EQ(fs::file_size(target), 2048u);
