@@ -10,7 +10,7 @@
 // asks for one file, answers pings, and writes the ASF header followed by every data packet
 // (each at the full packet size) to `file`. Everything the server sends is bounds-checked.
 class CMmsClient {
-public:
+  public:
     static constexpr std::size_t kHeaderCapacity = 32 * 1024;
     static constexpr std::size_t kPacketCapacity = 128 * 1024;
     static constexpr int kMaxStreams = 20;
@@ -66,7 +66,7 @@ public:
     // errno of the failing system call, or EPROTO when the server's data were at fault.
     int errorCode() const { return errorCode_; }
 
-private:
+  private:
     const std::uint8_t* Take(std::size_t count);
     bool ReadCommandRest(const std::uint8_t* prefix, std::vector<std::uint8_t>& packet);
     void SendPong();

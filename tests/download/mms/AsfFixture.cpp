@@ -59,15 +59,15 @@ std::vector<std::uint8_t> AsfFixture::FileProperties(std::uint64_t fileSize,
     Put64(out, 104);
     out.insert(out.end(), 16, 0x5A);  // file id
     Put64(out, fileSize);
-    Put64(out, 0);          // creation date
-    Put64(out, 0);          // data packets count (not read by the client)
-    Put64(out, 30000000);   // play duration, 100 ns units
-    Put64(out, 30000000);   // send duration
-    Put64(out, 3100);       // preroll, ms
-    Put32(out, 0x2);        // seekable
-    Put32(out, packetSize); // minimum data packet size
-    Put32(out, packetSize); // maximum data packet size
-    Put32(out, 128000);     // maximum bitrate
+    Put64(out, 0);           // creation date
+    Put64(out, 0);           // data packets count (not read by the client)
+    Put64(out, 30000000);    // play duration, 100 ns units
+    Put64(out, 30000000);    // send duration
+    Put64(out, 3100);        // preroll, ms
+    Put32(out, 0x2);         // seekable
+    Put32(out, packetSize);  // minimum data packet size
+    Put32(out, packetSize);  // maximum data packet size
+    Put32(out, 128000);      // maximum bitrate
     return out;
 }
 

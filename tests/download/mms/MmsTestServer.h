@@ -14,7 +14,7 @@
 // serves one session, records every command packet the client sends, and stops by itself
 // after its lifetime.
 class MmsTestServer {
-public:
+  public:
     enum class Ending {
         EndOfStream,      // command 0x1E
         Close,            // the connection is closed mid-stream
@@ -63,7 +63,7 @@ public:
     static std::vector<std::uint8_t> ServerCommand(std::uint16_t id, std::uint32_t sequence,
                                                    const std::vector<std::uint8_t>& body = {});
 
-private:
+  private:
     void Serve();
     void Session(int connection);
     bool WaitReadable(int fd);
