@@ -2,6 +2,7 @@
 
 #include "detect/DetectedStream.h"
 #include "download/DownloadWorker.h"
+#include "list/CDownloadHost.h"
 #include "list/CListViewEx.h"
 #include "list/CStreamListModel.h"
 #include "list/SaveDialogSetup.h"
@@ -129,6 +130,9 @@ int CListArea::AddOrUpdateStream(const DetectedStream* record, int update) {
         return 0;
     }
     std::lock_guard lock(pendingMutex_);
+    if (orphans_.contains(record)) {
+        return 0;  // its row went with the last reset
+    }
     std::string key = std::string(record->host) + '\n' + record->path;
     const auto found = index_.find(key);
     if (found != index_.end()) {
@@ -195,6 +199,7 @@ void CListArea::flushPending() {
 void CListArea::OnInitialUpdate() {
     {
         std::lock_guard lock(pendingMutex_);
+        keepRunningDownloadsAlive();
         pendingAdds_.clear();
         pendingRefreshes_.clear();
         index_.clear();
@@ -221,6 +226,46 @@ int CListArea::selectedCount() const {
 void CListArea::shutdown() {
     shutDown_.store(true);
     flushTimer_.stop();
+    for (Download& download : downloads_) {
+        download.worker->Cancel();
+        download.host->release();
+    }
+    // Each worker object waits for its thread; none of them waits for us any more.
+    downloads_.clear();
+}
+
+// Records that a download still writes into must outlive the rows that a reset drops.
+void CListArea::keepRunningDownloadsAlive() {
+    std::unordered_map<const DetectedStream*, Download*> running;
+    for (Download& download : downloads_) {
+        if (!download.orphan) {
+            running.emplace(download.record, &download);
+        }
+    }
+    for (auto& record : records_) {
+        const auto found = running.find(record.get());
+        if (found != running.end()) {
+            orphans_.insert(record.get());
+            found->second->orphan = std::move(record);
+        }
+    }
+}
+
+void CListArea::onDownloadEnded(CDownloadHost* host) {
+    for (auto it = downloads_.begin(); it != downloads_.end(); ++it) {
+        if (it->host.get() != host) {
+            continue;
+        }
+        if (it->record->worker == it->worker.get()) {
+            it->record->worker = nullptr;
+        }
+        if (it->orphan) {
+            std::lock_guard lock(pendingMutex_);
+            orphans_.erase(it->orphan.get());
+        }
+        downloads_.erase(it);
+        return;
+    }
 }
 
 // ---- clicks ------------------------------------------------------------------------------

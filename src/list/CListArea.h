@@ -8,13 +8,17 @@
 #include <array>
 #include <atomic>
 #include <deque>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+class CDownloadHost;
 class CListViewEx;
+class DownloadWorker;
 class CStreamListModel;
 class QAction;
 class QMenu;
@@ -60,6 +64,8 @@ class CListArea : public QWidget, public StreamList {
     CListViewEx* listCtrl() const { return listCtrl_; }
     CStreamListModel* model() const { return model_; }
     int itemCount() const { return itemCount_; }
+    // Downloads whose worker object still exists.
+    int downloadCount() const { return static_cast<int>(downloads_.size()); }
     // Moves everything handed over so far into the rows now.
     void flushPending();
     // The context menu with its items enabled for the current stream (not shown).
@@ -90,6 +96,19 @@ class CListArea : public QWidget, public StreamList {
 
     static StatusTexts statusTextsOf(const DetectedStream& record);
 
+    struct Download {
+        DetectedStream* record;
+        std::unique_ptr<DetectedStream> orphan;  // the record, once a reset dropped its row
+        std::unique_ptr<CDownloadHost> host;
+        std::unique_ptr<DownloadWorker> worker;  // destroyed before its host
+    };
+    bool startDownload(DetectedStream* record, const QByteArray& targetPath);
+    std::unique_ptr<DownloadWorker> createWorker(int kind, CDownloadHost& host);
+    int startWorker(int kind, DownloadWorker& worker, DetectedStream* record,
+                    const QByteArray& targetPath);
+    void onDownloadEnded(CDownloadHost* host);
+    void keepRunningDownloadsAlive();
+
     CListViewEx* listCtrl_ = nullptr;
     CStreamListModel* model_ = nullptr;
     QMenu* menu_ = nullptr;
@@ -109,4 +128,8 @@ class CListArea : public QWidget, public StreamList {
     // Records, one per distinct host and path.
     std::deque<std::unique_ptr<DetectedStream>> records_;
     std::unordered_map<std::string, DetectedStream*> index_;
+    // Records of downloads that outlived their row; their refreshes are dropped.
+    std::unordered_set<const DetectedStream*> orphans_;
+
+    std::list<Download> downloads_;
 };
