@@ -1,6 +1,7 @@
 #include "list/CListArea.h"
 
 #include "detect/DetectedStream.h"
+#include "download/DownloadStarter.h"
 #include "download/DownloadWorker.h"
 #include "list/CDownloadHost.h"
 #include "list/CListViewEx.h"
@@ -31,23 +32,8 @@ int loadState(DetectedStream* record) {
     return std::atomic_ref<std::int32_t>(record->state).load(std::memory_order_acquire);
 }
 
-void storeState(DetectedStream* record, int state) {
-    std::atomic_ref<std::int32_t>(record->state).store(state, std::memory_order_release);
-}
-
-template <std::size_t N>
-void copyText(char (&target)[N], const QByteArray& text) {
-    const std::size_t n = std::min<std::size_t>(N - 1, static_cast<std::size_t>(text.size()));
-    std::memcpy(target, text.constData(), n);
-    target[n] = '\0';
-}
-
 QString fromBytes(const char* text) {
     return QString::fromUtf8(text);
-}
-
-std::string urlOf(const DetectedStream& record) {
-    return std::string(record.host) + record.path;
 }
 
 struct MenuItem {
@@ -353,14 +339,15 @@ void CListArea::OnCopyUrl() {
     if (currentStream_ == nullptr) {
         return;
     }
-    QGuiApplication::clipboard()->setText(QString::fromStdString(urlOf(*currentStream_)));
+    QGuiApplication::clipboard()->setText(
+        QString::fromStdString(DownloadStarter::UrlOf(*currentStream_)));
 }
 
 void CListArea::OnOpenInBrowser() {
     if (currentStream_ == nullptr) {
         return;
     }
-    const std::string url = urlOf(*currentStream_);
+    const std::string url = DownloadStarter::UrlOf(*currentStream_);
     if (!UrlSchemePolicy::mayOpenInBrowser(url)) {
         QMessageBox::warning(
             this, QApplication::applicationDisplayName(),
@@ -382,11 +369,7 @@ void CListArea::OnAbort() {
     if (currentStream_ == nullptr) {
         return;
     }
-    DetectedStream* record = currentStream_;
-    if (StreamCommandRules::canAbort(loadState(record), record->scheme,
-                                     record->worker != nullptr)) {
-        record->worker->Cancel();
-    }
+    DownloadStarter::Abort(*currentStream_);
 }
 
 void CListArea::OnSaveAs() {
@@ -412,19 +395,21 @@ void CListArea::OnSaveAs() {
     }
     const QString chosen = QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();
     lastFolder_ = QFileInfo(chosen).absolutePath();
-    const QByteArray path = QFile::encodeName(chosen);
-    if (path.size() >= DetectedStream::kLocalFileCapacity) {
-        QMessageBox::warning(this, QApplication::applicationDisplayName(),
-                             QStringLiteral("保存先のパスが長すぎます。 (%1)").arg(path.size()));
-        return;
+    startDownload(record, QFile::encodeName(chosen));
+}
+
+bool CListArea::startDownload(DetectedStream* record, const QByteArray& targetPath) {
+    auto host = std::make_unique<CDownloadHost>(this);
+    CDownloadHost* hostPointer = host.get();
+    // Connected before the start: a quick download may end before Start returns.
+    connect(
+        hostPointer, &CDownloadHost::ended, this,
+        [this, hostPointer] { onDownloadEnded(hostPointer); }, Qt::QueuedConnection);
+    DownloadStarter starter(*host);
+    std::unique_ptr<DownloadWorker> worker = starter.Start(*record, this, targetPath.toStdString());
+    if (!worker) {
+        return false;
     }
-    if (StreamCommandRules::downloadKind(record->scheme) ==
-        StreamCommandRules::DownloadKind::kNone) {
-        return;
-    }
-    copyText(record->localFile, path);
-    record->ownerList = this;
-    copyText(record->progressText, QByteArrayLiteral("接続中..."));
-    AddOrUpdateStream(record, 1);
-    storeState(record, kStateDownloading);
+    downloads_.push_back({record, nullptr, std::move(host), std::move(worker)});
+    return true;
 }

@@ -103,9 +103,6 @@ class CListArea : public QWidget, public StreamList {
         std::unique_ptr<DownloadWorker> worker;  // destroyed before its host
     };
     bool startDownload(DetectedStream* record, const QByteArray& targetPath);
-    std::unique_ptr<DownloadWorker> createWorker(int kind, CDownloadHost& host);
-    int startWorker(int kind, DownloadWorker& worker, DetectedStream* record,
-                    const QByteArray& targetPath);
     void onDownloadEnded(CDownloadHost* host);
     void keepRunningDownloadsAlive();
 

@@ -35,17 +35,4 @@ INSTANTIATE_TEST_SUITE_P(
                     StateCase{kStateEnded, "rtsp", false, false, true, Rules::kCopyUrl},
                     StateCase{kStateIdle, "RTSP", true, false, false, Rules::kSave}));
 
-TEST(StreamCommandRules, DownloadKindAndAbort) {
-    EXPECT_EQ(Rules::downloadKind("http"), Rules::DownloadKind::kHttp);
-    EXPECT_EQ(Rules::downloadKind("mms"), Rules::DownloadKind::kMms);
-    EXPECT_EQ(Rules::downloadKind("mmsu"), Rules::DownloadKind::kMms);
-    EXPECT_EQ(Rules::downloadKind("https"), Rules::DownloadKind::kNone);
-    EXPECT_EQ(Rules::downloadKind("rtsp"), Rules::DownloadKind::kNone);
-
-    EXPECT_TRUE(Rules::canAbort(kStateDownloading, "http", true));
-    EXPECT_TRUE(Rules::canAbort(kStateDownloading, "mmsu", true));
-    EXPECT_FALSE(Rules::canAbort(kStateDownloading, "http", false));
-    EXPECT_FALSE(Rules::canAbort(kStateEnded, "mms", true));
-    EXPECT_FALSE(Rules::canAbort(kStateDownloading, "rtsp", true));
-}
 }  // namespace
