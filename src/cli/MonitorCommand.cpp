@@ -1,15 +1,13 @@
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <memory>
-#include <vector>
-
-#include <algorithm>
-#include <atomic>
-#include <chrono>
+#include <filesystem>
 #include <limits>
+#include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
+#include <vector>
 
 #include "capture/CPacketCapture.h"
 #include "capture/CSnmpAdapterList.h"
@@ -17,11 +15,11 @@
 #include "cli/AdapterText.h"
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
+#include "cli/StreamPrinter.h"
 #include "cli/WakeUpPipe.h"
 #include "detect/StreamDecoder.h"
 #include "detect/SuffixListFile.h"
 #include "list/StreamStore.h"
-#include "list/StreamStoreObserver.h"
 
 namespace {
 
@@ -53,64 +51,78 @@ void onSignal(int) {
     }
 }
 
-// Runs on the capture thread: detection straight into the store, and a wake-up for the main
-// thread on news. Nothing here waits for the main thread.
-class MonitorReceiver : public PacketReceiver, public StreamStoreObserver {
+// Runs on the capture thread: detection into the store, and each new row's record into a
+// batch for the main thread, which prints it. Printing here would make a slow terminal or
+// pipe slow the capture down; only a wake-up per batch crosses over.
+class MonitorReceiver : public PacketReceiver {
   public:
     MonitorReceiver(const StreamDecoder& decoder, StreamStore& store, const WakeUpPipe& wake)
         : decoder_(decoder), store_(store), wake_(wake) {}
 
     void OnCapturedPacket(const CapturedPacket* packet) override {
-        decoder_.decodeAndDispatch(*packet, &store_);
-    }
-    void OnCaptureStatus(const CaptureStatus&) override { wake_.Notify(); }
-    void rowAdded(int) override {
-        // One wake-up per batch: a write per row would cost the capture thread a system call
-        // per detection under a flood of requests.
-        if (!newRows_.exchange(true)) {
+        if (decoder_.decode(*packet, record_) != 0 || !store_.add(record_).added) {
+            return;
+        }
+        bool wasEmpty;
+        {
+            std::lock_guard lock(mutex_);
+            wasEmpty = newRows_.empty();
+            newRows_.push_back(record_);
+        }
+        if (wasEmpty) {
             wake_.Notify();
         }
     }
-    void rowRefreshed(int) override {}
 
-    // Called by the main thread before it looks at the store.
-    void TakeNews() { newRows_ = false; }
+    void OnCaptureStatus(const CaptureStatus&) override { wake_.Notify(); }
+
+    // Main thread: swaps the batch of new rows with `taken` (emptied first, so its capacity
+    // comes back to the capture thread).
+    void TakeNewRows(std::vector<DetectedStream>& taken) {
+        taken.clear();
+        std::lock_guard lock(mutex_);
+        newRows_.swap(taken);
+    }
 
   private:
     const StreamDecoder& decoder_;
     StreamStore& store_;
     const WakeUpPipe& wake_;
-    std::atomic<bool> newRows_{false};
+    DetectedStream record_{};
+    std::mutex mutex_;
+    std::vector<DetectedStream> newRows_;
 };
 
-// TEMPORARY until the shared row printer lands.
-void printRow(StreamStore& store, int row, bool json) {
-    DetectedStream* record = store.record(row);
-    if (!record) {
-        return;
-    }
-    std::printf(json ? "{\"url\":\"%s%s\"}\n" : "%s%s\n", record->host, record->path);
-}
-
-// Prints the store's rows in order, each once, up to a limit.
+// Prints new rows in the order found, up to a limit.
 class RowPrinter {
   public:
-    RowPrinter(StreamStore& store, bool json, int limit)
-        : store_(store), json_(json), limit_(limit) {}
+    RowPrinter(MonitorReceiver& receiver, bool json, std::uint64_t limit)
+        : receiver_(receiver),
+          printer_(json ? StreamPrinter::Format::Json : StreamPrinter::Format::Text),
+          limit_(limit) {}
 
-    void PrintNew() {
-        for (int rows = store_.rowCount(); printed_ < rows && !Full(); ++printed_) {
-            printRow(store_, printed_, json_);
+    // False when the output failed.
+    bool PrintNew() {
+        receiver_.TakeNewRows(batch_);
+        for (const DetectedStream& row : batch_) {
+            if (Full()) {
+                break;
+            }
+            if (!printer_.print(row)) {
+                return false;
+            }
+            ++printed_;
         }
-        std::fflush(stdout);
+        return std::fflush(stdout) == 0;
     }
     bool Full() const { return printed_ >= limit_; }
 
   private:
-    StreamStore& store_;
-    bool json_;
-    int limit_;
-    int printed_ = 0;
+    MonitorReceiver& receiver_;
+    StreamPrinter printer_;
+    std::uint64_t limit_;
+    std::uint64_t printed_ = 0;
+    std::vector<DetectedStream> batch_;
 };
 
 void printStatistics(const CPacketCapture::Statistics& counts) {
@@ -132,16 +144,22 @@ class SignalScope {
         action.sa_flags = SA_RESTART;
         sigaction(SIGINT, &action, &oldInt_);
         sigaction(SIGTERM, &action, &oldTerm_);
+        // A closed output pipe shows as a failed write, so the capture still stops cleanly.
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGPIPE, &ignore, &oldPipe_);
     }
     ~SignalScope() {
         sigaction(SIGINT, &oldInt_, nullptr);
         sigaction(SIGTERM, &oldTerm_, nullptr);
+        sigaction(SIGPIPE, &oldPipe_, nullptr);
         signalPipe = nullptr;
     }
 
   private:
     struct sigaction oldInt_ {};
     struct sigaction oldTerm_ {};
+    struct sigaction oldPipe_ {};
 };
 
 }  // namespace
@@ -188,24 +206,25 @@ int runMonitor(int argc, char** argv) {
     decoder.setSuffixTable(loaded.table);
     decoder.setAdapter(adapter);
     StreamStore store;
-    auto receiver = std::make_shared<MonitorReceiver>(decoder, store, wake);
-    store.addObserver(receiver);
+    MonitorReceiver receiver(decoder, store, wake);
     SignalScope signals(wake);
-    CPacketCapture capture(*receiver);
+    CPacketCapture capture(receiver);
 
     using Clock = std::chrono::steady_clock;
     const bool timed = seconds.has_value();
     const Clock::time_point deadline =
         timed ? Clock::now() + std::chrono::seconds(*seconds) : Clock::time_point::max();
-    const int rowLimit = count ? static_cast<int>(*count) : std::numeric_limits<int>::max();
     capture.Start(1, *adapter);
 
-    RowPrinter rows(store, json, rowLimit);
+    RowPrinter rows(receiver, json, count.value_or(std::numeric_limits<std::uint64_t>::max()));
     int status = 0;
     bool announced = false;
+    bool outputFailed = false;
     while (true) {
-        receiver->TakeNews();
-        rows.PrintNew();
+        if (!rows.PrintNew()) {
+            outputFailed = true;
+            break;
+        }
         CaptureStatus now = capture.Status();
         if (now.state == CaptureStatus::kRunning && !announced) {
             std::fprintf(stderr, "quorvex-cli monitor: capturing on %s (%s)\n",
@@ -231,8 +250,11 @@ int runMonitor(int argc, char** argv) {
         wake.Wait(waitMs);
     }
     capture.Stop();
-    store.removeObserver(receiver.get());
-    rows.PrintNew();  // found between the last look and the stop
+    // Rows found between the last look and the stop.
+    if (outputFailed || !rows.PrintNew()) {
+        std::fprintf(stderr, "quorvex-cli monitor: cannot write the output\n");
+        status = 1;
+    }
     if (announced) {
         printStatistics(capture.LastStatistics());
     }

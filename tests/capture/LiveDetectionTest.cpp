@@ -11,16 +11,16 @@
 #include <thread>
 #include <vector>
 
-#include "NetnsPair.h"
-#include "TcpExchange.h"
 #include "capture/CPacketCapture.h"
 #include "capture/CSnmpAdapterList.h"
-#include "capture/DatagramExtractor.h"
+#include "capture/CaptureFileReader.h"
 #include "capture/SystemInterfaceTable.h"
 #include "detect/KnownSuffixes.h"
 #include "detect/StreamDecoder.h"
 #include "detect/SuffixListFile.h"
 #include "list/StreamStore.h"
+#include "support/NetnsPair.h"
+#include "support/TcpExchange.h"
 
 using namespace std::chrono_literals;
 
@@ -117,21 +117,14 @@ class LinkRecorder {
     pcap_dumper_t* dumper_ = nullptr;
 };
 
-// The capture-file path: every frame's datagram handed to the detector as a live one is.
+// The capture-file path, as `quorvex-cli detect` reads a file.
 void detectFromFile(const std::string& path, const StreamDecoder& decoder, StreamStore& store) {
-    char error[PCAP_ERRBUF_SIZE];
-    pcap_t* file = pcap_open_offline(path.c_str(), error);
-    ASSERT_NE(file, nullptr) << error;
-    int linkType = pcap_datalink(file);
+    CaptureFileReader reader;
+    ASSERT_TRUE(reader.open(path)) << reader.error();
     CapturedPacket packet;
-    pcap_pkthdr* header;
-    const u_char* bytes;
-    while (pcap_next_ex(file, &header, &bytes) == 1) {
-        if (DatagramExtractor::extract(linkType, bytes, header->caplen, packet)) {
-            decoder.decodeAndDispatch(packet, &store);
-        }
+    while (reader.next(packet) == CaptureFileReader::Status::Packet) {
+        decoder.decodeAndDispatch(packet, &store);
     }
-    pcap_close(file);
 }
 
 }  // namespace

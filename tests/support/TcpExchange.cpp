@@ -1,4 +1,4 @@
-#include "TcpExchange.h"
+#include "support/TcpExchange.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "NetnsPair.h"
+#include "support/NetnsPair.h"
 
 namespace {
 
