@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Loopback HTTP server for the download tests (standard library only).
 
-Usage: http_fixture.py LIFETIME_SECONDS
+Usage: http_fixture.py LIFETIME_SECONDS [--tls CERT KEY]
+With --tls it speaks HTTPS with the given certificate (tests/support/fixture-cert.pem is a
+self-signed one for 127.0.0.1, made for these tests only).
 Binds 127.0.0.1 on a free port, prints "PORT <n>" and serves until killed or until the
 lifetime has passed, so that nothing outlives a crashed test.
 
@@ -24,6 +26,7 @@ user:secret (407 otherwise) and is then served as the path of that URI.
 import base64
 import http.server
 import os
+import ssl
 import sys
 import threading
 import time
@@ -162,6 +165,10 @@ class QuietServer(http.server.ThreadingHTTPServer):
 def main():
     lifetime = float(sys.argv[1]) if len(sys.argv) > 1 else 60.0
     server = QuietServer(("127.0.0.1", 0), Handler)
+    if len(sys.argv) > 4 and sys.argv[2] == "--tls":
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(sys.argv[3], sys.argv[4])
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     server.daemon_threads = True
     threading.Timer(lifetime, lambda: os._exit(0)).start()
     print("PORT %d" % server.server_address[1], flush=True)

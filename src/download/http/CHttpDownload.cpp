@@ -218,6 +218,9 @@ void CHttpDownload::Run() {
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CHttpDownload::OnBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    if (!options_.caFile.empty()) {
+        curl_easy_setopt(easy, CURLOPT_CAINFO, options_.caFile.c_str());
+    }
     if (options_.proxy) {
         curl_easy_setopt(easy, CURLOPT_PROXY, options_.proxy->c_str());
     }

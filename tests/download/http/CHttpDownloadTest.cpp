@@ -336,6 +336,39 @@ TEST_F(HttpDownloadTest, WriteFailureShowsTheCauseAndSparesSpecialFiles) {
     EXPECT_TRUE(fs::exists("/dev/full"));
 }
 
+TEST(HttpsDownload, VerifiedCertificateOnlyAndHttpsAllowed) {
+    FixtureServer tlsServer(60, true);
+    ASSERT_TRUE(tlsServer.running());
+    std::string pattern = (fs::temp_directory_path() / "quorvex-https-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    fs::path dir = pattern;
+    std::string target = (dir / "s.wmv").string();
+    for (bool trusted : {true, false}) {
+        SCOPED_TRACE(trusted);
+        DetectedStream record;
+        RecordingStreamList list;
+        TestDownloadHost host;
+        PrepareRecord(record, &list);
+        HttpDownloadOptions options;
+        options.proxy = "";
+        if (trusted) {
+            options.caFile = FixtureServer::CertificateFile();
+        }
+        CHttpDownload download(host, options);
+        ASSERT_EQ(download.Start(&record, tlsServer.url("/file/s.wmv?size=3000"), target), 0);
+        ASSERT_TRUE(host.waitEnded(1));
+        if (trusted) {
+            EXPECT_TRUE(host.messages().empty());
+            EXPECT_EQ(ReadFile(target), FixtureServer::Pattern(3000));
+        } else {
+            ASSERT_EQ(host.messages().size(), 1u);
+            EXPECT_EQ(host.messages()[0], kConnectFailed + "(60)");
+            EXPECT_FALSE(fs::exists(target));
+        }
+    }
+    fs::remove_all(dir);
+}
+
 struct StartFailure {
     std::string url;
     bool emptyTarget;
