@@ -106,7 +106,9 @@ bool CMmsDownload::OpenFile() {
         ReportError(kTryFailedText, errno, false);
         return false;
     }
-    std::setvbuf(file_, nullptr, _IOFBF, kFileBufferSize);
+    // glibc ignores the size unless the buffer is supplied.
+    fileBuffer_.resize(kFileBufferSize);
+    std::setvbuf(file_, fileBuffer_.data(), _IOFBF, fileBuffer_.size());
     return true;
 }
 
