@@ -120,8 +120,8 @@ const std::uint8_t* CMmsClient::Take(std::size_t count) {
         Fail(EPROTO);
         return nullptr;
     }
-    if (inEnd_ - inStart_ < count && in_.size() - inStart_ < count) {
-        // Not enough room behind the unread bytes: move them to the front.
+    if (inEnd_ - inStart_ < count && inStart_ > 0) {
+        // Move the few unread bytes to the front, so that each receive can fill the buffer.
         std::memmove(in_.data(), in_.data() + inStart_, inEnd_ - inStart_);
         inEnd_ -= inStart_;
         inStart_ = 0;

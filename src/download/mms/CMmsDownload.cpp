@@ -2,6 +2,7 @@
 
 #include <netdb.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -106,7 +107,9 @@ bool CMmsDownload::OpenFile() {
         ReportError(kTryFailedText, errno, false);
         return false;
     }
-    std::setvbuf(file_, nullptr, _IOFBF, kFileBufferSize);
+    // glibc ignores the size unless the buffer is supplied.
+    fileBuffer_.resize(kFileBufferSize);
+    std::setvbuf(file_, fileBuffer_.data(), _IOFBF, fileBuffer_.size());
     return true;
 }
 
@@ -228,7 +231,10 @@ void CMmsDownload::ReportError(const char* format, int code, bool deleteFile) {
         std::fclose(file_);
         file_ = nullptr;
     }
-    if (deleteFile && !localFile_.empty()) {
+    // Only a file of ours goes: a device or other special file chosen as target stays.
+    struct stat target {};
+    if (deleteFile && !localFile_.empty() && ::stat(localFile_.c_str(), &target) == 0 &&
+        S_ISREG(target.st_mode)) {
         ::unlink(localFile_.c_str());
     }
     host_.showMessage(text);

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "download/DownloadWorker.h"
 #include "download/http/TickSource.h"
@@ -67,6 +68,7 @@ class CMmsDownload : public DownloadWorker {
     std::string path_;
     std::string localFile_;
     std::FILE* file_ = nullptr;
+    std::vector<char> fileBuffer_;  // outlives file_: used by it until it is closed
     int socket_ = -1;
     std::atomic<bool> cancel_{false};
     std::thread thread_;
