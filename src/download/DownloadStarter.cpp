@@ -72,11 +72,12 @@ void DownloadStarter::Prepare(DetectedStream& record, StreamList* list, Download
     SetRecordText(record.localFile, localFile);
     record.ownerList = list;
     record.worker = worker;
+    // The state is set before the refresh so that the row never shows "接続中..." as idle.
+    record.state = kStateDownloading;
     SetRecordText(record.progressText, kConnecting);
     if (list != nullptr) {
         list->AddOrUpdateStream(&record, 1);
     }
-    record.state = kStateDownloading;
 }
 
 void DownloadStarter::Unprepare(DetectedStream& record) {
