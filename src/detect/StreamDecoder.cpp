@@ -53,7 +53,7 @@ bool copyField(char* field, std::size_t capacity, std::string_view text) {
     if (text.size() >= capacity) {
         return false;
     }
-    std::memcpy(field, text.data(), text.size());
+    std::copy(text.begin(), text.end(), field);
     field[text.size()] = '\0';
     return true;
 }
@@ -62,8 +62,8 @@ bool copyField(char* field, std::size_t capacity, std::string_view prefix, std::
     if (prefix.size() + text.size() >= capacity) {
         return false;
     }
-    std::memcpy(field, prefix.data(), prefix.size());
-    std::memcpy(field + prefix.size(), text.data(), text.size());
+    std::copy(prefix.begin(), prefix.end(), field);
+    std::copy(text.begin(), text.end(), field + prefix.size());
     field[prefix.size() + text.size()] = '\0';
     return true;
 }

@@ -1,5 +1,6 @@
 #include "detect/SuffixTable.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -10,16 +11,12 @@ namespace {
 constexpr std::size_t kNotFound = Cp932Text::npos;
 
 void copyText(char* field, std::string_view text) {
-    std::memcpy(field, text.data(), text.size());
+    std::copy(text.begin(), text.end(), field);
     field[text.size()] = '\0';
 }
 
 std::string_view untilZero(std::string_view text) {
-    const void* zero = std::memchr(text.data(), 0, text.size());
-    if (zero == nullptr) {
-        return text;
-    }
-    return text.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) - text.data()));
+    return text.substr(0, std::min(text.size(), text.find('\0')));
 }
 
 }  // namespace

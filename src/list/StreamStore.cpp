@@ -36,7 +36,9 @@ std::uint64_t hashBytes(std::uint64_t h, std::string_view bytes) {
         h = mix(h, word);
     }
     std::uint64_t tail = 0;
-    std::memcpy(&tail, bytes.data() + i, bytes.size() - i);
+    if (i < bytes.size()) {
+        std::memcpy(&tail, bytes.data() + i, bytes.size() - i);
+    }
     return mix(h, tail ^ (std::uint64_t{bytes.size()} << 56));
 }
 
@@ -47,7 +49,7 @@ std::uint32_t hashKey(std::string_view host, std::string_view path) {
 
 void copyText(char* field, std::size_t capacity, std::string_view text) {
     std::size_t n = std::min(text.size(), capacity - 1);
-    std::memcpy(field, text.data(), n);
+    std::copy(text.begin(), text.begin() + static_cast<long>(n), field);
     field[n] = '\0';
 }
 

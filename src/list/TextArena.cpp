@@ -1,6 +1,6 @@
 #include "list/TextArena.h"
 
-#include <cstring>
+#include <algorithm>
 
 const char* TextArena::store(std::string_view first, std::string_view second) {
     std::size_t needed = first.size() + second.size() + 2;
@@ -11,9 +11,9 @@ const char* TextArena::store(std::string_view first, std::string_view second) {
         left_ = size;
     }
     char* start = next_;
-    std::memcpy(start, first.data(), first.size());
+    std::copy(first.begin(), first.end(), start);
     start[first.size()] = '\0';
-    std::memcpy(start + first.size() + 1, second.data(), second.size());
+    std::copy(second.begin(), second.end(), start + first.size() + 1);
     start[needed - 1] = '\0';
     next_ += needed;
     left_ -= needed;

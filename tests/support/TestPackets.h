@@ -54,8 +54,8 @@ inline std::vector<std::uint8_t> datagram(std::string_view payload, const Tcp& t
     d[33] = tcp.tcpFlags;
     putBe16(&d[34], 0xFFFF);
     putBe16(&d[36], 0xCAFE);
-    std::memcpy(&d[40], tcp.options.data(), tcp.options.size());
-    std::memcpy(&d[20 + tcpLength], payload.data(), payload.size());
+    std::copy(tcp.options.begin(), tcp.options.end(), d.begin() + 40);
+    std::copy(payload.begin(), payload.end(), d.begin() + 20 + static_cast<long>(tcpLength));
     return d;
 }
 
@@ -63,7 +63,7 @@ inline CapturedPacket packet(const std::vector<std::uint8_t>& bytes) {
     CapturedPacket p;
     p.length =
         static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size(), CapturedPacket::kCapacity));
-    std::memcpy(p.data, bytes.data(), p.length);
+    std::copy(bytes.begin(), bytes.begin() + p.length, p.data);
     return p;
 }
 
