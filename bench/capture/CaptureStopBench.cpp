@@ -15,7 +15,7 @@
 namespace {
 
 class StatusWaiter : public PacketReceiver {
-public:
+  public:
     void OnCapturedPacket(const CapturedPacket*) override {}
     void OnCaptureStatus(const CaptureStatus& status) override {
         std::lock_guard lock(mutex_);
@@ -31,7 +31,7 @@ public:
         return state;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable changed_;
     CaptureStatus::State last_ = CaptureStatus::kOpening;

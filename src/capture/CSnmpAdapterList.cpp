@@ -14,7 +14,7 @@ AdapterEntry rawRowFrom(const InterfaceTableSource::InterfaceRow& row) {
     // Longer hardware addresses (InfiniBand has 20 bytes) do not fit the field: cut.
     std::size_t physLength = std::min(row.physAddress.size(), AdapterEntry::kPhysAddressCapacity);
     entry.physAddressLength = static_cast<std::uint8_t>(physLength);
-    std::memcpy(entry.physAddress, row.physAddress.data(), physLength);
+    std::copy_n(row.physAddress.begin(), physLength, entry.physAddress);
     std::size_t descriptionLength =
         std::min(row.description.size(), CSnmpAdapterList::kMaxDescription);
     std::memcpy(entry.description, row.description.data(), descriptionLength);

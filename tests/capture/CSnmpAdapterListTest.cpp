@@ -205,3 +205,23 @@ TEST(SystemInterfaceTable, ReadsThisMachinesLoopback) {
         EXPECT_NE(e.address[0], 127) << "loopback must not be listed";
     }
 }
+
+TEST(SystemInterfaceTable, HardwareTypesMapToIanaIfTypes) {
+    struct Case {
+        unsigned short hardwareType;
+        std::int32_t ifType;
+    } cases[] = {
+        {1, 6},         // ARPHRD_ETHER, no wireless directory for this name
+        {772, 24},      // ARPHRD_LOOPBACK
+        {512, 23},      // ARPHRD_PPP
+        {768, 131},     // ARPHRD_TUNNEL
+        {776, 131},     // ARPHRD_SIT
+        {0xFFFE, 131},  // ARPHRD_NONE (tun)
+        {801, 71},      // ARPHRD_IEEE80211
+        {32, 1},        // ARPHRD_INFINIBAND: other
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SystemInterfaceTable::IanaType(c.hardwareType, "qvx-no-such-if"), c.ifType)
+            << c.hardwareType;
+    }
+}

@@ -1,4 +1,4 @@
-#include "NetnsPair.h"
+#include "support/NetnsPair.h"
 
 #include <fcntl.h>
 #include <sched.h>
