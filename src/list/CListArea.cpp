@@ -1,7 +1,9 @@
 #include "list/CListArea.h"
 
 #include "detect/DetectedStream.h"
+#include "download/DownloadStarter.h"
 #include "download/DownloadWorker.h"
+#include "list/CDownloadHost.h"
 #include "list/CListViewEx.h"
 #include "list/CStreamListModel.h"
 #include "list/SaveDialogSetup.h"
@@ -30,23 +32,8 @@ int loadState(DetectedStream* record) {
     return std::atomic_ref<std::int32_t>(record->state).load(std::memory_order_acquire);
 }
 
-void storeState(DetectedStream* record, int state) {
-    std::atomic_ref<std::int32_t>(record->state).store(state, std::memory_order_release);
-}
-
-template <std::size_t N>
-void copyText(char (&target)[N], const QByteArray& text) {
-    const std::size_t n = std::min<std::size_t>(N - 1, static_cast<std::size_t>(text.size()));
-    std::memcpy(target, text.constData(), n);
-    target[n] = '\0';
-}
-
 QString fromBytes(const char* text) {
     return QString::fromUtf8(text);
-}
-
-std::string urlOf(const DetectedStream& record) {
-    return std::string(record.host) + record.path;
 }
 
 struct MenuItem {
@@ -82,8 +69,9 @@ CListArea::CListArea(QWidget* parent) : QWidget(parent) {
     connect(listCtrl_, &QAbstractItemView::doubleClicked, this, &CListArea::onDoubleClicked);
 
     flushTimer_.setSingleShot(true);
-    flushTimer_.setInterval(kFlushDelayMs);
     connect(&flushTimer_, &QTimer::timeout, this, &CListArea::flushPending);
+    changes_ = std::make_shared<StoreChangeQueue>([this] { wakeForChanges(); });
+    store_.addObserver(changes_);
 
     createActions();
     OnInitialUpdate();
@@ -128,83 +116,71 @@ int CListArea::AddOrUpdateStream(const DetectedStream* record, int update) {
     if (record == nullptr || shutDown_.load()) {
         return 0;
     }
-    std::lock_guard lock(pendingMutex_);
-    std::string key = std::string(record->host) + '\n' + record->path;
-    const auto found = index_.find(key);
-    if (found != index_.end()) {
-        if (update == 1) {
-            pendingRefreshes_[found->second] = statusTextsOf(*found->second);
-            scheduleFlush();
+    if (update != 0) {
+        std::lock_guard lock(orphanMutex_);
+        if (orphans_.contains(record)) {
+            return 0;  // its row went with the last reset
         }
-        return 0;
     }
-    records_.push_back(std::make_unique<DetectedStream>(*record));
-    index_.emplace(std::move(key), records_.back().get());
-    pendingAdds_.push_back(records_.back().get());
-    scheduleFlush();
+    store_.AddOrUpdateStream(record, update);
     return 0;
 }
 
-CListArea::StatusTexts CListArea::statusTextsOf(const DetectedStream& record) {
-    StatusTexts texts{};
-    const char* sources[4] = {record.sizeText, record.progressText, record.timeText,
-                              record.rateText};
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        std::memcpy(texts[i].data(), sources[i], texts[i].size());
-        texts[i].back() = '\0';
-    }
-    return texts;
-}
-
-void CListArea::scheduleFlush() {
-    if (!flushQueued_.exchange(true)) {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (!flushTimer_.isActive()) {
-                    flushTimer_.start();
-                }
-            },
-            Qt::QueuedConnection);
-    }
+// On the thread that changed the store: only a queued call, the flush runs on ours.
+void CListArea::wakeForChanges() {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!flushTimer_.isActive()) {
+                flushTimer_.start(kFlushDelayMs);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void CListArea::flushPending() {
-    std::vector<DetectedStream*> adds;
-    std::unordered_map<DetectedStream*, StatusTexts> refreshes;
-    {
-        std::lock_guard lock(pendingMutex_);
-        adds.swap(pendingAdds_);
-        refreshes.swap(pendingRefreshes_);
-        flushQueued_.store(false);
+    const StoreChangeQueue::Changes changes = changes_->take();
+    const int shown = model_->rowCount();
+    const int stored = store_.rowCount();
+    const int last = std::min(stored, shown + kRowsPerFlush);
+    std::vector<StreamRowTexts> rows;
+    rows.reserve(static_cast<std::size_t>(std::max(0, last - shown)));
+    StreamRowTexts texts;
+    for (int row = shown; row < last && store_.rowTexts(row, texts); ++row) {
+        rows.push_back(texts);
     }
-    model_->appendRecords(adds);
+    model_->appendRows(rows);
     itemCount_ = model_->rowCount();
-    for (const auto& [record, texts] : refreshes) {
-        CStreamListModel::StatusTexts shown;
-        for (std::size_t i = 0; i < texts.size(); ++i) {
-            shown[i] = QString::fromUtf8(texts[i].data());
+    for (int row : changes.refreshed) {
+        if (row < itemCount_ && store_.rowTexts(row, texts)) {
+            model_->refreshRow(row, texts);
         }
-        model_->refreshRecord(record, shown);
     }
-    if (!adds.empty() || !refreshes.empty()) {
+    if (itemCount_ < stored) {
+        flushTimer_.start(0);  // the rest after the events that queued up meanwhile
+    }
+    if (!rows.empty() || !changes.refreshed.empty()) {
         emit rowsFlushed();
     }
 }
 
 void CListArea::OnInitialUpdate() {
     {
-        std::lock_guard lock(pendingMutex_);
-        pendingAdds_.clear();
-        pendingRefreshes_.clear();
-        index_.clear();
-        records_.clear();
+        // Running downloads keep their records; what they report no longer has a row.
+        std::lock_guard lock(orphanMutex_);
+        for (const Download& download : downloads_) {
+            orphans_.insert(download.record.get());
+        }
     }
+    store_.reset();
+    changes_->clear();
     model_->clear();
     resetColumns();
     itemCount_ = 0;
     currentStream_ = nullptr;
+    currentRow_ = -1;
     listCtrl_->EnableFullRowSelect(true);
+    flushPending();
 }
 
 void CListArea::resetColumns() {
@@ -221,6 +197,29 @@ int CListArea::selectedCount() const {
 void CListArea::shutdown() {
     shutDown_.store(true);
     flushTimer_.stop();
+    for (Download& download : downloads_) {
+        download.worker->Cancel();
+        download.host->release();
+    }
+    // Each worker object waits for its thread; none of them waits for us any more.
+    downloads_.clear();
+}
+
+void CListArea::onDownloadEnded(CDownloadHost* host) {
+    for (auto it = downloads_.begin(); it != downloads_.end(); ++it) {
+        if (it->host.get() != host) {
+            continue;
+        }
+        if (it->record->worker == it->worker.get()) {
+            it->record->worker = nullptr;
+        }
+        {
+            std::lock_guard lock(orphanMutex_);
+            orphans_.erase(it->record.get());
+        }
+        downloads_.erase(it);
+        return;
+    }
 }
 
 // ---- clicks ------------------------------------------------------------------------------
@@ -229,8 +228,9 @@ void CListArea::takeCurrentFrom(const QModelIndex& index) {
     if (!index.isValid()) {
         return;
     }
-    if (DetectedStream* record = model_->recordAt(index.row())) {
+    if (DetectedStream* record = store_.record(index.row())) {
         currentStream_ = record;
+        currentRow_ = index.row();
     }
 }
 
@@ -255,7 +255,7 @@ void CListArea::runDoubleClickCommand() {
 
 void CListArea::onContextMenuRequested(const QPoint& pos) {
     const QModelIndex index = listCtrl_->indexAt(pos);
-    if (!index.isValid() || model_->recordAt(index.row()) == nullptr) {
+    if (!index.isValid() || index.row() >= store_.rowCount()) {
         return;
     }
     takeCurrentFrom(index);
@@ -308,14 +308,15 @@ void CListArea::OnCopyUrl() {
     if (currentStream_ == nullptr) {
         return;
     }
-    QGuiApplication::clipboard()->setText(QString::fromStdString(urlOf(*currentStream_)));
+    QGuiApplication::clipboard()->setText(
+        QString::fromStdString(DownloadStarter::UrlOf(*currentStream_)));
 }
 
 void CListArea::OnOpenInBrowser() {
     if (currentStream_ == nullptr) {
         return;
     }
-    const std::string url = urlOf(*currentStream_);
+    const std::string url = DownloadStarter::UrlOf(*currentStream_);
     if (!UrlSchemePolicy::mayOpenInBrowser(url)) {
         QMessageBox::warning(
             this, QApplication::applicationDisplayName(),
@@ -337,11 +338,7 @@ void CListArea::OnAbort() {
     if (currentStream_ == nullptr) {
         return;
     }
-    DetectedStream* record = currentStream_;
-    if (StreamCommandRules::canAbort(loadState(record), record->scheme,
-                                     record->worker != nullptr)) {
-        record->worker->Cancel();
-    }
+    DownloadStarter::Abort(*currentStream_);
 }
 
 void CListArea::OnSaveAs() {
@@ -367,19 +364,25 @@ void CListArea::OnSaveAs() {
     }
     const QString chosen = QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();
     lastFolder_ = QFileInfo(chosen).absolutePath();
-    const QByteArray path = QFile::encodeName(chosen);
-    if (path.size() >= DetectedStream::kLocalFileCapacity) {
-        QMessageBox::warning(this, QApplication::applicationDisplayName(),
-                             QStringLiteral("保存先のパスが長すぎます。 (%1)").arg(path.size()));
-        return;
+    startDownload(currentRow_, QFile::encodeName(chosen));
+}
+
+bool CListArea::startDownload(int row, const QByteArray& targetPath) {
+    std::shared_ptr<DetectedStream> record = store_.sharedRecord(row);
+    if (!record) {
+        return false;
     }
-    if (StreamCommandRules::downloadKind(record->scheme) ==
-        StreamCommandRules::DownloadKind::kNone) {
-        return;
+    auto host = std::make_unique<CDownloadHost>(this);
+    CDownloadHost* hostPointer = host.get();
+    // Connected before the start: a quick download may end before Start returns.
+    connect(
+        hostPointer, &CDownloadHost::ended, this,
+        [this, hostPointer] { onDownloadEnded(hostPointer); }, Qt::QueuedConnection);
+    DownloadStarter starter(*host);
+    std::unique_ptr<DownloadWorker> worker = starter.Start(*record, this, targetPath.toStdString());
+    if (!worker) {
+        return false;
     }
-    copyText(record->localFile, path);
-    record->ownerList = this;
-    copyText(record->progressText, QByteArrayLiteral("接続中..."));
-    AddOrUpdateStream(record, 1);
-    storeState(record, kStateDownloading);
+    downloads_.push_back({std::move(record), std::move(host), std::move(worker)});
+    return true;
 }

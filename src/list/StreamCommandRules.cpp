@@ -30,17 +30,3 @@ StreamCommandRules::Command StreamCommandRules::doubleClickCommand(int state,
     }
     return kNone;
 }
-
-StreamCommandRules::DownloadKind StreamCommandRules::downloadKind(std::string_view scheme) {
-    if (scheme == "http") {
-        return DownloadKind::kHttp;
-    }
-    if (scheme.starts_with("mms")) {
-        return DownloadKind::kMms;
-    }
-    return DownloadKind::kNone;
-}
-
-bool StreamCommandRules::canAbort(int state, std::string_view scheme, bool hasWorker) {
-    return state == kStateDownloading && hasWorker && downloadKind(scheme) != DownloadKind::kNone;
-}

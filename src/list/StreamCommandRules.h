@@ -13,8 +13,6 @@ class StreamCommandRules {
         kAbort = 145,
         kCopyUrl = 147,
     };
-    enum class DownloadKind { kNone, kHttp, kMms };
-
     struct MenuStates {
         bool save;
         bool abort;
@@ -25,8 +23,4 @@ class StreamCommandRules {
     static MenuStates menuStates(int state, std::string_view scheme);
     // What a double click runs: copy for rtsp, save when idle, play when ended, else nothing.
     static Command doubleClickCommand(int state, std::string_view scheme);
-    // Which download the save command starts for a scheme.
-    static DownloadKind downloadKind(std::string_view scheme);
-    // Abort stops a running download of every scheme that can be downloaded (mmsu too).
-    static bool canAbort(int state, std::string_view scheme, bool hasWorker);
 };
