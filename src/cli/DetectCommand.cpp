@@ -78,9 +78,15 @@ int runDetect(int argc, char** argv) {
         if (decoder.decode(packet, record) != 0) {
             continue;
         }
-        StreamStore::AddResult added = store.add(record);
-        if ((added.added || all) && !printer.print(record)) {
+        // The line is made while the store's index entry is on its way from memory, and taken
+        // back when the stream turns out to be a repeat.
+        store.prefetch(record);
+        std::size_t mark = printer.mark();
+        if (!printer.print(record)) {
             return args.fail("cannot write the output");
+        }
+        if (!store.add(record).added && !all) {
+            printer.rollback(mark);
         }
     }
     if (!printer.flush()) {

@@ -1,7 +1,9 @@
 #include "cli/JsonLine.h"
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -61,6 +63,18 @@ bool isPlain(char c) {
     return kPlain[static_cast<unsigned char>(c)];
 }
 
+// Eight plain characters at `p`: no byte below 0x20 or above 0x7E, no '"' and no '\\'.
+bool eightPlain(const char* p) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    std::uint64_t x;
+    std::memcpy(&x, p, 8);
+    auto hasZero = [&](std::uint64_t y) { return ((y - kOnes) & ~y & kHigh) != 0; };
+    bool below = ((x - kOnes * 0x20) & ~x & kHigh) != 0;
+    bool above = (((x + kOnes) | x) & kHigh) != 0;
+    return !below && !above && !hasZero(x ^ (kOnes * '"')) && !hasZero(x ^ (kOnes * '\\'));
+}
+
 }  // namespace
 
 void JsonLine::appendEscaped(std::string& out, std::string_view bytes) {
@@ -69,6 +83,9 @@ void JsonLine::appendEscaped(std::string& out, std::string_view bytes) {
     while (i < bytes.size()) {
         // Runs of plain characters go out in one piece.
         std::size_t run = i;
+        while (run + 8 <= bytes.size() && eightPlain(bytes.data() + run)) {
+            run += 8;
+        }
         while (run < bytes.size() && isPlain(bytes[run])) {
             ++run;
         }

@@ -62,16 +62,26 @@ StreamPrinter::~StreamPrinter() {
 }
 
 bool StreamPrinter::print(const DetectedStream& stream) {
+    // Full buffers go out before a line is added, so the newest line can still be taken back.
+    if (buffered_ && buffer_.size() >= kFlushAt && !writeBuffer()) {
+        return false;
+    }
     if (format_ == Format::Json) {
         appendJson(buffer_, stream);
     } else {
         appendText(buffer_, stream);
     }
     buffer_ += '\n';
-    if (!buffered_ || buffer_.size() >= kFlushAt) {
-        return writeBuffer() && (buffered_ || std::fflush(out_) == 0);
+    if (!buffered_) {
+        return writeBuffer() && std::fflush(out_) == 0;
     }
     return !failed_;
+}
+
+void StreamPrinter::rollback(std::size_t mark) {
+    if (mark <= buffer_.size()) {
+        buffer_.resize(mark);
+    }
 }
 
 bool StreamPrinter::flush() {

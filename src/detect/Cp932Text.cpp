@@ -87,6 +87,22 @@ std::size_t Cp932Text::findLast(std::string_view text, char c) {
     return last;
 }
 
+std::size_t Cp932Text::findLastOf(std::string_view text, char a, char b) {
+    if (allSingleBytes(text)) {
+        const char pair[] = {a, b};
+        return text.find_last_of(std::string_view(pair, 2));
+    }
+    std::size_t last = npos;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == a || text[i] == b) {
+            last = i;
+        }
+        i += isLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
+    }
+    return last;
+}
+
 void Cp932Text::toUpper(char* text, std::size_t length) {
     std::size_t i = 0;
     while (i < length) {

@@ -19,6 +19,12 @@ void StreamHashIndex::clear() {
     slots_ = HugeBlock();
     mask_ = 0;
     count_ = 0;
+    publishForPrefetch();
+}
+
+void StreamHashIndex::publishForPrefetch() {
+    prefetchBase_.store(static_cast<const char*>(slots_.data()), std::memory_order_relaxed);
+    prefetchMask_.store(mask_, std::memory_order_relaxed);
 }
 
 void StreamHashIndex::grow() {
@@ -34,6 +40,7 @@ void StreamHashIndex::grow() {
     }
     slots_ = std::move(next);
     mask_ = size - 1;
+    publishForPrefetch();
 }
 
 void StreamHashIndex::place(Slot* slots, std::size_t mask, Slot slot) {

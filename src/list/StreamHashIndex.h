@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -28,6 +29,14 @@ class StreamHashIndex {
         }
     }
 
+    // Starts loading the slot `hash` goes to. Safe without the owner's lock: it reads only
+    // atomics, and prefetching a stale address is harmless.
+    void prefetch(std::uint32_t hash) const {
+        const char* base = prefetchBase_.load(std::memory_order_relaxed);
+        std::size_t mask = prefetchMask_.load(std::memory_order_relaxed);
+        __builtin_prefetch(base + (hash & mask) * sizeof(Slot));
+    }
+
     void insert(std::uint32_t hash, std::uint32_t value);
     void clear();
 
@@ -40,7 +49,11 @@ class StreamHashIndex {
     void grow();
     static void place(Slot* slots, std::size_t mask, Slot slot);
 
+    void publishForPrefetch();
+
     HugeBlock slots_;
     std::size_t mask_ = 0;
+    std::atomic<const char*> prefetchBase_{nullptr};
+    std::atomic<std::size_t> prefetchMask_{0};
     std::size_t count_ = 0;
 };

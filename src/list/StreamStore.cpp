@@ -208,6 +208,10 @@ int StreamStore::refresh(const DetectedStream& record) {
     return row;
 }
 
+void StreamStore::prefetch(const DetectedStream& record) const {
+    index_.prefetch(hashKey(hostOf(record), pathOf(record)));
+}
+
 int StreamStore::rowCount() const {
     std::lock_guard lock(mutex_);
     return rowCount_;

@@ -47,6 +47,10 @@ class StreamStore : public StreamList {
     // nothing happens).
     int refresh(const DetectedStream& record);
 
+    // Starts loading the index entry `record` would be looked up in, so that a following
+    // add() of it waits less for memory. A hint only: it takes no lock and changes nothing.
+    void prefetch(const DetectedStream& record) const;
+
     int rowCount() const;
 
     // The row with this host and path, or -1.
