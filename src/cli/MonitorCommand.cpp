@@ -15,6 +15,7 @@
 #include "cli/AdapterText.h"
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
+#include "cli/SignalPipe.h"
 #include "cli/StreamPrinter.h"
 #include "cli/WakeUpPipe.h"
 #include "detect/StreamDecoder.h"
@@ -39,17 +40,6 @@ constexpr char kHelp[] =
     "\n"
     "Capturing needs root, or the capabilities cap_net_raw and cap_net_admin on the program\n"
     "(see README). Without them monitor says so and exits with status 1.\n";
-
-// Set by the signal handler; the main loop does the stopping.
-WakeUpPipe* signalPipe = nullptr;
-volatile std::sig_atomic_t signalled = 0;
-
-void onSignal(int) {
-    signalled = 1;
-    if (signalPipe) {
-        signalPipe->Notify();
-    }
-}
 
 // Runs on the capture thread: detection into the store, and each new row's record into a
 // batch for the main thread, which prints it. Printing here would make a slow terminal or
@@ -133,33 +123,18 @@ void printStatistics(const CPacketCapture::Statistics& counts) {
                  static_cast<unsigned long long>(counts.dropped));
 }
 
-class SignalScope {
+// A closed output pipe then shows as a failed write, and the capture still stops cleanly.
+class IgnoreSigpipe {
   public:
-    explicit SignalScope(WakeUpPipe& pipe) {
-        signalled = 0;
-        signalPipe = &pipe;
-        struct sigaction action {};
-        action.sa_handler = onSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, &oldInt_);
-        sigaction(SIGTERM, &action, &oldTerm_);
-        // A closed output pipe shows as a failed write, so the capture still stops cleanly.
+    IgnoreSigpipe() {
         struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
-        sigaction(SIGPIPE, &ignore, &oldPipe_);
+        sigaction(SIGPIPE, &ignore, &old_);
     }
-    ~SignalScope() {
-        sigaction(SIGINT, &oldInt_, nullptr);
-        sigaction(SIGTERM, &oldTerm_, nullptr);
-        sigaction(SIGPIPE, &oldPipe_, nullptr);
-        signalPipe = nullptr;
-    }
+    ~IgnoreSigpipe() { sigaction(SIGPIPE, &old_, nullptr); }
 
   private:
-    struct sigaction oldInt_ {};
-    struct sigaction oldTerm_ {};
-    struct sigaction oldPipe_ {};
+    struct sigaction old_ {};
 };
 
 }  // namespace
@@ -207,7 +182,12 @@ int runMonitor(int argc, char** argv) {
     decoder.setAdapter(adapter);
     StreamStore store;
     MonitorReceiver receiver(decoder, store, wake);
-    SignalScope signals(wake);
+    // SIGINT and SIGTERM only write to this pipe; the loop below does the stopping.
+    SignalPipe signals;
+    IgnoreSigpipe ignoreSigpipe;
+    if (!signals.ok()) {
+        return args.fail("cannot create a pipe");
+    }
     CPacketCapture capture(receiver);
 
     using Clock = std::chrono::steady_clock;
@@ -236,7 +216,7 @@ int runMonitor(int argc, char** argv) {
             status = 1;
             break;
         }
-        if (signalled || rows.Full()) {
+        if (signals.Drain() || rows.Full()) {
             break;
         }
         int waitMs = -1;
@@ -247,7 +227,7 @@ int runMonitor(int argc, char** argv) {
             }
             waitMs = static_cast<int>(std::min<long long>(left.count(), 1'000'000'000));
         }
-        wake.Wait(waitMs);
+        wake.Wait(waitMs, signals.fd());
     }
     capture.Stop();
     // Rows found between the last look and the stop.

@@ -1,0 +1,61 @@
+#include "FixtureServer.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+extern char** environ;
+
+FixtureServer::FixtureServer(int lifetimeSeconds) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) {
+        return;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    std::string script = std::string(QUORVEX_SOURCE_DIR) + "/tests/support/http_fixture.py";
+    std::string lifetime = std::to_string(lifetimeSeconds);
+    char* argv[] = {const_cast<char*>("python3"), script.data(), lifetime.data(), nullptr};
+    int rc = posix_spawnp(&pid_, "python3", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    if (rc != 0) {
+        pid_ = -1;
+        close(pipeFds[0]);
+        return;
+    }
+    FILE* out = fdopen(pipeFds[0], "r");
+    int port = 0;
+    if (out != nullptr && std::fscanf(out, "PORT %d", &port) == 1) {
+        port_ = port;
+    }
+    if (out != nullptr) {
+        std::fclose(out);
+    }
+}
+
+FixtureServer::~FixtureServer() {
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+    }
+}
+
+std::string FixtureServer::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+std::string FixtureServer::Pattern(std::size_t length) {
+    std::string body(length, '\0');
+    for (std::size_t i = 0; i < length; ++i) {
+        body[i] = static_cast<char>(i % 251);
+    }
+    return body;
+}
