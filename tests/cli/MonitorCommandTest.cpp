@@ -169,7 +169,7 @@ TEST_F(MonitorCommand, SigtermAndSigintStopTheCaptureCleanly) {
     }
 }
 
-TEST_F(MonitorCommand, MissingRightsOrADownInterfaceIsAnErrorNotASilentRun) {
+TEST_F(MonitorCommand, MissingRightsOrADownOrVanishedInterfaceIsAnError) {
     NetnsPair pair;
     QVX_REQUIRE_NETNS(pair);
     // A copy the unprivileged user can reach; a fresh file carries no capabilities.
@@ -191,4 +191,14 @@ TEST_F(MonitorCommand, MissingRightsOrADownInterfaceIsAnErrorNotASilentRun) {
         InServer(pair, {cli_, "monitor", "--seconds", "20", "--suffix-file", suffixFile_})));
     EXPECT_EQ(run.Wait(5s), 1) << run.Err();
     EXPECT_NE(run.Err().find("is down"), std::string::npos) << run.Err();
+
+    ASSERT_TRUE(
+        NetnsPair::Shell("ip -n " + pair.serverNs() + " link set " + pair.serverIf() + " up"));
+    CommandRun vanishing(dir_);
+    ASSERT_TRUE(vanishing.Start(
+        InServer(pair, {cli_, "monitor", "--seconds", "20", "--suffix-file", suffixFile_})));
+    ASSERT_TRUE(vanishing.WaitForError("capturing on")) << vanishing.Err();
+    ASSERT_TRUE(NetnsPair::Shell("ip -n " + pair.serverNs() + " link del " + pair.serverIf()));
+    EXPECT_EQ(vanishing.Wait(5s), 1) << vanishing.Err();
+    EXPECT_NE(vanishing.Err().find("capture ended"), std::string::npos) << vanishing.Err();
 }
