@@ -81,6 +81,18 @@ bool DatagramExtractor::supportsLinkType(int linkType) {
     }
 }
 
+std::uint32_t DatagramExtractor::datagramLength(const std::uint8_t* datagram, std::uint32_t captured) {
+    std::uint32_t length = captured;
+    if (captured >= 4) {
+        // Link-layer padding after a short datagram is not part of it.
+        std::uint32_t totalLength = readBe16(datagram + 2);
+        if (totalLength >= kMinIpv4Header && totalLength <= captured) {
+            length = totalLength;
+        }
+    }
+    return std::min(length, CapturedPacket::kCapacity);
+}
+
 int DatagramExtractor::ipv4Offset(int linkType, const std::uint8_t* frame,
                                   std::uint32_t capturedLength) {
     int offset = -1;
@@ -129,16 +141,7 @@ bool DatagramExtractor::extract(int linkType, const std::uint8_t* frame,
         return false;
     }
     const std::uint8_t* datagram = frame + offset;
-    std::uint32_t captured = capturedLength - static_cast<std::uint32_t>(offset);
-    std::uint32_t length = captured;
-    if (captured >= 4) {
-        // Link-layer padding after a short datagram is not part of it.
-        std::uint32_t totalLength = readBe16(datagram + 2);
-        if (totalLength >= kMinIpv4Header && totalLength <= captured) {
-            length = totalLength;
-        }
-    }
-    length = std::min(length, CapturedPacket::kCapacity);
+    std::uint32_t length = datagramLength(datagram, capturedLength - static_cast<std::uint32_t>(offset));
 
     std::uint32_t previous = std::min(out.length, CapturedPacket::kCapacity);
     std::memcpy(out.data, datagram, length);

@@ -29,6 +29,11 @@ public:
     static bool extract(int linkType, const std::uint8_t* frame, std::uint32_t capturedLength,
                         CapturedPacket& out);
 
+    // How many bytes of a datagram whose first `captured` bytes are at hand are handed over:
+    // its total length when that is plausible (so link-layer padding is left out), otherwise
+    // what was captured; never more than a CapturedPacket holds.
+    static std::uint32_t datagramLength(const std::uint8_t* datagram, std::uint32_t captured);
+
     // Offset of the IPv4 header inside the frame, or -1 when there is none.
     static int ipv4Offset(int linkType, const std::uint8_t* frame, std::uint32_t capturedLength);
 };

@@ -197,7 +197,7 @@ TEST(DownloadCommandArguments, RefusedWithExit2) {
         {"download", "http://127.0.0.1:9/a.wmv"},
         {"download", "http://127.0.0.1:9/a.wmv", "--output"},
         {"download", "http://127.0.0.1:9/a.wmv", "--output", "x", "--user", "u"},
-        {"download", "mms://127.0.0.1/a.asf", "--output", "x"},
+        {"download", "mms://127.0.0.1/a.asf", "--output", "x", "--adapter", "no-such-adapter"},
         {"download", "ftp://127.0.0.1/a.asf", "--output", "x"},
         {"download", "not a url", "--output", "x"},
         {"download", "http://127.0.0.1/" + std::string(300, 'a'), "--output", "x"},

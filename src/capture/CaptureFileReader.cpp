@@ -1,0 +1,69 @@
+#include "capture/CaptureFileReader.h"
+
+#include <pcap/pcap.h>
+
+#include "capture/DatagramExtractor.h"
+
+void CaptureFileReader::Closer::operator()(pcap* handle) const {
+    pcap_close(handle);
+}
+
+CaptureFileReader::CaptureFileReader() = default;
+
+CaptureFileReader::~CaptureFileReader() = default;
+
+bool CaptureFileReader::open(const std::string& path) {
+    char errorBuffer[PCAP_ERRBUF_SIZE] = {};
+    handle_.reset(pcap_open_offline(path.c_str(), errorBuffer));
+    if (!handle_) {
+        error_ = errorBuffer;
+        return false;
+    }
+    linkType_ = pcap_datalink(handle_.get());
+    if (!DatagramExtractor::supportsLinkType(linkType_)) {
+        const char* name = pcap_datalink_val_to_name(linkType_);
+        error_ = "link type " + std::to_string(linkType_) +
+                 (name ? " (" + std::string(name) + ")" : "") +
+                 " carries no IPv4 datagrams this reader understands";
+        handle_.reset();
+        return false;
+    }
+    framesRead_ = 0;
+    error_.clear();
+    return true;
+}
+
+CaptureFileReader::Status CaptureFileReader::next(CapturedPacket& packet) {
+    if (!handle_) {
+        return Status::Error;
+    }
+    pcap_pkthdr* header = nullptr;
+    const u_char* frame = nullptr;
+    for (;;) {
+        int result = pcap_next_ex(handle_.get(), &header, &frame);
+        if (result == PCAP_ERROR_BREAK) {
+            return Status::End;
+        }
+        if (result != 1) {
+            error_ = pcap_geterr(handle_.get());
+            return Status::Error;
+        }
+        ++framesRead_;
+        std::uint32_t captured = header->caplen;
+        int offset = DatagramExtractor::ipv4Offset(linkType_, frame, captured);
+        if (offset < 0) {
+            continue;
+        }
+        if (filter_ != nullptr) {
+            const std::uint8_t* datagram = frame + offset;
+            std::uint32_t length = DatagramExtractor::datagramLength(
+                datagram, captured - static_cast<std::uint32_t>(offset));
+            if (!filter_(datagram, length)) {
+                continue;
+            }
+        }
+        if (DatagramExtractor::extract(linkType_, frame, captured, packet)) {
+            return Status::Packet;
+        }
+    }
+}

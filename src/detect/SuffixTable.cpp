@@ -1,0 +1,156 @@
+#include "detect/SuffixTable.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "detect/Cp932Text.h"
+
+namespace {
+
+constexpr std::size_t kNotFound = Cp932Text::npos;
+
+void copyText(char* field, std::string_view text) {
+    std::copy(text.begin(), text.end(), field);
+    field[text.size()] = '\0';
+}
+
+std::string_view untilZero(std::string_view text) {
+    return text.substr(0, std::min(text.size(), text.find('\0')));
+}
+
+}  // namespace
+
+SuffixTable::SuffixTable() = default;
+
+bool SuffixTable::add(std::string_view suffix, std::string_view typeName) {
+    if (count_ >= kCapacity || suffix.size() > kMaxSuffixLength ||
+        typeName.size() > kMaxTypeNameLength) {
+        return false;
+    }
+    // Texts are C strings: a zero byte ends them, as it would in a file line.
+    suffix = untilZero(suffix);
+    typeName = untilZero(typeName);
+    int index = count_++;
+    SuffixEntry& entry = rows_[static_cast<std::size_t>(index)];
+    copyText(entry.suffix, suffix);
+    copyText(entry.typeName, typeName);
+
+    Form& lower = lower_[static_cast<std::size_t>(index)];
+    copyText(lower.text, suffix);
+    lower.length = static_cast<std::uint8_t>(suffix.size());
+    Form& upper = upper_[static_cast<std::size_t>(index)];
+    upper = lower;
+    Cp932Text::toUpper(upper.text, upper.length);
+    if (suffix.empty()) {
+        return true;  // found at position 0 by definition, so it never matches
+    }
+    searched_ |= RowMask{1} << index;
+    indexForm(index, lower, lowerFirst_, lowerSecond_);
+    indexForm(index, upper, upperFirst_, upperSecond_);
+    return true;
+}
+
+void SuffixTable::indexForm(int row, const Form& form, std::array<RowMask, 256>& first,
+                            std::array<RowMask, 256>& second) {
+    RowMask bit = RowMask{1} << row;
+    auto start = static_cast<unsigned char>(form.text[0]);
+    first[start] |= bit;
+    if (form.length == 1) {
+        for (RowMask& mask : second) {
+            mask |= bit;
+        }
+    } else {
+        second[static_cast<unsigned char>(form.text[1])] |= bit;
+    }
+    if (!startByte_[start]) {
+        startByte_[start] = true;
+        ++startByteCount_;
+        onlyStartByte_ = start;
+    }
+}
+
+void SuffixTable::scan(std::string_view text, std::size_t* lowerAt, std::size_t* upperAt) const {
+    RowMask pendingLower = searched_;
+    RowMask pendingUpper = searched_;
+    // Once the first searched row is found past position 0 no other row can win.
+    int firstRow = std::countr_zero(searched_);
+    auto decided = [&] {
+        return (pendingLower | pendingUpper) == 0 ||
+               (lowerAt[firstRow] != kNotFound && lowerAt[firstRow] > 0);
+    };
+    Cp932Text::BoundaryCursor boundary(text);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t size = text.size();
+
+    auto tryForms = [&](std::size_t i, RowMask candidates, const std::array<Form, kCapacity>& forms,
+                        std::size_t* foundAt, RowMask& pending) {
+        while (candidates != 0) {
+            int row = std::countr_zero(candidates);
+            candidates &= candidates - 1;
+            const Form& form = forms[static_cast<std::size_t>(row)];
+            if (i + form.length <= size && std::memcmp(bytes + i, form.text, form.length) == 0 &&
+                boundary.isBoundary(i)) {
+                foundAt[row] = i;
+                pending &= ~(RowMask{1} << row);
+            }
+        }
+    };
+    auto visit = [&](std::size_t i) {
+        unsigned char next = i + 1 < size ? bytes[i + 1] : 0;
+        RowMask lower = lowerFirst_[bytes[i]] & lowerSecond_[next] & pendingLower;
+        RowMask upper = upperFirst_[bytes[i]] & upperSecond_[next] & pendingUpper;
+        if (lower != 0) {
+            tryForms(i, lower, lower_, lowerAt, pendingLower);
+        }
+        if (upper != 0) {
+            tryForms(i, upper, upper_, upperAt, pendingUpper);
+        }
+    };
+
+    if (startByteCount_ == 1) {
+        // The usual case: every suffix starts with '.', so only the dots need a look.
+        const unsigned char* p = bytes;
+        const unsigned char* end = bytes + size;
+        while (!decided() &&
+               (p = static_cast<const unsigned char*>(std::memchr(
+                    p, onlyStartByte_, static_cast<std::size_t>(end - p)))) != nullptr) {
+            visit(static_cast<std::size_t>(p - bytes));
+            ++p;
+        }
+        return;
+    }
+    for (std::size_t i = 0; i < size && !decided(); ++i) {
+        if (startByte_[bytes[i]]) {
+            visit(i);
+        }
+    }
+}
+
+std::optional<SuffixTable::Match> SuffixTable::findFirstMatch(std::string_view text) const {
+    if (searched_ == 0) {
+        return std::nullopt;
+    }
+    std::size_t lowerAt[kCapacity];
+    std::size_t upperAt[kCapacity];
+    for (int row = 0; row < count_; ++row) {
+        lowerAt[row] = kNotFound;
+        upperAt[row] = kNotFound;
+    }
+    scan(text, lowerAt, upperAt);
+    for (int row = 0; row < count_; ++row) {
+        if ((searched_ & (RowMask{1} << row)) == 0) {
+            continue;
+        }
+        if (lowerAt[row] != kNotFound) {
+            if (lowerAt[row] > 0) {
+                return Match{row, lowerAt[row]};
+            }
+            continue;  // at position 0: no match, and no upper-case try for this row
+        }
+        if (upperAt[row] != kNotFound && upperAt[row] > 0) {
+            return Match{row, upperAt[row]};
+        }
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QFont>
+#include <QRect>
+
+// Converts dialog-template units into pixels from a font's metrics, so that a dialog designed
+// in dialog units keeps its proportions at any font and size: 4 units across are one average
+// character width, 8 units down are one line height.
+class DialogUnits {
+  public:
+    explicit DialogUnits(const QFont& font);
+
+    int baseX() const { return baseX_; }
+    int baseY() const { return baseY_; }
+
+    int x(int units) const;
+    int y(int units) const;
+    QRect rect(int x, int y, int width, int height) const;
+    QSize size(int width, int height) const;
+
+  private:
+    int baseX_;
+    int baseY_;
+};
