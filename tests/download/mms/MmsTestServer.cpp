@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -121,6 +122,9 @@ void MmsTestServer::Serve() {
     }
     Session(connection);
     ::close(connection);
+    timespec used{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+    cpuSeconds_ = static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
 }
 
 bool MmsTestServer::ReadFull(int fd, std::uint8_t* out, std::size_t count) {

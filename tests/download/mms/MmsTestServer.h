@@ -59,6 +59,8 @@ class MmsTestServer {
 
     // Waits for the session to end and returns the client's command packets in arrival order.
     std::vector<std::vector<std::uint8_t>> Commands();
+    // CPU seconds the server's thread used; valid after Commands().
+    double cpuSeconds() const { return cpuSeconds_; }
     // Ends a stall or a wait at once.
     void Stop();
 
@@ -89,5 +91,6 @@ class MmsTestServer {
     std::uint32_t packetSequence_ = 0;
     std::mutex mutex_;
     std::vector<std::vector<std::uint8_t>> commands_;
+    double cpuSeconds_ = 0;
     std::thread thread_;
 };
