@@ -172,6 +172,22 @@ TEST(MmsClient, HeaderInOneChunkAndOneStream) {
          ReadBlockCommand(), StreamSwitchCommand({0x0001}), StartPlayingCommand(0x0001)});
 }
 
+TEST(MmsClient, ReplySplitOverTwoSegmentsIsGathered) {
+    AsfFixture fixture = MakeFixture({0x0001});
+    MmsTestServer::Script script = ScriptFor(fixture);
+    script.splitOpenReply = true;
+    script.pingBeforeOpenReply = true;
+    Session session(script);
+    CMmsClient::Opened opened = session.client->OpenStream("id", "h", "/p");
+    ASSERT_EQ(opened.packetSize, fixture.packetSize);
+    EXPECT_EQ(session.ReadToEnd(opened.packetSize), CMmsClient::kEndOfStream);
+    EXPECT_EQ(FileBytes(session.file), fixture.WholeFile());
+    ExpectCommands(
+        session.Commands(),
+        {ConnectCommand("id", "h"), FunnelCommand(), OpenFileCommand("/p"), PongCommand(),
+         ReadBlockCommand(), StreamSwitchCommand({0x0001}), StartPlayingCommand(0x0001)});
+}
+
 TEST(MmsClient, TwentyStreamsAreAccepted) {
     std::vector<std::uint16_t> flags;
     for (std::uint16_t i = 1; i <= 20; ++i) {

@@ -360,6 +360,14 @@ void MmsTestServer::Session(int fd) {
     }
     auto opened = ServerCommand(0x06, serverSequence_++, std::vector<std::uint8_t>(24, 0));
     reply.insert(reply.end(), opened.begin(), opened.end());
+    if (script_.splitOpenReply) {
+        std::vector<std::uint8_t> first(reply.begin(), reply.begin() + 20);
+        reply.erase(reply.begin(), reply.begin() + 20);
+        if (!SendAll(fd, first)) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     if (!SendAll(fd, reply) || !Expect(fd, 0x15)) {
         return;
     }

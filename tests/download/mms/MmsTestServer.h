@@ -33,6 +33,7 @@ class MmsTestServer {
         int headerChunks = 1;
         bool pingBetweenChunks = false;
         bool pingBeforeOpenReply = false;  // ping and reply in one segment
+        bool splitOpenReply = false;       // the reply in two segments, 20 ms apart
         bool hugeCommandInHeader = false;
         std::vector<std::uint8_t> rawHeaderStream;  // sent as it is instead of header chunks
         bool stallBeforeHeader = false;
