@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <system_error>
 
 #include "detect/DetectedStream.h"
@@ -89,7 +90,9 @@ void CMmsDownload::Run() {
         ReportError(kTryFailedText, EINVAL, false);
         return;
     }
-    auto address = MmsServerAddress::FromHost(record_->host);
+    // The host text comes from traffic and may fill its field without a terminator.
+    auto address = MmsServerAddress::FromHost(
+        std::string_view(record_->host, ::strnlen(record_->host, sizeof record_->host)));
     if (!address) {
         ReportError(kConnectFailedText, EINVAL, false);
         return;
