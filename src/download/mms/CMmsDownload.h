@@ -2,11 +2,9 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "download/DownloadWorker.h"
 #include "download/http/TickSource.h"
@@ -54,6 +52,7 @@ class CMmsDownload : public DownloadWorker {
     bool Connect(const MmsServerAddress& address);
     void Transfer(const MmsServerAddress& address);
     void EndTransfer();
+    void CloseFile();
     void ReportError(const char* format, int code, bool deleteFile = true);
     void PublishSocket(int fd);
     void CloseSocket();
@@ -67,8 +66,7 @@ class CMmsDownload : public DownloadWorker {
     DetectedStream* record_ = nullptr;
     std::string path_;
     std::string localFile_;
-    std::FILE* file_ = nullptr;
-    std::vector<char> fileBuffer_;  // outlives file_: used by it until it is closed
+    int file_ = -1;
     int socket_ = -1;
     std::atomic<bool> cancel_{false};
     std::thread thread_;

@@ -72,7 +72,8 @@ std::vector<std::uint8_t> AsfFixture::FileProperties(std::uint64_t fileSize,
 }
 
 std::vector<std::uint8_t> AsfFixture::StreamProperties(std::uint16_t flags) {
-    std::vector<std::uint8_t> out(std::begin(kStreamPropertiesGuid), std::end(kStreamPropertiesGuid));
+    std::vector<std::uint8_t> out(std::begin(kStreamPropertiesGuid),
+                                  std::end(kStreamPropertiesGuid));
     Put64(out, 78);
     PutGuid(out, kAudioMediaGuid);
     PutGuid(out, kNoErrorCorrectionGuid);

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -121,6 +122,9 @@ void MmsTestServer::Serve() {
     }
     Session(connection);
     ::close(connection);
+    timespec used{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+    cpuSeconds_ = static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
 }
 
 bool MmsTestServer::ReadFull(int fd, std::uint8_t* out, std::size_t count) {
@@ -356,6 +360,14 @@ void MmsTestServer::Session(int fd) {
     }
     auto opened = ServerCommand(0x06, serverSequence_++, std::vector<std::uint8_t>(24, 0));
     reply.insert(reply.end(), opened.begin(), opened.end());
+    if (script_.splitOpenReply) {
+        std::vector<std::uint8_t> first(reply.begin(), reply.begin() + 20);
+        reply.erase(reply.begin(), reply.begin() + 20);
+        if (!SendAll(fd, first)) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     if (!SendAll(fd, reply) || !Expect(fd, 0x15)) {
         return;
     }

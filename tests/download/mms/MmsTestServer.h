@@ -33,6 +33,7 @@ class MmsTestServer {
         int headerChunks = 1;
         bool pingBetweenChunks = false;
         bool pingBeforeOpenReply = false;  // ping and reply in one segment
+        bool splitOpenReply = false;       // the reply in two segments, 20 ms apart
         bool hugeCommandInHeader = false;
         std::vector<std::uint8_t> rawHeaderStream;  // sent as it is instead of header chunks
         bool stallBeforeHeader = false;
@@ -59,6 +60,8 @@ class MmsTestServer {
 
     // Waits for the session to end and returns the client's command packets in arrival order.
     std::vector<std::vector<std::uint8_t>> Commands();
+    // CPU seconds the server's thread used; valid after Commands().
+    double cpuSeconds() const { return cpuSeconds_; }
     // Ends a stall or a wait at once.
     void Stop();
 
@@ -89,5 +92,6 @@ class MmsTestServer {
     std::uint32_t packetSequence_ = 0;
     std::mutex mutex_;
     std::vector<std::vector<std::uint8_t>> commands_;
+    double cpuSeconds_ = 0;
     std::thread thread_;
 };
