@@ -61,10 +61,8 @@ int runDetect(int argc, char** argv) {
     decoder.setSuffixTable(suffixes.table);
     StreamStore store;
     const bool all = args.has("all");
-    StreamPrinter printer(args.has("json") ? StreamPrinter::Format::Json
-                                           : StreamPrinter::Format::Text);
-    static char outputBuffer[1 << 16];
-    std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+    StreamPrinter printer(
+        args.has("json") ? StreamPrinter::Format::Json : StreamPrinter::Format::Text, stdout, true);
 
     CapturedPacket packet;
     DetectedStream record;
@@ -74,7 +72,7 @@ int runDetect(int argc, char** argv) {
             break;
         }
         if (status == CaptureFileReader::Status::Error) {
-            std::fflush(stdout);
+            printer.flush();
             return args.fail(*pcapPath + ": " + reader.error());
         }
         if (decoder.decode(packet, record) != 0) {
@@ -85,7 +83,7 @@ int runDetect(int argc, char** argv) {
             return args.fail("cannot write the output");
         }
     }
-    if (std::fflush(stdout) != 0) {
+    if (!printer.flush()) {
         return args.fail("cannot write the output");
     }
     return 0;

@@ -1,5 +1,6 @@
 #include "cli/JsonLine.h"
 
+#include <array>
 #include <cstdio>
 
 namespace {
@@ -46,12 +47,36 @@ void appendUnicodeEscape(std::string& out, unsigned value) {
     out += buffer;
 }
 
+
+// Printable ASCII other than '"' and '\\' goes out as it is.
+constexpr auto kPlain = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 0x7F; ++c) {
+        plain[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
+    }
+    return plain;
+}();
+
+bool isPlain(char c) {
+    return kPlain[static_cast<unsigned char>(c)];
+}
+
 }  // namespace
 
 void JsonLine::appendEscaped(std::string& out, std::string_view bytes) {
     out += '"';
     std::size_t i = 0;
     while (i < bytes.size()) {
+        // Runs of plain characters go out in one piece.
+        std::size_t run = i;
+        while (run < bytes.size() && isPlain(bytes[run])) {
+            ++run;
+        }
+        if (run > i) {
+            out.append(bytes.data() + i, run - i);
+            i = run;
+            continue;
+        }
         std::size_t length = utf8SequenceLength(bytes, i);
         if (length == 0) {
             appendUnicodeEscape(out, static_cast<unsigned char>(bytes[i]));
