@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -146,6 +147,25 @@ class CListAreaDownloadTest : public QObject {
         QVERIFY(file.readAll() == QByteArray(reinterpret_cast<const char*>(expected.data()),
                                              qsizetype(expected.size())));
         QTRY_COMPARE(area_->downloadCount(), 0);
+    }
+
+    void loginDialogFromTheWorkerThread() {
+        DetectedStream* record = addAndPick(httpStream(*server_, "/auth/secret.wmv?size=5000"));
+        whenModal<QDialog>([](QDialog* dialog) {
+            auto* user = dialog->findChild<QLineEdit*>(QStringLiteral("user"));
+            auto* password = dialog->findChild<QLineEdit*>(QStringLiteral("password"));
+            if (user == nullptr || password == nullptr) {
+                return false;  // the save dialog, still closing
+            }
+            user->setText(QStringLiteral("user"));
+            password->setText(QStringLiteral("secret"));
+            dialog->accept();
+            return true;
+        });
+        const QString target = saveAs(QStringLiteral("secret.wmv"));
+        QTRY_COMPARE_WITH_TIMEOUT(progressOf(0), QStringLiteral("完了"), kDownloadTimeoutMs);
+        QCOMPARE(QFileInfo(target).size(), 5000);
+        QCOMPARE(record->state, int(kStateEnded));
     }
 
     void abortStopsARunningDownload() {
