@@ -62,8 +62,9 @@ std::optional<int> AdapterText::Choose(const std::vector<AdapterEntry>& entries,
         }
         error = "several adapters; choose one with --adapter:";
         for (std::size_t i = 0; i < entries.size(); ++i) {
-            error += " " + std::to_string(i) + "=" + Description(entries[i]) + "(" +
-                     Ipv4(entries[i].address) + ")";
+            error.append(" ").append(std::to_string(i)).append("=");
+            error.append(Description(entries[i])).append("(");
+            error.append(Ipv4(entries[i].address)).append(")");
         }
         return std::nullopt;
     }
@@ -83,6 +84,7 @@ std::optional<int> AdapterText::Choose(const std::vector<AdapterEntry>& entries,
             return static_cast<int>(i);
         }
     }
-    error = "no adapter '" + text + "' (see quorvex-cli adapters)";
+    error = "no adapter '";
+    error.append(text).append("' (see quorvex-cli adapters)");
     return std::nullopt;
 }

@@ -103,6 +103,8 @@ void CRSizeBar::setClient(QWidget* client) {
     }
     client_ = client;
     if (client_ != nullptr) {
+        // The bar's own minimum rules, not the client's size hint.
+        client_->setMinimumSize(1, 1);
         body_->layout()->addWidget(client_);
     }
 }

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "NetnsPair.h"
+#include "support/NetnsPair.h"
 #include "capture/CSnmpAdapterList.h"
 #include "capture/SystemInterfaceTable.h"
 
