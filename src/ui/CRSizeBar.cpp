@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSettings>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -106,6 +107,43 @@ void CRSizeBar::setClient(QWidget* client) {
         // The bar's own minimum rules, not the client's size hint.
         client_->setMinimumSize(1, 1);
         body_->layout()->addWidget(client_);
+    }
+}
+
+namespace {
+
+struct SizeKey {
+    const char* name;
+    int BarSize::*field;
+    BarSize BarGeometry::*size;
+};
+
+constexpr SizeKey kSizeKeys[] = {
+    {"sizeHorzCX", &BarSize::cx, &BarGeometry::horzSize},
+    {"sizeHorzCY", &BarSize::cy, &BarGeometry::horzSize},
+    {"sizeVertCX", &BarSize::cx, &BarGeometry::vertSize},
+    {"sizeVertCY", &BarSize::cy, &BarGeometry::vertSize},
+    {"sizeFloatCX", &BarSize::cx, &BarGeometry::floatSize},
+    {"sizeFloatCY", &BarSize::cy, &BarGeometry::floatSize},
+};
+
+}  // namespace
+
+void CRSizeBar::LoadSizes(const QString& profile) {
+    QSettings settings;
+    settings.beginGroup(QStringLiteral("%1-SCBar-%2").arg(profile).arg(id_));
+    for (const SizeKey& key : kSizeKeys) {
+        int& value = geometry_.*key.size.*key.field;
+        const int minimum = geometry_.minSize.*key.field;
+        value = std::max(settings.value(QLatin1String(key.name), value).toInt(), minimum);
+    }
+}
+
+void CRSizeBar::SaveSizes(const QString& profile) const {
+    QSettings settings;
+    settings.beginGroup(QStringLiteral("%1-SCBar-%2").arg(profile).arg(id_));
+    for (const SizeKey& key : kSizeKeys) {
+        settings.setValue(QLatin1String(key.name), geometry_.*key.size.*key.field);
     }
 }
 
@@ -366,6 +404,8 @@ void CRSizeBar::BeginResize(int hit, QPoint) {
     std::vector<BarGeometry*> geometries;
     int self = 0;
     for (std::size_t i = 0; i < row.size(); ++i) {
+        // Drags begin from the sizes the bars have on screen.
+        row[i]->geometry_.dockedSize() = {row[i]->width(), row[i]->height()};
         geometries.push_back(&row[i]->geometry_);
         if (row[i] == this) {
             self = static_cast<int>(i);
@@ -374,7 +414,6 @@ void CRSizeBar::BeginResize(int hit, QPoint) {
     if (geometries.empty()) {
         geometries.push_back(&geometry_);
     }
-    // Drags begin from the bar's size as it is on screen.
     geometry_.dockedSize() = {width(), height()};
     const QPoint origin = mapToGlobal(QPoint(0, 0));
     const BarRect window{origin.x(), origin.y(), origin.x() + width(), origin.y() + height()};

@@ -25,6 +25,11 @@ class CRSizeBar : public QDockWidget {
                    int id);
 
     void setClient(QWidget* client);
+
+    // The six sizes in the application's settings, section "<profile>-SCBar-<id>". Loaded
+    // values never go below the minimum size.
+    virtual void LoadSizes(const QString& profile);
+    virtual void SaveSizes(const QString& profile) const;
     QWidget* client() const { return client_; }
 
     bool IsBarFloating() const { return !geometry_.isDocked(); }
