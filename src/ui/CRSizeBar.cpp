@@ -160,9 +160,19 @@ BarRect CRSizeBar::RecalcClient() {
     return geometry_.CalcClient(WindowRect(), hasPrev, hasNext);
 }
 
+QRect CRSizeBar::CloseButtonRect() const {
+    if (geometry_.isDocked()) {
+        return toQRect(geometry_.CloseRect());
+    }
+    // Floating, the button sits at the right end of the caption strip, as on a small frame.
+    const int size = BarGeometry::kCloseSize;
+    const int strip = titleStrip_ != nullptr ? titleStrip_->sizeHint().height() : size;
+    return QRect(width() - BarGeometry::kEdgeWidth - size, (strip - size) / 2, size, size);
+}
+
 int CRSizeBar::HitTest(QPoint point) const {
     if (!geometry_.isDocked()) {
-        return kHitClient;
+        return CloseButtonRect().contains(point) ? kHitClose : kHitClient;
     }
     BarGeometry probe = geometry_;
     const std::vector<CRSizeBar*> row = RowBars();
@@ -333,11 +343,11 @@ bool CRSizeBar::OnMousePress(QMouseEvent* event) {
         }
         return true;
     }
-    if (!geometry_.isDocked() || event->button() != Qt::LeftButton) {
+    if (event->button() != Qt::LeftButton) {
         return false;
     }
     const int hit = HitTest(event->position().toPoint());
-    if (hit >= kHitLeft && hit <= 17) {
+    if (geometry_.isDocked() && hit >= kHitLeft && hit <= 17) {
         BeginResize(hit, event->globalPosition().toPoint());
         return true;
     }
@@ -394,7 +404,7 @@ void CRSizeBar::SetCloseState(bool pushed, bool raised) {
     if (pushed != closePushed_ || raised != closeRaised_) {
         closePushed_ = pushed;
         closeRaised_ = raised;
-        update(toQRect(geometry_.CloseRect()));
+        update(CloseButtonRect());
     }
 }
 
@@ -485,6 +495,7 @@ void CRSizeBar::paintEvent(QPaintEvent* event) {
         painter.drawText(
             QRect(BarGeometry::kEdgeWidth, 0, width(), titleStrip_->sizeHint().height()),
             Qt::AlignVCenter | Qt::AlignLeft, windowTitle());
+        PaintCloseButton(painter);
         return;
     }
     QPainter painter(this);
@@ -520,7 +531,7 @@ void CRSizeBar::PaintGripper(QPainter& painter, const BarRect& clientRect) {
 }
 
 void CRSizeBar::PaintCloseButton(QPainter& painter) {
-    const QRect box = toQRect(geometry_.CloseRect());
+    const QRect box = CloseButtonRect();
     const QColor light = palette().color(QPalette::Light);
     const QColor shadow = palette().color(QPalette::Dark);
     if (closePushed_) {

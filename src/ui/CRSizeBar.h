@@ -44,6 +44,8 @@ class CRSizeBar : public QDockWidget {
     bool closePushed() const { return closePushed_; }
     bool closeRaised() const { return closeRaised_; }
 
+    // The close button: in the gripper strip while docked, in the caption while floating.
+    QRect CloseButtonRect() const;
     // The non-client hit test at a point in the bar's co-ordinates.
     int HitTest(QPoint point) const;
     // The resizable bars of this bar's dock row, in row order.

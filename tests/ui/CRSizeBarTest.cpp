@@ -134,6 +134,13 @@ void CRSizeBarTest::floatingBarHasNoEdges() {
     bar_->setFloating(true);
     QTRY_VERIFY(bar_->IsBarFloating());
     QCOMPARE(bar_->HitTest(QPoint(bar_->width() - 2, bar_->height() / 2)), int(kHitClient));
+    // The caption's own close button still hides it.
+    const QPoint close = bar_->CloseButtonRect().center();
+    QCOMPARE(bar_->HitTest(close), int(kHitClose));
+    QTest::mousePress(bar_, Qt::LeftButton, Qt::NoModifier, close);
+    QTest::mouseRelease(bar_, Qt::LeftButton, Qt::NoModifier, close);
+    QVERIFY(bar_->isHidden());
+    bar_->show();
     bar_->resize(5, 5);
     QVERIFY(bar_->width() >= 33);
     QVERIFY(bar_->height() >= 32);
