@@ -323,6 +323,13 @@ bool CRSizeBar::event(QEvent* event) {
             geometry_.keepSize = geometry_.isDocked();
             QTimer::singleShot(0, this, &CRSizeBar::ApplyDockedSize);
             break;
+        case QEvent::Hide:
+            // Whatever resized it last (its edge or the frame's own splitter), it comes back
+            // at the size it had.
+            if (geometry_.isDocked() && width() > 0 && height() > 0) {
+                geometry_.dockedSize() = {width(), height()};
+            }
+            break;
         case QEvent::StyleChange:
             showContent_ = style()->styleHint(QStyle::SH_Splitter_OpaqueResize, nullptr, this) != 0;
             break;
