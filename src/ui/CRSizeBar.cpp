@@ -220,11 +220,11 @@ void CRSizeBar::OnPlacementChanged() {
     if (geometry_.isHorzDock()) {
         setFeatures(features() | QDockWidget::DockWidgetVerticalTitleBar);
         titleStrip_->setThickness(strip);
-        body_->layout()->setContentsMargins(0, edge, edge, edge);
+        body_->layout()->setContentsMargins(QMargins(0, edge, edge, edge) + ClientInset());
     } else {
         setFeatures(features() & ~QDockWidget::DockWidgetVerticalTitleBar);
         titleStrip_->setThickness(geometry_.isDocked() ? strip : floatingStrip);
-        body_->layout()->setContentsMargins(edge, 0, edge, edge);
+        body_->layout()->setContentsMargins(QMargins(edge, 0, edge, edge) + ClientInset());
     }
     if (geometry_.isDocked()) {
         ApplyDockedSize();

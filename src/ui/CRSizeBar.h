@@ -59,6 +59,8 @@ class CRSizeBar : public QDockWidget {
     virtual void EndResize();
     virtual void DrawResizeTracker();
     virtual void PaintGripper(QPainter& painter, const BarRect& client);
+    // Room kept free around the client widget inside the client area.
+    virtual QMargins ClientInset() const { return QMargins(); }
 
     bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
