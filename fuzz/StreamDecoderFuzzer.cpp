@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint8_t mode = data[0];
     ++data;
     --size;
-    packet->length = static_cast<std::uint32_t>(size < CapturedPacket::kCapacity ? size : CapturedPacket::kCapacity);
+    packet->length = static_cast<std::uint32_t>(
+        size < CapturedPacket::kCapacity ? size : CapturedPacket::kCapacity);
     std::memcpy(packet->data, data, packet->length);
     if ((mode & 1) != 0 && packet->length >= 24) {
         packet->data[9] = 6;

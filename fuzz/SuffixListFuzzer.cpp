@@ -6,8 +6,7 @@
 #include "detect/SuffixListFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    auto table =
-        SuffixListFile::parse(std::string_view(reinterpret_cast<const char*>(data), size));
+    auto table = SuffixListFile::parse(std::string_view(reinterpret_cast<const char*>(data), size));
     if (table->count() < 0 || table->count() > SuffixTable::kCapacity) {
         __builtin_trap();
     }
