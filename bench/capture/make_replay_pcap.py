@@ -41,7 +41,7 @@ def udp(sport, dport, data):
 
 CLIENT = bytes([10, 201, 0, 2])
 SERVER = bytes([10, 201, 0, 1])
-SUFFIXES = [".asf", ".wmv", ".wma", ".mp3", ".mpg", ".avi", ".rm", ".mov"]
+SUFFIXES = [".asf", ".wmv", ".wma", ".mp3", ".avi", ".rm", ".flv", ".wav"]  # all in the default list
 
 
 def media_request(n, rng):

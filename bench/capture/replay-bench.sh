@@ -63,7 +63,12 @@ run_monitor() {
     wait_for "$log" "capturing on"
     local rate
     rate="$(replay "$1")"
-    sleep 1
+    # Let it work through what the kernel still holds: until the output stops growing.
+    local size=-1
+    while [ "$(stat -c %s "$rows")" != "$size" ]; do
+        size="$(stat -c %s "$rows")"
+        sleep 0.5
+    done
     kill -INT "$pid"
     wait "$pid"
     local received dropped

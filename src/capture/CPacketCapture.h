@@ -25,8 +25,14 @@ class CPacketCapture {
         std::uint64_t handedOver = 0;  // datagrams given to the receiver
     };
 
-    static constexpr int kSnapLength = 262144;  // GSO/GRO frames can far exceed the MTU
-    static constexpr int kKernelBufferBytes = 32 << 20;
+    // Immediate delivery makes libpcap use a ring of fixed-size frames sized by the snap
+    // length: 262144 bytes would leave room for only a few hundred frames. Only 2048 bytes of
+    // a datagram are handed over, so the frame keeps that much after the largest link header
+    // (Ethernet with two VLAN tags, Linux cooked v2) and no more; longer frames, GSO/GRO
+    // super-frames included, are cut there.
+    static constexpr int kLinkHeaderRoom = 64;
+    static constexpr int kSnapLength = CapturedPacket::kCapacity + kLinkHeaderRoom;
+    static constexpr int kKernelBufferBytes = 64 << 20;
 
     // Exactly the datagrams whose TCP port test the detector passes: IPv4, protocol 6, port
     // 80, 1755 or 554 at datagram offset 20 or 22 (a 20-byte IP header assumed, as the

@@ -6,6 +6,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "cli/AdapterText.h"
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
+#include "cli/SignalPipe.h"
 #include "cli/StreamPrinter.h"
 #include "cli/WakeUpPipe.h"
 #include "detect/StreamDecoder.h"
@@ -39,17 +41,6 @@ constexpr char kHelp[] =
     "\n"
     "Capturing needs root, or the capabilities cap_net_raw and cap_net_admin on the program\n"
     "(see README). Without them monitor says so and exits with status 1.\n";
-
-// Set by the signal handler; the main loop does the stopping.
-WakeUpPipe* signalPipe = nullptr;
-volatile std::sig_atomic_t signalled = 0;
-
-void onSignal(int) {
-    signalled = 1;
-    if (signalPipe) {
-        signalPipe->Notify();
-    }
-}
 
 // Runs on the capture thread: detection into the store, and each new row's record into a
 // batch for the main thread, which prints it. Printing here would make a slow terminal or
@@ -133,34 +124,99 @@ void printStatistics(const CPacketCapture::Statistics& counts) {
                  static_cast<unsigned long long>(counts.dropped));
 }
 
-class SignalScope {
+// A closed output pipe then shows as a failed write, and the capture still stops cleanly.
+class IgnoreSigpipe {
   public:
-    explicit SignalScope(WakeUpPipe& pipe) {
-        signalled = 0;
-        signalPipe = &pipe;
-        struct sigaction action {};
-        action.sa_handler = onSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, &oldInt_);
-        sigaction(SIGTERM, &action, &oldTerm_);
-        // A closed output pipe shows as a failed write, so the capture still stops cleanly.
+    IgnoreSigpipe() {
         struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
-        sigaction(SIGPIPE, &ignore, &oldPipe_);
+        sigaction(SIGPIPE, &ignore, &old_);
     }
-    ~SignalScope() {
-        sigaction(SIGINT, &oldInt_, nullptr);
-        sigaction(SIGTERM, &oldTerm_, nullptr);
-        sigaction(SIGPIPE, &oldPipe_, nullptr);
-        signalPipe = nullptr;
-    }
+    ~IgnoreSigpipe() { sigaction(SIGPIPE, &old_, nullptr); }
 
   private:
-    struct sigaction oldInt_ {};
-    struct sigaction oldTerm_ {};
-    struct sigaction oldPipe_ {};
+    struct sigaction old_ {};
 };
+
+struct MonitorOptions {
+    std::optional<std::uint64_t> seconds;
+    std::optional<std::uint64_t> count;
+    bool json = false;
+};
+
+enum class LoopEnd { kDone, kCaptureFailed, kOutputFailed };
+
+// Prints rows as they come until the time or row limit, a signal, or a capture failure.
+LoopEnd followCapture(const CPacketCapture& capture, RowPrinter& rows, const WakeUpPipe& wake,
+                      SignalPipe& signals, std::optional<std::uint64_t> seconds) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline =
+        seconds ? Clock::now() + std::chrono::seconds(*seconds) : Clock::time_point::max();
+    bool announced = false;
+    while (true) {
+        if (!rows.PrintNew()) {
+            return LoopEnd::kOutputFailed;
+        }
+        CaptureStatus now = capture.Status();
+        if (now.state == CaptureStatus::kRunning && !announced) {
+            std::fprintf(stderr, "quorvex-cli monitor: capturing on %s (%s)\n",
+                         now.interfaceName.c_str(),
+                         AdapterText::Ipv4(capture.SelectedAdapter().address).c_str());
+            announced = true;
+        }
+        if (now.state == CaptureStatus::kFailed || now.state == CaptureStatus::kLost) {
+            std::fprintf(stderr, "quorvex-cli monitor: %s\n", now.message.c_str());
+            return LoopEnd::kCaptureFailed;
+        }
+        if (signals.Drain() || rows.Full()) {
+            return LoopEnd::kDone;
+        }
+        int waitMs = -1;
+        if (seconds) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) {
+                return LoopEnd::kDone;
+            }
+            waitMs = static_cast<int>(std::min<long long>(left.count(), 1'000'000'000));
+        }
+        wake.Wait(waitMs, signals.fd());
+    }
+}
+
+// Watches `adapter` until the options or a signal end it; the exit status.
+int watch(const CliArgs& args, std::shared_ptr<const AdapterEntry> adapter,
+          std::shared_ptr<const SuffixTable> suffixes, const MonitorOptions& options) {
+    WakeUpPipe wake;
+    // SIGINT and SIGTERM only write to this pipe; followCapture does the stopping.
+    SignalPipe signals;
+    IgnoreSigpipe ignoreSigpipe;
+    if (!wake.ok() || !signals.ok()) {
+        return args.fail("cannot create a pipe");
+    }
+    StreamDecoder decoder;
+    decoder.setSuffixTable(std::move(suffixes));
+    // The detector keeps this snapshot of the entry until monitoring ends.
+    decoder.setAdapter(adapter);
+    StreamStore store;
+    MonitorReceiver receiver(decoder, store, wake);
+    RowPrinter rows(receiver, options.json,
+                    options.count.value_or(std::numeric_limits<std::uint64_t>::max()));
+    CPacketCapture capture(receiver);
+
+    capture.Start(1, *adapter);
+    LoopEnd end = followCapture(capture, rows, wake, signals, options.seconds);
+    bool ran = end != LoopEnd::kCaptureFailed || capture.Status().state == CaptureStatus::kLost;
+    capture.Stop();
+    // Rows found between the last look and the stop.
+    bool printed = end != LoopEnd::kOutputFailed && rows.PrintNew();
+    if (!printed) {
+        std::fprintf(stderr, "quorvex-cli monitor: cannot write the output\n");
+    }
+    if (ran) {
+        printStatistics(capture.LastStatistics());
+    }
+    return end == LoopEnd::kDone && printed ? 0 : 1;
+}
 
 }  // namespace
 
@@ -170,12 +226,13 @@ int runMonitor(int argc, char** argv) {
         std::fputs(kHelp, stdout);
         return 0;
     }
-    auto seconds = args.number("seconds", 1, 10'000'000);
-    auto count = args.number("count", 1, 1'000'000'000);
+    MonitorOptions options;
+    options.seconds = args.number("seconds", 1, 10'000'000);
+    options.count = args.number("count", 1, 1'000'000'000);
+    options.json = args.has("json");
     if (!args.ok()) {
         return args.fail(args.error());
     }
-    bool json = args.has("json");
 
     auto suffixPath = args.value("suffix-file");
     auto loaded = SuffixListFile::load(suffixPath ? std::filesystem::path(*suffixPath)
@@ -194,69 +251,7 @@ int runMonitor(int argc, char** argv) {
     if (!chosen) {
         return args.fail(error);
     }
-    // The detector keeps this snapshot of the entry until monitoring ends.
     auto adapter =
         std::make_shared<const AdapterEntry>(adapters[static_cast<std::size_t>(*chosen)]);
-
-    WakeUpPipe wake;
-    if (!wake.ok()) {
-        return args.fail("cannot create a pipe");
-    }
-    StreamDecoder decoder;
-    decoder.setSuffixTable(loaded.table);
-    decoder.setAdapter(adapter);
-    StreamStore store;
-    MonitorReceiver receiver(decoder, store, wake);
-    SignalScope signals(wake);
-    CPacketCapture capture(receiver);
-
-    using Clock = std::chrono::steady_clock;
-    const bool timed = seconds.has_value();
-    const Clock::time_point deadline =
-        timed ? Clock::now() + std::chrono::seconds(*seconds) : Clock::time_point::max();
-    capture.Start(1, *adapter);
-
-    RowPrinter rows(receiver, json, count.value_or(std::numeric_limits<std::uint64_t>::max()));
-    int status = 0;
-    bool announced = false;
-    bool outputFailed = false;
-    while (true) {
-        if (!rows.PrintNew()) {
-            outputFailed = true;
-            break;
-        }
-        CaptureStatus now = capture.Status();
-        if (now.state == CaptureStatus::kRunning && !announced) {
-            std::fprintf(stderr, "quorvex-cli monitor: capturing on %s (%s)\n",
-                         now.interfaceName.c_str(), AdapterText::Ipv4(adapter->address).c_str());
-            announced = true;
-        }
-        if (now.state == CaptureStatus::kFailed || now.state == CaptureStatus::kLost) {
-            std::fprintf(stderr, "quorvex-cli monitor: %s\n", now.message.c_str());
-            status = 1;
-            break;
-        }
-        if (signalled || rows.Full()) {
-            break;
-        }
-        int waitMs = -1;
-        if (timed) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) {
-                break;
-            }
-            waitMs = static_cast<int>(std::min<long long>(left.count(), 1'000'000'000));
-        }
-        wake.Wait(waitMs);
-    }
-    capture.Stop();
-    // Rows found between the last look and the stop.
-    if (outputFailed || !rows.PrintNew()) {
-        std::fprintf(stderr, "quorvex-cli monitor: cannot write the output\n");
-        status = 1;
-    }
-    if (announced) {
-        printStatistics(capture.LastStatistics());
-    }
-    return status;
+    return watch(args, adapter, loaded.table, options);
 }

@@ -25,9 +25,9 @@ void WakeUpPipe::Notify() const {
     [[maybe_unused]] ssize_t written = ::write(writeEnd_, &byte, 1);
 }
 
-void WakeUpPipe::Wait(int timeoutMs) const {
-    pollfd entry{readEnd_, POLLIN, 0};
-    ::poll(&entry, 1, timeoutMs);
+void WakeUpPipe::Wait(int timeoutMs, int otherFd) const {
+    pollfd entries[2] = {{readEnd_, POLLIN, 0}, {otherFd, POLLIN, 0}};
+    ::poll(entries, otherFd >= 0 ? 2 : 1, timeoutMs);
     char buffer[256];
     while (::read(readEnd_, buffer, sizeof buffer) > 0) {
     }

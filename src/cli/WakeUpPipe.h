@@ -1,7 +1,7 @@
 #pragma once
 
-// A self-pipe that wakes the command's main thread: from another thread, or from a signal
-// handler (Notify only writes one byte, which is async-signal-safe).
+// Wakes the command's main thread from another thread (the capture thread) through a pipe,
+// so the main thread can wait for it and for other descriptors with one poll.
 class WakeUpPipe {
   public:
     WakeUpPipe();
@@ -13,8 +13,9 @@ class WakeUpPipe {
 
     void Notify() const;
 
-    // Waits until notified or `timeoutMs` passes (-1: no limit), then drains the pipe.
-    void Wait(int timeoutMs) const;
+    // Waits until notified, `otherFd` (if not -1) is readable, or `timeoutMs` passes (-1: no
+    // limit); then drains this pipe.
+    void Wait(int timeoutMs, int otherFd = -1) const;
 
   private:
     int readEnd_ = -1;

@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "support/NetnsPair.h"
 #include "capture/CSnmpAdapterList.h"
 #include "capture/SystemInterfaceTable.h"
+#include "support/NetnsPair.h"
 
 using namespace std::chrono_literals;
 

@@ -78,7 +78,7 @@ class LinkRecorder {
             char error[PCAP_ERRBUF_SIZE];
             handle_ = pcap_create(pair.serverIf().c_str(), error);
             if (handle_) {
-                pcap_set_snaplen(handle_, CPacketCapture::kSnapLength);
+                pcap_set_snaplen(handle_, 262144);
                 pcap_set_immediate_mode(handle_, 1);
                 pcap_set_promisc(handle_, 1);
                 if (pcap_activate(handle_) < 0) {

@@ -32,10 +32,10 @@ std::string readFile(const std::filesystem::path& path) {
 }
 
 // One run of a command with stdout and stderr in files of a private folder.
-class CliProcess {
+class CommandRun {
   public:
-    explicit CliProcess(const std::filesystem::path& dir) : out_(dir / "out"), err_(dir / "err") {}
-    ~CliProcess() {
+    explicit CommandRun(const std::filesystem::path& dir) : out_(dir / "out"), err_(dir / "err") {}
+    ~CommandRun() {
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
@@ -123,14 +123,14 @@ class MonitorCommand : public ::testing::Test {
 TEST_F(MonitorCommand, BadArgumentsGiveExitStatus2) {
     for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
              {"--seconds", "0"}, {"--count", "x"}, {"--adapter", "99999"}, {"--bogus"}}) {
-        CliProcess run(dir_);
+        CommandRun run(dir_);
         std::vector<std::string> command = {cli_, "monitor", "--suffix-file", suffixFile_};
         command.insert(command.end(), words.begin(), words.end());
         ASSERT_TRUE(run.Start(command));
         EXPECT_EQ(run.Wait(5s), 2) << words[0];
         EXPECT_NE(run.Err().find("quorvex-cli monitor: "), std::string::npos) << run.Err();
     }
-    CliProcess help(dir_);
+    CommandRun help(dir_);
     ASSERT_TRUE(help.Start({cli_, "monitor", "--help"}));
     EXPECT_EQ(help.Wait(5s), 0);
     EXPECT_NE(help.Out().find("--seconds N"), std::string::npos);
@@ -139,7 +139,7 @@ TEST_F(MonitorCommand, BadArgumentsGiveExitStatus2) {
 TEST_F(MonitorCommand, PrintsStreamsFromLiveTrafficOnceAndEndsAtTheCount) {
     NetnsPair pair;
     QVX_REQUIRE_NETNS(pair);
-    CliProcess run(dir_);
+    CommandRun run(dir_);
     ASSERT_TRUE(run.Start(InServer(pair, {cli_, "monitor", "--count", "2", "--json", "--seconds",
                                           "30", "--suffix-file", suffixFile_})));
     ASSERT_TRUE(run.WaitForError("capturing on " + pair.serverIf())) << run.Err();
@@ -160,7 +160,7 @@ TEST_F(MonitorCommand, SigtermAndSigintStopTheCaptureCleanly) {
     NetnsPair pair;
     QVX_REQUIRE_NETNS(pair);
     for (int number : {SIGTERM, SIGINT}) {
-        CliProcess run(dir_);
+        CommandRun run(dir_);
         ASSERT_TRUE(run.Start(InServer(pair, {cli_, "monitor", "--suffix-file", suffixFile_})));
         ASSERT_TRUE(run.WaitForError("capturing on")) << run.Err();
         run.Signal(number);
@@ -169,7 +169,7 @@ TEST_F(MonitorCommand, SigtermAndSigintStopTheCaptureCleanly) {
     }
 }
 
-TEST_F(MonitorCommand, MissingRightsOrADownInterfaceIsAnErrorNotASilentRun) {
+TEST_F(MonitorCommand, MissingRightsOrADownOrVanishedInterfaceIsAnError) {
     NetnsPair pair;
     QVX_REQUIRE_NETNS(pair);
     // A copy the unprivileged user can reach; a fresh file carries no capabilities.
@@ -177,7 +177,7 @@ TEST_F(MonitorCommand, MissingRightsOrADownInterfaceIsAnErrorNotASilentRun) {
     std::filesystem::copy_file(cli_, copy);
     ::chmod(copy.c_str(), 0755);
     {
-        CliProcess run(dir_);
+        CommandRun run(dir_);
         ASSERT_TRUE(run.Start(InServer(
             pair, {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", copy.string(),
                    "monitor", "--seconds", "20", "--suffix-file", suffixFile_})));
@@ -186,9 +186,19 @@ TEST_F(MonitorCommand, MissingRightsOrADownInterfaceIsAnErrorNotASilentRun) {
     }
     ASSERT_TRUE(
         NetnsPair::Shell("ip -n " + pair.serverNs() + " link set " + pair.serverIf() + " down"));
-    CliProcess run(dir_);
+    CommandRun run(dir_);
     ASSERT_TRUE(run.Start(
         InServer(pair, {cli_, "monitor", "--seconds", "20", "--suffix-file", suffixFile_})));
     EXPECT_EQ(run.Wait(5s), 1) << run.Err();
     EXPECT_NE(run.Err().find("is down"), std::string::npos) << run.Err();
+
+    ASSERT_TRUE(
+        NetnsPair::Shell("ip -n " + pair.serverNs() + " link set " + pair.serverIf() + " up"));
+    CommandRun vanishing(dir_);
+    ASSERT_TRUE(vanishing.Start(
+        InServer(pair, {cli_, "monitor", "--seconds", "20", "--suffix-file", suffixFile_})));
+    ASSERT_TRUE(vanishing.WaitForError("capturing on")) << vanishing.Err();
+    ASSERT_TRUE(NetnsPair::Shell("ip -n " + pair.serverNs() + " link del " + pair.serverIf()));
+    EXPECT_EQ(vanishing.Wait(5s), 1) << vanishing.Err();
+    EXPECT_NE(vanishing.Err().find("capture ended"), std::string::npos) << vanishing.Err();
 }
