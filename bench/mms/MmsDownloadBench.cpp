@@ -5,6 +5,7 @@
 //   mms_download_bench [MEGABYTES] [PACKET_SIZE]      (defaults: 128 and 8000)
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -107,6 +108,19 @@ Generated Generate(const std::string& path, std::uint64_t megabytes, std::uint32
     return {path, header.size(), count, total};
 }
 
+double CpuSeconds(const rusage& usage) {
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return CpuSeconds(usage);
+}
+
+double catCpu = 0;  // CPU seconds of the last cat
+
 double CatSeconds(const std::string& path, const char* output = "/dev/null") {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -121,7 +135,9 @@ double CatSeconds(const std::string& path, const char* output = "/dev/null") {
         return -1;
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    catCpu = CpuSeconds(usage);
     posix_spawn_file_actions_destroy(&actions);
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -154,6 +170,7 @@ int main(int argc, char** argv) {
     Generated generated = Generate(source, megabytes, packetSize);
     CatSeconds(source);  // warm the page cache
     double catSeconds = CatSeconds(source);
+    const double catCpuSeconds = catCpu;
     // Not the floor, but it shows what writing the output file alone costs on this machine.
     const std::string copy = (directory / "copy.asf").string();
     double copySeconds = CatSeconds(source, copy.c_str());
@@ -182,12 +199,14 @@ int main(int argc, char** argv) {
     const long rssBefore = StatusKilobytes("VmRSS:");
     ResetPeak();
     auto start = Clock::now();
+    const double cpuBefore = ProcessCpuSeconds();
     {
         CMmsDownload download(host);
         download.Start(&record, record.path, target);
         host.Wait();
     }
     double mmsSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double mmsCpuSeconds = ProcessCpuSeconds() - cpuBefore;
     const long peak = StatusKilobytes("VmHWM:");
 
     const bool same = SameFiles(source, target);
@@ -199,6 +218,8 @@ int main(int argc, char** argv) {
                 mb / copySeconds);
     std::printf("mms download    %8.3f s  %8.1f MiB/s  (%.2fx the floor's time)\n", mmsSeconds,
                 mb / mmsSeconds, mmsSeconds / catSeconds);
+    std::printf("cpu time        cat %.3f s; mms client and test server together %.3f s\n",
+                catCpuSeconds, mmsCpuSeconds);
     std::printf("memory          RSS before %ld KiB, peak during download %ld KiB (+%ld KiB)\n",
                 rssBefore, peak, peak - rssBefore);
     std::printf("result          state %d \"%s\", output %s the source\n", record.state,

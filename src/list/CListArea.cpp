@@ -213,11 +213,10 @@ void CListArea::onDownloadEnded(CDownloadHost* host) {
         if (it->record->worker == it->worker.get()) {
             it->record->worker = nullptr;
         }
-        {
-            std::lock_guard lock(orphanMutex_);
-            orphans_.erase(it->record.get());
-        }
-        downloads_.erase(it);
+        const DetectedStream* record = it->record.get();
+        downloads_.erase(it);  // joins the worker thread, which has just ended
+        std::lock_guard lock(orphanMutex_);
+        orphans_.erase(record);
         return;
     }
 }

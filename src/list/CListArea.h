@@ -41,7 +41,7 @@ class CListArea : public QWidget, public StreamList {
     static constexpr int kContextMenuId = 138;
     static constexpr int kFlushDelayMs = 15;
     // Rows moved into the view per turn of the event loop, so that a flood never stalls it.
-    static constexpr int kRowsPerFlush = 5000;
+    static constexpr int kRowsPerFlush = 2000;
 
     explicit CListArea(QWidget* parent = nullptr);
     ~CListArea() override;

@@ -64,7 +64,6 @@ void CStreamListModel::appendRows(const std::vector<StreamRowTexts>& rows) {
     }
     const int first = static_cast<int>(rows_.size());
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
-    rows_.reserve(rows_.size() + rows.size());
     for (const StreamRowTexts& texts : rows) {
         // A new row shows host and path only; its status comes with its first refresh.
         rows_.push_back({QString::fromUtf8(texts.host), QString::fromUtf8(texts.path), {}});

@@ -22,7 +22,8 @@ class DownloadHost;
 class CHttpDownload : public DownloadWorker {
   public:
     explicit CHttpDownload(DownloadHost& host, HttpDownloadOptions options = {});
-    // Asks a running download to stop and waits for its thread.
+    // Asks a running download to stop and waits for its thread; the host then hears of the
+    // end from within this wait. Never call it from inside a host callback of this download.
     ~CHttpDownload() override;
 
     CHttpDownload(const CHttpDownload&) = delete;
@@ -51,6 +52,7 @@ class CHttpDownload : public DownloadWorker {
     void EndTransfer();
     void EndQuietly();
     void Fail(const char* messageTemplate, long code);
+    void RememberFileIdentity();
     void CloseAndDelete();
     void RefreshRow();
     void ShowMessage(const char* messageTemplate, long code);
@@ -68,6 +70,9 @@ class CHttpDownload : public DownloadWorker {
     std::string targetPath_;
     std::string errorText_;
     int file_ = -1;
+    bool deletable_ = false;
+    std::uint64_t fileDevice_ = 0;
+    std::uint64_t fileInode_ = 0;
     CURLM* multi_ = nullptr;
     std::atomic<bool> cancel_{false};
     std::thread thread_;

@@ -2,6 +2,7 @@
 
 #include <netdb.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -230,7 +231,10 @@ void CMmsDownload::ReportError(const char* format, int code, bool deleteFile) {
         std::fclose(file_);
         file_ = nullptr;
     }
-    if (deleteFile && !localFile_.empty()) {
+    // Only a file of ours goes: a device or other special file chosen as target stays.
+    struct stat target {};
+    if (deleteFile && !localFile_.empty() && ::stat(localFile_.c_str(), &target) == 0 &&
+        S_ISREG(target.st_mode)) {
         ::unlink(localFile_.c_str());
     }
     host_.showMessage(text);

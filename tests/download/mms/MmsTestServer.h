@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/uio.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -74,6 +76,7 @@ class MmsTestServer {
     bool SendHeader(int fd);
     bool SendPackets(int fd);
     bool SendFilePackets(int fd);
+    bool SendParts(int fd, iovec* parts, std::size_t count);
     bool SendEnding(int fd);
     void Drain(int fd);
 
