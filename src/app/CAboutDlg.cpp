@@ -8,7 +8,9 @@
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("バージョン情報 Quorvex"));
-    const DialogUnits du(font());
+    const QString noteText = QStringLiteral("メディア ストリームの検出と保存");
+    DialogUnits du(font());
+    du.fitText(font(), noteText, 135);
 
     auto* icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("icon"));
@@ -20,7 +22,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     version->setObjectName(QStringLiteral("version"));
     version->setGeometry(du.rect(40, 10, 119, 8));
 
-    auto* note = new QLabel(QStringLiteral("メディア ストリームの検出と保存"), this);
+    auto* note = new QLabel(noteText, this);
     note->setObjectName(QStringLiteral("note"));
     note->setGeometry(du.rect(40, 25, 135, 8));
 

@@ -127,6 +127,8 @@ void CMainFrame::CreateActions() {
     group->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
     for (QAction* act : {start, stop}) {
         act->setCheckable(true);
+        // The menu shows the radio mark; the pictures belong to the toolbar.
+        act->setIconVisibleInMenu(false);
         group->addAction(act);
     }
     connect(start, &QAction::triggered, this, &CMainFrame::OnStartMonitoring);

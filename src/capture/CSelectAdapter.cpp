@@ -10,10 +10,11 @@
 
 CSelectAdapter::CSelectAdapter(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("ネットワークアダプタの選択"));
-    const DialogUnits du(font());
+    const QString prompt = QStringLiteral("監視したい、ネットワークアダプタを選択して下さい。");
+    DialogUnits du(font());
+    du.fitText(font(), prompt, 158);
 
-    auto* label =
-        new QLabel(QStringLiteral("監視したい、ネットワークアダプタを選択して下さい。"), this);
+    auto* label = new QLabel(prompt, this);
     label->setGeometry(du.rect(7, 7, 158, 8));
     // A list that is always shown, without the edit field a typed text could leave no
     // selection in.

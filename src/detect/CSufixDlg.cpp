@@ -44,10 +44,13 @@ const std::array<CSufixDlg::Known, CSufixDlg::kKnownCount>& CSufixDlg::known() {
 CSufixDlg::CSufixDlg(QWidget* parent, std::string suffixFile)
     : QDialog(parent), suffixFile_(std::move(suffixFile)) {
     setWindowTitle(QStringLiteral("対象ファイル設定"));
-    const DialogUnits du(font());
+    const QString title = QStringLiteral("検出対象としたいファイルの種類をチェックしてください");
+    const QString otherTitle = QStringLiteral("その他　（１行に拡張子を１つ記述して下さい）");
+    DialogUnits du(font());
+    du.fitText(font(), title, 176);
+    du.fitText(font(), otherTitle, 144);
 
-    auto* label =
-        new QLabel(QStringLiteral("検出対象としたいファイルの種類をチェックしてください"), this);
+    auto* label = new QLabel(title, this);
     label->setGeometry(du.rect(5, 5, 176, 8));
     for (std::size_t i = 0; i < known().size(); ++i) {
         const Known& k = known()[i];
@@ -60,8 +63,7 @@ CSufixDlg::CSufixDlg(QWidget* parent, std::string suffixFile)
         box->setGeometry(r);
         boxes_[i] = box;
     }
-    auto* otherLabel =
-        new QLabel(QStringLiteral("その他　（１行に拡張子を１つ記述して下さい）"), this);
+    auto* otherLabel = new QLabel(otherTitle, this);
     otherLabel->setGeometry(du.rect(5, 67, 144, 8));
     otherEdit_ = new QPlainTextEdit(this);
     otherEdit_->setObjectName(QStringLiteral("edit1020"));

@@ -34,6 +34,12 @@ class CTreeArea : public CRSizeBar {
 
     CTypeTreeCtrl* tree() const { return tree_; }
 
+  protected:
+    // The tree sits 2 pixels in; docked, 4 above the bottom edge.
+    QMargins ClientInset() const override {
+        return IsBarFloating() ? QMargins(2, 2, 2, 2) : QMargins(2, 2, 2, 4);
+    }
+
   private:
     std::string suffixFile_;
     StreamDecoder decoder_;

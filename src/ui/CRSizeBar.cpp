@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSettings>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -109,6 +110,43 @@ void CRSizeBar::setClient(QWidget* client) {
     }
 }
 
+namespace {
+
+struct SizeKey {
+    const char* name;
+    int BarSize::*field;
+    BarSize BarGeometry::*size;
+};
+
+constexpr SizeKey kSizeKeys[] = {
+    {"sizeHorzCX", &BarSize::cx, &BarGeometry::horzSize},
+    {"sizeHorzCY", &BarSize::cy, &BarGeometry::horzSize},
+    {"sizeVertCX", &BarSize::cx, &BarGeometry::vertSize},
+    {"sizeVertCY", &BarSize::cy, &BarGeometry::vertSize},
+    {"sizeFloatCX", &BarSize::cx, &BarGeometry::floatSize},
+    {"sizeFloatCY", &BarSize::cy, &BarGeometry::floatSize},
+};
+
+}  // namespace
+
+void CRSizeBar::LoadSizes(const QString& profile) {
+    QSettings settings;
+    settings.beginGroup(QStringLiteral("%1-SCBar-%2").arg(profile).arg(id_));
+    for (const SizeKey& key : kSizeKeys) {
+        int& value = geometry_.*key.size.*key.field;
+        const int minimum = geometry_.minSize.*key.field;
+        value = std::max(settings.value(QLatin1String(key.name), value).toInt(), minimum);
+    }
+}
+
+void CRSizeBar::SaveSizes(const QString& profile) const {
+    QSettings settings;
+    settings.beginGroup(QStringLiteral("%1-SCBar-%2").arg(profile).arg(id_));
+    for (const SizeKey& key : kSizeKeys) {
+        settings.setValue(QLatin1String(key.name), geometry_.*key.size.*key.field);
+    }
+}
+
 BarRect CRSizeBar::WindowRect() const {
     return {0, 0, width(), height()};
 }
@@ -122,9 +160,19 @@ BarRect CRSizeBar::RecalcClient() {
     return geometry_.CalcClient(WindowRect(), hasPrev, hasNext);
 }
 
+QRect CRSizeBar::CloseButtonRect() const {
+    if (geometry_.isDocked()) {
+        return toQRect(geometry_.CloseRect());
+    }
+    // Floating, the button sits at the right end of the caption strip, as on a small frame.
+    const int size = BarGeometry::kCloseSize;
+    const int strip = titleStrip_ != nullptr ? titleStrip_->sizeHint().height() : size;
+    return QRect(width() - BarGeometry::kEdgeWidth - size, (strip - size) / 2, size, size);
+}
+
 int CRSizeBar::HitTest(QPoint point) const {
     if (!geometry_.isDocked()) {
-        return kHitClient;
+        return CloseButtonRect().contains(point) ? kHitClose : kHitClient;
     }
     BarGeometry probe = geometry_;
     const std::vector<CRSizeBar*> row = RowBars();
@@ -172,11 +220,11 @@ void CRSizeBar::OnPlacementChanged() {
     if (geometry_.isHorzDock()) {
         setFeatures(features() | QDockWidget::DockWidgetVerticalTitleBar);
         titleStrip_->setThickness(strip);
-        body_->layout()->setContentsMargins(0, edge, edge, edge);
+        body_->layout()->setContentsMargins(QMargins(0, edge, edge, edge) + ClientInset());
     } else {
         setFeatures(features() & ~QDockWidget::DockWidgetVerticalTitleBar);
         titleStrip_->setThickness(geometry_.isDocked() ? strip : floatingStrip);
-        body_->layout()->setContentsMargins(edge, 0, edge, edge);
+        body_->layout()->setContentsMargins(QMargins(edge, 0, edge, edge) + ClientInset());
     }
     if (geometry_.isDocked()) {
         ApplyDockedSize();
@@ -275,6 +323,13 @@ bool CRSizeBar::event(QEvent* event) {
             geometry_.keepSize = geometry_.isDocked();
             QTimer::singleShot(0, this, &CRSizeBar::ApplyDockedSize);
             break;
+        case QEvent::Hide:
+            // Whatever resized it last (its edge or the frame's own splitter), it comes back
+            // at the size it had.
+            if (geometry_.isDocked() && width() > 0 && height() > 0) {
+                geometry_.dockedSize() = {width(), height()};
+            }
+            break;
         case QEvent::StyleChange:
             showContent_ = style()->styleHint(QStyle::SH_Splitter_OpaqueResize, nullptr, this) != 0;
             break;
@@ -295,11 +350,11 @@ bool CRSizeBar::OnMousePress(QMouseEvent* event) {
         }
         return true;
     }
-    if (!geometry_.isDocked() || event->button() != Qt::LeftButton) {
+    if (event->button() != Qt::LeftButton) {
         return false;
     }
     const int hit = HitTest(event->position().toPoint());
-    if (hit >= kHitLeft && hit <= 17) {
+    if (geometry_.isDocked() && hit >= kHitLeft && hit <= 17) {
         BeginResize(hit, event->globalPosition().toPoint());
         return true;
     }
@@ -356,7 +411,7 @@ void CRSizeBar::SetCloseState(bool pushed, bool raised) {
     if (pushed != closePushed_ || raised != closeRaised_) {
         closePushed_ = pushed;
         closeRaised_ = raised;
-        update(toQRect(geometry_.CloseRect()));
+        update(CloseButtonRect());
     }
 }
 
@@ -366,6 +421,8 @@ void CRSizeBar::BeginResize(int hit, QPoint) {
     std::vector<BarGeometry*> geometries;
     int self = 0;
     for (std::size_t i = 0; i < row.size(); ++i) {
+        // Drags begin from the sizes the bars have on screen.
+        row[i]->geometry_.dockedSize() = {row[i]->width(), row[i]->height()};
         geometries.push_back(&row[i]->geometry_);
         if (row[i] == this) {
             self = static_cast<int>(i);
@@ -374,7 +431,6 @@ void CRSizeBar::BeginResize(int hit, QPoint) {
     if (geometries.empty()) {
         geometries.push_back(&geometry_);
     }
-    // Drags begin from the bar's size as it is on screen.
     geometry_.dockedSize() = {width(), height()};
     const QPoint origin = mapToGlobal(QPoint(0, 0));
     const BarRect window{origin.x(), origin.y(), origin.x() + width(), origin.y() + height()};
@@ -446,6 +502,7 @@ void CRSizeBar::paintEvent(QPaintEvent* event) {
         painter.drawText(
             QRect(BarGeometry::kEdgeWidth, 0, width(), titleStrip_->sizeHint().height()),
             Qt::AlignVCenter | Qt::AlignLeft, windowTitle());
+        PaintCloseButton(painter);
         return;
     }
     QPainter painter(this);
@@ -481,7 +538,7 @@ void CRSizeBar::PaintGripper(QPainter& painter, const BarRect& clientRect) {
 }
 
 void CRSizeBar::PaintCloseButton(QPainter& painter) {
-    const QRect box = toQRect(geometry_.CloseRect());
+    const QRect box = CloseButtonRect();
     const QColor light = palette().color(QPalette::Light);
     const QColor shadow = palette().color(QPalette::Dark);
     if (closePushed_) {

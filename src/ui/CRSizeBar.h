@@ -25,6 +25,11 @@ class CRSizeBar : public QDockWidget {
                    int id);
 
     void setClient(QWidget* client);
+
+    // The six sizes in the application's settings, section "<profile>-SCBar-<id>". Loaded
+    // values never go below the minimum size.
+    virtual void LoadSizes(const QString& profile);
+    virtual void SaveSizes(const QString& profile) const;
     QWidget* client() const { return client_; }
 
     bool IsBarFloating() const { return !geometry_.isDocked(); }
@@ -39,6 +44,8 @@ class CRSizeBar : public QDockWidget {
     bool closePushed() const { return closePushed_; }
     bool closeRaised() const { return closeRaised_; }
 
+    // The close button: in the gripper strip while docked, in the caption while floating.
+    QRect CloseButtonRect() const;
     // The non-client hit test at a point in the bar's co-ordinates.
     int HitTest(QPoint point) const;
     // The resizable bars of this bar's dock row, in row order.
@@ -52,6 +59,8 @@ class CRSizeBar : public QDockWidget {
     virtual void EndResize();
     virtual void DrawResizeTracker();
     virtual void PaintGripper(QPainter& painter, const BarRect& client);
+    // Room kept free around the client widget inside the client area.
+    virtual QMargins ClientInset() const { return QMargins(); }
 
     bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;

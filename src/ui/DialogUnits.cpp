@@ -40,3 +40,12 @@ QRect DialogUnits::rect(int left, int top, int width, int height) const {
 QSize DialogUnits::size(int width, int height) const {
     return QSize(x(width), y(height));
 }
+
+void DialogUnits::fitText(const QFont& font, const QString& text, int widthUnits) {
+    if (widthUnits <= 0) {
+        return;
+    }
+    // A label draws its text with a pixel or two of room.
+    const int needed = QFontMetrics(font).horizontalAdvance(text) + 2;
+    baseX_ = std::max(baseX_, (needed * 4 + widthUnits - 1) / widthUnits);
+}

@@ -10,6 +10,11 @@ class DialogUnits {
   public:
     explicit DialogUnits(const QFont& font);
 
+    // Widens the horizontal unit so that `text` fits in `widthUnits`: the whole layout then
+    // scales with it, instead of the label being cut (fonts whose kana are wider than the
+    // design's show this).
+    void fitText(const QFont& font, const QString& text, int widthUnits);
+
     int baseX() const { return baseX_; }
     int baseY() const { return baseY_; }
 

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <thread>
 
+#include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
 #include "app/CQuorvexApp.h"
 #include "app/CQuorvexDoc.h"
@@ -82,6 +84,7 @@ class MainFrameTest : public QObject {
     void settingsReloadTheSuffixListOnlyOnOk();
     void copyUrlForwardsToTheViewWithSelectionOnly();
     void saveWritesAnEmptyFileAndRemembersIt();
+    void aboutBoxShowsIconVersionAndOk();
 
   private:
     FrameServices makeServices();
@@ -496,6 +499,22 @@ void MainFrameTest::saveWritesAnEmptyFileAndRemembersIt() {
     QCOMPARE(recent.size(), 4);
     QVERIFY(recent.first().endsWith(QStringLiteral("/f4")));
     QVERIFY(!app_.OpenDocumentFile(dir_.path() + QStringLiteral("/missing")));
+}
+
+void MainFrameTest::aboutBoxShowsIconVersionAndOk() {
+    CAboutDlg about;
+    QCOMPARE(about.windowTitle(), QStringLiteral("バージョン情報 Quorvex"));
+    QCOMPARE(about.findChild<QLabel*>(QStringLiteral("version"))->text(),
+             QStringLiteral("Quorvex Version 0.4.1"));
+    QVERIFY(!about.findChild<QLabel*>(QStringLiteral("note"))->text().isEmpty());
+    QVERIFY(!about.findChild<QLabel*>(QStringLiteral("icon"))->pixmap().isNull());
+    auto* ok = about.findChild<QPushButton*>(QStringLiteral("ok"));
+    QVERIFY(ok->isDefault());
+    // Right of the texts, at the top, inside the dialog.
+    QVERIFY(ok->x() > about.findChild<QLabel*>(QStringLiteral("version"))->x());
+    QVERIFY(about.rect().contains(ok->geometry()));
+    QTest::mouseClick(ok, Qt::LeftButton);
+    QCOMPARE(about.result(), int(QDialog::Accepted));
 }
 
 int main(int argc, char** argv) {

@@ -1,3 +1,4 @@
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
@@ -36,6 +37,8 @@ void CSelectAdapterTest::listsDescriptionsInOrderAndPreselects() {
     const auto list = adapters({"eth0", "eth0", "wlan0"});
     CSelectAdapter dialog;
     QCOMPARE(dialog.windowTitle(), QStringLiteral("ネットワークアダプタの選択"));
+    auto* label = dialog.findChild<QLabel*>();
+    QVERIFY(label->width() >= label->sizeHint().width());
     dialog.InitDialog(3, list.data(), 1);
     QCOMPARE(dialog.adapterList()->count(), 3);
     QCOMPARE(dialog.adapterList()->item(0)->text(), QStringLiteral("eth0"));

@@ -1,4 +1,5 @@
 #include <QCheckBox>
+#include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -159,6 +160,11 @@ void DetectWidgetsTest::controlsSitAtTheirDialogUnitPlaces() {
         QCOMPARE(dialog->checkBox(1010)->x(), dialog->checkBox(1013)->x());
         QVERIFY(dialog->checkBox(1013)->y() > dialog->checkBox(1010)->y());
         QVERIFY(dialog->checkBox(1011)->x() > dialog->checkBox(1010)->x());
+        // Labels are never cut, whatever the font's kana width.
+        for (QLabel* label : dialog->findChildren<QLabel*>()) {
+            QVERIFY(label->width() >= label->sizeHint().width());
+            QVERIFY(dialog->rect().contains(label->geometry()));
+        }
         const QRect edit = dialog->otherEdit()->geometry();
         QVERIFY(edit.bottom() < dialog->findChild<QPushButton*>(QStringLiteral("ok"))->y());
         QVERIFY(dialog->rect().contains(

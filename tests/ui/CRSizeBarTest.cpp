@@ -1,5 +1,7 @@
 #include <QLabel>
 #include <QMainWindow>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include "ui/CRSizeBar.h"
@@ -16,6 +18,9 @@ class CRSizeBarTest : public QObject {
     void outlineDragShowsTrackerAndResizesOnRelease();
     void closeButtonRaisesPushesAndHides();
     void floatingBarHasNoEdges();
+    void dockedAtTheTopTheBottomEdgeDrags();
+    void edgeBetweenTwoBarsMovesLengthBetweenThem();
+    void sizesKeptInTheSettings();
 
   private:
     // The middle of the 5-pixel edge, where the drag's offsets are measured from.
@@ -129,10 +134,85 @@ void CRSizeBarTest::floatingBarHasNoEdges() {
     bar_->setFloating(true);
     QTRY_VERIFY(bar_->IsBarFloating());
     QCOMPARE(bar_->HitTest(QPoint(bar_->width() - 2, bar_->height() / 2)), int(kHitClient));
+    // The caption's own close button still hides it.
+    const QPoint close = bar_->CloseButtonRect().center();
+    QCOMPARE(bar_->HitTest(close), int(kHitClose));
+    QTest::mousePress(bar_, Qt::LeftButton, Qt::NoModifier, close);
+    QTest::mouseRelease(bar_, Qt::LeftButton, Qt::NoModifier, close);
+    QVERIFY(bar_->isHidden());
+    bar_->show();
     bar_->resize(5, 5);
     QVERIFY(bar_->width() >= 33);
     QVERIFY(bar_->height() >= 32);
 }
 
-QTEST_MAIN(CRSizeBarTest)
+void CRSizeBarTest::dockedAtTheTopTheBottomEdgeDrags() {
+    frame_->addDockWidget(Qt::TopDockWidgetArea, bar_);
+    QTRY_COMPARE(bar_->dockSide(), DockSide::Top);
+    bar_->barGeometry().horzSize.cy = 100;
+    QTest::qWait(10);
+    const QPoint bottom(bar_->width() / 2, bar_->height() - 3);
+    QCOMPARE(bar_->HitTest(bottom), int(kHitBottom));
+    QCOMPARE(bar_->HitTest(QPoint(bar_->width() - 2, bar_->height() / 2)), int(kHitClient));
+    // The close button heads the gripper strip on the left.
+    QCOMPARE(bar_->HitTest(closeCenter()), int(kHitClose));
+    QVERIFY(closeCenter().x() < 17);
+    const int before = bar_->height();
+    QTest::mousePress(bar_, Qt::LeftButton, Qt::NoModifier, bottom);
+    QTest::mouseMove(bar_, bottom + QPoint(0, -20));
+    QTest::mouseRelease(bar_, Qt::LeftButton, Qt::NoModifier, bottom + QPoint(0, -20));
+    QCOMPARE(bar_->barGeometry().horzSize.cy, before - 20);
+    QTRY_COMPARE(bar_->height(), before - 20);
+}
+
+void CRSizeBarTest::edgeBetweenTwoBarsMovesLengthBetweenThem() {
+    auto* second = new CRSizeBar;
+    QVERIFY(second->CreateBar(QStringLiteral("Second"), frame_, QSize(150, 300), true, 10000));
+    second->setClient(new QLabel(QStringLiteral("second")));
+    frame_->addDockWidget(Qt::LeftDockWidgetArea, second);
+    frame_->splitDockWidget(bar_, second, Qt::Vertical);
+    QTRY_VERIFY(second->isVisible() && second->y() > bar_->y() + bar_->height());
+    QCOMPARE(bar_->RowBars().size(), std::size_t(2));
+    QCOMPARE(bar_->RowBars().front(), bar_);
+    const QPoint bottom(bar_->width() / 2, bar_->height() - 3);
+    QCOMPARE(bar_->HitTest(bottom), int(kHitBottom));
+    QCOMPARE(second->HitTest(QPoint(second->width() / 2, 2)), int(kHitTop));
+    const int first = bar_->height();
+    const int other = second->height();
+    QTest::mousePress(bar_, Qt::LeftButton, Qt::NoModifier, bottom);
+    QVERIFY(bar_->tracker().sideDrag());
+    QTest::mouseMove(bar_, bottom + QPoint(0, -30));
+    QTest::mouseRelease(bar_, Qt::LeftButton, Qt::NoModifier, bottom + QPoint(0, -30));
+    QTRY_COMPARE(bar_->height(), first - 30);
+    QCOMPARE(second->height(), other + 30);
+    // The neighbour never goes below its minimum length.
+    const QPoint again(bar_->width() / 2, bar_->height() - 3);
+    QTest::mousePress(bar_, Qt::LeftButton, Qt::NoModifier, again);
+    QTest::mouseMove(bar_, again + QPoint(0, 1000));
+    QTest::mouseRelease(bar_, Qt::LeftButton, Qt::NoModifier, again + QPoint(0, 1000));
+    QCOMPARE(second->barGeometry().vertSize.cy, 32);
+}
+
+void CRSizeBarTest::sizesKeptInTheSettings() {
+    QSettings().remove(QStringLiteral("Test-SCBar-9999"));
+    bar_->barGeometry().vertSize = {120, 10};
+    bar_->SaveSizes(QStringLiteral("Test"));
+    QCOMPARE(QSettings().value(QStringLiteral("Test-SCBar-9999/sizeVertCX")).toInt(), 120);
+    bar_->barGeometry().vertSize = {200, 200};
+    bar_->LoadSizes(QStringLiteral("Test"));
+    // Read back, and never below the minimum.
+    QCOMPARE(bar_->barGeometry().vertSize, (BarSize{120, 32}));
+    QSettings().remove(QStringLiteral("Test-SCBar-9999"));
+}
+
+int main(int argc, char** argv) {
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("QuorvexTests"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+    CRSizeBarTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "CRSizeBarTest.moc"
