@@ -152,13 +152,45 @@ bool takeHostHeader(std::string_view text, DetectedStream& r) {
 
 }  // namespace
 
-StreamDecoder::StreamDecoder() : table_(std::make_shared<const SuffixTable>()) {}
+namespace {
+
+std::atomic<std::uint64_t> nextVersion{1};
+
+}  // namespace
+
+// The snapshots a thread last took, with the version they belong to.
+struct StreamDecoder::Snapshots {
+    std::uint64_t version = 0;
+    std::shared_ptr<const SuffixTable> table;
+    std::shared_ptr<const AdapterEntry> adapter;
+};
+
+StreamDecoder::StreamDecoder()
+    : table_(std::make_shared<const SuffixTable>()), version_(nextVersion.fetch_add(1)) {}
+
+void StreamDecoder::published() {
+    version_.store(nextVersion.fetch_add(1), std::memory_order_release);
+}
+
+const StreamDecoder::Snapshots& StreamDecoder::currentSnapshots() const {
+    // Taking a snapshot costs several atomic read-modify-writes; checking the version one
+    // load. A replaced snapshot stays alive until this thread decodes again.
+    thread_local Snapshots cached;
+    std::uint64_t version = version_.load(std::memory_order_acquire);
+    if (cached.version != version) {
+        cached.table = table_.load();
+        cached.adapter = adapter_.load();
+        cached.version = version;
+    }
+    return cached;
+}
 
 void StreamDecoder::setSuffixTable(std::shared_ptr<const SuffixTable> table) {
     if (!table) {
         table = std::make_shared<const SuffixTable>();
     }
     table_.store(std::move(table));
+    published();
 }
 
 std::shared_ptr<const SuffixTable> StreamDecoder::suffixTable() const {
@@ -167,6 +199,7 @@ std::shared_ptr<const SuffixTable> StreamDecoder::suffixTable() const {
 
 void StreamDecoder::setAdapter(std::shared_ptr<const AdapterEntry> adapter) {
     adapter_.store(std::move(adapter));
+    published();
 }
 
 int StreamDecoder::decode(const CapturedPacket& packet, DetectedStream& record) const {
@@ -174,9 +207,8 @@ int StreamDecoder::decode(const CapturedPacket& packet, DetectedStream& record) 
     if (!worthDecoding(packet.data, length)) {
         return -1;  // the bulk of traffic: no snapshot taken, nothing touched
     }
-    std::shared_ptr<const SuffixTable> table = table_.load();
-    std::shared_ptr<const AdapterEntry> adapter = adapter_.load();
-    return decode(packet, *table, adapter.get(), record);
+    const Snapshots& snapshots = currentSnapshots();
+    return decode(packet, *snapshots.table, snapshots.adapter.get(), record);
 }
 
 int StreamDecoder::decodeAndDispatch(const CapturedPacket& packet, StreamList* list) const {

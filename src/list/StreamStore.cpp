@@ -131,7 +131,7 @@ StreamStore::Row& StreamStore::rowAt(int row) const {
 StreamStore::Row& StreamStore::appendRow() {
     auto index = static_cast<std::size_t>(rowCount_);
     if (index / kChunkRows == chunks_.size()) {
-        chunks_.emplace_back(kChunkRows * sizeof(Row));
+        chunks_.emplace_back(kChunkRows * sizeof(Row), !chunks_.empty());  // small lists stay small
     }
     return *new (&static_cast<Row*>(chunks_.back().data())[index % kChunkRows]) Row{};
 }
