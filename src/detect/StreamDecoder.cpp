@@ -126,15 +126,42 @@ bool takeHostPart(std::string_view& candidate, DetectedStream& r) {
     return copyField(r.host, sizeof r.host, host);
 }
 
+// Where each form of the host header name first occurs, found in one pass over the ": "
+// separators.
+struct HostHeaderPositions {
+    std::size_t upper = Cp932Text::npos;  // "HOST: "
+    std::size_t mixed = Cp932Text::npos;  // "Host: "
+    std::size_t lower = Cp932Text::npos;  // "host: "
+};
+
+HostHeaderPositions findHostHeaders(std::string_view text) {
+    HostHeaderPositions found;
+    Cp932Text::BoundaryCursor boundary(text);
+    std::size_t colon = 0;
+    while ((colon = text.find(": ", colon)) != std::string_view::npos) {
+        if (colon >= 4) {
+            std::size_t start = colon - 4;
+            std::string_view name = text.substr(start, 4);
+            std::size_t* slot = name == "HOST"   ? &found.upper
+                                : name == "Host" ? &found.mixed
+                                : name == "host" ? &found.lower
+                                                 : nullptr;
+            if (slot != nullptr && *slot == Cp932Text::npos && boundary.isBoundary(start)) {
+                *slot = start;
+            }
+        }
+        ++colon;
+    }
+    return found;
+}
+
 // Fills `host` from a "HOST: " / "Host: " / "host: " header. False when the header is too long.
 bool takeHostHeader(std::string_view text, DetectedStream& r) {
-    std::size_t at = Cp932Text::npos;
-    for (std::string_view name : {"HOST: ", "Host: ", "host: "}) {
-        at = Cp932Text::find(text, name);
-        if (at != Cp932Text::npos) {
-            break;  // the first form found counts, even at position 0
-        }
-    }
+    HostHeaderPositions positions = findHostHeaders(text);
+    // The first form found counts, in this order, even at position 0.
+    std::size_t at = positions.upper != Cp932Text::npos   ? positions.upper
+                     : positions.mixed != Cp932Text::npos ? positions.mixed
+                                                          : positions.lower;
     if (at == Cp932Text::npos || at == 0) {
         return true;
     }
