@@ -121,6 +121,27 @@ void BM_StoreAddNew(benchmark::State& state) {
 }
 BENCHMARK(BM_StoreAddNew)->Arg(10000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
+// The same with the index entry of the next detection prefetched before each add, as the
+// detect command overlaps it with making the output line.
+void BM_StoreAddNewPrefetched(benchmark::State& state) {
+    Detections detections(static_cast<std::size_t>(state.range(0)));
+    Detections ahead(static_cast<std::size_t>(state.range(0)) + 1);
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto store = std::make_unique<StreamStore>();
+        state.ResumeTiming();
+        for (std::size_t i = 0; i < detections.size(); ++i) {
+            store->prefetch(ahead.at(i + 1));
+            benchmark::DoNotOptimize(store->add(detections.at(i)));
+        }
+        state.PauseTiming();
+        store.reset();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * detections.size()));
+}
+BENCHMARK(BM_StoreAddNewPrefetched)->Arg(10000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
 // Repeats of `range(0)` known URLs, in a scattered order.
 void BM_StoreAddRepeat(benchmark::State& state) {
     Detections detections(static_cast<std::size_t>(state.range(0)));

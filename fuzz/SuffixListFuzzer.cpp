@@ -16,7 +16,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::memchr(row.typeName, 0, sizeof row.typeName) == nullptr) {
             __builtin_trap();
         }
-        table->findFirstMatch(std::string_view(reinterpret_cast<const char*>(data), size));
+    }
+    // The table built from the input searches the input itself: suffixes and text that
+    // share odd bytes, lead bytes and ends.
+    auto match = table->findFirstMatch(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (match &&
+        (match->row >= table->count() || match->position == 0 || match->position >= size)) {
+        __builtin_trap();
     }
     return 0;
 }

@@ -29,6 +29,9 @@ constexpr const char* kUsage =
     "Text lines are the URL, the suffix and the type name, separated by tabs.\n"
     "Exit status: 0 when the file was read to its end, 2 on a bad argument or unreadable input.\n";
 
+// From this many rows on, the store's index no longer fits the caches.
+constexpr int kSpeculateFrom = 1 << 16;
+
 }  // namespace
 
 int runDetect(int argc, char** argv) {
@@ -52,7 +55,9 @@ int runDetect(int argc, char** argv) {
     }
     CaptureFileReader reader;
     if (!reader.open(*pcapPath)) {
-        return args.fail(*pcapPath + ": " + reader.error());
+        // libpcap names the file itself in some of its messages.
+        const std::string& error = reader.error();
+        return args.fail(error.starts_with(*pcapPath + ":") ? error : *pcapPath + ": " + error);
     }
     // Frames the decoder would reject at once are not even copied.
     reader.setFilter(&StreamDecoder::worthDecoding);
@@ -78,8 +83,16 @@ int runDetect(int argc, char** argv) {
         if (decoder.decode(packet, record) != 0) {
             continue;
         }
-        // The line is made while the store's index entry is on its way from memory, and taken
-        // back when the stream turns out to be a repeat.
+        if (store.rowCount() < kSpeculateFrom) {
+            // A small index stays in cache: look first, print only new rows.
+            bool added = store.add(record).added;
+            if ((added || all) && !printer.print(record)) {
+                return args.fail("cannot write the output");
+            }
+            continue;
+        }
+        // A large index entry is on its way from memory while the line is made; the line is
+        // taken back when the stream turns out to be a repeat.
         store.prefetch(record);
         std::size_t mark = printer.mark();
         if (!printer.print(record)) {

@@ -126,15 +126,42 @@ bool takeHostPart(std::string_view& candidate, DetectedStream& r) {
     return copyField(r.host, sizeof r.host, host);
 }
 
+// Where each form of the host header name first occurs, found in one pass over the ": "
+// separators.
+struct HostHeaderPositions {
+    std::size_t upper = Cp932Text::npos;  // "HOST: "
+    std::size_t mixed = Cp932Text::npos;  // "Host: "
+    std::size_t lower = Cp932Text::npos;  // "host: "
+};
+
+HostHeaderPositions findHostHeaders(std::string_view text) {
+    HostHeaderPositions found;
+    Cp932Text::BoundaryCursor boundary(text);
+    std::size_t colon = 0;
+    while ((colon = text.find(": ", colon)) != std::string_view::npos) {
+        if (colon >= 4) {
+            std::size_t start = colon - 4;
+            std::string_view name = text.substr(start, 4);
+            std::size_t* slot = name == "HOST"   ? &found.upper
+                                : name == "Host" ? &found.mixed
+                                : name == "host" ? &found.lower
+                                                 : nullptr;
+            if (slot != nullptr && *slot == Cp932Text::npos && boundary.isBoundary(start)) {
+                *slot = start;
+            }
+        }
+        ++colon;
+    }
+    return found;
+}
+
 // Fills `host` from a "HOST: " / "Host: " / "host: " header. False when the header is too long.
 bool takeHostHeader(std::string_view text, DetectedStream& r) {
-    std::size_t at = Cp932Text::npos;
-    for (std::string_view name : {"HOST: ", "Host: ", "host: "}) {
-        at = Cp932Text::find(text, name);
-        if (at != Cp932Text::npos) {
-            break;  // the first form found counts, even at position 0
-        }
-    }
+    HostHeaderPositions positions = findHostHeaders(text);
+    // The first form found counts, in this order, even at position 0.
+    std::size_t at = positions.upper != Cp932Text::npos   ? positions.upper
+                     : positions.mixed != Cp932Text::npos ? positions.mixed
+                                                          : positions.lower;
     if (at == Cp932Text::npos || at == 0) {
         return true;
     }
@@ -152,13 +179,45 @@ bool takeHostHeader(std::string_view text, DetectedStream& r) {
 
 }  // namespace
 
-StreamDecoder::StreamDecoder() : table_(std::make_shared<const SuffixTable>()) {}
+namespace {
+
+std::atomic<std::uint64_t> nextVersion{1};
+
+}  // namespace
+
+// The snapshots a thread last took, with the version they belong to.
+struct StreamDecoder::Snapshots {
+    std::uint64_t version = 0;
+    std::shared_ptr<const SuffixTable> table;
+    std::shared_ptr<const AdapterEntry> adapter;
+};
+
+StreamDecoder::StreamDecoder()
+    : table_(std::make_shared<const SuffixTable>()), version_(nextVersion.fetch_add(1)) {}
+
+void StreamDecoder::published() {
+    version_.store(nextVersion.fetch_add(1), std::memory_order_release);
+}
+
+const StreamDecoder::Snapshots& StreamDecoder::currentSnapshots() const {
+    // Taking a snapshot costs several atomic read-modify-writes; checking the version one
+    // load. A replaced snapshot stays alive until this thread decodes again.
+    thread_local Snapshots cached;
+    std::uint64_t version = version_.load(std::memory_order_acquire);
+    if (cached.version != version) {
+        cached.table = table_.load();
+        cached.adapter = adapter_.load();
+        cached.version = version;
+    }
+    return cached;
+}
 
 void StreamDecoder::setSuffixTable(std::shared_ptr<const SuffixTable> table) {
     if (!table) {
         table = std::make_shared<const SuffixTable>();
     }
     table_.store(std::move(table));
+    published();
 }
 
 std::shared_ptr<const SuffixTable> StreamDecoder::suffixTable() const {
@@ -167,6 +226,7 @@ std::shared_ptr<const SuffixTable> StreamDecoder::suffixTable() const {
 
 void StreamDecoder::setAdapter(std::shared_ptr<const AdapterEntry> adapter) {
     adapter_.store(std::move(adapter));
+    published();
 }
 
 int StreamDecoder::decode(const CapturedPacket& packet, DetectedStream& record) const {
@@ -174,9 +234,8 @@ int StreamDecoder::decode(const CapturedPacket& packet, DetectedStream& record) 
     if (!worthDecoding(packet.data, length)) {
         return -1;  // the bulk of traffic: no snapshot taken, nothing touched
     }
-    std::shared_ptr<const SuffixTable> table = table_.load();
-    std::shared_ptr<const AdapterEntry> adapter = adapter_.load();
-    return decode(packet, *table, adapter.get(), record);
+    const Snapshots& snapshots = currentSnapshots();
+    return decode(packet, *snapshots.table, snapshots.adapter.get(), record);
 }
 
 int StreamDecoder::decodeAndDispatch(const CapturedPacket& packet, StreamList* list) const {

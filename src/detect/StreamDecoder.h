@@ -43,6 +43,14 @@ class StreamDecoder {
     static bool worthDecoding(const std::uint8_t* datagram, std::uint32_t length);
 
   private:
+    struct Snapshots;
+
+    const Snapshots& currentSnapshots() const;
+    void published();
+
     std::atomic<std::shared_ptr<const SuffixTable>> table_;
     std::atomic<std::shared_ptr<const AdapterEntry>> adapter_;
+    // Changes with every set...(), unique across all decoders, so that a decoding thread can
+    // keep its snapshots until they are replaced.
+    std::atomic<std::uint64_t> version_;
 };

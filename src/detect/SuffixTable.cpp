@@ -87,11 +87,9 @@ void SuffixTable::scan(std::string_view text, std::size_t* lowerAt, std::size_t*
     RowMask pendingLower = searched_;
     RowMask pendingUpper = searched_;
     // Once the first searched row is found past position 0 no other row can win.
-    int firstRow = std::countr_zero(searched_);
-    auto decided = [&] {
-        return (pendingLower | pendingUpper) == 0 ||
-               (lowerAt[firstRow] != kNotFound && lowerAt[firstRow] > 0);
-    };
+    const RowMask firstRow = searched_ & -searched_;
+    bool done = false;  // updated whenever a form is found
+    auto decided = [&] { return done; };
     Cp932Text::BoundaryCursor boundary(text);
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     std::size_t size = text.size();
@@ -119,6 +117,8 @@ void SuffixTable::scan(std::string_view text, std::size_t* lowerAt, std::size_t*
                 boundary.isBoundary(i)) {
                 foundAt[row] = i;
                 pending &= ~(RowMask{1} << row);
+                done = (pendingLower | pendingUpper) == 0 ||
+                       ((pendingLower & firstRow) == 0 && lowerAt[std::countr_zero(firstRow)] > 0);
             }
         }
     };

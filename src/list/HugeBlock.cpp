@@ -6,11 +6,11 @@
 #include <new>
 #include <utility>
 
-HugeBlock::HugeBlock(std::size_t size) {
+HugeBlock::HugeBlock(std::size_t size, bool hugePages) {
     if (size == 0) {
         return;
     }
-    if (size < kHugePage) {
+    if (size < kHugePage || !hugePages) {
         // Anonymous mappings come zero-filled and go back to the system on release.
         data_ = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (data_ == MAP_FAILED) {

@@ -9,7 +9,9 @@ class HugeBlock {
     static constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
     HugeBlock() = default;
-    explicit HugeBlock(std::size_t size);
+    // Without `hugePages` the block is faulted in page by page as it is touched, which is
+    // cheaper for a block that may stay mostly unused.
+    explicit HugeBlock(std::size_t size, bool hugePages = true);
     ~HugeBlock();
     HugeBlock(HugeBlock&& other) noexcept;
     HugeBlock& operator=(HugeBlock&& other) noexcept;

@@ -131,15 +131,24 @@ StreamStore::Row& StreamStore::rowAt(int row) const {
 StreamStore::Row& StreamStore::appendRow() {
     auto index = static_cast<std::size_t>(rowCount_);
     if (index / kChunkRows == chunks_.size()) {
-        chunks_.emplace_back(kChunkRows * sizeof(Row));
+        chunks_.emplace_back(kChunkRows * sizeof(Row), !chunks_.empty());  // small lists stay small
     }
     return *new (&static_cast<Row*>(chunks_.back().data())[index % kChunkRows]) Row{};
 }
 
+std::unique_ptr<StreamStore::RowExtra> StreamStore::makeExtra() {
+    anyExtra_ = true;
+    return std::make_unique<RowExtra>();
+}
+
 void StreamStore::destroyRows() {
-    for (int row = 0; row < rowCount_; ++row) {
-        rowAt(row).~Row();
+    // Rows own nothing but their extras; without any, a million rows need no visit.
+    if (anyExtra_) {
+        for (int row = 0; row < rowCount_; ++row) {
+            rowAt(row).~Row();
+        }
     }
+    anyExtra_ = false;
     rowCount_ = 0;
 }
 
@@ -170,7 +179,7 @@ StreamStore::AddResult StreamStore::add(const DetectedStream& record) {
         stored.text = text;
         stored.kind = internKind(record);
         if (hasBookkeeping(record)) {
-            stored.extra = std::make_unique<RowExtra>();
+            stored.extra = makeExtra();
             stored.extra->record = std::make_shared<DetectedStream>(record);
             stored.extra->takeTexts(record);
         }
@@ -196,7 +205,7 @@ int StreamStore::refresh(const DetectedStream& record) {
         }
         Row& stored = rowAt(row);
         if (!stored.extra) {
-            stored.extra = std::make_unique<RowExtra>();
+            stored.extra = makeExtra();
         }
         if (stored.extra->record) {
             stored.extra->takeTexts(*stored.extra->record);
@@ -234,7 +243,7 @@ std::shared_ptr<DetectedStream> StreamStore::sharedRecord(int row) {
     }
     Row& stored = rowAt(row);
     if (!stored.extra) {
-        stored.extra = std::make_unique<RowExtra>();
+        stored.extra = makeExtra();
     }
     if (!stored.extra->record) {
         stored.extra->record = materialize(stored);

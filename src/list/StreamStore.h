@@ -81,6 +81,7 @@ class StreamStore : public StreamList {
     Row& rowAt(int row) const;
     Row& appendRow();
     void destroyRows();
+    std::unique_ptr<RowExtra> makeExtra();
     int findLocked(std::uint32_t hash, std::string_view host, std::string_view path) const;
     std::uint32_t internKind(const DetectedStream& record);
     std::shared_ptr<DetectedStream> materialize(const Row& row) const;
@@ -89,6 +90,7 @@ class StreamStore : public StreamList {
     mutable std::mutex mutex_;
     std::vector<HugeBlock> chunks_;
     int rowCount_ = 0;
+    bool anyExtra_ = false;
     StreamHashIndex index_;
     TextArena texts_;
     std::vector<Kind> kinds_;

@@ -135,3 +135,16 @@ TEST_F(SuffixFileOnDisk, UserPathFollowsXdgConfigHome) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SuffixListFileLocation, BesideTheExecutableWinsWhenItExists) {
+    auto beside = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "sufix.txt";
+    ASSERT_FALSE(std::filesystem::exists(beside));
+    EXPECT_EQ(SuffixListFile::defaultPath(), SuffixListFile::userPath());
+    std::ofstream(beside) << ".asf\n";
+    EXPECT_EQ(SuffixListFile::defaultPath(), beside);
+    std::filesystem::remove(beside);
+}
+
+}  // namespace

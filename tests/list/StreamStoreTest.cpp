@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -23,6 +24,15 @@ DetectedStream streamOf(const std::string& host, const std::string& path,
     r.dstPort = 80;
     r.adapterInfo[0] = 0x42;
     return r;
+}
+
+// Host and path of the n-th stream of the many-threads test.
+std::pair<std::string, std::string> nthStream(int n) {
+    char host[32];
+    char path[32];
+    std::snprintf(host, sizeof host, "http://h%d", n % 10);
+    std::snprintf(path, sizeof path, "/%d.wmv", n);
+    return {host, path};
 }
 
 struct CountingObserver : StreamStoreObserver {
@@ -136,7 +146,9 @@ TEST(StreamStore, RecordsStayPutAsRowsGrowAndOutliveAReset) {
     DetectedStream* first = store.record(0);
     std::shared_ptr<DetectedStream> held = store.sharedRecord(0);
     for (int i = 0; i < 20000; ++i) {
-        store.add(streamOf("http://S", "/" + std::to_string(i) + ".asf"));
+        char path[32];
+        std::snprintf(path, sizeof path, "/%d.asf", i);
+        store.add(streamOf("http://S", path));
     }
     EXPECT_EQ(store.record(0), first);
     EXPECT_EQ(store.findRow("http://S", "/19999.asf"), 20000);
@@ -175,8 +187,7 @@ TEST(StreamStore, ManyThreadsAddEachStreamOnce) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < kDistinct; ++i) {
                 int n = (i * 7 + t * 13) % kDistinct;  // every thread, every stream
-                auto r =
-                    streamOf("http://h" + std::to_string(n % 10), "/" + std::to_string(n) + ".wmv");
+                auto r = streamOf(nthStream(n).first, nthStream(n).second);
                 if (store.add(r).added) {
                     ++addedByCalls;
                 }
@@ -194,9 +205,7 @@ TEST(StreamStore, ManyThreadsAddEachStreamOnce) {
     EXPECT_EQ(addedByCalls, kDistinct);
     EXPECT_EQ(observer->added, kDistinct);
     for (int n = 0; n < kDistinct; ++n) {
-        ASSERT_GE(
-            store.findRow("http://h" + std::to_string(n % 10), "/" + std::to_string(n) + ".wmv"),
-            0);
+        ASSERT_GE(store.findRow(nthStream(n).first, nthStream(n).second), 0);
     }
 }
 
