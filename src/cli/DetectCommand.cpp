@@ -61,10 +61,8 @@ int runDetect(int argc, char** argv) {
     decoder.setSuffixTable(suffixes.table);
     StreamStore store;
     const bool all = args.has("all");
-    StreamPrinter printer(args.has("json") ? StreamPrinter::Format::Json
-                                           : StreamPrinter::Format::Text);
-    static char outputBuffer[1 << 16];
-    std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+    StreamPrinter printer(
+        args.has("json") ? StreamPrinter::Format::Json : StreamPrinter::Format::Text, stdout, true);
 
     CapturedPacket packet;
     DetectedStream record;
@@ -74,18 +72,24 @@ int runDetect(int argc, char** argv) {
             break;
         }
         if (status == CaptureFileReader::Status::Error) {
-            std::fflush(stdout);
+            printer.flush();
             return args.fail(*pcapPath + ": " + reader.error());
         }
         if (decoder.decode(packet, record) != 0) {
             continue;
         }
-        StreamStore::AddResult added = store.add(record);
-        if ((added.added || all) && !printer.print(record)) {
+        // The line is made while the store's index entry is on its way from memory, and taken
+        // back when the stream turns out to be a repeat.
+        store.prefetch(record);
+        std::size_t mark = printer.mark();
+        if (!printer.print(record)) {
             return args.fail("cannot write the output");
         }
+        if (!store.add(record).added && !all) {
+            printer.rollback(mark);
+        }
     }
-    if (std::fflush(stdout) != 0) {
+    if (!printer.flush()) {
         return args.fail("cannot write the output");
     }
     return 0;

@@ -1,13 +1,18 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "capture/CSnmpAdapterList.h"
+#include "capture/SystemInterfaceTable.h"
+#include "cli/AdapterText.h"
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
 #include "cli/DownloadUrl.h"
@@ -27,12 +32,16 @@ constexpr int kExitInterrupted = 130;
 
 constexpr const char* kUsage =
     "usage: quorvex-cli download URL --output FILE [--progress] [--user NAME --password PASS]\n"
+    "                    [--adapter INDEX|NAME|IPV4]\n"
     "\n"
-    "Downloads one stream the way the list's save command does (http, https).\n"
+    "Downloads one stream the way the list's save command does (http, https, mms, mmst,\n"
+    "mmsu; mms servers on port 1755 unless the URL names one).\n"
     "  --output FILE      the file to write (created or replaced)\n"
     "  --progress         one JSON line per row refresh on stdout, and a last line\n"
     "  --user, --password the login to give when the server or proxy asks for one\n"
     "                     (otherwise asked on the terminal when stdin is one)\n"
+    "  --adapter          mms: the adapter whose hardware address identifies the client,\n"
+    "                     as in monitor (default: the first adapter)\n"
     "Exit status: 0 complete, 1 failed, 2 bad arguments, 130 interrupted.\n";
 
 bool IsMmsScheme(const std::string& scheme) {
@@ -46,11 +55,8 @@ std::string FillRecord(const std::string& url, DetectedStream& record) {
     if (!split) {
         return "'" + url + "' is not a URL (scheme://server/path)";
     }
-    if (IsMmsScheme(split->scheme)) {
-        return "mms downloads (" + split->scheme + "://) are not available in this build";
-    }
-    if (!DownloadStarter::IsHttpScheme(split->scheme)) {
-        return "unsupported scheme '" + split->scheme + "' (http, https)";
+    if (!IsMmsScheme(split->scheme) && !DownloadStarter::IsHttpScheme(split->scheme)) {
+        return "unsupported scheme '" + split->scheme + "' (http, https, mms, mmst, mmsu)";
     }
     if (!FitsRecordText(record.host, split->host)) {
         return "the server part of the URL is longer than " +
@@ -63,6 +69,28 @@ std::string FillRecord(const std::string& url, DetectedStream& record) {
     SetRecordText(record.scheme, split->scheme);
     SetRecordText(record.host, split->host);
     SetRecordText(record.path, split->path);
+    return {};
+}
+
+// The MMS client identifies itself by the selected adapter's entry, as detection would have
+// copied it: the 64 bytes from the physical address on. Without any adapter it stays zero.
+std::string FillAdapterInfo(const std::optional<std::string>& wanted, DetectedStream& record) {
+    SystemInterfaceTable system;
+    std::vector<AdapterEntry> entries;
+    if (CSnmpAdapterList::ListAdapters(system, entries) < 0) {
+        return wanted ? "cannot read the network interfaces" : "";
+    }
+    if (entries.empty() && !wanted) {
+        return {};
+    }
+    std::string error;
+    std::optional<int> chosen = wanted ? AdapterText::Choose(entries, wanted, error) : 0;
+    if (!chosen) {
+        return error;
+    }
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&entries[*chosen]);
+    std::memcpy(record.adapterInfo, bytes + offsetof(AdapterEntry, physAddress),
+                sizeof record.adapterInfo);
     return {};
 }
 
@@ -89,7 +117,8 @@ bool WaitForEnd(TerminalDownloadHost& host, SignalPipe& signals, DetectedStream&
 }  // namespace
 
 int runDownload(int argc, char** argv) {
-    CliArgs args("download", argc, argv, {"output", "user", "password"}, {"progress"}, 1);
+    CliArgs args("download", argc, argv, {"output", "user", "password", "adapter"}, {"progress"},
+                 1);
     if (args.wantsHelp()) {
         std::fputs(kUsage, stdout);
         return kExitDone;
@@ -115,6 +144,12 @@ int runDownload(int argc, char** argv) {
     std::string problem = FillRecord(args.positional()[0], *record);
     if (!problem.empty()) {
         return args.fail(problem);
+    }
+    if (IsMmsScheme(record->scheme)) {
+        problem = FillAdapterInfo(args.value("adapter"), *record);
+        if (!problem.empty()) {
+            return args.fail(problem);
+        }
     }
     std::error_code ignored;
     std::string target = std::filesystem::absolute(*output, ignored).string();

@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr std::size_t kFlushAt = 1 << 16;
+
 std::string_view field(const char* text, std::size_t capacity) {
     return std::string_view(text, strnlen(text, capacity));
 }
@@ -16,32 +18,83 @@ std::string_view field(const char (&text)[N]) {
     return field(text, N);
 }
 
-void appendAddress(std::string& out, std::uint32_t address) {
-    char buffer[16];
-    int n = std::snprintf(buffer, sizeof buffer, "%u.%u.%u.%u", address >> 24,
-                          (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF);
-    out.append(buffer, static_cast<std::size_t>(n));
+template <std::size_t N>
+void appendLiteral(std::string& out, const char (&text)[N]) {
+    out.append(text, N - 1);
 }
 
-void appendKey(std::string& out, const char* key) {
-    out += ",\"";
-    out += key;
-    out += "\":";
+// Writes the decimal digits of `value` backwards, ending just before `end`; returns the start.
+char* digitsBefore(char* end, unsigned value) {
+    do {
+        *--end = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    return end;
+}
+
+void appendNumber(std::string& out, unsigned value) {
+    char buffer[10];
+    char* end = buffer + sizeof buffer;
+    char* begin = digitsBefore(end, value);
+    out.append(begin, static_cast<std::size_t>(end - begin));
+}
+
+// The dotted address in quotes.
+void appendAddress(std::string& out, std::uint32_t address) {
+    char buffer[17];
+    char* end = buffer + sizeof buffer;
+    char* p = end;
+    *--p = '"';
+    for (int shift = 0; shift <= 24; shift += 8) {
+        p = digitsBefore(p, (address >> shift) & 0xFF);
+        *--p = shift == 24 ? '"' : '.';
+    }
+    out.append(p, static_cast<std::size_t>(end - p));
 }
 
 }  // namespace
 
-StreamPrinter::StreamPrinter(Format format, std::FILE* out) : format_(format), out_(out) {}
+StreamPrinter::StreamPrinter(Format format, std::FILE* out, bool buffered)
+    : format_(format), out_(out), buffered_(buffered) {}
+
+StreamPrinter::~StreamPrinter() {
+    flush();
+}
 
 bool StreamPrinter::print(const DetectedStream& stream) {
-    buffer_.clear();
+    // Full buffers go out before a line is added, so the newest line can still be taken back.
+    if (buffered_ && buffer_.size() >= kFlushAt && !writeBuffer()) {
+        return false;
+    }
     if (format_ == Format::Json) {
         appendJson(buffer_, stream);
     } else {
         appendText(buffer_, stream);
     }
     buffer_ += '\n';
-    return std::fwrite(buffer_.data(), 1, buffer_.size(), out_) == buffer_.size();
+    if (!buffered_) {
+        return writeBuffer() && std::fflush(out_) == 0;
+    }
+    return !failed_;
+}
+
+void StreamPrinter::rollback(std::size_t mark) {
+    if (mark <= buffer_.size()) {
+        buffer_.resize(mark);
+    }
+}
+
+bool StreamPrinter::flush() {
+    return writeBuffer() && std::fflush(out_) == 0;
+}
+
+bool StreamPrinter::writeBuffer() {
+    if (!buffer_.empty() &&
+        std::fwrite(buffer_.data(), 1, buffer_.size(), out_) != buffer_.size()) {
+        failed_ = true;
+    }
+    buffer_.clear();
+    return !failed_;
 }
 
 std::string StreamPrinter::line(const DetectedStream& stream, Format format) {
@@ -66,33 +119,29 @@ void StreamPrinter::appendText(std::string& out, const DetectedStream& stream) {
 void StreamPrinter::appendJson(std::string& out, const DetectedStream& stream) {
     std::string_view host = field(stream.host);
     std::string_view path = field(stream.path);
-    out += "{\"scheme\":";
+    appendLiteral(out, "{\"scheme\":");
     JsonLine::appendEscaped(out, field(stream.scheme));
-    appendKey(out, "host");
+    appendLiteral(out, ",\"host\":");
     JsonLine::appendEscaped(out, host);
-    appendKey(out, "path");
+    appendLiteral(out, ",\"path\":");
     JsonLine::appendEscaped(out, path);
-    appendKey(out, "url");
+    appendLiteral(out, ",\"url\":");
     // One string of host and path: escaping them apart could split a character in two.
     char url[sizeof stream.host + sizeof stream.path];
     std::memcpy(url, host.data(), host.size());
     std::memcpy(url + host.size(), path.data(), path.size());
     JsonLine::appendEscaped(out, std::string_view(url, host.size() + path.size()));
-    appendKey(out, "suffix");
+    appendLiteral(out, ",\"suffix\":");
     JsonLine::appendEscaped(out, field(stream.suffix));
-    appendKey(out, "typeName");
+    appendLiteral(out, ",\"typeName\":");
     JsonLine::appendEscaped(out, field(stream.typeName));
-    appendKey(out, "srcAddr");
-    out += '"';
+    appendLiteral(out, ",\"srcAddr\":");
     appendAddress(out, stream.srcAddr);
-    out += '"';
-    appendKey(out, "dstAddr");
-    out += '"';
+    appendLiteral(out, ",\"dstAddr\":");
     appendAddress(out, stream.dstAddr);
-    out += '"';
-    appendKey(out, "srcPort");
-    out += std::to_string(stream.srcPort);
-    appendKey(out, "dstPort");
-    out += std::to_string(stream.dstPort);
+    appendLiteral(out, ",\"srcPort\":");
+    appendNumber(out, stream.srcPort);
+    appendLiteral(out, ",\"dstPort\":");
+    appendNumber(out, stream.dstPort);
     out += '}';
 }

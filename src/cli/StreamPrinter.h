@@ -12,10 +12,23 @@ class StreamPrinter {
   public:
     enum class Format { Text, Json };
 
-    explicit StreamPrinter(Format format, std::FILE* out = stdout);
+    // Buffered: lines are collected and written in large blocks (call flush() at the end);
+    // otherwise each line is written at once.
+    explicit StreamPrinter(Format format, std::FILE* out = stdout, bool buffered = false);
+    ~StreamPrinter();
+    StreamPrinter(const StreamPrinter&) = delete;
+    StreamPrinter& operator=(const StreamPrinter&) = delete;
 
-    // Writes one line; false when the output failed.
+    // Writes (or collects) one line; false when the output failed.
     bool print(const DetectedStream& stream);
+
+    // Writes what was collected and flushes the stream; false when the output failed.
+    bool flush();
+
+    // Buffered only: a position in the collected lines, and taking back the lines printed
+    // after it (as long as no print happened in between that had to write out).
+    std::size_t mark() const { return buffer_.size(); }
+    void rollback(std::size_t mark);
 
     // The line without its line break.
     static std::string line(const DetectedStream& stream, Format format);
@@ -24,7 +37,11 @@ class StreamPrinter {
     static void appendText(std::string& out, const DetectedStream& stream);
     static void appendJson(std::string& out, const DetectedStream& stream);
 
+    bool writeBuffer();
+
     Format format_;
     std::FILE* out_;
+    bool buffered_;
+    bool failed_ = false;
     std::string buffer_;
 };

@@ -76,18 +76,19 @@ void TerminalDownloadHost::Interrupt() {
 }
 
 bool TerminalDownloadHost::Prompt(const char* label, bool echo, std::string& line) {
-    std::fprintf(stderr, "%s", label);
-    std::fflush(stderr);
+    // Echo goes off before the prompt appears, and without discarding what was typed ahead.
     termios saved{};
     bool restore = false;
     if (!echo && tcgetattr(STDIN_FILENO, &saved) == 0) {
         termios quiet = saved;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        restore = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+        restore = tcsetattr(STDIN_FILENO, TCSANOW, &quiet) == 0;
     }
+    std::fprintf(stderr, "%s", label);
+    std::fflush(stderr);
     bool got = ReadLine(line);
     if (restore) {
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        tcsetattr(STDIN_FILENO, TCSANOW, &saved);
         std::fprintf(stderr, "\n");
     }
     return got;

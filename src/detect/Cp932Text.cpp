@@ -1,9 +1,42 @@
 #include "detect/Cp932Text.h"
 
+#include <cstdint>
 #include <cstring>
+
+namespace {
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+
+// Lead bytes are all above 0x80: eight bytes without a high bit are eight whole characters.
+bool eightSingleBytes(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    return (word & kHighBits) == 0;
+}
+
+bool allSingleBytes(std::string_view text) {
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        if (!eightSingleBytes(text.data() + i)) {
+            return false;
+        }
+    }
+    for (; i < text.size(); ++i) {
+        if (static_cast<unsigned char>(text[i]) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
 
 bool Cp932Text::BoundaryCursor::isBoundary(std::size_t position) {
     while (cursor_ < position) {
+        if (cursor_ + 8 <= position && eightSingleBytes(text_.data() + cursor_)) {
+            cursor_ += 8;
+            continue;
+        }
         cursor_ += isLeadByte(static_cast<unsigned char>(text_[cursor_])) ? 2 : 1;
     }
     return cursor_ == position;
@@ -16,24 +49,32 @@ std::size_t Cp932Text::find(std::string_view text, std::string_view needle, std:
     if (needle.empty()) {
         return from;
     }
+    // Needles here are a few bytes long: finding their first byte and comparing the rest
+    // beats a general substring search.
     BoundaryCursor boundary(text, from);
-    std::size_t position = from;
-    while (position + needle.size() <= text.size()) {
-        const void* hit =
-            memmem(text.data() + position, text.size() - position, needle.data(), needle.size());
-        if (hit == nullptr) {
+    const char* data = text.data();
+    const char* end = data + text.size();
+    const char* p = data + from;
+    while (static_cast<std::size_t>(end - p) >= needle.size()) {
+        p = static_cast<const char*>(
+            std::memchr(p, needle[0], static_cast<std::size_t>(end - p) - needle.size() + 1));
+        if (p == nullptr) {
             return npos;
         }
-        std::size_t found = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
-        if (boundary.isBoundary(found)) {
+        std::size_t found = static_cast<std::size_t>(p - data);
+        if (std::memcmp(p + 1, needle.data() + 1, needle.size() - 1) == 0 &&
+            boundary.isBoundary(found)) {
             return found;
         }
-        position = found + 1;
+        ++p;
     }
     return npos;
 }
 
 std::size_t Cp932Text::findLast(std::string_view text, char c) {
+    if (allSingleBytes(text)) {
+        return text.rfind(c);
+    }
     std::size_t last = npos;
     std::size_t i = 0;
     while (i < text.size()) {
@@ -42,6 +83,22 @@ std::size_t Cp932Text::findLast(std::string_view text, char c) {
             last = i;
         }
         i += isLeadByte(byte) ? 2 : 1;
+    }
+    return last;
+}
+
+std::size_t Cp932Text::findLastOf(std::string_view text, char a, char b) {
+    if (allSingleBytes(text)) {
+        const char pair[] = {a, b};
+        return text.find_last_of(std::string_view(pair, 2));
+    }
+    std::size_t last = npos;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == a || text[i] == b) {
+            last = i;
+        }
+        i += isLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
     }
     return last;
 }

@@ -21,6 +21,9 @@ class Cp932Text {
     // Last occurrence of the single-byte character `c` on a character boundary; npos if none.
     static std::size_t findLast(std::string_view text, char c);
 
+    // Last occurrence of either single-byte character on a character boundary; npos if none.
+    static std::size_t findLastOf(std::string_view text, char a, char b);
+
     // Upper-cases the letters a-z in place; two-byte characters stay untouched.
     static void toUpper(char* text, std::size_t length);
 

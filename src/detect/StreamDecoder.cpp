@@ -230,11 +230,8 @@ int StreamDecoder::decode(const CapturedPacket& packet, const SuffixTable& table
     copyField(record.typeName, sizeof record.typeName, row.typeName);
 
     std::string_view candidate = text.substr(0, match->position + std::strlen(row.suffix));
-    std::size_t space = Cp932Text::findLast(candidate, ' ');
-    std::size_t lineFeed = Cp932Text::findLast(candidate, '\n');
-    std::size_t cut = space == Cp932Text::npos      ? lineFeed
-                      : lineFeed == Cp932Text::npos ? space
-                                                    : std::max(space, lineFeed);
+    // The later of the last space and the last line feed.
+    std::size_t cut = Cp932Text::findLastOf(candidate, ' ', '\n');
     if (cut != Cp932Text::npos && cut > 0) {
         candidate = candidate.substr(cut);
     }

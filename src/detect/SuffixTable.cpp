@@ -4,6 +4,10 @@
 #include <bit>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "detect/Cp932Text.h"
 
 namespace {
@@ -42,6 +46,12 @@ bool SuffixTable::add(std::string_view suffix, std::string_view typeName) {
     Form& upper = upper_[static_cast<std::size_t>(index)];
     upper = lower;
     Cp932Text::toUpper(upper.text, upper.length);
+    for (Form* form : {&lower, &upper}) {
+        form->word = 0;
+        std::memcpy(&form->word, form->text, form->length);
+        form->mask =
+            form->length == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * form->length)) - 1;
+    }
     if (suffix.empty()) {
         return true;  // found at position 0 by definition, so it never matches
     }
@@ -63,6 +73,9 @@ void SuffixTable::indexForm(int row, const Form& form, std::array<RowMask, 256>&
     } else {
         second[static_cast<unsigned char>(form.text[1])] |= bit;
     }
+    for (std::size_t b = 0; b < second.size(); ++b) {
+        secondByte_[b] = secondByte_[b] || second[b] != 0;
+    }
     if (!startByte_[start]) {
         startByte_[start] = true;
         ++startByteCount_;
@@ -83,13 +96,26 @@ void SuffixTable::scan(std::string_view text, std::size_t* lowerAt, std::size_t*
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     std::size_t size = text.size();
 
-    auto tryForms = [&](std::size_t i, RowMask candidates, const std::array<Form, kCapacity>& forms,
-                        std::size_t* foundAt, RowMask& pending) {
+    // The eight bytes at `i`, zero-padded at the end of the text.
+    auto wordAt = [&](std::size_t i) {
+        std::uint64_t word = 0;
+        if (i + 8 <= size) {
+            std::memcpy(&word, bytes + i, 8);
+        } else {
+            for (std::size_t k = 0; i + k < size; ++k) {
+                word |= std::uint64_t{bytes[i + k]} << (8 * k);
+            }
+        }
+        return word;
+    };
+    auto tryForms = [&](std::size_t i, std::uint64_t word, RowMask candidates,
+                        const std::array<Form, kCapacity>& forms, std::size_t* foundAt,
+                        RowMask& pending) {
         while (candidates != 0) {
             int row = std::countr_zero(candidates);
             candidates &= candidates - 1;
             const Form& form = forms[static_cast<std::size_t>(row)];
-            if (i + form.length <= size && std::memcmp(bytes + i, form.text, form.length) == 0 &&
+            if (i + form.length <= size && ((word ^ form.word) & form.mask) == 0 &&
                 boundary.isBoundary(i)) {
                 foundAt[row] = i;
                 pending &= ~(RowMask{1} << row);
@@ -100,23 +126,43 @@ void SuffixTable::scan(std::string_view text, std::size_t* lowerAt, std::size_t*
         unsigned char next = i + 1 < size ? bytes[i + 1] : 0;
         RowMask lower = lowerFirst_[bytes[i]] & lowerSecond_[next] & pendingLower;
         RowMask upper = upperFirst_[bytes[i]] & upperSecond_[next] & pendingUpper;
+        if ((lower | upper) == 0) {
+            return;
+        }
+        std::uint64_t word = wordAt(i);
         if (lower != 0) {
-            tryForms(i, lower, lower_, lowerAt, pendingLower);
+            tryForms(i, word, lower, lower_, lowerAt, pendingLower);
         }
         if (upper != 0) {
-            tryForms(i, upper, upper_, upperAt, pendingUpper);
+            tryForms(i, word, upper, upper_, upperAt, pendingUpper);
         }
     };
 
     if (startByteCount_ == 1) {
-        // The usual case: every suffix starts with '.', so only the dots need a look.
-        const unsigned char* p = bytes;
-        const unsigned char* end = bytes + size;
-        while (!decided() &&
-               (p = static_cast<const unsigned char*>(std::memchr(
-                    p, onlyStartByte_, static_cast<std::size_t>(end - p)))) != nullptr) {
-            visit(static_cast<std::size_t>(p - bytes));
-            ++p;
+        // The usual case: every suffix starts with '.', so only the dots need a look, and
+        // most dots are followed by a byte that no suffix has second.
+        auto visitDot = [&](std::size_t i) {
+            unsigned char next = i + 1 < size ? bytes[i + 1] : 0;
+            if (secondByte_[next]) {
+                visit(i);
+            }
+        };
+        std::size_t i = 0;
+#ifdef __SSE2__
+        const __m128i dot = _mm_set1_epi8(static_cast<char>(onlyStartByte_));
+        for (; i + 16 <= size && !decided(); i += 16) {
+            __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+            auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, dot)));
+            while (hits != 0 && !decided()) {
+                visitDot(i + static_cast<std::size_t>(std::countr_zero(hits)));
+                hits &= hits - 1;
+            }
+        }
+#endif
+        for (; i < size && !decided(); ++i) {
+            if (bytes[i] == onlyStartByte_) {
+                visitDot(i);
+            }
         }
         return;
     }

@@ -41,6 +41,8 @@ class SuffixTable {
     struct Form {
         char text[SuffixEntry::kSuffixCapacity];
         std::uint8_t length;
+        std::uint64_t word;  // the text as loaded from memory, for one-step comparison
+        std::uint64_t mask;  // covers `length` bytes
     };
 
     void indexForm(int row, const Form& form, std::array<RowMask, 256>& first,
@@ -58,6 +60,7 @@ class SuffixTable {
     std::array<RowMask, 256> lowerSecond_{};
     std::array<RowMask, 256> upperFirst_{};
     std::array<RowMask, 256> upperSecond_{};
+    std::array<bool, 256> secondByte_{};  // some form has it second (or is one byte long)
     std::array<bool, 256> startByte_{};
     int startByteCount_ = 0;
     unsigned char onlyStartByte_ = 0;

@@ -6,6 +6,7 @@
 #include "download/DownloadHost.h"
 #include "download/http/CHttpDownload.h"
 #include "download/http/RecordText.h"
+#include "download/mms/CMmsDownload.h"
 #include "list/StreamList.h"
 
 namespace {
@@ -30,6 +31,23 @@ bool DownloadStarter::IsHttpScheme(std::string_view scheme) {
     return scheme == "http" || scheme == "https";
 }
 
+bool DownloadStarter::IsMmsScheme(std::string_view scheme) {
+    return scheme.starts_with("mms");
+}
+
+// The full chosen path goes to the worker, so nothing depends on the current directory. The
+// worker reports every failure itself and always ends through the host.
+std::unique_ptr<DownloadWorker> DownloadStarter::StartMms(DetectedStream& record, StreamList* list,
+                                                          const std::string& targetPath) {
+    if (RefuseLongPath(record, targetPath)) {
+        return nullptr;
+    }
+    auto download = std::make_unique<CMmsDownload>(host_);
+    Prepare(record, list, download.get(), targetPath);
+    download->Start(&record, std::string(FieldText(record.path, sizeof record.path)), targetPath);
+    return download;
+}
+
 std::string DownloadStarter::UrlOf(const DetectedStream& record) {
     std::string url(FieldText(record.host, sizeof record.host));
     url += FieldText(record.path, sizeof record.path);
@@ -41,6 +59,9 @@ std::unique_ptr<DownloadWorker> DownloadStarter::Start(DetectedStream& record, S
     std::string_view scheme = FieldText(record.scheme, sizeof record.scheme);
     if (IsHttpScheme(scheme)) {
         return StartHttp(record, list, targetPath);
+    }
+    if (IsMmsScheme(scheme)) {
+        return StartMms(record, list, targetPath);
     }
     return nullptr;
 }

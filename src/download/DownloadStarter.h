@@ -33,9 +33,13 @@ class DownloadStarter {
     static bool Abort(DetectedStream& record);
 
     static bool IsHttpScheme(std::string_view scheme);
+    // Every scheme word that begins with "mms" ("mms", "mmst", "mmsu").
+    static bool IsMmsScheme(std::string_view scheme);
     static std::string UrlOf(const DetectedStream& record);
 
   private:
+    std::unique_ptr<DownloadWorker> StartMms(DetectedStream& record, StreamList* list,
+                                             const std::string& targetPath);
     std::unique_ptr<DownloadWorker> StartHttp(DetectedStream& record, StreamList* list,
                                               const std::string& targetPath);
 

@@ -8,19 +8,20 @@
 
 #include <memory>
 
-CDownloadHost::CDownloadHost(QWidget* dialogParent) : dialogParent_(dialogParent) {}
+CDownloadHost::CDownloadHost(QWidget* dialogParent)
+    : dialogParent_(dialogParent), channel_(std::make_shared<Channel>()) {}
 
 void CDownloadHost::release() {
     {
-        std::lock_guard lock(mutex_);
-        released_ = true;
+        std::lock_guard lock(channel_->mutex);
+        channel_->released = true;
     }
-    answered_.notify_all();
+    channel_->answered.notify_all();
 }
 
 bool CDownloadHost::isReleased() const {
-    std::lock_guard lock(mutex_);
-    return released_;
+    std::lock_guard lock(channel_->mutex);
+    return channel_->released;
 }
 
 void CDownloadHost::runOnUserInterface(std::function<void()> dialog) {
@@ -32,23 +33,29 @@ void CDownloadHost::runOnUserInterface(std::function<void()> dialog) {
         dialog();
         return;
     }
-    // The flag outlives this call when the wait is cut short by release().
+    // The dialog runs in the application's event loop, not this object's: a shutdown may
+    // destroy this object while the dialog is still open.
     auto done = std::make_shared<bool>(false);
+    std::shared_ptr<Channel> channel = channel_;
     QMetaObject::invokeMethod(
-        this,
-        [this, done, dialog = std::move(dialog)] {
-            if (!isReleased()) {
-                dialog();
-            }
+        QCoreApplication::instance(),
+        [channel, done, dialog = std::move(dialog)] {
             {
-                std::lock_guard lock(mutex_);
+                std::lock_guard lock(channel->mutex);
+                if (channel->released) {
+                    return;
+                }
+            }
+            dialog();
+            {
+                std::lock_guard lock(channel->mutex);
                 *done = true;
             }
-            answered_.notify_all();
+            channel->answered.notify_all();
         },
         Qt::QueuedConnection);
-    std::unique_lock lock(mutex_);
-    answered_.wait(lock, [&] { return *done || released_; });
+    std::unique_lock lock(channel->mutex);
+    channel->answered.wait(lock, [&] { return *done || channel->released; });
 }
 
 void CDownloadHost::showMessage(const std::string& text) {
@@ -78,8 +85,8 @@ bool CDownloadHost::askLogin(const LoginRequest& request, Credentials& out) {
             answer->password = dialog.password().toStdString();
         }
     });
-    std::lock_guard lock(mutex_);
-    if (released_ || !answer->accepted) {
+    std::lock_guard lock(channel_->mutex);
+    if (channel_->released || !answer->accepted) {
         return false;
     }
     out.user = answer->user;

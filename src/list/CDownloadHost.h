@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 // The desktop side of one download: its messages and login prompt appear as modal dialogs
@@ -35,8 +36,13 @@ class CDownloadHost : public QObject, public DownloadHost {
     // Runs `dialog` on the user-interface thread and waits for it, unless released.
     void runOnUserInterface(std::function<void()> dialog);
 
+    // Shared with the dialogs in flight, which may outlive this object at shutdown.
+    struct Channel {
+        std::mutex mutex;
+        std::condition_variable answered;
+        bool released = false;
+    };
+
     QPointer<QWidget> dialogParent_;
-    mutable std::mutex mutex_;
-    std::condition_variable answered_;
-    bool released_ = false;
+    std::shared_ptr<Channel> channel_;
 };

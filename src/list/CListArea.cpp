@@ -69,8 +69,9 @@ CListArea::CListArea(QWidget* parent) : QWidget(parent) {
     connect(listCtrl_, &QAbstractItemView::doubleClicked, this, &CListArea::onDoubleClicked);
 
     flushTimer_.setSingleShot(true);
-    flushTimer_.setInterval(kFlushDelayMs);
     connect(&flushTimer_, &QTimer::timeout, this, &CListArea::flushPending);
+    changes_ = std::make_shared<StoreChangeQueue>([this] { wakeForChanges(); });
+    store_.addObserver(changes_);
 
     createActions();
     OnInitialUpdate();
@@ -115,87 +116,71 @@ int CListArea::AddOrUpdateStream(const DetectedStream* record, int update) {
     if (record == nullptr || shutDown_.load()) {
         return 0;
     }
-    std::lock_guard lock(pendingMutex_);
-    if (orphans_.contains(record)) {
-        return 0;  // its row went with the last reset
-    }
-    std::string key = std::string(record->host) + '\n' + record->path;
-    const auto found = index_.find(key);
-    if (found != index_.end()) {
-        if (update == 1) {
-            pendingRefreshes_[found->second] = statusTextsOf(*found->second);
-            scheduleFlush();
+    if (update != 0) {
+        std::lock_guard lock(orphanMutex_);
+        if (orphans_.contains(record)) {
+            return 0;  // its row went with the last reset
         }
-        return 0;
     }
-    records_.push_back(std::make_unique<DetectedStream>(*record));
-    index_.emplace(std::move(key), records_.back().get());
-    pendingAdds_.push_back(records_.back().get());
-    scheduleFlush();
+    store_.AddOrUpdateStream(record, update);
     return 0;
 }
 
-CListArea::StatusTexts CListArea::statusTextsOf(const DetectedStream& record) {
-    StatusTexts texts{};
-    const char* sources[4] = {record.sizeText, record.progressText, record.timeText,
-                              record.rateText};
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        std::memcpy(texts[i].data(), sources[i], texts[i].size());
-        texts[i].back() = '\0';
-    }
-    return texts;
-}
-
-void CListArea::scheduleFlush() {
-    if (!flushQueued_.exchange(true)) {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (!flushTimer_.isActive()) {
-                    flushTimer_.start();
-                }
-            },
-            Qt::QueuedConnection);
-    }
+// On the thread that changed the store: only a queued call, the flush runs on ours.
+void CListArea::wakeForChanges() {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!flushTimer_.isActive()) {
+                flushTimer_.start(kFlushDelayMs);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void CListArea::flushPending() {
-    std::vector<DetectedStream*> adds;
-    std::unordered_map<DetectedStream*, StatusTexts> refreshes;
-    {
-        std::lock_guard lock(pendingMutex_);
-        adds.swap(pendingAdds_);
-        refreshes.swap(pendingRefreshes_);
-        flushQueued_.store(false);
+    const StoreChangeQueue::Changes changes = changes_->take();
+    const int shown = model_->rowCount();
+    const int stored = store_.rowCount();
+    const int last = std::min(stored, shown + kRowsPerFlush);
+    std::vector<StreamRowTexts> rows;
+    rows.reserve(static_cast<std::size_t>(std::max(0, last - shown)));
+    StreamRowTexts texts;
+    for (int row = shown; row < last && store_.rowTexts(row, texts); ++row) {
+        rows.push_back(texts);
     }
-    model_->appendRecords(adds);
+    model_->appendRows(rows);
     itemCount_ = model_->rowCount();
-    for (const auto& [record, texts] : refreshes) {
-        CStreamListModel::StatusTexts shown;
-        for (std::size_t i = 0; i < texts.size(); ++i) {
-            shown[i] = QString::fromUtf8(texts[i].data());
+    for (int row : changes.refreshed) {
+        if (row < itemCount_ && store_.rowTexts(row, texts)) {
+            model_->refreshRow(row, texts);
         }
-        model_->refreshRecord(record, shown);
     }
-    if (!adds.empty() || !refreshes.empty()) {
+    if (itemCount_ < stored) {
+        flushTimer_.start(0);  // the rest after the events that queued up meanwhile
+    }
+    if (!rows.empty() || !changes.refreshed.empty()) {
         emit rowsFlushed();
     }
 }
 
 void CListArea::OnInitialUpdate() {
     {
-        std::lock_guard lock(pendingMutex_);
-        keepRunningDownloadsAlive();
-        pendingAdds_.clear();
-        pendingRefreshes_.clear();
-        index_.clear();
-        records_.clear();
+        // Running downloads keep their records; what they report no longer has a row.
+        std::lock_guard lock(orphanMutex_);
+        for (const Download& download : downloads_) {
+            orphans_.insert(download.record.get());
+        }
     }
+    store_.reset();
+    changes_->clear();
     model_->clear();
     resetColumns();
     itemCount_ = 0;
     currentStream_ = nullptr;
+    currentRow_ = -1;
     listCtrl_->EnableFullRowSelect(true);
+    flushPending();
 }
 
 void CListArea::resetColumns() {
@@ -220,23 +205,6 @@ void CListArea::shutdown() {
     downloads_.clear();
 }
 
-// Records that a download still writes into must outlive the rows that a reset drops.
-void CListArea::keepRunningDownloadsAlive() {
-    std::unordered_map<const DetectedStream*, Download*> running;
-    for (Download& download : downloads_) {
-        if (!download.orphan) {
-            running.emplace(download.record, &download);
-        }
-    }
-    for (auto& record : records_) {
-        const auto found = running.find(record.get());
-        if (found != running.end()) {
-            orphans_.insert(record.get());
-            found->second->orphan = std::move(record);
-        }
-    }
-}
-
 void CListArea::onDownloadEnded(CDownloadHost* host) {
     for (auto it = downloads_.begin(); it != downloads_.end(); ++it) {
         if (it->host.get() != host) {
@@ -245,11 +213,10 @@ void CListArea::onDownloadEnded(CDownloadHost* host) {
         if (it->record->worker == it->worker.get()) {
             it->record->worker = nullptr;
         }
-        if (it->orphan) {
-            std::lock_guard lock(pendingMutex_);
-            orphans_.erase(it->orphan.get());
-        }
-        downloads_.erase(it);
+        const DetectedStream* record = it->record.get();
+        downloads_.erase(it);  // joins the worker thread, which has just ended
+        std::lock_guard lock(orphanMutex_);
+        orphans_.erase(record);
         return;
     }
 }
@@ -260,8 +227,9 @@ void CListArea::takeCurrentFrom(const QModelIndex& index) {
     if (!index.isValid()) {
         return;
     }
-    if (DetectedStream* record = model_->recordAt(index.row())) {
+    if (DetectedStream* record = store_.record(index.row())) {
         currentStream_ = record;
+        currentRow_ = index.row();
     }
 }
 
@@ -286,7 +254,7 @@ void CListArea::runDoubleClickCommand() {
 
 void CListArea::onContextMenuRequested(const QPoint& pos) {
     const QModelIndex index = listCtrl_->indexAt(pos);
-    if (!index.isValid() || model_->recordAt(index.row()) == nullptr) {
+    if (!index.isValid() || index.row() >= store_.rowCount()) {
         return;
     }
     takeCurrentFrom(index);
@@ -395,10 +363,14 @@ void CListArea::OnSaveAs() {
     }
     const QString chosen = QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();
     lastFolder_ = QFileInfo(chosen).absolutePath();
-    startDownload(record, QFile::encodeName(chosen));
+    startDownload(currentRow_, QFile::encodeName(chosen));
 }
 
-bool CListArea::startDownload(DetectedStream* record, const QByteArray& targetPath) {
+bool CListArea::startDownload(int row, const QByteArray& targetPath) {
+    std::shared_ptr<DetectedStream> record = store_.sharedRecord(row);
+    if (!record) {
+        return false;
+    }
     auto host = std::make_unique<CDownloadHost>(this);
     CDownloadHost* hostPointer = host.get();
     // Connected before the start: a quick download may end before Start returns.
@@ -410,6 +382,6 @@ bool CListArea::startDownload(DetectedStream* record, const QByteArray& targetPa
     if (!worker) {
         return false;
     }
-    downloads_.push_back({record, nullptr, std::move(host), std::move(worker)});
+    downloads_.push_back({std::move(record), std::move(host), std::move(worker)});
     return true;
 }

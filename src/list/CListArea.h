@@ -1,20 +1,18 @@
 #pragma once
 
+#include "list/StoreChangeQueue.h"
 #include "list/StreamList.h"
+#include "list/StreamStore.h"
 
 #include <QWidget>
 
 #include <QTimer>
-#include <array>
 #include <atomic>
-#include <deque>
 #include <list>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <unordered_map>
 #include <unordered_set>
-#include <vector>
 
 class CDownloadHost;
 class CListViewEx;
@@ -42,6 +40,8 @@ class CListArea : public QWidget, public StreamList {
     static constexpr int kListControlId = 1000;
     static constexpr int kContextMenuId = 138;
     static constexpr int kFlushDelayMs = 15;
+    // Rows moved into the view per turn of the event loop, so that a flood never stalls it.
+    static constexpr int kRowsPerFlush = 2000;
 
     explicit CListArea(QWidget* parent = nullptr);
     ~CListArea() override;
@@ -71,17 +71,20 @@ class CListArea : public QWidget, public StreamList {
     // The context menu with its items enabled for the current stream (not shown).
     QMenu* contextMenu();
 
+    // Records of the rows: valid until the next reset.
+    StreamStore& store() { return store_; }
+    // Row of the current stream, -1 when there is none.
+    int currentRow() const { return currentRow_; }
+
   signals:
     // A batch of rows or refreshes reached the model.
     void rowsFlushed();
 
   private:
-    using StatusTexts = std::array<std::array<char, 32>, 4>;
-
     bool eventFilter(QObject* watched, QEvent* event) override;
     void createActions();
     void resetColumns();
-    void scheduleFlush();
+    void wakeForChanges();
     void takeCurrentFrom(const QModelIndex& index);
     void onClicked(const QModelIndex& index);
     void onDoubleClicked(const QModelIndex& index);
@@ -94,38 +97,31 @@ class CListArea : public QWidget, public StreamList {
     void OnOpenInBrowser();
     void OnPlay();
 
-    static StatusTexts statusTextsOf(const DetectedStream& record);
-
     struct Download {
-        DetectedStream* record;
-        std::unique_ptr<DetectedStream> orphan;  // the record, once a reset dropped its row
+        std::shared_ptr<DetectedStream> record;  // kept alive even when a reset drops its row
         std::unique_ptr<CDownloadHost> host;
         std::unique_ptr<DownloadWorker> worker;  // destroyed before its host
     };
-    bool startDownload(DetectedStream* record, const QByteArray& targetPath);
+    bool startDownload(int row, const QByteArray& targetPath);
     void onDownloadEnded(CDownloadHost* host);
-    void keepRunningDownloadsAlive();
 
     CListViewEx* listCtrl_ = nullptr;
     CStreamListModel* model_ = nullptr;
     QMenu* menu_ = nullptr;
     std::unordered_map<int, QAction*> actions_;
     DetectedStream* currentStream_ = nullptr;
+    int currentRow_ = -1;
     int itemCount_ = 0;
     QString lastFolder_;
 
-    // Hand-over from other threads to the user-interface thread.
-    std::mutex pendingMutex_;
-    std::vector<DetectedStream*> pendingAdds_;
-    std::unordered_map<DetectedStream*, StatusTexts> pendingRefreshes_;
-    std::atomic<bool> flushQueued_{false};
+    StreamStore store_;
+    // News of the store for the user-interface thread; taken by flushPending().
+    std::shared_ptr<StoreChangeQueue> changes_;
     std::atomic<bool> shutDown_{false};
     QTimer flushTimer_;
 
-    // Records, one per distinct host and path.
-    std::deque<std::unique_ptr<DetectedStream>> records_;
-    std::unordered_map<std::string, DetectedStream*> index_;
-    // Records of downloads that outlived their row; their refreshes are dropped.
+    // Records of downloads whose row went with a reset; their refreshes are dropped.
+    std::mutex orphanMutex_;
     std::unordered_set<const DetectedStream*> orphans_;
 
     std::list<Download> downloads_;

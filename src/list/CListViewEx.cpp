@@ -30,10 +30,14 @@ bool CListViewEx::EnableFullRowSelect(bool on) {
     return true;
 }
 
+int CListViewEx::columnsRight() const {
+    const int last = header()->logicalIndex(header()->count() - 1);
+    return last < 0 ? 0 : header()->sectionViewportPosition(last) + header()->sectionSize(last);
+}
+
 QRect CListViewEx::highlightRect(int row) const {
     const QRect itemRect = visualRect(model()->index(row, 0));
-    int right = header()->sectionViewportPosition(header()->logicalIndex(header()->count() - 1)) +
-                header()->sectionSize(header()->logicalIndex(header()->count() - 1));
+    int right = columnsRight();
     if (selectToClientEdge_ && right < viewport()->width()) {
         right = viewport()->width();
     }

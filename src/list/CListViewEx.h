@@ -31,6 +31,7 @@ class CListViewEx : public QTreeView {
     void focusOutEvent(QFocusEvent* event) override;
 
   private:
+    int columnsRight() const;
     bool rowShownSelected(const QModelIndex& index) const;
     void drawCellText(QPainter* painter, const QRect& cell, const QModelIndex& index, int margin,
                       int inset) const;

@@ -1,6 +1,6 @@
 #include "list/CStreamListModel.h"
 
-#include "detect/DetectedStream.h"
+#include "list/StreamRowTexts.h"
 
 namespace {
 struct ColumnSpec {
@@ -40,8 +40,6 @@ QVariant CStreamListModel::data(const QModelIndex& index, int role) const {
             }
         case Qt::TextAlignmentRole:
             return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
-        case kRecordRole:
-            return QVariant::fromValue(static_cast<void*>(row.record));
         default:
             return {};
     }
@@ -60,47 +58,36 @@ QVariant CStreamListModel::headerData(int section, Qt::Orientation orientation, 
     return {};
 }
 
-void CStreamListModel::appendRecords(const std::vector<DetectedStream*>& records) {
-    if (records.empty()) {
+void CStreamListModel::appendRows(const std::vector<StreamRowTexts>& rows) {
+    if (rows.empty()) {
         return;
     }
     const int first = static_cast<int>(rows_.size());
-    beginInsertRows(QModelIndex(), first, first + static_cast<int>(records.size()) - 1);
-    rows_.reserve(rows_.size() + records.size());
-    for (DetectedStream* record : records) {
-        rowOf_.emplace(record, static_cast<int>(rows_.size()));
-        rows_.push_back(
-            {record, QString::fromUtf8(record->host), QString::fromUtf8(record->path), {}});
+    beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
+    for (const StreamRowTexts& texts : rows) {
+        // A new row shows host and path only; its status comes with its first refresh.
+        rows_.push_back({QString::fromUtf8(texts.host), QString::fromUtf8(texts.path), {}});
     }
     endInsertRows();
 }
 
-void CStreamListModel::refreshRecord(const DetectedStream* record, const StatusTexts& texts) {
-    const int row = rowOf(record);
-    if (row < 0) {
+void CStreamListModel::refreshRow(int row, const StreamRowTexts& texts) {
+    if (row < 0 || row >= static_cast<int>(rows_.size())) {
         return;
     }
-    rows_[static_cast<std::size_t>(row)].status = texts;
+    takeStatus(rows_[static_cast<std::size_t>(row)], texts);
     emit dataChanged(index(row, kSize), index(row, kRate), {Qt::DisplayRole});
+}
+
+void CStreamListModel::takeStatus(Row& row, const StreamRowTexts& texts) {
+    row.status = {QString::fromUtf8(texts.sizeText), QString::fromUtf8(texts.progressText),
+                  QString::fromUtf8(texts.timeText), QString::fromUtf8(texts.rateText)};
 }
 
 void CStreamListModel::clear() {
     beginResetModel();
     rows_.clear();
-    rowOf_.clear();
     endResetModel();
-}
-
-DetectedStream* CStreamListModel::recordAt(int row) const {
-    if (row < 0 || row >= static_cast<int>(rows_.size())) {
-        return nullptr;
-    }
-    return rows_[static_cast<std::size_t>(row)].record;
-}
-
-int CStreamListModel::rowOf(const DetectedStream* record) const {
-    const auto it = rowOf_.find(record);
-    return it == rowOf_.end() ? -1 : it->second;
 }
 
 QString CStreamListModel::headerText(int column) {

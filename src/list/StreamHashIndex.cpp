@@ -1,41 +1,52 @@
 #include "list/StreamHashIndex.h"
 
+#include <utility>
+
 namespace {
 constexpr std::size_t kInitialSlots = 1024;
 }
 
-void StreamHashIndex::insert(std::uint32_t hash, int row) {
+void StreamHashIndex::insert(std::uint32_t hash, std::uint32_t value) {
     // Kept at most half full so that probes stay short.
-    if ((count_ + 1) * 2 > slots_.size()) {
+    if (slots_.data() == nullptr || (count_ + 1) * 2 > mask_ + 1) {
         grow();
     }
-    place(Slot{static_cast<std::uint32_t>(row) + 1, hash});
+    place(static_cast<Slot*>(slots_.data()), mask_, Slot{value, hash});
     ++count_;
 }
 
 void StreamHashIndex::clear() {
-    std::vector<Slot>().swap(slots_);
+    slots_ = HugeBlock();
     mask_ = 0;
     count_ = 0;
+    publishForPrefetch();
+}
+
+void StreamHashIndex::publishForPrefetch() {
+    prefetchBase_.store(static_cast<const char*>(slots_.data()), std::memory_order_relaxed);
+    prefetchMask_.store(mask_, std::memory_order_relaxed);
 }
 
 void StreamHashIndex::grow() {
-    std::vector<Slot> old;
-    old.swap(slots_);
-    std::size_t size = old.empty() ? kInitialSlots : old.size() * 2;
-    slots_.assign(size, Slot{0, 0});
-    mask_ = size - 1;
-    for (const Slot& slot : old) {
-        if (slot.rowPlusOne != 0) {
-            place(slot);
+    std::size_t oldSize = slots_.data() == nullptr ? 0 : mask_ + 1;
+    std::size_t size = oldSize == 0 ? kInitialSlots : oldSize * 2;
+    HugeBlock next(size * sizeof(Slot));  // zero-filled: all empty
+    auto* slots = static_cast<Slot*>(next.data());
+    const auto* old = static_cast<const Slot*>(slots_.data());
+    for (std::size_t i = 0; i < oldSize; ++i) {
+        if (old[i].value != 0) {
+            place(slots, size - 1, old[i]);
         }
     }
+    slots_ = std::move(next);
+    mask_ = size - 1;
+    publishForPrefetch();
 }
 
-void StreamHashIndex::place(Slot slot) {
-    std::size_t i = slot.hash & mask_;
-    while (slots_[i].rowPlusOne != 0) {
-        i = (i + 1) & mask_;
+void StreamHashIndex::place(Slot* slots, std::size_t mask, Slot slot) {
+    std::size_t i = slot.hash & mask;
+    while (slots[i].value != 0) {
+        i = (i + 1) & mask;
     }
-    slots_[i] = slot;
+    slots[i] = slot;
 }

@@ -1,44 +1,59 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
-// Open-addressing index from a 32-bit key hash to row numbers. Each slot carries the hash, so
-// rows are only looked at when their hash is equal. Not thread-safe; its owner locks.
+#include "list/HugeBlock.h"
+
+// Open-addressing index from a 32-bit key hash to non-zero 32-bit values. Each slot carries
+// the hash, so a value is only looked at when its hash is equal. Not thread-safe; its owner
+// locks.
 class StreamHashIndex {
   public:
-    // The row with `hash` for which `equals(row)` holds, or -1.
+    // The value with `hash` for which `equals(value)` holds, or 0.
     template <typename Equals>
-    int find(std::uint32_t hash, Equals&& equals) const {
-        if (slots_.empty()) {
-            return -1;
+    std::uint32_t find(std::uint32_t hash, Equals&& equals) const {
+        if (count_ == 0) {
+            return 0;
         }
+        const Slot* table = static_cast<const Slot*>(slots_.data());
         for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
-            const Slot& slot = slots_[i];
-            if (slot.rowPlusOne == 0) {
-                return -1;
+            const Slot& slot = table[i];
+            if (slot.value == 0) {
+                return 0;
             }
-            if (slot.hash == hash && equals(static_cast<int>(slot.rowPlusOne - 1))) {
-                return static_cast<int>(slot.rowPlusOne - 1);
+            if (slot.hash == hash && equals(slot.value)) {
+                return slot.value;
             }
         }
     }
 
-    void insert(std::uint32_t hash, int row);
+    // Starts loading the slot `hash` goes to. Safe without the owner's lock: it reads only
+    // atomics, and prefetching a stale address is harmless.
+    void prefetch(std::uint32_t hash) const {
+        const char* base = prefetchBase_.load(std::memory_order_relaxed);
+        std::size_t mask = prefetchMask_.load(std::memory_order_relaxed);
+        __builtin_prefetch(base + (hash & mask) * sizeof(Slot));
+    }
+
+    void insert(std::uint32_t hash, std::uint32_t value);
     void clear();
-    std::size_t bytesReserved() const { return slots_.capacity() * sizeof(Slot); }
 
   private:
     struct Slot {
-        std::uint32_t rowPlusOne;  // 0: empty
+        std::uint32_t value;  // 0: empty
         std::uint32_t hash;
     };
 
     void grow();
-    void place(Slot slot);
+    static void place(Slot* table, std::size_t mask, Slot slot);
 
-    std::vector<Slot> slots_;
+    void publishForPrefetch();
+
+    HugeBlock slots_;
     std::size_t mask_ = 0;
+    std::atomic<const char*> prefetchBase_{nullptr};
+    std::atomic<std::size_t> prefetchMask_{0};
     std::size_t count_ = 0;
 };

@@ -102,20 +102,16 @@ struct StreamStore::RowExtra {
 
 struct StreamStore::Row {
     std::uint8_t header[kHeaderBytes];
-    std::uint32_t hash;
+    std::uint32_t text;  // host and path in the text arena
     std::uint32_t kind;
-    const char* text;  // host, zero, path, zero
-    std::uint8_t hostLength;
-    std::uint16_t pathLength;
     std::unique_ptr<RowExtra> extra;
-
-    std::string_view host() const { return std::string_view(text, hostLength); }
-    std::string_view path() const { return std::string_view(text + hostLength + 1, pathLength); }
 };
 
 StreamStore::StreamStore() : observers_(std::make_shared<const ObserverList>()) {}
 
-StreamStore::~StreamStore() = default;
+StreamStore::~StreamStore() {
+    destroyRows();
+}
 
 int StreamStore::AddOrUpdateStream(const DetectedStream* record, int update) {
     if (record == nullptr) {
@@ -129,15 +125,31 @@ int StreamStore::AddOrUpdateStream(const DetectedStream* record, int update) {
 
 StreamStore::Row& StreamStore::rowAt(int row) const {
     auto index = static_cast<std::size_t>(row);
-    return chunks_[index / kChunkRows][index % kChunkRows];
+    return static_cast<Row*>(chunks_[index / kChunkRows].data())[index % kChunkRows];
 }
 
+StreamStore::Row& StreamStore::appendRow() {
+    auto index = static_cast<std::size_t>(rowCount_);
+    if (index / kChunkRows == chunks_.size()) {
+        chunks_.emplace_back(kChunkRows * sizeof(Row));
+    }
+    return *new (&static_cast<Row*>(chunks_.back().data())[index % kChunkRows]) Row{};
+}
+
+void StreamStore::destroyRows() {
+    for (int row = 0; row < rowCount_; ++row) {
+        rowAt(row).~Row();
+    }
+    rowCount_ = 0;
+}
+
+// The index holds text references (plus one, as 0 marks an empty slot); the text entry
+// knows its row, so a lookup reads no row.
 int StreamStore::findLocked(std::uint32_t hash, std::string_view host,
                             std::string_view path) const {
-    return index_.find(hash, [&](int row) {
-        const Row& candidate = rowAt(row);
-        return candidate.host() == host && candidate.path() == path;
-    });
+    std::uint32_t found = index_.find(
+        hash, [&](std::uint32_t value) { return texts_.matches(value - 1, host, path); });
+    return found == 0 ? -1 : static_cast<int>(texts_.at(found - 1).row);
 }
 
 StreamStore::AddResult StreamStore::add(const DetectedStream& record) {
@@ -152,23 +164,17 @@ StreamStore::AddResult StreamStore::add(const DetectedStream& record) {
             return {found, false};
         }
         row = rowCount_;
-        auto slot = static_cast<std::size_t>(row);
-        if (slot / kChunkRows == chunks_.size()) {
-            chunks_.push_back(std::make_unique<Row[]>(kChunkRows));
-        }
-        Row& stored = rowAt(row);
+        std::uint32_t text = texts_.store(static_cast<std::uint32_t>(row), host, path);
+        Row& stored = appendRow();
         std::memcpy(stored.header, &record, kHeaderBytes);
-        stored.hash = hash;
+        stored.text = text;
         stored.kind = internKind(record);
-        stored.text = texts_.store(host, path);
-        stored.hostLength = static_cast<std::uint8_t>(host.size());
-        stored.pathLength = static_cast<std::uint16_t>(path.size());
         if (hasBookkeeping(record)) {
             stored.extra = std::make_unique<RowExtra>();
             stored.extra->record = std::make_shared<DetectedStream>(record);
             stored.extra->takeTexts(record);
         }
-        index_.insert(hash, row);
+        index_.insert(hash, text + 1);
         ++rowCount_;
     }
     for (const auto& observer : *observers()) {
@@ -200,6 +206,10 @@ int StreamStore::refresh(const DetectedStream& record) {
         observer->rowRefreshed(row);
     }
     return row;
+}
+
+void StreamStore::prefetch(const DetectedStream& record) const {
+    index_.prefetch(hashKey(hostOf(record), pathOf(record)));
 }
 
 int StreamStore::rowCount() const {
@@ -241,8 +251,9 @@ std::shared_ptr<DetectedStream> StreamStore::materialize(const Row& row) const {
     std::memcpy(record->scheme, kind.scheme, sizeof record->scheme);
     std::memcpy(record->typeName, kind.typeName, sizeof record->typeName);
     std::memcpy(record->adapterInfo, kind.adapterInfo, sizeof record->adapterInfo);
-    copyText(record->host, sizeof record->host, row.host());
-    copyText(record->path, sizeof record->path, row.path());
+    TextArena::Entry text = texts_.at(row.text);
+    copyText(record->host, sizeof record->host, text.host);
+    copyText(record->path, sizeof record->path, text.path);
     return record;
 }
 
@@ -253,8 +264,9 @@ bool StreamStore::rowTexts(int row, StreamRowTexts& out) const {
     }
     const Row& stored = rowAt(row);
     std::memset(&out, 0, sizeof out);
-    copyText(out.host, sizeof out.host, stored.host());
-    copyText(out.path, sizeof out.path, stored.path());
+    TextArena::Entry text = texts_.at(stored.text);
+    copyText(out.host, sizeof out.host, text.host);
+    copyText(out.path, sizeof out.path, text.path);
     if (stored.extra) {
         const RowExtra& extra = *stored.extra;
         std::memcpy(out.sizeText, extra.sizeText, sizeof out.sizeText);
@@ -267,18 +279,18 @@ bool StreamStore::rowTexts(int row, StreamRowTexts& out) const {
 }
 
 void StreamStore::reset() {
-    std::vector<std::unique_ptr<Row[]>> oldChunks;
+    std::vector<HugeBlock> oldChunks;
     {
         std::lock_guard lock(mutex_);
+        destroyRows();
         oldChunks.swap(chunks_);
-        rowCount_ = 0;
         index_.clear();
         texts_.clear();
         kinds_.clear();
         kindIndex_.clear();
         lastKind_ = 0;
     }
-    oldChunks.clear();  // freed outside the lock
+    oldChunks.clear();  // unmapped outside the lock
     for (const auto& observer : *observers()) {
         observer->storeReset();
     }

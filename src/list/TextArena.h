@@ -1,25 +1,40 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
-// Keeps many short texts in large blocks: no allocation per text, no per-text overhead, and a
-// text's address never changes until clear().
+#include "list/HugeBlock.h"
+
+// Keeps the host and path of every row in large blocks: no allocation and no overhead per
+// text, and a text never moves until clear(). An entry is found by a 32-bit reference and
+// also records its row, so an index can hold references alone.
 class TextArena {
   public:
-    // Stores `first` and `second`, each followed by a zero byte, one after the other, and
-    // returns where `first` begins.
-    const char* store(std::string_view first, std::string_view second);
+    struct Entry {
+        std::uint32_t row;
+        std::string_view host;
+        std::string_view path;
+    };
+
+    // Stores one entry (host up to 255 bytes, path up to 255 bytes) and returns its reference.
+    std::uint32_t store(std::uint32_t row, std::string_view host, std::string_view path);
+
+    Entry at(std::uint32_t reference) const;
+
+    // True when the entry holds this host and path.
+    bool matches(std::uint32_t reference, std::string_view host, std::string_view path) const;
 
     void clear();
-    std::size_t bytesReserved() const { return blocks_.size() * kBlockSize; }
 
   private:
-    static constexpr std::size_t kBlockSize = 1 << 20;
+    static constexpr int kOffsetBits = 21;
+    static constexpr std::size_t kBlockSize = std::size_t{1} << kOffsetBits;
+    static constexpr std::size_t kMaxBlocks = std::size_t{1} << (32 - kOffsetBits);
 
-    std::vector<std::unique_ptr<char[]>> blocks_;
-    char* next_ = nullptr;
-    std::size_t left_ = 0;
+    const char* locate(std::uint32_t reference) const;
+
+    std::vector<HugeBlock> blocks_;
+    std::size_t used_ = kBlockSize;  // of the last block
 };

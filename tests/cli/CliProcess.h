@@ -10,7 +10,8 @@
 // proxy variables of the environment removed so that loopback requests stay direct.
 class CliProcess {
   public:
-    explicit CliProcess(const std::vector<std::string>& args);
+    // With `terminalStdin`, stdin is a pseudo-terminal that WriteInput types into.
+    explicit CliProcess(const std::vector<std::string>& args, bool terminalStdin = false);
     ~CliProcess();
 
     CliProcess(const CliProcess&) = delete;
@@ -20,7 +21,12 @@ class CliProcess {
     // The next stdout line, or false at the end of output or after `timeout`.
     bool ReadLine(std::string& line, std::chrono::milliseconds timeout = std::chrono::seconds(20));
     void Signal(int signal);
-    // Reads the rest of the output and waits for the exit; the exit status, -1 when killed.
+    void WriteInput(const std::string& text);
+    // Reads stderr until it contains `text`; false after `timeout`.
+    bool WaitForError(const std::string& text,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    // Reads the rest of the output and waits for the exit; the exit status, -1 when killed
+    // (a command still running after the output ends is killed after a few seconds).
     int Finish();
 
     const std::vector<std::string>& lines() const { return lines_; }
@@ -30,6 +36,7 @@ class CliProcess {
     pid_t pid_ = -1;
     int out_ = -1;
     int err_ = -1;
+    int terminal_ = -1;
     std::string pending_;
     std::vector<std::string> lines_;
     std::string errors_;

@@ -172,13 +172,32 @@ TEST_F(DownloadCommandTest, WithoutProgressNothingOnStdout) {
     EXPECT_EQ(fs::file_size(output), 1000u);
 }
 
+TEST_F(DownloadCommandTest, LoginFromTheTerminal) {
+    CliProcess cli({"download", server.url("/auth/t.wmv?size=500"), "--output", output}, true);
+    ASSERT_TRUE(cli.WaitForError("ユーザー名: "));
+    EXPECT_NE(cli.errors().find("(401) test"), std::string::npos) << cli.errors();
+    cli.WriteInput("user\n");
+    ASSERT_TRUE(cli.WaitForError("パスワード: "));
+    cli.WriteInput("secret\n");
+    EXPECT_EQ(cli.Finish(), 0) << cli.errors();
+    EXPECT_EQ(fs::file_size(output), 500u);
+}
+
+TEST_F(DownloadCommandTest, InterruptDuringTheLoginPrompt) {
+    CliProcess cli({"download", server.url("/auth/t.wmv"), "--output", output}, true);
+    ASSERT_TRUE(cli.WaitForError("ユーザー名: "));
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Finish(), 130) << cli.errors();
+    EXPECT_FALSE(fs::exists(output));
+}
+
 TEST(DownloadCommandArguments, RefusedWithExit2) {
     const std::vector<std::vector<std::string>> cases = {
         {"download"},
         {"download", "http://127.0.0.1:9/a.wmv"},
         {"download", "http://127.0.0.1:9/a.wmv", "--output"},
         {"download", "http://127.0.0.1:9/a.wmv", "--output", "x", "--user", "u"},
-        {"download", "mms://127.0.0.1/a.asf", "--output", "x"},
+        {"download", "mms://127.0.0.1/a.asf", "--output", "x", "--adapter", "no-such-adapter"},
         {"download", "ftp://127.0.0.1/a.asf", "--output", "x"},
         {"download", "not a url", "--output", "x"},
         {"download", "http://127.0.0.1/" + std::string(300, 'a'), "--output", "x"},

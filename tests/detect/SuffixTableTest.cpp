@@ -30,6 +30,9 @@ TEST(Cp932Text, FindNeverStartsOnATrailByte) {
     }
     EXPECT_EQ(Cp932Text::findLast("a b\x81 c", ' '), 1u);
     EXPECT_EQ(Cp932Text::findLast("abc", ' '), Cp932Text::npos);
+    EXPECT_EQ(Cp932Text::findLastOf("a b\nc", ' ', '\n'), 3u);
+    EXPECT_EQ(Cp932Text::findLastOf("a\nb c\x81 ", ' ', '\n'), 3u);
+    EXPECT_EQ(Cp932Text::findLastOf("abc", ' ', '\n'), Cp932Text::npos);
 }
 
 TEST(Cp932Text, UpperCaseLeavesTwoByteCharactersAlone) {

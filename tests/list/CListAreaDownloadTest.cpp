@@ -4,9 +4,13 @@
 #include "list/CStreamListModel.h"
 #include "support/FixtureServer.h"
 
+#include "AsfFixture.h"
+#include "MmsTestServer.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -117,6 +121,51 @@ class CListAreaDownloadTest : public QObject {
         QVERIFY(file.readAll() == QByteArray::fromStdString(FixtureServer::Pattern(100000)));
         QTRY_COMPARE(area_->downloadCount(), 0);
         QVERIFY(record->worker == nullptr);
+    }
+
+    void mmsSaveWritesTheChosenFullPath() {
+        AsfFixture fixture;
+        fixture.Build();
+        MmsTestServer::Script script;
+        script.header = fixture.header;
+        script.packets = fixture.packets;
+        MmsTestServer server(script);
+        DetectedStream stream{};
+        std::strcpy(stream.scheme, "mms");
+        std::snprintf(stream.host, sizeof stream.host, "mms://127.0.0.1:%d", int(server.port()));
+        std::strcpy(stream.path, "/media/clip.asf");
+        std::strcpy(stream.suffix, ".asf");
+        DetectedStream* record = addAndPick(stream);
+
+        const QString target = saveAs(QStringLiteral("clip.asf"));
+        // The whole path, not the bare name: nothing depends on the current directory.
+        QCOMPARE(QString::fromUtf8(record->localFile), target);
+        QTRY_COMPARE_WITH_TIMEOUT(progressOf(0), QStringLiteral("完了"), kDownloadTimeoutMs);
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const std::vector<std::uint8_t> expected = fixture.WholeFile();
+        QVERIFY(file.readAll() == QByteArray(reinterpret_cast<const char*>(expected.data()),
+                                             qsizetype(expected.size())));
+        QTRY_COMPARE(area_->downloadCount(), 0);
+    }
+
+    void loginDialogFromTheWorkerThread() {
+        DetectedStream* record = addAndPick(httpStream(*server_, "/auth/secret.wmv?size=5000"));
+        whenModal<QDialog>([](QDialog* dialog) {
+            auto* user = dialog->findChild<QLineEdit*>(QStringLiteral("user"));
+            auto* password = dialog->findChild<QLineEdit*>(QStringLiteral("password"));
+            if (user == nullptr || password == nullptr) {
+                return false;  // the save dialog, still closing
+            }
+            user->setText(QStringLiteral("user"));
+            password->setText(QStringLiteral("secret"));
+            dialog->accept();
+            return true;
+        });
+        const QString target = saveAs(QStringLiteral("secret.wmv"));
+        QTRY_COMPARE_WITH_TIMEOUT(progressOf(0), QStringLiteral("完了"), kDownloadTimeoutMs);
+        QCOMPARE(QFileInfo(target).size(), 5000);
+        QCOMPARE(record->state, int(kStateEnded));
     }
 
     void abortStopsARunningDownload() {

@@ -66,7 +66,7 @@ class CListAreaTest : public QObject {
         QTest::mousePress(area_->listCtrl()->viewport(), Qt::LeftButton, {}, rowCenter(row));
         QTest::mouseDClick(area_->listCtrl()->viewport(), Qt::LeftButton, {}, rowCenter(row));
     }
-    DetectedStream* recordAt(int row) const { return area_->model()->recordAt(row); }
+    DetectedStream* recordAt(int row) const { return area_->store().record(row); }
 
   private slots:
     void init() {

@@ -7,10 +7,23 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 extern char** environ;
 
-FixtureServer::FixtureServer(int lifetimeSeconds) {
+namespace {
+
+std::string SupportFile(const char* name) {
+    return std::string(QUORVEX_SOURCE_DIR) + "/tests/support/" + name;
+}
+
+}  // namespace
+
+std::string FixtureServer::CertificateFile() {
+    return SupportFile("fixture-cert.pem");
+}
+
+FixtureServer::FixtureServer(int lifetimeSeconds, bool tls) : tls_(tls) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) {
         return;
@@ -19,10 +32,17 @@ FixtureServer::FixtureServer(int lifetimeSeconds) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    std::string script = std::string(QUORVEX_SOURCE_DIR) + "/tests/support/http_fixture.py";
+    std::string script = SupportFile("http_fixture.py");
     std::string lifetime = std::to_string(lifetimeSeconds);
-    char* argv[] = {const_cast<char*>("python3"), script.data(), lifetime.data(), nullptr};
-    int rc = posix_spawnp(&pid_, "python3", &actions, nullptr, argv, environ);
+    std::string tlsFlag = "--tls";
+    std::string cert = CertificateFile();
+    std::string key = SupportFile("fixture-key.pem");
+    std::vector<char*> argv{const_cast<char*>("python3"), script.data(), lifetime.data()};
+    if (tls) {
+        argv.insert(argv.end(), {tlsFlag.data(), cert.data(), key.data()});
+    }
+    argv.push_back(nullptr);
+    int rc = posix_spawnp(&pid_, "python3", &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
     if (rc != 0) {
@@ -49,7 +69,7 @@ FixtureServer::~FixtureServer() {
 }
 
 std::string FixtureServer::url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) + path;
 }
 
 std::string FixtureServer::Pattern(std::size_t length) {

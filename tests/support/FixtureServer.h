@@ -8,7 +8,7 @@
 // It listens on 127.0.0.1 with a free port and exits by itself after `lifetimeSeconds`.
 class FixtureServer {
   public:
-    explicit FixtureServer(int lifetimeSeconds = 60);
+    explicit FixtureServer(int lifetimeSeconds = 60, bool tls = false);
     ~FixtureServer();
 
     FixtureServer(const FixtureServer&) = delete;
@@ -16,13 +16,16 @@ class FixtureServer {
 
     bool running() const { return port_ > 0; }
     int port() const { return port_; }
-    // "http://127.0.0.1:PORT" followed by `path`.
+    // "http://127.0.0.1:PORT" (https with TLS) followed by `path`.
     std::string url(const std::string& path) const;
 
     // The body every fixture path sends: byte i is i % 251.
     static std::string Pattern(std::size_t length);
+    // The certificate the TLS server presents, usable as the only trusted authority.
+    static std::string CertificateFile();
 
   private:
     pid_t pid_ = -1;
     int port_ = 0;
+    bool tls_ = false;
 };

@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """Loopback HTTP server for the download tests (standard library only).
 
-Usage: http_fixture.py LIFETIME_SECONDS
+Usage: http_fixture.py LIFETIME_SECONDS [--tls CERT KEY]
+With --tls it speaks HTTPS with the given certificate (tests/support/fixture-cert.pem is a
+self-signed one for 127.0.0.1, made for these tests only).
 Binds 127.0.0.1 on a free port, prints "PORT <n>" and serves until killed or until the
 lifetime has passed, so that nothing outlives a crashed test.
 
 Bodies are the repeating pattern byte(i) = i % 251 over the whole body.
   /file/NAME?size=N             200 with Content-Length
   /nolen/NAME?size=N            200 without a length, ends at close
+  /chunked/NAME?size=N          200, Transfer-Encoding: chunked
   /status/CODE                  that status, empty body
   /auth/NAME?size=N             401 (Basic realm "test") unless user:secret
   /early/NAME?size=N&after=M    announces N bytes, sends M, closes
@@ -23,6 +26,7 @@ user:secret (407 otherwise) and is then served as the path of that URI.
 import base64
 import http.server
 import os
+import ssl
 import sys
 import threading
 import time
@@ -59,8 +63,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         kind = parts[1] if len(parts) > 1 else ""
         try:
             self.dispatch(kind, parts, query, size)
-        except (BrokenPipeError, ConnectionResetError):
-            pass
+        except OSError:
+            pass  # the client went away, as cancel and failure tests make it do
 
     def dispatch(self, kind, parts, query, size):
         if kind == "file":
@@ -71,6 +75,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Connection", "close")
             self.end_headers()
             self.send_pattern(size)
+        elif kind == "chunked":
+            self.send_response(200)
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            offset = 0
+            while offset < size:
+                n = min(7000, size - offset)
+                self.wfile.write(b"%x\r\n" % n + bytes(pattern_chunk(offset, n)) + b"\r\n")
+                offset += n
+            self.wfile.write(b"0\r\n\r\n")
         elif kind == "status":
             self.send_empty(int(parts[2]), [], b"")
         elif kind == "auth":
@@ -143,9 +157,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
             time.sleep(0.1)
 
 
+class QuietServer(http.server.ThreadingHTTPServer):
+    def handle_error(self, request, client_address):
+        pass
+
+
 def main():
     lifetime = float(sys.argv[1]) if len(sys.argv) > 1 else 60.0
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server = QuietServer(("127.0.0.1", 0), Handler)
+    if len(sys.argv) > 4 and sys.argv[2] == "--tls":
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(sys.argv[3], sys.argv[4])
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     server.daemon_threads = True
     threading.Timer(lifetime, lambda: os._exit(0)).start()
     print("PORT %d" % server.server_address[1], flush=True)

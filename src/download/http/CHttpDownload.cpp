@@ -1,6 +1,7 @@
 #include "download/http/CHttpDownload.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -168,6 +169,7 @@ int CHttpDownload::Start(DetectedStream* record, const std::string& url,
         ShowMessage(kFileOpenFailed, errno);
         return -1;
     }
+    RememberFileIdentity();
     multi_ = curl_multi_init();
     if (multi_ == nullptr) {
         CloseAndDelete();
@@ -216,6 +218,9 @@ void CHttpDownload::Run() {
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CHttpDownload::OnBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    if (!options_.caFile.empty()) {
+        curl_easy_setopt(easy, CURLOPT_CAINFO, options_.caFile.c_str());
+    }
     if (options_.proxy) {
         curl_easy_setopt(easy, CURLOPT_PROXY, options_.proxy->c_str());
     }
@@ -431,12 +436,26 @@ bool CHttpDownload::WriteBlock(const char* data, std::size_t length) {
     return true;
 }
 
+// Only a regular file that is still the one written here is deleted: a target such as
+// /dev/null or a pipe, or a file put in its place meanwhile, is left alone.
+void CHttpDownload::RememberFileIdentity() {
+    struct stat info {};
+    deletable_ = ::fstat(file_, &info) == 0 && S_ISREG(info.st_mode);
+    fileDevice_ = info.st_dev;
+    fileInode_ = info.st_ino;
+}
+
 void CHttpDownload::CloseAndDelete() {
     if (file_ >= 0) {
         ::close(file_);
         file_ = -1;
     }
-    ::unlink(targetPath_.c_str());
+    struct stat info {};
+    if (deletable_ && ::lstat(targetPath_.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        info.st_dev == fileDevice_ && info.st_ino == fileInode_) {
+        ::unlink(targetPath_.c_str());
+    }
+    deletable_ = false;
 }
 
 void CHttpDownload::RefreshRow() {

@@ -22,7 +22,8 @@ class DownloadHost;
 class CHttpDownload : public DownloadWorker {
   public:
     explicit CHttpDownload(DownloadHost& host, HttpDownloadOptions options = {});
-    // Asks a running download to stop and waits for its thread.
+    // Asks a running download to stop and waits for its thread; the host then hears of the
+    // end from within this wait. Never call it from inside a host callback of this download.
     ~CHttpDownload() override;
 
     CHttpDownload(const CHttpDownload&) = delete;
@@ -33,15 +34,14 @@ class CHttpDownload : public DownloadWorker {
     // left behind and nothing is reported as ended). Called once, on the owner's thread.
     int Start(DetectedStream* record, const std::string& url, const std::string& targetPath);
 
-    // Sets the cancel flag and wakes the worker; returns at once. Safe from any thread.
+    // Sets the cancel flag and wakes the worker; returns at once. Safe from any thread once
+    // Start has returned.
     void Cancel() override;
 
     // The text of the last failure shown, empty when none (read after the end).
     const std::string& errorText() const { return errorText_; }
 
   private:
-    struct Response;
-
     void Run();
     void RunTransfer(CURL* easy);
     int PerformOnce(CURL* easy);
@@ -51,6 +51,7 @@ class CHttpDownload : public DownloadWorker {
     void EndTransfer();
     void EndQuietly();
     void Fail(const char* messageTemplate, long code);
+    void RememberFileIdentity();
     void CloseAndDelete();
     void RefreshRow();
     void ShowMessage(const char* messageTemplate, long code);
@@ -68,6 +69,9 @@ class CHttpDownload : public DownloadWorker {
     std::string targetPath_;
     std::string errorText_;
     int file_ = -1;
+    bool deletable_ = false;
+    std::uint64_t fileDevice_ = 0;
+    std::uint64_t fileInode_ = 0;
     CURLM* multi_ = nullptr;
     std::atomic<bool> cancel_{false};
     std::thread thread_;

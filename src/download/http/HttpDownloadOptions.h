@@ -10,6 +10,8 @@ struct HttpDownloadOptions {
     // Unset: the proxy settings of the environment (http_proxy, https_proxy, no_proxy).
     // Empty: no proxy at all. Otherwise the proxy URL to use.
     std::optional<std::string> proxy;
+    // Certificate authorities to trust for https, as a PEM file; empty: the system's.
+    std::string caFile;
     // A transfer that moves less than one byte per second for this long fails, so that a
     // silent server cannot keep a download open for ever.
     long stallSeconds = 120;

@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -16,6 +17,9 @@ constexpr std::size_t kPrefixSize = 8;
 constexpr std::size_t kReceiveCapacity = 2 * CMmsClient::kPacketCapacity;
 // Each widened text is built in an area of this size, as the server side expects at most.
 constexpr std::size_t kWideAreaSize = 1000;
+// Held-back packet pieces are written once this many have gathered (within IOV_MAX).
+constexpr std::size_t kMaxPendingPieces = 512;
+constexpr std::size_t kMaxPendingBytes = 1 << 20;
 
 constexpr std::uint8_t kSignature[4] = {0xCE, 0xFA, 0x0B, 0xB0};
 constexpr std::uint8_t kFilePropertiesGuid[16] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
@@ -77,8 +81,9 @@ std::uint16_t commandId(const std::uint8_t* packet) {
 
 }  // namespace
 
-CMmsClient::CMmsClient(int socket, std::FILE* file)
+CMmsClient::CMmsClient(int socket, int file)
     : socket_(socket), file_(file), in_(kReceiveCapacity), zeros_(kPacketCapacity, 0) {
+    pending_.reserve(kMaxPendingPieces);
     out_.reserve(kPacketCapacity);
     command_.reserve(kPacketCapacity);
 }
@@ -120,11 +125,17 @@ const std::uint8_t* CMmsClient::Take(std::size_t count) {
         Fail(EPROTO);
         return nullptr;
     }
-    if (inEnd_ - inStart_ < count && in_.size() - inStart_ < count) {
-        // Not enough room behind the unread bytes: move them to the front.
-        std::memmove(in_.data(), in_.data() + inStart_, inEnd_ - inStart_);
-        inEnd_ -= inStart_;
-        inStart_ = 0;
+    if (inEnd_ - inStart_ < count) {
+        // The buffer is about to change: what is held back from it goes to the file first.
+        if (!Flush()) {
+            return nullptr;
+        }
+        if (inStart_ > 0) {
+            // Move the few unread bytes to the front, so that each receive can fill the buffer.
+            std::memmove(in_.data(), in_.data() + inStart_, inEnd_ - inStart_);
+            inEnd_ -= inStart_;
+            inStart_ = 0;
+        }
     }
     while (inEnd_ - inStart_ < count) {
         ssize_t got = ::recv(socket_, in_.data() + inEnd_, in_.size() - inEnd_, 0);
@@ -199,12 +210,54 @@ bool CMmsClient::ReadReply(bool answerPings) {
     }
 }
 
-bool CMmsClient::WriteFile(const std::uint8_t* data, std::size_t length) {
-    errno = 0;
-    if (length > 0 && std::fwrite(data, 1, length, file_) != length) {
-        Fail(errno != 0 ? errno : EIO);
+bool CMmsClient::WriteAll(const std::uint8_t* data, std::size_t length) {
+    iovec piece{const_cast<std::uint8_t*>(data), length};
+    pending_.push_back(piece);
+    pendingBytes_ += length;
+    return Flush();
+}
+
+bool CMmsClient::Queue(const std::uint8_t* data, std::size_t length) {
+    if (length == 0) {
+        return true;
+    }
+    pending_.push_back({const_cast<std::uint8_t*>(data), length});
+    pendingBytes_ += length;
+    if (pending_.size() >= kMaxPendingPieces || pendingBytes_ >= kMaxPendingBytes) {
+        return Flush();
+    }
+    return true;
+}
+
+bool CMmsClient::Flush() {
+    if (writeFailed_) {
         return false;
     }
+    iovec* piece = pending_.data();
+    std::size_t left = pending_.size();
+    while (left > 0) {
+        ssize_t written = ::writev(file_, piece, static_cast<int>(left));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            writeFailed_ = true;
+            Fail(written < 0 ? errno : EIO);
+            return false;
+        }
+        auto done = static_cast<std::size_t>(written);
+        while (left > 0 && done >= piece->iov_len) {
+            done -= piece->iov_len;
+            ++piece;
+            --left;
+        }
+        if (left > 0) {
+            piece->iov_base = static_cast<std::uint8_t*>(piece->iov_base) + done;
+            piece->iov_len -= done;
+        }
+    }
+    pending_.clear();
+    pendingBytes_ = 0;
     return true;
 }
 
@@ -232,7 +285,7 @@ std::size_t CMmsClient::ReadHeader(std::uint8_t* header) {
             }
             // The header as sent ends with the Data Object's header, whose last field is 01 01.
             if (length >= 2 && header[length - 1] == 0x01 && header[length - 2] == 0x01) {
-                return WriteFile(header, length) ? length : 0;
+                return WriteAll(header, length) ? length : 0;
             }
             continue;
         }
@@ -298,7 +351,7 @@ std::uint32_t CMmsClient::ParseHeader(const std::uint8_t* header, std::size_t le
 int CMmsClient::ReadPacket(std::uint32_t packetSize) {
     const std::uint8_t* prefix = Take(kPrefixSize);
     if (prefix == nullptr) {
-        return kPrefixFailed;
+        return writeFailed_ ? kWriteFailed : kPrefixFailed;
     }
     if (prefix[4] == kDataPacket) {
         const std::uint16_t total = get16(prefix + 6);
@@ -309,11 +362,11 @@ int CMmsClient::ReadPacket(std::uint32_t packetSize) {
         const std::size_t payload = total - kPrefixSize;
         const std::uint8_t* data = payload > 0 ? Take(payload) : zeros_.data();
         if (data == nullptr) {
-            return kPayloadFailed;
+            return writeFailed_ ? kWriteFailed : kPayloadFailed;
         }
         // The server leaves out the zero fill at the end of a packet; the file gets it back.
         const std::size_t kept = std::min<std::size_t>(payload, packetSize);
-        if (!WriteFile(data, kept) || !WriteFile(zeros_.data(), packetSize - kept)) {
+        if (!Queue(data, kept) || !Queue(zeros_.data(), packetSize - kept)) {
             return kWriteFailed;
         }
         return static_cast<int>(packetSize);

@@ -1,14 +1,16 @@
 #pragma once
 
+#include <sys/uio.h>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string_view>
 #include <vector>
 
 // The program's own client for the MMS streaming exchange over one connected TCP socket. It
 // asks for one file, answers pings, and writes the ASF header followed by every data packet
 // (each at the full packet size) to `file`. Everything the server sends is bounds-checked.
+// Data packets are written straight from the receive buffer in gathered writes, so Flush must
+// be called once the transfer has ended.
 class CMmsClient {
   public:
     static constexpr std::size_t kHeaderCapacity = 32 * 1024;
@@ -33,8 +35,8 @@ class CMmsClient {
         std::size_t headerLength = 0;
     };
 
-    // `socket` is connected and stays owned by the caller; `file` is open for writing.
-    CMmsClient(int socket, std::FILE* file);
+    // `socket` is connected and `file` open for writing; both stay owned by the caller.
+    CMmsClient(int socket, int file);
 
     CMmsClient(const CMmsClient&) = delete;
     CMmsClient& operator=(const CMmsClient&) = delete;
@@ -58,6 +60,8 @@ class CMmsClient {
     // Reads one server packet: > 0 data packet written (the packet size), 0 ping or play
     // start, < 0 one of the codes above.
     int ReadPacket(std::uint32_t packetSize);
+    // Writes the data packets still held back; false (and errorCode) when the write failed.
+    bool Flush();
 
     std::uint32_t sequence() const { return sequence_; }
     int streamCount() const { return streamCount_; }
@@ -70,11 +74,12 @@ class CMmsClient {
     const std::uint8_t* Take(std::size_t count);
     bool ReadCommandRest(const std::uint8_t* prefix, std::vector<std::uint8_t>& packet);
     void SendPong();
-    bool WriteFile(const std::uint8_t* data, std::size_t length);
+    bool WriteAll(const std::uint8_t* data, std::size_t length);
+    bool Queue(const std::uint8_t* data, std::size_t length);
     void Fail(int code) { errorCode_ = code; }
 
     int socket_;
-    std::FILE* file_;
+    int file_;
     std::uint32_t sequence_ = 0;
     int streamCount_ = 0;
     std::uint32_t streamIds_[kMaxStreams] = {};
@@ -85,6 +90,11 @@ class CMmsClient {
     std::vector<std::uint8_t> in_;
     std::size_t inStart_ = 0;
     std::size_t inEnd_ = 0;
+    // Packet bytes not yet written: pieces of in_ and zeros_, so in_ is not refilled before
+    // they are written.
+    std::vector<iovec> pending_;
+    std::size_t pendingBytes_ = 0;
+    bool writeFailed_ = false;
     std::vector<std::uint8_t> out_;
     std::vector<std::uint8_t> command_;
     std::vector<std::uint8_t> zeros_;

@@ -1,11 +1,14 @@
 #include "download/mms/CMmsDownload.h"
 
+#include <fcntl.h>
 #include <netdb.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <system_error>
 
 #include "detect/DetectedStream.h"
@@ -18,9 +21,6 @@
 #include "list/StreamList.h"
 
 namespace {
-
-// Whole packets go to the file through a large buffer, so each costs no system call.
-constexpr std::size_t kFileBufferSize = 256 * 1024;
 
 std::string WithCode(const char* format, int code) {
     std::string text(format);
@@ -88,7 +88,9 @@ void CMmsDownload::Run() {
         ReportError(kTryFailedText, EINVAL, false);
         return;
     }
-    auto address = MmsServerAddress::FromHost(record_->host);
+    // The host text comes from traffic and may fill its field without a terminator.
+    auto address = MmsServerAddress::FromHost(
+        std::string_view(record_->host, ::strnlen(record_->host, sizeof record_->host)));
     if (!address) {
         ReportError(kConnectFailedText, EINVAL, false);
         return;
@@ -100,14 +102,20 @@ void CMmsDownload::Run() {
 }
 
 bool CMmsDownload::OpenFile() {
-    file_ = std::fopen(localFile_.c_str(), "wbe");
-    if (file_ == nullptr) {
+    file_ = ::open(localFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (file_ < 0) {
         // Nothing was created, so nothing of the user's may be deleted.
         ReportError(kTryFailedText, errno, false);
         return false;
     }
-    std::setvbuf(file_, nullptr, _IOFBF, kFileBufferSize);
     return true;
+}
+
+void CMmsDownload::CloseFile() {
+    if (file_ >= 0) {
+        ::close(file_);
+        file_ = -1;
+    }
 }
 
 void CMmsDownload::PublishSocket(int fd) {
@@ -199,21 +207,18 @@ void CMmsDownload::Transfer(const MmsServerAddress& address) {
             return;
         }
     }
+    // The last packets reach the file here; losing them is a failure, unless cancelled.
+    if (!client.Flush() && !cancel_) {
+        ReportError(kDownloadFailedText, client.errorCode());
+        return;
+    }
     EndTransfer();
 }
 
 // The normal end: the server's end of stream or a cancel. The file stays on disk.
 void CMmsDownload::EndTransfer() {
     CloseSocket();
-    if (file_ != nullptr) {
-        std::FILE* file = file_;
-        file_ = nullptr;
-        // The last buffered packets reach the disk here; losing them is a failure.
-        if (std::fclose(file) != 0 && !cancel_) {
-            ReportError(kDownloadFailedText, errno);
-            return;
-        }
-    }
+    CloseFile();
     Finish(kStateEnded, cancel_ ? kCancelText : kCompleteText);
 }
 
@@ -224,11 +229,11 @@ void CMmsDownload::ReportError(const char* format, int code, bool deleteFile) {
         errorText_ = text;
     }
     CloseSocket();
-    if (file_ != nullptr) {
-        std::fclose(file_);
-        file_ = nullptr;
-    }
-    if (deleteFile && !localFile_.empty()) {
+    CloseFile();
+    // Only a file of ours goes: a device or other special file chosen as target stays.
+    struct stat target {};
+    if (deleteFile && !localFile_.empty() && ::stat(localFile_.c_str(), &target) == 0 &&
+        S_ISREG(target.st_mode)) {
         ::unlink(localFile_.c_str());
     }
     host_.showMessage(text);

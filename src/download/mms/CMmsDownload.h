@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -53,6 +52,7 @@ class CMmsDownload : public DownloadWorker {
     bool Connect(const MmsServerAddress& address);
     void Transfer(const MmsServerAddress& address);
     void EndTransfer();
+    void CloseFile();
     void ReportError(const char* format, int code, bool deleteFile = true);
     void PublishSocket(int fd);
     void CloseSocket();
@@ -66,7 +66,7 @@ class CMmsDownload : public DownloadWorker {
     DetectedStream* record_ = nullptr;
     std::string path_;
     std::string localFile_;
-    std::FILE* file_ = nullptr;
+    int file_ = -1;
     int socket_ = -1;
     std::atomic<bool> cancel_{false};
     std::thread thread_;

@@ -101,8 +101,11 @@ struct SuccessCase {
 
 TEST_F(HttpDownloadTest, CompleteBodiesArriveWhole) {
     const SuccessCase cases[] = {
-        {"/file/a.wmv?size=200000", 200000, false}, {"/file/empty.wmv?size=0", 0, false},
-        {"/nolen/b.wmv?size=70000", 70000, false},  {"/redirect/file/c.wmv?size=5000", 5000, false},
+        {"/file/a.wmv?size=200000", 200000, false},
+        {"/file/empty.wmv?size=0", 0, false},
+        {"/nolen/b.wmv?size=70000", 70000, false},
+        {"/chunked/b.wmv?size=50000", 50000, false},
+        {"/redirect/file/c.wmv?size=5000", 5000, false},
         {"/auth/d.wmv?size=3000", 3000, true},
     };
     for (const auto& c : cases) {
@@ -232,7 +235,7 @@ TEST_F(HttpDownloadTest, SlowTrickleShowsPercentRateAndTime) {
         EXPECT_NE(r.progress, "0%");
         sampled = sampled || (!r.rate.empty() && !r.time.empty() && r.size == "1.5 KB");
     }
-    EXPECT_GE(percents, 10);
+    EXPECT_GE(percents, 5);  // 15 blocks; a loaded machine may join a few
     EXPECT_TRUE(sampled);
     EXPECT_STREQ(record.progressText, "完了");
 }
@@ -313,6 +316,57 @@ TEST_F(HttpDownloadTest, TwoDownloadsAtOnceEachUpdateTheirOwnRecord) {
     EXPECT_STREQ(second.progressText, "完了");
     EXPECT_EQ(list.refreshes(&record).back().size, "1.2 KB");
     EXPECT_EQ(list.refreshes(&second).back().size, "2.3 KB");
+}
+
+// A failed write shows the system's cause; a target that is not a regular file (here a link to
+// /dev/full) is never deleted.
+TEST_F(HttpDownloadTest, WriteFailureShowsTheCauseAndSparesSpecialFiles) {
+    if (!fs::exists("/dev/full")) {
+        GTEST_SKIP() << "no /dev/full";
+    }
+    fs::path link = dir / "full";
+    fs::create_symlink("/dev/full", link);
+    download = std::make_unique<CHttpDownload>(host, options);
+    ASSERT_EQ(download->Start(&record, server.url("/file/w.wmv?size=100000"), link.string()), 0);
+    ASSERT_TRUE(host.waitEnded(1));
+    ASSERT_EQ(host.messages().size(), 1u);
+    EXPECT_EQ(host.messages()[0], kTransferFailed + "(28)");
+    EXPECT_EQ(record.state, kStateIdle);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_TRUE(fs::exists("/dev/full"));
+}
+
+TEST(HttpsDownload, VerifiedCertificateOnlyAndHttpsAllowed) {
+    FixtureServer tlsServer(60, true);
+    ASSERT_TRUE(tlsServer.running());
+    std::string pattern = (fs::temp_directory_path() / "quorvex-https-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    fs::path dir = pattern;
+    std::string target = (dir / "s.wmv").string();
+    for (bool trusted : {true, false}) {
+        SCOPED_TRACE(trusted);
+        DetectedStream record;
+        RecordingStreamList list;
+        TestDownloadHost host;
+        PrepareRecord(record, &list);
+        HttpDownloadOptions options;
+        options.proxy = "";
+        if (trusted) {
+            options.caFile = FixtureServer::CertificateFile();
+        }
+        CHttpDownload download(host, options);
+        ASSERT_EQ(download.Start(&record, tlsServer.url("/file/s.wmv?size=3000"), target), 0);
+        ASSERT_TRUE(host.waitEnded(1));
+        if (trusted) {
+            EXPECT_TRUE(host.messages().empty());
+            EXPECT_EQ(ReadFile(target), FixtureServer::Pattern(3000));
+        } else {
+            ASSERT_EQ(host.messages().size(), 1u);
+            EXPECT_EQ(host.messages()[0], kConnectFailed + "(60)");
+            EXPECT_FALSE(fs::exists(target));
+        }
+    }
+    fs::remove_all(dir);
 }
 
 struct StartFailure {

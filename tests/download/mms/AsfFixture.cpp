@@ -1,5 +1,7 @@
 #include "AsfFixture.h"
 
+#include <iterator>
+
 namespace {
 
 const std::uint8_t kHeaderGuid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
@@ -43,8 +45,7 @@ void AsfFixture::Set64(std::vector<std::uint8_t>& out, std::size_t at, std::uint
 }
 
 std::vector<std::uint8_t> AsfFixture::HeaderObject(std::uint64_t size, std::uint32_t children) {
-    std::vector<std::uint8_t> out;
-    PutGuid(out, kHeaderGuid);
+    std::vector<std::uint8_t> out(std::begin(kHeaderGuid), std::end(kHeaderGuid));
     Put64(out, size);
     Put32(out, children);
     out.push_back(0x01);
@@ -54,8 +55,7 @@ std::vector<std::uint8_t> AsfFixture::HeaderObject(std::uint64_t size, std::uint
 
 std::vector<std::uint8_t> AsfFixture::FileProperties(std::uint64_t fileSize,
                                                      std::uint32_t packetSize) {
-    std::vector<std::uint8_t> out;
-    PutGuid(out, kFilePropertiesGuid);
+    std::vector<std::uint8_t> out(std::begin(kFilePropertiesGuid), std::end(kFilePropertiesGuid));
     Put64(out, 104);
     out.insert(out.end(), 16, 0x5A);  // file id
     Put64(out, fileSize);
@@ -72,8 +72,8 @@ std::vector<std::uint8_t> AsfFixture::FileProperties(std::uint64_t fileSize,
 }
 
 std::vector<std::uint8_t> AsfFixture::StreamProperties(std::uint16_t flags) {
-    std::vector<std::uint8_t> out;
-    PutGuid(out, kStreamPropertiesGuid);
+    std::vector<std::uint8_t> out(std::begin(kStreamPropertiesGuid),
+                                  std::end(kStreamPropertiesGuid));
     Put64(out, 78);
     PutGuid(out, kAudioMediaGuid);
     PutGuid(out, kNoErrorCorrectionGuid);
@@ -87,8 +87,7 @@ std::vector<std::uint8_t> AsfFixture::StreamProperties(std::uint16_t flags) {
 
 std::vector<std::uint8_t> AsfFixture::DataObjectHeader(std::uint64_t packetCount,
                                                        std::uint32_t packetSize) {
-    std::vector<std::uint8_t> out;
-    PutGuid(out, kDataGuid);
+    std::vector<std::uint8_t> out(std::begin(kDataGuid), std::end(kDataGuid));
     Put64(out, 50 + packetCount * packetSize);
     out.insert(out.end(), 16, 0x5A);  // file id
     Put64(out, packetCount);

@@ -33,7 +33,6 @@ int ConnectLoopback(std::uint16_t port) {
 }
 
 Bytes FileBytes(std::FILE* file) {
-    std::fflush(file);
     std::rewind(file);
     Bytes out;
     std::uint8_t buffer[4096];
@@ -49,7 +48,7 @@ struct Session {
     explicit Session(MmsTestServer::Script script) : server(std::move(script)) {
         socket = ConnectLoopback(server.port());
         file = std::tmpfile();
-        client = std::make_unique<CMmsClient>(socket, file);
+        client = std::make_unique<CMmsClient>(socket, fileno(file));
     }
     ~Session() {
         client.reset();
@@ -62,6 +61,7 @@ struct Session {
         for (int guard = 0; guard < 100000; ++guard) {
             int result = client->ReadPacket(packetSize);
             if (result < 0) {
+                client->Flush();
                 return result;
             }
             if (result > 0) {
@@ -169,6 +169,22 @@ TEST(MmsClient, HeaderInOneChunkAndOneStream) {
     ExpectCommands(
         session.Commands(),
         {ConnectCommand("", "server.example"), FunnelCommand(), OpenFileCommand("/x.asf"),
+         ReadBlockCommand(), StreamSwitchCommand({0x0001}), StartPlayingCommand(0x0001)});
+}
+
+TEST(MmsClient, ReplySplitOverTwoSegmentsIsGathered) {
+    AsfFixture fixture = MakeFixture({0x0001});
+    MmsTestServer::Script script = ScriptFor(fixture);
+    script.splitOpenReply = true;
+    script.pingBeforeOpenReply = true;
+    Session session(script);
+    CMmsClient::Opened opened = session.client->OpenStream("id", "h", "/p");
+    ASSERT_EQ(opened.packetSize, fixture.packetSize);
+    EXPECT_EQ(session.ReadToEnd(opened.packetSize), CMmsClient::kEndOfStream);
+    EXPECT_EQ(FileBytes(session.file), fixture.WholeFile());
+    ExpectCommands(
+        session.Commands(),
+        {ConnectCommand("id", "h"), FunnelCommand(), OpenFileCommand("/p"), PongCommand(),
          ReadBlockCommand(), StreamSwitchCommand({0x0001}), StartPlayingCommand(0x0001)});
 }
 
@@ -319,7 +335,7 @@ TEST(MmsClientParse, LastFilePropertiesWinsAndFileSizeIsTheLowHalf) {
     Bytes header = HeaderOf({AsfFixture::FileProperties(0x1'0000'0500ull, 1600),
                              AsfFixture::StreamProperties(0x0105),
                              AsfFixture::FileProperties(0x2'0000'0700ull, 3200)});
-    CMmsClient client(-1, nullptr);
+    CMmsClient client(-1, -1);
     EXPECT_EQ(client.ParseHeader(header.data(), header.size()), 3200u);
     EXPECT_EQ(client.fileSize(), 0x700u);
     ASSERT_EQ(client.streamCount(), 1);

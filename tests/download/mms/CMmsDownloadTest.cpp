@@ -326,6 +326,19 @@ INSTANTIATE_TEST_SUITE_P(
                     false, "", "", ""}),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
+TEST_F(CMmsDownloadTest, HostFillingItsWholeFieldIsReadWithinIt) {
+    std::string host = "mms://127.0.0.1:";
+    host.append(DetectedStream::kHostCapacity - host.size(), '9');
+    std::memcpy(record_.host, host.data(), sizeof record_.host);  // no terminator
+    std::strcpy(record_.typeName, "1/x");  // what a read past the field would find
+    CMmsDownload download(host_);
+    download.Start(&record_, record_.path, target_);
+    ASSERT_TRUE(host_.WaitEnded());
+    ASSERT_EQ(host_.messages.size(), 1u);
+    EXPECT_EQ(host_.messages[0], "サーバに接続できませんでした。 (22)");
+    EXPECT_EQ(record_.state, kStateIdle);
+}
+
 TEST_F(CMmsDownloadTest, CloseMidStreamFailsAndKeepsTheLastPercentage) {
     AsfFixture fixture = Fixture();
     MmsTestServer::Script script = ScriptFor(fixture);

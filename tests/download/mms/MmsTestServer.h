@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/uio.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -31,6 +33,7 @@ class MmsTestServer {
         int headerChunks = 1;
         bool pingBetweenChunks = false;
         bool pingBeforeOpenReply = false;  // ping and reply in one segment
+        bool splitOpenReply = false;       // the reply in two segments, 20 ms apart
         bool hugeCommandInHeader = false;
         std::vector<std::uint8_t> rawHeaderStream;  // sent as it is instead of header chunks
         bool stallBeforeHeader = false;
@@ -57,6 +60,8 @@ class MmsTestServer {
 
     // Waits for the session to end and returns the client's command packets in arrival order.
     std::vector<std::vector<std::uint8_t>> Commands();
+    // CPU seconds the server's thread used; valid after Commands().
+    double cpuSeconds() const { return cpuSeconds_; }
     // Ends a stall or a wait at once.
     void Stop();
 
@@ -74,6 +79,7 @@ class MmsTestServer {
     bool SendHeader(int fd);
     bool SendPackets(int fd);
     bool SendFilePackets(int fd);
+    bool SendParts(int fd, iovec* parts, std::size_t count);
     bool SendEnding(int fd);
     void Drain(int fd);
 
@@ -86,5 +92,6 @@ class MmsTestServer {
     std::uint32_t packetSequence_ = 0;
     std::mutex mutex_;
     std::vector<std::vector<std::uint8_t>> commands_;
+    double cpuSeconds_ = 0;
     std::thread thread_;
 };

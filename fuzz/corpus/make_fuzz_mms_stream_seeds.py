@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Writes the seed inputs of mms_stream_fuzzer (first byte: 0 header walk, 1 stream, 2 reply+stream)."""
+"""Writes the seed inputs of fuzz_mms_stream (first byte: 0 header walk, 1 stream, 2 reply+stream)."""
 import os
 import struct
 
-HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "mms_stream")
+HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fuzz_mms_stream")
 HEADER = bytes.fromhex("3026B2758E66CF11A6D900AA0062CE6C")
 FPO = bytes.fromhex("A1DCAB8C47A9CF118EE400C00C205365")
 SPO = bytes.fromhex("9107DCB7B7A9CF118EE600C00C205365")

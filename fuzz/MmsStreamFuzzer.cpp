@@ -6,15 +6,14 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
 #include "download/mms/CMmsClient.h"
 
 namespace {
 
-std::FILE* Sink() {
-    static std::FILE* sink = std::fopen("/dev/null", "wb");
+int Sink() {
+    static int sink = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     return sink;
 }
 
@@ -53,6 +52,7 @@ void RunStream(const std::uint8_t* data, std::size_t size, bool reply) {
         // Every packet consumes input, so the input bounds the loop; the guard is a backstop.
         for (int guard = 0; guard < 1 << 20 && client.ReadPacket(packetSize) >= 0; ++guard) {
         }
+        client.Flush();
     }
     ::close(pair[0]);
     ::close(pair[1]);
@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     switch (data[0] % 3) {
         case 0: {
-            CMmsClient client(-1, nullptr);
+            CMmsClient client(-1, -1);
             client.ParseHeader(data + 1, size - 1);
             break;
         }

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+
+// A large zero-filled memory block, aligned to and advised for transparent huge pages, so that
+// tables of a million rows cost few TLB misses. Move-only.
+class HugeBlock {
+  public:
+    static constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+    HugeBlock() = default;
+    explicit HugeBlock(std::size_t size);
+    ~HugeBlock();
+    HugeBlock(HugeBlock&& other) noexcept;
+    HugeBlock& operator=(HugeBlock&& other) noexcept;
+    HugeBlock(const HugeBlock&) = delete;
+    HugeBlock& operator=(const HugeBlock&) = delete;
+
+    void* data() const { return data_; }
+    std::size_t size() const { return size_; }
+
+  private:
+    void* data_ = nullptr;
+    std::size_t size_ = 0;
+};
