@@ -17,8 +17,10 @@ namespace {
 
 // Every `vlan` moves the offsets of the rest of the expression by one tag, so the second and
 // third clauses test one and two tags.
-constexpr char kFilter[] = "(ip and " QVX_PORT_TEST ") or (vlan and ip and " QVX_PORT_TEST
-                           ") or (vlan and ip and " QVX_PORT_TEST ")";
+constexpr char kEthernetFilter[] = "(ip and " QVX_PORT_TEST ") or (vlan and ip and " QVX_PORT_TEST
+                                   ") or (vlan and ip and " QVX_PORT_TEST ")";
+// Other link types carry no VLAN tags (and libpcap refuses `vlan` on them).
+constexpr char kPlainFilter[] = "ip and " QVX_PORT_TEST;
 
 #undef QVX_PORT_TEST
 
@@ -46,8 +48,23 @@ std::string activateError(int code, pcap_t* handle, const std::string& name) {
 
 }  // namespace
 
-const char* CPacketCapture::FilterExpression() {
-    return kFilter;
+const char* CPacketCapture::FilterExpression(int linkType) {
+    return linkType == DatagramExtractor::kEthernet ? kEthernetFilter : kPlainFilter;
+}
+
+bool CPacketCapture::SetFilter(pcap* handle, std::string& failure) {
+    bpf_program program;
+    if (pcap_compile(handle, &program, FilterExpression(pcap_datalink(handle)), 1,
+                     PCAP_NETMASK_UNKNOWN) != 0) {
+        failure = std::string("cannot compile the packet filter: ") + pcap_geterr(handle);
+        return false;
+    }
+    bool set = pcap_setfilter(handle, &program) == 0;
+    if (!set) {
+        failure = std::string("cannot set the packet filter: ") + pcap_geterr(handle);
+    }
+    pcap_freecode(&program);
+    return set;
 }
 
 CPacketCapture::CPacketCapture(PacketReceiver& receiver) : receiver_(receiver) {}
@@ -160,12 +177,7 @@ bool CPacketCapture::Open(std::string& interfaceName) {
     } else if (!DatagramExtractor::supportsLinkType(pcap_datalink(handle))) {
         failure = "interface " + interfaceName + " has an unsupported link type";
     } else {
-        bpf_program program;
-        if (pcap_compile(handle, &program, kFilter, 1, PCAP_NETMASK_UNKNOWN) != 0 ||
-            pcap_setfilter(handle, &program) != 0) {
-            failure = std::string("cannot set the packet filter: ") + pcap_geterr(handle);
-        }
-        pcap_freecode(&program);
+        SetFilter(handle, failure);
     }
     if (!failure.empty()) {
         pcap_close(handle);

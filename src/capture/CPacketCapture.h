@@ -36,8 +36,9 @@ class CPacketCapture {
 
     // Exactly the datagrams whose TCP port test the detector passes: IPv4, protocol 6, port
     // 80, 1755 or 554 at datagram offset 20 or 22 (a 20-byte IP header assumed, as the
-    // detector does), untagged or behind one or two VLAN tags.
-    static const char* FilterExpression();
+    // detector does), on Ethernet untagged or behind one or two VLAN tags. For a libpcap
+    // link type (DLT_*).
+    static const char* FilterExpression(int linkType);
 
     explicit CPacketCapture(PacketReceiver& receiver);
     ~CPacketCapture();
@@ -72,6 +73,7 @@ class CPacketCapture {
     void ReportStatus(CaptureStatus::State state, const std::string& interfaceName,
                       const std::string& message);
     void CloseHandle();
+    static bool SetFilter(pcap* handle, std::string& failure);
     static void OnFrame(unsigned char* user, const struct pcap_pkthdr* header,
                         const unsigned char* bytes);
 

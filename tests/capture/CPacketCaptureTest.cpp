@@ -5,6 +5,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <netpacket/packet.h>
+#include <pcap/pcap.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "capture/CSnmpAdapterList.h"
+#include "capture/DatagramExtractor.h"
 #include "capture/SystemInterfaceTable.h"
 #include "support/NetnsPair.h"
 
@@ -327,4 +329,20 @@ TEST(CPacketCapture, AnAddressNoInterfaceHoldsFailsToOpen) {
     EXPECT_NE(capture.Status().message.find("127.255.255.254"), std::string::npos);
     capture.Stop();
     EXPECT_FALSE(capture.HasThread());
+}
+
+TEST(CPacketCapture, FilterCompilesForEveryLinkTypeItCaptures) {
+    for (int linkType :
+         {DatagramExtractor::kEthernet, DatagramExtractor::kLinuxSll, DatagramExtractor::kLinuxSll2,
+          DatagramExtractor::kRaw, DatagramExtractor::kNull, DatagramExtractor::kIpv4}) {
+        pcap_t* dead = pcap_open_dead(linkType, CPacketCapture::kSnapLength);
+        ASSERT_NE(dead, nullptr) << linkType;
+        bpf_program program;
+        EXPECT_EQ(pcap_compile(dead, &program, CPacketCapture::FilterExpression(linkType), 1,
+                               PCAP_NETMASK_UNKNOWN),
+                  0)
+            << linkType << ": " << pcap_geterr(dead);
+        pcap_freecode(&program);
+        pcap_close(dead);
+    }
 }
