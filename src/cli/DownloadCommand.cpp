@@ -88,6 +88,8 @@ std::string FillAdapterInfo(const std::optional<std::string>& wanted, DetectedSt
     if (!chosen) {
         return error;
     }
+    static_assert(offsetof(AdapterEntry, physAddress) + sizeof record.adapterInfo <=
+                  sizeof(AdapterEntry));
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(&entries[*chosen]);
     std::memcpy(record.adapterInfo, bytes + offsetof(AdapterEntry, physAddress),
                 sizeof record.adapterInfo);

@@ -13,8 +13,9 @@ namespace {
 
 constexpr std::size_t kCommandHeaderSize = 48;
 constexpr std::size_t kPrefixSize = 8;
-// Received bytes are gathered here: room for the largest command packet plus what follows it.
-constexpr std::size_t kReceiveCapacity = 2 * CMmsClient::kPacketCapacity;
+// Received bytes are gathered here: room for the largest command packet, and large enough that
+// one receive brings many data packets, which then go to the file in one gathered write.
+constexpr std::size_t kReceiveCapacity = 8 * CMmsClient::kPacketCapacity;
 // Each widened text is built in an area of this size, as the server side expects at most.
 constexpr std::size_t kWideAreaSize = 1000;
 // Held-back packet pieces are written once this many have gathered (within IOV_MAX).
