@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 namespace {
 DetectedStream detection(int i) {
@@ -107,6 +108,48 @@ int main(int argc, char** argv) {
     const Phase repeated = run(app, area, rows, 0);
     std::printf("%d repeats:        fed in %.1f ms, longest event-loop gap %.1f ms (rows: %d)\n",
                 rows, repeated.feedMs, repeated.longestGapMs, area.model()->rowCount());
+
+    // Four downloads reporting progress as fast as they can: refreshes are coalesced.
+    {
+        StallMeter meter;
+        QTimer ticker;
+        ticker.setTimerType(Qt::PreciseTimer);
+        ticker.setInterval(1);
+        QObject::connect(&ticker, &QTimer::timeout, [&meter] { meter.tick(); });
+        constexpr int kRefreshes = 200000;
+        std::atomic<int> running{4};
+        std::vector<std::thread> workers;
+        meter.clock.start();
+        ticker.start();
+        QElapsedTimer clock;
+        clock.start();
+        for (int w = 0; w < 4; ++w) {
+            workers.emplace_back([&area, &running, w] {
+                DetectedStream* record = area.store().record(w);
+                for (int i = 0; i < kRefreshes; ++i) {
+                    std::snprintf(record->progressText, sizeof record->progressText, "%d%%",
+                                  i * 100 / kRefreshes);
+                    area.AddOrUpdateStream(record, 1);
+                }
+                --running;
+            });
+        }
+        int flushes = 0;
+        QObject::connect(&area, &CListArea::rowsFlushed, [&flushes] { ++flushes; });
+        while (running.load() > 0) {
+            app.processEvents(QEventLoop::AllEvents, 5);
+        }
+        const double refreshMs = clock.nsecsElapsed() / 1e6;
+        for (auto& worker : workers) {
+            worker.join();
+        }
+        app.processEvents(QEventLoop::AllEvents, 50);
+        ticker.stop();
+        std::printf(
+            "4 x %d refreshes: %.1f ms, %d batches reached the view, longest "
+            "event-loop gap %.1f ms\n",
+            kRefreshes, refreshMs, flushes, meter.longest / 1e6);
+    }
 
     // Scroll to the end and back: painting of a full list.
     QElapsedTimer paint;

@@ -82,7 +82,7 @@ void CListViewEx::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
         painter->fillRect(
             QRect(left, option.rect.top(), viewport()->width() - left, option.rect.height()),
             Qt::white);
-        painter->setPen(palette().color(QPalette::Active, QPalette::Text));
+        painter->setPen(Qt::black);  // the rows are white whatever the theme
     }
 
     const QHeaderView* head = header();

@@ -61,7 +61,9 @@ class CListViewExTest : public QObject {
             view_->header()->resizeSection(column, kColumnWidth);
         }
         QPalette palette = view_->palette();
-        palette.setColor(QPalette::Base, Qt::yellow);  // rows are white whatever the base
+        // A dark theme: rows stay white with black text whatever the palette says.
+        palette.setColor(QPalette::Base, Qt::darkBlue);
+        palette.setColor(QPalette::Text, Qt::white);
         view_->setPalette(palette);
         view_->EnableFullRowSelect(true);
         window_->resize(600, 300);
