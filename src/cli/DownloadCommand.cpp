@@ -22,6 +22,7 @@
 #include "detect/DetectedStream.h"
 #include "download/DownloadStarter.h"
 #include "download/DownloadWorker.h"
+#include "download/ProgressWords.h"
 #include "download/http/RecordText.h"
 
 namespace {
@@ -184,6 +185,6 @@ int runDownload(int argc, char** argv) {
     if (interrupted) {
         return kExitInterrupted;
     }
-    bool complete = record->state == kStateEnded && std::strcmp(record->progressText, "完了") == 0;
+    bool complete = record->state == kStateEnded && std::strcmp(record->progressText, ProgressWords::kComplete) == 0;
     return complete ? kExitDone : kExitFailed;
 }

@@ -4,6 +4,7 @@
 
 #include "detect/DetectedStream.h"
 #include "download/DownloadHost.h"
+#include "download/ProgressWords.h"
 #include "download/http/CHttpDownload.h"
 #include "download/http/RecordText.h"
 #include "download/mms/CMmsDownload.h"
@@ -11,7 +12,6 @@
 
 namespace {
 
-constexpr const char* kConnecting = "接続中...";
 constexpr const char* kFileOpenFailed = "ダウンロードするファイルを開けませんでした。 (%s)";
 
 std::string_view FieldText(const char* field, std::size_t capacity) {
@@ -95,7 +95,7 @@ void DownloadStarter::Prepare(DetectedStream& record, StreamList* list, Download
     record.worker = worker;
     // The state is set before the refresh so that the row never shows "接続中..." as idle.
     record.state = kStateDownloading;
-    SetRecordText(record.progressText, kConnecting);
+    SetRecordText(record.progressText, ProgressWords::kConnecting);
     if (list != nullptr) {
         list->AddOrUpdateStream(&record, 1);
     }

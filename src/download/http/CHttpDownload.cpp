@@ -12,6 +12,7 @@
 
 #include "detect/DetectedStream.h"
 #include "download/DownloadHost.h"
+#include "download/ProgressWords.h"
 #include "download/http/RecordText.h"
 #include "download/http/ReportProgress.h"
 #include "list/StreamList.h"
@@ -25,8 +26,6 @@ constexpr const char* kNoResponse = "サーバーから有効な応答を受け�
 constexpr const char* kBadStatus = "サーバから有効なHTTP応答が返りませんでした。(%d)";
 constexpr const char* kTransferFailed = "ダウンロード中にエラーが発生しました。(%d)";
 
-constexpr const char* kComplete = "完了";
-constexpr const char* kCancelled = "Cancel";
 
 // The message template with its one placeholder ("%d" or "%s") replaced by the code.
 std::string FormatMessage(const char* messageTemplate, long code) {
@@ -478,7 +477,7 @@ void CHttpDownload::EndTransfer() {
         }
     }
     record_->state = kStateEnded;
-    SetRecordText(record_->progressText, cancelled ? kCancelled : kComplete);
+    SetRecordText(record_->progressText, cancelled ? ProgressWords::kCancel : ProgressWords::kComplete);
     RefreshRow();
     host_.downloadEnded(record_);
 }
@@ -487,7 +486,7 @@ void CHttpDownload::EndTransfer() {
 void CHttpDownload::EndQuietly() {
     CloseAndDelete();
     record_->state = kStateIdle;
-    SetRecordText(record_->progressText, kCancelled);
+    SetRecordText(record_->progressText, ProgressWords::kCancel);
     RefreshRow();
     host_.downloadEnded(record_);
 }
@@ -496,6 +495,9 @@ void CHttpDownload::Fail(const char* messageTemplate, long code) {
     CloseAndDelete();
     ShowMessage(messageTemplate, code);
     record_->state = kStateIdle;
+    if (std::strcmp(record_->progressText, ProgressWords::kConnecting) == 0) {
+        SetRecordText(record_->progressText, ProgressWords::kFailed);
+    }
     RefreshRow();
     host_.downloadEnded(record_);
 }

@@ -13,6 +13,7 @@
 
 #include "detect/DetectedStream.h"
 #include "download/DownloadHost.h"
+#include "download/ProgressWords.h"
 #include "download/http/ProgressState.h"
 #include "download/http/RecordText.h"
 #include "download/http/ReportProgress.h"
@@ -219,7 +220,7 @@ void CMmsDownload::Transfer(const MmsServerAddress& address) {
 void CMmsDownload::EndTransfer() {
     CloseSocket();
     CloseFile();
-    Finish(kStateEnded, cancel_ ? kCancelText : kCompleteText);
+    Finish(kStateEnded, cancel_ ? ProgressWords::kCancel : ProgressWords::kComplete);
 }
 
 void CMmsDownload::ReportError(const char* format, int code, bool deleteFile) {
@@ -238,8 +239,8 @@ void CMmsDownload::ReportError(const char* format, int code, bool deleteFile) {
     }
     host_.showMessage(text);
     // A row that never got further than "connecting" must not keep claiming it.
-    const bool stillConnecting = std::strcmp(record_->progressText, kConnectingText) == 0;
-    Finish(kStateIdle, stillConnecting ? kFailedText : nullptr);
+    const bool stillConnecting = std::strcmp(record_->progressText, ProgressWords::kConnecting) == 0;
+    Finish(kStateIdle, stillConnecting ? ProgressWords::kFailed : nullptr);
 }
 
 void CMmsDownload::Finish(std::int32_t state, const char* progressText) {

@@ -23,10 +23,6 @@ class CMmsDownload : public DownloadWorker {
         "ファイルをダウンロード試行中にエラーが発生しました。Error:%d";
     static constexpr const char* kConnectFailedText = "サーバに接続できませんでした。 (%d)";
     static constexpr const char* kDownloadFailedText = "ダウンロード中にエラーが発生しました。(%d)";
-    static constexpr const char* kConnectingText = "接続中...";
-    static constexpr const char* kFailedText = "失敗";
-    static constexpr const char* kCompleteText = "完了";
-    static constexpr const char* kCancelText = "Cancel";
 
     explicit CMmsDownload(DownloadHost& host, TickSource ticks = SteadyTickCount);
     // Asks a running download to stop and waits for its thread.

@@ -1,4 +1,5 @@
 #include "download/mms/CMmsDownload.h"
+#include "download/ProgressWords.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -89,7 +90,7 @@ class CMmsDownloadTest : public testing::Test {
         std::memset(&record_, 0, sizeof record_);
         record_.ownerList = &list_;
         record_.state = kStateDownloading;
-        std::strcpy(record_.progressText, CMmsDownload::kConnectingText);
+        std::strcpy(record_.progressText, ProgressWords::kConnecting);
         std::strcpy(record_.scheme, "mms");
         std::strcpy(record_.path, "/media/clip.asf");
     }
