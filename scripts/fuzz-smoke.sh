@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 RUNS="${QUORVEX_FUZZ_RUNS:-300000}"
 cmake --preset fuzz
-cmake --build --preset fuzz --target fuzz_stream_decoder fuzz_suffix_list
+cmake --build --preset fuzz --target fuzz_stream_decoder fuzz_suffix_list fuzz_mms_stream
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

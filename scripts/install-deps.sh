@@ -13,5 +13,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   qt6-base-dev libqt6svg6 libgl-dev \
   libpcap-dev libcurl4-openssl-dev \
   python3 iproute2 curl tcpdump tcpreplay \
-  xvfb xauth x11-apps imagemagick fonts-noto-cjk \
+  xvfb xauth x11-apps xdotool imagemagick fonts-noto-cjk libx11-dev \
   >/dev/null

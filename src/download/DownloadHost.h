@@ -5,9 +5,10 @@
 struct DetectedStream;
 
 // What a download worker needs from the program that runs it: the desktop program shows
-// modal dialogs, the command line prints and reads the terminal. Called on the worker thread.
+// modal dialogs, the command line prints and reads the terminal. Called on the worker thread;
+// showMessage also on the owner's thread when a download cannot be started.
 class DownloadHost {
-public:
+  public:
     struct LoginRequest {
         long status;        // 401 (server) or 407 (proxy)
         std::string url;    // what is being fetched

@@ -2,7 +2,7 @@
 
 // Common face of the HTTP and MMS download workers, as seen from the list's abort command.
 class DownloadWorker {
-public:
+  public:
     virtual ~DownloadWorker() = default;
 
     // Asks the worker to stop; returns at once. The end is reported through DownloadHost.

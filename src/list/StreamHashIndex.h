@@ -17,9 +17,9 @@ class StreamHashIndex {
         if (count_ == 0) {
             return 0;
         }
-        const Slot* slots = static_cast<const Slot*>(slots_.data());
+        const Slot* table = static_cast<const Slot*>(slots_.data());
         for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
-            const Slot& slot = slots[i];
+            const Slot& slot = table[i];
             if (slot.value == 0) {
                 return 0;
             }
@@ -47,7 +47,7 @@ class StreamHashIndex {
     };
 
     void grow();
-    static void place(Slot* slots, std::size_t mask, Slot slot);
+    static void place(Slot* table, std::size_t mask, Slot slot);
 
     void publishForPrefetch();
 

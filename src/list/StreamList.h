@@ -5,7 +5,7 @@ struct DetectedStream;
 // The one way rows are added (update 0) and refreshed (update 1). Implemented by the
 // Qt-free stream store and, over it, by the desktop program's list view.
 class StreamList {
-public:
+  public:
     virtual ~StreamList() = default;
 
     // update 0: append a copy of `record` unless a row with the same host and path exists.

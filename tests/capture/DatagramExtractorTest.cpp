@@ -14,7 +14,8 @@ std::vector<std::uint8_t> ipv4Datagram(std::uint16_t totalLength, std::size_t by
     return d;
 }
 
-std::vector<std::uint8_t> concat(std::vector<std::uint8_t> head, const std::vector<std::uint8_t>& tail) {
+std::vector<std::uint8_t> concat(std::vector<std::uint8_t> head,
+                                 const std::vector<std::uint8_t>& tail) {
     head.insert(head.end(), tail.begin(), tail.end());
     return head;
 }
@@ -33,7 +34,8 @@ std::vector<std::uint8_t> ethernet(std::vector<std::uint16_t> etherTypes) {
 }
 
 bool extract(int linkType, const std::vector<std::uint8_t>& frame, CapturedPacket& out) {
-    return DatagramExtractor::extract(linkType, frame.data(), static_cast<std::uint32_t>(frame.size()), out);
+    return DatagramExtractor::extract(linkType, frame.data(),
+                                      static_cast<std::uint32_t>(frame.size()), out);
 }
 
 }  // namespace
@@ -71,8 +73,10 @@ TEST(DatagramExtractor, FindsTheDatagramBehindEveryLinkHeader) {
 
 TEST(DatagramExtractor, SkipsFramesWithoutIpv4) {
     CapturedPacket packet;
-    EXPECT_FALSE(extract(DatagramExtractor::kEthernet, concat(ethernet({0x86DD}), ipv4Datagram(60, 60)), packet));
-    EXPECT_FALSE(extract(DatagramExtractor::kEthernet, ethernet({0x8100}), packet));  // tag, nothing after
+    EXPECT_FALSE(extract(DatagramExtractor::kEthernet,
+                         concat(ethernet({0x86DD}), ipv4Datagram(60, 60)), packet));
+    EXPECT_FALSE(
+        extract(DatagramExtractor::kEthernet, ethernet({0x8100}), packet));  // tag, nothing after
     EXPECT_FALSE(extract(DatagramExtractor::kEthernet, {0x00, 0x01}, packet));
     EXPECT_FALSE(extract(DatagramExtractor::kRaw, {0x60, 0, 0, 0}, packet));  // IPv6
     EXPECT_FALSE(extract(DatagramExtractor::kNull, {24, 0, 0, 0, 0x45}, packet));

@@ -1,0 +1,107 @@
+#!/bin/bash
+# Replays generated capture files through a veth link as fast as tcpreplay goes and reports,
+# for `quorvex-cli monitor` and for `tcpdump -w /dev/null` on the same traffic, the replay
+# rate and the packets dropped by the kernel. Needs root, tcpreplay and tcpdump.
+#
+#   bash bench/capture/replay-bench.sh [path/to/quorvex-cli] [packets per file]
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+cli="$(realpath "${1:-build/release/src/cli/quorvex-cli}")"
+packets="${2:-1000000}"
+work="$(mktemp -d)"
+srv="qvx-bench-$$-srv"
+cli_ns="qvx-bench-$$-cli"
+a="qb$$a"
+b="qb$$b"
+
+cleanup() {
+    for ns in "$srv" "$cli_ns"; do
+        ip netns pids "$ns" 2>/dev/null | xargs -r kill 2>/dev/null || true
+        ip netns del "$ns" 2>/dev/null || true
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+ip netns add "$srv"
+ip netns add "$cli_ns"
+ip link add "$a" type veth peer name "$b"
+ip link set "$a" netns "$srv"
+ip link set "$b" netns "$cli_ns"
+ip -n "$srv" addr add 10.201.0.1/24 dev "$a"
+ip -n "$cli_ns" addr add 10.201.0.2/24 dev "$b"
+for ns in "$srv" "$cli_ns"; do ip -n "$ns" link set lo up; done
+ip -n "$srv" link set "$a" up
+ip -n "$cli_ns" link set "$b" up
+
+# Waits until FILE contains TEXT (the tool has opened its capture).
+wait_for() {
+    for _ in $(seq 1 100); do
+        grep -q "$2" "$1" 2>/dev/null && return 0
+        sleep 0.05
+    done
+    echo "timed out waiting for '$2' in $1" >&2
+    cat "$1" >&2
+    return 1
+}
+
+# Replays FILE once; prints "<pps> <seconds>" as tcpreplay measured them.
+replay() {
+    local out
+    out="$(ip netns exec "$cli_ns" tcpreplay -i "$b" --topspeed "$1" 2>&1)"
+    local pps seconds
+    pps="$(sed -n 's/.*Rated: [0-9.]* Bps, [0-9.]* Mbps, \([0-9.]*\) pps.*/\1/p' <<<"$out")"
+    seconds="$(sed -n 's/.*Actual: [0-9]* packets ([0-9]* bytes) sent in \([0-9.]*\) seconds.*/\1/p' <<<"$out")"
+    echo "${pps:-?} ${seconds:-?}"
+}
+
+run_monitor() {
+    local log="$work/monitor.log" rows="$work/rows.txt"
+    ip netns exec "$srv" "$cli" monitor --adapter "$a" --json --suffix-file "$work/sufix.txt" \
+        >"$rows" 2>"$log" &
+    local pid=$!
+    wait_for "$log" "capturing on"
+    local rate
+    rate="$(replay "$1")"
+    # Let it work through what the kernel still holds: until the output stops growing.
+    local size=-1
+    while [ "$(stat -c %s "$rows")" != "$size" ]; do
+        size="$(stat -c %s "$rows")"
+        sleep 0.5
+    done
+    kill -INT "$pid"
+    wait "$pid"
+    local received dropped
+    received="$(sed -n 's/.* \([0-9]*\) datagrams received by the filter.*/\1/p' "$log")"
+    dropped="$(sed -n 's/.*, \([0-9]*\) dropped by the kernel.*/\1/p' "$log")"
+    echo "$rate ${received:-?} ${dropped:-?} $(wc -l <"$rows")"
+}
+
+run_tcpdump() {
+    local log="$work/tcpdump.log"
+    ip netns exec "$srv" tcpdump -i "$a" -w /dev/null >"$log" 2>&1 &
+    local pid=$!
+    wait_for "$log" "listening on"
+    local rate
+    rate="$(replay "$1")"
+    sleep 1
+    kill -INT "$pid"
+    wait "$pid" || true
+    local received dropped
+    received="$(sed -n 's/^\([0-9]*\) packets received by filter.*/\1/p' "$log")"
+    dropped="$(sed -n 's/^\([0-9]*\) packets dropped by kernel.*/\1/p' "$log")"
+    echo "$rate ${received:-?} ${dropped:-?} -"
+}
+
+printf '%-7s %-26s %12s %9s %12s %12s %8s\n' file tool "replay pps" seconds "to userland" "kernel drops" rows
+for kind in mix media; do
+    python3 "$here/make_replay_pcap.py" "$kind" "$packets" "$work/$kind.pcap"
+    for tool in monitor tcpdump; do
+        read -r pps seconds received dropped rows < <(run_$tool "$work/$kind.pcap")
+        label="quorvex-cli monitor"
+        [ "$tool" = tcpdump ] && label="tcpdump -w /dev/null"
+        printf '%-7s %-26s %12s %9s %12s %12s %8s\n' "$kind" "$label" "$pps" "$seconds" \
+            "$received" "$dropped" "$rows"
+    done
+    rm -f "$work/$kind.pcap"
+done

@@ -1,0 +1,169 @@
+// Feeds 100,000 distinct detections into the shown stream list from a capture-like thread
+// and reports how long until every row is in the view and the longest stall of the event
+// loop meanwhile (a 1 ms timer that fires late by more than its period is a stall).
+//
+//   list_view_bench [rows]      (runs on the offscreen platform unless one is chosen)
+
+#include "detect/DetectedStream.h"
+#include "list/CListArea.h"
+#include "list/CListViewEx.h"
+#include "list/CStreamListModel.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace {
+DetectedStream detection(int i) {
+    DetectedStream record{};
+    std::strcpy(record.scheme, "http");
+    std::snprintf(record.host, sizeof record.host, "http://media%d.example", i % 97);
+    std::snprintf(record.path, sizeof record.path, "/videos/%d/clip-%d.wmv?session=%d", i % 1000, i,
+                  i * 7);
+    std::strcpy(record.suffix, ".wmv");
+    std::strcpy(record.typeName, "Windows Media");
+    return record;
+}
+
+struct StallMeter {
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 longest = 0;
+    void tick() {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    }
+};
+
+struct Phase {
+    double feedMs;
+    double allShownMs;
+    double longestGapMs;
+};
+
+Phase run(QApplication& app, CListArea& area, int rows, int repeatOffset) {
+    StallMeter meter;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(1);
+    QObject::connect(&ticker, &QTimer::timeout, [&meter] { meter.tick(); });
+
+    const int target = area.model()->rowCount() + (repeatOffset < 0 ? rows : 0);
+    std::atomic<qint64> feedNs{0};
+    QElapsedTimer clock;
+    meter.clock.start();
+    clock.start();
+    ticker.start();
+    std::thread feeder([&] {
+        for (int i = 0; i < rows; ++i) {
+            const DetectedStream record = detection(i + std::max(0, repeatOffset));
+            area.AddOrUpdateStream(&record, 0);
+        }
+        feedNs = clock.nsecsElapsed();
+    });
+    qint64 shownNs = -1;
+    while (shownNs < 0 || feedNs.load() == 0) {
+        app.processEvents(QEventLoop::AllEvents, 5);
+        if (shownNs < 0 && area.model()->rowCount() >= target && feedNs.load() != 0) {
+            shownNs = clock.nsecsElapsed();
+        }
+    }
+    feeder.join();
+    // A little longer, so that a late flush would still show up as a stall.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 200) {
+        app.processEvents(QEventLoop::AllEvents, 5);
+    }
+    ticker.stop();
+    return {feedNs / 1e6, shownNs / 1e6, meter.longest / 1e6};
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    const int rows = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100000;
+
+    CListArea area;
+    area.resize(1000, 700);
+    area.show();
+    app.processEvents();
+
+    const Phase added = run(app, area, rows, -1);
+    std::printf(
+        "%d new detections: fed in %.1f ms, all rows in the view after %.1f ms, "
+        "longest event-loop gap %.1f ms\n",
+        rows, added.feedMs, added.allShownMs, added.longestGapMs);
+    const Phase repeated = run(app, area, rows, 0);
+    std::printf("%d repeats:        fed in %.1f ms, longest event-loop gap %.1f ms (rows: %d)\n",
+                rows, repeated.feedMs, repeated.longestGapMs, area.model()->rowCount());
+
+    // Four downloads reporting progress as fast as they can: refreshes are coalesced.
+    {
+        StallMeter meter;
+        QTimer ticker;
+        ticker.setTimerType(Qt::PreciseTimer);
+        ticker.setInterval(1);
+        QObject::connect(&ticker, &QTimer::timeout, [&meter] { meter.tick(); });
+        constexpr int kRefreshes = 200000;
+        std::atomic<int> running{4};
+        std::vector<std::thread> workers;
+        meter.clock.start();
+        ticker.start();
+        QElapsedTimer clock;
+        clock.start();
+        for (int w = 0; w < 4; ++w) {
+            workers.emplace_back([&area, &running, w] {
+                DetectedStream* record = area.store().record(w);
+                for (int i = 0; i < kRefreshes; ++i) {
+                    std::snprintf(record->progressText, sizeof record->progressText, "%d%%",
+                                  i * 100 / kRefreshes);
+                    area.AddOrUpdateStream(record, 1);
+                }
+                --running;
+            });
+        }
+        int flushes = 0;
+        QObject::connect(&area, &CListArea::rowsFlushed, [&flushes] { ++flushes; });
+        while (running.load() > 0) {
+            app.processEvents(QEventLoop::AllEvents, 5);
+        }
+        const double refreshMs = clock.nsecsElapsed() / 1e6;
+        for (auto& worker : workers) {
+            worker.join();
+        }
+        app.processEvents(QEventLoop::AllEvents, 50);
+        ticker.stop();
+        std::printf(
+            "4 x %d refreshes: %.1f ms, %d batches reached the view, longest "
+            "event-loop gap %.1f ms\n",
+            kRefreshes, refreshMs, flushes, meter.longest / 1e6);
+    }
+
+    // Scroll to the end and back: painting of a full list.
+    QElapsedTimer paint;
+    paint.start();
+    area.listCtrl()->scrollToBottom();
+    area.listCtrl()->viewport()->repaint();
+    area.listCtrl()->scrollToTop();
+    area.listCtrl()->viewport()->repaint();
+    std::printf("two full repaints of %d rows: %.1f ms\n", area.model()->rowCount(),
+                paint.nsecsElapsed() / 1e6);
+    QElapsedTimer layout;
+    layout.start();
+    area.listCtrl()->doItemsLayout();
+    std::printf("one layout of all rows: %.1f ms\n", layout.nsecsElapsed() / 1e6);
+    area.shutdown();
+    return area.model()->rowCount() == rows ? 0 : 1;
+}

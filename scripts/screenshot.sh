@@ -1,0 +1,84 @@
+#!/bin/bash
+# Starts the desktop program under Xvfb, shows the tree pane from the View menu and saves a
+# picture of the main window (docs/screenshot.png by default).
+# As root, the program runs in a network namespace of its own, joined by a veth pair to a
+# second one, starts monitoring there and sees a few media requests sent across the pair, so
+# the picture shows detected streams. Otherwise the list stays empty.
+# Usage: scripts/screenshot.sh [BINARY] [OUTPUT]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+binary="$(realpath "${1:-build/release/src/app/quorvex}")"
+output="$(realpath -m "${2:-docs/screenshot.png}")"
+[ -x "$binary" ] || { echo "screenshot.sh: $binary not built" >&2; exit 2; }
+mkdir -p "$(dirname "$output")"
+
+# A private settings folder, so the picture does not depend on an earlier run's window.
+work="$(mktemp -d)"
+srv="qvshot-srv-$$"
+cli="qvshot-cli-$$"
+with_traffic=0
+cleanup() {
+    if [ "$with_traffic" = 1 ]; then
+        for ns in "$srv" "$cli"; do
+            ip netns pids "$ns" 2>/dev/null | xargs -r kill 2>/dev/null || true
+            ip netns del "$ns" 2>/dev/null || true
+        done
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+run_in=()
+if [ "$(id -u)" = 0 ] && command -v ip >/dev/null && command -v curl >/dev/null &&
+    ip netns add "$srv" 2>/dev/null; then
+    with_traffic=1
+    ip netns add "$cli"
+    ip link add "qv$$a" type veth peer name "qv$$b"
+    ip link set "qv$$a" netns "$srv"
+    ip link set "qv$$b" netns "$cli"
+    ip -n "$srv" addr add 10.203.0.1/24 dev "qv$$a"
+    ip -n "$cli" addr add 10.203.0.2/24 dev "qv$$b"
+    for ns in "$srv" "$cli"; do ip -n "$ns" link set lo up; done
+    ip -n "$srv" link set "qv$$a" up
+    ip -n "$cli" link set "qv$$b" up
+    mkdir -p "$work/www"
+    # A web server that ends by itself.
+    ip netns exec "$srv" timeout 60 python3 -m http.server 80 --bind 10.203.0.1 \
+        --directory "$work/www" >/dev/null 2>&1 &
+    run_in=(ip netns exec "$srv")
+fi
+
+"${run_in[@]}" env HOME="$work" XDG_CONFIG_HOME="$work/.config" \
+    xvfb-run -a -s '-screen 0 900x600x24' sh -c '
+    binary=$1 output=$2 cli=$3
+    "$binary" & pid=$!
+    win=""
+    for i in $(seq 1 50); do
+        win=$(xdotool search --onlyvisible --name "Quorvex" 2>/dev/null | head -n1) || true
+        [ -n "$win" ] && break
+        sleep 0.1
+    done
+    [ -n "$win" ] || { kill $pid; echo "screenshot.sh: no window" >&2; exit 1; }
+    xdotool windowsize "$win" 760 480
+    sleep 0.5
+    # View menu, its last item (the tree pane).
+    xdotool windowfocus --sync "$win" key alt+v
+    sleep 0.3
+    xdotool key Up Return
+    sleep 0.5
+    if [ -n "$cli" ]; then
+        # Start monitoring (one adapter: no dialog), then browse from the other side.
+        xdotool key ctrl+b
+        sleep 1
+        for path in /video/clip.wmv /music/song.mp3 /live/stream.asf /clips/intro.flv; do
+            ip netns exec "$cli" curl -s -m 2 -o /dev/null \
+                -H "Host: media.example.test" "http://10.203.0.1$path" || true
+        done
+        sleep 1
+    fi
+    import -window "$win" "$output"
+    kill $pid
+    wait $pid 2>/dev/null || true
+' sh "$binary" "$output" "$([ "$with_traffic" = 1 ] && echo "$cli" || true)"
+echo "saved $output"

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QIcon>
+
+// The toolbar's button images, painted at 16 x 15 like the original button strip.
+class ToolbarIcons {
+  public:
+    static QIcon fileNew();
+    static QIcon fileOpen();
+    static QIcon fileSave();
+    static QIcon monitorStart();
+    static QIcon monitorStop();
+};

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "list/StreamList.h"
+
+// The command line's stand-in for the list row: with --progress, every row refresh becomes one
+// JSON line on `out` with the record's state and column texts.
+class ProgressLinePrinter : public StreamList {
+  public:
+    ProgressLinePrinter(std::FILE* out, bool enabled) : out_(out), enabled_(enabled) {}
+
+    int AddOrUpdateStream(const DetectedStream* record, int update) override;
+
+    // The line of the record's final state, unless it is already the last line printed.
+    void PrintFinal(const DetectedStream& record);
+
+    static std::string LineOf(const DetectedStream& record);
+
+  private:
+    void Print(const std::string& line);
+
+    std::FILE* out_;
+    bool enabled_;
+    std::mutex mutex_;
+    std::string lastLine_;
+};

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <atomic>
+#include <optional>
+#include <string>
+
+#include "download/DownloadHost.h"
+
+// The command line's host of one download: messages go to stderr as lines, a login comes from
+// --user/--password or, when stdin is a terminal, from a prompt there; otherwise none is given.
+// The end of the download is signalled on a pipe that the main loop polls.
+class TerminalDownloadHost : public DownloadHost {
+  public:
+    explicit TerminalDownloadHost(std::optional<Credentials> given);
+    ~TerminalDownloadHost() override;
+
+    TerminalDownloadHost(const TerminalDownloadHost&) = delete;
+    TerminalDownloadHost& operator=(const TerminalDownloadHost&) = delete;
+
+    bool ok() const { return endedRead_ >= 0 && interruptRead_ >= 0; }
+
+    void showMessage(const std::string& text) override;
+    bool askLogin(const LoginRequest& request, Credentials& out) override;
+    void downloadEnded(DetectedStream* record) override;
+
+    // Readable once downloadEnded has been called.
+    int endedFd() const { return endedRead_; }
+    bool ended() const { return ended_.load(); }
+    // Ends a terminal prompt that is waiting for input (after SIGINT/SIGTERM).
+    void Interrupt();
+
+  private:
+    bool Prompt(const char* label, bool echo, std::string& line);
+    bool ReadLine(std::string& line);
+
+    std::optional<Credentials> given_;
+    std::atomic<bool> ended_{false};
+    std::atomic<bool> interrupted_{false};
+    int endedRead_ = -1;
+    int endedWrite_ = -1;
+    int interruptRead_ = -1;
+    int interruptWrite_ = -1;
+};

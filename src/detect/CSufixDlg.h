@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QDialog>
+#include <array>
+#include <string>
+
+class QCheckBox;
+class QPlainTextEdit;
+
+// "対象ファイル設定": which suffixes the detector looks for. Eleven checkboxes for the known
+// suffixes and a free-text box for others, read from the suffix list file when the dialog
+// opens and written back whole on OK. Cancel writes nothing.
+class CSufixDlg : public QDialog {
+    Q_OBJECT
+  public:
+    static constexpr int kKnownCount = 11;
+
+    struct Known {
+        int id;              // control ID
+        const char* label;   // checkbox text
+        const char* suffix;  // as written to the file
+        int x, y, w, h;      // dialog units
+    };
+    // In the order of the dialog's fields, which is also the order they are written in.
+    static const std::array<Known, kKnownCount>& known();
+
+    CSufixDlg(QWidget* parent, std::string suffixFile);
+
+    // Reads the file into the fields and the controls (done on construction).
+    void Read();
+    // Writes the controls' state to the file; false when it cannot be written.
+    bool Write();
+
+    bool flag(int index) const { return flags_[static_cast<std::size_t>(index)]; }
+    const QString& otherSuffixes() const { return others_; }
+    QCheckBox* checkBox(int id) const;
+    QPlainTextEdit* otherEdit() const { return otherEdit_; }
+
+    void accept() override;
+
+  private:
+    void ToControls();
+    void FromControls();
+
+    std::string suffixFile_;
+    std::array<bool, kKnownCount> flags_{};
+    // One suffix per line without its leading dot, lines ending in CR LF.
+    QString others_;
+    std::array<QCheckBox*, kKnownCount> boxes_{};
+    QPlainTextEdit* otherEdit_ = nullptr;
+};

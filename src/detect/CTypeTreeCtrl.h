@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QTreeWidget>
+
+// The type tree: one expanded root "検出データ種別". It keeps its own selected look: a click
+// on an item's label selects it, a click beside or in front of the label clears the look, a
+// click below the items changes nothing, and losing the focus keeps it.
+class CTypeTreeCtrl : public QTreeWidget {
+    Q_OBJECT
+  public:
+    static constexpr int kControlId = 131;
+
+    explicit CTypeTreeCtrl(QWidget* parent = nullptr);
+
+    void BuildTree();
+    QTreeWidgetItem* root() const { return topLevelItemCount() > 0 ? topLevelItem(0) : nullptr; }
+    QTreeWidgetItem* currentTreeItem() const { return current_; }
+    qintptr currentItemData() const { return currentData_; }
+
+    // Where a point falls on an item.
+    enum class Hit { Nowhere, Button, Label, RowElsewhere };
+    Hit HitTest(QPoint point, QTreeWidgetItem** item) const;
+
+  signals:
+    // A right click, with the control's ID; nothing in the program acts on it.
+    void rightClicked(int controlId);
+
+  protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+  private:
+    void OnClick(QPoint point);
+    void OnRightClick(QPoint point);
+    void SelectOnly(QTreeWidgetItem* item);
+    void ClearAllSelected();
+    QRect LabelRect(QTreeWidgetItem* item) const;
+
+    QTreeWidgetItem* current_ = nullptr;
+    qintptr currentData_ = 0;
+};

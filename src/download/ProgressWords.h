@@ -1,0 +1,10 @@
+#pragma once
+
+// The words a download writes into its row's progress column besides the percentage.
+namespace ProgressWords {
+inline constexpr const char* kConnecting = "接続中...";
+inline constexpr const char* kComplete = "完了";
+inline constexpr const char* kCancel = "Cancel";
+// After a failure that came before any progress: the row must not keep claiming to connect.
+inline constexpr const char* kFailed = "失敗";
+}  // namespace ProgressWords

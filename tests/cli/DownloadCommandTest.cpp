@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "../support/FixtureServer.h"
+#include "CliProcess.h"
+#include "cli/DownloadUrl.h"
+#include "cli/ProgressLinePrinter.h"
+#include "detect/DetectedStream.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+struct SplitCase {
+    const char* url;
+    bool ok;
+    const char* scheme;
+    const char* host;
+    const char* path;
+};
+
+TEST(DownloadUrl, SplitsIntoHostAsWrittenAndPath) {
+    const SplitCase cases[] = {
+        {"http://example.com/a/b.wmv?x=1", true, "http", "http://example.com", "/a/b.wmv?x=1"},
+        {"HTTPS://Example.com:8443/v.asf", true, "https", "HTTPS://Example.com:8443", "/v.asf"},
+        {"mms://media.example:1755/live", true, "mms", "mms://media.example:1755", "/live"},
+        {"http://example.com", true, "http", "http://example.com", ""},
+        {"http://example.com?q", true, "http", "http://example.com", "?q"},
+        {"example.com/a.wmv", false, "", "", ""},
+        {"http:///a.wmv", false, "", "", ""},
+        {"://x/y", false, "", "", ""},
+        {"ht tp://x/y", false, "", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        auto split = DownloadUrl::Split(c.url);
+        ASSERT_EQ(split.has_value(), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(split->scheme, c.scheme);
+            EXPECT_EQ(split->host, c.host);
+            EXPECT_EQ(split->path, c.path);
+        }
+    }
+}
+
+TEST(ProgressLinePrinter, LineCarriesStateAndColumnTexts) {
+    DetectedStream record{};
+    record.state = 1;
+    std::strcpy(record.sizeText, "1.5 KB");
+    std::strcpy(record.progressText, "37%");
+    std::strcpy(record.timeText, "2分 5秒");
+    std::strcpy(record.rateText, "1.00 KB/S");
+    EXPECT_EQ(ProgressLinePrinter::LineOf(record),
+              R"({"state":1,"sizeText":"1.5 KB","progressText":"37%","timeText":"2分 5秒",)"
+              R"("rateText":"1.00 KB/S"})");
+}
+
+class DownloadCommandTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.running());
+        std::string pattern = (fs::temp_directory_path() / "quorvex-cli-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+        output = (dir / "out.wmv").string();
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    FixtureServer server;
+    fs::path dir;
+    std::string output;
+};
+
+struct RunCase {
+    std::string path;
+    std::vector<std::string> extra;
+    int exitCode;
+    std::string lastLineHas;
+    std::string stderrHas;
+    std::size_t fileSize;  // 0: no file left
+};
+
+TEST_F(DownloadCommandTest, ExitStatusMessagesAndLastLine) {
+    const RunCase cases[] = {
+        {"/file/a.wmv?size=50000", {}, 0, R"({"state":2,)", "", 50000},
+        {"/status/404",
+         {},
+         1,
+         R"({"state":0,)",
+         "サーバから有効なHTTP応答が返りませんでした。(404)",
+         0},
+        {"/auth/a.wmv",
+         {},
+         1,
+         R"({"state":0,)",
+         "サーバから有効なHTTP応答が返りませんでした。(401)",
+         0},
+        {"/auth/a.wmv?size=777",
+         {"--user", "user", "--password", "secret"},
+         0,
+         R"("progressText":"完了")",
+         "",
+         777},
+        {"/auth/a.wmv", {"--user", "user", "--password", "nope"}, 1, R"({"state":0,)", "(401)", 0},
+        {"/early/a.wmv?size=90000&after=100",
+         {},
+         1,
+         R"({"state":0,)",
+         "ダウンロード中にエラーが発生しました。(18)",
+         0},
+        {"/redirect-file", {}, 1, R"({"state":0,)", "サーバに接続できませんでした。 (1)", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::vector<std::string> args{"download", server.url(c.path), "--output", output,
+                                      "--progress"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        CliProcess cli(args);
+        ASSERT_TRUE(cli.started());
+        EXPECT_EQ(cli.Finish(), c.exitCode) << cli.errors();
+        ASSERT_FALSE(cli.lines().empty());
+        for (const auto& line : cli.lines()) {
+            EXPECT_EQ(line.rfind(R"({"state":)", 0), 0u) << line;
+        }
+        EXPECT_NE(cli.lines().back().find(c.lastLineHas), std::string::npos) << cli.lines().back();
+        EXPECT_NE(cli.errors().find(c.stderrHas), std::string::npos) << cli.errors();
+        if (c.fileSize == 0) {
+            EXPECT_FALSE(fs::exists(output));
+        } else {
+            EXPECT_EQ(ReadFile(output), FixtureServer::Pattern(c.fileSize));
+        }
+    }
+}
+
+TEST_F(DownloadCommandTest, SignalCancelsWith130) {
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        CliProcess cli({"download", server.url("/stall/s.wmv?size=100000&after=2000&hold=30"),
+                        "--output", output, "--progress"});
+        std::string line;
+        bool progressed = false;
+        while (!progressed && cli.ReadLine(line)) {
+            progressed = line.find("%\"") != std::string::npos;
+        }
+        ASSERT_TRUE(progressed);
+        cli.Signal(signal);
+        EXPECT_EQ(cli.Finish(), 130);
+        EXPECT_EQ(
+            cli.lines().back(),
+            R"({"state":2,"sizeText":"","progressText":"Cancel","timeText":"","rateText":""})");
+        EXPECT_FALSE(fs::exists(output));
+    }
+}
+
+TEST_F(DownloadCommandTest, WithoutProgressNothingOnStdout) {
+    CliProcess cli({"download", server.url("/file/q.wmv?size=1000"), "--output", output});
+    EXPECT_EQ(cli.Finish(), 0);
+    EXPECT_TRUE(cli.lines().empty());
+    EXPECT_EQ(fs::file_size(output), 1000u);
+}
+
+TEST_F(DownloadCommandTest, LoginFromTheTerminal) {
+    CliProcess cli({"download", server.url("/auth/t.wmv?size=500"), "--output", output}, true);
+    ASSERT_TRUE(cli.WaitForError("ユーザー名: "));
+    EXPECT_NE(cli.errors().find("(401) test"), std::string::npos) << cli.errors();
+    cli.WriteInput("user\n");
+    ASSERT_TRUE(cli.WaitForError("パスワード: "));
+    cli.WriteInput("secret\n");
+    EXPECT_EQ(cli.Finish(), 0) << cli.errors();
+    EXPECT_EQ(fs::file_size(output), 500u);
+}
+
+TEST_F(DownloadCommandTest, InterruptDuringTheLoginPrompt) {
+    CliProcess cli({"download", server.url("/auth/t.wmv"), "--output", output}, true);
+    ASSERT_TRUE(cli.WaitForError("ユーザー名: "));
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Finish(), 130) << cli.errors();
+    EXPECT_FALSE(fs::exists(output));
+}
+
+TEST(DownloadCommandArguments, RefusedWithExit2) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"download"},
+        {"download", "http://127.0.0.1:9/a.wmv"},
+        {"download", "http://127.0.0.1:9/a.wmv", "--output"},
+        {"download", "http://127.0.0.1:9/a.wmv", "--output", "x", "--user", "u"},
+        {"download", "mms://127.0.0.1/a.asf", "--output", "x", "--adapter", "no-such-adapter"},
+        {"download", "ftp://127.0.0.1/a.asf", "--output", "x"},
+        {"download", "not a url", "--output", "x"},
+        {"download", "http://127.0.0.1/" + std::string(300, 'a'), "--output", "x"},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args.size() > 1 ? args[1] : args[0]);
+        CliProcess cli(args);
+        EXPECT_EQ(cli.Finish(), 2);
+        EXPECT_NE(cli.errors().find("quorvex-cli download: "), std::string::npos);
+    }
+}
+
+}  // namespace

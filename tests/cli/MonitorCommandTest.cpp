@@ -1,0 +1,204 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/NetnsPair.h"
+#include "support/TcpExchange.h"
+
+extern char** environ;
+
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// One run of a command with stdout and stderr in files of a private folder.
+class CommandRun {
+  public:
+    explicit CommandRun(const std::filesystem::path& dir) : out_(dir / "out"), err_(dir / "err") {}
+    ~CommandRun() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    bool Start(const std::vector<std::string>& words) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        std::vector<char*> argv;
+        for (const std::string& word : words) {
+            argv.push_back(const_cast<char*>(word.c_str()));
+        }
+        argv.push_back(nullptr);
+        int result = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        return result == 0;
+    }
+
+    // The exit status, or -1 when the process has not ended within `limit`.
+    int Wait(std::chrono::milliseconds limit) {
+        auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return -1;
+    }
+
+    bool WaitForError(const std::string& text, std::chrono::milliseconds limit = 5000ms) {
+        auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            if (Err().find(text) != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+
+    void Signal(int number) { ::kill(pid_, number); }
+    std::string Out() const { return readFile(out_); }
+    std::string Err() const { return readFile(err_); }
+
+  private:
+    std::filesystem::path out_;
+    std::filesystem::path err_;
+    pid_t pid_ = -1;
+};
+
+class MonitorCommand : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/qvx-monitor-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        ::chmod(dir_.c_str(), 0755);  // the unprivileged run reads from here
+        suffixFile_ = (dir_ / "sufix.txt").string();
+        std::ofstream(suffixFile_) << ".wmv\n.asf\n";
+        ::chmod(suffixFile_.c_str(), 0644);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    std::vector<std::string> InServer(const NetnsPair& pair, std::vector<std::string> words) {
+        std::vector<std::string> command = {"ip", "netns", "exec", pair.serverNs()};
+        command.insert(command.end(), words.begin(), words.end());
+        return command;
+    }
+
+    std::string cli_ = std::string(QUORVEX_BINARY_DIR) + "/src/cli/quorvex-cli";
+    std::filesystem::path dir_;
+    std::string suffixFile_;
+};
+
+}  // namespace
+
+TEST_F(MonitorCommand, BadArgumentsGiveExitStatus2) {
+    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
+             {"--seconds", "0"}, {"--count", "x"}, {"--adapter", "99999"}, {"--bogus"}}) {
+        CommandRun run(dir_);
+        std::vector<std::string> command = {cli_, "monitor", "--suffix-file", suffixFile_};
+        command.insert(command.end(), words.begin(), words.end());
+        ASSERT_TRUE(run.Start(command));
+        EXPECT_EQ(run.Wait(5s), 2) << words[0];
+        EXPECT_NE(run.Err().find("quorvex-cli monitor: "), std::string::npos) << run.Err();
+    }
+    CommandRun help(dir_);
+    ASSERT_TRUE(help.Start({cli_, "monitor", "--help"}));
+    EXPECT_EQ(help.Wait(5s), 0);
+    EXPECT_NE(help.Out().find("--seconds N"), std::string::npos);
+}
+
+TEST_F(MonitorCommand, PrintsStreamsFromLiveTrafficOnceAndEndsAtTheCount) {
+    NetnsPair pair;
+    QVX_REQUIRE_NETNS(pair);
+    CommandRun run(dir_);
+    ASSERT_TRUE(run.Start(InServer(pair, {cli_, "monitor", "--count", "2", "--json", "--seconds",
+                                          "30", "--suffix-file", suffixFile_})));
+    ASSERT_TRUE(run.WaitForError("capturing on " + pair.serverIf())) << run.Err();
+
+    const std::string get = "GET /v/a.wmv HTTP/1.1\r\nHost: media.test\r\n\r\n";
+    ASSERT_TRUE(TcpExchange(pair, 80, get, "HTTP/1.0 404 Not Found\r\n\r\n"));
+    ASSERT_TRUE(TcpExchange(pair, 80, get, "HTTP/1.0 404 Not Found\r\n\r\n"));  // a repeat
+    ASSERT_TRUE(TcpExchange(pair, 554, "DESCRIBE rtsp://cam.test/live.asf RTSP/1.0\r\n\r\n",
+                            "RTSP/1.0 404 Not Found\r\n\r\n"));
+    EXPECT_EQ(run.Wait(10s), 0) << run.Err();
+    std::string out = run.Out();
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2) << out;
+    EXPECT_NE(out.find("\"url\":\"http://media.test/v/a.wmv\""), std::string::npos) << out;
+    EXPECT_NE(out.find("\"url\":\"rtsp://cam.test/live.asf\""), std::string::npos) << out;
+}
+
+TEST_F(MonitorCommand, SigtermAndSigintStopTheCaptureCleanly) {
+    NetnsPair pair;
+    QVX_REQUIRE_NETNS(pair);
+    for (int number : {SIGTERM, SIGINT}) {
+        CommandRun run(dir_);
+        ASSERT_TRUE(run.Start(InServer(pair, {cli_, "monitor", "--suffix-file", suffixFile_})));
+        ASSERT_TRUE(run.WaitForError("capturing on")) << run.Err();
+        run.Signal(number);
+        EXPECT_EQ(run.Wait(2s), 0) << "signal " << number << ": " << run.Err();
+        EXPECT_NE(run.Err().find("dropped by the kernel"), std::string::npos) << run.Err();
+    }
+}
+
+TEST_F(MonitorCommand, MissingRightsOrADownOrVanishedInterfaceIsAnError) {
+    NetnsPair pair;
+    QVX_REQUIRE_NETNS(pair);
+    // A copy the unprivileged user can reach; a fresh file carries no capabilities.
+    std::filesystem::path copy = dir_ / "quorvex-cli";
+    std::filesystem::copy_file(cli_, copy);
+    ::chmod(copy.c_str(), 0755);
+    {
+        CommandRun run(dir_);
+        ASSERT_TRUE(run.Start(InServer(
+            pair, {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", copy.string(),
+                   "monitor", "--seconds", "20", "--suffix-file", suffixFile_})));
+        EXPECT_EQ(run.Wait(5s), 1) << run.Err();
+        EXPECT_NE(run.Err().find("no permission to capture"), std::string::npos) << run.Err();
+    }
+    ASSERT_TRUE(
+        NetnsPair::Shell("ip -n " + pair.serverNs() + " link set " + pair.serverIf() + " down"));
+    CommandRun run(dir_);
+    ASSERT_TRUE(run.Start(
+        InServer(pair, {cli_, "monitor", "--seconds", "20", "--suffix-file", suffixFile_})));
+    EXPECT_EQ(run.Wait(5s), 1) << run.Err();
+    EXPECT_NE(run.Err().find("is down"), std::string::npos) << run.Err();
+
+    ASSERT_TRUE(
+        NetnsPair::Shell("ip -n " + pair.serverNs() + " link set " + pair.serverIf() + " up"));
+    CommandRun vanishing(dir_);
+    ASSERT_TRUE(vanishing.Start(
+        InServer(pair, {cli_, "monitor", "--seconds", "20", "--suffix-file", suffixFile_})));
+    ASSERT_TRUE(vanishing.WaitForError("capturing on")) << vanishing.Err();
+    ASSERT_TRUE(NetnsPair::Shell("ip -n " + pair.serverNs() + " link del " + pair.serverIf()));
+    EXPECT_EQ(vanishing.Wait(5s), 1) << vanishing.Err();
+    EXPECT_NE(vanishing.Err().find("capture ended"), std::string::npos) << vanishing.Err();
+}

@@ -1,0 +1,81 @@
+#include "FixtureServer.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+std::string SupportFile(const char* name) {
+    return std::string(QUORVEX_SOURCE_DIR) + "/tests/support/" + name;
+}
+
+}  // namespace
+
+std::string FixtureServer::CertificateFile() {
+    return SupportFile("fixture-cert.pem");
+}
+
+FixtureServer::FixtureServer(int lifetimeSeconds, bool tls) : tls_(tls) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) {
+        return;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    std::string script = SupportFile("http_fixture.py");
+    std::string lifetime = std::to_string(lifetimeSeconds);
+    std::string tlsFlag = "--tls";
+    std::string cert = CertificateFile();
+    std::string key = SupportFile("fixture-key.pem");
+    std::vector<char*> argv{const_cast<char*>("python3"), script.data(), lifetime.data()};
+    if (tls) {
+        argv.insert(argv.end(), {tlsFlag.data(), cert.data(), key.data()});
+    }
+    argv.push_back(nullptr);
+    int rc = posix_spawnp(&pid_, "python3", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    if (rc != 0) {
+        pid_ = -1;
+        close(pipeFds[0]);
+        return;
+    }
+    FILE* out = fdopen(pipeFds[0], "r");
+    int port = 0;
+    if (out != nullptr && std::fscanf(out, "PORT %d", &port) == 1) {
+        port_ = port;
+    }
+    if (out != nullptr) {
+        std::fclose(out);
+    }
+}
+
+FixtureServer::~FixtureServer() {
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+    }
+}
+
+std::string FixtureServer::url(const std::string& path) const {
+    return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) + path;
+}
+
+std::string FixtureServer::Pattern(std::size_t length) {
+    std::string body(length, '\0');
+    for (std::size_t i = 0; i < length; ++i) {
+        body[i] = static_cast<char>(i % 251);
+    }
+    return body;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+// The test suite's loopback HTTP server (tests/support/http_fixture.py) in a child process.
+// It listens on 127.0.0.1 with a free port and exits by itself after `lifetimeSeconds`.
+class FixtureServer {
+  public:
+    explicit FixtureServer(int lifetimeSeconds = 60, bool tls = false);
+    ~FixtureServer();
+
+    FixtureServer(const FixtureServer&) = delete;
+    FixtureServer& operator=(const FixtureServer&) = delete;
+
+    bool running() const { return port_ > 0; }
+    int port() const { return port_; }
+    // "http://127.0.0.1:PORT" (https with TLS) followed by `path`.
+    std::string url(const std::string& path) const;
+
+    // The body every fixture path sends: byte i is i % 251.
+    static std::string Pattern(std::size_t length);
+    // The certificate the TLS server presents, usable as the only trusted authority.
+    static std::string CertificateFile();
+
+  private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+    bool tls_ = false;
+};

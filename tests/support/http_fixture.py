@@ -1,0 +1,179 @@
+#!/usr/bin/env python3
+"""Loopback HTTP server for the download tests (standard library only).
+
+Usage: http_fixture.py LIFETIME_SECONDS [--tls CERT KEY]
+With --tls it speaks HTTPS with the given certificate (tests/support/fixture-cert.pem is a
+self-signed one for 127.0.0.1, made for these tests only).
+Binds 127.0.0.1 on a free port, prints "PORT <n>" and serves until killed or until the
+lifetime has passed, so that nothing outlives a crashed test.
+
+Bodies are the repeating pattern byte(i) = i % 251 over the whole body.
+  /file/NAME?size=N             200 with Content-Length
+  /nolen/NAME?size=N            200 without a length, ends at close
+  /chunked/NAME?size=N          200, Transfer-Encoding: chunked
+  /status/CODE                  that status, empty body
+  /auth/NAME?size=N             401 (Basic realm "test") unless user:secret
+  /early/NAME?size=N&after=M    announces N bytes, sends M, closes
+  /slow/NAME?size=N&rate=B      B bytes per second in 100 ms steps
+  /stall/NAME?size=N&after=M&hold=S   M bytes, then silence for S seconds
+  /redirect/TARGET              302 to /TARGET; /redirect-file to file:///etc/hostname
+  /loop                         302 to itself
+  /hang?hold=S                  no answer at all for S seconds
+  /garbage                      a reply that is not HTTP
+A request with an absolute URI is a proxy request: it needs Proxy-Authorization for
+user:secret (407 otherwise) and is then served as the path of that URI.
+"""
+import base64
+import http.server
+import os
+import ssl
+import sys
+import threading
+import time
+import urllib.parse
+
+PATTERN_PERIOD = 251
+PATTERN = bytes(i % PATTERN_PERIOD for i in range(PATTERN_PERIOD * 4200))  # ~1 MiB
+GOOD_LOGIN = "Basic " + base64.b64encode(b"user:secret").decode()
+
+
+def pattern_chunk(offset, length):
+    start = offset % PATTERN_PERIOD
+    return memoryview(PATTERN)[start:start + length]
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        target = self.path
+        if target.startswith("http://"):
+            if self.headers.get("Proxy-Authorization") != GOOD_LOGIN:
+                self.send_empty(407, [("Proxy-Authenticate", 'Basic realm="proxy"')], b"proxy login")
+                return
+            target = urllib.parse.urlsplit(target)
+            target = target.path + ("?" + target.query if target.query else "")
+        url = urllib.parse.urlsplit(target)
+        query = {k: v[0] for k, v in urllib.parse.parse_qs(url.query).items()}
+        size = int(query.get("size", "10000"))
+        parts = url.path.split("/")
+        kind = parts[1] if len(parts) > 1 else ""
+        try:
+            self.dispatch(kind, parts, query, size)
+        except OSError:
+            pass  # the client went away, as cancel and failure tests make it do
+
+    def dispatch(self, kind, parts, query, size):
+        if kind == "file":
+            self.send_body(size, size)
+        elif kind == "nolen":
+            self.close_connection = True
+            self.send_response(200)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.send_pattern(size)
+        elif kind == "chunked":
+            self.send_response(200)
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            offset = 0
+            while offset < size:
+                n = min(7000, size - offset)
+                self.wfile.write(b"%x\r\n" % n + bytes(pattern_chunk(offset, n)) + b"\r\n")
+                offset += n
+            self.wfile.write(b"0\r\n\r\n")
+        elif kind == "status":
+            self.send_empty(int(parts[2]), [], b"")
+        elif kind == "auth":
+            if self.headers.get("Authorization") != GOOD_LOGIN:
+                self.send_empty(401, [("WWW-Authenticate", 'Basic realm="test"')], b"login needed")
+            else:
+                self.send_body(size, size)
+        elif kind == "early":
+            self.close_connection = True
+            self.send_body(size, int(query.get("after", "100")))
+        elif kind == "slow":
+            self.send_slow(size, int(query.get("rate", "10000")))
+        elif kind == "stall":
+            self.close_connection = True
+            self.send_body(size, int(query.get("after", "100")))
+            time.sleep(float(query.get("hold", "30")))
+        elif kind == "redirect":
+            self.send_empty(302, [("Location", "/" + "/".join(parts[2:]) + self.query_suffix())], b"moved")
+        elif kind == "redirect-file":
+            self.send_empty(302, [("Location", "file:///etc/hostname")], b"moved")
+        elif kind == "loop":
+            self.send_empty(302, [("Location", "/loop")], b"again")
+        elif kind == "hang":
+            time.sleep(float(query.get("hold", "30")))
+            self.close_connection = True
+        elif kind == "garbage":
+            self.close_connection = True
+            self.wfile.write(b"this is not http\r\n\r\n")
+        else:
+            self.send_empty(404, [], b"")
+
+    def query_suffix(self):
+        url = urllib.parse.urlsplit(self.path)
+        return "?" + url.query if url.query else ""
+
+    def send_empty(self, code, headers, body):
+        self.send_response(code)
+        for name, value in headers:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def send_body(self, announced, sent):
+        self.send_response(200)
+        self.send_header("Content-Length", str(announced))
+        self.end_headers()
+        self.send_pattern(sent)
+
+    def send_pattern(self, length):
+        offset = 0
+        step = len(PATTERN) - PATTERN_PERIOD
+        while offset < length:
+            n = min(step, length - offset)
+            self.wfile.write(pattern_chunk(offset, n))
+            offset += n
+        self.wfile.flush()
+
+    def send_slow(self, size, rate):
+        self.send_response(200)
+        self.send_header("Content-Length", str(size))
+        self.end_headers()
+        offset = 0
+        step = max(1, rate // 10)
+        while offset < size:
+            n = min(step, size - offset)
+            self.wfile.write(pattern_chunk(offset, n))
+            self.wfile.flush()
+            offset += n
+            time.sleep(0.1)
+
+
+class QuietServer(http.server.ThreadingHTTPServer):
+    def handle_error(self, request, client_address):
+        pass
+
+
+def main():
+    lifetime = float(sys.argv[1]) if len(sys.argv) > 1 else 60.0
+    server = QuietServer(("127.0.0.1", 0), Handler)
+    if len(sys.argv) > 4 and sys.argv[2] == "--tls":
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(sys.argv[3], sys.argv[4])
+        server.socket = context.wrap_socket(server.socket, server_side=True)
+    server.daemon_threads = True
+    threading.Timer(lifetime, lambda: os._exit(0)).start()
+    print("PORT %d" % server.server_address[1], flush=True)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
