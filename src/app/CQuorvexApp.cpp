@@ -22,8 +22,8 @@ CQuorvexApp::~CQuorvexApp() {
 }
 
 void CQuorvexApp::SetSettingsKey() {
-    setOrganizationName(
-        QStringLiteral("アプリケーション ウィザードで生成されたローカル アプリケーション"));
+    // Settings live beside the suffix list, in ~/.config/quorvex.
+    setOrganizationName(QStringLiteral("quorvex"));
     setApplicationName(QStringLiteral("Quorvex"));
     setApplicationVersion(QStringLiteral("0.4.1"));
 }
