@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "detect/KnownSuffixes.h"
 #include "detect/StreamDecoder.h"
 #include "list/StreamStore.h"
 #include "support/TestPackets.h"
@@ -13,14 +12,6 @@
 namespace {
 
 using test_packets::Tcp;
-
-std::shared_ptr<const SuffixTable> defaultTable() {
-    auto table = std::make_shared<SuffixTable>();
-    for (const KnownSuffixes::Entry& entry : KnownSuffixes::all()) {
-        table->add(entry.suffix, entry.typeName);
-    }
-    return table;
-}
 
 const std::string kRequest =
     "GET /media/clips/0001234.wmv HTTP/1.1\r\nHost: cdn7.example.net\r\n"
@@ -38,7 +29,7 @@ std::string pageSegment() {
 
 void decodeLoop(benchmark::State& state, const std::vector<std::uint8_t>& datagram) {
     StreamDecoder decoder;
-    decoder.setSuffixTable(defaultTable());
+    decoder.setSuffixTable(SuffixTable::withKnownSuffixes());
     CapturedPacket packet = test_packets::packet(datagram);
     DetectedStream record;
     for (auto _ : state) {

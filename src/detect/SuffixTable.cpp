@@ -9,6 +9,7 @@
 #endif
 
 #include "detect/Cp932Text.h"
+#include "detect/KnownSuffixes.h"
 
 namespace {
 
@@ -26,6 +27,14 @@ std::string_view untilZero(std::string_view text) {
 }  // namespace
 
 SuffixTable::SuffixTable() = default;
+
+std::shared_ptr<const SuffixTable> SuffixTable::withKnownSuffixes() {
+    auto table = std::make_shared<SuffixTable>();
+    for (const KnownSuffixes::Entry& entry : KnownSuffixes::all()) {
+        table->add(entry.suffix, entry.typeName);
+    }
+    return table;
+}
 
 bool SuffixTable::add(std::string_view suffix, std::string_view typeName) {
     if (count_ >= kCapacity || suffix.size() > kMaxSuffixLength ||

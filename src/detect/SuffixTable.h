@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -23,6 +24,9 @@ class SuffixTable {
     };
 
     SuffixTable();
+
+    // The eleven known suffixes in their own order: the table a default list file gives.
+    static std::shared_ptr<const SuffixTable> withKnownSuffixes();
 
     int count() const { return count_; }
     const SuffixEntry& row(int index) const { return rows_[static_cast<std::size_t>(index)]; }

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "detect/KnownSuffixes.h"
 #include "detect/StreamDecoder.h"
 #include "support/PcapFileWriter.h"
 #include "support/TestPackets.h"
@@ -63,10 +62,7 @@ std::vector<std::vector<std::uint8_t>> assortedFrames() {
 }
 
 std::vector<std::string> detect(const std::string& file, bool filtered, int& packets) {
-    auto table = std::make_shared<SuffixTable>();
-    for (const auto& entry : KnownSuffixes::all()) {
-        table->add(entry.suffix, entry.typeName);
-    }
+    auto table = SuffixTable::withKnownSuffixes();
     CaptureFileReader reader;
     EXPECT_TRUE(reader.open(file)) << reader.error();
     if (filtered) {

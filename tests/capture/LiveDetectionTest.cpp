@@ -15,7 +15,6 @@
 #include "capture/CSnmpAdapterList.h"
 #include "capture/CaptureFileReader.h"
 #include "capture/SystemInterfaceTable.h"
-#include "detect/KnownSuffixes.h"
 #include "detect/StreamDecoder.h"
 #include "detect/SuffixListFile.h"
 #include "list/StreamStore.h"
@@ -60,14 +59,6 @@ std::vector<std::string> urls(StreamStore& store) {
         result.push_back(std::string(record->host) + record->path);
     }
     return result;
-}
-
-std::shared_ptr<const SuffixTable> defaultSuffixes() {
-    std::string contents;
-    for (const auto& entry : KnownSuffixes::all()) {
-        contents += std::string(entry.suffix) + "\n";
-    }
-    return SuffixListFile::parse(contents);
 }
 
 // An unfiltered recording of everything on the server's link, for the capture-file path.
@@ -141,7 +132,7 @@ TEST(LiveDetection, MediaRequestsOnTheLinkBecomeRowsAsInTheCaptureFile) {
     });
 
     StreamDecoder decoder;
-    decoder.setSuffixTable(defaultSuffixes());
+    decoder.setSuffixTable(SuffixTable::withKnownSuffixes());
     decoder.setAdapter(std::make_shared<const AdapterEntry>(adapter));
     StreamStore live;
     DetectingReceiver receiver(decoder, live);

@@ -7,7 +7,6 @@
 #include <string>
 #include <thread>
 
-#include "detect/KnownSuffixes.h"
 #include "detect/SuffixListFile.h"
 #include "list/StreamList.h"
 #include "support/TestPackets.h"
@@ -15,14 +14,6 @@
 namespace {
 
 using test_packets::Tcp;
-
-std::shared_ptr<const SuffixTable> defaultTable() {
-    auto table = std::make_shared<SuffixTable>();
-    for (const KnownSuffixes::Entry& entry : KnownSuffixes::all()) {
-        table->add(entry.suffix, entry.typeName);
-    }
-    return table;
-}
 
 struct Outcome {
     int result;
@@ -38,7 +29,7 @@ Outcome decode(const std::vector<std::uint8_t>& datagram, const SuffixTable& tab
 }
 
 Outcome decode(std::string_view payload, Tcp tcp = {}) {
-    return decode(test_packets::datagram(payload, tcp), *defaultTable());
+    return decode(test_packets::datagram(payload, tcp), *SuffixTable::withKnownSuffixes());
 }
 
 struct Case {
@@ -151,7 +142,7 @@ TEST(StreamDecoder, RejectsShortDatagramsAndEmptyPayloads) {
     auto full = test_packets::datagram("");
     for (std::size_t length : {0u, 19u, 20u, 23u, 24u, 39u, 40u}) {
         std::vector<std::uint8_t> cut(full.begin(), full.begin() + static_cast<long>(length));
-        EXPECT_EQ(decode(cut, *defaultTable()).result, -1) << length;
+        EXPECT_EQ(decode(cut, *SuffixTable::withKnownSuffixes()).result, -1) << length;
     }
 }
 
@@ -196,7 +187,7 @@ TEST(StreamDecoder, FillsHeaderFieldsSuffixRowAndAdapterBytes) {
     }
     auto packet = std::make_unique<CapturedPacket>(test_packets::packet(datagram));
     DetectedStream r;
-    ASSERT_EQ(StreamDecoder::decode(*packet, *defaultTable(), &adapter, r), 0);
+    ASSERT_EQ(StreamDecoder::decode(*packet, *SuffixTable::withKnownSuffixes(), &adapter, r), 0);
     EXPECT_EQ(r.verIhl, 0x45);
     EXPECT_EQ(r.totalLength, datagram.size());
     EXPECT_EQ(r.ident, 0x1234);
@@ -228,7 +219,7 @@ TEST(StreamDecoder, SnapshotsCanBeSwappedWhileDecoding) {
         test_packets::packet(test_packets::datagram("GET /a.flv HTTP/1.1\r\nHost: S\r\n")));
     DetectedStream r;
     EXPECT_EQ(decoder.decode(*packet, r), -1);  // empty table until one is set
-    decoder.setSuffixTable(defaultTable());
+    decoder.setSuffixTable(SuffixTable::withKnownSuffixes());
     EXPECT_EQ(decoder.decode(*packet, r), 0);
 
     std::atomic<bool> stop{false};
@@ -236,7 +227,7 @@ TEST(StreamDecoder, SnapshotsCanBeSwappedWhileDecoding) {
         auto flvOnly = std::make_shared<SuffixTable>();
         flvOnly->add(".flv", "Flash Video");
         while (!stop.load()) {
-            decoder.setSuffixTable(defaultTable());
+            decoder.setSuffixTable(SuffixTable::withKnownSuffixes());
             decoder.setSuffixTable(flvOnly);
             decoder.setAdapter(std::make_shared<AdapterEntry>());
         }
@@ -262,7 +253,7 @@ TEST(StreamDecoder, DispatchHandsDetectionsToTheListWithUpdateZero) {
         }
     } list;
     StreamDecoder decoder;
-    decoder.setSuffixTable(defaultTable());
+    decoder.setSuffixTable(SuffixTable::withKnownSuffixes());
     auto hit = test_packets::packet(test_packets::datagram("GET /a.mid HTTP/1.1\r\nHost: S\r\n"));
     auto miss = test_packets::packet(test_packets::datagram("GET /a.txt HTTP/1.1\r\nHost: S\r\n"));
     EXPECT_EQ(decoder.decodeAndDispatch(hit, nullptr), -1);
