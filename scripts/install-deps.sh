@@ -12,6 +12,12 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   clang libclang-rt-14-dev \
   qt6-base-dev libqt6svg6 libgl-dev \
   libpcap-dev libcurl4-openssl-dev \
-  python3 iproute2 curl tcpdump tcpreplay \
+  python3 iproute2 curl tcpdump tcpreplay locales \
   xvfb xauth x11-apps xdotool imagemagick fonts-noto-cjk libx11-dev \
   >/dev/null
+
+# A locale with a decimal comma, so the tests can check that texts never follow the locale.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf8$'; then
+  $SUDO sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
+  $SUDO locale-gen >/dev/null
+fi
