@@ -59,9 +59,7 @@ class MmsDownloadCommandTest : public testing::Test {
     void TearDown() override { fs::remove_all(dir); }
 
     MmsTestServer::Script Script() const {
-        MmsTestServer::Script script;
-        script.header = fixture.header;
-        script.packets = fixture.packets;
+        MmsTestServer::Script script = MmsTestServer::Serving(fixture);
         script.trimPayloads = true;
         return script;
     }

@@ -126,10 +126,7 @@ class CListAreaDownloadTest : public QObject {
     void mmsSaveWritesTheChosenFullPath() {
         AsfFixture fixture;
         fixture.Build();
-        MmsTestServer::Script script;
-        script.header = fixture.header;
-        script.packets = fixture.packets;
-        MmsTestServer server(script);
+        MmsTestServer server(MmsTestServer::Serving(fixture));
         DetectedStream stream{};
         std::strcpy(stream.scheme, "mms");
         std::snprintf(stream.host, sizeof stream.host, "mms://127.0.0.1:%d", int(server.port()));

@@ -93,13 +93,6 @@ AsfFixture MakeFixture(std::vector<std::uint16_t> flags = {0x0001, 0x0002}) {
     return fixture;
 }
 
-MmsTestServer::Script ScriptFor(const AsfFixture& fixture) {
-    MmsTestServer::Script script;
-    script.header = fixture.header;
-    script.packets = fixture.packets;
-    return script;
-}
-
 void ExpectCommands(const std::vector<Bytes>& got, const std::vector<Command>& want) {
     ASSERT_EQ(got.size(), want.size());
     for (std::size_t i = 0; i < want.size(); ++i) {
@@ -133,7 +126,7 @@ TEST(MmsCommandPacket, EdgeLayoutsFromTheTable) {
 
 TEST(MmsClient, ExchangeHeaderInChunksWithPingsAndShortPayloads) {
     AsfFixture fixture = MakeFixture({0x0001, 0x0002, 0x0083});
-    MmsTestServer::Script script = ScriptFor(fixture);
+    MmsTestServer::Script script = MmsTestServer::Serving(fixture);
     script.headerChunks = 3;
     script.pingBetweenChunks = true;
     script.pingBeforeOpenReply = true;
@@ -161,7 +154,7 @@ TEST(MmsClient, ExchangeHeaderInChunksWithPingsAndShortPayloads) {
 
 TEST(MmsClient, HeaderInOneChunkAndOneStream) {
     AsfFixture fixture = MakeFixture({0x0001});
-    Session session(ScriptFor(fixture));
+    Session session(MmsTestServer::Serving(fixture));
     CMmsClient::Opened opened = session.client->OpenStream("", "server.example", "/x.asf");
     ASSERT_EQ(opened.packetSize, fixture.packetSize);
     EXPECT_EQ(session.ReadToEnd(opened.packetSize), CMmsClient::kEndOfStream);
@@ -174,7 +167,7 @@ TEST(MmsClient, HeaderInOneChunkAndOneStream) {
 
 TEST(MmsClient, ReplySplitOverTwoSegmentsIsGathered) {
     AsfFixture fixture = MakeFixture({0x0001});
-    MmsTestServer::Script script = ScriptFor(fixture);
+    MmsTestServer::Script script = MmsTestServer::Serving(fixture);
     script.splitOpenReply = true;
     script.pingBeforeOpenReply = true;
     Session session(script);
@@ -194,7 +187,7 @@ TEST(MmsClient, TwentyStreamsAreAccepted) {
         flags.push_back(i);
     }
     AsfFixture fixture = MakeFixture(flags);
-    Session session(ScriptFor(fixture));
+    Session session(MmsTestServer::Serving(fixture));
     ASSERT_EQ(session.client->OpenStream("id", "h", "/p").packetSize, fixture.packetSize);
     EXPECT_EQ(session.ReadToEnd(fixture.packetSize), CMmsClient::kEndOfStream);
     auto commands = session.Commands();
@@ -213,7 +206,7 @@ class MmsClientEnding : public testing::TestWithParam<EndingCase> {};
 
 TEST_P(MmsClientEnding, EndsWithItsCodeAndKeepsWhatArrived) {
     AsfFixture fixture = MakeFixture();
-    MmsTestServer::Script script = ScriptFor(fixture);
+    MmsTestServer::Script script = MmsTestServer::Serving(fixture);
     script.endAfter = 4;
     script.ending = GetParam().ending;
     Session session(script);

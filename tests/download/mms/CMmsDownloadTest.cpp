@@ -118,20 +118,13 @@ AsfFixture Fixture(std::uint64_t fileSizeField = 0) {
     return fixture;
 }
 
-MmsTestServer::Script ScriptFor(const AsfFixture& fixture) {
-    MmsTestServer::Script script;
-    script.header = fixture.header;
-    script.packets = fixture.packets;
-    return script;
-}
-
 std::string Loopback(const char* scheme, std::uint16_t port) {
     return std::string(scheme) + "://127.0.0.1:" + std::to_string(port);
 }
 
 TEST_F(CMmsDownloadTest, CompletesWithHeaderAndFullPacketsAtTheChosenPath) {
     AsfFixture fixture = Fixture();
-    MmsTestServer::Script script = ScriptFor(fixture);
+    MmsTestServer::Script script = MmsTestServer::Serving(fixture);
     script.trimPayloads = true;
     script.headerChunks = 2;
     script.pingBetweenChunks = true;
@@ -163,7 +156,7 @@ TEST_F(CMmsDownloadTest, CompletesWithHeaderAndFullPacketsAtTheChosenPath) {
 TEST_F(CMmsDownloadTest, UnknownFileSizeShowsOnlyTheRate) {
     AsfFixture fixture = Fixture();
     AsfFixture::Set64(fixture.header, 30 + 40, 0);
-    MmsTestServer server(ScriptFor(fixture));
+    MmsTestServer server(MmsTestServer::Serving(fixture));
     SetHost(Loopback("mms", server.port()));
     std::uint32_t tick = 0;
     CMmsDownload download(host_, [&tick] { return tick += 1500; });
@@ -183,7 +176,7 @@ TEST_F(CMmsDownloadTest, UnknownFileSizeShowsOnlyTheRate) {
 
 TEST_F(CMmsDownloadTest, SecondsLeftDoNotWrapWhenTheTotalPassesTheFileSize) {
     AsfFixture fixture = Fixture(1000);  // smaller than the header and packets that follow
-    MmsTestServer server(ScriptFor(fixture));
+    MmsTestServer server(MmsTestServer::Serving(fixture));
     SetHost(Loopback("mms", server.port()));
     std::uint32_t tick = 0;
     CMmsDownload download(host_, [&tick] { return tick += 1001; });
@@ -196,7 +189,7 @@ TEST_F(CMmsDownloadTest, SecondsLeftDoNotWrapWhenTheTotalPassesTheFileSize) {
 
 TEST_F(CMmsDownloadTest, CancelDuringAStallEndsPromptlyAndKeepsThePartialFile) {
     AsfFixture fixture = Fixture();
-    MmsTestServer::Script script = ScriptFor(fixture);
+    MmsTestServer::Script script = MmsTestServer::Serving(fixture);
     script.endAfter = 3;
     script.ending = MmsTestServer::Ending::Stall;
     MmsTestServer server(script);
@@ -229,7 +222,7 @@ TEST_F(CMmsDownloadTest, CancelDuringAStallEndsPromptlyAndKeepsThePartialFile) {
 }
 
 TEST_F(CMmsDownloadTest, CancelBeforeTheHeaderEndsLikeACancel) {
-    MmsTestServer::Script script = ScriptFor(Fixture());
+    MmsTestServer::Script script = MmsTestServer::Serving(Fixture());
     script.stallBeforeHeader = true;
     MmsTestServer server(script);
     SetHost(Loopback("mms", server.port()));
@@ -245,7 +238,7 @@ TEST_F(CMmsDownloadTest, CancelBeforeTheHeaderEndsLikeACancel) {
 }
 
 TEST_F(CMmsDownloadTest, DestroyingARunningDownloadStopsItAndReportsItsEndOnce) {
-    MmsTestServer::Script script = ScriptFor(Fixture());
+    MmsTestServer::Script script = MmsTestServer::Serving(Fixture());
     script.stallBeforeHeader = true;
     MmsTestServer server(script);
     SetHost(Loopback("mms", server.port()));
@@ -342,7 +335,7 @@ TEST_F(CMmsDownloadTest, HostFillingItsWholeFieldIsReadWithinIt) {
 
 TEST_F(CMmsDownloadTest, CloseMidStreamFailsAndKeepsTheLastPercentage) {
     AsfFixture fixture = Fixture();
-    MmsTestServer::Script script = ScriptFor(fixture);
+    MmsTestServer::Script script = MmsTestServer::Serving(fixture);
     script.endAfter = 6;
     script.ending = MmsTestServer::Ending::Close;
     MmsTestServer server(script);

@@ -389,3 +389,10 @@ void MmsTestServer::Session(int fd) {
     }
     Drain(fd);
 }
+
+MmsTestServer::Script MmsTestServer::Serving(const AsfFixture& fixture) {
+    Script script;
+    script.header = fixture.header;
+    script.packets = fixture.packets;
+    return script;
+}

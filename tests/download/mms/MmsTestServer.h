@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "AsfFixture.h"
+
 // A scripted MMS server for the tests and the benchmark: listens on 127.0.0.1 with port 0,
 // serves one session, records every command packet the client sends, and stops by itself
 // after its lifetime.
@@ -49,6 +51,9 @@ class MmsTestServer {
         std::uint32_t filePacketSize = 0;
         std::uint64_t filePacketCount = 0;
     };
+
+    // A script that serves `fixture`: its header in one chunk, then its packets.
+    static Script Serving(const AsfFixture& fixture);
 
     explicit MmsTestServer(Script script, int lifetimeSeconds = 20);
     ~MmsTestServer();
