@@ -7,6 +7,7 @@
 # Usage: scripts/screenshot.sh [BINARY] [OUTPUT]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib/netns.sh
 
 binary="$(realpath "${1:-build/release/src/app/quorvex}")"
 output="$(realpath -m "${2:-docs/screenshot.png}")"
@@ -19,34 +20,22 @@ srv="qvshot-srv-$$"
 cli="qvshot-cli-$$"
 with_traffic=0
 cleanup() {
-    if [ "$with_traffic" = 1 ]; then
-        for ns in "$srv" "$cli"; do
-            ip netns pids "$ns" 2>/dev/null | xargs -r kill 2>/dev/null || true
-            ip netns del "$ns" 2>/dev/null || true
-        done
-    fi
+    [ "$with_traffic" = 1 ] && netns_pair_down "$srv" "$cli"
     rm -rf "$work"
 }
 trap cleanup EXIT
 
 run_in=()
 if [ "$(id -u)" = 0 ] && command -v ip >/dev/null && command -v curl >/dev/null &&
-    ip netns add "$srv" 2>/dev/null; then
+    netns_pair_up "$srv" "$cli" "qv$$a" "qv$$b" 10.203.0 2>/dev/null; then
     with_traffic=1
-    ip netns add "$cli"
-    ip link add "qv$$a" type veth peer name "qv$$b"
-    ip link set "qv$$a" netns "$srv"
-    ip link set "qv$$b" netns "$cli"
-    ip -n "$srv" addr add 10.203.0.1/24 dev "qv$$a"
-    ip -n "$cli" addr add 10.203.0.2/24 dev "qv$$b"
-    for ns in "$srv" "$cli"; do ip -n "$ns" link set lo up; done
-    ip -n "$srv" link set "qv$$a" up
-    ip -n "$cli" link set "qv$$b" up
     mkdir -p "$work/www"
     # A web server that ends by itself.
     ip netns exec "$srv" timeout 60 python3 -m http.server 80 --bind 10.203.0.1 \
         --directory "$work/www" >/dev/null 2>&1 &
     run_in=(ip netns exec "$srv")
+else
+    netns_pair_down "$srv" "$cli"  # nothing half made stays behind
 fi
 
 "${run_in[@]}" env HOME="$work" XDG_CONFIG_HOME="$work/.config" \

@@ -6,6 +6,7 @@
 #   bash bench/capture/replay-bench.sh [path/to/quorvex-cli] [packets per file]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/../../scripts/lib/netns.sh"
 cli="$(realpath "${1:-build/release/src/cli/quorvex-cli}")"
 packets="${2:-1000000}"
 work="$(mktemp -d)"
@@ -15,24 +16,12 @@ a="qb$$a"
 b="qb$$b"
 
 cleanup() {
-    for ns in "$srv" "$cli_ns"; do
-        ip netns pids "$ns" 2>/dev/null | xargs -r kill 2>/dev/null || true
-        ip netns del "$ns" 2>/dev/null || true
-    done
+    netns_pair_down "$srv" "$cli_ns"
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-ip netns add "$srv"
-ip netns add "$cli_ns"
-ip link add "$a" type veth peer name "$b"
-ip link set "$a" netns "$srv"
-ip link set "$b" netns "$cli_ns"
-ip -n "$srv" addr add 10.201.0.1/24 dev "$a"
-ip -n "$cli_ns" addr add 10.201.0.2/24 dev "$b"
-for ns in "$srv" "$cli_ns"; do ip -n "$ns" link set lo up; done
-ip -n "$srv" link set "$a" up
-ip -n "$cli_ns" link set "$b" up
+netns_pair_up "$srv" "$cli_ns" "$a" "$b" 10.201.0
 
 # Waits until FILE contains TEXT (the tool has opened its capture).
 wait_for() {
