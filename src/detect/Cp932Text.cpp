@@ -98,8 +98,13 @@ std::size_t Cp932Text::findLast(std::string_view text, char c) {
 
 std::size_t Cp932Text::findLastOf(std::string_view text, char a, char b) {
     if (allSingleBytes(text)) {
-        const char pair[] = {a, b};
-        return text.find_last_of(std::string_view(pair, 2));
+        // A plain loop: the library's find_last_of calls memchr on the set for every byte.
+        for (std::size_t i = text.size(); i-- > 0;) {
+            if (text[i] == a || text[i] == b) {
+                return i;
+            }
+        }
+        return npos;
     }
     std::size_t last = npos;
     std::size_t i = 0;
