@@ -122,15 +122,29 @@ void StreamPrinter::appendJson(std::string& out, const DetectedStream& stream) {
     appendLiteral(out, "{\"scheme\":");
     JsonLine::appendEscaped(out, field(stream.scheme));
     appendLiteral(out, ",\"host\":");
+    std::size_t hostStart = out.size() + 1;  // after the opening quote
     JsonLine::appendEscaped(out, host);
+    std::size_t hostEnd = out.size() - 1;  // before the closing quote
     appendLiteral(out, ",\"path\":");
+    std::size_t pathStart = out.size() + 1;
     JsonLine::appendEscaped(out, path);
+    std::size_t pathEnd = out.size() - 1;
     appendLiteral(out, ",\"url\":");
-    // One string of host and path: escaping them apart could split a character in two.
-    char url[sizeof stream.host + sizeof stream.path];
-    std::memcpy(url, host.data(), host.size());
-    std::memcpy(url + host.size(), path.data(), path.size());
-    JsonLine::appendEscaped(out, std::string_view(url, host.size() + path.size()));
+    if (hostEnd - hostStart == host.size()) {
+        // The host went out unchanged, so it is whole characters and ends on a character
+        // boundary: the URL's string is the two strings just written, joined.
+        out.reserve(out.size() + (hostEnd - hostStart) + (pathEnd - pathStart) + 2);
+        out += '"';
+        out.append(out, hostStart, hostEnd - hostStart);
+        out.append(out, pathStart, pathEnd - pathStart);
+        out += '"';
+    } else {
+        // One string of host and path: escaping them apart could split a character in two.
+        char url[sizeof stream.host + sizeof stream.path];
+        std::memcpy(url, host.data(), host.size());
+        std::memcpy(url + host.size(), path.data(), path.size());
+        JsonLine::appendEscaped(out, std::string_view(url, host.size() + path.size()));
+    }
     appendLiteral(out, ",\"suffix\":");
     JsonLine::appendEscaped(out, field(stream.suffix));
     appendLiteral(out, ",\"typeName\":");

@@ -1,0 +1,47 @@
+#include "cli/StreamPrinter.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "cli/JsonLine.h"
+
+namespace {
+
+std::string urlField(const std::string& line) {
+    std::size_t start = line.find(",\"url\":");
+    std::size_t end = line.find(",\"suffix\":");
+    if (start == std::string::npos || end == std::string::npos) {
+        return {};
+    }
+    start += std::strlen(",\"url\":");
+    return line.substr(start, end - start);
+}
+
+}  // namespace
+
+// The URL must be escaped as one string, also where a character spans host and path.
+TEST(StreamPrinter, JsonUrlIsHostAndPathEscapedAsOneString) {
+    struct Case {
+        const char* name;
+        const char* host;
+        const char* path;
+    };
+    const Case cases[] = {
+        {"plain", "http://s.example", "/v/a.asf"},
+        {"valid UTF-8 host", "http://完了", "/a.asf"},
+        {"character split between host and path", "http://h\xE5\xAE", "\x8C/a.asf"},
+        {"invalid byte at the host's end", "http://h\x82", "\xA0/a.asf"},
+        {"escaped quote in the host", "http://a\"b", "/\\a.asf"},
+    };
+    for (const Case& c : cases) {
+        DetectedStream stream{};
+        std::strcpy(stream.host, c.host);
+        std::strcpy(stream.path, c.path);
+        std::string expected;
+        JsonLine::appendEscaped(expected, std::string(c.host) + c.path);
+        EXPECT_EQ(urlField(StreamPrinter::line(stream, StreamPrinter::Format::Json)), expected)
+            << c.name;
+    }
+}
