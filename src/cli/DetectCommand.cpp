@@ -71,6 +71,7 @@ int runDetect(int argc, char** argv) {
 
     CapturedPacket packet;
     DetectedStream record;
+    int rows = 0;  // the store's row count, counted here: asking the store takes its lock
     for (;;) {
         CaptureFileReader::Status status = reader.next(packet);
         if (status == CaptureFileReader::Status::End) {
@@ -83,9 +84,10 @@ int runDetect(int argc, char** argv) {
         if (decoder.decode(packet, record) != 0) {
             continue;
         }
-        if (store.rowCount() < kSpeculateFrom) {
+        if (rows < kSpeculateFrom) {
             // A small index stays in cache: look first, print only new rows.
             bool added = store.add(record).added;
+            rows += added ? 1 : 0;
             if ((added || all) && !printer.print(record)) {
                 return args.fail("cannot write the output");
             }
@@ -98,7 +100,9 @@ int runDetect(int argc, char** argv) {
         if (!printer.print(record)) {
             return args.fail("cannot write the output");
         }
-        if (!store.add(record).added && !all) {
+        bool added = store.add(record).added;
+        rows += added ? 1 : 0;
+        if (!added && !all) {
             printer.rollback(mark);
         }
     }

@@ -186,8 +186,10 @@ StreamStore::AddResult StreamStore::add(const DetectedStream& record) {
         index_.insert(hash, text + 1);
         ++rowCount_;
     }
-    for (const auto& observer : *observers()) {
-        observer->rowAdded(row);
+    if (auto list = observers()) {
+        for (const auto& observer : *list) {
+            observer->rowAdded(row);
+        }
     }
     return {row, true};
 }
@@ -211,8 +213,10 @@ int StreamStore::refresh(const DetectedStream& record) {
             stored.extra->takeTexts(*stored.extra->record);
         }
     }
-    for (const auto& observer : *observers()) {
-        observer->rowRefreshed(row);
+    if (auto list = observers()) {
+        for (const auto& observer : *list) {
+            observer->rowRefreshed(row);
+        }
     }
     return row;
 }
@@ -300,8 +304,10 @@ void StreamStore::reset() {
         lastKind_ = 0;
     }
     oldChunks.clear();  // unmapped outside the lock
-    for (const auto& observer : *observers()) {
-        observer->storeReset();
+    if (auto list = observers()) {
+        for (const auto& observer : *list) {
+            observer->storeReset();
+        }
     }
 }
 
@@ -339,16 +345,22 @@ void StreamStore::addObserver(std::shared_ptr<StreamStoreObserver> observer) {
     auto next = std::make_shared<ObserverList>(*observers_);
     next->push_back(std::move(observer));
     observers_ = std::move(next);
+    anyObserver_.store(true, std::memory_order_release);
 }
 
 void StreamStore::removeObserver(const StreamStoreObserver* observer) {
     std::lock_guard lock(observerMutex_);
     auto next = std::make_shared<ObserverList>(*observers_);
     std::erase_if(*next, [&](const auto& o) { return o.get() == observer; });
+    anyObserver_.store(!next->empty(), std::memory_order_release);
     observers_ = std::move(next);
 }
 
 std::shared_ptr<const StreamStore::ObserverList> StreamStore::observers() const {
+    // Without observers (the command-line tool) every change spares a lock and a count.
+    if (!anyObserver_.load(std::memory_order_acquire)) {
+        return nullptr;
+    }
     std::lock_guard lock(observerMutex_);
     return observers_;
 }

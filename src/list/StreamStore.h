@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -85,6 +86,7 @@ class StreamStore : public StreamList {
     int findLocked(std::uint32_t hash, std::string_view host, std::string_view path) const;
     std::uint32_t internKind(const DetectedStream& record);
     std::shared_ptr<DetectedStream> materialize(const Row& row) const;
+    // The current observers; null when there are none.
     std::shared_ptr<const ObserverList> observers() const;
 
     mutable std::mutex mutex_;
@@ -99,4 +101,5 @@ class StreamStore : public StreamList {
 
     mutable std::mutex observerMutex_;
     std::shared_ptr<const ObserverList> observers_;
+    std::atomic<bool> anyObserver_{false};
 };
