@@ -2,6 +2,10 @@
 
 #include <pcap/pcap.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "capture/DatagramExtractor.h"
 
 void CaptureFileReader::Closer::operator()(pcap* handle) const {
@@ -13,10 +17,8 @@ CaptureFileReader::CaptureFileReader() = default;
 CaptureFileReader::~CaptureFileReader() = default;
 
 bool CaptureFileReader::open(const std::string& path) {
-    char errorBuffer[PCAP_ERRBUF_SIZE] = {};
-    handle_.reset(pcap_open_offline(path.c_str(), errorBuffer));
-    if (!handle_) {
-        error_ = errorBuffer;
+    handle_.reset();
+    if (!openFile(path)) {
         return false;
     }
     linkType_ = pcap_datalink(handle_.get());
@@ -30,6 +32,33 @@ bool CaptureFileReader::open(const std::string& path) {
     }
     framesRead_ = 0;
     error_.clear();
+    return true;
+}
+
+bool CaptureFileReader::openFile(const std::string& path) {
+    char errorBuffer[PCAP_ERRBUF_SIZE] = {};
+    if (path == "-") {
+        handle_.reset(pcap_open_offline(path.c_str(), errorBuffer));  // standard input
+    } else {
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        if (file == nullptr) {
+            error_ = path + ": " + std::strerror(errno);
+            return false;
+        }
+        // The default buffer of a few kilobytes costs a system call every few frames.
+        if (!readBuffer_) {
+            readBuffer_ = std::make_unique<char[]>(kReadBufferSize);
+        }
+        std::setvbuf(file, readBuffer_.get(), _IOFBF, kReadBufferSize);
+        handle_.reset(pcap_fopen_offline(file, errorBuffer));
+        if (!handle_) {
+            std::fclose(file);  // only closed by the handle once it is made
+        }
+    }
+    if (!handle_) {
+        error_ = errorBuffer;
+        return false;
+    }
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -42,6 +43,12 @@ class CaptureFileReader {
         void operator()(pcap* handle) const;
     };
 
+    static constexpr std::size_t kReadBufferSize = std::size_t{1} << 20;
+
+    bool openFile(const std::string& path);
+
+    // The file's stdio buffer; declared first so that it outlives the handle reading through it.
+    std::unique_ptr<char[]> readBuffer_;
     std::unique_ptr<pcap, Closer> handle_;
     int linkType_ = -1;
     DatagramFilter filter_ = nullptr;
