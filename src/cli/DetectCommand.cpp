@@ -95,12 +95,13 @@ int runDetect(int argc, char** argv) {
         }
         // A large index entry is on its way from memory while the line is made; the line is
         // taken back when the stream turns out to be a repeat.
-        store.prefetch(record);
+        StreamStore::Key key = StreamStore::keyOf(record);
+        store.prefetch(key);
         std::size_t mark = printer.mark();
         if (!printer.print(record)) {
             return args.fail("cannot write the output");
         }
-        bool added = store.add(record).added;
+        bool added = store.add(record, key).added;
         rows += added ? 1 : 0;
         if (!added && !all) {
             printer.rollback(mark);

@@ -161,10 +161,18 @@ int StreamStore::findLocked(std::uint32_t hash, std::string_view host,
     return found == 0 ? -1 : static_cast<int>(texts_.at(found - 1).row);
 }
 
-StreamStore::AddResult StreamStore::add(const DetectedStream& record) {
+StreamStore::Key StreamStore::keyOf(const DetectedStream& record) {
     std::string_view host = hostOf(record);
     std::string_view path = pathOf(record);
-    std::uint32_t hash = hashKey(host, path);
+    return {host, path, hashKey(host, path)};
+}
+
+StreamStore::AddResult StreamStore::add(const DetectedStream& record) {
+    return add(record, keyOf(record));
+}
+
+StreamStore::AddResult StreamStore::add(const DetectedStream& record, const Key& key) {
+    const auto [host, path, hash] = key;
     int row;
     {
         std::lock_guard lock(mutex_);
@@ -222,7 +230,11 @@ int StreamStore::refresh(const DetectedStream& record) {
 }
 
 void StreamStore::prefetch(const DetectedStream& record) const {
-    index_.prefetch(hashKey(hostOf(record), pathOf(record)));
+    prefetch(keyOf(record));
+}
+
+void StreamStore::prefetch(const Key& key) const {
+    index_.prefetch(key.hash);
 }
 
 int StreamStore::rowCount() const {

@@ -32,6 +32,14 @@ class StreamStore : public StreamList {
         bool added;  // false for a repeat
     };
 
+    // A record's host and path with their hash, worked out once for a prefetch() and the
+    // add() that follows it.
+    struct Key {
+        std::string_view host;
+        std::string_view path;
+        std::uint32_t hash;
+    };
+
     StreamStore();
     ~StreamStore() override;
     StreamStore(const StreamStore&) = delete;
@@ -42,6 +50,10 @@ class StreamStore : public StreamList {
 
     // Appends a copy of `record` unless a row with its host and path exists.
     AddResult add(const DetectedStream& record);
+    // The same with the record's key already at hand; `key` must be keyOf(record).
+    AddResult add(const DetectedStream& record, const Key& key);
+
+    static Key keyOf(const DetectedStream& record);
 
     // Takes the four column texts and the state of the matching row's own record (not of the
     // one passed) as the row's shown texts. Returns the row, or -1 when no row matches (then
@@ -51,6 +63,7 @@ class StreamStore : public StreamList {
     // Starts loading the index entry `record` would be looked up in, so that a following
     // add() of it waits less for memory. A hint only: it takes no lock and changes nothing.
     void prefetch(const DetectedStream& record) const;
+    void prefetch(const Key& key) const;
 
     int rowCount() const;
 
