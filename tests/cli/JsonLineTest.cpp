@@ -14,3 +14,9 @@ TEST(JsonLine, InvalidBytesBecomeByteEscapes) {
     JsonLine::appendEscaped(out, std::string("\x82\xA0|\xE5\xAE|\xC0\xAF|\xED\xA0\x80", 12));
     EXPECT_EQ(out, "\"\\u0082\\u00A0|\\u00E5\\u00AE|\\u00C0\\u00AF|\\u00ED\\u00A0\\u0080\"");
 }
+
+TEST(JsonLine, ControlCharactersAndDeleteAreEscaped) {
+    std::string out;
+    JsonLine::appendEscaped(out, std::string("a\r\t\x7F\x1F", 5));
+    EXPECT_EQ(out, "\"a\\r\\t\\u007F\\u001F\"");
+}
