@@ -2,7 +2,7 @@
 
 #include <QIcon>
 
-// The toolbar's button images, painted at 16 x 15 like the original button strip.
+// The toolbar's button images, painted at 16 x 15, the size of the toolbar's buttons.
 class ToolbarIcons {
   public:
     static QIcon fileNew();

@@ -8,8 +8,8 @@ class DownloadWorker;
 
 // The fixed-size record of one detected stream. Copied byte for byte; the two pointers do not
 // own what they point to. Texts are zero-terminated UTF-8 (or raw bytes from traffic).
-// The four column texts and `localFile` are wider than the original layout: UTF-8 texts such
-// as "999分 59秒" and Linux paths need the room.
+// The four column texts and `localFile` are wide enough for UTF-8 texts such as "999分 59秒"
+// and for Linux paths.
 struct DetectedStream {
     static constexpr int kColumnTextCapacity = 32;
     static constexpr int kSuffixCapacity = 8;
