@@ -13,23 +13,14 @@
 #include <cstdlib>
 #include <string>
 
+#include "CpuTime.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 double seconds(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double cpuSeconds(const rusage& usage) {
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double selfCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return cpuSeconds(usage);
 }
 
 // Wall and CPU time of one run. On a busy machine CPU time is the steadier measure.

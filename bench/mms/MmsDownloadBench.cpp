@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "AsfFixture.h"
+#include "CpuTime.h"
 #include "MmsTestServer.h"
 #include "detect/DetectedStream.h"
 #include "download/DownloadHost.h"
@@ -108,17 +109,6 @@ Generated Generate(const std::string& path, std::uint64_t megabytes, std::uint32
     return {path, header.size(), count, total};
 }
 
-double CpuSeconds(const rusage& usage) {
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return CpuSeconds(usage);
-}
-
 double catCpu = 0;  // CPU seconds of the last cat
 
 double CatSeconds(const std::string& path, const char* output = "/dev/null") {
@@ -137,7 +127,7 @@ double CatSeconds(const std::string& path, const char* output = "/dev/null") {
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    catCpu = CpuSeconds(usage);
+    catCpu = cpuSeconds(usage);
     posix_spawn_file_actions_destroy(&actions);
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -199,14 +189,14 @@ int main(int argc, char** argv) {
     const long rssBefore = StatusKilobytes("VmRSS:");
     ResetPeak();
     auto start = Clock::now();
-    const double cpuBefore = ProcessCpuSeconds();
+    const double cpuBefore = selfCpuSeconds();
     {
         CMmsDownload download(host);
         download.Start(&record, record.path, target);
         host.Wait();
     }
     double mmsSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-    const double mmsCpuSeconds = ProcessCpuSeconds() - cpuBefore;
+    const double mmsCpuSeconds = selfCpuSeconds() - cpuBefore;
     server.Commands();  // the session is over: its CPU time is known
     const double serverCpuSeconds = server.cpuSeconds();
     const long peak = StatusKilobytes("VmHWM:");
