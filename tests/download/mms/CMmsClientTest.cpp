@@ -206,10 +206,7 @@ class MmsClientEnding : public testing::TestWithParam<EndingCase> {};
 
 TEST_P(MmsClientEnding, EndsWithItsCodeAndKeepsWhatArrived) {
     AsfFixture fixture = MakeFixture();
-    MmsTestServer::Script script = MmsTestServer::Serving(fixture);
-    script.endAfter = 4;
-    script.ending = GetParam().ending;
-    Session session(script);
+    Session session(MmsTestServer::Serving(fixture, 4, GetParam().ending));
     CMmsClient::Opened opened = session.client->OpenStream("id", "h", "/p");
     ASSERT_EQ(opened.packetSize, fixture.packetSize);
     EXPECT_EQ(session.ReadToEnd(opened.packetSize), GetParam().result);

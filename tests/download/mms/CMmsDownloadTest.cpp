@@ -189,10 +189,7 @@ TEST_F(CMmsDownloadTest, SecondsLeftDoNotWrapWhenTheTotalPassesTheFileSize) {
 
 TEST_F(CMmsDownloadTest, CancelDuringAStallEndsPromptlyAndKeepsThePartialFile) {
     AsfFixture fixture = Fixture();
-    MmsTestServer::Script script = MmsTestServer::Serving(fixture);
-    script.endAfter = 3;
-    script.ending = MmsTestServer::Ending::Stall;
-    MmsTestServer server(script);
+    MmsTestServer server(MmsTestServer::Serving(fixture, 3, MmsTestServer::Ending::Stall));
     SetHost(Loopback("mmsu", server.port()));
     std::strcpy(record_.scheme, "mmsu");
 
@@ -335,10 +332,7 @@ TEST_F(CMmsDownloadTest, HostFillingItsWholeFieldIsReadWithinIt) {
 
 TEST_F(CMmsDownloadTest, CloseMidStreamFailsAndKeepsTheLastPercentage) {
     AsfFixture fixture = Fixture();
-    MmsTestServer::Script script = MmsTestServer::Serving(fixture);
-    script.endAfter = 6;
-    script.ending = MmsTestServer::Ending::Close;
-    MmsTestServer server(script);
+    MmsTestServer server(MmsTestServer::Serving(fixture, 6, MmsTestServer::Ending::Close));
     SetHost(Loopback("mms", server.port()));
     CMmsDownload download(host_);
     download.Start(&record_, record_.path, target_);

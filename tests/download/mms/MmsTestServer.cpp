@@ -396,3 +396,11 @@ MmsTestServer::Script MmsTestServer::Serving(const AsfFixture& fixture) {
     script.packets = fixture.packets;
     return script;
 }
+
+MmsTestServer::Script MmsTestServer::Serving(const AsfFixture& fixture, std::size_t packets,
+                                             Ending ending) {
+    Script script = Serving(fixture);
+    script.endAfter = packets;
+    script.ending = ending;
+    return script;
+}

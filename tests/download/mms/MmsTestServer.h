@@ -54,6 +54,8 @@ class MmsTestServer {
 
     // A script that serves `fixture`: its header in one chunk, then its packets.
     static Script Serving(const AsfFixture& fixture);
+    // The same, ending with `ending` after `packets` data packets.
+    static Script Serving(const AsfFixture& fixture, std::size_t packets, Ending ending);
 
     explicit MmsTestServer(Script script, int lifetimeSeconds = 20);
     ~MmsTestServer();
