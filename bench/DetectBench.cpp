@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "detect/StreamDecoder.h"
-#include "list/StreamStore.h"
+#include "core/detect/StreamDecoder.h"
+#include "core/store/StreamStore.h"
 #include "support/TestPackets.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "download/mms/CMmsClient.h"
+#include "core/download/mms/CMmsClient.h"
 
 namespace {
 

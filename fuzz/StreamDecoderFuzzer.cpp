@@ -4,9 +4,9 @@
 #include <cstring>
 #include <memory>
 
-#include "detect/KnownSuffixes.h"
-#include "detect/StreamDecoder.h"
-#include "detect/SuffixListFile.h"
+#include "core/detect/KnownSuffixes.h"
+#include "core/detect/StreamDecoder.h"
+#include "core/detect/SuffixListFile.h"
 
 namespace {
 

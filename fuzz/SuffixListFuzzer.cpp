@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "detect/SuffixListFile.h"
+#include "core/detect/SuffixListFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     auto table = SuffixListFile::parse(std::string_view(reinterpret_cast<const char*>(data), size));

@@ -8,7 +8,7 @@ bash scripts/install-deps.sh
 cmake --preset release
 cmake --build --preset release
 
-if [ -x build/release/src/app/quorvex ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-    exec build/release/src/app/quorvex "$@"
+if [ -x build/release/src/gui/quorvex ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    exec build/release/src/gui/quorvex "$@"
 fi
 exec build/release/src/cli/quorvex-cli "${@:---help}"

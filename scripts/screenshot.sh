@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib/netns.sh
 
-binary="$(realpath "${1:-build/release/src/app/quorvex}")"
+binary="$(realpath "${1:-build/release/src/gui/quorvex}")"
 output="$(realpath -m "${2:-docs/screenshot.png}")"
 [ -x "$binary" ] || { echo "screenshot.sh: $binary not built" >&2; exit 2; }
 mkdir -p "$(dirname "$output")"

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "capture/CPacketCapture.h"
+#include "core/capture/CPacketCapture.h"
 
 namespace {
 

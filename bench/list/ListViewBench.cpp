@@ -4,10 +4,10 @@
 //
 //   list_view_bench [rows]      (runs on the offscreen platform unless one is chosen)
 
-#include "detect/DetectedStream.h"
-#include "list/CListArea.h"
-#include "list/CListViewEx.h"
-#include "list/CStreamListModel.h"
+#include "core/detect/DetectedStream.h"
+#include "gui/list/CListArea.h"
+#include "gui/list/CListViewEx.h"
+#include "gui/list/CStreamListModel.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

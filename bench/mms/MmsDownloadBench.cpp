@@ -23,9 +23,9 @@
 #include "AsfFixture.h"
 #include "CpuTime.h"
 #include "MmsTestServer.h"
-#include "detect/DetectedStream.h"
-#include "download/DownloadHost.h"
-#include "download/mms/CMmsDownload.h"
+#include "core/detect/DetectedStream.h"
+#include "core/download/DownloadHost.h"
+#include "core/download/mms/CMmsDownload.h"
 
 extern char** environ;
 

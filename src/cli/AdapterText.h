@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/AdapterEntry.h"
+#include "core/capture/AdapterEntry.h"
 
 // Texts of adapter entries for the command line, and the choice of one by --adapter.
 class AdapterText {

@@ -1,8 +1,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "capture/CSnmpAdapterList.h"
-#include "capture/SystemInterfaceTable.h"
+#include "core/capture/CSnmpAdapterList.h"
+#include "core/capture/SystemInterfaceTable.h"
 #include "cli/AdapterText.h"
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"

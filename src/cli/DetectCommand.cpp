@@ -1,13 +1,13 @@
 #include <cstdio>
 #include <string>
 
-#include "capture/CaptureFileReader.h"
+#include "core/capture/CaptureFileReader.h"
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
 #include "cli/StreamPrinter.h"
-#include "detect/StreamDecoder.h"
-#include "detect/SuffixListFile.h"
-#include "list/StreamStore.h"
+#include "core/detect/StreamDecoder.h"
+#include "core/detect/SuffixListFile.h"
+#include "core/store/StreamStore.h"
 
 namespace {
 

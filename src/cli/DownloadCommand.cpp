@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "capture/CSnmpAdapterList.h"
-#include "capture/SystemInterfaceTable.h"
+#include "core/capture/CSnmpAdapterList.h"
+#include "core/capture/SystemInterfaceTable.h"
 #include "cli/AdapterText.h"
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
@@ -19,11 +19,11 @@
 #include "cli/ProgressLinePrinter.h"
 #include "cli/SignalPipe.h"
 #include "cli/TerminalDownloadHost.h"
-#include "detect/DetectedStream.h"
-#include "download/DownloadStarter.h"
-#include "download/DownloadWorker.h"
-#include "download/ProgressWords.h"
-#include "download/http/RecordText.h"
+#include "core/detect/DetectedStream.h"
+#include "core/download/DownloadStarter.h"
+#include "core/download/DownloadWorker.h"
+#include "core/download/ProgressWords.h"
+#include "core/download/http/RecordText.h"
 
 namespace {
 

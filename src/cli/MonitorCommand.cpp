@@ -10,18 +10,18 @@
 #include <string>
 #include <vector>
 
-#include "capture/CPacketCapture.h"
-#include "capture/CSnmpAdapterList.h"
-#include "capture/SystemInterfaceTable.h"
+#include "core/capture/CPacketCapture.h"
+#include "core/capture/CSnmpAdapterList.h"
+#include "core/capture/SystemInterfaceTable.h"
 #include "cli/AdapterText.h"
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
 #include "cli/SignalPipe.h"
 #include "cli/StreamPrinter.h"
 #include "cli/WakeUpPipe.h"
-#include "detect/StreamDecoder.h"
-#include "detect/SuffixListFile.h"
-#include "list/StreamStore.h"
+#include "core/detect/StreamDecoder.h"
+#include "core/detect/SuffixListFile.h"
+#include "core/store/StreamStore.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "cli/JsonLine.h"
-#include "detect/DetectedStream.h"
+#include "core/detect/DetectedStream.h"
 
 namespace {
 

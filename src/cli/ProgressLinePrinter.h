@@ -4,7 +4,7 @@
 #include <mutex>
 #include <string>
 
-#include "list/StreamList.h"
+#include "core/store/StreamList.h"
 
 // The command line's stand-in for the list row: with --progress, every row refresh becomes one
 // JSON line on `out` with the record's state and column texts.

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "detect/DetectedStream.h"
+#include "core/detect/DetectedStream.h"
 
 // Prints detected streams one line each: as text (URL, suffix and type name, tab-separated)
 // or as a JSON object with the fields scheme, host, path, url, suffix, typeName, srcAddr,

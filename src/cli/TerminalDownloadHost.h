@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "download/DownloadHost.h"
+#include "core/download/DownloadHost.h"
 
 // The command line's host of one download: messages go to stderr as lines, a login comes from
 // --user/--password or, when stdin is a terminal, from a prompt there; otherwise none is given.

@@ -7,11 +7,11 @@
 #include <sstream>
 #include <string>
 
-#include "../support/FixtureServer.h"
+#include "support/FixtureServer.h"
 #include "CliProcess.h"
 #include "cli/DownloadUrl.h"
 #include "cli/ProgressLinePrinter.h"
-#include "detect/DetectedStream.h"
+#include "core/detect/DetectedStream.h"
 
 namespace fs = std::filesystem;
 

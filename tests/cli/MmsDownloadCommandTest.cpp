@@ -16,8 +16,8 @@
 #include "CliProcess.h"
 #include "MmsExpectedCommands.h"
 #include "MmsTestServer.h"
-#include "capture/CSnmpAdapterList.h"
-#include "capture/SystemInterfaceTable.h"
+#include "core/capture/CSnmpAdapterList.h"
+#include "core/capture/SystemInterfaceTable.h"
 
 namespace fs = std::filesystem;
 

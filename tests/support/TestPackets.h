@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "capture/CapturedPacket.h"
+#include "core/capture/CapturedPacket.h"
 
 // Builds IPv4 datagrams and link-layer frames for tests.
 namespace test_packets {

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "core/capture/AdapterEntry.h"
+#include "core/capture/CaptureStatus.h"
+#include "core/capture/CapturedPacket.h"
+#include "core/capture/PacketReceiver.h"
+
+struct pcap;
+
+// Captures the IPv4 datagrams that pass one adapter, on a thread of its own, and hands each
+// one synchronously to the receiver. Start returns at once; the interface is opened on the
+// capture thread and the outcome is reported through the receiver and Status(). Stop wakes
+// the thread and joins it; afterwards the object is as after construction.
+class CPacketCapture {
+  public:
+    struct Statistics {
+        std::uint64_t received = 0;    // datagrams that passed the kernel filter
+        std::uint64_t dropped = 0;     // dropped by the kernel for lack of buffer room
+        std::uint64_t handedOver = 0;  // datagrams given to the receiver
+    };
+
+    // Immediate delivery makes libpcap use a ring of fixed-size frames sized by the snap
+    // length: 262144 bytes would leave room for only a few hundred frames. Only 2048 bytes of
+    // a datagram are handed over, so the frame keeps that much after the largest link header
+    // (Ethernet with two VLAN tags, Linux cooked v2) and no more; longer frames, GSO/GRO
+    // super-frames included, are cut there.
+    static constexpr int kLinkHeaderRoom = 64;
+    static constexpr int kSnapLength = CapturedPacket::kCapacity + kLinkHeaderRoom;
+    static constexpr int kKernelBufferBytes = 64 << 20;
+
+    // Exactly the datagrams whose TCP port test the detector passes: IPv4, protocol 6, port
+    // 80, 1755 or 554 at datagram offset 20 or 22 (a 20-byte IP header assumed, as the
+    // detector does), on Ethernet untagged or behind one or two VLAN tags. For a libpcap
+    // link type (DLT_*).
+    static const char* FilterExpression(int linkType);
+
+    explicit CPacketCapture(PacketReceiver& receiver);
+    ~CPacketCapture();
+
+    CPacketCapture(const CPacketCapture&) = delete;
+    CPacketCapture& operator=(const CPacketCapture&) = delete;
+
+    // Captures on the interface that holds `adapter`'s IPv4 address; `receiveAll` 1 puts it
+    // in promiscuous mode. `adapter` is copied: SelectedAdapter() stays valid until Stop.
+    // Returns false (and changes nothing) when a capture thread exists already.
+    bool Start(std::int8_t receiveAll, const AdapterEntry& adapter);
+
+    // Ends the capture and joins the thread; returns within a few milliseconds of the
+    // current hand-off's end. Does nothing when nothing was started. Must not be called
+    // from the receiver (the capture thread cannot join itself): there it only asks the loop
+    // to end.
+    void Stop();
+
+    // The adapter the running capture was started on; zero when idle.
+    const AdapterEntry& SelectedAdapter() const { return adapter_; }
+
+    CaptureStatus Status() const;
+    bool HasThread() const { return thread_.joinable(); }
+
+    // Counts of the last capture run (kept across Stop).
+    Statistics LastStatistics() const;
+
+  private:
+    void Run();
+    bool Open(std::string& interfaceName);
+    void Loop();
+    void ReportStatus(CaptureStatus::State state, const std::string& interfaceName,
+                      const std::string& message);
+    void CloseHandle();
+    static bool SetFilter(pcap* handle, std::string& failure);
+    static void OnFrame(unsigned char* user, const struct pcap_pkthdr* header,
+                        const unsigned char* bytes);
+
+    PacketReceiver& receiver_;
+    std::int8_t receiveAll_ = 0;
+    AdapterEntry adapter_{};
+    std::thread thread_;
+    std::atomic<bool> stopRequested_{false};
+
+    mutable std::mutex mutex_;  // guards handle_ (for breakloop), status_ and statistics_
+    pcap* handle_ = nullptr;
+    CaptureStatus status_;
+    Statistics statistics_;
+
+    // Capture thread only.
+    int linkType_ = 0;
+    CapturedPacket packet_;
+    std::uint64_t handedOver_ = 0;
+};

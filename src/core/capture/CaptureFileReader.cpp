@@ -1,0 +1,98 @@
+#include "core/capture/CaptureFileReader.h"
+
+#include <pcap/pcap.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "core/capture/DatagramExtractor.h"
+
+void CaptureFileReader::Closer::operator()(pcap* handle) const {
+    pcap_close(handle);
+}
+
+CaptureFileReader::CaptureFileReader() = default;
+
+CaptureFileReader::~CaptureFileReader() = default;
+
+bool CaptureFileReader::open(const std::string& path) {
+    handle_.reset();
+    if (!openFile(path)) {
+        return false;
+    }
+    linkType_ = pcap_datalink(handle_.get());
+    if (!DatagramExtractor::supportsLinkType(linkType_)) {
+        const char* name = pcap_datalink_val_to_name(linkType_);
+        error_ = "link type " + std::to_string(linkType_) +
+                 (name ? " (" + std::string(name) + ")" : "") +
+                 " carries no IPv4 datagrams this reader understands";
+        handle_.reset();
+        return false;
+    }
+    framesRead_ = 0;
+    error_.clear();
+    return true;
+}
+
+bool CaptureFileReader::openFile(const std::string& path) {
+    char errorBuffer[PCAP_ERRBUF_SIZE] = {};
+    if (path == "-") {
+        handle_.reset(pcap_open_offline(path.c_str(), errorBuffer));  // standard input
+    } else {
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        if (file == nullptr) {
+            error_ = path + ": " + std::strerror(errno);
+            return false;
+        }
+        // The default buffer of a few kilobytes costs a system call every few frames.
+        if (!readBuffer_) {
+            readBuffer_ = std::make_unique<char[]>(kReadBufferSize);
+        }
+        std::setvbuf(file, readBuffer_.get(), _IOFBF, kReadBufferSize);
+        handle_.reset(pcap_fopen_offline(file, errorBuffer));
+        if (!handle_) {
+            std::fclose(file);  // only closed by the handle once it is made
+        }
+    }
+    if (!handle_) {
+        error_ = errorBuffer;
+        return false;
+    }
+    return true;
+}
+
+CaptureFileReader::Status CaptureFileReader::next(CapturedPacket& packet) {
+    if (!handle_) {
+        return Status::Error;
+    }
+    pcap_pkthdr* header = nullptr;
+    const u_char* frame = nullptr;
+    for (;;) {
+        int result = pcap_next_ex(handle_.get(), &header, &frame);
+        if (result == PCAP_ERROR_BREAK) {
+            return Status::End;
+        }
+        if (result != 1) {
+            error_ = pcap_geterr(handle_.get());
+            return Status::Error;
+        }
+        ++framesRead_;
+        std::uint32_t captured = header->caplen;
+        int offset = DatagramExtractor::ipv4Offset(linkType_, frame, captured);
+        if (offset < 0) {
+            continue;
+        }
+        if (filter_ != nullptr) {
+            const std::uint8_t* datagram = frame + offset;
+            std::uint32_t length = DatagramExtractor::datagramLength(
+                datagram, captured - static_cast<std::uint32_t>(offset));
+            if (!filter_(datagram, length)) {
+                continue;
+            }
+        }
+        if (DatagramExtractor::extract(linkType_, frame, captured, packet)) {
+            return Status::Packet;
+        }
+    }
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/capture/CapturedPacket.h"
+
+struct pcap;
+
+// Reads a capture file (pcap or pcapng) frame by frame and hands over the IPv4 datagram of
+// each frame the way live capture does. Frames without an IPv4 datagram are skipped.
+class CaptureFileReader {
+  public:
+    enum class Status { Packet, End, Error };
+
+    // A cheap test on the datagram bytes before they are copied; frames it refuses are
+    // skipped as if they carried nothing.
+    using DatagramFilter = bool (*)(const std::uint8_t* datagram, std::uint32_t length);
+
+    CaptureFileReader();
+    ~CaptureFileReader();
+    CaptureFileReader(const CaptureFileReader&) = delete;
+    CaptureFileReader& operator=(const CaptureFileReader&) = delete;
+
+    // False with error() set when the file cannot be opened or its link type is not one
+    // that carries IPv4 as understood here.
+    bool open(const std::string& path);
+
+    void setFilter(DatagramFilter filter) { filter_ = filter; }
+
+    // The next IPv4 datagram into `packet` (zero after its end). End at the end of the file,
+    // Error (with error()) when the file is damaged.
+    Status next(CapturedPacket& packet);
+
+    int linkType() const { return linkType_; }
+    std::uint64_t framesRead() const { return framesRead_; }
+    const std::string& error() const { return error_; }
+
+  private:
+    struct Closer {
+        void operator()(pcap* handle) const;
+    };
+
+    static constexpr std::size_t kReadBufferSize = std::size_t{1} << 20;
+
+    bool openFile(const std::string& path);
+
+    // The file's stdio buffer; declared first so that it outlives the handle reading through it.
+    std::unique_ptr<char[]> readBuffer_;
+    std::unique_ptr<pcap, Closer> handle_;
+    int linkType_ = -1;
+    DatagramFilter filter_ = nullptr;
+    std::uint64_t framesRead_ = 0;
+    std::string error_;
+};

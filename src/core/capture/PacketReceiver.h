@@ -1,0 +1,17 @@
+#pragma once
+
+#include "core/capture/CaptureStatus.h"
+#include "core/capture/CapturedPacket.h"
+
+// The owner's side of the capture engine. Both calls come on the capture thread.
+class PacketReceiver {
+  public:
+    virtual ~PacketReceiver() = default;
+
+    // One IPv4 datagram; `packet` is valid only during the call. Copy what you keep.
+    virtual void OnCapturedPacket(const CapturedPacket* packet) = 0;
+
+    // The capture opened (kRunning) or ended by itself (kFailed, kLost). Not called for a
+    // stop the owner asked for.
+    virtual void OnCaptureStatus(const CaptureStatus& status) { (void)status; }
+};

@@ -1,0 +1,139 @@
+#include "core/capture/SystemInterfaceTable.h"
+
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <netinet/in.h>
+#include <netpacket/packet.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+namespace {
+
+constexpr std::int32_t kIfTypeOther = 1;
+constexpr std::int32_t kIfTypeEthernet = 6;
+constexpr std::int32_t kIfTypePpp = 23;
+constexpr std::int32_t kIfTypeLoopback = 24;
+constexpr std::int32_t kIfTypeIeee80211 = 71;
+constexpr std::int32_t kIfTypeTunnel = 131;
+
+bool pathExists(const std::string& path) {
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+bool isWireless(const std::string& name) {
+    std::string base = "/sys/class/net/" + name;
+    return pathExists(base + "/wireless") || pathExists(base + "/phy80211");
+}
+
+// An IPv4 entry may carry an address label ("eth0:1"); the interface is the part before ':'.
+std::string interfaceName(const char* label) {
+    std::string name = label ? label : "";
+    std::size_t colon = name.find(':');
+    return colon == std::string::npos ? name : name.substr(0, colon);
+}
+
+void copyAddress(const sockaddr* address, std::uint8_t (&out)[4]) {
+    if (address && address->sa_family == AF_INET) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(address);
+        std::memcpy(out, &in->sin_addr.s_addr, 4);
+    }
+}
+
+}  // namespace
+
+std::int32_t SystemInterfaceTable::IanaType(unsigned short hardwareType, const std::string& name) {
+    switch (hardwareType) {
+        case ARPHRD_ETHER:
+            return isWireless(name) ? kIfTypeIeee80211 : kIfTypeEthernet;
+        case ARPHRD_IEEE80211:
+        case ARPHRD_IEEE80211_PRISM:
+        case ARPHRD_IEEE80211_RADIOTAP:
+            return kIfTypeIeee80211;
+        case ARPHRD_LOOPBACK:
+            return kIfTypeLoopback;
+        case ARPHRD_PPP:
+            return kIfTypePpp;
+        case ARPHRD_TUNNEL:
+        case ARPHRD_TUNNEL6:
+        case ARPHRD_SIT:
+        case ARPHRD_IPGRE:
+        case ARPHRD_NONE:  // tun devices, WireGuard
+            return kIfTypeTunnel;
+        default:
+            return kIfTypeOther;
+    }
+}
+
+bool SystemInterfaceTable::Read(std::vector<InterfaceRow>& interfaces,
+                                std::vector<AddressRow>& addresses) {
+    interfaces.clear();
+    addresses.clear();
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) {
+        return false;
+    }
+    std::map<std::string, std::uint32_t> indexByName;
+    for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
+        if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_PACKET || !entry->ifa_name) {
+            continue;
+        }
+        const auto* link = reinterpret_cast<const sockaddr_ll*>(entry->ifa_addr);
+        InterfaceRow row;
+        row.ifIndex = static_cast<std::uint32_t>(link->sll_ifindex);
+        row.description = entry->ifa_name;
+        row.ifType = IanaType(link->sll_hatype, row.description);
+        std::size_t length = std::min<std::size_t>(link->sll_halen, sizeof link->sll_addr);
+        row.physAddress.assign(link->sll_addr, link->sll_addr + length);
+        indexByName[row.description] = row.ifIndex;
+        interfaces.push_back(std::move(row));
+    }
+    for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
+        if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) {
+            continue;
+        }
+        AddressRow row;
+        std::string name = interfaceName(entry->ifa_name);
+        auto known = indexByName.find(name);
+        row.ifIndex = known != indexByName.end() ? known->second : ::if_nametoindex(name.c_str());
+        copyAddress(entry->ifa_addr, row.address);
+        copyAddress(entry->ifa_netmask, row.netMask);
+        addresses.push_back(row);
+    }
+    ::freeifaddrs(list);
+
+    std::sort(interfaces.begin(), interfaces.end(),
+              [](const InterfaceRow& a, const InterfaceRow& b) { return a.ifIndex < b.ifIndex; });
+    std::stable_sort(addresses.begin(), addresses.end(),
+                     [](const AddressRow& a, const AddressRow& b) {
+                         return std::memcmp(a.address, b.address, 4) < 0;
+                     });
+    return true;
+}
+
+bool SystemInterfaceTable::FindInterfaceOf(const std::uint8_t* address, std::string& name,
+                                           bool& up) {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) {
+        return false;
+    }
+    bool found = false;
+    for (const ifaddrs* entry = list; entry && !found; entry = entry->ifa_next) {
+        if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) {
+            continue;
+        }
+        std::uint8_t candidate[4] = {};
+        copyAddress(entry->ifa_addr, candidate);
+        if (std::memcmp(candidate, address, 4) == 0) {
+            found = true;
+            name = interfaceName(entry->ifa_name);
+            up = (entry->ifa_flags & IFF_UP) != 0;
+        }
+    }
+    ::freeifaddrs(list);
+    return found;
+}

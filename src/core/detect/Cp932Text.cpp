@@ -1,0 +1,133 @@
+#include "core/detect/Cp932Text.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+
+// Lead bytes are all above 0x80: eight bytes without a high bit are eight whole characters.
+bool eightSingleBytes(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    return (word & kHighBits) == 0;
+}
+
+bool allSingleBytes(std::string_view text) {
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        if (!eightSingleBytes(text.data() + i)) {
+            return false;
+        }
+    }
+    for (; i < text.size(); ++i) {
+        if (static_cast<unsigned char>(text[i]) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The needle's bytes after the first are at `p + 1`. Needles are short: a loop beats a call.
+bool restMatches(const char* p, std::string_view needle) {
+    for (std::size_t k = 1; k < needle.size(); ++k) {
+        if (p[k] != needle[k]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool Cp932Text::BoundaryCursor::isBoundary(std::size_t position) {
+    while (cursor_ < position) {
+        if (cursor_ + 8 <= position && eightSingleBytes(text_.data() + cursor_)) {
+            cursor_ += 8;
+            continue;
+        }
+        cursor_ += isLeadByte(static_cast<unsigned char>(text_[cursor_])) ? 2 : 1;
+    }
+    return cursor_ == position;
+}
+
+std::size_t Cp932Text::find(std::string_view text, std::string_view needle, std::size_t from) {
+    if (from > text.size()) {
+        return npos;
+    }
+    if (needle.empty()) {
+        return from;
+    }
+    // Needles here are a few bytes long: finding their first byte and comparing the rest
+    // beats a general substring search.
+    BoundaryCursor boundary(text, from);
+    const char* data = text.data();
+    const char* end = data + text.size();
+    const char* p = data + from;
+    while (static_cast<std::size_t>(end - p) >= needle.size()) {
+        p = static_cast<const char*>(
+            std::memchr(p, needle[0], static_cast<std::size_t>(end - p) - needle.size() + 1));
+        if (p == nullptr) {
+            return npos;
+        }
+        std::size_t found = static_cast<std::size_t>(p - data);
+        if (restMatches(p, needle) && boundary.isBoundary(found)) {
+            return found;
+        }
+        ++p;
+    }
+    return npos;
+}
+
+std::size_t Cp932Text::findLast(std::string_view text, char c) {
+    if (allSingleBytes(text)) {
+        return text.rfind(c);
+    }
+    std::size_t last = npos;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        auto byte = static_cast<unsigned char>(text[i]);
+        if (text[i] == c) {
+            last = i;
+        }
+        i += isLeadByte(byte) ? 2 : 1;
+    }
+    return last;
+}
+
+std::size_t Cp932Text::findLastOf(std::string_view text, char a, char b) {
+    if (allSingleBytes(text)) {
+        // A plain loop: the library's find_last_of calls memchr on the set for every byte.
+        for (std::size_t i = text.size(); i-- > 0;) {
+            if (text[i] == a || text[i] == b) {
+                return i;
+            }
+        }
+        return npos;
+    }
+    std::size_t last = npos;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == a || text[i] == b) {
+            last = i;
+        }
+        i += isLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
+    }
+    return last;
+}
+
+void Cp932Text::toUpper(char* text, std::size_t length) {
+    std::size_t i = 0;
+    while (i < length) {
+        auto byte = static_cast<unsigned char>(text[i]);
+        if (isLeadByte(byte)) {
+            i += 2;
+            continue;
+        }
+        if (byte >= 'a' && byte <= 'z') {
+            text[i] = static_cast<char>(byte - 'a' + 'A');
+        }
+        ++i;
+    }
+}

@@ -1,0 +1,314 @@
+#include "core/detect/StreamDecoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "core/detect/Cp932Text.h"
+#include "core/store/StreamList.h"
+
+namespace {
+
+constexpr std::uint32_t kIpHeader = 20;
+constexpr std::uint32_t kTcpHeader = 20;
+constexpr std::uint32_t kPayloadOffset = kIpHeader + kTcpHeader;
+constexpr std::uint32_t kPortsEnd = kIpHeader + 4;
+constexpr std::uint8_t kProtocolTcp = 6;
+
+constexpr std::uint16_t kHttpPort = 80;
+constexpr std::uint16_t kMmsPort = 1755;
+constexpr std::uint16_t kRtspPort = 554;
+
+constexpr std::string_view kWhiteSpace = " \t\n\v\f\r";
+
+std::uint16_t readBe16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
+
+std::uint32_t readBe32(const std::uint8_t* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           p[3];
+}
+
+bool isWatchedPort(std::uint16_t port) {
+    return port == kHttpPort || port == kMmsPort || port == kRtspPort;
+}
+
+std::string_view trimmed(std::string_view text) {
+    std::size_t end = text.find_last_not_of(kWhiteSpace);
+    if (end == std::string_view::npos) {
+        return {};
+    }
+    text = text.substr(0, end + 1);
+    return text.substr(text.find_first_not_of(kWhiteSpace));
+}
+
+std::string_view trimmedEnd(std::string_view text) {
+    std::size_t end = text.find_last_not_of(kWhiteSpace);
+    return end == std::string_view::npos ? std::string_view{} : text.substr(0, end + 1);
+}
+
+// Copies `text` and its terminator into a field of `capacity` bytes; false when it does not fit.
+bool copyField(char* field, std::size_t capacity, std::string_view text) {
+    if (text.size() >= capacity) {
+        return false;
+    }
+    std::copy(text.begin(), text.end(), field);
+    field[text.size()] = '\0';
+    return true;
+}
+
+bool copyField(char* field, std::size_t capacity, std::string_view prefix, std::string_view text) {
+    if (prefix.size() + text.size() >= capacity) {
+        return false;
+    }
+    std::copy(prefix.begin(), prefix.end(), field);
+    std::copy(text.begin(), text.end(), field + prefix.size());
+    field[prefix.size() + text.size()] = '\0';
+    return true;
+}
+
+void fillHeaderFields(const std::uint8_t* d, DetectedStream& r) {
+    r.verIhl = d[0];
+    r.tos = d[1];
+    r.totalLength = readBe16(d + 2);
+    r.ident = readBe16(d + 4);
+    r.fragment = readBe16(d + 6);
+    r.ttl = d[8];
+    r.protocol = d[9];
+    r.ipChecksum = readBe16(d + 10);
+    r.srcAddr = readBe32(d + 12);
+    r.dstAddr = readBe32(d + 16);
+    r.srcPort = readBe16(d + 20);
+    r.dstPort = readBe16(d + 22);
+    r.seq = readBe32(d + 24);
+    r.ack = readBe32(d + 28);
+    r.dataOffset = d[32];
+    r.tcpFlags = d[33];
+    r.window = readBe16(d + 34);
+    r.tcpChecksum = readBe16(d + 36);
+    r.urgent = readBe16(d + 38);
+}
+
+struct SchemeMarker {
+    std::string_view marker;
+    const char* scheme;
+};
+
+// Tried in this order on the host part; a later match overrides an earlier one.
+constexpr SchemeMarker kSchemeMarkers[] = {
+    {"mms://", "mms"},   {"mmst://", "mms"},  {"mmsu://", "mmsu"},
+    {"http://", "http"}, {"rtsp://", "rtsp"},
+};
+
+// Splits a "scheme://server/path" candidate. Returns false when the packet is to be dropped.
+bool takeHostPart(std::string_view& candidate, DetectedStream& r) {
+    std::size_t slashes = Cp932Text::find(candidate, "//");
+    if (slashes == Cp932Text::npos || slashes == 0) {
+        return true;  // no scheme-like prefix: the candidate is all path
+    }
+    std::size_t pathStart = Cp932Text::find(candidate, "/", slashes + 2);
+    if (pathStart == Cp932Text::npos) {
+        return false;
+    }
+    std::string_view host = candidate.substr(0, pathStart);
+    candidate = candidate.substr(pathStart);
+    const char* scheme = "http";
+    for (const SchemeMarker& m : kSchemeMarkers) {
+        std::size_t at = Cp932Text::find(host, m.marker);
+        if (at != Cp932Text::npos) {
+            host = host.substr(at);
+            scheme = m.scheme;
+        }
+    }
+    copyField(r.scheme, sizeof r.scheme, scheme);
+    // A cut host would name another server: too long means dropped.
+    return copyField(r.host, sizeof r.host, host);
+}
+
+// Where each form of the host header name first occurs, found in one pass over the ": "
+// separators.
+struct HostHeaderPositions {
+    std::size_t upper = Cp932Text::npos;  // "HOST: "
+    std::size_t mixed = Cp932Text::npos;  // "Host: "
+    std::size_t lower = Cp932Text::npos;  // "host: "
+};
+
+HostHeaderPositions findHostHeaders(std::string_view text) {
+    HostHeaderPositions found;
+    Cp932Text::BoundaryCursor boundary(text);
+    std::size_t colon = 0;
+    while ((colon = text.find(": ", colon)) != std::string_view::npos) {
+        if (colon >= 4) {
+            std::size_t start = colon - 4;
+            std::string_view name = text.substr(start, 4);
+            std::size_t* slot = name == "HOST"   ? &found.upper
+                                : name == "Host" ? &found.mixed
+                                : name == "host" ? &found.lower
+                                                 : nullptr;
+            if (slot != nullptr && *slot == Cp932Text::npos && boundary.isBoundary(start)) {
+                *slot = start;
+            }
+        }
+        ++colon;
+    }
+    return found;
+}
+
+// Fills `host` from a "HOST: " / "Host: " / "host: " header. False when the header is too long.
+bool takeHostHeader(std::string_view text, DetectedStream& r) {
+    HostHeaderPositions positions = findHostHeaders(text);
+    // The first form found counts, in this order, even at position 0.
+    std::size_t at = positions.upper != Cp932Text::npos   ? positions.upper
+                     : positions.mixed != Cp932Text::npos ? positions.mixed
+                                                          : positions.lower;
+    if (at == Cp932Text::npos || at == 0) {
+        return true;
+    }
+    std::size_t valueStart = at + 6;
+    std::size_t lineEnd = Cp932Text::find(text, "\n", valueStart);
+    if (lineEnd == Cp932Text::npos) {
+        return true;  // last line without a line feed: no value
+    }
+    std::string_view value = trimmedEnd(text.substr(valueStart, lineEnd - valueStart));
+    if (value.empty()) {
+        return true;  // "http://" alone names no server
+    }
+    return copyField(r.host, sizeof r.host, r.dstPort == kHttpPort ? "http://" : "msst://", value);
+}
+
+}  // namespace
+
+namespace {
+
+std::atomic<std::uint64_t> nextVersion{1};
+
+}  // namespace
+
+// The snapshots a thread last took, with the version they belong to.
+struct StreamDecoder::Snapshots {
+    std::uint64_t version = 0;
+    std::shared_ptr<const SuffixTable> table;
+    std::shared_ptr<const AdapterEntry> adapter;
+};
+
+StreamDecoder::StreamDecoder()
+    : table_(std::make_shared<const SuffixTable>()), version_(nextVersion.fetch_add(1)) {}
+
+void StreamDecoder::published() {
+    version_.store(nextVersion.fetch_add(1), std::memory_order_release);
+}
+
+const StreamDecoder::Snapshots& StreamDecoder::currentSnapshots() const {
+    // Taking a snapshot costs several atomic read-modify-writes; checking the version one
+    // load. A replaced snapshot stays alive until this thread decodes again.
+    thread_local Snapshots cached;
+    std::uint64_t version = version_.load(std::memory_order_acquire);
+    if (cached.version != version) {
+        cached.table = table_.load();
+        cached.adapter = adapter_.load();
+        cached.version = version;
+    }
+    return cached;
+}
+
+void StreamDecoder::setSuffixTable(std::shared_ptr<const SuffixTable> table) {
+    if (!table) {
+        table = std::make_shared<const SuffixTable>();
+    }
+    table_.store(std::move(table));
+    published();
+}
+
+std::shared_ptr<const SuffixTable> StreamDecoder::suffixTable() const {
+    return table_.load();
+}
+
+void StreamDecoder::setAdapter(std::shared_ptr<const AdapterEntry> adapter) {
+    adapter_.store(std::move(adapter));
+    published();
+}
+
+int StreamDecoder::decode(const CapturedPacket& packet, DetectedStream& record) const {
+    std::uint32_t length = std::min(packet.length, CapturedPacket::kCapacity);
+    if (!worthDecoding(packet.data, length)) {
+        return -1;  // the bulk of traffic: no snapshot taken, nothing touched
+    }
+    const Snapshots& snapshots = currentSnapshots();
+    return decode(packet, *snapshots.table, snapshots.adapter.get(), record);
+}
+
+int StreamDecoder::decodeAndDispatch(const CapturedPacket& packet, StreamList* list) const {
+    if (list == nullptr) {
+        return -1;
+    }
+    DetectedStream record;
+    int result = decode(packet, record);
+    if (result == 0) {
+        list->AddOrUpdateStream(&record, 0);
+    }
+    return result;
+}
+
+bool StreamDecoder::worthDecoding(const std::uint8_t* datagram, std::uint32_t length) {
+    if (length < kPortsEnd || datagram[9] != kProtocolTcp) {
+        return false;
+    }
+    if (!isWatchedPort(readBe16(datagram + 20)) && !isWatchedPort(readBe16(datagram + 22))) {
+        return false;
+    }
+    return length > kPayloadOffset;
+}
+
+int StreamDecoder::decode(const CapturedPacket& packet, const SuffixTable& table,
+                          const AdapterEntry* adapter, DetectedStream& record) {
+    const std::uint8_t* d = packet.data;
+    std::uint32_t length = std::min(packet.length, CapturedPacket::kCapacity);
+    if (!worthDecoding(d, length)) {
+        return -1;
+    }
+    // The text ends at the first zero byte or at the end of the received bytes.
+    const char* payload = reinterpret_cast<const char*>(d + kPayloadOffset);
+    std::size_t payloadLength = length - kPayloadOffset;
+    const void* zero = std::memchr(payload, 0, payloadLength);
+    std::string_view text(payload, zero != nullptr ? static_cast<std::size_t>(
+                                                         static_cast<const char*>(zero) - payload)
+                                                   : payloadLength);
+    std::optional<SuffixTable::Match> match = table.findFirstMatch(text);
+    if (!match) {
+        return -1;
+    }
+
+    std::memset(&record, 0, sizeof record);
+    fillHeaderFields(d, record);
+    if (adapter != nullptr) {
+        std::memcpy(record.adapterInfo, adapter->physAddress, sizeof record.adapterInfo);
+    }
+    const SuffixEntry& row = table.row(match->row);
+    copyField(record.suffix, sizeof record.suffix, row.suffix);
+    copyField(record.typeName, sizeof record.typeName, row.typeName);
+
+    std::string_view candidate = text.substr(0, match->position + std::strlen(row.suffix));
+    // The later of the last space and the last line feed.
+    std::size_t cut = Cp932Text::findLastOf(candidate, ' ', '\n');
+    if (cut != Cp932Text::npos && cut > 0) {
+        candidate = candidate.substr(cut);
+    }
+    candidate = trimmed(candidate);
+
+    copyField(record.scheme, sizeof record.scheme, "http");
+    if (!takeHostPart(candidate, record)) {
+        return -1;
+    }
+    // A cut path would name another file: too long means dropped.
+    if (!copyField(record.path, sizeof record.path, candidate)) {
+        return -1;
+    }
+    if (record.host[0] == '\0' && !takeHostHeader(text, record)) {
+        return -1;
+    }
+    if (record.host[0] == '\0' || record.path[0] == '\0') {
+        return -1;
+    }
+    return 0;
+}

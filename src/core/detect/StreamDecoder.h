@@ -1,0 +1,56 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "core/capture/AdapterEntry.h"
+#include "core/capture/CapturedPacket.h"
+#include "core/detect/DetectedStream.h"
+#include "core/detect/SuffixTable.h"
+
+class StreamList;
+
+// Turns one captured IPv4 datagram into a detected-stream record when it is a TCP segment to
+// or from port 80, 1755 or 554 whose text names a file with one of the target suffixes.
+// Judges each packet by itself. The suffix table and the adapter are snapshots that any
+// thread may replace at any time; a decode in progress keeps the snapshot it started with.
+class StreamDecoder {
+  public:
+    StreamDecoder();
+
+    void setSuffixTable(std::shared_ptr<const SuffixTable> table);
+    std::shared_ptr<const SuffixTable> suffixTable() const;
+
+    // The selected adapter, whose 64 bytes from its physical address go into every record;
+    // null gives zero bytes.
+    void setAdapter(std::shared_ptr<const AdapterEntry> adapter);
+
+    // 0 and a filled `record` when the packet names a stream, -1 otherwise (then `record`
+    // may be untouched or partly filled). Never allocates.
+    int decode(const CapturedPacket& packet, DetectedStream& record) const;
+
+    // Decodes and, on a detection, hands the record to `list` with update 0. Returns what
+    // decode() returned; nothing happens without a list.
+    int decodeAndDispatch(const CapturedPacket& packet, StreamList* list) const;
+
+    // The decoder itself, on explicit snapshots.
+    static int decode(const CapturedPacket& packet, const SuffixTable& table,
+                      const AdapterEntry* adapter, DetectedStream& record);
+
+    // False when the datagram of `length` bytes is surely rejected before any text is looked
+    // at (too short, not TCP, none of the ports, no payload). Cheap enough for every packet.
+    static bool worthDecoding(const std::uint8_t* datagram, std::uint32_t length);
+
+  private:
+    struct Snapshots;
+
+    const Snapshots& currentSnapshots() const;
+    void published();
+
+    std::atomic<std::shared_ptr<const SuffixTable>> table_;
+    std::atomic<std::shared_ptr<const AdapterEntry>> adapter_;
+    // Changes with every set...(), unique across all decoders, so that a decoding thread can
+    // keep its snapshots until they are replaced.
+    std::atomic<std::uint64_t> version_;
+};

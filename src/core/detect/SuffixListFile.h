@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/detect/SuffixTable.h"
+
+// The suffix list file `sufix.txt`: one suffix per line, "#" starts a comment line. Lines are
+// read in pieces of at most 1023 bytes; an entry longer than a suffix field (7 bytes) and any
+// entry after the 64th are ignored.
+class SuffixListFile {
+  public:
+    static constexpr const char* kFileName = "sufix.txt";
+
+    struct Result {
+        std::shared_ptr<const SuffixTable> table;  // never null; empty on failure
+        bool ok = false;                           // the file was read (perhaps just created)
+        bool created = false;                      // it was missing and got the defaults
+        std::string error;                         // why it could not be read
+    };
+
+    // `sufix.txt` beside the executable when that file exists, otherwise the per-user one.
+    static std::filesystem::path defaultPath();
+
+    // $XDG_CONFIG_HOME/quorvex/sufix.txt, or ~/.config/quorvex/sufix.txt.
+    static std::filesystem::path userPath();
+
+    // Builds a table from the file. A missing file is first created with the eleven defaults
+    // (and its folder with it); an existing file that cannot be read is never overwritten.
+    static Result load(const std::filesystem::path& path);
+
+    // Builds a table from an open text stream.
+    static std::shared_ptr<SuffixTable> read(std::FILE* file);
+
+    // Builds a table from file contents held in memory.
+    static std::shared_ptr<SuffixTable> parse(std::string_view contents);
+
+    // Creates the file with the defaults; false when it exists already or cannot be written.
+    static bool createDefault(const std::filesystem::path& path);
+
+  private:
+    static void addLine(SuffixTable& table, const char* line);
+};

@@ -1,0 +1,122 @@
+#include "core/download/DownloadStarter.h"
+
+#include <cerrno>
+
+#include "core/detect/DetectedStream.h"
+#include "core/download/DownloadHost.h"
+#include "core/download/ProgressWords.h"
+#include "core/download/http/CHttpDownload.h"
+#include "core/download/http/RecordText.h"
+#include "core/download/mms/CMmsDownload.h"
+#include "core/store/StreamList.h"
+
+namespace {
+
+constexpr const char* kFileOpenFailed = "ダウンロードするファイルを開けませんでした。 (%s)";
+
+std::string_view FieldText(const char* field, std::size_t capacity) {
+    std::size_t length = 0;
+    while (length < capacity && field[length] != '\0') {
+        ++length;
+    }
+    return {field, length};
+}
+
+}  // namespace
+
+DownloadStarter::DownloadStarter(DownloadHost& host, HttpDownloadOptions httpOptions)
+    : host_(host), httpOptions_(std::move(httpOptions)) {}
+
+bool DownloadStarter::IsHttpScheme(std::string_view scheme) {
+    return scheme == "http" || scheme == "https";
+}
+
+bool DownloadStarter::IsMmsScheme(std::string_view scheme) {
+    return scheme.starts_with("mms");
+}
+
+// The full chosen path goes to the worker, so nothing depends on the current directory. The
+// worker reports every failure itself and always ends through the host.
+std::unique_ptr<DownloadWorker> DownloadStarter::StartMms(DetectedStream& record, StreamList* list,
+                                                          const std::string& targetPath) {
+    if (RefuseLongPath(record, targetPath)) {
+        return nullptr;
+    }
+    auto download = std::make_unique<CMmsDownload>(host_);
+    Prepare(record, list, download.get(), targetPath);
+    download->Start(&record, std::string(FieldText(record.path, sizeof record.path)), targetPath);
+    return download;
+}
+
+std::string DownloadStarter::UrlOf(const DetectedStream& record) {
+    std::string url(FieldText(record.host, sizeof record.host));
+    url += FieldText(record.path, sizeof record.path);
+    return url;
+}
+
+std::unique_ptr<DownloadWorker> DownloadStarter::Start(DetectedStream& record, StreamList* list,
+                                                       const std::string& targetPath) {
+    std::string_view scheme = FieldText(record.scheme, sizeof record.scheme);
+    if (IsHttpScheme(scheme)) {
+        return StartHttp(record, list, targetPath);
+    }
+    if (IsMmsScheme(scheme)) {
+        return StartMms(record, list, targetPath);
+    }
+    return nullptr;
+}
+
+std::unique_ptr<DownloadWorker> DownloadStarter::StartHttp(DetectedStream& record, StreamList* list,
+                                                           const std::string& targetPath) {
+    if (RefuseLongPath(record, targetPath)) {
+        return nullptr;
+    }
+    auto download = std::make_unique<CHttpDownload>(host_, httpOptions_);
+    Prepare(record, list, download.get(), targetPath);
+    if (download->Start(&record, UrlOf(record), targetPath) != 0) {
+        Unprepare(record);
+        return nullptr;
+    }
+    return download;
+}
+
+bool DownloadStarter::Abort(DetectedStream& record) {
+    if (record.state != kStateDownloading || record.worker == nullptr) {
+        return false;
+    }
+    record.worker->Cancel();
+    return true;
+}
+
+void DownloadStarter::Prepare(DetectedStream& record, StreamList* list, DownloadWorker* worker,
+                              std::string_view localFile) {
+    SetRecordText(record.localFile, localFile);
+    record.ownerList = list;
+    record.worker = worker;
+    // The state is set before the refresh so that the row never shows "接続中..." as idle.
+    record.state = kStateDownloading;
+    SetRecordText(record.progressText, ProgressWords::kConnecting);
+    if (list != nullptr) {
+        list->AddOrUpdateStream(&record, 1);
+    }
+}
+
+void DownloadStarter::Unprepare(DetectedStream& record) {
+    record.worker = nullptr;
+    record.state = kStateIdle;
+    SetRecordText(record.progressText, "");
+    if (record.ownerList != nullptr) {
+        record.ownerList->AddOrUpdateStream(&record, 1);
+    }
+}
+
+// A cut path would name another file than the one chosen, so it is refused instead.
+bool DownloadStarter::RefuseLongPath(const DetectedStream& record, std::string_view localFile) {
+    if (FitsRecordText(record.localFile, localFile)) {
+        return false;
+    }
+    std::string text = kFileOpenFailed;
+    text.replace(text.find("%s"), 2, std::to_string(ENAMETOOLONG));
+    host_.showMessage(text);
+    return true;
+}

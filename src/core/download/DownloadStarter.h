@@ -1,0 +1,56 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/download/http/HttpDownloadOptions.h"
+
+struct DetectedStream;
+class DownloadHost;
+class DownloadWorker;
+class StreamList;
+
+// The list's save and abort commands without their dialogs: prepares a record for a download,
+// starts the worker that fits its scheme, and cancels a running one. Used by the desktop list
+// and by the command line alike; runs on the caller's (user-interface) thread.
+class DownloadStarter {
+  public:
+    explicit DownloadStarter(DownloadHost& host, HttpDownloadOptions httpOptions = {});
+
+    // Downloads the record's URL (host followed by path) into `targetPath`, the full path
+    // chosen by the user, with `list` as the record's owner list. Returns the started worker;
+    // record.worker points at it and the caller owns it, to be destroyed after the host's
+    // downloadEnded for this record. Returns nullptr when nothing was started: a scheme that is
+    // not downloaded leaves the record untouched; a path too long for record.localFile is
+    // refused before anything changes; a worker that fails to start has told the user why and
+    // the record is back in state 0.
+    std::unique_ptr<DownloadWorker> Start(DetectedStream& record, StreamList* list,
+                                          const std::string& targetPath);
+
+    // The abort command: asks the record's worker to stop while the record is downloading.
+    // Returns true when a cancel was requested.
+    static bool Abort(DetectedStream& record);
+
+    static bool IsHttpScheme(std::string_view scheme);
+    // Every scheme word that begins with "mms" ("mms", "mmst", "mmsu").
+    static bool IsMmsScheme(std::string_view scheme);
+    static std::string UrlOf(const DetectedStream& record);
+
+  private:
+    std::unique_ptr<DownloadWorker> StartMms(DetectedStream& record, StreamList* list,
+                                             const std::string& targetPath);
+    std::unique_ptr<DownloadWorker> StartHttp(DetectedStream& record, StreamList* list,
+                                              const std::string& targetPath);
+
+    // Marks the record as downloading with `worker` before its thread starts, so that the
+    // worker sees every field set.
+    static void Prepare(DetectedStream& record, StreamList* list, DownloadWorker* worker,
+                        std::string_view localFile);
+    // A worker that did not start leaves no row waiting for ever.
+    static void Unprepare(DetectedStream& record);
+    bool RefuseLongPath(const DetectedStream& record, std::string_view localFile);
+
+    DownloadHost& host_;
+    HttpDownloadOptions httpOptions_;
+};

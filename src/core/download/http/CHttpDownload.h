@@ -1,0 +1,91 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "core/download/DownloadWorker.h"
+#include "core/download/http/HttpDownloadOptions.h"
+#include "core/download/http/ProgressState.h"
+
+struct DetectedStream;
+class DownloadHost;
+
+// Downloads one HTTP or HTTPS stream into a file on a worker thread of its own, writing the
+// progress into the stream's record and refreshing its row through record->ownerList.
+// Failures are shown through the host; the end of every started download is reported to the
+// host exactly once, after record->state holds its final value (0 failed or cancelled before
+// the transfer, 2 the transfer ended: "完了" or "Cancel").
+class CHttpDownload : public DownloadWorker {
+  public:
+    explicit CHttpDownload(DownloadHost& host, HttpDownloadOptions options = {});
+    // Asks a running download to stop and waits for its thread; the host then hears of the
+    // end from within this wait. Never call it from inside a host callback of this download.
+    ~CHttpDownload() override;
+
+    CHttpDownload(const CHttpDownload&) = delete;
+    CHttpDownload& operator=(const CHttpDownload&) = delete;
+
+    // Checks the URL (only http and https), creates or truncates the target file and starts
+    // the worker thread. 0 when started; -1 when not, after telling the user why (no file is
+    // left behind and nothing is reported as ended). Called once, on the owner's thread.
+    int Start(DetectedStream* record, const std::string& url, const std::string& targetPath);
+
+    // Sets the cancel flag and wakes the worker; returns at once. Safe from any thread once
+    // Start has returned.
+    void Cancel() override;
+
+    // The text of the last failure shown, empty when none (read after the end).
+    const std::string& errorText() const { return errorText_; }
+
+  private:
+    void Run();
+    void RunTransfer(CURL* easy);
+    int PerformOnce(CURL* easy);
+    bool AskLogin(CURL* easy, long status, bool& askedServer, bool& askedProxy);
+    void FailBeforeTransfer(CURL* easy, int curlCode);
+
+    void EndTransfer();
+    void EndQuietly();
+    void Fail(const char* messageTemplate, long code);
+    void RememberFileIdentity();
+    void CloseAndDelete();
+    void RefreshRow();
+    void ShowMessage(const char* messageTemplate, long code);
+
+    static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
+    static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
+    std::size_t HandleHeader(const char* data, std::size_t length);
+    std::size_t HandleBody(const char* data, std::size_t length);
+    bool WriteBlock(const char* data, std::size_t length);
+
+    DownloadHost& host_;
+    HttpDownloadOptions options_;
+    DetectedStream* record_ = nullptr;
+    std::string url_;
+    std::string targetPath_;
+    std::string errorText_;
+    int file_ = -1;
+    bool deletable_ = false;
+    std::uint64_t fileDevice_ = 0;
+    std::uint64_t fileInode_ = 0;
+    CURLM* multi_ = nullptr;
+    std::atomic<bool> cancel_{false};
+    std::thread thread_;
+
+    // Worker-thread state of the current request.
+    long status_ = 0;
+    bool headersOpen_ = false;
+    bool lengthKnown_ = false;
+    bool chunked_ = false;
+    std::uint64_t contentLength_ = 0;
+    std::string realm_;
+    bool transferStarted_ = false;
+    bool statusRejected_ = false;
+    int writeError_ = 0;
+    std::uint64_t received_ = 0;
+    ProgressState progress_;
+};

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "core/download/DownloadWorker.h"
+#include "core/download/http/TickSource.h"
+
+class DownloadHost;
+class StreamList;
+struct DetectedStream;
+struct MmsServerAddress;
+
+// Downloads one detected MMS stream into a local ASF file on a worker thread of its own,
+// writing the progress into the list's record and refreshing its row. Outcomes reach the
+// user through DownloadHost: failure texts, and the end of every download exactly once.
+class CMmsDownload : public DownloadWorker {
+  public:
+    static constexpr const char* kTryFailedText =
+        "ファイルをダウンロード試行中にエラーが発生しました。Error:%d";
+    static constexpr const char* kConnectFailedText = "サーバに接続できませんでした。 (%d)";
+    static constexpr const char* kDownloadFailedText = "ダウンロード中にエラーが発生しました。(%d)";
+
+    explicit CMmsDownload(DownloadHost& host, TickSource ticks = SteadyTickCount);
+    // Asks a running download to stop and waits for its thread.
+    ~CMmsDownload() override;
+
+    CMmsDownload(const CMmsDownload&) = delete;
+    CMmsDownload& operator=(const CMmsDownload&) = delete;
+
+    // Starts the download of `record` (the list's own record, which must outlive the worker)
+    // from the server named by its `host`, asking for `path`, into the file at the full path
+    // `localFile`. The caller has set `state` 1 and the connecting text. Runs once per object.
+    void Start(DetectedStream* record, const std::string& path, const std::string& localFile);
+
+    // Returns at once; the download ends promptly as a cancel (state 2, "Cancel", file kept).
+    void Cancel() override;
+
+    // The last failure text shown; empty when none.
+    std::string errorText() const;
+
+  private:
+    void Run();
+    bool OpenFile();
+    bool Connect(const MmsServerAddress& address);
+    void Transfer(const MmsServerAddress& address);
+    void EndTransfer();
+    void CloseFile();
+    void ReportError(const char* format, int code, bool deleteFile = true);
+    void PublishSocket(int fd);
+    void CloseSocket();
+    void Finish(std::int32_t state, const char* progressText);
+
+    DownloadHost& host_;
+    TickSource ticks_;
+    mutable std::mutex mutex_;  // guards socket_ (shut down by Cancel) and errorText_
+    std::string errorText_;
+    StreamList* ownerList_ = nullptr;
+    DetectedStream* record_ = nullptr;
+    std::string path_;
+    std::string localFile_;
+    int file_ = -1;
+    int socket_ = -1;
+    std::atomic<bool> cancel_{false};
+    std::thread thread_;
+};

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <memory>
+
+#include "core/session/CaptureEngine.h"
+
+class CaptureReceiver;
+
+// Creates the capture engine for a start of monitoring; tests substitute a fake.
+class CaptureFactory {
+  public:
+    virtual ~CaptureFactory() = default;
+    virtual std::unique_ptr<CaptureEngine> Create(CaptureReceiver& receiver) = 0;
+};

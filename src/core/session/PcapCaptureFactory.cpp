@@ -1,0 +1,7 @@
+#include "core/session/PcapCaptureFactory.h"
+
+#include "core/session/PcapCaptureEngine.h"
+
+std::unique_ptr<CaptureEngine> PcapCaptureFactory::Create(CaptureReceiver& receiver) {
+    return std::make_unique<PcapCaptureEngine>(receiver);
+}

@@ -1,0 +1,378 @@
+#include "core/store/StreamStore.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+// The decoded IPv4 and TCP header fields lead the record.
+constexpr std::size_t kHeaderBytes = offsetof(DetectedStream, ownerList);
+constexpr std::size_t kLinearKinds = 32;
+
+std::string_view fieldText(const char* field, std::size_t capacity) {
+    return std::string_view(field, strnlen(field, capacity - 1));
+}
+
+std::string_view hostOf(const DetectedStream& r) {
+    return fieldText(r.host, sizeof r.host);
+}
+
+std::string_view pathOf(const DetectedStream& r) {
+    return fieldText(r.path, sizeof r.path);
+}
+
+std::uint64_t mix(std::uint64_t h, std::uint64_t word) {
+    h ^= word;
+    h *= 0x9E3779B97F4A7C15ull;
+    return h ^ (h >> 29);
+}
+
+std::uint64_t hashBytes(std::uint64_t h, std::string_view bytes) {
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + i, 8);
+        h = mix(h, word);
+    }
+    std::uint64_t tail = 0;
+    if (i < bytes.size()) {
+        std::memcpy(&tail, bytes.data() + i, bytes.size() - i);
+    }
+    return mix(h, tail ^ (std::uint64_t{bytes.size()} << 56));
+}
+
+std::uint32_t hashKey(std::string_view host, std::string_view path) {
+    std::uint64_t h = hashBytes(hashBytes(0x2545F4914F6CDD1Dull, host), path);
+    return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
+
+void copyText(char* field, std::size_t capacity, std::string_view text) {
+    std::size_t n = std::min(text.size(), capacity - 1);
+    std::copy(text.begin(), text.begin() + static_cast<long>(n), field);
+    field[n] = '\0';
+}
+
+// Anything but the detector's own fields is set: the row keeps the whole record.
+bool hasBookkeeping(const DetectedStream& r) {
+    return r.ownerList != nullptr || r.worker != nullptr || r.state != 0 || r.sizeText[0] != 0 ||
+           r.progressText[0] != 0 || r.timeText[0] != 0 || r.rateText[0] != 0 ||
+           r.localFile[0] != 0;
+}
+
+}  // namespace
+
+// What many rows share: suffix, scheme, type name and adapter bytes.
+struct StreamStore::Kind {
+    char suffix[DetectedStream::kSuffixCapacity];
+    char scheme[DetectedStream::kSchemeCapacity];
+    char typeName[DetectedStream::kTypeNameCapacity];
+    std::uint8_t adapterInfo[DetectedStream::kAdapterInfoSize];
+
+    static Kind of(const DetectedStream& r) {
+        Kind kind{};
+        copyText(kind.suffix, sizeof kind.suffix, fieldText(r.suffix, sizeof r.suffix));
+        copyText(kind.scheme, sizeof kind.scheme, fieldText(r.scheme, sizeof r.scheme));
+        copyText(kind.typeName, sizeof kind.typeName, fieldText(r.typeName, sizeof r.typeName));
+        std::memcpy(kind.adapterInfo, r.adapterInfo, sizeof kind.adapterInfo);
+        return kind;
+    }
+    std::string_view bytes() const {
+        return std::string_view(reinterpret_cast<const char*>(this), sizeof *this);
+    }
+};
+
+struct StreamStore::RowExtra {
+    std::shared_ptr<DetectedStream> record;
+    char sizeText[DetectedStream::kColumnTextCapacity] = {};
+    char progressText[DetectedStream::kColumnTextCapacity] = {};
+    char timeText[DetectedStream::kColumnTextCapacity] = {};
+    char rateText[DetectedStream::kColumnTextCapacity] = {};
+    std::int32_t state = 0;
+
+    void takeTexts(const DetectedStream& r) {
+        copyText(sizeText, sizeof sizeText, fieldText(r.sizeText, sizeof r.sizeText));
+        copyText(progressText, sizeof progressText,
+                 fieldText(r.progressText, sizeof r.progressText));
+        copyText(timeText, sizeof timeText, fieldText(r.timeText, sizeof r.timeText));
+        copyText(rateText, sizeof rateText, fieldText(r.rateText, sizeof r.rateText));
+        state = r.state;
+    }
+};
+
+struct StreamStore::Row {
+    std::uint8_t header[kHeaderBytes];
+    std::uint32_t text;  // host and path in the text arena
+    std::uint32_t kind;
+    std::unique_ptr<RowExtra> extra;
+};
+
+StreamStore::StreamStore() : observers_(std::make_shared<const ObserverList>()) {}
+
+StreamStore::~StreamStore() {
+    destroyRows();
+}
+
+int StreamStore::AddOrUpdateStream(const DetectedStream* record, int update) {
+    if (record == nullptr) {
+        return -1;
+    }
+    if (update == 0) {
+        return add(*record).row;
+    }
+    return refresh(*record);
+}
+
+StreamStore::Row& StreamStore::rowAt(int row) const {
+    auto index = static_cast<std::size_t>(row);
+    return static_cast<Row*>(chunks_[index / kChunkRows].data())[index % kChunkRows];
+}
+
+StreamStore::Row& StreamStore::appendRow() {
+    auto index = static_cast<std::size_t>(rowCount_);
+    if (index / kChunkRows == chunks_.size()) {
+        chunks_.emplace_back(kChunkRows * sizeof(Row), !chunks_.empty());  // small lists stay small
+    }
+    return *new (&static_cast<Row*>(chunks_.back().data())[index % kChunkRows]) Row{};
+}
+
+std::unique_ptr<StreamStore::RowExtra> StreamStore::makeExtra() {
+    anyExtra_ = true;
+    return std::make_unique<RowExtra>();
+}
+
+void StreamStore::destroyRows() {
+    // Rows own nothing but their extras; without any, a million rows need no visit.
+    if (anyExtra_) {
+        for (int row = 0; row < rowCount_; ++row) {
+            rowAt(row).~Row();
+        }
+    }
+    anyExtra_ = false;
+    rowCount_ = 0;
+}
+
+// The index holds text references (plus one, as 0 marks an empty slot); the text entry
+// knows its row, so a lookup reads no row.
+int StreamStore::findLocked(std::uint32_t hash, std::string_view host,
+                            std::string_view path) const {
+    std::uint32_t found = index_.find(
+        hash, [&](std::uint32_t value) { return texts_.matches(value - 1, host, path); });
+    return found == 0 ? -1 : static_cast<int>(texts_.at(found - 1).row);
+}
+
+StreamStore::Key StreamStore::keyOf(const DetectedStream& record) {
+    std::string_view host = hostOf(record);
+    std::string_view path = pathOf(record);
+    return {host, path, hashKey(host, path)};
+}
+
+StreamStore::AddResult StreamStore::add(const DetectedStream& record) {
+    return add(record, keyOf(record));
+}
+
+StreamStore::AddResult StreamStore::add(const DetectedStream& record, const Key& key) {
+    const auto [host, path, hash] = key;
+    int row;
+    {
+        std::lock_guard lock(mutex_);
+        int found = findLocked(hash, host, path);
+        if (found >= 0) {
+            return {found, false};
+        }
+        row = rowCount_;
+        std::uint32_t text = texts_.store(static_cast<std::uint32_t>(row), host, path);
+        Row& stored = appendRow();
+        std::memcpy(stored.header, &record, kHeaderBytes);
+        stored.text = text;
+        stored.kind = internKind(record);
+        if (hasBookkeeping(record)) {
+            stored.extra = makeExtra();
+            stored.extra->record = std::make_shared<DetectedStream>(record);
+            stored.extra->takeTexts(record);
+        }
+        index_.insert(hash, text + 1);
+        ++rowCount_;
+    }
+    if (auto list = observers()) {
+        for (const auto& observer : *list) {
+            observer->rowAdded(row);
+        }
+    }
+    return {row, true};
+}
+
+int StreamStore::refresh(const DetectedStream& record) {
+    std::string_view host = hostOf(record);
+    std::string_view path = pathOf(record);
+    std::uint32_t hash = hashKey(host, path);
+    int row;
+    {
+        std::lock_guard lock(mutex_);
+        row = findLocked(hash, host, path);
+        if (row < 0) {
+            return -1;
+        }
+        Row& stored = rowAt(row);
+        if (!stored.extra) {
+            stored.extra = makeExtra();
+        }
+        if (stored.extra->record) {
+            stored.extra->takeTexts(*stored.extra->record);
+        }
+    }
+    if (auto list = observers()) {
+        for (const auto& observer : *list) {
+            observer->rowRefreshed(row);
+        }
+    }
+    return row;
+}
+
+void StreamStore::prefetch(const DetectedStream& record) const {
+    prefetch(keyOf(record));
+}
+
+void StreamStore::prefetch(const Key& key) const {
+    index_.prefetch(key.hash);
+}
+
+int StreamStore::rowCount() const {
+    std::lock_guard lock(mutex_);
+    return rowCount_;
+}
+
+int StreamStore::findRow(std::string_view host, std::string_view path) const {
+    std::uint32_t hash = hashKey(host, path);
+    std::lock_guard lock(mutex_);
+    return findLocked(hash, host, path);
+}
+
+DetectedStream* StreamStore::record(int row) {
+    return sharedRecord(row).get();
+}
+
+std::shared_ptr<DetectedStream> StreamStore::sharedRecord(int row) {
+    std::lock_guard lock(mutex_);
+    if (row < 0 || row >= rowCount_) {
+        return nullptr;
+    }
+    Row& stored = rowAt(row);
+    if (!stored.extra) {
+        stored.extra = makeExtra();
+    }
+    if (!stored.extra->record) {
+        stored.extra->record = materialize(stored);
+    }
+    return stored.extra->record;
+}
+
+std::shared_ptr<DetectedStream> StreamStore::materialize(const Row& row) const {
+    auto record = std::make_shared<DetectedStream>();
+    std::memset(record.get(), 0, sizeof *record);
+    std::memcpy(record.get(), row.header, kHeaderBytes);
+    const Kind& kind = kinds_[row.kind];
+    std::memcpy(record->suffix, kind.suffix, sizeof record->suffix);
+    std::memcpy(record->scheme, kind.scheme, sizeof record->scheme);
+    std::memcpy(record->typeName, kind.typeName, sizeof record->typeName);
+    std::memcpy(record->adapterInfo, kind.adapterInfo, sizeof record->adapterInfo);
+    TextArena::Entry text = texts_.at(row.text);
+    copyText(record->host, sizeof record->host, text.host);
+    copyText(record->path, sizeof record->path, text.path);
+    return record;
+}
+
+bool StreamStore::rowTexts(int row, StreamRowTexts& out) const {
+    std::lock_guard lock(mutex_);
+    if (row < 0 || row >= rowCount_) {
+        return false;
+    }
+    const Row& stored = rowAt(row);
+    std::memset(&out, 0, sizeof out);
+    TextArena::Entry text = texts_.at(stored.text);
+    copyText(out.host, sizeof out.host, text.host);
+    copyText(out.path, sizeof out.path, text.path);
+    if (stored.extra) {
+        const RowExtra& extra = *stored.extra;
+        std::memcpy(out.sizeText, extra.sizeText, sizeof out.sizeText);
+        std::memcpy(out.progressText, extra.progressText, sizeof out.progressText);
+        std::memcpy(out.timeText, extra.timeText, sizeof out.timeText);
+        std::memcpy(out.rateText, extra.rateText, sizeof out.rateText);
+        out.state = extra.state;
+    }
+    return true;
+}
+
+void StreamStore::reset() {
+    std::vector<HugeBlock> oldChunks;
+    {
+        std::lock_guard lock(mutex_);
+        destroyRows();
+        oldChunks.swap(chunks_);
+        index_.clear();
+        texts_.clear();
+        kinds_.clear();
+        kindIndex_.clear();
+        lastKind_ = 0;
+    }
+    oldChunks.clear();  // unmapped outside the lock
+    if (auto list = observers()) {
+        for (const auto& observer : *list) {
+            observer->storeReset();
+        }
+    }
+}
+
+std::uint32_t StreamStore::internKind(const DetectedStream& record) {
+    Kind kind = Kind::of(record);
+    if (lastKind_ < kinds_.size() && kinds_[lastKind_].bytes() == kind.bytes()) {
+        return lastKind_;
+    }
+    if (kinds_.size() <= kLinearKinds) {
+        // Few kinds (the usual case): found without building a key.
+        for (std::size_t i = 0; i < kinds_.size(); ++i) {
+            if (kinds_[i].bytes() == kind.bytes()) {
+                lastKind_ = static_cast<std::uint32_t>(i);
+                return lastKind_;
+            }
+        }
+    }
+    std::string key(kind.bytes());
+    auto found = kindIndex_.find(key);
+    if (found != kindIndex_.end()) {
+        lastKind_ = found->second;
+        return lastKind_;
+    }
+    lastKind_ = static_cast<std::uint32_t>(kinds_.size());
+    kinds_.push_back(kind);
+    kindIndex_.emplace(std::move(key), lastKind_);
+    return lastKind_;
+}
+
+void StreamStore::addObserver(std::shared_ptr<StreamStoreObserver> observer) {
+    if (!observer) {
+        return;
+    }
+    std::lock_guard lock(observerMutex_);
+    auto next = std::make_shared<ObserverList>(*observers_);
+    next->push_back(std::move(observer));
+    observers_ = std::move(next);
+    anyObserver_.store(true, std::memory_order_release);
+}
+
+void StreamStore::removeObserver(const StreamStoreObserver* observer) {
+    std::lock_guard lock(observerMutex_);
+    auto next = std::make_shared<ObserverList>(*observers_);
+    std::erase_if(*next, [&](const auto& o) { return o.get() == observer; });
+    anyObserver_.store(!next->empty(), std::memory_order_release);
+    observers_ = std::move(next);
+}
+
+std::shared_ptr<const StreamStore::ObserverList> StreamStore::observers() const {
+    // Without observers (the command-line tool) every change spares a lock and a count.
+    if (!anyObserver_.load(std::memory_order_acquire)) {
+        return nullptr;
+    }
+    std::lock_guard lock(observerMutex_);
+    return observers_;
+}

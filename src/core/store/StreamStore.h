@@ -1,0 +1,118 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "core/detect/DetectedStream.h"
+#include "core/store/HugeBlock.h"
+#include "core/store/StreamHashIndex.h"
+#include "core/store/StreamList.h"
+#include "core/store/StreamRowTexts.h"
+#include "core/store/StreamStoreObserver.h"
+#include "core/store/TextArena.h"
+
+// The list of detected streams, one row per distinct host + path (exact, case-sensitive), in
+// the order first seen. Rows are only appended until reset(). Safe from any thread; observers
+// hear of changes after the lock is released, so the store never waits for them.
+//
+// Rows are kept compact (a new stream costs about 80 bytes plus its texts); the full
+// record a download works on is made on first request by record() and then stays at the same
+// address, shared-owned, so a later reset can leave it alive for a running download.
+class StreamStore : public StreamList {
+  public:
+    struct AddResult {
+        int row;     // the new row, or the row that already had this host and path
+        bool added;  // false for a repeat
+    };
+
+    // A record's host and path with their hash, worked out once for a prefetch() and the
+    // add() that follows it.
+    struct Key {
+        std::string_view host;
+        std::string_view path;
+        std::uint32_t hash;
+    };
+
+    StreamStore();
+    ~StreamStore() override;
+    StreamStore(const StreamStore&) = delete;
+    StreamStore& operator=(const StreamStore&) = delete;
+
+    // update 0: add(); any other value: refresh(). Returns the row concerned, or -1.
+    int AddOrUpdateStream(const DetectedStream* record, int update) override;
+
+    // Appends a copy of `record` unless a row with its host and path exists.
+    AddResult add(const DetectedStream& record);
+    // The same with the record's key already at hand; `key` must be keyOf(record).
+    AddResult add(const DetectedStream& record, const Key& key);
+
+    static Key keyOf(const DetectedStream& record);
+
+    // Takes the four column texts and the state of the matching row's own record (not of the
+    // one passed) as the row's shown texts. Returns the row, or -1 when no row matches (then
+    // nothing happens).
+    int refresh(const DetectedStream& record);
+
+    // Starts loading the index entry `record` would be looked up in, so that a following
+    // add() of it waits less for memory. A hint only: it takes no lock and changes nothing.
+    void prefetch(const DetectedStream& record) const;
+    void prefetch(const Key& key) const;
+
+    int rowCount() const;
+
+    // The row with this host and path, or -1.
+    int findRow(std::string_view host, std::string_view path) const;
+
+    // The store's own record of a row, made on first request; null when `row` is out of range.
+    // It stays valid until reset(); sharedRecord() keeps it alive beyond.
+    DetectedStream* record(int row);
+    std::shared_ptr<DetectedStream> sharedRecord(int row);
+
+    // A consistent copy of a row's texts; false when `row` is out of range.
+    bool rowTexts(int row, StreamRowTexts& out) const;
+
+    // Empties the list.
+    void reset();
+
+    void addObserver(std::shared_ptr<StreamStoreObserver> observer);
+    void removeObserver(const StreamStoreObserver* observer);
+
+  private:
+    struct Kind;
+    struct Row;
+    struct RowExtra;
+    using ObserverList = std::vector<std::shared_ptr<StreamStoreObserver>>;
+
+    static constexpr std::size_t kChunkRows = 32768;
+
+    Row& rowAt(int row) const;
+    Row& appendRow();
+    void destroyRows();
+    std::unique_ptr<RowExtra> makeExtra();
+    int findLocked(std::uint32_t hash, std::string_view host, std::string_view path) const;
+    std::uint32_t internKind(const DetectedStream& record);
+    std::shared_ptr<DetectedStream> materialize(const Row& row) const;
+    // The current observers; null when there are none.
+    std::shared_ptr<const ObserverList> observers() const;
+
+    mutable std::mutex mutex_;
+    std::vector<HugeBlock> chunks_;
+    int rowCount_ = 0;
+    bool anyExtra_ = false;
+    StreamHashIndex index_;
+    TextArena texts_;
+    std::vector<Kind> kinds_;
+    std::unordered_map<std::string, std::uint32_t> kindIndex_;
+    std::uint32_t lastKind_ = 0;
+
+    mutable std::mutex observerMutex_;
+    std::shared_ptr<const ObserverList> observers_;
+    std::atomic<bool> anyObserver_{false};
+};

@@ -1,0 +1,519 @@
+#include "gui/app/CMainFrame.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenuBar>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+
+#include "gui/app/CQuorvexDoc.h"
+#include "gui/app/CommandIds.h"
+#include "gui/app/KeyLockState.h"
+#include "gui/app/RecentFileList.h"
+#include "gui/app/ToolbarIcons.h"
+#include "gui/detect/CTreeArea.h"
+
+namespace {
+
+// Idle-time refresh of command states and lock indicators, as often as a user can notice.
+constexpr int kIdleIntervalMs = 200;
+
+const QString kWindowGroup = QStringLiteral("Settings");
+
+// Restores the normal cursor when a start of monitoring returns, whichever way it returns.
+class WaitCursor {
+  public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { Release(); }
+    void Release() {
+        if (active_) {
+            QApplication::restoreOverrideCursor();
+            active_ = false;
+        }
+    }
+
+  private:
+    bool active_ = true;
+};
+
+}  // namespace
+
+CMainFrame::CMainFrame(CQuorvexDoc* document, FrameServices services, QWidget* parent)
+    : QMainWindow(parent), document_(document), services_(std::move(services)) {
+    setWindowIcon(QApplication::windowIcon());
+}
+
+CMainFrame::~CMainFrame() {
+    ShutdownWork();
+}
+
+bool CMainFrame::Create() {
+    CreateActions();
+    CreateMenus();
+    if (!CreateToolBar() || !CreateStatusBar()) {
+        return false;
+    }
+    if (services_.createView) {
+        view_ = services_.createView();
+    }
+    if (view_ != nullptr) {
+        setCentralWidget(view_->widget());
+        packetTarget_.store(view_->list(), std::memory_order_release);
+    }
+    if (!CreateTreeBar()) {
+        return false;
+    }
+    monitorState_ = ID_MONITOR_STOP;
+    treeBar_->hide();
+
+    keyLocks_ = std::make_unique<KeyLockState>();
+    idleTimer_ = new QTimer(this);
+    connect(idleTimer_, &QTimer::timeout, this, [this] {
+        UpdateCommandUI();
+        UpdateLockIndicators();
+    });
+    idleTimer_->start(kIdleIntervalMs);
+
+    if (document_ != nullptr) {
+        connect(document_, &CQuorvexDoc::titleChanged, this, &CMainFrame::UpdateCaption);
+    }
+    UpdateCaption();
+    UpdateCommandUI();
+    return true;
+}
+
+QAction* CMainFrame::action(int commandId) const {
+    auto it = actions_.find(commandId);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+QMenu* CMainFrame::menu(int index) const {
+    return index >= 0 && index < static_cast<int>(menus_.size()) ? menus_[index] : nullptr;
+}
+
+QAction* CMainFrame::AddAction(int commandId, const QString& text, const QString& prompt) {
+    auto* act = new QAction(text, this);
+    act->setData(commandId);
+    act->setObjectName(QStringLiteral("ID_%1").arg(commandId));
+    // A prompt is "status text\ntool tip", as in the string table.
+    if (!prompt.isEmpty()) {
+        const qsizetype newline = prompt.indexOf(QLatin1Char('\n'));
+        act->setStatusTip(prompt.left(newline));
+        if (newline >= 0) {
+            act->setToolTip(prompt.mid(newline + 1));
+        }
+    }
+    actions_[commandId] = act;
+    addAction(act);  // keeps accelerators alive when the menu or toolbar is hidden
+    return act;
+}
+
+void CMainFrame::CreateActions() {
+    QAction* start = AddAction(ID_MONITOR_START, QStringLiteral("モニタリング開始"),
+                               QStringLiteral("モニタリングを開始します。\nモニタリング開始"));
+    QAction* stop = AddAction(ID_MONITOR_STOP, QStringLiteral("モニタリング停止"),
+                              QStringLiteral("モニタリングを停止します\nモニタリング停止"));
+    start->setIcon(ToolbarIcons::monitorStart());
+    stop->setIcon(ToolbarIcons::monitorStop());
+    start->setShortcut(QKeySequence(QStringLiteral("Ctrl+B")));
+    stop->setShortcut(QKeySequence(QStringLiteral("Ctrl+E")));
+    auto* group = new QActionGroup(this);
+    group->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
+    for (QAction* act : {start, stop}) {
+        act->setCheckable(true);
+        // The menu shows the radio mark; the pictures belong to the toolbar.
+        act->setIconVisibleInMenu(false);
+        group->addAction(act);
+    }
+    connect(start, &QAction::triggered, this, &CMainFrame::OnStartMonitoring);
+    connect(stop, &QAction::triggered, this, &CMainFrame::OnStopMonitoring);
+
+    QAction* saveAs = AddAction(
+        ID_FILE_SAVE_AS, QStringLiteral("名前を付けて保存(&A)..."),
+        QStringLiteral("アクティブなドキュメントを新しい名前で保存します\n名前を付けて保存"));
+    connect(saveAs, &QAction::triggered, this, &CMainFrame::OnFileSaveAs);
+    AddAction(ID_APP_EXIT, QStringLiteral("アプリケーションの終了(&X)"),
+              QStringLiteral("アプリケーションを終了します\n終了"));
+
+    QAction* undo = AddAction(ID_EDIT_UNDO, QStringLiteral("元に戻す\tCtrl+Z(&U)"),
+                              QStringLiteral("直前に行った動作を元に戻します\n元に戻す"));
+    undo->setShortcuts(
+        {QKeySequence(QStringLiteral("Ctrl+Z")), QKeySequence(QStringLiteral("Alt+Backspace"))});
+    QAction* cut =
+        AddAction(ID_EDIT_CUT, QStringLiteral("切り取り\tCtrl+X(&T)"),
+                  QStringLiteral("選択範囲を切り取ってクリップボードに移動します\n切り取り"));
+    cut->setShortcuts(
+        {QKeySequence(QStringLiteral("Ctrl+X")), QKeySequence(QStringLiteral("Shift+Del"))});
+    QAction* copy =
+        AddAction(ID_EDIT_COPY, QStringLiteral("コピー\tCtrl+C(&C)"),
+                  QStringLiteral("選択範囲をコピーしてクリップボードに保存します\nコピー"));
+    // Ctrl+C itself belongs to the copy-URL command.
+    copy->setShortcut(QKeySequence(QStringLiteral("Ctrl+Ins")));
+    QAction* paste = AddAction(ID_EDIT_PASTE, QStringLiteral("貼り付け\tCtrl+V(&P)"),
+                               QStringLiteral("クリップボードの内容を挿入します\n貼り付け"));
+    paste->setShortcuts(
+        {QKeySequence(QStringLiteral("Ctrl+V")), QKeySequence(QStringLiteral("Shift+Ins"))});
+    QAction* settings = AddAction(ID_SETTINGS, QStringLiteral("設定..."));
+    connect(settings, &QAction::triggered, this, &CMainFrame::OnSettings);
+
+    QAction* viewToolBar = AddAction(
+        ID_VIEW_TOOLBAR, QStringLiteral("ツール バー(&T)"),
+        QStringLiteral("ツール バーの表示/非表示を切り替えます\nツール バーの表示切り替え"));
+    QAction* viewStatusBar =
+        AddAction(ID_VIEW_STATUS_BAR, QStringLiteral("ステータス バー(&S)"),
+                  QStringLiteral(
+                      "ステータス バーの表示/非表示を切り替えます\nステータス バーの表示切り替え"));
+    QAction* viewTree = AddAction(ID_VIEW_TREEBAR, QStringLiteral("ツール　バー"));
+    for (QAction* act : {viewToolBar, viewStatusBar, viewTree}) {
+        act->setCheckable(true);
+    }
+    connect(viewToolBar, &QAction::triggered, this, [this] {
+        toolBar_->setVisible(toolBar_->isHidden());
+        UpdateCommandUI();
+    });
+    connect(viewStatusBar, &QAction::triggered, this, [this] {
+        statusBar()->setVisible(statusBar()->isHidden());
+        UpdateCommandUI();
+    });
+    connect(viewTree, &QAction::triggered, this, &CMainFrame::OnViewTreeBar);
+
+    AddAction(ID_APP_ABOUT, QStringLiteral("バージョン情報 Quorvex(&A)..."),
+              QStringLiteral("プログラムの情報、バージョンを表示します\nバージョン情報"));
+
+    QAction* fileNew = AddAction(ID_FILE_NEW, QStringLiteral("新規作成"),
+                                 QStringLiteral("新規にファイルを作成します\n新規作成"));
+    fileNew->setIcon(ToolbarIcons::fileNew());
+    fileNew->setShortcut(QKeySequence(QStringLiteral("Ctrl+N")));
+    QAction* fileOpen = AddAction(ID_FILE_OPEN, QStringLiteral("開く"),
+                                  QStringLiteral("既存のファイルを開きます\n開く"));
+    fileOpen->setIcon(ToolbarIcons::fileOpen());
+    fileOpen->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
+    QAction* fileSave =
+        AddAction(ID_FILE_SAVE, QStringLiteral("上書き保存"),
+                  QStringLiteral("アクティブなドキュメントを保存します\n上書き保存"));
+    fileSave->setIcon(ToolbarIcons::fileSave());
+    fileSave->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
+    connect(fileSave, &QAction::triggered, this, &CMainFrame::OnFileSave);
+
+    QAction* copyUrl = AddAction(ID_COPY_URL, QStringLiteral("URLをコピー"));
+    copyUrl->setShortcut(QKeySequence(QStringLiteral("Ctrl+C")));
+    connect(copyUrl, &QAction::triggered, this, &CMainFrame::OnCopyUrl);
+
+    // Accelerators of commands that nothing handles: they exist, and stay disabled.
+    AddAction(ID_FILE_PRINT, QString())->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
+    AddAction(ID_NEXT_PANE, QString())->setShortcut(QKeySequence(QStringLiteral("F6")));
+    AddAction(ID_PREV_PANE, QString())->setShortcut(QKeySequence(QStringLiteral("Shift+F6")));
+    AddAction(ID_FILE_PRINT_SETUP, QString());
+
+    for (auto& [id, act] : actions_) {
+        connect(act, &QAction::triggered, this, [this] { UpdateCommandUI(); });
+    }
+}
+
+void CMainFrame::CreateMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+    file->addAction(action(ID_MONITOR_START));
+    file->addAction(action(ID_MONITOR_STOP));
+    file->addSeparator();
+    file->addAction(action(ID_FILE_SAVE_AS));
+    file->addSeparator();
+    file->addAction(action(ID_APP_EXIT));
+
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("編集(&E)"));
+    edit->addAction(action(ID_EDIT_UNDO));
+    edit->addSeparator();
+    edit->addAction(action(ID_EDIT_CUT));
+    edit->addAction(action(ID_EDIT_COPY));
+    edit->addAction(action(ID_EDIT_PASTE));
+    edit->addSeparator();
+    edit->addAction(action(ID_SETTINGS));
+
+    QMenu* view = menuBar()->addMenu(QStringLiteral("表示(&V)"));
+    view->addAction(action(ID_VIEW_TOOLBAR));
+    view->addAction(action(ID_VIEW_STATUS_BAR));
+    view->addAction(action(ID_VIEW_TREEBAR));
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
+    help->addAction(action(ID_APP_ABOUT));
+
+    menus_ = {file, edit, view, help};
+    for (QMenu* m : menus_) {
+        connect(m, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+    }
+}
+
+bool CMainFrame::CreateToolBar() {
+    toolBar_ = new QToolBar(QStringLiteral("ツール バー"), this);
+    toolBar_->setObjectName(QStringLiteral("toolBar"));
+    toolBar_->setIconSize(QSize(16, 15));
+    toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
+    toolBar_->addAction(action(ID_FILE_NEW));
+    toolBar_->addAction(action(ID_FILE_OPEN));
+    toolBar_->addAction(action(ID_FILE_SAVE));
+    toolBar_->addSeparator();
+    toolBar_->addAction(action(ID_MONITOR_START));
+    toolBar_->addAction(action(ID_MONITOR_STOP));
+    addToolBar(Qt::TopToolBarArea, toolBar_);
+    return true;
+}
+
+bool CMainFrame::CreateStatusBar() {
+    QStatusBar* bar = statusBar();
+    readyLabel_ = new QLabel(QStringLiteral("レディ"), bar);
+    bar->addWidget(readyLabel_, 1);
+    auto indicator = [bar](const QString& text) {
+        auto* label = new QLabel(bar);
+        label->setObjectName(text);
+        label->setAlignment(Qt::AlignCenter);
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        label->setMinimumWidth(label->fontMetrics().horizontalAdvance(text) + 12);
+        bar->addPermanentWidget(label);
+        return label;
+    };
+    capLabel_ = indicator(QStringLiteral("CAP"));
+    numLabel_ = indicator(QStringLiteral("NUM"));
+    scrlLabel_ = indicator(QStringLiteral("SCRL"));
+    return true;
+}
+
+bool CMainFrame::CreateTreeBar() {
+    const std::string suffixFile = services_.suffixFilePath ? services_.suffixFilePath() : "";
+    treeBar_ = new CTreeArea(suffixFile);
+    if (!treeBar_->CreateBar(QStringLiteral("Tree Bar"), this, QSize(150, 300), true, kTreeBarId)) {
+        delete treeBar_;
+        treeBar_ = nullptr;
+        return false;
+    }
+    treeBar_->setAllowedAreas(Qt::LeftDockWidgetArea);
+    addDockWidget(Qt::LeftDockWidgetArea, treeBar_);
+    connect(treeBar_, &QDockWidget::visibilityChanged, this, &CMainFrame::UpdateCommandUI);
+    return true;
+}
+
+void CMainFrame::UpdateCommandUI() {
+    for (int id : {ID_MONITOR_START, ID_MONITOR_STOP}) {
+        action(id)->setEnabled(true);
+        action(id)->setChecked(monitorState_ == id);
+    }
+    action(ID_VIEW_TREEBAR)->setEnabled(treeBar_ != nullptr);
+    action(ID_VIEW_TREEBAR)->setChecked(treeBar_ != nullptr && !treeBar_->isHidden());
+    action(ID_COPY_URL)->setEnabled(view_ != nullptr && view_->hasCurrentStream());
+    action(ID_SETTINGS)->setEnabled(true);
+    action(ID_VIEW_TOOLBAR)->setChecked(toolBar_ != nullptr && !toolBar_->isHidden());
+    action(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());
+    // Commands without a handler anywhere.
+    for (int id : {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_FILE_PRINT,
+                   ID_NEXT_PANE, ID_PREV_PANE}) {
+        action(id)->setEnabled(false);
+    }
+}
+
+void CMainFrame::UpdateLockIndicators() {
+    const KeyLockState::Locks locks = keyLocks_->Query();
+    capLabel_->setText(locks.caps ? QStringLiteral("CAP") : QString());
+    numLabel_->setText(locks.num ? QStringLiteral("NUM") : QString());
+    scrlLabel_->setText(locks.scroll ? QStringLiteral("SCRL") : QString());
+}
+
+void CMainFrame::UpdateCaption() {
+    const QString title = document_ != nullptr ? document_->GetTitle() : QString();
+    setWindowTitle(title.isEmpty() ? QStringLiteral("Quorvex")
+                                   : title + QStringLiteral(" - Quorvex"));
+}
+
+int CMainFrame::EnumerateAdapters() {
+    if (services_.adapterSource == nullptr) {
+        return -1;
+    }
+    const int count = services_.adapterSource->Enumerate(adapters_);
+    if (count >= 0) {
+        adapterCount_ = count;
+    }
+    return count;
+}
+
+void CMainFrame::OnStartMonitoring() {
+    WaitCursor wait;
+    const int count = EnumerateAdapters();
+    wait.Release();
+    if (count <= 0 || static_cast<std::size_t>(count) > adapters_.size()) {
+        UpdateCommandUI();
+        return;
+    }
+    int chosen = 0;
+    if (count >= 2) {
+        const int result =
+            services_.runAdapterDialog
+                ? services_.runAdapterDialog(this, count, adapters_.data(), adapterIndex_, &chosen)
+                : 2;
+        // The dialog refuses OK without a selection; the range check keeps a bad index out
+        // whatever dialog runs.
+        if (result == 2 || chosen < 0 || chosen >= count) {
+            UpdateCommandUI();
+            return;
+        }
+    }
+    adapterIndex_ = chosen;
+    if (capture_ == nullptr && services_.captureFactory != nullptr) {
+        capture_ = services_.captureFactory->Create(*this);
+        if (capture_ != nullptr) {
+            captureGeneration_.fetch_add(1);
+            treeBar_->SetAdapter(&adapters_[adapterIndex_]);
+            monitorState_ = ID_MONITOR_START;
+            capture_->Start(adapters_[adapterIndex_]);
+        }
+    }
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnStopMonitoring() {
+    monitorState_ = ID_MONITOR_STOP;
+    if (capture_ != nullptr) {
+        capture_->Stop();
+        capture_.reset();
+    }
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnViewTreeBar() {
+    if (treeBar_ != nullptr) {
+        treeBar_->setVisible(treeBar_->isHidden());
+    }
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnCopyUrl() {
+    if (view_ != nullptr && view_->hasCurrentStream()) {
+        view_->OnCopyUrl();
+    }
+}
+
+void CMainFrame::OnSettings() {
+    if (!services_.runSuffixDialog) {
+        return;
+    }
+    const std::string path = services_.suffixFilePath ? services_.suffixFilePath() : "";
+    if (services_.runSuffixDialog(this, path) == 1 && treeBar_ != nullptr) {
+        treeBar_->LoadSuffixList();
+    }
+}
+
+void CMainFrame::OnFileSave() {
+    if (document_ == nullptr) {
+        return;
+    }
+    if (document_->GetPathName().isEmpty()) {
+        SaveDocumentAs();
+        return;
+    }
+    QString error;
+    if (!document_->OnSaveDocument(document_->GetPathName(), &error) && services_.showError) {
+        services_.showError(this,
+                            QStringLiteral("ファイルを保存できませんでした。\n%1").arg(error));
+    }
+}
+
+void CMainFrame::OnFileSaveAs() {
+    SaveDocumentAs();
+}
+
+bool CMainFrame::SaveDocumentAs() {
+    if (document_ == nullptr) {
+        return false;
+    }
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("名前を付けて保存"),
+                                     document_->GetTitle(), QStringLiteral("すべてのファイル (*)"));
+    if (path.isEmpty()) {
+        return false;
+    }
+    QString error;
+    if (!document_->OnSaveDocument(path, &error)) {
+        if (services_.showError) {
+            services_.showError(this,
+                                QStringLiteral("ファイルを保存できませんでした。\n%1").arg(error));
+        }
+        return false;
+    }
+    RecentFileList::add(path);
+    return true;
+}
+
+void CMainFrame::OnCapturedPacket(const CapturedPacket* packet) {
+    StreamList* target = packetTarget_.load(std::memory_order_acquire);
+    if (target != nullptr && treeBar_ != nullptr) {
+        treeBar_->DecodeAndDispatch(target, packet);
+    }
+}
+
+void CMainFrame::OnCaptureFailed(const std::string& interfaceName, const std::string& message,
+                                 bool lost) {
+    // On the capture thread: never wait for the user interface, hand the report over.
+    const int generation = captureGeneration_.load();
+    const QString text =
+        (lost ? QStringLiteral("%1 でのパケットのキャプチャが中断されました。\n%2")
+              : QStringLiteral("%1 でパケットのキャプチャを開始できませんでした。\n%2"))
+            .arg(QString::fromStdString(interfaceName), QString::fromStdString(message));
+    QMetaObject::invokeMethod(
+        this, [this, generation, text] { HandleCaptureFailure(generation, text); },
+        Qt::QueuedConnection);
+}
+
+void CMainFrame::HandleCaptureFailure(int generation, const QString& text) {
+    // A report from a capture that has been stopped (or replaced) since is stale.
+    if (capture_ == nullptr || generation != captureGeneration_.load()) {
+        return;
+    }
+    OnStopMonitoring();
+    if (services_.showError) {
+        services_.showError(this, text);
+    }
+}
+
+void CMainFrame::ShutdownWork() {
+    if (shutDown_) {
+        return;
+    }
+    shutDown_ = true;
+    OnStopMonitoring();
+    packetTarget_.store(nullptr, std::memory_order_release);
+    if (view_ != nullptr) {
+        view_->shutdown();
+    }
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    SaveWindowSettings();
+    ShutdownWork();
+    event->accept();
+}
+
+void CMainFrame::SaveWindowSettings() const {
+    QSettings settings;
+    settings.beginGroup(kWindowGroup);
+    settings.setValue(QStringLiteral("geometry"), saveGeometry());
+    settings.setValue(QStringLiteral("toolBar"), toolBar_ != nullptr && !toolBar_->isHidden());
+    settings.setValue(QStringLiteral("statusBar"), !statusBar()->isHidden());
+    settings.endGroup();
+}
+
+void CMainFrame::LoadWindowSettings() {
+    QSettings settings;
+    settings.beginGroup(kWindowGroup);
+    const QByteArray geometry = settings.value(QStringLiteral("geometry")).toByteArray();
+    if (geometry.isEmpty() || !restoreGeometry(geometry)) {
+        resize(640, 480);
+    }
+    if (toolBar_ != nullptr) {
+        toolBar_->setVisible(settings.value(QStringLiteral("toolBar"), true).toBool());
+    }
+    statusBar()->setVisible(settings.value(QStringLiteral("statusBar"), true).toBool());
+    settings.endGroup();
+    UpdateCommandUI();
+}

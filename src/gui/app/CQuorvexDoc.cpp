@@ -1,0 +1,42 @@
+#include "gui/app/CQuorvexDoc.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+CQuorvexDoc::CQuorvexDoc(QObject* parent) : QObject(parent), title_(QStringLiteral("Untitled")) {}
+
+bool CQuorvexDoc::OnNewDocument() {
+    pathName_.clear();
+    title_ = QStringLiteral("Untitled");
+    emit titleChanged();
+    return true;
+}
+
+bool CQuorvexDoc::OnOpenDocument(const QString& path) {
+    // The document has no content: opening only checks that the file can be read.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    SetPathName(path);
+    return true;
+}
+
+bool CQuorvexDoc::OnSaveDocument(const QString& path, QString* error) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        if (error != nullptr) {
+            *error = file.errorString();
+        }
+        return false;
+    }
+    file.close();
+    SetPathName(path);
+    return true;
+}
+
+void CQuorvexDoc::SetPathName(const QString& path) {
+    pathName_ = path;
+    title_ = QFileInfo(path).fileName();
+    emit titleChanged();
+}

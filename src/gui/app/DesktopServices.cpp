@@ -1,0 +1,46 @@
+#include "gui/app/DesktopServices.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QSettings>
+#include <cstdio>
+#include <cstdlib>
+
+#include "gui/app/FrameViewAdapter.h"
+#include "core/session/PcapCaptureFactory.h"
+#include "core/session/SystemAdapterSource.h"
+#include "gui/capture/CSelectAdapter.h"
+#include "gui/detect/CSufixDlg.h"
+#include "core/detect/SuffixListFile.h"
+#include "gui/list/CListArea.h"
+
+FrameServices DesktopServices::Make() {
+    FrameServices services;
+    services.createView = [] {
+        return std::make_unique<FrameViewAdapter<CListArea>>(new CListArea);
+    };
+    services.adapterSource = std::make_unique<SystemAdapterSource>();
+    services.captureFactory = std::make_unique<PcapCaptureFactory>();
+    services.runAdapterDialog = [](QWidget* parent, int count, const AdapterEntry* adapters,
+                                   int initial, int* chosen) {
+        CSelectAdapter dialog(parent);
+        const int result = dialog.Run(count, adapters, initial);
+        *chosen = dialog.chosenIndex();
+        return result;
+    };
+    services.runSuffixDialog = [](QWidget* parent, const std::string& suffixFile) {
+        CSufixDlg dialog(parent, suffixFile);
+        return dialog.exec() == QDialog::Accepted ? 1 : 2;
+    };
+    services.showError = [](QWidget* parent, const QString& text) {
+        QMessageBox::warning(parent, QCoreApplication::applicationName(), text);
+    };
+    services.exitProcess = [](int code) {
+        // At once, as the Exit command promises: settings are on disk, nothing else runs.
+        QSettings().sync();
+        std::fflush(nullptr);
+        std::_Exit(code);
+    };
+    services.suffixFilePath = [] { return SuffixListFile::defaultPath().string(); };
+    return services;
+}

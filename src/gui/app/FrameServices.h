@@ -1,0 +1,36 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/session/AdapterSource.h"
+#include "core/session/CaptureFactory.h"
+#include "gui/app/FrameView.h"
+
+class QString;
+class QWidget;
+
+// Everything the frame depends on outside itself, so that monitoring can run on fakes.
+struct FrameServices {
+    std::function<std::unique_ptr<FrameView>()> createView;
+    std::unique_ptr<AdapterSource> adapterSource;
+    std::unique_ptr<CaptureFactory> captureFactory;
+
+    // Runs the adapter dialog; returns the modal result (1 OK, 2 Cancel) and sets `chosen`.
+    std::function<int(QWidget* parent, int count, const AdapterEntry* adapters, int initial,
+                      int* chosen)>
+        runAdapterDialog;
+
+    // Runs the suffix settings dialog on the given file; returns the modal result.
+    std::function<int(QWidget* parent, const std::string& suffixFile)> runSuffixDialog;
+
+    // Shows a failure the user must see.
+    std::function<void(QWidget* parent, const QString& text)> showError;
+
+    // Ends the process at once (the Exit command).
+    std::function<void(int code)> exitProcess;
+
+    // The suffix list file that the settings dialog edits and the tree pane loads.
+    std::function<std::string()> suffixFilePath;
+};

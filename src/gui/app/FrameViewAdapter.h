@@ -1,0 +1,21 @@
+#pragma once
+
+#include "gui/app/FrameView.h"
+
+// Presents any widget that is also a StreamList and has the view's commands as a FrameView.
+// The frame owns the adapter; the widget is owned by the frame as its central widget.
+template <class View>
+class FrameViewAdapter : public FrameView {
+  public:
+    explicit FrameViewAdapter(View* view) : view_(view) {}
+
+    QWidget* widget() override { return view_; }
+    StreamList* list() override { return view_; }
+    void OnInitialUpdate() override { view_->OnInitialUpdate(); }
+    void OnCopyUrl() override { view_->OnCopyUrl(); }
+    bool hasCurrentStream() const override { return view_->hasCurrentStream(); }
+    void shutdown() override { view_->shutdown(); }
+
+  private:
+    View* view_;
+};

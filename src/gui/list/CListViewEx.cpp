@@ -1,0 +1,153 @@
+#include "gui/list/CListViewEx.h"
+
+#include "gui/list/TextFitter.h"
+
+#include <QFocusEvent>
+#include <QHeaderView>
+#include <QPainter>
+#include <QTimer>
+
+CListViewEx::CListViewEx(QWidget* parent) : QTreeView(parent) {
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setAllColumnsShowFocus(true);
+    setTextElideMode(Qt::ElideNone);
+    header()->setStretchLastSection(false);
+    header()->setSectionsMovable(false);
+    header()->setMinimumSectionSize(0);
+    connect(header(), &QHeaderView::sectionResized, this, &CListViewEx::springBackZeroWidthColumn);
+}
+
+bool CListViewEx::EnableFullRowSelect(bool on) {
+    if (fullRowSelect_ == on) {
+        return false;
+    }
+    fullRowSelect_ = on;
+    viewport()->update();
+    return true;
+}
+
+int CListViewEx::columnsRight() const {
+    const int last = header()->logicalIndex(header()->count() - 1);
+    return last < 0 ? 0 : header()->sectionViewportPosition(last) + header()->sectionSize(last);
+}
+
+QRect CListViewEx::highlightRect(int row) const {
+    const QRect itemRect = visualRect(model()->index(row, 0));
+    int right = columnsRight();
+    if (selectToClientEdge_ && right < viewport()->width()) {
+        right = viewport()->width();
+    }
+    const int left = header()->sectionViewportPosition(0);
+    return QRect(QPoint(left, itemRect.top()), QPoint(right - 1, itemRect.bottom()));
+}
+
+QString CListViewEx::fittedText(const QString& text, int width, int margin, bool* shortened) const {
+    const QFontMetrics metrics = fontMetrics();
+    const QByteArray utf8 = text.toUtf8();
+    const TextFitter::Result fitted =
+        TextFitter::fit(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())),
+                        width, margin, [&metrics](std::string_view part) {
+                            return metrics.horizontalAdvance(QString::fromUtf8(
+                                part.data(), static_cast<qsizetype>(part.size())));
+                        });
+    if (shortened != nullptr) {
+        *shortened = fitted.shortened;
+    }
+    return fitted.shortened ? QString::fromStdString(fitted.text) : text;
+}
+
+bool CListViewEx::rowShownSelected(const QModelIndex& index) const {
+    return hasFocus() && selectionModel() != nullptr && selectionModel()->isSelected(index);
+}
+
+void CListViewEx::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const {
+    if (!fullRowSelect_) {
+        QTreeView::drawRow(painter, option, index);
+        return;
+    }
+    const QModelIndex first = index.siblingAtColumn(0);
+    const bool selected = rowShownSelected(first);
+    const QRect highlight = highlightRect(first.row());
+    painter->save();
+    if (selected) {
+        painter->fillRect(highlight, palette().brush(QPalette::Active, QPalette::Highlight));
+        painter->setPen(palette().color(QPalette::Active, QPalette::HighlightedText));
+    } else {
+        const int left = header()->sectionViewportPosition(0);
+        painter->fillRect(
+            QRect(left, option.rect.top(), viewport()->width() - left, option.rect.height()),
+            Qt::white);
+        painter->setPen(Qt::black);  // the rows are white whatever the theme
+    }
+
+    const QHeaderView* head = header();
+    for (int visual = 0; visual < head->count(); ++visual) {
+        const int logical = head->logicalIndex(visual);
+        if (head->isSectionHidden(logical)) {
+            continue;
+        }
+        const QRect cell(head->sectionViewportPosition(logical), option.rect.top(),
+                         head->sectionSize(logical), option.rect.height());
+        const bool firstColumn = logical == 0;
+        drawCellText(painter, cell, first.siblingAtColumn(logical),
+                     firstColumn ? TextFitter::kFirstColumnMargin : TextFitter::kOtherColumnMargin,
+                     firstColumn ? kFirstCellInset : kOtherCellInset);
+    }
+
+    if (hasFocus() && currentIndex().row() == first.row()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = highlight;
+        focus.backgroundColor = palette().color(selected ? QPalette::Highlight : QPalette::Base);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, this);
+    }
+    painter->restore();
+}
+
+void CListViewEx::drawCellText(QPainter* painter, const QRect& cell, const QModelIndex& index,
+                               int margin, int inset) const {
+    const QString text = index.data(Qt::DisplayRole).toString();
+    if (text.isEmpty() || cell.width() <= 0) {
+        return;
+    }
+    bool shortened = false;
+    const QString shown = fittedText(text, cell.width(), margin, &shortened);
+    Qt::Alignment horizontal = Qt::AlignLeft;
+    if (!shortened) {
+        const auto own = index.data(Qt::TextAlignmentRole).value<Qt::Alignment>();
+        if (own & Qt::AlignRight) {
+            horizontal = Qt::AlignRight;
+        } else if (own & Qt::AlignHCenter) {
+            horizontal = Qt::AlignHCenter;
+        }
+    }
+    painter->drawText(cell.adjusted(inset, 0, -inset, 0),
+                      int(horizontal | Qt::AlignVCenter | Qt::TextSingleLine), shown);
+}
+
+void CListViewEx::springBackZeroWidthColumn(int logicalIndex, int /*oldSize*/, int newSize) {
+    if (logicalIndex == 0 || newSize != 0) {
+        return;
+    }
+    // Resizing from inside the resize notification would fight the header's drag handling.
+    QTimer::singleShot(0, this, [this, logicalIndex] {
+        if (header()->sectionSize(logicalIndex) == 0) {
+            header()->resizeSection(logicalIndex, kSpringBackWidth);
+        }
+    });
+}
+
+void CListViewEx::focusInEvent(QFocusEvent* event) {
+    QTreeView::focusInEvent(event);
+    viewport()->update();
+}
+
+void CListViewEx::focusOutEvent(QFocusEvent* event) {
+    QTreeView::focusOutEvent(event);
+    viewport()->update();
+}

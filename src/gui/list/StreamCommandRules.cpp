@@ -1,0 +1,32 @@
+#include "gui/list/StreamCommandRules.h"
+
+#include "core/detect/DetectedStream.h"
+
+namespace {
+bool isRtsp(std::string_view scheme) {
+    return scheme == "rtsp";
+}
+}  // namespace
+
+StreamCommandRules::MenuStates StreamCommandRules::menuStates(int state, std::string_view scheme) {
+    MenuStates states{state != kStateDownloading, state == kStateDownloading, state == kStateEnded};
+    if (isRtsp(scheme)) {
+        states.save = false;
+        states.abort = false;
+    }
+    return states;
+}
+
+StreamCommandRules::Command StreamCommandRules::doubleClickCommand(int state,
+                                                                   std::string_view scheme) {
+    if (isRtsp(scheme)) {
+        return kCopyUrl;
+    }
+    if (state == kStateIdle) {
+        return kSave;
+    }
+    if (state == kStateEnded) {
+        return kPlay;
+    }
+    return kNone;
+}

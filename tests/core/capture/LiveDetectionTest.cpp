@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+#include <pcap/pcap.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/capture/CPacketCapture.h"
+#include "core/capture/CSnmpAdapterList.h"
+#include "core/capture/CaptureFileReader.h"
+#include "core/capture/SystemInterfaceTable.h"
+#include "core/detect/StreamDecoder.h"
+#include "core/detect/SuffixListFile.h"
+#include "core/store/StreamStore.h"
+#include "support/NetnsPair.h"
+#include "support/TcpExchange.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// The frame's hand-off: detection straight into the store, on the capture thread.
+class DetectingReceiver : public PacketReceiver {
+  public:
+    DetectingReceiver(const StreamDecoder& decoder, StreamStore& store)
+        : decoder_(decoder), store_(store) {}
+
+    void OnCapturedPacket(const CapturedPacket* packet) override {
+        decoder_.decodeAndDispatch(*packet, &store_);
+    }
+    void OnCaptureStatus(const CaptureStatus& status) override {
+        std::lock_guard lock(mutex_);
+        running_ = status.state == CaptureStatus::kRunning;
+        changed_.notify_all();
+    }
+    bool WaitRunning() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, 3s, [&] { return running_; });
+    }
+
+  private:
+    const StreamDecoder& decoder_;
+    StreamStore& store_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool running_ = false;
+};
+
+std::vector<std::string> urls(StreamStore& store) {
+    std::vector<std::string> result;
+    for (int row = 0; row < store.rowCount(); ++row) {
+        const DetectedStream* record = store.record(row);
+        result.push_back(std::string(record->host) + record->path);
+    }
+    return result;
+}
+
+// An unfiltered recording of everything on the server's link, for the capture-file path.
+class LinkRecorder {
+  public:
+    LinkRecorder(const NetnsPair& pair, const std::string& path) {
+        pair.RunIn(pair.serverNs(), [&] {
+            char error[PCAP_ERRBUF_SIZE];
+            handle_ = pcap_create(pair.serverIf().c_str(), error);
+            if (handle_) {
+                pcap_set_snaplen(handle_, 262144);
+                pcap_set_immediate_mode(handle_, 1);
+                pcap_set_promisc(handle_, 1);
+                if (pcap_activate(handle_) < 0) {
+                    pcap_close(handle_);
+                    handle_ = nullptr;
+                }
+            }
+        });
+        if (handle_) {
+            pcap_setnonblock(handle_, 1, nullptr);
+            dumper_ = pcap_dump_open(handle_, path.c_str());
+        }
+    }
+    ~LinkRecorder() {
+        if (dumper_) {
+            pcap_dump_close(dumper_);
+        }
+        if (handle_) {
+            pcap_close(handle_);
+        }
+    }
+    bool ok() const { return dumper_ != nullptr; }
+
+    // Writes what the kernel holds for us, until the link has been quiet for a moment.
+    void Drain() {
+        for (int quiet = 0; quiet < 5;) {
+            int got = pcap_dispatch(handle_, -1, pcap_dump, reinterpret_cast<u_char*>(dumper_));
+            quiet = got > 0 ? 0 : quiet + 1;
+            std::this_thread::sleep_for(20ms);
+        }
+        pcap_dump_flush(dumper_);
+    }
+
+  private:
+    pcap_t* handle_ = nullptr;
+    pcap_dumper_t* dumper_ = nullptr;
+};
+
+// The capture-file path, as `quorvex-cli detect` reads a file.
+void detectFromFile(const std::string& path, const StreamDecoder& decoder, StreamStore& store) {
+    CaptureFileReader reader;
+    ASSERT_TRUE(reader.open(path)) << reader.error();
+    CapturedPacket packet;
+    while (reader.next(packet) == CaptureFileReader::Status::Packet) {
+        decoder.decodeAndDispatch(packet, &store);
+    }
+}
+
+}  // namespace
+
+TEST(LiveDetection, MediaRequestsOnTheLinkBecomeRowsAsInTheCaptureFile) {
+    NetnsPair pair;
+    QVX_REQUIRE_NETNS(pair);
+    AdapterEntry adapter{};
+    pair.RunIn(pair.serverNs(), [&] {
+        SystemInterfaceTable system;
+        std::vector<AdapterEntry> entries;
+        ASSERT_EQ(CSnmpAdapterList::ListAdapters(system, entries), 1);
+        adapter = entries[0];
+    });
+
+    StreamDecoder decoder;
+    decoder.setSuffixTable(SuffixTable::withKnownSuffixes());
+    decoder.setAdapter(std::make_shared<const AdapterEntry>(adapter));
+    StreamStore live;
+    DetectingReceiver receiver(decoder, live);
+    CPacketCapture capture(receiver);
+    std::string recording =
+        (std::filesystem::temp_directory_path() / ("qvx-live-" + pair.serverNs() + ".pcap"))
+            .string();
+    LinkRecorder recorder(pair, recording);
+    ASSERT_TRUE(recorder.ok());
+    pair.RunIn(pair.serverNs(), [&] { capture.Start(1, adapter); });
+    ASSERT_TRUE(receiver.WaitRunning()) << capture.Status().message;
+
+    const std::string ok = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n";
+    ASSERT_TRUE(TcpExchange(pair, 80,
+                            "GET /movies/trailer.wmv HTTP/1.1\r\nHost: media.test\r\n\r\n",
+                            ok + "<p>no media here</p>"));
+    ASSERT_TRUE(TcpExchange(pair, 554,
+                            "DESCRIBE rtsp://cam.test/live/stream.asf RTSP/1.0\r\nCSeq: 1\r\n\r\n",
+                            "RTSP/1.0 200 OK\r\nCSeq: 1\r\n\r\n"));
+    ASSERT_TRUE(TcpExchange(pair, 80, "GET /index.html HTTP/1.1\r\nHost: portal.test\r\n\r\n",
+                            ok + "<a href=\"mms://wm.test/clips/show.asf\">show</a>"));
+    ASSERT_TRUE(
+        TcpExchange(pair, 8080, "GET /elsewhere/skip.wmv HTTP/1.1\r\nHost: x.test\r\n\r\n", ok));
+    recorder.Drain();
+    std::this_thread::sleep_for(50ms);
+    capture.Stop();
+
+    std::vector<std::string> found = urls(live);
+    EXPECT_EQ(found, (std::vector<std::string>{"http://media.test/movies/trailer.wmv",
+                                               "rtsp://cam.test/live/stream.asf",
+                                               "mms://wm.test/clips/show.asf"}));
+    if (live.rowCount() > 0) {
+        EXPECT_EQ(std::memcmp(live.record(0)->adapterInfo, adapter.physAddress, 6), 0)
+            << "records carry the selected adapter";
+    }
+
+    StreamStore fromFile;
+    detectFromFile(recording, decoder, fromFile);
+    std::filesystem::remove(recording);
+    EXPECT_EQ(urls(fromFile), found) << "the kernel filter must not change what is found";
+}

@@ -1,0 +1,150 @@
+#include "core/detect/SuffixListFile.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Row {
+    std::string suffix;
+    std::string typeName;
+};
+
+std::vector<Row> rowsOf(const SuffixTable& table) {
+    std::vector<Row> rows;
+    for (int i = 0; i < table.count(); ++i) {
+        rows.push_back({table.row(i).suffix, table.row(i).typeName});
+    }
+    return rows;
+}
+
+struct ParseCase {
+    const char* name;
+    std::string contents;
+    std::vector<std::string> suffixes;
+    std::vector<std::string> typeNames;
+};
+
+TEST(SuffixListFile, ParsesLinesByTheFileRules) {
+    const ParseCase cases[] = {
+        {"comments and empty lines only", "# list\n\n#.asf\n\r\n", {}, {}},
+        {"trimmed known suffix", " \t.asf \r\n", {".asf"}, {"Windows Media Format"}},
+        {"case-sensitive lookup", ".ASF\n", {".ASF"}, {"Other"}},
+        {"blank then hash is no comment", " #x\n", {"#x"}, {"Other"}},
+        {"line of blanks", "   \n", {""}, {"Other"}},
+        {"no final line break", ".mp3", {".mp3"}, {"MPeg2 layer 3 audio"}},
+        {"too long for the field",
+         ".abcdef\n.abcdefg\n.rm\n",
+         {".abcdef", ".rm"},
+         {"Other", "RealVideo"}},
+        {"long line read in pieces", std::string(1023, 'a') + ".wav\n", {".wav"}, {"Wave Audio"}},
+        {"duplicates kept",
+         ".wma\n.wma\n",
+         {".wma", ".wma"},
+         {"Windous Media Audio", "Windous Media Audio"}},
+    };
+    for (const ParseCase& c : cases) {
+        auto rows = rowsOf(*SuffixListFile::parse(c.contents));
+        ASSERT_EQ(rows.size(), c.suffixes.size()) << c.name;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            EXPECT_EQ(rows[i].suffix, c.suffixes[i]) << c.name;
+            EXPECT_EQ(rows[i].typeName, c.typeNames[i]) << c.name;
+        }
+    }
+}
+
+TEST(SuffixListFile, KeepsTheFirst64Entries) {
+    std::string contents;
+    for (int i = 0; i < 70; ++i) {
+        contents += ".s" + std::to_string(i) + "\n";
+    }
+    auto table = SuffixListFile::parse(contents);
+    ASSERT_EQ(table->count(), 64);
+    EXPECT_STREQ(table->row(63).suffix, ".s63");
+}
+
+class SuffixFileOnDisk : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/quorvex-suffix-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    static std::string contentsOf(const std::filesystem::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    std::filesystem::path dir_;
+};
+
+TEST_F(SuffixFileOnDisk, MissingFileIsCreatedWithTheDefaults) {
+    auto path = dir_ / "nested" / "quorvex" / "sufix.txt";
+    auto result = SuffixListFile::load(path);
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_TRUE(result.created);
+    EXPECT_EQ(contentsOf(path),
+              ".asf\n.mid\n.wma\n.wmv\n.avi\n.mp3\n.eva\n.wav\n.swf\n.rm\n.flv\n");
+    ASSERT_EQ(result.table->count(), 11);
+    EXPECT_STREQ(result.table->row(3).typeName, "Windous Media Video");
+    EXPECT_STREQ(result.table->row(10).suffix, ".flv");
+
+    // A second load reads what is there and creates nothing.
+    std::ofstream(path) << "# mine\n.ogg\n";
+    result = SuffixListFile::load(path);
+    EXPECT_FALSE(result.created);
+    ASSERT_EQ(result.table->count(), 1);
+    EXPECT_STREQ(result.table->row(0).typeName, "Other");
+}
+
+TEST_F(SuffixFileOnDisk, UnreadableFileIsNeverReplaced) {
+    // A directory where the file should be: it cannot be read, and must not be overwritten.
+    auto path = dir_ / "sufix.txt";
+    std::filesystem::create_directory(path);
+    auto result = SuffixListFile::load(path);
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.created);
+    EXPECT_FALSE(result.error.empty());
+    EXPECT_EQ(result.table->count(), 0);
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+}
+
+TEST_F(SuffixFileOnDisk, UserPathFollowsXdgConfigHome) {
+    const char* savedXdg = std::getenv("XDG_CONFIG_HOME");
+    std::string saved = savedXdg ? savedXdg : "";
+    setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+    EXPECT_EQ(SuffixListFile::userPath(), dir_ / "quorvex" / "sufix.txt");
+    setenv("XDG_CONFIG_HOME", "relative/dir", 1);  // not absolute: ignored
+    setenv("HOME", dir_.c_str(), 1);
+    EXPECT_EQ(SuffixListFile::userPath(), dir_ / ".config" / "quorvex" / "sufix.txt");
+    if (savedXdg) {
+        setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    } else {
+        unsetenv("XDG_CONFIG_HOME");
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SuffixListFileLocation, BesideTheExecutableWinsWhenItExists) {
+    auto beside = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "sufix.txt";
+    ASSERT_FALSE(std::filesystem::exists(beside));
+    EXPECT_EQ(SuffixListFile::defaultPath(), SuffixListFile::userPath());
+    std::ofstream(beside) << ".asf\n";
+    EXPECT_EQ(SuffixListFile::defaultPath(), beside);
+    std::filesystem::remove(beside);
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+#include "core/detect/SuffixTable.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/detect/Cp932Text.h"
+
+namespace {
+
+struct FindCase {
+    const char* name;
+    std::string text;
+    std::string needle;
+    std::size_t expected;
+};
+
+TEST(Cp932Text, FindNeverStartsOnATrailByte) {
+    const FindCase cases[] = {
+        {"plain", "GET /a.asf", ".asf", 6},
+        {"after lead byte", "\x82.asf", ".asf", Cp932Text::npos},
+        {"after a whole character", "\x82\xA0.asf", ".asf", 2},
+        {"second occurrence on a boundary", "\x82.a.a", ".a", 3},
+        {"lead byte at the end", "ab\x82", "b", 1},
+        {"lead byte pairs with anything", "\x81 x", " x", Cp932Text::npos},
+        {"empty needle", "abc", "", 0},
+    };
+    for (const FindCase& c : cases) {
+        EXPECT_EQ(Cp932Text::find(c.text, c.needle), c.expected) << c.name;
+    }
+    EXPECT_EQ(Cp932Text::findLast("a b\x81 c", ' '), 1u);
+    EXPECT_EQ(Cp932Text::findLast("abc", ' '), Cp932Text::npos);
+    EXPECT_EQ(Cp932Text::findLastOf("a b\nc", ' ', '\n'), 3u);
+    EXPECT_EQ(Cp932Text::findLastOf("a\nb c\x81 ", ' ', '\n'), 3u);
+    EXPECT_EQ(Cp932Text::findLastOf("abc", ' ', '\n'), Cp932Text::npos);
+}
+
+TEST(Cp932Text, UpperCaseLeavesTwoByteCharactersAlone) {
+    std::string text =
+        ".as\x82"
+        "a\xE0"
+        "bz";
+    Cp932Text::toUpper(text.data(), text.size());
+    EXPECT_EQ(text,
+              ".AS\x82"
+              "a\xE0"
+              "bZ");
+}
+
+SuffixTable tableOf(std::initializer_list<const char*> suffixes) {
+    SuffixTable table;
+    for (const char* suffix : suffixes) {
+        table.add(suffix, "T");
+    }
+    return table;
+}
+
+struct MatchCase {
+    const char* name;
+    std::string text;
+    int row;  // -1: no match
+    std::size_t position;
+};
+
+TEST(SuffixTable, FirstRowInTableOrderWins) {
+    SuffixTable table = tableOf({".asf", ".mp3", ".rm", "",
+                                 ".\x82"
+                                 "a"});
+    const MatchCase cases[] = {
+        {"row order, not text order", "x.mp3 y.asf", 0, 7},
+        {"second row", "x.mp3", 1, 1},
+        {"position 0 fails without upper-case try", ".asf .ASF .mp3", 1, 10},
+        {"upper-case form", "x.RM", 2, 1},
+        {"upper-case only when the row's own text is absent", "x.ASF .asf", 0, 6},
+        {"mixed case", "x.Asf", -1, 0},
+        {"two-byte suffix",
+         "x.\x82"
+         "a",
+         4, 1},
+        {"two-byte suffix is not upper-cased",
+         "x.\x82"
+         "A",
+         -1, 0},
+        {"on a trail byte", "\x82.asf", -1, 0},
+        {"nothing", "GET / HTTP/1.1", -1, 0},
+        {"empty text", "", -1, 0},
+    };
+    for (const MatchCase& c : cases) {
+        auto match = table.findFirstMatch(c.text);
+        if (c.row < 0) {
+            EXPECT_FALSE(match) << c.name;
+            continue;
+        }
+        ASSERT_TRUE(match) << c.name;
+        EXPECT_EQ(match->row, c.row) << c.name;
+        EXPECT_EQ(match->position, c.position) << c.name;
+    }
+}
+
+TEST(SuffixTable, SuffixesWithDifferentFirstBytesAreAllFound) {
+    SuffixTable table = tableOf({"xyz", ".asf", "q"});
+    EXPECT_EQ(table.findFirstMatch("a.asf q xyz")->row, 0);
+    EXPECT_EQ(table.findFirstMatch("a.asf q")->row, 1);
+    EXPECT_EQ(table.findFirstMatch("aQ")->row, 2);
+    EXPECT_FALSE(table.findFirstMatch("q"));
+}
+
+TEST(SuffixTable, RefusesRowsThatDoNotFit) {
+    SuffixTable table;
+    EXPECT_TRUE(table.add(".123456", "T"));
+    EXPECT_FALSE(table.add(".1234567", "T"));
+    EXPECT_FALSE(table.add(".a", std::string(64, 'n')));
+    for (int i = 1; i < SuffixTable::kCapacity; ++i) {
+        EXPECT_TRUE(table.add(".x", "T"));
+    }
+    EXPECT_FALSE(table.add(".y", "T"));
+    EXPECT_EQ(table.count(), SuffixTable::kCapacity);
+    EXPECT_STREQ(table.row(0).suffix, ".123456");
+}
+
+}  // namespace

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/download/DownloadHost.h"
+
+// Records what a download tells its host; answers login requests with `answer`.
+class TestDownloadHost : public DownloadHost {
+  public:
+    void showMessage(const std::string& text) override {
+        std::lock_guard lock(mutex_);
+        messages_.push_back(text);
+    }
+
+    bool askLogin(const LoginRequest& request, Credentials& out) override {
+        std::lock_guard lock(mutex_);
+        logins_.push_back(request);
+        if (!answer) {
+            return false;
+        }
+        out = *answer;
+        return true;
+    }
+
+    void downloadEnded(DetectedStream* record) override {
+        std::lock_guard lock(mutex_);
+        ended_.push_back(record);
+        changed_.notify_all();
+    }
+
+    bool waitEnded(std::size_t count, std::chrono::seconds timeout = std::chrono::seconds(20)) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] { return ended_.size() >= count; });
+    }
+
+    std::vector<std::string> messages() const {
+        std::lock_guard lock(mutex_);
+        return messages_;
+    }
+    std::vector<LoginRequest> logins() const {
+        std::lock_guard lock(mutex_);
+        return logins_;
+    }
+    std::vector<DetectedStream*> ended() const {
+        std::lock_guard lock(mutex_);
+        return ended_;
+    }
+
+    std::optional<Credentials> answer;
+
+  private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> messages_;
+    std::vector<LoginRequest> logins_;
+    std::vector<DetectedStream*> ended_;
+};

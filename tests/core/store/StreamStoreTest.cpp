@@ -1,0 +1,222 @@
+#include "core/store/StreamStore.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+DetectedStream streamOf(const std::string& host, const std::string& path,
+                        std::uint32_t srcAddr = 1) {
+    DetectedStream r;
+    std::memset(&r, 0, sizeof r);
+    std::strcpy(r.host, host.c_str());
+    std::strcpy(r.path, path.c_str());
+    std::strcpy(r.scheme, "http");
+    std::strcpy(r.suffix, ".asf");
+    std::strcpy(r.typeName, "Windows Media Format");
+    r.srcAddr = srcAddr;
+    r.dstPort = 80;
+    r.adapterInfo[0] = 0x42;
+    return r;
+}
+
+// Host and path of the n-th stream of the many-threads test.
+std::pair<std::string, std::string> nthStream(int n) {
+    char host[32];
+    char path[32];
+    std::snprintf(host, sizeof host, "http://h%d", n % 10);
+    std::snprintf(path, sizeof path, "/%d.wmv", n);
+    return {host, path};
+}
+
+struct CountingObserver : StreamStoreObserver {
+    std::atomic<int> added{0};
+    std::atomic<int> refreshed{0};
+    std::atomic<int> resets{0};
+    StreamStore* store = nullptr;
+    void rowAdded(int row) override {
+        ++added;
+        if (store != nullptr) {
+            StreamRowTexts texts;
+            EXPECT_TRUE(store->rowTexts(row, texts));  // the lock is not held here
+        }
+    }
+    void rowRefreshed(int) override { ++refreshed; }
+    void storeReset() override { ++resets; }
+};
+
+TEST(StreamStore, OneRowPerExactHostAndPath) {
+    StreamStore store;
+    struct Step {
+        const char* host;
+        const char* path;
+        int row;
+        bool added;
+    } steps[] = {
+        {"http://S", "/a.asf", 0, true},
+        {"http://S", "/a.asf", 0, false},
+        {"http://T", "/a.asf", 1, true},  // same path, other host
+        {"http://S", "/A.asf", 2, true},  // letter case counts
+        {"http://S", "/a.asf", 0, false},
+        {"http://S/a", ".asf", 3, true},  // the split point counts too
+    };
+    for (const Step& s : steps) {
+        auto result = store.add(streamOf(s.host, s.path));
+        EXPECT_EQ(result.row, s.row) << s.host << s.path;
+        EXPECT_EQ(result.added, s.added) << s.host << s.path;
+    }
+    EXPECT_EQ(store.rowCount(), 4);
+    EXPECT_EQ(store.findRow("http://T", "/a.asf"), 1);
+    EXPECT_EQ(store.findRow("http://T", "/b.asf"), -1);
+}
+
+TEST(StreamStore, RowKeepsTheFirstSightingAndStartsWithEmptyColumns) {
+    StreamStore store;
+    DetectedStream first = streamOf("http://S", "/a.asf", 7);
+    store.AddOrUpdateStream(&first, 0);
+    DetectedStream repeat = streamOf("http://S", "/a.asf", 9);
+    std::strcpy(repeat.typeName, "Other");
+    EXPECT_EQ(store.AddOrUpdateStream(&repeat, 0), 0);
+
+    DetectedStream* kept = store.record(0);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->srcAddr, 7u);
+    EXPECT_EQ(kept->dstPort, 80);
+    EXPECT_STREQ(kept->typeName, "Windows Media Format");
+    EXPECT_STREQ(kept->scheme, "http");
+    EXPECT_STREQ(kept->suffix, ".asf");
+    EXPECT_EQ(kept->adapterInfo[0], 0x42);
+    EXPECT_EQ(kept->worker, nullptr);
+
+    StreamRowTexts texts;
+    ASSERT_TRUE(store.rowTexts(0, texts));
+    EXPECT_STREQ(texts.host, "http://S");
+    EXPECT_STREQ(texts.path, "/a.asf");
+    EXPECT_STREQ(texts.sizeText, "");
+    EXPECT_STREQ(texts.rateText, "");
+    EXPECT_FALSE(store.rowTexts(1, texts));
+    EXPECT_EQ(store.record(1), nullptr);
+}
+
+TEST(StreamStore, RefreshShowsTheStoresOwnRecordTexts) {
+    StreamStore store;
+    auto observer = std::make_shared<CountingObserver>();
+    store.addObserver(observer);
+    store.add(streamOf("http://S", "/a.asf"));
+    store.add(streamOf("http://S", "/b.asf"));
+    DetectedStream* own = store.record(1);
+    std::strcpy(own->sizeText, "1.5 MB");
+    std::strcpy(own->progressText, "50%");
+    std::strcpy(own->timeText, "1分 2秒");
+    std::strcpy(own->rateText, "10 KB/s");
+    own->state = kStateDownloading;
+
+    DetectedStream other = streamOf("http://S", "/b.asf");
+    std::strcpy(other.sizeText, "ignored");
+    EXPECT_EQ(store.AddOrUpdateStream(&other, 1), 1);
+
+    StreamRowTexts texts;
+    ASSERT_TRUE(store.rowTexts(1, texts));
+    EXPECT_STREQ(texts.sizeText, "1.5 MB");
+    EXPECT_STREQ(texts.progressText, "50%");
+    EXPECT_STREQ(texts.timeText, "1分 2秒");
+    EXPECT_STREQ(texts.rateText, "10 KB/s");
+    EXPECT_EQ(texts.state, kStateDownloading);
+    ASSERT_TRUE(store.rowTexts(0, texts));
+    EXPECT_STREQ(texts.sizeText, "");
+    EXPECT_EQ(observer->refreshed, 1);
+    EXPECT_EQ(observer->added, 2);
+
+    // A refresh of an unknown stream changes nothing.
+    DetectedStream unknown = streamOf("http://X", "/b.asf");
+    EXPECT_EQ(store.AddOrUpdateStream(&unknown, 1), -1);
+    EXPECT_EQ(store.rowCount(), 2);
+    EXPECT_EQ(observer->refreshed, 1);
+}
+
+TEST(StreamStore, RecordsStayPutAsRowsGrowAndOutliveAReset) {
+    StreamStore store;
+    store.add(streamOf("http://S", "/first.asf"));
+    DetectedStream* first = store.record(0);
+    std::shared_ptr<DetectedStream> held = store.sharedRecord(0);
+    for (int i = 0; i < 20000; ++i) {
+        char path[32];
+        std::snprintf(path, sizeof path, "/%d.asf", i);
+        store.add(streamOf("http://S", path));
+    }
+    EXPECT_EQ(store.record(0), first);
+    EXPECT_EQ(store.findRow("http://S", "/19999.asf"), 20000);
+
+    auto observer = std::make_shared<CountingObserver>();
+    store.addObserver(observer);
+    store.reset();
+    EXPECT_EQ(observer->resets, 1);
+    EXPECT_EQ(store.rowCount(), 0);
+    EXPECT_STREQ(held->path, "/first.asf");  // still alive for whoever holds it
+    EXPECT_TRUE(store.add(streamOf("http://S", "/first.asf")).added);
+}
+
+TEST(StreamStore, AWholeRecordWithBookkeepingIsKept) {
+    StreamStore store;
+    DetectedStream r = streamOf("http://S", "/a.asf");
+    std::strcpy(r.localFile, "/tmp/a.asf");
+    std::strcpy(r.progressText, "done");
+    store.add(r);
+    EXPECT_STREQ(store.record(0)->localFile, "/tmp/a.asf");
+    StreamRowTexts texts;
+    store.rowTexts(0, texts);
+    EXPECT_STREQ(texts.progressText, "done");
+}
+
+TEST(StreamStore, ManyThreadsAddEachStreamOnce) {
+    StreamStore store;
+    auto observer = std::make_shared<CountingObserver>();
+    observer->store = &store;
+    store.addObserver(observer);
+    constexpr int kThreads = 4;
+    constexpr int kDistinct = 3000;
+    std::atomic<int> addedByCalls{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kDistinct; ++i) {
+                int n = (i * 7 + t * 13) % kDistinct;  // every thread, every stream
+                auto r = streamOf(nthStream(n).first, nthStream(n).second);
+                if (store.add(r).added) {
+                    ++addedByCalls;
+                }
+                if (i % 50 == 0) {
+                    store.AddOrUpdateStream(&r, 1);
+                    store.record(n % 100);
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(store.rowCount(), kDistinct);
+    EXPECT_EQ(addedByCalls, kDistinct);
+    EXPECT_EQ(observer->added, kDistinct);
+    for (int n = 0; n < kDistinct; ++n) {
+        ASSERT_GE(store.findRow(nthStream(n).first, nthStream(n).second), 0);
+    }
+}
+
+TEST(StreamStore, RemovedObserversHearNothingMore) {
+    StreamStore store;
+    auto observer = std::make_shared<CountingObserver>();
+    store.addObserver(observer);
+    store.add(streamOf("http://S", "/a.asf"));
+    store.removeObserver(observer.get());
+    store.add(streamOf("http://S", "/b.asf"));
+    EXPECT_EQ(observer->added, 1);
+}
+
+}  // namespace

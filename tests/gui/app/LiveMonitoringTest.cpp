@@ -1,0 +1,95 @@
+#include <QAction>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cstdlib>
+#include <cstring>
+
+#include "gui/app/CMainFrame.h"
+#include "gui/app/CQuorvexApp.h"
+#include "gui/app/CommandIds.h"
+#include "gui/app/DesktopServices.h"
+#include "gui/app/FrameViewAdapter.h"
+#include "support/NetnsPair.h"
+#include "support/TcpExchange.h"
+#include "gui/app/FrameFakes.h"
+
+// The desktop program's real adapters and live capture, inside a pair of network namespaces
+// made for the test: a request crossing the link becomes a row of the view.
+class LiveMonitoringTest : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit LiveMonitoringTest(CQuorvexApp& app) : app_(app) {}
+
+  private slots:
+    void requestAcrossTheLinkReachesTheView();
+
+  private:
+    CQuorvexApp& app_;
+};
+
+void LiveMonitoringTest::requestAcrossTheLinkReachesTheView() {
+    NetnsPair pair;
+    if (!pair.ok()) {
+        if (std::getenv("CI") != nullptr) {
+            QFAIL(qPrintable(QStringLiteral("network namespaces needed (CI is set): ") +
+                             QString::fromStdString(pair.error())));
+        }
+        QSKIP(qPrintable(QStringLiteral("needs root and network namespaces: ") +
+                         QString::fromStdString(pair.error())));
+    }
+    QTemporaryDir dir;
+    FakeView* view = nullptr;
+    QStringList errors;
+    FrameServices services = DesktopServices::Make();
+    services.createView = [&view] {
+        view = new FakeView;
+        return std::make_unique<FrameViewAdapter<FakeView>>(view);
+    };
+    services.showError = [&errors](QWidget*, const QString& text) { errors.append(text); };
+    services.exitProcess = [](int) {};
+    services.suffixFilePath = [&dir] {
+        return (dir.path() + QStringLiteral("/sufix.txt")).toStdString();
+    };
+    QVERIFY(app_.InitInstance(std::move(services)));
+    CMainFrame* frame = app_.mainFrame();
+
+    // Enumeration and the capture thread happen inside the server's namespace, where the veth
+    // end is the only adapter: no dialog.
+    QVERIFY(pair.RunIn(pair.serverNs(), [&] { frame->action(ID_MONITOR_START)->trigger(); }));
+    QVERIFY(frame->isMonitoring());
+    QCOMPARE(frame->adapterCount(), 1);
+
+    const std::string request = "GET /video/clip.wmv HTTP/1.1\r\nHost: media.test\r\n\r\n";
+    // The capture opens on its own thread; repeat the request until it has been seen.
+    bool seen = false;
+    for (int attempt = 0; attempt < 25 && !seen; ++attempt) {
+        QVERIFY(TcpExchange(pair, 80, request, "HTTP/1.0 204 No Content\r\n\r\n"));
+        QTest::qWait(100);
+        std::lock_guard lock(view->mutex);
+        seen = !view->records.empty();
+    }
+    QVERIFY2(seen, qPrintable(errors.join(QLatin1Char('\n'))));
+    {
+        std::lock_guard lock(view->mutex);
+        QVERIFY(std::strstr(view->records[0].path, "/video/clip.wmv") != nullptr);
+        QVERIFY(std::strstr(view->records[0].host, "media.test") != nullptr);
+        QCOMPARE(view->updates[0], 0);
+    }
+    frame->action(ID_MONITOR_STOP)->trigger();
+    QVERIFY(!frame->isMonitoring());
+    QVERIFY(errors.isEmpty());
+    frame->ShutdownWork();
+}
+
+int main(int argc, char** argv) {
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
+    CQuorvexApp app(argc, argv);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+    LiveMonitoringTest test(app);
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "LiveMonitoringTest.moc"

@@ -1,0 +1,530 @@
+#include <QAction>
+#include <QDockWidget>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QtTest>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "gui/app/CAboutDlg.h"
+#include "gui/app/CMainFrame.h"
+#include "gui/app/CQuorvexApp.h"
+#include "gui/app/CQuorvexDoc.h"
+#include "gui/app/CommandIds.h"
+#include "gui/app/FrameViewAdapter.h"
+#include "gui/app/RecentFileList.h"
+#include "core/capture/CapturedPacket.h"
+#include "gui/detect/CTreeArea.h"
+#include "core/detect/SuffixTable.h"
+#include "gui/app/FrameFakes.h"
+
+namespace {
+
+// One HTTP request for a media file, as a captured IPv4 datagram.
+CapturedPacket httpRequestPacket(const std::string& path, const std::string& host) {
+    const std::string payload = "GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
+    CapturedPacket packet;
+    std::uint8_t* d = packet.data;
+    const std::size_t total = 40 + payload.size();
+    d[0] = 0x45;
+    d[2] = static_cast<std::uint8_t>(total >> 8);
+    d[3] = static_cast<std::uint8_t>(total);
+    d[8] = 64;
+    d[9] = 6;
+    const std::uint8_t src[4] = {10, 0, 0, 2};
+    const std::uint8_t dst[4] = {10, 0, 0, 1};
+    std::memcpy(d + 12, src, 4);
+    std::memcpy(d + 16, dst, 4);
+    d[20] = 0xc3;  // source port 50000
+    d[21] = 0x50;
+    d[23] = 80;  // destination port 80
+    d[32] = 0x50;
+    d[33] = 0x18;
+    std::memcpy(d + 40, payload.data(), payload.size());
+    packet.length = static_cast<std::uint32_t>(total);
+    return packet;
+}
+
+}  // namespace
+
+class MainFrameTest : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit MainFrameTest(CQuorvexApp& app) : app_(app) {}
+
+  private slots:
+    void init();
+    void cleanup();
+    void menusHoldTheirItemsInOrder();
+    void acceleratorsReachTheirCommands();
+    void toolbarStatusTextsAndToolTips();
+    void statusBarShowsReadyAndLockPanes();
+    void captionIsDocumentTitleAndProgram();
+    void enablingRules();
+    void treePaneHiddenAtStartAndToggledDockedLeft();
+    void startWithoutAdapterDoesNothing_data();
+    void startWithoutAdapterDoesNothing();
+    void startWithOneAdapterSkipsTheDialog();
+    void startWithSeveralAdaptersAsksAndCancelKeepsState();
+    void startWhileRunningOnlyRemembersTheChoice();
+    void stopWhileStoppedOnlySetsTheState();
+    void captureFailureIsShownAndStateReturnsToStopped();
+    void staleFailureOfAStoppedCaptureIsIgnored();
+    void exitStopsMonitoringBeforeTheProcessEnds();
+    void closeStopsMonitoringAndDetachesTheView();
+    void packetsReachTheViewOnTheCaptureThread();
+    void settingsReloadTheSuffixListOnlyOnOk();
+    void copyUrlForwardsToTheViewWithSelectionOnly();
+    void saveWritesAnEmptyFileAndRemembersIt();
+    void aboutBoxShowsIconVersionAndOk();
+
+  private:
+    FrameServices makeServices();
+    CMainFrame* frame() const { return app_.mainFrame(); }
+    QAction* act(int id) const { return frame()->action(id); }
+
+    CQuorvexApp& app_;
+    QTemporaryDir dir_;
+    CaptureLog log_;
+    FakeView* view_ = nullptr;
+    int adapterResult_ = 0;
+    int dialogRuns_ = 0;
+    int dialogInitial_ = -1;
+    int dialogResult_ = 2;
+    int dialogChoice_ = 0;
+    int suffixDialogResult_ = 2;
+    std::string suffixFile_;
+    QStringList errors_;
+    int exits_ = 0;
+};
+
+FrameServices MainFrameTest::makeServices() {
+    FrameServices services;
+    services.createView = [this] {
+        view_ = new FakeView;
+        return std::make_unique<FrameViewAdapter<FakeView>>(view_);
+    };
+    services.adapterSource = std::make_unique<FakeAdapterSource>(adapterResult_);
+    services.captureFactory = std::make_unique<FakeCaptureFactory>(log_);
+    services.runAdapterDialog = [this](QWidget*, int, const AdapterEntry*, int initial,
+                                       int* chosen) {
+        ++dialogRuns_;
+        dialogInitial_ = initial;
+        *chosen = dialogChoice_;
+        return dialogResult_;
+    };
+    services.runSuffixDialog = [this](QWidget*, const std::string& path) {
+        if (suffixDialogResult_ == 1) {
+            std::ofstream(path) << ".zzz\n";
+        }
+        return suffixDialogResult_;
+    };
+    services.showError = [this](QWidget*, const QString& text) { errors_.append(text); };
+    services.exitProcess = [this](int) {
+        ++exits_;
+        log_.events.push_back("exit");
+    };
+    services.suffixFilePath = [this] { return suffixFile_; };
+    return services;
+}
+
+void MainFrameTest::init() {
+    log_ = CaptureLog{};
+    adapterResult_ = 0;
+    dialogRuns_ = 0;
+    dialogInitial_ = -1;
+    dialogResult_ = 2;
+    dialogChoice_ = 0;
+    suffixDialogResult_ = 2;
+    errors_.clear();
+    exits_ = 0;
+    suffixFile_ = (dir_.path() + QStringLiteral("/sufix.txt")).toStdString();
+    std::remove(suffixFile_.c_str());
+    QSettings().clear();
+    QVERIFY(app_.InitInstance(makeServices()));
+}
+
+void MainFrameTest::cleanup() {
+    if (frame() != nullptr) {
+        frame()->ShutdownWork();
+    }
+}
+
+void MainFrameTest::menusHoldTheirItemsInOrder() {
+    const QList<QAction*> menus = frame()->menuBar()->actions();
+    QCOMPARE(menus.size(), 4);
+    const QStringList titles{QStringLiteral("ファイル(&F)"), QStringLiteral("編集(&E)"),
+                             QStringLiteral("表示(&V)"), QStringLiteral("ヘルプ(&H)")};
+    // 0 stands for a separator.
+    const QList<QList<int>> ids{
+        {132, 133, 0, 57604, 0, 57665},
+        {57643, 0, 57635, 57634, 57637, 0, 148},
+        {59392, 59393, 134},
+        {57664},
+    };
+    for (int m = 0; m < 4; ++m) {
+        QCOMPARE(menus[m]->text(), titles[m]);
+        const QList<QAction*> items = menus[m]->menu()->actions();
+        QCOMPARE(items.size(), ids[m].size());
+        for (int i = 0; i < items.size(); ++i) {
+            if (ids[m][i] == 0) {
+                QVERIFY(items[i]->isSeparator());
+            } else {
+                QCOMPARE(items[i]->data().toInt(), ids[m][i]);
+            }
+        }
+    }
+    const QList<QPair<int, QString>> texts{
+        {132, QStringLiteral("モニタリング開始")},
+        {133, QStringLiteral("モニタリング停止")},
+        {57604, QStringLiteral("名前を付けて保存(&A)...")},
+        {57665, QStringLiteral("アプリケーションの終了(&X)")},
+        {57643, QStringLiteral("元に戻す\tCtrl+Z(&U)")},
+        {57635, QStringLiteral("切り取り\tCtrl+X(&T)")},
+        {57634, QStringLiteral("コピー\tCtrl+C(&C)")},
+        {57637, QStringLiteral("貼り付け\tCtrl+V(&P)")},
+        {148, QStringLiteral("設定...")},
+        {59392, QStringLiteral("ツール バー(&T)")},
+        {59393, QStringLiteral("ステータス バー(&S)")},
+        {134, QStringLiteral("ツール　バー")},
+        {57664, QStringLiteral("バージョン情報 Quorvex(&A)...")},
+    };
+    for (const auto& [id, text] : texts) {
+        QCOMPARE(act(id)->text(), text);
+        QCOMPARE(act(id)->objectName(), QStringLiteral("ID_%1").arg(id));
+    }
+}
+
+void MainFrameTest::acceleratorsReachTheirCommands() {
+    const QList<QPair<QString, int>> keys{
+        {QStringLiteral("Ctrl+Ins"), 57634},  {QStringLiteral("Shift+Del"), 57635},
+        {QStringLiteral("Ctrl+X"), 57635},    {QStringLiteral("Ctrl+V"), 57637},
+        {QStringLiteral("Shift+Ins"), 57637}, {QStringLiteral("Alt+Backspace"), 57643},
+        {QStringLiteral("Ctrl+Z"), 57643},    {QStringLiteral("Ctrl+C"), 147},
+        {QStringLiteral("Ctrl+N"), 57600},    {QStringLiteral("Ctrl+O"), 57601},
+        {QStringLiteral("Ctrl+P"), 57607},    {QStringLiteral("Ctrl+S"), 57603},
+        {QStringLiteral("Ctrl+B"), 132},      {QStringLiteral("Ctrl+E"), 133},
+        {QStringLiteral("F6"), 57680},        {QStringLiteral("Shift+F6"), 57681},
+    };
+    for (const auto& [key, id] : keys) {
+        const QKeySequence sequence(key);
+        int owners = 0;
+        for (QAction* a : frame()->actions()) {
+            if (a->shortcuts().contains(sequence)) {
+                ++owners;
+                QCOMPARE(a->data().toInt(), id);
+            }
+        }
+        QVERIFY2(owners == 1, qPrintable(key));
+    }
+}
+
+void MainFrameTest::toolbarStatusTextsAndToolTips() {
+    const QList<QAction*> buttons = frame()->toolBar()->actions();
+    QCOMPARE(buttons.size(), 6);
+    const QList<int> ids{57600, 57601, 57603, 0, 132, 133};
+    for (int i = 0; i < 6; ++i) {
+        if (ids[i] == 0) {
+            QVERIFY(buttons[i]->isSeparator());
+        } else {
+            QCOMPARE(buttons[i]->data().toInt(), ids[i]);
+            QVERIFY(!buttons[i]->icon().isNull());
+        }
+    }
+    QCOMPARE(frame()->toolBar()->iconSize(), QSize(16, 15));
+    QCOMPARE(act(132)->statusTip(), QStringLiteral("モニタリングを開始します。"));
+    QCOMPARE(act(132)->toolTip(), QStringLiteral("モニタリング開始"));
+    QCOMPARE(act(133)->statusTip(), QStringLiteral("モニタリングを停止します"));
+    QCOMPARE(act(133)->toolTip(), QStringLiteral("モニタリング停止"));
+    QVERIFY(act(134)->statusTip().isEmpty());
+    QVERIFY(act(148)->statusTip().isEmpty());
+    QVERIFY(act(132)->isCheckable());
+    QVERIFY(act(133)->isCheckable());
+}
+
+void MainFrameTest::statusBarShowsReadyAndLockPanes() {
+    const QList<QLabel*> labels = frame()->statusBar()->findChildren<QLabel*>();
+    QStringList names;
+    bool ready = false;
+    for (QLabel* label : labels) {
+        names << label->objectName();
+        ready = ready || label->text() == QStringLiteral("レディ");
+    }
+    QVERIFY(ready);
+    QVERIFY(names.contains(QStringLiteral("CAP")));
+    QVERIFY(names.contains(QStringLiteral("NUM")));
+    QVERIFY(names.contains(QStringLiteral("SCRL")));
+}
+
+void MainFrameTest::captionIsDocumentTitleAndProgram() {
+    QCOMPARE(frame()->windowTitle(), QStringLiteral("Untitled - Quorvex"));
+    QCOMPARE(view_->initialUpdates, 1);
+}
+
+void MainFrameTest::enablingRules() {
+    frame()->UpdateCommandUI();
+    QVERIFY(act(132)->isEnabled());
+    QVERIFY(act(133)->isEnabled());
+    QVERIFY(!act(132)->isChecked());
+    QVERIFY(act(133)->isChecked());
+    for (int id : {57643, 57635, 57634, 57637}) {
+        QVERIFY(!act(id)->isEnabled());
+    }
+    QVERIFY(!act(147)->isEnabled());
+    QVERIFY(act(148)->isEnabled());
+    view_->current = true;
+    frame()->UpdateCommandUI();
+    QVERIFY(act(147)->isEnabled());
+    // Showing a menu brings every mark up to date.
+    view_->current = false;
+    emit frame()->menu(1)->aboutToShow();
+    QVERIFY(!act(147)->isEnabled());
+}
+
+void MainFrameTest::treePaneHiddenAtStartAndToggledDockedLeft() {
+    frame()->show();
+    QVERIFY(frame()->treeBar()->isHidden());
+    QVERIFY(!act(134)->isChecked());
+    act(134)->trigger();
+    QVERIFY(frame()->treeBar()->isVisible());
+    QVERIFY(act(134)->isChecked());
+    QCOMPARE(frame()->dockWidgetArea(frame()->treeBar()), Qt::LeftDockWidgetArea);
+    QVERIFY(!frame()->treeBar()->isFloating());
+    act(134)->trigger();
+    QVERIFY(frame()->treeBar()->isHidden());
+    QVERIFY(!act(134)->isChecked());
+}
+
+void MainFrameTest::startWithoutAdapterDoesNothing_data() {
+    QTest::addColumn<int>("result");
+    QTest::newRow("no adapter") << 0;
+    QTest::newRow("enumeration failed") << -3;
+}
+
+void MainFrameTest::startWithoutAdapterDoesNothing() {
+    QFETCH(int, result);
+    adapterResult_ = result;
+    act(132)->trigger();
+    QCOMPARE(log_.created, 0);
+    QCOMPARE(dialogRuns_, 0);
+    QCOMPARE(frame()->monitorState(), 133);
+    QVERIFY(act(133)->isChecked());
+    QVERIFY(!act(132)->isChecked());
+    QVERIFY(errors_.isEmpty());
+}
+
+void MainFrameTest::startWithOneAdapterSkipsTheDialog() {
+    adapterResult_ = 1;
+    act(132)->trigger();
+    QCOMPARE(dialogRuns_, 0);
+    QCOMPARE(log_.created, 1);
+    QCOMPARE(log_.started, 1);
+    QCOMPARE(log_.startedOn, std::string("eth0"));
+    QCOMPARE(frame()->monitorState(), 132);
+    QVERIFY(frame()->isMonitoring());
+    QVERIFY(act(132)->isChecked());
+    act(133)->trigger();
+    QCOMPARE(log_.stopped, 1);
+    QCOMPARE(log_.destroyed, 1);
+    QCOMPARE(frame()->monitorState(), 133);
+    QVERIFY(!frame()->isMonitoring());
+}
+
+void MainFrameTest::startWithSeveralAdaptersAsksAndCancelKeepsState() {
+    adapterResult_ = 3;
+    dialogResult_ = 2;
+    act(132)->trigger();
+    QCOMPARE(dialogRuns_, 1);
+    QCOMPARE(dialogInitial_, 0);
+    QCOMPARE(log_.created, 0);
+    QCOMPARE(frame()->monitorState(), 133);
+
+    dialogResult_ = 1;
+    dialogChoice_ = 2;
+    act(132)->trigger();
+    QCOMPARE(log_.startedOn, std::string("eth2"));
+    QCOMPARE(frame()->adapterIndex(), 2);
+    QCOMPARE(frame()->adapterCount(), 3);
+
+    // A dialog result out of range never becomes an index.
+    act(133)->trigger();
+    dialogChoice_ = -1;
+    act(132)->trigger();
+    QCOMPARE(log_.created, 1);
+    QCOMPARE(frame()->adapterIndex(), 2);
+}
+
+void MainFrameTest::startWhileRunningOnlyRemembersTheChoice() {
+    adapterResult_ = 2;
+    dialogResult_ = 1;
+    dialogChoice_ = 0;
+    act(132)->trigger();
+    QCOMPARE(log_.created, 1);
+    dialogChoice_ = 1;
+    act(132)->trigger();
+    QCOMPARE(dialogRuns_, 2);
+    QCOMPARE(dialogInitial_, 0);
+    QCOMPARE(log_.created, 1);
+    QCOMPARE(log_.startedOn, std::string("eth0"));
+    QCOMPARE(frame()->adapterIndex(), 1);
+    QVERIFY(act(132)->isChecked());
+}
+
+void MainFrameTest::stopWhileStoppedOnlySetsTheState() {
+    act(133)->trigger();
+    QCOMPARE(log_.stopped, 0);
+    QCOMPARE(frame()->monitorState(), 133);
+    QVERIFY(act(133)->isChecked());
+}
+
+void MainFrameTest::captureFailureIsShownAndStateReturnsToStopped() {
+    adapterResult_ = 1;
+    act(132)->trigger();
+    QVERIFY(log_.receiver != nullptr);
+    std::thread([this] {
+        log_.receiver->OnCaptureFailed("eth0", "eth0: You don't have permission", false);
+    }).join();
+    QTRY_COMPARE(frame()->monitorState(), 133);
+    QVERIFY(!frame()->isMonitoring());
+    QCOMPARE(log_.stopped, 1);
+    QCOMPARE(errors_.size(), 1);
+    QVERIFY(errors_[0].contains(QStringLiteral("eth0")));
+    QVERIFY(errors_[0].contains(QStringLiteral("permission")));
+    QVERIFY(act(133)->isChecked());
+}
+
+void MainFrameTest::staleFailureOfAStoppedCaptureIsIgnored() {
+    adapterResult_ = 1;
+    act(132)->trigger();
+    CaptureReceiver* receiver = log_.receiver;
+    receiver->OnCaptureFailed("eth0", "gone", true);  // queued, not yet handled
+    act(133)->trigger();
+    act(132)->trigger();
+    QCOMPARE(log_.created, 2);
+    QTest::qWait(20);
+    QCoreApplication::processEvents();
+    QVERIFY(frame()->isMonitoring());
+    QVERIFY(errors_.isEmpty());
+}
+
+void MainFrameTest::exitStopsMonitoringBeforeTheProcessEnds() {
+    adapterResult_ = 1;
+    act(132)->trigger();
+    act(57665)->trigger();
+    QCOMPARE(exits_, 1);
+    QCOMPARE(log_.events, (std::vector<std::string>{"stop", "exit"}));
+    QCOMPARE(view_->shutdowns, 1);
+    QVERIFY(!frame()->isMonitoring());
+}
+
+void MainFrameTest::closeStopsMonitoringAndDetachesTheView() {
+    adapterResult_ = 1;
+    frame()->show();
+    act(132)->trigger();
+    QVERIFY(frame()->close());
+    QCOMPARE(log_.stopped, 1);
+    QCOMPARE(log_.destroyed, 1);
+    QCOMPARE(view_->shutdowns, 1);
+    QCOMPARE(exits_, 0);
+    // Packets that still arrive after the close reach nobody.
+    const CapturedPacket packet = httpRequestPacket("/late.wmv", "example.test");
+    frame()->OnCapturedPacket(&packet);
+    QVERIFY(view_->records.empty());
+}
+
+void MainFrameTest::packetsReachTheViewOnTheCaptureThread() {
+    adapterResult_ = 1;
+    act(132)->trigger();
+    const CapturedPacket packet = httpRequestPacket("/media/clip.wmv", "example.test");
+    const CapturedPacket other = httpRequestPacket("/index.html", "example.test");
+    std::thread::id captureThread;
+    // The user-interface thread is blocked in join(): the hand-off must not wait for it.
+    std::thread capture([&] {
+        captureThread = std::this_thread::get_id();
+        log_.receiver->OnCapturedPacket(&other);
+        log_.receiver->OnCapturedPacket(&packet);
+    });
+    capture.join();
+    QCOMPARE(view_->records.size(), std::size_t(1));
+    QCOMPARE(view_->updates[0], 0);
+    QVERIFY(view_->threads[0] == captureThread);
+    QVERIFY(std::strstr(view_->records[0].path, "clip.wmv") != nullptr);
+    QVERIFY(std::strstr(view_->records[0].host, "example.test") != nullptr);
+    QCOMPARE(view_->records[0].adapterInfo[14], std::uint8_t(10));  // eth0's address
+}
+
+void MainFrameTest::settingsReloadTheSuffixListOnlyOnOk() {
+    const auto before = frame()->treeBar()->suffixTable();
+    QCOMPARE(before->count(), 11);
+    suffixDialogResult_ = 2;
+    act(148)->trigger();
+    QCOMPARE(frame()->treeBar()->suffixTable().get(), before.get());
+    suffixDialogResult_ = 1;
+    act(148)->trigger();
+    const auto after = frame()->treeBar()->suffixTable();
+    QCOMPARE(after->count(), 1);
+    QCOMPARE(std::string(after->row(0).suffix), std::string(".zzz"));
+}
+
+void MainFrameTest::copyUrlForwardsToTheViewWithSelectionOnly() {
+    frame()->OnCopyUrl();
+    QCOMPARE(view_->copies, 0);
+    view_->current = true;
+    frame()->UpdateCommandUI();
+    act(147)->trigger();
+    QCOMPARE(view_->copies, 1);
+}
+
+void MainFrameTest::saveWritesAnEmptyFileAndRemembersIt() {
+    const QString path = dir_.path() + QStringLiteral("/list.qvx");
+    { std::ofstream(path.toStdString()) << "old content"; }
+    QString error;
+    QVERIFY(app_.document()->OnSaveDocument(path, &error));
+    QCOMPARE(QFileInfo(path).size(), 0);
+    QCOMPARE(frame()->windowTitle(), QStringLiteral("list.qvx - Quorvex"));
+    QVERIFY(app_.OpenDocumentFile(path));
+    QCOMPARE(view_->initialUpdates, 2);
+    for (int i = 0; i < 5; ++i) {
+        RecentFileList::add(dir_.path() + QStringLiteral("/f%1").arg(i));
+    }
+    const QStringList recent = RecentFileList::files();
+    QCOMPARE(recent.size(), 4);
+    QVERIFY(recent.first().endsWith(QStringLiteral("/f4")));
+    QVERIFY(!app_.OpenDocumentFile(dir_.path() + QStringLiteral("/missing")));
+}
+
+void MainFrameTest::aboutBoxShowsIconVersionAndOk() {
+    CAboutDlg about;
+    QCOMPARE(about.windowTitle(), QStringLiteral("バージョン情報 Quorvex"));
+    QCOMPARE(about.findChild<QLabel*>(QStringLiteral("version"))->text(),
+             QStringLiteral("Quorvex Version 0.4.1"));
+    QVERIFY(!about.findChild<QLabel*>(QStringLiteral("note"))->text().isEmpty());
+    QVERIFY(!about.findChild<QLabel*>(QStringLiteral("icon"))->pixmap().isNull());
+    auto* ok = about.findChild<QPushButton*>(QStringLiteral("ok"));
+    QVERIFY(ok->isDefault());
+    // Right of the texts, at the top, inside the dialog.
+    QVERIFY(ok->x() > about.findChild<QLabel*>(QStringLiteral("version"))->x());
+    QVERIFY(about.rect().contains(ok->geometry()));
+    QTest::mouseClick(ok, Qt::LeftButton);
+    QCOMPARE(about.result(), int(QDialog::Accepted));
+}
+
+int main(int argc, char** argv) {
+    // Settings of the tests stay out of the user's home.
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
+    CQuorvexApp app(argc, argv);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+    MainFrameTest test(app);
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "MainFrameTest.moc"

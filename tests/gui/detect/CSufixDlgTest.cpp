@@ -1,0 +1,259 @@
+#include <QCheckBox>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <fstream>
+#include <sstream>
+
+#include "gui/detect/CSufixDlg.h"
+#include "gui/detect/CTreeArea.h"
+#include "gui/detect/CTypeTreeCtrl.h"
+
+namespace {
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeAll(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+}  // namespace
+
+class DetectWidgetsTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init();
+    void readTicksKnownSuffixesAndListsTheRest_data();
+    void readTicksKnownSuffixesAndListsTheRest();
+    void writeRoundTrips_data();
+    void writeRoundTrips();
+    void missingFileOpensEmpty();
+    void cancelWritesNothing();
+    void okWritesThroughTheButton();
+    void controlsSitAtTheirDialogUnitPlaces();
+    void treeHasOneSelectedExpandedRoot();
+    void clickSelectionRules();
+    void rightClickSelectsAndNotifies();
+    void focusLossKeepsTheSelectedLook();
+    void reloadLeavesTheTreeAlone();
+
+  private:
+    std::string path() const { return (dir_.path() + QStringLiteral("/sufix.txt")).toStdString(); }
+
+    QTemporaryDir dir_;
+};
+
+void DetectWidgetsTest::init() {
+    std::remove(path().c_str());
+}
+
+void DetectWidgetsTest::readTicksKnownSuffixesAndListsTheRest_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QList<int>>("ticked");
+    QTest::addColumn<QString>("others");
+    QTest::newRow("known") << ".mp3\n.asf\n" << QList<int>{0, 6} << "";
+    QTest::newRow("upper case goes to the box") << ".MP3\n" << QList<int>{} << "MP3\r\n";
+    QTest::newRow("comments and blank lines skipped") << "# media\n\n.wmv\n#.avi\n"
+                                                      << QList<int>{2} << "";
+    QTest::newRow("trimmed both ends") << "  .flv \t\r\n" << QList<int>{10} << "";
+    QTest::newRow("multi-dot keeps inner dots") << ".tar.gz\n.ogg\n"
+                                                << QList<int>{} << "tar.gz\r\nogg\r\n";
+    QTest::newRow("no dot kept as is") << "mkv\n" << QList<int>{} << "mkv\r\n";
+    QTest::newRow("last line without line feed") << ".eva" << QList<int>{9} << "";
+}
+
+void DetectWidgetsTest::readTicksKnownSuffixesAndListsTheRest() {
+    QFETCH(QString, file);
+    QFETCH(QList<int>, ticked);
+    QFETCH(QString, others);
+    writeAll(path(), file.toStdString());
+    CSufixDlg dialog(nullptr, path());
+    for (int i = 0; i < CSufixDlg::kKnownCount; ++i) {
+        QCOMPARE(dialog.flag(i), ticked.contains(i));
+        QCOMPARE(dialog.checkBox(CSufixDlg::known()[i].id)->isChecked(), ticked.contains(i));
+    }
+    QCOMPARE(dialog.otherSuffixes(), others);
+    QString shown = others;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QCOMPARE(dialog.otherEdit()->toPlainText(), shown);
+}
+
+void DetectWidgetsTest::writeRoundTrips_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("field order, not file order") << ".flv\n.mp3\n.asf\n# gone\n"
+                                                 << ".asf\n.mp3\n.flv\n";
+    QTest::newRow("others after the known, one dot each") << ".MP3\n.ogg\n.wmv\n"
+                                                          << ".wmv\n.MP3\n.ogg\n";
+    QTest::newRow("multi-dot suffix comes back whole") << ".tar.gz\n"
+                                                       << ".tar.gz\n";
+    QTest::newRow("nothing ticked writes an empty file") << "# only a comment\n"
+                                                         << "";
+    QTest::newRow("all eleven")
+        << ".asf\n.rm\n.wmv\n.avi\n.wma\n.mid\n.mp3\n.wav\n.swf\n.eva\n.flv\n"
+        << ".asf\n.rm\n.wmv\n.avi\n.wma\n.mid\n.mp3\n.wav\n.swf\n.eva\n.flv\n";
+}
+
+void DetectWidgetsTest::writeRoundTrips() {
+    QFETCH(QString, file);
+    QFETCH(QString, written);
+    writeAll(path(), file.toStdString());
+    CSufixDlg dialog(nullptr, path());
+    QVERIFY(dialog.Write());
+    QCOMPARE(QString::fromStdString(readAll(path())), written);
+}
+
+void DetectWidgetsTest::missingFileOpensEmpty() {
+    CSufixDlg dialog(nullptr, path());
+    for (int i = 0; i < CSufixDlg::kKnownCount; ++i) {
+        QVERIFY(!dialog.flag(i));
+    }
+    QVERIFY(dialog.otherEdit()->toPlainText().isEmpty());
+    // Typed lines: blank ones are dropped, a typed dot is not doubled.
+    dialog.checkBox(1011)->setChecked(true);
+    dialog.otherEdit()->setPlainText(QStringLiteral("ogg\n   \n\n.mkv\n  webm  "));
+    QVERIFY(dialog.Write());
+    QCOMPARE(readAll(path()), std::string(".rm\n.ogg\n.mkv\n.webm\n"));
+}
+
+void DetectWidgetsTest::cancelWritesNothing() {
+    writeAll(path(), "#keep\n.mp3\n");
+    CSufixDlg dialog(nullptr, path());
+    dialog.checkBox(1010)->setChecked(true);
+    QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("cancel")), Qt::LeftButton);
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QCOMPARE(readAll(path()), std::string("#keep\n.mp3\n"));
+}
+
+void DetectWidgetsTest::okWritesThroughTheButton() {
+    writeAll(path(), ".mp3\n");
+    CSufixDlg dialog(nullptr, path());
+    dialog.checkBox(1016)->setChecked(false);
+    dialog.checkBox(1021)->setChecked(true);
+    QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(readAll(path()), std::string(".flv\n"));
+}
+
+void DetectWidgetsTest::controlsSitAtTheirDialogUnitPlaces() {
+    CSufixDlg small(nullptr, path());
+    const QFont normal = QApplication::font();
+    QFont big = normal;
+    big.setPointSizeF(normal.pointSizeF() * 2);
+    QApplication::setFont(big);
+    CSufixDlg large(nullptr, path());
+    QApplication::setFont(normal);
+    // Twice the font, about twice the dialog; the boxes keep their rows and columns.
+    QVERIFY(large.width() > small.width() * 3 / 2);
+    QVERIFY(large.height() > small.height() * 3 / 2);
+    for (CSufixDlg* dialog : {&small, &large}) {
+        QCOMPARE(dialog->checkBox(1010)->y(), dialog->checkBox(1015)->y());
+        QCOMPARE(dialog->checkBox(1010)->x(), dialog->checkBox(1013)->x());
+        QVERIFY(dialog->checkBox(1013)->y() > dialog->checkBox(1010)->y());
+        QVERIFY(dialog->checkBox(1011)->x() > dialog->checkBox(1010)->x());
+        // Labels are never cut, whatever the font's kana width.
+        for (QLabel* label : dialog->findChildren<QLabel*>()) {
+            QVERIFY(label->width() >= label->sizeHint().width());
+            QVERIFY(dialog->rect().contains(label->geometry()));
+        }
+        const QRect edit = dialog->otherEdit()->geometry();
+        QVERIFY(edit.bottom() < dialog->findChild<QPushButton*>(QStringLiteral("ok"))->y());
+        QVERIFY(dialog->rect().contains(
+            dialog->findChild<QPushButton*>(QStringLiteral("cancel"))->geometry()));
+    }
+}
+
+void DetectWidgetsTest::treeHasOneSelectedExpandedRoot() {
+    CTypeTreeCtrl tree;
+    tree.BuildTree();
+    QCOMPARE(tree.topLevelItemCount(), 1);
+    QTreeWidgetItem* root = tree.root();
+    QCOMPARE(root->text(0), QStringLiteral("検出データ種別"));
+    QCOMPARE(root->childCount(), 0);
+    QVERIFY(root->isExpanded());
+    QVERIFY(root->isSelected());
+    QCOMPARE(tree.currentTreeItem(), root);
+}
+
+void DetectWidgetsTest::clickSelectionRules() {
+    CTypeTreeCtrl tree;
+    tree.resize(200, 200);
+    tree.BuildTree();
+    tree.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&tree));
+    QTreeWidgetItem* root = tree.root();
+    const QRect row = tree.visualItemRect(root);
+    const QPoint label(row.left() + 4, row.center().y());
+    const QPoint beside(row.right() - 2, row.center().y());
+    const QPoint below(row.left() + 4, row.bottom() + 40);
+
+    QTest::mouseClick(tree.viewport(), Qt::LeftButton, Qt::NoModifier, beside);
+    QVERIFY(!root->isSelected());
+    QTest::mouseClick(tree.viewport(), Qt::LeftButton, Qt::NoModifier, below);
+    QVERIFY(!root->isSelected());  // below the items: nothing changes
+    QTest::mouseClick(tree.viewport(), Qt::LeftButton, Qt::NoModifier, label);
+    QVERIFY(root->isSelected());
+    QCOMPARE(tree.currentItemData(), 0);
+    QTest::mouseClick(tree.viewport(), Qt::LeftButton, Qt::NoModifier, below);
+    QVERIFY(root->isSelected());
+    QTest::mouseDClick(tree.viewport(), Qt::LeftButton, Qt::NoModifier, label);
+    QVERIFY(root->isSelected());
+    QVERIFY(root->isExpanded());
+}
+
+void DetectWidgetsTest::rightClickSelectsAndNotifies() {
+    CTypeTreeCtrl tree;
+    tree.resize(200, 200);
+    tree.BuildTree();
+    tree.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&tree));
+    QSignalSpy spy(&tree, &CTypeTreeCtrl::rightClicked);
+    const QRect row = tree.visualItemRect(tree.root());
+    QTest::mouseClick(tree.viewport(), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(row.right() - 2, row.center().y()));
+    QVERIFY(!tree.root()->isSelected());
+    QTest::mouseClick(tree.viewport(), Qt::RightButton, Qt::NoModifier,
+                      QPoint(row.left() + 3, row.center().y()));
+    QVERIFY(tree.root()->isSelected());
+    QTest::mouseClick(tree.viewport(), Qt::RightButton, Qt::NoModifier,
+                      QPoint(row.left() + 3, row.bottom() + 50));
+    QVERIFY(tree.root()->isSelected());
+    QCOMPARE(spy.count(), 2);
+    QCOMPARE(spy.at(0).at(0).toInt(), 131);
+}
+
+void DetectWidgetsTest::focusLossKeepsTheSelectedLook() {
+    CTypeTreeCtrl tree;
+    tree.BuildTree();
+    const QPalette pal = tree.palette();
+    QCOMPARE(pal.color(QPalette::Inactive, QPalette::Highlight),
+             pal.color(QPalette::Active, QPalette::Highlight));
+    QFocusEvent out(QEvent::FocusOut);
+    QCoreApplication::sendEvent(&tree, &out);
+    QVERIFY(tree.root()->isSelected());
+}
+
+void DetectWidgetsTest::reloadLeavesTheTreeAlone() {
+    QMainWindow frame;
+    auto* area = new CTreeArea(path());
+    QVERIFY(area->CreateBar(QStringLiteral("Tree Bar"), &frame, QSize(150, 300), true, 9999));
+    QCOMPARE(area->suffixTable()->count(), 11);  // created with the defaults
+    QTreeWidgetItem* root = area->tree()->root();
+    writeAll(path(), ".ogg\n");
+    area->LoadSuffixList();
+    QCOMPARE(area->suffixTable()->count(), 1);
+    QCOMPARE(area->tree()->root(), root);
+    QCOMPARE(area->tree()->topLevelItemCount(), 1);
+}
+
+QTEST_MAIN(DetectWidgetsTest)
+#include "CSufixDlgTest.moc"

@@ -1,0 +1,245 @@
+#include "core/detect/DetectedStream.h"
+#include "gui/list/CListArea.h"
+#include "gui/list/CListViewEx.h"
+#include "gui/list/CStreamListModel.h"
+#include "support/FixtureServer.h"
+
+#include "AsfFixture.h"
+#include "MmsTestServer.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+constexpr int kDownloadTimeoutMs = 15000;
+
+DetectedStream httpStream(const FixtureServer& server, const std::string& path) {
+    DetectedStream record{};
+    std::strcpy(record.scheme, "http");
+    std::snprintf(record.host, sizeof record.host, "http://127.0.0.1:%d", server.port());
+    std::snprintf(record.path, sizeof record.path, "%s", path.c_str());
+    std::strcpy(record.suffix, ".wmv");
+    std::strcpy(record.typeName, "Windows Media");
+    return record;
+}
+
+// Calls `answer` with each modal widget of type T that shows up, until it returns true.
+template <typename T>
+void whenModal(std::function<bool(T*)> answer) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, answer] {
+        if (auto* widget = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            if (answer(widget)) {
+                timer->stop();
+                timer->deleteLater();
+            }
+        }
+    });
+    timer->start();
+}
+}  // namespace
+
+class CListAreaDownloadTest : public QObject {
+    Q_OBJECT
+  private:
+    std::unique_ptr<FixtureServer> server_;
+    std::unique_ptr<CListArea> area_;
+    std::unique_ptr<QTemporaryDir> dir_;
+
+    DetectedStream* addAndPick(const DetectedStream& record) {
+        area_->AddOrUpdateStream(&record, 0);
+        area_->flushPending();
+        const int row = area_->model()->rowCount() - 1;
+        const QRect rect = area_->listCtrl()->visualRect(area_->model()->index(row, 1));
+        QTest::mouseClick(area_->listCtrl()->viewport(), Qt::LeftButton, {}, rect.center());
+        return area_->currentStream();
+    }
+    QString progressOf(int row) const { return area_->model()->index(row, 3).data().toString(); }
+
+    // Runs the save command, answering its dialog with `fileName` in the test's folder.
+    QString saveAs(const QString& fileName, QString* proposed = nullptr,
+                   QStringList* filters = nullptr) {
+        const QString target = dir_->filePath(fileName);
+        whenModal<QFileDialog>([=](QFileDialog* dialog) {
+            if (proposed != nullptr) {
+                *proposed = QFileInfo(dialog->selectedFiles().value(0)).fileName();
+            }
+            if (filters != nullptr) {
+                *filters = dialog->nameFilters();
+                *filters << dialog->defaultSuffix();
+            }
+            dialog->selectFile(target);
+            static_cast<QDialog*>(dialog)->accept();  // runs the file dialog's own checks
+            return true;
+        });
+        area_->OnCommand(CListArea::kCommandSave);
+        return target;
+    }
+
+  private slots:
+    void initTestCase() {
+        server_ = std::make_unique<FixtureServer>(120);
+        QVERIFY(server_->running());
+    }
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        area_ = std::make_unique<CListArea>();
+        area_->resize(800, 300);
+        area_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(area_.get()));
+    }
+    void cleanup() {
+        area_.reset();
+        dir_.reset();
+    }
+
+    void saveDownloadsIntoTheChosenFile() {
+        DetectedStream* record = addAndPick(httpStream(*server_, "/file/Clip.WMV?size=100000"));
+        QVERIFY(record != nullptr);
+        QString proposed;
+        QStringList filters;
+        const QString target = saveAs(QStringLiteral("saved.wmv"), &proposed, &filters);
+        QCOMPARE(proposed, QStringLiteral("clip.wmv"));
+        QCOMPARE(filters, (QStringList{QStringLiteral("Windows Media (*.wmv)"),
+                                       QStringLiteral("All Files (*.*)"), QStringLiteral("wmv")}));
+        QCOMPARE(QString::fromUtf8(record->localFile), target);
+
+        QTRY_COMPARE_WITH_TIMEOUT(progressOf(0), QStringLiteral("完了"), kDownloadTimeoutMs);
+        QCOMPARE(record->state, int(kStateEnded));
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll() == QByteArray::fromStdString(FixtureServer::Pattern(100000)));
+        QTRY_COMPARE(area_->downloadCount(), 0);
+        QVERIFY(record->worker == nullptr);
+    }
+
+    void mmsSaveWritesTheChosenFullPath() {
+        AsfFixture fixture;
+        fixture.Build();
+        MmsTestServer server(MmsTestServer::Serving(fixture));
+        DetectedStream stream{};
+        std::strcpy(stream.scheme, "mms");
+        std::snprintf(stream.host, sizeof stream.host, "mms://127.0.0.1:%d", int(server.port()));
+        std::strcpy(stream.path, "/media/clip.asf");
+        std::strcpy(stream.suffix, ".asf");
+        DetectedStream* record = addAndPick(stream);
+
+        const QString target = saveAs(QStringLiteral("clip.asf"));
+        // The whole path, not the bare name: nothing depends on the current directory.
+        QCOMPARE(QString::fromUtf8(record->localFile), target);
+        QTRY_COMPARE_WITH_TIMEOUT(progressOf(0), QStringLiteral("完了"), kDownloadTimeoutMs);
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const std::vector<std::uint8_t> expected = fixture.WholeFile();
+        QVERIFY(file.readAll() == QByteArray(reinterpret_cast<const char*>(expected.data()),
+                                             qsizetype(expected.size())));
+        QTRY_COMPARE(area_->downloadCount(), 0);
+    }
+
+    void loginDialogFromTheWorkerThread() {
+        DetectedStream* record = addAndPick(httpStream(*server_, "/auth/secret.wmv?size=5000"));
+        whenModal<QDialog>([](QDialog* dialog) {
+            auto* user = dialog->findChild<QLineEdit*>(QStringLiteral("user"));
+            auto* password = dialog->findChild<QLineEdit*>(QStringLiteral("password"));
+            if (user == nullptr || password == nullptr) {
+                return false;  // the save dialog, still closing
+            }
+            user->setText(QStringLiteral("user"));
+            password->setText(QStringLiteral("secret"));
+            dialog->accept();
+            return true;
+        });
+        const QString target = saveAs(QStringLiteral("secret.wmv"));
+        QTRY_COMPARE_WITH_TIMEOUT(progressOf(0), QStringLiteral("完了"), kDownloadTimeoutMs);
+        QCOMPARE(QFileInfo(target).size(), 5000);
+        QCOMPARE(record->state, int(kStateEnded));
+    }
+
+    void abortStopsARunningDownload() {
+        DetectedStream* record =
+            addAndPick(httpStream(*server_, "/slow/a.wmv?size=1000000&rate=50000"));
+        const QString target = saveAs(QStringLiteral("a.wmv"));
+        QCOMPARE(record->state, int(kStateDownloading));
+        QTRY_VERIFY_WITH_TIMEOUT(progressOf(0).endsWith(QLatin1Char('%')), kDownloadTimeoutMs);
+        area_->OnCommand(CListArea::kCommandAbort);
+        QTRY_COMPARE_WITH_TIMEOUT(area_->downloadCount(), 0, kDownloadTimeoutMs);
+        QVERIFY(record->state != kStateDownloading);
+        QVERIFY(QFileInfo(target).size() < 1000000);
+    }
+
+    void resetWhileDownloading() {
+        const DetectedStream stream = httpStream(*server_, "/slow/r.wmv?size=60000&rate=60000");
+        addAndPick(stream);
+        saveAs(QStringLiteral("r.wmv"));
+        QTRY_VERIFY_WITH_TIMEOUT(progressOf(0).endsWith(QLatin1Char('%')), kDownloadTimeoutMs);
+
+        area_->OnInitialUpdate();
+        QCOMPARE(area_->model()->rowCount(), 0);
+        // The same stream seen again after the reset is a new row, untouched by the old download.
+        area_->AddOrUpdateStream(&stream, 0);
+        area_->flushPending();
+        QTRY_COMPARE_WITH_TIMEOUT(area_->downloadCount(), 0, kDownloadTimeoutMs);
+        area_->flushPending();
+        QCOMPARE(area_->model()->rowCount(), 1);
+        QVERIFY(progressOf(0).isEmpty());
+        QCOMPARE(QFileInfo(dir_->filePath(QStringLiteral("r.wmv"))).size(), 60000);
+    }
+
+    void failureMessageAndShutdownWhileItIsShown() {
+        DetectedStream* record = addAndPick(httpStream(*server_, "/status/404"));
+        QString message;
+        bool shutDownReturned = false;
+        whenModal<QMessageBox>([&](QMessageBox* box) {
+            message = box->text();
+            // The worker waits for this box; closing the program must not wait for it.
+            area_->shutdown();
+            shutDownReturned = true;
+            box->accept();
+            return true;
+        });
+        saveAs(QStringLiteral("missing.wmv"));
+        QTRY_VERIFY_WITH_TIMEOUT(shutDownReturned, kDownloadTimeoutMs);
+        QVERIFY2(message.contains(QStringLiteral("404")), qPrintable(message));
+        QCOMPARE(area_->downloadCount(), 0);
+        QCOMPARE(record->state, int(kStateIdle));
+    }
+
+    void tooLongPathIsRefused() {
+        DetectedStream* record = addAndPick(httpStream(*server_, "/file/b.wmv?size=10"));
+        const QString longName = QString(250, QLatin1Char('n'));
+        QString folder = dir_->path();
+        while (folder.size() < DetectedStream::kLocalFileCapacity) {
+            folder += QLatin1Char('/') + longName;
+        }
+        QVERIFY(QDir().mkpath(folder));
+        QString message;
+        whenModal<QMessageBox>([&](QMessageBox* box) {
+            message = box->text();
+            box->accept();
+            return true;
+        });
+        whenModal<QFileDialog>([&](QFileDialog* dialog) {
+            dialog->selectFile(folder + QStringLiteral("/b.wmv"));
+            static_cast<QDialog*>(dialog)->accept();  // runs the file dialog's own checks
+            return true;
+        });
+        area_->OnCommand(CListArea::kCommandSave);
+        QVERIFY(!message.isEmpty());
+        QCOMPARE(record->state, int(kStateIdle));
+        QCOMPARE(record->localFile[0], '\0');
+        QCOMPARE(area_->downloadCount(), 0);
+    }
+};
+
+QTEST_MAIN(CListAreaDownloadTest)
+#include "CListAreaDownloadTest.moc"

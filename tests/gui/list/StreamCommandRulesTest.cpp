@@ -1,0 +1,38 @@
+#include "gui/list/StreamCommandRules.h"
+
+#include "core/detect/DetectedStream.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+using Rules = StreamCommandRules;
+
+struct StateCase {
+    int state;
+    const char* scheme;
+    bool save, abort, play;
+    Rules::Command doubleClick;
+};
+
+class StreamCommandRulesByState : public testing::TestWithParam<StateCase> {};
+
+TEST_P(StreamCommandRulesByState, MenuAndDoubleClick) {
+    const StateCase& c = GetParam();
+    const auto states = Rules::menuStates(c.state, c.scheme);
+    EXPECT_EQ(states.save, c.save);
+    EXPECT_EQ(states.abort, c.abort);
+    EXPECT_EQ(states.play, c.play);
+    EXPECT_EQ(Rules::doubleClickCommand(c.state, c.scheme), c.doubleClick);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StreamCommandRulesByState,
+    testing::Values(StateCase{kStateIdle, "http", true, false, false, Rules::kSave},
+                    StateCase{kStateDownloading, "http", false, true, false, Rules::kNone},
+                    StateCase{kStateEnded, "mms", true, false, true, Rules::kPlay},
+                    StateCase{kStateIdle, "rtsp", false, false, false, Rules::kCopyUrl},
+                    StateCase{kStateDownloading, "rtsp", false, false, false, Rules::kCopyUrl},
+                    StateCase{kStateEnded, "rtsp", false, false, true, Rules::kCopyUrl},
+                    StateCase{kStateIdle, "RTSP", true, false, false, Rules::kSave}));
+
+}  // namespace
