@@ -39,7 +39,7 @@ class WaitingHost : public DownloadHost {
         std::fprintf(stderr, "message: %s\n", text.c_str());
     }
     bool askLogin(const LoginRequest&, Credentials&) override { return false; }
-    void downloadEnded(DetectedStream*) override {
+    void downloadEnded(DetectedStream*, const DownloadOutcome&) override {
         std::lock_guard lock(mutex_);
         ended_ = true;
         changed_.notify_all();

@@ -65,7 +65,7 @@ bool TerminalDownloadHost::askLogin(const LoginRequest& request, Credentials& ou
     return Prompt("ユーザー名: ", true, out.user) && Prompt("パスワード: ", false, out.password);
 }
 
-void TerminalDownloadHost::downloadEnded(DetectedStream*) {
+void TerminalDownloadHost::downloadEnded(DetectedStream*, const DownloadOutcome&) {
     ended_.store(true);
     WriteByte(endedWrite_);
 }

@@ -21,7 +21,7 @@ class TerminalDownloadHost : public DownloadHost {
 
     void showMessage(const std::string& text) override;
     bool askLogin(const LoginRequest& request, Credentials& out) override;
-    void downloadEnded(DetectedStream* record) override;
+    void downloadEnded(DetectedStream* record, const DownloadOutcome& outcome) override;
 
     // Readable once downloadEnded has been called.
     int endedFd() const { return endedRead_; }

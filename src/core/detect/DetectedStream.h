@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <type_traits>
 
@@ -68,3 +69,14 @@ enum DownloadState : std::int32_t {
     kStateDownloading = 1,
     kStateEnded = 2,
 };
+
+// The download state is written by a download's worker and read by the front end's thread:
+// every access after detection goes through these two.
+inline std::int32_t LoadDownloadState(const DetectedStream& record) {
+    // atomic_ref needs a mutable object; a load writes nothing.
+    auto& state = const_cast<std::int32_t&>(record.state);
+    return std::atomic_ref<std::int32_t>(state).load(std::memory_order_acquire);
+}
+inline void StoreDownloadState(DetectedStream& record, std::int32_t state) {
+    std::atomic_ref<std::int32_t>(record.state).store(state, std::memory_order_release);
+}

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "core/download/DownloadOutcome.h"
+
 struct DetectedStream;
 
 // What a download worker needs from the program that runs it: the desktop program shows
@@ -27,7 +29,7 @@ class DownloadHost {
     // Asks for a login; false when the user dismisses the prompt or none can be asked.
     virtual bool askLogin(const LoginRequest& request, Credentials& out) = 0;
 
-    // Called exactly once per download, after record->state holds its final value. The
-    // owner may destroy the worker from here on (not from inside this call).
-    virtual void downloadEnded(DetectedStream* record) = 0;
+    // Called exactly once per download, after record->state holds its final value, with how it
+    // ended. The owner may destroy the worker from here on (not from inside this call).
+    virtual void downloadEnded(DetectedStream* record, const DownloadOutcome& outcome) = 0;
 };

@@ -81,7 +81,7 @@ std::unique_ptr<DownloadWorker> DownloadStarter::StartHttp(DetectedStream& recor
 }
 
 bool DownloadStarter::Abort(DetectedStream& record) {
-    if (record.state != kStateDownloading || record.worker == nullptr) {
+    if (LoadDownloadState(record) != kStateDownloading || record.worker == nullptr) {
         return false;
     }
     record.worker->Cancel();
@@ -94,7 +94,7 @@ void DownloadStarter::Prepare(DetectedStream& record, StreamList* list, Download
     record.ownerList = list;
     record.worker = worker;
     // The state is set before the refresh so that the row never shows "接続中..." as idle.
-    record.state = kStateDownloading;
+    StoreDownloadState(record, kStateDownloading);
     SetRecordText(record.progressText, ProgressWords::kConnecting);
     if (list != nullptr) {
         list->AddOrUpdateStream(&record, 1);
@@ -103,7 +103,7 @@ void DownloadStarter::Prepare(DetectedStream& record, StreamList* list, Download
 
 void DownloadStarter::Unprepare(DetectedStream& record) {
     record.worker = nullptr;
-    record.state = kStateIdle;
+    StoreDownloadState(record, kStateIdle);
     SetRecordText(record.progressText, "");
     if (record.ownerList != nullptr) {
         record.ownerList->AddOrUpdateStream(&record, 1);

@@ -94,6 +94,6 @@ bool CDownloadHost::askLogin(const LoginRequest& request, Credentials& out) {
     return true;
 }
 
-void CDownloadHost::downloadEnded(DetectedStream* /*record*/) {
+void CDownloadHost::downloadEnded(DetectedStream* /*record*/, const DownloadOutcome& /*outcome*/) {
     emit ended();
 }

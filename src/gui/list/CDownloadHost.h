@@ -21,7 +21,7 @@ class CDownloadHost : public QObject, public DownloadHost {
 
     void showMessage(const std::string& text) override;
     bool askLogin(const LoginRequest& request, Credentials& out) override;
-    void downloadEnded(DetectedStream* record) override;
+    void downloadEnded(DetectedStream* record, const DownloadOutcome& outcome) override;
 
     // Lets a worker that waits for a dialog go on, and makes later requests return at once
     // (the program is closing).

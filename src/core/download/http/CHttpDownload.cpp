@@ -476,28 +476,35 @@ void CHttpDownload::EndTransfer() {
             return;
         }
     }
-    record_->state = kStateEnded;
+    StoreDownloadState(*record_, kStateEnded);
     SetRecordText(record_->progressText, cancelled ? ProgressWords::kCancel : ProgressWords::kComplete);
     RefreshRow();
-    host_.downloadEnded(record_);
+    DownloadOutcome outcome;
+    outcome.kind = cancelled ? DownloadOutcome::Kind::kCancelled : DownloadOutcome::Kind::kCompleted;
+    host_.downloadEnded(record_, outcome);
 }
 
 // A cancel seen before the body: nothing was transferred, so the empty file goes too.
 void CHttpDownload::EndQuietly() {
     CloseAndDelete();
-    record_->state = kStateIdle;
+    StoreDownloadState(*record_, kStateIdle);
     SetRecordText(record_->progressText, ProgressWords::kCancel);
     RefreshRow();
-    host_.downloadEnded(record_);
+    DownloadOutcome outcome;
+    outcome.kind = DownloadOutcome::Kind::kCancelled;
+    host_.downloadEnded(record_, outcome);
 }
 
 void CHttpDownload::Fail(const char* messageTemplate, long code) {
     CloseAndDelete();
     ShowMessage(messageTemplate, code);
-    record_->state = kStateIdle;
+    StoreDownloadState(*record_, kStateIdle);
     if (std::strcmp(record_->progressText, ProgressWords::kConnecting) == 0) {
         SetRecordText(record_->progressText, ProgressWords::kFailed);
     }
     RefreshRow();
-    host_.downloadEnded(record_);
+    DownloadOutcome outcome;
+    outcome.code = code;
+    outcome.message = errorText_;
+    host_.downloadEnded(record_, outcome);
 }

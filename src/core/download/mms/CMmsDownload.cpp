@@ -244,12 +244,19 @@ void CMmsDownload::ReportError(const char* format, int code, bool deleteFile) {
 }
 
 void CMmsDownload::Finish(std::int32_t state, const char* progressText) {
-    record_->state = state;
+    StoreDownloadState(*record_, state);
     if (progressText != nullptr) {
         SetRecordText(record_->progressText, progressText);
     }
     if (ownerList_ != nullptr) {
         ownerList_->AddOrUpdateStream(record_, 1);
     }
-    host_.downloadEnded(record_);
+    DownloadOutcome outcome;
+    if (state == kStateEnded) {
+        outcome.kind = cancel_.load() ? DownloadOutcome::Kind::kCancelled
+                                      : DownloadOutcome::Kind::kCompleted;
+    } else {
+        outcome.message = errorText();
+    }
+    host_.downloadEnded(record_, outcome);
 }

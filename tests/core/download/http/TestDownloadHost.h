@@ -27,7 +27,7 @@ class TestDownloadHost : public DownloadHost {
         return true;
     }
 
-    void downloadEnded(DetectedStream* record) override {
+    void downloadEnded(DetectedStream* record, const DownloadOutcome&) override {
         std::lock_guard lock(mutex_);
         ended_.push_back(record);
         changed_.notify_all();

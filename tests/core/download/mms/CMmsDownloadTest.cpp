@@ -61,7 +61,7 @@ class RecordingHost : public DownloadHost {
         messages.push_back(text);
     }
     bool askLogin(const LoginRequest&, Credentials&) override { return false; }
-    void downloadEnded(DetectedStream*) override {
+    void downloadEnded(DetectedStream*, const DownloadOutcome&) override {
         std::lock_guard lock(mutex_);
         ++ended;
         changed_.notify_all();
