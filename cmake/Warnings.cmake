@@ -9,3 +9,12 @@ if(QUORVEX_SANITIZE)
     add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     add_link_options(-fsanitize=address,undefined)
 endif()
+
+# ThreadSanitizer cannot share a process with AddressSanitizer, so the two are separate builds.
+if(QUORVEX_TSAN)
+    if(QUORVEX_SANITIZE)
+        message(FATAL_ERROR "QUORVEX_TSAN and QUORVEX_SANITIZE cannot be combined")
+    endif()
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+endif()
