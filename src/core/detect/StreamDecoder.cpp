@@ -205,8 +205,9 @@ const StreamDecoder::Snapshots& StreamDecoder::currentSnapshots() const {
     thread_local Snapshots cached;
     std::uint64_t version = version_.load(std::memory_order_acquire);
     if (cached.version != version) {
-        cached.table = table_.load();
-        cached.adapter = adapter_.load();
+        std::lock_guard lock(snapshotsMutex_);
+        cached.table = table_;
+        cached.adapter = adapter_;
         cached.version = version;
     }
     return cached;
@@ -216,16 +217,23 @@ void StreamDecoder::setSuffixTable(std::shared_ptr<const SuffixTable> table) {
     if (!table) {
         table = std::make_shared<const SuffixTable>();
     }
-    table_.store(std::move(table));
+    {
+        std::lock_guard lock(snapshotsMutex_);
+        table_.swap(table);  // the old table is released outside the lock
+    }
     published();
 }
 
 std::shared_ptr<const SuffixTable> StreamDecoder::suffixTable() const {
-    return table_.load();
+    std::lock_guard lock(snapshotsMutex_);
+    return table_;
 }
 
 void StreamDecoder::setAdapter(std::shared_ptr<const AdapterEntry> adapter) {
-    adapter_.store(std::move(adapter));
+    {
+        std::lock_guard lock(snapshotsMutex_);
+        adapter_.swap(adapter);
+    }
     published();
 }
 

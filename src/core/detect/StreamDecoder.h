@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "core/capture/AdapterEntry.h"
 #include "core/capture/CapturedPacket.h"
@@ -48,8 +49,12 @@ class StreamDecoder {
     const Snapshots& currentSnapshots() const;
     void published();
 
-    std::atomic<std::shared_ptr<const SuffixTable>> table_;
-    std::atomic<std::shared_ptr<const AdapterEntry>> adapter_;
+    // Guards table_ and adapter_. Not std::atomic<std::shared_ptr>: libstdc++ 12 releases its
+    // internal lock in load() with relaxed order, a race ThreadSanitizer rightly reports. A
+    // decoding thread takes the lock only when version_ changed, so it stays off the hot path.
+    mutable std::mutex snapshotsMutex_;
+    std::shared_ptr<const SuffixTable> table_;
+    std::shared_ptr<const AdapterEntry> adapter_;
     // Changes with every set...(), unique across all decoders, so that a decoding thread can
     // keep its snapshots until they are replaced.
     std::atomic<std::uint64_t> version_;
