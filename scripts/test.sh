@@ -5,6 +5,9 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
+# The engine stays Qt-free and the sources stay formatted; both fail before any build starts.
+bash scripts/check-layers.sh
+
 cmake --preset release
 cmake --build --preset release
 ctest --preset release --no-tests=error
@@ -14,6 +17,13 @@ if [ "${QUORVEX_SKIP_ASAN:-0}" != "1" ]; then
     cmake --preset asan -DQUORVEX_GUI=OFF
     cmake --build --preset asan
     ctest --preset asan --no-tests=error
+fi
+
+# The engine and the command line again under ThreadSanitizer (no GUI, no benchmarks).
+if [ "${QUORVEX_SKIP_TSAN:-0}" != "1" ]; then
+    cmake --preset tsan
+    cmake --build --preset tsan
+    ctest --preset tsan --no-tests=error
 fi
 
 # Short libFuzzer runs of every parser of untrusted input.
