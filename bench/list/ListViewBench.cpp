@@ -5,6 +5,8 @@
 //   list_view_bench [rows]      (runs on the offscreen platform unless one is chosen)
 
 #include "core/detect/DetectedStream.h"
+#include "core/session/MonitorSession.h"
+#include "gui/app/UiBridge.h"
 #include "gui/list/CListArea.h"
 #include "gui/list/CListViewEx.h"
 #include "gui/list/CStreamListModel.h"
@@ -65,7 +67,7 @@ Phase run(QApplication& app, CListArea& area, int rows, int repeatOffset) {
     std::thread feeder([&] {
         for (int i = 0; i < rows; ++i) {
             const DetectedStream record = detection(i + std::max(0, repeatOffset));
-            area.AddOrUpdateStream(&record, 0);
+            area.session().AddOrUpdateStream(&record, 0);
         }
         feedNs = clock.nsecsElapsed();
     });
@@ -95,7 +97,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const int rows = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100000;
 
-    CListArea area;
+    UiBridge bridge;
+    MonitorSession session(bridge.callbacks());
+    CListArea area(session, bridge);
     area.resize(1000, 700);
     area.show();
     app.processEvents();
@@ -125,11 +129,12 @@ int main(int argc, char** argv) {
         clock.start();
         for (int w = 0; w < 4; ++w) {
             workers.emplace_back([&area, &running, w] {
-                DetectedStream* record = area.store().record(w);
+                // Plays a download worker, which writes the list's own record.
+                auto* record = const_cast<DetectedStream*>(area.session().record(w));
                 for (int i = 0; i < kRefreshes; ++i) {
                     std::snprintf(record->progressText, sizeof record->progressText, "%d%%",
                                   i * 100 / kRefreshes);
-                    area.AddOrUpdateStream(record, 1);
+                    area.session().AddOrUpdateStream(record, 1);
                 }
                 --running;
             });

@@ -1,5 +1,7 @@
 #include <cstdio>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "core/capture/CaptureFileReader.h"
 #include "cli/CliArgs.h"
@@ -7,7 +9,7 @@
 #include "cli/StreamPrinter.h"
 #include "core/detect/StreamDecoder.h"
 #include "core/detect/SuffixListFile.h"
-#include "core/store/StreamStore.h"
+#include "core/session/MonitorSession.h"
 
 namespace {
 
@@ -28,9 +30,6 @@ constexpr const char* kUsage =
     "\n"
     "Text lines are the URL, the suffix and the type name, separated by tabs.\n"
     "Exit status: 0 when the file was read to its end, 2 on a bad argument or unreadable input.\n";
-
-// From this many rows on, the store's index no longer fits the caches.
-constexpr int kSpeculateFrom = 1 << 16;
 
 }  // namespace
 
@@ -62,49 +61,31 @@ int runDetect(int argc, char** argv) {
     // Frames the decoder would reject at once are not even copied.
     reader.setFilter(&StreamDecoder::worthDecoding);
 
-    StreamDecoder decoder;
-    decoder.setSuffixTable(suffixes.table);
-    StreamStore store;
+    MonitorSession session{SessionCallbacks{}};
+    session.setSuffixTable(suffixes.table);
     const bool all = args.has("all");
     StreamPrinter printer(
         args.has("json") ? StreamPrinter::Format::Json : StreamPrinter::Format::Text, stdout, true);
 
-    CapturedPacket packet;
-    DetectedStream record;
-    int rows = 0;  // the store's row count, counted here: asking the store takes its lock
-    for (;;) {
-        CaptureFileReader::Status status = reader.next(packet);
-        if (status == CaptureFileReader::Status::End) {
-            break;
+    std::vector<CapturedPacket> packets(MonitorSession::kFeedBatch);
+    std::vector<MonitorSession::Detection> detections;
+    for (bool more = true; more;) {
+        std::size_t read = 0;
+        auto status = CaptureFileReader::Status::Packet;
+        while (read < packets.size() &&
+               (status = reader.next(packets[read])) == CaptureFileReader::Status::Packet) {
+            ++read;
+        }
+        more = status == CaptureFileReader::Status::Packet;
+        session.feed(std::span(packets.data(), read), detections);
+        for (const MonitorSession::Detection& detection : detections) {
+            if ((detection.added || all) && !printer.print(*detection.record)) {
+                return args.fail("cannot write the output");
+            }
         }
         if (status == CaptureFileReader::Status::Error) {
             printer.flush();
             return args.fail(*pcapPath + ": " + reader.error());
-        }
-        if (decoder.decode(packet, record) != 0) {
-            continue;
-        }
-        if (rows < kSpeculateFrom) {
-            // A small index stays in cache: look first, print only new rows.
-            bool added = store.add(record).added;
-            rows += added ? 1 : 0;
-            if ((added || all) && !printer.print(record)) {
-                return args.fail("cannot write the output");
-            }
-            continue;
-        }
-        // A large index entry is on its way from memory while the line is made; the line is
-        // taken back when the stream turns out to be a repeat.
-        StreamStore::Key key = StreamStore::keyOf(record);
-        store.prefetch(key);
-        std::size_t mark = printer.mark();
-        if (!printer.print(record)) {
-            return args.fail("cannot write the output");
-        }
-        bool added = store.add(record, key).added;
-        rows += added ? 1 : 0;
-        if (!added && !all) {
-            printer.rollback(mark);
         }
     }
     if (!printer.flush()) {

@@ -5,12 +5,10 @@
 #include <filesystem>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "core/capture/CPacketCapture.h"
 #include "core/capture/CSnmpAdapterList.h"
 #include "core/capture/SystemInterfaceTable.h"
 #include "cli/AdapterText.h"
@@ -19,9 +17,8 @@
 #include "cli/SignalPipe.h"
 #include "cli/StreamPrinter.h"
 #include "cli/WakeUpPipe.h"
-#include "core/detect/StreamDecoder.h"
 #include "core/detect/SuffixListFile.h"
-#include "core/store/StreamStore.h"
+#include "core/session/MonitorSession.h"
 
 namespace {
 
@@ -42,64 +39,21 @@ constexpr char kHelp[] =
     "Capturing needs root, or the capabilities cap_net_raw and cap_net_admin on the program\n"
     "(see README). Without them monitor says so and exits with status 1.\n";
 
-// Runs on the capture thread: detection into the store, and each new row's record into a
-// batch for the main thread, which prints it. Printing here would make a slow terminal or
-// pipe slow the capture down; only a wake-up per batch crosses over.
-class MonitorReceiver : public PacketReceiver {
-  public:
-    MonitorReceiver(const StreamDecoder& decoder, StreamStore& store, const WakeUpPipe& wake)
-        : decoder_(decoder), store_(store), wake_(wake) {}
-
-    void OnCapturedPacket(const CapturedPacket* packet) override {
-        if (decoder_.decode(*packet, record_) != 0 || !store_.add(record_).added) {
-            return;
-        }
-        bool wasEmpty;
-        {
-            std::lock_guard lock(mutex_);
-            wasEmpty = newRows_.empty();
-            newRows_.push_back(record_);
-        }
-        if (wasEmpty) {
-            wake_.Notify();
-        }
-    }
-
-    void OnCaptureStatus(const CaptureStatus&) override { wake_.Notify(); }
-
-    // Main thread: swaps the batch of new rows with `taken` (emptied first, so its capacity
-    // comes back to the capture thread).
-    void TakeNewRows(std::vector<DetectedStream>& taken) {
-        taken.clear();
-        std::lock_guard lock(mutex_);
-        newRows_.swap(taken);
-    }
-
-  private:
-    const StreamDecoder& decoder_;
-    StreamStore& store_;
-    const WakeUpPipe& wake_;
-    DetectedStream record_{};
-    std::mutex mutex_;
-    std::vector<DetectedStream> newRows_;
-};
-
-// Prints new rows in the order found, up to a limit.
+// Prints new rows in the order found, up to a limit. Rows are printed on the main thread, so
+// that a slow terminal or pipe never slows the capture down.
 class RowPrinter {
   public:
-    RowPrinter(MonitorReceiver& receiver, bool json, std::uint64_t limit)
-        : receiver_(receiver),
+    RowPrinter(MonitorSession& session, bool json, std::uint64_t limit)
+        : session_(session),
           printer_(json ? StreamPrinter::Format::Json : StreamPrinter::Format::Text),
           limit_(limit) {}
 
     // False when the output failed.
     bool PrintNew() {
-        receiver_.TakeNewRows(batch_);
-        for (const DetectedStream& row : batch_) {
-            if (Full()) {
-                break;
-            }
-            if (!printer_.print(row)) {
+        const int rows = session_.takeChanges().rowCount;
+        DetectedStream record;
+        for (; shown_ < rows && !Full(); ++shown_) {
+            if (!session_.copyRecord(shown_, record) || !printer_.print(record)) {
                 return false;
             }
             ++printed_;
@@ -109,11 +63,11 @@ class RowPrinter {
     bool Full() const { return printed_ >= limit_; }
 
   private:
-    MonitorReceiver& receiver_;
+    MonitorSession& session_;
     StreamPrinter printer_;
     std::uint64_t limit_;
     std::uint64_t printed_ = 0;
-    std::vector<DetectedStream> batch_;
+    int shown_ = 0;
 };
 
 void printStatistics(const CPacketCapture::Statistics& counts) {
@@ -147,7 +101,7 @@ struct MonitorOptions {
 enum class LoopEnd { kDone, kCaptureFailed, kOutputFailed };
 
 // Prints rows as they come until the time or row limit, a signal, or a capture failure.
-LoopEnd followCapture(const CPacketCapture& capture, RowPrinter& rows, const WakeUpPipe& wake,
+LoopEnd followCapture(const MonitorSession& session, RowPrinter& rows, const WakeUpPipe& wake,
                       SignalPipe& signals, std::optional<std::uint64_t> seconds) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline =
@@ -157,11 +111,11 @@ LoopEnd followCapture(const CPacketCapture& capture, RowPrinter& rows, const Wak
         if (!rows.PrintNew()) {
             return LoopEnd::kOutputFailed;
         }
-        CaptureStatus now = capture.Status();
+        CaptureStatus now = session.captureStatus();
         if (now.state == CaptureStatus::kRunning && !announced) {
             std::fprintf(stderr, "quorvex-cli monitor: capturing on %s (%s)\n",
                          now.interfaceName.c_str(),
-                         AdapterText::Ipv4(capture.SelectedAdapter().address).c_str());
+                         AdapterText::Ipv4(session.adapter().address).c_str());
             announced = true;
         }
         if (now.state == CaptureStatus::kFailed || now.state == CaptureStatus::kLost) {
@@ -184,7 +138,7 @@ LoopEnd followCapture(const CPacketCapture& capture, RowPrinter& rows, const Wak
 }
 
 // Watches `adapter` until the options or a signal end it; the exit status.
-int watch(const CliArgs& args, std::shared_ptr<const AdapterEntry> adapter,
+int watch(const CliArgs& args, const AdapterEntry& adapter,
           std::shared_ptr<const SuffixTable> suffixes, const MonitorOptions& options) {
     WakeUpPipe wake;
     // SIGINT and SIGTERM only write to this pipe; followCapture does the stopping.
@@ -193,27 +147,26 @@ int watch(const CliArgs& args, std::shared_ptr<const AdapterEntry> adapter,
     if (!wake.ok() || !signals.ok()) {
         return args.fail("cannot create a pipe");
     }
-    StreamDecoder decoder;
-    decoder.setSuffixTable(std::move(suffixes));
-    // The detector keeps this snapshot of the entry until monitoring ends.
-    decoder.setAdapter(adapter);
-    StreamStore store;
-    MonitorReceiver receiver(decoder, store, wake);
-    RowPrinter rows(receiver, options.json,
+    SessionCallbacks callbacks;
+    callbacks.rowsChanged = [&wake] { wake.Notify(); };
+    callbacks.captureStatus = [&wake](const CaptureStatus&, int) { wake.Notify(); };
+    MonitorSession session(std::move(callbacks));
+    session.setSuffixTable(std::move(suffixes));
+    RowPrinter rows(session, options.json,
                     options.count.value_or(std::numeric_limits<std::uint64_t>::max()));
-    CPacketCapture capture(receiver);
 
-    capture.Start(1, *adapter);
-    LoopEnd end = followCapture(capture, rows, wake, signals, options.seconds);
-    bool ran = end != LoopEnd::kCaptureFailed || capture.Status().state == CaptureStatus::kLost;
-    capture.Stop();
+    session.start(adapter);
+    LoopEnd end = followCapture(session, rows, wake, signals, options.seconds);
+    bool ran =
+        end != LoopEnd::kCaptureFailed || session.captureStatus().state == CaptureStatus::kLost;
+    session.stop();
     // Rows found between the last look and the stop.
     bool printed = end != LoopEnd::kOutputFailed && rows.PrintNew();
     if (!printed) {
         std::fprintf(stderr, "quorvex-cli monitor: cannot write the output\n");
     }
     if (ran) {
-        printStatistics(capture.LastStatistics());
+        printStatistics(session.captureStatistics());
     }
     return end == LoopEnd::kDone && printed ? 0 : 1;
 }
@@ -251,7 +204,5 @@ int runMonitor(int argc, char** argv) {
     if (!chosen) {
         return args.fail(error);
     }
-    auto adapter =
-        std::make_shared<const AdapterEntry>(adapters[static_cast<std::size_t>(*chosen)]);
-    return watch(args, adapter, loaded.table, options);
+    return watch(args, adapters[static_cast<std::size_t>(*chosen)], loaded.table, options);
 }

@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "core/detect/Cp932Text.h"
-#include "core/store/StreamList.h"
 
 namespace {
 
@@ -244,18 +243,6 @@ int StreamDecoder::decode(const CapturedPacket& packet, DetectedStream& record) 
     }
     const Snapshots& snapshots = currentSnapshots();
     return decode(packet, *snapshots.table, snapshots.adapter.get(), record);
-}
-
-int StreamDecoder::decodeAndDispatch(const CapturedPacket& packet, StreamList* list) const {
-    if (list == nullptr) {
-        return -1;
-    }
-    DetectedStream record;
-    int result = decode(packet, record);
-    if (result == 0) {
-        list->AddOrUpdateStream(&record, 0);
-    }
-    return result;
 }
 
 bool StreamDecoder::worthDecoding(const std::uint8_t* datagram, std::uint32_t length) {

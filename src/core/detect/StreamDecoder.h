@@ -10,8 +10,6 @@
 #include "core/detect/DetectedStream.h"
 #include "core/detect/SuffixTable.h"
 
-class StreamList;
-
 // Turns one captured IPv4 datagram into a detected-stream record when it is a TCP segment to
 // or from port 80, 1755 or 554 whose text names a file with one of the target suffixes.
 // Judges each packet by itself. The suffix table and the adapter are snapshots that any
@@ -30,10 +28,6 @@ class StreamDecoder {
     // 0 and a filled `record` when the packet names a stream, -1 otherwise (then `record`
     // may be untouched or partly filled). Never allocates.
     int decode(const CapturedPacket& packet, DetectedStream& record) const;
-
-    // Decodes and, on a detection, hands the record to `list` with update 0. Returns what
-    // decode() returned; nothing happens without a list.
-    int decodeAndDispatch(const CapturedPacket& packet, StreamList* list) const;
 
     // The decoder itself, on explicit snapshots.
     static int decode(const CapturedPacket& packet, const SuffixTable& table,

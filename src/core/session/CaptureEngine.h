@@ -1,15 +1,24 @@
 #pragma once
 
+#include "core/capture/CPacketCapture.h"
+#include "core/capture/CaptureStatus.h"
+
 struct AdapterEntry;
 
-// One capture on one adapter: started once, stopped before destruction.
+// One capture on one adapter, as the session drives it: started once, stopped before
+// destruction. The live one wraps CPacketCapture; tests substitute a fake.
 class CaptureEngine {
   public:
     virtual ~CaptureEngine() = default;
 
-    // Returns at once; failures to open arrive later through CaptureReceiver::OnCaptureFailed.
+    // Returns at once; the outcome of opening arrives through PacketReceiver::OnCaptureStatus.
     virtual void Start(const AdapterEntry& adapter) = 0;
 
     // Returns only when the capture thread has ended and calls its receiver no more.
     virtual void Stop() = 0;
+
+    virtual CaptureStatus Status() const = 0;
+
+    // Counts of the last run (kept across Stop).
+    virtual CPacketCapture::Statistics LastStatistics() const { return {}; }
 };

@@ -4,11 +4,11 @@
 
 #include "core/session/CaptureEngine.h"
 
-class CaptureReceiver;
+class PacketReceiver;
 
 // Creates the capture engine for a start of monitoring; tests substitute a fake.
 class CaptureFactory {
   public:
     virtual ~CaptureFactory() = default;
-    virtual std::unique_ptr<CaptureEngine> Create(CaptureReceiver& receiver) = 0;
+    virtual std::unique_ptr<CaptureEngine> Create(PacketReceiver& receiver) = 0;
 };

@@ -1,9 +1,6 @@
 #include "core/session/PcapCaptureEngine.h"
 
-#include "core/session/CaptureReceiver.h"
-
-PcapCaptureEngine::PcapCaptureEngine(CaptureReceiver& receiver)
-    : receiver_(receiver), capture_(*this) {}
+PcapCaptureEngine::PcapCaptureEngine(PacketReceiver& receiver) : capture_(receiver) {}
 
 PcapCaptureEngine::~PcapCaptureEngine() {
     capture_.Stop();
@@ -18,13 +15,10 @@ void PcapCaptureEngine::Stop() {
     capture_.Stop();
 }
 
-void PcapCaptureEngine::OnCapturedPacket(const CapturedPacket* packet) {
-    receiver_.OnCapturedPacket(packet);
+CaptureStatus PcapCaptureEngine::Status() const {
+    return capture_.Status();
 }
 
-void PcapCaptureEngine::OnCaptureStatus(const CaptureStatus& status) {
-    if (status.state == CaptureStatus::kFailed || status.state == CaptureStatus::kLost) {
-        receiver_.OnCaptureFailed(status.interfaceName, status.message,
-                                  status.state == CaptureStatus::kLost);
-    }
+CPacketCapture::Statistics PcapCaptureEngine::LastStatistics() const {
+    return capture_.LastStatistics();
 }

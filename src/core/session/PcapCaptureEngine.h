@@ -1,25 +1,20 @@
 #pragma once
 
-#include "core/session/CaptureEngine.h"
 #include "core/capture/CPacketCapture.h"
-#include "core/capture/PacketReceiver.h"
+#include "core/session/CaptureEngine.h"
 
-class CaptureReceiver;
-
-// The frame's capture engine on the live capture: packets pass straight through on the
-// capture thread, failures are reported once.
-class PcapCaptureEngine : public CaptureEngine, private PacketReceiver {
+// The live capture: packets and status reports go straight to the receiver, on the capture
+// thread.
+class PcapCaptureEngine : public CaptureEngine {
   public:
-    explicit PcapCaptureEngine(CaptureReceiver& receiver);
+    explicit PcapCaptureEngine(PacketReceiver& receiver);
     ~PcapCaptureEngine() override;
 
     void Start(const AdapterEntry& adapter) override;
     void Stop() override;
+    CaptureStatus Status() const override;
+    CPacketCapture::Statistics LastStatistics() const override;
 
   private:
-    void OnCapturedPacket(const CapturedPacket* packet) override;
-    void OnCaptureStatus(const CaptureStatus& status) override;
-
-    CaptureReceiver& receiver_;
     CPacketCapture capture_;
 };

@@ -2,6 +2,6 @@
 
 #include "core/session/PcapCaptureEngine.h"
 
-std::unique_ptr<CaptureEngine> PcapCaptureFactory::Create(CaptureReceiver& receiver) {
+std::unique_ptr<CaptureEngine> PcapCaptureFactory::Create(PacketReceiver& receiver) {
     return std::make_unique<PcapCaptureEngine>(receiver);
 }

@@ -5,5 +5,5 @@
 // Creates live captures.
 class PcapCaptureFactory : public CaptureFactory {
   public:
-    std::unique_ptr<CaptureEngine> Create(CaptureReceiver& receiver) override;
+    std::unique_ptr<CaptureEngine> Create(PacketReceiver& receiver) override;
 };

@@ -96,7 +96,7 @@ struct StreamStore::RowExtra {
                  fieldText(r.progressText, sizeof r.progressText));
         copyText(timeText, sizeof timeText, fieldText(r.timeText, sizeof r.timeText));
         copyText(rateText, sizeof rateText, fieldText(r.rateText, sizeof r.rateText));
-        state = r.state;
+        state = LoadDownloadState(r);
     }
 };
 
@@ -269,17 +269,30 @@ std::shared_ptr<DetectedStream> StreamStore::sharedRecord(int row) {
 
 std::shared_ptr<DetectedStream> StreamStore::materialize(const Row& row) const {
     auto record = std::make_shared<DetectedStream>();
-    std::memset(record.get(), 0, sizeof *record);
-    std::memcpy(record.get(), row.header, kHeaderBytes);
-    const Kind& kind = kinds_[row.kind];
-    std::memcpy(record->suffix, kind.suffix, sizeof record->suffix);
-    std::memcpy(record->scheme, kind.scheme, sizeof record->scheme);
-    std::memcpy(record->typeName, kind.typeName, sizeof record->typeName);
-    std::memcpy(record->adapterInfo, kind.adapterInfo, sizeof record->adapterInfo);
-    TextArena::Entry text = texts_.at(row.text);
-    copyText(record->host, sizeof record->host, text.host);
-    copyText(record->path, sizeof record->path, text.path);
+    fillRecord(row, *record);
     return record;
+}
+
+void StreamStore::fillRecord(const Row& row, DetectedStream& out) const {
+    std::memset(&out, 0, sizeof out);
+    std::memcpy(&out, row.header, kHeaderBytes);
+    const Kind& kind = kinds_[row.kind];
+    std::memcpy(out.suffix, kind.suffix, sizeof out.suffix);
+    std::memcpy(out.scheme, kind.scheme, sizeof out.scheme);
+    std::memcpy(out.typeName, kind.typeName, sizeof out.typeName);
+    std::memcpy(out.adapterInfo, kind.adapterInfo, sizeof out.adapterInfo);
+    TextArena::Entry text = texts_.at(row.text);
+    copyText(out.host, sizeof out.host, text.host);
+    copyText(out.path, sizeof out.path, text.path);
+}
+
+bool StreamStore::copyRecord(int row, DetectedStream& out) const {
+    std::lock_guard lock(mutex_);
+    if (row < 0 || row >= rowCount_) {
+        return false;
+    }
+    fillRecord(rowAt(row), out);
+    return true;
 }
 
 bool StreamStore::rowTexts(int row, StreamRowTexts& out) const {

@@ -75,6 +75,10 @@ class StreamStore : public StreamList {
     DetectedStream* record(int row);
     std::shared_ptr<DetectedStream> sharedRecord(int row);
 
+    // The row's detection fields as first seen, bookkeeping zero, without keeping a record;
+    // false when `row` is out of range.
+    bool copyRecord(int row, DetectedStream& out) const;
+
     // A consistent copy of a row's texts; false when `row` is out of range.
     bool rowTexts(int row, StreamRowTexts& out) const;
 
@@ -99,6 +103,7 @@ class StreamStore : public StreamList {
     int findLocked(std::uint32_t hash, std::string_view host, std::string_view path) const;
     std::uint32_t internKind(const DetectedStream& record);
     std::shared_ptr<DetectedStream> materialize(const Row& row) const;
+    void fillRecord(const Row& row, DetectedStream& out) const;
     // The current observers; null when there are none.
     std::shared_ptr<const ObserverList> observers() const;
 

@@ -17,6 +17,8 @@
 #include "gui/app/KeyLockState.h"
 #include "gui/app/RecentFileList.h"
 #include "gui/app/ToolbarIcons.h"
+#include "core/session/MonitorSession.h"
+#include "gui/app/UiBridge.h"
 #include "gui/detect/CTreeArea.h"
 
 namespace {
@@ -45,12 +47,26 @@ class WaitCursor {
 }  // namespace
 
 CMainFrame::CMainFrame(CQuorvexDoc* document, FrameServices services, QWidget* parent)
-    : QMainWindow(parent), document_(document), services_(std::move(services)) {
+    : QMainWindow(parent),
+      document_(document),
+      services_(std::move(services)),
+      bridge_(std::make_unique<UiBridge>()) {
     setWindowIcon(QApplication::windowIcon());
+    session_ = std::make_unique<MonitorSession>(bridge_->callbacks(),
+                                                std::move(services_.captureFactory));
+    connect(bridge_.get(), &UiBridge::captureStatus, this, &CMainFrame::OnCaptureStatus);
 }
 
 CMainFrame::~CMainFrame() {
     ShutdownWork();
+    // The view and the pane refer to the session: they go first.
+    delete takeCentralWidget();
+    delete treeBar_;
+    treeBar_ = nullptr;
+}
+
+bool CMainFrame::isMonitoring() const {
+    return session_->isCapturing();
 }
 
 bool CMainFrame::Create() {
@@ -60,11 +76,10 @@ bool CMainFrame::Create() {
         return false;
     }
     if (services_.createView) {
-        view_ = services_.createView();
+        view_ = services_.createView(*session_, *bridge_);
     }
     if (view_ != nullptr) {
         setCentralWidget(view_->widget());
-        packetTarget_.store(view_->list(), std::memory_order_release);
     }
     if (!CreateTreeBar()) {
         return false;
@@ -284,7 +299,7 @@ bool CMainFrame::CreateStatusBar() {
 
 bool CMainFrame::CreateTreeBar() {
     const std::string suffixFile = services_.suffixFilePath ? services_.suffixFilePath() : "";
-    treeBar_ = new CTreeArea(suffixFile);
+    treeBar_ = new CTreeArea(*session_, suffixFile);
     if (!treeBar_->CreateBar(QStringLiteral("Tree Bar"), this, QSize(150, 300), true, kTreeBarId)) {
         delete treeBar_;
         treeBar_ = nullptr;
@@ -360,24 +375,16 @@ void CMainFrame::OnStartMonitoring() {
         }
     }
     adapterIndex_ = chosen;
-    if (capture_ == nullptr && services_.captureFactory != nullptr) {
-        capture_ = services_.captureFactory->Create(*this);
-        if (capture_ != nullptr) {
-            captureGeneration_.fetch_add(1);
-            treeBar_->SetAdapter(&adapters_[adapterIndex_]);
-            monitorState_ = ID_MONITOR_START;
-            capture_->Start(adapters_[adapterIndex_]);
-        }
+    // While a capture runs, only the choice is remembered.
+    if (!shutDown_ && session_->start(adapters_[adapterIndex_])) {
+        monitorState_ = ID_MONITOR_START;
     }
     UpdateCommandUI();
 }
 
 void CMainFrame::OnStopMonitoring() {
     monitorState_ = ID_MONITOR_STOP;
-    if (capture_ != nullptr) {
-        capture_->Stop();
-        capture_.reset();
-    }
+    session_->stop();
     UpdateCommandUI();
 }
 
@@ -445,31 +452,20 @@ bool CMainFrame::SaveDocumentAs() {
     return true;
 }
 
-void CMainFrame::OnCapturedPacket(const CapturedPacket* packet) {
-    StreamList* target = packetTarget_.load(std::memory_order_acquire);
-    if (target != nullptr && treeBar_ != nullptr) {
-        treeBar_->DecodeAndDispatch(target, packet);
-    }
-}
-
-void CMainFrame::OnCaptureFailed(const std::string& interfaceName, const std::string& message,
-                                 bool lost) {
-    // On the capture thread: never wait for the user interface, hand the report over.
-    const int generation = captureGeneration_.load();
-    const QString text =
-        (lost ? QStringLiteral("%1 でのパケットのキャプチャが中断されました。\n%2")
-              : QStringLiteral("%1 でパケットのキャプチャを開始できませんでした。\n%2"))
-            .arg(QString::fromStdString(interfaceName), QString::fromStdString(message));
-    QMetaObject::invokeMethod(
-        this, [this, generation, text] { HandleCaptureFailure(generation, text); },
-        Qt::QueuedConnection);
-}
-
-void CMainFrame::HandleCaptureFailure(int generation, const QString& text) {
-    // A report from a capture that has been stopped (or replaced) since is stale.
-    if (capture_ == nullptr || generation != captureGeneration_.load()) {
+void CMainFrame::OnCaptureStatus(const CaptureStatus& status, int run) {
+    if (status.state != CaptureStatus::kFailed && status.state != CaptureStatus::kLost) {
         return;
     }
+    // A report from a capture that has been stopped (or replaced) since is stale.
+    if (!session_->isCapturing() || run != session_->captureRun()) {
+        return;
+    }
+    const QString text =
+        (status.state == CaptureStatus::kLost
+             ? QStringLiteral("%1 でのパケットのキャプチャが中断されました。\n%2")
+             : QStringLiteral("%1 でパケットのキャプチャを開始できませんでした。\n%2"))
+            .arg(QString::fromStdString(status.interfaceName),
+                 QString::fromStdString(status.message));
     OnStopMonitoring();
     if (services_.showError) {
         services_.showError(this, text);
@@ -482,10 +478,12 @@ void CMainFrame::ShutdownWork() {
     }
     shutDown_ = true;
     OnStopMonitoring();
-    packetTarget_.store(nullptr, std::memory_order_release);
     if (view_ != nullptr) {
         view_->shutdown();
     }
+    // Workers waiting for a dialog go on, so that the session can join them.
+    bridge_->release();
+    session_->shutdown();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -1,27 +1,29 @@
 #pragma once
 
 #include <QMainWindow>
-#include <atomic>
 #include <map>
 #include <memory>
 #include <vector>
 
-#include "core/session/CaptureReceiver.h"
-#include "gui/app/FrameServices.h"
 #include "core/capture/AdapterEntry.h"
+#include "gui/app/FrameServices.h"
 
 class CQuorvexDoc;
 class CTreeArea;
 class KeyLockState;
+class MonitorSession;
+class UiBridge;
+struct CaptureStatus;
 class QAction;
 class QLabel;
 class QMenu;
 class QTimer;
 class QToolBar;
 
-// The single main window: menu, toolbar, status bar, the docked type tree and the stream list;
-// it owns the adapter list and, while monitoring runs, the capture engine.
-class CMainFrame : public QMainWindow, private CaptureReceiver {
+// The single main window: menu, toolbar, status bar, the docked type tree and the stream list.
+// It owns the adapter list, the engine session (capture, detection, the list's rows and the
+// downloads) and the one bridge that brings the session's news to this thread.
+class CMainFrame : public QMainWindow {
     Q_OBJECT
   public:
     CMainFrame(CQuorvexDoc* document, FrameServices services, QWidget* parent = nullptr);
@@ -38,7 +40,8 @@ class CMainFrame : public QMainWindow, private CaptureReceiver {
     CQuorvexDoc* document() const { return document_; }
 
     int monitorState() const { return monitorState_; }
-    bool isMonitoring() const { return capture_ != nullptr; }
+    bool isMonitoring() const;
+    MonitorSession* session() const { return session_.get(); }
     int adapterIndex() const { return adapterIndex_; }
     int adapterCount() const { return adapterCount_; }
 
@@ -53,10 +56,7 @@ class CMainFrame : public QMainWindow, private CaptureReceiver {
     void OnFileSave();
     void OnFileSaveAs();
 
-    // The capture thread's hand-off: decode and dispatch into the view, on that thread.
-    void OnCapturedPacket(const CapturedPacket* packet) override;
-
-    // Stops monitoring and detaches the view from downloads; used by close and exit.
+    // Stops monitoring, ends the downloads and detaches the view; used by close and exit.
     void ShutdownWork();
     void SaveWindowSettings() const;
     void LoadWindowSettings();
@@ -67,9 +67,7 @@ class CMainFrame : public QMainWindow, private CaptureReceiver {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    void OnCaptureFailed(const std::string& interfaceName, const std::string& message,
-                         bool lost) override;
-    void HandleCaptureFailure(int generation, const QString& text);
+    void OnCaptureStatus(const CaptureStatus& status, int run);
 
     void CreateActions();
     QAction* AddAction(int commandId, const QString& text, const QString& prompt = QString());
@@ -84,17 +82,15 @@ class CMainFrame : public QMainWindow, private CaptureReceiver {
 
     CQuorvexDoc* document_;
     FrameServices services_;
+    // The bridge outlives the session, whose threads call it until the session is shut down.
+    std::unique_ptr<UiBridge> bridge_;
+    std::unique_ptr<MonitorSession> session_;
     std::unique_ptr<FrameView> view_;
 
-    std::unique_ptr<CaptureEngine> capture_;
     int adapterIndex_ = 0;
     int adapterCount_ = 0;
     std::vector<AdapterEntry> adapters_;
     int monitorState_ = 133;
-    // Bumped at each start; a failure report carries the value of the capture that sent it.
-    std::atomic<int> captureGeneration_{0};
-    // The view as the capture thread sees it; null once the frame shuts down.
-    std::atomic<StreamList*> packetTarget_{nullptr};
 
     std::map<int, QAction*> actions_;
     std::vector<QMenu*> menus_;

@@ -16,11 +16,10 @@
 
 FrameServices DesktopServices::Make() {
     FrameServices services;
-    services.createView = [] {
-        return std::make_unique<FrameViewAdapter<CListArea>>(new CListArea);
+    services.createView = [](MonitorSession& session, UiBridge& bridge) {
+        return std::make_unique<FrameViewAdapter<CListArea>>(new CListArea(session, bridge));
     };
     services.adapterSource = std::make_unique<SystemAdapterSource>();
-    services.captureFactory = std::make_unique<PcapCaptureFactory>();
     services.runAdapterDialog = [](QWidget* parent, int count, const AdapterEntry* adapters,
                                    int initial, int* chosen) {
         CSelectAdapter dialog(parent);

@@ -8,13 +8,18 @@
 #include "core/session/CaptureFactory.h"
 #include "gui/app/FrameView.h"
 
+class MonitorSession;
 class QString;
 class QWidget;
+class UiBridge;
 
 // Everything the frame depends on outside itself, so that monitoring can run on fakes.
 struct FrameServices {
-    std::function<std::unique_ptr<FrameView>()> createView;
+    // The view over the frame's session, whose news come through the frame's bridge.
+    std::function<std::unique_ptr<FrameView>(MonitorSession& session, UiBridge& bridge)>
+        createView;
     std::unique_ptr<AdapterSource> adapterSource;
+    // The session's captures; null: the live one.
     std::unique_ptr<CaptureFactory> captureFactory;
 
     // Runs the adapter dialog; returns the modal result (1 OK, 2 Cancel) and sets `chosen`.

@@ -1,16 +1,14 @@
 #pragma once
 
 class QWidget;
-class StreamList;
 
-// The frame's view as the frame uses it: the list widget, its add-or-update entry and the
-// few commands the frame forwards. FrameViewAdapter wraps the real list view.
+// The frame's view as the frame uses it: the list widget and the few commands the frame
+// forwards. FrameViewAdapter wraps the real list view.
 class FrameView {
   public:
     virtual ~FrameView() = default;
 
     virtual QWidget* widget() = 0;
-    virtual StreamList* list() = 0;
     virtual void OnInitialUpdate() = 0;
     virtual void OnCopyUrl() = 0;
     virtual bool hasCurrentStream() const = 0;

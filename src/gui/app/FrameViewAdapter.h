@@ -2,7 +2,7 @@
 
 #include "gui/app/FrameView.h"
 
-// Presents any widget that is also a StreamList and has the view's commands as a FrameView.
+// Presents any widget that has the view's commands as a FrameView.
 // The frame owns the adapter; the widget is owned by the frame as its central widget.
 template <class View>
 class FrameViewAdapter : public FrameView {
@@ -10,7 +10,6 @@ class FrameViewAdapter : public FrameView {
     explicit FrameViewAdapter(View* view) : view_(view) {}
 
     QWidget* widget() override { return view_; }
-    StreamList* list() override { return view_; }
     void OnInitialUpdate() override { view_->OnInitialUpdate(); }
     void OnCopyUrl() override { view_->OnCopyUrl(); }
     bool hasCurrentStream() const override { return view_->hasCurrentStream(); }

@@ -1,11 +1,11 @@
 #include "gui/detect/CTreeArea.h"
 
-#include "core/capture/AdapterEntry.h"
-#include "core/capture/CapturedPacket.h"
+#include "core/session/MonitorSession.h"
 #include "gui/detect/CTypeTreeCtrl.h"
 #include "core/detect/SuffixListFile.h"
 
-CTreeArea::CTreeArea(std::string suffixFile) : suffixFile_(std::move(suffixFile)) {
+CTreeArea::CTreeArea(MonitorSession& session, std::string suffixFile)
+    : session_(session), suffixFile_(std::move(suffixFile)) {
     LoadSuffixList();
 }
 
@@ -24,16 +24,9 @@ bool CTreeArea::CreateBar(const QString& title, QMainWindow* frame, QSize defaul
 void CTreeArea::LoadSuffixList() {
     const std::filesystem::path path =
         suffixFile_.empty() ? SuffixListFile::defaultPath() : std::filesystem::path(suffixFile_);
-    decoder_.setSuffixTable(SuffixListFile::load(path).table);
+    session_.setSuffixTable(SuffixListFile::load(path).table);
 }
 
-void CTreeArea::SetAdapter(const AdapterEntry* adapter) {
-    decoder_.setAdapter(adapter != nullptr ? std::make_shared<const AdapterEntry>(*adapter)
-                                           : nullptr);
-}
-
-void CTreeArea::DecodeAndDispatch(StreamList* view, const CapturedPacket* packet) const {
-    if (packet != nullptr) {
-        decoder_.decodeAndDispatch(*packet, view);
-    }
+std::shared_ptr<const SuffixTable> CTreeArea::suffixTable() const {
+    return session_.suffixTable();
 }

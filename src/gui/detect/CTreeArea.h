@@ -3,34 +3,26 @@
 #include <memory>
 #include <string>
 
-#include "core/detect/StreamDecoder.h"
 #include "gui/ui/CRSizeBar.h"
 
 class CTypeTreeCtrl;
-class StreamList;
-struct AdapterEntry;
-struct CapturedPacket;
+class MonitorSession;
+class SuffixTable;
 
-// The "Tree Bar": a docking pane with the type tree, and the frame's one door to detection. It
-// holds the suffix table (through the decoder) and decodes captured packets into the view.
+// The "Tree Bar": a docking pane with the type tree. It loads the suffix list that the
+// session's detection uses.
 class CTreeArea : public CRSizeBar {
     Q_OBJECT
   public:
-    // Loads the suffix list from `suffixFile` (the default place when empty).
-    explicit CTreeArea(std::string suffixFile = std::string());
+    // Loads the suffix list from `suffixFile` (the default place when empty) into `session`.
+    explicit CTreeArea(MonitorSession& session, std::string suffixFile = std::string());
 
     bool CreateBar(const QString& title, QMainWindow* frame, QSize defaultSize, bool hasGripper,
                    int id);
 
     // Reads the suffix list again; packets decoded from now on use the new list.
     void LoadSuffixList();
-    std::shared_ptr<const SuffixTable> suffixTable() const { return decoder_.suffixTable(); }
-
-    // The adapter whose bytes go into each record; copied.
-    void SetAdapter(const AdapterEntry* adapter);
-
-    // Capture thread: decode the packet and hand a detection to `view` (update 0).
-    void DecodeAndDispatch(StreamList* view, const CapturedPacket* packet) const;
+    std::shared_ptr<const SuffixTable> suffixTable() const;
 
     CTypeTreeCtrl* tree() const { return tree_; }
 
@@ -41,7 +33,7 @@ class CTreeArea : public CRSizeBar {
     }
 
   private:
+    MonitorSession& session_;
     std::string suffixFile_;
-    StreamDecoder decoder_;
     CTypeTreeCtrl* tree_ = nullptr;
 };

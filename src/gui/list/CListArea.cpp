@@ -1,9 +1,8 @@
 #include "gui/list/CListArea.h"
 
 #include "core/detect/DetectedStream.h"
-#include "core/download/DownloadStarter.h"
-#include "core/download/DownloadWorker.h"
-#include "gui/list/CDownloadHost.h"
+#include "core/session/MonitorSession.h"
+#include "gui/app/UiBridge.h"
 #include "gui/list/CListViewEx.h"
 #include "gui/list/CStreamListModel.h"
 #include "gui/list/SaveDialogSetup.h"
@@ -27,11 +26,6 @@
 #include <cstring>
 
 namespace {
-// The download state as it is at this moment; download workers write it on their threads.
-int loadState(DetectedStream* record) {
-    return std::atomic_ref<std::int32_t>(record->state).load(std::memory_order_acquire);
-}
-
 QString fromBytes(const char* text) {
     return QString::fromUtf8(text);
 }
@@ -54,7 +48,8 @@ constexpr MenuItem kMenuItems[] = {
 };
 }  // namespace
 
-CListArea::CListArea(QWidget* parent) : QWidget(parent) {
+CListArea::CListArea(MonitorSession& session, UiBridge& bridge, QWidget* parent)
+    : QWidget(parent), session_(session), bridge_(bridge) {
     listCtrl_ = new CListViewEx(this);
     listCtrl_->setObjectName(QStringLiteral("listCtrl%1").arg(kListControlId));
     model_ = new CStreamListModel(this);
@@ -68,10 +63,9 @@ CListArea::CListArea(QWidget* parent) : QWidget(parent) {
     connect(listCtrl_, &QAbstractItemView::clicked, this, &CListArea::onClicked);
     connect(listCtrl_, &QAbstractItemView::doubleClicked, this, &CListArea::onDoubleClicked);
 
-    flushTimer_.setSingleShot(true);
-    connect(&flushTimer_, &QTimer::timeout, this, &CListArea::flushPending);
-    changes_ = std::make_shared<StoreChangeQueue>([this] { wakeForChanges(); });
-    store_.addObserver(changes_);
+    bridge_.setDialogParent(this);
+    connect(&bridge_, &UiBridge::rowsChanged, this, &CListArea::flushPending);
+    connect(&bridge_, &UiBridge::downloadEnded, this, &CListArea::onDownloadEnded);
 
     createActions();
     OnInitialUpdate();
@@ -112,52 +106,28 @@ bool CListArea::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- rows --------------------------------------------------------------------------------
 
-int CListArea::AddOrUpdateStream(const DetectedStream* record, int update) {
-    if (record == nullptr || shutDown_.load()) {
-        return 0;
-    }
-    if (update != 0) {
-        std::lock_guard lock(orphanMutex_);
-        if (orphans_.contains(record)) {
-            return 0;  // its row went with the last reset
-        }
-    }
-    store_.AddOrUpdateStream(record, update);
-    return 0;
-}
-
-// On the thread that changed the store: only a queued call, the flush runs on ours.
-void CListArea::wakeForChanges() {
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (!flushTimer_.isActive()) {
-                flushTimer_.start(kFlushDelayMs);
-            }
-        },
-        Qt::QueuedConnection);
-}
-
 void CListArea::flushPending() {
-    const StoreChangeQueue::Changes changes = changes_->take();
+    if (shutDown_) {
+        return;
+    }
+    const MonitorSession::Changes changes = session_.takeChanges();
     const int shown = model_->rowCount();
-    const int stored = store_.rowCount();
-    const int last = std::min(stored, shown + kRowsPerFlush);
+    const int last = std::min(changes.rowCount, shown + kRowsPerFlush);
     std::vector<StreamRowTexts> rows;
     rows.reserve(static_cast<std::size_t>(std::max(0, last - shown)));
     StreamRowTexts texts;
-    for (int row = shown; row < last && store_.rowTexts(row, texts); ++row) {
+    for (int row = shown; row < last && session_.rowTexts(row, texts); ++row) {
         rows.push_back(texts);
     }
     model_->appendRows(rows);
     itemCount_ = model_->rowCount();
     for (int row : changes.refreshed) {
-        if (row < itemCount_ && store_.rowTexts(row, texts)) {
+        if (row < itemCount_ && session_.rowTexts(row, texts)) {
             model_->refreshRow(row, texts);
         }
     }
-    if (itemCount_ < stored) {
-        flushTimer_.start(0);  // the rest after the events that queued up meanwhile
+    if (itemCount_ < changes.rowCount) {
+        bridge_.scheduleRowsChanged(0);  // the rest after the events that queued up meanwhile
     }
     if (!rows.empty() || !changes.refreshed.empty()) {
         emit rowsFlushed();
@@ -165,15 +135,7 @@ void CListArea::flushPending() {
 }
 
 void CListArea::OnInitialUpdate() {
-    {
-        // Running downloads keep their records; what they report no longer has a row.
-        std::lock_guard lock(orphanMutex_);
-        for (const Download& download : downloads_) {
-            orphans_.insert(download.record.get());
-        }
-    }
-    store_.reset();
-    changes_->clear();
+    session_.reset();
     model_->clear();
     resetColumns();
     itemCount_ = 0;
@@ -195,30 +157,12 @@ int CListArea::selectedCount() const {
 }
 
 void CListArea::shutdown() {
-    shutDown_.store(true);
-    flushTimer_.stop();
-    for (Download& download : downloads_) {
-        download.worker->Cancel();
-        download.host->release();
-    }
-    // Each worker object waits for its thread; none of them waits for us any more.
-    downloads_.clear();
+    shutDown_ = true;
 }
 
-void CListArea::onDownloadEnded(CDownloadHost* host) {
-    for (auto it = downloads_.begin(); it != downloads_.end(); ++it) {
-        if (it->host.get() != host) {
-            continue;
-        }
-        if (it->record->worker == it->worker.get()) {
-            it->record->worker = nullptr;
-        }
-        const DetectedStream* record = it->record.get();
-        downloads_.erase(it);  // joins the worker thread, which has just ended
-        std::lock_guard lock(orphanMutex_);
-        orphans_.erase(record);
-        return;
-    }
+// The worker has told its end; its thread is about to return and can be joined.
+void CListArea::onDownloadEnded(int /*row*/, const DownloadOutcome& /*outcome*/) {
+    session_.reapEndedDownloads();
 }
 
 // ---- clicks ------------------------------------------------------------------------------
@@ -227,7 +171,7 @@ void CListArea::takeCurrentFrom(const QModelIndex& index) {
     if (!index.isValid()) {
         return;
     }
-    if (DetectedStream* record = store_.record(index.row())) {
+    if (const DetectedStream* record = session_.record(index.row())) {
         currentStream_ = record;
         currentRow_ = index.row();
     }
@@ -246,7 +190,7 @@ void CListArea::onDoubleClicked(const QModelIndex& index) {
 
 void CListArea::runDoubleClickCommand() {
     const int command =
-        StreamCommandRules::doubleClickCommand(loadState(currentStream_), currentStream_->scheme);
+        StreamCommandRules::doubleClickCommand(LoadDownloadState(*currentStream_), currentStream_->scheme);
     if (command != StreamCommandRules::kNone) {
         OnCommand(command);
     }
@@ -254,7 +198,7 @@ void CListArea::runDoubleClickCommand() {
 
 void CListArea::onContextMenuRequested(const QPoint& pos) {
     const QModelIndex index = listCtrl_->indexAt(pos);
-    if (!index.isValid() || index.row() >= store_.rowCount()) {
+    if (!index.isValid() || index.row() >= session_.rowCount()) {
         return;
     }
     takeCurrentFrom(index);
@@ -273,7 +217,7 @@ void CListArea::updateMenuStates() {
         return;
     }
     const auto states =
-        StreamCommandRules::menuStates(loadState(currentStream_), currentStream_->scheme);
+        StreamCommandRules::menuStates(LoadDownloadState(*currentStream_), currentStream_->scheme);
     actions_[kCommandSave]->setEnabled(states.save);
     actions_[kCommandAbort]->setEnabled(states.abort);
     actions_[kCommandPlay]->setEnabled(states.play);
@@ -307,15 +251,14 @@ void CListArea::OnCopyUrl() {
     if (currentStream_ == nullptr) {
         return;
     }
-    QGuiApplication::clipboard()->setText(
-        QString::fromStdString(DownloadStarter::UrlOf(*currentStream_)));
+    QGuiApplication::clipboard()->setText(QString::fromStdString(session_.url(currentRow_)));
 }
 
 void CListArea::OnOpenInBrowser() {
     if (currentStream_ == nullptr) {
         return;
     }
-    const std::string url = DownloadStarter::UrlOf(*currentStream_);
+    const std::string url = session_.url(currentRow_);
     if (!UrlSchemePolicy::mayOpenInBrowser(url)) {
         QMessageBox::warning(
             this, QApplication::applicationDisplayName(),
@@ -337,14 +280,14 @@ void CListArea::OnAbort() {
     if (currentStream_ == nullptr) {
         return;
     }
-    DownloadStarter::Abort(*currentStream_);
+    session_.abortDownload(currentRow_);
 }
 
 void CListArea::OnSaveAs() {
     if (currentStream_ == nullptr) {
         return;
     }
-    DetectedStream* record = currentStream_;
+    const DetectedStream* record = currentStream_;
     const std::string suffix = record->suffix;
     QFileDialog dialog(this);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -363,25 +306,5 @@ void CListArea::OnSaveAs() {
     }
     const QString chosen = QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();
     lastFolder_ = QFileInfo(chosen).absolutePath();
-    startDownload(currentRow_, QFile::encodeName(chosen));
-}
-
-bool CListArea::startDownload(int row, const QByteArray& targetPath) {
-    std::shared_ptr<DetectedStream> record = store_.sharedRecord(row);
-    if (!record) {
-        return false;
-    }
-    auto host = std::make_unique<CDownloadHost>(this);
-    CDownloadHost* hostPointer = host.get();
-    // Connected before the start: a quick download may end before Start returns.
-    connect(
-        hostPointer, &CDownloadHost::ended, this,
-        [this, hostPointer] { onDownloadEnded(hostPointer); }, Qt::QueuedConnection);
-    DownloadStarter starter(*host);
-    std::unique_ptr<DownloadWorker> worker = starter.Start(*record, this, targetPath.toStdString());
-    if (!worker) {
-        return false;
-    }
-    downloads_.push_back({std::move(record), std::move(host), std::move(worker)});
-    return true;
+    session_.startDownload(currentRow_, QFile::encodeName(chosen).toStdString());
 }

@@ -240,28 +240,4 @@ TEST(StreamDecoder, SnapshotsCanBeSwappedWhileDecoding) {
     reloader.join();
 }
 
-TEST(StreamDecoder, DispatchHandsDetectionsToTheListWithUpdateZero) {
-    struct Recorder : StreamList {
-        int calls = 0;
-        int lastUpdate = -1;
-        std::string path;
-        int AddOrUpdateStream(const DetectedStream* record, int update) override {
-            ++calls;
-            lastUpdate = update;
-            path = record->path;
-            return 0;
-        }
-    } list;
-    StreamDecoder decoder;
-    decoder.setSuffixTable(SuffixTable::withKnownSuffixes());
-    auto hit = test_packets::packet(test_packets::datagram("GET /a.mid HTTP/1.1\r\nHost: S\r\n"));
-    auto miss = test_packets::packet(test_packets::datagram("GET /a.txt HTTP/1.1\r\nHost: S\r\n"));
-    EXPECT_EQ(decoder.decodeAndDispatch(hit, nullptr), -1);
-    EXPECT_EQ(decoder.decodeAndDispatch(miss, &list), -1);
-    EXPECT_EQ(decoder.decodeAndDispatch(hit, &list), 0);
-    EXPECT_EQ(list.calls, 1);
-    EXPECT_EQ(list.lastUpdate, 0);
-    EXPECT_EQ(list.path, "/a.mid");
-}
-
 }  // namespace

@@ -8,32 +8,19 @@
 #include <thread>
 #include <vector>
 
+#include "core/capture/PacketReceiver.h"
 #include "core/session/AdapterSource.h"
 #include "core/session/CaptureFactory.h"
-#include "core/session/CaptureReceiver.h"
 #include "gui/app/FrameView.h"
-#include "core/detect/DetectedStream.h"
-#include "core/store/StreamList.h"
 
-// A list view stand-in: records what reaches it and on which thread.
-class FakeView : public QWidget, public StreamList {
+// A list view stand-in: counts the commands the frame forwards.
+class FakeView : public QWidget {
   public:
-    int AddOrUpdateStream(const DetectedStream* record, int update) override {
-        std::lock_guard lock(mutex);
-        records.push_back(*record);
-        updates.push_back(update);
-        threads.push_back(std::this_thread::get_id());
-        return 0;
-    }
     void OnInitialUpdate() { ++initialUpdates; }
     void OnCopyUrl() { ++copies; }
     bool hasCurrentStream() const { return current; }
     void shutdown() { ++shutdowns; }
 
-    std::mutex mutex;
-    std::vector<DetectedStream> records;
-    std::vector<int> updates;
-    std::vector<std::thread::id> threads;
     int initialUpdates = 0;
     int copies = 0;
     int shutdowns = 0;
@@ -47,7 +34,7 @@ struct CaptureLog {
     int stopped = 0;
     int destroyed = 0;
     std::string startedOn;  // description of the adapter
-    CaptureReceiver* receiver = nullptr;
+    PacketReceiver* receiver = nullptr;
     std::vector<std::string> events;  // "stop", "exit", "shutdown" in order
 };
 
@@ -63,6 +50,7 @@ class FakeCapture : public CaptureEngine {
         ++log_.stopped;
         log_.events.push_back("stop");
     }
+    CaptureStatus Status() const override { return {}; }
 
   private:
     CaptureLog& log_;
@@ -71,7 +59,7 @@ class FakeCapture : public CaptureEngine {
 class FakeCaptureFactory : public CaptureFactory {
   public:
     explicit FakeCaptureFactory(CaptureLog& log) : log_(log) {}
-    std::unique_ptr<CaptureEngine> Create(CaptureReceiver& receiver) override {
+    std::unique_ptr<CaptureEngine> Create(PacketReceiver& receiver) override {
         ++log_.created;
         log_.receiver = &receiver;
         return std::make_unique<FakeCapture>(log_);

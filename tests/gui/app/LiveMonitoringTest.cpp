@@ -9,13 +9,13 @@
 #include "gui/app/CQuorvexApp.h"
 #include "gui/app/CommandIds.h"
 #include "gui/app/DesktopServices.h"
-#include "gui/app/FrameViewAdapter.h"
+#include "gui/list/CListArea.h"
+#include "gui/list/CStreamListModel.h"
 #include "support/NetnsPair.h"
 #include "support/TcpExchange.h"
-#include "gui/app/FrameFakes.h"
 
 // The desktop program's real adapters and live capture, inside a pair of network namespaces
-// made for the test: a request crossing the link becomes a row of the view.
+// made for the test: a request crossing the link becomes a row of the real list view.
 class LiveMonitoringTest : public QObject {
     Q_OBJECT
 
@@ -40,13 +40,8 @@ void LiveMonitoringTest::requestAcrossTheLinkReachesTheView() {
                          QString::fromStdString(pair.error())));
     }
     QTemporaryDir dir;
-    FakeView* view = nullptr;
     QStringList errors;
     FrameServices services = DesktopServices::Make();
-    services.createView = [&view] {
-        view = new FakeView;
-        return std::make_unique<FrameViewAdapter<FakeView>>(view);
-    };
     services.showError = [&errors](QWidget*, const QString& text) { errors.append(text); };
     services.exitProcess = [](int) {};
     services.suffixFilePath = [&dir] {
@@ -54,6 +49,8 @@ void LiveMonitoringTest::requestAcrossTheLinkReachesTheView() {
     };
     QVERIFY(app_.InitInstance(std::move(services)));
     CMainFrame* frame = app_.mainFrame();
+    auto* view = qobject_cast<CListArea*>(frame->centralWidget());
+    QVERIFY(view != nullptr);
 
     // Enumeration and the capture thread happen inside the server's namespace, where the veth
     // end is the only adapter: no dialog.
@@ -67,16 +64,11 @@ void LiveMonitoringTest::requestAcrossTheLinkReachesTheView() {
     for (int attempt = 0; attempt < 25 && !seen; ++attempt) {
         QVERIFY(TcpExchange(pair, 80, request, "HTTP/1.0 204 No Content\r\n\r\n"));
         QTest::qWait(100);
-        std::lock_guard lock(view->mutex);
-        seen = !view->records.empty();
+        seen = view->model()->rowCount() > 0;
     }
     QVERIFY2(seen, qPrintable(errors.join(QLatin1Char('\n'))));
-    {
-        std::lock_guard lock(view->mutex);
-        QVERIFY(std::strstr(view->records[0].path, "/video/clip.wmv") != nullptr);
-        QVERIFY(std::strstr(view->records[0].host, "media.test") != nullptr);
-        QCOMPARE(view->updates[0], 0);
-    }
+    QCOMPARE(view->model()->index(0, 0).data().toString(), QStringLiteral("http://media.test"));
+    QCOMPARE(view->model()->index(0, 1).data().toString(), QStringLiteral("/video/clip.wmv"));
     frame->action(ID_MONITOR_STOP)->trigger();
     QVERIFY(!frame->isMonitoring());
     QVERIFY(errors.isEmpty());

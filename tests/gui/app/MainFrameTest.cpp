@@ -21,6 +21,7 @@
 #include "gui/app/FrameViewAdapter.h"
 #include "gui/app/RecentFileList.h"
 #include "core/capture/CapturedPacket.h"
+#include "core/session/MonitorSession.h"
 #include "gui/detect/CTreeArea.h"
 #include "core/detect/SuffixTable.h"
 #include "gui/app/FrameFakes.h"
@@ -80,7 +81,7 @@ class MainFrameTest : public QObject {
     void staleFailureOfAStoppedCaptureIsIgnored();
     void exitStopsMonitoringBeforeTheProcessEnds();
     void closeStopsMonitoringAndDetachesTheView();
-    void packetsReachTheViewOnTheCaptureThread();
+    void packetsBecomeRowsOnTheCaptureThread();
     void settingsReloadTheSuffixListOnlyOnOk();
     void copyUrlForwardsToTheViewWithSelectionOnly();
     void saveWritesAnEmptyFileAndRemembersIt();
@@ -108,7 +109,7 @@ class MainFrameTest : public QObject {
 
 FrameServices MainFrameTest::makeServices() {
     FrameServices services;
-    services.createView = [this] {
+    services.createView = [this](MonitorSession&, UiBridge&) {
         view_ = new FakeView;
         return std::make_unique<FrameViewAdapter<FakeView>>(view_);
     };
@@ -390,7 +391,8 @@ void MainFrameTest::captureFailureIsShownAndStateReturnsToStopped() {
     act(132)->trigger();
     QVERIFY(log_.receiver != nullptr);
     std::thread([this] {
-        log_.receiver->OnCaptureFailed("eth0", "eth0: You don't have permission", false);
+        log_.receiver->OnCaptureStatus(
+            {CaptureStatus::kFailed, "eth0", "eth0: You don't have permission"});
     }).join();
     QTRY_COMPARE(frame()->monitorState(), 133);
     QVERIFY(!frame()->isMonitoring());
@@ -404,8 +406,8 @@ void MainFrameTest::captureFailureIsShownAndStateReturnsToStopped() {
 void MainFrameTest::staleFailureOfAStoppedCaptureIsIgnored() {
     adapterResult_ = 1;
     act(132)->trigger();
-    CaptureReceiver* receiver = log_.receiver;
-    receiver->OnCaptureFailed("eth0", "gone", true);  // queued, not yet handled
+    PacketReceiver* receiver = log_.receiver;
+    receiver->OnCaptureStatus({CaptureStatus::kLost, "eth0", "gone"});  // queued, not yet handled
     act(133)->trigger();
     act(132)->trigger();
     QCOMPARE(log_.created, 2);
@@ -436,29 +438,29 @@ void MainFrameTest::closeStopsMonitoringAndDetachesTheView() {
     QCOMPARE(exits_, 0);
     // Packets that still arrive after the close reach nobody.
     const CapturedPacket packet = httpRequestPacket("/late.wmv", "example.test");
-    frame()->OnCapturedPacket(&packet);
-    QVERIFY(view_->records.empty());
+    log_.receiver->OnCapturedPacket(&packet);
+    QCOMPARE(frame()->session()->rowCount(), 0);
 }
 
-void MainFrameTest::packetsReachTheViewOnTheCaptureThread() {
+void MainFrameTest::packetsBecomeRowsOnTheCaptureThread() {
     adapterResult_ = 1;
     act(132)->trigger();
     const CapturedPacket packet = httpRequestPacket("/media/clip.wmv", "example.test");
     const CapturedPacket other = httpRequestPacket("/index.html", "example.test");
-    std::thread::id captureThread;
-    // The user-interface thread is blocked in join(): the hand-off must not wait for it.
+    // The user-interface thread is blocked in join(): the hand-off must not wait for it, and
+    // the row exists when the capture thread's call returns.
     std::thread capture([&] {
-        captureThread = std::this_thread::get_id();
         log_.receiver->OnCapturedPacket(&other);
         log_.receiver->OnCapturedPacket(&packet);
     });
     capture.join();
-    QCOMPARE(view_->records.size(), std::size_t(1));
-    QCOMPARE(view_->updates[0], 0);
-    QVERIFY(view_->threads[0] == captureThread);
-    QVERIFY(std::strstr(view_->records[0].path, "clip.wmv") != nullptr);
-    QVERIFY(std::strstr(view_->records[0].host, "example.test") != nullptr);
-    QCOMPARE(view_->records[0].adapterInfo[14], std::uint8_t(10));  // eth0's address
+    MonitorSession& session = *frame()->session();
+    QCOMPARE(session.rowCount(), 1);
+    DetectedStream row;
+    QVERIFY(session.copyRecord(0, row));
+    QVERIFY(std::strstr(row.path, "clip.wmv") != nullptr);
+    QVERIFY(std::strstr(row.host, "example.test") != nullptr);
+    QCOMPARE(row.adapterInfo[14], std::uint8_t(10));  // eth0's address
 }
 
 void MainFrameTest::settingsReloadTheSuffixListOnlyOnOk() {

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "gui/detect/CSufixDlg.h"
+#include "core/session/MonitorSession.h"
 #include "gui/detect/CTreeArea.h"
 #include "gui/detect/CTypeTreeCtrl.h"
 
@@ -244,7 +245,8 @@ void DetectWidgetsTest::focusLossKeepsTheSelectedLook() {
 
 void DetectWidgetsTest::reloadLeavesTheTreeAlone() {
     QMainWindow frame;
-    auto* area = new CTreeArea(path());
+    MonitorSession session{SessionCallbacks{}};
+    auto* area = new CTreeArea(session, path());
     QVERIFY(area->CreateBar(QStringLiteral("Tree Bar"), &frame, QSize(150, 300), true, 9999));
     QCOMPARE(area->suffixTable()->count(), 11);  // created with the defaults
     QTreeWidgetItem* root = area->tree()->root();

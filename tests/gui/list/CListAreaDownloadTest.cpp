@@ -1,4 +1,6 @@
 #include "core/detect/DetectedStream.h"
+#include "core/session/MonitorSession.h"
+#include "gui/app/UiBridge.h"
 #include "gui/list/CListArea.h"
 #include "gui/list/CListViewEx.h"
 #include "gui/list/CStreamListModel.h"
@@ -53,11 +55,13 @@ class CListAreaDownloadTest : public QObject {
     Q_OBJECT
   private:
     std::unique_ptr<FixtureServer> server_;
+    std::unique_ptr<UiBridge> bridge_;
+    std::unique_ptr<MonitorSession> session_;
     std::unique_ptr<CListArea> area_;
     std::unique_ptr<QTemporaryDir> dir_;
 
-    DetectedStream* addAndPick(const DetectedStream& record) {
-        area_->AddOrUpdateStream(&record, 0);
+    const DetectedStream* addAndPick(const DetectedStream& record) {
+        session_->AddOrUpdateStream(&record, 0);
         area_->flushPending();
         const int row = area_->model()->rowCount() - 1;
         const QRect rect = area_->listCtrl()->visualRect(area_->model()->index(row, 1));
@@ -93,18 +97,23 @@ class CListAreaDownloadTest : public QObject {
     }
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
-        area_ = std::make_unique<CListArea>();
+        bridge_ = std::make_unique<UiBridge>();
+        session_ = std::make_unique<MonitorSession>(bridge_->callbacks());
+        area_ = std::make_unique<CListArea>(*session_, *bridge_);
         area_->resize(800, 300);
         area_->show();
         QVERIFY(QTest::qWaitForWindowExposed(area_.get()));
     }
     void cleanup() {
         area_.reset();
+        bridge_->release();
+        session_.reset();
+        bridge_.reset();
         dir_.reset();
     }
 
     void saveDownloadsIntoTheChosenFile() {
-        DetectedStream* record = addAndPick(httpStream(*server_, "/file/Clip.WMV?size=100000"));
+        const DetectedStream* record = addAndPick(httpStream(*server_, "/file/Clip.WMV?size=100000"));
         QVERIFY(record != nullptr);
         QString proposed;
         QStringList filters;
@@ -115,11 +124,11 @@ class CListAreaDownloadTest : public QObject {
         QCOMPARE(QString::fromUtf8(record->localFile), target);
 
         QTRY_COMPARE_WITH_TIMEOUT(progressOf(0), QStringLiteral("完了"), kDownloadTimeoutMs);
-        QCOMPARE(record->state, int(kStateEnded));
+        QCOMPARE(LoadDownloadState(*record), int(kStateEnded));
         QFile file(target);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll() == QByteArray::fromStdString(FixtureServer::Pattern(100000)));
-        QTRY_COMPARE(area_->downloadCount(), 0);
+        QTRY_COMPARE(session_->downloadCount(), 0);
         QVERIFY(record->worker == nullptr);
     }
 
@@ -132,7 +141,7 @@ class CListAreaDownloadTest : public QObject {
         std::snprintf(stream.host, sizeof stream.host, "mms://127.0.0.1:%d", int(server.port()));
         std::strcpy(stream.path, "/media/clip.asf");
         std::strcpy(stream.suffix, ".asf");
-        DetectedStream* record = addAndPick(stream);
+        const DetectedStream* record = addAndPick(stream);
 
         const QString target = saveAs(QStringLiteral("clip.asf"));
         // The whole path, not the bare name: nothing depends on the current directory.
@@ -143,11 +152,11 @@ class CListAreaDownloadTest : public QObject {
         const std::vector<std::uint8_t> expected = fixture.WholeFile();
         QVERIFY(file.readAll() == QByteArray(reinterpret_cast<const char*>(expected.data()),
                                              qsizetype(expected.size())));
-        QTRY_COMPARE(area_->downloadCount(), 0);
+        QTRY_COMPARE(session_->downloadCount(), 0);
     }
 
     void loginDialogFromTheWorkerThread() {
-        DetectedStream* record = addAndPick(httpStream(*server_, "/auth/secret.wmv?size=5000"));
+        const DetectedStream* record = addAndPick(httpStream(*server_, "/auth/secret.wmv?size=5000"));
         whenModal<QDialog>([](QDialog* dialog) {
             auto* user = dialog->findChild<QLineEdit*>(QStringLiteral("user"));
             auto* password = dialog->findChild<QLineEdit*>(QStringLiteral("password"));
@@ -162,18 +171,18 @@ class CListAreaDownloadTest : public QObject {
         const QString target = saveAs(QStringLiteral("secret.wmv"));
         QTRY_COMPARE_WITH_TIMEOUT(progressOf(0), QStringLiteral("完了"), kDownloadTimeoutMs);
         QCOMPARE(QFileInfo(target).size(), 5000);
-        QCOMPARE(record->state, int(kStateEnded));
+        QCOMPARE(LoadDownloadState(*record), int(kStateEnded));
     }
 
     void abortStopsARunningDownload() {
-        DetectedStream* record =
+        const DetectedStream* record =
             addAndPick(httpStream(*server_, "/slow/a.wmv?size=1000000&rate=50000"));
         const QString target = saveAs(QStringLiteral("a.wmv"));
-        QCOMPARE(record->state, int(kStateDownloading));
+        QCOMPARE(LoadDownloadState(*record), int(kStateDownloading));
         QTRY_VERIFY_WITH_TIMEOUT(progressOf(0).endsWith(QLatin1Char('%')), kDownloadTimeoutMs);
         area_->OnCommand(CListArea::kCommandAbort);
-        QTRY_COMPARE_WITH_TIMEOUT(area_->downloadCount(), 0, kDownloadTimeoutMs);
-        QVERIFY(record->state != kStateDownloading);
+        QTRY_COMPARE_WITH_TIMEOUT(session_->downloadCount(), 0, kDownloadTimeoutMs);
+        QVERIFY(LoadDownloadState(*record) != kStateDownloading);
         QVERIFY(QFileInfo(target).size() < 1000000);
     }
 
@@ -186,9 +195,9 @@ class CListAreaDownloadTest : public QObject {
         area_->OnInitialUpdate();
         QCOMPARE(area_->model()->rowCount(), 0);
         // The same stream seen again after the reset is a new row, untouched by the old download.
-        area_->AddOrUpdateStream(&stream, 0);
+        session_->AddOrUpdateStream(&stream, 0);
         area_->flushPending();
-        QTRY_COMPARE_WITH_TIMEOUT(area_->downloadCount(), 0, kDownloadTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(session_->downloadCount(), 0, kDownloadTimeoutMs);
         area_->flushPending();
         QCOMPARE(area_->model()->rowCount(), 1);
         QVERIFY(progressOf(0).isEmpty());
@@ -196,13 +205,15 @@ class CListAreaDownloadTest : public QObject {
     }
 
     void failureMessageAndShutdownWhileItIsShown() {
-        DetectedStream* record = addAndPick(httpStream(*server_, "/status/404"));
+        const DetectedStream* record = addAndPick(httpStream(*server_, "/status/404"));
         QString message;
         bool shutDownReturned = false;
         whenModal<QMessageBox>([&](QMessageBox* box) {
             message = box->text();
             // The worker waits for this box; closing the program must not wait for it.
             area_->shutdown();
+            bridge_->release();
+            session_->shutdown();
             shutDownReturned = true;
             box->accept();
             return true;
@@ -210,12 +221,12 @@ class CListAreaDownloadTest : public QObject {
         saveAs(QStringLiteral("missing.wmv"));
         QTRY_VERIFY_WITH_TIMEOUT(shutDownReturned, kDownloadTimeoutMs);
         QVERIFY2(message.contains(QStringLiteral("404")), qPrintable(message));
-        QCOMPARE(area_->downloadCount(), 0);
-        QCOMPARE(record->state, int(kStateIdle));
+        QCOMPARE(session_->downloadCount(), 0);
+        QCOMPARE(LoadDownloadState(*record), int(kStateIdle));
     }
 
     void tooLongPathIsRefused() {
-        DetectedStream* record = addAndPick(httpStream(*server_, "/file/b.wmv?size=10"));
+        const DetectedStream* record = addAndPick(httpStream(*server_, "/file/b.wmv?size=10"));
         const QString longName = QString(250, QLatin1Char('n'));
         QString folder = dir_->path();
         while (folder.size() < DetectedStream::kLocalFileCapacity) {
@@ -235,9 +246,9 @@ class CListAreaDownloadTest : public QObject {
         });
         area_->OnCommand(CListArea::kCommandSave);
         QVERIFY(!message.isEmpty());
-        QCOMPARE(record->state, int(kStateIdle));
+        QCOMPARE(LoadDownloadState(*record), int(kStateIdle));
         QCOMPARE(record->localFile[0], '\0');
-        QCOMPARE(area_->downloadCount(), 0);
+        QCOMPARE(session_->downloadCount(), 0);
     }
 };
 

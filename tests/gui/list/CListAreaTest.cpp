@@ -1,4 +1,6 @@
 #include "core/detect/DetectedStream.h"
+#include "core/session/MonitorSession.h"
+#include "gui/app/UiBridge.h"
 #include "gui/list/CListArea.h"
 #include "gui/list/CListViewEx.h"
 #include "gui/list/CStreamListModel.h"
@@ -45,13 +47,15 @@ class UrlCatcher : public QObject {
 class CListAreaTest : public QObject {
     Q_OBJECT
   private:
+    std::unique_ptr<UiBridge> bridge_;
+    std::unique_ptr<MonitorSession> session_;
     std::unique_ptr<CListArea> area_;
     std::unique_ptr<QAbstractItemModelTester> tester_;
     UrlCatcher catcher_;
 
     void addAndFlush(const std::vector<DetectedStream>& records) {
         for (const DetectedStream& record : records) {
-            area_->AddOrUpdateStream(&record, 0);
+            session_->AddOrUpdateStream(&record, 0);
         }
         area_->flushPending();
     }
@@ -66,11 +70,16 @@ class CListAreaTest : public QObject {
         QTest::mousePress(area_->listCtrl()->viewport(), Qt::LeftButton, {}, rowCenter(row));
         QTest::mouseDClick(area_->listCtrl()->viewport(), Qt::LeftButton, {}, rowCenter(row));
     }
-    DetectedStream* recordAt(int row) const { return area_->store().record(row); }
+    // The list's own record of a row, written here as a download worker would.
+    DetectedStream* recordAt(int row) const {
+        return const_cast<DetectedStream*>(session_->record(row));
+    }
 
   private slots:
     void init() {
-        area_ = std::make_unique<CListArea>();
+        bridge_ = std::make_unique<UiBridge>();
+        session_ = std::make_unique<MonitorSession>(bridge_->callbacks());
+        area_ = std::make_unique<CListArea>(*session_, *bridge_);
         tester_ = std::make_unique<QAbstractItemModelTester>(
             area_->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         area_->resize(800, 300);
@@ -85,6 +94,8 @@ class CListAreaTest : public QObject {
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
         tester_.reset();
         area_.reset();
+        session_.reset();
+        bridge_.reset();
     }
 
     void columnsAndHeaders() {
@@ -124,7 +135,7 @@ class CListAreaTest : public QObject {
                                                          : "/own/" + std::to_string(t) + "/" +
                                                                std::to_string(i) + ".wmv";
                     const DetectedStream record = makeStream("http", "http://h", path.c_str());
-                    area_->AddOrUpdateStream(&record, 0);
+                    session_->AddOrUpdateStream(&record, 0);
                 }
             });
         }
@@ -154,7 +165,7 @@ class CListAreaTest : public QObject {
             for (int percent = 0; percent <= 100; ++percent) {
                 std::snprintf(second->progressText, sizeof second->progressText, "%d%%", percent);
                 std::strcpy(second->sizeText, "10 KB");
-                area_->AddOrUpdateStream(second, 1);
+                session_->AddOrUpdateStream(second, 1);
             }
         });
         worker.join();
@@ -165,7 +176,7 @@ class CListAreaTest : public QObject {
         // A refresh through another record of the same stream shows the list's own texts.
         DetectedStream other = makeStream("http", "http://h", "/b.wmv");
         std::strcpy(other.progressText, "ignored");
-        area_->AddOrUpdateStream(&other, 1);
+        session_->AddOrUpdateStream(&other, 1);
         area_->flushPending();
         QCOMPARE(area_->model()->index(1, 3).data().toString(), QStringLiteral("100%"));
         QCOMPARE(area_->itemCount(), 2);

@@ -1,17 +1,49 @@
-#include "gui/list/CDownloadHost.h"
-
-#include "gui/list/CLoginDialog.h"
+#include "gui/app/UiBridge.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QThread>
 
-#include <memory>
+#include "gui/list/CLoginDialog.h"
 
-CDownloadHost::CDownloadHost(QWidget* dialogParent)
-    : dialogParent_(dialogParent), channel_(std::make_shared<Channel>()) {}
+UiBridge::UiBridge(QObject* parent) : QObject(parent), channel_(std::make_shared<Channel>()) {
+    qRegisterMetaType<CaptureStatus>("CaptureStatus");
+    qRegisterMetaType<DownloadOutcome>("DownloadOutcome");
+    flushTimer_.setSingleShot(true);
+    connect(&flushTimer_, &QTimer::timeout, this, &UiBridge::rowsChanged);
+}
 
-void CDownloadHost::release() {
+UiBridge::~UiBridge() {
+    release();
+}
+
+SessionCallbacks UiBridge::callbacks() {
+    SessionCallbacks callbacks;
+    callbacks.rowsChanged = [this] { post([this] { scheduleRowsChanged(kFlushDelayMs); }); };
+    callbacks.captureStatus = [this](const CaptureStatus& status, int run) {
+        post([this, status, run] { emit captureStatus(status, run); });
+    };
+    callbacks.downloadEnded = [this](int row, const DownloadOutcome& outcome) {
+        post([this, row, outcome] { emit downloadEnded(row, outcome); });
+    };
+    callbacks.showMessage = [this](const std::string& text) { showMessage(text); };
+    callbacks.askLogin = [this](const DownloadHost::LoginRequest& request,
+                                DownloadHost::Credentials& out) { return askLogin(request, out); };
+    return callbacks;
+}
+
+void UiBridge::post(std::function<void()> call) {
+    // Dropped by Qt if this object is gone by the time the event loop gets to it.
+    QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+}
+
+void UiBridge::scheduleRowsChanged(int delayMs) {
+    if (!flushTimer_.isActive()) {
+        flushTimer_.start(delayMs);
+    }
+}
+
+void UiBridge::release() {
     {
         std::lock_guard lock(channel_->mutex);
         channel_->released = true;
@@ -19,16 +51,14 @@ void CDownloadHost::release() {
     channel_->answered.notify_all();
 }
 
-bool CDownloadHost::isReleased() const {
-    std::lock_guard lock(channel_->mutex);
-    return channel_->released;
-}
-
-void CDownloadHost::runOnUserInterface(std::function<void()> dialog) {
-    if (isReleased()) {
-        return;
+void UiBridge::runAndWait(std::function<void()> dialog) {
+    {
+        std::lock_guard lock(channel_->mutex);
+        if (channel_->released) {
+            return;
+        }
     }
-    // Start() reports its failures on the user-interface thread itself.
+    // A download that cannot start says so on the user-interface thread itself.
     if (QThread::currentThread() == thread()) {
         dialog();
         return;
@@ -58,15 +88,16 @@ void CDownloadHost::runOnUserInterface(std::function<void()> dialog) {
     channel->answered.wait(lock, [&] { return *done || channel->released; });
 }
 
-void CDownloadHost::showMessage(const std::string& text) {
+void UiBridge::showMessage(const std::string& text) {
     const QString message = QString::fromStdString(text);
     QPointer<QWidget> parent = dialogParent_;
-    runOnUserInterface([message, parent] {
+    runAndWait([message, parent] {
         QMessageBox::warning(parent, QApplication::applicationDisplayName(), message);
     });
 }
 
-bool CDownloadHost::askLogin(const LoginRequest& request, Credentials& out) {
+bool UiBridge::askLogin(const DownloadHost::LoginRequest& request,
+                        DownloadHost::Credentials& out) {
     struct Answer {
         bool accepted = false;
         std::string user;
@@ -77,7 +108,7 @@ bool CDownloadHost::askLogin(const LoginRequest& request, Credentials& out) {
     const QString realm = QString::fromStdString(request.realm);
     const bool proxy = request.status == 407;
     QPointer<QWidget> parent = dialogParent_;
-    runOnUserInterface([answer, url, realm, proxy, parent] {
+    runAndWait([answer, url, realm, proxy, parent] {
         CLoginDialog dialog(url, realm, proxy, parent);
         if (dialog.exec() == QDialog::Accepted) {
             answer->accepted = true;
@@ -92,8 +123,4 @@ bool CDownloadHost::askLogin(const LoginRequest& request, Credentials& out) {
     out.user = answer->user;
     out.password = answer->password;
     return true;
-}
-
-void CDownloadHost::downloadEnded(DetectedStream* /*record*/, const DownloadOutcome& /*outcome*/) {
-    emit ended();
 }

@@ -11,13 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "core/capture/CPacketCapture.h"
 #include "core/capture/CSnmpAdapterList.h"
 #include "core/capture/CaptureFileReader.h"
 #include "core/capture/SystemInterfaceTable.h"
-#include "core/detect/StreamDecoder.h"
 #include "core/detect/SuffixListFile.h"
-#include "core/store/StreamStore.h"
+#include "core/session/MonitorSession.h"
 #include "support/NetnsPair.h"
 #include "support/TcpExchange.h"
 
@@ -25,16 +23,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The frame's hand-off: detection straight into the store, on the capture thread.
-class DetectingReceiver : public PacketReceiver {
+// Tells when the session's capture runs.
+class RunningFlag {
   public:
-    DetectingReceiver(const StreamDecoder& decoder, StreamStore& store)
-        : decoder_(decoder), store_(store) {}
-
-    void OnCapturedPacket(const CapturedPacket* packet) override {
-        decoder_.decodeAndDispatch(*packet, &store_);
-    }
-    void OnCaptureStatus(const CaptureStatus& status) override {
+    void Set(const CaptureStatus& status) {
         std::lock_guard lock(mutex_);
         running_ = status.state == CaptureStatus::kRunning;
         changed_.notify_all();
@@ -45,22 +37,18 @@ class DetectingReceiver : public PacketReceiver {
     }
 
   private:
-    const StreamDecoder& decoder_;
-    StreamStore& store_;
     std::mutex mutex_;
     std::condition_variable changed_;
     bool running_ = false;
 };
 
-std::vector<std::string> urls(StreamStore& store) {
+std::vector<std::string> urls(const MonitorSession& session) {
     std::vector<std::string> result;
-    for (int row = 0; row < store.rowCount(); ++row) {
-        const DetectedStream* record = store.record(row);
-        result.push_back(std::string(record->host) + record->path);
+    for (int row = 0; row < session.rowCount(); ++row) {
+        result.push_back(session.url(row));
     }
     return result;
 }
-
 // An unfiltered recording of everything on the server's link, for the capture-file path.
 class LinkRecorder {
   public:
@@ -109,12 +97,13 @@ class LinkRecorder {
 };
 
 // The capture-file path, as `quorvex-cli detect` reads a file.
-void detectFromFile(const std::string& path, const StreamDecoder& decoder, StreamStore& store) {
+void detectFromFile(const std::string& path, MonitorSession& session) {
     CaptureFileReader reader;
     ASSERT_TRUE(reader.open(path)) << reader.error();
-    CapturedPacket packet;
-    while (reader.next(packet) == CaptureFileReader::Status::Packet) {
-        decoder.decodeAndDispatch(packet, &store);
+    std::vector<CapturedPacket> packets(1);
+    std::vector<MonitorSession::Detection> detections;
+    while (reader.next(packets[0]) == CaptureFileReader::Status::Packet) {
+        session.feed(packets, detections);
     }
 }
 
@@ -131,19 +120,18 @@ TEST(LiveDetection, MediaRequestsOnTheLinkBecomeRowsAsInTheCaptureFile) {
         adapter = entries[0];
     });
 
-    StreamDecoder decoder;
-    decoder.setSuffixTable(SuffixTable::withKnownSuffixes());
-    decoder.setAdapter(std::make_shared<const AdapterEntry>(adapter));
-    StreamStore live;
-    DetectingReceiver receiver(decoder, live);
-    CPacketCapture capture(receiver);
+    RunningFlag running;
+    SessionCallbacks callbacks;
+    callbacks.captureStatus = [&](const CaptureStatus& status, int) { running.Set(status); };
+    MonitorSession live(callbacks);
+    live.setSuffixTable(SuffixTable::withKnownSuffixes());
     std::string recording =
         (std::filesystem::temp_directory_path() / ("qvx-live-" + pair.serverNs() + ".pcap"))
             .string();
     LinkRecorder recorder(pair, recording);
     ASSERT_TRUE(recorder.ok());
-    pair.RunIn(pair.serverNs(), [&] { capture.Start(1, adapter); });
-    ASSERT_TRUE(receiver.WaitRunning()) << capture.Status().message;
+    pair.RunIn(pair.serverNs(), [&] { live.start(adapter); });
+    ASSERT_TRUE(running.WaitRunning()) << live.captureStatus().message;
 
     const std::string ok = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n";
     ASSERT_TRUE(TcpExchange(pair, 80,
@@ -158,19 +146,22 @@ TEST(LiveDetection, MediaRequestsOnTheLinkBecomeRowsAsInTheCaptureFile) {
         TcpExchange(pair, 8080, "GET /elsewhere/skip.wmv HTTP/1.1\r\nHost: x.test\r\n\r\n", ok));
     recorder.Drain();
     std::this_thread::sleep_for(50ms);
-    capture.Stop();
+    live.stop();
 
     std::vector<std::string> found = urls(live);
     EXPECT_EQ(found, (std::vector<std::string>{"http://media.test/movies/trailer.wmv",
                                                "rtsp://cam.test/live/stream.asf",
                                                "mms://wm.test/clips/show.asf"}));
     if (live.rowCount() > 0) {
-        EXPECT_EQ(std::memcmp(live.record(0)->adapterInfo, adapter.physAddress, 6), 0)
+        DetectedStream first;
+        ASSERT_TRUE(live.copyRecord(0, first));
+        EXPECT_EQ(std::memcmp(first.adapterInfo, adapter.physAddress, 6), 0)
             << "records carry the selected adapter";
     }
 
-    StreamStore fromFile;
-    detectFromFile(recording, decoder, fromFile);
+    MonitorSession fromFile{SessionCallbacks{}};
+    fromFile.setSuffixTable(SuffixTable::withKnownSuffixes());
+    detectFromFile(recording, fromFile);
     std::filesystem::remove(recording);
     EXPECT_EQ(urls(fromFile), found) << "the kernel filter must not change what is found";
 }

@@ -1,0 +1,205 @@
+#include "core/session/MonitorSession.h"
+
+#include <algorithm>
+
+#include "core/download/DownloadStarter.h"
+#include "core/session/PcapCaptureFactory.h"
+#include "core/session/SessionDownload.h"
+
+namespace {
+
+// Packets decoded before their detections go into the list, so that the index entries of a
+// large list are fetched from memory side by side.
+constexpr std::size_t kBatchPackets = 16;
+// From this many rows on, the list's index no longer fits the caches and prefetching pays.
+constexpr int kPrefetchFrom = 1 << 16;
+
+}  // namespace
+
+MonitorSession::MonitorSession(SessionCallbacks callbacks,
+                               std::unique_ptr<CaptureFactory> captureFactory)
+    : callbacks_(std::move(callbacks)),
+      captureFactory_(captureFactory ? std::move(captureFactory)
+                                     : std::make_unique<PcapCaptureFactory>()) {
+    changes_ = std::make_shared<StoreChangeQueue>([this] {
+        if (callbacks_.rowsChanged) {
+            callbacks_.rowsChanged();
+        }
+    });
+    store_.addObserver(changes_);
+}
+
+MonitorSession::~MonitorSession() {
+    shutdown();
+    store_.removeObserver(changes_.get());
+}
+
+void MonitorSession::setSuffixTable(std::shared_ptr<const SuffixTable> table) {
+    decoder_.setSuffixTable(std::move(table));
+}
+
+std::shared_ptr<const SuffixTable> MonitorSession::suffixTable() const {
+    return decoder_.suffixTable();
+}
+
+// ---- live capture ---------------------------------------------------------------------------
+
+bool MonitorSession::start(const AdapterEntry& adapter) {
+    if (capture_ != nullptr || closed_.load()) {
+        return false;
+    }
+    capture_ = captureFactory_->Create(*this);
+    if (capture_ == nullptr) {
+        return false;
+    }
+    adapter_ = adapter;
+    captureRun_.fetch_add(1);
+    // The detector keeps this snapshot of the entry until the next start.
+    decoder_.setAdapter(std::make_shared<const AdapterEntry>(adapter));
+    capture_->Start(adapter);
+    return true;
+}
+
+void MonitorSession::stop() {
+    if (capture_ != nullptr) {
+        capture_->Stop();
+        lastStatistics_ = capture_->LastStatistics();
+        capture_.reset();
+    }
+}
+
+CaptureStatus MonitorSession::captureStatus() const {
+    return capture_ != nullptr ? capture_->Status() : CaptureStatus{};
+}
+
+CPacketCapture::Statistics MonitorSession::captureStatistics() const {
+    return capture_ != nullptr ? capture_->LastStatistics() : lastStatistics_;
+}
+
+// Capture thread: straight into the list; only the news queue wakes the front end.
+void MonitorSession::OnCapturedPacket(const CapturedPacket* packet) {
+    if (packet != nullptr && !closed_.load(std::memory_order_relaxed) &&
+        decoder_.decode(*packet, captured_) == 0) {
+        store_.add(captured_);
+    }
+}
+
+void MonitorSession::OnCaptureStatus(const CaptureStatus& status) {
+    if (callbacks_.captureStatus) {
+        callbacks_.captureStatus(status, captureRun_.load());
+    }
+}
+
+// ---- capture files --------------------------------------------------------------------------
+
+void MonitorSession::feed(std::span<const CapturedPacket> packets, std::vector<Detection>& out) {
+    out.clear();
+    if (batch_.size() < packets.size()) {
+        batch_.resize(packets.size());
+        keys_.resize(packets.size());
+    }
+    const bool prefetch = store_.rowCount() >= kPrefetchFrom;
+    std::size_t detected = 0;
+    for (const CapturedPacket& packet : packets) {
+        DetectedStream& record = batch_[detected];
+        if (decoder_.decode(packet, record) != 0) {
+            continue;
+        }
+        keys_[detected] = StreamStore::keyOf(record);
+        if (prefetch) {
+            store_.prefetch(keys_[detected]);
+        }
+        ++detected;
+    }
+    for (std::size_t i = 0; i < detected; ++i) {
+        const StreamStore::AddResult result = store_.add(batch_[i], keys_[i]);
+        out.push_back({&batch_[i], result.row, result.added});
+    }
+}
+
+// ---- rows -----------------------------------------------------------------------------------
+
+int MonitorSession::AddOrUpdateStream(const DetectedStream* record, int update) {
+    return store_.AddOrUpdateStream(record, update);
+}
+
+std::string MonitorSession::url(int row) const {
+    DetectedStream record;
+    return store_.copyRecord(row, record) ? DownloadStarter::UrlOf(record) : std::string();
+}
+
+MonitorSession::Changes MonitorSession::takeChanges() {
+    StoreChangeQueue::Changes taken = changes_->take();
+    return {store_.rowCount(), std::move(taken.refreshed)};
+}
+
+void MonitorSession::reset() {
+    for (auto& download : downloads_) {
+        download->orphan();
+    }
+    store_.reset();
+    changes_->clear();
+}
+
+// ---- downloads ------------------------------------------------------------------------------
+
+bool MonitorSession::startDownload(int row, const std::string& targetPath) {
+    reapEndedDownloads();
+    if (closed_.load()) {
+        return false;
+    }
+    std::shared_ptr<DetectedStream> record = store_.sharedRecord(row);
+    if (!record || LoadDownloadState(*record) == kStateDownloading) {
+        return false;
+    }
+    auto download = std::make_unique<SessionDownload>(
+        store_, callbacks_, std::move(record), row,
+        [this](SessionDownload& ended, const DownloadOutcome& outcome) {
+            onDownloadEnded(ended, outcome);
+        });
+    // Listed before the start: a quick download may end before start() returns.
+    SessionDownload& started = *download;
+    downloads_.push_back(std::move(download));
+    if (!started.start(targetPath)) {
+        downloads_.pop_back();
+        return false;
+    }
+    return true;
+}
+
+bool MonitorSession::abortDownload(int row) {
+    if (row < 0) {
+        return false;
+    }
+    for (auto& download : downloads_) {
+        if (download->row() == row && download->abort()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int MonitorSession::downloadCount() const {
+    return static_cast<int>(downloads_.size());
+}
+
+void MonitorSession::reapEndedDownloads() {
+    // Each destructor joins a worker that has told its end and is about to return.
+    std::erase_if(downloads_, [](const auto& download) { return download->ended(); });
+}
+
+// Worker thread.
+void MonitorSession::onDownloadEnded(SessionDownload& download, const DownloadOutcome& outcome) {
+    if (callbacks_.downloadEnded) {
+        callbacks_.downloadEnded(download.row(), outcome);
+    }
+}
+
+void MonitorSession::shutdown() {
+    closed_.store(true);
+    stop();
+    for (auto& download : downloads_) {
+        download->cancel();
+    }
+    downloads_.clear();
+}

@@ -1,0 +1,141 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/capture/AdapterEntry.h"
+#include "core/capture/CapturedPacket.h"
+#include "core/capture/PacketReceiver.h"
+#include "core/detect/StreamDecoder.h"
+#include "core/session/CaptureFactory.h"
+#include "core/session/SessionCallbacks.h"
+#include "core/store/StoreChangeQueue.h"
+#include "core/store/StreamRowTexts.h"
+#include "core/store/StreamStore.h"
+
+class SessionDownload;
+
+// The engine as every front end drives it, for one monitoring run or one capture file: the
+// capture, the decoder with its suffix table and adapter, the list of streams with its news
+// for the front end, and the running downloads. The front end calls it from one thread (its
+// own: the user-interface thread, the command line's main thread); the session reports back
+// through SessionCallbacks from its own threads.
+//
+// Threads meet here: the capture thread adds rows, download workers refresh them, both under
+// the store's lock; the news queue wakes the front end once per batch.
+class MonitorSession : private PacketReceiver {
+  public:
+    struct Changes {
+        int rowCount = 0;            // rows in the list now; rows beyond what was shown are new
+        std::vector<int> refreshed;  // rows whose texts changed, each once, in order
+    };
+
+    // One detection of a fed batch: the decoded record and whether it made a new row.
+    struct Detection {
+        const DetectedStream* record;  // valid until the next feed()
+        int row;
+        bool added;
+    };
+
+    // The live capture unless `captureFactory` gives another (tests).
+    explicit MonitorSession(SessionCallbacks callbacks,
+                            std::unique_ptr<CaptureFactory> captureFactory = nullptr);
+    // Ends everything as shutdown() does.
+    ~MonitorSession() override;
+
+    MonitorSession(const MonitorSession&) = delete;
+    MonitorSession& operator=(const MonitorSession&) = delete;
+
+    // ---- detection ----
+    // Packets decoded from now on use `table`; any thread may still be decoding with the old.
+    void setSuffixTable(std::shared_ptr<const SuffixTable> table);
+    std::shared_ptr<const SuffixTable> suffixTable() const;
+
+    // ---- live capture ----
+    // Starts capturing on `adapter` (promiscuous), whose bytes go into every record. Returns at
+    // once; the outcome arrives through captureStatus. False when a capture runs already.
+    bool start(const AdapterEntry& adapter);
+    // Stops the capture and joins its thread; nothing is reported for it any more.
+    void stop();
+    bool isCapturing() const { return capture_ != nullptr; }
+    // Counts the starts; reports carry the value of the capture that sent them.
+    int captureRun() const { return captureRun_.load(); }
+    CaptureStatus captureStatus() const;
+    CPacketCapture::Statistics captureStatistics() const;
+    // The adapter of the current (or last) capture.
+    const AdapterEntry& adapter() const { return adapter_; }
+
+    // ---- capture files ----
+    // Decodes `packets` in order into the list on the caller's thread; the detections, in
+    // packet order, replace `out`. A batch of kFeedBatch packets lets the lookups of a large
+    // list overlap. One feeding thread at a time.
+    static constexpr std::size_t kFeedBatch = 16;
+    void feed(std::span<const CapturedPacket> packets, std::vector<Detection>& out);
+
+    // ---- rows ----
+    // update 0: a new row for `record` unless its host and path are listed; otherwise refresh
+    // the row from the list's own record. Any thread.
+    int AddOrUpdateStream(const DetectedStream* record, int update);
+    int rowCount() const { return store_.rowCount(); }
+    bool rowTexts(int row, StreamRowTexts& out) const { return store_.rowTexts(row, out); }
+    // The row's detection fields (download bookkeeping zero); false when out of range.
+    bool copyRecord(int row, DetectedStream& out) const { return store_.copyRecord(row, out); }
+    // The row's own record, valid until reset(). Its detection fields and localFile may be
+    // read; the state only through LoadDownloadState.
+    const DetectedStream* record(int row) { return store_.record(row); }
+    // Host followed by path; empty when out of range.
+    std::string url(int row) const;
+    // What changed since the last call; the next change calls rowsChanged again.
+    Changes takeChanges();
+    // Empties the list. Running downloads go on; their rows are gone.
+    void reset();
+
+    // ---- downloads ----
+    // Downloads row `row` into `targetPath` (a full path). False when nothing started: no such
+    // row, a row downloading already, a scheme that is not downloaded, a failure to start
+    // (told through showMessage).
+    bool startDownload(int row, const std::string& targetPath);
+    // Asks the row's running download to stop; false when none runs.
+    bool abortDownload(int row);
+    // Downloads whose worker still exists.
+    int downloadCount() const;
+    // Joins and forgets the downloads that have ended; from the owner's thread.
+    void reapEndedDownloads();
+
+    // Stops the capture, cancels every download and joins all threads; the session takes no
+    // more packets or downloads afterwards. A front end whose prompts wait for its own thread
+    // must release them first.
+    void shutdown();
+
+  private:
+    void OnCapturedPacket(const CapturedPacket* packet) override;
+    void OnCaptureStatus(const CaptureStatus& status) override;
+    void onDownloadEnded(SessionDownload& download, const DownloadOutcome& outcome);
+
+    SessionCallbacks callbacks_;
+    std::unique_ptr<CaptureFactory> captureFactory_;
+    StreamDecoder decoder_;
+    StreamStore store_;
+    std::shared_ptr<StoreChangeQueue> changes_;
+
+    std::unique_ptr<CaptureEngine> capture_;
+    CPacketCapture::Statistics lastStatistics_;
+    AdapterEntry adapter_{};
+    std::atomic<int> captureRun_{0};
+    // Capture thread only.
+    DetectedStream captured_{};
+
+    // Feeding thread only.
+    std::vector<DetectedStream> batch_;
+    std::vector<StreamStore::Key> keys_;
+
+    std::list<std::unique_ptr<SessionDownload>> downloads_;
+    // Set by shutdown(): no capture starts and no packet is taken any more.
+    std::atomic<bool> closed_{false};
+};
