@@ -10,8 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "core/capture/CSnmpAdapterList.h"
-#include "core/capture/SystemInterfaceTable.h"
 #include "cli/AdapterText.h"
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
@@ -19,10 +17,11 @@
 #include "cli/ProgressLinePrinter.h"
 #include "cli/SignalPipe.h"
 #include "cli/TerminalDownloadHost.h"
+#include "core/capture/CSnmpAdapterList.h"
+#include "core/capture/SystemInterfaceTable.h"
 #include "core/detect/DetectedStream.h"
 #include "core/download/DownloadStarter.h"
 #include "core/download/DownloadWorker.h"
-#include "core/download/ProgressWords.h"
 #include "core/download/http/RecordText.h"
 
 namespace {
@@ -185,6 +184,7 @@ int runDownload(int argc, char** argv) {
     if (interrupted) {
         return kExitInterrupted;
     }
-    bool complete = record->state == kStateEnded && std::strcmp(record->progressText, ProgressWords::kComplete) == 0;
-    return complete ? kExitDone : kExitFailed;
+    // A download that never started has no outcome: it failed.
+    std::optional<DownloadOutcome> outcome = host.outcome();
+    return outcome && outcome->completed() ? kExitDone : kExitFailed;
 }

@@ -17,7 +17,7 @@ std::string_view Field(const char (&text)[N]) {
 
 std::string ProgressLinePrinter::LineOf(const DetectedStream& record) {
     return JsonLine()
-        .add("state", record.state)
+        .add("state", LoadDownloadState(record))
         .add("sizeText", Field(record.sizeText))
         .add("progressText", Field(record.progressText))
         .add("timeText", Field(record.timeText))

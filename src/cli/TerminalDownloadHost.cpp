@@ -65,9 +65,18 @@ bool TerminalDownloadHost::askLogin(const LoginRequest& request, Credentials& ou
     return Prompt("ユーザー名: ", true, out.user) && Prompt("パスワード: ", false, out.password);
 }
 
-void TerminalDownloadHost::downloadEnded(DetectedStream*, const DownloadOutcome&) {
+void TerminalDownloadHost::downloadEnded(DetectedStream*, const DownloadOutcome& outcome) {
+    {
+        std::lock_guard lock(mutex_);
+        outcome_ = outcome;
+    }
     ended_.store(true);
     WriteByte(endedWrite_);
+}
+
+std::optional<DownloadOutcome> TerminalDownloadHost::outcome() const {
+    std::lock_guard lock(mutex_);
+    return outcome_;
 }
 
 void TerminalDownloadHost::Interrupt() {

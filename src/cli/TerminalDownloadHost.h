@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -8,7 +9,7 @@
 
 // The command line's host of one download: messages go to stderr as lines, a login comes from
 // --user/--password or, when stdin is a terminal, from a prompt there; otherwise none is given.
-// The end of the download is signalled on a pipe that the main loop polls.
+// The end of the download is signalled on a pipe that the main loop polls; its outcome is kept.
 class TerminalDownloadHost : public DownloadHost {
   public:
     explicit TerminalDownloadHost(std::optional<Credentials> given);
@@ -26,6 +27,8 @@ class TerminalDownloadHost : public DownloadHost {
     // Readable once downloadEnded has been called.
     int endedFd() const { return endedRead_; }
     bool ended() const { return ended_.load(); }
+    // How the download ended; none while it runs or when it never started.
+    std::optional<DownloadOutcome> outcome() const;
     // Ends a terminal prompt that is waiting for input (after SIGINT/SIGTERM).
     void Interrupt();
 
@@ -34,6 +37,8 @@ class TerminalDownloadHost : public DownloadHost {
     bool ReadLine(std::string& line);
 
     std::optional<Credentials> given_;
+    mutable std::mutex mutex_;  // guards outcome_, set on the worker's thread
+    std::optional<DownloadOutcome> outcome_;
     std::atomic<bool> ended_{false};
     std::atomic<bool> interrupted_{false};
     int endedRead_ = -1;

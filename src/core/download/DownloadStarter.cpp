@@ -4,6 +4,7 @@
 
 #include "core/detect/DetectedStream.h"
 #include "core/download/DownloadHost.h"
+#include "core/download/DownloadMessages.h"
 #include "core/download/ProgressWords.h"
 #include "core/download/http/CHttpDownload.h"
 #include "core/download/http/RecordText.h"
@@ -11,8 +12,6 @@
 #include "core/store/StreamList.h"
 
 namespace {
-
-constexpr const char* kFileOpenFailed = "ダウンロードするファイルを開けませんでした。 (%s)";
 
 std::string_view FieldText(const char* field, std::size_t capacity) {
     std::size_t length = 0;
@@ -115,8 +114,6 @@ bool DownloadStarter::RefuseLongPath(const DetectedStream& record, std::string_v
     if (FitsRecordText(record.localFile, localFile)) {
         return false;
     }
-    std::string text = kFileOpenFailed;
-    text.replace(text.find("%s"), 2, std::to_string(ENAMETOOLONG));
-    host_.showMessage(text);
+    host_.showMessage(DownloadMessages::Fill(DownloadMessages::kFileOpenFailed, ENAMETOOLONG));
     return true;
 }

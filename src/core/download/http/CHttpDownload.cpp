@@ -1,7 +1,5 @@
 #include "core/download/http/CHttpDownload.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +10,7 @@
 
 #include "core/detect/DetectedStream.h"
 #include "core/download/DownloadHost.h"
+#include "core/download/DownloadMessages.h"
 #include "core/download/ProgressWords.h"
 #include "core/download/http/RecordText.h"
 #include "core/download/http/ReportProgress.h"
@@ -19,24 +18,13 @@
 
 namespace {
 
-constexpr const char* kFileOpenFailed = "ダウンロードするファイルを開けませんでした。 (%s)";
-constexpr const char* kSetupFailed = "ファイルをダウンロード試行中にエラーが発生しました。Error:%d";
-constexpr const char* kConnectFailed = "サーバに接続できませんでした。 (%d)";
-constexpr const char* kNoResponse = "サーバーから有効な応答を受け取りませんでした。(%d)";
-constexpr const char* kBadStatus = "サーバから有効なHTTP応答が返りませんでした。(%d)";
-constexpr const char* kTransferFailed = "ダウンロード中にエラーが発生しました。(%d)";
+using namespace DownloadMessages;
 
+// A server's status line keeps this much, so that a hostile one cannot grow the outcome.
+constexpr std::size_t kStatusLineLimit = 160;
 
-// The message template with its one placeholder ("%d" or "%s") replaced by the code.
-std::string FormatMessage(const char* messageTemplate, long code) {
-    std::string text = messageTemplate;
-    for (const char* placeholder : {"%d", "%s"}) {
-        auto at = text.find(placeholder);
-        if (at != std::string::npos) {
-            return text.replace(at, 2, std::to_string(code));
-        }
-    }
-    return text;
+std::string CallFailed(const char* call, int code) {
+    return std::string(call) + ": " + std::strerror(code);
 }
 
 void InitCurlOnce() {
@@ -121,9 +109,6 @@ CHttpDownload::~CHttpDownload() {
     if (multi_ != nullptr) {
         curl_multi_cleanup(multi_);
     }
-    if (file_ >= 0) {
-        ::close(file_);
-    }
 }
 
 void CHttpDownload::Cancel() {
@@ -133,9 +118,19 @@ void CHttpDownload::Cancel() {
     }
 }
 
-void CHttpDownload::ShowMessage(const char* messageTemplate, long code) {
-    errorText_ = FormatMessage(messageTemplate, code);
-    host_.showMessage(errorText_);
+std::string CHttpDownload::errorText() const {
+    std::lock_guard lock(errorMutex_);
+    return errorText_;
+}
+
+std::string CHttpDownload::ShowMessage(const char* messageTemplate, long code) {
+    std::string text = Fill(messageTemplate, code);
+    {
+        std::lock_guard lock(errorMutex_);
+        errorText_ = text;
+    }
+    host_.showMessage(text);
+    return text;
 }
 
 int CHttpDownload::Start(DetectedStream* record, const std::string& url,
@@ -161,24 +156,21 @@ int CHttpDownload::Start(DetectedStream* record, const std::string& url,
     }
     record_ = record;
     url_ = fetched;
-    targetPath_ = targetPath;
 
-    file_ = ::open(targetPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (file_ < 0) {
-        ShowMessage(kFileOpenFailed, errno);
+    if (int error = file_.Open(targetPath, 0644); error != 0) {
+        ShowMessage(kFileOpenFailed, error);
         return -1;
     }
-    RememberFileIdentity();
     multi_ = curl_multi_init();
     if (multi_ == nullptr) {
-        CloseAndDelete();
+        file_.Remove();
         ShowMessage(kSetupFailed, ENOMEM);
         return -1;
     }
     try {
         thread_ = std::thread(&CHttpDownload::Run, this);
     } catch (const std::system_error& error) {
-        CloseAndDelete();
+        file_.Remove();
         ShowMessage(kSetupFailed, error.code().value());
         return -1;
     }
@@ -192,7 +184,7 @@ void CHttpDownload::Run() {
     }
     CURL* easy = curl_easy_init();
     if (easy == nullptr) {
-        Fail(kSetupFailed, ENOMEM);
+        Fail(kSetupFailed, ENOMEM, "curl_easy_init: " + std::string(std::strerror(ENOMEM)));
         return;
     }
     curl_slist* headers = nullptr;
@@ -208,6 +200,7 @@ void CHttpDownload::Run() {
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, options_.userAgent.c_str());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, curlError_);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, options_.connectTimeoutSeconds);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, options_.stallSeconds);
@@ -245,16 +238,16 @@ void CHttpDownload::RunTransfer(CURL* easy) {
         }
         if (transferStarted_) {
             if (writeError_ != 0) {
-                Fail(kTransferFailed, writeError_);
+                Fail(kTransferFailed, writeError_, CallFailed("write", writeError_));
             } else if (result != CURLE_OK) {
-                Fail(kTransferFailed, result);
+                Fail(kTransferFailed, result, CurlDetail(result));
             } else {
                 EndTransfer();
             }
             return;
         }
         if (statusRejected_) {
-            Fail(kBadStatus, status_);
+            Fail(kBadStatus, status_, StatusDetail(status_));
             return;
         }
         long connectStatus = 0;
@@ -265,11 +258,11 @@ void CHttpDownload::RunTransfer(CURL* easy) {
             return;
         }
         if (status != 401 && status != 407) {
-            Fail(kBadStatus, status);
+            Fail(kBadStatus, status, StatusDetail(status));
             return;
         }
         if (!AskLogin(easy, status, askedServer, askedProxy)) {
-            Fail(kBadStatus, status);
+            Fail(kBadStatus, status, StatusDetail(status));
             return;
         }
         if (cancel_.load()) {
@@ -284,6 +277,8 @@ int CHttpDownload::PerformOnce(CURL* easy) {
     headersOpen_ = false;
     statusRejected_ = false;
     realm_.clear();
+    statusLine_.clear();
+    curlError_[0] = '\0';
     if (curl_multi_add_handle(multi_, easy) != CURLM_OK) {
         return CURLE_OUT_OF_MEMORY;
     }
@@ -343,7 +338,20 @@ void CHttpDownload::FailBeforeTransfer(CURL* easy, int curlCode) {
     bool unreadable =
         status == 0 && (curlCode == CURLE_WEIRD_SERVER_REPLY || curlCode == CURLE_GOT_NOTHING ||
                         curlCode == CURLE_UNSUPPORTED_PROTOCOL);
-    Fail(unreadable ? kNoResponse : kConnectFailed, curlCode);
+    Fail(unreadable ? kNoResponse : kConnectFailed, curlCode, CurlDetail(curlCode));
+}
+
+// libcurl's own words for the failure, more specific than its code.
+std::string CHttpDownload::CurlDetail(int curlCode) const {
+    std::string_view text(curlError_, ::strnlen(curlError_, sizeof curlError_));
+    if (text.empty()) {
+        text = curl_easy_strerror(static_cast<CURLcode>(curlCode));
+    }
+    return std::string(Trim(text));
+}
+
+std::string CHttpDownload::StatusDetail(long status) const {
+    return statusLine_.empty() ? "HTTP status " + std::to_string(status) : statusLine_;
 }
 
 std::size_t CHttpDownload::OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
@@ -364,6 +372,14 @@ std::size_t CHttpDownload::HandleHeader(const char* data, std::size_t length) {
         chunked_ = false;
         contentLength_ = 0;
         headersOpen_ = true;
+        // Bytes from the network: no control byte reaches a log or a terminal.
+        statusLine_.clear();
+        for (char c : Trim(line)) {
+            if (statusLine_.size() < kStatusLineLimit) {
+                auto byte = static_cast<unsigned char>(c);
+                statusLine_ += byte < 0x20 || byte == 0x7F ? '?' : c;
+            }
+        }
         auto space = line.find(' ');
         if (space != std::string_view::npos) {
             std::string_view code = line.substr(space + 1, 3);
@@ -421,7 +437,7 @@ std::size_t CHttpDownload::HandleBody(const char* data, std::size_t length) {
 
 bool CHttpDownload::WriteBlock(const char* data, std::size_t length) {
     while (length > 0) {
-        ssize_t written = ::write(file_, data, length);
+        ssize_t written = ::write(file_.fd(), data, length);
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
@@ -435,76 +451,55 @@ bool CHttpDownload::WriteBlock(const char* data, std::size_t length) {
     return true;
 }
 
-// Only a regular file that is still the one written here is deleted: a target such as
-// /dev/null or a pipe, or a file put in its place meanwhile, is left alone.
-void CHttpDownload::RememberFileIdentity() {
-    struct stat info {};
-    deletable_ = ::fstat(file_, &info) == 0 && S_ISREG(info.st_mode);
-    fileDevice_ = info.st_dev;
-    fileInode_ = info.st_ino;
-}
-
-void CHttpDownload::CloseAndDelete() {
-    if (file_ >= 0) {
-        ::close(file_);
-        file_ = -1;
-    }
-    struct stat info {};
-    if (deletable_ && ::lstat(targetPath_.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-        info.st_dev == fileDevice_ && info.st_ino == fileInode_) {
-        ::unlink(targetPath_.c_str());
-    }
-    deletable_ = false;
-}
-
-void CHttpDownload::RefreshRow() {
-    if (record_->ownerList != nullptr) {
-        record_->ownerList->AddOrUpdateStream(record_, 1);
-    }
-}
-
 void CHttpDownload::EndTransfer() {
+    // One reading of the flag decides the file, the row's word and the outcome.
     bool cancelled = cancel_.load();
     if (cancelled) {
-        CloseAndDelete();
-    } else {
-        int closed = ::close(file_);
-        file_ = -1;
+        file_.Remove();
+    } else if (int error = file_.Close(); error != 0) {
         // Data that did not reach the disk is a failed write, not a finished file.
-        if (closed != 0 && errno != EINTR) {
-            Fail(kTransferFailed, errno);
-            return;
-        }
+        Fail(kTransferFailed, error, CallFailed("close", error));
+        return;
     }
-    StoreDownloadState(*record_, kStateEnded);
-    SetRecordText(record_->progressText, cancelled ? ProgressWords::kCancel : ProgressWords::kComplete);
-    RefreshRow();
     DownloadOutcome outcome;
-    outcome.kind = cancelled ? DownloadOutcome::Kind::kCancelled : DownloadOutcome::Kind::kCompleted;
-    host_.downloadEnded(record_, outcome);
+    outcome.kind =
+        cancelled ? DownloadOutcome::Kind::kCancelled : DownloadOutcome::Kind::kCompleted;
+    Finish(kStateEnded, cancelled ? ProgressWords::kCancel : ProgressWords::kComplete, outcome);
 }
 
 // A cancel seen before the body: nothing was transferred, so the empty file goes too.
 void CHttpDownload::EndQuietly() {
-    CloseAndDelete();
-    StoreDownloadState(*record_, kStateIdle);
-    SetRecordText(record_->progressText, ProgressWords::kCancel);
-    RefreshRow();
+    file_.Remove();
     DownloadOutcome outcome;
     outcome.kind = DownloadOutcome::Kind::kCancelled;
-    host_.downloadEnded(record_, outcome);
+    Finish(kStateIdle, ProgressWords::kCancel, outcome);
 }
 
-void CHttpDownload::Fail(const char* messageTemplate, long code) {
-    CloseAndDelete();
-    ShowMessage(messageTemplate, code);
-    StoreDownloadState(*record_, kStateIdle);
-    if (std::strcmp(record_->progressText, ProgressWords::kConnecting) == 0) {
-        SetRecordText(record_->progressText, ProgressWords::kFailed);
-    }
-    RefreshRow();
+void CHttpDownload::Fail(const char* messageTemplate, long code, std::string detail) {
+    file_.Remove();
     DownloadOutcome outcome;
+    outcome.kind = DownloadOutcome::Kind::kFailed;
     outcome.code = code;
-    outcome.message = errorText_;
+    outcome.message = ShowMessage(messageTemplate, code);
+    outcome.detail = std::move(detail);
+    // A row that never got further than "connecting" must not keep claiming it.
+    bool stillConnecting = std::strcmp(record_->progressText, ProgressWords::kConnecting) == 0;
+    Finish(kStateIdle, stillConnecting ? ProgressWords::kFailed : nullptr, outcome);
+}
+
+// The one way a started download ends: final state and word, row refresh, the host told.
+void CHttpDownload::Finish(std::int32_t state, const char* progressWord,
+                           const DownloadOutcome& outcome) {
+    if (ended_) {
+        return;
+    }
+    ended_ = true;
+    StoreDownloadState(*record_, state);
+    if (progressWord != nullptr) {
+        SetRecordText(record_->progressText, progressWord);
+    }
+    if (record_->ownerList != nullptr) {
+        record_->ownerList->AddOrUpdateStream(record_, 1);
+    }
     host_.downloadEnded(record_, outcome);
 }

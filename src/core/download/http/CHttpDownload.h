@@ -4,10 +4,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 
+#include "core/download/DownloadOutcome.h"
 #include "core/download/DownloadWorker.h"
+#include "core/download/OwnedFile.h"
 #include "core/download/http/HttpDownloadOptions.h"
 #include "core/download/http/ProgressState.h"
 
@@ -18,7 +21,9 @@ class DownloadHost;
 // progress into the stream's record and refreshing its row through record->ownerList.
 // Failures are shown through the host; the end of every started download is reported to the
 // host exactly once, after record->state holds its final value (0 failed or cancelled before
-// the transfer, 2 the transfer ended: "完了" or "Cancel").
+// the transfer, 2 the transfer ended: "完了" or "Cancel"), with its DownloadOutcome: the
+// libcurl code or errno or HTTP status of the message, and libcurl's error text, strerror or
+// the server's status line as detail.
 class CHttpDownload : public DownloadWorker {
   public:
     explicit CHttpDownload(DownloadHost& host, HttpDownloadOptions options = {});
@@ -38,8 +43,8 @@ class CHttpDownload : public DownloadWorker {
     // Start has returned.
     void Cancel() override;
 
-    // The text of the last failure shown, empty when none (read after the end).
-    const std::string& errorText() const { return errorText_; }
+    // The text of the last failure shown, empty when none. Safe from any thread.
+    std::string errorText() const;
 
   private:
     void Run();
@@ -47,14 +52,14 @@ class CHttpDownload : public DownloadWorker {
     int PerformOnce(CURL* easy);
     bool AskLogin(CURL* easy, long status, bool& askedServer, bool& askedProxy);
     void FailBeforeTransfer(CURL* easy, int curlCode);
+    std::string CurlDetail(int curlCode) const;
+    std::string StatusDetail(long status) const;
 
     void EndTransfer();
     void EndQuietly();
-    void Fail(const char* messageTemplate, long code);
-    void RememberFileIdentity();
-    void CloseAndDelete();
-    void RefreshRow();
-    void ShowMessage(const char* messageTemplate, long code);
+    void Fail(const char* messageTemplate, long code, std::string detail);
+    void Finish(std::int32_t state, const char* progressWord, const DownloadOutcome& outcome);
+    std::string ShowMessage(const char* messageTemplate, long code);
 
     static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
@@ -66,14 +71,12 @@ class CHttpDownload : public DownloadWorker {
     HttpDownloadOptions options_;
     DetectedStream* record_ = nullptr;
     std::string url_;
-    std::string targetPath_;
-    std::string errorText_;
-    int file_ = -1;
-    bool deletable_ = false;
-    std::uint64_t fileDevice_ = 0;
-    std::uint64_t fileInode_ = 0;
-    CURLM* multi_ = nullptr;
+    mutable std::mutex errorMutex_;
+    std::string errorText_;   // under errorMutex_
+    OwnedFile file_;          // opened by Start, then the worker's
+    CURLM* multi_ = nullptr;  // made by Start; Cancel wakes it from any thread
     std::atomic<bool> cancel_{false};
+    bool ended_ = false;
     std::thread thread_;
 
     // Worker-thread state of the current request.
@@ -83,6 +86,8 @@ class CHttpDownload : public DownloadWorker {
     bool chunked_ = false;
     std::uint64_t contentLength_ = 0;
     std::string realm_;
+    std::string statusLine_;  // of the last response, without control bytes
+    char curlError_[CURL_ERROR_SIZE] = {};
     bool transferStarted_ = false;
     bool statusRejected_ = false;
     int writeError_ = 0;

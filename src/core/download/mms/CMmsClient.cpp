@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -89,7 +90,17 @@ CMmsClient::CMmsClient(int socket, int file)
     command_.reserve(kPacketCapacity);
 }
 
-void CMmsClient::SendCommand(std::uint16_t command, std::uint32_t argument1,
+void CMmsClient::Fail(const char* what) {
+    errorCode_ = EPROTO;
+    errorDetail_ = what;
+}
+
+void CMmsClient::FailCall(const char* call, int code) {
+    errorCode_ = code != 0 ? code : EIO;
+    errorDetail_ = std::string(call) + ": " + std::strerror(errorCode_);
+}
+
+bool CMmsClient::SendCommand(std::uint16_t command, std::uint32_t argument1,
                              std::uint32_t argument2, const std::uint8_t* body,
                              std::size_t bodyLength) {
     const std::uint32_t blocks = static_cast<std::uint32_t>((bodyLength + 7) / 8);
@@ -111,19 +122,31 @@ void CMmsClient::SendCommand(std::uint16_t command, std::uint32_t argument1,
     if (bodyLength > 0) {
         std::memcpy(p + kCommandHeaderSize, body, bodyLength);
     }
-    ssize_t sent = ::send(socket_, p, out_.size(), MSG_NOSIGNAL);
-    if (sent < 0 || static_cast<std::size_t>(sent) != out_.size()) {
-        std::fputs("write error\n", stderr);
+    ssize_t sent = 0;
+    do {
+        sent = ::send(socket_, p, out_.size(), MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent < 0) {
+        FailCall("send", errno);
+        return false;
     }
+    if (static_cast<std::size_t>(sent) != out_.size()) {
+        // The server would read the next packet from the middle of this one.
+        errorCode_ = EIO;
+        errorDetail_ = "send: only " + std::to_string(sent) + " of " + std::to_string(out_.size()) +
+                       " bytes of a command were sent";
+        return false;
+    }
+    return true;
 }
 
-void CMmsClient::SendPong() {
-    SendCommand(kCommandPing, 0, 0, nullptr, 0);
+bool CMmsClient::SendPong() {
+    return SendCommand(kCommandPing, 0, 0, nullptr, 0);
 }
 
 const std::uint8_t* CMmsClient::Take(std::size_t count) {
     if (count > in_.size()) {
-        Fail(EPROTO);
+        Fail("a packet larger than the receive buffer");
         return nullptr;
     }
     if (inEnd_ - inStart_ < count) {
@@ -143,8 +166,12 @@ const std::uint8_t* CMmsClient::Take(std::size_t count) {
         if (got < 0 && errno == EINTR) {
             continue;
         }
-        if (got <= 0) {
-            Fail(got < 0 ? errno : EPROTO);
+        if (got < 0) {
+            FailCall("receive", errno);
+            return nullptr;
+        }
+        if (got == 0) {
+            Fail("the server closed the connection");
             return nullptr;
         }
         inEnd_ += static_cast<std::size_t>(got);
@@ -177,7 +204,7 @@ bool CMmsClient::ReadCommandRest(const std::uint8_t* prefix, std::vector<std::ui
     packet.insert(packet.end(), lengthField, lengthField + 4);
     // The whole packet is 16 + length bytes and must fit the command buffer.
     if (length > kPacketCapacity - 16) {
-        Fail(EPROTO);
+        Fail("a server command larger than 128 KiB");
         return false;
     }
     const std::uint8_t* rest = Take(std::size_t{length} + 4);
@@ -207,7 +234,9 @@ bool CMmsClient::ReadReply(bool answerPings) {
         if (!answerPings || command_.size() < 40 || commandId(command_.data()) != kCommandPing) {
             return true;
         }
-        SendPong();
+        if (!SendPong()) {
+            return false;
+        }
     }
 }
 
@@ -243,7 +272,7 @@ bool CMmsClient::Flush() {
         }
         if (written <= 0) {
             writeFailed_ = true;
-            Fail(written < 0 ? errno : EIO);
+            FailCall("write", written < 0 ? errno : EIO);
             return false;
         }
         auto done = static_cast<std::size_t>(written);
@@ -271,8 +300,12 @@ std::size_t CMmsClient::ReadHeader(std::uint8_t* header) {
         }
         if (prefix[4] == kHeaderChunk) {
             const std::uint16_t chunk = get16(prefix + 6);
-            if (chunk < kPrefixSize || length + (chunk - kPrefixSize) > kHeaderCapacity) {
-                Fail(EPROTO);
+            if (chunk < kPrefixSize) {
+                Fail("a header chunk shorter than its 8-byte prefix");
+                return 0;
+            }
+            if (length + (chunk - kPrefixSize) > kHeaderCapacity) {
+                Fail("an ASF header larger than 32 KiB");
                 return 0;
             }
             const std::size_t payload = chunk - kPrefixSize;
@@ -295,8 +328,8 @@ std::size_t CMmsClient::ReadHeader(std::uint8_t* header) {
         if (!ReadCommandRest(copy, command_)) {
             return 0;
         }
-        if (command_.size() >= 40 && commandId(command_.data()) == kCommandPing) {
-            SendPong();
+        if (command_.size() >= 40 && commandId(command_.data()) == kCommandPing && !SendPong()) {
+            return 0;
         }
     }
 }
@@ -307,43 +340,54 @@ std::uint32_t CMmsClient::ParseHeader(const std::uint8_t* header, std::size_t le
     std::size_t offset = kHeaderObjectSize;
     while (offset < length) {
         if (length - offset < kObjectHeaderSize) {
-            Fail(EPROTO);
+            Fail("an ASF header object cut short");
             return 0;
         }
         const std::uint8_t* object = header + offset;
         const std::uint64_t size = get64(object + 16);
         if (size < kObjectHeaderSize) {
-            Fail(EPROTO);
+            Fail("an ASF header object smaller than 24 bytes");
             return 0;
         }
         if (size > length - offset) {
             // Only the Data Object reaches beyond the header: its packets follow it.
             if (std::memcmp(object, kDataObjectGuid, 16) != 0) {
-                Fail(EPROTO);
+                Fail("an ASF header object running past the header");
                 return 0;
             }
             break;
         }
         if (std::memcmp(object, kFilePropertiesGuid, 16) == 0) {
             if (size < kPacketSizeOffset + 4) {
-                Fail(EPROTO);
+                Fail("a File Properties Object too short for its fields");
                 return 0;
             }
             fileSize_ = get32(object + kFileSizeOffset);
             packetSize = get32(object + kPacketSizeOffset);
             sawFileProperties = true;
         } else if (std::memcmp(object, kStreamPropertiesGuid, 16) == 0) {
-            if (size < kStreamFlagsOffset + 2 || streamCount_ >= kMaxStreams) {
-                Fail(EPROTO);
+            if (size < kStreamFlagsOffset + 2) {
+                Fail("a Stream Properties Object too short for its fields");
+                return 0;
+            }
+            if (streamCount_ >= kMaxStreams) {
+                Fail("more than 20 streams in the ASF header");
                 return 0;
             }
             streamIds_[streamCount_++] = get16(object + kStreamFlagsOffset);
         }
         offset += static_cast<std::size_t>(size);
     }
-    if (!sawFileProperties || packetSize == 0 || packetSize > kPacketCapacity ||
-        streamCount_ == 0) {
-        Fail(EPROTO);
+    if (!sawFileProperties) {
+        Fail("no File Properties Object in the ASF header");
+        return 0;
+    }
+    if (packetSize == 0 || packetSize > kPacketCapacity) {
+        Fail("an ASF packet size of 0 or over 128 KiB");
+        return 0;
+    }
+    if (streamCount_ == 0) {
+        Fail("no Stream Properties Object in the ASF header");
         return 0;
     }
     return packetSize;
@@ -357,7 +401,7 @@ int CMmsClient::ReadPacket(std::uint32_t packetSize) {
     if (prefix[4] == kDataPacket) {
         const std::uint16_t total = get16(prefix + 6);
         if (total < kPrefixSize) {
-            Fail(EPROTO);
+            Fail("a data packet shorter than its 8-byte prefix");
             return kBadLength;
         }
         const std::size_t payload = total - kPrefixSize;
@@ -380,7 +424,7 @@ int CMmsClient::ReadPacket(std::uint32_t packetSize) {
     }
     const std::uint32_t length = get32(lengthField);
     if (length > kPacketCapacity - 16) {
-        Fail(EPROTO);
+        Fail("a server command larger than 128 KiB");
         return kBadLength;
     }
     const std::uint8_t* rest = Take(std::size_t{length} + 4);
@@ -388,25 +432,28 @@ int CMmsClient::ReadPacket(std::uint32_t packetSize) {
         return kCommandRestFailed;
     }
     if (std::memcmp(copy + 4, kSignature, 4) != 0) {
-        Fail(EPROTO);
+        Fail("a server command without the signature CE FA 0B B0");
         return kNoSignature;
     }
     // The command word sits at packet offset 36, that is 24 bytes into the rest.
     if (length + 4 < 28) {
-        Fail(EPROTO);
+        Fail("a server command too short for its command word");
         return kUnknownCommand;
     }
-    switch (get16(rest + 24)) {
+    const std::uint16_t command = get16(rest + 24);
+    switch (command) {
         case kCommandPing:
-            SendPong();
-            return 0;
+            return SendPong() ? 0 : kSendFailed;
         case kServerPlayStarted:
             return 0;
         case kServerEndOfStream:
             return kEndOfStream;
-        default:
-            Fail(EPROTO);
+        default: {
+            char what[48];
+            std::snprintf(what, sizeof what, "an unknown server command 0x%04X", command);
+            Fail(what);
             return kUnknownCommand;
+        }
     }
 }
 
@@ -419,8 +466,8 @@ CMmsClient::Opened CMmsClient::OpenStream(std::string_view clientId, std::string
                              "}; Host: " + std::string(hostName);
     appendWidened(body, text);
     body.resize(body.size() + 8, 0);
-    SendCommand(kCommandConnect, 0, 0x0004000B, body.data(), body.size());
-    if (!ReadReply(false)) {
+    if (!SendCommand(kCommandConnect, 0, 0x0004000B, body.data(), body.size()) ||
+        !ReadReply(false)) {
         return {};
     }
 
@@ -429,22 +476,22 @@ CMmsClient::Opened CMmsClient::OpenStream(std::string_view clientId, std::string
     body.insert(body.end(), {0, 0, 0});
     appendWidened(body, "\\\\192.168.0.129\\TCP\\1037");
     body.insert(body.end(), {0, 0, 0x30, 0});
-    SendCommand(kCommandFunnel, 0, 0, body.data(), body.size());
-    if (!ReadReply(false)) {
+    if (!SendCommand(kCommandFunnel, 0, 0, body.data(), body.size()) || !ReadReply(false)) {
         return {};
     }
 
     body.assign(8, 0);
     appendWidened(body, path);
     body.resize(body.size() + 4, 0);
-    SendCommand(kCommandOpenFile, 0, 0, body.data(), body.size());
-    if (!ReadReply()) {
+    if (!SendCommand(kCommandOpenFile, 0, 0, body.data(), body.size()) || !ReadReply()) {
         return {};
     }
 
     body.assign(40, 0);
     body[32] = 0x02;
-    SendCommand(kCommandReadBlock, 1, 0, body.data(), body.size());
+    if (!SendCommand(kCommandReadBlock, 1, 0, body.data(), body.size())) {
+        return {};
+    }
     streamCount_ = 0;
     std::vector<std::uint8_t> header(kHeaderCapacity);
     const std::size_t headerLength = ReadHeader(header.data());
@@ -461,15 +508,17 @@ CMmsClient::Opened CMmsClient::OpenStream(std::string_view clientId, std::string
     for (int k = 1; k < streamCount_; ++k) {
         body.insert(body.end(), {0xFF, 0xFF, static_cast<std::uint8_t>(streamIds_[k]), 0, 0, 0});
     }
-    SendCommand(kCommandStreamSwitch, static_cast<std::uint32_t>(streamCount_), firstStream,
-                body.data(), body.size());
-    if (!ReadReply()) {
+    if (!SendCommand(kCommandStreamSwitch, static_cast<std::uint32_t>(streamCount_), firstStream,
+                     body.data(), body.size()) ||
+        !ReadReply()) {
         return {};
     }
 
     body.assign(24, 0);
     std::fill(body.begin() + 8, body.begin() + 16, 0xFF);
     put32(body.data() + 20, 4);
-    SendCommand(kCommandStartPlaying, 1, firstStream, body.data(), body.size());
+    if (!SendCommand(kCommandStartPlaying, 1, firstStream, body.data(), body.size())) {
+        return {};
+    }
     return {packetSize, headerLength};
 }

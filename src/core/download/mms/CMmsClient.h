@@ -3,6 +3,7 @@
 #include <sys/uio.h>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -27,6 +28,7 @@ class CMmsClient {
     static constexpr int kUnknownCommand = -6;
     static constexpr int kWriteFailed = -7;
     static constexpr int kBadLength = -8;
+    static constexpr int kSendFailed = -9;  // a pong could not be sent
     static constexpr int kEndOfStream = -99;
 
     // What the opening exchange learnt: both 0 when it failed.
@@ -44,8 +46,9 @@ class CMmsClient {
     // Runs connect, funnel, open file, read block (header), stream switch and start playing.
     Opened OpenStream(std::string_view clientId, std::string_view hostName, std::string_view path);
 
-    // Builds one command packet and sends it in one call; a short send is only noted on stderr.
-    void SendCommand(std::uint16_t command, std::uint32_t argument1, std::uint32_t argument2,
+    // Builds one command packet and sends it in one call; false (and errorCode) when the send
+    // failed or sent only part of the packet.
+    bool SendCommand(std::uint16_t command, std::uint32_t argument1, std::uint32_t argument2,
                      const std::uint8_t* body, std::size_t bodyLength);
     // Copies exactly `count` bytes of the stream into `buffer`; returns count, or 0 on failure.
     std::size_t ReadExact(std::uint8_t* buffer, std::size_t count);
@@ -69,14 +72,22 @@ class CMmsClient {
     std::uint32_t fileSize() const { return fileSize_; }
     // errno of the failing system call, or EPROTO when the server's data were at fault.
     int errorCode() const { return errorCode_; }
+    // The failure in words: the call and the system's text, or what was wrong with the server's
+    // data. Empty when nothing failed.
+    const std::string& errorDetail() const { return errorDetail_; }
+    // What a ReadPacket result below 0 means, in words.
+    static const char* ResultText(int result);
 
   private:
     const std::uint8_t* Take(std::size_t count);
     bool ReadCommandRest(const std::uint8_t* prefix, std::vector<std::uint8_t>& packet);
-    void SendPong();
+    bool SendPong();
     bool WriteAll(const std::uint8_t* data, std::size_t length);
     bool Queue(const std::uint8_t* data, std::size_t length);
-    void Fail(int code) { errorCode_ = code; }
+    // The server's data were at fault.
+    void Fail(const char* what);
+    // A system call failed with `code`.
+    void FailCall(const char* call, int code);
 
     int socket_;
     int file_;
@@ -85,6 +96,7 @@ class CMmsClient {
     std::uint32_t streamIds_[kMaxStreams] = {};
     std::uint32_t fileSize_ = 0;
     int errorCode_ = 0;
+    std::string errorDetail_;
 
     // Received bytes not yet consumed live in in_[inStart_, inEnd_).
     std::vector<std::uint8_t> in_;

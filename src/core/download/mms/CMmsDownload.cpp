@@ -1,9 +1,7 @@
 #include "core/download/mms/CMmsDownload.h"
 
-#include <fcntl.h>
 #include <netdb.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +11,7 @@
 
 #include "core/detect/DetectedStream.h"
 #include "core/download/DownloadHost.h"
+#include "core/download/DownloadMessages.h"
 #include "core/download/ProgressWords.h"
 #include "core/download/http/ProgressState.h"
 #include "core/download/http/RecordText.h"
@@ -23,14 +22,6 @@
 
 namespace {
 
-std::string WithCode(const char* format, int code) {
-    std::string text(format);
-    if (std::size_t at = text.find("%d"); at != std::string::npos) {
-        text.replace(at, 2, std::to_string(code));
-    }
-    return text;
-}
-
 // The selected adapter's physical-address bytes as they stand, up to the first zero byte.
 std::string ClientIdentifier(const DetectedStream& record) {
     const auto* bytes = reinterpret_cast<const char*>(record.adapterInfo);
@@ -39,6 +30,10 @@ std::string ClientIdentifier(const DetectedStream& record) {
         ++length;
     }
     return std::string(bytes, length);
+}
+
+std::string CallFailed(const char* call, int code) {
+    return std::string(call) + ": " + std::strerror(code);
 }
 
 }  // namespace
@@ -55,7 +50,7 @@ CMmsDownload::~CMmsDownload() {
 
 void CMmsDownload::Start(DetectedStream* record, const std::string& path,
                          const std::string& localFile) {
-    if (record == nullptr || thread_.joinable()) {
+    if (record == nullptr || record_ != nullptr) {
         return;
     }
     record_ = record;
@@ -65,12 +60,13 @@ void CMmsDownload::Start(DetectedStream* record, const std::string& path,
     try {
         thread_ = std::thread([this] { Run(); });
     } catch (const std::system_error& error) {
-        ReportError(kTryFailedText, error.code().value(), false);
+        ReportError(DownloadMessages::kSetupFailed, error.code().value(),
+                    CallFailed("starting the download thread", error.code().value()));
     }
 }
 
 void CMmsDownload::Cancel() {
-    cancel_ = true;
+    cancel_.store(true);
     std::lock_guard lock(mutex_);
     if (socket_ >= 0) {
         // Wakes a receive or connect that is waiting on a silent server.
@@ -86,14 +82,15 @@ std::string CMmsDownload::errorText() const {
 void CMmsDownload::Run() {
     // An empty path or file name could never succeed; say so instead of leaving the row waiting.
     if (path_.empty() || localFile_.empty()) {
-        ReportError(kTryFailedText, EINVAL, false);
+        ReportError(DownloadMessages::kSetupFailed, EINVAL,
+                    path_.empty() ? "no path to ask the server for" : "no local file to write");
         return;
     }
     // The host text comes from traffic and may fill its field without a terminator.
     auto address = MmsServerAddress::FromHost(
         std::string_view(record_->host, ::strnlen(record_->host, sizeof record_->host)));
     if (!address) {
-        ReportError(kConnectFailedText, EINVAL, false);
+        ReportError(DownloadMessages::kConnectFailed, EINVAL, "the URL names no MMS server");
         return;
     }
     if (!OpenFile() || !Connect(*address)) {
@@ -103,20 +100,12 @@ void CMmsDownload::Run() {
 }
 
 bool CMmsDownload::OpenFile() {
-    file_ = ::open(localFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (file_ < 0) {
-        // Nothing was created, so nothing of the user's may be deleted.
-        ReportError(kTryFailedText, errno, false);
+    if (int error = file_.Open(localFile_, 0666); error != 0) {
+        // Nothing was opened, so nothing of the user's is deleted.
+        ReportError(DownloadMessages::kSetupFailed, error, CallFailed("open", error));
         return false;
     }
     return true;
-}
-
-void CMmsDownload::CloseFile() {
-    if (file_ >= 0) {
-        ::close(file_);
-        file_ = -1;
-    }
 }
 
 void CMmsDownload::PublishSocket(int fd) {
@@ -139,7 +128,8 @@ bool CMmsDownload::Connect(const MmsServerAddress& address) {
     addrinfo* found = nullptr;
     const std::string port = std::to_string(address.port);
     int lookup = ::getaddrinfo(address.name.c_str(), port.c_str(), &hints, &found);
-    if (cancel_) {
+    const int lookupErrno = errno;
+    if (cancel_.load()) {
         if (found != nullptr) {
             ::freeaddrinfo(found);
         }
@@ -147,21 +137,29 @@ bool CMmsDownload::Connect(const MmsServerAddress& address) {
         return false;
     }
     if (lookup != 0) {
-        ReportError(kConnectFailedText, lookup == EAI_SYSTEM ? errno : lookup);
+        // The server's name is not repeated here: it comes from traffic.
+        std::string detail = lookup == EAI_SYSTEM
+                                 ? CallFailed("looking up the server", lookupErrno)
+                                 : std::string("looking up the server: ") + ::gai_strerror(lookup);
+        ReportError(DownloadMessages::kConnectFailed, lookup == EAI_SYSTEM ? lookupErrno : lookup,
+                    std::move(detail));
         return false;
     }
     int lastError = 0;
+    const char* lastCall = "socket";
     bool socketMade = false;
-    for (addrinfo* entry = found; entry != nullptr && !cancel_; entry = entry->ai_next) {
+    for (addrinfo* entry = found; entry != nullptr && !cancel_.load(); entry = entry->ai_next) {
         int fd = ::socket(entry->ai_family, entry->ai_socktype | SOCK_CLOEXEC, entry->ai_protocol);
         if (fd < 0) {
             lastError = errno;
+            lastCall = "socket";
             continue;
         }
         socketMade = true;
+        lastCall = "connect";
         PublishSocket(fd);
         // A cancel that came before the socket was published would otherwise be missed.
-        if (!cancel_ && ::connect(fd, entry->ai_addr, entry->ai_addrlen) == 0) {
+        if (!cancel_.load() && ::connect(fd, entry->ai_addr, entry->ai_addrlen) == 0) {
             ::freeaddrinfo(found);
             return true;
         }
@@ -169,22 +167,24 @@ bool CMmsDownload::Connect(const MmsServerAddress& address) {
         CloseSocket();
     }
     ::freeaddrinfo(found);
-    if (cancel_) {
+    if (cancel_.load()) {
         EndTransfer();
     } else {
-        ReportError(socketMade ? kConnectFailedText : kTryFailedText, lastError);
+        ReportError(socketMade ? DownloadMessages::kConnectFailed : DownloadMessages::kSetupFailed,
+                    lastError, CallFailed(lastCall, lastError));
     }
     return false;
 }
 
 void CMmsDownload::Transfer(const MmsServerAddress& address) {
-    CMmsClient client(socket_, file_);
+    CMmsClient client(socket_, file_.fd());
     CMmsClient::Opened opened = client.OpenStream(ClientIdentifier(*record_), address.name, path_);
     if (opened.packetSize == 0) {
-        if (cancel_) {
+        if (cancel_.load()) {
             EndTransfer();
         } else {
-            ReportError(kDownloadFailedText, client.errorCode());
+            ReportError(DownloadMessages::kTransferFailed, client.errorCode(),
+                        "opening the stream: " + client.errorDetail());
         }
         return;
     }
@@ -197,20 +197,18 @@ void CMmsDownload::Transfer(const MmsServerAddress& address) {
             total += static_cast<std::uint64_t>(result);
             ReportProgress(total, progress, *record_, ticks_);
         }
-        if (cancel_) {
-            break;
-        }
-        if (result == CMmsClient::kEndOfStream) {
+        if (cancel_.load() || result == CMmsClient::kEndOfStream) {
             break;
         }
         if (result < 0) {
-            ReportError(kDownloadFailedText, client.errorCode());
+            ReportError(DownloadMessages::kTransferFailed, client.errorCode(),
+                        "MMS error " + std::to_string(result) + ": " + client.errorDetail());
             return;
         }
     }
     // The last packets reach the file here; losing them is a failure, unless cancelled.
-    if (!client.Flush() && !cancel_) {
-        ReportError(kDownloadFailedText, client.errorCode());
+    if (!client.Flush() && !cancel_.load()) {
+        ReportError(DownloadMessages::kTransferFailed, client.errorCode(), client.errorDetail());
         return;
     }
     EndTransfer();
@@ -219,44 +217,50 @@ void CMmsDownload::Transfer(const MmsServerAddress& address) {
 // The normal end: the server's end of stream or a cancel. The file stays on disk.
 void CMmsDownload::EndTransfer() {
     CloseSocket();
-    CloseFile();
-    Finish(kStateEnded, cancel_ ? ProgressWords::kCancel : ProgressWords::kComplete);
+    // One reading of the flag decides both the row's word and the outcome.
+    const bool cancelled = cancel_.load();
+    if (int error = file_.Close(); error != 0 && !cancelled) {
+        ReportError(DownloadMessages::kTransferFailed, error, CallFailed("close", error));
+        return;
+    }
+    DownloadOutcome outcome;
+    outcome.kind =
+        cancelled ? DownloadOutcome::Kind::kCancelled : DownloadOutcome::Kind::kCompleted;
+    Finish(kStateEnded, cancelled ? ProgressWords::kCancel : ProgressWords::kComplete, outcome);
 }
 
-void CMmsDownload::ReportError(const char* format, int code, bool deleteFile) {
-    std::string text = WithCode(format, code);
+void CMmsDownload::ReportError(const char* messageTemplate, int code, std::string detail) {
+    DownloadOutcome outcome;
+    outcome.kind = DownloadOutcome::Kind::kFailed;
+    outcome.code = code;
+    outcome.message = DownloadMessages::Fill(messageTemplate, code);
+    outcome.detail = std::move(detail);
     {
         std::lock_guard lock(mutex_);
-        errorText_ = text;
+        errorText_ = outcome.message;
     }
     CloseSocket();
-    CloseFile();
-    // Only a file of ours goes: a device or other special file chosen as target stays.
-    struct stat target {};
-    if (deleteFile && !localFile_.empty() && ::stat(localFile_.c_str(), &target) == 0 &&
-        S_ISREG(target.st_mode)) {
-        ::unlink(localFile_.c_str());
-    }
-    host_.showMessage(text);
+    // Only the file this download opened goes, and only while the path still names it.
+    file_.Remove();
+    host_.showMessage(outcome.message);
     // A row that never got further than "connecting" must not keep claiming it.
-    const bool stillConnecting = std::strcmp(record_->progressText, ProgressWords::kConnecting) == 0;
-    Finish(kStateIdle, stillConnecting ? ProgressWords::kFailed : nullptr);
+    const bool stillConnecting =
+        std::strcmp(record_->progressText, ProgressWords::kConnecting) == 0;
+    Finish(kStateIdle, stillConnecting ? ProgressWords::kFailed : nullptr, outcome);
 }
 
-void CMmsDownload::Finish(std::int32_t state, const char* progressText) {
+void CMmsDownload::Finish(std::int32_t state, const char* progressText,
+                          const DownloadOutcome& outcome) {
+    if (ended_) {
+        return;
+    }
+    ended_ = true;
     StoreDownloadState(*record_, state);
     if (progressText != nullptr) {
         SetRecordText(record_->progressText, progressText);
     }
     if (ownerList_ != nullptr) {
         ownerList_->AddOrUpdateStream(record_, 1);
-    }
-    DownloadOutcome outcome;
-    if (state == kStateEnded) {
-        outcome.kind = cancel_.load() ? DownloadOutcome::Kind::kCancelled
-                                      : DownloadOutcome::Kind::kCompleted;
-    } else {
-        outcome.message = errorText();
     }
     host_.downloadEnded(record_, outcome);
 }

@@ -6,7 +6,9 @@
 #include <string>
 #include <thread>
 
+#include "core/download/DownloadOutcome.h"
 #include "core/download/DownloadWorker.h"
+#include "core/download/OwnedFile.h"
 #include "core/download/http/TickSource.h"
 
 class DownloadHost;
@@ -16,14 +18,11 @@ struct MmsServerAddress;
 
 // Downloads one detected MMS stream into a local ASF file on a worker thread of its own,
 // writing the progress into the list's record and refreshing its row. Outcomes reach the
-// user through DownloadHost: failure texts, and the end of every download exactly once.
+// user through DownloadHost: failure texts, and the end of every started download exactly
+// once with its DownloadOutcome (completed at the server's end of stream; cancelled with the
+// partial file kept; failed with the file deleted and the MMS error in the detail).
 class CMmsDownload : public DownloadWorker {
   public:
-    static constexpr const char* kTryFailedText =
-        "ファイルをダウンロード試行中にエラーが発生しました。Error:%d";
-    static constexpr const char* kConnectFailedText = "サーバに接続できませんでした。 (%d)";
-    static constexpr const char* kDownloadFailedText = "ダウンロード中にエラーが発生しました。(%d)";
-
     explicit CMmsDownload(DownloadHost& host, TickSource ticks = SteadyTickCount);
     // Asks a running download to stop and waits for its thread.
     ~CMmsDownload() override;
@@ -33,13 +32,14 @@ class CMmsDownload : public DownloadWorker {
 
     // Starts the download of `record` (the list's own record, which must outlive the worker)
     // from the server named by its `host`, asking for `path`, into the file at the full path
-    // `localFile`. The caller has set `state` 1 and the connecting text. Runs once per object.
+    // `localFile`. The caller has set `state` 1 and the connecting text. Runs once per object;
+    // from then on the download ends exactly once, even when its thread cannot be made.
     void Start(DetectedStream* record, const std::string& path, const std::string& localFile);
 
     // Returns at once; the download ends promptly as a cancel (state 2, "Cancel", file kept).
     void Cancel() override;
 
-    // The last failure text shown; empty when none.
+    // The last failure text shown; empty when none. Safe from any thread.
     std::string errorText() const;
 
   private:
@@ -48,11 +48,10 @@ class CMmsDownload : public DownloadWorker {
     bool Connect(const MmsServerAddress& address);
     void Transfer(const MmsServerAddress& address);
     void EndTransfer();
-    void CloseFile();
-    void ReportError(const char* format, int code, bool deleteFile = true);
+    void ReportError(const char* messageTemplate, int code, std::string detail);
     void PublishSocket(int fd);
     void CloseSocket();
-    void Finish(std::int32_t state, const char* progressText);
+    void Finish(std::int32_t state, const char* progressText, const DownloadOutcome& outcome);
 
     DownloadHost& host_;
     TickSource ticks_;
@@ -62,8 +61,9 @@ class CMmsDownload : public DownloadWorker {
     DetectedStream* record_ = nullptr;
     std::string path_;
     std::string localFile_;
-    int file_ = -1;
+    OwnedFile file_;  // used by the worker only
     int socket_ = -1;
     std::atomic<bool> cancel_{false};
+    bool ended_ = false;  // set by the one thread that ends the download
     std::thread thread_;
 };
