@@ -78,12 +78,6 @@ bool StreamPrinter::print(const DetectedStream& stream) {
     return !failed_;
 }
 
-void StreamPrinter::rollback(std::size_t mark) {
-    if (mark <= buffer_.size()) {
-        buffer_.resize(mark);
-    }
-}
-
 bool StreamPrinter::flush() {
     return writeBuffer() && std::fflush(out_) == 0;
 }

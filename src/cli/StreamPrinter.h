@@ -25,11 +25,6 @@ class StreamPrinter {
     // Writes what was collected and flushes the stream; false when the output failed.
     bool flush();
 
-    // Buffered only: a position in the collected lines, and taking back the lines printed
-    // after it (as long as no print happened in between that had to write out).
-    std::size_t mark() const { return buffer_.size(); }
-    void rollback(std::size_t mark);
-
     // The line without its line break.
     static std::string line(const DetectedStream& stream, Format format);
 
