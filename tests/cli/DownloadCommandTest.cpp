@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <csignal>
 #include <cstring>
@@ -7,11 +8,12 @@
 #include <sstream>
 #include <string>
 
-#include "support/FixtureServer.h"
 #include "CliProcess.h"
 #include "cli/DownloadUrl.h"
 #include "cli/ProgressLinePrinter.h"
+#include "cli/TerminalDownloadHost.h"
 #include "core/detect/DetectedStream.h"
+#include "support/FixtureServer.h"
 
 namespace fs = std::filesystem;
 
@@ -66,6 +68,26 @@ TEST(ProgressLinePrinter, LineCarriesStateAndColumnTexts) {
     EXPECT_EQ(ProgressLinePrinter::LineOf(record),
               R"({"state":1,"sizeText":"1.5 KB","progressText":"37%","timeText":"2分 5秒",)"
               R"("rateText":"1.00 KB/S"})");
+}
+
+// The exit status is judged from the outcome the host keeps, not from the row's texts.
+TEST(TerminalDownloadHost, KeepsTheOutcomeAndSignalsTheEnd) {
+    TerminalDownloadHost host(std::nullopt);
+    ASSERT_TRUE(host.ok());
+    EXPECT_FALSE(host.ended());
+    EXPECT_FALSE(host.outcome().has_value());
+    pollfd ended{host.endedFd(), POLLIN, 0};
+    EXPECT_EQ(poll(&ended, 1, 0), 0);
+
+    DownloadOutcome outcome{DownloadOutcome::Kind::kFailed, 404, "message", "HTTP/1.1 404"};
+    host.downloadEnded(nullptr, outcome);
+    EXPECT_TRUE(host.ended());
+    EXPECT_EQ(poll(&ended, 1, 0), 1);
+    ASSERT_TRUE(host.outcome().has_value());
+    EXPECT_EQ(host.outcome()->kind, DownloadOutcome::Kind::kFailed);
+    EXPECT_EQ(host.outcome()->code, 404);
+    EXPECT_EQ(host.outcome()->message, "message");
+    EXPECT_EQ(host.outcome()->detail, "HTTP/1.1 404");
 }
 
 class DownloadCommandTest : public ::testing::Test {

@@ -113,6 +113,20 @@ TEST_F(MmsDownloadCommandTest, SignalDuringAStallCancelsWith130AndKeepsThePartia
               std::vector<std::uint8_t>(whole.begin(), whole.begin() + expected));
 }
 
+TEST_F(MmsDownloadCommandTest, ServerErrorMidStreamFailsWithTheMessageAndNoFile) {
+    MmsTestServer::Script script = Script();
+    script.endAfter = 3;
+    script.ending = MmsTestServer::Ending::NoSignature;
+    MmsTestServer server(script);
+    CliProcess cli({"download", Url("mms", server.port()), "--output", output, "--progress"});
+    EXPECT_EQ(cli.Finish(), 1);
+    EXPECT_NE(cli.errors().find("ダウンロード中にエラーが発生しました。(71)"), std::string::npos)
+        << cli.errors();
+    ASSERT_FALSE(cli.lines().empty());
+    EXPECT_NE(cli.lines().back().find(R"("state":0)"), std::string::npos) << cli.lines().back();
+    EXPECT_FALSE(fs::exists(output));
+}
+
 TEST_F(MmsDownloadCommandTest, RefusedConnectionFailsWithTheMessage) {
     int probe = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};

@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,9 +40,17 @@ FixtureServer::FixtureServer(int lifetimeSeconds, bool tls) : tls_(tls) {
     std::string tlsFlag = "--tls";
     std::string cert = CertificateFile();
     std::string key = SupportFile("fixture-key.pem");
+    std::string logFlag = "--log";
+    std::string log = "/tmp/quorvex-http-requests-XXXXXX";
+    int logFd = mkstemp(log.data());
     std::vector<char*> argv{const_cast<char*>("python3"), script.data(), lifetime.data()};
     if (tls) {
         argv.insert(argv.end(), {tlsFlag.data(), cert.data(), key.data()});
+    }
+    if (logFd >= 0) {
+        close(logFd);
+        log_ = log;
+        argv.insert(argv.end(), {logFlag.data(), log_.data()});
     }
     argv.push_back(nullptr);
     int rc = posix_spawnp(&pid_, "python3", &actions, nullptr, argv.data(), environ);
@@ -66,6 +77,41 @@ FixtureServer::~FixtureServer() {
         int status = 0;
         waitpid(pid_, &status, 0);
     }
+    if (!log_.empty()) {
+        unlink(log_.c_str());
+    }
+}
+
+std::vector<std::string> FixtureServer::Requests() const {
+    std::ifstream in(log_, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    const std::string text = all.str();
+    std::vector<std::string> heads;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find("\r\n\r\n", at);
+        end = end == std::string::npos ? text.size() : end + 4;
+        heads.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    return heads;
+}
+
+std::string FixtureServer::Reply(std::string_view bytes) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string path = "/reply?bytes=";
+    for (char c : bytes) {
+        auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+            (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_') {
+            path += c;
+        } else {
+            path += '%';
+            path += kHex[byte >> 4];
+            path += kHex[byte & 15];
+        }
+    }
+    return path;
 }
 
 std::string FixtureServer::url(const std::string& path) const {

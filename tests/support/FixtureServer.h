@@ -3,6 +3,8 @@
 #include <sys/types.h>
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 // The test suite's loopback HTTP server (tests/support/http_fixture.py) in a child process.
 // It listens on 127.0.0.1 with a free port and exits by itself after `lifetimeSeconds`.
@@ -19,6 +21,13 @@ class FixtureServer {
     // "http://127.0.0.1:PORT" (https with TLS) followed by `path`.
     std::string url(const std::string& path) const;
 
+    // The head of every request received so far (request line and headers with their CRLFs
+    // and the empty line), byte for byte, in arrival order.
+    std::vector<std::string> Requests() const;
+
+    // The path of a reply scripted byte for byte: the server sends `bytes` and closes.
+    static std::string Reply(std::string_view bytes);
+
     // The body every fixture path sends: byte i is i % 251.
     static std::string Pattern(std::size_t length);
     // The certificate the TLS server presents, usable as the only trusted authority.
@@ -28,4 +37,5 @@ class FixtureServer {
     pid_t pid_ = -1;
     int port_ = 0;
     bool tls_ = false;
+    std::string log_;
 };

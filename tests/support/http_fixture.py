@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Loopback HTTP server for the download tests (standard library only).
 
-Usage: http_fixture.py LIFETIME_SECONDS [--tls CERT KEY]
+Usage: http_fixture.py LIFETIME_SECONDS [--tls CERT KEY] [--log FILE]
 With --tls it speaks HTTPS with the given certificate (tests/support/fixture-cert.pem is a
-self-signed one for 127.0.0.1, made for these tests only).
+self-signed one for 127.0.0.1, made for these tests only). With --log every request's head
+(request line and headers, exactly as received, up to its empty line) is appended to FILE
+before the reply is sent.
 Binds 127.0.0.1 on a free port, prints "PORT <n>" and serves until killed or until the
 lifetime has passed, so that nothing outlives a crashed test.
 
@@ -20,6 +22,8 @@ Bodies are the repeating pattern byte(i) = i % 251 over the whole body.
   /loop                         302 to itself
   /hang?hold=S                  no answer at all for S seconds
   /garbage                      a reply that is not HTTP
+  /reply?bytes=B                the percent-decoded bytes B as they are, then close: a
+                                scripted reply written out in the test's case table
 A request with an absolute URI is a proxy request: it needs Proxy-Authorization for
 user:secret (407 otherwise) and is then served as the path of that URI.
 """
@@ -42,13 +46,43 @@ def pattern_chunk(offset, length):
     return memoryview(PATTERN)[start:start + length]
 
 
+class RecordingReader:
+    """Keeps every line the handler reads, so that a request's head is logged byte for byte."""
+
+    def __init__(self, raw):
+        self.raw = raw
+        self.seen = bytearray()
+
+    def readline(self, *args):
+        line = self.raw.readline(*args)
+        self.seen += line
+        return line
+
+    def __getattr__(self, name):
+        return getattr(self.raw, name)
+
+
+LOG_LOCK = threading.Lock()
+LOG_FILE = None
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
     def log_message(self, *args):
         pass
 
+    def setup(self):
+        super().setup()
+        self.rfile = RecordingReader(self.rfile)
+
     def do_GET(self):
+        head = bytes(self.rfile.seen)
+        self.rfile.seen.clear()
+        if LOG_FILE is not None:
+            with LOG_LOCK:
+                LOG_FILE.write(head)
+                LOG_FILE.flush()
         target = self.path
         if target.startswith("http://"):
             if self.headers.get("Proxy-Authorization") != GOOD_LOGIN:
@@ -113,6 +147,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif kind == "garbage":
             self.close_connection = True
             self.wfile.write(b"this is not http\r\n\r\n")
+        elif kind == "reply":
+            self.close_connection = True
+            raw = urllib.parse.urlsplit(self.path).query.partition("bytes=")[2]
+            self.wfile.write(urllib.parse.unquote_to_bytes(raw))
+            self.wfile.flush()
         else:
             self.send_empty(404, [], b"")
 
@@ -163,11 +202,20 @@ class QuietServer(http.server.ThreadingHTTPServer):
 
 
 def main():
-    lifetime = float(sys.argv[1]) if len(sys.argv) > 1 else 60.0
+    global LOG_FILE
+    args = sys.argv[1:]
+    lifetime = float(args.pop(0)) if args and not args[0].startswith("--") else 60.0
+    tls = None
+    while args:
+        option = args.pop(0)
+        if option == "--tls":
+            tls = (args.pop(0), args.pop(0))
+        elif option == "--log":
+            LOG_FILE = open(args.pop(0), "ab")
     server = QuietServer(("127.0.0.1", 0), Handler)
-    if len(sys.argv) > 4 and sys.argv[2] == "--tls":
+    if tls is not None:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(sys.argv[3], sys.argv[4])
+        context.load_cert_chain(*tls)
         server.socket = context.wrap_socket(server.socket, server_side=True)
     server.daemon_threads = True
     threading.Timer(lifetime, lambda: os._exit(0)).start()

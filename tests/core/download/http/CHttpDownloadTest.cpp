@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -13,11 +14,13 @@
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <vector>
 
-#include "support/FixtureServer.h"
+#include "ExpectedOutcome.h"
 #include "RecordingStreamList.h"
 #include "TestDownloadHost.h"
 #include "core/detect/DetectedStream.h"
+#include "support/FixtureServer.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -29,6 +32,22 @@ const std::string kTransferFailed = "ダウンロード中にエラーが発生�
 const std::string kConnectFailed = "サーバに接続できませんでした。 ";
 const std::string kNoResponse = "サーバーから有効な応答を受け取りませんでした。";
 const std::string kFileOpenFailed = "ダウンロードするファイルを開けませんでした。 ";
+
+std::string InParentheses(long code) {
+    return "(" + std::to_string(code) + ")";
+}
+ExpectedOutcome BadStatus(long status, std::string detail) {
+    return Failed(status, kBadStatus + InParentheses(status), std::move(detail));
+}
+ExpectedOutcome TransferFailed(long code, std::string detail) {
+    return Failed(code, kTransferFailed + InParentheses(code), std::move(detail));
+}
+ExpectedOutcome ConnectFailed(long code, std::string detail) {
+    return Failed(code, kConnectFailed + InParentheses(code), std::move(detail));
+}
+ExpectedOutcome NoResponse(long code, std::string detail) {
+    return Failed(code, kNoResponse + InParentheses(code), std::move(detail));
+}
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -42,6 +61,199 @@ void PrepareRecord(DetectedStream& record, StreamList* list) {
     record.ownerList = list;
     record.state = kStateDownloading;
     std::strcpy(record.progressText, "接続中...");
+}
+
+// A loopback port where nothing listens.
+int ClosedPort() {
+    int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(probe, reinterpret_cast<sockaddr*>(&address), length);
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    close(probe);
+    return ntohs(address.sin_port);
+}
+
+// The request line and the sorted header lines of one request head.
+std::pair<std::string, std::vector<std::string>> SplitHead(const std::string& head) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < head.size();) {
+        std::size_t end = head.find("\r\n", at);
+        if (end == std::string::npos || end == at) {
+            break;
+        }
+        lines.push_back(head.substr(at, end - at));
+        at = end + 2;
+    }
+    if (lines.empty()) {
+        return {};
+    }
+    std::string requestLine = lines.front();
+    lines.erase(lines.begin());
+    std::sort(lines.begin(), lines.end());
+    return {requestLine, lines};
+}
+
+// One download from the fixture: its scripted reply, the requests it must cause and the
+// outcome it must end with. Request heads must hold exactly the headers a download sends
+// (GET of the URL, not from a cache and not into one, any type, the program's name), plus
+// `lastHeaders` on the last request.
+struct HttpCase {
+    const char* name;
+    std::string reply;  // a route of http_fixture.py, or FixtureServer::Reply(bytes)
+    ExpectedOutcome outcome;
+    const char* progress;                   // the row's last progress text
+    std::string body = {};                  // the file, when completed; else no file is left
+    std::vector<std::string> targets = {};  // request targets in order; empty: `reply` once
+    std::size_t requests = 0;               // beyond the targets, the last one repeats
+    std::vector<std::string> lastHeaders = {};
+    std::optional<DownloadHost::Credentials> login = {};  // the answer to the prompt
+    const char* realm = nullptr;  // one login prompt, with this realm, is expected
+    bool viaProxy = false;        // through the fixture as a proxy, for media.example.invalid
+    bool closedPort = false;      // to a port where nothing listens: no request at all
+    long stallSeconds = 0;
+};
+
+const DownloadHost::Credentials kGoodLogin{"user", "secret"};
+const DownloadHost::Credentials kWrongLogin{"user", "wrong"};
+const char* kGoodBasic = "Basic dXNlcjpzZWNyZXQ=";
+const char* kWrongBasic = "Basic dXNlcjp3cm9uZw==";
+
+std::vector<HttpCase> Cases() {
+    using R = FixtureServer;
+    const auto done = Completed();
+    return {
+        // Complete downloads.
+        {"Length", "/file/a.wmv?size=200000", done, "完了", R::Pattern(200000)},
+        {"EmptyBody", "/file/empty.wmv?size=0", done, "完了", ""},
+        {"NoLengthEndsAtClose", "/nolen/b.wmv?size=70000", done, "完了", R::Pattern(70000)},
+        {"Chunked", "/chunked/b.wmv?size=50000", done, "完了", R::Pattern(50000)},
+        {"Redirect",
+         "/redirect/file/c.wmv?size=5000",
+         done,
+         "完了",
+         R::Pattern(5000),
+         {"/redirect/file/c.wmv?size=5000", "/file/c.wmv?size=5000"}},
+        // After the prompt libcurl asks once more without a login to learn the scheme.
+        {"LoginAfter401",
+         "/auth/d.wmv?size=3000",
+         done,
+         "完了",
+         R::Pattern(3000),
+         {},
+         3,
+         {std::string("Authorization: ") + kGoodBasic},
+         kGoodLogin,
+         "test"},
+        {"ProxyLoginAfter407",
+         "/file/p.wmv?size=4000",
+         done,
+         "完了",
+         R::Pattern(4000),
+         {},
+         3,
+         {std::string("Proxy-Authorization: ") + kGoodBasic},
+         kGoodLogin,
+         "proxy",
+         true},
+        {"ScriptedLength", R::Reply("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"), done,
+         "完了", "hello"},
+        {"Http10UntilClose", R::Reply("HTTP/1.0 200 OK\r\n\r\nuntil close"), done, "完了",
+         "until close"},
+        {"InterimBeforeTheAnswer",
+         R::Reply("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"),
+         done, "完了", "ok"},
+        // With both, the chunks count and no percentage is shown.
+        {"ChunkedBeatsLength",
+         R::Reply("HTTP/1.1 200 OK\r\nContent-Length: 100\r\nTransfer-Encoding: chunked\r\n\r\n"
+                  "2\r\nok\r\n0\r\n\r\n"),
+         done, "完了", "ok"},
+
+        // Failures: the message, state 0, no file left.
+        {"Status404", "/status/404", BadStatus(404, "HTTP/1.1 404 Not Found"), "失敗"},
+        {"Status500", "/status/500", BadStatus(500, "HTTP/1.1 500 Internal Server Error"), "失敗"},
+        {"RefusalWithABody", R::Reply("HTTP/1.1 503 Busy\r\nContent-Length: 4\r\n\r\nbusy"),
+         BadStatus(503, "HTTP/1.1 503 Busy"), "失敗"},
+        {"ControlByteInStatusLine",
+         R::Reply("HTTP/1.1 404 Not\x01"
+                  "Found\r\nContent-Length: 0\r\n\r\n"),
+         BadStatus(404, "HTTP/1.1 404 Not?Found"), "失敗"},
+        {"LoginDismissed",
+         "/auth/x.wmv",
+         BadStatus(401, "HTTP/1.1 401 Unauthorized"),
+         "失敗",
+         "",
+         {},
+         0,
+         {},
+         std::nullopt,
+         "test"},
+        {"WrongLogin",
+         "/auth/x.wmv",
+         BadStatus(401, "HTTP/1.1 401 Unauthorized"),
+         "失敗",
+         "",
+         {},
+         3,
+         {std::string("Authorization: ") + kWrongBasic},
+         kWrongLogin,
+         "test"},
+        {"ProxyLoginDismissed",
+         "/file/p.wmv",
+         BadStatus(407, "HTTP/1.1 407 Proxy Authentication Required"),
+         "失敗",
+         "",
+         {},
+         0,
+         {},
+         std::nullopt,
+         "proxy",
+         true},
+        {"ClosedBeforeTheLength", "/early/x.wmv?size=100000&after=1000",
+         TransferFailed(18, "transfer closed with 99000 bytes remaining to read"), "1%"},
+        {"ScriptedShortBody", R::Reply("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"),
+         TransferFailed(18, "transfer closed with 7 bytes remaining to read"), "30%"},
+        {"BrokenChunk", R::Reply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n"),
+         TransferFailed(56, "chunked-encoding"), "失敗"},
+        {"SilentServerTimesOut",
+         "/stall/s.wmv?size=100000&after=1&hold=20",
+         TransferFailed(28, "Operation too slow"),
+         "失敗",
+         "",
+         {},
+         0,
+         {},
+         std::nullopt,
+         nullptr,
+         false,
+         false,
+         1},
+        {"RedirectToFile", "/redirect-file", ConnectFailed(1, "Protocol \"file\" not supported"),
+         "失敗"},
+        {"RedirectLoop",
+         "/loop",
+         ConnectFailed(47, "Maximum (20) redirects followed"),
+         "失敗",
+         "",
+         {"/loop"},
+         21},
+        {"RefusedConnection",
+         "/x.wmv",
+         ConnectFailed(7, "Couldn't connect to server"),
+         "失敗",
+         "",
+         {},
+         0,
+         {},
+         std::nullopt,
+         nullptr,
+         false,
+         true},
+        {"NotHttp", "/garbage", NoResponse(1, "HTTP/0.9"), "失敗"},
+        {"EmptyReply", R::Reply(""), NoResponse(52, "Empty reply from server"), "失敗"},
+    };
 }
 
 class HttpDownloadTest : public ::testing::Test {
@@ -74,14 +286,8 @@ class HttpDownloadTest : public ::testing::Test {
         return host.waitEnded(1);
     }
 
-    void expectFailure(const std::string& message) {
-        ASSERT_EQ(host.messages().size(), 1u);
-        EXPECT_EQ(host.messages()[0], message);
-        EXPECT_EQ(record.state, kStateIdle);
-        EXPECT_FALSE(fs::exists(target));
-        ASSERT_EQ(host.ended().size(), 1u);
-        EXPECT_EQ(host.ended()[0], &record);
-    }
+    void RunCase(const HttpCase& c);
+    void ExpectRequests(const HttpCase& c, const std::vector<std::string>& heads);
 
     FixtureServer server;
     fs::path dir;
@@ -93,137 +299,89 @@ class HttpDownloadTest : public ::testing::Test {
     std::unique_ptr<CHttpDownload> download;
 };
 
-struct SuccessCase {
-    const char* path;
-    std::size_t size;
-    bool withLogin;
-};
-
-TEST_F(HttpDownloadTest, CompleteBodiesArriveWhole) {
-    const SuccessCase cases[] = {
-        {"/file/a.wmv?size=200000", 200000, false},
-        {"/file/empty.wmv?size=0", 0, false},
-        {"/nolen/b.wmv?size=70000", 70000, false},
-        {"/chunked/b.wmv?size=50000", 50000, false},
-        {"/redirect/file/c.wmv?size=5000", 5000, false},
-        {"/auth/d.wmv?size=3000", 3000, true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
-        TestDownloadHost caseHost;
-        RecordingStreamList caseList;
-        PrepareRecord(record, &caseList);
-        if (c.withLogin) {
-            caseHost.answer = DownloadHost::Credentials{"user", "secret"};
+void HttpDownloadTest::ExpectRequests(const HttpCase& c, const std::vector<std::string>& heads) {
+    std::vector<std::string> targets = c.targets.empty() ? std::vector{c.reply} : c.targets;
+    targets.resize(std::max(targets.size(), c.requests), targets.back());
+    if (c.closedPort) {
+        targets.clear();
+    }
+    ASSERT_EQ(heads.size(), targets.size());
+    const std::string host =
+        c.viaProxy ? "media.example.invalid" : "127.0.0.1:" + std::to_string(server.port());
+    for (std::size_t i = 0; i < heads.size(); ++i) {
+        SCOPED_TRACE("request " + std::to_string(i) + ":\n" + heads[i]);
+        std::vector<std::string> headers = {"Host: " + host, "User-Agent: Quorvex",
+                                            "Cache-Control: no-cache", "Pragma: no-cache",
+                                            "Accept: */*"};
+        if (c.viaProxy) {
+            headers.push_back("Proxy-Connection: Keep-Alive");
         }
-        CHttpDownload worker(caseHost, options);
-        ASSERT_EQ(worker.Start(&record, server.url(c.path), target.string()), 0);
-        ASSERT_TRUE(caseHost.waitEnded(1));
-        EXPECT_TRUE(caseHost.messages().empty());
-        EXPECT_EQ(record.state, kStateEnded);
-        EXPECT_STREQ(record.progressText, "完了");
-        EXPECT_EQ(ReadFile(target), FixtureServer::Pattern(c.size));
-        EXPECT_EQ(caseHost.logins().size(), c.withLogin ? 1u : 0u);
-        auto refreshes = caseList.refreshes();
-        ASSERT_FALSE(refreshes.empty());
-        EXPECT_EQ(refreshes.back().state, kStateEnded);
-        EXPECT_EQ(refreshes.back().progress, "完了");
+        if (i + 1 == heads.size()) {
+            headers.insert(headers.end(), c.lastHeaders.begin(), c.lastHeaders.end());
+        }
+        std::sort(headers.begin(), headers.end());
+        const std::string prefix = c.viaProxy ? "http://" + host : "";
+        auto [requestLine, got] = SplitHead(heads[i]);
+        EXPECT_EQ(requestLine, "GET " + prefix + targets[i] + " HTTP/1.1");
+        EXPECT_EQ(got, headers);
     }
 }
 
-struct FailureCase {
-    const char* path;
-    std::string message;
-    std::optional<DownloadHost::Credentials> login;
-};
-
-// Each ends with its message, state 0, no file left, and one end report.
-TEST_F(HttpDownloadTest, FailuresDeleteTheFileAndReportOnce) {
-    const FailureCase cases[] = {
-        {"/status/404", kBadStatus + "(404)", std::nullopt},
-        {"/status/500", kBadStatus + "(500)", std::nullopt},
-        {"/auth/x.wmv", kBadStatus + "(401)", std::nullopt},  // login dismissed
-        {"/auth/x.wmv", kBadStatus + "(401)", DownloadHost::Credentials{"user", "wrong"}},
-        {"/early/x.wmv?size=100000&after=1000", kTransferFailed + "(18)", std::nullopt},
-        {"/redirect-file", kConnectFailed + "(1)", std::nullopt},
-        {"/loop", kConnectFailed + "(47)", std::nullopt},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
-        TestDownloadHost caseHost;
-        caseHost.answer = c.login;
-        PrepareRecord(record, &list);
-        CHttpDownload worker(caseHost, options);
-        ASSERT_EQ(worker.Start(&record, server.url(c.path), target.string()), 0);
+void HttpDownloadTest::RunCase(const HttpCase& c) {
+    SCOPED_TRACE(c.name);
+    TestDownloadHost caseHost;
+    caseHost.answer = c.login;
+    RecordingStreamList caseList;
+    PrepareRecord(record, &caseList);
+    HttpDownloadOptions caseOptions = options;
+    caseOptions.stallSeconds = c.stallSeconds != 0 ? c.stallSeconds : options.stallSeconds;
+    std::string url = server.url(c.reply);
+    if (c.viaProxy) {
+        caseOptions.proxy = server.url("");
+        url = "http://media.example.invalid" + c.reply;
+    } else if (c.closedPort) {
+        url = "http://127.0.0.1:" + std::to_string(ClosedPort()) + c.reply;
+    }
+    const std::size_t earlier = server.Requests().size();
+    {
+        CHttpDownload worker(caseHost, caseOptions);
+        ASSERT_EQ(worker.Start(&record, url, target.string()), 0);
         ASSERT_TRUE(caseHost.waitEnded(1));
-        ASSERT_EQ(caseHost.messages().size(), 1u);
-        EXPECT_EQ(caseHost.messages()[0], c.message);
-        EXPECT_EQ(worker.errorText(), c.message);
-        EXPECT_EQ(record.state, kStateIdle);
-        // Neither claimed as complete nor left claiming to connect.
-        std::string progress = record.progressText;
-        EXPECT_TRUE(progress != "完了" && progress != "接続中...") << progress;
+        EXPECT_EQ(worker.errorText(), c.outcome.message);
+    }
+    // Reported once, and nothing more once the worker is gone.
+    ASSERT_EQ(caseHost.outcomes().size(), 1u);
+    EXPECT_EQ(caseHost.ended()[0], &record);
+    ExpectOutcome(caseHost.outcomes()[0], c.outcome);
+    const bool completed = c.outcome.kind == DownloadOutcome::Kind::kCompleted;
+    EXPECT_EQ(caseHost.messages(),
+              completed ? std::vector<std::string>{} : std::vector{c.outcome.message});
+    EXPECT_EQ(record.state, completed ? kStateEnded : kStateIdle);
+    EXPECT_STREQ(record.progressText, c.progress);
+    auto refreshes = caseList.refreshes();
+    ASSERT_FALSE(refreshes.empty());
+    EXPECT_EQ(refreshes.back().state, record.state);
+    EXPECT_EQ(refreshes.back().progress, c.progress);
+    if (completed) {
+        EXPECT_EQ(ReadFile(target), c.body);
+    } else {
         EXPECT_FALSE(fs::exists(target));
-        EXPECT_EQ(caseHost.ended().size(), 1u);
     }
+    auto logins = caseHost.logins();
+    ASSERT_EQ(logins.size(), c.realm != nullptr ? 1u : 0u);
+    if (c.realm != nullptr) {
+        EXPECT_EQ(logins[0].status, c.viaProxy ? 407 : 401);
+        EXPECT_EQ(logins[0].realm, c.realm);
+        EXPECT_EQ(logins[0].url, url);
+    }
+    auto heads = server.Requests();
+    ExpectRequests(c, std::vector(heads.begin() + static_cast<long>(earlier), heads.end()));
 }
 
-TEST_F(HttpDownloadTest, LoginIsAskedOnceWithStatusAndRealm) {
-    host.answer = DownloadHost::Credentials{"user", "wrong"};
-    ASSERT_TRUE(run("/auth/x.wmv"));
-    auto logins = host.logins();
-    ASSERT_EQ(logins.size(), 1u);
-    EXPECT_EQ(logins[0].status, 401);
-    EXPECT_EQ(logins[0].realm, "test");
-    EXPECT_EQ(logins[0].url, server.url("/auth/x.wmv"));
-    expectFailure(kBadStatus + "(401)");
-}
-
-TEST_F(HttpDownloadTest, ProxyLoginOn407) {
-    options.proxy = server.url("");
-    host.answer = DownloadHost::Credentials{"user", "secret"};
-    ASSERT_EQ(start("http://media.example.invalid/file/p.wmv?size=4000"), 0);
-    ASSERT_TRUE(host.waitEnded(1));
-    ASSERT_EQ(host.logins().size(), 1u);
-    EXPECT_EQ(host.logins()[0].status, 407);
-    EXPECT_EQ(host.logins()[0].realm, "proxy");
-    EXPECT_TRUE(host.messages().empty());
-    EXPECT_EQ(ReadFile(target), FixtureServer::Pattern(4000));
-}
-
-TEST_F(HttpDownloadTest, ProxyLoginRefusedIsAFailure) {
-    options.proxy = server.url("");
-    ASSERT_EQ(start("http://media.example.invalid/file/p.wmv"), 0);
-    ASSERT_TRUE(host.waitEnded(1));
-    expectFailure(kBadStatus + "(407)");
-}
-
-TEST_F(HttpDownloadTest, GarbageReplyIsNoValidResponse) {
-    ASSERT_TRUE(run("/garbage"));
-    ASSERT_EQ(host.messages().size(), 1u);
-    EXPECT_EQ(host.messages()[0].rfind(kNoResponse, 0), 0u) << host.messages()[0];
-    EXPECT_FALSE(fs::exists(target));
-    EXPECT_EQ(record.state, kStateIdle);
-}
-
-TEST_F(HttpDownloadTest, RefusedConnection) {
-    int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&address), length), 0);
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    close(probe);  // nothing listens there now
-    ASSERT_EQ(start("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/x.wmv"), 0);
-    ASSERT_TRUE(host.waitEnded(1));
-    expectFailure(kConnectFailed + "(7)");
-}
-
-TEST_F(HttpDownloadTest, StallWithoutCancelEndsAsTimeout) {
-    options.stallSeconds = 1;
-    ASSERT_TRUE(run("/stall/s.wmv?size=100000&after=1&hold=20"));
-    expectFailure(kTransferFailed + "(28)");
+TEST_F(HttpDownloadTest, CaseTable) {
+    for (const HttpCase& c : Cases()) {
+        RunCase(c);
+    }
 }
 
 TEST_F(HttpDownloadTest, SlowTrickleShowsPercentRateAndTime) {
@@ -278,7 +436,8 @@ TEST_F(HttpDownloadTest, CancelOfStalledTransferIsPrompt) {
     EXPECT_EQ(record.state, kStateEnded);
     EXPECT_STREQ(record.progressText, "Cancel");
     EXPECT_FALSE(fs::exists(target));
-    EXPECT_EQ(host.ended().size(), 1u);
+    ASSERT_EQ(host.outcomes().size(), 1u);
+    ExpectOutcome(host.outcomes()[0], Cancelled());
 }
 
 TEST_F(HttpDownloadTest, CancelBeforeTheTransferDeletesTheFile) {
@@ -290,6 +449,8 @@ TEST_F(HttpDownloadTest, CancelBeforeTheTransferDeletesTheFile) {
     EXPECT_EQ(record.state, kStateIdle);
     EXPECT_STREQ(record.progressText, "Cancel");
     EXPECT_FALSE(fs::exists(target));
+    ASSERT_EQ(host.outcomes().size(), 1u);
+    ExpectOutcome(host.outcomes()[0], Cancelled());
 }
 
 TEST_F(HttpDownloadTest, DestroyingARunningDownloadStopsIt) {
@@ -297,7 +458,8 @@ TEST_F(HttpDownloadTest, DestroyingARunningDownloadStopsIt) {
     auto before = std::chrono::steady_clock::now();
     download.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
-    EXPECT_EQ(host.ended().size(), 1u);
+    ASSERT_EQ(host.outcomes().size(), 1u);
+    ExpectOutcome(host.outcomes()[0], Cancelled());
 }
 
 TEST_F(HttpDownloadTest, TwoDownloadsAtOnceEachUpdateTheirOwnRecord) {
@@ -333,6 +495,8 @@ TEST_F(HttpDownloadTest, WriteFailureShowsTheCauseAndSparesSpecialFiles) {
     ASSERT_TRUE(host.waitEnded(1));
     ASSERT_EQ(host.messages().size(), 1u);
     EXPECT_EQ(host.messages()[0], kTransferFailed + "(28)");
+    ASSERT_EQ(host.outcomes().size(), 1u);
+    ExpectOutcome(host.outcomes()[0], TransferFailed(28, "write: No space left on device"));
     EXPECT_EQ(record.state, kStateIdle);
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_TRUE(fs::exists("/dev/full"));
@@ -359,13 +523,16 @@ TEST(HttpsDownload, VerifiedCertificateOnlyAndHttpsAllowed) {
         CHttpDownload download(host, options);
         ASSERT_EQ(download.Start(&record, tlsServer.url("/file/s.wmv?size=3000"), target), 0);
         ASSERT_TRUE(host.waitEnded(1));
+        ASSERT_EQ(host.outcomes().size(), 1u);
         if (trusted) {
             EXPECT_TRUE(host.messages().empty());
             EXPECT_EQ(ReadFile(target), FixtureServer::Pattern(3000));
+            ExpectOutcome(host.outcomes()[0], Completed());
         } else {
             ASSERT_EQ(host.messages().size(), 1u);
             EXPECT_EQ(host.messages()[0], kConnectFailed + "(60)");
             EXPECT_FALSE(fs::exists(target));
+            ExpectOutcome(host.outcomes()[0], ConnectFailed(60, "certificate"));
         }
     }
     fs::remove_all(dir);

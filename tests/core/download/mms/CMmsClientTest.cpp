@@ -200,6 +200,7 @@ struct EndingCase {
     const char* name;
     MmsTestServer::Ending ending;
     int result;
+    const char* detail;  // the client's errorDetail
 };
 
 class MmsClientEnding : public testing::TestWithParam<EndingCase> {};
@@ -210,6 +211,8 @@ TEST_P(MmsClientEnding, EndsWithItsCodeAndKeepsWhatArrived) {
     CMmsClient::Opened opened = session.client->OpenStream("id", "h", "/p");
     ASSERT_EQ(opened.packetSize, fixture.packetSize);
     EXPECT_EQ(session.ReadToEnd(opened.packetSize), GetParam().result);
+    EXPECT_EQ(session.client->errorDetail(), GetParam().detail);
+    EXPECT_EQ(session.client->errorCode(), *GetParam().detail != 0 ? EPROTO : 0);
     EXPECT_EQ(session.dataPackets, 4);
     Bytes want = fixture.header;
     for (int i = 0; i < 4; ++i) {
@@ -220,12 +223,17 @@ TEST_P(MmsClientEnding, EndsWithItsCodeAndKeepsWhatArrived) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, MmsClientEnding,
-    testing::Values(EndingCase{"EndOfStream", MmsTestServer::Ending::EndOfStream, -99},
-                    EndingCase{"CloseMidStream", MmsTestServer::Ending::Close, -1},
-                    EndingCase{"NoSignature", MmsTestServer::Ending::NoSignature, -5},
-                    EndingCase{"UnknownCommand", MmsTestServer::Ending::UnknownCommand, -6},
-                    EndingCase{"CommandOver128KiB", MmsTestServer::Ending::HugeCommand, -8},
-                    EndingCase{"DataLengthBelow8", MmsTestServer::Ending::ShortDataLength, -8}),
+    testing::Values(EndingCase{"EndOfStream", MmsTestServer::Ending::EndOfStream, -99, ""},
+                    EndingCase{"CloseMidStream", MmsTestServer::Ending::Close, -1,
+                               "the server closed the connection"},
+                    EndingCase{"NoSignature", MmsTestServer::Ending::NoSignature, -5,
+                               "a server command without the signature CE FA 0B B0"},
+                    EndingCase{"UnknownCommand", MmsTestServer::Ending::UnknownCommand, -6,
+                               "an unknown server command 0x0099"},
+                    EndingCase{"CommandOver128KiB", MmsTestServer::Ending::HugeCommand, -8,
+                               "a server command larger than 128 KiB"},
+                    EndingCase{"DataLengthBelow8", MmsTestServer::Ending::ShortDataLength, -8,
+                               "a data packet shorter than its 8-byte prefix"}),
     [](const testing::TestParamInfo<EndingCase>& info) { return std::string(info.param.name); });
 
 // Hand-made headers around a File Properties Object and streams.
@@ -243,6 +251,7 @@ Bytes ObjectWithSize(Bytes object, std::uint64_t size) {
 struct MalformedCase {
     const char* name;
     MmsTestServer::Script script;
+    const char* detail;  // what errorDetail says went wrong
 };
 
 Bytes Framed(const Bytes& header, std::uint16_t lengthField) {
@@ -262,15 +271,17 @@ std::vector<MalformedCase> MalformedCases() {
     auto fileProperties = AsfFixture::FileProperties(1000, 3200);
     auto stream = AsfFixture::StreamProperties(1);
     std::vector<MalformedCase> cases;
-    auto add = [&](const char* name, Bytes header) {
+    auto add = [&](const char* name, Bytes header, const char* detail) {
         MmsTestServer::Script script;
         script.header = std::move(header);
-        cases.push_back({name, script});
+        cases.push_back({name, script, detail});
     };
     Bytes big = HeaderOf({fileProperties, stream, Bytes(33000, 0x11)});
-    add("HeaderOver32KiB", big);
-    add("PacketSizeOver128KiB", HeaderOf({AsfFixture::FileProperties(1000, 131073), stream}));
-    add("PacketSizeZero", HeaderOf({AsfFixture::FileProperties(1000, 0), stream}));
+    add("HeaderOver32KiB", big, "an ASF header larger than 32 KiB");
+    add("PacketSizeOver128KiB", HeaderOf({AsfFixture::FileProperties(1000, 131073), stream}),
+        "an ASF packet size of 0 or over 128 KiB");
+    add("PacketSizeZero", HeaderOf({AsfFixture::FileProperties(1000, 0), stream}),
+        "an ASF packet size of 0 or over 128 KiB");
     std::vector<Bytes> many = {fileProperties};
     for (int i = 0; i < 21; ++i) {
         many.push_back(stream);
@@ -281,28 +292,39 @@ std::vector<MalformedCase> MalformedCases() {
     }
     Bytes dataHeader = AsfFixture::DataObjectHeader(3, 3200);
     manyStreams.insert(manyStreams.end(), dataHeader.begin(), dataHeader.end());
-    add("MoreThan20Streams", manyStreams);
-    add("ObjectSizeBelow24", HeaderOf({fileProperties, ObjectWithSize(stream, 23), stream}));
-    add("ObjectSizeZero", HeaderOf({ObjectWithSize(Bytes(24, 0x33), 0), fileProperties, stream}));
-    add("StreamObjectPastTheHeader", HeaderOf({fileProperties, ObjectWithSize(stream, 5000)}));
+    add("MoreThan20Streams", manyStreams, "more than 20 streams in the ASF header");
+    add("ObjectSizeBelow24", HeaderOf({fileProperties, ObjectWithSize(stream, 23), stream}),
+        "an ASF header object smaller than 24 bytes");
+    add("ObjectSizeZero", HeaderOf({ObjectWithSize(Bytes(24, 0x33), 0), fileProperties, stream}),
+        "an ASF header object smaller than 24 bytes");
+    add("StreamObjectPastTheHeader", HeaderOf({fileProperties, ObjectWithSize(stream, 5000)}),
+        "an ASF header object running past the header");
     add("FilePropertiesTooShort",
         HeaderOf({ObjectWithSize(Bytes(fileProperties.begin(), fileProperties.begin() + 60), 60),
-                  stream}));
-    add("NoStreamProperties", HeaderOf({fileProperties}));
-    add("NoFileProperties", HeaderOf({stream}));
-    add("TruncatedObject", Concat({AsfFixture::HeaderObject(30, 0), Bytes(10, 0x01)}));
+                  stream}),
+        "a File Properties Object too short for its fields");
+    add("StreamPropertiesTooShort",
+        HeaderOf({fileProperties, ObjectWithSize(Bytes(stream.begin(), stream.begin() + 60), 60)}),
+        "a Stream Properties Object too short for its fields");
+    add("NoStreamProperties", HeaderOf({fileProperties}),
+        "no Stream Properties Object in the ASF header");
+    add("NoFileProperties", HeaderOf({stream}), "no File Properties Object in the ASF header");
+    add("TruncatedObject", Concat({AsfFixture::HeaderObject(30, 0), Bytes(10, 0x01)}),
+        "an ASF header object cut short");
 
     MmsTestServer::Script shortChunk;
     shortChunk.rawHeaderStream = Framed(Bytes(64, 0x01), 4);
-    cases.push_back({"HeaderChunkLengthBelow8", shortChunk});
+    cases.push_back(
+        {"HeaderChunkLengthBelow8", shortChunk, "a header chunk shorter than its 8-byte prefix"});
     MmsTestServer::Script huge;
     huge.header = HeaderOf({fileProperties, stream});
     huge.headerChunks = 2;
     huge.hugeCommandInHeader = true;
-    cases.push_back({"CommandOver128KiBInHeader", huge});
+    cases.push_back({"CommandOver128KiBInHeader", huge, "a server command larger than 128 KiB"});
     MmsTestServer::Script refused;
     refused.refuseFunnel = true;
-    cases.push_back({"ClosedDuringExchange", refused});
+    // The close may reach the client as an end of stream or as a reset.
+    cases.push_back({"ClosedDuringExchange", refused, ""});
     return cases;
 }
 
@@ -314,12 +336,40 @@ TEST_P(MmsClientMalformed, OpeningFailsWithoutOverrun) {
     EXPECT_EQ(opened.packetSize, 0u);
     EXPECT_EQ(opened.headerLength, 0u);
     EXPECT_NE(session.client->errorCode(), 0);
+    EXPECT_NE(session.client->errorDetail(), "");
+    EXPECT_NE(session.client->errorDetail().find(GetParam().detail), std::string::npos)
+        << session.client->errorDetail();
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MmsClientMalformed, testing::ValuesIn(MalformedCases()),
                          [](const testing::TestParamInfo<MalformedCase>& info) {
                              return std::string(info.param.name);
                          });
+
+// A send that fails is the caller's failure, with the system's words, and nothing reaches
+// stderr: during the opening exchange, and for a pong in the transfer.
+TEST(MmsClient, FailedSendsEndTheExchangeQuietly) {
+    AsfFixture fixture = MakeFixture({0x0001});
+    for (bool whileOpening : {true, false}) {
+        SCOPED_TRACE(whileOpening ? "opening" : "pong");
+        MmsTestServer::Script script = MmsTestServer::Serving(fixture);
+        script.pingEveryPackets = 2;
+        Session session(script);
+        testing::internal::CaptureStderr();
+        if (whileOpening) {
+            ::shutdown(session.socket, SHUT_WR);
+            EXPECT_EQ(session.client->OpenStream("id", "h", "/p").packetSize, 0u);
+        } else {
+            ASSERT_EQ(session.client->OpenStream("id", "h", "/p").packetSize, fixture.packetSize);
+            ::shutdown(session.socket, SHUT_WR);
+            EXPECT_EQ(session.ReadToEnd(fixture.packetSize), CMmsClient::kSendFailed);
+            EXPECT_EQ(session.dataPackets, 2);
+        }
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(session.client->errorCode(), EPIPE);
+        EXPECT_EQ(session.client->errorDetail(), "send: Broken pipe");
+    }
+}
 
 TEST(MmsClientParse, LastFilePropertiesWinsAndFileSizeIsTheLowHalf) {
     Bytes header = HeaderOf({AsfFixture::FileProperties(0x1'0000'0500ull, 1600),

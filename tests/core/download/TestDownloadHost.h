@@ -9,7 +9,8 @@
 
 #include "core/download/DownloadHost.h"
 
-// Records what a download tells its host; answers login requests with `answer`.
+// Records what a download tells its host, outcomes included; answers login requests with
+// `answer`.
 class TestDownloadHost : public DownloadHost {
   public:
     void showMessage(const std::string& text) override {
@@ -27,13 +28,15 @@ class TestDownloadHost : public DownloadHost {
         return true;
     }
 
-    void downloadEnded(DetectedStream* record, const DownloadOutcome&) override {
+    void downloadEnded(DetectedStream* record, const DownloadOutcome& outcome) override {
         std::lock_guard lock(mutex_);
         ended_.push_back(record);
+        outcomes_.push_back(outcome);
         changed_.notify_all();
     }
 
-    bool waitEnded(std::size_t count, std::chrono::seconds timeout = std::chrono::seconds(20)) {
+    bool waitEnded(std::size_t count,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, timeout, [&] { return ended_.size() >= count; });
     }
@@ -50,6 +53,10 @@ class TestDownloadHost : public DownloadHost {
         std::lock_guard lock(mutex_);
         return ended_;
     }
+    std::vector<DownloadOutcome> outcomes() const {
+        std::lock_guard lock(mutex_);
+        return outcomes_;
+    }
 
     std::optional<Credentials> answer;
 
@@ -59,4 +66,5 @@ class TestDownloadHost : public DownloadHost {
     std::vector<std::string> messages_;
     std::vector<LoginRequest> logins_;
     std::vector<DetectedStream*> ended_;
+    std::vector<DownloadOutcome> outcomes_;
 };
