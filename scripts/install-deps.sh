@@ -9,7 +9,7 @@ $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
   cmake ninja-build g++ pkg-config git \
   libgtest-dev libgmock-dev libbenchmark-dev \
-  clang libclang-rt-14-dev \
+  clang clang-format libclang-rt-14-dev \
   qt6-base-dev libqt6svg6 libgl-dev \
   libpcap-dev libcurl4-openssl-dev \
   python3 iproute2 curl tcpdump tcpreplay locales \

@@ -244,7 +244,6 @@ TEST_P(SessionDownloads, EndOnceWithTheirOutcomeAndTheRowShowsIt) {
     std::snprintf(stream.path, sizeof stream.path, "%s", c.path);
     session.AddOrUpdateStream(&stream, 0);
     ASSERT_TRUE(session.startDownload(0, target.string()));
-    EXPECT_FALSE(session.startDownload(0, target.string())) << "one download per row";
 
     std::pair<int, DownloadOutcome> end;
     ASSERT_TRUE(reports.WaitEnd(end));
@@ -281,6 +280,7 @@ TEST(MonitorSession, ADownloadOutlivesItsRowAndAbortNeedsARunningOne) {
     session.AddOrUpdateStream(&stream, 0);
     EXPECT_FALSE(session.abortDownload(0));
     ASSERT_TRUE(session.startDownload(0, target.string()));
+    EXPECT_FALSE(session.startDownload(0, target.string())) << "one download per row";
     session.reset();
     EXPECT_FALSE(session.abortDownload(0)) << "its row is gone";
     EXPECT_EQ(session.downloadCount(), 1);
