@@ -39,20 +39,23 @@ class WaitingHost : public DownloadHost {
         std::fprintf(stderr, "message: %s\n", text.c_str());
     }
     bool askLogin(const LoginRequest&, Credentials&) override { return false; }
-    void downloadEnded(DetectedStream*, const DownloadOutcome&) override {
+    void downloadEnded(DetectedStream*, const DownloadOutcome& outcome) override {
         std::lock_guard lock(mutex_);
+        outcome_ = outcome;
         ended_ = true;
         changed_.notify_all();
     }
-    void Wait() {
+    DownloadOutcome Wait() {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return ended_; });
+        return outcome_;
     }
 
   private:
     std::mutex mutex_;
     std::condition_variable changed_;
     bool ended_ = false;
+    DownloadOutcome outcome_;
 };
 
 long StatusKilobytes(const char* field) {
@@ -190,10 +193,12 @@ int main(int argc, char** argv) {
     ResetPeak();
     auto start = Clock::now();
     const double cpuBefore = selfCpuSeconds();
+    DownloadOutcome outcome;
     {
         CMmsDownload download(host);
-        download.Start(&record, record.path, target);
-        host.Wait();
+        if (download.Start(&record, record.path, target) == 0) {
+            outcome = host.Wait();
+        }
     }
     double mmsSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     const double mmsCpuSeconds = selfCpuSeconds() - cpuBefore;
@@ -214,8 +219,11 @@ int main(int argc, char** argv) {
                 catCpuSeconds, mmsCpuSeconds - serverCpuSeconds, serverCpuSeconds);
     std::printf("memory          RSS before %ld KiB, peak during download %ld KiB (+%ld KiB)\n",
                 rssBefore, peak, peak - rssBefore);
-    std::printf("result          state %d \"%s\", output %s the source\n", record.state,
-                record.progressText, same ? "identical to" : "DIFFERENT from");
+    std::printf("result          %s%s%s, state %d \"%s\", output %s the source\n",
+                outcome.completed() ? "completed" : "not completed",
+                outcome.detail.empty() ? "" : ": ", outcome.detail.c_str(),
+                LoadDownloadState(record), record.progressText,
+                same ? "identical to" : "DIFFERENT from");
     std::filesystem::remove_all(directory);
-    return same && record.state == kStateEnded ? 0 : 1;
+    return same && outcome.completed() ? 0 : 1;
 }

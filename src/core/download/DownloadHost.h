@@ -30,6 +30,7 @@ class DownloadHost {
     virtual bool askLogin(const LoginRequest& request, Credentials& out) = 0;
 
     // Called exactly once per download, after record->state holds its final value, with how it
-    // ended. The owner may destroy the worker from here on (not from inside this call).
+    // ended; always on the worker's thread (a worker that could not start reports no end).
+    // The owner may destroy the worker from here on (not from inside this call).
     virtual void downloadEnded(DetectedStream* record, const DownloadOutcome& outcome) = 0;
 };

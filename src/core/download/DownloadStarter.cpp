@@ -43,7 +43,11 @@ std::unique_ptr<DownloadWorker> DownloadStarter::StartMms(DetectedStream& record
     }
     auto download = std::make_unique<CMmsDownload>(host_);
     Prepare(record, list, download.get(), targetPath);
-    download->Start(&record, std::string(FieldText(record.path, sizeof record.path)), targetPath);
+    if (download->Start(&record, std::string(FieldText(record.path, sizeof record.path)),
+                        targetPath) != 0) {
+        Unprepare(record);
+        return nullptr;
+    }
     return download;
 }
 

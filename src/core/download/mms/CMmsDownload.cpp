@@ -48,10 +48,10 @@ CMmsDownload::~CMmsDownload() {
     }
 }
 
-void CMmsDownload::Start(DetectedStream* record, const std::string& path,
-                         const std::string& localFile) {
+int CMmsDownload::Start(DetectedStream* record, const std::string& path,
+                        const std::string& localFile) {
     if (record == nullptr || record_ != nullptr) {
-        return;
+        return -1;
     }
     record_ = record;
     ownerList_ = record->ownerList;
@@ -60,9 +60,16 @@ void CMmsDownload::Start(DetectedStream* record, const std::string& path,
     try {
         thread_ = std::thread([this] { Run(); });
     } catch (const std::system_error& error) {
-        ReportError(DownloadMessages::kSetupFailed, error.code().value(),
-                    CallFailed("starting the download thread", error.code().value()));
+        const std::string text =
+            DownloadMessages::Fill(DownloadMessages::kSetupFailed, error.code().value());
+        {
+            std::lock_guard lock(mutex_);
+            errorText_ = text;
+        }
+        host_.showMessage(text);
+        return -1;
     }
+    return 0;
 }
 
 void CMmsDownload::Cancel() {

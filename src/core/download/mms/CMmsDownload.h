@@ -32,9 +32,10 @@ class CMmsDownload : public DownloadWorker {
 
     // Starts the download of `record` (the list's own record, which must outlive the worker)
     // from the server named by its `host`, asking for `path`, into the file at the full path
-    // `localFile`. The caller has set `state` 1 and the connecting text. Runs once per object;
-    // from then on the download ends exactly once, even when its thread cannot be made.
-    void Start(DetectedStream* record, const std::string& path, const std::string& localFile);
+    // `localFile`. The caller has set `state` 1 and the connecting text. 0 when the worker
+    // thread runs: the download then ends exactly once, reported from that thread. -1 when
+    // not started: a second call, or no thread (the user has been told; no end is reported).
+    int Start(DetectedStream* record, const std::string& path, const std::string& localFile);
 
     // Returns at once; the download ends promptly as a cancel (state 2, "Cancel", file kept).
     void Cancel() override;
