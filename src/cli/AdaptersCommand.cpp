@@ -1,11 +1,11 @@
 #include <cstdio>
 #include <vector>
 
-#include "core/capture/CSnmpAdapterList.h"
-#include "core/capture/SystemInterfaceTable.h"
 #include "cli/AdapterText.h"
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
+#include "core/capture/CSnmpAdapterList.h"
+#include "core/capture/SystemInterfaceTable.h"
 
 namespace {
 

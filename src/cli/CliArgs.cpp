@@ -66,7 +66,7 @@ std::optional<std::uint64_t> CliArgs::number(std::string_view name, std::uint64_
 }
 
 int CliArgs::fail(std::string_view message) const {
-    std::fprintf(stderr, "quorvex-cli %s: %.*s\n", command_.c_str(), static_cast<int>(message.size()),
-                 message.data());
+    std::fprintf(stderr, "quorvex-cli %s: %.*s\n", command_.c_str(),
+                 static_cast<int>(message.size()), message.data());
     return 2;
 }

@@ -11,7 +11,7 @@
 // Parses one subcommand's arguments: `--name VALUE` options, `--flag` switches, and
 // positional words. Anything else is an error with a one-line message.
 class CliArgs {
-public:
+  public:
     CliArgs(std::string command, int argc, char** argv,
             std::initializer_list<std::string_view> valueOptions,
             std::initializer_list<std::string_view> flags, std::size_t maxPositional = 0);
@@ -31,7 +31,7 @@ public:
     // Prints "quorvex-cli COMMAND: message" to stderr and returns exit status 2.
     int fail(std::string_view message) const;
 
-private:
+  private:
     std::string command_;
     std::map<std::string, std::string, std::less<>> values_;
     std::vector<std::string> positional_;

@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "core/capture/CaptureFileReader.h"
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
 #include "cli/StreamPrinter.h"
+#include "core/capture/CaptureFileReader.h"
 #include "core/detect/StreamDecoder.h"
 #include "core/detect/SuffixListFile.h"
 #include "core/session/MonitorSession.h"

@@ -20,12 +20,16 @@ std::size_t utf8SequenceLength(std::string_view s, std::size_t i) {
         length = 2;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
         length = 3;
-        if (lead == 0xE0) secondLow = 0xA0;
-        if (lead == 0xED) secondHigh = 0x9F;  // no surrogates
+        if (lead == 0xE0)
+            secondLow = 0xA0;
+        if (lead == 0xED)
+            secondHigh = 0x9F;  // no surrogates
     } else if (lead >= 0xF0 && lead <= 0xF4) {
         length = 4;
-        if (lead == 0xF0) secondLow = 0x90;
-        if (lead == 0xF4) secondHigh = 0x8F;
+        if (lead == 0xF0)
+            secondLow = 0x90;
+        if (lead == 0xF4)
+            secondHigh = 0x8F;
     } else {
         return 0;
     }
@@ -48,7 +52,6 @@ void appendUnicodeEscape(std::string& out, unsigned value) {
     std::snprintf(buffer, sizeof buffer, "\\u%04X", value);
     out += buffer;
 }
-
 
 // Printable ASCII other than '"' and '\\' goes out as it is.
 constexpr auto kPlain = [] {
@@ -107,11 +110,21 @@ void JsonLine::appendEscaped(std::string& out, std::string_view bytes) {
         }
         char c = bytes[i++];
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
                     appendUnicodeEscape(out, static_cast<unsigned char>(c));

@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "core/capture/CSnmpAdapterList.h"
-#include "core/capture/SystemInterfaceTable.h"
 #include "cli/AdapterText.h"
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
 #include "cli/SignalPipe.h"
 #include "cli/StreamPrinter.h"
 #include "cli/WakeUpPipe.h"
+#include "core/capture/CSnmpAdapterList.h"
+#include "core/capture/SystemInterfaceTable.h"
 #include "core/detect/SuffixListFile.h"
 #include "core/session/MonitorSession.h"
 

@@ -81,7 +81,8 @@ bool DatagramExtractor::supportsLinkType(int linkType) {
     }
 }
 
-std::uint32_t DatagramExtractor::datagramLength(const std::uint8_t* datagram, std::uint32_t captured) {
+std::uint32_t DatagramExtractor::datagramLength(const std::uint8_t* datagram,
+                                                std::uint32_t captured) {
     std::uint32_t length = captured;
     if (captured >= 4) {
         // Link-layer padding after a short datagram is not part of it.
@@ -141,7 +142,8 @@ bool DatagramExtractor::extract(int linkType, const std::uint8_t* frame,
         return false;
     }
     const std::uint8_t* datagram = frame + offset;
-    std::uint32_t length = datagramLength(datagram, capturedLength - static_cast<std::uint32_t>(offset));
+    std::uint32_t length =
+        datagramLength(datagram, capturedLength - static_cast<std::uint32_t>(offset));
 
     std::uint32_t previous = std::min(out.length, CapturedPacket::kCapacity);
     std::memcpy(out.data, datagram, length);

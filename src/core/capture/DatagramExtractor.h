@@ -8,14 +8,14 @@
 // raw IP socket would: from the IP header on, at most 2048 bytes, zero after its end.
 // Shared by live capture and the capture-file reader so both deliver the same bytes.
 class DatagramExtractor {
-public:
+  public:
     // libpcap link types understood here (DLT_* values as pcap_datalink() reports them).
-    static constexpr int kNull = 0;          // BSD loopback, family in host byte order
-    static constexpr int kEthernet = 1;      // with or without 802.1Q / 802.1ad tags
-    static constexpr int kRaw = 12;          // raw IP (Linux numbering)
-    static constexpr int kRawAlt = 14;       // raw IP (BSD numbering)
-    static constexpr int kRawLinktype = 101; // raw IP as stored in files
-    static constexpr int kLoop = 108;        // OpenBSD loopback, family in network byte order
+    static constexpr int kNull = 0;           // BSD loopback, family in host byte order
+    static constexpr int kEthernet = 1;       // with or without 802.1Q / 802.1ad tags
+    static constexpr int kRaw = 12;           // raw IP (Linux numbering)
+    static constexpr int kRawAlt = 14;        // raw IP (BSD numbering)
+    static constexpr int kRawLinktype = 101;  // raw IP as stored in files
+    static constexpr int kLoop = 108;         // OpenBSD loopback, family in network byte order
     static constexpr int kLinuxSll = 113;
     static constexpr int kIpv4 = 228;
     static constexpr int kLinuxSll2 = 276;

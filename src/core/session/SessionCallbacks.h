@@ -28,7 +28,6 @@ struct SessionCallbacks {
     std::function<void(const std::string& text)> showMessage;
 
     // A download needs a login; false when the user declines or none can be asked.
-    std::function<bool(const DownloadHost::LoginRequest& request,
-                       DownloadHost::Credentials& out)>
+    std::function<bool(const DownloadHost::LoginRequest& request, DownloadHost::Credentials& out)>
         askLogin;
 };

@@ -12,12 +12,12 @@
 #include <QTimer>
 #include <QToolBar>
 
+#include "core/session/MonitorSession.h"
 #include "gui/app/CQuorvexDoc.h"
 #include "gui/app/CommandIds.h"
 #include "gui/app/KeyLockState.h"
 #include "gui/app/RecentFileList.h"
 #include "gui/app/ToolbarIcons.h"
-#include "core/session/MonitorSession.h"
 #include "gui/app/UiBridge.h"
 #include "gui/detect/CTreeArea.h"
 
@@ -52,8 +52,8 @@ CMainFrame::CMainFrame(CQuorvexDoc* document, FrameServices services, QWidget* p
       services_(std::move(services)),
       bridge_(std::make_unique<UiBridge>()) {
     setWindowIcon(QApplication::windowIcon());
-    session_ = std::make_unique<MonitorSession>(bridge_->callbacks(),
-                                                std::move(services_.captureFactory));
+    session_ =
+        std::make_unique<MonitorSession>(bridge_->callbacks(), std::move(services_.captureFactory));
     connect(bridge_.get(), &UiBridge::captureStatus, this, &CMainFrame::OnCaptureStatus);
 }
 

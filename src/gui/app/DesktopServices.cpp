@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "gui/app/FrameViewAdapter.h"
+#include "core/detect/SuffixListFile.h"
 #include "core/session/PcapCaptureFactory.h"
 #include "core/session/SystemAdapterSource.h"
+#include "gui/app/FrameViewAdapter.h"
 #include "gui/capture/CSelectAdapter.h"
 #include "gui/detect/CSufixDlg.h"
-#include "core/detect/SuffixListFile.h"
 #include "gui/list/CListArea.h"
 
 FrameServices DesktopServices::Make() {

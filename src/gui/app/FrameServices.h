@@ -16,8 +16,7 @@ class UiBridge;
 // Everything the frame depends on outside itself, so that monitoring can run on fakes.
 struct FrameServices {
     // The view over the frame's session, whose news come through the frame's bridge.
-    std::function<std::unique_ptr<FrameView>(MonitorSession& session, UiBridge& bridge)>
-        createView;
+    std::function<std::unique_ptr<FrameView>(MonitorSession& session, UiBridge& bridge)> createView;
     std::unique_ptr<AdapterSource> adapterSource;
     // The session's captures; null: the live one.
     std::unique_ptr<CaptureFactory> captureFactory;

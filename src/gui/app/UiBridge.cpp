@@ -96,8 +96,7 @@ void UiBridge::showMessage(const std::string& text) {
     });
 }
 
-bool UiBridge::askLogin(const DownloadHost::LoginRequest& request,
-                        DownloadHost::Credentials& out) {
+bool UiBridge::askLogin(const DownloadHost::LoginRequest& request, DownloadHost::Credentials& out) {
     struct Answer {
         bool accepted = false;
         std::string user;

@@ -1,8 +1,8 @@
 #include "gui/detect/CTreeArea.h"
 
+#include "core/detect/SuffixListFile.h"
 #include "core/session/MonitorSession.h"
 #include "gui/detect/CTypeTreeCtrl.h"
-#include "core/detect/SuffixListFile.h"
 
 CTreeArea::CTreeArea(MonitorSession& session, std::string suffixFile)
     : session_(session), suffixFile_(std::move(suffixFile)) {

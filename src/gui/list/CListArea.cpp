@@ -189,8 +189,8 @@ void CListArea::onDoubleClicked(const QModelIndex& index) {
 }
 
 void CListArea::runDoubleClickCommand() {
-    const int command =
-        StreamCommandRules::doubleClickCommand(LoadDownloadState(*currentStream_), currentStream_->scheme);
+    const int command = StreamCommandRules::doubleClickCommand(LoadDownloadState(*currentStream_),
+                                                               currentStream_->scheme);
     if (command != StreamCommandRules::kNone) {
         OnCommand(command);
     }

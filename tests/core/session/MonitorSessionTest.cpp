@@ -217,7 +217,7 @@ struct DownloadCase {
     const char* path;  // on the fixture server
     DownloadOutcome::Kind kind;
     long code;
-    const char* progress;  // the row's last progress text
+    const char* progress;   // the row's last progress text
     std::int64_t fileSize;  // -1: no file left
 };
 

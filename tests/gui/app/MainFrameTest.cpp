@@ -13,18 +13,18 @@
 #include <fstream>
 #include <thread>
 
+#include "core/capture/CapturedPacket.h"
+#include "core/detect/SuffixTable.h"
+#include "core/session/MonitorSession.h"
 #include "gui/app/CAboutDlg.h"
 #include "gui/app/CMainFrame.h"
 #include "gui/app/CQuorvexApp.h"
 #include "gui/app/CQuorvexDoc.h"
 #include "gui/app/CommandIds.h"
+#include "gui/app/FrameFakes.h"
 #include "gui/app/FrameViewAdapter.h"
 #include "gui/app/RecentFileList.h"
-#include "core/capture/CapturedPacket.h"
-#include "core/session/MonitorSession.h"
 #include "gui/detect/CTreeArea.h"
-#include "core/detect/SuffixTable.h"
-#include "gui/app/FrameFakes.h"
 
 namespace {
 

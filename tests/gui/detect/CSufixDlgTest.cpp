@@ -8,8 +8,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "gui/detect/CSufixDlg.h"
 #include "core/session/MonitorSession.h"
+#include "gui/detect/CSufixDlg.h"
 #include "gui/detect/CTreeArea.h"
 #include "gui/detect/CTypeTreeCtrl.h"
 

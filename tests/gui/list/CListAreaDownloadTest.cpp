@@ -113,7 +113,8 @@ class CListAreaDownloadTest : public QObject {
     }
 
     void saveDownloadsIntoTheChosenFile() {
-        const DetectedStream* record = addAndPick(httpStream(*server_, "/file/Clip.WMV?size=100000"));
+        const DetectedStream* record =
+            addAndPick(httpStream(*server_, "/file/Clip.WMV?size=100000"));
         QVERIFY(record != nullptr);
         QString proposed;
         QStringList filters;
@@ -156,7 +157,8 @@ class CListAreaDownloadTest : public QObject {
     }
 
     void loginDialogFromTheWorkerThread() {
-        const DetectedStream* record = addAndPick(httpStream(*server_, "/auth/secret.wmv?size=5000"));
+        const DetectedStream* record =
+            addAndPick(httpStream(*server_, "/auth/secret.wmv?size=5000"));
         whenModal<QDialog>([](QDialog* dialog) {
             auto* user = dialog->findChild<QLineEdit*>(QStringLiteral("user"));
             auto* password = dialog->findChild<QLineEdit*>(QStringLiteral("password"));

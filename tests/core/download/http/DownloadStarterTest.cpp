@@ -7,11 +7,11 @@
 #include <fstream>
 #include <string>
 
-#include "support/FixtureServer.h"
 #include "RecordingStreamList.h"
 #include "TestDownloadHost.h"
 #include "core/detect/DetectedStream.h"
 #include "core/download/DownloadWorker.h"
+#include "support/FixtureServer.h"
 
 namespace fs = std::filesystem;
 
