@@ -2,13 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +20,7 @@
 #include "RecordingStreamList.h"
 #include "TestDownloadHost.h"
 #include "core/detect/DetectedStream.h"
+#include "support/FileSizeLimit.h"
 #include "support/FixtureServer.h"
 
 namespace fs = std::filesystem;
@@ -615,26 +614,6 @@ TEST_F(HttpDownloadTest, WriteFailureShowsTheCauseAndSparesSpecialFiles) {
     EXPECT_TRUE(fs::is_character_file("/dev/full"));
     EXPECT_FALSE(fs::exists("/dev/.full.part"));
 }
-
-// Limits the size of the files this process writes, as a disk that fills up part-way would.
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead
-        rlimit limited = saved_;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-
-  private:
-    rlimit saved_{};
-    void (*oldHandler_)(int) = nullptr;
-};
 
 // The disk fills up part-way: the old file, here behind a link, is what stays.
 TEST_F(HttpDownloadTest, DiskFullPartWayKeepsTheOldFile) {
