@@ -64,7 +64,7 @@ bool SuffixListFile::createDefault(const std::filesystem::path& path) {
     }
     AsideFile file;
     // Replace::kNever: a user's list that appeared meanwhile is never replaced.
-    return file.Open(path.string(), 0644) == 0 &&
+    return file.Open(path.string(), 0666) == 0 &&
            file.Write(contents.data(), contents.size()) == 0 &&
            file.Commit(AsideFile::Replace::kNever) == 0;
 }
@@ -81,7 +81,7 @@ bool SuffixListFile::save(const std::filesystem::path& path, std::string_view co
         }
     }
     AsideFile file;
-    int failure = file.Open(target.string(), 0644);
+    int failure = file.Open(target.string(), 0666);
     if (failure == 0) {
         failure = file.Write(contents.data(), contents.size());
     }

@@ -643,8 +643,10 @@ TEST(HttpsDownload, VerifiedCertificateOnlyAndHttpsAllowed) {
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     fs::path dir = pattern;
     std::string target = (dir / "s.wmv").string();
-    for (bool trusted : {true, false}) {
+    // Untrusted before and after a trusted download: the second failure keeps the earlier copy.
+    for (bool trusted : {false, true, false}) {
         SCOPED_TRACE(trusted);
+        const bool earlierCopy = fs::exists(target);
         DetectedStream record;
         RecordingStreamList list;
         TestDownloadHost host;
@@ -665,7 +667,11 @@ TEST(HttpsDownload, VerifiedCertificateOnlyAndHttpsAllowed) {
         } else {
             ASSERT_EQ(host.messages().size(), 1u);
             EXPECT_EQ(host.messages()[0], kConnectFailed + "(60)");
-            EXPECT_FALSE(fs::exists(target));
+            if (earlierCopy) {
+                EXPECT_EQ(ReadFile(target), FixtureServer::Pattern(3000));
+            } else {
+                EXPECT_FALSE(fs::exists(target));
+            }
             ExpectOutcome(host.outcomes()[0], ConnectFailed(60, "certificate"));
         }
     }
