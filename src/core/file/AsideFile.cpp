@@ -76,6 +76,11 @@ int AsideFile::Open(const std::string& target, mode_t mode) {
         if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) {
             return Fail("open", EINVAL);
         }
+        // A file the user may not write stays protected, as it would be written in place.
+        if (S_ISREG(existing.st_mode) &&
+            ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+            return Fail("open", errno);
+        }
     }
     target_ = target;
     folder_ = folder;

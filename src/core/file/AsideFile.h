@@ -27,7 +27,8 @@ class AsideFile {
 
     // Creates the temporary file for `target` (`mode` before the umask; when a regular file
     // is replaced, its permission bits are kept). 0, or the errno of the failure: a folder
-    // as target is EISDIR, a block device or socket EINVAL. Nothing is open after a failure.
+    // as target is EISDIR, a block device or socket EINVAL, a file the user may not write
+    // EACCES. Nothing is open after a failure.
     int Open(const std::string& target, mode_t mode);
 
     int fd() const { return fd_; }

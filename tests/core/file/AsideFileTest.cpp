@@ -232,6 +232,22 @@ TEST(AsideFile, ReplacementKeepsThePermissionsOfTheOldFile) {
     fs::remove_all(dir);
 }
 
+TEST(AsideFile, ReadOnlyFileIsNotReplaced) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "root may write any file";
+    }
+    const fs::path dir = MakeTempDir();
+    ASSERT_FALSE(dir.empty());
+    const fs::path path = dir / "protected";
+    Write(path, "old");
+    fs::permissions(path, fs::perms::owner_read);
+    AsideFile file;
+    EXPECT_EQ(file.Open(path.string(), 0644), EACCES);
+    EXPECT_EQ(Read(path), "old");
+    EXPECT_EQ(Names(dir), std::vector<std::string>{"protected"});
+    fs::remove_all(dir);
+}
+
 TEST(AsideFile, TakenAndLongNamesStillGetATemporaryFile) {
     const fs::path dir = MakeTempDir();
     ASSERT_FALSE(dir.empty());
