@@ -555,6 +555,19 @@ TEST_F(HttpDownloadTest, CancelOfStalledTransferIsPrompt) {
     ExpectOutcome(host.outcomes()[0], Cancelled());
 }
 
+// Saving a row again over the earlier copy, then cancelling: only the temporary file goes.
+TEST_F(HttpDownloadTest, CancelMidTransferKeepsTheEarlierCopy) {
+    std::ofstream(target, std::ios::binary) << "earlier copy";
+    ASSERT_EQ(start(server.url("/stall/c.wmv?size=100000&after=5000&hold=30")), 0);
+    ASSERT_TRUE(WaitForProgress(list, record));
+    EXPECT_TRUE(fs::exists(dir / ".out.bin.part"));
+    download->Cancel();
+    ASSERT_TRUE(host.waitEnded(1, std::chrono::seconds(10)));
+    EXPECT_STREQ(record.progressText, "Cancel");
+    EXPECT_EQ(ReadFile(target), "earlier copy");
+    EXPECT_FALSE(fs::exists(dir / ".out.bin.part"));
+}
+
 TEST_F(HttpDownloadTest, CancelBeforeTheTransferDeletesTheFile) {
     ASSERT_EQ(start(server.url("/hang?hold=30")), 0);
     std::this_thread::sleep_for(200ms);
