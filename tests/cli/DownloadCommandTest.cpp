@@ -107,12 +107,13 @@ class DownloadCommandTest : public ::testing::Test {
 };
 
 struct RunCase {
-    std::string path;
+    std::string path;  // a fixture route, or a whole URL
     std::vector<std::string> extra;
     int exitCode;
     std::string lastLineHas;
     std::string stderrHas;
-    std::size_t fileSize;  // 0: no file left
+    std::size_t fileSize;     // 0: the target is as it was before
+    std::string before = {};  // what the target holds before; empty: there is none
 };
 
 TEST_F(DownloadCommandTest, ExitStatusMessagesAndLastLine) {
@@ -144,11 +145,39 @@ TEST_F(DownloadCommandTest, ExitStatusMessagesAndLastLine) {
          "ダウンロード中にエラーが発生しました。(18)",
          0},
         {"/redirect-file", {}, 1, R"({"state":0,)", "サーバに接続できませんでした。 (1)", 0},
+        // The login goes to the host that asks for it, behind a redirect too.
+        {"/redirect-host/localhost/auth/a.wmv?size=777",
+         {"--user", "user", "--password", "secret"},
+         0,
+         R"("progressText":"完了")",
+         "",
+         777},
+        // Only a complete download replaces the file the user had.
+        {"/file/a.wmv?size=5000", {}, 0, R"({"state":2,)", "", 5000, "precious"},
+        {"/status/404", {}, 1, R"({"state":0,)", "(404)", 0, "precious"},
+        {"http://127.0.0.1:1/a.wmv",
+         {},
+         1,
+         R"({"state":0,)",
+         "サーバに接続できませんでした。 (7)",
+         0,
+         "precious"},
+        {"mms://127.0.0.1:1/a.asf",
+         {},
+         1,
+         R"({"state":0,)",
+         "サーバに接続できませんでした。 (111)",
+         0,
+         "precious"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
-        std::vector<std::string> args{"download", server.url(c.path), "--output", output,
-                                      "--progress"};
+        if (!c.before.empty()) {
+            std::ofstream(output, std::ios::binary) << c.before;
+        }
+        const std::string url =
+            c.path.find("://") != std::string::npos ? c.path : server.url(c.path);
+        std::vector<std::string> args{"download", url, "--output", output, "--progress"};
         args.insert(args.end(), c.extra.begin(), c.extra.end());
         CliProcess cli(args);
         ASSERT_TRUE(cli.started());
@@ -159,11 +188,50 @@ TEST_F(DownloadCommandTest, ExitStatusMessagesAndLastLine) {
         }
         EXPECT_NE(cli.lines().back().find(c.lastLineHas), std::string::npos) << cli.lines().back();
         EXPECT_NE(cli.errors().find(c.stderrHas), std::string::npos) << cli.errors();
-        if (c.fileSize == 0) {
+        if (c.fileSize != 0) {
+            EXPECT_EQ(ReadFile(output), FixtureServer::Pattern(c.fileSize));
+        } else if (c.before.empty()) {
             EXPECT_FALSE(fs::exists(output));
         } else {
-            EXPECT_EQ(ReadFile(output), FixtureServer::Pattern(c.fileSize));
+            EXPECT_EQ(ReadFile(output), c.before);
         }
+        // No temporary file is left beside the target.
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            EXPECT_EQ(entry.path().string(), output);
+        }
+        fs::remove(output);
+    }
+}
+
+// Killed mid-transfer (power loss, kill -9), a download leaves the target as it was: absent,
+// or the old file; never a new one cut short. Its temporary file may stay behind.
+TEST_F(DownloadCommandTest, KilledMidTransferLeavesTheTargetAsItWas) {
+    for (const std::string before : {"", "precious"}) {
+        SCOPED_TRACE(before);
+        if (!before.empty()) {
+            std::ofstream(output, std::ios::binary) << before;
+        }
+        CliProcess cli({"download", server.url("/slow/k.wmv?size=100000&rate=20000"), "--output",
+                        output, "--progress"});
+        std::string line;
+        bool progressed = false;
+        while (!progressed && cli.ReadLine(line)) {
+            progressed = line.find("%\"") != std::string::npos;
+        }
+        ASSERT_TRUE(progressed);
+        cli.Signal(SIGKILL);
+        EXPECT_EQ(cli.Finish(), -1);
+        if (before.empty()) {
+            EXPECT_FALSE(fs::exists(output));
+        } else {
+            EXPECT_EQ(ReadFile(output), before);
+        }
+        const fs::path part = dir / ".out.wmv.part";
+        ASSERT_TRUE(fs::exists(part));
+        EXPECT_GT(fs::file_size(part), 0u);
+        EXPECT_LT(fs::file_size(part), 100000u);
+        fs::remove(part);
+        fs::remove(output);
     }
 }
 
@@ -203,6 +271,22 @@ TEST_F(DownloadCommandTest, LoginFromTheTerminal) {
     cli.WriteInput("secret\n");
     EXPECT_EQ(cli.Finish(), 0) << cli.errors();
     EXPECT_EQ(fs::file_size(output), 500u);
+}
+
+// Behind a redirect the prompt names the server that asks, and the login goes there.
+TEST_F(DownloadCommandTest, LoginPromptNamesTheHostThatAsked) {
+    CliProcess cli({"download", server.url("/redirect-host/localhost/auth/t.wmv?size=600"),
+                    "--output", output},
+                   true);
+    ASSERT_TRUE(cli.WaitForError("ユーザー名: "));
+    const std::string asked =
+        "http://localhost:" + std::to_string(server.port()) + "/auth/t.wmv?size=600";
+    EXPECT_NE(cli.errors().find("(401) test: " + asked), std::string::npos) << cli.errors();
+    cli.WriteInput("user\n");
+    ASSERT_TRUE(cli.WaitForError("パスワード: "));
+    cli.WriteInput("secret\n");
+    EXPECT_EQ(cli.Finish(), 0) << cli.errors();
+    EXPECT_EQ(ReadFile(output), FixtureServer::Pattern(600));
 }
 
 TEST_F(DownloadCommandTest, InterruptDuringTheLoginPrompt) {

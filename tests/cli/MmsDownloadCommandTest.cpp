@@ -113,6 +113,29 @@ TEST_F(MmsDownloadCommandTest, SignalDuringAStallCancelsWith130AndKeepsThePartia
               std::vector<std::uint8_t>(whole.begin(), whole.begin() + expected));
 }
 
+// Killed mid-transfer, the target is as it was: the old file stays, and no ASF file cut short
+// takes its name.
+TEST_F(MmsDownloadCommandTest, KilledMidTransferLeavesTheOldFile) {
+    { std::ofstream(output, std::ios::binary) << "precious"; }
+    MmsTestServer::Script script = Script();
+    script.endAfter = 2;
+    script.ending = MmsTestServer::Ending::Stall;
+    MmsTestServer server(script);
+    CliProcess cli({"download", Url("mms", server.port()), "--output", output, "--progress"});
+    ASSERT_TRUE(cli.started());
+    std::string line;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(cli.ReadLine(line));
+    }
+    cli.Signal(SIGKILL);
+    EXPECT_EQ(cli.Finish(), -1);
+    EXPECT_EQ(ReadBytes(output),
+              std::vector<std::uint8_t>({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
+    // The packets shown may still have been on their way to the temporary file.
+    EXPECT_LE(ReadBytes(dir / ".out.asf.part").size(),
+              fixture.header.size() + 2 * fixture.packetSize);
+}
+
 TEST_F(MmsDownloadCommandTest, ServerErrorMidStreamFailsWithTheMessageAndNoFile) {
     MmsTestServer::Script script = Script();
     script.endAfter = 3;

@@ -19,6 +19,9 @@ Bodies are the repeating pattern byte(i) = i % 251 over the whole body.
   /slow/NAME?size=N&rate=B      B bytes per second in 100 ms steps
   /stall/NAME?size=N&after=M&hold=S   M bytes, then silence for S seconds
   /redirect/TARGET              302 to /TARGET; /redirect-file to file:///etc/hostname
+  /redirect-host/HOST/TARGET    302 to http://HOST:<this port>/TARGET: another host name
+                                for the same server (127.0.0.1 and localhost)
+  /auth-redirect/HOST/TARGET    401 like /auth unless user:secret, then as /redirect-host
   /loop                         302 to itself
   /hang?hold=S                  no answer at all for S seconds
   /garbage                      a reply that is not HTTP
@@ -137,6 +140,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             time.sleep(float(query.get("hold", "30")))
         elif kind == "redirect":
             self.send_empty(302, [("Location", "/" + "/".join(parts[2:]) + self.query_suffix())], b"moved")
+        elif kind == "redirect-host":
+            self.redirect_to_host(parts)
+        elif kind == "auth-redirect":
+            if self.headers.get("Authorization") != GOOD_LOGIN:
+                self.send_empty(401, [("WWW-Authenticate", 'Basic realm="test"')], b"login needed")
+            else:
+                self.redirect_to_host(parts)
         elif kind == "redirect-file":
             self.send_empty(302, [("Location", "file:///etc/hostname")], b"moved")
         elif kind == "loop":
@@ -154,6 +164,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
         else:
             self.send_empty(404, [], b"")
+
+    def redirect_to_host(self, parts):
+        location = "http://%s:%d/%s%s" % (parts[2], self.server.server_address[1],
+                                          "/".join(parts[3:]), self.query_suffix())
+        self.send_empty(302, [("Location", location)], b"moved")
 
     def query_suffix(self):
         url = urllib.parse.urlsplit(self.path)

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "core/detect/KnownSuffixes.h"
+#include "core/file/AsideFile.h"
 
 namespace {
 
@@ -56,15 +57,42 @@ bool SuffixListFile::createDefault(const std::filesystem::path& path) {
     if (path.has_parent_path()) {
         std::filesystem::create_directories(path.parent_path(), error);
     }
-    // "x": only a file that does not exist yet is created, so a user's list is never replaced.
-    FilePtr file(std::fopen(path.c_str(), "wx"));
-    if (!file) {
+    std::string contents;
+    for (const KnownSuffixes::Entry& entry : KnownSuffixes::all()) {
+        contents += entry.suffix;
+        contents += '\n';
+    }
+    AsideFile file;
+    // Replace::kNever: a user's list that appeared meanwhile is never replaced.
+    return file.Open(path.string(), 0666) == 0 &&
+           file.Write(contents.data(), contents.size()) == 0 &&
+           file.Commit(AsideFile::Replace::kNever) == 0;
+}
+
+bool SuffixListFile::save(const std::filesystem::path& path, std::string_view contents,
+                          std::string& error) {
+    // A list kept elsewhere through a link (a shared dotfile) is updated where it lives.
+    std::error_code linkError;
+    std::filesystem::path target = path;
+    if (std::filesystem::is_symlink(path, linkError)) {
+        target = std::filesystem::weakly_canonical(path, linkError);
+        if (linkError) {
+            target = path;
+        }
+    }
+    AsideFile file;
+    int failure = file.Open(target.string(), 0666);
+    if (failure == 0) {
+        failure = file.Write(contents.data(), contents.size());
+    }
+    if (failure == 0) {
+        failure = file.Commit();
+    }
+    if (failure != 0) {
+        error = target.string() + ": " + std::strerror(failure);
         return false;
     }
-    for (const KnownSuffixes::Entry& entry : KnownSuffixes::all()) {
-        std::fprintf(file.get(), "%s\n", entry.suffix);
-    }
-    return std::fclose(file.release()) == 0;
+    return true;
 }
 
 SuffixListFile::Result SuffixListFile::load(const std::filesystem::path& path) {

@@ -39,7 +39,14 @@ class SuffixListFile {
     static std::shared_ptr<SuffixTable> parse(std::string_view contents);
 
     // Creates the file with the defaults; false when it exists already or cannot be written.
+    // Written aside, so that a file cut short by a full disk never appears.
     static bool createDefault(const std::filesystem::path& path);
+
+    // Replaces the file with `contents`, written aside and renamed into place (through a link
+    // at `path`, the file it points to is replaced). True when done; otherwise the old file is
+    // untouched and `error` says why, in the system's words.
+    static bool save(const std::filesystem::path& path, std::string_view contents,
+                     std::string& error);
 
   private:
     static void addLine(SuffixTable& table, const char* line);

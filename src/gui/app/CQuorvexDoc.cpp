@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 CQuorvexDoc::CQuorvexDoc(QObject* parent) : QObject(parent), title_(QStringLiteral("Untitled")) {}
 
@@ -23,14 +24,14 @@ bool CQuorvexDoc::OnOpenDocument(const QString& path) {
 }
 
 bool CQuorvexDoc::OnSaveDocument(const QString& path, QString* error) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Written aside and renamed into place: a save that fails leaves the old file as it was.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || !file.commit()) {
         if (error != nullptr) {
             *error = file.errorString();
         }
         return false;
     }
-    file.close();
     SetPathName(path);
     return true;
 }

@@ -2,11 +2,13 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <cstdio>
 #include <cstring>
 
+#include "core/detect/SuffixListFile.h"
 #include "gui/ui/DialogUnits.h"
 
 namespace {
@@ -41,8 +43,13 @@ const std::array<CSufixDlg::Known, CSufixDlg::kKnownCount>& CSufixDlg::known() {
     return table;
 }
 
-CSufixDlg::CSufixDlg(QWidget* parent, std::string suffixFile)
-    : QDialog(parent), suffixFile_(std::move(suffixFile)) {
+CSufixDlg::CSufixDlg(QWidget* parent, std::string suffixFile, ErrorSink showError)
+    : QDialog(parent), suffixFile_(std::move(suffixFile)), showError_(std::move(showError)) {
+    if (!showError_) {
+        showError_ = [](QWidget* owner, const QString& text) {
+            QMessageBox::warning(owner, QStringLiteral("対象ファイル設定"), text);
+        };
+    }
     setWindowTitle(QStringLiteral("対象ファイル設定"));
     const QString title = QStringLiteral("検出対象としたいファイルの種類をチェックしてください");
     const QString otherTitle = QStringLiteral("その他　（１行に拡張子を１つ記述して下さい）");
@@ -127,13 +134,16 @@ void CSufixDlg::Read() {
 
 bool CSufixDlg::Write() {
     FromControls();
-    std::FILE* file = std::fopen(suffixFile_.c_str(), "w");
-    if (file == nullptr) {
-        return false;
-    }
+    writeError_.clear();
+    return SuffixListFile::save(suffixFile_, ListText(), writeError_);
+}
+
+std::string CSufixDlg::ListText() const {
+    std::string text;
     for (std::size_t i = 0; i < known().size(); ++i) {
         if (flags_[i]) {
-            std::fprintf(file, "%s\n", known()[i].suffix);
+            text += known()[i].suffix;
+            text += '\n';
         }
     }
     const QStringList lines = others_.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -145,15 +155,19 @@ bool CSufixDlg::Write() {
         if (token.empty()) {
             continue;
         }
-        std::fprintf(file, ".%s\n", token.c_str());
+        text += '.' + token + '\n';
     }
-    const bool ok = std::fflush(file) == 0;
-    return std::fclose(file) == 0 && ok;
+    return text;
 }
 
 void CSufixDlg::accept() {
-    // A file that cannot be written leaves the old list; the caller reloads it either way.
-    Write();
+    // A list that cannot be written leaves the old one in use; the user's edits stay in the
+    // dialog, to try again or cancel.
+    if (!Write()) {
+        showError_(this, QStringLiteral("対象ファイル設定を保存できませんでした。\n%1")
+                             .arg(QString::fromStdString(writeError_)));
+        return;
+    }
     QDialog::accept();
 }
 

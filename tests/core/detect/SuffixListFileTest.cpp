@@ -5,9 +5,12 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/FileSizeLimit.h"
 
 namespace {
 
@@ -117,6 +120,80 @@ TEST_F(SuffixFileOnDisk, UnreadableFileIsNeverReplaced) {
     EXPECT_FALSE(result.error.empty());
     EXPECT_EQ(result.table->count(), 0);
     EXPECT_TRUE(std::filesystem::is_directory(path));
+}
+
+// The list is replaced whole or not at all: a list cut short by a full disk would match almost
+// every payload (a cut ".a") and is never what the detector loads.
+struct SaveCase {
+    const char* name;
+    enum { kFile, kLink, kMissingFolder } place;
+    rlim_t sizeLimit;   // 0: none
+    const char* error;  // empty: saved
+    const char* after;  // what the list reads afterwards
+};
+
+TEST_F(SuffixFileOnDisk, SaveReplacesTheWholeListOrNothing) {
+    const std::string old =
+        ".asf\n.rm\n.wmv\n.avi\n.wma\n.mid\n.mp3\n.wav\n.swf\n.eva\n.flv\n.ogg\n.mkv\n.mp4\n";
+    const std::string next = ".asf\n.avi\n.flac\n.webm\n.opus\n.m4a\n.mov\n";
+    const SaveCase cases[] = {
+        {"replaced", SaveCase::kFile, 0, "", ".asf\n.avi\n.flac\n.webm\n.opus\n.m4a\n.mov\n"},
+        {"through a link, where it lives", SaveCase::kLink, 0, "",
+         ".asf\n.avi\n.flac\n.webm\n.opus\n.m4a\n.mov\n"},
+        {"disk full part-way", SaveCase::kFile, 10, "File too large", old.c_str()},
+        {"folder missing", SaveCase::kMissingFolder, 0, "No such file or directory", nullptr},
+    };
+    for (const SaveCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto folder = dir_ / c.name;
+        std::filesystem::create_directory(folder);
+        auto path = folder / "sufix.txt";
+        const auto real = folder / "real.txt";
+        if (c.place == SaveCase::kFile) {
+            std::ofstream(path, std::ios::binary) << old;
+        } else if (c.place == SaveCase::kLink) {
+            std::ofstream(real, std::ios::binary) << old;
+            std::filesystem::create_symlink(real, path);
+        } else {
+            path = folder / "missing" / "sufix.txt";
+        }
+        std::string error;
+        bool saved = false;
+        {
+            std::optional<FileSizeLimit> limit;
+            if (c.sizeLimit != 0) {
+                limit.emplace(c.sizeLimit);
+            }
+            saved = SuffixListFile::save(path, next, error);
+        }
+        EXPECT_EQ(saved, std::string(c.error).empty());
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        if (c.after != nullptr) {
+            EXPECT_EQ(contentsOf(path), c.after);
+        }
+        EXPECT_EQ(std::filesystem::is_symlink(path), c.place == SaveCase::kLink);
+        // Nothing else is left in the folder: no temporary file.
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            EXPECT_TRUE(entry.path() == path || entry.path() == real) << entry.path();
+        }
+    }
+}
+
+TEST_F(SuffixFileOnDisk, DefaultsCutShortAreNeverCreated) {
+    auto path = dir_ / "sufix.txt";
+    {
+        FileSizeLimit limit(10);
+        EXPECT_FALSE(SuffixListFile::createDefault(path));
+    }
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_TRUE(std::filesystem::is_empty(dir_));
+    // Never over a list that is there.
+    std::ofstream(path) << ".ogg\n";
+    EXPECT_FALSE(SuffixListFile::createDefault(path));
+    EXPECT_EQ(contentsOf(path), ".ogg\n");
+    EXPECT_TRUE(SuffixListFile::createDefault(dir_ / "new.txt"));
+    EXPECT_EQ(contentsOf(dir_ / "new.txt"),
+              ".asf\n.mid\n.wma\n.wmv\n.avi\n.mp3\n.eva\n.wav\n.swf\n.rm\n.flv\n");
 }
 
 TEST_F(SuffixFileOnDisk, UserPathFollowsXdgConfigHome) {

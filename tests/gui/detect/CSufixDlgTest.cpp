@@ -1,4 +1,7 @@
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
@@ -12,6 +15,7 @@
 #include "gui/detect/CSufixDlg.h"
 #include "gui/detect/CTreeArea.h"
 #include "gui/detect/CTypeTreeCtrl.h"
+#include "support/FileSizeLimit.h"
 
 namespace {
 
@@ -40,6 +44,8 @@ class DetectWidgetsTest : public QObject {
     void missingFileOpensEmpty();
     void cancelWritesNothing();
     void okWritesThroughTheButton();
+    void failedWriteKeepsTheOldListAndSaysWhy();
+    void listBehindALinkIsWrittenWhereItLives();
     void controlsSitAtTheirDialogUnitPlaces();
     void treeHasOneSelectedExpandedRoot();
     void clickSelectionRules();
@@ -143,6 +149,50 @@ void DetectWidgetsTest::okWritesThroughTheButton() {
     QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(readAll(path()), std::string(".flv\n"));
+}
+
+// The disk fills up part-way through the new list: the old list stays whole, the user is told
+// the system's reason, and the dialog stays open with the edits (OK again, or Cancel).
+void DetectWidgetsTest::failedWriteKeepsTheOldListAndSaysWhy() {
+    const std::string old =
+        ".asf\n.rm\n.wmv\n.avi\n.wma\n.mid\n.mp3\n.wav\n.swf\n.eva\n"
+        ".flv\n.ogg\n.mkv\n.mp4\n";
+    writeAll(path(), old);
+    QStringList shown;
+    CSufixDlg dialog(nullptr, path(), [&shown](QWidget*, const QString& text) { shown << text; });
+    dialog.show();
+    dialog.otherEdit()->setPlainText(QStringLiteral("ogg\nmkv\nmp4\nwebm\nflac\nopus"));
+    {
+        FileSizeLimit limit(16);
+        QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+    }
+    QCOMPARE(readAll(path()), old);
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown[0].startsWith(QStringLiteral("対象ファイル設定を保存できませんでした。")),
+             qPrintable(shown[0]));
+    QVERIFY2(shown[0].contains(QStringLiteral("File too large")), qPrintable(shown[0]));
+    QVERIFY(dialog.isVisible());
+    QVERIFY(dialog.result() != int(QDialog::Accepted));
+    QVERIFY(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden) ==
+            QStringList{QStringLiteral("sufix.txt")});
+    // Room again: the same OK writes the list.
+    QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(readAll(path()),
+             old.substr(0, old.find(".ogg")) + ".ogg\n.mkv\n.mp4\n.webm\n.flac\n.opus\n");
+}
+
+void DetectWidgetsTest::listBehindALinkIsWrittenWhereItLives() {
+    const QString real = dir_.path() + QStringLiteral("/shared-list.txt");
+    writeAll(real.toStdString(), ".mp3\n");
+    QVERIFY(QFile::link(real, QString::fromStdString(path())));
+    CSufixDlg dialog(nullptr, path());
+    dialog.checkBox(1021)->setChecked(true);
+    QVERIFY(dialog.Write());
+    QVERIFY(QFileInfo(QString::fromStdString(path())).isSymLink());
+    QCOMPARE(readAll(real.toStdString()), std::string(".mp3\n.flv\n"));
+    QFile::remove(real);
 }
 
 void DetectWidgetsTest::controlsSitAtTheirDialogUnitPlaces() {

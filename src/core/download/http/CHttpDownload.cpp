@@ -22,6 +22,8 @@ using namespace DownloadMessages;
 
 // A server's status line keeps this much, so that a hostile one cannot grow the outcome.
 constexpr std::size_t kStatusLineLimit = 160;
+// A URL shown in a login prompt keeps this much (libcurl takes URLs of up to 8 MB).
+constexpr std::size_t kUrlShownLimit = 2048;
 
 std::string CallFailed(const char* call, int code) {
     return std::string(call) + ": " + std::strerror(code);
@@ -83,6 +85,17 @@ std::string_view Trim(std::string_view text) {
         text.remove_suffix(1);
     }
     return text;
+}
+
+// Bytes from the network without their control bytes, so that none reaches a log, a dialog or
+// a terminal; at most `limit` of them.
+std::string Printable(std::string_view text, std::size_t limit) {
+    std::string shown;
+    for (char c : text.substr(0, limit)) {
+        auto byte = static_cast<unsigned char>(c);
+        shown += byte < 0x20 || byte == 0x7F ? '?' : c;
+    }
+    return shown;
 }
 
 // The realm="..." of an authentication challenge, empty when there is none.
@@ -163,14 +176,14 @@ int CHttpDownload::Start(DetectedStream* record, const std::string& url,
     }
     multi_ = curl_multi_init();
     if (multi_ == nullptr) {
-        file_.Remove();
+        file_.Discard();
         ShowMessage(kSetupFailed, ENOMEM);
         return -1;
     }
     try {
         thread_ = std::thread(&CHttpDownload::Run, this);
     } catch (const std::system_error& error) {
-        file_.Remove();
+        file_.Discard();
         ShowMessage(kSetupFailed, error.code().value());
         return -1;
     }
@@ -196,6 +209,8 @@ void CHttpDownload::Run() {
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    // A login given to one server never goes on to another that a redirect names.
+    curl_easy_setopt(easy, CURLOPT_UNRESTRICTED_AUTH, 0L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, options_.maxRedirects);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, options_.userAgent.c_str());
@@ -315,8 +330,12 @@ bool CHttpDownload::AskLogin(CURL* easy, long status, bool& askedServer, bool& a
         return false;
     }
     asked = true;
+    // After redirects the server that asks is not the one first named: the prompt names it.
+    char* effective = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
+    const std::string answered = effective != nullptr ? effective : url_;
     DownloadHost::Credentials credentials;
-    if (!host_.askLogin({status, url_, realm_}, credentials)) {
+    if (!host_.askLogin({status, Printable(answered, kUrlShownLimit), realm_}, credentials)) {
         return false;
     }
     if (status == 407) {
@@ -324,6 +343,9 @@ bool CHttpDownload::AskLogin(CURL* easy, long status, bool& askedServer, bool& a
         curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, credentials.password.c_str());
         curl_easy_setopt(easy, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
     } else {
+        // Asked again directly: libcurl then gives the login to that server only, and to no
+        // other host a later redirect names.
+        curl_easy_setopt(easy, CURLOPT_URL, answered.c_str());
         curl_easy_setopt(easy, CURLOPT_USERNAME, credentials.user.c_str());
         curl_easy_setopt(easy, CURLOPT_PASSWORD, credentials.password.c_str());
         curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
@@ -372,14 +394,7 @@ std::size_t CHttpDownload::HandleHeader(const char* data, std::size_t length) {
         chunked_ = false;
         contentLength_ = 0;
         headersOpen_ = true;
-        // Bytes from the network: no control byte reaches a log or a terminal.
-        statusLine_.clear();
-        for (char c : Trim(line)) {
-            if (statusLine_.size() < kStatusLineLimit) {
-                auto byte = static_cast<unsigned char>(c);
-                statusLine_ += byte < 0x20 || byte == 0x7F ? '?' : c;
-            }
-        }
+        statusLine_ = Printable(Trim(line), kStatusLineLimit);
         auto space = line.find(' ');
         if (space != std::string_view::npos) {
             std::string_view code = line.substr(space + 1, 3);
@@ -436,29 +451,19 @@ std::size_t CHttpDownload::HandleBody(const char* data, std::size_t length) {
 }
 
 bool CHttpDownload::WriteBlock(const char* data, std::size_t length) {
-    while (length > 0) {
-        ssize_t written = ::write(file_.fd(), data, length);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            writeError_ = errno != 0 ? errno : EIO;
-            return false;
-        }
-        data += written;
-        length -= static_cast<std::size_t>(written);
-    }
-    return true;
+    writeError_ = file_.Write(data, length);
+    return writeError_ == 0;
 }
 
 void CHttpDownload::EndTransfer() {
     // One reading of the flag decides the file, the row's word and the outcome.
     bool cancelled = cancel_.load();
     if (cancelled) {
-        file_.Remove();
-    } else if (int error = file_.Close(); error != 0) {
-        // Data that did not reach the disk is a failed write, not a finished file.
-        Fail(kTransferFailed, error, CallFailed("close", error));
+        file_.Discard();
+    } else if (int error = file_.Commit(); error != 0) {
+        // Data that did not reach the disk under the target's name is a failed download, not
+        // a finished file; the old target stays.
+        Fail(kTransferFailed, error, CallFailed(file_.failedCall(), error));
         return;
     }
     DownloadOutcome outcome;
@@ -469,14 +474,14 @@ void CHttpDownload::EndTransfer() {
 
 // A cancel seen before the body: nothing was transferred, so the empty file goes too.
 void CHttpDownload::EndQuietly() {
-    file_.Remove();
+    file_.Discard();
     DownloadOutcome outcome;
     outcome.kind = DownloadOutcome::Kind::kCancelled;
     Finish(kStateIdle, ProgressWords::kCancel, outcome);
 }
 
 void CHttpDownload::Fail(const char* messageTemplate, long code, std::string detail) {
-    file_.Remove();
+    file_.Discard();
     DownloadOutcome outcome;
     outcome.kind = DownloadOutcome::Kind::kFailed;
     outcome.code = code;

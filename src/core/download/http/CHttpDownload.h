@@ -10,9 +10,9 @@
 
 #include "core/download/DownloadOutcome.h"
 #include "core/download/DownloadWorker.h"
-#include "core/download/OwnedFile.h"
 #include "core/download/http/HttpDownloadOptions.h"
 #include "core/download/http/ProgressState.h"
+#include "core/file/AsideFile.h"
 
 struct DetectedStream;
 class DownloadHost;
@@ -34,9 +34,10 @@ class CHttpDownload : public DownloadWorker {
     CHttpDownload(const CHttpDownload&) = delete;
     CHttpDownload& operator=(const CHttpDownload&) = delete;
 
-    // Checks the URL (only http and https), creates or truncates the target file and starts
-    // the worker thread. 0 when started; -1 when not, after telling the user why (no file is
-    // left behind and nothing is reported as ended). Called once, on the owner's thread.
+    // Checks the URL (only http and https), creates the file that is written aside of the
+    // target (see AsideFile) and starts the worker thread. 0 when started; -1 when not, after
+    // telling the user why (no file is left behind and nothing is reported as ended). Called
+    // once, on the owner's thread. The target itself changes only when the download completes.
     int Start(DetectedStream* record, const std::string& url, const std::string& targetPath);
 
     // Sets the cancel flag and wakes the worker; returns at once. Safe from any thread once
@@ -73,7 +74,7 @@ class CHttpDownload : public DownloadWorker {
     std::string url_;
     mutable std::mutex errorMutex_;
     std::string errorText_;   // under errorMutex_
-    OwnedFile file_;          // opened by Start, then the worker's
+    AsideFile file_;          // opened by Start, then the worker's
     CURLM* multi_ = nullptr;  // made by Start; Cancel wakes it from any thread
     std::atomic<bool> cancel_{false};
     bool ended_ = false;

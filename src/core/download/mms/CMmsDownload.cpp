@@ -108,8 +108,7 @@ void CMmsDownload::Run() {
 
 bool CMmsDownload::OpenFile() {
     if (int error = file_.Open(localFile_, 0666); error != 0) {
-        // Nothing was opened, so nothing of the user's is deleted.
-        ReportError(DownloadMessages::kSetupFailed, error, CallFailed("open", error));
+        ReportError(DownloadMessages::kSetupFailed, error, CallFailed(file_.failedCall(), error));
         return false;
     }
     return true;
@@ -221,19 +220,30 @@ void CMmsDownload::Transfer(const MmsServerAddress& address) {
     EndTransfer();
 }
 
-// The normal end: the server's end of stream or a cancel. The file stays on disk.
+// The normal end: the server's end of stream or a cancel. The file takes the target's name.
 void CMmsDownload::EndTransfer() {
     CloseSocket();
-    // One reading of the flag decides both the row's word and the outcome.
+    // One reading of the flag decides the file, the row's word and the outcome.
     const bool cancelled = cancel_.load();
-    if (int error = file_.Close(); error != 0 && !cancelled) {
-        ReportError(DownloadMessages::kTransferFailed, error, CallFailed("close", error));
+    if (int error = KeepFile(cancelled); error != 0 && !cancelled) {
+        ReportError(DownloadMessages::kTransferFailed, error,
+                    CallFailed(file_.failedCall(), error));
         return;
     }
     DownloadOutcome outcome;
     outcome.kind =
         cancelled ? DownloadOutcome::Kind::kCancelled : DownloadOutcome::Kind::kCompleted;
     Finish(kStateEnded, cancelled ? ProgressWords::kCancel : ProgressWords::kComplete, outcome);
+}
+
+// A cancel keeps its partial file too, unless nothing arrived and a file has the target's name
+// already: an empty file never replaces one of the user's.
+int CMmsDownload::KeepFile(bool cancelled) {
+    if (!file_.isOpen()) {
+        return 0;
+    }
+    const bool replace = !cancelled || file_.holdsData();
+    return file_.Commit(replace ? AsideFile::Replace::kAlways : AsideFile::Replace::kNever);
 }
 
 void CMmsDownload::ReportError(const char* messageTemplate, int code, std::string detail) {
@@ -247,8 +257,8 @@ void CMmsDownload::ReportError(const char* messageTemplate, int code, std::strin
         errorText_ = outcome.message;
     }
     CloseSocket();
-    // Only the file this download opened goes, and only while the path still names it.
-    file_.Remove();
+    // Only the file written aside goes; the target stays as it was.
+    file_.Discard();
     host_.showMessage(outcome.message);
     // A row that never got further than "connecting" must not keep claiming it.
     const bool stillConnecting =

@@ -8,8 +8,8 @@
 
 #include "core/download/DownloadOutcome.h"
 #include "core/download/DownloadWorker.h"
-#include "core/download/OwnedFile.h"
 #include "core/download/http/TickSource.h"
+#include "core/file/AsideFile.h"
 
 class DownloadHost;
 class StreamList;
@@ -20,7 +20,9 @@ struct MmsServerAddress;
 // writing the progress into the list's record and refreshing its row. Outcomes reach the
 // user through DownloadHost: failure texts, and the end of every started download exactly
 // once with its DownloadOutcome (completed at the server's end of stream; cancelled with the
-// partial file kept; failed with the file deleted and the MMS error in the detail).
+// partial file kept; failed with the MMS error in the detail). The file is written aside (see
+// AsideFile) and takes the target's name at the end or at a cancel; a failure leaves the
+// target as it was.
 class CMmsDownload : public DownloadWorker {
   public:
     explicit CMmsDownload(DownloadHost& host, TickSource ticks = SteadyTickCount);
@@ -49,6 +51,7 @@ class CMmsDownload : public DownloadWorker {
     bool Connect(const MmsServerAddress& address);
     void Transfer(const MmsServerAddress& address);
     void EndTransfer();
+    int KeepFile(bool cancelled);
     void ReportError(const char* messageTemplate, int code, std::string detail);
     void PublishSocket(int fd);
     void CloseSocket();
@@ -62,7 +65,7 @@ class CMmsDownload : public DownloadWorker {
     DetectedStream* record_ = nullptr;
     std::string path_;
     std::string localFile_;
-    OwnedFile file_;  // used by the worker only
+    AsideFile file_;  // used by the worker only
     int socket_ = -1;
     std::atomic<bool> cancel_{false};
     bool ended_ = false;  // set by the one thread that ends the download

@@ -20,6 +20,7 @@
 #include "RecordingStreamList.h"
 #include "TestDownloadHost.h"
 #include "core/detect/DetectedStream.h"
+#include "support/FileSizeLimit.h"
 #include "support/FixtureServer.h"
 
 namespace fs = std::filesystem;
@@ -96,10 +97,27 @@ std::pair<std::string, std::vector<std::string>> SplitHead(const std::string& he
     return {requestLine, lines};
 }
 
+// What the target's name holds before the download.
+enum class Existing {
+    kNothing,
+    kFile,  // "precious", which must survive anything but a completed download
+    kLink,  // a link to "linked" ("precious"), which is never written through
+};
+
+// "//HOST/PATH" as HOST and PATH; any other target went to 127.0.0.1.
+std::pair<std::string, std::string> HostAndTarget(const std::string& target) {
+    if (!target.starts_with("//")) {
+        return {"127.0.0.1", target};
+    }
+    const std::size_t slash = target.find('/', 2);
+    return {target.substr(2, slash - 2), target.substr(slash)};
+}
+
 // One download from the fixture: its scripted reply, the requests it must cause and the
 // outcome it must end with. Request heads must hold exactly the headers a download sends
 // (GET of the URL, not from a cache and not into one, any type, the program's name), plus
-// `lastHeaders` on the last request.
+// `lastHeaders` on the last request (or `headersPerRequest`, when given, on each). A target
+// written "//HOST/PATH" went to HOST on the fixture's port instead of 127.0.0.1.
 struct HttpCase {
     const char* name;
     std::string reply;  // a route of http_fixture.py, or FixtureServer::Reply(bytes)
@@ -114,6 +132,9 @@ struct HttpCase {
     bool viaProxy = false;        // through the fixture as a proxy, for media.example.invalid
     bool closedPort = false;      // to a port where nothing listens: no request at all
     long stallSeconds = 0;
+    Existing existing = Existing::kNothing;
+    std::vector<std::vector<std::string>> headersPerRequest = {};
+    const char* loginUrl = nullptr;  // the URL the prompt names, after the fixture's address
 };
 
 const DownloadHost::Credentials kGoodLogin{"user", "secret"};
@@ -170,6 +191,46 @@ std::vector<HttpCase> Cases() {
          R::Reply("HTTP/1.1 200 OK\r\nContent-Length: 100\r\nTransfer-Encoding: chunked\r\n\r\n"
                   "2\r\nok\r\n0\r\n\r\n"),
          done, "完了", "ok"},
+
+        // The download replaces what had the target's name, a link itself and not its file.
+        {.name = "ReplacesAnExistingFile",
+         .reply = "/file/e.wmv?size=3000",
+         .outcome = done,
+         .progress = "完了",
+         .body = R::Pattern(3000),
+         .existing = Existing::kFile},
+        {.name = "ReplacesALinkNotItsFile",
+         .reply = "/file/e.wmv?size=3000",
+         .outcome = done,
+         .progress = "完了",
+         .body = R::Pattern(3000),
+         .existing = Existing::kLink},
+        // A login behind a redirect to another host: the prompt names the host that asked,
+        // which is asked again directly and is the only one to get the login.
+        {.name = "LoginForTheHostBehindARedirect",
+         .reply = "/redirect-host/localhost/auth/r.wmv?size=2500",
+         .outcome = done,
+         .progress = "完了",
+         .body = R::Pattern(2500),
+         .targets = {"/redirect-host/localhost/auth/r.wmv?size=2500",
+                     "//localhost/auth/r.wmv?size=2500"},
+         .requests = 4,
+         .login = kGoodLogin,
+         .realm = "test",
+         .headersPerRequest = {{}, {}, {}, {std::string("Authorization: ") + kGoodBasic}},
+         .loginUrl = "//localhost/auth/r.wmv?size=2500"},
+        {.name = "LoginNeverFollowsARedirectToAnotherHost",
+         .reply = "/auth-redirect/localhost/file/f.wmv?size=1500",
+         .outcome = done,
+         .progress = "完了",
+         .body = R::Pattern(1500),
+         .targets = {"/auth-redirect/localhost/file/f.wmv?size=1500",
+                     "/auth-redirect/localhost/file/f.wmv?size=1500",
+                     "/auth-redirect/localhost/file/f.wmv?size=1500",
+                     "//localhost/file/f.wmv?size=1500"},
+         .login = kGoodLogin,
+         .realm = "test",
+         .headersPerRequest = {{}, {}, {std::string("Authorization: ") + kGoodBasic}, {}}},
 
         // Failures: the message, state 0, no file left.
         {"Status404", "/status/404", BadStatus(404, "HTTP/1.1 404 Not Found"), "失敗"},
@@ -253,6 +314,28 @@ std::vector<HttpCase> Cases() {
          true},
         {"NotHttp", "/garbage", NoResponse(1, "HTTP/0.9"), "失敗"},
         {"EmptyReply", R::Reply(""), NoResponse(52, "Empty reply from server"), "失敗"},
+        // A failure leaves what the user had under the target's name untouched.
+        {.name = "Status404KeepsTheOldFile",
+         .reply = "/status/404",
+         .outcome = BadStatus(404, "HTTP/1.1 404 Not Found"),
+         .progress = "失敗",
+         .existing = Existing::kFile},
+        {.name = "CutShortKeepsTheOldFile",
+         .reply = "/early/x.wmv?size=100000&after=1000",
+         .outcome = TransferFailed(18, "transfer closed with 99000 bytes remaining to read"),
+         .progress = "1%",
+         .existing = Existing::kFile},
+        {.name = "RefusedConnectionKeepsTheOldFile",
+         .reply = "/x.wmv",
+         .outcome = ConnectFailed(7, "Couldn't connect to server"),
+         .progress = "失敗",
+         .closedPort = true,
+         .existing = Existing::kFile},
+        {.name = "FailureKeepsALinkAndItsFile",
+         .reply = "/status/500",
+         .outcome = BadStatus(500, "HTTP/1.1 500 Internal Server Error"),
+         .progress = "失敗",
+         .existing = Existing::kLink},
     };
 }
 
@@ -306,23 +389,28 @@ void HttpDownloadTest::ExpectRequests(const HttpCase& c, const std::vector<std::
         targets.clear();
     }
     ASSERT_EQ(heads.size(), targets.size());
-    const std::string host =
-        c.viaProxy ? "media.example.invalid" : "127.0.0.1:" + std::to_string(server.port());
+    const std::string port = std::to_string(server.port());
     for (std::size_t i = 0; i < heads.size(); ++i) {
         SCOPED_TRACE("request " + std::to_string(i) + ":\n" + heads[i]);
+        auto [hostName, target] = HostAndTarget(targets[i]);
+        const std::string host = c.viaProxy ? "media.example.invalid" : hostName + ":" + port;
         std::vector<std::string> headers = {"Host: " + host, "User-Agent: Quorvex",
                                             "Cache-Control: no-cache", "Pragma: no-cache",
                                             "Accept: */*"};
         if (c.viaProxy) {
             headers.push_back("Proxy-Connection: Keep-Alive");
         }
-        if (i + 1 == heads.size()) {
+        if (!c.headersPerRequest.empty()) {
+            ASSERT_EQ(c.headersPerRequest.size(), heads.size());
+            headers.insert(headers.end(), c.headersPerRequest[i].begin(),
+                           c.headersPerRequest[i].end());
+        } else if (i + 1 == heads.size()) {
             headers.insert(headers.end(), c.lastHeaders.begin(), c.lastHeaders.end());
         }
         std::sort(headers.begin(), headers.end());
         const std::string prefix = c.viaProxy ? "http://" + host : "";
         auto [requestLine, got] = SplitHead(heads[i]);
-        EXPECT_EQ(requestLine, "GET " + prefix + targets[i] + " HTTP/1.1");
+        EXPECT_EQ(requestLine, "GET " + prefix + target + " HTTP/1.1");
         EXPECT_EQ(got, headers);
     }
 }
@@ -341,6 +429,13 @@ void HttpDownloadTest::RunCase(const HttpCase& c) {
         url = "http://media.example.invalid" + c.reply;
     } else if (c.closedPort) {
         url = "http://127.0.0.1:" + std::to_string(ClosedPort()) + c.reply;
+    }
+    const fs::path linked = dir / "linked";
+    if (c.existing == Existing::kFile) {
+        std::ofstream(target, std::ios::binary) << "precious";
+    } else if (c.existing == Existing::kLink) {
+        std::ofstream(linked, std::ios::binary) << "precious";
+        fs::create_symlink(linked, target);
     }
     const std::size_t earlier = server.Requests().size();
     {
@@ -364,18 +459,37 @@ void HttpDownloadTest::RunCase(const HttpCase& c) {
     EXPECT_EQ(refreshes.back().progress, c.progress);
     if (completed) {
         EXPECT_EQ(ReadFile(target), c.body);
-    } else {
+        EXPECT_FALSE(fs::is_symlink(target));
+    } else if (c.existing == Existing::kNothing) {
         EXPECT_FALSE(fs::exists(target));
+    } else {
+        EXPECT_EQ(ReadFile(target), "precious");
+        EXPECT_EQ(fs::is_symlink(target), c.existing == Existing::kLink);
+    }
+    if (c.existing == Existing::kLink) {
+        EXPECT_EQ(ReadFile(linked), "precious");  // never written through the link
+        fs::remove(linked);
+    }
+    // Nothing but the target is left in its folder: no temporary file.
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        EXPECT_EQ(entry.path(), target);
     }
     auto logins = caseHost.logins();
     ASSERT_EQ(logins.size(), c.realm != nullptr ? 1u : 0u);
     if (c.realm != nullptr) {
         EXPECT_EQ(logins[0].status, c.viaProxy ? 407 : 401);
         EXPECT_EQ(logins[0].realm, c.realm);
-        EXPECT_EQ(logins[0].url, url);
+        if (c.loginUrl != nullptr) {
+            auto [hostName, path] = HostAndTarget(c.loginUrl);
+            EXPECT_EQ(logins[0].url,
+                      "http://" + hostName + ":" + std::to_string(server.port()) + path);
+        } else {
+            EXPECT_EQ(logins[0].url, url);
+        }
     }
     auto heads = server.Requests();
     ExpectRequests(c, std::vector(heads.begin() + static_cast<long>(earlier), heads.end()));
+    fs::remove(target);
 }
 
 TEST_F(HttpDownloadTest, CaseTable) {
@@ -441,6 +555,19 @@ TEST_F(HttpDownloadTest, CancelOfStalledTransferIsPrompt) {
     ExpectOutcome(host.outcomes()[0], Cancelled());
 }
 
+// Saving a row again over the earlier copy, then cancelling: only the temporary file goes.
+TEST_F(HttpDownloadTest, CancelMidTransferKeepsTheEarlierCopy) {
+    std::ofstream(target, std::ios::binary) << "earlier copy";
+    ASSERT_EQ(start(server.url("/stall/c.wmv?size=100000&after=5000&hold=30")), 0);
+    ASSERT_TRUE(WaitForProgress(list, record));
+    EXPECT_TRUE(fs::exists(dir / ".out.bin.part"));
+    download->Cancel();
+    ASSERT_TRUE(host.waitEnded(1, std::chrono::seconds(10)));
+    EXPECT_STREQ(record.progressText, "Cancel");
+    EXPECT_EQ(ReadFile(target), "earlier copy");
+    EXPECT_FALSE(fs::exists(dir / ".out.bin.part"));
+}
+
 TEST_F(HttpDownloadTest, CancelBeforeTheTransferDeletesTheFile) {
     ASSERT_EQ(start(server.url("/hang?hold=30")), 0);
     std::this_thread::sleep_for(200ms);
@@ -483,24 +610,43 @@ TEST_F(HttpDownloadTest, TwoDownloadsAtOnceEachUpdateTheirOwnRecord) {
     EXPECT_EQ(list.refreshes(&second).back().size, "2.3 KB");
 }
 
-// A failed write shows the system's cause; a target that is not a regular file (here a link to
-// /dev/full) is never deleted.
+// A failed write shows the system's cause; a target that is a device (here /dev/full, written
+// in place) is never deleted or replaced.
 TEST_F(HttpDownloadTest, WriteFailureShowsTheCauseAndSparesSpecialFiles) {
     if (!fs::exists("/dev/full")) {
         GTEST_SKIP() << "no /dev/full";
     }
-    fs::path link = dir / "full";
-    fs::create_symlink("/dev/full", link);
     download = std::make_unique<CHttpDownload>(host, options);
-    ASSERT_EQ(download->Start(&record, server.url("/file/w.wmv?size=100000"), link.string()), 0);
+    ASSERT_EQ(download->Start(&record, server.url("/file/w.wmv?size=100000"), "/dev/full"), 0);
     ASSERT_TRUE(host.waitEnded(1));
     ASSERT_EQ(host.messages().size(), 1u);
     EXPECT_EQ(host.messages()[0], kTransferFailed + "(28)");
     ASSERT_EQ(host.outcomes().size(), 1u);
     ExpectOutcome(host.outcomes()[0], TransferFailed(28, "write: No space left on device"));
     EXPECT_EQ(record.state, kStateIdle);
-    EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_TRUE(fs::exists("/dev/full"));
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+    EXPECT_FALSE(fs::exists("/dev/.full.part"));
+}
+
+// The disk fills up part-way: the old file, here behind a link, is what stays.
+TEST_F(HttpDownloadTest, DiskFullPartWayKeepsTheOldFile) {
+    const fs::path linked = dir / "linked";
+    std::ofstream(linked, std::ios::binary) << "precious";
+    fs::create_symlink(linked, target);
+    {
+        FileSizeLimit limit(50000);
+        download = std::make_unique<CHttpDownload>(host, options);
+        ASSERT_EQ(download->Start(&record, server.url("/file/w.wmv?size=100000"), target.string()),
+                  0);
+        ASSERT_TRUE(host.waitEnded(1));
+        download.reset();
+    }
+    ASSERT_EQ(host.outcomes().size(), 1u);
+    ExpectOutcome(host.outcomes()[0], TransferFailed(EFBIG, "write: File too large"));
+    EXPECT_EQ(record.state, kStateIdle);
+    EXPECT_TRUE(fs::is_symlink(target));
+    EXPECT_EQ(ReadFile(linked), "precious");
+    EXPECT_FALSE(fs::exists(dir / ".out.bin.part"));
 }
 
 TEST(HttpsDownload, VerifiedCertificateOnlyAndHttpsAllowed) {
@@ -510,8 +656,10 @@ TEST(HttpsDownload, VerifiedCertificateOnlyAndHttpsAllowed) {
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     fs::path dir = pattern;
     std::string target = (dir / "s.wmv").string();
-    for (bool trusted : {true, false}) {
+    // Untrusted before and after a trusted download: the second failure keeps the earlier copy.
+    for (bool trusted : {false, true, false}) {
         SCOPED_TRACE(trusted);
+        const bool earlierCopy = fs::exists(target);
         DetectedStream record;
         RecordingStreamList list;
         TestDownloadHost host;
@@ -532,7 +680,11 @@ TEST(HttpsDownload, VerifiedCertificateOnlyAndHttpsAllowed) {
         } else {
             ASSERT_EQ(host.messages().size(), 1u);
             EXPECT_EQ(host.messages()[0], kConnectFailed + "(60)");
-            EXPECT_FALSE(fs::exists(target));
+            if (earlierCopy) {
+                EXPECT_EQ(ReadFile(target), FixtureServer::Pattern(3000));
+            } else {
+                EXPECT_FALSE(fs::exists(target));
+            }
             ExpectOutcome(host.outcomes()[0], ConnectFailed(60, "certificate"));
         }
     }

@@ -103,8 +103,9 @@ std::uint16_t ClosedPort() {
 }
 
 // One download from the scripted server and how it must end. A completed download leaves the
-// header and its first `packets` data packets; a failed one no file, and the row keeps its
-// last percentage or says "失敗" when it never got further than connecting.
+// header and its first `packets` data packets; a failed one leaves the target's name as it
+// was (no file, or the user's old one), and the row keeps its last percentage or says "失敗"
+// when it never got further than connecting.
 struct MmsCase {
     const char* name;
     MmsTestServer::Script script;
@@ -114,6 +115,7 @@ struct MmsCase {
     std::string host = {};       // empty: the test server; "closed": a port nobody listens on
     std::string localName = {};  // relative to the test directory; empty: out.asf
     std::string path = "/media/clip.asf";
+    bool oldFile = false;  // the target holds "precious" before the download
 };
 
 std::vector<MmsCase> Cases(const AsfFixture& fixture) {
@@ -174,6 +176,24 @@ std::vector<MmsCase> Cases(const AsfFixture& fixture) {
          "",
          "missing/out.asf"},
         {"EmptyPath", {}, TryFailed(22, "no path to ask the server for"), "失敗", 0, "", "", ""},
+        // What the user had under the target's name goes only for a complete download.
+        {.name = "WholeReplacesTheOldFile",
+         .script = MmsTestServer::Serving(fixture),
+         .outcome = Completed(),
+         .progress = "完了",
+         .packets = all,
+         .oldFile = true},
+        {.name = "CloseMidStreamKeepsTheOldFile",
+         .script = serving(6, Ending::Close),
+         .outcome = DownloadFailed(71, "MMS error -1: the server closed the connection"),
+         .progress = percent(6),
+         .oldFile = true},
+        {.name = "ConnectionRefusedKeepsTheOldFile",
+         .script = {},
+         .outcome = ConnectFailed(111, "connect: Connection refused"),
+         .progress = "失敗",
+         .host = "closed",
+         .oldFile = true},
     };
 }
 
@@ -190,6 +210,9 @@ TEST_F(CMmsDownloadTest, CaseTable) {
                                      : c.host);
         const std::string target =
             (directory_ / (c.localName.empty() ? "out.asf" : c.localName)).string();
+        if (c.oldFile) {
+            std::ofstream(target, std::ios::binary) << "precious";
+        }
         {
             CMmsDownload download(host);
             download.Start(&record_, c.path, target);
@@ -211,10 +234,15 @@ TEST_F(CMmsDownloadTest, CaseTable) {
             const auto whole = fixture.WholeFile();
             const std::size_t kept = fixture.header.size() + c.packets * fixture.packetSize;
             EXPECT_EQ(Read(target), std::vector(whole.begin(), whole.begin() + kept));
+        } else if (c.oldFile) {
+            EXPECT_EQ(Read(target),
+                      std::vector<std::uint8_t>({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
         } else {
             EXPECT_FALSE(std::filesystem::exists(target));
         }
         std::filesystem::remove(target);
+        // No temporary file is left behind.
+        EXPECT_TRUE(std::filesystem::is_empty(directory_));
     }
 }
 
@@ -285,6 +313,7 @@ TEST_F(CMmsDownloadTest, SecondsLeftDoNotWrapWhenTheTotalPassesTheFileSize) {
 }
 
 TEST_F(CMmsDownloadTest, CancelDuringAStallEndsPromptlyAndKeepsThePartialFile) {
+    std::ofstream(target_, std::ios::binary) << "older download";
     AsfFixture fixture = Fixture();
     MmsTestServer server(MmsTestServer::Serving(fixture, 3, Ending::Stall));
     SetHost(Loopback("mmsu", server.port()));
@@ -311,10 +340,14 @@ TEST_F(CMmsDownloadTest, CancelDuringAStallEndsPromptlyAndKeepsThePartialFile) {
     EXPECT_STREQ(record_.progressText, "Cancel");
     EXPECT_TRUE(host_.messages().empty());
     ExpectOutcome(host_.outcomes().at(0), Cancelled());
+    // The partial data take the target's name, as a cancel keeps its file.
     auto file = Target();
     ASSERT_EQ(file.size(), expected);
     auto whole = fixture.WholeFile();
     EXPECT_TRUE(std::equal(file.begin(), file.end(), whole.begin()));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory_),
+                            std::filesystem::directory_iterator()),
+              1);
 }
 
 TEST_F(CMmsDownloadTest, CancelBeforeTheHeaderEndsLikeACancel) {
@@ -332,6 +365,29 @@ TEST_F(CMmsDownloadTest, CancelBeforeTheHeaderEndsLikeACancel) {
     EXPECT_TRUE(host_.messages().empty());
     ExpectOutcome(host_.outcomes().at(0), Cancelled());
     EXPECT_TRUE(std::filesystem::exists(target_));
+    EXPECT_EQ(Target().size(), 0u);
+}
+
+// A cancel before anything arrived has nothing to keep: an empty file never replaces one of
+// the user's.
+TEST_F(CMmsDownloadTest, CancelBeforeTheHeaderKeepsTheOldFile) {
+    std::ofstream(target_, std::ios::binary) << "precious";
+    MmsTestServer::Script script = MmsTestServer::Serving(Fixture());
+    script.stallBeforeHeader = true;
+    MmsTestServer server(script);
+    SetHost(Loopback("mms", server.port()));
+    CMmsDownload download(host_);
+    download.Start(&record_, record_.path, target_);
+    std::this_thread::sleep_for(100ms);
+    download.Cancel();
+    ASSERT_TRUE(host_.waitEnded(1, 5s));
+    EXPECT_STREQ(record_.progressText, "Cancel");
+    ExpectOutcome(host_.outcomes().at(0), Cancelled());
+    const std::vector<std::uint8_t> precious = {'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'};
+    EXPECT_EQ(Target(), precious);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory_),
+                            std::filesystem::directory_iterator()),
+              1);
 }
 
 TEST_F(CMmsDownloadTest, DestroyingARunningDownloadStopsItAndReportsItsEndOnce) {
@@ -364,7 +420,7 @@ TEST_F(CMmsDownloadTest, HostFillingItsWholeFieldIsReadWithinIt) {
 }
 
 // A failed download deletes only a file it made: a link chosen as target, and what it points
-// to, stay.
+// to, stay as they were.
 TEST_F(CMmsDownloadTest, FailureLeavesALinkedTargetAlone) {
     MmsTestServer::Script script;
     script.header = AsfFixture::HeaderObject(30, 0);
@@ -372,6 +428,7 @@ TEST_F(CMmsDownloadTest, FailureLeavesALinkedTargetAlone) {
     MmsTestServer server(script);
     SetHost(Loopback("mms", server.port()));
     const auto linked = directory_ / "linked.asf";
+    std::ofstream(linked, std::ios::binary) << "precious";
     std::filesystem::create_symlink(linked, target_);
     CMmsDownload download(host_);
     download.Start(&record_, record_.path, target_);
@@ -380,6 +437,8 @@ TEST_F(CMmsDownloadTest, FailureLeavesALinkedTargetAlone) {
     EXPECT_EQ(host_.outcomes()[0].kind, DownloadOutcome::Kind::kFailed);
     EXPECT_TRUE(std::filesystem::is_symlink(target_));
     EXPECT_TRUE(std::filesystem::exists(linked));
+    EXPECT_EQ(Read(linked.string()),
+              std::vector<std::uint8_t>({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
 }
 
 }  // namespace
