@@ -139,6 +139,13 @@ TEST_F(DetectCommand, JsonEscapesBytesThatAreNotUtf8) {
     EXPECT_NE(json.out.find("\"host\":\"http://S\\\\\""), std::string::npos) << json.out;
 }
 
+TEST_F(DetectCommand, TextOutputEscapesTerminalControls) {
+    std::string file = pcap("escapes", 101, {request("/\x1B]0;owned\x07\x1B[2J.asf", "S")});
+    CliRun r = run(args(file));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "http://S/\\x1B]0;owned\\x07\\x1B[2J.asf\t.asf\tWindows Media Format\n");
+}
+
 TEST_F(DetectCommand, PaddingAfterAShortDatagramIsNotHandedOver) {
     // The host header lacks its line feed; padding bytes after the datagram must not supply it.
     auto datagram = test_packets::datagram("GET /a.asf HTTP/1.1\r\nHost: S");
