@@ -1,6 +1,7 @@
 #include "core/session/MonitorSession.h"
 
 #include <algorithm>
+#include <new>
 
 #include "core/download/DownloadStarter.h"
 #include "core/session/PcapCaptureFactory.h"
@@ -78,9 +79,17 @@ CPacketCapture::Statistics MonitorSession::captureStatistics() const {
 
 // Capture thread: straight into the list; only the news queue wakes the front end.
 void MonitorSession::OnCapturedPacket(const CapturedPacket* packet) {
-    if (packet != nullptr && !closed_.load(std::memory_order_relaxed) &&
-        decoder_.decode(*packet, captured_) == 0) {
-        store_.add(captured_);
+    if (packet == nullptr || closed_.load(std::memory_order_relaxed)) {
+        return;
+    }
+    try {
+        if (decoder_.decode(*packet, captured_) == 0) {
+            store_.add(captured_);
+        }
+    } catch (const std::bad_alloc&) {
+        // Running out of memory must not end the capture thread (or the program): the
+        // packet's stream counts as dropped and the capture goes on.
+        store_.countDropped();
     }
 }
 
