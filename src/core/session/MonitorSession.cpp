@@ -4,7 +4,7 @@
 #include <new>
 
 #include "core/download/DownloadStarter.h"
-#include "core/session/PcapCaptureFactory.h"
+#include "core/session/HelperCaptureFactory.h"
 #include "core/session/SessionDownload.h"
 
 namespace {
@@ -21,7 +21,7 @@ MonitorSession::MonitorSession(SessionCallbacks callbacks,
                                std::unique_ptr<CaptureFactory> captureFactory)
     : callbacks_(std::move(callbacks)),
       captureFactory_(captureFactory ? std::move(captureFactory)
-                                     : std::make_unique<PcapCaptureFactory>()) {
+                                     : std::make_unique<HelperCaptureFactory>()) {
     changes_ = std::make_shared<StoreChangeQueue>([this] {
         if (callbacks_.rowsChanged) {
             callbacks_.rowsChanged();

@@ -43,7 +43,7 @@ class MonitorSession : private PacketReceiver {
         bool added;
     };
 
-    // The live capture unless `captureFactory` gives another (tests).
+    // The live capture (through the capture helper) unless `captureFactory` gives another (tests).
     explicit MonitorSession(SessionCallbacks callbacks,
                             std::unique_ptr<CaptureFactory> captureFactory = nullptr);
     // Ends everything as shutdown() does.
