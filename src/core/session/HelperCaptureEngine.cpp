@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -214,7 +215,8 @@ bool HelperCaptureEngine::Spawn(const AdapterEntry& adapter, std::string& failur
 HelperCaptureEngine::Ending HelperCaptureEngine::ReadUntilEnd() {
     CapturePipeReader reader;
     readBuffer_.resize(kReadChunk);
-    Clock::time_point deadline = Clock::time_point::max();
+    Clock::time_point& deadline = endDeadline_;
+    deadline = Clock::time_point::max();
     while (true) {
         if (stopRequested_ && toHelper_ >= 0) {
             // Closing its input is the helper's signal to end; its counts follow.
@@ -299,7 +301,12 @@ std::string HelperCaptureEngine::EndHelper() {
     CloseFd(fromHelper_);  // a helper blocked on a full pipe now fails its write and ends
     const pid_t pid = helperPid_.load();
     int status = 0;
-    if (!reapWithin(pid, kEndGrace, status)) {
+    // A helper asked to stop has had its grace time already while its output was read.
+    const Clock::duration grace =
+        endDeadline_ == Clock::time_point::max()
+            ? Clock::duration(kEndGrace)
+            : std::max(Clock::duration::zero(), endDeadline_ - Clock::now());
+    if (!reapWithin(pid, grace, status)) {
         ::kill(pid, SIGTERM);
         if (!reapWithin(pid, kEndGrace, status)) {
             ::kill(pid, SIGKILL);

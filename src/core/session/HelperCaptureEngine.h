@@ -69,4 +69,5 @@ class HelperCaptureEngine : public CaptureEngine {
     bool running_ = false;         // the helper said its capture runs
     bool helperReported_ = false;  // the helper told a failure or loss itself
     std::vector<std::uint8_t> readBuffer_;
+    std::chrono::steady_clock::time_point endDeadline_;  // set once a stop closed the input
 };
