@@ -15,6 +15,7 @@
 #include "cli/DroppedStreams.h"
 #include "cli/SignalPipe.h"
 #include "cli/StreamPrinter.h"
+#include "cli/TerminalText.h"
 #include "cli/WakeUpPipe.h"
 #include "core/capture/CSnmpAdapterList.h"
 #include "core/capture/SystemInterfaceTable.h"
@@ -118,12 +119,14 @@ LoopEnd followCapture(const MonitorSession& session, RowPrinter& rows, const Wak
         CaptureStatus now = session.captureStatus();
         if (now.state == CaptureStatus::kRunning && !announced) {
             std::fprintf(stderr, "quorvex-cli monitor: capturing on %s (%s)\n",
-                         now.interfaceName.c_str(),
+                         TerminalText::escaped(now.interfaceName).c_str(),
                          AdapterText::Ipv4(session.adapter().address).c_str());
             announced = true;
         }
         if (now.state == CaptureStatus::kFailed || now.state == CaptureStatus::kLost) {
-            std::fprintf(stderr, "quorvex-cli monitor: %s\n", now.message.c_str());
+            // The text came over the helper's pipe: shown, never obeyed, by the terminal.
+            std::fprintf(stderr, "quorvex-cli monitor: %s\n",
+                         TerminalText::escaped(now.message).c_str());
             return LoopEnd::kCaptureFailed;
         }
         if (signals.Drain() || rows.Full()) {

@@ -12,10 +12,12 @@ void PipeOutput::OnCapturedPacket(const CapturedPacket* packet) {
     if (packet == nullptr || packet->length == 0 || failed_.load()) {
         return;
     }
-    std::vector<std::uint8_t> header;
-    header.reserve(CapturePipeFormat::kHeaderSize);
-    CapturePipeFormat::appendHeader(header, CapturePipeFormat::kPacket, packet->length);
-    if (!WriteMessage(header.data(), header.size(), packet->data, packet->length)) {
+    // No allocation per packet: the header is built in place.
+    std::uint8_t header[CapturePipeFormat::kHeaderSize] = {CapturePipeFormat::kPacket};
+    for (int i = 0; i < 4; ++i) {
+        header[1 + i] = static_cast<std::uint8_t>(packet->length >> (8 * i));
+    }
+    if (!WriteMessage(header, sizeof header, packet->data, packet->length)) {
         Wake();
     }
 }
