@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 #include <vector>
 
 #include "core/capture/CapturePipeFormat.h"
@@ -23,16 +24,26 @@ void PipeOutput::OnCapturedPacket(const CapturedPacket* packet) {
 }
 
 void PipeOutput::OnCaptureStatus(const CaptureStatus& status) {
-    std::vector<std::uint8_t> message = CapturePipeFormat::statusMessage(status);
-    bool written = WriteMessage(message.data(), message.size(), nullptr, 0);
+    bool written = false;
+    try {
+        std::vector<std::uint8_t> message = CapturePipeFormat::statusMessage(status);
+        written = WriteMessage(message.data(), message.size(), nullptr, 0);
+    } catch (const std::bad_alloc&) {
+        failed_.store(true);  // the parent sees the helper end without a word
+    }
     if (!written || status.state != CaptureStatus::kRunning) {
         Wake();
     }
 }
 
 bool PipeOutput::WriteStatistics(const CPacketCapture::Statistics& counts) {
-    std::vector<std::uint8_t> message = CapturePipeFormat::statisticsMessage(counts);
-    return WriteMessage(message.data(), message.size(), nullptr, 0);
+    try {
+        std::vector<std::uint8_t> message = CapturePipeFormat::statisticsMessage(counts);
+        return WriteMessage(message.data(), message.size(), nullptr, 0);
+    } catch (const std::bad_alloc&) {
+        failed_.store(true);
+        return false;
+    }
 }
 
 bool PipeOutput::WriteMessage(const std::uint8_t* header, std::size_t headerLength,

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "core/capture/DatagramExtractor.h"
 
@@ -141,7 +142,13 @@ void HelperCaptureEngine::Run(AdapterEntry adapter) {
         Report(CaptureStatus::kFailed, {}, failure);
         return;
     }
-    const Ending ending = ReadUntilEnd();
+    Ending ending;
+    try {
+        ending = ReadUntilEnd();
+    } catch (const std::bad_alloc&) {
+        // Never out of this thread: the capture ends as lost, and the helper is still reaped.
+        ending = Ending::kOutOfMemory;
+    }
     const std::string ended = EndHelper();
     if (stopRequested_ || helperReported_) {
         return;
@@ -150,6 +157,8 @@ void HelperCaptureEngine::Run(AdapterEntry adapter) {
     const CaptureStatus::State state = running_ ? CaptureStatus::kLost : CaptureStatus::kFailed;
     if (ending == Ending::kMalformed) {
         Report(state, interfaceName, "the capture helper sent malformed data");
+    } else if (ending == Ending::kOutOfMemory) {
+        Report(state, interfaceName, "capture ended: out of memory");
     } else {
         Report(state, interfaceName, "the capture helper ended unexpectedly (" + ended + ")");
     }

@@ -40,7 +40,7 @@ class HelperCaptureEngine : public CaptureEngine {
     pid_t helperPid() const { return helperPid_.load(); }
 
   private:
-    enum class Ending { kStopped, kHelperEnded, kMalformed, kReadFailed };
+    enum class Ending { kStopped, kHelperEnded, kMalformed, kReadFailed, kOutOfMemory };
 
     void Run(AdapterEntry adapter);
     bool Spawn(const AdapterEntry& adapter, std::string& failure);
