@@ -12,7 +12,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   clang clang-format libclang-rt-14-dev \
   qt6-base-dev libqt6svg6 libgl-dev \
   libpcap-dev libcurl4-openssl-dev \
-  python3 iproute2 curl tcpdump tcpreplay locales \
+  python3 iproute2 curl tcpdump tcpreplay locales libcap2-bin util-linux \
   xvfb xauth x11-apps xdotool imagemagick fonts-noto-cjk libx11-dev \
   >/dev/null
 

@@ -5,6 +5,7 @@
 
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
+#include "cli/DroppedStreams.h"
 #include "cli/StreamPrinter.h"
 #include "core/capture/CaptureFileReader.h"
 #include "core/detect/StreamDecoder.h"
@@ -15,6 +16,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: quorvex-cli detect --pcap FILE [--suffix-file FILE] [--all] [--json]\n"
+    "                         [--max-streams N]\n"
     "\n"
     "Reads a capture file (pcap or pcapng) and prints the media streams requested in it,\n"
     "one line per stream in the order first seen.\n"
@@ -27,6 +29,8 @@ constexpr const char* kUsage =
     "  --all               print every detection, repeats included, in packet order\n"
     "  --json              one JSON object per line: scheme, host, path, url, suffix,\n"
     "                      typeName, srcAddr, dstAddr, srcPort, dstPort\n"
+    "  --max-streams N     list at most N streams (default 1000000); further new streams\n"
+    "                      are counted on stderr, not printed\n"
     "\n"
     "Text lines are the URL, the suffix and the type name, separated by tabs.\n"
     "Exit status: 0 when the file was read to its end, 2 on a bad argument or unreadable input.\n";
@@ -34,11 +38,12 @@ constexpr const char* kUsage =
 }  // namespace
 
 int runDetect(int argc, char** argv) {
-    CliArgs args("detect", argc, argv, {"pcap", "suffix-file"}, {"all", "json"});
+    CliArgs args("detect", argc, argv, {"pcap", "suffix-file", "max-streams"}, {"all", "json"});
     if (args.wantsHelp()) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    std::optional<std::uint64_t> maxStreams = args.number("max-streams", 1, kMaxStreamsLimit);
     if (!args.ok()) {
         return args.fail(args.error());
     }
@@ -63,6 +68,9 @@ int runDetect(int argc, char** argv) {
 
     MonitorSession session{SessionCallbacks{}};
     session.setSuffixTable(suffixes.table);
+    if (maxStreams) {
+        session.setRowLimit(static_cast<int>(*maxStreams));
+    }
     const bool all = args.has("all");
     StreamPrinter printer(
         args.has("json") ? StreamPrinter::Format::Json : StreamPrinter::Format::Text, stdout, true);
@@ -91,5 +99,6 @@ int runDetect(int argc, char** argv) {
     if (!printer.flush()) {
         return args.fail("cannot write the output");
     }
+    printDroppedStreams("detect", session);
     return 0;
 }

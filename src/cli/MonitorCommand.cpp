@@ -12,8 +12,10 @@
 #include "cli/AdapterText.h"
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
+#include "cli/DroppedStreams.h"
 #include "cli/SignalPipe.h"
 #include "cli/StreamPrinter.h"
+#include "cli/TerminalText.h"
 #include "cli/WakeUpPipe.h"
 #include "core/capture/CSnmpAdapterList.h"
 #include "core/capture/SystemInterfaceTable.h"
@@ -24,7 +26,7 @@ namespace {
 
 constexpr char kHelp[] =
     "usage: quorvex-cli monitor [--adapter INDEX|NAME|IPV4] [--seconds N] [--count N]\n"
-    "                           [--suffix-file FILE] [--json]\n"
+    "                           [--suffix-file FILE] [--max-streams N] [--json]\n"
     "\n"
     "Watches one adapter and prints each stream once, as it is found, like detect does.\n"
     "Ends after N seconds, after N rows, or on Ctrl+C (SIGINT) or SIGTERM.\n"
@@ -34,6 +36,8 @@ constexpr char kHelp[] =
     "  --seconds N       stop after N seconds\n"
     "  --count N         stop after N rows\n"
     "  --suffix-file F   the suffix list file (created with the defaults if missing)\n"
+    "  --max-streams N   list at most N streams (default 1000000); further new streams\n"
+    "                    are counted in the summary on stderr, not printed\n"
     "  --json            one JSON object per line\n"
     "\n"
     "Capturing needs root, or the capabilities cap_net_raw and cap_net_admin on the program\n"
@@ -95,6 +99,7 @@ class IgnoreSigpipe {
 struct MonitorOptions {
     std::optional<std::uint64_t> seconds;
     std::optional<std::uint64_t> count;
+    std::optional<std::uint64_t> maxStreams;
     bool json = false;
 };
 
@@ -114,12 +119,14 @@ LoopEnd followCapture(const MonitorSession& session, RowPrinter& rows, const Wak
         CaptureStatus now = session.captureStatus();
         if (now.state == CaptureStatus::kRunning && !announced) {
             std::fprintf(stderr, "quorvex-cli monitor: capturing on %s (%s)\n",
-                         now.interfaceName.c_str(),
+                         TerminalText::escaped(now.interfaceName).c_str(),
                          AdapterText::Ipv4(session.adapter().address).c_str());
             announced = true;
         }
         if (now.state == CaptureStatus::kFailed || now.state == CaptureStatus::kLost) {
-            std::fprintf(stderr, "quorvex-cli monitor: %s\n", now.message.c_str());
+            // The text came over the helper's pipe: shown, never obeyed, by the terminal.
+            std::fprintf(stderr, "quorvex-cli monitor: %s\n",
+                         TerminalText::escaped(now.message).c_str());
             return LoopEnd::kCaptureFailed;
         }
         if (signals.Drain() || rows.Full()) {
@@ -152,6 +159,9 @@ int watch(const CliArgs& args, const AdapterEntry& adapter,
     callbacks.captureStatus = [&wake](const CaptureStatus&, int) { wake.Notify(); };
     MonitorSession session(std::move(callbacks));
     session.setSuffixTable(std::move(suffixes));
+    if (options.maxStreams) {
+        session.setRowLimit(static_cast<int>(*options.maxStreams));
+    }
     RowPrinter rows(session, options.json,
                     options.count.value_or(std::numeric_limits<std::uint64_t>::max()));
 
@@ -168,13 +178,15 @@ int watch(const CliArgs& args, const AdapterEntry& adapter,
     if (ran) {
         printStatistics(session.captureStatistics());
     }
+    printDroppedStreams("monitor", session);
     return end == LoopEnd::kDone && printed ? 0 : 1;
 }
 
 }  // namespace
 
 int runMonitor(int argc, char** argv) {
-    CliArgs args("monitor", argc, argv, {"adapter", "seconds", "count", "suffix-file"}, {"json"});
+    CliArgs args("monitor", argc, argv,
+                 {"adapter", "seconds", "count", "suffix-file", "max-streams"}, {"json"});
     if (args.wantsHelp()) {
         std::fputs(kHelp, stdout);
         return 0;
@@ -182,6 +194,7 @@ int runMonitor(int argc, char** argv) {
     MonitorOptions options;
     options.seconds = args.number("seconds", 1, 10'000'000);
     options.count = args.number("count", 1, 1'000'000'000);
+    options.maxStreams = args.number("max-streams", 1, kMaxStreamsLimit);
     options.json = args.has("json");
     if (!args.ok()) {
         return args.fail(args.error());

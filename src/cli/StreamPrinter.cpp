@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "cli/JsonLine.h"
+#include "cli/TerminalText.h"
 
 namespace {
 
@@ -102,12 +103,17 @@ std::string StreamPrinter::line(const DetectedStream& stream, Format format) {
 }
 
 void StreamPrinter::appendText(std::string& out, const DetectedStream& stream) {
-    out += field(stream.host);
-    out += field(stream.path);
+    // Host and path as one string: a character may span the two.
+    std::string_view host = field(stream.host);
+    std::string_view path = field(stream.path);
+    char url[sizeof stream.host + sizeof stream.path];
+    std::memcpy(url, host.data(), host.size());
+    std::memcpy(url + host.size(), path.data(), path.size());
+    TerminalText::appendEscaped(out, std::string_view(url, host.size() + path.size()));
     out += '\t';
-    out += field(stream.suffix);
+    TerminalText::appendEscaped(out, field(stream.suffix));
     out += '\t';
-    out += field(stream.typeName);
+    TerminalText::appendEscaped(out, field(stream.typeName));
 }
 
 void StreamPrinter::appendJson(std::string& out, const DetectedStream& stream) {

@@ -7,7 +7,9 @@
 
 // Prints detected streams one line each: as text (URL, suffix and type name, tab-separated)
 // or as a JSON object with the fields scheme, host, path, url, suffix, typeName, srcAddr,
-// dstAddr, srcPort, dstPort. Texts go out as their bytes; JSON escapes what is not UTF-8.
+// dstAddr, srcPort, dstPort. Text lines show control bytes, C1 controls and invalid UTF-8
+// as \xNN (they come from the wire and must not steer the terminal); JSON escapes them as
+// \u00XX.
 class StreamPrinter {
   public:
     enum class Format { Text, Json };

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "cli/TerminalText.h"
+
 namespace {
 
 bool MakePipe(int& readFd, int& writeFd) {
@@ -60,9 +62,22 @@ bool TerminalDownloadHost::askLogin(const LoginRequest& request, Credentials& ou
     if (!isatty(STDIN_FILENO)) {
         return false;
     }
-    std::fprintf(stderr, "ログインが必要です (%ld)%s%s: %s\n", request.status,
-                 request.realm.empty() ? "" : " ", request.realm.c_str(), request.url.c_str());
+    std::string line = LoginPromptLine(request);
+    std::fprintf(stderr, "%s\n", line.c_str());
     return Prompt("ユーザー名: ", true, out.user) && Prompt("パスワード: ", false, out.password);
+}
+
+std::string TerminalDownloadHost::LoginPromptLine(const LoginRequest& request) {
+    // Realm and URL come from the server and the wire: a realm with escapes could paint a
+    // prompt of its own.
+    std::string line = "ログインが必要です (" + std::to_string(request.status) + ")";
+    if (!request.realm.empty()) {
+        line += ' ';
+        TerminalText::appendEscaped(line, request.realm);
+    }
+    line += ": ";
+    TerminalText::appendEscaped(line, request.url);
+    return line;
 }
 
 void TerminalDownloadHost::downloadEnded(DetectedStream*, const DownloadOutcome& outcome) {

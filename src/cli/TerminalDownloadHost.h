@@ -29,6 +29,8 @@ class TerminalDownloadHost : public DownloadHost {
     bool ended() const { return ended_.load(); }
     // How the download ended; none while it runs or when it never started.
     std::optional<DownloadOutcome> outcome() const;
+    // The line that introduces the login prompt; the server's texts in it are escaped.
+    static std::string LoginPromptLine(const LoginRequest& request);
     // Ends a terminal prompt that is waiting for input (after SIGINT/SIGTERM).
     void Interrupt();
 

@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -31,9 +32,11 @@ class DetectCommand : public ::testing::Test {
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
-    CliRun run(const std::string& arguments) {
-        std::string command = std::string(QUORVEX_BINARY_DIR) + "/src/cli/quorvex-cli detect " +
-                              arguments + " 2>" + (dir_ / "err").string();
+    // `shellPrefix` runs before the command in the same shell (a ulimit, say).
+    CliRun run(const std::string& arguments, const std::string& shellPrefix = "") {
+        std::string command = shellPrefix + std::string(QUORVEX_BINARY_DIR) +
+                              "/src/cli/quorvex-cli detect " + arguments + " 2>" +
+                              (dir_ / "err").string();
         CliRun result{};
         FILE* pipe = popen(command.c_str(), "r");
         char buffer[4096];
@@ -139,6 +142,13 @@ TEST_F(DetectCommand, JsonEscapesBytesThatAreNotUtf8) {
     EXPECT_NE(json.out.find("\"host\":\"http://S\\\\\""), std::string::npos) << json.out;
 }
 
+TEST_F(DetectCommand, TextOutputEscapesTerminalControls) {
+    std::string file = pcap("escapes", 101, {request("/\x1B]0;owned\x07\x1B[2J.asf", "S")});
+    CliRun r = run(args(file));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "http://S/\\x1B]0;owned\\x07\\x1B[2J.asf\t.asf\tWindows Media Format\n");
+}
+
 TEST_F(DetectCommand, PaddingAfterAShortDatagramIsNotHandedOver) {
     // The host header lacks its line feed; padding bytes after the datagram must not supply it.
     auto datagram = test_packets::datagram("GET /a.asf HTTP/1.1\r\nHost: S");
@@ -174,6 +184,8 @@ TEST_F(DetectCommand, BadArgumentsAndUnreadableInputsExitWithTwo) {
         {"not a capture", args((dir_ / "junk").string())},
         {"unusable suffix file", "--pcap " + good + " --suffix-file " + (dir_ / "adir").string()},
         {"unsupported link type", args(pcap("ppp", 9, {request("/c.flv", "S")}))},
+        {"no list at all", args(good, "--max-streams 0")},
+        {"list limit not a number", args(good, "--max-streams many")},
     };
     for (const Case& c : cases) {
         CliRun r = run(c.arguments);
@@ -184,6 +196,49 @@ TEST_F(DetectCommand, BadArgumentsAndUnreadableInputsExitWithTwo) {
     CliRun help = run("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--suffix-file"), std::string::npos);
+}
+
+std::vector<std::vector<std::uint8_t>> uniqueRequests(int count) {
+    std::vector<std::vector<std::uint8_t>> frames;
+    frames.reserve(static_cast<std::size_t>(count));
+    for (int n = 0; n < count; ++n) {
+        frames.push_back(request("/flood/" + std::to_string(n) + ".asf", "S"));
+    }
+    return frames;
+}
+
+TEST_F(DetectCommand, AFullListDropsNewStreamsAndSaysHowMany) {
+    std::vector<std::vector<std::uint8_t>> frames = uniqueRequests(20);
+    frames.push_back(request("/flood/0.asf", "S"));  // a repeat of a listed stream
+    CliRun r = run(args(pcap("flood", 101, frames), "--max-streams 5"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 5);
+    EXPECT_EQ(r.out.find("http://S/flood/0.asf\t"), 0u);
+    EXPECT_EQ(r.err,
+              "quorvex-cli detect: 15 new streams dropped: the list holds at most 5 rows "
+              "(--max-streams)\n");
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+// Address space for quorvex-cli detect: its libraries (about 30 MiB) and some 250,000 rows,
+// short of the 400,000 streams of the flood.
+constexpr long kMemoryLimitKiB = 64 * 1024;
+
+// Out of memory, new streams are dropped and counted, and the program ends normally
+// (it used to abort with std::bad_alloc from the packet path).
+TEST_F(DetectCommand, AFloodUnderAMemoryLimitEndsCleanly) {
+    if (kSanitized) {
+        GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
+    }
+    std::string file = pcap("flood", 101, uniqueRequests(400'000));
+    CliRun r = run(args(file), "ulimit -v " + std::to_string(kMemoryLimitKiB) + "; ");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("new streams dropped"), std::string::npos) << r.err;
+    EXPECT_GT(std::count(r.out.begin(), r.out.end(), '\n'), 1000);
 }
 
 TEST_F(DetectCommand, TruncatedFileIsAnError) {

@@ -169,6 +169,75 @@ TEST_F(MonitorCommand, SigtermAndSigintStopTheCaptureCleanly) {
     }
 }
 
+// The capability line `name` (CapEff, CapPrm, NoNewPrivs...) of /proc/PID/status.
+std::string statusField(pid_t pid, const std::string& name) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with(name + ":")) {
+            std::string value = line.substr(name.size() + 1);
+            value.erase(0, value.find_first_not_of(" \t"));
+            return value;
+        }
+    }
+    return {};
+}
+
+// The process running `program`, or -1.
+pid_t processRunning(const std::filesystem::path& program) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path() / "exe", error) == program) {
+            return static_cast<pid_t>(std::stol(name));
+        }
+    }
+    return -1;
+}
+
+// The set-up the README gives: only the helper holds cap_net_raw (+ep, mode 0750, a group
+// whose members may capture); an ordinary user monitors through it.
+TEST_F(MonitorCommand, AnUnprivilegedUserMonitorsThroughTheHelperAlone) {
+    NetnsPair pair;
+    QVX_REQUIRE_NETNS(pair);
+    std::filesystem::path cli = dir_ / "quorvex-cli";
+    std::filesystem::path helper = dir_ / "quorvex-capture";
+    std::filesystem::copy_file(cli_, cli);
+    std::filesystem::copy_file(std::string(QUORVEX_BINARY_DIR) + "/src/helper/quorvex-capture",
+                               helper);
+    ::chmod(cli.c_str(), 0755);
+    ASSERT_EQ(::chown(helper.c_str(), 0, 65534), 0);
+    ::chmod(helper.c_str(), 0750);
+    ASSERT_TRUE(NetnsPair::Shell("setcap cap_net_raw+ep " + helper.string()));
+
+    CommandRun run(dir_);
+    ASSERT_TRUE(
+        run.Start(InServer(pair, {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                  cli.string(), "monitor", "--count", "1", "--json", "--seconds",
+                                  "30", "--suffix-file", suffixFile_})));
+    ASSERT_TRUE(run.WaitForError("capturing on " + pair.serverIf())) << run.Err();
+
+    // While it streams, the helper holds no right at all, and cannot regain one.
+    pid_t streaming = processRunning(helper);
+    ASSERT_GT(streaming, 0);
+    EXPECT_EQ(statusField(streaming, "CapEff"), "0000000000000000");
+    EXPECT_EQ(statusField(streaming, "CapPrm"), "0000000000000000");
+    EXPECT_EQ(statusField(streaming, "NoNewPrivs"), "1");
+    pid_t front = processRunning(cli);
+    ASSERT_GT(front, 0);
+    EXPECT_EQ(statusField(front, "CapEff"), "0000000000000000");
+
+    ASSERT_TRUE(TcpExchange(pair, 80, "GET /v/a.wmv HTTP/1.1\r\nHost: media.test\r\n\r\n",
+                            "HTTP/1.0 404 Not Found\r\n\r\n"));
+    EXPECT_EQ(run.Wait(10s), 0) << run.Err();
+    EXPECT_NE(run.Out().find("\"url\":\"http://media.test/v/a.wmv\""), std::string::npos)
+        << run.Out();
+    EXPECT_EQ(processRunning(helper), -1);  // ended and reaped with the front end
+}
+
 TEST_F(MonitorCommand, MissingRightsOrADownOrVanishedInterfaceIsAnError) {
     NetnsPair pair;
     QVX_REQUIRE_NETNS(pair);

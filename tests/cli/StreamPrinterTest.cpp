@@ -45,3 +45,34 @@ TEST(StreamPrinter, JsonUrlIsHostAndPathEscapedAsOneString) {
             << c.name;
     }
 }
+
+// Text lines come from the wire: nothing in them may reach the terminal as a control.
+TEST(StreamPrinter, TextLineEscapesControlsAndInvalidBytes) {
+    struct Case {
+        const char* name;
+        const char* host;
+        const char* path;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"plain", "http://s", "/v/a.asf", "http://s/v/a.asf\t.asf\tWindows Media Format"},
+        {"title escape in the path", "http://s",
+         "/\x1B]0;x\x07"
+         "a.asf",
+         "http://s/\\x1B]0;x\\x07a.asf\t.asf\tWindows Media Format"},
+        {"carriage return in the host", "http://s\r", "/a.asf",
+         "http://s\\x0D/a.asf\t.asf\tWindows Media Format"},
+        {"character split between host and path", "http://h\xE5\xAE", "\x8C/a.asf",
+         "http://h\xE5\xAE\x8C/a.asf\t.asf\tWindows Media Format"},
+        {"invalid byte", "http://h\x82", "/a.asf",
+         "http://h\\x82/a.asf\t.asf\tWindows Media Format"},
+    };
+    for (const Case& c : cases) {
+        DetectedStream stream{};
+        std::strcpy(stream.host, c.host);
+        std::strcpy(stream.path, c.path);
+        std::strcpy(stream.suffix, ".asf");
+        std::strcpy(stream.typeName, "Windows Media Format");
+        EXPECT_EQ(StreamPrinter::line(stream, StreamPrinter::Format::Text), c.line) << c.name;
+    }
+}

@@ -52,10 +52,18 @@ const char* CPacketCapture::FilterExpression(int linkType) {
     return linkType == DatagramExtractor::kEthernet ? kEthernetFilter : kPlainFilter;
 }
 
-bool CPacketCapture::SetFilter(pcap* handle, std::string& failure) {
+void CPacketCapture::SetFilterExpressions(std::string ethernet, std::string plain) {
+    ethernetFilter_ = std::move(ethernet);
+    plainFilter_ = std::move(plain);
+}
+
+bool CPacketCapture::SetFilter(pcap* handle, std::string& failure) const {
+    const int linkType = pcap_datalink(handle);
+    const std::string& given =
+        linkType == DatagramExtractor::kEthernet ? ethernetFilter_ : plainFilter_;
+    const char* expression = given.empty() ? FilterExpression(linkType) : given.c_str();
     bpf_program program;
-    if (pcap_compile(handle, &program, FilterExpression(pcap_datalink(handle)), 1,
-                     PCAP_NETMASK_UNKNOWN) != 0) {
+    if (pcap_compile(handle, &program, expression, 1, PCAP_NETMASK_UNKNOWN) != 0) {
         failure = std::string("cannot compile the packet filter: ") + pcap_geterr(handle);
         return false;
     }
@@ -71,22 +79,47 @@ CPacketCapture::CPacketCapture(PacketReceiver& receiver) : receiver_(receiver) {
 
 CPacketCapture::~CPacketCapture() {
     Stop();
+    if (opened_) {
+        opened_ = false;
+        CloseHandle();
+    }
 }
 
-bool CPacketCapture::Start(std::int8_t receiveAll, const AdapterEntry& adapter) {
-    if (thread_.joinable()) {
-        return false;
-    }
+void CPacketCapture::Prepare(std::int8_t receiveAll, const AdapterEntry& adapter) {
     receiveAll_ = receiveAll;
     adapter_ = adapter;
     stopRequested_ = false;
     packet_ = CapturedPacket{};
     handedOver_ = 0;
-    {
-        std::lock_guard lock(mutex_);
-        status_ = CaptureStatus{CaptureStatus::kOpening, {}, {}};
+    interfaceName_.clear();
+    std::lock_guard lock(mutex_);
+    status_ = CaptureStatus{CaptureStatus::kOpening, {}, {}};
+}
+
+bool CPacketCapture::Start(std::int8_t receiveAll, const AdapterEntry& adapter) {
+    if (thread_.joinable() || opened_) {
+        return false;
     }
+    Prepare(receiveAll, adapter);
     thread_ = std::thread(&CPacketCapture::Run, this);
+    return true;
+}
+
+bool CPacketCapture::OpenHere(std::int8_t receiveAll, const AdapterEntry& adapter) {
+    if (thread_.joinable() || opened_) {
+        return false;
+    }
+    Prepare(receiveAll, adapter);
+    opened_ = Open();
+    return opened_;
+}
+
+bool CPacketCapture::StartOpened() {
+    if (thread_.joinable() || !opened_) {
+        return false;
+    }
+    opened_ = false;
+    thread_ = std::thread(&CPacketCapture::Capture, this);
     return true;
 }
 
@@ -133,20 +166,23 @@ void CPacketCapture::ReportStatus(CaptureStatus::State state, const std::string&
 }
 
 void CPacketCapture::Run() {
-    std::string interfaceName;
-    if (!Open(interfaceName)) {
-        return;
+    if (Open()) {
+        Capture();
     }
+}
+
+void CPacketCapture::Capture() {
     if (stopRequested_) {
         CloseHandle();
         return;
     }
-    ReportStatus(CaptureStatus::kRunning, interfaceName, {});
+    ReportStatus(CaptureStatus::kRunning, interfaceName_, {});
     Loop();
     CloseHandle();
 }
 
-bool CPacketCapture::Open(std::string& interfaceName) {
+bool CPacketCapture::Open() {
+    std::string& interfaceName = interfaceName_;
     bool up = false;
     if (!SystemInterfaceTable::FindInterfaceOf(adapter_.address, interfaceName, up)) {
         ReportStatus(CaptureStatus::kFailed, {},
@@ -176,7 +212,7 @@ bool CPacketCapture::Open(std::string& interfaceName) {
         failure = "cannot capture both directions on " + interfaceName;
     } else if (!DatagramExtractor::supportsLinkType(pcap_datalink(handle))) {
         failure = "interface " + interfaceName + " has an unsupported link type";
-    } else {
+    } else if (!openedHook_ || openedHook_(failure)) {
         SetFilter(handle, failure);
     }
     if (!failure.empty()) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -40,6 +41,11 @@ class CPacketCapture {
     // link type (DLT_*).
     static const char* FilterExpression(int linkType);
 
+    // Called on the capture thread once the interface is open, before the filter is compiled
+    // and the first packet read; false with `failure` set refuses the capture. The capture
+    // helper drops its rights here.
+    using OpenedHook = std::function<bool(std::string& failure)>;
+
     explicit CPacketCapture(PacketReceiver& receiver);
     ~CPacketCapture();
 
@@ -51,11 +57,23 @@ class CPacketCapture {
     // Returns false (and changes nothing) when a capture thread exists already.
     bool Start(std::int8_t receiveAll, const AdapterEntry& adapter);
 
+    // The same in two steps, for a program that must give up its rights before it starts a
+    // thread (threads hold capabilities of their own): OpenHere opens the interface on the
+    // calling thread (a failure is reported through the receiver there), StartOpened then
+    // starts the capture thread on the open handle. Both return false when nothing happened.
+    bool OpenHere(std::int8_t receiveAll, const AdapterEntry& adapter);
+    bool StartOpened();
+
     // Ends the capture and joins the thread; returns within a few milliseconds of the
     // current hand-off's end. Does nothing when nothing was started. Must not be called
     // from the receiver (the capture thread cannot join itself): there it only asks the loop
     // to end.
     void Stop();
+
+    // Filters to use instead of FilterExpression(): one for Ethernet, one for the other link
+    // types. Takes effect at the next Start.
+    void SetFilterExpressions(std::string ethernet, std::string plain);
+    void SetOpenedHook(OpenedHook hook) { openedHook_ = std::move(hook); }
 
     // The adapter the running capture was started on; zero when idle.
     const AdapterEntry& SelectedAdapter() const { return adapter_; }
@@ -67,17 +85,22 @@ class CPacketCapture {
     Statistics LastStatistics() const;
 
   private:
+    void Prepare(std::int8_t receiveAll, const AdapterEntry& adapter);
     void Run();
-    bool Open(std::string& interfaceName);
+    void Capture();
+    bool Open();
     void Loop();
     void ReportStatus(CaptureStatus::State state, const std::string& interfaceName,
                       const std::string& message);
     void CloseHandle();
-    static bool SetFilter(pcap* handle, std::string& failure);
+    bool SetFilter(pcap* handle, std::string& failure) const;
     static void OnFrame(unsigned char* user, const struct pcap_pkthdr* header,
                         const unsigned char* bytes);
 
     PacketReceiver& receiver_;
+    std::string ethernetFilter_;
+    std::string plainFilter_;
+    OpenedHook openedHook_;
     std::int8_t receiveAll_ = 0;
     AdapterEntry adapter_{};
     std::thread thread_;
@@ -88,7 +111,9 @@ class CPacketCapture {
     CaptureStatus status_;
     Statistics statistics_;
 
-    // Capture thread only.
+    // Capture thread only (or the opening thread before it starts).
+    std::string interfaceName_;
+    bool opened_ = false;  // by OpenHere, not yet started
     int linkType_ = 0;
     CapturedPacket packet_;
     std::uint64_t handedOver_ = 0;

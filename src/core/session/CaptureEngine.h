@@ -6,7 +6,8 @@
 struct AdapterEntry;
 
 // One capture on one adapter, as the session drives it: started once, stopped before
-// destruction. The live one wraps CPacketCapture; tests substitute a fake.
+// destruction. The live one runs the capture helper (HelperCaptureEngine); tests substitute
+// a fake.
 class CaptureEngine {
   public:
     virtual ~CaptureEngine() = default;

@@ -1,9 +1,10 @@
 #include "core/session/MonitorSession.h"
 
 #include <algorithm>
+#include <new>
 
 #include "core/download/DownloadStarter.h"
-#include "core/session/PcapCaptureFactory.h"
+#include "core/session/HelperCaptureFactory.h"
 #include "core/session/SessionDownload.h"
 
 namespace {
@@ -17,7 +18,7 @@ MonitorSession::MonitorSession(SessionCallbacks callbacks,
                                std::unique_ptr<CaptureFactory> captureFactory)
     : callbacks_(std::move(callbacks)),
       captureFactory_(captureFactory ? std::move(captureFactory)
-                                     : std::make_unique<PcapCaptureFactory>()) {
+                                     : std::make_unique<HelperCaptureFactory>()) {
     changes_ = std::make_shared<StoreChangeQueue>([this] {
         if (callbacks_.rowsChanged) {
             callbacks_.rowsChanged();
@@ -75,9 +76,17 @@ CPacketCapture::Statistics MonitorSession::captureStatistics() const {
 
 // Capture thread: straight into the list; only the news queue wakes the front end.
 void MonitorSession::OnCapturedPacket(const CapturedPacket* packet) {
-    if (packet != nullptr && !closed_.load(std::memory_order_relaxed) &&
-        decoder_.decode(*packet, captured_) == 0) {
-        store_.add(captured_);
+    if (packet == nullptr || closed_.load(std::memory_order_relaxed)) {
+        return;
+    }
+    try {
+        if (decoder_.decode(*packet, captured_) == 0) {
+            store_.add(captured_);
+        }
+    } catch (const std::bad_alloc&) {
+        // Running out of memory must not end the capture thread (or the program): the
+        // packet's stream counts as dropped and the capture goes on.
+        store_.countDropped();
     }
 }
 

@@ -43,7 +43,7 @@ class MonitorSession : private PacketReceiver {
         bool added;
     };
 
-    // The live capture unless `captureFactory` gives another (tests).
+    // The live capture (through the capture helper) unless `captureFactory` gives another (tests).
     explicit MonitorSession(SessionCallbacks callbacks,
                             std::unique_ptr<CaptureFactory> captureFactory = nullptr);
     // Ends everything as shutdown() does.
@@ -91,6 +91,11 @@ class MonitorSession : private PacketReceiver {
     const DetectedStream* record(int row) { return store_.record(row); }
     // Host followed by path; empty when out of range.
     std::string url(int row) const;
+    // At most `limit` rows are listed (StreamStore::kDefaultRowLimit unless set).
+    void setRowLimit(int limit) { store_.setRowLimit(limit); }
+    int rowLimit() const { return store_.rowLimit(); }
+    // New streams not listed since the last reset(): the list was full or memory ran out.
+    std::uint64_t droppedStreams() const { return store_.droppedCount(); }
     // What changed since the last call; the next change calls rowsChanged again.
     Changes takeChanges();
     // Empties the list. Running downloads go on; their rows are gone.

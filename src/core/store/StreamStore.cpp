@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -128,17 +129,65 @@ StreamStore::Row& StreamStore::rowAt(int row) const {
     return static_cast<Row*>(chunks_[index / kChunkRows].data())[index % kChunkRows];
 }
 
-StreamStore::Row& StreamStore::appendRow() {
+void* StreamStore::nextRowSlot() {
     auto index = static_cast<std::size_t>(rowCount_);
     if (index / kChunkRows == chunks_.size()) {
         chunks_.emplace_back(kChunkRows * sizeof(Row), !chunks_.empty());  // small lists stay small
     }
-    return *new (&static_cast<Row*>(chunks_.back().data())[index % kChunkRows]) Row{};
+    return &static_cast<Row*>(chunks_.back().data())[index % kChunkRows];
+}
+
+// Everything that may fail to allocate happens before the row exists; a failure leaves at
+// most an unreferenced text or kind behind, never a half-made row.
+bool StreamStore::appendLocked(const DetectedStream& record, const Key& key) {
+    try {
+        std::unique_ptr<RowExtra> extra;
+        if (hasBookkeeping(record)) {
+            extra = std::make_unique<RowExtra>();
+            extra->record = std::make_shared<DetectedStream>(record);
+            extra->takeTexts(record);
+        }
+        std::uint32_t kind = internKind(record);
+        std::uint32_t text =
+            texts_.store(static_cast<std::uint32_t>(rowCount_), key.host, key.path);
+        void* slot = nextRowSlot();
+        index_.insert(key.hash, text + 1);
+        Row& stored = *new (slot) Row{};
+        std::memcpy(stored.header, &record, kHeaderBytes);
+        stored.text = text;
+        stored.kind = kind;
+        if (extra) {
+            anyExtra_ = true;
+            stored.extra = std::move(extra);
+        }
+        ++rowCount_;
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 std::unique_ptr<StreamStore::RowExtra> StreamStore::makeExtra() {
     anyExtra_ = true;
     return std::make_unique<RowExtra>();
+}
+
+void StreamStore::setRowLimit(int limit) {
+    std::lock_guard lock(mutex_);
+    rowLimit_ = std::max(limit, 0);
+}
+
+int StreamStore::rowLimit() const {
+    std::lock_guard lock(mutex_);
+    return rowLimit_;
+}
+
+std::uint64_t StreamStore::droppedCount() const {
+    return dropped_.load(std::memory_order_relaxed);
+}
+
+void StreamStore::countDropped() {
+    dropped_.fetch_add(1, std::memory_order_relaxed);
 }
 
 void StreamStore::destroyRows() {
@@ -180,19 +229,12 @@ StreamStore::AddResult StreamStore::add(const DetectedStream& record, const Key&
         if (found >= 0) {
             return {found, false};
         }
-        row = rowCount_;
-        std::uint32_t text = texts_.store(static_cast<std::uint32_t>(row), host, path);
-        Row& stored = appendRow();
-        std::memcpy(stored.header, &record, kHeaderBytes);
-        stored.text = text;
-        stored.kind = internKind(record);
-        if (hasBookkeeping(record)) {
-            stored.extra = makeExtra();
-            stored.extra->record = std::make_shared<DetectedStream>(record);
-            stored.extra->takeTexts(record);
+        // A full list, or no memory left: the stream is counted, and every listed row stays.
+        if (rowCount_ >= rowLimit_ || !appendLocked(record, key)) {
+            dropped_.fetch_add(1, std::memory_order_relaxed);
+            return {-1, false};
         }
-        index_.insert(hash, text + 1);
-        ++rowCount_;
+        row = rowCount_ - 1;
     }
     if (auto list = observers()) {
         for (const auto& observer : *list) {
@@ -327,6 +369,7 @@ void StreamStore::reset() {
         kinds_.clear();
         kindIndex_.clear();
         lastKind_ = 0;
+        dropped_.store(0, std::memory_order_relaxed);
     }
     oldChunks.clear();  // unmapped outside the lock
     if (auto list = observers()) {

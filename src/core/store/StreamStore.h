@@ -82,7 +82,18 @@ class StreamStore : public StreamList {
     // A consistent copy of a row's texts; false when `row` is out of range.
     bool rowTexts(int row, StreamRowTexts& out) const;
 
-    // Empties the list.
+    // At most `limit` rows are kept (kDefaultRowLimit unless set); past it new streams are
+    // dropped and counted, repeats of listed ones still find their row.
+    static constexpr int kDefaultRowLimit = 1'000'000;
+    void setRowLimit(int limit);
+    int rowLimit() const;
+
+    // New streams not listed since the last reset(): the list was full, or memory ran out.
+    std::uint64_t droppedCount() const;
+    // Counts a stream that was lost before it reached the list (no memory to take it).
+    void countDropped();
+
+    // Empties the list and zeroes the dropped count.
     void reset();
 
     void addObserver(std::shared_ptr<StreamStoreObserver> observer);
@@ -97,7 +108,8 @@ class StreamStore : public StreamList {
     static constexpr std::size_t kChunkRows = 32768;
 
     Row& rowAt(int row) const;
-    Row& appendRow();
+    void* nextRowSlot();
+    bool appendLocked(const DetectedStream& record, const Key& key);
     void destroyRows();
     std::unique_ptr<RowExtra> makeExtra();
     int findLocked(std::uint32_t hash, std::string_view host, std::string_view path) const;
@@ -110,6 +122,8 @@ class StreamStore : public StreamList {
     mutable std::mutex mutex_;
     std::vector<HugeBlock> chunks_;
     int rowCount_ = 0;
+    int rowLimit_ = kDefaultRowLimit;
+    std::atomic<std::uint64_t> dropped_{0};
     bool anyExtra_ = false;
     StreamHashIndex index_;
     TextArena texts_;

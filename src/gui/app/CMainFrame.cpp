@@ -55,6 +55,12 @@ CMainFrame::CMainFrame(CQuorvexDoc* document, FrameServices services, QWidget* p
     session_ =
         std::make_unique<MonitorSession>(bridge_->callbacks(), std::move(services_.captureFactory));
     connect(bridge_.get(), &UiBridge::captureStatus, this, &CMainFrame::OnCaptureStatus);
+    // The list's bound: the settings' "maxStreams" when it is a sensible count.
+    bool valid = false;
+    const int limit = QSettings().value(QStringLiteral("maxStreams")).toInt(&valid);
+    if (valid && limit > 0) {
+        session_->setRowLimit(limit);
+    }
 }
 
 CMainFrame::~CMainFrame() {
@@ -92,6 +98,7 @@ bool CMainFrame::Create() {
     connect(idleTimer_, &QTimer::timeout, this, [this] {
         UpdateCommandUI();
         UpdateLockIndicators();
+        UpdateDroppedStreams();
     });
     idleTimer_->start(kIdleIntervalMs);
 
@@ -291,10 +298,25 @@ bool CMainFrame::CreateStatusBar() {
         bar->addPermanentWidget(label);
         return label;
     };
+    // Shown only once the list has had to drop new streams.
+    droppedLabel_ = new QLabel(bar);
+    droppedLabel_->setObjectName(QStringLiteral("droppedStreams"));
+    droppedLabel_->hide();
+    bar->addPermanentWidget(droppedLabel_);
     capLabel_ = indicator(QStringLiteral("CAP"));
     numLabel_ = indicator(QStringLiteral("NUM"));
     scrlLabel_ = indicator(QStringLiteral("SCRL"));
     return true;
+}
+
+void CMainFrame::UpdateDroppedStreams() {
+    const std::uint64_t dropped = session_->droppedStreams();
+    droppedLabel_->setVisible(dropped > 0);
+    if (dropped > 0) {
+        droppedLabel_->setText(QStringLiteral("破棄 %1 件 (一覧の上限 %2 件)")
+                                   .arg(static_cast<qulonglong>(dropped))
+                                   .arg(session_->rowLimit()));
+    }
 }
 
 bool CMainFrame::CreateTreeBar() {

@@ -76,6 +76,8 @@ class CMainFrame : public QMainWindow {
     bool CreateStatusBar();
     bool CreateTreeBar();
     void UpdateLockIndicators();
+    // Shows in the status bar how many new streams the list dropped (none: nothing shown).
+    void UpdateDroppedStreams();
     void UpdateCaption();
     int EnumerateAdapters();
     bool SaveDocumentAs();
@@ -97,6 +99,7 @@ class CMainFrame : public QMainWindow {
     QToolBar* toolBar_ = nullptr;
     CTreeArea* treeBar_ = nullptr;
     QLabel* readyLabel_ = nullptr;
+    QLabel* droppedLabel_ = nullptr;  // new streams the full list had to drop
     QLabel* capLabel_ = nullptr;
     QLabel* numLabel_ = nullptr;
     QLabel* scrlLabel_ = nullptr;

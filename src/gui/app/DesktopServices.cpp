@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "core/detect/SuffixListFile.h"
-#include "core/session/PcapCaptureFactory.h"
+#include "core/session/HelperCaptureFactory.h"
 #include "core/session/SystemAdapterSource.h"
 #include "gui/app/FrameViewAdapter.h"
 #include "gui/capture/CSelectAdapter.h"

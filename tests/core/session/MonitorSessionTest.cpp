@@ -130,6 +130,28 @@ TEST_P(SessionFeed, PacketsBecomeRowsOncePerHostAndPath) {
 INSTANTIATE_TEST_SUITE_P(Cases, SessionFeed, testing::ValuesIn(kFeedCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A full list: detections still come back, new streams are counted, listed rows stay.
+TEST(MonitorSession, AFullListCountsTheStreamsItDrops) {
+    Reports reports;
+    MonitorSession session(reports.callbacks());
+    session.setSuffixTable(SuffixTable::withKnownSuffixes());
+    session.setRowLimit(2);
+    std::vector<MonitorSession::Detection> detections;
+    session.feed(std::vector{request("/a.wmv"), request("/b.wmv"), request("/c.wmv"),
+                             request("/a.wmv"), request("/d.wmv")},
+                 detections);
+    ASSERT_EQ(detections.size(), 5u);
+    const int rows[] = {0, 1, -1, 0, -1};
+    for (std::size_t i = 0; i < detections.size(); ++i) {
+        EXPECT_EQ(detections[i].row, rows[i]) << i;
+    }
+    EXPECT_EQ(session.rowCount(), 2);
+    EXPECT_EQ(session.droppedStreams(), 2u);
+    EXPECT_EQ(session.url(1), "http://S/b.wmv");
+    session.reset();
+    EXPECT_EQ(session.droppedStreams(), 0u);
+}
+
 TEST(MonitorSession, ChangesNameNewRowsAndEachRefreshedRowOnce) {
     Reports reports;
     MonitorSession session(reports.callbacks());

@@ -220,3 +220,48 @@ TEST(StreamStore, RemovedObserversHearNothingMore) {
 }
 
 }  // namespace
+
+// A flood of new streams stops at the limit: nothing listed is lost, repeats still find their
+// row, and every stream that did not fit is counted until the next reset.
+TEST(StreamStore, AFullListDropsAndCountsNewStreamsOnly) {
+    struct Step {
+        const char* path;
+        int row;  // expected: the row, or -1 when dropped
+        bool added;
+        int rows;
+        std::uint64_t dropped;
+    };
+    const Step steps[] = {
+        {"/a.wmv", 0, true, 1, 0},   {"/b.wmv", 1, true, 2, 0},  {"/c.wmv", 2, true, 3, 0},
+        {"/d.wmv", -1, false, 3, 1}, {"/a.wmv", 0, false, 3, 1}, {"/e.wmv", -1, false, 3, 2},
+        {"/d.wmv", -1, false, 3, 3}, {"/c.wmv", 2, false, 3, 3},
+    };
+    StreamStore store;
+    EXPECT_EQ(store.rowLimit(), StreamStore::kDefaultRowLimit);
+    store.setRowLimit(3);
+    auto observer = std::make_shared<CountingObserver>();
+    store.addObserver(observer);
+    for (const Step& step : steps) {
+        StreamStore::AddResult result = store.add(streamOf("http://s", step.path));
+        EXPECT_EQ(result.row, step.row) << step.path;
+        EXPECT_EQ(result.added, step.added) << step.path;
+        EXPECT_EQ(store.rowCount(), step.rows) << step.path;
+        EXPECT_EQ(store.droppedCount(), step.dropped) << step.path;
+    }
+    EXPECT_EQ(observer->added.load(), 3);
+    EXPECT_EQ(store.AddOrUpdateStream(nullptr, 0), -1);
+    DetectedStream kept;
+    ASSERT_TRUE(store.copyRecord(2, kept));
+    EXPECT_STREQ(kept.path, "/c.wmv");
+
+    store.reset();
+    EXPECT_EQ(store.droppedCount(), 0u);
+    EXPECT_EQ(store.add(streamOf("http://s", "/d.wmv")).row, 0);
+
+    // A lower limit keeps what is listed and takes nothing new.
+    store.setRowLimit(0);
+    EXPECT_EQ(store.add(streamOf("http://s", "/d.wmv")).row, 0);
+    EXPECT_EQ(store.add(streamOf("http://s", "/f.wmv")).row, -1);
+    EXPECT_EQ(store.droppedCount(), 1u);
+    store.removeObserver(observer.get());
+}

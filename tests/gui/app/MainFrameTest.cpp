@@ -263,6 +263,24 @@ void MainFrameTest::statusBarShowsReadyAndLockPanes() {
     QVERIFY(names.contains(QStringLiteral("CAP")));
     QVERIFY(names.contains(QStringLiteral("NUM")));
     QVERIFY(names.contains(QStringLiteral("SCRL")));
+
+    // Streams a full list drops are counted where the user sees them.
+    auto* dropped = frame()->statusBar()->findChild<QLabel*>(QStringLiteral("droppedStreams"));
+    QVERIFY(dropped != nullptr);
+    QVERIFY(dropped->isHidden());
+    MonitorSession& session = *frame()->session();
+    const int limit = session.rowLimit();
+    QCOMPARE(limit, StreamStore::kDefaultRowLimit);
+    session.setRowLimit(0);
+    DetectedStream record{};
+    std::strcpy(record.host, "http://flood");
+    std::strcpy(record.path, "/1.asf");
+    QCOMPARE(session.AddOrUpdateStream(&record, 0), -1);
+    QTRY_VERIFY(!dropped->isHidden());
+    QCOMPARE(dropped->text(), QStringLiteral("破棄 1 件 (一覧の上限 0 件)"));
+    session.setRowLimit(limit);
+    session.reset();
+    QTRY_VERIFY(dropped->isHidden());
 }
 
 void MainFrameTest::captionIsDocumentTitleAndProgram() {

@@ -405,13 +405,24 @@ int CMmsClient::ReadPacket(std::uint32_t packetSize) {
             return kBadLength;
         }
         const std::size_t payload = total - kPrefixSize;
-        const std::uint8_t* data = payload > 0 ? Take(payload) : zeros_.data();
+        if (payload < kMinAsfPacket) {
+            Fail("a data packet without room for an ASF packet header");
+            return kBadLength;
+        }
+        const std::uint8_t* data = Take(payload);
         if (data == nullptr) {
             return writeFailed_ ? kWriteFailed : kPayloadFailed;
         }
         // The server leaves out the zero fill at the end of a packet; the file gets it back.
         const std::size_t kept = std::min<std::size_t>(payload, packetSize);
-        if (!Queue(data, kept) || !Queue(zeros_.data(), packetSize - kept)) {
+        const std::size_t padding = packetSize - kept;
+        dataReceived_ += total;
+        paddingAdded_ += padding;
+        if (paddingAdded_ > kMaxPaddingFactor * dataReceived_ + packetSize) {
+            Fail("data packets padded to more than 64 times their size");
+            return kTooMuchPadding;
+        }
+        if (!Queue(data, kept) || !Queue(zeros_.data(), padding)) {
             return kWriteFailed;
         }
         return static_cast<int>(packetSize);

@@ -29,7 +29,16 @@ class CMmsClient {
     static constexpr int kWriteFailed = -7;
     static constexpr int kBadLength = -8;
     static constexpr int kSendFailed = -9;  // a pong could not be sent
+    static constexpr int kTooMuchPadding = -10;
     static constexpr int kEndOfStream = -99;
+
+    // The smallest ASF data packet: its payload parsing information without optional fields
+    // (two flag bytes, send time, duration). A data packet with less cannot be one.
+    static constexpr std::size_t kMinAsfPacket = 8;
+    // The zero fill the file gets back may come to this many times the data bytes received,
+    // plus one packet: a server that declares huge packets and sends empty ones cannot make
+    // us write thousands of times what it sent.
+    static constexpr std::uint64_t kMaxPaddingFactor = 64;
 
     // What the opening exchange learnt: both 0 when it failed.
     struct Opened {
@@ -110,4 +119,7 @@ class CMmsClient {
     std::vector<std::uint8_t> out_;
     std::vector<std::uint8_t> command_;
     std::vector<std::uint8_t> zeros_;
+    // Data packet bytes received (prefix included) and zero fill added to the file.
+    std::uint64_t dataReceived_ = 0;
+    std::uint64_t paddingAdded_ = 0;
 };

@@ -236,6 +236,53 @@ INSTANTIATE_TEST_SUITE_P(
                                "a data packet shorter than its 8-byte prefix"}),
     [](const testing::TestParamInfo<EndingCase>& info) { return std::string(info.param.name); });
 
+// The server leaves out each packet's zero fill and the file gets it back, but a server that
+// declares large packets and sends (nearly) empty ones must not make us write without bound.
+TEST(MmsClient, ZeroFillIsBoundedByWhatTheServerSent) {
+    struct Case {
+        const char* name;
+        std::uint32_t packetSize;
+        std::uint32_t payload;  // bytes of each packet actually sent
+        std::size_t packets;
+        int result;
+        const char* detail;
+        int dataPackets;  // written before the end
+    };
+    const Case cases[] = {
+        {"short packets of a real server", 3200, 400, 200, CMmsClient::kEndOfStream, "", 200},
+        {"half-empty large packets", 65536, 2048, 50, CMmsClient::kEndOfStream, "", 50},
+        {"one nearly empty last packet", 3200, 3200, 9, CMmsClient::kEndOfStream, "", 9},
+        {"empty data packets", 131072, 0, 2000, CMmsClient::kBadLength,
+         "a data packet without room for an ASF packet header", 0},
+        {"bare packet headers in 128 KiB packets", 131072, 8, 2000, CMmsClient::kTooMuchPadding,
+         "data packets padded to more than 64 times their size", 1},
+        {"tiny payloads in 3200-byte packets", 3200, 20, 2000, CMmsClient::kTooMuchPadding,
+         "data packets padded to more than 64 times their size", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AsfFixture fixture = MakeFixture({0x0001});
+        fixture.packetSize = c.packetSize;
+        fixture.Build();
+        fixture.packets.assign(c.packets, Bytes(c.packetSize, 0));
+        for (auto& packet : fixture.packets) {
+            std::fill(packet.begin(), packet.begin() + c.payload, 0x5A);
+        }
+        if (std::string(c.name) == "one nearly empty last packet") {
+            std::fill(fixture.packets.back().begin() + 8, fixture.packets.back().end(), 0);
+        }
+        MmsTestServer::Script script = MmsTestServer::Serving(fixture);
+        script.trimPayloads = true;
+        Session session(script);
+        ASSERT_EQ(session.client->OpenStream("id", "h", "/p").packetSize, c.packetSize);
+        EXPECT_EQ(session.ReadToEnd(c.packetSize), c.result);
+        EXPECT_EQ(session.client->errorDetail(), c.detail);
+        EXPECT_EQ(session.dataPackets, c.dataPackets);
+        EXPECT_EQ(FileBytes(session.file).size(),
+                  fixture.header.size() + std::size_t{c.packetSize} * c.dataPackets);
+    }
+}
+
 // Hand-made headers around a File Properties Object and streams.
 Bytes HeaderOf(std::initializer_list<Bytes> objects) {
     Bytes children = Concat(objects);

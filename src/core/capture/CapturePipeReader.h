@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "core/capture/CPacketCapture.h"
+#include "core/capture/CaptureStatus.h"
+#include "core/capture/CapturedPacket.h"
+
+// Takes the helper's output in pieces of any size and gives back its messages one by one
+// (CapturePipeFormat). The helper is trusted no more than the network: every type, length
+// and field is checked, and at most one message's bytes are ever held.
+class CapturePipeReader {
+  public:
+    enum class Result { kNeedMore, kStatus, kPacket, kStatistics, kMalformed };
+
+    // Adds received bytes; they are consumed by next().
+    void append(const std::uint8_t* data, std::size_t length);
+
+    // The next whole message, or kNeedMore. After kMalformed the reader stays malformed.
+    // The message's content is in status(), packet() or statistics() until the next call.
+    Result next();
+
+    const CaptureStatus& status() const { return status_; }
+    const CapturedPacket& packet() const { return packet_; }
+    const CPacketCapture::Statistics& statistics() const { return statistics_; }
+    // Bytes received but not yet a whole message.
+    std::size_t pending() const { return buffer_.size() - start_; }
+
+  private:
+    Result decode(std::uint8_t type, const std::uint8_t* payload, std::size_t length);
+    bool decodeStatus(const std::uint8_t* payload, std::size_t length);
+
+    std::vector<std::uint8_t> buffer_;
+    std::size_t start_ = 0;
+    bool malformed_ = false;
+    CaptureStatus status_;
+    CapturedPacket packet_;
+    CPacketCapture::Statistics statistics_;
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <atomic>
+#include <mutex>
+
+#include "core/capture/CPacketCapture.h"
+#include "core/capture/PacketReceiver.h"
+
+// The helper's side of the pipe: every datagram and status report goes to the parent as one
+// message (CapturePipeFormat). A capture that ends by itself, or a pipe the parent no longer
+// reads, wakes the helper's main thread through `wakeFd`.
+class PipeOutput : public PacketReceiver {
+  public:
+    PipeOutput(int outFd, int wakeFd) : outFd_(outFd), wakeFd_(wakeFd) {}
+
+    void OnCapturedPacket(const CapturedPacket* packet) override;
+    void OnCaptureStatus(const CaptureStatus& status) override;
+    bool WriteStatistics(const CPacketCapture::Statistics& counts);
+
+    bool failed() const { return failed_.load(); }
+
+  private:
+    bool WriteAll(const void* data, std::size_t length);
+    bool WriteMessage(const std::uint8_t* header, std::size_t headerLength,
+                      const std::uint8_t* payload, std::size_t payloadLength);
+    void Wake();
+
+    int outFd_;
+    int wakeFd_;
+    std::mutex mutex_;  // one message at a time: reports come from both threads
+    std::atomic<bool> failed_{false};
+};
