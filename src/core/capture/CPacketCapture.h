@@ -10,6 +10,7 @@
 #include "core/capture/CaptureStatus.h"
 #include "core/capture/CapturedPacket.h"
 #include "core/capture/PacketReceiver.h"
+#include "core/detect/WatchedPorts.h"
 
 struct pcap;
 
@@ -34,11 +35,11 @@ class CPacketCapture {
     static constexpr int kSnapLength = CapturedPacket::kCapacity + kLinkHeaderRoom;
     static constexpr int kKernelBufferBytes = 64 << 20;
 
-    // Exactly the datagrams whose TCP port test the detector passes: IPv4, protocol 6, port
-    // 80, 1755 or 554 at datagram offset 20 or 22 (a 20-byte IP header assumed, as the
-    // detector does), on Ethernet untagged or behind one or two VLAN tags. For a libpcap
+    // The datagrams the detector would look at: TCP over IPv4 or IPv6 to or from one of
+    // `ports`, with payload, found behind the IPv4 options or the IPv6 extension headers as the
+    // detector finds it, on Ethernet untagged or behind one or two VLAN tags. For a libpcap
     // link type (DLT_*).
-    static const char* FilterExpression(int linkType);
+    static std::string FilterExpression(int linkType, const WatchedPorts& ports);
 
     explicit CPacketCapture(PacketReceiver& receiver);
     ~CPacketCapture();
@@ -46,10 +47,12 @@ class CPacketCapture {
     CPacketCapture(const CPacketCapture&) = delete;
     CPacketCapture& operator=(const CPacketCapture&) = delete;
 
-    // Captures on the interface that holds `adapter`'s IPv4 address; `receiveAll` 1 puts it
-    // in promiscuous mode. `adapter` is copied: SelectedAdapter() stays valid until Stop.
-    // Returns false (and changes nothing) when a capture thread exists already.
-    bool Start(std::int8_t receiveAll, const AdapterEntry& adapter);
+    // Captures on the interface that holds `adapter`'s address; `receiveAll` 1 puts it in
+    // promiscuous mode; the kernel filter passes segments of `ports`. `adapter` is copied:
+    // SelectedAdapter() stays valid until Stop. Returns false (and changes nothing) when a
+    // capture thread exists already.
+    bool Start(std::int8_t receiveAll, const AdapterEntry& adapter,
+               const WatchedPorts& ports = WatchedPorts{});
 
     // Ends the capture and joins the thread; returns within a few milliseconds of the
     // current hand-off's end. Does nothing when nothing was started. Must not be called
@@ -73,13 +76,14 @@ class CPacketCapture {
     void ReportStatus(CaptureStatus::State state, const std::string& interfaceName,
                       const std::string& message);
     void CloseHandle();
-    static bool SetFilter(pcap* handle, std::string& failure);
+    static bool SetFilter(pcap* handle, const WatchedPorts& ports, std::string& failure);
     static void OnFrame(unsigned char* user, const struct pcap_pkthdr* header,
                         const unsigned char* bytes);
 
     PacketReceiver& receiver_;
     std::int8_t receiveAll_ = 0;
     AdapterEntry adapter_{};
+    WatchedPorts ports_;
     std::thread thread_;
     std::atomic<bool> stopRequested_{false};
 

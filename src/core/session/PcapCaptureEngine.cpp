@@ -6,9 +6,13 @@ PcapCaptureEngine::~PcapCaptureEngine() {
     capture_.Stop();
 }
 
+void PcapCaptureEngine::SetWatchedPorts(const WatchedPorts& ports) {
+    ports_ = ports;
+}
+
 void PcapCaptureEngine::Start(const AdapterEntry& adapter) {
     // Receive-all on: the adapter is put into promiscuous mode.
-    capture_.Start(1, adapter);
+    capture_.Start(1, adapter, ports_);
 }
 
 void PcapCaptureEngine::Stop() {

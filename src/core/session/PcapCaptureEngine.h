@@ -10,6 +10,7 @@ class PcapCaptureEngine : public CaptureEngine {
     explicit PcapCaptureEngine(PacketReceiver& receiver);
     ~PcapCaptureEngine() override;
 
+    void SetWatchedPorts(const WatchedPorts& ports) override;
     void Start(const AdapterEntry& adapter) override;
     void Stop() override;
     CaptureStatus Status() const override;
@@ -17,4 +18,5 @@ class PcapCaptureEngine : public CaptureEngine {
 
   private:
     CPacketCapture capture_;
+    WatchedPorts ports_;
 };
