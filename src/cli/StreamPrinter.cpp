@@ -1,5 +1,7 @@
 #include "cli/StreamPrinter.h"
 
+#include <arpa/inet.h>
+
 #include <cstring>
 #include <string_view>
 
@@ -37,6 +39,15 @@ void appendNumber(std::string& out, unsigned value) {
     char* end = buffer + sizeof buffer;
     char* begin = digitsBefore(end, value);
     out.append(begin, static_cast<std::size_t>(end - begin));
+}
+
+// The IPv6 address in its shortest text (RFC 5952), in quotes.
+void appendAddress6(std::string& out, const std::uint8_t* address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET6, address, text, sizeof text);
+    out += '"';
+    out += text;
+    out += '"';
 }
 
 // The dotted address in quotes.
@@ -104,6 +115,7 @@ std::string StreamPrinter::line(const DetectedStream& stream, Format format) {
 void StreamPrinter::appendText(std::string& out, const DetectedStream& stream) {
     out += field(stream.host);
     out += field(stream.path);
+    out += field(stream.query);
     out += '\t';
     out += field(stream.suffix);
     out += '\t';
@@ -123,6 +135,10 @@ void StreamPrinter::appendJson(std::string& out, const DetectedStream& stream) {
     std::size_t pathStart = out.size() + 1;
     JsonLine::appendEscaped(out, path);
     std::size_t pathEnd = out.size() - 1;
+    appendLiteral(out, ",\"query\":");
+    std::size_t queryStart = out.size() + 1;
+    JsonLine::appendEscaped(out, field(stream.query));
+    std::size_t queryEnd = out.size() - 1;
     appendLiteral(out, ",\"url\":");
     if (hostEnd - hostStart == host.size()) {
         // The host went out unchanged, so it is whole characters and ends on a character
@@ -139,14 +155,25 @@ void StreamPrinter::appendJson(std::string& out, const DetectedStream& stream) {
         std::memcpy(url + host.size(), path.data(), path.size());
         JsonLine::appendEscaped(out, std::string_view(url, host.size() + path.size()));
     }
+    // The query begins with "?", which no character runs into: its string just written joins
+    // the URL's unchanged.
+    out.pop_back();
+    out.append(out, queryStart, queryEnd - queryStart);
+    out += '"';
     appendLiteral(out, ",\"suffix\":");
     JsonLine::appendEscaped(out, field(stream.suffix));
     appendLiteral(out, ",\"typeName\":");
     JsonLine::appendEscaped(out, field(stream.typeName));
     appendLiteral(out, ",\"srcAddr\":");
-    appendAddress(out, stream.srcAddr);
-    appendLiteral(out, ",\"dstAddr\":");
-    appendAddress(out, stream.dstAddr);
+    if (IsIpv6(stream)) {
+        appendAddress6(out, stream.srcAddr6);
+        appendLiteral(out, ",\"dstAddr\":");
+        appendAddress6(out, stream.dstAddr6);
+    } else {
+        appendAddress(out, stream.srcAddr);
+        appendLiteral(out, ",\"dstAddr\":");
+        appendAddress(out, stream.dstAddr);
+    }
     appendLiteral(out, ",\"srcPort\":");
     appendNumber(out, stream.srcPort);
     appendLiteral(out, ",\"dstPort\":");

@@ -5,9 +5,10 @@
 
 #include "core/detect/DetectedStream.h"
 
-// Prints detected streams one line each: as text (URL, suffix and type name, tab-separated)
-// or as a JSON object with the fields scheme, host, path, url, suffix, typeName, srcAddr,
-// dstAddr, srcPort, dstPort. Texts go out as their bytes; JSON escapes what is not UTF-8.
+// Prints detected streams one line each: as text (URL with its query, suffix and type name,
+// tab-separated) or as a JSON object with the fields scheme, host, path, query, url (host,
+// path and query), suffix, typeName, srcAddr, dstAddr (dotted IPv4 or RFC 5952 IPv6 text),
+// srcPort, dstPort. Texts go out as their bytes; JSON escapes what is not UTF-8.
 class StreamPrinter {
   public:
     enum class Format { Text, Json };

@@ -22,6 +22,10 @@ std::string_view pathOf(const DetectedStream& r) {
     return fieldText(r.path, sizeof r.path);
 }
 
+std::string_view queryOf(const DetectedStream& r) {
+    return fieldText(r.query, sizeof r.query);
+}
+
 std::uint64_t mix(std::uint64_t h, std::uint64_t word) {
     h ^= word;
     h *= 0x9E3779B97F4A7C15ull;
@@ -100,10 +104,18 @@ struct StreamStore::RowExtra {
     }
 };
 
+// A segment's two IPv6 addresses, kept for the few rows that came over IPv6.
+struct StreamStore::Ipv6Addresses {
+    std::uint8_t source[DetectedStream::kIpv6AddressSize];
+    std::uint8_t destination[DetectedStream::kIpv6AddressSize];
+};
+
 struct StreamStore::Row {
     std::uint8_t header[kHeaderBytes];
     std::uint32_t text;  // host and path in the text arena
     std::uint32_t kind;
+    std::uint32_t query;      // 1 + its index in queries_, 0 for none
+    std::uint32_t addresses;  // 1 + its index in ipv6Addresses_, 0 for an IPv4 row
     std::unique_ptr<RowExtra> extra;
 };
 
@@ -178,6 +190,11 @@ StreamStore::AddResult StreamStore::add(const DetectedStream& record, const Key&
         std::lock_guard lock(mutex_);
         int found = findLocked(hash, host, path);
         if (found >= 0) {
+            // Without any query so far a repeat need not visit its row.
+            std::string_view query = queryOf(record);
+            if (!query.empty() || !queries_.empty()) {
+                keepLatestQuery(rowAt(found), query);
+            }
             return {found, false};
         }
         row = rowCount_;
@@ -186,6 +203,13 @@ StreamStore::AddResult StreamStore::add(const DetectedStream& record, const Key&
         std::memcpy(stored.header, &record, kHeaderBytes);
         stored.text = text;
         stored.kind = internKind(record);
+        keepLatestQuery(stored, queryOf(record));
+        if (IsIpv6(record)) {
+            Ipv6Addresses& addresses = ipv6Addresses_.emplace_back();
+            std::memcpy(addresses.source, record.srcAddr6, sizeof addresses.source);
+            std::memcpy(addresses.destination, record.dstAddr6, sizeof addresses.destination);
+            stored.addresses = static_cast<std::uint32_t>(ipv6Addresses_.size());
+        }
         if (hasBookkeeping(record)) {
             stored.extra = makeExtra();
             stored.extra->record = std::make_shared<DetectedStream>(record);
@@ -263,6 +287,10 @@ std::shared_ptr<DetectedStream> StreamStore::sharedRecord(int row) {
     }
     if (!stored.extra->record) {
         stored.extra->record = materialize(stored);
+    } else {
+        // A download started now fetches the URL as last seen.
+        copyText(stored.extra->record->query, sizeof stored.extra->record->query,
+                 queryText(stored));
     }
     return stored.extra->record;
 }
@@ -284,6 +312,30 @@ void StreamStore::fillRecord(const Row& row, DetectedStream& out) const {
     TextArena::Entry text = texts_.at(row.text);
     copyText(out.host, sizeof out.host, text.host);
     copyText(out.path, sizeof out.path, text.path);
+    copyText(out.query, sizeof out.query, queryText(row));
+    if (row.addresses != 0) {
+        const Ipv6Addresses& addresses = ipv6Addresses_[row.addresses - 1];
+        std::memcpy(out.srcAddr6, addresses.source, sizeof out.srcAddr6);
+        std::memcpy(out.dstAddr6, addresses.destination, sizeof out.dstAddr6);
+    }
+}
+
+std::string_view StreamStore::queryText(const Row& row) const {
+    return row.query == 0 ? std::string_view{} : std::string_view(queries_[row.query - 1]);
+}
+
+void StreamStore::keepLatestQuery(Row& row, std::string_view query) {
+    if (row.query == 0) {
+        if (!query.empty()) {
+            queries_.emplace_back(query);
+            row.query = static_cast<std::uint32_t>(queries_.size());
+        }
+        return;
+    }
+    std::string& kept = queries_[row.query - 1];
+    if (kept != query) {
+        kept.assign(query);  // in place: a row never holds more than its latest query
+    }
 }
 
 bool StreamStore::copyRecord(int row, DetectedStream& out) const {
@@ -326,6 +378,8 @@ void StreamStore::reset() {
         texts_.clear();
         kinds_.clear();
         kindIndex_.clear();
+        queries_.clear();
+        ipv6Addresses_.clear();
         lastKind_ = 0;
     }
     oldChunks.clear();  // unmapped outside the lock
