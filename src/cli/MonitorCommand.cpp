@@ -23,14 +23,16 @@
 namespace {
 
 constexpr char kHelp[] =
-    "usage: quorvex-cli monitor [--adapter INDEX|NAME|IPV4] [--seconds N] [--count N]\n"
-    "                           [--suffix-file FILE] [--json]\n"
+    "usage: quorvex-cli monitor [--adapter INDEX|NAME|IPV4|IPV6] [--seconds N] [--count N]\n"
+    "                           [--port N]... [--suffix-file FILE] [--json]\n"
     "\n"
     "Watches one adapter and prints each stream once, as it is found, like detect does.\n"
     "Ends after N seconds, after N rows, or on Ctrl+C (SIGINT) or SIGTERM.\n"
     "\n"
     "  --adapter A       the adapter to watch, by its index in 'quorvex-cli adapters', its\n"
-    "                    name or its IPv4 address; needed when there are several\n"
+    "                    name, its IPv4 address or (without one) its IPv6 address; needed\n"
+    "                    when there are several\n"
+    "  --port N          also watch TCP port N (repeatable); 80, 1755 and 554 always\n"
     "  --seconds N       stop after N seconds\n"
     "  --count N         stop after N rows\n"
     "  --suffix-file F   the suffix list file (created with the defaults if missing)\n"
@@ -95,6 +97,7 @@ class IgnoreSigpipe {
 struct MonitorOptions {
     std::optional<std::uint64_t> seconds;
     std::optional<std::uint64_t> count;
+    WatchedPorts ports;
     bool json = false;
 };
 
@@ -115,7 +118,7 @@ LoopEnd followCapture(const MonitorSession& session, RowPrinter& rows, const Wak
         if (now.state == CaptureStatus::kRunning && !announced) {
             std::fprintf(stderr, "quorvex-cli monitor: capturing on %s (%s)\n",
                          now.interfaceName.c_str(),
-                         AdapterText::Ipv4(session.adapter().address).c_str());
+                         AdapterText::Address(session.adapter()).c_str());
             announced = true;
         }
         if (now.state == CaptureStatus::kFailed || now.state == CaptureStatus::kLost) {
@@ -152,6 +155,7 @@ int watch(const CliArgs& args, const AdapterEntry& adapter,
     callbacks.captureStatus = [&wake](const CaptureStatus&, int) { wake.Notify(); };
     MonitorSession session(std::move(callbacks));
     session.setSuffixTable(std::move(suffixes));
+    session.setWatchedPorts(options.ports);
     RowPrinter rows(session, options.json,
                     options.count.value_or(std::numeric_limits<std::uint64_t>::max()));
 
@@ -174,7 +178,8 @@ int watch(const CliArgs& args, const AdapterEntry& adapter,
 }  // namespace
 
 int runMonitor(int argc, char** argv) {
-    CliArgs args("monitor", argc, argv, {"adapter", "seconds", "count", "suffix-file"}, {"json"});
+    CliArgs args("monitor", argc, argv, {"adapter", "seconds", "count", "suffix-file", "port"},
+                 {"json"});
     if (args.wantsHelp()) {
         std::fputs(kHelp, stdout);
         return 0;
@@ -183,6 +188,10 @@ int runMonitor(int argc, char** argv) {
     options.seconds = args.number("seconds", 1, 10'000'000);
     options.count = args.number("count", 1, 1'000'000'000);
     options.json = args.has("json");
+    std::optional<WatchedPorts> ports = args.watchedPorts();
+    if (ports) {
+        options.ports = *ports;
+    }
     if (!args.ok()) {
         return args.fail(args.error());
     }

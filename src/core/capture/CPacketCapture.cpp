@@ -62,9 +62,13 @@ std::string ipv6Clause(const WatchedPorts& ports) {
     return joined({"(ip6 and (", direct, " or ", options, " or ", fragment, " or ", chain, "))"});
 }
 
-std::string addressText(const std::uint8_t* address) {
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, address, text, sizeof text);
+std::string addressText(const AdapterEntry& adapter) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (IsIpv6Only(adapter)) {
+        ::inet_ntop(AF_INET6, adapter.address6, text, sizeof text);
+    } else {
+        ::inet_ntop(AF_INET, adapter.address, text, sizeof text);
+    }
     return text;
 }
 
@@ -194,9 +198,13 @@ void CPacketCapture::Run() {
 
 bool CPacketCapture::Open(std::string& interfaceName) {
     bool up = false;
-    if (!SystemInterfaceTable::FindInterfaceOf(adapter_.address, interfaceName, up)) {
+    bool found =
+        IsIpv6Only(adapter_)
+            ? SystemInterfaceTable::FindInterfaceOfIpv6(adapter_.address6, interfaceName, up)
+            : SystemInterfaceTable::FindInterfaceOf(adapter_.address, interfaceName, up);
+    if (!found) {
         ReportStatus(CaptureStatus::kFailed, {},
-                     "no interface holds the address " + addressText(adapter_.address));
+                     "no interface holds the address " + addressText(adapter_));
         return false;
     }
     if (!up) {
