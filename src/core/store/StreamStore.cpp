@@ -287,8 +287,8 @@ std::shared_ptr<DetectedStream> StreamStore::sharedRecord(int row) {
     }
     if (!stored.extra->record) {
         stored.extra->record = materialize(stored);
-    } else {
-        // A download started now fetches the URL as last seen.
+    } else if (LoadDownloadState(*stored.extra->record) != kStateDownloading) {
+        // A download started now fetches the URL as last seen; a running one keeps its own.
         copyText(stored.extra->record->query, sizeof stored.extra->record->query,
                  queryText(stored));
     }

@@ -178,10 +178,9 @@ void CMainFrame::CreateActions() {
         {QKeySequence(QStringLiteral("Ctrl+V")), QKeySequence(QStringLiteral("Shift+Ins"))});
     QAction* settings = AddAction(ID_SETTINGS, QStringLiteral("設定..."));
     connect(settings, &QAction::triggered, this, &CMainFrame::OnSettings);
-    QAction* ports = AddAction(ID_WATCHED_PORTS, QStringLiteral("監視ポート(&P)..."),
-                               QStringLiteral("80、1755、554 のほかに監視する TCP ポートを設定します
-                                              "
-                                              "監視ポート"));
+    QAction* ports = AddAction(
+        ID_WATCHED_PORTS, QStringLiteral("監視ポート(&P)..."),
+        QStringLiteral("80、1755、554 のほかに監視する TCP ポートを設定します\n監視ポート"));
     connect(ports, &QAction::triggered, this, &CMainFrame::OnWatchedPorts);
 
     QAction* viewToolBar = AddAction(

@@ -38,8 +38,7 @@ FrameServices DesktopServices::Make() {
         bool ok = false;
         QString text = QInputDialog::getText(
             parent, QStringLiteral("監視ポート"),
-            QStringLiteral("80、1755、554 のほかに監視する TCP ポート (空白区切り)
-                           "
+            QStringLiteral("80、1755、554 のほかに監視する TCP ポート (空白区切り)\n"
                            "次にモニタリングを開始したときから使われます:"),
             QLineEdit::Normal, current, &ok);
         return ok ? std::optional<QString>(text) : std::nullopt;
