@@ -8,9 +8,6 @@
 
 namespace {
 
-// Packets decoded before their detections go into the list, so that the index entries of a
-// large list are fetched from memory side by side.
-constexpr std::size_t kBatchPackets = 16;
 // From this many rows on, the list's index no longer fits the caches and prefetching pays.
 constexpr int kPrefetchFrom = 1 << 16;
 
