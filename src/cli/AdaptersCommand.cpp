@@ -14,7 +14,9 @@ constexpr char kHelp[] =
     "\n"
     "Lists the adapters that can be monitored, as the adapter selection shows them: one\n"
     "entry per IPv4 address of an adapter with a hardware address (dial-up links kept),\n"
-    "in address order. Each line: index, name, address, mask, hardware address, ifType.\n"
+    "in address order, then one per such adapter that has only IPv6 addresses, shown by\n"
+    "its first global IPv6 address (mask \"-\"). Each line: index, name, address, mask,\n"
+    "hardware address, ifType. JSON adds address6, the adapter's first global IPv6 address.\n"
     "\n"
     "  --json   one JSON object per line\n";
 

@@ -18,12 +18,12 @@ CliArgs::CliArgs(std::string command, int argc, char** argv,
         } else if (word.starts_with("--")) {
             std::string_view name = word.substr(2);
             if (contains(flags, name)) {
-                values_[std::string(name)] = "";
+                values_[std::string(name)].emplace_back();
             } else if (contains(valueOptions, name)) {
                 if (i + 1 >= argc) {
                     error_ = "option --" + std::string(name) + " needs a value";
                 } else {
-                    values_[std::string(name)] = argv[++i];
+                    values_[std::string(name)].emplace_back(argv[++i]);
                 }
             } else {
                 error_ = "unknown option " + std::string(word);
@@ -45,7 +45,31 @@ std::optional<std::string> CliArgs::value(std::string_view name) const {
     if (it == values_.end()) {
         return std::nullopt;
     }
-    return it->second;
+    return it->second.back();
+}
+
+std::vector<std::string> CliArgs::values(std::string_view name) const {
+    auto it = values_.find(name);
+    return it == values_.end() ? std::vector<std::string>{} : it->second;
+}
+
+std::optional<WatchedPorts> CliArgs::watchedPorts() {
+    WatchedPorts ports;
+    for (const std::string& text : values("port")) {
+        std::uint16_t port = 0;
+        const char* end = text.data() + text.size();
+        auto [ptr, ec] = std::from_chars(text.data(), end, port);
+        if (ec != std::errc() || ptr != end || text.empty() || port == 0) {
+            error_ = "--port takes a TCP port number from 1 to 65535, not '" + text + "'";
+            return std::nullopt;
+        }
+        if (!ports.add(port)) {
+            error_ = "at most " + std::to_string(WatchedPorts::kMaxAdded) +
+                     " ports can be added with --port";
+            return std::nullopt;
+        }
+    }
+    return ports;
 }
 
 std::optional<std::uint64_t> CliArgs::number(std::string_view name, std::uint64_t min,

@@ -15,42 +15,49 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: quorvex-cli detect --pcap FILE [--suffix-file FILE] [--all] [--json]\n"
+    "usage: quorvex-cli detect --pcap FILE [--port N]... [--suffix-file FILE] [--all] [--json]\n"
     "                         [--max-streams N]\n"
     "\n"
     "Reads a capture file (pcap or pcapng) and prints the media streams requested in it,\n"
     "one line per stream in the order first seen.\n"
     "\n"
-    "  --pcap FILE         the capture file; link types Ethernet (also 802.1Q/802.1ad tagged),\n"
-    "                      Linux cooked v1 and v2, raw IPv4, BSD loopback\n"
+    "  --pcap FILE         the capture file, or - for standard input (tcpdump -w - | ...);\n"
+    "                      link types Ethernet (also 802.1Q/802.1ad tagged), Linux cooked v1\n"
+    "                      and v2, raw IPv4 and IPv6, BSD loopback\n"
+    "  --port N            also watch TCP port N (repeatable); 80, 1755 and 554 always\n"
     "  --suffix-file FILE  the suffix list to use (created with the defaults if missing);\n"
     "                      default: sufix.txt beside the program if it exists, otherwise\n"
     "                      $XDG_CONFIG_HOME/quorvex/sufix.txt\n"
     "  --all               print every detection, repeats included, in packet order\n"
-    "  --json              one JSON object per line: scheme, host, path, url, suffix,\n"
+    "  --json              one JSON object per line: scheme, host, path, query, url, suffix,\n"
     "                      typeName, srcAddr, dstAddr, srcPort, dstPort\n"
     "  --max-streams N     list at most N streams (default 1000000); further new streams\n"
     "                      are counted on stderr, not printed\n"
     "\n"
-    "Text lines are the URL, the suffix and the type name, separated by tabs.\n"
+    "Text lines are the URL (with its query), the suffix and the type name, separated by\n"
+    "tabs. Without --all a stream is printed with the query it was first seen with.\n"
     "Exit status: 0 when the file was read to its end, 2 on a bad argument or unreadable input.\n";
 
 }  // namespace
 
 int runDetect(int argc, char** argv) {
-    CliArgs args("detect", argc, argv, {"pcap", "suffix-file", "max-streams"}, {"all", "json"});
+    CliArgs args("detect", argc, argv, {"pcap", "suffix-file", "port", "max-streams"},
+                 {"all", "json"});
     if (args.wantsHelp()) {
         std::fputs(kUsage, stdout);
         return 0;
     }
     std::optional<std::uint64_t> maxStreams = args.number("max-streams", 1, kMaxStreamsLimit);
+    std::optional<WatchedPorts> watched = args.watchedPorts();
     if (!args.ok()) {
         return args.fail(args.error());
     }
+    const WatchedPorts ports = *watched;
     std::optional<std::string> pcapPath = args.value("pcap");
     if (!pcapPath) {
         return args.fail("--pcap FILE is required (see --help)");
     }
+    const std::string inputName = *pcapPath == "-" ? "standard input" : *pcapPath;
     std::optional<std::string> suffixPath = args.value("suffix-file");
     SuffixListFile::Result suffixes = SuffixListFile::load(
         suffixPath ? std::filesystem::path(*suffixPath) : SuffixListFile::defaultPath());
@@ -61,13 +68,16 @@ int runDetect(int argc, char** argv) {
     if (!reader.open(*pcapPath)) {
         // libpcap names the file itself in some of its messages.
         const std::string& error = reader.error();
-        return args.fail(error.starts_with(*pcapPath + ":") ? error : *pcapPath + ": " + error);
+        return args.fail(error.starts_with(*pcapPath + ":") ? error : inputName + ": " + error);
     }
     // Frames the decoder would reject at once are not even copied.
-    reader.setFilter(&StreamDecoder::worthDecoding);
+    reader.setFilter([&ports](const std::uint8_t* datagram, std::uint32_t length) {
+        return StreamDecoder::worthDecoding(datagram, length, ports);
+    });
 
     MonitorSession session{SessionCallbacks{}};
     session.setSuffixTable(suffixes.table);
+    session.setWatchedPorts(ports);
     if (maxStreams) {
         session.setRowLimit(static_cast<int>(*maxStreams));
     }
@@ -93,7 +103,7 @@ int runDetect(int argc, char** argv) {
         }
         if (status == CaptureFileReader::Status::Error) {
             printer.flush();
-            return args.fail(*pcapPath + ": " + reader.error());
+            return args.fail(inputName + ": " + reader.error());
         }
     }
     if (!printer.flush()) {

@@ -62,13 +62,22 @@ std::string FillRecord(const std::string& url, DetectedStream& record) {
         return "the server part of the URL is longer than " +
                std::to_string(DetectedStream::kHostCapacity - 1) + " bytes";
     }
-    if (!FitsRecordText(record.path, split->path)) {
+    // The query goes where detection puts it, so a signed URL's long token fits.
+    std::size_t queryStart = split->path.find('?');
+    std::string path = split->path.substr(0, queryStart);
+    std::string query = queryStart == std::string::npos ? "" : split->path.substr(queryStart);
+    if (!FitsRecordText(record.path, path)) {
         return "the path of the URL is longer than " +
                std::to_string(DetectedStream::kPathCapacity - 1) + " bytes";
     }
+    if (!FitsRecordText(record.query, query)) {
+        return "the query of the URL is longer than " +
+               std::to_string(DetectedStream::kQueryCapacity - 1) + " bytes";
+    }
     SetRecordText(record.scheme, split->scheme);
     SetRecordText(record.host, split->host);
-    SetRecordText(record.path, split->path);
+    SetRecordText(record.path, path);
+    SetRecordText(record.query, query);
     return {};
 }
 

@@ -25,14 +25,16 @@
 namespace {
 
 constexpr char kHelp[] =
-    "usage: quorvex-cli monitor [--adapter INDEX|NAME|IPV4] [--seconds N] [--count N]\n"
-    "                           [--suffix-file FILE] [--max-streams N] [--json]\n"
+    "usage: quorvex-cli monitor [--adapter INDEX|NAME|IPV4|IPV6] [--seconds N] [--count N]\n"
+    "                           [--port N]... [--suffix-file FILE] [--max-streams N] [--json]\n"
     "\n"
     "Watches one adapter and prints each stream once, as it is found, like detect does.\n"
     "Ends after N seconds, after N rows, or on Ctrl+C (SIGINT) or SIGTERM.\n"
     "\n"
     "  --adapter A       the adapter to watch, by its index in 'quorvex-cli adapters', its\n"
-    "                    name or its IPv4 address; needed when there are several\n"
+    "                    name, its IPv4 address or (without one) its IPv6 address; needed\n"
+    "                    when there are several\n"
+    "  --port N          also watch TCP port N (repeatable); 80, 1755 and 554 always\n"
     "  --seconds N       stop after N seconds\n"
     "  --count N         stop after N rows\n"
     "  --suffix-file F   the suffix list file (created with the defaults if missing)\n"
@@ -40,8 +42,8 @@ constexpr char kHelp[] =
     "                    are counted in the summary on stderr, not printed\n"
     "  --json            one JSON object per line\n"
     "\n"
-    "Capturing needs root, or the capabilities cap_net_raw and cap_net_admin on the program\n"
-    "(see README). Without them monitor says so and exits with status 1.\n";
+    "Capturing runs through the capture helper quorvex-capture, which needs root or the\n"
+    "capability cap_net_raw (see README). Without it monitor says so and exits with status 1.\n";
 
 // Prints new rows in the order found, up to a limit. Rows are printed on the main thread, so
 // that a slow terminal or pipe never slows the capture down.
@@ -100,6 +102,7 @@ struct MonitorOptions {
     std::optional<std::uint64_t> seconds;
     std::optional<std::uint64_t> count;
     std::optional<std::uint64_t> maxStreams;
+    WatchedPorts ports;
     bool json = false;
 };
 
@@ -120,7 +123,7 @@ LoopEnd followCapture(const MonitorSession& session, RowPrinter& rows, const Wak
         if (now.state == CaptureStatus::kRunning && !announced) {
             std::fprintf(stderr, "quorvex-cli monitor: capturing on %s (%s)\n",
                          TerminalText::escaped(now.interfaceName).c_str(),
-                         AdapterText::Ipv4(session.adapter().address).c_str());
+                         AdapterText::Address(session.adapter()).c_str());
             announced = true;
         }
         if (now.state == CaptureStatus::kFailed || now.state == CaptureStatus::kLost) {
@@ -159,6 +162,7 @@ int watch(const CliArgs& args, const AdapterEntry& adapter,
     callbacks.captureStatus = [&wake](const CaptureStatus&, int) { wake.Notify(); };
     MonitorSession session(std::move(callbacks));
     session.setSuffixTable(std::move(suffixes));
+    session.setWatchedPorts(options.ports);
     if (options.maxStreams) {
         session.setRowLimit(static_cast<int>(*options.maxStreams));
     }
@@ -186,7 +190,7 @@ int watch(const CliArgs& args, const AdapterEntry& adapter,
 
 int runMonitor(int argc, char** argv) {
     CliArgs args("monitor", argc, argv,
-                 {"adapter", "seconds", "count", "suffix-file", "max-streams"}, {"json"});
+                 {"adapter", "seconds", "count", "suffix-file", "port", "max-streams"}, {"json"});
     if (args.wantsHelp()) {
         std::fputs(kHelp, stdout);
         return 0;
@@ -196,6 +200,10 @@ int runMonitor(int argc, char** argv) {
     options.count = args.number("count", 1, 1'000'000'000);
     options.maxStreams = args.number("max-streams", 1, kMaxStreamsLimit);
     options.json = args.has("json");
+    std::optional<WatchedPorts> ports = args.watchedPorts();
+    if (ports) {
+        options.ports = *ports;
+    }
     if (!args.ok()) {
         return args.fail(args.error());
     }

@@ -1,5 +1,7 @@
 #include "cli/StreamPrinter.h"
 
+#include <arpa/inet.h>
+
 #include <cstring>
 #include <string_view>
 
@@ -38,6 +40,15 @@ void appendNumber(std::string& out, unsigned value) {
     char* end = buffer + sizeof buffer;
     char* begin = digitsBefore(end, value);
     out.append(begin, static_cast<std::size_t>(end - begin));
+}
+
+// The IPv6 address in its shortest text (RFC 5952), in quotes.
+void appendAddress6(std::string& out, const std::uint8_t* address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET6, address, text, sizeof text);
+    out += '"';
+    out += text;
+    out += '"';
 }
 
 // The dotted address in quotes.
@@ -103,13 +114,16 @@ std::string StreamPrinter::line(const DetectedStream& stream, Format format) {
 }
 
 void StreamPrinter::appendText(std::string& out, const DetectedStream& stream) {
-    // Host and path as one string: a character may span the two.
+    // Host, path and query as one string: a character may span them.
     std::string_view host = field(stream.host);
     std::string_view path = field(stream.path);
-    char url[sizeof stream.host + sizeof stream.path];
+    std::string_view query = field(stream.query);
+    char url[sizeof stream.host + sizeof stream.path + sizeof stream.query];
     std::memcpy(url, host.data(), host.size());
     std::memcpy(url + host.size(), path.data(), path.size());
-    TerminalText::appendEscaped(out, std::string_view(url, host.size() + path.size()));
+    std::memcpy(url + host.size() + path.size(), query.data(), query.size());
+    TerminalText::appendEscaped(out,
+                                std::string_view(url, host.size() + path.size() + query.size()));
     out += '\t';
     TerminalText::appendEscaped(out, field(stream.suffix));
     out += '\t';
@@ -129,6 +143,10 @@ void StreamPrinter::appendJson(std::string& out, const DetectedStream& stream) {
     std::size_t pathStart = out.size() + 1;
     JsonLine::appendEscaped(out, path);
     std::size_t pathEnd = out.size() - 1;
+    appendLiteral(out, ",\"query\":");
+    std::size_t queryStart = out.size() + 1;
+    JsonLine::appendEscaped(out, field(stream.query));
+    std::size_t queryEnd = out.size() - 1;
     appendLiteral(out, ",\"url\":");
     if (hostEnd - hostStart == host.size()) {
         // The host went out unchanged, so it is whole characters and ends on a character
@@ -145,14 +163,25 @@ void StreamPrinter::appendJson(std::string& out, const DetectedStream& stream) {
         std::memcpy(url + host.size(), path.data(), path.size());
         JsonLine::appendEscaped(out, std::string_view(url, host.size() + path.size()));
     }
+    // The query begins with "?", which no character runs into: its string just written joins
+    // the URL's unchanged.
+    out.pop_back();
+    out.append(out, queryStart, queryEnd - queryStart);
+    out += '"';
     appendLiteral(out, ",\"suffix\":");
     JsonLine::appendEscaped(out, field(stream.suffix));
     appendLiteral(out, ",\"typeName\":");
     JsonLine::appendEscaped(out, field(stream.typeName));
     appendLiteral(out, ",\"srcAddr\":");
-    appendAddress(out, stream.srcAddr);
-    appendLiteral(out, ",\"dstAddr\":");
-    appendAddress(out, stream.dstAddr);
+    if (IsIpv6(stream)) {
+        appendAddress6(out, stream.srcAddr6);
+        appendLiteral(out, ",\"dstAddr\":");
+        appendAddress6(out, stream.dstAddr6);
+    } else {
+        appendAddress(out, stream.srcAddr);
+        appendLiteral(out, ",\"dstAddr\":");
+        appendAddress(out, stream.dstAddr);
+    }
     appendLiteral(out, ",\"srcPort\":");
     appendNumber(out, stream.srcPort);
     appendLiteral(out, ",\"dstPort\":");

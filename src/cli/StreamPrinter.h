@@ -5,11 +5,11 @@
 
 #include "core/detect/DetectedStream.h"
 
-// Prints detected streams one line each: as text (URL, suffix and type name, tab-separated)
-// or as a JSON object with the fields scheme, host, path, url, suffix, typeName, srcAddr,
-// dstAddr, srcPort, dstPort. Text lines show control bytes, C1 controls and invalid UTF-8
-// as \xNN (they come from the wire and must not steer the terminal); JSON escapes them as
-// \u00XX.
+// Prints detected streams one line each: as text (URL with its query, suffix and type name,
+// tab-separated) or as a JSON object with the fields scheme, host, path, query, url (host,
+// path and query), suffix, typeName, srcAddr, dstAddr (dotted IPv4 or RFC 5952 IPv6 text),
+// srcPort, dstPort. Text lines show control bytes, C1 controls and invalid UTF-8 as \xNN
+// (they come from the wire and must not steer the terminal); JSON escapes them as \u00XX.
 class StreamPrinter {
   public:
     enum class Format { Text, Json };

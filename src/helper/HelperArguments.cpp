@@ -28,8 +28,10 @@ std::optional<HelperArguments> HelperArguments::parse(int argc, char** argv, std
         }
         std::string_view value = argv[++i];
         if (option == "--address" && !haveAddress) {
-            if (inet_pton(AF_INET, argv[i], parsed.adapter.address) != 1) {
-                error = "not an IPv4 address: " + std::string(value);
+            // IPv4, or the IPv6 address of an adapter that has no IPv4 one.
+            if (inet_pton(AF_INET, argv[i], parsed.adapter.address) != 1 &&
+                inet_pton(AF_INET6, argv[i], parsed.adapter.address6) != 1) {
+                error = "not an IP address: " + std::string(value);
                 return std::nullopt;
             }
             haveAddress = true;
@@ -49,7 +51,7 @@ std::optional<HelperArguments> HelperArguments::parse(int argc, char** argv, std
     }
     if (!haveAddress || !haveFilter || !havePlainFilter) {
         error =
-            "usage: quorvex-capture --address IPV4 [--promiscuous] --filter EXPR "
+            "usage: quorvex-capture --address IP [--promiscuous] --filter EXPR "
             "--plain-filter EXPR";
         return std::nullopt;
     }

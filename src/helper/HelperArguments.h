@@ -6,7 +6,8 @@
 #include "core/capture/AdapterEntry.h"
 
 // The helper's command line, as the parent builds it:
-//   quorvex-capture --address IPV4 [--promiscuous] --filter EXPR --plain-filter EXPR
+//   quorvex-capture --address IP [--promiscuous] --filter EXPR --plain-filter EXPR
+// (IP: the adapter's IPv4 address, or its IPv6 address when it has no IPv4 one)
 // Every option once, nothing else: the helper is privileged and accepts no more than it needs.
 struct HelperArguments {
     AdapterEntry adapter{};

@@ -32,7 +32,8 @@ class DetectCommand : public ::testing::Test {
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
-    // `shellPrefix` runs before the command in the same shell (a ulimit, say).
+    // `shellPrefix` comes before the command in the same shell (a ulimit, or a pipe into the
+    // program's standard input).
     CliRun run(const std::string& arguments, const std::string& shellPrefix = "") {
         std::string command = shellPrefix + std::string(QUORVEX_BINARY_DIR) +
                               "/src/cli/quorvex-cli detect " + arguments + " 2>" +
@@ -128,7 +129,7 @@ TEST_F(DetectCommand, AllPrintsRepeatsAndJsonCarriesTheFields) {
     CliRun json = run(args(file, "--json"));
     EXPECT_EQ(json.status, 0);
     EXPECT_EQ(json.out.substr(0, json.out.find('\n')),
-              "{\"scheme\":\"http\",\"host\":\"http://S\",\"path\":\"/v/a.asf\","
+              "{\"scheme\":\"http\",\"host\":\"http://S\",\"path\":\"/v/a.asf\",\"query\":\"\","
               "\"url\":\"http://S/v/a.asf\",\"suffix\":\".asf\",\"typeName\":\"Windows Media "
               "Format\",\"srcAddr\":\"10.0.0.1\",\"dstAddr\":\"10.0.0.2\",\"srcPort\":40000,"
               "\"dstPort\":80}");
@@ -186,6 +187,11 @@ TEST_F(DetectCommand, BadArgumentsAndUnreadableInputsExitWithTwo) {
         {"unsupported link type", args(pcap("ppp", 9, {request("/c.flv", "S")}))},
         {"no list at all", args(good, "--max-streams 0")},
         {"list limit not a number", args(good, "--max-streams many")},
+        {"port zero", args(good, "--port 0")},
+        {"port too large", args(good, "--port 65536")},
+        {"port not a number", args(good, "--port 80x")},
+        {"port without value", args(good, "--port")},
+        {"not a capture on stdin", args("-") + " < " + (dir_ / "junk").string()},
     };
     for (const Case& c : cases) {
         CliRun r = run(c.arguments);
@@ -239,6 +245,68 @@ TEST_F(DetectCommand, AFloodUnderAMemoryLimitEndsCleanly) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("new streams dropped"), std::string::npos) << r.err;
     EXPECT_GT(std::count(r.out.begin(), r.out.end(), '\n'), 1000);
+}
+
+std::vector<std::uint8_t> segment(const std::string& text, std::uint16_t dstPort,
+                                  bool ipv6 = false) {
+    Tcp tcp;
+    tcp.dstPort = dstPort;
+    tcp.options = std::string_view("\x01\x01\x08\x0a\x00\x00\x10\x00\x00\x00\x00\x00", 12);
+    if (!ipv6) {
+        return test_packets::datagram(text, tcp);
+    }
+    test_packets::Ipv6 ip;
+    ip.extensions = {{60, 8}};
+    return test_packets::datagram6(text, tcp, ip);
+}
+
+// Today's traffic: TCP timestamps, signed URLs, IPv6, an added port, a capture through a pipe.
+TEST_F(DetectCommand, QueriesIpv6AddedPortsAndStandardInput) {
+    std::string file =
+        pcap("today", 101,
+             {segment("GET /cdn/c.wmv?sig=1&exp=2 HTTP/1.1\r\nHost: cdn\r\n\r\n", 80),
+              segment("GET /cdn/c.wmv?sig=3 HTTP/1.1\r\nHost: cdn\r\n\r\n", 80),
+              segment("GET /six.asf HTTP/1.1\r\nHost: [2001:db8::2]\r\n\r\n", 80, true),
+              segment("GET /radio.mp3 HTTP/1.0\r\nHost: radio:8000\r\n\r\n", 8000)});
+    struct Case {
+        const char* name;
+        std::string arguments;
+        std::string out;
+        std::string feed = "";
+    } cases[] = {
+        {"first sighting's query", args(file),
+         "http://cdn/cdn/c.wmv?sig=1&exp=2\t.wmv\tWindous Media Video\n"
+         "http://[2001:db8::2]/six.asf\t.asf\tWindows Media Format\n"},
+        {"every sighting's query", args(file, "--all"),
+         "http://cdn/cdn/c.wmv?sig=1&exp=2\t.wmv\tWindous Media Video\n"
+         "http://cdn/cdn/c.wmv?sig=3\t.wmv\tWindous Media Video\n"
+         "http://[2001:db8::2]/six.asf\t.asf\tWindows Media Format\n"},
+        {"added port", args(file, "--port 8000 --port 8200"),
+         "http://cdn/cdn/c.wmv?sig=1&exp=2\t.wmv\tWindous Media Video\n"
+         "http://[2001:db8::2]/six.asf\t.asf\tWindows Media Format\n"
+         "http://radio:8000/radio.mp3\t.mp3\tMPeg2 layer 3 audio\n"},
+        {"stdin redirected", args("-") + " < " + file,
+         "http://cdn/cdn/c.wmv?sig=1&exp=2\t.wmv\tWindous Media Video\n"
+         "http://[2001:db8::2]/six.asf\t.asf\tWindows Media Format\n"},
+        {"stdin from a pipe", args("-", "--port 8000"),
+         "http://cdn/cdn/c.wmv?sig=1&exp=2\t.wmv\tWindous Media Video\n"
+         "http://[2001:db8::2]/six.asf\t.asf\tWindows Media Format\n"
+         "http://radio:8000/radio.mp3\t.mp3\tMPeg2 layer 3 audio\n",
+         "cat " + file},
+    };
+    for (const Case& c : cases) {
+        CliRun r = run(c.arguments, c.feed.empty() ? "" : c.feed + " | ");
+        EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
+        EXPECT_EQ(r.out, c.out) << c.name;
+    }
+    CliRun json = run(args(file, "--json"));
+    EXPECT_NE(json.out.find("\"path\":\"/cdn/c.wmv\",\"query\":\"?sig=1&exp=2\",\"url\":\"http://"
+                            "cdn/cdn/c.wmv?sig=1&exp=2\""),
+              std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("\"srcAddr\":\"2001:db8::1\",\"dstAddr\":\"2001:db8::2\""),
+              std::string::npos)
+        << json.out;
 }
 
 TEST_F(DetectCommand, TruncatedFileIsAnError) {

@@ -262,6 +262,20 @@ TEST_F(DownloadCommandTest, WithoutProgressNothingOnStdout) {
     EXPECT_EQ(fs::file_size(output), 1000u);
 }
 
+TEST_F(DownloadCommandTest, FromAnIpv6LiteralHostWithItsQuery) {
+    FixtureServer six(60, false, true);
+    ASSERT_TRUE(six.running());
+    const std::string url = six.url("/file/six.wmv?size=1000&sig=a%2Fb");
+    ASSERT_EQ(url.rfind("http://[::1]:", 0), 0u);
+    CliProcess cli({"download", url, "--output", output});
+    EXPECT_EQ(cli.Finish(), 0) << cli.errors();
+    EXPECT_EQ(fs::file_size(output), 1000u);
+    std::vector<std::string> requests = six.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].rfind("GET /file/six.wmv?size=1000&sig=a%2Fb HTTP/1.1\r\n", 0), 0u)
+        << requests[0];
+}
+
 TEST_F(DownloadCommandTest, LoginFromTheTerminal) {
     CliProcess cli({"download", server.url("/auth/t.wmv?size=500"), "--output", output}, true);
     ASSERT_TRUE(cli.WaitForError("ユーザー名: "));

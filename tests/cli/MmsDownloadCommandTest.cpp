@@ -91,6 +91,19 @@ TEST_F(MmsDownloadCommandTest, CompletesWithProgressLinesAndTheWholeFile) {
     EXPECT_EQ(commands[2], Expected(OpenFileCommand("/media/a.asf"), 2));
 }
 
+TEST_F(MmsDownloadCommandTest, AnIpv6LiteralServerAndAQueryInTheUrl) {
+    MmsTestServer server(Script(), 20, true);
+    CliProcess cli({"download", "mms://[::1]:" + std::to_string(server.port()) + "/media/a.asf?t=9",
+                    "--output", output});
+    ASSERT_TRUE(cli.started());
+    EXPECT_EQ(cli.Finish(), 0) << cli.errors();
+    EXPECT_EQ(ReadBytes(output), fixture.WholeFile());
+    auto commands = server.Commands();
+    ASSERT_GE(commands.size(), 3u);
+    EXPECT_EQ(commands[0], Expected(ConnectCommand(FirstAdapterId(), "::1"), 0));
+    EXPECT_EQ(commands[2], Expected(OpenFileCommand("/media/a.asf?t=9"), 2));
+}
+
 TEST_F(MmsDownloadCommandTest, SignalDuringAStallCancelsWith130AndKeepsThePartialFile) {
     MmsTestServer::Script script = Script();
     script.endAfter = 2;

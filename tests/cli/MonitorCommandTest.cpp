@@ -121,8 +121,13 @@ class MonitorCommand : public ::testing::Test {
 }  // namespace
 
 TEST_F(MonitorCommand, BadArgumentsGiveExitStatus2) {
-    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
-             {"--seconds", "0"}, {"--count", "x"}, {"--adapter", "99999"}, {"--bogus"}}) {
+    for (const std::vector<std::string>& words :
+         std::vector<std::vector<std::string>>{{"--seconds", "0"},
+                                               {"--count", "x"},
+                                               {"--adapter", "99999"},
+                                               {"--bogus"},
+                                               {"--port", "0"},
+                                               {"--port", "99999"}}) {
         CommandRun run(dir_);
         std::vector<std::string> command = {cli_, "monitor", "--suffix-file", suffixFile_};
         command.insert(command.end(), words.begin(), words.end());
@@ -154,6 +159,27 @@ TEST_F(MonitorCommand, PrintsStreamsFromLiveTrafficOnceAndEndsAtTheCount) {
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2) << out;
     EXPECT_NE(out.find("\"url\":\"http://media.test/v/a.wmv\""), std::string::npos) << out;
     EXPECT_NE(out.find("\"url\":\"rtsp://cam.test/live.asf\""), std::string::npos) << out;
+}
+
+TEST_F(MonitorCommand, AnAdapterChosenByIpv6WatchesAnAddedPort) {
+    NetnsPair pair;
+    QVX_REQUIRE_NETNS(pair);
+    CommandRun run(dir_);
+    ASSERT_TRUE(run.Start(InServer(
+        pair, {cli_, "monitor", "--adapter", NetnsPair::kServerAddress6, "--port", "8080",
+               "--count", "1", "--json", "--seconds", "30", "--suffix-file", suffixFile_})));
+    ASSERT_TRUE(run.WaitForError("capturing on " + pair.serverIf() + " (10.201.0.1)")) << run.Err();
+    ASSERT_TRUE(TcpExchange(pair, 8080,
+                            "GET /r/a.wmv?sig=7 HTTP/1.1\r\nHost: [fd00:201::1]:8080\r\n\r\n",
+                            "HTTP/1.0 404 Not Found\r\n\r\n", true));
+    EXPECT_EQ(run.Wait(10s), 0) << run.Err();
+    std::string out = run.Out();
+    EXPECT_NE(out.find("\"query\":\"?sig=7\",\"url\":\"http://[fd00:201::1]:8080/r/a.wmv?sig=7\""),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\"srcAddr\":\"fd00:201::2\",\"dstAddr\":\"fd00:201::1\""),
+              std::string::npos)
+        << out;
 }
 
 TEST_F(MonitorCommand, SigtermAndSigintStopTheCaptureCleanly) {

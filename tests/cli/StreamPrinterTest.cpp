@@ -27,6 +27,7 @@ TEST(StreamPrinter, JsonUrlIsHostAndPathEscapedAsOneString) {
         const char* name;
         const char* host;
         const char* path;
+        const char* query = "";
     };
     const Case cases[] = {
         {"plain", "http://s.example", "/v/a.asf"},
@@ -34,13 +35,17 @@ TEST(StreamPrinter, JsonUrlIsHostAndPathEscapedAsOneString) {
         {"character split between host and path", "http://h\xE5\xAE", "\x8C/a.asf"},
         {"invalid byte at the host's end", "http://h\x82", "\xA0/a.asf"},
         {"escaped quote in the host", "http://a\"b", "/\\a.asf"},
+        {"query", "http://s.example", "/v/a.asf", "?sig=a%2F&exp=1"},
+        {"query after a split character", "http://h\xE5\xAE", "\x8C/a.asf", "?t=\xE5\xAE\x8C"},
+        {"query with bytes to escape", "http://h\x82", "/a.asf", "?t=\\\x82"},
     };
     for (const Case& c : cases) {
         DetectedStream stream{};
         std::strcpy(stream.host, c.host);
         std::strcpy(stream.path, c.path);
+        std::strcpy(stream.query, c.query);
         std::string expected;
-        JsonLine::appendEscaped(expected, std::string(c.host) + c.path);
+        JsonLine::appendEscaped(expected, std::string(c.host) + c.path + c.query);
         EXPECT_EQ(urlField(StreamPrinter::line(stream, StreamPrinter::Format::Json)), expected)
             << c.name;
     }
@@ -75,4 +80,28 @@ TEST(StreamPrinter, TextLineEscapesControlsAndInvalidBytes) {
         std::strcpy(stream.typeName, "Windows Media Format");
         EXPECT_EQ(StreamPrinter::line(stream, StreamPrinter::Format::Text), c.line) << c.name;
     }
+}
+
+TEST(StreamPrinter, QueryFollowsPathAndIpv6AddressesAreText) {
+    DetectedStream stream{};
+    std::strcpy(stream.scheme, "http");
+    std::strcpy(stream.host, "http://[2001:db8::1]:8080");
+    std::strcpy(stream.path, "/r.mp3");
+    std::strcpy(stream.query, "?token=x");
+    std::strcpy(stream.suffix, ".mp3");
+    std::strcpy(stream.typeName, "MP3");
+    stream.verIhl = 0x60;
+    const std::uint8_t source[16] = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    const std::uint8_t destination[16] = {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0};
+    std::memcpy(stream.srcAddr6, source, 16);
+    std::memcpy(stream.dstAddr6, destination, 16);
+    stream.srcPort = 50000;
+    stream.dstPort = 8080;
+    EXPECT_EQ(StreamPrinter::line(stream, StreamPrinter::Format::Json),
+              "{\"scheme\":\"http\",\"host\":\"http://[2001:db8::1]:8080\",\"path\":\"/r.mp3\","
+              "\"query\":\"?token=x\",\"url\":\"http://[2001:db8::1]:8080/r.mp3?token=x\","
+              "\"suffix\":\".mp3\",\"typeName\":\"MP3\",\"srcAddr\":\"2001:db8::1\","
+              "\"dstAddr\":\"fe80::1:0:0\",\"srcPort\":50000,\"dstPort\":8080}");
+    EXPECT_EQ(StreamPrinter::line(stream, StreamPrinter::Format::Text),
+              "http://[2001:db8::1]:8080/r.mp3?token=x\t.mp3\tMP3");
 }

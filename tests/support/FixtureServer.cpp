@@ -26,7 +26,7 @@ std::string FixtureServer::CertificateFile() {
     return SupportFile("fixture-cert.pem");
 }
 
-FixtureServer::FixtureServer(int lifetimeSeconds, bool tls) : tls_(tls) {
+FixtureServer::FixtureServer(int lifetimeSeconds, bool tls, bool ipv6) : tls_(tls), ipv6_(ipv6) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) {
         return;
@@ -41,11 +41,15 @@ FixtureServer::FixtureServer(int lifetimeSeconds, bool tls) : tls_(tls) {
     std::string cert = CertificateFile();
     std::string key = SupportFile("fixture-key.pem");
     std::string logFlag = "--log";
+    std::string ipv6Flag = "--ipv6";
     std::string log = "/tmp/quorvex-http-requests-XXXXXX";
     int logFd = mkstemp(log.data());
     std::vector<char*> argv{const_cast<char*>("python3"), script.data(), lifetime.data()};
     if (tls) {
         argv.insert(argv.end(), {tlsFlag.data(), cert.data(), key.data()});
+    }
+    if (ipv6) {
+        argv.push_back(ipv6Flag.data());
     }
     if (logFd >= 0) {
         close(logFd);
@@ -115,7 +119,8 @@ std::string FixtureServer::Reply(std::string_view bytes) {
 }
 
 std::string FixtureServer::url(const std::string& path) const {
-    return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) + path;
+    return std::string(tls_ ? "https://" : "http://") + (ipv6_ ? "[::1]:" : "127.0.0.1:") +
+           std::to_string(port_) + path;
 }
 
 std::string FixtureServer::Pattern(std::size_t length) {

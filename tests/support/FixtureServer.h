@@ -7,10 +7,11 @@
 #include <vector>
 
 // The test suite's loopback HTTP server (tests/support/http_fixture.py) in a child process.
-// It listens on 127.0.0.1 with a free port and exits by itself after `lifetimeSeconds`.
+// It listens on 127.0.0.1 (::1 with `ipv6`) with a free port and exits by itself after
+// `lifetimeSeconds`.
 class FixtureServer {
   public:
-    explicit FixtureServer(int lifetimeSeconds = 60, bool tls = false);
+    explicit FixtureServer(int lifetimeSeconds = 60, bool tls = false, bool ipv6 = false);
     ~FixtureServer();
 
     FixtureServer(const FixtureServer&) = delete;
@@ -18,7 +19,7 @@ class FixtureServer {
 
     bool running() const { return port_ > 0; }
     int port() const { return port_; }
-    // "http://127.0.0.1:PORT" (https with TLS) followed by `path`.
+    // "http://127.0.0.1:PORT" (https with TLS, [::1] with IPv6) followed by `path`.
     std::string url(const std::string& path) const;
 
     // The head of every request received so far (request line and headers with their CRLFs
@@ -37,5 +38,6 @@ class FixtureServer {
     pid_t pid_ = -1;
     int port_ = 0;
     bool tls_ = false;
+    bool ipv6_ = false;
     std::string log_;
 };

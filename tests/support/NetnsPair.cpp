@@ -37,13 +37,15 @@ NetnsPair::NetnsPair() {
         "ip link set " + clientIf_ + " netns " + clientNs_,
         s + "addr add " + kServerAddress + "/24 dev " + serverIf_,
         c + "addr add " + kClientAddress + "/24 dev " + clientIf_,
+        // Usable at once: no duplicate address detection on a link of two.
+        s + "addr add " + kServerAddress6 + "/64 dev " + serverIf_ + " nodad",
+        c + "addr add " + kClientAddress6 + "/64 dev " + clientIf_ + " nodad",
         // Room for a datagram longer than the 2048 bytes handed over.
         s + "link set " + serverIf_ + " mtu 4000",
         c + "link set " + clientIf_ + " mtu 4000",
-        // The detector reads the payload right after a 20-byte TCP header and stops at a zero
-        // byte; timestamp options there would make detections depend on their random bytes.
-        "ip netns exec " + serverNs_ + " sysctl -qw net.ipv4.tcp_timestamps=0",
-        "ip netns exec " + clientNs_ + " sysctl -qw net.ipv4.tcp_timestamps=0",
+        // As real clients send them: the detector must find the payload behind the options.
+        "ip netns exec " + serverNs_ + " sysctl -qw net.ipv4.tcp_timestamps=1",
+        "ip netns exec " + clientNs_ + " sysctl -qw net.ipv4.tcp_timestamps=1",
         s + "link set lo up",
         c + "link set lo up",
         s + "link set " + serverIf_ + " up",

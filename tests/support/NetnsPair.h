@@ -4,12 +4,15 @@
 #include <string>
 
 // Two network namespaces joined by a veth pair, made for one test and removed after it:
-// "server" side 10.201.0.1/24, "client" side 10.201.0.2/24. Names carry the process id so
-// parallel runs never meet.
+// "server" side 10.201.0.1/24 and fd00:201::1/64, "client" side 10.201.0.2/24 and
+// fd00:201::2/64, TCP timestamps on as Linux has them by default. Names carry the process id
+// so parallel runs never meet.
 class NetnsPair {
   public:
     static constexpr const char* kServerAddress = "10.201.0.1";
     static constexpr const char* kClientAddress = "10.201.0.2";
+    static constexpr const char* kServerAddress6 = "fd00:201::1";
+    static constexpr const char* kClientAddress6 = "fd00:201::2";
 
     NetnsPair();
     ~NetnsPair();

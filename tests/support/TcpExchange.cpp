@@ -35,12 +35,22 @@ class Socket {
     int fd_ = -1;
 };
 
-sockaddr_in serverAddress(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    inet_pton(AF_INET, NetnsPair::kServerAddress, &address.sin_addr);
-    return address;
+sockaddr_storage serverAddress(std::uint16_t port, bool ipv6, socklen_t& length) {
+    sockaddr_storage storage{};
+    if (ipv6) {
+        auto* address = reinterpret_cast<sockaddr_in6*>(&storage);
+        address->sin6_family = AF_INET6;
+        address->sin6_port = htons(port);
+        inet_pton(AF_INET6, NetnsPair::kServerAddress6, &address->sin6_addr);
+        length = sizeof *address;
+    } else {
+        auto* address = reinterpret_cast<sockaddr_in*>(&storage);
+        address->sin_family = AF_INET;
+        address->sin_port = htons(port);
+        inet_pton(AF_INET, NetnsPair::kServerAddress, &address->sin_addr);
+        length = sizeof *address;
+    }
+    return storage;
 }
 
 bool sendAll(int fd, std::string_view bytes) {
@@ -69,21 +79,23 @@ bool receiveAll(int fd, std::size_t length) {
 }  // namespace
 
 bool TcpExchange(const NetnsPair& pair, std::uint16_t port, std::string_view request,
-                 std::string_view response) {
+                 std::string_view response, bool ipv6) {
     Socket listener;
     Socket client;
-    sockaddr_in address = serverAddress(port);
+    socklen_t length = 0;
+    sockaddr_storage address = serverAddress(port, ipv6, length);
+    const int family = ipv6 ? AF_INET6 : AF_INET;
     pair.RunIn(pair.serverNs(), [&] {
-        listener = Socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        listener = Socket(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
         int yes = 1;
         ::setsockopt(listener.fd(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
     pair.RunIn(pair.clientNs(),
-               [&] { client = Socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)); });
+               [&] { client = Socket(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0)); });
     if (listener.fd() < 0 || client.fd() < 0 ||
-        ::bind(listener.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::bind(listener.fd(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::listen(listener.fd(), 1) != 0 ||
-        ::connect(client.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::connect(client.fd(), reinterpret_cast<sockaddr*>(&address), length) != 0) {
         return false;
     }
     Socket server(::accept4(listener.fd(), nullptr, nullptr, SOCK_CLOEXEC));

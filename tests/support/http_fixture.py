@@ -33,6 +33,7 @@ user:secret (407 otherwise) and is then served as the path of that URI.
 import base64
 import http.server
 import os
+import socket
 import ssl
 import sys
 import threading
@@ -227,7 +228,10 @@ def main():
             tls = (args.pop(0), args.pop(0))
         elif option == "--log":
             LOG_FILE = open(args.pop(0), "ab")
-    server = QuietServer(("127.0.0.1", 0), Handler)
+        elif option == "--ipv6":
+            QuietServer.address_family = socket.AF_INET6
+    server = QuietServer(("::1" if QuietServer.address_family == socket.AF_INET6 else "127.0.0.1", 0),
+                         Handler)
     if tls is not None:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(*tls)

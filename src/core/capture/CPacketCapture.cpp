@@ -4,29 +4,71 @@
 #include <pcap/pcap.h>
 
 #include <cstring>
+#include <initializer_list>
+#include <string_view>
 
 #include "core/capture/DatagramExtractor.h"
 #include "core/capture/SystemInterfaceTable.h"
 
 namespace {
 
-// Ports at datagram offsets 20 and 22, read as the detector reads them.
-#define QVX_PORT_TEST                                                              \
-    "ip[9]=6 and (ip[20:2]=80 or ip[20:2]=1755 or ip[20:2]=554 or ip[22:2]=80 or " \
-    "ip[22:2]=1755 or ip[22:2]=554)"
+// Joins pieces into one text; also spares g++ 12 a false -Wrestrict on chained operator+.
+std::string joined(std::initializer_list<std::string_view> pieces) {
+    std::string text;
+    for (std::string_view piece : pieces) {
+        text.append(piece);
+    }
+    return text;
+}
 
-// Every `vlan` moves the offsets of the rest of the expression by one tag, so the second and
-// third clauses test one and two tags.
-constexpr char kEthernetFilter[] = "(ip and " QVX_PORT_TEST ") or (vlan and ip and " QVX_PORT_TEST
-                                   ") or (vlan and ip and " QVX_PORT_TEST ")";
-// Other link types carry no VLAN tags (and libpcap refuses `vlan` on them).
-constexpr char kPlainFilter[] = "ip and " QVX_PORT_TEST;
+// Either port of the TCP header at `offset` (an expression) of protocol `proto` is watched.
+std::string portTest(std::string_view proto, std::string_view offset, const WatchedPorts& ports) {
+    std::string test;
+    for (std::string_view field : {":2]=", "+2:2]="}) {
+        for (std::uint16_t port : ports.all()) {
+            test.append(test.empty() ? "(" : " or ");
+            test.append(joined({proto, "[", offset, field, std::to_string(port)}));
+        }
+    }
+    return test + ")";
+}
 
-#undef QVX_PORT_TEST
+// TCP over IPv4 behind the header's options, with a header length and data offset of at least
+// 5 words and payload after the TCP header (a total length below 20 is not trusted, as the
+// decoder then goes by the captured bytes).
+std::string ipv4Clause(const WatchedPorts& ports) {
+    constexpr std::string_view tcp = "((ip[0]&0xf)<<2)";
+    constexpr std::string_view dataOffset = "ip[((ip[0]&0xf)<<2)+12]";
+    return joined({"(ip and ip[9]=6 and (ip[0]&0xf)>=5 and ", portTest("ip", tcp, ports), " and ",
+                   dataOffset, ">=0x50 and (ip[2:2]<20 or ip[2:2]>", tcp, "+((", dataOffset,
+                   "&0xf0)>>2)))"});
+}
 
-std::string addressText(const std::uint8_t* address) {
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, address, text, sizeof text);
+// TCP over IPv6: right behind the fixed header (with payload after the TCP header, unless the
+// payload length is 0: a jumbogram), behind one hop-by-hop, routing or destination-options
+// header, or behind the fragment header of a first fragment. Longer header chains are left to
+// the decoder's walk, which a filter without loops cannot do.
+std::string ipv6Clause(const WatchedPorts& ports) {
+    const std::string direct =
+        joined({"(ip6[6]=6 and ", portTest("ip6", "40", ports),
+                " and ip6[52]>=0x50 and (ip6[4:2]=0 or ip6[4:2]>((ip6[52]&0xf0)>>2)))"});
+    const std::string options = joined({"((ip6[6]=0 or ip6[6]=43 or ip6[6]=60) and ip6[40]=6 and ",
+                                        portTest("ip6", "(48+(ip6[41]<<3))", ports), ")"});
+    const std::string fragment = joined({"(ip6[6]=44 and ip6[40]=6 and (ip6[42:2]&0xfff8)=0 and ",
+                                         portTest("ip6", "48", ports), ")"});
+    constexpr std::string_view chain =
+        "((ip6[6]=0 or ip6[6]=43 or ip6[6]=60 or ip6[6]=44) and "
+        "(ip6[40]=0 or ip6[40]=43 or ip6[40]=60 or ip6[40]=44))";
+    return joined({"(ip6 and (", direct, " or ", options, " or ", fragment, " or ", chain, "))"});
+}
+
+std::string addressText(const AdapterEntry& adapter) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (IsIpv6Only(adapter)) {
+        ::inet_ntop(AF_INET6, adapter.address6, text, sizeof text);
+    } else {
+        ::inet_ntop(AF_INET, adapter.address, text, sizeof text);
+    }
     return text;
 }
 
@@ -48,8 +90,14 @@ std::string activateError(int code, pcap_t* handle, const std::string& name) {
 
 }  // namespace
 
-const char* CPacketCapture::FilterExpression(int linkType) {
-    return linkType == DatagramExtractor::kEthernet ? kEthernetFilter : kPlainFilter;
+std::string CPacketCapture::FilterExpression(int linkType, const WatchedPorts& ports) {
+    const std::string ip = joined({"(", ipv4Clause(ports), " or ", ipv6Clause(ports), ")"});
+    if (linkType != DatagramExtractor::kEthernet) {
+        return ip;  // no VLAN tags there (and libpcap refuses `vlan` on them)
+    }
+    // Every `vlan` moves the offsets of the rest of the expression by one tag, so the second
+    // and third clauses test one and two tags.
+    return joined({ip, " or (vlan and ", ip, ") or (vlan and ", ip, ")"});
 }
 
 void CPacketCapture::SetFilterExpressions(std::string ethernet, std::string plain) {
@@ -61,9 +109,9 @@ bool CPacketCapture::SetFilter(pcap* handle, std::string& failure) const {
     const int linkType = pcap_datalink(handle);
     const std::string& given =
         linkType == DatagramExtractor::kEthernet ? ethernetFilter_ : plainFilter_;
-    const char* expression = given.empty() ? FilterExpression(linkType) : given.c_str();
+    const std::string expression = given.empty() ? FilterExpression(linkType, ports_) : given;
     bpf_program program;
-    if (pcap_compile(handle, &program, expression, 1, PCAP_NETMASK_UNKNOWN) != 0) {
+    if (pcap_compile(handle, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) {
         failure = std::string("cannot compile the packet filter: ") + pcap_geterr(handle);
         return false;
     }
@@ -85,9 +133,11 @@ CPacketCapture::~CPacketCapture() {
     }
 }
 
-void CPacketCapture::Prepare(std::int8_t receiveAll, const AdapterEntry& adapter) {
+void CPacketCapture::Prepare(std::int8_t receiveAll, const AdapterEntry& adapter,
+                             const WatchedPorts& ports) {
     receiveAll_ = receiveAll;
     adapter_ = adapter;
+    ports_ = ports;
     stopRequested_ = false;
     packet_ = CapturedPacket{};
     handedOver_ = 0;
@@ -96,11 +146,12 @@ void CPacketCapture::Prepare(std::int8_t receiveAll, const AdapterEntry& adapter
     status_ = CaptureStatus{CaptureStatus::kOpening, {}, {}};
 }
 
-bool CPacketCapture::Start(std::int8_t receiveAll, const AdapterEntry& adapter) {
+bool CPacketCapture::Start(std::int8_t receiveAll, const AdapterEntry& adapter,
+                           const WatchedPorts& ports) {
     if (thread_.joinable() || opened_) {
         return false;
     }
-    Prepare(receiveAll, adapter);
+    Prepare(receiveAll, adapter, ports);
     thread_ = std::thread(&CPacketCapture::Run, this);
     return true;
 }
@@ -109,7 +160,7 @@ bool CPacketCapture::OpenHere(std::int8_t receiveAll, const AdapterEntry& adapte
     if (thread_.joinable() || opened_) {
         return false;
     }
-    Prepare(receiveAll, adapter);
+    Prepare(receiveAll, adapter, WatchedPorts{});
     opened_ = Open();
     return opened_;
 }
@@ -184,9 +235,13 @@ void CPacketCapture::Capture() {
 bool CPacketCapture::Open() {
     std::string& interfaceName = interfaceName_;
     bool up = false;
-    if (!SystemInterfaceTable::FindInterfaceOf(adapter_.address, interfaceName, up)) {
+    bool found =
+        IsIpv6Only(adapter_)
+            ? SystemInterfaceTable::FindInterfaceOfIpv6(adapter_.address6, interfaceName, up)
+            : SystemInterfaceTable::FindInterfaceOf(adapter_.address, interfaceName, up);
+    if (!found) {
         ReportStatus(CaptureStatus::kFailed, {},
-                     "no interface holds the address " + addressText(adapter_.address));
+                     "no interface holds the address " + addressText(adapter_));
         return false;
     }
     if (!up) {

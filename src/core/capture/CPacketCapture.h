@@ -11,6 +11,7 @@
 #include "core/capture/CaptureStatus.h"
 #include "core/capture/CapturedPacket.h"
 #include "core/capture/PacketReceiver.h"
+#include "core/detect/WatchedPorts.h"
 
 struct pcap;
 
@@ -35,11 +36,11 @@ class CPacketCapture {
     static constexpr int kSnapLength = CapturedPacket::kCapacity + kLinkHeaderRoom;
     static constexpr int kKernelBufferBytes = 64 << 20;
 
-    // Exactly the datagrams whose TCP port test the detector passes: IPv4, protocol 6, port
-    // 80, 1755 or 554 at datagram offset 20 or 22 (a 20-byte IP header assumed, as the
-    // detector does), on Ethernet untagged or behind one or two VLAN tags. For a libpcap
+    // The datagrams the detector would look at: TCP over IPv4 or IPv6 to or from one of
+    // `ports`, with payload, found behind the IPv4 options or the IPv6 extension headers as the
+    // detector finds it, on Ethernet untagged or behind one or two VLAN tags. For a libpcap
     // link type (DLT_*).
-    static const char* FilterExpression(int linkType);
+    static std::string FilterExpression(int linkType, const WatchedPorts& ports);
 
     // Called on the capture thread once the interface is open, before the filter is compiled
     // and the first packet read; false with `failure` set refuses the capture. The capture
@@ -52,10 +53,12 @@ class CPacketCapture {
     CPacketCapture(const CPacketCapture&) = delete;
     CPacketCapture& operator=(const CPacketCapture&) = delete;
 
-    // Captures on the interface that holds `adapter`'s IPv4 address; `receiveAll` 1 puts it
-    // in promiscuous mode. `adapter` is copied: SelectedAdapter() stays valid until Stop.
-    // Returns false (and changes nothing) when a capture thread exists already.
-    bool Start(std::int8_t receiveAll, const AdapterEntry& adapter);
+    // Captures on the interface that holds `adapter`'s address; `receiveAll` 1 puts it in
+    // promiscuous mode; the kernel filter passes segments of `ports`. `adapter` is copied:
+    // SelectedAdapter() stays valid until Stop. Returns false (and changes nothing) when a
+    // capture thread exists already.
+    bool Start(std::int8_t receiveAll, const AdapterEntry& adapter,
+               const WatchedPorts& ports = WatchedPorts{});
 
     // The same in two steps, for a program that must give up its rights before it starts a
     // thread (threads hold capabilities of their own): OpenHere opens the interface on the
@@ -85,7 +88,7 @@ class CPacketCapture {
     Statistics LastStatistics() const;
 
   private:
-    void Prepare(std::int8_t receiveAll, const AdapterEntry& adapter);
+    void Prepare(std::int8_t receiveAll, const AdapterEntry& adapter, const WatchedPorts& ports);
     void Run();
     void Capture();
     bool Open();
@@ -103,6 +106,7 @@ class CPacketCapture {
     OpenedHook openedHook_;
     std::int8_t receiveAll_ = 0;
     AdapterEntry adapter_{};
+    WatchedPorts ports_;
     std::thread thread_;
     std::atomic<bool> stopRequested_{false};
 

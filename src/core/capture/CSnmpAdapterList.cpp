@@ -18,6 +18,7 @@ AdapterEntry rawRowFrom(const InterfaceTableSource::InterfaceRow& row) {
     std::size_t descriptionLength =
         std::min(row.description.size(), CSnmpAdapterList::kMaxDescription);
     std::memcpy(entry.description, row.description.data(), descriptionLength);
+    std::memcpy(entry.address6, row.firstGlobalIpv6, sizeof entry.address6);
     return entry;
 }
 
@@ -73,9 +74,22 @@ int CSnmpAdapterList::Walk(bool includeDialUp, bool includeNoPhysAddress) {
         interfaceIndexes_.push_back(row.ifIndex);
     }
     // The count is taken the way Compact filters, so the two always agree.
-    return static_cast<int>(
-        std::count_if(addressTable_.begin(), addressTable_.end(),
-                      [this](const auto& row) { return AddressRowPasses(row); }));
+    std::size_t count = std::count_if(addressTable_.begin(), addressTable_.end(),
+                                      [this](const auto& row) { return AddressRowPasses(row); });
+    for (std::size_t j = 0; j < rawRows_.size(); ++j) {
+        count += IsIpv6OnlyRow(j) ? 1 : 0;
+    }
+    return static_cast<int>(count);
+}
+
+bool CSnmpAdapterList::IsIpv6OnlyRow(std::size_t j) const {
+    const InterfaceTableSource::InterfaceRow& row = interfaceTable_[j];
+    if (!row.hasIpv6 || FindInterfaceRow(row.ifIndex) != static_cast<int>(j) ||
+        !PassesFilter(rawRows_[j], includeDialUp_, includeNoPhysAddress_)) {
+        return false;
+    }
+    return std::none_of(addressTable_.begin(), addressTable_.end(),
+                        [&](const auto& address) { return address.ifIndex == row.ifIndex; });
 }
 
 int CSnmpAdapterList::FindInterfaceRow(std::uint32_t ifIndex) const {
@@ -102,6 +116,12 @@ int CSnmpAdapterList::Compact(AdapterEntry* out, int capacity) const {
         std::memcpy(entry.address, row.address, 4);
         std::memcpy(entry.netMask, row.netMask, 4);
         out[written++] = entry;
+    }
+    // Then the adapters that have only IPv6, by their first global address.
+    for (std::size_t j = 0; j < rawRows_.size() && written < capacity; ++j) {
+        if (IsIpv6OnlyRow(j)) {
+            out[written++] = rawRows_[j];
+        }
     }
     return written;
 }

@@ -8,8 +8,9 @@
 #include "core/capture/InterfaceTableSource.h"
 
 // Builds the adapter list from the interfaces table and the IPv4 address table: one entry per
-// IPv4 address of an adapter that passes the filter, in address-table order. Used in the
-// order Initialise, Walk, Compact; short-lived.
+// IPv4 address of an adapter that passes the filter, in address-table order, then one per
+// adapter that passes it with a global IPv6 address but no IPv4 one (address zero, address6
+// set), in interface order. Used in the order Initialise, Walk, Compact; short-lived.
 class CSnmpAdapterList {
   public:
     static constexpr std::size_t kMaxDescription = AdapterEntry::kDescriptionCapacity - 2;  // 255
@@ -47,6 +48,8 @@ class CSnmpAdapterList {
     // Index of the first interface row with `ifIndex`, or -1.
     int FindInterfaceRow(std::uint32_t ifIndex) const;
     bool AddressRowPasses(const InterfaceTableSource::AddressRow& row) const;
+    // Interface row j passes the filter and has a global IPv6 address but no IPv4 address.
+    bool IsIpv6OnlyRow(std::size_t j) const;
 
     std::unique_ptr<InterfaceTableSource> ownSource_;
     InterfaceTableSource* source_ = nullptr;

@@ -26,7 +26,7 @@ bool CaptureFileReader::open(const std::string& path) {
         const char* name = pcap_datalink_val_to_name(linkType_);
         error_ = "link type " + std::to_string(linkType_) +
                  (name ? " (" + std::string(name) + ")" : "") +
-                 " carries no IPv4 datagrams this reader understands";
+                 " carries no IP datagrams this reader understands";
         handle_.reset();
         return false;
     }
@@ -37,25 +37,22 @@ bool CaptureFileReader::open(const std::string& path) {
 
 bool CaptureFileReader::openFile(const std::string& path) {
     char errorBuffer[PCAP_ERRBUF_SIZE] = {};
-    if (path == "-") {
-        handle_.reset(pcap_open_offline(path.c_str(), errorBuffer));  // standard input
-    } else {
-        std::FILE* file = std::fopen(path.c_str(), "rb");
-        if (file == nullptr) {
-            error_ = path + ": " + std::strerror(errno);
-            return false;
-        }
-        // The default buffer of a few kilobytes costs a system call every few frames.
-        if (!readBuffer_) {
-            readBuffer_ = std::make_unique<char[]>(kReadBufferSize);
-        }
-        std::setvbuf(file, readBuffer_.get(), _IOFBF, kReadBufferSize);
-        handle_.reset(pcap_fopen_offline(file, errorBuffer));
-        if (!handle_) {
-            std::fclose(file);  // only closed by the handle once it is made
-        }
+    // "-" is standard input, so that a capture can come through a pipe.
+    std::FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        error_ = path + ": " + std::strerror(errno);
+        return false;
     }
+    // The default buffer of a few kilobytes costs a system call every few frames.
+    if (!readBuffer_) {
+        readBuffer_ = std::make_unique<char[]>(kReadBufferSize);
+    }
+    std::setvbuf(file, readBuffer_.get(), _IOFBF, kReadBufferSize);
+    handle_.reset(pcap_fopen_offline(file, errorBuffer));
     if (!handle_) {
+        // Only closed by the handle once it is made; standard input too, as it reads
+        // through our buffer.
+        std::fclose(file);
         error_ = errorBuffer;
         return false;
     }
@@ -79,11 +76,11 @@ CaptureFileReader::Status CaptureFileReader::next(CapturedPacket& packet) {
         }
         ++framesRead_;
         std::uint32_t captured = header->caplen;
-        int offset = DatagramExtractor::ipv4Offset(linkType_, frame, captured);
+        int offset = DatagramExtractor::datagramOffset(linkType_, frame, captured);
         if (offset < 0) {
             continue;
         }
-        if (filter_ != nullptr) {
+        if (filter_) {
             const std::uint8_t* datagram = frame + offset;
             std::uint32_t length = DatagramExtractor::datagramLength(
                 datagram, captured - static_cast<std::uint32_t>(offset));

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -9,15 +10,16 @@
 
 struct pcap;
 
-// Reads a capture file (pcap or pcapng) frame by frame and hands over the IPv4 datagram of
-// each frame the way live capture does. Frames without an IPv4 datagram are skipped.
+// Reads a capture file (pcap or pcapng; "-" is standard input) frame by frame and hands over
+// the IPv4 or IPv6 datagram of each frame the way live capture does. Frames without one are
+// skipped.
 class CaptureFileReader {
   public:
     enum class Status { Packet, End, Error };
 
     // A cheap test on the datagram bytes before they are copied; frames it refuses are
     // skipped as if they carried nothing.
-    using DatagramFilter = bool (*)(const std::uint8_t* datagram, std::uint32_t length);
+    using DatagramFilter = std::function<bool(const std::uint8_t* datagram, std::uint32_t length)>;
 
     CaptureFileReader();
     ~CaptureFileReader();
@@ -25,12 +27,12 @@ class CaptureFileReader {
     CaptureFileReader& operator=(const CaptureFileReader&) = delete;
 
     // False with error() set when the file cannot be opened or its link type is not one
-    // that carries IPv4 as understood here.
+    // that carries IP as understood here.
     bool open(const std::string& path);
 
-    void setFilter(DatagramFilter filter) { filter_ = filter; }
+    void setFilter(DatagramFilter filter) { filter_ = std::move(filter); }
 
-    // The next IPv4 datagram into `packet` (zero after its end). End at the end of the file,
+    // The next IP datagram into `packet` (zero after its end). End at the end of the file,
     // Error (with error()) when the file is damaged.
     Status next(CapturedPacket& packet);
 
@@ -51,7 +53,7 @@ class CaptureFileReader {
     std::unique_ptr<char[]> readBuffer_;
     std::unique_ptr<pcap, Closer> handle_;
     int linkType_ = -1;
-    DatagramFilter filter_ = nullptr;
+    DatagramFilter filter_;
     std::uint64_t framesRead_ = 0;
     std::string error_;
 };

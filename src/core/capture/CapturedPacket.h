@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-// One IPv4 datagram handed from the capture thread (or the capture-file reader) to the
+// One IPv4 or IPv6 datagram handed from the capture thread (or the capture-file reader) to the
 // detector. Valid only during the hand-off call; bytes beyond `length` are zero.
 struct CapturedPacket {
     static constexpr std::uint32_t kCapacity = 2048;

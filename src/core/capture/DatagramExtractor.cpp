@@ -2,19 +2,25 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
 constexpr std::uint16_t kEtherTypeIpv4 = 0x0800;
+constexpr std::uint16_t kEtherTypeIpv6 = 0x86DD;
 constexpr std::uint16_t kEtherTypeVlan = 0x8100;
 constexpr std::uint16_t kEtherTypeQinQ = 0x88A8;
 constexpr std::uint16_t kEtherTypeQinQOld = 0x9100;
 constexpr std::uint32_t kAfInet = 2;
+// AF_INET6 differs between the systems that write BSD loopback headers: Linux, NetBSD/OpenBSD,
+// FreeBSD, macOS.
+constexpr std::uint32_t kAfInet6[] = {10, 24, 28, 30};
 constexpr std::uint32_t kEthernetHeader = 14;
 constexpr std::uint32_t kVlanTag = 4;
 constexpr std::uint32_t kSllHeader = 16;
 constexpr std::uint32_t kSll2Header = 20;
 constexpr std::uint32_t kMinIpv4Header = 20;
+constexpr std::uint32_t kIpv6Header = 40;
 
 std::uint16_t readBe16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
@@ -30,36 +36,56 @@ std::uint32_t readLe32(const std::uint8_t* p) {
            p[0];
 }
 
+// Where the datagram starts and the IP version the link layer announced (0: not said).
+struct Found {
+    int offset = -1;
+    int version = 0;
+};
+
+int versionOfEtherType(std::uint16_t etherType) {
+    return etherType == kEtherTypeIpv4 ? 4 : etherType == kEtherTypeIpv6 ? 6 : -1;
+}
+
+int versionOfFamily(std::uint32_t family) {
+    if (family == kAfInet) {
+        return 4;
+    }
+    bool inet6 = std::find(std::begin(kAfInet6), std::end(kAfInet6), family) != std::end(kAfInet6);
+    return inet6 ? 6 : -1;
+}
+
+Found behindEtherType(std::uint16_t etherType, int offset) {
+    int version = versionOfEtherType(etherType);
+    return version < 0 ? Found{} : Found{offset, version};
+}
+
 bool isVlanTag(std::uint16_t etherType) {
     return etherType == kEtherTypeVlan || etherType == kEtherTypeQinQ ||
            etherType == kEtherTypeQinQOld;
 }
 
-int ethernetPayload(const std::uint8_t* frame, std::uint32_t length) {
+Found ethernetPayload(const std::uint8_t* frame, std::uint32_t length) {
     std::uint32_t offset = kEthernetHeader - 2;  // at the EtherType
     while (offset + 2 <= length) {
         std::uint16_t etherType = readBe16(frame + offset);
-        if (etherType == kEtherTypeIpv4) {
-            return static_cast<int>(offset + 2);
-        }
         if (!isVlanTag(etherType)) {
-            return -1;
+            return behindEtherType(etherType, static_cast<int>(offset + 2));
         }
         offset += kVlanTag;
     }
-    return -1;
+    return {};
 }
 
-int nullPayload(const std::uint8_t* frame, std::uint32_t length, bool networkOrder) {
+Found nullPayload(const std::uint8_t* frame, std::uint32_t length, bool networkOrder) {
     if (length < 4) {
-        return -1;
+        return {};
     }
     // The family word is in the byte order of the machine that wrote it; accept either.
-    std::uint32_t family = networkOrder ? readBe32(frame) : readLe32(frame);
-    if (family != kAfInet && readBe32(frame) != kAfInet) {
-        return -1;
+    int version = versionOfFamily(networkOrder ? readBe32(frame) : readLe32(frame));
+    if (version < 0) {
+        version = versionOfFamily(readBe32(frame));
     }
-    return 4;
+    return version < 0 ? Found{} : Found{4, version};
 }
 
 }  // namespace
@@ -74,6 +100,7 @@ bool DatagramExtractor::supportsLinkType(int linkType) {
         case kLoop:
         case kLinuxSll:
         case kIpv4:
+        case kIpv6:
         case kLinuxSll2:
             return true;
         default:
@@ -84,8 +111,14 @@ bool DatagramExtractor::supportsLinkType(int linkType) {
 std::uint32_t DatagramExtractor::datagramLength(const std::uint8_t* datagram,
                                                 std::uint32_t captured) {
     std::uint32_t length = captured;
-    if (captured >= 4) {
-        // Link-layer padding after a short datagram is not part of it.
+    // Link-layer padding after a short datagram is not part of it.
+    if (captured >= kIpv6Header && (datagram[0] >> 4) == 6) {
+        // A payload length of 0 (a jumbogram) leaves what was captured.
+        std::uint32_t payloadLength = readBe16(datagram + 4);
+        if (payloadLength != 0 && kIpv6Header + payloadLength <= captured) {
+            length = kIpv6Header + payloadLength;
+        }
+    } else if (captured >= 4 && (datagram[0] >> 4) == 4) {
         std::uint32_t totalLength = readBe16(datagram + 2);
         if (totalLength >= kMinIpv4Header && totalLength <= captured) {
             length = totalLength;
@@ -94,42 +127,50 @@ std::uint32_t DatagramExtractor::datagramLength(const std::uint8_t* datagram,
     return std::min(length, CapturedPacket::kCapacity);
 }
 
-int DatagramExtractor::ipv4Offset(int linkType, const std::uint8_t* frame,
-                                  std::uint32_t capturedLength) {
-    int offset = -1;
+int DatagramExtractor::datagramOffset(int linkType, const std::uint8_t* frame,
+                                      std::uint32_t capturedLength) {
+    Found found;
     switch (linkType) {
         case kEthernet:
-            offset = ethernetPayload(frame, capturedLength);
+            found = ethernetPayload(frame, capturedLength);
             break;
         case kLinuxSll:
-            if (capturedLength >= kSllHeader && readBe16(frame + 14) == kEtherTypeIpv4) {
-                offset = kSllHeader;
+            if (capturedLength >= kSllHeader) {
+                found = behindEtherType(readBe16(frame + 14), kSllHeader);
             }
             break;
         case kLinuxSll2:
-            if (capturedLength >= kSll2Header && readBe16(frame) == kEtherTypeIpv4) {
-                offset = kSll2Header;
+            if (capturedLength >= kSll2Header) {
+                found = behindEtherType(readBe16(frame), kSll2Header);
             }
             break;
         case kRaw:
         case kRawAlt:
         case kRawLinktype:
+            found = Found{0, 0};
+            break;
         case kIpv4:
-            offset = 0;
+            found = Found{0, 4};
+            break;
+        case kIpv6:
+            found = Found{0, 6};
             break;
         case kNull:
-            offset = nullPayload(frame, capturedLength, false);
+            found = nullPayload(frame, capturedLength, false);
             break;
         case kLoop:
-            offset = nullPayload(frame, capturedLength, true);
+            found = nullPayload(frame, capturedLength, true);
             break;
         default:
             return -1;
     }
+    int offset = found.offset;
     if (offset < 0 || static_cast<std::uint32_t>(offset) >= capturedLength) {
         return -1;
     }
-    if ((frame[offset] >> 4) != 4) {
+    // The version nibble must be IP and agree with what the link layer announced.
+    int version = frame[offset] >> 4;
+    if ((version != 4 && version != 6) || (found.version != 0 && version != found.version)) {
         return -1;
     }
     return offset;
@@ -137,7 +178,7 @@ int DatagramExtractor::ipv4Offset(int linkType, const std::uint8_t* frame,
 
 bool DatagramExtractor::extract(int linkType, const std::uint8_t* frame,
                                 std::uint32_t capturedLength, CapturedPacket& out) {
-    int offset = ipv4Offset(linkType, frame, capturedLength);
+    int offset = datagramOffset(linkType, frame, capturedLength);
     if (offset < 0) {
         return false;
     }

@@ -4,8 +4,8 @@
 
 #include "core/capture/CapturedPacket.h"
 
-// Finds the IPv4 datagram inside one captured link-layer frame and hands it over the way a
-// raw IP socket would: from the IP header on, at most 2048 bytes, zero after its end.
+// Finds the IPv4 or IPv6 datagram inside one captured link-layer frame and hands it over the
+// way a raw IP socket would: from the IP header on, at most 2048 bytes, zero after its end.
 // Shared by live capture and the capture-file reader so both deliver the same bytes.
 class DatagramExtractor {
   public:
@@ -18,22 +18,25 @@ class DatagramExtractor {
     static constexpr int kLoop = 108;         // OpenBSD loopback, family in network byte order
     static constexpr int kLinuxSll = 113;
     static constexpr int kIpv4 = 228;
+    static constexpr int kIpv6 = 229;
     static constexpr int kLinuxSll2 = 276;
 
     static bool supportsLinkType(int linkType);
 
     // Fills `out` from one frame of `capturedLength` bytes. Returns false, leaving `out`
-    // unchanged, when the frame carries no IPv4 datagram. Bytes of `out` beyond its previous
+    // unchanged, when the frame carries no IP datagram. Bytes of `out` beyond its previous
     // length must be zero on entry (true for a packet that started zeroed and is only ever
     // filled here); no allocation.
     static bool extract(int linkType, const std::uint8_t* frame, std::uint32_t capturedLength,
                         CapturedPacket& out);
 
     // How many bytes of a datagram whose first `captured` bytes are at hand are handed over:
-    // its total length when that is plausible (so link-layer padding is left out), otherwise
-    // what was captured; never more than a CapturedPacket holds.
+    // its total length (IPv4) or header plus payload length (IPv6) when that is plausible (so
+    // link-layer padding is left out), otherwise what was captured; never more than a
+    // CapturedPacket holds.
     static std::uint32_t datagramLength(const std::uint8_t* datagram, std::uint32_t captured);
 
-    // Offset of the IPv4 header inside the frame, or -1 when there is none.
-    static int ipv4Offset(int linkType, const std::uint8_t* frame, std::uint32_t capturedLength);
+    // Offset of the IPv4 or IPv6 header inside the frame, or -1 when there is none.
+    static int datagramOffset(int linkType, const std::uint8_t* frame,
+                              std::uint32_t capturedLength);
 };

@@ -4,8 +4,9 @@
 #include <string>
 #include <vector>
 
-// The two tables the adapter list is built from: the interfaces table and the IPv4 address
-// table, with the columns the adapter list uses. Implemented over the platform's interface
+// The two tables the adapter list is built from: the interfaces table (with each interface's
+// first global IPv6 address) and the IPv4 address table, with the columns the adapter list
+// uses. Implemented over the platform's interface
 // enumeration; tests feed synthetic tables.
 class InterfaceTableSource {
   public:
@@ -14,6 +15,8 @@ class InterfaceTableSource {
         std::int32_t ifType = 1;  // IANA ifType
         std::vector<std::uint8_t> physAddress;
         std::string description;
+        bool hasIpv6 = false;
+        std::uint8_t firstGlobalIpv6[16] = {};  // network byte order
     };
 
     struct AddressRow {

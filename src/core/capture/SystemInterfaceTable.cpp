@@ -44,7 +44,22 @@ void copyAddress(const sockaddr* address, std::uint8_t (&out)[4]) {
     }
 }
 
+const std::uint8_t* ipv6Bytes(const sockaddr* address) {
+    if (address == nullptr || address->sa_family != AF_INET6) {
+        return nullptr;
+    }
+    return reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr.s6_addr;
+}
+
 }  // namespace
+
+bool SystemInterfaceTable::IsGlobalIpv6(const std::uint8_t* a) {
+    static constexpr std::uint8_t kZero[16] = {};
+    bool unspecifiedOrLoopback = std::memcmp(a, kZero, 15) == 0 && a[15] <= 1;
+    bool multicast = a[0] == 0xFF;
+    bool linkOrSiteLocal = a[0] == 0xFE && (a[1] & 0x80) == 0x80;  // fe80::/10, fec0::/10
+    return !unspecifiedOrLoopback && !multicast && !linkOrSiteLocal;
+}
 
 std::int32_t SystemInterfaceTable::IanaType(unsigned short hardwareType, const std::string& name) {
     switch (hardwareType) {
@@ -104,6 +119,18 @@ bool SystemInterfaceTable::Read(std::vector<InterfaceRow>& interfaces,
         copyAddress(entry->ifa_netmask, row.netMask);
         addresses.push_back(row);
     }
+    for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
+        const std::uint8_t* address = ipv6Bytes(entry->ifa_addr);
+        if (address == nullptr || !IsGlobalIpv6(address) || !entry->ifa_name) {
+            continue;
+        }
+        auto row = std::find_if(interfaces.begin(), interfaces.end(),
+                                [&](const auto& r) { return r.description == entry->ifa_name; });
+        if (row != interfaces.end() && !row->hasIpv6) {
+            row->hasIpv6 = true;
+            std::memcpy(row->firstGlobalIpv6, address, 16);
+        }
+    }
     ::freeifaddrs(list);
 
     std::sort(interfaces.begin(), interfaces.end(),
@@ -131,6 +158,25 @@ bool SystemInterfaceTable::FindInterfaceOf(const std::uint8_t* address, std::str
         if (std::memcmp(candidate, address, 4) == 0) {
             found = true;
             name = interfaceName(entry->ifa_name);
+            up = (entry->ifa_flags & IFF_UP) != 0;
+        }
+    }
+    ::freeifaddrs(list);
+    return found;
+}
+
+bool SystemInterfaceTable::FindInterfaceOfIpv6(const std::uint8_t* address, std::string& name,
+                                               bool& up) {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) {
+        return false;
+    }
+    bool found = false;
+    for (const ifaddrs* entry = list; entry && !found; entry = entry->ifa_next) {
+        const std::uint8_t* candidate = ipv6Bytes(entry->ifa_addr);
+        if (candidate != nullptr && entry->ifa_name && std::memcmp(candidate, address, 16) == 0) {
+            found = true;
+            name = entry->ifa_name;
             up = (entry->ifa_flags & IFF_UP) != 0;
         }
     }

@@ -2,7 +2,7 @@
 
 #include "core/capture/InterfaceTableSource.h"
 
-// The machine's own interfaces: getifaddrs (link-level and IPv4 entries) plus /sys/class/net
+// The machine's own interfaces: getifaddrs (link-level, IPv4 and IPv6 entries) plus /sys/class/net
 // to tell wireless from wired Ethernet.
 class SystemInterfaceTable : public InterfaceTableSource {
   public:
@@ -14,4 +14,10 @@ class SystemInterfaceTable : public InterfaceTableSource {
     // The interface that holds IPv4 `address` (4 bytes, network order), and whether it is up.
     // False when no interface holds it.
     static bool FindInterfaceOf(const std::uint8_t* address, std::string& name, bool& up);
+    // The same for IPv6 `address` (16 bytes, network order).
+    static bool FindInterfaceOfIpv6(const std::uint8_t* address, std::string& name, bool& up);
+
+    // An address a stream from elsewhere can reach the interface by: not loopback, link-local,
+    // site-local, multicast or unspecified.
+    static bool IsGlobalIpv6(const std::uint8_t* address);
 };

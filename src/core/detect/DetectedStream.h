@@ -18,10 +18,15 @@ struct DetectedStream {
     static constexpr int kHostCapacity = 64;
     static constexpr int kTypeNameCapacity = 64;
     static constexpr int kPathCapacity = 256;
+    static constexpr int kQueryCapacity = 2048;
     static constexpr int kLocalFileCapacity = 1024;
     static constexpr int kAdapterInfoSize = 64;
+    static constexpr int kIpv6AddressSize = 16;
 
-    // IPv4 header, host byte order
+    // IPv4 header, host byte order. For a segment that came over IPv6 (IsIpv6): `verIhl` is
+    // its first byte (version 6 in the high nibble), `tos` the traffic class, `totalLength`
+    // the payload length field, `ttl` the hop limit; the other IPv4 fields are zero and the
+    // addresses are in srcAddr6 and dstAddr6.
     std::uint8_t verIhl;
     std::uint8_t tos;
     std::uint16_t totalLength;
@@ -57,11 +62,22 @@ struct DetectedStream {
     char host[kHostCapacity];
     char typeName[kTypeNameCapacity];
     char path[kPathCapacity];
+    // The URL's query from its "?" on, as last seen; empty when it had none (or a longer
+    // one than fits). The full URL is host, path and query.
+    char query[kQueryCapacity];
     char localFile[kLocalFileCapacity];
     std::uint8_t adapterInfo[kAdapterInfoSize];
+    // IPv6 addresses in network byte order; zero for IPv4.
+    std::uint8_t srcAddr6[kIpv6AddressSize];
+    std::uint8_t dstAddr6[kIpv6AddressSize];
 };
 
 static_assert(std::is_trivially_copyable_v<DetectedStream>);
+
+// Whether the record's segment came over IPv6.
+inline bool IsIpv6(const DetectedStream& record) {
+    return (record.verIhl >> 4) == 6;
+}
 
 // Download states kept in DetectedStream::state.
 enum DownloadState : std::int32_t {

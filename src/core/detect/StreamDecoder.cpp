@@ -8,15 +8,16 @@
 
 namespace {
 
-constexpr std::uint32_t kIpHeader = 20;
-constexpr std::uint32_t kTcpHeader = 20;
-constexpr std::uint32_t kPayloadOffset = kIpHeader + kTcpHeader;
-constexpr std::uint32_t kPortsEnd = kIpHeader + 4;
+constexpr std::uint32_t kIpv4MinHeader = 20;
+constexpr std::uint32_t kIpv6Header = 40;
+constexpr std::uint32_t kTcpMinHeader = 20;
 constexpr std::uint8_t kProtocolTcp = 6;
 
-constexpr std::uint16_t kHttpPort = 80;
-constexpr std::uint16_t kMmsPort = 1755;
-constexpr std::uint16_t kRtspPort = 554;
+// IPv6 extension headers walked to reach the TCP header.
+constexpr std::uint8_t kHopByHop = 0;
+constexpr std::uint8_t kRouting = 43;
+constexpr std::uint8_t kFragment = 44;
+constexpr std::uint8_t kDestinationOptions = 60;
 
 constexpr std::string_view kWhiteSpace = " \t\n\v\f\r";
 
@@ -29,8 +30,80 @@ std::uint32_t readBe32(const std::uint8_t* p) {
            p[3];
 }
 
-bool isWatchedPort(std::uint16_t port) {
-    return port == kHttpPort || port == kMmsPort || port == kRtspPort;
+bool isIpv6(const std::uint8_t* d) {
+    return (d[0] >> 4) == 6;
+}
+
+// Offset of the TCP header behind the IPv6 fixed header and any hop-by-hop, routing,
+// destination-options and fragment headers; 0 when there is none: another protocol, a chain
+// cut short, or a fragment other than the first (which carries no TCP header).
+std::uint32_t ipv6TcpStart(const std::uint8_t* d, std::uint32_t length) {
+    if (length < kIpv6Header) {
+        return 0;
+    }
+    std::uint8_t next = d[6];
+    std::uint32_t at = kIpv6Header;
+    // Every step moves on by at least 8 bytes, so the walk ends within the datagram.
+    while (next != kProtocolTcp) {
+        if (next == kFragment) {
+            if (length < at + 8 || (readBe16(d + at + 2) & 0xFFF8) != 0) {
+                return 0;
+            }
+            next = d[at];
+            at += 8;
+        } else if (next == kHopByHop || next == kRouting || next == kDestinationOptions) {
+            if (length < at + 2) {
+                return 0;
+            }
+            next = d[at];
+            at += (d[at + 1] + 1u) * 8;
+        } else {
+            return 0;
+        }
+    }
+    return at;
+}
+
+// Offset of the TCP header of an IPv4 datagram (behind its options); 0 when it is not TCP
+// or its header length is below the minimum.
+std::uint32_t ipv4TcpStart(const std::uint8_t* d, std::uint32_t length) {
+    if (length < kIpv4MinHeader || d[9] != kProtocolTcp) {
+        return 0;
+    }
+    std::uint32_t headerLength = (d[0] & 0x0Fu) * 4;
+    return headerLength < kIpv4MinHeader ? 0 : headerLength;
+}
+
+// Where a datagram's TCP header and payload begin.
+struct Segment {
+    std::uint32_t tcp = 0;
+    std::uint32_t payload = 0;
+};
+
+// Finds the TCP segment of a datagram to or from a watched port that carries payload bytes.
+// The port test comes before anything else is read of the segment.
+bool locateSegment(const std::uint8_t* d, std::uint32_t length, const WatchedPorts& ports,
+                   Segment& segment) {
+    if (length == 0) {
+        return false;
+    }
+    std::uint32_t tcp = isIpv6(d) ? ipv6TcpStart(d, length) : ipv4TcpStart(d, length);
+    if (tcp == 0 || length < tcp + 4) {
+        return false;
+    }
+    if (!ports.contains(readBe16(d + tcp)) && !ports.contains(readBe16(d + tcp + 2))) {
+        return false;
+    }
+    if (length <= tcp + kTcpMinHeader) {
+        return false;  // no room for a header and one payload byte
+    }
+    std::uint32_t tcpLength = (d[tcp + 12] >> 4) * 4u;
+    if (tcpLength < kTcpMinHeader || tcp + tcpLength >= length) {
+        return false;
+    }
+    segment.tcp = tcp;
+    segment.payload = tcp + tcpLength;
+    return true;
 }
 
 std::string_view trimmed(std::string_view text) {
@@ -67,7 +140,7 @@ bool copyField(char* field, std::size_t capacity, std::string_view prefix, std::
     return true;
 }
 
-void fillHeaderFields(const std::uint8_t* d, DetectedStream& r) {
+void fillIpv4Fields(const std::uint8_t* d, DetectedStream& r) {
     r.verIhl = d[0];
     r.tos = d[1];
     r.totalLength = readBe16(d + 2);
@@ -78,15 +151,45 @@ void fillHeaderFields(const std::uint8_t* d, DetectedStream& r) {
     r.ipChecksum = readBe16(d + 10);
     r.srcAddr = readBe32(d + 12);
     r.dstAddr = readBe32(d + 16);
-    r.srcPort = readBe16(d + 20);
-    r.dstPort = readBe16(d + 22);
-    r.seq = readBe32(d + 24);
-    r.ack = readBe32(d + 28);
-    r.dataOffset = d[32];
-    r.tcpFlags = d[33];
-    r.window = readBe16(d + 34);
-    r.tcpChecksum = readBe16(d + 36);
-    r.urgent = readBe16(d + 38);
+}
+
+void fillIpv6Fields(const std::uint8_t* d, DetectedStream& r) {
+    r.verIhl = d[0];
+    r.tos = static_cast<std::uint8_t>((d[0] << 4) | (d[1] >> 4));
+    r.totalLength = readBe16(d + 4);
+    r.ttl = d[7];
+    r.protocol = kProtocolTcp;
+    std::memcpy(r.srcAddr6, d + 8, sizeof r.srcAddr6);
+    std::memcpy(r.dstAddr6, d + 24, sizeof r.dstAddr6);
+}
+
+void fillTcpFields(const std::uint8_t* t, DetectedStream& r) {
+    r.srcPort = readBe16(t);
+    r.dstPort = readBe16(t + 2);
+    r.seq = readBe32(t + 4);
+    r.ack = readBe32(t + 8);
+    r.dataOffset = t[12];
+    r.tcpFlags = t[13];
+    r.window = readBe16(t + 14);
+    r.tcpChecksum = readBe16(t + 16);
+    r.urgent = readBe16(t + 18);
+}
+
+bool endsQuery(unsigned char c) {
+    return c <= 0x20 || c == 0x7F || c == '"' || c == '\'' || c == '<' || c == '>' || c == '#';
+}
+
+// The query of the URL whose suffix ends at `suffixEnd`: from a "?" right there up to the
+// first byte that cannot be part of a URL in running text.
+std::string_view queryAt(std::string_view text, std::size_t suffixEnd) {
+    if (suffixEnd >= text.size() || text[suffixEnd] != '?') {
+        return {};
+    }
+    std::size_t end = suffixEnd + 1;
+    while (end < text.size() && !endsQuery(static_cast<unsigned char>(text[end]))) {
+        ++end;
+    }
+    return text.substr(suffixEnd, end - suffixEnd);
 }
 
 struct SchemeMarker {
@@ -155,7 +258,8 @@ HostHeaderPositions findHostHeaders(std::string_view text) {
 }
 
 // Fills `host` from a "HOST: " / "Host: " / "host: " header. False when the header is too long.
-bool takeHostHeader(std::string_view text, DetectedStream& r) {
+// Port 80 and the ports the user added serve HTTP.
+bool takeHostHeader(std::string_view text, const WatchedPorts& ports, DetectedStream& r) {
     HostHeaderPositions positions = findHostHeaders(text);
     // The first form found counts, in this order, even at position 0.
     std::size_t at = positions.upper != Cp932Text::npos   ? positions.upper
@@ -173,7 +277,8 @@ bool takeHostHeader(std::string_view text, DetectedStream& r) {
     if (value.empty()) {
         return true;  // "http://" alone names no server
     }
-    return copyField(r.host, sizeof r.host, r.dstPort == kHttpPort ? "http://" : "msst://", value);
+    bool http = r.dstPort == WatchedPorts::kHttpPort || ports.isAdded(r.dstPort);
+    return copyField(r.host, sizeof r.host, http ? "http://" : "msst://", value);
 }
 
 }  // namespace
@@ -236,35 +341,42 @@ void StreamDecoder::setAdapter(std::shared_ptr<const AdapterEntry> adapter) {
     published();
 }
 
+void StreamDecoder::setWatchedPorts(const WatchedPorts& ports) {
+    ports_ = ports;
+}
+
 int StreamDecoder::decode(const CapturedPacket& packet, DetectedStream& record) const {
     std::uint32_t length = std::min(packet.length, CapturedPacket::kCapacity);
-    if (!worthDecoding(packet.data, length)) {
+    if (!worthDecoding(packet.data, length, ports_)) {
         return -1;  // the bulk of traffic: no snapshot taken, nothing touched
     }
     const Snapshots& snapshots = currentSnapshots();
-    return decode(packet, *snapshots.table, snapshots.adapter.get(), record);
+    return decode(packet, *snapshots.table, snapshots.adapter.get(), ports_, record);
 }
 
-bool StreamDecoder::worthDecoding(const std::uint8_t* datagram, std::uint32_t length) {
-    if (length < kPortsEnd || datagram[9] != kProtocolTcp) {
-        return false;
-    }
-    if (!isWatchedPort(readBe16(datagram + 20)) && !isWatchedPort(readBe16(datagram + 22))) {
-        return false;
-    }
-    return length > kPayloadOffset;
+bool StreamDecoder::worthDecoding(const std::uint8_t* datagram, std::uint32_t length,
+                                  const WatchedPorts& ports) {
+    Segment segment;
+    return locateSegment(datagram, length, ports, segment);
 }
 
 int StreamDecoder::decode(const CapturedPacket& packet, const SuffixTable& table,
                           const AdapterEntry* adapter, DetectedStream& record) {
+    return decode(packet, table, adapter, WatchedPorts{}, record);
+}
+
+int StreamDecoder::decode(const CapturedPacket& packet, const SuffixTable& table,
+                          const AdapterEntry* adapter, const WatchedPorts& ports,
+                          DetectedStream& record) {
     const std::uint8_t* d = packet.data;
     std::uint32_t length = std::min(packet.length, CapturedPacket::kCapacity);
-    if (!worthDecoding(d, length)) {
+    Segment segment;
+    if (!locateSegment(d, length, ports, segment)) {
         return -1;
     }
     // The text ends at the first zero byte or at the end of the received bytes.
-    const char* payload = reinterpret_cast<const char*>(d + kPayloadOffset);
-    std::size_t payloadLength = length - kPayloadOffset;
+    const char* payload = reinterpret_cast<const char*>(d + segment.payload);
+    std::size_t payloadLength = length - segment.payload;
     const void* zero = std::memchr(payload, 0, payloadLength);
     std::string_view text(payload, zero != nullptr ? static_cast<std::size_t>(
                                                          static_cast<const char*>(zero) - payload)
@@ -275,7 +387,12 @@ int StreamDecoder::decode(const CapturedPacket& packet, const SuffixTable& table
     }
 
     std::memset(&record, 0, sizeof record);
-    fillHeaderFields(d, record);
+    if (isIpv6(d)) {
+        fillIpv6Fields(d, record);
+    } else {
+        fillIpv4Fields(d, record);
+    }
+    fillTcpFields(d + segment.tcp, record);
     if (adapter != nullptr) {
         std::memcpy(record.adapterInfo, adapter->physAddress, sizeof record.adapterInfo);
     }
@@ -283,7 +400,10 @@ int StreamDecoder::decode(const CapturedPacket& packet, const SuffixTable& table
     copyField(record.suffix, sizeof record.suffix, row.suffix);
     copyField(record.typeName, sizeof record.typeName, row.typeName);
 
-    std::string_view candidate = text.substr(0, match->position + std::strlen(row.suffix));
+    std::size_t suffixEnd = match->position + std::strlen(row.suffix);
+    // A query too long for its field is left out; the stream is still listed.
+    copyField(record.query, sizeof record.query, queryAt(text, suffixEnd));
+    std::string_view candidate = text.substr(0, suffixEnd);
     // The later of the last space and the last line feed.
     std::size_t cut = Cp932Text::findLastOf(candidate, ' ', '\n');
     if (cut != Cp932Text::npos && cut > 0) {
@@ -299,7 +419,7 @@ int StreamDecoder::decode(const CapturedPacket& packet, const SuffixTable& table
     if (!copyField(record.path, sizeof record.path, candidate)) {
         return -1;
     }
-    if (record.host[0] == '\0' && !takeHostHeader(text, record)) {
+    if (record.host[0] == '\0' && !takeHostHeader(text, ports, record)) {
         return -1;
     }
     if (record.host[0] == '\0' || record.path[0] == '\0') {

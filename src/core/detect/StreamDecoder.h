@@ -9,11 +9,13 @@
 #include "core/capture/CapturedPacket.h"
 #include "core/detect/DetectedStream.h"
 #include "core/detect/SuffixTable.h"
+#include "core/detect/WatchedPorts.h"
 
-// Turns one captured IPv4 datagram into a detected-stream record when it is a TCP segment to
-// or from port 80, 1755 or 554 whose text names a file with one of the target suffixes.
-// Judges each packet by itself. The suffix table and the adapter are snapshots that any
-// thread may replace at any time; a decode in progress keeps the snapshot it started with.
+// Turns one captured IPv4 or IPv6 datagram into a detected-stream record when it is a TCP
+// segment to or from a watched port (80, 1755, 554 and those the user added) whose text names a
+// file with one of the target suffixes. Judges each packet by itself. The suffix table and the
+// adapter are snapshots that any thread may replace at any time; a decode in progress keeps the
+// snapshot it started with.
 class StreamDecoder {
   public:
     StreamDecoder();
@@ -25,17 +27,29 @@ class StreamDecoder {
     // null gives zero bytes.
     void setAdapter(std::shared_ptr<const AdapterEntry> adapter);
 
+    // The ports looked at. Not while another thread decodes with this decoder: the session
+    // sets them before its capture starts.
+    void setWatchedPorts(const WatchedPorts& ports);
+    const WatchedPorts& watchedPorts() const { return ports_; }
+
     // 0 and a filled `record` when the packet names a stream, -1 otherwise (then `record`
     // may be untouched or partly filled). Never allocates.
     int decode(const CapturedPacket& packet, DetectedStream& record) const;
 
-    // The decoder itself, on explicit snapshots.
+    // The decoder itself, on explicit snapshots (and the three fixed ports when none given).
     static int decode(const CapturedPacket& packet, const SuffixTable& table,
                       const AdapterEntry* adapter, DetectedStream& record);
+    static int decode(const CapturedPacket& packet, const SuffixTable& table,
+                      const AdapterEntry* adapter, const WatchedPorts& ports,
+                      DetectedStream& record);
 
     // False when the datagram of `length` bytes is surely rejected before any text is looked
     // at (too short, not TCP, none of the ports, no payload). Cheap enough for every packet.
-    static bool worthDecoding(const std::uint8_t* datagram, std::uint32_t length);
+    static bool worthDecoding(const std::uint8_t* datagram, std::uint32_t length,
+                              const WatchedPorts& ports);
+    bool worthDecoding(const std::uint8_t* datagram, std::uint32_t length) const {
+        return worthDecoding(datagram, length, ports_);
+    }
 
   private:
     struct Snapshots;
@@ -52,4 +66,5 @@ class StreamDecoder {
     // Changes with every set...(), unique across all decoders, so that a decoding thread can
     // keep its snapshots until they are replaced.
     std::atomic<std::uint64_t> version_;
+    WatchedPorts ports_;
 };

@@ -43,8 +43,10 @@ std::unique_ptr<DownloadWorker> DownloadStarter::StartMms(DetectedStream& record
     }
     auto download = std::make_unique<CMmsDownload>(host_);
     Prepare(record, list, download.get(), targetPath);
-    if (download->Start(&record, std::string(FieldText(record.path, sizeof record.path)),
-                        targetPath) != 0) {
+    // The server is asked for the path with its query, as the URL names it.
+    std::string path(FieldText(record.path, sizeof record.path));
+    path += FieldText(record.query, sizeof record.query);
+    if (download->Start(&record, path, targetPath) != 0) {
         Unprepare(record);
         return nullptr;
     }
@@ -54,6 +56,7 @@ std::unique_ptr<DownloadWorker> DownloadStarter::StartMms(DetectedStream& record
 std::string DownloadStarter::UrlOf(const DetectedStream& record) {
     std::string url(FieldText(record.host, sizeof record.host));
     url += FieldText(record.path, sizeof record.path);
+    url += FieldText(record.query, sizeof record.query);
     return url;
 }
 

@@ -18,7 +18,7 @@ class DownloadStarter {
   public:
     explicit DownloadStarter(DownloadHost& host, HttpDownloadOptions httpOptions = {});
 
-    // Downloads the record's URL (host followed by path) into `targetPath`, the full path
+    // Downloads the record's URL (host, path and query) into `targetPath`, the full path
     // chosen by the user, with `list` as the record's owner list. Returns the started worker;
     // record.worker points at it and the caller owns it, to be destroyed after the host's
     // downloadEnded for this record. Returns nullptr when nothing was started: a scheme that is

@@ -2,6 +2,7 @@
 
 #include "core/capture/CPacketCapture.h"
 #include "core/capture/CaptureStatus.h"
+#include "core/detect/WatchedPorts.h"
 
 struct AdapterEntry;
 
@@ -11,6 +12,10 @@ struct AdapterEntry;
 class CaptureEngine {
   public:
     virtual ~CaptureEngine() = default;
+
+    // The ports the kernel filter lets through, for the next Start; the three fixed ones
+    // unless set. An engine without a kernel filter ignores them.
+    virtual void SetWatchedPorts(const WatchedPorts& ports) { (void)ports; }
 
     // Returns at once; the outcome of opening arrives through PacketReceiver::OnCaptureStatus.
     virtual void Start(const AdapterEntry& adapter) = 0;

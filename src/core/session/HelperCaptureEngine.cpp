@@ -24,9 +24,15 @@ constexpr auto kReapStep = std::chrono::milliseconds(1);
 
 using Clock = std::chrono::steady_clock;
 
-std::string addressText(const std::uint8_t* address) {
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, address, text, sizeof text);
+// The address the helper finds the interface by: IPv4, or the first global IPv6 address of an
+// adapter that has no IPv4 one.
+std::string addressText(const AdapterEntry& adapter) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (IsIpv6Only(adapter)) {
+        ::inet_ntop(AF_INET6, adapter.address6, text, sizeof text);
+    } else {
+        ::inet_ntop(AF_INET, adapter.address, text, sizeof text);
+    }
     return text;
 }
 
@@ -188,10 +194,11 @@ bool HelperCaptureEngine::Spawn(const AdapterEntry& adapter, std::string& failur
     ::fcntl(output[0], F_SETPIPE_SZ, kPipeBytes);  // a hint; the default size works too
 
     // The parent builds the filters, so the helper runs whatever the engine asks for.
-    const std::string address = addressText(adapter.address);
+    const std::string address = addressText(adapter);
     const std::string ethernetFilter =
-        CPacketCapture::FilterExpression(DatagramExtractor::kEthernet);
-    const std::string plainFilter = CPacketCapture::FilterExpression(DatagramExtractor::kRaw);
+        CPacketCapture::FilterExpression(DatagramExtractor::kEthernet, ports_);
+    const std::string plainFilter =
+        CPacketCapture::FilterExpression(DatagramExtractor::kRaw, ports_);
     const char* argv[] = {helperPath_.c_str(), "--address",         address.c_str(),
                           "--promiscuous",     "--filter",          ethernetFilter.c_str(),
                           "--plain-filter",    plainFilter.c_str(), nullptr};

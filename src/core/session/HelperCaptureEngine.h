@@ -30,6 +30,7 @@ class HelperCaptureEngine : public CaptureEngine {
     HelperCaptureEngine(const HelperCaptureEngine&) = delete;
     HelperCaptureEngine& operator=(const HelperCaptureEngine&) = delete;
 
+    void SetWatchedPorts(const WatchedPorts& ports) override { ports_ = ports; }
     void Start(const AdapterEntry& adapter) override;
     // Must not be called from the receiver: there it only asks the capture to end.
     void Stop() override;
@@ -53,6 +54,7 @@ class HelperCaptureEngine : public CaptureEngine {
 
     PacketReceiver& receiver_;
     std::string helperPath_;
+    WatchedPorts ports_;  // set before Start, read by Spawn on the reader thread
     std::thread thread_;
     std::atomic<bool> stopRequested_{false};
     std::atomic<pid_t> helperPid_{-1};

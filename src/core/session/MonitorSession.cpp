@@ -40,6 +40,14 @@ std::shared_ptr<const SuffixTable> MonitorSession::suffixTable() const {
     return decoder_.suffixTable();
 }
 
+void MonitorSession::setWatchedPorts(const WatchedPorts& ports) {
+    watchedPorts_ = ports;
+    // The capture thread reads the decoder's ports without a lock: never changed under it.
+    if (capture_ == nullptr) {
+        decoder_.setWatchedPorts(ports);
+    }
+}
+
 // ---- live capture ---------------------------------------------------------------------------
 
 bool MonitorSession::start(const AdapterEntry& adapter) {
@@ -54,6 +62,9 @@ bool MonitorSession::start(const AdapterEntry& adapter) {
     captureRun_.fetch_add(1);
     // The detector keeps this snapshot of the entry until the next start.
     decoder_.setAdapter(std::make_shared<const AdapterEntry>(adapter));
+    // Set before the capture thread exists, which then only reads them.
+    decoder_.setWatchedPorts(watchedPorts_);
+    capture_->SetWatchedPorts(watchedPorts_);
     capture_->Start(adapter);
     return true;
 }

@@ -56,6 +56,10 @@ class MonitorSession : private PacketReceiver {
     // Packets decoded from now on use `table`; any thread may still be decoding with the old.
     void setSuffixTable(std::shared_ptr<const SuffixTable> table);
     std::shared_ptr<const SuffixTable> suffixTable() const;
+    // The TCP ports watched: the three fixed ones and those added; used by the decoder and the
+    // kernel filter alike. Taken at once when no capture runs, otherwise from the next start.
+    void setWatchedPorts(const WatchedPorts& ports);
+    const WatchedPorts& watchedPorts() const { return watchedPorts_; }
 
     // ---- live capture ----
     // Starts capturing on `adapter` (promiscuous), whose bytes go into every record. Returns at
@@ -126,6 +130,7 @@ class MonitorSession : private PacketReceiver {
     SessionCallbacks callbacks_;
     std::unique_ptr<CaptureFactory> captureFactory_;
     StreamDecoder decoder_;
+    WatchedPorts watchedPorts_;
     StreamStore store_;
     std::shared_ptr<StoreChangeQueue> changes_;
 

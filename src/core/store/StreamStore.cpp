@@ -23,6 +23,10 @@ std::string_view pathOf(const DetectedStream& r) {
     return fieldText(r.path, sizeof r.path);
 }
 
+std::string_view queryOf(const DetectedStream& r) {
+    return fieldText(r.query, sizeof r.query);
+}
+
 std::uint64_t mix(std::uint64_t h, std::uint64_t word) {
     h ^= word;
     h *= 0x9E3779B97F4A7C15ull;
@@ -101,10 +105,18 @@ struct StreamStore::RowExtra {
     }
 };
 
+// A segment's two IPv6 addresses, kept for the few rows that came over IPv6.
+struct StreamStore::Ipv6Addresses {
+    std::uint8_t source[DetectedStream::kIpv6AddressSize];
+    std::uint8_t destination[DetectedStream::kIpv6AddressSize];
+};
+
 struct StreamStore::Row {
     std::uint8_t header[kHeaderBytes];
     std::uint32_t text;  // host and path in the text arena
     std::uint32_t kind;
+    std::uint32_t query;      // 1 + its index in queries_, 0 for none
+    std::uint32_t addresses;  // 1 + its index in ipv6Addresses_, 0 for an IPv4 row
     std::unique_ptr<RowExtra> extra;
 };
 
@@ -148,6 +160,20 @@ bool StreamStore::appendLocked(const DetectedStream& record, const Key& key) {
             extra->takeTexts(record);
         }
         std::uint32_t kind = internKind(record);
+        // The row's query and IPv6 addresses take their room before the row exists; should a
+        // later step fail, they are only unreachable entries.
+        std::uint32_t query = 0;
+        if (std::string_view text = queryOf(record); !text.empty()) {
+            queries_.emplace_back(text);
+            query = static_cast<std::uint32_t>(queries_.size());
+        }
+        std::uint32_t addresses = 0;
+        if (IsIpv6(record)) {
+            Ipv6Addresses& added = ipv6Addresses_.emplace_back();
+            std::memcpy(added.source, record.srcAddr6, sizeof added.source);
+            std::memcpy(added.destination, record.dstAddr6, sizeof added.destination);
+            addresses = static_cast<std::uint32_t>(ipv6Addresses_.size());
+        }
         std::uint32_t text =
             texts_.store(static_cast<std::uint32_t>(rowCount_), key.host, key.path);
         void* slot = nextRowSlot();
@@ -156,6 +182,8 @@ bool StreamStore::appendLocked(const DetectedStream& record, const Key& key) {
         std::memcpy(stored.header, &record, kHeaderBytes);
         stored.text = text;
         stored.kind = kind;
+        stored.query = query;
+        stored.addresses = addresses;
         if (extra) {
             anyExtra_ = true;
             stored.extra = std::move(extra);
@@ -227,6 +255,15 @@ StreamStore::AddResult StreamStore::add(const DetectedStream& record, const Key&
         std::lock_guard lock(mutex_);
         int found = findLocked(hash, host, path);
         if (found >= 0) {
+            // Without any query so far a repeat need not visit its row.
+            std::string_view query = queryOf(record);
+            if (!query.empty() || !queries_.empty()) {
+                try {
+                    keepLatestQuery(rowAt(found), query);
+                } catch (const std::bad_alloc&) {
+                    // No memory for the new query: the row keeps the one it had.
+                }
+            }
             return {found, false};
         }
         // A full list, or no memory left: the stream is counted, and every listed row stays.
@@ -305,6 +342,10 @@ std::shared_ptr<DetectedStream> StreamStore::sharedRecord(int row) {
     }
     if (!stored.extra->record) {
         stored.extra->record = materialize(stored);
+    } else if (LoadDownloadState(*stored.extra->record) != kStateDownloading) {
+        // A download started now fetches the URL as last seen; a running one keeps its own.
+        copyText(stored.extra->record->query, sizeof stored.extra->record->query,
+                 queryText(stored));
     }
     return stored.extra->record;
 }
@@ -326,6 +367,30 @@ void StreamStore::fillRecord(const Row& row, DetectedStream& out) const {
     TextArena::Entry text = texts_.at(row.text);
     copyText(out.host, sizeof out.host, text.host);
     copyText(out.path, sizeof out.path, text.path);
+    copyText(out.query, sizeof out.query, queryText(row));
+    if (row.addresses != 0) {
+        const Ipv6Addresses& addresses = ipv6Addresses_[row.addresses - 1];
+        std::memcpy(out.srcAddr6, addresses.source, sizeof out.srcAddr6);
+        std::memcpy(out.dstAddr6, addresses.destination, sizeof out.dstAddr6);
+    }
+}
+
+std::string_view StreamStore::queryText(const Row& row) const {
+    return row.query == 0 ? std::string_view{} : std::string_view(queries_[row.query - 1]);
+}
+
+void StreamStore::keepLatestQuery(Row& row, std::string_view query) {
+    if (row.query == 0) {
+        if (!query.empty()) {
+            queries_.emplace_back(query);
+            row.query = static_cast<std::uint32_t>(queries_.size());
+        }
+        return;
+    }
+    std::string& kept = queries_[row.query - 1];
+    if (kept != query) {
+        kept.assign(query);  // in place: a row never holds more than its latest query
+    }
 }
 
 bool StreamStore::copyRecord(int row, DetectedStream& out) const {
@@ -368,6 +433,8 @@ void StreamStore::reset() {
         texts_.clear();
         kinds_.clear();
         kindIndex_.clear();
+        queries_.clear();
+        ipv6Addresses_.clear();
         lastKind_ = 0;
         dropped_.store(0, std::memory_order_relaxed);
     }

@@ -19,8 +19,9 @@
 #include "core/store/TextArena.h"
 
 // The list of detected streams, one row per distinct host + path (exact, case-sensitive), in
-// the order first seen. Rows are only appended until reset(). Safe from any thread; observers
-// hear of changes after the lock is released, so the store never waits for them.
+// the order first seen. A row keeps the query of its latest sighting (signed URLs expire). Rows are
+// only appended until reset(). Safe from any thread; observers hear of changes after the lock is
+// released, so the store never waits for them.
 //
 // Rows are kept compact (a new stream costs about 80 bytes plus its texts); the full
 // record a download works on is made on first request by record() and then stays at the same
@@ -48,7 +49,8 @@ class StreamStore : public StreamList {
     // update 0: add(); any other value: refresh(). Returns the row concerned, or -1.
     int AddOrUpdateStream(const DetectedStream* record, int update) override;
 
-    // Appends a copy of `record` unless a row with its host and path exists.
+    // Appends a copy of `record` unless a row with its host and path exists; that row then
+    // takes the record's query.
     AddResult add(const DetectedStream& record);
     // The same with the record's key already at hand; `key` must be keyOf(record).
     AddResult add(const DetectedStream& record, const Key& key);
@@ -71,12 +73,13 @@ class StreamStore : public StreamList {
     int findRow(std::string_view host, std::string_view path) const;
 
     // The store's own record of a row, made on first request; null when `row` is out of range.
-    // It stays valid until reset(); sharedRecord() keeps it alive beyond.
+    // It stays valid until reset(); sharedRecord() keeps it alive beyond. Each request brings
+    // its query up to the latest sighting, so call them from the thread that reads the record.
     DetectedStream* record(int row);
     std::shared_ptr<DetectedStream> sharedRecord(int row);
 
-    // The row's detection fields as first seen, bookkeeping zero, without keeping a record;
-    // false when `row` is out of range.
+    // The row's detection fields as first seen (the query as last seen), bookkeeping zero,
+    // without keeping a record; false when `row` is out of range.
     bool copyRecord(int row, DetectedStream& out) const;
 
     // A consistent copy of a row's texts; false when `row` is out of range.
@@ -101,6 +104,7 @@ class StreamStore : public StreamList {
 
   private:
     struct Kind;
+    struct Ipv6Addresses;
     struct Row;
     struct RowExtra;
     using ObserverList = std::vector<std::shared_ptr<StreamStoreObserver>>;
@@ -116,6 +120,8 @@ class StreamStore : public StreamList {
     std::uint32_t internKind(const DetectedStream& record);
     std::shared_ptr<DetectedStream> materialize(const Row& row) const;
     void fillRecord(const Row& row, DetectedStream& out) const;
+    std::string_view queryText(const Row& row) const;
+    void keepLatestQuery(Row& row, std::string_view query);
     // The current observers; null when there are none.
     std::shared_ptr<const ObserverList> observers() const;
 
@@ -130,6 +136,8 @@ class StreamStore : public StreamList {
     std::vector<Kind> kinds_;
     std::unordered_map<std::string, std::uint32_t> kindIndex_;
     std::uint32_t lastKind_ = 0;
+    std::vector<std::string> queries_;
+    std::vector<Ipv6Addresses> ipv6Addresses_;
 
     mutable std::mutex observerMutex_;
     std::shared_ptr<const ObserverList> observers_;

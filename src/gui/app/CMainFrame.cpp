@@ -19,6 +19,7 @@
 #include "gui/app/RecentFileList.h"
 #include "gui/app/ToolbarIcons.h"
 #include "gui/app/UiBridge.h"
+#include "gui/app/WatchedPortsSetting.h"
 #include "gui/detect/CTreeArea.h"
 
 namespace {
@@ -54,6 +55,7 @@ CMainFrame::CMainFrame(CQuorvexDoc* document, FrameServices services, QWidget* p
     setWindowIcon(QApplication::windowIcon());
     session_ =
         std::make_unique<MonitorSession>(bridge_->callbacks(), std::move(services_.captureFactory));
+    session_->setWatchedPorts(WatchedPortsSetting::Load());
     connect(bridge_.get(), &UiBridge::captureStatus, this, &CMainFrame::OnCaptureStatus);
     // The list's bound: the settings' "maxStreams" when it is a sensible count.
     bool valid = false;
@@ -183,6 +185,10 @@ void CMainFrame::CreateActions() {
         {QKeySequence(QStringLiteral("Ctrl+V")), QKeySequence(QStringLiteral("Shift+Ins"))});
     QAction* settings = AddAction(ID_SETTINGS, QStringLiteral("設定..."));
     connect(settings, &QAction::triggered, this, &CMainFrame::OnSettings);
+    QAction* ports = AddAction(
+        ID_WATCHED_PORTS, QStringLiteral("監視ポート(&P)..."),
+        QStringLiteral("80、1755、554 のほかに監視する TCP ポートを設定します\n監視ポート"));
+    connect(ports, &QAction::triggered, this, &CMainFrame::OnWatchedPorts);
 
     QAction* viewToolBar = AddAction(
         ID_VIEW_TOOLBAR, QStringLiteral("ツール バー(&T)"),
@@ -255,6 +261,7 @@ void CMainFrame::CreateMenus() {
     edit->addAction(action(ID_EDIT_PASTE));
     edit->addSeparator();
     edit->addAction(action(ID_SETTINGS));
+    edit->addAction(action(ID_WATCHED_PORTS));
 
     QMenu* view = menuBar()->addMenu(QStringLiteral("表示(&V)"));
     view->addAction(action(ID_VIEW_TOOLBAR));
@@ -342,6 +349,7 @@ void CMainFrame::UpdateCommandUI() {
     action(ID_VIEW_TREEBAR)->setChecked(treeBar_ != nullptr && !treeBar_->isHidden());
     action(ID_COPY_URL)->setEnabled(view_ != nullptr && view_->hasCurrentStream());
     action(ID_SETTINGS)->setEnabled(true);
+    action(ID_WATCHED_PORTS)->setEnabled(true);
     action(ID_VIEW_TOOLBAR)->setChecked(toolBar_ != nullptr && !toolBar_->isHidden());
     action(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());
     // Commands without a handler anywhere.
@@ -431,6 +439,28 @@ void CMainFrame::OnSettings() {
     if (services_.runSuffixDialog(this, path) == 1 && treeBar_ != nullptr) {
         treeBar_->LoadSuffixList();
     }
+}
+
+void CMainFrame::OnWatchedPorts() {
+    if (!services_.askWatchedPorts) {
+        return;
+    }
+    std::optional<QString> text =
+        services_.askWatchedPorts(this, WatchedPortsSetting::ToText(session_->watchedPorts()));
+    if (!text) {
+        return;
+    }
+    QString error;
+    std::optional<WatchedPorts> ports = WatchedPortsSetting::FromText(*text, error);
+    if (!ports) {
+        if (services_.showError) {
+            services_.showError(this, error);
+        }
+        return;
+    }
+    WatchedPortsSetting::Save(*ports);
+    // A running capture keeps its filter; the next start uses the new list.
+    session_->setWatchedPorts(*ports);
 }
 
 void CMainFrame::OnFileSave() {

@@ -53,6 +53,7 @@ class CMainFrame : public QMainWindow {
     void OnViewTreeBar();
     void OnCopyUrl();
     void OnSettings();
+    void OnWatchedPorts();
     void OnFileSave();
     void OnFileSaveAs();
 

@@ -7,6 +7,7 @@ enum CommandId : int {
     ID_VIEW_TREEBAR = 134,
     ID_COPY_URL = 147,
     ID_SETTINGS = 148,
+    ID_WATCHED_PORTS = 149,
     ID_FILE_NEW = 57600,
     ID_FILE_OPEN = 57601,
     ID_FILE_SAVE = 57603,

@@ -1,6 +1,8 @@
 #include "gui/app/DesktopServices.h"
 
 #include <QCoreApplication>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QSettings>
 #include <cstdio>
@@ -30,6 +32,16 @@ FrameServices DesktopServices::Make() {
     services.runSuffixDialog = [](QWidget* parent, const std::string& suffixFile) {
         CSufixDlg dialog(parent, suffixFile);
         return dialog.exec() == QDialog::Accepted ? 1 : 2;
+    };
+    services.askWatchedPorts = [](QWidget* parent,
+                                  const QString& current) -> std::optional<QString> {
+        bool ok = false;
+        QString text = QInputDialog::getText(
+            parent, QStringLiteral("監視ポート"),
+            QStringLiteral("80、1755、554 のほかに監視する TCP ポート (空白区切り)\n"
+                           "次にモニタリングを開始したときから使われます:"),
+            QLineEdit::Normal, current, &ok);
+        return ok ? std::optional<QString>(text) : std::nullopt;
     };
     services.showError = [](QWidget* parent, const QString& text) {
         QMessageBox::warning(parent, QCoreApplication::applicationName(), text);

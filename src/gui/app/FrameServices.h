@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/session/AdapterSource.h"
@@ -28,6 +29,9 @@ struct FrameServices {
 
     // Runs the suffix settings dialog on the given file; returns the modal result.
     std::function<int(QWidget* parent, const std::string& suffixFile)> runSuffixDialog;
+
+    // Asks for the added TCP ports, showing `current`; nullopt when cancelled.
+    std::function<std::optional<QString>(QWidget* parent, const QString& current)> askWatchedPorts;
 
     // Shows a failure the user must see.
     std::function<void(QWidget* parent, const QString& text)> showError;

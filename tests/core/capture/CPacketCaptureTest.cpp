@@ -22,7 +22,9 @@
 #include "core/capture/CSnmpAdapterList.h"
 #include "core/capture/DatagramExtractor.h"
 #include "core/capture/SystemInterfaceTable.h"
+#include "core/detect/StreamDecoder.h"
 #include "support/NetnsPair.h"
+#include "support/TestPackets.h"
 
 using namespace std::chrono_literals;
 
@@ -331,17 +333,101 @@ TEST(CPacketCapture, AnAddressNoInterfaceHoldsFailsToOpen) {
     EXPECT_FALSE(capture.HasThread());
 }
 
+WatchedPorts fullPortList() {
+    WatchedPorts ports;
+    for (std::uint16_t port = 8000;
+         ports.add(port) && ports.added().size() < WatchedPorts::kMaxAdded; ++port) {
+    }
+    return ports;
+}
+
 TEST(CPacketCapture, FilterCompilesForEveryLinkTypeItCaptures) {
-    for (int linkType :
-         {DatagramExtractor::kEthernet, DatagramExtractor::kLinuxSll, DatagramExtractor::kLinuxSll2,
-          DatagramExtractor::kRaw, DatagramExtractor::kNull, DatagramExtractor::kIpv4}) {
-        pcap_t* dead = pcap_open_dead(linkType, CPacketCapture::kSnapLength);
-        ASSERT_NE(dead, nullptr) << linkType;
+    for (const WatchedPorts& ports : {WatchedPorts{}, fullPortList()}) {
+        for (int linkType :
+             {DatagramExtractor::kEthernet, DatagramExtractor::kLinuxSll,
+              DatagramExtractor::kLinuxSll2, DatagramExtractor::kRaw, DatagramExtractor::kNull,
+              DatagramExtractor::kIpv4, DatagramExtractor::kIpv6}) {
+            pcap_t* dead = pcap_open_dead(linkType, CPacketCapture::kSnapLength);
+            ASSERT_NE(dead, nullptr) << linkType;
+            bpf_program program;
+            EXPECT_EQ(pcap_compile(dead, &program,
+                                   CPacketCapture::FilterExpression(linkType, ports).c_str(), 1,
+                                   PCAP_NETMASK_UNKNOWN),
+                      0)
+                << linkType << ": " << pcap_geterr(dead);
+            // The kernel refuses longer classic BPF programs.
+            EXPECT_LE(program.bf_len, 4096u) << linkType;
+            pcap_freecode(&program);
+            pcap_close(dead);
+        }
+    }
+}
+
+// The kernel filter passes exactly what the detector would look at, whatever the headers.
+TEST(CPacketCapture, FilterPassesWhatTheDetectorLooksAt) {
+    using test_packets::Tcp;
+    WatchedPorts ports;
+    ports.add(8080);
+    const std::string request = "GET /a.asf HTTP/1.1\r\nHost: S\r\n";
+    const std::string_view timestamps("\x01\x01\x08\x0a\x00\x00\x00\x01\x00\x00\x00\x00", 12);
+    std::vector<std::vector<std::uint8_t>> datagrams;
+    for (std::uint16_t port : {80, 1755, 554, 8080, 8081, 443}) {
+        for (bool toServer : {true, false}) {
+            Tcp tcp;
+            tcp.srcPort = toServer ? 40000 : port;
+            tcp.dstPort = toServer ? port : 40000;
+            datagrams.push_back(test_packets::datagram(request, tcp));
+            datagrams.push_back(test_packets::datagram("", tcp));  // a bare acknowledgement
+            tcp.options = timestamps;
+            datagrams.push_back(test_packets::datagram(request, tcp));
+            datagrams.push_back(test_packets::datagram("", tcp));
+            tcp.ipOptions = std::string_view("\x94\x04\x00\x00", 4);
+            datagrams.push_back(test_packets::datagram(request, tcp));
+            datagrams.push_back(test_packets::datagram6(request, tcp));
+            datagrams.push_back(test_packets::datagram6("", tcp));
+            for (std::uint8_t extension : {0, 43, 60, 51}) {
+                test_packets::Ipv6 ip;
+                ip.extensions = {{extension, 16}};
+                datagrams.push_back(test_packets::datagram6(request, tcp, ip));
+            }
+            for (std::uint16_t fragment : {0x0001, 0x0000, 0x0041}) {
+                test_packets::Ipv6 ip;
+                ip.extensions = {{44, 8, fragment}};
+                datagrams.push_back(test_packets::datagram6(request, tcp, ip));
+            }
+            tcp.protocol = 17;
+            datagrams.push_back(test_packets::datagram(request, tcp));
+            datagrams.push_back(test_packets::datagram6(request, tcp));
+        }
+    }
+    auto ihlFour = test_packets::datagram(request);
+    ihlFour[0] = 0x44;
+    datagrams.push_back(ihlFour);
+    auto offsetFour = test_packets::datagram(request);
+    offsetFour[32] = 0x40;
+    datagrams.push_back(offsetFour);
+
+    for (int tags : {0, 1, 2}) {
+        std::vector<std::uint16_t> vlan(static_cast<std::size_t>(tags), 0x8100);
+        pcap_t* dead = pcap_open_dead(DatagramExtractor::kEthernet, CPacketCapture::kSnapLength);
         bpf_program program;
-        EXPECT_EQ(pcap_compile(dead, &program, CPacketCapture::FilterExpression(linkType), 1,
-                               PCAP_NETMASK_UNKNOWN),
-                  0)
-            << linkType << ": " << pcap_geterr(dead);
+        ASSERT_EQ(pcap_compile(
+                      dead, &program,
+                      CPacketCapture::FilterExpression(DatagramExtractor::kEthernet, ports).c_str(),
+                      1, PCAP_NETMASK_UNKNOWN),
+                  0);
+        for (std::size_t i = 0; i < datagrams.size(); ++i) {
+            const auto& d = datagrams[i];
+            bool v6 = (d[0] >> 4) == 6;
+            auto frame =
+                test_packets::prepend(test_packets::ethernetHeader(vlan, v6 ? 0x86DD : 0x0800), d);
+            pcap_pkthdr header{};
+            header.caplen = header.len = static_cast<bpf_u_int32>(frame.size());
+            bool passed = pcap_offline_filter(&program, &header, frame.data()) != 0;
+            bool wanted =
+                StreamDecoder::worthDecoding(d.data(), static_cast<std::uint32_t>(d.size()), ports);
+            EXPECT_EQ(passed, wanted) << "datagram " << i << ", " << tags << " tags";
+        }
         pcap_freecode(&program);
         pcap_close(dead);
     }

@@ -1,5 +1,6 @@
 #include "core/capture/CSnmpAdapterList.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -223,5 +224,47 @@ TEST(SystemInterfaceTable, HardwareTypesMapToIanaIfTypes) {
     for (const Case& c : cases) {
         EXPECT_EQ(SystemInterfaceTable::IanaType(c.hardwareType, "qvx-no-such-if"), c.ifType)
             << c.hardwareType;
+    }
+}
+
+TEST(CSnmpAdapterList, AdaptersWithOnlyIpv6AreListedByTheirFirstGlobalAddress) {
+    SyntheticTables tables = typicalMachine();
+    const std::uint8_t global[16] = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7};
+    auto withIpv6 = [&](std::uint32_t ifIndex, std::uint8_t last) {
+        for (InterfaceRow& row : tables.interfaces) {
+            if (row.ifIndex == ifIndex) {
+                row.hasIpv6 = true;
+                std::memcpy(row.firstGlobalIpv6, global, 16);
+                row.firstGlobalIpv6[15] = last;
+            }
+        }
+    };
+    tables.interfaces.push_back(interfaceRow(7, 6, {0x02, 0, 0, 0, 0, 7}, "v6only"));
+    tables.interfaces.push_back(interfaceRow(8, 6, {0x02, 0, 0, 0, 0, 8}, "noaddress"));
+    withIpv6(7, 7);
+    withIpv6(2, 2);  // eth0 has IPv4 as well: listed by IPv4, carrying its IPv6 address
+    withIpv6(5, 5);  // dummy0 does not pass the filter
+    auto entries = listAdapters(tables, true, false);
+    EXPECT_EQ(describe(entries),
+              (std::vector<std::string>{"eth0 10.0.2.15", "eth0 172.16.0.9", "wlan0 192.168.1.20",
+                                        "ppp0 198.51.100.7", "v6only 0.0.0.0"}));
+    ASSERT_EQ(entries.size(), 5u);
+    EXPECT_TRUE(IsIpv6Only(entries[4]));
+    EXPECT_EQ(entries[4].address6[15], 7);
+    EXPECT_EQ(entries[0].address6[15], 2);
+    EXPECT_FALSE(IsIpv6Only(entries[0]));
+}
+
+TEST(SystemInterfaceTable, GlobalIpv6AddressesAreTheReachableOnes) {
+    struct Case {
+        const char* text;
+        bool global;
+    } cases[] = {{"2001:db8::1", true}, {"fd00::5", true},  {"::ffff:10.0.0.1", true},
+                 {"fe80::1", false},    {"fec0::1", false}, {"ff02::1", false},
+                 {"::1", false},        {"::", false}};
+    for (const Case& c : cases) {
+        std::uint8_t address[16];
+        ASSERT_EQ(inet_pton(AF_INET6, c.text, address), 1);
+        EXPECT_EQ(SystemInterfaceTable::IsGlobalIpv6(address), c.global) << c.text;
     }
 }

@@ -66,7 +66,9 @@ std::vector<std::string> detect(const std::string& file, bool filtered, int& pac
     CaptureFileReader reader;
     EXPECT_TRUE(reader.open(file)) << reader.error();
     if (filtered) {
-        reader.setFilter(&StreamDecoder::worthDecoding);
+        reader.setFilter([](const std::uint8_t* datagram, std::uint32_t length) {
+            return StreamDecoder::worthDecoding(datagram, length, WatchedPorts{});
+        });
     }
     std::vector<std::string> found;
     CapturedPacket packet;

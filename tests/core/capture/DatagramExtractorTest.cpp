@@ -33,6 +33,14 @@ std::vector<std::uint8_t> ethernet(std::vector<std::uint16_t> etherTypes) {
     return frame;
 }
 
+std::vector<std::uint8_t> ipv6Datagram(std::uint16_t payloadLength, std::size_t bytes) {
+    std::vector<std::uint8_t> d(bytes, 0xCD);
+    d[0] = 0x60;
+    d[4] = static_cast<std::uint8_t>(payloadLength >> 8);
+    d[5] = static_cast<std::uint8_t>(payloadLength);
+    return d;
+}
+
 bool extract(int linkType, const std::vector<std::uint8_t>& frame, CapturedPacket& out) {
     return DatagramExtractor::extract(linkType, frame.data(),
                                       static_cast<std::uint32_t>(frame.size()), out);
@@ -71,14 +79,55 @@ TEST(DatagramExtractor, FindsTheDatagramBehindEveryLinkHeader) {
     }
 }
 
-TEST(DatagramExtractor, SkipsFramesWithoutIpv4) {
+TEST(DatagramExtractor, FindsIpv6BehindEveryLinkHeader) {
+    auto datagram = ipv6Datagram(40, 96);  // 16 bytes of link padding after it
+    std::vector<std::uint8_t> sll(16, 0);
+    sll[14] = 0x86;
+    sll[15] = 0xDD;
+    std::vector<std::uint8_t> sll2(20, 0);
+    sll2[0] = 0x86;
+    sll2[1] = 0xDD;
+    struct Case {
+        const char* name;
+        int linkType;
+        std::vector<std::uint8_t> header;
+    } cases[] = {
+        {"ethernet", DatagramExtractor::kEthernet, ethernet({0x86DD})},
+        {"802.1ad+Q", DatagramExtractor::kEthernet, ethernet({0x88A8, 0x8100, 0x86DD})},
+        {"sll", DatagramExtractor::kLinuxSll, sll},
+        {"sll2", DatagramExtractor::kLinuxSll2, sll2},
+        {"raw", DatagramExtractor::kRaw, {}},
+        {"ipv6", DatagramExtractor::kIpv6, {}},
+        {"null linux", DatagramExtractor::kNull, {10, 0, 0, 0}},
+        {"null freebsd", DatagramExtractor::kNull, {28, 0, 0, 0}},
+        {"null macos", DatagramExtractor::kNull, {30, 0, 0, 0}},
+        {"loop openbsd", DatagramExtractor::kLoop, {0, 0, 0, 24}},
+    };
+    for (const Case& c : cases) {
+        CapturedPacket packet;
+        ASSERT_TRUE(extract(c.linkType, concat(c.header, datagram), packet)) << c.name;
+        EXPECT_EQ(packet.length, 80u) << c.name;
+        EXPECT_EQ(packet.data[0], 0x60) << c.name;
+        EXPECT_EQ(packet.data[79], 0xCD) << c.name;
+        EXPECT_EQ(packet.data[80], 0) << c.name;
+    }
+    CapturedPacket packet;
+    // A payload length of 0 (jumbogram) or beyond the capture: what was captured.
+    ASSERT_TRUE(extract(DatagramExtractor::kRaw, ipv6Datagram(0, 100), packet));
+    EXPECT_EQ(packet.length, 100u);
+    ASSERT_TRUE(extract(DatagramExtractor::kRaw, ipv6Datagram(1000, 100), packet));
+    EXPECT_EQ(packet.length, 100u);
+}
+
+TEST(DatagramExtractor, SkipsFramesWithoutIp) {
     CapturedPacket packet;
     EXPECT_FALSE(extract(DatagramExtractor::kEthernet,
                          concat(ethernet({0x86DD}), ipv4Datagram(60, 60)), packet));
     EXPECT_FALSE(
         extract(DatagramExtractor::kEthernet, ethernet({0x8100}), packet));  // tag, nothing after
     EXPECT_FALSE(extract(DatagramExtractor::kEthernet, {0x00, 0x01}, packet));
-    EXPECT_FALSE(extract(DatagramExtractor::kRaw, {0x60, 0, 0, 0}, packet));  // IPv6
+    EXPECT_FALSE(extract(DatagramExtractor::kRaw, {0x50, 0, 0, 0}, packet));  // no IP version
+    EXPECT_FALSE(extract(DatagramExtractor::kIpv6, ipv4Datagram(60, 60), packet));
     EXPECT_FALSE(extract(DatagramExtractor::kNull, {24, 0, 0, 0, 0x45}, packet));
     EXPECT_FALSE(extract(147, ipv4Datagram(60, 60), packet));
     EXPECT_EQ(packet.length, 0u);

@@ -40,6 +40,7 @@ struct Case {
     std::string host;
     std::string path;
     const char* suffix = ".asf";
+    std::string query = "";
 };
 
 class DecoderCases : public ::testing::TestWithParam<Case> {};
@@ -58,6 +59,7 @@ TEST_P(DecoderCases, YieldsTheUrlParts) {
     EXPECT_EQ(std::string(out.record.host), c.host);
     EXPECT_EQ(std::string(out.record.path), c.path);
     EXPECT_STREQ(out.record.suffix, c.suffix);
+    EXPECT_EQ(std::string(out.record.query), c.query);
 }
 
 const std::string kLongHost(56, 'h');  // "http://" + 56 = 63 bytes: just fits
@@ -98,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"FirstRowWinsWherever", "GET /x.mp3?u=/y.asf HTTP/1.1\r\nHost: S\r\n", 80, "http",
              "http://S", "/x.mp3?u=/y.asf"},
         Case{"CutAtFirstOccurrence", "GET /a.asf?b.asf HTTP/1.1\r\nHost: S\r\n", 80, "http",
-             "http://S", "/a.asf"},
+             "http://S", "/a.asf", ".asf", "?b.asf"},
         Case{"LineFeedBeforeUrl", "<p>\nhttp://S/v.asf", 80, "http", "http://S", "/v.asf"},
         Case{"ZeroEndsText", std::string("GET /a.as\0f HTTP/1.1\r\nHost: S\r\n", 31), 80, nullptr,
              "", ""},
@@ -114,6 +116,40 @@ INSTANTIATE_TEST_SUITE_P(
              "", ""},
         Case{"PathJustFits", "GET /" + std::string(250, 'p') + ".asf HTTP/1.1\r\nHost: S\r\n", 80,
              "http", "http://S", "/" + std::string(250, 'p') + ".asf"},
+        Case{"SignedUrlKeepsItsQuery", "GET /cdn/clip.wmv?sig=a%2Fb&exp=17 HTTP/1.1\r\nHost: S\r\n",
+             80, "http", "http://S", "/cdn/clip.wmv", ".wmv", "?sig=a%2Fb&exp=17"},
+        Case{"QueryInLinkUpToQuote", "<a href=\"http://S/v.asf?t=1\">", 80, "http", "http://S",
+             "/v.asf", ".asf", "?t=1"},
+        Case{"QueryUpToSingleQuote", "x='mms://S/v.asf?t=2'", 1755, "mms", "mms://S", "/v.asf",
+             ".asf", "?t=2"},
+        Case{"QueryUpToTab", "GET /v.asf?t=3\tx\r\nHost: S\r\n", 80, "http", "http://S", "/v.asf",
+             ".asf", "?t=3"},
+        Case{"QueryUpToCarriageReturn", "x http://S/v.asf?t=4\r\n", 80, "http", "http://S",
+             "/v.asf", ".asf", "?t=4"},
+        Case{"QueryUpToLineFeed", "x http://S/v.asf?t=5\ny", 80, "http", "http://S", "/v.asf",
+             ".asf", "?t=5"},
+        Case{"QueryUpToControlByte", "x http://S/v.asf?t=6\x01y", 80, "http", "http://S", "/v.asf",
+             ".asf", "?t=6"},
+        Case{"QueryUpToDelete", "x http://S/v.asf?t=7\x7Fy", 80, "http", "http://S", "/v.asf",
+             ".asf", "?t=7"},
+        Case{"QueryUpToAngleBrackets", "<x>http://S/v.asf?t=8<y>", 80, "http", "http://S", "/v.asf",
+             ".asf", "?t=8"},
+        Case{"QueryUpToClosingAngle", "x http://S/v.asf?t=9>", 80, "http", "http://S", "/v.asf",
+             ".asf", "?t=9"},
+        Case{"QueryUpToFragment", "x http://S/v.asf?t=10#start", 80, "http", "http://S", "/v.asf",
+             ".asf", "?t=10"},
+        Case{"QueryUpToEndOfText", "x http://S/v.asf?t=11", 80, "http", "http://S", "/v.asf",
+             ".asf", "?t=11"},
+        Case{"QueryUpToZeroByte", std::string("x http://S/v.asf?t=12\0rest", 26), 80, "http",
+             "http://S", "/v.asf", ".asf", "?t=12"},
+        Case{"QuestionMarkAloneIsTheQuery", "x http://S/v.asf? y", 80, "http", "http://S", "/v.asf",
+             ".asf", "?"},
+        Case{"QueryOnlyRightAfterSuffix", "GET /v.asfx?t=13 HTTP/1.1\r\nHost: S\r\n", 80, "http",
+             "http://S", "/v.asf", ".asf", ""},
+        Case{"LongestQueryAPacketHolds",
+             "x http://S/v.asf?" + std::string(CapturedPacket::kCapacity - 40 - 17, 'q'), 80,
+             "http", "http://S", "/v.asf", ".asf",
+             "?" + std::string(CapturedPacket::kCapacity - 40 - 17, 'q')},
         Case{"PathTooLongIsDropped",
              "GET /" + std::string(251, 'p') + ".asf HTTP/1.1\r\nHost: S\r\n", 80, nullptr, "",
              ""}),
@@ -146,16 +182,192 @@ TEST(StreamDecoder, RejectsShortDatagramsAndEmptyPayloads) {
     }
 }
 
-TEST(StreamDecoder, TcpOptionsAreReadAsText) {
+TEST(StreamDecoder, TcpOptionsAreSkippedByTheDataOffset) {
     const std::string request = "GET /a.asf HTTP/1.1\r\nHost: S\r\n";
     Tcp withZero;
     withZero.options = std::string_view("\x01\x01\x00\x00", 4);
-    EXPECT_EQ(decode(request, withZero).result, -1);
-    Tcp withoutZero;
-    withoutZero.options = "\x01\x01\x01\x01";
-    Outcome out = decode(request, withoutZero);
+    Outcome out = decode(request, withZero);
     ASSERT_EQ(out.result, 0);
     EXPECT_STREQ(out.record.path, "/a.asf");
+    Tcp withoutZero;
+    withoutZero.options = "\x01\x01\x01\x01";
+    out = decode(request, withoutZero);
+    ASSERT_EQ(out.result, 0);
+    EXPECT_STREQ(out.record.path, "/a.asf");
+}
+
+// How the IP and TCP headers are walked: one generated datagram and what becomes of it.
+struct HeaderCase {
+    const char* name;
+    std::vector<std::uint8_t> datagram;
+    const char* url;  // host, path and query; null: rejected
+    std::uint16_t srcPort = 40000;
+};
+
+class HeaderCases : public ::testing::TestWithParam<HeaderCase> {};
+
+TEST_P(HeaderCases, FindTheSegmentBehindEveryHeader) {
+    const HeaderCase& c = GetParam();
+    Outcome out = decode(c.datagram, *SuffixTable::withKnownSuffixes());
+    EXPECT_EQ(StreamDecoder::worthDecoding(
+                  c.datagram.data(), static_cast<std::uint32_t>(c.datagram.size()), WatchedPorts{}),
+              c.url != nullptr || out.result == 0);
+    if (c.url == nullptr) {
+        EXPECT_EQ(out.result, -1);
+        return;
+    }
+    ASSERT_EQ(out.result, 0);
+    EXPECT_EQ(std::string(out.record.host) + out.record.path + out.record.query, c.url);
+    EXPECT_EQ(out.record.srcPort, c.srcPort);
+    EXPECT_EQ(out.record.dstPort, 80);
+}
+
+const std::string kRequest = "GET /v/a.asf?k=1 HTTP/1.1\r\nHost: S\r\n\r\n";
+// Linux sends these on every segment: two no-ops and a timestamp whose echo is still zero.
+const std::string_view kTimestamps("\x01\x01\x08\x0a\x00\x12\x34\x56\x00\x00\x00\x00", 12);
+
+Tcp tcpWith(std::string_view options, std::string_view ipOptions = {}) {
+    Tcp tcp;
+    tcp.options = options;
+    tcp.ipOptions = ipOptions;
+    return tcp;
+}
+
+std::vector<std::uint8_t> changed(std::vector<std::uint8_t> d, std::size_t at, std::uint8_t to) {
+    d[at] = to;
+    return d;
+}
+
+std::vector<std::uint8_t> cut(std::vector<std::uint8_t> d, std::size_t length) {
+    d.resize(length);
+    return d;
+}
+
+std::vector<std::uint8_t> ipv6With(std::vector<test_packets::Extension> extensions,
+                                   std::uint8_t protocol = 6, std::uint16_t dstPort = 80) {
+    Tcp tcp = tcpWith(kTimestamps);
+    tcp.protocol = protocol;
+    tcp.dstPort = dstPort;
+    test_packets::Ipv6 ip;
+    ip.extensions = std::move(extensions);
+    return test_packets::datagram6(kRequest, tcp, ip);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OptionsAndIpv6, HeaderCases,
+    ::testing::Values(
+        HeaderCase{"TimestampsWithZeroBytes",
+                   test_packets::datagram(kRequest, tcpWith(kTimestamps)), "http://S/v/a.asf?k=1"},
+        HeaderCase{"LongestTcpHeader",
+                   test_packets::datagram(kRequest, tcpWith(std::string(40, '\0'))),
+                   "http://S/v/a.asf?k=1"},
+        HeaderCase{
+            "IpOptionsMoveThePorts",
+            test_packets::datagram(kRequest,
+                                   tcpWith(kTimestamps, std::string_view("\x94\x04\x00\x00", 4))),
+            "http://S/v/a.asf?k=1"},
+        HeaderCase{"LongestIpHeader",
+                   test_packets::datagram(kRequest, tcpWith({}, std::string(40, '\x01'))),
+                   "http://S/v/a.asf?k=1"},
+        HeaderCase{"IpHeaderLengthBelowFive",
+                   changed(test_packets::datagram(kRequest, tcpWith(kTimestamps)), 0, 0x44),
+                   nullptr},
+        HeaderCase{"DataOffsetBelowFive", changed(test_packets::datagram(kRequest), 32, 0x40),
+                   nullptr},
+        HeaderCase{"PayloadStartBeyondTheEnd", changed(test_packets::datagram("ab.asf"), 32, 0xF0),
+                   nullptr},
+        HeaderCase{"IpHeaderBeyondTheEnd", changed(test_packets::datagram("x"), 0, 0x4F), nullptr},
+        HeaderCase{"Ipv6", ipv6With({}), "http://S/v/a.asf?k=1"},
+        HeaderCase{"Ipv6HopByHopRoutingDestination", ipv6With({{0, 8}, {43, 24}, {60, 16}}),
+                   "http://S/v/a.asf?k=1"},
+        HeaderCase{"Ipv6FirstFragment", ipv6With({{44, 8, 0x0001}}), "http://S/v/a.asf?k=1"},
+        HeaderCase{"Ipv6LaterFragment", ipv6With({{44, 8, 0x0040}}), nullptr},
+        HeaderCase{"Ipv6AuthenticationHeaderNotWalked", ipv6With({{51, 16}}), nullptr},
+        HeaderCase{"Ipv6Udp", ipv6With({}, 17), nullptr},
+        HeaderCase{"Ipv6OtherPort", ipv6With({}, 6, 8080), nullptr},
+        HeaderCase{"Ipv6ChainBeyondTheEnd", changed(ipv6With({{60, 8}}), 41, 0xFF), nullptr},
+        HeaderCase{"Ipv6TooShort", cut(ipv6With({}), 39), nullptr}),
+    [](const ::testing::TestParamInfo<HeaderCase>& info) { return std::string(info.param.name); });
+
+TEST(StreamDecoder, Ipv6RecordsCarryTheAddressesAndHeaderFields) {
+    test_packets::Ipv6 ip;
+    ip.trafficClass = 0xB8;
+    ip.hopLimit = 57;
+    auto datagram = test_packets::datagram6(kRequest, tcpWith(kTimestamps), ip);
+    Outcome out = decode(datagram, *SuffixTable::withKnownSuffixes());
+    ASSERT_EQ(out.result, 0);
+    EXPECT_TRUE(IsIpv6(out.record));
+    EXPECT_EQ(out.record.tos, 0xB8);
+    EXPECT_EQ(out.record.ttl, 57);
+    EXPECT_EQ(out.record.protocol, 6);
+    EXPECT_EQ(out.record.totalLength, datagram.size() - 40);
+    EXPECT_EQ(out.record.srcAddr, 0u);
+    EXPECT_EQ(0, std::memcmp(out.record.srcAddr6, ip.srcAddr, 16));
+    EXPECT_EQ(0, std::memcmp(out.record.dstAddr6, ip.dstAddr, 16));
+    EXPECT_EQ(out.record.dataOffset, 0x80);  // as received: 32 bytes with the timestamps
+    EXPECT_EQ(out.record.seq, 0x01020304u);
+    EXPECT_FALSE(IsIpv6(decode(kRequest).record));
+}
+
+TEST(StreamDecoder, AddedPortsAreWatchedAndServeHttp) {
+    WatchedPorts ports;
+    ASSERT_TRUE(ports.add(8000));
+    ASSERT_TRUE(ports.add(8080));
+    auto table = SuffixTable::withKnownSuffixes();
+    struct PortCase {
+        std::uint16_t src, dst;
+        const char* host;  // null: rejected
+    } cases[] = {
+        {40000, 8080, "http://S:8080"}, {40000, 8000, "http://S:8080"},
+        {8080, 40000, "msst://S:8080"}, {40000, 1755, "msst://S:8080"},
+        {40000, 8200, nullptr},
+    };
+    for (const PortCase& c : cases) {
+        Tcp tcp;
+        tcp.srcPort = c.src;
+        tcp.dstPort = c.dst;
+        auto packet = std::make_unique<CapturedPacket>(test_packets::packet(
+            test_packets::datagram("GET /r.mp3 HTTP/1.0\r\nHost: S:8080\r\n", tcp)));
+        DetectedStream r;
+        int result = StreamDecoder::decode(*packet, *table, nullptr, ports, r);
+        if (!WatchedPorts{}.contains(c.src) && !WatchedPorts{}.contains(c.dst)) {
+            EXPECT_EQ(StreamDecoder::decode(*packet, *table, nullptr, r), -1) << "not by default";
+        }
+        if (c.host == nullptr) {
+            EXPECT_EQ(result, -1) << c.dst;
+            continue;
+        }
+        ASSERT_EQ(result, 0) << c.dst;
+        EXPECT_STREQ(r.host, c.host) << c.src << "->" << c.dst;
+    }
+
+    StreamDecoder decoder;
+    decoder.setSuffixTable(table);
+    decoder.setWatchedPorts(ports);
+    Tcp tcp;
+    tcp.dstPort = 8000;
+    auto packet = std::make_unique<CapturedPacket>(
+        test_packets::packet(test_packets::datagram("GET /r.mp3 HTTP/1.0\r\nHost: S\r\n", tcp)));
+    DetectedStream r;
+    EXPECT_EQ(decoder.decode(*packet, r), 0);
+    EXPECT_TRUE(decoder.worthDecoding(packet->data, packet->length));
+}
+
+TEST(WatchedPorts, KeepsTheFixedThreeAndABoundedFewMore) {
+    WatchedPorts ports;
+    EXPECT_EQ(std::vector<std::uint16_t>(ports.all().begin(), ports.all().end()),
+              (std::vector<std::uint16_t>{80, 1755, 554}));
+    EXPECT_FALSE(ports.add(0));
+    EXPECT_TRUE(ports.add(80));
+    EXPECT_FALSE(ports.isAdded(80));
+    for (std::uint16_t port = 9000; port < 9000 + WatchedPorts::kMaxAdded; ++port) {
+        EXPECT_TRUE(ports.add(port));
+        EXPECT_TRUE(ports.add(port)) << "a repeat is no new port";
+    }
+    EXPECT_FALSE(ports.add(8000)) << "full";
+    EXPECT_TRUE(ports.contains(9000 + WatchedPorts::kMaxAdded - 1));
+    EXPECT_FALSE(ports.contains(8000));
+    EXPECT_EQ(ports.added().size(), WatchedPorts::kMaxAdded);
 }
 
 TEST(StreamDecoder, FullBufferWithoutZeroEndsAtTheBuffer) {

@@ -165,3 +165,56 @@ TEST(LiveDetection, MediaRequestsOnTheLinkBecomeRowsAsInTheCaptureFile) {
     std::filesystem::remove(recording);
     EXPECT_EQ(urls(fromFile), found) << "the kernel filter must not change what is found";
 }
+
+// Linux clients send TCP timestamps on every segment, over IPv4 and IPv6 alike: every request
+// must become a row, whatever bytes the options hold. The IPv6 run captures on the adapter
+// chosen by its IPv6 address alone, with an added port.
+TEST(LiveDetection, EveryTimestampedRequestBecomesARowOverIpv4AndIpv6) {
+    NetnsPair pair;
+    QVX_REQUIRE_NETNS(pair);
+    AdapterEntry adapter{};
+    pair.RunIn(pair.serverNs(), [&] {
+        SystemInterfaceTable system;
+        std::vector<AdapterEntry> entries;
+        ASSERT_EQ(CSnmpAdapterList::ListAdapters(system, entries), 1);
+        adapter = entries[0];
+    });
+    AdapterEntry byIpv6 = adapter;
+    std::memset(byIpv6.address, 0, sizeof byIpv6.address);
+    ASSERT_TRUE(IsIpv6Only(byIpv6));
+    ASSERT_NE(byIpv6.address6[0], 0) << "the adapter carries its global IPv6 address";
+
+    constexpr int kRequests = 400;
+    for (bool ipv6 : {false, true}) {
+        RunningFlag running;
+        SessionCallbacks callbacks;
+        callbacks.captureStatus = [&](const CaptureStatus& status, int) { running.Set(status); };
+        MonitorSession live(callbacks);
+        live.setSuffixTable(SuffixTable::withKnownSuffixes());
+        WatchedPorts ports;
+        ports.add(8000);
+        live.setWatchedPorts(ports);
+        pair.RunIn(pair.serverNs(), [&] { live.start(ipv6 ? byIpv6 : adapter); });
+        ASSERT_TRUE(running.WaitRunning()) << live.captureStatus().message;
+        std::vector<std::string> expected;
+        for (int i = 0; i < kRequests; ++i) {
+            std::uint16_t port = i % 4 == 3 ? 8000 : 80;
+            std::string path = "/clips/" + std::to_string(i) + ".wmv";
+            std::string query = "?sig=" + std::to_string(i * 7919) + "&exp=1";
+            ASSERT_TRUE(TcpExchange(pair, port,
+                                    "GET " + path + query + " HTTP/1.1\r\nHost: media.test\r\n\r\n",
+                                    "HTTP/1.0 404 Not Found\r\n\r\n", ipv6))
+                << i;
+            expected.push_back("http://media.test" + path + query);
+        }
+        for (int waited = 0; live.rowCount() < kRequests && waited < 100; ++waited) {
+            std::this_thread::sleep_for(20ms);
+        }
+        live.stop();
+        EXPECT_EQ(urls(live), expected) << (ipv6 ? "IPv6" : "IPv4");
+        DetectedStream first;
+        ASSERT_TRUE(live.copyRecord(0, first));
+        EXPECT_EQ(IsIpv6(first), ipv6);
+        EXPECT_EQ(first.dataOffset >> 4, 8) << "20 bytes of header and 12 of timestamps";
+    }
+}

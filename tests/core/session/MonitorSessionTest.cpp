@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -180,23 +181,26 @@ TEST(MonitorSession, ChangesNameNewRowsAndEachRefreshedRowOnce) {
 // A capture that only records what the session asks of it.
 class FakeCapture : public CaptureEngine {
   public:
-    explicit FakeCapture(int& stops) : stops_(stops) {}
+    explicit FakeCapture(int& stops, WatchedPorts& filtered) : stops_(stops), filtered_(filtered) {}
+    void SetWatchedPorts(const WatchedPorts& ports) override { filtered_ = ports; }
     void Start(const AdapterEntry&) override {}
     void Stop() override { ++stops_; }
     CaptureStatus Status() const override { return {CaptureStatus::kRunning, "eth9", ""}; }
 
   private:
     int& stops_;
+    WatchedPorts& filtered_;
 };
 
 class FakeFactory : public CaptureFactory {
   public:
     std::unique_ptr<CaptureEngine> Create(PacketReceiver& receiver) override {
         this->receiver = &receiver;
-        return std::make_unique<FakeCapture>(stops);
+        return std::make_unique<FakeCapture>(stops, filtered);
     }
     PacketReceiver* receiver = nullptr;
     int stops = 0;
+    WatchedPorts filtered;  // the ports the last capture's kernel filter was given
 };
 
 TEST(MonitorSession, CaptureRunsAreCountedAndPacketsStopAtShutdown) {
@@ -316,3 +320,42 @@ TEST(MonitorSession, ADownloadOutlivesItsRowAndAbortNeedsARunningOne) {
 }
 
 }  // namespace
+
+TEST(MonitorSession, AddedPortsReachTheDecoderAndTheFilterAtTheNextStart) {
+    auto factory = std::make_unique<FakeFactory>();
+    FakeFactory& fake = *factory;
+    MonitorSession session(SessionCallbacks{}, std::move(factory));
+    session.setSuffixTable(SuffixTable::withKnownSuffixes());
+    test_packets::Tcp tcp;
+    tcp.dstPort = 8000;
+    const CapturedPacket radio = test_packets::packet(
+        test_packets::datagram("GET /r.mp3 HTTP/1.0\r\nHost: radio:8000\r\n\r\n", tcp));
+    std::vector<MonitorSession::Detection> detections;
+    session.feed(std::span(&radio, 1), detections);
+    EXPECT_TRUE(detections.empty()) << "8000 is not watched by default";
+
+    WatchedPorts ports;
+    ports.add(8000);
+    session.setWatchedPorts(ports);
+    session.feed(std::span(&radio, 1), detections);
+    ASSERT_EQ(detections.size(), 1u);
+    EXPECT_EQ(session.url(0), "http://radio:8000/r.mp3");
+
+    ASSERT_TRUE(session.start(AdapterEntry{}));
+    EXPECT_TRUE(fake.filtered == ports);
+    // Changed while capturing: the running capture keeps its list, the next start takes it.
+    session.setWatchedPorts(WatchedPorts{});
+    tcp.dstPort = 8000;
+    const CapturedPacket other = test_packets::packet(
+        test_packets::datagram("GET /s.mp3 HTTP/1.0\r\nHost: radio:8000\r\n\r\n", tcp));
+    fake.receiver->OnCapturedPacket(&other);
+    EXPECT_EQ(session.rowCount(), 2);
+    session.stop();
+    ASSERT_TRUE(session.start(AdapterEntry{}));
+    EXPECT_TRUE(fake.filtered == WatchedPorts{});
+    const CapturedPacket third = test_packets::packet(
+        test_packets::datagram("GET /t.mp3 HTTP/1.0\r\nHost: radio:8000\r\n\r\n", tcp));
+    fake.receiver->OnCapturedPacket(&third);
+    EXPECT_EQ(session.rowCount(), 2);
+    session.stop();
+}

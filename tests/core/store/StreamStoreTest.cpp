@@ -265,3 +265,66 @@ TEST(StreamStore, AFullListDropsAndCountsNewStreamsOnly) {
     EXPECT_EQ(store.droppedCount(), 1u);
     store.removeObserver(observer.get());
 }
+
+namespace {
+
+DetectedStream withQuery(DetectedStream r, const std::string& query) {
+    std::strcpy(r.query, query.c_str());
+    return r;
+}
+
+}  // namespace
+
+TEST(StreamStore, ARowKeepsTheQueryOfItsLatestSighting) {
+    StreamStore store;
+    const DetectedStream clip = streamOf("http://cdn", "/clip.wmv");
+    struct Sighting {
+        const char* query;
+        bool added;
+    } sightings[] = {
+        {"", true}, {"?sig=1", false}, {"?sig=2&exp=9", false}, {"", false}, {"?sig=3", false}};
+    DetectedStream out;
+    for (const Sighting& s : sightings) {
+        StreamStore::AddResult result = store.add(withQuery(clip, s.query));
+        EXPECT_EQ(result.row, 0);
+        EXPECT_EQ(result.added, s.added) << s.query;
+        ASSERT_TRUE(store.copyRecord(0, out));
+        EXPECT_STREQ(out.query, s.query);
+    }
+    // The store's own record, once made, is brought up to date when asked for again.
+    DetectedStream* kept = store.record(0);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_STREQ(kept->query, "?sig=3");
+    store.add(withQuery(clip, "?sig=4"));
+    EXPECT_STREQ(store.record(0)->query, "?sig=4");
+    EXPECT_EQ(store.record(0), kept);
+    // Another path is another row with its own query; a reset forgets them all.
+    store.add(withQuery(streamOf("http://cdn", "/other.wmv"), "?x"));
+    ASSERT_TRUE(store.copyRecord(1, out));
+    EXPECT_STREQ(out.query, "?x");
+    store.reset();
+    store.add(clip);
+    ASSERT_TRUE(store.copyRecord(0, out));
+    EXPECT_STREQ(out.query, "");
+}
+
+TEST(StreamStore, Ipv6RowsKeepTheirAddresses) {
+    StreamStore store;
+    DetectedStream v6 = streamOf("http://[2001:db8::1]", "/a.asf", 0);
+    v6.verIhl = 0x60;
+    for (int i = 0; i < 16; ++i) {
+        v6.srcAddr6[i] = static_cast<std::uint8_t>(i);
+        v6.dstAddr6[i] = static_cast<std::uint8_t>(0xF0 + i);
+    }
+    store.add(streamOf("http://S", "/b.asf"));
+    store.add(v6);
+    DetectedStream out;
+    ASSERT_TRUE(store.copyRecord(1, out));
+    EXPECT_TRUE(IsIpv6(out));
+    EXPECT_EQ(std::memcmp(out.srcAddr6, v6.srcAddr6, 16), 0);
+    EXPECT_EQ(std::memcmp(out.dstAddr6, v6.dstAddr6, 16), 0);
+    ASSERT_TRUE(store.copyRecord(0, out));
+    EXPECT_FALSE(IsIpv6(out));
+    const std::uint8_t zero[16] = {};
+    EXPECT_EQ(std::memcmp(out.srcAddr6, zero, 16), 0);
+}

@@ -11,6 +11,8 @@
 #include <QtTest>
 #include <cstring>
 #include <fstream>
+#include <optional>
+#include <span>
 #include <thread>
 
 #include "core/capture/CapturedPacket.h"
@@ -24,6 +26,7 @@
 #include "gui/app/FrameFakes.h"
 #include "gui/app/FrameViewAdapter.h"
 #include "gui/app/RecentFileList.h"
+#include "gui/app/WatchedPortsSetting.h"
 #include "gui/detect/CTreeArea.h"
 
 namespace {
@@ -83,6 +86,7 @@ class MainFrameTest : public QObject {
     void closeStopsMonitoringAndDetachesTheView();
     void packetsBecomeRowsOnTheCaptureThread();
     void settingsReloadTheSuffixListOnlyOnOk();
+    void watchedPortsAreCheckedKeptAndGivenToTheSession();
     void copyUrlForwardsToTheViewWithSelectionOnly();
     void saveWritesAnEmptyFileAndRemembersIt();
     void aboutBoxShowsIconVersionAndOk();
@@ -102,6 +106,8 @@ class MainFrameTest : public QObject {
     int dialogResult_ = 2;
     int dialogChoice_ = 0;
     int suffixDialogResult_ = 2;
+    std::optional<QString> portsAnswer_;
+    QString portsShown_;
     std::string suffixFile_;
     QStringList errors_;
     int exits_ = 0;
@@ -127,6 +133,10 @@ FrameServices MainFrameTest::makeServices() {
             std::ofstream(path) << ".zzz\n";
         }
         return suffixDialogResult_;
+    };
+    services.askWatchedPorts = [this](QWidget*, const QString& current) {
+        portsShown_ = current;
+        return portsAnswer_;
     };
     services.showError = [this](QWidget*, const QString& text) { errors_.append(text); };
     services.exitProcess = [this](int) {
@@ -167,7 +177,7 @@ void MainFrameTest::menusHoldTheirItemsInOrder() {
     // 0 stands for a separator.
     const QList<QList<int>> ids{
         {132, 133, 0, 57604, 0, 57665},
-        {57643, 0, 57635, 57634, 57637, 0, 148},
+        {57643, 0, 57635, 57634, 57637, 0, 148, 149},
         {59392, 59393, 134},
         {57664},
     };
@@ -492,6 +502,35 @@ void MainFrameTest::settingsReloadTheSuffixListOnlyOnOk() {
     const auto after = frame()->treeBar()->suffixTable();
     QCOMPARE(after->count(), 1);
     QCOMPARE(std::string(after->row(0).suffix), std::string(".zzz"));
+}
+
+void MainFrameTest::watchedPortsAreCheckedKeptAndGivenToTheSession() {
+    const auto added = [this] {
+        std::span<const std::uint16_t> ports = frame()->session()->watchedPorts().added();
+        return std::vector<std::uint16_t>(ports.begin(), ports.end());
+    };
+    QVERIFY(added().empty());
+    portsAnswer_ = QStringLiteral(" 8000, 8080 8000 ");
+    act(149)->trigger();
+    QCOMPARE(added(), (std::vector<std::uint16_t>{8000, 8080}));
+    QCOMPARE(QSettings().value(QStringLiteral("Settings/watchedPorts")).toString(),
+             QStringLiteral("8000 8080"));
+    QVERIFY(WatchedPortsSetting::Load() == frame()->session()->watchedPorts());
+    // A word that is no port is refused with a message; the list stays.
+    for (const char* bad :
+         {"8200 70000", "0", "http", "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17"}) {
+        portsAnswer_ = QString::fromUtf8(bad);
+        act(149)->trigger();
+        QCOMPARE(portsShown_, QStringLiteral("8000 8080"));
+        QCOMPARE(added(), (std::vector<std::uint16_t>{8000, 8080}));
+    }
+    QCOMPARE(errors_.size(), 4);
+    portsAnswer_ = std::nullopt;  // cancelled
+    act(149)->trigger();
+    QCOMPARE(added(), (std::vector<std::uint16_t>{8000, 8080}));
+    portsAnswer_ = QString();
+    act(149)->trigger();
+    QVERIFY(added().empty());
 }
 
 void MainFrameTest::copyUrlForwardsToTheViewWithSelectionOnly() {

@@ -60,21 +60,30 @@ std::vector<std::uint8_t> MmsTestServer::ServerCommand(std::uint16_t id, std::ui
     return out;
 }
 
-MmsTestServer::MmsTestServer(Script script, int lifetimeSeconds)
+MmsTestServer::MmsTestServer(Script script, int lifetimeSeconds, bool ipv6)
     : script_(std::move(script)),
       deadline_(std::chrono::steady_clock::now() + std::chrono::seconds(lifetimeSeconds)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof address;
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(listener_, 4) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        throw std::runtime_error("test server cannot listen on 127.0.0.1");
+    listener_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (ipv6) {
+        auto* address = reinterpret_cast<sockaddr_in6*>(&storage);
+        address->sin6_family = AF_INET6;
+        address->sin6_addr = in6addr_loopback;
+        length = sizeof *address;
+    } else {
+        auto* address = reinterpret_cast<sockaddr_in*>(&storage);
+        address->sin_family = AF_INET;
+        address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof *address;
     }
-    port_ = ntohs(address.sin_port);
+    auto* address = reinterpret_cast<sockaddr*>(&storage);
+    if (listener_ < 0 || ::bind(listener_, address, length) != 0 || ::listen(listener_, 4) != 0 ||
+        ::getsockname(listener_, address, &length) != 0) {
+        throw std::runtime_error("test server cannot listen on the loopback address");
+    }
+    port_ = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
+                       : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
     thread_ = std::thread([this] { Serve(); });
 }
 

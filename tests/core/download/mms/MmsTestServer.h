@@ -57,7 +57,8 @@ class MmsTestServer {
     // The same, ending with `ending` after `packets` data packets.
     static Script Serving(const AsfFixture& fixture, std::size_t packets, Ending ending);
 
-    explicit MmsTestServer(Script script, int lifetimeSeconds = 20);
+    // Listens on 127.0.0.1, or ::1 with `ipv6`.
+    explicit MmsTestServer(Script script, int lifetimeSeconds = 20, bool ipv6 = false);
     ~MmsTestServer();
 
     MmsTestServer(const MmsTestServer&) = delete;
