@@ -142,20 +142,18 @@ bool SystemInterfaceTable::Read(std::vector<InterfaceRow>& interfaces,
     return true;
 }
 
-bool SystemInterfaceTable::FindInterfaceOf(const std::uint8_t* address, std::string& name,
-                                           bool& up) {
+namespace {
+
+// The first interface with an address that `matches`; its name and whether it is up.
+template <typename Matches>
+bool findInterface(Matches matches, std::string& name, bool& up) {
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0) {
         return false;
     }
     bool found = false;
     for (const ifaddrs* entry = list; entry && !found; entry = entry->ifa_next) {
-        if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) {
-            continue;
-        }
-        std::uint8_t candidate[4] = {};
-        copyAddress(entry->ifa_addr, candidate);
-        if (std::memcmp(candidate, address, 4) == 0) {
+        if (entry->ifa_addr != nullptr && entry->ifa_name != nullptr && matches(entry->ifa_addr)) {
             found = true;
             name = interfaceName(entry->ifa_name);
             up = (entry->ifa_flags & IFF_UP) != 0;
@@ -165,21 +163,28 @@ bool SystemInterfaceTable::FindInterfaceOf(const std::uint8_t* address, std::str
     return found;
 }
 
+}  // namespace
+
+bool SystemInterfaceTable::FindInterfaceOf(const std::uint8_t* address, std::string& name,
+                                           bool& up) {
+    return findInterface(
+        [address](const sockaddr* candidate) {
+            if (candidate->sa_family != AF_INET) {
+                return false;
+            }
+            std::uint8_t bytes[4] = {};
+            copyAddress(candidate, bytes);
+            return std::memcmp(bytes, address, 4) == 0;
+        },
+        name, up);
+}
+
 bool SystemInterfaceTable::FindInterfaceOfIpv6(const std::uint8_t* address, std::string& name,
                                                bool& up) {
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) {
-        return false;
-    }
-    bool found = false;
-    for (const ifaddrs* entry = list; entry && !found; entry = entry->ifa_next) {
-        const std::uint8_t* candidate = ipv6Bytes(entry->ifa_addr);
-        if (candidate != nullptr && entry->ifa_name && std::memcmp(candidate, address, 16) == 0) {
-            found = true;
-            name = entry->ifa_name;
-            up = (entry->ifa_flags & IFF_UP) != 0;
-        }
-    }
-    ::freeifaddrs(list);
-    return found;
+    return findInterface(
+        [address](const sockaddr* candidate) {
+            const std::uint8_t* bytes = ipv6Bytes(candidate);
+            return bytes != nullptr && std::memcmp(bytes, address, 16) == 0;
+        },
+        name, up);
 }
