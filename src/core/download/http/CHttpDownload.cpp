@@ -1,4 +1,5 @@
 #include "core/download/http/CHttpDownload.h"
+#include "core/download/EndDownload.h"
 
 #include <unistd.h>
 
@@ -499,12 +500,5 @@ void CHttpDownload::Finish(std::int32_t state, const char* progressWord,
         return;
     }
     ended_ = true;
-    StoreDownloadState(*record_, state);
-    if (progressWord != nullptr) {
-        SetRecordText(record_->progressText, progressWord);
-    }
-    if (record_->ownerList != nullptr) {
-        record_->ownerList->AddOrUpdateStream(record_, 1);
-    }
-    host_.downloadEnded(record_, outcome);
+    EndDownload(*record_, record_->ownerList, host_, state, progressWord, outcome);
 }

@@ -1,4 +1,5 @@
 #include "core/download/mms/CMmsDownload.h"
+#include "core/download/EndDownload.h"
 
 #include <netdb.h>
 #include <sys/socket.h>
@@ -272,12 +273,5 @@ void CMmsDownload::Finish(std::int32_t state, const char* progressText,
         return;
     }
     ended_ = true;
-    StoreDownloadState(*record_, state);
-    if (progressText != nullptr) {
-        SetRecordText(record_->progressText, progressText);
-    }
-    if (ownerList_ != nullptr) {
-        ownerList_->AddOrUpdateStream(record_, 1);
-    }
-    host_.downloadEnded(record_, outcome);
+    EndDownload(*record_, ownerList_, host_, state, progressText, outcome);
 }
