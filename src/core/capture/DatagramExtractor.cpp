@@ -4,6 +4,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "core/capture/NetworkBytes.h"
+
 namespace {
 
 constexpr std::uint16_t kEtherTypeIpv4 = 0x0800;
@@ -21,15 +23,6 @@ constexpr std::uint32_t kSllHeader = 16;
 constexpr std::uint32_t kSll2Header = 20;
 constexpr std::uint32_t kMinIpv4Header = 20;
 constexpr std::uint32_t kIpv6Header = 40;
-
-std::uint16_t readBe16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
-}
-
-std::uint32_t readBe32(const std::uint8_t* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-           p[3];
-}
 
 std::uint32_t readLe32(const std::uint8_t* p) {
     return (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) |

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "core/capture/NetworkBytes.h"
 #include "core/detect/Cp932Text.h"
 
 namespace {
@@ -20,15 +21,6 @@ constexpr std::uint8_t kFragment = 44;
 constexpr std::uint8_t kDestinationOptions = 60;
 
 constexpr std::string_view kWhiteSpace = " \t\n\v\f\r";
-
-std::uint16_t readBe16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
-}
-
-std::uint32_t readBe32(const std::uint8_t* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-           p[3];
-}
 
 bool isIpv6(const std::uint8_t* d) {
     return (d[0] >> 4) == 6;
