@@ -30,7 +30,7 @@ constexpr const char* kUsage =
     "                      $XDG_CONFIG_HOME/quorvex/sufix.txt\n"
     "  --all               print every detection, repeats included, in packet order\n"
     "  --json              one JSON object per line: scheme, host, path, query, url, suffix,\n"
-    "                      typeName, srcAddr, dstAddr, srcPort, dstPort\n"
+    "                      typeName, referer, userAgent, srcAddr, dstAddr, srcPort, dstPort\n"
     "  --max-streams N     list at most N streams (default 1000000); further new streams\n"
     "                      are counted on stderr, not printed\n"
     "\n"

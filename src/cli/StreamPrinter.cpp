@@ -172,6 +172,11 @@ void StreamPrinter::appendJson(std::string& out, const DetectedStream& stream) {
     JsonLine::appendEscaped(out, field(stream.suffix));
     appendLiteral(out, ",\"typeName\":");
     JsonLine::appendEscaped(out, field(stream.typeName));
+    // The request's context; its cookie is a credential and is never printed.
+    appendLiteral(out, ",\"referer\":");
+    JsonLine::appendEscaped(out, field(stream.referer));
+    appendLiteral(out, ",\"userAgent\":");
+    JsonLine::appendEscaped(out, field(stream.userAgent));
     appendLiteral(out, ",\"srcAddr\":");
     if (IsIpv6(stream)) {
         appendAddress6(out, stream.srcAddr6);

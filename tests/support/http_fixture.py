@@ -22,6 +22,9 @@ Bodies are the repeating pattern byte(i) = i % 251 over the whole body.
   /redirect-host/HOST/TARGET    302 to http://HOST:<this port>/TARGET: another host name
                                 for the same server (127.0.0.1 and localhost)
   /auth-redirect/HOST/TARGET    401 like /auth unless user:secret, then as /redirect-host
+  /player/NAME?size=N           403 unless the request carries Referer
+                                http://page.example/watch and a User-Agent that begins
+                                with "Player/", as media servers that check them do
   /loop                         302 to itself
   /hang?hold=S                  no answer at all for S seconds
   /garbage                      a reply that is not HTTP
@@ -42,6 +45,7 @@ import urllib.parse
 
 PATTERN_PERIOD = 251
 PATTERN = bytes(i % PATTERN_PERIOD for i in range(PATTERN_PERIOD * 4200))  # ~1 MiB
+PLAYER_REFERER = "http://page.example/watch"
 GOOD_LOGIN = "Basic " + base64.b64encode(b"user:secret").decode()
 
 
@@ -150,6 +154,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.redirect_to_host(parts)
         elif kind == "redirect-file":
             self.send_empty(302, [("Location", "file:///etc/hostname")], b"moved")
+        elif kind == "player":
+            referer = self.headers.get("Referer")
+            agent = self.headers.get("User-Agent") or ""
+            if referer != PLAYER_REFERER or not agent.startswith("Player/"):
+                self.send_empty(403, [], b"forbidden")
+            else:
+                self.send_body(size, size)
         elif kind == "loop":
             self.send_empty(302, [("Location", "/loop")], b"again")
         elif kind == "hang":

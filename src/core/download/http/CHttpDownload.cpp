@@ -3,11 +3,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "core/detect/DetectedStream.h"
 #include "core/download/DownloadHost.h"
@@ -37,7 +39,7 @@ void InitCurlOnce() {
 
 // The URL as it will be fetched, or an empty string when it cannot be read as one. A URL
 // without a scheme is taken as http.
-std::string NormalizeUrl(const std::string& url, std::string& scheme) {
+std::string NormalizeUrl(const std::string& url, std::string& scheme, std::string& host) {
     CURLU* handle = curl_url();
     if (handle == nullptr) {
         return {};
@@ -50,13 +52,19 @@ std::string NormalizeUrl(const std::string& url, std::string& scheme) {
     }
     char* text = nullptr;
     char* schemeText = nullptr;
+    char* hostText = nullptr;
     if (rc == CURLUE_OK && curl_url_get(handle, CURLUPART_URL, &text, 0) == CURLUE_OK &&
         curl_url_get(handle, CURLUPART_SCHEME, &schemeText, 0) == CURLUE_OK) {
         result = text;
         scheme = schemeText;
+        // A URL without a host (file:) is refused for its scheme, not here.
+        if (curl_url_get(handle, CURLUPART_HOST, &hostText, 0) == CURLUE_OK) {
+            host = hostText;
+        }
     }
     curl_free(text);
     curl_free(schemeText);
+    curl_free(hostText);
     curl_url_cleanup(handle);
     return result;
 }
@@ -97,6 +105,43 @@ std::string Printable(std::string_view text, std::size_t limit) {
         shown += byte < 0x20 || byte == 0x7F ? '?' : c;
     }
     return shown;
+}
+
+std::string_view RecordField(const char* field, std::size_t capacity) {
+    return std::string_view(field, ::strnlen(field, capacity));
+}
+
+// A header value goes into our request as it is: a line break in it would add headers of its
+// own, so any control byte but tab refuses it.
+bool SendableHeaderValue(std::string_view value) {
+    return std::none_of(value.begin(), value.end(), [](char c) {
+        auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && byte != '\t') || byte == 0x7F;
+    });
+}
+
+// One line of libcurl's cookie list per "name=value" of a Cookie header, bound to `host`
+// exactly (no subdomains, any path, not only over https, for this session only).
+std::vector<std::string> CookieLines(std::string_view header, std::string_view host) {
+    std::vector<std::string> lines;
+    while (!header.empty()) {
+        std::size_t end = header.find(';');
+        std::string_view pair = Trim(header.substr(0, end));
+        header = end == std::string_view::npos ? std::string_view{} : header.substr(end + 1);
+        std::size_t equals = pair.find('=');
+        // A tab would split the line's fields; a pair without a name cannot be stored.
+        if (equals == std::string_view::npos || equals == 0 ||
+            pair.find('\t') != std::string_view::npos) {
+            continue;
+        }
+        std::string line(host);
+        line += "\tFALSE\t/\tFALSE\t0\t";
+        line += Trim(pair.substr(0, equals));
+        line += '\t';
+        line += Trim(pair.substr(equals + 1));
+        lines.push_back(std::move(line));
+    }
+    return lines;
 }
 
 // The realm="..." of an authentication challenge, empty when there is none.
@@ -158,7 +203,7 @@ int CHttpDownload::Start(DetectedStream* record, const std::string& url,
     }
     InitCurlOnce();
     std::string scheme;
-    std::string fetched = url.empty() ? std::string() : NormalizeUrl(url, scheme);
+    std::string fetched = url.empty() ? std::string() : NormalizeUrl(url, scheme, urlHost_);
     if (fetched.empty()) {
         ShowMessage(kConnectFailed, CURLE_URL_MALFORMAT);
         return -1;
@@ -166,6 +211,10 @@ int CHttpDownload::Start(DetectedStream* record, const std::string& url,
     // The URL comes from sniffed traffic: never anything but the web.
     if (scheme != "http" && scheme != "https") {
         ShowMessage(kConnectFailed, CURLE_UNSUPPORTED_PROTOCOL);
+        return -1;
+    }
+    if (!TakeRequestContext(*record)) {
+        ShowMessage(kSetupFailed, EINVAL);
         return -1;
     }
     record_ = record;
@@ -191,6 +240,37 @@ int CHttpDownload::Start(DetectedStream* record, const std::string& url,
     return 0;
 }
 
+// The header values this download sends, from the options and the record; false when one
+// cannot be sent as it is.
+bool CHttpDownload::TakeRequestContext(const DetectedStream& record) {
+    const bool context = options_.sendRequestContext;
+    referer_ = options_.refererOverride.value_or(
+        context ? std::string(RecordField(record.referer, sizeof record.referer)) : "");
+    userAgent_ = options_.userAgentOverride.value_or(
+        context ? std::string(RecordField(record.userAgent, sizeof record.userAgent)) : "");
+    if (!options_.userAgentOverride && userAgent_.empty()) {
+        userAgent_ = options_.userAgent;
+    }
+    cookie_ = options_.cookieOverride.value_or(
+        options_.sendCapturedCookie ? std::string(RecordField(record.cookie, sizeof record.cookie))
+                                    : "");
+    return SendableHeaderValue(referer_) && SendableHeaderValue(userAgent_) &&
+           SendableHeaderValue(cookie_);
+}
+
+void CHttpDownload::ApplyRequestContext(CURL* easy) {
+    if (!referer_.empty()) {
+        curl_easy_setopt(easy, CURLOPT_REFERER, referer_.c_str());
+    }
+    // An empty one leaves the header out altogether.
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent_.empty() ? nullptr : userAgent_.c_str());
+    // Through libcurl's cookie store, not as a header of our own: a stored cookie is sent to
+    // its host only, where a header would follow every redirect to any other.
+    for (const std::string& line : CookieLines(cookie_, urlHost_)) {
+        curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str());
+    }
+}
+
 void CHttpDownload::Run() {
     if (cancel_.load()) {
         EndQuietly();
@@ -214,7 +294,7 @@ void CHttpDownload::Run() {
     curl_easy_setopt(easy, CURLOPT_UNRESTRICTED_AUTH, 0L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, options_.maxRedirects);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, options_.userAgent.c_str());
+    ApplyRequestContext(easy);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, curlError_);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, options_.connectTimeoutSeconds);

@@ -38,6 +38,8 @@ class CHttpDownload : public DownloadWorker {
     // target (see AsideFile) and starts the worker thread. 0 when started; -1 when not, after
     // telling the user why (no file is left behind and nothing is reported as ended). Called
     // once, on the owner's thread. The target itself changes only when the download completes.
+    // The request carries the record's Referer, User-Agent and cookie as the options allow;
+    // a value with control bytes is refused (-1, told to the user) rather than sent.
     int Start(DetectedStream* record, const std::string& url, const std::string& targetPath);
 
     // Sets the cancel flag and wakes the worker; returns at once. Safe from any thread once
@@ -48,6 +50,8 @@ class CHttpDownload : public DownloadWorker {
     std::string errorText() const;
 
   private:
+    bool TakeRequestContext(const DetectedStream& record);
+    void ApplyRequestContext(CURL* easy);
     void Run();
     void RunTransfer(CURL* easy);
     int PerformOnce(CURL* easy);
@@ -72,6 +76,10 @@ class CHttpDownload : public DownloadWorker {
     HttpDownloadOptions options_;
     DetectedStream* record_ = nullptr;
     std::string url_;
+    std::string urlHost_;  // the host of url_, which a captured cookie is bound to
+    std::string referer_;
+    std::string userAgent_;
+    std::string cookie_;
     mutable std::mutex errorMutex_;
     std::string errorText_;   // under errorMutex_
     AsideFile file_;          // opened by Start, then the worker's

@@ -135,6 +135,12 @@ struct HttpCase {
     Existing existing = Existing::kNothing;
     std::vector<std::vector<std::string>> headersPerRequest = {};
     const char* loginUrl = nullptr;  // the URL the prompt names, after the fixture's address
+    // The detected request's context in the record, and what the options make of it.
+    std::string referer = {};
+    std::string userAgent = {};  // also the User-Agent every request must carry, when set
+    std::string cookie = {};
+    bool sendContext = true;
+    bool cookieReuse = false;
 };
 
 const DownloadHost::Credentials kGoodLogin{"user", "secret"};
@@ -191,6 +197,42 @@ std::vector<HttpCase> Cases() {
          R::Reply("HTTP/1.1 200 OK\r\nContent-Length: 100\r\nTransfer-Encoding: chunked\r\n\r\n"
                   "2\r\nok\r\n0\r\n\r\n"),
          done, "完了", "ok"},
+
+        // The detected request's Referer and User-Agent open a server that checks them.
+        {.name = "SendsTheDetectedRequestsContext",
+         .reply = "/player/v.mp4?size=3000",
+         .outcome = done,
+         .progress = "完了",
+         .body = R::Pattern(3000),
+         .lastHeaders = {"Referer: http://page.example/watch"},
+         .referer = "http://page.example/watch",
+         .userAgent = "Player/2.1 (X11; Linux)"},
+        {.name = "WithoutTheContextTheServerRefuses",
+         .reply = "/player/v.mp4?size=3000",
+         .outcome = BadStatus(403, "HTTP/1.1 403 Forbidden"),
+         .progress = "失敗",
+         .referer = "http://page.example/watch",
+         .userAgent = "Player/2.1",
+         .sendContext = false},
+        // A captured cookie goes only with cookie reuse on, and only to its own host: the
+        // redirect to another host name gets none.
+        {.name = "CookieOnlyToItsHostNeverAfterARedirect",
+         .reply = "/redirect-host/localhost/file/k.wmv?size=2000",
+         .outcome = done,
+         .progress = "完了",
+         .body = R::Pattern(2000),
+         .targets = {"/redirect-host/localhost/file/k.wmv?size=2000",
+                     "//localhost/file/k.wmv?size=2000"},
+         .headersPerRequest = {{"Cookie: id=7"}, {}},
+         .cookie = "id=7",
+         .cookieReuse = true},
+        {.name = "CookieKeptToItselfWithoutReuse",
+         .reply = "/file/k.wmv?size=2000",
+         .outcome = done,
+         .progress = "完了",
+         .body = R::Pattern(2000),
+         .cookie = "id=7",
+         .cookieReuse = false},
 
         // The download replaces what had the target's name, a link itself and not its file.
         {.name = "ReplacesAnExistingFile",
@@ -394,7 +436,8 @@ void HttpDownloadTest::ExpectRequests(const HttpCase& c, const std::vector<std::
         SCOPED_TRACE("request " + std::to_string(i) + ":\n" + heads[i]);
         auto [hostName, target] = HostAndTarget(targets[i]);
         const std::string host = c.viaProxy ? "media.example.invalid" : hostName + ":" + port;
-        std::vector<std::string> headers = {"Host: " + host, "User-Agent: Quorvex",
+        const std::string agent = c.userAgent.empty() || !c.sendContext ? "Quorvex" : c.userAgent;
+        std::vector<std::string> headers = {"Host: " + host, "User-Agent: " + agent,
                                             "Cache-Control: no-cache", "Pragma: no-cache",
                                             "Accept: */*"};
         if (c.viaProxy) {
@@ -421,7 +464,12 @@ void HttpDownloadTest::RunCase(const HttpCase& c) {
     caseHost.answer = c.login;
     RecordingStreamList caseList;
     PrepareRecord(record, &caseList);
+    std::strcpy(record.referer, c.referer.c_str());
+    std::strcpy(record.userAgent, c.userAgent.c_str());
+    std::strcpy(record.cookie, c.cookie.c_str());
     HttpDownloadOptions caseOptions = options;
+    caseOptions.sendRequestContext = c.sendContext;
+    caseOptions.sendCapturedCookie = c.cookieReuse;
     caseOptions.stallSeconds = c.stallSeconds != 0 ? c.stallSeconds : options.stallSeconds;
     std::string url = server.url(c.reply);
     if (c.viaProxy) {
