@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <string_view>
 #include <system_error>
@@ -281,10 +282,9 @@ void CHttpDownload::Run() {
         Fail(kSetupFailed, ENOMEM, "curl_easy_init: " + std::string(std::strerror(ENOMEM)));
         return;
     }
-    curl_slist* headers = nullptr;
-    headers = curl_slist_append(headers, "Cache-Control: no-cache");
-    headers = curl_slist_append(headers, "Pragma: no-cache");
-    headers = curl_slist_append(headers, "Accept: */*");
+    headers_ = curl_slist_append(headers_, "Cache-Control: no-cache");
+    headers_ = curl_slist_append(headers_, "Pragma: no-cache");
+    headers_ = curl_slist_append(headers_, "Accept: */*");
 
     curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -293,7 +293,6 @@ void CHttpDownload::Run() {
     // A login given to one server never goes on to another that a redirect names.
     curl_easy_setopt(easy, CURLOPT_UNRESTRICTED_AUTH, 0L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, options_.maxRedirects);
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
     ApplyRequestContext(easy);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, curlError_);
@@ -316,13 +315,15 @@ void CHttpDownload::Run() {
     RunTransfer(easy);
 
     curl_easy_cleanup(easy);
-    curl_slist_free_all(headers);
+    curl_slist_free_all(tryHeaders_);
+    curl_slist_free_all(headers_);
 }
 
 void CHttpDownload::RunTransfer(CURL* easy) {
     bool askedServer = false;
     bool askedProxy = false;
     for (;;) {
+        PrepareTry(easy);
         int result = PerformOnce(easy);
         if (cancel_.load()) {
             if (transferStarted_) {
@@ -332,23 +333,40 @@ void CHttpDownload::RunTransfer(CURL* easy) {
             }
             return;
         }
-        if (transferStarted_) {
-            if (writeError_ != 0) {
-                Fail(kTransferFailed, writeError_, CallFailed("write", writeError_));
-            } else if (result != CURLE_OK) {
-                Fail(kTransferFailed, result, CurlDetail(result));
-            } else {
-                EndTransfer();
-            }
-            return;
-        }
-        if (statusRejected_) {
-            Fail(kBadStatus, status_, StatusDetail(status_));
+        if (writeError_ != 0) {
+            Fail(kTransferFailed, writeError_, CallFailed("write", writeError_));
             return;
         }
         long connectStatus = 0;
         curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
         long status = connectStatus == 407 ? 407 : status_;
+        if (tryStarted_ && result == CURLE_OK) {
+            EndTransfer();
+            return;
+        }
+        if (MayRetry(result, status)) {
+            if (!WaitBeforeRetry(status)) {
+                return;
+            }
+            continue;
+        }
+        if (tryStarted_) {
+            Fail(kTransferFailed, result, CurlDetail(result));
+            return;
+        }
+        if (statusRejected_) {
+            Fail(kBadStatus, status, StatusDetail(status));
+            return;
+        }
+        // An earlier try wrote data; this one got no file.
+        if (transferStarted_ && status != 401 && status != 407) {
+            if (result != CURLE_OK) {
+                Fail(kTransferFailed, result, CurlDetail(result));
+            } else {
+                Fail(kBadStatus, status, StatusDetail(status));
+            }
+            return;
+        }
         if (result != CURLE_OK && status != 407) {
             FailBeforeTransfer(easy, result);
             return;
@@ -368,10 +386,86 @@ void CHttpDownload::RunTransfer(CURL* easy) {
     }
 }
 
+// A try that follows one which wrote data asks for the rest only with a validator that makes
+// the server send the whole (changed) file instead; without one it starts over.
+void CHttpDownload::PrepareTry(CURL* easy) {
+    curl_slist_free_all(tryHeaders_);
+    tryHeaders_ = nullptr;
+    rangeAsked_ = received_ > 0 && !validator_.empty();
+    std::string range;
+    curl_slist* list = nullptr;
+    for (curl_slist* item = headers_; item != nullptr; item = item->next) {
+        list = curl_slist_append(list, item->data);
+    }
+    if (rangeAsked_) {
+        range = std::to_string(received_) + "-";
+        list = curl_slist_append(list, ("If-Range: " + validator_).c_str());
+    }
+    tryHeaders_ = list;
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, tryHeaders_ != nullptr ? tryHeaders_ : headers_);
+    curl_easy_setopt(easy, CURLOPT_RANGE, rangeAsked_ ? range.c_str() : nullptr);
+}
+
+// A broken connection, a timeout, a server error or "too many requests" may pass; a refusal
+// or a login will not.
+bool CHttpDownload::MayRetry(int result, long status) const {
+    if (try_ >= options_.maxTries) {
+        return false;
+    }
+    if (!tryStarted_ &&
+        (status == 429 || status == 500 || status == 502 || status == 503 || status == 504)) {
+        return true;
+    }
+    // A 206 whose range is not the one asked for: the next try starts over.
+    if (!tryStarted_ && status == 206) {
+        return true;
+    }
+    return result == CURLE_PARTIAL_FILE || result == CURLE_RECV_ERROR ||
+           result == CURLE_SEND_ERROR || result == CURLE_OPERATION_TIMEDOUT ||
+           result == CURLE_GOT_NOTHING;
+}
+
+// Shows the next try in the row and waits for it; false when a cancel came meanwhile (the
+// download has then ended).
+bool CHttpDownload::WaitBeforeRetry(long status) {
+    if (!tryStarted_ && status == 206) {
+        validator_.clear();
+    }
+    long waitMillis = options_.retryDelayMillis << std::min(try_ - 1, 16);
+    if ((status == 429 || status == 503) && retryAfter_ >= 0) {
+        waitMillis = std::min(retryAfter_, options_.maxRetryAfterSeconds) * 1000;
+    }
+    ++try_;
+    std::string word = std::string(ProgressWords::kRetry) + " " + std::to_string(try_) + "/" +
+                       std::to_string(options_.maxTries);
+    SetRecordText(record_->progressText, word);
+    if (record_->ownerList != nullptr) {
+        record_->ownerList->AddOrUpdateStream(record_, 1);
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMillis);
+    // Woken at once by Cancel through curl_multi_wakeup.
+    while (!cancel_.load()) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return true;
+        }
+        curl_multi_poll(multi_, nullptr, 0,
+                        static_cast<int>(std::min<long long>(left.count(), 1000)), nullptr);
+    }
+    if (transferStarted_) {
+        EndTransfer();
+    } else {
+        EndQuietly();
+    }
+    return false;
+}
+
 int CHttpDownload::PerformOnce(CURL* easy) {
     status_ = 0;
     headersOpen_ = false;
     statusRejected_ = false;
+    tryStarted_ = false;
     realm_.clear();
     statusLine_.clear();
     curlError_[0] = '\0';
@@ -475,6 +569,10 @@ std::size_t CHttpDownload::HandleHeader(const char* data, std::size_t length) {
         chunked_ = false;
         contentLength_ = 0;
         headersOpen_ = true;
+        etag_.clear();
+        lastModified_.clear();
+        contentRange_.clear();
+        retryAfter_ = -1;
         statusLine_ = Printable(Trim(line), kStatusLineLimit);
         auto space = line.find(' ');
         if (space != std::string_view::npos) {
@@ -488,10 +586,8 @@ std::size_t CHttpDownload::HandleHeader(const char* data, std::size_t length) {
     }
     if (Trim(line).empty()) {
         headersOpen_ = false;
-        if (status_ == 200 && !transferStarted_) {
-            transferStarted_ = true;
-            bool known = lengthKnown_ && !chunked_;
-            progress_ = ProgressState::Begin(options_.ticks(), known, contentLength_);
+        if (!tryStarted_ && !BeginTry()) {
+            return 0;
         }
         return length;
     }
@@ -501,6 +597,18 @@ std::size_t CHttpDownload::HandleHeader(const char* data, std::size_t length) {
         auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), parsed);
         lengthKnown_ = ec == std::errc() && end == value.data() + value.size() && !value.empty();
         contentLength_ = lengthKnown_ ? parsed : 0;
+    } else if (StartsWithNoCase(line, "etag:")) {
+        etag_ = Printable(Trim(line.substr(5)), kStatusLineLimit);
+    } else if (StartsWithNoCase(line, "last-modified:")) {
+        lastModified_ = Printable(Trim(line.substr(14)), kStatusLineLimit);
+    } else if (StartsWithNoCase(line, "content-range:")) {
+        contentRange_ = std::string(Trim(line.substr(14)));
+    } else if (StartsWithNoCase(line, "retry-after:")) {
+        std::string_view value = Trim(line.substr(12));
+        long seconds = 0;
+        auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+        retryAfter_ =
+            ec == std::errc() && end == value.data() + value.size() && seconds >= 0 ? seconds : -1;
     } else if (StartsWithNoCase(line, "transfer-encoding:")) {
         chunked_ = Trim(line.substr(18)).find("chunked") != std::string_view::npos;
     } else if (StartsWithNoCase(line, "www-authenticate:") ||
@@ -512,11 +620,62 @@ std::size_t CHttpDownload::HandleHeader(const char* data, std::size_t length) {
     return length;
 }
 
+// At the end of a final response's headers: whether its body is the file (a 200, which starts
+// the temporary file over) or the rest of it (a 206 for exactly the range asked, of the same
+// length). False only when the file could not be started over.
+bool CHttpDownload::BeginTry() {
+    if (status_ == 200) {
+        if (received_ > 0) {
+            if (int error = file_.StartOver(); error != 0) {
+                writeError_ = error;
+                return false;
+            }
+            received_ = 0;
+        }
+        totalKnown_ = lengthKnown_ && !chunked_;
+        totalLength_ = totalKnown_ ? contentLength_ : 0;
+        // Weak validators do not promise the same bytes: such a file is not continued.
+        validator_ = !etag_.empty() && !etag_.starts_with("W/") ? etag_ : lastModified_;
+    } else if (status_ != 206 || !rangeAsked_ || !ContentRangeContinues()) {
+        return true;  // not the file: the body is refused
+    }
+    tryStarted_ = true;
+    transferStarted_ = true;
+    progress_ = ProgressState::Begin(options_.ticks(), totalKnown_, totalLength_);
+    return true;
+}
+
+// "bytes FIRST-LAST/TOTAL" starting at the first byte not yet written, ending at the end of
+// the file, of the file's length when that is known.
+bool CHttpDownload::ContentRangeContinues() const {
+    std::string_view range = contentRange_;
+    if (!StartsWithNoCase(range, "bytes ")) {
+        return false;
+    }
+    range.remove_prefix(6);
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    std::uint64_t total = 0;
+    auto [afterFirst, e1] = std::from_chars(range.data(), range.data() + range.size(), first);
+    if (e1 != std::errc() || afterFirst == range.data() + range.size() || *afterFirst != '-') {
+        return false;
+    }
+    auto [afterLast, e2] = std::from_chars(afterFirst + 1, range.data() + range.size(), last);
+    if (e2 != std::errc() || afterLast == range.data() + range.size() || *afterLast != '/') {
+        return false;
+    }
+    auto [end, e3] = std::from_chars(afterLast + 1, range.data() + range.size(), total);
+    if (e3 != std::errc() || end != range.data() + range.size()) {
+        return false;
+    }
+    return first == received_ && last + 1 == total && (!totalKnown_ || total == totalLength_);
+}
+
 std::size_t CHttpDownload::HandleBody(const char* data, std::size_t length) {
     if (cancel_.load()) {
         return 0;  // the block in hand is not written
     }
-    if (!transferStarted_) {
+    if (!tryStarted_) {
         if (status_ == 401 || status_ == 407) {
             return length;  // the refusal's body is read away before asking for a login
         }
@@ -569,7 +728,10 @@ void CHttpDownload::Fail(const char* messageTemplate, long code, std::string det
     outcome.message = ShowMessage(messageTemplate, code);
     outcome.detail = std::move(detail);
     // A row that never got further than "connecting" must not keep claiming it.
-    bool stillConnecting = std::strcmp(record_->progressText, ProgressWords::kConnecting) == 0;
+    std::string_view shown(record_->progressText,
+                           ::strnlen(record_->progressText, sizeof record_->progressText));
+    bool stillConnecting =
+        shown == ProgressWords::kConnecting || shown.starts_with(ProgressWords::kRetry);
     Finish(kStateIdle, stillConnecting ? ProgressWords::kFailed : nullptr, outcome);
 }
 

@@ -54,7 +54,12 @@ class CHttpDownload : public DownloadWorker {
     void ApplyRequestContext(CURL* easy);
     void Run();
     void RunTransfer(CURL* easy);
+    void PrepareTry(CURL* easy);
+    bool MayRetry(int result, long status) const;
+    bool WaitBeforeRetry(long status);
     int PerformOnce(CURL* easy);
+    bool BeginTry();
+    bool ContentRangeContinues() const;
     bool AskLogin(CURL* easy, long status, bool& askedServer, bool& askedProxy);
     void FailBeforeTransfer(CURL* easy, int curlCode);
     std::string CurlDetail(int curlCode) const;
@@ -97,6 +102,18 @@ class CHttpDownload : public DownloadWorker {
     std::string realm_;
     std::string statusLine_;  // of the last response, without control bytes
     char curlError_[CURL_ERROR_SIZE] = {};
+    curl_slist* headers_ = nullptr;     // the fixed request headers
+    curl_slist* tryHeaders_ = nullptr;  // the fixed ones and the If-Range of this try
+    int try_ = 1;
+    bool tryStarted_ = false;  // this try's response is being written
+    bool rangeAsked_ = false;
+    std::string validator_;     // strong ETag or Last-Modified of the file being written
+    std::string etag_;          // of the last response
+    std::string lastModified_;  // of the last response
+    std::string contentRange_;  // of the last response
+    long retryAfter_ = -1;      // seconds, of the last response; -1 none
+    std::uint64_t totalLength_ = 0;
+    bool totalKnown_ = false;
     bool transferStarted_ = false;
     bool statusRejected_ = false;
     int writeError_ = 0;

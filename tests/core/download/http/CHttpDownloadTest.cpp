@@ -141,6 +141,8 @@ struct HttpCase {
     std::string cookie = {};
     bool sendContext = true;
     bool cookieReuse = false;
+    int tries = 1;                   // how often the download may try in all
+    const char* shownTry = nullptr;  // a progress text the row must have shown on the way
 };
 
 const DownloadHost::Credentials kGoodLogin{"user", "secret"};
@@ -233,6 +235,64 @@ std::vector<HttpCase> Cases() {
          .body = R::Pattern(2000),
          .cookie = "id=7",
          .cookieReuse = false},
+
+        // A broken transfer is tried again: it continues the temporary file only on a 206 for
+        // exactly the rest of the same file, otherwise it starts the file over.
+        {.name = "ResumesWithRangeAfterAReset",
+         .reply = "/reset/r1.wmv?size=300000&after=100000&range=1",
+         .outcome = done,
+         .progress = "完了",
+         .body = R::Pattern(300000),
+         .requests = 2,
+         .headersPerRequest = {{}, {"If-Range: \"v1\"", "Range: bytes=100000-"}},
+         .tries = 3,
+         .shownTry = "再試行 2/3"},
+        {.name = "StartsOverWhenTheServerIgnoresRange",
+         .reply = "/reset/r2.wmv?size=300000&after=100000&range=0",
+         .outcome = done,
+         .progress = "完了",
+         .body = R::Pattern(300000),
+         .requests = 2,
+         .headersPerRequest = {{}, {"If-Range: \"v1\"", "Range: bytes=100000-"}},
+         .tries = 2,
+         .shownTry = "再試行 2/2"},
+        // A 206 for another range is not appended; the next try starts over, breaks again,
+        // and the last failure leaves no file, as without retries.
+        {.name = "NeverAppendsAWrongRange",
+         .reply = "/reset/r3.wmv?size=300000&after=100000&range=bad",
+         .outcome = TransferFailed(18, "transfer closed with 200000 bytes remaining to read"),
+         .progress = "33%",
+         .requests = 3,
+         .headersPerRequest = {{}, {"If-Range: \"v1\"", "Range: bytes=100000-"}, {}},
+         .tries = 3,
+         .shownTry = "再試行 3/3"},
+        {.name = "ServiceUnavailableThenServed",
+         .reply = "/busy/b1.wmv?size=2000&code=503&times=2",
+         .outcome = done,
+         .progress = "完了",
+         .body = R::Pattern(2000),
+         .requests = 3,
+         .tries = 3,
+         .shownTry = "再試行 3/3"},
+        {.name = "TooManyRequestsWithRetryAfter",
+         .reply = "/busy/b2.wmv?size=2000&code=429&times=1&wait=0",
+         .outcome = done,
+         .progress = "完了",
+         .body = R::Pattern(2000),
+         .requests = 2,
+         .tries = 2,
+         .shownTry = "再試行 2/2"},
+        {.name = "UnavailableLongerThanTheTries",
+         .reply = "/busy/b3.wmv?size=2000&code=503&times=5",
+         .outcome = BadStatus(503, "HTTP/1.1 503 Service Unavailable"),
+         .progress = "失敗",
+         .requests = 2,
+         .tries = 2},
+        {.name = "NotFoundIsNotTriedAgain",
+         .reply = "/status/404",
+         .outcome = BadStatus(404, "HTTP/1.1 404 Not Found"),
+         .progress = "失敗",
+         .tries = 3},
 
         // The download replaces what had the target's name, a link itself and not its file.
         {.name = "ReplacesAnExistingFile",
@@ -390,7 +450,9 @@ class HttpDownloadTest : public ::testing::Test {
         dir = pattern;
         target = dir / "out.bin";
         PrepareRecord(record, &list);
-        options.proxy = "";  // never a proxy of the environment, only the ones a test names
+        options.proxy = "";    // never a proxy of the environment, only the ones a test names
+        options.maxTries = 1;  // the cases that try again say so
+        options.retryDelayMillis = 1;
     }
 
     void TearDown() override {
@@ -469,6 +531,7 @@ void HttpDownloadTest::RunCase(const HttpCase& c) {
     std::strcpy(record.cookie, c.cookie.c_str());
     HttpDownloadOptions caseOptions = options;
     caseOptions.sendRequestContext = c.sendContext;
+    caseOptions.maxTries = c.tries;
     caseOptions.sendCapturedCookie = c.cookieReuse;
     caseOptions.stallSeconds = c.stallSeconds != 0 ? c.stallSeconds : options.stallSeconds;
     std::string url = server.url(c.reply);
@@ -505,6 +568,10 @@ void HttpDownloadTest::RunCase(const HttpCase& c) {
     ASSERT_FALSE(refreshes.empty());
     EXPECT_EQ(refreshes.back().state, record.state);
     EXPECT_EQ(refreshes.back().progress, c.progress);
+    if (c.shownTry != nullptr) {
+        EXPECT_TRUE(std::any_of(refreshes.begin(), refreshes.end(),
+                                [&](const auto& r) { return r.progress == c.shownTry; }));
+    }
     if (completed) {
         EXPECT_EQ(ReadFile(target), c.body);
         EXPECT_FALSE(fs::is_symlink(target));
