@@ -6,6 +6,7 @@
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
 #include "cli/DroppedStreams.h"
+#include "cli/OutputFormat.h"
 #include "cli/StreamPrinter.h"
 #include "core/capture/CaptureFileReader.h"
 #include "core/detect/StreamDecoder.h"
@@ -16,7 +17,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: quorvex-cli detect --pcap FILE [--port N]... [--suffix-file FILE] [--all] [--json]\n"
-    "                         [--max-streams N]\n"
+    "                         [--as curl|ffmpeg|yt-dlp] [--cookie-reuse] [--max-streams N]\n"
     "\n"
     "Reads a capture file (pcap or pcapng) and prints the media streams requested in it,\n"
     "one line per stream in the order first seen.\n"
@@ -30,7 +31,12 @@ constexpr const char* kUsage =
     "                      $XDG_CONFIG_HOME/quorvex/sufix.txt\n"
     "  --all               print every detection, repeats included, in packet order\n"
     "  --json              one JSON object per line: scheme, host, path, query, url, suffix,\n"
-    "                      typeName, srcAddr, dstAddr, srcPort, dstPort\n"
+    "                      typeName, referer, userAgent, srcAddr, dstAddr, srcPort, dstPort\n"
+    "  --as TOOL           print each stream as a curl, ffmpeg or yt-dlp command, quoted\n"
+    "                      for a POSIX shell, with the request's Referer and User-Agent\n"
+    "  --cookie-reuse      keep each request's Cookie and put it into --as commands (off:\n"
+    "                      on a shared network it is someone else's session); never printed\n"
+    "                      otherwise\n"
     "  --max-streams N     list at most N streams (default 1000000); further new streams\n"
     "                      are counted on stderr, not printed\n"
     "\n"
@@ -41,8 +47,8 @@ constexpr const char* kUsage =
 }  // namespace
 
 int runDetect(int argc, char** argv) {
-    CliArgs args("detect", argc, argv, {"pcap", "suffix-file", "port", "max-streams"},
-                 {"all", "json"});
+    CliArgs args("detect", argc, argv, {"pcap", "suffix-file", "port", "max-streams", "as"},
+                 {"all", "json", "cookie-reuse"});
     if (args.wantsHelp()) {
         std::fputs(kUsage, stdout);
         return 0;
@@ -51,6 +57,11 @@ int runDetect(int argc, char** argv) {
     std::optional<WatchedPorts> watched = args.watchedPorts();
     if (!args.ok()) {
         return args.fail(args.error());
+    }
+    std::string formatError;
+    std::optional<StreamPrinter::Format> format = OutputFormat::choose(args, formatError);
+    if (!format) {
+        return args.fail(formatError);
     }
     const WatchedPorts ports = *watched;
     std::optional<std::string> pcapPath = args.value("pcap");
@@ -78,12 +89,12 @@ int runDetect(int argc, char** argv) {
     MonitorSession session{SessionCallbacks{}};
     session.setSuffixTable(suffixes.table);
     session.setWatchedPorts(ports);
+    session.setCookieReuse(args.has("cookie-reuse"));
     if (maxStreams) {
         session.setRowLimit(static_cast<int>(*maxStreams));
     }
     const bool all = args.has("all");
-    StreamPrinter printer(
-        args.has("json") ? StreamPrinter::Format::Json : StreamPrinter::Format::Text, stdout, true);
+    StreamPrinter printer(*format, stdout, true);
 
     std::vector<CapturedPacket> packets(MonitorSession::kFeedBatch);
     std::vector<MonitorSession::Detection> detections;

@@ -32,7 +32,8 @@ constexpr int kExitInterrupted = 130;
 
 constexpr const char* kUsage =
     "usage: quorvex-cli download URL --output FILE [--progress] [--user NAME --password PASS]\n"
-    "                    [--adapter INDEX|NAME|IPV4]\n"
+    "                    [--adapter INDEX|NAME|IPV4] [--referer URL] [--user-agent TEXT]\n"
+    "                    [--cookie 'NAME=VALUE; ...']\n"
     "\n"
     "Downloads one stream the way the list's save command does (http, https, mms, mmst,\n"
     "mmsu; mms servers on port 1755 unless the URL names one).\n"
@@ -42,7 +43,23 @@ constexpr const char* kUsage =
     "                     (otherwise asked on the terminal when stdin is one)\n"
     "  --adapter          mms: the adapter whose hardware address identifies the client,\n"
     "                     as in monitor (default: the first adapter)\n"
+    "  --referer, --user-agent\n"
+    "                     http: the Referer and User-Agent to send, as the player sent\n"
+    "                     them (servers that check them refuse a download without)\n"
+    "  --cookie           http: the Cookie to send, to the URL's own host only (never\n"
+    "                     after a redirect to another host)\n"
     "Exit status: 0 complete, 1 failed, 2 bad arguments, 130 interrupted.\n";
+
+// Any control byte but tab would break the header it goes into.
+bool SendableHeaderText(const std::string& text) {
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
 
 bool IsMmsScheme(const std::string& scheme) {
     return scheme == "mms" || scheme == "mmst" || scheme == "mmsu";
@@ -105,6 +122,23 @@ std::string FillAdapterInfo(const std::optional<std::string>& wanted, DetectedSt
     return {};
 }
 
+// The request headers given on the command line; an error text when one cannot be sent.
+std::string TakeRequestHeaders(const CliArgs& args, HttpDownloadOptions& options) {
+    struct Given {
+        const char* option;
+        std::optional<std::string>& value;
+    } given[] = {{"referer", options.refererOverride},
+                 {"user-agent", options.userAgentOverride},
+                 {"cookie", options.cookieOverride}};
+    for (Given& header : given) {
+        header.value = args.value(header.option);
+        if (header.value && !SendableHeaderText(*header.value)) {
+            return std::string("--") + header.option + " holds a control byte";
+        }
+    }
+    return {};
+}
+
 // Waits for the end of the download; a signal cancels it (once) and is remembered.
 bool WaitForEnd(TerminalDownloadHost& host, SignalPipe& signals, DetectedStream& record) {
     bool interrupted = false;
@@ -128,8 +162,9 @@ bool WaitForEnd(TerminalDownloadHost& host, SignalPipe& signals, DetectedStream&
 }  // namespace
 
 int runDownload(int argc, char** argv) {
-    CliArgs args("download", argc, argv, {"output", "user", "password", "adapter"}, {"progress"},
-                 1);
+    CliArgs args("download", argc, argv,
+                 {"output", "user", "password", "adapter", "referer", "user-agent", "cookie"},
+                 {"progress"}, 1);
     if (args.wantsHelp()) {
         std::fputs(kUsage, stdout);
         return kExitDone;
@@ -148,6 +183,11 @@ int runDownload(int argc, char** argv) {
     auto password = args.value("password");
     if (user.has_value() != password.has_value()) {
         return args.fail("--user and --password go together");
+    }
+
+    HttpDownloadOptions httpOptions;
+    if (std::string problem = TakeRequestHeaders(args, httpOptions); !problem.empty()) {
+        return args.fail(problem);
     }
 
     auto record = std::make_unique<DetectedStream>();
@@ -180,7 +220,7 @@ int runDownload(int argc, char** argv) {
         return kExitFailed;
     }
     ProgressLinePrinter printer(stdout, args.has("progress"));
-    DownloadStarter starter(host);
+    DownloadStarter starter(host, httpOptions);
 
     std::unique_ptr<DownloadWorker> worker = starter.Start(*record, &printer, target);
     bool interrupted = false;

@@ -13,6 +13,7 @@
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
 #include "cli/DroppedStreams.h"
+#include "cli/OutputFormat.h"
 #include "cli/SignalPipe.h"
 #include "cli/StreamPrinter.h"
 #include "cli/TerminalText.h"
@@ -27,6 +28,7 @@ namespace {
 constexpr char kHelp[] =
     "usage: quorvex-cli monitor [--adapter INDEX|NAME|IPV4|IPV6] [--seconds N] [--count N]\n"
     "                           [--port N]... [--suffix-file FILE] [--max-streams N] [--json]\n"
+    "                           [--as curl|ffmpeg|yt-dlp] [--cookie-reuse]\n"
     "\n"
     "Watches one adapter and prints each stream once, as it is found, like detect does.\n"
     "Ends after N seconds, after N rows, or on Ctrl+C (SIGINT) or SIGTERM.\n"
@@ -40,7 +42,11 @@ constexpr char kHelp[] =
     "  --suffix-file F   the suffix list file (created with the defaults if missing)\n"
     "  --max-streams N   list at most N streams (default 1000000); further new streams\n"
     "                    are counted in the summary on stderr, not printed\n"
-    "  --json            one JSON object per line\n"
+    "  --json            one JSON object per line (with referer and userAgent)\n"
+    "  --as TOOL         each stream as a curl, ffmpeg or yt-dlp command, quoted for a\n"
+    "                    POSIX shell, with the request's Referer and User-Agent\n"
+    "  --cookie-reuse    keep each request's Cookie and put it into --as commands (off: on\n"
+    "                    a shared network it is someone else's session)\n"
     "\n"
     "Capturing runs through the capture helper quorvex-capture, which needs root or the\n"
     "capability cap_net_raw (see README). Without it monitor says so and exits with status 1.\n";
@@ -49,10 +55,8 @@ constexpr char kHelp[] =
 // that a slow terminal or pipe never slows the capture down.
 class RowPrinter {
   public:
-    RowPrinter(MonitorSession& session, bool json, std::uint64_t limit)
-        : session_(session),
-          printer_(json ? StreamPrinter::Format::Json : StreamPrinter::Format::Text),
-          limit_(limit) {}
+    RowPrinter(MonitorSession& session, StreamPrinter::Format format, std::uint64_t limit)
+        : session_(session), printer_(format), limit_(limit) {}
 
     // False when the output failed.
     bool PrintNew() {
@@ -103,7 +107,8 @@ struct MonitorOptions {
     std::optional<std::uint64_t> count;
     std::optional<std::uint64_t> maxStreams;
     WatchedPorts ports;
-    bool json = false;
+    StreamPrinter::Format format = StreamPrinter::Format::Text;
+    bool cookieReuse = false;
 };
 
 enum class LoopEnd { kDone, kCaptureFailed, kOutputFailed };
@@ -166,7 +171,8 @@ int watch(const CliArgs& args, const AdapterEntry& adapter,
     if (options.maxStreams) {
         session.setRowLimit(static_cast<int>(*options.maxStreams));
     }
-    RowPrinter rows(session, options.json,
+    session.setCookieReuse(options.cookieReuse);
+    RowPrinter rows(session, options.format,
                     options.count.value_or(std::numeric_limits<std::uint64_t>::max()));
 
     session.start(adapter);
@@ -190,7 +196,8 @@ int watch(const CliArgs& args, const AdapterEntry& adapter,
 
 int runMonitor(int argc, char** argv) {
     CliArgs args("monitor", argc, argv,
-                 {"adapter", "seconds", "count", "suffix-file", "port", "max-streams"}, {"json"});
+                 {"adapter", "seconds", "count", "suffix-file", "port", "max-streams", "as"},
+                 {"json", "cookie-reuse"});
     if (args.wantsHelp()) {
         std::fputs(kHelp, stdout);
         return 0;
@@ -199,7 +206,7 @@ int runMonitor(int argc, char** argv) {
     options.seconds = args.number("seconds", 1, 10'000'000);
     options.count = args.number("count", 1, 1'000'000'000);
     options.maxStreams = args.number("max-streams", 1, kMaxStreamsLimit);
-    options.json = args.has("json");
+    options.cookieReuse = args.has("cookie-reuse");
     std::optional<WatchedPorts> ports = args.watchedPorts();
     if (ports) {
         options.ports = *ports;
@@ -207,6 +214,12 @@ int runMonitor(int argc, char** argv) {
     if (!args.ok()) {
         return args.fail(args.error());
     }
+    std::string formatError;
+    std::optional<StreamPrinter::Format> format = OutputFormat::choose(args, formatError);
+    if (!format) {
+        return args.fail(formatError);
+    }
+    options.format = *format;
 
     auto suffixPath = args.value("suffix-file");
     auto loaded = SuffixListFile::load(suffixPath ? std::filesystem::path(*suffixPath)

@@ -7,6 +7,7 @@
 
 #include "cli/JsonLine.h"
 #include "cli/TerminalText.h"
+#include "core/download/StreamCommand.h"
 
 namespace {
 
@@ -78,11 +79,7 @@ bool StreamPrinter::print(const DetectedStream& stream) {
     if (buffered_ && buffer_.size() >= kFlushAt && !writeBuffer()) {
         return false;
     }
-    if (format_ == Format::Json) {
-        appendJson(buffer_, stream);
-    } else {
-        appendText(buffer_, stream);
-    }
+    appendLine(buffer_, stream, format_);
     buffer_ += '\n';
     if (!buffered_) {
         return writeBuffer() && std::fflush(out_) == 0;
@@ -105,12 +102,28 @@ bool StreamPrinter::writeBuffer() {
 
 std::string StreamPrinter::line(const DetectedStream& stream, Format format) {
     std::string out;
-    if (format == Format::Json) {
-        appendJson(out, stream);
-    } else {
-        appendText(out, stream);
-    }
+    appendLine(out, stream, format);
     return out;
+}
+
+void StreamPrinter::appendLine(std::string& out, const DetectedStream& stream, Format format) {
+    switch (format) {
+        case Format::Json:
+            appendJson(out, stream);
+            break;
+        case Format::Curl:
+            out += StreamCommand::shellLine(stream, StreamCommand::Tool::Curl);
+            break;
+        case Format::Ffmpeg:
+            out += StreamCommand::shellLine(stream, StreamCommand::Tool::Ffmpeg);
+            break;
+        case Format::YtDlp:
+            out += StreamCommand::shellLine(stream, StreamCommand::Tool::YtDlp);
+            break;
+        case Format::Text:
+            appendText(out, stream);
+            break;
+    }
 }
 
 void StreamPrinter::appendText(std::string& out, const DetectedStream& stream) {
@@ -172,6 +185,11 @@ void StreamPrinter::appendJson(std::string& out, const DetectedStream& stream) {
     JsonLine::appendEscaped(out, field(stream.suffix));
     appendLiteral(out, ",\"typeName\":");
     JsonLine::appendEscaped(out, field(stream.typeName));
+    // The request's context; its cookie is a credential and is never printed.
+    appendLiteral(out, ",\"referer\":");
+    JsonLine::appendEscaped(out, field(stream.referer));
+    appendLiteral(out, ",\"userAgent\":");
+    JsonLine::appendEscaped(out, field(stream.userAgent));
     appendLiteral(out, ",\"srcAddr\":");
     if (IsIpv6(stream)) {
         appendAddress6(out, stream.srcAddr6);

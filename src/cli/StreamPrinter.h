@@ -10,9 +10,12 @@
 // path and query), suffix, typeName, srcAddr, dstAddr (dotted IPv4 or RFC 5952 IPv6 text),
 // srcPort, dstPort. Text lines show control bytes, C1 controls and invalid UTF-8 as \xNN
 // (they come from the wire and must not steer the terminal); JSON escapes them as \u00XX.
+// JSON gives the request's referer and userAgent too, never its cookie. The command formats
+// print the stream as a curl, ffmpeg or yt-dlp command line quoted for a POSIX shell (see
+// StreamCommand), with the cookie only when the record holds one (cookie reuse).
 class StreamPrinter {
   public:
-    enum class Format { Text, Json };
+    enum class Format { Text, Json, Curl, Ffmpeg, YtDlp };
 
     // Buffered: lines are collected and written in large blocks (call flush() at the end);
     // otherwise each line is written at once.
@@ -31,6 +34,7 @@ class StreamPrinter {
     static std::string line(const DetectedStream& stream, Format format);
 
   private:
+    static void appendLine(std::string& out, const DetectedStream& stream, Format format);
     static void appendText(std::string& out, const DetectedStream& stream);
     static void appendJson(std::string& out, const DetectedStream& stream);
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/PcapFileWriter.h"
+#include "support/StandInTools.h"
 #include "support/TestPackets.h"
 
 namespace {
@@ -131,7 +132,8 @@ TEST_F(DetectCommand, AllPrintsRepeatsAndJsonCarriesTheFields) {
     EXPECT_EQ(json.out.substr(0, json.out.find('\n')),
               "{\"scheme\":\"http\",\"host\":\"http://S\",\"path\":\"/v/a.asf\",\"query\":\"\","
               "\"url\":\"http://S/v/a.asf\",\"suffix\":\".asf\",\"typeName\":\"Windows Media "
-              "Format\",\"srcAddr\":\"10.0.0.1\",\"dstAddr\":\"10.0.0.2\",\"srcPort\":40000,"
+              "Format\",\"referer\":\"\",\"userAgent\":\"\",\"srcAddr\":\"10.0.0.1\",\"dstAddr\":"
+              "\"10.0.0.2\",\"srcPort\":40000,"
               "\"dstPort\":80}");
 }
 
@@ -192,6 +194,9 @@ TEST_F(DetectCommand, BadArgumentsAndUnreadableInputsExitWithTwo) {
         {"port not a number", args(good, "--port 80x")},
         {"port without value", args(good, "--port")},
         {"not a capture on stdin", args("-") + " < " + (dir_ / "junk").string()},
+        {"unknown tool", args(good, "--as wget")},
+        {"tool without name", args(good, "--as")},
+        {"json and a command", args(good, "--json --as curl")},
     };
     for (const Case& c : cases) {
         CliRun r = run(c.arguments);
@@ -365,3 +370,59 @@ TEST_F(DetectCommand, ReadsPcapng) {
 }
 
 }  // namespace
+
+namespace {
+
+// A request whose every field tries to break out of a copied command.
+const std::string kPath = "/v/$(touch${IFS}p)`touch${IFS}b`;touch${IFS}s|x&y.asf";
+const std::string kQuery = "?a=$(touch${IFS}q)&b=`id`;$HOME";
+const std::string kReferer = "http://page/$(touch${IFS}r)`touch${IFS}r2`;|&$HOME";
+const std::string kAgent = "Player/1 `touch u` \"q\" $HOME \\ ; & |";
+const std::string kCookie = "sid=$(touch c); t=`touch d`";
+
+std::vector<std::uint8_t> hostileRequest() {
+    return test_packets::datagram(
+        "GET " + kPath + kQuery + " HTTP/1.1\r\nHost: S\r\nReferer: " + kReferer +
+            "\r\nUser-Agent: " + kAgent + "\r\nCookie: " + kCookie + "\r\n\r\n",
+        Tcp{});
+}
+
+}  // namespace
+
+TEST_F(DetectCommand, AsCommandsThatRunWithExactlyTheFields) {
+    std::string file = pcap("hostile", 101, {hostileRequest()});
+    const std::string url = "http://S" + kPath + kQuery;
+    struct Case {
+        const char* options;
+        std::vector<std::string> argv;
+    } cases[] = {
+        {"--as curl",
+         {"curl", "--location", "--referer", kReferer, "--user-agent", kAgent, "--remote-name",
+          "--url", url}},
+        {"--as curl --cookie-reuse",
+         {"curl", "--referer", kReferer, "--user-agent", kAgent, "--cookie", kCookie,
+          "--remote-name", "--url", url}},
+        {"--as ffmpeg",
+         {"ffmpeg", "-referer", kReferer, "-user_agent", kAgent, "-i", url, "-c", "copy",
+          "touchIFSptouchIFSbtouchIFSsxy.asf"}},
+        {"--as yt-dlp --cookie-reuse",
+         {"yt-dlp", "--referer", kReferer, "--user-agent", kAgent, "--add-header",
+          "Cookie:" + kCookie, "--", url}},
+    };
+    StandInTools tools;
+    ASSERT_TRUE(tools.ok());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        CliRun r = run(args(file, c.options));
+        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+        EXPECT_EQ(tools.run(r.out.substr(0, r.out.size() - 1)), c.argv) << r.out;
+        EXPECT_EQ(tools.leftovers(), std::vector<std::string>{});
+    }
+    // JSON shows the context but never the cookie, even with cookie reuse on.
+    CliRun json = run(args(file, "--json --cookie-reuse"));
+    EXPECT_EQ(json.out.find("sid="), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"userAgent\":\"Player/1 `touch u` \\\"q\\\" $HOME \\\\ ; & |\""),
+              std::string::npos)
+        << json.out;
+}

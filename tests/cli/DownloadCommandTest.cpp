@@ -276,6 +276,32 @@ TEST_F(DownloadCommandTest, FromAnIpv6LiteralHostWithItsQuery) {
         << requests[0];
 }
 
+// The server wants the player's Referer and User-Agent; the cookie goes to the URL's host and
+// not on to the host a redirect names.
+TEST_F(DownloadCommandTest, SendsTheGivenRefererUserAgentAndCookie) {
+    CliProcess refused({"download", server.url("/player/p.mp4?size=700"), "--output", output});
+    EXPECT_EQ(refused.Finish(), 1);
+    EXPECT_FALSE(fs::exists(output));
+
+    const std::size_t earlier = server.Requests().size();
+    CliProcess cli({"download", server.url("/redirect-host/localhost/player/p.mp4?size=700"),
+                    "--output", output, "--referer", "http://page.example/watch", "--user-agent",
+                    "Player/3 (\"quoted\")", "--cookie", "sid=abc"});
+    EXPECT_EQ(cli.Finish(), 0) << cli.errors();
+    EXPECT_EQ(ReadFile(output), FixtureServer::Pattern(700));
+    std::vector<std::string> requests = server.Requests();
+    ASSERT_EQ(requests.size(), earlier + 2);
+    for (std::size_t i = earlier; i < requests.size(); ++i) {
+        EXPECT_NE(requests[i].find("\r\nReferer: http://page.example/watch\r\n"), std::string::npos)
+            << requests[i];
+        EXPECT_NE(requests[i].find("\r\nUser-Agent: Player/3 (\"quoted\")\r\n"), std::string::npos)
+            << requests[i];
+    }
+    EXPECT_NE(requests[earlier].find("\r\nCookie: sid=abc\r\n"), std::string::npos)
+        << requests[earlier];
+    EXPECT_EQ(requests[earlier + 1].find("Cookie"), std::string::npos) << requests[earlier + 1];
+}
+
 TEST_F(DownloadCommandTest, LoginFromTheTerminal) {
     CliProcess cli({"download", server.url("/auth/t.wmv?size=500"), "--output", output}, true);
     ASSERT_TRUE(cli.WaitForError("ユーザー名: "));
@@ -321,6 +347,10 @@ TEST(DownloadCommandArguments, RefusedWithExit2) {
         {"download", "ftp://127.0.0.1/a.asf", "--output", "x"},
         {"download", "not a url", "--output", "x"},
         {"download", "http://127.0.0.1/" + std::string(300, 'a'), "--output", "x"},
+        // A line break in a header would add headers of its own.
+        {"download", "http://127.0.0.1:9/a.wmv", "--output", "x", "--referer", "a\r\nX: y"},
+        {"download", "http://127.0.0.1:9/a.wmv", "--output", "x", "--user-agent", "u\n"},
+        {"download", "http://127.0.0.1:9/a.wmv", "--output", "x", "--cookie", "a=1\x1b"},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(args.size() > 1 ? args[1] : args[0]);

@@ -100,8 +100,28 @@ TEST(StreamPrinter, QueryFollowsPathAndIpv6AddressesAreText) {
     EXPECT_EQ(StreamPrinter::line(stream, StreamPrinter::Format::Json),
               "{\"scheme\":\"http\",\"host\":\"http://[2001:db8::1]:8080\",\"path\":\"/r.mp3\","
               "\"query\":\"?token=x\",\"url\":\"http://[2001:db8::1]:8080/r.mp3?token=x\","
-              "\"suffix\":\".mp3\",\"typeName\":\"MP3\",\"srcAddr\":\"2001:db8::1\","
+              "\"suffix\":\".mp3\",\"typeName\":\"MP3\",\"referer\":\"\",\"userAgent\":\"\","
+              "\"srcAddr\":\"2001:db8::1\","
               "\"dstAddr\":\"fe80::1:0:0\",\"srcPort\":50000,\"dstPort\":8080}");
     EXPECT_EQ(StreamPrinter::line(stream, StreamPrinter::Format::Text),
               "http://[2001:db8::1]:8080/r.mp3?token=x\t.mp3\tMP3");
+}
+
+TEST(StreamPrinter, JsonCarriesRefererAndUserAgentButNeverTheCookie) {
+    DetectedStream stream{};
+    std::strcpy(stream.scheme, "http");
+    std::strcpy(stream.host, "http://S");
+    std::strcpy(stream.path, "/v.mp4");
+    std::strcpy(stream.referer, "http://page/\"x\"");
+    std::strcpy(stream.userAgent, "Player/1.0 (\\)");
+    std::strcpy(stream.cookie, "session=SECRET");
+    std::string line = StreamPrinter::line(stream, StreamPrinter::Format::Json);
+    EXPECT_NE(
+        line.find(",\"referer\":\"http://page/\\\"x\\\"\",\"userAgent\":\"Player/1.0 (\\\\)\","),
+        std::string::npos)
+        << line;
+    EXPECT_EQ(line.find("SECRET"), std::string::npos) << line;
+    EXPECT_EQ(line.find("cookie"), std::string::npos) << line;
+    EXPECT_EQ(StreamPrinter::line(stream, StreamPrinter::Format::Text).find("SECRET"),
+              std::string::npos);
 }

@@ -22,6 +22,17 @@ Bodies are the repeating pattern byte(i) = i % 251 over the whole body.
   /redirect-host/HOST/TARGET    302 to http://HOST:<this port>/TARGET: another host name
                                 for the same server (127.0.0.1 and localhost)
   /auth-redirect/HOST/TARGET    401 like /auth unless user:secret, then as /redirect-host
+  /player/NAME?size=N           403 unless the request carries Referer
+                                http://page.example/watch and a User-Agent that begins
+                                with "Player/", as media servers that check them do
+  /reset/NAME?size=N&after=M&range=R
+                                without a Range header: 200 with ETag "v1", M bytes of N,
+                                then the connection ends; with one (and If-Range "v1"):
+                                R=1 206 for the rest, R=0 the whole file again (200),
+                                R=bad a 206 from byte 0 whatever was asked
+  /busy/NAME?size=N&code=C&times=K&wait=S
+                                the first K requests of this URL answer C (with
+                                Retry-After: S when given), then 200 as /file
   /loop                         302 to itself
   /hang?hold=S                  no answer at all for S seconds
   /garbage                      a reply that is not HTTP
@@ -42,6 +53,7 @@ import urllib.parse
 
 PATTERN_PERIOD = 251
 PATTERN = bytes(i % PATTERN_PERIOD for i in range(PATTERN_PERIOD * 4200))  # ~1 MiB
+PLAYER_REFERER = "http://page.example/watch"
 GOOD_LOGIN = "Basic " + base64.b64encode(b"user:secret").decode()
 
 
@@ -67,6 +79,8 @@ class RecordingReader:
 
 
 LOG_LOCK = threading.Lock()
+COUNT_LOCK = threading.Lock()
+COUNTS = {}
 LOG_FILE = None
 
 
@@ -150,6 +164,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.redirect_to_host(parts)
         elif kind == "redirect-file":
             self.send_empty(302, [("Location", "file:///etc/hostname")], b"moved")
+        elif kind == "player":
+            referer = self.headers.get("Referer")
+            agent = self.headers.get("User-Agent") or ""
+            if referer != PLAYER_REFERER or not agent.startswith("Player/"):
+                self.send_empty(403, [], b"forbidden")
+            else:
+                self.send_body(size, size)
+        elif kind == "reset":
+            self.reset_then_range(size, query)
+        elif kind == "busy":
+            with COUNT_LOCK:
+                seen = COUNTS.get(self.path, 0)
+                COUNTS[self.path] = seen + 1
+            if seen < int(query.get("times", "1")):
+                headers = [("Retry-After", query["wait"])] if "wait" in query else []
+                self.send_empty(int(query.get("code", "503")), headers, b"busy")
+            else:
+                self.send_body(size, size)
         elif kind == "loop":
             self.send_empty(302, [("Location", "/loop")], b"again")
         elif kind == "hang":
@@ -165,6 +197,43 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
         else:
             self.send_empty(404, [], b"")
+
+    def reset_then_range(self, size, query):
+        asked = self.headers.get("Range")
+        mode = query.get("range", "1")
+        if asked is None:
+            self.close_connection = True
+            self.send_response(200)
+            self.send_header("Content-Length", str(size))
+            self.send_header("ETag", '"v1"')
+            self.end_headers()
+            self.send_pattern_from(0, int(query.get("after", "100")))
+            return
+        start = int(asked.split("=")[1].split("-")[0])
+        if mode == "bad":
+            start = 0
+        elif mode != "1" or self.headers.get("If-Range") != '"v1"':
+            self.send_response(200)
+            self.send_header("Content-Length", str(size))
+            self.send_header("ETag", '"v1"')
+            self.end_headers()
+            self.send_pattern_from(0, size)
+            return
+        self.send_response(206)
+        self.send_header("Content-Length", str(size - start))
+        self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
+        self.send_header("ETag", '"v1"')
+        self.end_headers()
+        self.send_pattern_from(start, size - start)
+
+    def send_pattern_from(self, start, length):
+        offset = start
+        step = len(PATTERN) - PATTERN_PERIOD
+        while offset < start + length:
+            n = min(step, start + length - offset)
+            self.wfile.write(pattern_chunk(offset, n))
+            offset += n
+        self.wfile.flush()
 
     def redirect_to_host(self, parts):
         location = "http://%s:%d/%s%s" % (parts[2], self.server.server_address[1],

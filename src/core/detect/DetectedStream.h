@@ -19,6 +19,9 @@ struct DetectedStream {
     static constexpr int kTypeNameCapacity = 64;
     static constexpr int kPathCapacity = 256;
     static constexpr int kQueryCapacity = 2048;
+    static constexpr int kRefererCapacity = 1024;
+    static constexpr int kUserAgentCapacity = 512;
+    static constexpr int kCookieCapacity = 2048;
     static constexpr int kLocalFileCapacity = 1024;
     static constexpr int kAdapterInfoSize = 64;
     static constexpr int kIpv6AddressSize = 16;
@@ -65,6 +68,12 @@ struct DetectedStream {
     // The URL's query from its "?" on, as last seen; empty when it had none (or a longer
     // one than fits). The full URL is host, path and query.
     char query[kQueryCapacity];
+    // The request's own "Referer", "User-Agent" and "Cookie" header values, as last seen;
+    // empty when absent, too long or holding control bytes. Many servers refuse a download
+    // without the first two. The cookie is kept only while the user allows cookie reuse.
+    char referer[kRefererCapacity];
+    char userAgent[kUserAgentCapacity];
+    char cookie[kCookieCapacity];
     char localFile[kLocalFileCapacity];
     std::uint8_t adapterInfo[kAdapterInfoSize];
     // IPv6 addresses in network byte order; zero for IPv4.

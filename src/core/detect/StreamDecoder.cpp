@@ -273,6 +273,67 @@ bool takeHostHeader(std::string_view text, const WatchedPorts& ports, DetectedSt
     return copyField(r.host, sizeof r.host, http ? "http://" : "msst://", value);
 }
 
+char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool sameNameIgnoringCase(std::string_view text, std::string_view lowerName) {
+    if (text.size() != lowerName.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (asciiLower(text[i]) != lowerName[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A header value is sent on in our own requests and printed in copied commands: one with
+// control bytes (other than tab) is not taken.
+bool cleanHeaderValue(std::string_view value) {
+    return std::none_of(value.begin(), value.end(), [](char c) {
+        auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && byte != '\t') || byte == 0x7F;
+    });
+}
+
+// The value of the request header `lowerName` (given in lower case; names match in any case)
+// on a line of its own behind the first line; empty when absent or without a line end.
+std::string_view headerValue(std::string_view text, std::string_view lowerName) {
+    std::size_t lineStart = text.find('\n');
+    while (lineStart != std::string_view::npos) {
+        ++lineStart;
+        std::size_t lineEnd = text.find('\n', lineStart);
+        if (lineEnd == std::string_view::npos) {
+            return {};
+        }
+        std::string_view line = text.substr(lineStart, lineEnd - lineStart);
+        std::size_t colon = line.find(':');
+        if (colon != std::string_view::npos &&
+            sameNameIgnoringCase(line.substr(0, colon), lowerName)) {
+            return trimmed(line.substr(colon + 1));
+        }
+        lineStart = lineEnd;
+    }
+    return {};
+}
+
+// Copies a header value into its field when it fits and is clean; the field stays empty else.
+void takeHeaderValue(std::string_view text, std::string_view lowerName, char* field,
+                     std::size_t capacity) {
+    std::string_view value = headerValue(text, lowerName);
+    if (cleanHeaderValue(value)) {
+        copyField(field, capacity, value);
+    }
+}
+
+void takeRequestContext(std::string_view text, DetectedStream& r) {
+    takeHeaderValue(text, "referer", r.referer, sizeof r.referer);
+    takeHeaderValue(text, "user-agent", r.userAgent, sizeof r.userAgent);
+    takeHeaderValue(text, "cookie", r.cookie, sizeof r.cookie);
+}
+
 }  // namespace
 
 namespace {
@@ -343,7 +404,19 @@ int StreamDecoder::decode(const CapturedPacket& packet, DetectedStream& record) 
         return -1;  // the bulk of traffic: no snapshot taken, nothing touched
     }
     const Snapshots& snapshots = currentSnapshots();
-    return decode(packet, *snapshots.table, snapshots.adapter.get(), ports_, record);
+    int result = decode(packet, *snapshots.table, snapshots.adapter.get(), ports_, record);
+    if (result == 0 && !keepCookies_.load(std::memory_order_relaxed)) {
+        record.cookie[0] = '\0';
+    }
+    return result;
+}
+
+void StreamDecoder::setKeepCookies(bool keep) {
+    keepCookies_.store(keep, std::memory_order_relaxed);
+}
+
+bool StreamDecoder::keepsCookies() const {
+    return keepCookies_.load(std::memory_order_relaxed);
 }
 
 bool StreamDecoder::worthDecoding(const std::uint8_t* datagram, std::uint32_t length,
@@ -417,5 +490,6 @@ int StreamDecoder::decode(const CapturedPacket& packet, const SuffixTable& table
     if (record.host[0] == '\0' || record.path[0] == '\0') {
         return -1;
     }
+    takeRequestContext(text, record);
     return 0;
 }

@@ -32,11 +32,17 @@ class StreamDecoder {
     void setWatchedPorts(const WatchedPorts& ports);
     const WatchedPorts& watchedPorts() const { return ports_; }
 
+    // Whether a request's "Cookie" goes into its record (cookie reuse; off unless set). Any
+    // thread; decodes started later follow it.
+    void setKeepCookies(bool keep);
+    bool keepsCookies() const;
+
     // 0 and a filled `record` when the packet names a stream, -1 otherwise (then `record`
     // may be untouched or partly filled). Never allocates.
     int decode(const CapturedPacket& packet, DetectedStream& record) const;
 
     // The decoder itself, on explicit snapshots (and the three fixed ports when none given).
+    // It keeps the request's cookie; the decoder above drops it unless told to keep it.
     static int decode(const CapturedPacket& packet, const SuffixTable& table,
                       const AdapterEntry* adapter, DetectedStream& record);
     static int decode(const CapturedPacket& packet, const SuffixTable& table,
@@ -67,4 +73,5 @@ class StreamDecoder {
     // keep its snapshots until they are replaced.
     std::atomic<std::uint64_t> version_;
     WatchedPorts ports_;
+    std::atomic<bool> keepCookies_{false};
 };

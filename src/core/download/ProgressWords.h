@@ -7,4 +7,6 @@ inline constexpr const char* kComplete = "完了";
 inline constexpr const char* kCancel = "Cancel";
 // After a failure that came before any progress: the row must not keep claiming to connect.
 inline constexpr const char* kFailed = "失敗";
+// Before another try of a broken transfer, followed by " N/M".
+inline constexpr const char* kRetry = "再試行";
 }  // namespace ProgressWords

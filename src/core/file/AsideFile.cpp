@@ -171,6 +171,19 @@ int AsideFile::Write(const char* data, std::size_t length) {
     return 0;
 }
 
+int AsideFile::StartOver() {
+    if (inPlace_) {
+        return ESPIPE;
+    }
+    if (::ftruncate(fd_, 0) != 0) {
+        return Fail("ftruncate", errno);
+    }
+    if (::lseek(fd_, 0, SEEK_SET) < 0) {
+        return Fail("lseek", errno);
+    }
+    return 0;
+}
+
 bool AsideFile::StillOurs() const {
     struct stat info {};
     return ::lstat(partPath_.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&

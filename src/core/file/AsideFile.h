@@ -43,6 +43,10 @@ class AsideFile {
     // Writes all of `data`; 0, or the errno of the write that failed.
     int Write(const char* data, std::size_t length);
 
+    // Empties the temporary file to write it again from its start (a download that starts over).
+    // 0, or the errno of the failure; a target written in place cannot start over (ESPIPE).
+    int StartOver();
+
     // Flushes the data to disk and gives them the target's name. 0, or the errno of the step
     // that failed (failedCall() names it); the temporary file is then gone and the target is
     // as it was.

@@ -158,6 +158,10 @@ void MonitorSession::reset() {
     changes_->clear();
 }
 
+void MonitorSession::setCookieReuse(bool reuse) {
+    decoder_.setKeepCookies(reuse);
+}
+
 // ---- downloads ------------------------------------------------------------------------------
 
 bool MonitorSession::startDownload(int row, const std::string& targetPath) {
@@ -177,7 +181,10 @@ bool MonitorSession::startDownload(int row, const std::string& targetPath) {
     // Listed before the start: a quick download may end before start() returns.
     SessionDownload& started = *download;
     downloads_.push_back(std::move(download));
-    if (!started.start(targetPath)) {
+    HttpDownloadOptions httpOptions;
+    httpOptions.sendRequestContext = sendRequestContext_;
+    httpOptions.sendCapturedCookie = cookieReuse();
+    if (!started.start(targetPath, httpOptions)) {
         downloads_.pop_back();
         return false;
     }

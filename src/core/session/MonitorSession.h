@@ -61,6 +61,16 @@ class MonitorSession : private PacketReceiver {
     void setWatchedPorts(const WatchedPorts& ports);
     const WatchedPorts& watchedPorts() const { return watchedPorts_; }
 
+    // Cookie reuse (off unless set): a request's Cookie is kept with its row and sent by the
+    // row's HTTP download, to the host it was captured for only. Rows seen with it off keep
+    // no cookie; turning it off also stops sending the ones kept.
+    void setCookieReuse(bool reuse);
+    bool cookieReuse() const { return decoder_.keepsCookies(); }
+    // Whether HTTP downloads send the detected request's Referer and User-Agent (on unless
+    // set): servers that check them refuse a download without.
+    void setSendRequestContext(bool send) { sendRequestContext_ = send; }
+    bool sendRequestContext() const { return sendRequestContext_; }
+
     // ---- live capture ----
     // Starts capturing on `adapter` (promiscuous), whose bytes go into every record. Returns at
     // once; the outcome arrives through captureStatus. False when a capture runs already.
@@ -144,6 +154,8 @@ class MonitorSession : private PacketReceiver {
     // Feeding thread only.
     std::vector<DetectedStream> batch_;
     std::vector<StreamStore::Key> keys_;
+
+    bool sendRequestContext_ = true;
 
     std::list<std::unique_ptr<SessionDownload>> downloads_;
     // Set by shutdown(): no capture starts and no packet is taken any more.

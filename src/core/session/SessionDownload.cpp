@@ -21,8 +21,8 @@ SessionDownload::~SessionDownload() {
     worker_.reset();  // joins the worker thread
 }
 
-bool SessionDownload::start(const std::string& targetPath) {
-    DownloadStarter starter(*this);
+bool SessionDownload::start(const std::string& targetPath, const HttpDownloadOptions& httpOptions) {
+    DownloadStarter starter(*this, httpOptions);
     worker_ = starter.Start(*record_, this, targetPath);
     return worker_ != nullptr;
 }

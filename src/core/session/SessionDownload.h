@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/download/DownloadHost.h"
+#include "core/download/http/HttpDownloadOptions.h"
 #include "core/store/StreamList.h"
 
 class DownloadWorker;
@@ -27,7 +28,7 @@ class SessionDownload : public DownloadHost, private StreamList {
 
     // Starts the worker that fits the record's scheme; false when none started (the user has
     // been told why where there is something to tell).
-    bool start(const std::string& targetPath);
+    bool start(const std::string& targetPath, const HttpDownloadOptions& httpOptions);
     // Asks a running download to stop; false when it is not downloading.
     bool abort();
     // Stops the download whatever its state (the program is closing).

@@ -27,6 +27,22 @@ std::string_view queryOf(const DetectedStream& r) {
     return fieldText(r.query, sizeof r.query);
 }
 
+std::string_view refererOf(const DetectedStream& r) {
+    return fieldText(r.referer, sizeof r.referer);
+}
+
+std::string_view userAgentOf(const DetectedStream& r) {
+    return fieldText(r.userAgent, sizeof r.userAgent);
+}
+
+std::string_view cookieOf(const DetectedStream& r) {
+    return fieldText(r.cookie, sizeof r.cookie);
+}
+
+bool hasRequestContext(const DetectedStream& r) {
+    return r.referer[0] != '\0' || r.userAgent[0] != '\0' || r.cookie[0] != '\0';
+}
+
 std::uint64_t mix(std::uint64_t h, std::uint64_t word) {
     h ^= word;
     h *= 0x9E3779B97F4A7C15ull;
@@ -111,12 +127,27 @@ struct StreamStore::Ipv6Addresses {
     std::uint8_t destination[DetectedStream::kIpv6AddressSize];
 };
 
+// The request headers of a row's latest sighting, kept for the rows whose request had any.
+struct StreamStore::RequestContext {
+    std::string referer;
+    std::string userAgent;
+    std::string cookie;
+
+    static RequestContext of(const DetectedStream& r) {
+        return {std::string(refererOf(r)), std::string(userAgentOf(r)), std::string(cookieOf(r))};
+    }
+    bool sameAs(const DetectedStream& r) const {
+        return referer == refererOf(r) && userAgent == userAgentOf(r) && cookie == cookieOf(r);
+    }
+};
+
 struct StreamStore::Row {
     std::uint8_t header[kHeaderBytes];
     std::uint32_t text;  // host and path in the text arena
     std::uint32_t kind;
     std::uint32_t query;      // 1 + its index in queries_, 0 for none
     std::uint32_t addresses;  // 1 + its index in ipv6Addresses_, 0 for an IPv4 row
+    std::uint32_t context;    // 1 + its index in contexts_, 0 for none
     std::unique_ptr<RowExtra> extra;
 };
 
@@ -174,6 +205,11 @@ bool StreamStore::appendLocked(const DetectedStream& record, const Key& key) {
             std::memcpy(added.destination, record.dstAddr6, sizeof added.destination);
             addresses = static_cast<std::uint32_t>(ipv6Addresses_.size());
         }
+        std::uint32_t context = 0;
+        if (hasRequestContext(record)) {
+            contexts_.push_back(RequestContext::of(record));
+            context = static_cast<std::uint32_t>(contexts_.size());
+        }
         std::uint32_t text =
             texts_.store(static_cast<std::uint32_t>(rowCount_), key.host, key.path);
         void* slot = nextRowSlot();
@@ -184,6 +220,7 @@ bool StreamStore::appendLocked(const DetectedStream& record, const Key& key) {
         stored.kind = kind;
         stored.query = query;
         stored.addresses = addresses;
+        stored.context = context;
         if (extra) {
             anyExtra_ = true;
             stored.extra = std::move(extra);
@@ -255,15 +292,7 @@ StreamStore::AddResult StreamStore::add(const DetectedStream& record, const Key&
         std::lock_guard lock(mutex_);
         int found = findLocked(hash, host, path);
         if (found >= 0) {
-            // Without any query so far a repeat need not visit its row.
-            std::string_view query = queryOf(record);
-            if (!query.empty() || !queries_.empty()) {
-                try {
-                    keepLatestQuery(rowAt(found), query);
-                } catch (const std::bad_alloc&) {
-                    // No memory for the new query: the row keeps the one it had.
-                }
-            }
+            keepLatestSighting(found, record);
             return {found, false};
         }
         // A full list, or no memory left: the stream is counted, and every listed row stays.
@@ -346,6 +375,7 @@ std::shared_ptr<DetectedStream> StreamStore::sharedRecord(int row) {
         // A download started now fetches the URL as last seen; a running one keeps its own.
         copyText(stored.extra->record->query, sizeof stored.extra->record->query,
                  queryText(stored));
+        fillContext(stored, *stored.extra->record);
     }
     return stored.extra->record;
 }
@@ -368,11 +398,56 @@ void StreamStore::fillRecord(const Row& row, DetectedStream& out) const {
     copyText(out.host, sizeof out.host, text.host);
     copyText(out.path, sizeof out.path, text.path);
     copyText(out.query, sizeof out.query, queryText(row));
+    fillContext(row, out);
     if (row.addresses != 0) {
         const Ipv6Addresses& addresses = ipv6Addresses_[row.addresses - 1];
         std::memcpy(out.srcAddr6, addresses.source, sizeof out.srcAddr6);
         std::memcpy(out.dstAddr6, addresses.destination, sizeof out.dstAddr6);
     }
+}
+
+// A repeat brings its row's query and request context up to date.
+void StreamStore::keepLatestSighting(int found, const DetectedStream& record) {
+    // Without any query or context so far a repeat need not visit its row.
+    std::string_view query = queryOf(record);
+    bool context = hasRequestContext(record);
+    if (query.empty() && queries_.empty() && !context && contexts_.empty()) {
+        return;
+    }
+    try {
+        Row& row = rowAt(found);
+        keepLatestQuery(row, query);
+        keepLatestContext(row, record);
+    } catch (const std::bad_alloc&) {
+        // No memory for the new texts: the row keeps what it had.
+    }
+}
+
+void StreamStore::keepLatestContext(Row& row, const DetectedStream& record) {
+    if (row.context == 0) {
+        if (hasRequestContext(record)) {
+            contexts_.push_back(RequestContext::of(record));
+            row.context = static_cast<std::uint32_t>(contexts_.size());
+        }
+        return;
+    }
+    RequestContext& kept = contexts_[row.context - 1];
+    if (!kept.sameAs(record)) {
+        // Built aside first: a failed allocation leaves the old context whole.
+        RequestContext latest = RequestContext::of(record);
+        kept = std::move(latest);
+    }
+}
+
+void StreamStore::fillContext(const Row& row, DetectedStream& out) const {
+    if (row.context == 0) {
+        out.referer[0] = out.userAgent[0] = out.cookie[0] = '\0';
+        return;
+    }
+    const RequestContext& context = contexts_[row.context - 1];
+    copyText(out.referer, sizeof out.referer, context.referer);
+    copyText(out.userAgent, sizeof out.userAgent, context.userAgent);
+    copyText(out.cookie, sizeof out.cookie, context.cookie);
 }
 
 std::string_view StreamStore::queryText(const Row& row) const {
@@ -435,6 +510,7 @@ void StreamStore::reset() {
         kindIndex_.clear();
         queries_.clear();
         ipv6Addresses_.clear();
+        contexts_.clear();
         lastKind_ = 0;
         dropped_.store(0, std::memory_order_relaxed);
     }

@@ -19,7 +19,8 @@
 #include "core/store/TextArena.h"
 
 // The list of detected streams, one row per distinct host + path (exact, case-sensitive), in
-// the order first seen. A row keeps the query of its latest sighting (signed URLs expire). Rows are
+// the order first seen. A row keeps the query and the request headers (Referer, User-Agent, Cookie)
+// of its latest sighting (signed URLs expire, sessions move on). Rows are
 // only appended until reset(). Safe from any thread; observers hear of changes after the lock is
 // released, so the store never waits for them.
 //
@@ -50,7 +51,7 @@ class StreamStore : public StreamList {
     int AddOrUpdateStream(const DetectedStream* record, int update) override;
 
     // Appends a copy of `record` unless a row with its host and path exists; that row then
-    // takes the record's query.
+    // takes the record's query and request headers.
     AddResult add(const DetectedStream& record);
     // The same with the record's key already at hand; `key` must be keyOf(record).
     AddResult add(const DetectedStream& record, const Key& key);
@@ -105,6 +106,7 @@ class StreamStore : public StreamList {
   private:
     struct Kind;
     struct Ipv6Addresses;
+    struct RequestContext;
     struct Row;
     struct RowExtra;
     using ObserverList = std::vector<std::shared_ptr<StreamStoreObserver>>;
@@ -122,6 +124,9 @@ class StreamStore : public StreamList {
     void fillRecord(const Row& row, DetectedStream& out) const;
     std::string_view queryText(const Row& row) const;
     void keepLatestQuery(Row& row, std::string_view query);
+    void keepLatestSighting(int found, const DetectedStream& record);
+    void keepLatestContext(Row& row, const DetectedStream& record);
+    void fillContext(const Row& row, DetectedStream& out) const;
     // The current observers; null when there are none.
     std::shared_ptr<const ObserverList> observers() const;
 
@@ -138,6 +143,7 @@ class StreamStore : public StreamList {
     std::uint32_t lastKind_ = 0;
     std::vector<std::string> queries_;
     std::vector<Ipv6Addresses> ipv6Addresses_;
+    std::vector<RequestContext> contexts_;
 
     mutable std::mutex observerMutex_;
     std::shared_ptr<const ObserverList> observers_;

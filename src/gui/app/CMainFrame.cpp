@@ -47,6 +47,13 @@ class WaitCursor {
 
 }  // namespace
 
+namespace {
+
+const QString kSendRequestContextKey = QStringLiteral("Settings/sendRequestContext");
+const QString kCookieReuseKey = QStringLiteral("Settings/cookieReuse");
+
+}  // namespace
+
 CMainFrame::CMainFrame(CQuorvexDoc* document, FrameServices services, QWidget* parent)
     : QMainWindow(parent),
       document_(document),
@@ -138,6 +145,36 @@ QAction* CMainFrame::AddAction(int commandId, const QString& text, const QString
     return act;
 }
 
+// Two switches kept with the settings: sending the detected request's Referer and
+// User-Agent with a download (on unless turned off), and cookie reuse (off unless turned on).
+void CMainFrame::CreateRequestContextActions() {
+    QSettings settings;
+    QAction* context = AddAction(
+        ID_SEND_REQUEST_CONTEXT, QStringLiteral("Referer と User-Agent を送る(&R)"),
+        QStringLiteral("ダウンロードで、検出した要求の Referer と User-Agent を送ります"
+                       "（これがないと拒むサーバがあります）\nReferer と User-Agent を送る"));
+    context->setCheckable(true);
+    context->setChecked(settings.value(kSendRequestContextKey, true).toBool());
+    session_->setSendRequestContext(context->isChecked());
+    connect(context, &QAction::toggled, this, [this](bool on) {
+        session_->setSendRequestContext(on);
+        QSettings().setValue(kSendRequestContextKey, on);
+    });
+    // Off by default: on a shared network a captured cookie is someone else's login.
+    QAction* cookies = AddAction(
+        ID_COOKIE_REUSE, QStringLiteral("Cookie を再利用する(&K)"),
+        QStringLiteral("検出した要求の Cookie を保存し、その取得元のホストへのダウンロードにだけ"
+                       "送ります。共有ネットワークでは他人のログインを使うことになります"
+                       "\nCookie を再利用する"));
+    cookies->setCheckable(true);
+    cookies->setChecked(settings.value(kCookieReuseKey, false).toBool());
+    session_->setCookieReuse(cookies->isChecked());
+    connect(cookies, &QAction::toggled, this, [this](bool on) {
+        session_->setCookieReuse(on);
+        QSettings().setValue(kCookieReuseKey, on);
+    });
+}
+
 void CMainFrame::CreateActions() {
     QAction* start = AddAction(ID_MONITOR_START, QStringLiteral("モニタリング開始"),
                                QStringLiteral("モニタリングを開始します。\nモニタリング開始"));
@@ -189,6 +226,7 @@ void CMainFrame::CreateActions() {
         ID_WATCHED_PORTS, QStringLiteral("監視ポート(&P)..."),
         QStringLiteral("80、1755、554 のほかに監視する TCP ポートを設定します\n監視ポート"));
     connect(ports, &QAction::triggered, this, &CMainFrame::OnWatchedPorts);
+    CreateRequestContextActions();
 
     QAction* viewToolBar = AddAction(
         ID_VIEW_TOOLBAR, QStringLiteral("ツール バー(&T)"),
@@ -262,6 +300,8 @@ void CMainFrame::CreateMenus() {
     edit->addSeparator();
     edit->addAction(action(ID_SETTINGS));
     edit->addAction(action(ID_WATCHED_PORTS));
+    edit->addAction(action(ID_SEND_REQUEST_CONTEXT));
+    edit->addAction(action(ID_COOKIE_REUSE));
 
     QMenu* view = menuBar()->addMenu(QStringLiteral("表示(&V)"));
     view->addAction(action(ID_VIEW_TOOLBAR));
@@ -350,6 +390,8 @@ void CMainFrame::UpdateCommandUI() {
     action(ID_COPY_URL)->setEnabled(view_ != nullptr && view_->hasCurrentStream());
     action(ID_SETTINGS)->setEnabled(true);
     action(ID_WATCHED_PORTS)->setEnabled(true);
+    action(ID_SEND_REQUEST_CONTEXT)->setEnabled(true);
+    action(ID_COOKIE_REUSE)->setEnabled(true);
     action(ID_VIEW_TOOLBAR)->setChecked(toolBar_ != nullptr && !toolBar_->isHidden());
     action(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());
     // Commands without a handler anywhere.

@@ -71,6 +71,7 @@ class CMainFrame : public QMainWindow {
     void OnCaptureStatus(const CaptureStatus& status, int run);
 
     void CreateActions();
+    void CreateRequestContextActions();
     QAction* AddAction(int commandId, const QString& text, const QString& prompt = QString());
     void CreateMenus();
     bool CreateToolBar();

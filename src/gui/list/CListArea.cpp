@@ -1,6 +1,7 @@
 #include "gui/list/CListArea.h"
 
 #include "core/detect/DetectedStream.h"
+#include "core/download/StreamCommand.h"
 #include "core/session/MonitorSession.h"
 #include "gui/app/UiBridge.h"
 #include "gui/list/CListViewEx.h"
@@ -43,6 +44,9 @@ constexpr MenuItem kMenuItems[] = {
     {CListArea::kCommandPlay, "ダウンロードしたファイルを再生"},
     {0, nullptr},
     {CListArea::kCommandCopyUrl, "URLをコピー               Ctrl+C"},
+    {CListArea::kCommandCopyAsCurl, "curl コマンドとしてコピー"},
+    {CListArea::kCommandCopyAsFfmpeg, "ffmpeg コマンドとしてコピー"},
+    {CListArea::kCommandCopyAsYtDlp, "yt-dlp コマンドとしてコピー"},
     {0, nullptr},
     {CListArea::kCommandCancel, "キャンセル"},
 };
@@ -242,6 +246,11 @@ bool CListArea::OnCommand(int id) {
         case kCommandCopyUrl:
             OnCopyUrl();
             return true;
+        case kCommandCopyAsCurl:
+        case kCommandCopyAsFfmpeg:
+        case kCommandCopyAsYtDlp:
+            OnCopyAsCommand(id);
+            return true;
         default:
             return false;
     }
@@ -252,6 +261,22 @@ void CListArea::OnCopyUrl() {
         return;
     }
     QGuiApplication::clipboard()->setText(QString::fromStdString(session_.url(currentRow_)));
+}
+
+void CListArea::OnCopyAsCommand(int id) {
+    DetectedStream record;
+    if (currentStream_ == nullptr || !session_.copyRecord(currentRow_, record)) {
+        return;
+    }
+    // Cookies kept while reuse was on are not handed out once it is off.
+    if (!session_.cookieReuse()) {
+        record.cookie[0] = '\0';
+    }
+    const StreamCommand::Tool tool = id == kCommandCopyAsCurl     ? StreamCommand::Tool::Curl
+                                     : id == kCommandCopyAsFfmpeg ? StreamCommand::Tool::Ffmpeg
+                                                                  : StreamCommand::Tool::YtDlp;
+    QGuiApplication::clipboard()->setText(
+        QString::fromStdString(StreamCommand::shellLine(record, tool)));
 }
 
 void CListArea::OnOpenInBrowser() {

@@ -27,6 +27,9 @@ class CListArea : public QWidget {
         kCommandCancel = 142,
         kCommandAbort = 145,
         kCommandCopyUrl = 147,
+        kCommandCopyAsCurl = 152,
+        kCommandCopyAsFfmpeg = 153,
+        kCommandCopyAsYtDlp = 154,
     };
     static constexpr int kListControlId = 1000;
     static constexpr int kContextMenuId = 138;
@@ -40,6 +43,9 @@ class CListArea : public QWidget {
     void OnInitialUpdate();
     // Command 147, also forwarded by the frame's Ctrl+C.
     void OnCopyUrl();
+    // Commands 152 to 154: the row as a curl, ffmpeg or yt-dlp command for a POSIX shell, with
+    // the request's Referer and User-Agent (and its cookie while cookie reuse is on).
+    void OnCopyAsCommand(int id);
     // Runs one of the list commands on the current stream; false for an unknown ID.
     bool OnCommand(int id);
     bool hasCurrentStream() const { return currentStream_ != nullptr; }

@@ -64,6 +64,71 @@ TEST_P(DecoderCases, YieldsTheUrlParts) {
 
 const std::string kLongHost(56, 'h');  // "http://" + 56 = 63 bytes: just fits
 
+// The request headers a record keeps: the payload after "GET /v.asf HTTP/1.1\r\nHost: S\r\n".
+struct ContextCase {
+    const char* name;
+    std::string headers;
+    std::string referer;
+    std::string userAgent;
+    std::string cookie;
+};
+
+class RequestContextCases : public ::testing::TestWithParam<ContextCase> {};
+
+TEST_P(RequestContextCases, KeepsTheRequestHeaders) {
+    const ContextCase& c = GetParam();
+    Outcome out = decode("GET /v.asf HTTP/1.1\r\nHost: S\r\n" + c.headers);
+    ASSERT_EQ(out.result, 0);
+    EXPECT_EQ(std::string(out.record.referer), c.referer);
+    EXPECT_EQ(std::string(out.record.userAgent), c.userAgent);
+    EXPECT_EQ(std::string(out.record.cookie), c.cookie);
+}
+
+const std::string kLongReferer = "http://p/" + std::string(1014, 'r');  // 1023 bytes: just fits
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, RequestContextCases,
+    ::testing::Values(
+        ContextCase{"None", "\r\n", "", "", ""},
+        ContextCase{"All",
+                    "Referer: http://page/a.html\r\nUser-Agent: Player/2 (X11)\r\n"
+                    "Cookie: a=1; b=2\r\n\r\n",
+                    "http://page/a.html", "Player/2 (X11)", "a=1; b=2"},
+        ContextCase{"NamesInAnyCase", "referer: r\r\nUSER-AGENT: u\r\ncOOkie: c\r\n", "r", "u",
+                    "c"},
+        ContextCase{"NoSpaceAndTrailingBlanks", "Referer:r \t\r\nUser-Agent:\tu\r\n", "r", "u", ""},
+        ContextCase{"LineFeedOnly", "Referer: r\nUser-Agent: u\n", "r", "u", ""},
+        ContextCase{"LastLineWithoutLineFeed", "Referer: r", "", "", ""},
+        ContextCase{"FirstOfRepeatedHeader", "Referer: one\r\nReferer: two\r\n", "one", "", ""},
+        ContextCase{"NameMustStartTheLine", "X-Referer: no\r\nXUser-Agent: no\r\n", "", "", ""},
+        ContextCase{"ControlByteRefused", "Referer: a\x1B[2Jb\r\nUser-Agent: u\x7F\r\n", "", "",
+                    ""},
+        ContextCase{"TabKept", "User-Agent: a\tb\r\n", "", "a\tb", ""},
+        ContextCase{"RefererJustFits", "Referer: " + kLongReferer + "\r\n", kLongReferer, "", ""},
+        ContextCase{"RefererTooLongLeftOut", "Referer: " + kLongReferer + "x\r\nUser-Agent: u\r\n",
+                    "", "u", ""},
+        ContextCase{"UserAgentTooLongLeftOut", "User-Agent: " + std::string(512, 'u') + "\r\n", "",
+                    "", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(StreamDecoder, KeepsTheCookieOnlyWithCookieReuse) {
+    StreamDecoder decoder;
+    decoder.setSuffixTable(SuffixTable::withKnownSuffixes());
+    auto packet = std::make_unique<CapturedPacket>(test_packets::packet(test_packets::datagram(
+        "GET /v.asf HTTP/1.1\r\nHost: S\r\nReferer: r\r\nCookie: id=7\r\n\r\n", Tcp{})));
+    DetectedStream record{};
+    EXPECT_FALSE(decoder.keepsCookies());
+    ASSERT_EQ(decoder.decode(*packet, record), 0);
+    EXPECT_STREQ(record.cookie, "");
+    EXPECT_STREQ(record.referer, "r");
+    decoder.setKeepCookies(true);
+    ASSERT_EQ(decoder.decode(*packet, record), 0);
+    EXPECT_STREQ(record.cookie, "id=7");
+    decoder.setKeepCookies(false);
+    ASSERT_EQ(decoder.decode(*packet, record), 0);
+    EXPECT_STREQ(record.cookie, "");
+}
+
 INSTANTIATE_TEST_SUITE_P(
     WorkedExamplesAndEdges, DecoderCases,
     ::testing::Values(

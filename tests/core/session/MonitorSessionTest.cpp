@@ -359,3 +359,29 @@ TEST(MonitorSession, AddedPortsReachTheDecoderAndTheFilterAtTheNextStart) {
     EXPECT_EQ(session.rowCount(), 2);
     session.stop();
 }
+
+// A row keeps the request's Referer and User-Agent; its cookie only while cookie reuse is on.
+TEST(MonitorSession, CookiesAreKeptOnlyWithCookieReuse) {
+    MonitorSession session(SessionCallbacks{});
+    session.setSuffixTable(SuffixTable::withKnownSuffixes());
+    auto withCookie = [](const char* path) {
+        return test_packets::packet(test_packets::datagram(
+            std::string("GET ") + path +
+                " HTTP/1.1\r\nHost: S\r\nReferer: http://p/\r\nUser-Agent: UA/1\r\n"
+                "Cookie: sid=9\r\n\r\n",
+            test_packets::Tcp{}));
+    };
+    std::vector<MonitorSession::Detection> detections;
+    EXPECT_FALSE(session.cookieReuse());
+    session.feed(std::vector{withCookie("/a.wmv")}, detections);
+    session.setCookieReuse(true);
+    session.feed(std::vector{withCookie("/b.wmv")}, detections);
+    DetectedStream out;
+    ASSERT_TRUE(session.copyRecord(0, out));
+    EXPECT_STREQ(out.referer, "http://p/");
+    EXPECT_STREQ(out.userAgent, "UA/1");
+    EXPECT_STREQ(out.cookie, "");
+    ASSERT_TRUE(session.copyRecord(1, out));
+    EXPECT_STREQ(out.cookie, "sid=9");
+    EXPECT_TRUE(session.sendRequestContext());
+}

@@ -308,6 +308,43 @@ TEST(StreamStore, ARowKeepsTheQueryOfItsLatestSighting) {
     EXPECT_STREQ(out.query, "");
 }
 
+TEST(StreamStore, ARowKeepsTheRequestContextOfItsLatestSighting) {
+    StreamStore store;
+    const DetectedStream clip = streamOf("http://cdn", "/clip.wmv");
+    struct Sighting {
+        const char* referer;
+        const char* userAgent;
+        const char* cookie;
+    } sightings[] = {{"", "", ""},
+                     {"http://page/1", "UA/1", ""},
+                     {"http://page/2", "UA/2", "s=2"},
+                     {"", "UA/3", ""},
+                     {"", "", ""}};
+    DetectedStream out;
+    for (const Sighting& s : sightings) {
+        DetectedStream seen = clip;
+        std::strcpy(seen.referer, s.referer);
+        std::strcpy(seen.userAgent, s.userAgent);
+        std::strcpy(seen.cookie, s.cookie);
+        store.add(seen);
+        ASSERT_TRUE(store.copyRecord(0, out));
+        EXPECT_STREQ(out.referer, s.referer);
+        EXPECT_STREQ(out.userAgent, s.userAgent);
+        EXPECT_STREQ(out.cookie, s.cookie);
+        EXPECT_STREQ(store.record(0)->userAgent, s.userAgent);
+    }
+    // A new row takes its first sighting's context; a reset forgets them all.
+    DetectedStream other = streamOf("http://cdn", "/other.wmv");
+    std::strcpy(other.referer, "http://page/o");
+    store.add(other);
+    ASSERT_TRUE(store.copyRecord(1, out));
+    EXPECT_STREQ(out.referer, "http://page/o");
+    store.reset();
+    store.add(clip);
+    ASSERT_TRUE(store.copyRecord(0, out));
+    EXPECT_STREQ(out.referer, "");
+}
+
 TEST(StreamStore, Ipv6RowsKeepTheirAddresses) {
     StreamStore store;
     DetectedStream v6 = streamOf("http://[2001:db8::1]", "/a.asf", 0);

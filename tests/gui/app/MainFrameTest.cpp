@@ -177,7 +177,7 @@ void MainFrameTest::menusHoldTheirItemsInOrder() {
     // 0 stands for a separator.
     const QList<QList<int>> ids{
         {132, 133, 0, 57604, 0, 57665},
-        {57643, 0, 57635, 57634, 57637, 0, 148, 149},
+        {57643, 0, 57635, 57634, 57637, 0, 148, 149, 150, 151},
         {59392, 59393, 134},
         {57664},
     };

@@ -257,7 +257,10 @@ class CListAreaTest : public QObject {
             (QStringList{QStringLiteral("名前を付けて保存（ダウンロード）"), QStringLiteral("中止"),
                          QStringLiteral("-"), QStringLiteral("ブラウザで直接開く"),
                          QStringLiteral("ダウンロードしたファイルを再生"), QStringLiteral("-"),
-                         QStringLiteral("URLをコピー               Ctrl+C"), QStringLiteral("-"),
+                         QStringLiteral("URLをコピー               Ctrl+C"),
+                         QStringLiteral("curl コマンドとしてコピー"),
+                         QStringLiteral("ffmpeg コマンドとしてコピー"),
+                         QStringLiteral("yt-dlp コマンドとしてコピー"), QStringLiteral("-"),
                          QStringLiteral("キャンセル")}));
         QFETCH(bool, save);
         QFETCH(bool, abort);
@@ -267,7 +270,31 @@ class CListAreaTest : public QObject {
         QVERIFY(actions[3]->isEnabled());
         QCOMPARE(actions[4]->isEnabled(), play);
         QVERIFY(actions[6]->isEnabled());
+        QVERIFY(actions[7]->isEnabled());
         QVERIFY(actions[8]->isEnabled());
+        QVERIFY(actions[9]->isEnabled());
+        QVERIFY(actions[11]->isEnabled());
+    }
+
+    // The row as a command, quoted for a POSIX shell; its cookie only with cookie reuse on.
+    void copyAsCommandQuotesEveryField() {
+        DetectedStream record = makeStream("http", "http://h", "/a'$(x).wmv");
+        std::strcpy(record.referer, "http://page/'`y`'");
+        std::strcpy(record.userAgent, "Player \"1\"");
+        std::strcpy(record.cookie, "sid=1");
+        addAndFlush({record});
+        clickRow(0);
+        QVERIFY(area_->OnCommand(CListArea::kCommandCopyAsCurl));
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QStringLiteral("'curl' '--location' '--referer' 'http://page/'\\''`y`'\\''' "
+                                "'--user-agent' 'Player \"1\"' '--remote-name' '--url' "
+                                "'http://h/a'\\''$(x).wmv'"));
+        session_->setCookieReuse(true);
+        QVERIFY(area_->OnCommand(CListArea::kCommandCopyAsYtDlp));
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QStringLiteral("'yt-dlp' '--referer' 'http://page/'\\''`y`'\\''' "
+                                "'--user-agent' 'Player \"1\"' '--add-header' 'Cookie:sid=1' "
+                                "'--' 'http://h/a'\\''$(x).wmv'"));
     }
 
     void copyUrlIsExactlyHostAndPath() {

@@ -3,11 +3,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "core/detect/DetectedStream.h"
 #include "core/download/DownloadHost.h"
@@ -37,7 +40,7 @@ void InitCurlOnce() {
 
 // The URL as it will be fetched, or an empty string when it cannot be read as one. A URL
 // without a scheme is taken as http.
-std::string NormalizeUrl(const std::string& url, std::string& scheme) {
+std::string NormalizeUrl(const std::string& url, std::string& scheme, std::string& host) {
     CURLU* handle = curl_url();
     if (handle == nullptr) {
         return {};
@@ -50,13 +53,19 @@ std::string NormalizeUrl(const std::string& url, std::string& scheme) {
     }
     char* text = nullptr;
     char* schemeText = nullptr;
+    char* hostText = nullptr;
     if (rc == CURLUE_OK && curl_url_get(handle, CURLUPART_URL, &text, 0) == CURLUE_OK &&
         curl_url_get(handle, CURLUPART_SCHEME, &schemeText, 0) == CURLUE_OK) {
         result = text;
         scheme = schemeText;
+        // A URL without a host (file:) is refused for its scheme, not here.
+        if (curl_url_get(handle, CURLUPART_HOST, &hostText, 0) == CURLUE_OK) {
+            host = hostText;
+        }
     }
     curl_free(text);
     curl_free(schemeText);
+    curl_free(hostText);
     curl_url_cleanup(handle);
     return result;
 }
@@ -97,6 +106,43 @@ std::string Printable(std::string_view text, std::size_t limit) {
         shown += byte < 0x20 || byte == 0x7F ? '?' : c;
     }
     return shown;
+}
+
+std::string_view RecordField(const char* field, std::size_t capacity) {
+    return std::string_view(field, ::strnlen(field, capacity));
+}
+
+// A header value goes into our request as it is: a line break in it would add headers of its
+// own, so any control byte but tab refuses it.
+bool SendableHeaderValue(std::string_view value) {
+    return std::none_of(value.begin(), value.end(), [](char c) {
+        auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && byte != '\t') || byte == 0x7F;
+    });
+}
+
+// One line of libcurl's cookie list per "name=value" of a Cookie header, bound to `host`
+// exactly (no subdomains, any path, not only over https, for this session only).
+std::vector<std::string> CookieLines(std::string_view header, std::string_view host) {
+    std::vector<std::string> lines;
+    while (!header.empty()) {
+        std::size_t end = header.find(';');
+        std::string_view pair = Trim(header.substr(0, end));
+        header = end == std::string_view::npos ? std::string_view{} : header.substr(end + 1);
+        std::size_t equals = pair.find('=');
+        // A tab would split the line's fields; a pair without a name cannot be stored.
+        if (equals == std::string_view::npos || equals == 0 ||
+            pair.find('\t') != std::string_view::npos) {
+            continue;
+        }
+        std::string line(host);
+        line += "\tFALSE\t/\tFALSE\t0\t";
+        line += Trim(pair.substr(0, equals));
+        line += '\t';
+        line += Trim(pair.substr(equals + 1));
+        lines.push_back(std::move(line));
+    }
+    return lines;
 }
 
 // The realm="..." of an authentication challenge, empty when there is none.
@@ -158,7 +204,7 @@ int CHttpDownload::Start(DetectedStream* record, const std::string& url,
     }
     InitCurlOnce();
     std::string scheme;
-    std::string fetched = url.empty() ? std::string() : NormalizeUrl(url, scheme);
+    std::string fetched = url.empty() ? std::string() : NormalizeUrl(url, scheme, urlHost_);
     if (fetched.empty()) {
         ShowMessage(kConnectFailed, CURLE_URL_MALFORMAT);
         return -1;
@@ -166,6 +212,10 @@ int CHttpDownload::Start(DetectedStream* record, const std::string& url,
     // The URL comes from sniffed traffic: never anything but the web.
     if (scheme != "http" && scheme != "https") {
         ShowMessage(kConnectFailed, CURLE_UNSUPPORTED_PROTOCOL);
+        return -1;
+    }
+    if (!TakeRequestContext(*record)) {
+        ShowMessage(kSetupFailed, EINVAL);
         return -1;
     }
     record_ = record;
@@ -191,6 +241,37 @@ int CHttpDownload::Start(DetectedStream* record, const std::string& url,
     return 0;
 }
 
+// The header values this download sends, from the options and the record; false when one
+// cannot be sent as it is.
+bool CHttpDownload::TakeRequestContext(const DetectedStream& record) {
+    const bool context = options_.sendRequestContext;
+    referer_ = options_.refererOverride.value_or(
+        context ? std::string(RecordField(record.referer, sizeof record.referer)) : "");
+    userAgent_ = options_.userAgentOverride.value_or(
+        context ? std::string(RecordField(record.userAgent, sizeof record.userAgent)) : "");
+    if (!options_.userAgentOverride && userAgent_.empty()) {
+        userAgent_ = options_.userAgent;
+    }
+    cookie_ = options_.cookieOverride.value_or(
+        options_.sendCapturedCookie ? std::string(RecordField(record.cookie, sizeof record.cookie))
+                                    : "");
+    return SendableHeaderValue(referer_) && SendableHeaderValue(userAgent_) &&
+           SendableHeaderValue(cookie_);
+}
+
+void CHttpDownload::ApplyRequestContext(CURL* easy) {
+    if (!referer_.empty()) {
+        curl_easy_setopt(easy, CURLOPT_REFERER, referer_.c_str());
+    }
+    // An empty one leaves the header out altogether.
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent_.empty() ? nullptr : userAgent_.c_str());
+    // Through libcurl's cookie store, not as a header of our own: a stored cookie is sent to
+    // its host only, where a header would follow every redirect to any other.
+    for (const std::string& line : CookieLines(cookie_, urlHost_)) {
+        curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str());
+    }
+}
+
 void CHttpDownload::Run() {
     if (cancel_.load()) {
         EndQuietly();
@@ -201,10 +282,9 @@ void CHttpDownload::Run() {
         Fail(kSetupFailed, ENOMEM, "curl_easy_init: " + std::string(std::strerror(ENOMEM)));
         return;
     }
-    curl_slist* headers = nullptr;
-    headers = curl_slist_append(headers, "Cache-Control: no-cache");
-    headers = curl_slist_append(headers, "Pragma: no-cache");
-    headers = curl_slist_append(headers, "Accept: */*");
+    headers_ = curl_slist_append(headers_, "Cache-Control: no-cache");
+    headers_ = curl_slist_append(headers_, "Pragma: no-cache");
+    headers_ = curl_slist_append(headers_, "Accept: */*");
 
     curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -213,8 +293,7 @@ void CHttpDownload::Run() {
     // A login given to one server never goes on to another that a redirect names.
     curl_easy_setopt(easy, CURLOPT_UNRESTRICTED_AUTH, 0L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, options_.maxRedirects);
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, options_.userAgent.c_str());
+    ApplyRequestContext(easy);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, curlError_);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, options_.connectTimeoutSeconds);
@@ -236,13 +315,15 @@ void CHttpDownload::Run() {
     RunTransfer(easy);
 
     curl_easy_cleanup(easy);
-    curl_slist_free_all(headers);
+    curl_slist_free_all(tryHeaders_);
+    curl_slist_free_all(headers_);
 }
 
 void CHttpDownload::RunTransfer(CURL* easy) {
     bool askedServer = false;
     bool askedProxy = false;
     for (;;) {
+        PrepareTry(easy);
         int result = PerformOnce(easy);
         if (cancel_.load()) {
             if (transferStarted_) {
@@ -252,23 +333,40 @@ void CHttpDownload::RunTransfer(CURL* easy) {
             }
             return;
         }
-        if (transferStarted_) {
-            if (writeError_ != 0) {
-                Fail(kTransferFailed, writeError_, CallFailed("write", writeError_));
-            } else if (result != CURLE_OK) {
-                Fail(kTransferFailed, result, CurlDetail(result));
-            } else {
-                EndTransfer();
-            }
-            return;
-        }
-        if (statusRejected_) {
-            Fail(kBadStatus, status_, StatusDetail(status_));
+        if (writeError_ != 0) {
+            Fail(kTransferFailed, writeError_, CallFailed("write", writeError_));
             return;
         }
         long connectStatus = 0;
         curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
         long status = connectStatus == 407 ? 407 : status_;
+        if (tryStarted_ && result == CURLE_OK) {
+            EndTransfer();
+            return;
+        }
+        if (MayRetry(result, status)) {
+            if (!WaitBeforeRetry(status)) {
+                return;
+            }
+            continue;
+        }
+        if (tryStarted_) {
+            Fail(kTransferFailed, result, CurlDetail(result));
+            return;
+        }
+        if (statusRejected_) {
+            Fail(kBadStatus, status, StatusDetail(status));
+            return;
+        }
+        // An earlier try wrote data; this one got no file.
+        if (transferStarted_ && status != 401 && status != 407) {
+            if (result != CURLE_OK) {
+                Fail(kTransferFailed, result, CurlDetail(result));
+            } else {
+                Fail(kBadStatus, status, StatusDetail(status));
+            }
+            return;
+        }
         if (result != CURLE_OK && status != 407) {
             FailBeforeTransfer(easy, result);
             return;
@@ -288,10 +386,86 @@ void CHttpDownload::RunTransfer(CURL* easy) {
     }
 }
 
+// A try that follows one which wrote data asks for the rest only with a validator that makes
+// the server send the whole (changed) file instead; without one it starts over.
+void CHttpDownload::PrepareTry(CURL* easy) {
+    curl_slist_free_all(tryHeaders_);
+    tryHeaders_ = nullptr;
+    rangeAsked_ = received_ > 0 && !validator_.empty();
+    std::string range;
+    curl_slist* list = nullptr;
+    for (curl_slist* item = headers_; item != nullptr; item = item->next) {
+        list = curl_slist_append(list, item->data);
+    }
+    if (rangeAsked_) {
+        range = std::to_string(received_) + "-";
+        list = curl_slist_append(list, ("If-Range: " + validator_).c_str());
+    }
+    tryHeaders_ = list;
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, tryHeaders_ != nullptr ? tryHeaders_ : headers_);
+    curl_easy_setopt(easy, CURLOPT_RANGE, rangeAsked_ ? range.c_str() : nullptr);
+}
+
+// A broken connection, a timeout, a server error or "too many requests" may pass; a refusal
+// or a login will not.
+bool CHttpDownload::MayRetry(int result, long status) const {
+    if (try_ >= options_.maxTries) {
+        return false;
+    }
+    if (!tryStarted_ &&
+        (status == 429 || status == 500 || status == 502 || status == 503 || status == 504)) {
+        return true;
+    }
+    // A 206 whose range is not the one asked for: the next try starts over.
+    if (!tryStarted_ && status == 206) {
+        return true;
+    }
+    return result == CURLE_PARTIAL_FILE || result == CURLE_RECV_ERROR ||
+           result == CURLE_SEND_ERROR || result == CURLE_OPERATION_TIMEDOUT ||
+           result == CURLE_GOT_NOTHING;
+}
+
+// Shows the next try in the row and waits for it; false when a cancel came meanwhile (the
+// download has then ended).
+bool CHttpDownload::WaitBeforeRetry(long status) {
+    if (!tryStarted_ && status == 206) {
+        validator_.clear();
+    }
+    long waitMillis = options_.retryDelayMillis << std::min(try_ - 1, 16);
+    if ((status == 429 || status == 503) && retryAfter_ >= 0) {
+        waitMillis = std::min(retryAfter_, options_.maxRetryAfterSeconds) * 1000;
+    }
+    ++try_;
+    std::string word = std::string(ProgressWords::kRetry) + " " + std::to_string(try_) + "/" +
+                       std::to_string(options_.maxTries);
+    SetRecordText(record_->progressText, word);
+    if (record_->ownerList != nullptr) {
+        record_->ownerList->AddOrUpdateStream(record_, 1);
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMillis);
+    // Woken at once by Cancel through curl_multi_wakeup.
+    while (!cancel_.load()) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return true;
+        }
+        curl_multi_poll(multi_, nullptr, 0,
+                        static_cast<int>(std::min<long long>(left.count(), 1000)), nullptr);
+    }
+    if (transferStarted_) {
+        EndTransfer();
+    } else {
+        EndQuietly();
+    }
+    return false;
+}
+
 int CHttpDownload::PerformOnce(CURL* easy) {
     status_ = 0;
     headersOpen_ = false;
     statusRejected_ = false;
+    tryStarted_ = false;
     realm_.clear();
     statusLine_.clear();
     curlError_[0] = '\0';
@@ -395,6 +569,10 @@ std::size_t CHttpDownload::HandleHeader(const char* data, std::size_t length) {
         chunked_ = false;
         contentLength_ = 0;
         headersOpen_ = true;
+        etag_.clear();
+        lastModified_.clear();
+        contentRange_.clear();
+        retryAfter_ = -1;
         statusLine_ = Printable(Trim(line), kStatusLineLimit);
         auto space = line.find(' ');
         if (space != std::string_view::npos) {
@@ -408,10 +586,8 @@ std::size_t CHttpDownload::HandleHeader(const char* data, std::size_t length) {
     }
     if (Trim(line).empty()) {
         headersOpen_ = false;
-        if (status_ == 200 && !transferStarted_) {
-            transferStarted_ = true;
-            bool known = lengthKnown_ && !chunked_;
-            progress_ = ProgressState::Begin(options_.ticks(), known, contentLength_);
+        if (!tryStarted_ && !BeginTry()) {
+            return 0;
         }
         return length;
     }
@@ -421,6 +597,18 @@ std::size_t CHttpDownload::HandleHeader(const char* data, std::size_t length) {
         auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), parsed);
         lengthKnown_ = ec == std::errc() && end == value.data() + value.size() && !value.empty();
         contentLength_ = lengthKnown_ ? parsed : 0;
+    } else if (StartsWithNoCase(line, "etag:")) {
+        etag_ = Printable(Trim(line.substr(5)), kStatusLineLimit);
+    } else if (StartsWithNoCase(line, "last-modified:")) {
+        lastModified_ = Printable(Trim(line.substr(14)), kStatusLineLimit);
+    } else if (StartsWithNoCase(line, "content-range:")) {
+        contentRange_ = std::string(Trim(line.substr(14)));
+    } else if (StartsWithNoCase(line, "retry-after:")) {
+        std::string_view value = Trim(line.substr(12));
+        long seconds = 0;
+        auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+        retryAfter_ =
+            ec == std::errc() && end == value.data() + value.size() && seconds >= 0 ? seconds : -1;
     } else if (StartsWithNoCase(line, "transfer-encoding:")) {
         chunked_ = Trim(line.substr(18)).find("chunked") != std::string_view::npos;
     } else if (StartsWithNoCase(line, "www-authenticate:") ||
@@ -432,11 +620,62 @@ std::size_t CHttpDownload::HandleHeader(const char* data, std::size_t length) {
     return length;
 }
 
+// At the end of a final response's headers: whether its body is the file (a 200, which starts
+// the temporary file over) or the rest of it (a 206 for exactly the range asked, of the same
+// length). False only when the file could not be started over.
+bool CHttpDownload::BeginTry() {
+    if (status_ == 200) {
+        if (received_ > 0) {
+            if (int error = file_.StartOver(); error != 0) {
+                writeError_ = error;
+                return false;
+            }
+            received_ = 0;
+        }
+        totalKnown_ = lengthKnown_ && !chunked_;
+        totalLength_ = totalKnown_ ? contentLength_ : 0;
+        // Weak validators do not promise the same bytes: such a file is not continued.
+        validator_ = !etag_.empty() && !etag_.starts_with("W/") ? etag_ : lastModified_;
+    } else if (status_ != 206 || !rangeAsked_ || !ContentRangeContinues()) {
+        return true;  // not the file: the body is refused
+    }
+    tryStarted_ = true;
+    transferStarted_ = true;
+    progress_ = ProgressState::Begin(options_.ticks(), totalKnown_, totalLength_);
+    return true;
+}
+
+// "bytes FIRST-LAST/TOTAL" starting at the first byte not yet written, ending at the end of
+// the file, of the file's length when that is known.
+bool CHttpDownload::ContentRangeContinues() const {
+    std::string_view range = contentRange_;
+    if (!StartsWithNoCase(range, "bytes ")) {
+        return false;
+    }
+    range.remove_prefix(6);
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    std::uint64_t total = 0;
+    auto [afterFirst, e1] = std::from_chars(range.data(), range.data() + range.size(), first);
+    if (e1 != std::errc() || afterFirst == range.data() + range.size() || *afterFirst != '-') {
+        return false;
+    }
+    auto [afterLast, e2] = std::from_chars(afterFirst + 1, range.data() + range.size(), last);
+    if (e2 != std::errc() || afterLast == range.data() + range.size() || *afterLast != '/') {
+        return false;
+    }
+    auto [end, e3] = std::from_chars(afterLast + 1, range.data() + range.size(), total);
+    if (e3 != std::errc() || end != range.data() + range.size()) {
+        return false;
+    }
+    return first == received_ && last + 1 == total && (!totalKnown_ || total == totalLength_);
+}
+
 std::size_t CHttpDownload::HandleBody(const char* data, std::size_t length) {
     if (cancel_.load()) {
         return 0;  // the block in hand is not written
     }
-    if (!transferStarted_) {
+    if (!tryStarted_) {
         if (status_ == 401 || status_ == 407) {
             return length;  // the refusal's body is read away before asking for a login
         }
@@ -489,7 +728,10 @@ void CHttpDownload::Fail(const char* messageTemplate, long code, std::string det
     outcome.message = ShowMessage(messageTemplate, code);
     outcome.detail = std::move(detail);
     // A row that never got further than "connecting" must not keep claiming it.
-    bool stillConnecting = std::strcmp(record_->progressText, ProgressWords::kConnecting) == 0;
+    std::string_view shown(record_->progressText,
+                           ::strnlen(record_->progressText, sizeof record_->progressText));
+    bool stillConnecting =
+        shown == ProgressWords::kConnecting || shown.starts_with(ProgressWords::kRetry);
     Finish(kStateIdle, stillConnecting ? ProgressWords::kFailed : nullptr, outcome);
 }
 

@@ -38,6 +38,8 @@ class CHttpDownload : public DownloadWorker {
     // target (see AsideFile) and starts the worker thread. 0 when started; -1 when not, after
     // telling the user why (no file is left behind and nothing is reported as ended). Called
     // once, on the owner's thread. The target itself changes only when the download completes.
+    // The request carries the record's Referer, User-Agent and cookie as the options allow;
+    // a value with control bytes is refused (-1, told to the user) rather than sent.
     int Start(DetectedStream* record, const std::string& url, const std::string& targetPath);
 
     // Sets the cancel flag and wakes the worker; returns at once. Safe from any thread once
@@ -48,9 +50,16 @@ class CHttpDownload : public DownloadWorker {
     std::string errorText() const;
 
   private:
+    bool TakeRequestContext(const DetectedStream& record);
+    void ApplyRequestContext(CURL* easy);
     void Run();
     void RunTransfer(CURL* easy);
+    void PrepareTry(CURL* easy);
+    bool MayRetry(int result, long status) const;
+    bool WaitBeforeRetry(long status);
     int PerformOnce(CURL* easy);
+    bool BeginTry();
+    bool ContentRangeContinues() const;
     bool AskLogin(CURL* easy, long status, bool& askedServer, bool& askedProxy);
     void FailBeforeTransfer(CURL* easy, int curlCode);
     std::string CurlDetail(int curlCode) const;
@@ -72,6 +81,10 @@ class CHttpDownload : public DownloadWorker {
     HttpDownloadOptions options_;
     DetectedStream* record_ = nullptr;
     std::string url_;
+    std::string urlHost_;  // the host of url_, which a captured cookie is bound to
+    std::string referer_;
+    std::string userAgent_;
+    std::string cookie_;
     mutable std::mutex errorMutex_;
     std::string errorText_;   // under errorMutex_
     AsideFile file_;          // opened by Start, then the worker's
@@ -89,6 +102,18 @@ class CHttpDownload : public DownloadWorker {
     std::string realm_;
     std::string statusLine_;  // of the last response, without control bytes
     char curlError_[CURL_ERROR_SIZE] = {};
+    curl_slist* headers_ = nullptr;     // the fixed request headers
+    curl_slist* tryHeaders_ = nullptr;  // the fixed ones and the If-Range of this try
+    int try_ = 1;
+    bool tryStarted_ = false;  // this try's response is being written
+    bool rangeAsked_ = false;
+    std::string validator_;     // strong ETag or Last-Modified of the file being written
+    std::string etag_;          // of the last response
+    std::string lastModified_;  // of the last response
+    std::string contentRange_;  // of the last response
+    long retryAfter_ = -1;      // seconds, of the last response; -1 none
+    std::uint64_t totalLength_ = 0;
+    bool totalKnown_ = false;
     bool transferStarted_ = false;
     bool statusRejected_ = false;
     int writeError_ = 0;

@@ -17,6 +17,25 @@ struct HttpDownloadOptions {
     long stallSeconds = 120;
     long connectTimeoutSeconds = 60;
     long maxRedirects = 20;
+    // A transfer that breaks (reset, timeout, 5xx, 429) is tried this often in all, waiting
+    // retryDelayMillis, then twice as long each time, or what a Retry-After asks (up to
+    // maxRetryAfterSeconds). A later try continues the temporary file only where the server
+    // proves it sends the same file from that byte on (206 with the matching Content-Range).
+    int maxTries = 4;
+    long retryDelayMillis = 1000;
+    long maxRetryAfterSeconds = 120;
+    // Sent when the stream's own request gave none (or sendRequestContext is off).
     std::string userAgent = "Quorvex";
+    // Send the detected request's Referer and User-Agent: many media servers answer only a
+    // request that carries the page's Referer or the player's User-Agent.
+    bool sendRequestContext = true;
+    // Send the cookie captured with the request (cookie reuse, off by default: on a shared
+    // network it hands a session of someone else's to this download). It goes to the host it
+    // was captured for only, never to another that a redirect names.
+    bool sendCapturedCookie = false;
+    // Given by the user; each replaces the stream's own value. An empty one sends none.
+    std::optional<std::string> refererOverride;
+    std::optional<std::string> userAgentOverride;
+    std::optional<std::string> cookieOverride;
     TickSource ticks = SteadyTickCount;
 };

@@ -135,6 +135,14 @@ struct HttpCase {
     Existing existing = Existing::kNothing;
     std::vector<std::vector<std::string>> headersPerRequest = {};
     const char* loginUrl = nullptr;  // the URL the prompt names, after the fixture's address
+    // The detected request's context in the record, and what the options make of it.
+    std::string referer = {};
+    std::string userAgent = {};  // also the User-Agent every request must carry, when set
+    std::string cookie = {};
+    bool sendContext = true;
+    bool cookieReuse = false;
+    int tries = 1;                   // how often the download may try in all
+    const char* shownTry = nullptr;  // a progress text the row must have shown on the way
 };
 
 const DownloadHost::Credentials kGoodLogin{"user", "secret"};
@@ -191,6 +199,100 @@ std::vector<HttpCase> Cases() {
          R::Reply("HTTP/1.1 200 OK\r\nContent-Length: 100\r\nTransfer-Encoding: chunked\r\n\r\n"
                   "2\r\nok\r\n0\r\n\r\n"),
          done, "完了", "ok"},
+
+        // The detected request's Referer and User-Agent open a server that checks them.
+        {.name = "SendsTheDetectedRequestsContext",
+         .reply = "/player/v.mp4?size=3000",
+         .outcome = done,
+         .progress = "完了",
+         .body = R::Pattern(3000),
+         .lastHeaders = {"Referer: http://page.example/watch"},
+         .referer = "http://page.example/watch",
+         .userAgent = "Player/2.1 (X11; Linux)"},
+        {.name = "WithoutTheContextTheServerRefuses",
+         .reply = "/player/v.mp4?size=3000",
+         .outcome = BadStatus(403, "HTTP/1.1 403 Forbidden"),
+         .progress = "失敗",
+         .referer = "http://page.example/watch",
+         .userAgent = "Player/2.1",
+         .sendContext = false},
+        // A captured cookie goes only with cookie reuse on, and only to its own host: the
+        // redirect to another host name gets none.
+        {.name = "CookieOnlyToItsHostNeverAfterARedirect",
+         .reply = "/redirect-host/localhost/file/k.wmv?size=2000",
+         .outcome = done,
+         .progress = "完了",
+         .body = R::Pattern(2000),
+         .targets = {"/redirect-host/localhost/file/k.wmv?size=2000",
+                     "//localhost/file/k.wmv?size=2000"},
+         .headersPerRequest = {{"Cookie: id=7"}, {}},
+         .cookie = "id=7",
+         .cookieReuse = true},
+        {.name = "CookieKeptToItselfWithoutReuse",
+         .reply = "/file/k.wmv?size=2000",
+         .outcome = done,
+         .progress = "完了",
+         .body = R::Pattern(2000),
+         .cookie = "id=7",
+         .cookieReuse = false},
+
+        // A broken transfer is tried again: it continues the temporary file only on a 206 for
+        // exactly the rest of the same file, otherwise it starts the file over.
+        {.name = "ResumesWithRangeAfterAReset",
+         .reply = "/reset/r1.wmv?size=300000&after=100000&range=1",
+         .outcome = done,
+         .progress = "完了",
+         .body = R::Pattern(300000),
+         .requests = 2,
+         .headersPerRequest = {{}, {"If-Range: \"v1\"", "Range: bytes=100000-"}},
+         .tries = 3,
+         .shownTry = "再試行 2/3"},
+        {.name = "StartsOverWhenTheServerIgnoresRange",
+         .reply = "/reset/r2.wmv?size=300000&after=100000&range=0",
+         .outcome = done,
+         .progress = "完了",
+         .body = R::Pattern(300000),
+         .requests = 2,
+         .headersPerRequest = {{}, {"If-Range: \"v1\"", "Range: bytes=100000-"}},
+         .tries = 2,
+         .shownTry = "再試行 2/2"},
+        // A 206 for another range is not appended; the next try starts over, breaks again,
+        // and the last failure leaves no file, as without retries.
+        {.name = "NeverAppendsAWrongRange",
+         .reply = "/reset/r3.wmv?size=300000&after=100000&range=bad",
+         .outcome = TransferFailed(18, "transfer closed with 200000 bytes remaining to read"),
+         .progress = "33%",
+         .requests = 3,
+         .headersPerRequest = {{}, {"If-Range: \"v1\"", "Range: bytes=100000-"}, {}},
+         .tries = 3,
+         .shownTry = "再試行 3/3"},
+        {.name = "ServiceUnavailableThenServed",
+         .reply = "/busy/b1.wmv?size=2000&code=503&times=2",
+         .outcome = done,
+         .progress = "完了",
+         .body = R::Pattern(2000),
+         .requests = 3,
+         .tries = 3,
+         .shownTry = "再試行 3/3"},
+        {.name = "TooManyRequestsWithRetryAfter",
+         .reply = "/busy/b2.wmv?size=2000&code=429&times=1&wait=0",
+         .outcome = done,
+         .progress = "完了",
+         .body = R::Pattern(2000),
+         .requests = 2,
+         .tries = 2,
+         .shownTry = "再試行 2/2"},
+        {.name = "UnavailableLongerThanTheTries",
+         .reply = "/busy/b3.wmv?size=2000&code=503&times=5",
+         .outcome = BadStatus(503, "HTTP/1.1 503 Service Unavailable"),
+         .progress = "失敗",
+         .requests = 2,
+         .tries = 2},
+        {.name = "NotFoundIsNotTriedAgain",
+         .reply = "/status/404",
+         .outcome = BadStatus(404, "HTTP/1.1 404 Not Found"),
+         .progress = "失敗",
+         .tries = 3},
 
         // The download replaces what had the target's name, a link itself and not its file.
         {.name = "ReplacesAnExistingFile",
@@ -348,7 +450,9 @@ class HttpDownloadTest : public ::testing::Test {
         dir = pattern;
         target = dir / "out.bin";
         PrepareRecord(record, &list);
-        options.proxy = "";  // never a proxy of the environment, only the ones a test names
+        options.proxy = "";    // never a proxy of the environment, only the ones a test names
+        options.maxTries = 1;  // the cases that try again say so
+        options.retryDelayMillis = 1;
     }
 
     void TearDown() override {
@@ -394,7 +498,8 @@ void HttpDownloadTest::ExpectRequests(const HttpCase& c, const std::vector<std::
         SCOPED_TRACE("request " + std::to_string(i) + ":\n" + heads[i]);
         auto [hostName, target] = HostAndTarget(targets[i]);
         const std::string host = c.viaProxy ? "media.example.invalid" : hostName + ":" + port;
-        std::vector<std::string> headers = {"Host: " + host, "User-Agent: Quorvex",
+        const std::string agent = c.userAgent.empty() || !c.sendContext ? "Quorvex" : c.userAgent;
+        std::vector<std::string> headers = {"Host: " + host, "User-Agent: " + agent,
                                             "Cache-Control: no-cache", "Pragma: no-cache",
                                             "Accept: */*"};
         if (c.viaProxy) {
@@ -421,7 +526,13 @@ void HttpDownloadTest::RunCase(const HttpCase& c) {
     caseHost.answer = c.login;
     RecordingStreamList caseList;
     PrepareRecord(record, &caseList);
+    std::strcpy(record.referer, c.referer.c_str());
+    std::strcpy(record.userAgent, c.userAgent.c_str());
+    std::strcpy(record.cookie, c.cookie.c_str());
     HttpDownloadOptions caseOptions = options;
+    caseOptions.sendRequestContext = c.sendContext;
+    caseOptions.maxTries = c.tries;
+    caseOptions.sendCapturedCookie = c.cookieReuse;
     caseOptions.stallSeconds = c.stallSeconds != 0 ? c.stallSeconds : options.stallSeconds;
     std::string url = server.url(c.reply);
     if (c.viaProxy) {
@@ -457,6 +568,10 @@ void HttpDownloadTest::RunCase(const HttpCase& c) {
     ASSERT_FALSE(refreshes.empty());
     EXPECT_EQ(refreshes.back().state, record.state);
     EXPECT_EQ(refreshes.back().progress, c.progress);
+    if (c.shownTry != nullptr) {
+        EXPECT_TRUE(std::any_of(refreshes.begin(), refreshes.end(),
+                                [&](const auto& r) { return r.progress == c.shownTry; }));
+    }
     if (completed) {
         EXPECT_EQ(ReadFile(target), c.body);
         EXPECT_FALSE(fs::is_symlink(target));
