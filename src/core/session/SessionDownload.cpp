@@ -48,6 +48,10 @@ bool SessionDownload::askLogin(const LoginRequest& request, Credentials& out) {
 }
 
 void SessionDownload::downloadEnded(DetectedStream* /*record*/, const DownloadOutcome& outcome) {
+    // However it ended, nothing is left to wait for or to transfer; the size stays.
+    record_->timeText[0] = '\0';
+    record_->rateText[0] = '\0';
+    AddOrUpdateStream(record_.get(), 1);
     ended_.store(true);
     if (endHook_) {
         endHook_(*this, outcome);

@@ -5,7 +5,7 @@
 #include "core/detect/DetectedStream.h"
 
 // A consistent copy of what one row shows: host and path as detected, and the four column
-// texts and the download state as of the row's last refresh.
+// texts and the download state as of the row's last refresh, and the stream's type name.
 struct StreamRowTexts {
     char host[DetectedStream::kHostCapacity];
     char path[DetectedStream::kPathCapacity];
@@ -14,4 +14,5 @@ struct StreamRowTexts {
     char timeText[DetectedStream::kColumnTextCapacity];
     char rateText[DetectedStream::kColumnTextCapacity];
     std::int32_t state;
+    char typeName[DetectedStream::kTypeNameCapacity];
 };

@@ -487,6 +487,7 @@ bool StreamStore::rowTexts(int row, StreamRowTexts& out) const {
     TextArena::Entry text = texts_.at(stored.text);
     copyText(out.host, sizeof out.host, text.host);
     copyText(out.path, sizeof out.path, text.path);
+    std::memcpy(out.typeName, kinds_[stored.kind].typeName, sizeof out.typeName);
     if (stored.extra) {
         const RowExtra& extra = *stored.extra;
         std::memcpy(out.sizeText, extra.sizeText, sizeof out.sizeText);

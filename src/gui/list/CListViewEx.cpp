@@ -4,14 +4,18 @@
 
 #include <QFocusEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QTimer>
+#include <QToolTip>
+
+#include <algorithm>
 
 CListViewEx::CListViewEx(QWidget* parent) : QTreeView(parent) {
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setAllColumnsShowFocus(true);
     setTextElideMode(Qt::ElideNone);
@@ -19,6 +23,91 @@ CListViewEx::CListViewEx(QWidget* parent) : QTreeView(parent) {
     header()->setSectionsMovable(false);
     header()->setMinimumSectionSize(0);
     connect(header(), &QHeaderView::sectionResized, this, &CListViewEx::springBackZeroWidthColumn);
+    connect(header(), &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
+        if (fitting_) {
+            return;
+        }
+        if (logical == stretchColumn_) {
+            stretchBase_ = size;
+        }
+        fitStretchColumn();
+    });
+    // A third click on a header goes back to the order first seen.
+    header()->setSortIndicatorClearable(true);
+    header()->setSortIndicator(-1, Qt::AscendingOrder);
+    setSortingEnabled(true);
+}
+
+void CListViewEx::setStretchColumn(int column) {
+    stretchColumn_ = column;
+    stretchBase_ = column >= 0 ? header()->sectionSize(column) : 0;
+    fitStretchColumn();
+}
+
+void CListViewEx::fitStretchColumn() {
+    if (stretchColumn_ < 0 || stretchColumn_ >= header()->count()) {
+        return;
+    }
+    int others = 0;
+    for (int logical = 0; logical < header()->count(); ++logical) {
+        if (logical != stretchColumn_ && !header()->isSectionHidden(logical)) {
+            others += header()->sectionSize(logical);
+        }
+    }
+    const int wanted = std::max(stretchBase_, viewport()->width() - others);
+    if (header()->sectionSize(stretchColumn_) != wanted) {
+        fitting_ = true;
+        header()->resizeSection(stretchColumn_, wanted);
+        fitting_ = false;
+    }
+}
+
+void CListViewEx::resizeEvent(QResizeEvent* event) {
+    QTreeView::resizeEvent(event);
+    fitStretchColumn();
+}
+
+void CListViewEx::keyPressEvent(QKeyEvent* event) {
+    const bool menuKey = event->key() == Qt::Key_Menu ||
+                         (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+    if (menuKey) {
+        emit menuKeyPressed();
+    } else if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        emit enterPressed();
+    } else if (event->matches(QKeySequence::Copy)) {
+        emit copyPressed();
+    } else {
+        QTreeView::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+bool CListViewEx::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        return showCutText(static_cast<QHelpEvent*>(event));
+    }
+    return QTreeView::viewportEvent(event);
+}
+
+// A cell whose text was cut shows all of it as its tool tip; other cells show none.
+bool CListViewEx::showCutText(QHelpEvent* event) {
+    const QModelIndex index = indexAt(event->pos());
+    const QString text = index.isValid() ? index.data(Qt::DisplayRole).toString() : QString();
+    bool shortened = false;
+    if (!text.isEmpty()) {
+        const bool firstColumn = index.column() == 0;
+        fittedText(text, header()->sectionSize(index.column()),
+                   firstColumn ? TextFitter::kFirstColumnMargin : TextFitter::kOtherColumnMargin,
+                   &shortened);
+    }
+    if (shortened) {
+        QToolTip::showText(event->globalPos(), text, viewport(), visualRect(index));
+    } else {
+        QToolTip::hideText();
+        event->ignore();
+    }
+    return true;
 }
 
 bool CListViewEx::EnableFullRowSelect(bool on) {
@@ -109,8 +198,26 @@ void CListViewEx::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
     painter->restore();
 }
 
+void CListViewEx::drawBar(QPainter* painter, const QRect& cell, double percent) const {
+    const QRect frame = cell.adjusted(2, 2, -3, -3);
+    if (frame.width() <= 0 || frame.height() <= 0) {
+        return;
+    }
+    painter->save();
+    painter->fillRect(frame, QColor(232, 232, 232));
+    const int filled = static_cast<int>(frame.width() * std::clamp(percent, 0.0, 100.0) / 100.0);
+    painter->fillRect(QRect(frame.left(), frame.top(), filled, frame.height()),
+                      QColor(134, 200, 134));
+    painter->setPen(QColor(160, 160, 160));
+    painter->drawRect(frame);
+    painter->restore();
+}
+
 void CListViewEx::drawCellText(QPainter* painter, const QRect& cell, const QModelIndex& index,
                                int margin, int inset) const {
+    if (const QVariant percent = index.data(kBarRole); percent.isValid()) {
+        drawBar(painter, cell, percent.toDouble());
+    }
     const QString text = index.data(Qt::DisplayRole).toString();
     if (text.isEmpty() || cell.width() <= 0) {
         return;

@@ -2,15 +2,20 @@
 
 #include <QTreeView>
 
+class QHelpEvent;
+
 // The report-style list of the stream list. Draws its rows itself: a selected row is
 // highlighted across all columns out to the right edge of the window, unselected rows are
-// white, and texts too wide for their column end in "...".
+// white, and texts too wide for their column end in "..." (the whole text shows as a tool tip).
+// A cell whose data holds a number at kBarRole draws a progress bar of that percent under its
+// text. One column may take the width the window has beyond the other columns.
 class CListViewEx : public QTreeView {
     Q_OBJECT
   public:
     static constexpr int kFirstCellInset = 2;
     static constexpr int kOtherCellInset = 6;
     static constexpr int kSpringBackWidth = 10;
+    static constexpr int kBarRole = Qt::UserRole + 1;
 
     explicit CListViewEx(QWidget* parent = nullptr);
 
@@ -18,6 +23,14 @@ class CListViewEx : public QTreeView {
     bool EnableFullRowSelect(bool on);
     bool fullRowSelect() const { return fullRowSelect_; }
     void setSelectToClientEdge(bool on) { selectToClientEdge_ = on; }
+    // `column` grows to fill the free width, never below the width it was last given.
+    void setStretchColumn(int column);
+
+  signals:
+    // Keys with a meaning for the list: Enter, the menu key or Shift+F10, and copy.
+    void enterPressed();
+    void menuKeyPressed();
+    void copyPressed();
 
     // Rectangle that a selected row's highlight covers, in viewport coordinates.
     QRect highlightRect(int row) const;
@@ -29,14 +42,23 @@ class CListViewEx : public QTreeView {
                  const QModelIndex& index) const override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
 
   private:
     int columnsRight() const;
     bool rowShownSelected(const QModelIndex& index) const;
     void drawCellText(QPainter* painter, const QRect& cell, const QModelIndex& index, int margin,
                       int inset) const;
+    void drawBar(QPainter* painter, const QRect& cell, double percent) const;
     void springBackZeroWidthColumn(int logicalIndex, int oldSize, int newSize);
+    void fitStretchColumn();
+    bool showCutText(QHelpEvent* event);
 
     bool fullRowSelect_ = false;
     bool selectToClientEdge_ = true;
+    int stretchColumn_ = -1;
+    int stretchBase_ = 0;
+    bool fitting_ = false;
 };

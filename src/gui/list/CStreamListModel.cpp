@@ -1,6 +1,15 @@
 #include "gui/list/CStreamListModel.h"
 
-#include "core/store/StreamRowTexts.h"
+#include "core/session/MonitorSession.h"
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
 
 namespace {
 struct ColumnSpec {
@@ -8,38 +17,159 @@ struct ColumnSpec {
     int width;
 };
 constexpr ColumnSpec kColumns[CStreamListModel::kColumnCount] = {
-    {"Host", 150},    {"ＵＲＬ", 150}, {"サイズ", 60},
-    {"進行状況", 50}, {"時間", 80},    {"転送速度", 60},
+    {"Host", 150}, {"ＵＲＬ", 150}, {"サイズ", 60},  {"進行状況", 50},
+    {"時間", 80},  {"転送速度", 60}, {"種別", 100},
 };
+// Rows read between two looks at the clock.
+constexpr int kRowsPerClockLook = 256;
+
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool containsIgnoringCase(std::string_view text, std::string_view lowerNeedle) {
+    return std::search(text.begin(), text.end(), lowerNeedle.begin(), lowerNeedle.end(),
+                       [](char a, char b) { return lowerAscii(a) == b; }) != text.end();
+}
+
+std::string_view textOf(const char* field, std::size_t capacity) {
+    return std::string_view(field, strnlen(field, capacity));
+}
+
+// Digit runs compare by their value, so "clip-9" comes before "clip-10".
+int naturalCompare(std::string_view a, std::string_view b) {
+    std::size_t i = 0;
+    std::size_t j = 0;
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    while (i < a.size() && j < b.size()) {
+        if (digit(a[i]) && digit(b[j])) {
+            while (i < a.size() && a[i] == '0') ++i;
+            while (j < b.size() && b[j] == '0') ++j;
+            std::size_t ei = i;
+            std::size_t ej = j;
+            while (ei < a.size() && digit(a[ei])) ++ei;
+            while (ej < b.size() && digit(b[ej])) ++ej;
+            if (ei - i != ej - j) {
+                return ei - i < ej - j ? -1 : 1;
+            }
+            if (int c = a.substr(i, ei - i).compare(b.substr(j, ej - j)); c != 0) {
+                return c;
+            }
+            i = ei;
+            j = ej;
+            continue;
+        }
+        if (a[i] != b[j]) {
+            return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]) ? -1 : 1;
+        }
+        ++i;
+        ++j;
+    }
+    const std::size_t restA = a.size() - i;
+    const std::size_t restB = b.size() - j;
+    return restA == restB ? 0 : (restA < restB ? -1 : 1);
+}
+
+// The amount a size, time, rate or progress text stands for ("1.5 KB", "2分 5秒", "19%"),
+// so that those columns sort by value; negative for a text without a number.
+double amountOf(std::string_view text) {
+    const std::size_t start = text.find_first_of("0123456789");
+    if (start == std::string_view::npos) {
+        return -1;
+    }
+    const std::string copy(text.substr(start));
+    char* end = nullptr;
+    double value = std::strtod(copy.c_str(), &end);
+    const std::string_view rest(end);
+    if (rest.find("MB") != std::string_view::npos) {
+        value *= 1048576.0;
+    } else if (rest.find("KB") != std::string_view::npos) {
+        value *= 1024.0;
+    } else if (const std::size_t minutes = rest.find("分"); minutes != std::string_view::npos) {
+        value *= 60.0;
+        const std::string_view after = rest.substr(minutes);
+        if (const std::size_t more = after.find_first_of("0123456789");
+            more != std::string_view::npos) {
+            value += std::strtod(std::string(after.substr(more)).c_str(), nullptr);
+        }
+    }
+    return value;
+}
 }  // namespace
 
-CStreamListModel::CStreamListModel(QObject* parent) : QAbstractTableModel(parent) {}
+CStreamListModel::CStreamListModel(const MonitorSession& session, QObject* parent)
+    : QAbstractTableModel(parent), session_(session), lastCount_(typeCounts_.end()) {}
 
 int CStreamListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    return parent.isValid() ? 0 : static_cast<int>(order_.size());
 }
 
 int CStreamListModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : kColumnCount;
 }
 
+const StreamRowTexts* CStreamListModel::textsOf(int storeRow) const {
+    if (storeRow != cachedRow_) {
+        cachedRow_ = -1;
+        if (!session_.rowTexts(storeRow, cached_)) {
+            return nullptr;
+        }
+        cachedRow_ = storeRow;
+    }
+    return &cached_;
+}
+
+int CStreamListModel::storeRow(int viewRow) const {
+    return viewRow >= 0 && viewRow < static_cast<int>(order_.size())
+               ? static_cast<int>(order_[static_cast<std::size_t>(viewRow)])
+               : -1;
+}
+
+int CStreamListModel::viewRow(int storeRow) const {
+    if (storeRow < 0) {
+        return -1;
+    }
+    const auto found = std::find(order_.begin(), order_.end(), static_cast<std::uint32_t>(storeRow));
+    return found == order_.end() ? -1 : static_cast<int>(found - order_.begin());
+}
+
 QVariant CStreamListModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) {
+    if (!index.isValid() || index.row() >= static_cast<int>(order_.size())) {
         return {};
     }
-    const Row& row = rows_[static_cast<std::size_t>(index.row())];
-    switch (role) {
-        case Qt::DisplayRole:
-            switch (index.column()) {
-                case kHost:
-                    return row.host;
-                case kUrl:
-                    return row.path;
-                default:
-                    return row.status[static_cast<std::size_t>(index.column() - kSize)];
-            }
-        case Qt::TextAlignmentRole:
-            return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    const int row = storeRow(index.row());
+    if (role == kStoreRowRole) {
+        return row;
+    }
+    if (role == Qt::TextAlignmentRole) {
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    }
+    if (role != Qt::DisplayRole && role != kPercentRole) {
+        return {};
+    }
+    const StreamRowTexts* texts = textsOf(row);
+    if (texts == nullptr) {
+        return {};
+    }
+    if (role == kPercentRole) {
+        const double percent = index.column() == kProgress ? percentOf(texts->progressText) : -1;
+        return percent < 0 ? QVariant() : QVariant(percent);
+    }
+    switch (index.column()) {
+        case kHost:
+            return QString::fromUtf8(texts->host);
+        case kUrl:
+            return QString::fromUtf8(texts->path);
+        case kSize:
+            return QString::fromUtf8(texts->sizeText);
+        case kProgress:
+            return QString::fromUtf8(texts->progressText);
+        case kTime:
+            return QString::fromUtf8(texts->timeText);
+        case kRate:
+            return QString::fromUtf8(texts->rateText);
+        case kType:
+            return QString::fromUtf8(texts->typeName);
         default:
             return {};
     }
@@ -49,8 +179,8 @@ QVariant CStreamListModel::headerData(int section, Qt::Orientation orientation, 
     if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) {
         return {};
     }
-    if (role == Qt::DisplayRole) {
-        return headerText(section);
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+        return headerText(section);  // the tool tip shows a header cut by a narrow column
     }
     if (role == Qt::TextAlignmentRole) {
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
@@ -58,36 +188,338 @@ QVariant CStreamListModel::headerData(int section, Qt::Orientation orientation, 
     return {};
 }
 
-void CStreamListModel::appendRows(const std::vector<StreamRowTexts>& rows) {
-    if (rows.empty()) {
-        return;
+double CStreamListModel::percentOf(const char* progressText) {
+    const std::string_view text = textOf(progressText, DetectedStream::kColumnTextCapacity);
+    const std::size_t sign = text.find('%');
+    if (sign == std::string_view::npos || sign == 0) {
+        return -1;
     }
-    const int first = static_cast<int>(rows_.size());
-    beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
-    for (const StreamRowTexts& texts : rows) {
-        // A new row shows host and path only; its status comes with its first refresh.
-        rows_.push_back({QString::fromUtf8(texts.host), QString::fromUtf8(texts.path), {}});
+    std::size_t start = sign;
+    while (start > 0 && (std::isdigit(static_cast<unsigned char>(text[start - 1])) != 0 ||
+                         text[start - 1] == '.')) {
+        --start;
     }
-    endInsertRows();
+    if (start == sign) {
+        return -1;
+    }
+    const double value = std::strtod(std::string(text.substr(start, sign - start)).c_str(), nullptr);
+    return std::clamp(value, 0.0, 100.0);
 }
 
-void CStreamListModel::refreshRow(int row, const StreamRowTexts& texts) {
-    if (row < 0 || row >= static_cast<int>(rows_.size())) {
-        return;
+// ---- taking rows ---------------------------------------------------------------------------
+
+bool CStreamListModel::passes(const StreamRowTexts& texts) const {
+    if (!typeBytes_.empty() && typeBytes_ != textOf(texts.typeName, sizeof texts.typeName)) {
+        return false;
     }
-    takeStatus(rows_[static_cast<std::size_t>(row)], texts);
-    emit dataChanged(index(row, kSize), index(row, kRate), {Qt::DisplayRole});
+    if (filterBytes_.empty()) {
+        return true;
+    }
+    return containsIgnoringCase(textOf(texts.host, sizeof texts.host), filterBytes_) ||
+           containsIgnoringCase(textOf(texts.path, sizeof texts.path), filterBytes_);
 }
 
-void CStreamListModel::takeStatus(Row& row, const StreamRowTexts& texts) {
-    row.status = {QString::fromUtf8(texts.sizeText), QString::fromUtf8(texts.progressText),
-                  QString::fromUtf8(texts.timeText), QString::fromUtf8(texts.rateText)};
+std::string CStreamListModel::keyOf(const StreamRowTexts& texts) const {
+    auto text = [](const char* field) { return std::string(field); };
+    auto amount = [](const char* field) {
+        const double value = amountOf(field);
+        char key[40];
+        // Texts without an amount sort first, then amounts in order, as fixed-width text.
+        std::snprintf(key, sizeof key, value < 0 ? "0" : "1%020.3f", value);
+        return std::string(key);
+    };
+    switch (sortColumn_) {
+        case kHost:
+            return text(texts.host);
+        case kUrl:
+            return text(texts.path);
+        case kSize:
+            return amount(texts.sizeText);
+        case kProgress:
+            return amount(texts.progressText);
+        case kTime:
+            return amount(texts.timeText);
+        case kRate:
+            return amount(texts.rateText);
+        case kType:
+            return text(texts.typeName);
+        default:
+            return {};
+    }
+}
+
+// Sort order of two store rows; equal keys keep the order first seen.
+bool CStreamListModel::before(std::uint32_t a, std::uint32_t b) const {
+    if (sortColumn_ != kNoSort) {
+        const int c = naturalCompare(keys_[a], keys_[b]);
+        if (c != 0) {
+            return sortOrder_ == Qt::AscendingOrder ? c < 0 : c > 0;
+        }
+    }
+    return a < b;
+}
+
+// Reads store rows from `from` on until `upTo` or the budget runs out; returns those that
+// pass the filters, in sort order. New rows (past the taken ones) are counted by type.
+std::vector<std::uint32_t> CStreamListModel::scan(int& from, int upTo, int budgetMs,
+                                                  bool countNew) {
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::uint32_t> batch;
+    StreamRowTexts texts;
+    bool countsChanged = false;
+    for (; from < upTo; ++from) {
+        if (from % kRowsPerClockLook == 0 && clock.elapsed() >= budgetMs) {
+            break;
+        }
+        if (!session_.rowTexts(from, texts)) {
+            break;
+        }
+        if (countNew && from >= taken_) {
+            const std::string_view type = textOf(texts.typeName, sizeof texts.typeName);
+            if (lastCount_ == typeCounts_.end() || lastType_ != type) {
+                lastType_.assign(type);
+                lastCount_ = typeCounts_.try_emplace(QString::fromUtf8(texts.typeName), 0).first;
+            }
+            ++lastCount_->second;
+            countsChanged = true;
+            taken_ = from + 1;
+        }
+        if (!passes(texts)) {
+            continue;
+        }
+        if (sortColumn_ != kNoSort) {
+            if (keys_.size() <= static_cast<std::size_t>(from)) {
+                keys_.resize(std::max<std::size_t>(static_cast<std::size_t>(from) + 1,
+                                                   keys_.size() * 2));
+            }
+            keys_[static_cast<std::size_t>(from)] = keyOf(texts);
+        }
+        batch.push_back(static_cast<std::uint32_t>(from));
+    }
+    if (sortColumn_ != kNoSort) {
+        std::sort(batch.begin(), batch.end(),
+                  [this](std::uint32_t a, std::uint32_t b) { return before(a, b); });
+    }
+    if (countsChanged) {
+        emit typeCountsChanged();
+    }
+    return batch;
+}
+
+// Merges a sorted batch into a sorted order; `insertedAt` receives, for each batch row, the
+// position in the old order it went before.
+void CStreamListModel::mergeInto(std::vector<std::uint32_t>& order,
+                                 std::vector<std::uint32_t>& batch,
+                                 std::vector<std::size_t>* insertedAt) const {
+    if (batch.empty()) {
+        return;
+    }
+    const auto less = [this](std::uint32_t a, std::uint32_t b) { return before(a, b); };
+    if (order.empty() || !less(batch.front(), order.back())) {
+        if (insertedAt != nullptr) {
+            insertedAt->assign(batch.size(), order.size());
+        }
+        order.insert(order.end(), batch.begin(), batch.end());
+        return;
+    }
+    std::vector<std::uint32_t> merged;
+    merged.reserve(order.size() + batch.size());
+    auto from = order.begin();
+    for (std::uint32_t row : batch) {
+        const auto at = std::upper_bound(from, order.end(), row, less);
+        merged.insert(merged.end(), from, at);
+        if (insertedAt != nullptr) {
+            insertedAt->push_back(static_cast<std::size_t>(at - order.begin()));
+        }
+        merged.push_back(row);
+        from = at;
+    }
+    merged.insert(merged.end(), from, order.end());
+    order.swap(merged);
+}
+
+bool CStreamListModel::advance(int storeRows, int budgetMs) {
+    if (rebuilding_) {
+        continueRebuild(storeRows, budgetMs);
+    } else {
+        takeNewRows(storeRows, budgetMs);
+    }
+    return rebuilding_ || taken_ < storeRows;
+}
+
+void CStreamListModel::takeNewRows(int storeRows, int budgetMs) {
+    int from = taken_;
+    std::vector<std::uint32_t> batch = scan(from, storeRows, budgetMs, true);
+    if (batch.empty()) {
+        return;
+    }
+    const std::size_t oldSize = order_.size();
+    if (sortColumn_ == kNoSort || order_.empty() || !before(batch.front(), order_.back())) {
+        // All after the last shown row: a plain insertion.
+        beginInsertRows(QModelIndex(), static_cast<int>(oldSize),
+                        static_cast<int>(oldSize + batch.size()) - 1);
+        order_.insert(order_.end(), batch.begin(), batch.end());
+        endInsertRows();
+        return;
+    }
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<std::size_t> insertedAt;
+    insertedAt.reserve(batch.size());
+    mergeInto(order_, batch, &insertedAt);
+    const QModelIndexList previous = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(previous.size());
+    for (const QModelIndex& old : previous) {
+        const auto shift = std::upper_bound(insertedAt.begin(), insertedAt.end(),
+                                            static_cast<std::size_t>(old.row())) -
+                           insertedAt.begin();
+        after.push_back(index(old.row() + static_cast<int>(shift), old.column()));
+    }
+    changePersistentIndexList(previous, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void CStreamListModel::startRebuild() {
+    rebuilding_ = true;
+    build_ = Build{};
+    if (sortColumn_ == kNoSort) {
+        keys_.clear();
+        keys_.shrink_to_fit();
+    }
+}
+
+void CStreamListModel::continueRebuild(int storeRows, int budgetMs) {
+    std::vector<std::uint32_t> batch = scan(build_.scanned, storeRows, budgetMs, true);
+    mergeInto(build_.order, batch, nullptr);
+    if (build_.scanned >= storeRows) {
+        rebuilding_ = false;
+        publish(std::move(build_.order));
+        build_ = Build{};
+    }
+}
+
+// Shows a new order at once; the selection and the current row follow their rows.
+void CStreamListModel::publish(std::vector<std::uint32_t> order) {
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList previous = persistentIndexList();
+    std::vector<int> position;
+    if (!previous.isEmpty()) {
+        position.assign(static_cast<std::size_t>(taken_), -1);
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            position[order[i]] = static_cast<int>(i);
+        }
+    }
+    QModelIndexList after;
+    after.reserve(previous.size());
+    for (const QModelIndex& old : previous) {
+        const int row = storeRow(old.row());
+        const int now = row >= 0 && row < taken_ ? position[static_cast<std::size_t>(row)] : -1;
+        after.push_back(now < 0 ? QModelIndex() : index(now, old.column()));
+    }
+    order_ = std::move(order);
+    changePersistentIndexList(previous, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void CStreamListModel::sort(int column, Qt::SortOrder order) {
+    const int wanted = column >= 0 && column < kColumnCount ? column : kNoSort;
+    if (wanted == sortColumn_ && order == sortOrder_ && !rebuilding_) {
+        return;
+    }
+    sortColumn_ = wanted;
+    sortOrder_ = order;
+    startRebuild();
+    emit workPending();
+}
+
+void CStreamListModel::setFilterText(const QString& text) {
+    if (text == filterText_) {
+        return;
+    }
+    filterText_ = text;
+    filterBytes_ = text.toUtf8().toStdString();
+    std::transform(filterBytes_.begin(), filterBytes_.end(), filterBytes_.begin(), lowerAscii);
+    startRebuild();
+    emit workPending();
+}
+
+void CStreamListModel::setTypeFilter(const QString& typeName) {
+    if (typeName == typeFilter_) {
+        return;
+    }
+    typeFilter_ = typeName;
+    typeBytes_ = typeName.toUtf8().toStdString();
+    startRebuild();
+    emit workPending();
+}
+
+void CStreamListModel::refreshRow(int storeRow) {
+    if (storeRow == cachedRow_) {
+        cachedRow_ = -1;
+    }
+    if (storeRow < 0 || storeRow >= taken_) {
+        return;
+    }
+    if (sortColumn_ >= kSize && sortColumn_ <= kRate && !rebuilding_) {
+        repositionRow(storeRow);
+    }
+    const int row = viewRow(storeRow);
+    if (row >= 0) {
+        emit dataChanged(index(row, kSize), index(row, kRate), {Qt::DisplayRole});
+    }
+}
+
+// A status column is the sort key: the row moves to where its new text belongs.
+void CStreamListModel::repositionRow(int storeRow) {
+    const int at = viewRow(storeRow);
+    const StreamRowTexts* texts = at < 0 ? nullptr : textsOf(storeRow);
+    if (texts == nullptr) {
+        return;
+    }
+    std::string key = keyOf(*texts);
+    if (key == keys_[static_cast<std::size_t>(storeRow)]) {
+        return;
+    }
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList previous = persistentIndexList();
+    order_.erase(order_.begin() + at);
+    keys_[static_cast<std::size_t>(storeRow)] = std::move(key);
+    const auto place = std::upper_bound(order_.begin(), order_.end(),
+                                        static_cast<std::uint32_t>(storeRow),
+                                        [this](std::uint32_t a, std::uint32_t b) { return before(a, b); });
+    const int to = static_cast<int>(place - order_.begin());
+    order_.insert(place, static_cast<std::uint32_t>(storeRow));
+    QModelIndexList after;
+    after.reserve(previous.size());
+    for (const QModelIndex& old : previous) {
+        int row = old.row();
+        if (row == at) {
+            row = to;
+        } else {
+            row -= row > at ? 1 : 0;
+            row += row >= to ? 1 : 0;
+        }
+        after.push_back(index(row, old.column()));
+    }
+    changePersistentIndexList(previous, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
 void CStreamListModel::clear() {
     beginResetModel();
-    rows_.clear();
+    order_.clear();
+    order_.shrink_to_fit();
+    keys_.clear();
+    keys_.shrink_to_fit();
+    taken_ = 0;
+    rebuilding_ = false;
+    build_ = Build{};
+    cachedRow_ = -1;
+    typeCounts_.clear();
+    lastCount_ = typeCounts_.end();
     endResetModel();
+    emit typeCountsChanged();
 }
 
 QString CStreamListModel::headerText(int column) {

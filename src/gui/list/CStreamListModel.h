@@ -3,42 +3,117 @@
 #include <QAbstractTableModel>
 #include <QString>
 
-#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
 #include <vector>
 
-struct StreamRowTexts;
+#include "core/store/StreamRowTexts.h"
 
-// What the stream list shows: one row per stored stream, in the order of the store's rows.
-// Lives on the user-interface thread only; it keeps copies of the texts as they were handed
-// over, so painting never reads a record that a download worker is writing.
+class MonitorSession;
+
+// What the stream list shows: the session's rows, read from the store when asked for, in
+// sort order and through the filters. The model keeps only an order of store rows (and,
+// while sorted, the sort column's text of each listed row), never a copy of every row's
+// texts; painting reads one row at a time under the store's lock.
+//
+// New rows and a new sort or filter are taken in slices (advance()), so that a large list
+// never holds up the event loop for long. User-interface thread only.
 class CStreamListModel : public QAbstractTableModel {
     Q_OBJECT
   public:
-    enum Column { kHost, kUrl, kSize, kProgress, kTime, kRate, kColumnCount };
-    explicit CStreamListModel(QObject* parent = nullptr);
+    enum Column { kHost, kUrl, kSize, kProgress, kTime, kRate, kType, kColumnCount };
+    enum Role {
+        // The progress in percent (0 to 100) as a double; invalid when the text holds none.
+        kPercentRole = Qt::UserRole + 1,
+        // The store row behind a view row.
+        kStoreRowRole,
+    };
+    static constexpr int kNoSort = -1;
+
+    explicit CStreamListModel(const MonitorSession& session, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
-    // Appends the rows (host and path) in one insertion.
-    void appendRows(const std::vector<StreamRowTexts>& rows);
-    // Rewrites the four status columns of a row; rows not shown yet are ignored.
-    void refreshRow(int row, const StreamRowTexts& texts);
+    // Takes the store's rows up to `storeRows` and any pending re-sort, for about
+    // `budgetMs`; true when work is left for a later turn.
+    bool advance(int storeRows, int budgetMs);
+    // The store row's texts changed.
+    void refreshRow(int storeRow);
     void clear();
+
+    // Shows only rows whose host or path holds `text` (ignoring ASCII case); empty: all.
+    void setFilterText(const QString& text);
+    QString filterText() const { return filterText_; }
+    // Shows only rows of this type name; empty: all.
+    void setTypeFilter(const QString& typeName);
+    QString typeFilter() const { return typeFilter_; }
+    bool filtered() const { return !filterBytes_.empty() || !typeBytes_.empty(); }
+    int sortColumn() const { return sortColumn_; }
+    Qt::SortOrder sortOrder() const { return sortOrder_; }
+
+    // Store rows taken so far (shown or filtered out).
+    int takenRows() const { return taken_; }
+    int storeRow(int viewRow) const;
+    // The view row of a store row, -1 when it is not shown.
+    int viewRow(int storeRow) const;
+    // How many taken rows each type name has.
+    const std::map<QString, int>& typeCounts() const { return typeCounts_; }
 
     static QString headerText(int column);
     static int defaultWidth(int column);
+    // The percent in a progress text ("19.07%"), or a negative value.
+    static double percentOf(const char* progressText);
+
+  signals:
+    void typeCountsChanged();
+    // A new sort or filter waits for advance().
+    void workPending();
 
   private:
-    struct Row {
-        QString host;
-        QString path;
-        std::array<QString, 4> status;  // size, progress, time, rate
+    // One pass over store rows into an order being built.
+    struct Build {
+        std::vector<std::uint32_t> order;
+        int scanned = 0;
     };
-    static void takeStatus(Row& row, const StreamRowTexts& texts);
 
-    std::vector<Row> rows_;
+    const StreamRowTexts* textsOf(int storeRow) const;
+    bool passes(const StreamRowTexts& texts) const;
+    std::string keyOf(const StreamRowTexts& texts) const;
+    bool before(std::uint32_t a, std::uint32_t b) const;
+    std::vector<std::uint32_t> scan(int& from, int upTo, int budgetMs, bool countNew);
+    void mergeInto(std::vector<std::uint32_t>& order, std::vector<std::uint32_t>& batch,
+                   std::vector<std::size_t>* insertedAt) const;
+    void takeNewRows(int storeRows, int budgetMs);
+    void continueRebuild(int storeRows, int budgetMs);
+    void startRebuild();
+    void publish(std::vector<std::uint32_t> order);
+    void repositionRow(int storeRow);
+
+    const MonitorSession& session_;
+    std::vector<std::uint32_t> order_;  // view row -> store row
+    int taken_ = 0;
+    bool rebuilding_ = false;
+    Build build_;
+
+    int sortColumn_ = kNoSort;
+    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
+    std::vector<std::string> keys_;  // by store row, while sorted
+
+    QString filterText_;
+    std::string filterBytes_;  // lower-case UTF-8
+    QString typeFilter_;
+    std::string typeBytes_;
+
+    std::map<QString, int> typeCounts_;
+    std::string lastType_;
+    std::map<QString, int>::iterator lastCount_;
+
+    mutable int cachedRow_ = -1;
+    mutable StreamRowTexts cached_{};
 };
