@@ -21,10 +21,14 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QSettings>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstring>
+
+static_assert(CStreamListModel::kPercentRole == CListViewEx::kBarRole);
 
 namespace {
 QString fromBytes(const char* text) {
@@ -56,7 +60,7 @@ CListArea::CListArea(MonitorSession& session, UiBridge& bridge, QWidget* parent)
     : QWidget(parent), session_(session), bridge_(bridge) {
     listCtrl_ = new CListViewEx(this);
     listCtrl_->setObjectName(QStringLiteral("listCtrl%1").arg(kListControlId));
-    model_ = new CStreamListModel(this);
+    model_ = new CStreamListModel(session_, this);
     listCtrl_->setModel(model_);
     listCtrl_->viewport()->installEventFilter(this);
 
@@ -64,14 +68,21 @@ CListArea::CListArea(MonitorSession& session, UiBridge& bridge, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(listCtrl_);
 
-    connect(listCtrl_, &QAbstractItemView::clicked, this, &CListArea::onClicked);
     connect(listCtrl_, &QAbstractItemView::doubleClicked, this, &CListArea::onDoubleClicked);
+    connect(listCtrl_, &CListViewEx::enterPressed, this, &CListArea::onEnter);
+    connect(listCtrl_, &CListViewEx::menuKeyPressed, this, &CListArea::onMenuKey);
+    connect(listCtrl_, &CListViewEx::copyPressed, this, &CListArea::OnCopyUrl);
+    connect(model_, &CStreamListModel::workPending, this,
+            [this] { bridge_.scheduleRowsChanged(0); });
 
     bridge_.setDialogParent(this);
     connect(&bridge_, &UiBridge::rowsChanged, this, &CListArea::flushPending);
     connect(&bridge_, &UiBridge::downloadEnded, this, &CListArea::onDownloadEnded);
 
     createActions();
+    resetColumns();
+    listCtrl_->setStretchColumn(CStreamListModel::kUrl);
+    restoreHeader();
     OnInitialUpdate();
 }
 
@@ -99,9 +110,11 @@ void CListArea::createActions() {
 bool CListArea::eventFilter(QObject* watched, QEvent* event) {
     if (watched == listCtrl_->viewport() && event->type() == QEvent::ContextMenu) {
         auto* menuEvent = static_cast<QContextMenuEvent*>(event);
-        // Only a right click picks the row; the keyboard's menu key does not.
+        // A right click picks its row; the keyboard's menu is for the highlighted one.
         if (menuEvent->reason() == QContextMenuEvent::Mouse) {
             onContextMenuRequested(menuEvent->pos());
+        } else {
+            onMenuKey();
         }
         return true;
     }
@@ -115,25 +128,16 @@ void CListArea::flushPending() {
         return;
     }
     const MonitorSession::Changes changes = session_.takeChanges();
-    const int shown = model_->rowCount();
-    const int last = std::min(changes.rowCount, shown + kRowsPerFlush);
-    std::vector<StreamRowTexts> rows;
-    rows.reserve(static_cast<std::size_t>(std::max(0, last - shown)));
-    StreamRowTexts texts;
-    for (int row = shown; row < last && session_.rowTexts(row, texts); ++row) {
-        rows.push_back(texts);
-    }
-    model_->appendRows(rows);
+    const int shownBefore = model_->rowCount();
+    const bool more = model_->advance(changes.rowCount, kFlushBudgetMs);
     itemCount_ = model_->rowCount();
     for (int row : changes.refreshed) {
-        if (row < itemCount_ && session_.rowTexts(row, texts)) {
-            model_->refreshRow(row, texts);
-        }
+        model_->refreshRow(row);
     }
-    if (itemCount_ < changes.rowCount) {
+    if (more) {
         bridge_.scheduleRowsChanged(0);  // the rest after the events that queued up meanwhile
     }
-    if (!rows.empty() || !changes.refreshed.empty()) {
+    if (itemCount_ != shownBefore || !changes.refreshed.empty()) {
         emit rowsFlushed();
     }
 }
@@ -141,10 +145,7 @@ void CListArea::flushPending() {
 void CListArea::OnInitialUpdate() {
     session_.reset();
     model_->clear();
-    resetColumns();
     itemCount_ = 0;
-    currentStream_ = nullptr;
-    currentRow_ = -1;
     listCtrl_->EnableFullRowSelect(true);
     flushPending();
 }
@@ -156,11 +157,64 @@ void CListArea::resetColumns() {
     }
 }
 
+namespace {
+const QString kHeaderKey = QStringLiteral("List/header");
+}
+
+// Widths, and the sort column and order, as the user left them in the last run.
+void CListArea::restoreHeader() {
+    const QByteArray state = QSettings().value(kHeaderKey).toByteArray();
+    if (!state.isEmpty() && listCtrl_->header()->restoreState(state)) {
+        listCtrl_->setStretchColumn(CStreamListModel::kUrl);
+    }
+}
+
+void CListArea::saveHeader() const {
+    QSettings().setValue(kHeaderKey, listCtrl_->header()->saveState());
+}
+
 int CListArea::selectedCount() const {
     return listCtrl_->selectionModel() ? listCtrl_->selectionModel()->selectedRows().size() : 0;
 }
 
+std::vector<int> CListArea::selectedRows() const {
+    std::vector<int> viewRows;
+    if (listCtrl_->selectionModel() != nullptr) {
+        for (const QModelIndex& index : listCtrl_->selectionModel()->selectedRows()) {
+            viewRows.push_back(index.row());
+        }
+    }
+    std::sort(viewRows.begin(), viewRows.end());
+    std::vector<int> rows;
+    rows.reserve(viewRows.size());
+    for (int viewRow : viewRows) {
+        rows.push_back(model_->storeRow(viewRow));
+    }
+    return rows;
+}
+
+int CListArea::currentRow() const {
+    const QModelIndex current = listCtrl_->currentIndex();
+    return current.isValid() ? model_->storeRow(current.row()) : -1;
+}
+
+const DetectedStream* CListArea::currentStream() {
+    const int row = currentRow();
+    return row < 0 ? nullptr : session_.record(row);
+}
+
+void CListArea::setFilterText(const QString& text) {
+    model_->setFilterText(text);
+}
+
+void CListArea::setTypeFilter(const QString& typeName) {
+    model_->setTypeFilter(typeName);
+}
+
 void CListArea::shutdown() {
+    if (!shutDown_) {
+        saveHeader();
+    }
     shutDown_ = true;
 }
 
@@ -171,30 +225,31 @@ void CListArea::onDownloadEnded(int /*row*/, const DownloadOutcome& /*outcome*/)
 
 // ---- clicks ------------------------------------------------------------------------------
 
-void CListArea::takeCurrentFrom(const QModelIndex& index) {
-    if (!index.isValid()) {
-        return;
-    }
-    if (const DetectedStream* record = session_.record(index.row())) {
-        currentStream_ = record;
-        currentRow_ = index.row();
-    }
-}
-
-void CListArea::onClicked(const QModelIndex& index) {
-    takeCurrentFrom(index);
-}
-
 void CListArea::onDoubleClicked(const QModelIndex& index) {
-    takeCurrentFrom(index);
-    if (index.isValid() && currentStream_ != nullptr) {
+    if (index.isValid()) {
         runDoubleClickCommand();
     }
 }
 
+void CListArea::onEnter() {
+    if (hasCurrentStream()) {
+        runDoubleClickCommand();
+    }
+}
+
+bool CListArea::currentFileExists() {
+    const DetectedStream* record = currentStream();
+    return record != nullptr && record->localFile[0] != '\0' &&
+           QFileInfo::exists(fromBytes(record->localFile));
+}
+
 void CListArea::runDoubleClickCommand() {
-    const int command = StreamCommandRules::doubleClickCommand(LoadDownloadState(*currentStream_),
-                                                               currentStream_->scheme);
+    const DetectedStream* record = currentStream();
+    if (record == nullptr) {
+        return;
+    }
+    const int command = StreamCommandRules::doubleClickCommand(
+        LoadDownloadState(*record), record->scheme, currentFileExists());
     if (command != StreamCommandRules::kNone) {
         OnCommand(command);
     }
@@ -202,11 +257,33 @@ void CListArea::runDoubleClickCommand() {
 
 void CListArea::onContextMenuRequested(const QPoint& pos) {
     const QModelIndex index = listCtrl_->indexAt(pos);
-    if (!index.isValid() || index.row() >= session_.rowCount()) {
+    if (!index.isValid()) {
         return;
     }
-    takeCurrentFrom(index);
-    const QPoint global = listCtrl_->viewport()->mapToGlobal(pos);
+    // A right click on a row outside the selection makes it the selection.
+    QItemSelectionModel* selection = listCtrl_->selectionModel();
+    if (!selection->isRowSelected(index.row(), QModelIndex())) {
+        selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                              QItemSelectionModel::Rows);
+    } else {
+        selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    }
+    showContextMenuAt(index, pos);
+}
+
+// The menu key and Shift+F10: the menu for the highlighted row, shown at that row.
+void CListArea::onMenuKey() {
+    const QModelIndex current = listCtrl_->currentIndex();
+    if (!current.isValid()) {
+        return;
+    }
+    listCtrl_->scrollTo(current);
+    const QRect rect = listCtrl_->visualRect(current.siblingAtColumn(0));
+    showContextMenuAt(current, rect.bottomLeft());
+}
+
+void CListArea::showContextMenuAt(const QModelIndex& /*index*/, const QPoint& viewportPos) {
+    const QPoint global = listCtrl_->viewport()->mapToGlobal(viewportPos);
     activateWindow();
     contextMenu()->exec(global);
 }
@@ -217,11 +294,12 @@ QMenu* CListArea::contextMenu() {
 }
 
 void CListArea::updateMenuStates() {
-    if (currentStream_ == nullptr) {
+    const DetectedStream* record = currentStream();
+    if (record == nullptr) {
         return;
     }
-    const auto states =
-        StreamCommandRules::menuStates(LoadDownloadState(*currentStream_), currentStream_->scheme);
+    const auto states = StreamCommandRules::menuStates(LoadDownloadState(*record), record->scheme,
+                                                       currentFileExists());
     actions_[kCommandSave]->setEnabled(states.save);
     actions_[kCommandAbort]->setEnabled(states.abort);
     actions_[kCommandPlay]->setEnabled(states.play);
@@ -257,15 +335,24 @@ bool CListArea::OnCommand(int id) {
 }
 
 void CListArea::OnCopyUrl() {
-    if (currentStream_ == nullptr) {
+    std::vector<int> rows = selectedRows();
+    if (rows.empty() && hasCurrentStream()) {
+        rows.push_back(currentRow());
+    }
+    if (rows.empty()) {
         return;
     }
-    QGuiApplication::clipboard()->setText(QString::fromStdString(session_.url(currentRow_)));
+    QStringList urls;
+    urls.reserve(static_cast<qsizetype>(rows.size()));
+    for (int row : rows) {
+        urls << QString::fromStdString(session_.url(row));
+    }
+    QGuiApplication::clipboard()->setText(urls.join(QLatin1Char('\n')));
 }
 
 void CListArea::OnCopyAsCommand(int id) {
     DetectedStream record;
-    if (currentStream_ == nullptr || !session_.copyRecord(currentRow_, record)) {
+    if (!session_.copyRecord(currentRow(), record)) {
         return;
     }
     // Cookies kept while reuse was on are not handed out once it is off.
@@ -280,10 +367,10 @@ void CListArea::OnCopyAsCommand(int id) {
 }
 
 void CListArea::OnOpenInBrowser() {
-    if (currentStream_ == nullptr) {
+    if (!hasCurrentStream()) {
         return;
     }
-    const std::string url = session_.url(currentRow_);
+    const std::string url = session_.url(currentRow());
     if (!UrlSchemePolicy::mayOpenInBrowser(url)) {
         QMessageBox::warning(
             this, QApplication::applicationDisplayName(),
@@ -295,24 +382,24 @@ void CListArea::OnOpenInBrowser() {
 }
 
 void CListArea::OnPlay() {
-    if (currentStream_ == nullptr || currentStream_->localFile[0] == '\0') {
+    if (!currentFileExists()) {
         return;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(fromBytes(currentStream_->localFile)));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(fromBytes(currentStream()->localFile)));
 }
 
 void CListArea::OnAbort() {
-    if (currentStream_ == nullptr) {
-        return;
+    if (hasCurrentStream()) {
+        session_.abortDownload(currentRow());
     }
-    session_.abortDownload(currentRow_);
 }
 
 void CListArea::OnSaveAs() {
-    if (currentStream_ == nullptr) {
+    const int row = currentRow();
+    const DetectedStream* record = currentStream();
+    if (record == nullptr) {
         return;
     }
-    const DetectedStream* record = currentStream_;
     const std::string suffix = record->suffix;
     QFileDialog dialog(this);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -331,5 +418,5 @@ void CListArea::OnSaveAs() {
     }
     const QString chosen = QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();
     lastFolder_ = QFileInfo(chosen).absolutePath();
-    session_.startDownload(currentRow_, QFile::encodeName(chosen).toStdString());
+    session_.startDownload(row, QFile::encodeName(chosen).toStdString());
 }

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include <unordered_map>
+#include <vector>
 
 class CListViewEx;
 class CStreamListModel;
@@ -14,9 +15,9 @@ class UiBridge;
 struct DetectedStream;
 struct DownloadOutcome;
 
-// The view of the document: one row per stream of the session's list, and the commands on the
-// row the user last clicked. News of the list arrives through the UI bridge and reaches the
-// rows in batches.
+// The view of the document: one row per stream of the session's list, sorted and filtered as
+// the user asks, and the commands on the highlighted row (copy: on every selected row). News
+// of the list arrives through the UI bridge and reaches the rows in slices.
 class CListArea : public QWidget {
     Q_OBJECT
   public:
@@ -33,24 +34,33 @@ class CListArea : public QWidget {
     };
     static constexpr int kListControlId = 1000;
     static constexpr int kContextMenuId = 138;
-    // Rows moved into the view per turn of the event loop, so that a flood never stalls it.
-    static constexpr int kRowsPerFlush = 2000;
+    // Time given to taking new rows (or a new order) per turn of the event loop, so that a
+    // flood or a re-sort of a large list never stalls it.
+    static constexpr int kFlushBudgetMs = 12;
 
     CListArea(MonitorSession& session, UiBridge& bridge, QWidget* parent = nullptr);
     ~CListArea() override;
 
     // Empties the list (new or opened document). Running downloads go on without a row.
     void OnInitialUpdate();
-    // Command 147, also forwarded by the frame's Ctrl+C.
+    // Command 147, also forwarded by the frame's Ctrl+C: the URLs of the selected rows, one a
+    // line (the highlighted row's when none is selected).
     void OnCopyUrl();
     // Commands 152 to 154: the row as a curl, ffmpeg or yt-dlp command for a POSIX shell, with
     // the request's Referer and User-Agent (and its cookie while cookie reuse is on).
     void OnCopyAsCommand(int id);
     // Runs one of the list commands on the current stream; false for an unknown ID.
     bool OnCommand(int id);
-    bool hasCurrentStream() const { return currentStream_ != nullptr; }
-    const DetectedStream* currentStream() const { return currentStream_; }
+    bool hasCurrentStream() const { return currentRow() >= 0; }
+    // The highlighted row's own record; null when no row is highlighted.
+    const DetectedStream* currentStream();
     int selectedCount() const;
+    // Store rows of the selected rows, in the order shown.
+    std::vector<int> selectedRows() const;
+    // Shows only rows whose host or path holds `text`; empty: all.
+    void setFilterText(const QString& text);
+    // Shows only rows of this type name; empty: all.
+    void setTypeFilter(const QString& typeName);
     // Before the frame goes away: the view takes no more news.
     void shutdown();
 
@@ -63,8 +73,8 @@ class CListArea : public QWidget {
     QMenu* contextMenu();
 
     MonitorSession& session() { return session_; }
-    // Row of the current stream, -1 when there is none.
-    int currentRow() const { return currentRow_; }
+    // Store row of the highlighted row, -1 when there is none.
+    int currentRow() const;
 
   signals:
     // A batch of rows or refreshes reached the model.
@@ -74,10 +84,14 @@ class CListArea : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
     void createActions();
     void resetColumns();
-    void takeCurrentFrom(const QModelIndex& index);
-    void onClicked(const QModelIndex& index);
+    void saveHeader() const;
+    void restoreHeader();
     void onDoubleClicked(const QModelIndex& index);
     void onContextMenuRequested(const QPoint& pos);
+    void showContextMenuAt(const QModelIndex& index, const QPoint& viewportPos);
+    void onMenuKey();
+    void onEnter();
+    bool currentFileExists();
     void onDownloadEnded(int row, const DownloadOutcome& outcome);
     void updateMenuStates();
     void runDoubleClickCommand();
@@ -93,8 +107,6 @@ class CListArea : public QWidget {
     CStreamListModel* model_ = nullptr;
     QMenu* menu_ = nullptr;
     std::unordered_map<int, QAction*> actions_;
-    const DetectedStream* currentStream_ = nullptr;
-    int currentRow_ = -1;
     int itemCount_ = 0;
     bool shutDown_ = false;
     QString lastFolder_;

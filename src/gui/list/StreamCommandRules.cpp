@@ -8,8 +8,10 @@ bool isRtsp(std::string_view scheme) {
 }
 }  // namespace
 
-StreamCommandRules::MenuStates StreamCommandRules::menuStates(int state, std::string_view scheme) {
-    MenuStates states{state != kStateDownloading, state == kStateDownloading, state == kStateEnded};
+StreamCommandRules::MenuStates StreamCommandRules::menuStates(int state, std::string_view scheme,
+                                                              bool fileExists) {
+    MenuStates states{state != kStateDownloading, state == kStateDownloading,
+                      state == kStateEnded && fileExists};
     if (isRtsp(scheme)) {
         states.save = false;
         states.abort = false;
@@ -18,14 +20,15 @@ StreamCommandRules::MenuStates StreamCommandRules::menuStates(int state, std::st
 }
 
 StreamCommandRules::Command StreamCommandRules::doubleClickCommand(int state,
-                                                                   std::string_view scheme) {
+                                                                   std::string_view scheme,
+                                                                   bool fileExists) {
     if (isRtsp(scheme)) {
         return kCopyUrl;
     }
     if (state == kStateIdle) {
         return kSave;
     }
-    if (state == kStateEnded) {
+    if (state == kStateEnded && fileExists) {
         return kPlay;
     }
     return kNone;

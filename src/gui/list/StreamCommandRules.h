@@ -19,8 +19,10 @@ class StreamCommandRules {
         bool play;
     };
 
-    // Save, abort and play items of the context menu; the others are always enabled.
-    static MenuStates menuStates(int state, std::string_view scheme);
-    // What a double click runs: copy for rtsp, save when idle, play when ended, else nothing.
-    static Command doubleClickCommand(int state, std::string_view scheme);
+    // Save, abort and play items of the context menu; the others are always enabled. Play
+    // needs the downloaded file to be there still.
+    static MenuStates menuStates(int state, std::string_view scheme, bool fileExists = true);
+    // What a double click runs: copy for rtsp, save when idle, play when ended and the file
+    // is there, else nothing.
+    static Command doubleClickCommand(int state, std::string_view scheme, bool fileExists = true);
 };

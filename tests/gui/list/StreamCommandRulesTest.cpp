@@ -12,17 +12,18 @@ struct StateCase {
     const char* scheme;
     bool save, abort, play;
     Rules::Command doubleClick;
+    bool fileExists = true;
 };
 
 class StreamCommandRulesByState : public testing::TestWithParam<StateCase> {};
 
 TEST_P(StreamCommandRulesByState, MenuAndDoubleClick) {
     const StateCase& c = GetParam();
-    const auto states = Rules::menuStates(c.state, c.scheme);
+    const auto states = Rules::menuStates(c.state, c.scheme, c.fileExists);
     EXPECT_EQ(states.save, c.save);
     EXPECT_EQ(states.abort, c.abort);
     EXPECT_EQ(states.play, c.play);
-    EXPECT_EQ(Rules::doubleClickCommand(c.state, c.scheme), c.doubleClick);
+    EXPECT_EQ(Rules::doubleClickCommand(c.state, c.scheme, c.fileExists), c.doubleClick);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -33,6 +34,9 @@ INSTANTIATE_TEST_SUITE_P(
                     StateCase{kStateIdle, "rtsp", false, false, false, Rules::kCopyUrl},
                     StateCase{kStateDownloading, "rtsp", false, false, false, Rules::kCopyUrl},
                     StateCase{kStateEnded, "rtsp", false, false, true, Rules::kCopyUrl},
-                    StateCase{kStateIdle, "RTSP", true, false, false, Rules::kSave}));
+                    StateCase{kStateIdle, "RTSP", true, false, false, Rules::kSave},
+                    // The downloaded file has gone: nothing to play.
+                    StateCase{kStateEnded, "http", true, false, false, Rules::kNone, false},
+                    StateCase{kStateEnded, "rtsp", false, false, false, Rules::kCopyUrl, false}));
 
 }  // namespace
