@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QSettings>
 #include <QStatusBar>
@@ -21,6 +22,10 @@
 #include "gui/app/UiBridge.h"
 #include "gui/app/WatchedPortsSetting.h"
 #include "gui/detect/CTreeArea.h"
+#include "gui/detect/CTypeTreeCtrl.h"
+
+#include <arpa/inet.h>
+#include <cstring>
 
 namespace {
 
@@ -108,6 +113,7 @@ bool CMainFrame::Create() {
         UpdateCommandUI();
         UpdateLockIndicators();
         UpdateDroppedStreams();
+        UpdateListStatus();
     });
     idleTimer_->start(kIdleIntervalMs);
 
@@ -116,6 +122,7 @@ bool CMainFrame::Create() {
     }
     UpdateCaption();
     UpdateCommandUI();
+    UpdateListStatus();
     return true;
 }
 
@@ -328,6 +335,18 @@ bool CMainFrame::CreateToolBar() {
     toolBar_->addSeparator();
     toolBar_->addAction(action(ID_MONITOR_START));
     toolBar_->addAction(action(ID_MONITOR_STOP));
+    toolBar_->addSeparator();
+    filterEdit_ = new QLineEdit(toolBar_);
+    filterEdit_->setObjectName(QStringLiteral("filterEdit"));
+    filterEdit_->setPlaceholderText(QStringLiteral("ホスト・パスで絞り込み"));
+    filterEdit_->setClearButtonEnabled(true);
+    filterEdit_->setMaximumWidth(240);
+    connect(filterEdit_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (view_ != nullptr) {
+            view_->setFilterText(text);
+        }
+    });
+    toolBar_->addWidget(filterEdit_);
     addToolBar(Qt::TopToolBarArea, toolBar_);
     return true;
 }
@@ -345,6 +364,9 @@ bool CMainFrame::CreateStatusBar() {
         bar->addPermanentWidget(label);
         return label;
     };
+    rowsLabel_ = new QLabel(bar);
+    rowsLabel_->setObjectName(QStringLiteral("listRows"));
+    bar->addPermanentWidget(rowsLabel_);
     // Shown only once the list has had to drop new streams.
     droppedLabel_ = new QLabel(bar);
     droppedLabel_->setObjectName(QStringLiteral("droppedStreams"));
@@ -366,6 +388,31 @@ void CMainFrame::UpdateDroppedStreams() {
     }
 }
 
+QString CMainFrame::MonitoringText() const {
+    const AdapterEntry& adapter = session_->adapter();
+    char address[INET6_ADDRSTRLEN] = {};
+    if (IsIpv6Only(adapter)) {
+        inet_ntop(AF_INET6, adapter.address6, address, sizeof address);
+    } else {
+        inet_ntop(AF_INET, adapter.address, address, sizeof address);
+    }
+    const QString name = QString::fromUtf8(
+        adapter.description, static_cast<qsizetype>(strnlen(adapter.description,
+                                                            sizeof adapter.description)));
+    return QStringLiteral("監視中: %1 (%2)").arg(name, QString::fromLatin1(address));
+}
+
+void CMainFrame::UpdateListStatus() {
+    readyLabel_->setText(isMonitoring() ? MonitoringText() : QStringLiteral("レディ"));
+    const int total = session_->rowCount();
+    const int shown = view_ != nullptr ? view_->shownRowCount() : total;
+    rowsLabel_->setText(shown == total ? QStringLiteral("%1 件").arg(total)
+                                       : QStringLiteral("%1 / %2 件").arg(shown).arg(total));
+    if (view_ != nullptr && treeBar_ != nullptr && treeBar_->tree() != nullptr) {
+        treeBar_->tree()->SetTypeCounts(view_->typeCounts());
+    }
+}
+
 bool CMainFrame::CreateTreeBar() {
     const std::string suffixFile = services_.suffixFilePath ? services_.suffixFilePath() : "";
     treeBar_ = new CTreeArea(*session_, suffixFile);
@@ -377,6 +424,11 @@ bool CMainFrame::CreateTreeBar() {
     treeBar_->setAllowedAreas(Qt::LeftDockWidgetArea);
     addDockWidget(Qt::LeftDockWidgetArea, treeBar_);
     connect(treeBar_, &QDockWidget::visibilityChanged, this, &CMainFrame::UpdateCommandUI);
+    connect(treeBar_->tree(), &CTypeTreeCtrl::typeChosen, this, [this](const QString& typeName) {
+        if (view_ != nullptr) {
+            view_->setTypeFilter(typeName);
+        }
+    });
     return true;
 }
 
@@ -452,12 +504,16 @@ void CMainFrame::OnStartMonitoring() {
         monitorState_ = ID_MONITOR_START;
     }
     UpdateCommandUI();
+    UpdateListStatus();
 }
 
 void CMainFrame::OnStopMonitoring() {
     monitorState_ = ID_MONITOR_STOP;
     session_->stop();
     UpdateCommandUI();
+    if (!shutDown_) {
+        UpdateListStatus();
+    }
 }
 
 void CMainFrame::OnViewTreeBar() {

@@ -16,6 +16,7 @@ class UiBridge;
 struct CaptureStatus;
 class QAction;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QTimer;
 class QToolBar;
@@ -80,6 +81,10 @@ class CMainFrame : public QMainWindow {
     void UpdateLockIndicators();
     // Shows in the status bar how many new streams the list dropped (none: nothing shown).
     void UpdateDroppedStreams();
+    // Monitoring with its adapter, the list's rows (shown of all while filtered), the tree's
+    // types and counts.
+    void UpdateListStatus();
+    QString MonitoringText() const;
     void UpdateCaption();
     int EnumerateAdapters();
     bool SaveDocumentAs();
@@ -101,6 +106,8 @@ class CMainFrame : public QMainWindow {
     QToolBar* toolBar_ = nullptr;
     CTreeArea* treeBar_ = nullptr;
     QLabel* readyLabel_ = nullptr;
+    QLineEdit* filterEdit_ = nullptr;
+    QLabel* rowsLabel_ = nullptr;
     QLabel* droppedLabel_ = nullptr;  // new streams the full list had to drop
     QLabel* capLabel_ = nullptr;
     QLabel* numLabel_ = nullptr;

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <QString>
+
+#include <map>
+
 class QWidget;
 
 // The frame's view as the frame uses it: the list widget and the few commands the frame
@@ -13,4 +17,10 @@ class FrameView {
     virtual void OnCopyUrl() = 0;
     virtual bool hasCurrentStream() const = 0;
     virtual void shutdown() = 0;
+
+    // The list's filters, its rows shown and its rows by type name.
+    virtual void setFilterText(const QString& /*text*/) {}
+    virtual void setTypeFilter(const QString& /*typeName*/) {}
+    virtual int shownRowCount() const { return 0; }
+    virtual std::map<QString, int> typeCounts() const { return {}; }
 };

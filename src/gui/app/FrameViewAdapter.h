@@ -14,6 +14,10 @@ class FrameViewAdapter : public FrameView {
     void OnCopyUrl() override { view_->OnCopyUrl(); }
     bool hasCurrentStream() const override { return view_->hasCurrentStream(); }
     void shutdown() override { view_->shutdown(); }
+    void setFilterText(const QString& text) override { view_->setFilterText(text); }
+    void setTypeFilter(const QString& typeName) override { view_->setTypeFilter(typeName); }
+    int shownRowCount() const override { return view_->shownRowCount(); }
+    std::map<QString, int> typeCounts() const override { return view_->typeCounts(); }
 
   private:
     View* view_;

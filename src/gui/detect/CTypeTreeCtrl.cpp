@@ -7,6 +7,7 @@
 namespace {
 // The item's own data (what it stands for); the root stands for nothing.
 constexpr int kItemDataRole = Qt::UserRole;
+constexpr int kTypeNameRole = Qt::UserRole + 1;
 // Horizontal room around a label's text, as the label's highlight is drawn.
 constexpr int kLabelMargin = 3;
 }  // namespace
@@ -69,8 +70,54 @@ CTypeTreeCtrl::Hit CTypeTreeCtrl::HitTest(QPoint point, QTreeWidgetItem** item) 
 void CTypeTreeCtrl::SelectOnly(QTreeWidgetItem* item) {
     ClearAllSelected();
     item->setSelected(true);
+    const bool changed = item != current_;
     current_ = item;
     currentData_ = item == root() ? 0 : item->data(0, kItemDataRole).value<qintptr>();
+    if (changed) {
+        emit typeChosen(TypeNameOf(item));
+    }
+}
+
+QString CTypeTreeCtrl::TypeNameOf(const QTreeWidgetItem* item) {
+    return item != nullptr ? item->data(0, kTypeNameRole).toString() : QString();
+}
+
+void CTypeTreeCtrl::SetTypeCounts(const std::map<QString, int>& counts) {
+    QTreeWidgetItem* top = root();
+    if (top == nullptr) {
+        return;
+    }
+    int at = 0;
+    for (const auto& [name, count] : counts) {
+        if (name.isEmpty()) {
+            continue;
+        }
+        const QString text = QStringLiteral("%1 (%2)").arg(name).arg(count);
+        QTreeWidgetItem* child = at < top->childCount() ? top->child(at) : nullptr;
+        if (child == nullptr || TypeNameOf(child) != name) {
+            child = new QTreeWidgetItem(QStringList{text});
+            child->setData(0, kTypeNameRole, name);
+            top->insertChild(at, child);
+        } else if (child->text(0) != text) {
+            child->setText(0, text);
+        }
+        ++at;
+    }
+    // Children past the counted ones, or of names no longer counted, go.
+    for (int i = top->childCount() - 1; i >= 0; --i) {
+        QTreeWidgetItem* child = top->child(i);
+        const auto found = counts.find(TypeNameOf(child));
+        if (i >= at || found == counts.end()) {
+            if (child == current_) {
+                SelectOnly(top);
+            }
+            delete top->takeChild(i);
+        }
+    }
+    for (int i = 0; i < top->childCount(); ++i) {
+        top->child(i)->setData(0, kItemDataRole, i + 1);
+    }
+    top->setExpanded(true);
 }
 
 void CTypeTreeCtrl::ClearAllSelected() {

@@ -211,6 +211,14 @@ void CListArea::setTypeFilter(const QString& typeName) {
     model_->setTypeFilter(typeName);
 }
 
+int CListArea::shownRowCount() const {
+    return model_->rowCount();
+}
+
+std::map<QString, int> CListArea::typeCounts() const {
+    return model_->typeCounts();
+}
+
 void CListArea::shutdown() {
     if (!shutDown_) {
         saveHeader();

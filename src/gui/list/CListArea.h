@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+#include <map>
 #include <unordered_map>
 #include <vector>
 
@@ -61,6 +62,8 @@ class CListArea : public QWidget {
     void setFilterText(const QString& text);
     // Shows only rows of this type name; empty: all.
     void setTypeFilter(const QString& typeName);
+    int shownRowCount() const;
+    std::map<QString, int> typeCounts() const;
     // Before the frame goes away: the view takes no more news.
     void shutdown();
 

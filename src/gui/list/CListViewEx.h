@@ -32,6 +32,8 @@ class CListViewEx : public QTreeView {
     void menuKeyPressed();
     void copyPressed();
 
+  public:
+
     // Rectangle that a selected row's highlight covers, in viewport coordinates.
     QRect highlightRect(int row) const;
     // The text drawn in a cell and whether it was shortened to fit.

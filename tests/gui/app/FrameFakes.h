@@ -1,5 +1,7 @@
 #pragma once
 
+#include <map>
+
 #include <QWidget>
 #include <atomic>
 #include <cstring>
@@ -20,7 +22,15 @@ class FakeView : public QWidget {
     void OnCopyUrl() { ++copies; }
     bool hasCurrentStream() const { return current; }
     void shutdown() { ++shutdowns; }
+    void setFilterText(const QString& text) { filter = text; }
+    void setTypeFilter(const QString& typeName) { type = typeName; }
+    int shownRowCount() const { return shown; }
+    std::map<QString, int> typeCounts() const { return counts; }
 
+    QString filter;
+    QString type;
+    int shown = 0;
+    std::map<QString, int> counts;
     int initialUpdates = 0;
     int copies = 0;
     int shutdowns = 0;

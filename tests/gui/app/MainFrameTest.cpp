@@ -1,6 +1,7 @@
 #include <QAction>
 #include <QDockWidget>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -28,6 +29,7 @@
 #include "gui/app/RecentFileList.h"
 #include "gui/app/WatchedPortsSetting.h"
 #include "gui/detect/CTreeArea.h"
+#include "gui/detect/CTypeTreeCtrl.h"
 
 namespace {
 
@@ -90,6 +92,7 @@ class MainFrameTest : public QObject {
     void copyUrlForwardsToTheViewWithSelectionOnly();
     void saveWritesAnEmptyFileAndRemembersIt();
     void aboutBoxShowsIconVersionAndOk();
+    void listStatusFilterAndTypeTree();
 
   private:
     FrameServices makeServices();
@@ -240,7 +243,11 @@ void MainFrameTest::acceleratorsReachTheirCommands() {
 
 void MainFrameTest::toolbarStatusTextsAndToolTips() {
     const QList<QAction*> buttons = frame()->toolBar()->actions();
-    QCOMPARE(buttons.size(), 6);
+    QCOMPARE(buttons.size(), 8);
+    // After the buttons: the list's filter field.
+    QVERIFY(buttons[6]->isSeparator());
+    QCOMPARE(frame()->toolBar()->widgetForAction(buttons[7])->objectName(),
+             QStringLiteral("filterEdit"));
     const QList<int> ids{57600, 57601, 57603, 0, 132, 133};
     for (int i = 0; i < 6; ++i) {
         if (ids[i] == 0) {
@@ -291,6 +298,49 @@ void MainFrameTest::statusBarShowsReadyAndLockPanes() {
     session.setRowLimit(limit);
     session.reset();
     QTRY_VERIFY(dropped->isHidden());
+}
+
+// The status bar tells monitoring and rows; the filter field and the type tree reach the view.
+void MainFrameTest::listStatusFilterAndTypeTree() {
+    auto* rows = frame()->statusBar()->findChild<QLabel*>(QStringLiteral("listRows"));
+    QVERIFY(rows != nullptr);
+    QTRY_COMPARE(rows->text(), QStringLiteral("0 件"));
+    adapterResult_ = 1;
+    act(132)->trigger();
+    const QList<QLabel*> labels = frame()->statusBar()->findChildren<QLabel*>();
+    QVERIFY(std::any_of(labels.begin(), labels.end(), [](QLabel* label) {
+        return label->text() == QStringLiteral("監視中: eth0 (10.0.0.1)");
+    }));
+    act(133)->trigger();
+
+    DetectedStream record{};
+    std::strcpy(record.host, "http://h");
+    std::strcpy(record.path, "/1.asf");
+    frame()->session()->AddOrUpdateStream(&record, 0);
+    view_->shown = 0;
+    view_->counts = {{QStringLiteral("Windows Media"), 1}, {QStringLiteral("MPEG"), 3}};
+    QTRY_COMPARE(rows->text(), QStringLiteral("0 / 1 件"));
+
+    auto* filter = frame()->toolBar()->findChild<QLineEdit*>(QStringLiteral("filterEdit"));
+    QVERIFY(filter != nullptr);
+    filter->setText(QStringLiteral("clip"));
+    QCOMPARE(view_->filter, QStringLiteral("clip"));
+
+    CTypeTreeCtrl* tree = frame()->treeBar()->tree();
+    QTreeWidgetItem* root = tree->root();
+    QTRY_COMPARE(root->childCount(), 2);
+    QCOMPARE(root->text(0), QStringLiteral("検出データ種別"));
+    QCOMPARE(root->child(0)->text(0), QStringLiteral("MPEG (3)"));
+    QCOMPARE(root->child(1)->text(0), QStringLiteral("Windows Media (1)"));
+    frame()->treeBar()->show();
+    QTest::qWait(10);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                      tree->visualItemRect(root->child(1)).topLeft() + QPoint(4, 4));
+    QCOMPARE(view_->type, QStringLiteral("Windows Media"));
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                      tree->visualItemRect(root).topLeft() + QPoint(4, 4));
+    QCOMPARE(view_->type, QString());
+    frame()->session()->reset();
 }
 
 void MainFrameTest::captionIsDocumentTitleAndProgram() {

@@ -14,6 +14,9 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -76,7 +79,11 @@ class CListAreaTest : public QObject {
     }
 
   private slots:
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+    }
     void init() {
+        QSettings().remove(QStringLiteral("List"));  // widths and order of an earlier case
         bridge_ = std::make_unique<UiBridge>();
         session_ = std::make_unique<MonitorSession>(bridge_->callbacks());
         area_ = std::make_unique<CListArea>(*session_, *bridge_);
@@ -99,21 +106,29 @@ class CListAreaTest : public QObject {
     }
 
     void columnsAndHeaders() {
-        const char* headers[] = {"Host", "ＵＲＬ", "サイズ", "進行状況", "時間", "転送速度"};
-        const int widths[] = {150, 150, 60, 50, 80, 60};
-        QCOMPARE(area_->model()->columnCount(), 6);
-        for (int column = 0; column < 6; ++column) {
+        const char* headers[] = {"Host", "ＵＲＬ", "サイズ", "進行状況", "時間", "転送速度", "種別"};
+        const int widths[] = {150, 150, 60, 50, 80, 60, 100};
+        QCOMPARE(area_->model()->columnCount(), 7);
+        QHeaderView* header = area_->listCtrl()->header();
+        for (int column = 0; column < 7; ++column) {
             QCOMPARE(area_->model()->headerData(column, Qt::Horizontal).toString(),
                      QString::fromUtf8(headers[column]));
-            QCOMPARE(area_->listCtrl()->header()->sectionSize(column), widths[column]);
+            if (column != CStreamListModel::kUrl) {
+                QCOMPARE(header->sectionSize(column), widths[column]);
+            }
         }
+        // The URL column takes the free width, and gives it back down to its own.
+        const int viewport = area_->listCtrl()->viewport()->width();
+        QCOMPARE(header->sectionPosition(6) + header->sectionSize(6), viewport);
+        area_->resize(300, 300);
+        QTRY_COMPARE(header->sectionSize(CStreamListModel::kUrl), 150);
         QVERIFY(area_->listCtrl()->fullRowSelect());
-        QCOMPARE(area_->listCtrl()->selectionMode(), QAbstractItemView::SingleSelection);
+        QCOMPARE(area_->listCtrl()->selectionMode(), QAbstractItemView::ExtendedSelection);
     }
 
     void newRowsShowHostAndPathOnly() {
+        // The rows show what the store holds; a detection brings no status texts.
         DetectedStream record = makeStream("http", "http://h", "/a.wmv");
-        std::strcpy(record.sizeText, "9 KB");  // a detection carries no status to show
         addAndFlush({record});
         QCOMPARE(area_->itemCount(), 1);
         QCOMPARE(area_->model()->index(0, 0).data().toString(), QStringLiteral("http://h"));
@@ -121,6 +136,7 @@ class CListAreaTest : public QObject {
         for (int column = 2; column < 6; ++column) {
             QVERIFY(area_->model()->index(0, column).data().toString().isEmpty());
         }
+        QCOMPARE(area_->model()->index(0, 6).data().toString(), QStringLiteral("Windows Media"));
     }
 
     void dedupFromSeveralThreads() {
@@ -194,21 +210,23 @@ class CListAreaTest : public QObject {
         QCOMPARE(area_->itemCount(), 1);
     }
 
-    void currentStreamFollowsClicksOnly() {
+    // The commands act on the highlighted row, however it was reached.
+    void commandsFollowTheHighlightedRow() {
         addAndFlush({makeStream("http", "http://h", "/a.wmv"),
                      makeStream("http", "http://h", "/b.wmv"),
-                     makeStream("http", "http://h", "/c.wmv")});
+                     makeStream("rtsp", "rtsp://h", "/c.rm")});
         QVERIFY(!area_->hasCurrentStream());
         clickRow(1);
         QCOMPARE(area_->currentStream(), recordAt(1));
 
         QTest::keyClick(area_->listCtrl(), Qt::Key_Down);
-        QCOMPARE(area_->listCtrl()->currentIndex().row(), 2);
-        QCOMPARE(area_->currentStream(), recordAt(1));
-
-        const QPoint below(rowCenter(2).x(), rowCenter(2).y() + 100);
-        QTest::mouseClick(area_->listCtrl()->viewport(), Qt::LeftButton, {}, below);
-        QCOMPARE(area_->currentStream(), recordAt(1));
+        QCOMPARE(area_->currentStream(), recordAt(2));
+        QTest::keyClick(area_->listCtrl(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("rtsp://h/c.rm"));
+        // Enter runs the double-click action: an rtsp row copies its URL.
+        QGuiApplication::clipboard()->clear();
+        QTest::keyClick(area_->listCtrl(), Qt::Key_Return);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("rtsp://h/c.rm"));
 
         // A right click picks its row, then shows the menu (closed here at once).
         QTimer::singleShot(50, [] {
@@ -220,11 +238,105 @@ class CListAreaTest : public QObject {
                                      area_->listCtrl()->viewport()->mapToGlobal(rowCenter(0)));
         QApplication::sendEvent(area_->listCtrl()->viewport(), &rightClick);
         QCOMPARE(area_->currentStream(), recordAt(0));
+    }
 
-        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, rowCenter(2),
-                                  area_->listCtrl()->viewport()->mapToGlobal(rowCenter(2)));
-        QApplication::sendEvent(area_->listCtrl()->viewport(), &menuKey);
-        QCOMPARE(area_->currentStream(), recordAt(0));
+    // The menu key and Shift+F10 open the menu of the highlighted row.
+    void menuKeysOpenTheMenu_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("menu key") << int(Qt::Key_Menu) << int(Qt::NoModifier);
+        QTest::newRow("shift+f10") << int(Qt::Key_F10) << int(Qt::ShiftModifier);
+    }
+    void menuKeysOpenTheMenu() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        addAndFlush({makeStream("http", "http://h", "/a.wmv"),
+                     makeStream("http", "http://h", "/b.wmv")});
+        clickRow(0);
+        QTest::keyClick(area_->listCtrl(), Qt::Key_Down);
+        bool shown = false;
+        QTimer::singleShot(50, [&shown] {
+            if (QWidget* popup = QApplication::activePopupWidget()) {
+                shown = true;
+                popup->close();
+            }
+        });
+        QTest::keyClick(area_->listCtrl(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QVERIFY(shown);
+        QCOMPARE(area_->currentStream(), recordAt(1));
+    }
+
+    void copyTakesEverySelectedRow() {
+        addAndFlush({makeStream("http", "http://h", "/a.wmv"),
+                     makeStream("http", "http://h", "/b.wmv"),
+                     makeStream("http", "http://h", "/c.wmv")});
+        clickRow(2);
+        QTest::mouseClick(area_->listCtrl()->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          rowCenter(0));
+        QCOMPARE(area_->selectedCount(), 2);
+        QVERIFY(area_->OnCommand(CListArea::kCommandCopyUrl));
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QStringLiteral("http://h/a.wmv\nhttp://h/c.wmv"));
+    }
+
+    // Sort by any column, both ways; filters by text (host or path) and by type.
+    void sortAndFilter_data() {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<int>("order");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("expected");  // paths as shown
+        const int asc = Qt::AscendingOrder;
+        const int desc = Qt::DescendingOrder;
+        QTest::newRow("as seen") << -1 << asc << "" << "" << "/c10.wmv /a2.mp3 /b9.wmv /D.asf";
+        QTest::newRow("path, numbers by value")
+            << 1 << asc << "" << "" << "/D.asf /a2.mp3 /b9.wmv /c10.wmv";
+        QTest::newRow("path down") << 1 << desc << "" << "" << "/c10.wmv /b9.wmv /a2.mp3 /D.asf";
+        QTest::newRow("host, ties as seen")
+            << 0 << asc << "" << "" << "/a2.mp3 /D.asf /c10.wmv /b9.wmv";
+        QTest::newRow("size by amount")
+            << 2 << asc << "" << "" << "/a2.mp3 /D.asf /c10.wmv /b9.wmv";
+        QTest::newRow("size down") << 2 << desc << "" << "" << "/b9.wmv /c10.wmv /D.asf /a2.mp3";
+        QTest::newRow("type") << 6 << asc << "" << "" << "/D.asf /a2.mp3 /c10.wmv /b9.wmv";
+        QTest::newRow("filter on path, any case")
+            << -1 << asc << "d.A" << "" << "/D.asf";
+        QTest::newRow("filter on host") << 1 << asc << "beta" << "" << "/D.asf /a2.mp3";
+        QTest::newRow("type only") << 1 << asc << "" << "Windows Media" << "/b9.wmv /c10.wmv";
+        QTest::newRow("type and text") << -1 << asc << "9" << "Windows Media" << "/b9.wmv";
+        QTest::newRow("nothing") << -1 << asc << "zzz" << "" << "";
+    }
+    void sortAndFilter() {
+        QFETCH(int, column);
+        QFETCH(int, order);
+        QFETCH(QString, filter);
+        QFETCH(QString, type);
+        QFETCH(QString, expected);
+        DetectedStream a = makeStream("http", "http://zeta", "/c10.wmv");
+        DetectedStream b = makeStream("http", "http://beta", "/a2.mp3");
+        std::strcpy(b.typeName, "MP3");
+        DetectedStream c = makeStream("http", "http://zeta", "/b9.wmv");
+        DetectedStream d = makeStream("http", "http://beta", "/D.asf");
+        std::strcpy(d.typeName, "ASF");
+        addAndFlush({a, b, c, d});
+        const char* sizes[] = {"1.5 MB", "", "2.00 MB", "900 KB"};
+        for (int row = 0; row < 4; ++row) {
+            std::strcpy(recordAt(row)->sizeText, sizes[row]);
+            session_->AddOrUpdateStream(recordAt(row), 1);
+        }
+        area_->flushPending();
+        clickRow(2);  // the highlighted row follows its stream
+        area_->listCtrl()->sortByColumn(column, Qt::SortOrder(order));
+        area_->setFilterText(filter);
+        area_->setTypeFilter(type);
+        area_->flushPending();
+        QStringList shown;
+        for (int row = 0; row < area_->model()->rowCount(); ++row) {
+            shown << area_->model()->index(row, 1).data().toString();
+        }
+        QCOMPARE(shown.join(QLatin1Char(' ')), expected);
+        if (expected.contains(QStringLiteral("/b9.wmv"))) {
+            QCOMPARE(area_->currentRow(), 2);
+        }
     }
 
     void contextMenuStates_data() {
@@ -233,19 +345,28 @@ class CListAreaTest : public QObject {
         QTest::addColumn<bool>("save");
         QTest::addColumn<bool>("abort");
         QTest::addColumn<bool>("play");
-        QTest::newRow("idle") << "http" << 0 << true << false << false;
-        QTest::newRow("downloading") << "http" << 1 << false << true << false;
-        QTest::newRow("ended") << "mms" << 2 << true << false << true;
-        QTest::newRow("rtsp idle") << "rtsp" << 0 << false << false << false;
-        QTest::newRow("rtsp ended") << "rtsp" << 2 << false << false << true;
+        QTest::addColumn<bool>("fileThere");
+        QTest::newRow("idle") << "http" << 0 << true << false << false << true;
+        QTest::newRow("downloading") << "http" << 1 << false << true << false << true;
+        QTest::newRow("ended") << "mms" << 2 << true << false << true << true;
+        QTest::newRow("ended, file gone") << "http" << 2 << true << false << false << false;
+        QTest::newRow("rtsp idle") << "rtsp" << 0 << false << false << false << true;
+        QTest::newRow("rtsp ended") << "rtsp" << 2 << false << false << true << true;
     }
     void contextMenuStates() {
         QFETCH(QString, scheme);
         QFETCH(int, state);
+        QFETCH(bool, fileThere);
         DetectedStream record = makeStream(scheme.toLatin1().constData(), "x://h", "/a.wmv");
         addAndFlush({record});
         clickRow(0);
         recordAt(0)->state = state;
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("a.wmv"));
+        if (fileThere) {
+            QFile(file).open(QIODevice::WriteOnly);
+        }
+        std::strcpy(recordAt(0)->localFile, QFile::encodeName(file).constData());
 
         const QList<QAction*> actions = area_->contextMenu()->actions();
         QStringList texts;
@@ -325,9 +446,14 @@ class CListAreaTest : public QObject {
         QVERIFY(catcher_.urls.isEmpty());
 
         recordAt(2)->state = kStateEnded;
-        std::strcpy(recordAt(2)->localFile, "/tmp/quorvex-test/e.wmv");
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("e.wmv"));
+        std::strcpy(recordAt(2)->localFile, QFile::encodeName(file).constData());
+        doubleClickRow(2);  // the file has gone: nothing to play
+        QVERIFY(catcher_.urls.isEmpty());
+        QFile(file).open(QIODevice::WriteOnly);
         doubleClickRow(2);
-        QCOMPARE(catcher_.urls, QList<QUrl>{QUrl::fromLocalFile("/tmp/quorvex-test/e.wmv")});
+        QCOMPARE(catcher_.urls, QList<QUrl>{QUrl::fromLocalFile(file)});
 
         // An idle stream opens the save dialog with the proposed name; cancelled here.
         recordAt(2)->state = kStateIdle;
