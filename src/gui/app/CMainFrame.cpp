@@ -397,8 +397,8 @@ QString CMainFrame::MonitoringText() const {
         inet_ntop(AF_INET, adapter.address, address, sizeof address);
     }
     const QString name = QString::fromUtf8(
-        adapter.description, static_cast<qsizetype>(strnlen(adapter.description,
-                                                            sizeof adapter.description)));
+        adapter.description,
+        static_cast<qsizetype>(strnlen(adapter.description, sizeof adapter.description)));
     return QStringLiteral("監視中: %1 (%2)").arg(name, QString::fromLatin1(address));
 }
 

@@ -256,8 +256,8 @@ void CListArea::runDoubleClickCommand() {
     if (record == nullptr) {
         return;
     }
-    const int command = StreamCommandRules::doubleClickCommand(
-        LoadDownloadState(*record), record->scheme, currentFileExists());
+    const int command = StreamCommandRules::doubleClickCommand(LoadDownloadState(*record),
+                                                               record->scheme, currentFileExists());
     if (command != StreamCommandRules::kNone) {
         OnCommand(command);
     }
@@ -271,8 +271,8 @@ void CListArea::onContextMenuRequested(const QPoint& pos) {
     // A right click on a row outside the selection makes it the selection.
     QItemSelectionModel* selection = listCtrl_->selectionModel();
     if (!selection->isRowSelected(index.row(), QModelIndex())) {
-        selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
-                                              QItemSelectionModel::Rows);
+        selection->setCurrentIndex(index,
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     } else {
         selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
     }

@@ -33,7 +33,6 @@ class CListViewEx : public QTreeView {
     void copyPressed();
 
   public:
-
     // Rectangle that a selected row's highlight covers, in viewport coordinates.
     QRect highlightRect(int row) const;
     // The text drawn in a cell and whether it was shortened to fit.

@@ -17,7 +17,7 @@ struct ColumnSpec {
     int width;
 };
 constexpr ColumnSpec kColumns[CStreamListModel::kColumnCount] = {
-    {"Host", 150}, {"ＵＲＬ", 150}, {"サイズ", 60},  {"進行状況", 50},
+    {"Host", 150}, {"ＵＲＬ", 150},  {"サイズ", 60}, {"進行状況", 50},
     {"時間", 80},  {"転送速度", 60}, {"種別", 100},
 };
 // Rows read between two looks at the clock.
@@ -43,12 +43,16 @@ int naturalCompare(std::string_view a, std::string_view b) {
     auto digit = [](char c) { return c >= '0' && c <= '9'; };
     while (i < a.size() && j < b.size()) {
         if (digit(a[i]) && digit(b[j])) {
-            while (i < a.size() && a[i] == '0') ++i;
-            while (j < b.size() && b[j] == '0') ++j;
+            while (i < a.size() && a[i] == '0')
+                ++i;
+            while (j < b.size() && b[j] == '0')
+                ++j;
             std::size_t ei = i;
             std::size_t ej = j;
-            while (ei < a.size() && digit(a[ei])) ++ei;
-            while (ej < b.size() && digit(b[ej])) ++ej;
+            while (ei < a.size() && digit(a[ei]))
+                ++ei;
+            while (ej < b.size() && digit(b[ej]))
+                ++ej;
             if (ei - i != ej - j) {
                 return ei - i < ej - j ? -1 : 1;
             }
@@ -129,7 +133,8 @@ int CStreamListModel::viewRow(int storeRow) const {
     if (storeRow < 0) {
         return -1;
     }
-    const auto found = std::find(order_.begin(), order_.end(), static_cast<std::uint32_t>(storeRow));
+    const auto found =
+        std::find(order_.begin(), order_.end(), static_cast<std::uint32_t>(storeRow));
     return found == order_.end() ? -1 : static_cast<int>(found - order_.begin());
 }
 
@@ -202,7 +207,8 @@ double CStreamListModel::percentOf(const char* progressText) {
     if (start == sign) {
         return -1;
     }
-    const double value = std::strtod(std::string(text.substr(start, sign - start)).c_str(), nullptr);
+    const double value =
+        std::strtod(std::string(text.substr(start, sign - start)).c_str(), nullptr);
     return std::clamp(value, 0.0, 100.0);
 }
 
@@ -290,8 +296,8 @@ std::vector<std::uint32_t> CStreamListModel::scan(int& from, int upTo, int budge
         }
         if (sortColumn_ != kNoSort) {
             if (keys_.size() <= static_cast<std::size_t>(from)) {
-                keys_.resize(std::max<std::size_t>(static_cast<std::size_t>(from) + 1,
-                                                   keys_.size() * 2));
+                keys_.resize(
+                    std::max<std::size_t>(static_cast<std::size_t>(from) + 1, keys_.size() * 2));
             }
             keys_[static_cast<std::size_t>(from)] = keyOf(texts);
         }
@@ -485,9 +491,9 @@ void CStreamListModel::repositionRow(int storeRow) {
     const QModelIndexList previous = persistentIndexList();
     order_.erase(order_.begin() + at);
     keys_[static_cast<std::size_t>(storeRow)] = std::move(key);
-    const auto place = std::upper_bound(order_.begin(), order_.end(),
-                                        static_cast<std::uint32_t>(storeRow),
-                                        [this](std::uint32_t a, std::uint32_t b) { return before(a, b); });
+    const auto place =
+        std::upper_bound(order_.begin(), order_.end(), static_cast<std::uint32_t>(storeRow),
+                         [this](std::uint32_t a, std::uint32_t b) { return before(a, b); });
     const int to = static_cast<int>(place - order_.begin());
     order_.insert(place, static_cast<std::uint32_t>(storeRow));
     QModelIndexList after;

@@ -182,10 +182,17 @@ class CListAreaDownloadTest : public QObject {
         const QString target = saveAs(QStringLiteral("a.wmv"));
         QCOMPARE(LoadDownloadState(*record), int(kStateDownloading));
         QTRY_VERIFY_WITH_TIMEOUT(progressOf(0).endsWith(QLatin1Char('%')), kDownloadTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!area_->model()->index(0, 4).data().toString().isEmpty(),
+                                 kDownloadTimeoutMs);
         area_->OnCommand(CListArea::kCommandAbort);
         QTRY_COMPARE_WITH_TIMEOUT(session_->downloadCount(), 0, kDownloadTimeoutMs);
         QVERIFY(LoadDownloadState(*record) != kStateDownloading);
         QVERIFY(QFileInfo(target).size() < 1000000);
+        // Nothing is left to wait for or to transfer; the size stays shown.
+        area_->flushPending();
+        QVERIFY(!area_->model()->index(0, 2).data().toString().isEmpty());
+        QVERIFY(area_->model()->index(0, 4).data().toString().isEmpty());
+        QVERIFY(area_->model()->index(0, 5).data().toString().isEmpty());
     }
 
     void resetWhileDownloading() {

@@ -79,9 +79,7 @@ class CListAreaTest : public QObject {
     }
 
   private slots:
-    void initTestCase() {
-        QStandardPaths::setTestModeEnabled(true);
-    }
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init() {
         QSettings().remove(QStringLiteral("List"));  // widths and order of an earlier case
         bridge_ = std::make_unique<UiBridge>();
@@ -106,7 +104,8 @@ class CListAreaTest : public QObject {
     }
 
     void columnsAndHeaders() {
-        const char* headers[] = {"Host", "ＵＲＬ", "サイズ", "進行状況", "時間", "転送速度", "種別"};
+        const char* headers[] = {"Host", "ＵＲＬ",   "サイズ", "進行状況",
+                                 "時間", "転送速度", "種別"};
         const int widths[] = {150, 150, 60, 50, 80, 60, 100};
         QCOMPARE(area_->model()->columnCount(), 7);
         QHeaderView* header = area_->listCtrl()->header();
@@ -250,8 +249,8 @@ class CListAreaTest : public QObject {
     void menuKeysOpenTheMenu() {
         QFETCH(int, key);
         QFETCH(int, modifiers);
-        addAndFlush({makeStream("http", "http://h", "/a.wmv"),
-                     makeStream("http", "http://h", "/b.wmv")});
+        addAndFlush(
+            {makeStream("http", "http://h", "/a.wmv"), makeStream("http", "http://h", "/b.wmv")});
         clickRow(0);
         QTest::keyClick(area_->listCtrl(), Qt::Key_Down);
         bool shown = false;
@@ -288,22 +287,42 @@ class CListAreaTest : public QObject {
         QTest::addColumn<QString>("expected");  // paths as shown
         const int asc = Qt::AscendingOrder;
         const int desc = Qt::DescendingOrder;
-        QTest::newRow("as seen") << -1 << asc << "" << "" << "/c10.wmv /a2.mp3 /b9.wmv /D.asf";
-        QTest::newRow("path, numbers by value")
-            << 1 << asc << "" << "" << "/D.asf /a2.mp3 /b9.wmv /c10.wmv";
-        QTest::newRow("path down") << 1 << desc << "" << "" << "/c10.wmv /b9.wmv /a2.mp3 /D.asf";
-        QTest::newRow("host, ties as seen")
-            << 0 << asc << "" << "" << "/a2.mp3 /D.asf /c10.wmv /b9.wmv";
-        QTest::newRow("size by amount")
-            << 2 << asc << "" << "" << "/a2.mp3 /D.asf /c10.wmv /b9.wmv";
-        QTest::newRow("size down") << 2 << desc << "" << "" << "/b9.wmv /c10.wmv /D.asf /a2.mp3";
-        QTest::newRow("type") << 6 << asc << "" << "" << "/D.asf /a2.mp3 /c10.wmv /b9.wmv";
-        QTest::newRow("filter on path, any case")
-            << -1 << asc << "d.A" << "" << "/D.asf";
-        QTest::newRow("filter on host") << 1 << asc << "beta" << "" << "/D.asf /a2.mp3";
-        QTest::newRow("type only") << 1 << asc << "" << "Windows Media" << "/b9.wmv /c10.wmv";
-        QTest::newRow("type and text") << -1 << asc << "9" << "Windows Media" << "/b9.wmv";
-        QTest::newRow("nothing") << -1 << asc << "zzz" << "" << "";
+        QTest::newRow("as seen") << -1 << asc << ""
+                                 << ""
+                                 << "/c10.wmv /a2.mp3 /b9.wmv /D.asf";
+        QTest::newRow("path, numbers by value") << 1 << asc << ""
+                                                << ""
+                                                << "/D.asf /a2.mp3 /b9.wmv /c10.wmv";
+        QTest::newRow("path down") << 1 << desc << ""
+                                   << ""
+                                   << "/c10.wmv /b9.wmv /a2.mp3 /D.asf";
+        QTest::newRow("host, ties as seen") << 0 << asc << ""
+                                            << ""
+                                            << "/a2.mp3 /D.asf /c10.wmv /b9.wmv";
+        QTest::newRow("size by amount") << 2 << asc << ""
+                                        << ""
+                                        << "/a2.mp3 /D.asf /c10.wmv /b9.wmv";
+        QTest::newRow("size down") << 2 << desc << ""
+                                   << ""
+                                   << "/b9.wmv /c10.wmv /D.asf /a2.mp3";
+        QTest::newRow("type") << 6 << asc << ""
+                              << ""
+                              << "/D.asf /a2.mp3 /c10.wmv /b9.wmv";
+        QTest::newRow("filter on path, any case") << -1 << asc << "d.A"
+                                                  << ""
+                                                  << "/D.asf";
+        QTest::newRow("filter on host") << 1 << asc << "beta"
+                                        << ""
+                                        << "/D.asf /a2.mp3";
+        QTest::newRow("type only") << 1 << asc << ""
+                                   << "Windows Media"
+                                   << "/b9.wmv /c10.wmv";
+        QTest::newRow("type and text") << -1 << asc << "9"
+                                       << "Windows Media"
+                                       << "/b9.wmv";
+        QTest::newRow("nothing") << -1 << asc << "zzz"
+                                 << ""
+                                 << "";
     }
     void sortAndFilter() {
         QFETCH(int, column);
