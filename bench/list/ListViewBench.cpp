@@ -1,6 +1,8 @@
 // Feeds 100,000 distinct detections into the shown stream list from a capture-like thread
 // and reports how long until every row is in the view and the longest stall of the event
-// loop meanwhile (a 1 ms timer that fires late by more than its period is a stall).
+// loop meanwhile (a 1 ms timer that fires late by more than its period is a stall); then the
+// same with a sort and a filter active, the stall while a new sort or filter is applied, and
+// the memory the list costs per row beyond the store's own (resident size, /proc/self/statm).
 //
 //   list_view_bench [rows]      (runs on the offscreen platform unless one is chosen)
 
@@ -15,10 +17,13 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <QHeaderView>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -51,6 +56,35 @@ struct Phase {
     double longestGapMs;
 };
 
+double residentMb() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0;
+    long resident = 0;
+    statm >> pages >> resident;
+    return static_cast<double>(resident) * 4096.0 / 1048576.0;
+}
+
+// Runs the event loop until the list has taken every row and applied its sort and filter;
+// returns the time taken and the longest gap.
+Phase settle(QApplication& app, CListArea& area, int storeRows) {
+    StallMeter meter;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(1);
+    QObject::connect(&ticker, &QTimer::timeout, [&meter] { meter.tick(); });
+    QElapsedTimer clock;
+    clock.start();
+    meter.clock.start();
+    ticker.start();
+    while (area.model()->takenRows() < storeRows || area.model()->rebuilding()) {
+        app.processEvents(QEventLoop::AllEvents, 5);
+    }
+    const double doneMs = clock.nsecsElapsed() / 1e6;
+    app.processEvents(QEventLoop::AllEvents, 20);
+    ticker.stop();
+    return {0, doneMs, meter.longest / 1e6};
+}
+
 Phase run(QApplication& app, CListArea& area, int rows, int repeatOffset) {
     StallMeter meter;
     QTimer ticker;
@@ -58,7 +92,7 @@ Phase run(QApplication& app, CListArea& area, int rows, int repeatOffset) {
     ticker.setInterval(1);
     QObject::connect(&ticker, &QTimer::timeout, [&meter] { meter.tick(); });
 
-    const int target = area.model()->rowCount() + (repeatOffset < 0 ? rows : 0);
+    const int target = area.model()->takenRows() + (repeatOffset < 0 ? rows : 0);
     std::atomic<qint64> feedNs{0};
     QElapsedTimer clock;
     meter.clock.start();
@@ -74,7 +108,8 @@ Phase run(QApplication& app, CListArea& area, int rows, int repeatOffset) {
     qint64 shownNs = -1;
     while (shownNs < 0 || feedNs.load() == 0) {
         app.processEvents(QEventLoop::AllEvents, 5);
-        if (shownNs < 0 && area.model()->rowCount() >= target && feedNs.load() != 0) {
+        if (shownNs < 0 && area.model()->takenRows() >= target && !area.model()->rebuilding() &&
+            feedNs.load() != 0) {
             shownNs = clock.nsecsElapsed();
         }
     }
@@ -112,6 +147,28 @@ int main(int argc, char** argv) {
     const Phase repeated = run(app, area, rows, 0);
     std::printf("%d repeats:        fed in %.1f ms, longest event-loop gap %.1f ms (rows: %d)\n",
                 rows, repeated.feedMs, repeated.longestGapMs, area.model()->rowCount());
+
+    // A sort and a filter on the full list: applied in slices.
+    area.listCtrl()->sortByColumn(CStreamListModel::kUrl, Qt::DescendingOrder);
+    const Phase sorted = settle(app, area, area.session().rowCount());
+    std::printf("sort by URL of %d rows: done after %.1f ms, longest event-loop gap %.1f ms\n",
+                area.model()->rowCount(), sorted.allShownMs, sorted.longestGapMs);
+    area.setFilterText(QStringLiteral("CLIP-1"));
+    const Phase filtered = settle(app, area, area.session().rowCount());
+    std::printf(
+        "filter \"CLIP-1\" over %d rows (%d shown): done after %.1f ms, longest event-loop "
+        "gap %.1f ms\n",
+        area.session().rowCount(), area.model()->rowCount(), filtered.allShownMs,
+        filtered.longestGapMs);
+    area.setFilterText(QStringLiteral("clip"));
+    settle(app, area, area.session().rowCount());
+    const Phase more = run(app, area, rows, rows);
+    const Phase moreShown = settle(app, area, area.session().rowCount());
+    std::printf(
+        "%d more new detections, sorted and filtered: fed in %.1f ms, longest event-loop gap "
+        "%.1f ms (rows: %d)\n",
+        rows, more.feedMs, std::max(more.longestGapMs, moreShown.longestGapMs),
+        area.model()->rowCount());
 
     // Four downloads reporting progress as fast as they can: refreshes are coalesced.
     {
@@ -170,5 +227,36 @@ int main(int argc, char** argv) {
     area.listCtrl()->doItemsLayout();
     std::printf("one layout of all rows: %.1f ms\n", layout.nsecsElapsed() / 1e6);
     area.shutdown();
-    return area.model()->rowCount() == rows ? 0 : 1;
+    const bool allShown = area.model()->rowCount() == 2 * rows;
+
+    // Memory: the store alone, then a second list with its view, over the same rows.
+    {
+        const double before = residentMb();
+        MonitorSession storeOnly(SessionCallbacks{});
+        for (int i = 0; i < rows; ++i) {
+            const DetectedStream record = detection(i);
+            storeOnly.AddOrUpdateStream(&record, 0);
+        }
+        const double store = residentMb() - before;
+        UiBridge secondBridge;
+        MonitorSession second(secondBridge.callbacks());
+        const double beforeList = residentMb();
+        CListArea list(second, secondBridge);
+        list.resize(1000, 700);
+        list.show();
+        for (int i = 0; i < rows; ++i) {
+            const DetectedStream record = detection(i);
+            second.AddOrUpdateStream(&record, 0);
+        }
+        list.listCtrl()->sortByColumn(CStreamListModel::kUrl, Qt::AscendingOrder);
+        list.setFilterText(QStringLiteral("clip"));
+        settle(app, list, rows);
+        const double withList = residentMb() - beforeList;
+        std::printf(
+            "memory: store %.1f MB (%.0f B/row); store and shown list, sorted and filtered "
+            "%.1f MB; the list beyond the store %.0f B/row\n",
+            store, store * 1048576.0 / rows, withList, (withList - store) * 1048576.0 / rows);
+        list.shutdown();
+    }
+    return allShown ? 0 : 1;
 }

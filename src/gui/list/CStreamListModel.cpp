@@ -22,6 +22,8 @@ constexpr ColumnSpec kColumns[CStreamListModel::kColumnCount] = {
 };
 // Rows read between two looks at the clock.
 constexpr int kRowsPerClockLook = 256;
+// Rows sorted and merged in at once: sorting them must fit in a turn of the event loop too.
+constexpr std::size_t kMaxBatchRows = 8192;
 
 char lowerAscii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -275,7 +277,8 @@ std::vector<std::uint32_t> CStreamListModel::scan(int& from, int upTo, int budge
     StreamRowTexts texts;
     bool countsChanged = false;
     for (; from < upTo; ++from) {
-        if (from % kRowsPerClockLook == 0 && clock.elapsed() >= budgetMs) {
+        if ((from % kRowsPerClockLook == 0 && clock.elapsed() >= budgetMs) ||
+            batch.size() >= kMaxBatchRows) {
             break;
         }
         if (!session_.rowTexts(from, texts)) {

@@ -59,6 +59,8 @@ class CStreamListModel : public QAbstractTableModel {
 
     // Store rows taken so far (shown or filtered out).
     int takenRows() const { return taken_; }
+    // A new sort or filter is still being applied; the rows shown are the old ones.
+    bool rebuilding() const { return rebuilding_; }
     int storeRow(int viewRow) const;
     // The view row of a store row, -1 when it is not shown.
     int viewRow(int storeRow) const;
