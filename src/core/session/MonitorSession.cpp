@@ -158,6 +158,26 @@ void MonitorSession::reset() {
     changes_->clear();
 }
 
+std::vector<int> MonitorSession::removeRows(const std::vector<int>& rows) {
+    std::vector<int> moved = store_.removeRows(rows);
+    if (moved.empty()) {
+        return moved;
+    }
+    for (auto& download : downloads_) {
+        const int row = download->row();
+        if (row < 0 || row >= static_cast<int>(moved.size())) {
+            continue;
+        }
+        if (moved[static_cast<std::size_t>(row)] < 0) {
+            download->orphan();  // an ended download whose row went
+        } else {
+            download->moveTo(moved[static_cast<std::size_t>(row)]);
+        }
+    }
+    changes_->clear();
+    return moved;
+}
+
 void MonitorSession::setCookieReuse(bool reuse) {
     decoder_.setKeepCookies(reuse);
 }

@@ -114,6 +114,10 @@ class MonitorSession : private PacketReceiver {
     Changes takeChanges();
     // Empties the list. Running downloads go on; their rows are gone.
     void reset();
+    // Takes `rows` out of the list, except rows being downloaded; a stream taken out is
+    // listed again when seen again. Rows after them move up (downloads follow their rows).
+    // Returns, for every row before the call, its row now (-1: gone); empty when none went.
+    std::vector<int> removeRows(const std::vector<int>& rows);
 
     // ---- downloads ----
     // Downloads row `row` into `targetPath` (a full path). False when nothing started: no such

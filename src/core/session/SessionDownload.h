@@ -34,9 +34,11 @@ class SessionDownload : public DownloadHost, private StreamList {
     // Stops the download whatever its state (the program is closing).
     void cancel();
 
-    int row() const { return orphaned_.load() ? -1 : row_; }
+    int row() const { return orphaned_.load() ? -1 : row_.load(); }
     // Its row went with a reset: refreshes are dropped from now on.
     void orphan() { orphaned_.store(true); }
+    // Rows before its own were taken out of the list.
+    void moveTo(int row) { row_.store(row); }
     bool ended() const { return ended_.load(); }
 
     // DownloadHost, on the worker thread.
@@ -50,7 +52,7 @@ class SessionDownload : public DownloadHost, private StreamList {
     StreamStore& store_;
     const SessionCallbacks& callbacks_;
     std::shared_ptr<DetectedStream> record_;
-    int row_;
+    std::atomic<int> row_;
     EndHook endHook_;
     std::unique_ptr<DownloadWorker> worker_;
     std::atomic<bool> orphaned_{false};

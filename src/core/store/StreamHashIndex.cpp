@@ -22,6 +22,14 @@ void StreamHashIndex::clear() {
     publishForPrefetch();
 }
 
+void StreamHashIndex::swap(StreamHashIndex& other) noexcept {
+    std::swap(slots_, other.slots_);
+    std::swap(mask_, other.mask_);
+    std::swap(count_, other.count_);
+    publishForPrefetch();
+    other.publishForPrefetch();
+}
+
 void StreamHashIndex::publishForPrefetch() {
     prefetchBase_.store(static_cast<const char*>(slots_.data()), std::memory_order_relaxed);
     prefetchMask_.store(mask_, std::memory_order_relaxed);

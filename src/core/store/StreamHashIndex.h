@@ -39,6 +39,8 @@ class StreamHashIndex {
 
     void insert(std::uint32_t hash, std::uint32_t value);
     void clear();
+    // Exchanges the contents (an index built aside takes the place of this one).
+    void swap(StreamHashIndex& other) noexcept;
 
   private:
     struct Slot {

@@ -523,6 +523,87 @@ void StreamStore::reset() {
     }
 }
 
+bool StreamStore::removable(const Row& row) const {
+    return !row.extra || !row.extra->record ||
+           LoadDownloadState(*row.extra->record) != kStateDownloading;
+}
+
+// The kept rows are laid out afresh, with their texts and index; everything is built before
+// the old rows are touched, so that running out of memory leaves the list whole.
+std::vector<int> StreamStore::removeRows(const std::vector<int>& rows) {
+    std::vector<int> moved;
+    std::vector<HugeBlock> oldChunks;
+    {
+        std::lock_guard lock(mutex_);
+        try {
+            std::vector<bool> gone(static_cast<std::size_t>(rowCount_), false);
+            bool any = false;
+            for (int row : rows) {
+                if (row >= 0 && row < rowCount_ && removable(rowAt(row))) {
+                    any = any || !gone[static_cast<std::size_t>(row)];
+                    gone[static_cast<std::size_t>(row)] = true;
+                }
+            }
+            if (!any) {
+                return {};
+            }
+            moved.assign(static_cast<std::size_t>(rowCount_), -1);
+            std::vector<HugeBlock> chunks;
+            TextArena texts;
+            StreamHashIndex index;
+            int kept = 0;
+            for (int row = 0; row < rowCount_; ++row) {
+                if (gone[static_cast<std::size_t>(row)]) {
+                    continue;
+                }
+                const auto at = static_cast<std::size_t>(kept);
+                if (at / kChunkRows == chunks.size()) {
+                    chunks.emplace_back(kChunkRows * sizeof(Row), !chunks.empty());
+                }
+                const Row& old = rowAt(row);
+                const TextArena::Entry text = texts_.at(old.text);
+                const std::uint32_t stored =
+                    texts.store(static_cast<std::uint32_t>(kept), text.host, text.path);
+                index.insert(hashKey(text.host, text.path), stored + 1);
+                Row& fresh = *new (&static_cast<Row*>(chunks.back().data())[at % kChunkRows]) Row{};
+                std::memcpy(fresh.header, old.header, kHeaderBytes);
+                fresh.text = stored;
+                fresh.kind = old.kind;
+                fresh.query = old.query;
+                fresh.addresses = old.addresses;
+                fresh.context = old.context;
+                moved[static_cast<std::size_t>(row)] = kept++;
+            }
+            // Nothing below allocates.
+            for (int row = 0; row < rowCount_; ++row) {
+                const int now = moved[static_cast<std::size_t>(row)];
+                if (now >= 0) {
+                    const auto at = static_cast<std::size_t>(now);
+                    static_cast<Row*>(chunks[at / kChunkRows].data())[at % kChunkRows].extra =
+                        std::move(rowAt(row).extra);
+                }
+            }
+            const bool anyExtra = anyExtra_;
+            destroyRows();
+            oldChunks.swap(chunks_);
+            chunks_ = std::move(chunks);
+            texts_ = std::move(texts);
+            index_.swap(index);
+            rowCount_ = kept;
+            anyExtra_ = anyExtra;
+        } catch (const std::bad_alloc&) {
+            return {};
+        }
+    }
+    oldChunks.clear();  // unmapped outside the lock
+    if (auto list = observers()) {
+        for (const auto& observer : *list) {
+            observer->storeReset();
+        }
+    }
+    return moved;
+}
+
 std::uint32_t StreamStore::internKind(const DetectedStream& record) {
     Kind kind = Kind::of(record);
     if (lastKind_ < kinds_.size() && kinds_[lastKind_].bytes() == kind.bytes()) {

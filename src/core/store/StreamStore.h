@@ -100,6 +100,12 @@ class StreamStore : public StreamList {
     // Empties the list and zeroes the dropped count.
     void reset();
 
+    // Takes `rows` out of the list, except rows whose download runs; the rows after them move
+    // up, and a stream taken out is a new row when seen again. Returns, for every row before
+    // the call, its row now (-1: taken out); empty when nothing was taken out (or memory ran
+    // out, and then the list is as it was). Observers hear a reset.
+    std::vector<int> removeRows(const std::vector<int>& rows);
+
     void addObserver(std::shared_ptr<StreamStoreObserver> observer);
     void removeObserver(const StreamStoreObserver* observer);
 
@@ -117,6 +123,7 @@ class StreamStore : public StreamList {
     void* nextRowSlot();
     bool appendLocked(const DetectedStream& record, const Key& key);
     void destroyRows();
+    bool removable(const Row& row) const;
     std::unique_ptr<RowExtra> makeExtra();
     int findLocked(std::uint32_t hash, std::string_view host, std::string_view path) const;
     std::uint32_t internKind(const DetectedStream& record);

@@ -72,6 +72,7 @@ CListArea::CListArea(MonitorSession& session, UiBridge& bridge, QWidget* parent)
     connect(listCtrl_, &CListViewEx::enterPressed, this, &CListArea::onEnter);
     connect(listCtrl_, &CListViewEx::menuKeyPressed, this, &CListArea::onMenuKey);
     connect(listCtrl_, &CListViewEx::copyPressed, this, &CListArea::OnCopyUrl);
+    connect(listCtrl_, &CListViewEx::deletePressed, this, &CListArea::OnDelete);
     connect(model_, &CStreamListModel::workPending, this,
             [this] { bridge_.scheduleRowsChanged(0); });
 
@@ -356,6 +357,33 @@ void CListArea::OnCopyUrl() {
         urls << QString::fromStdString(session_.url(row));
     }
     QGuiApplication::clipboard()->setText(urls.join(QLatin1Char('\n')));
+}
+
+void CListArea::OnDelete() {
+    const std::vector<int> rows = selectedRows();
+    if (rows.empty()) {
+        return;
+    }
+    std::vector<QString> types;
+    types.reserve(rows.size());
+    StreamRowTexts texts;
+    for (int row : rows) {
+        types.push_back(session_.rowTexts(row, texts) ? QString::fromUtf8(texts.typeName)
+                                                      : QString());
+    }
+    const std::vector<int> moved = session_.removeRows(rows);
+    if (moved.empty()) {
+        return;
+    }
+    std::vector<QString> goneTypes;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (moved[static_cast<std::size_t>(rows[i])] < 0) {
+            goneTypes.push_back(types[i]);
+        }
+    }
+    model_->storeRowsMoved(moved, goneTypes);
+    itemCount_ = model_->rowCount();
+    flushPending();
 }
 
 void CListArea::OnCopyAsCommand(int id) {

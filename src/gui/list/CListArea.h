@@ -50,6 +50,8 @@ class CListArea : public QWidget {
     // Commands 152 to 154: the row as a curl, ffmpeg or yt-dlp command for a POSIX shell, with
     // the request's Referer and User-Agent (and its cookie while cookie reuse is on).
     void OnCopyAsCommand(int id);
+    // The Delete key: takes the selected rows out of the list, except those downloading.
+    void OnDelete();
     // Runs one of the list commands on the current stream; false for an unknown ID.
     bool OnCommand(int id);
     bool hasCurrentStream() const { return currentRow() >= 0; }

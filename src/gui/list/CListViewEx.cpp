@@ -76,6 +76,8 @@ void CListViewEx::keyPressEvent(QKeyEvent* event) {
         emit enterPressed();
     } else if (event->matches(QKeySequence::Copy)) {
         emit copyPressed();
+    } else if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+        emit deletePressed();
     } else {
         QTreeView::keyPressEvent(event);
         return;

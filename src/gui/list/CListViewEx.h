@@ -27,10 +27,11 @@ class CListViewEx : public QTreeView {
     void setStretchColumn(int column);
 
   signals:
-    // Keys with a meaning for the list: Enter, the menu key or Shift+F10, and copy.
+    // Keys with a meaning for the list: Enter, the menu key or Shift+F10, copy and Delete.
     void enterPressed();
     void menuKeyPressed();
     void copyPressed();
+    void deletePressed();
 
   public:
     // Rectangle that a selected row's highlight covers, in viewport coordinates.

@@ -515,6 +515,44 @@ void CStreamListModel::repositionRow(int storeRow) {
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
+void CStreamListModel::storeRowsMoved(const std::vector<int>& moved,
+                                      const std::vector<QString>& goneTypes) {
+    auto newRow = [&moved](std::uint32_t row) { return row < moved.size() ? moved[row] : -1; };
+    beginResetModel();
+    std::vector<std::uint32_t> order;
+    order.reserve(order_.size());
+    for (std::uint32_t row : order_) {
+        if (const int now = newRow(row); now >= 0) {
+            order.push_back(static_cast<std::uint32_t>(now));
+        }
+    }
+    order_.swap(order);
+    // Rows only move up, so a forward pass never overwrites a key still to be moved.
+    for (std::size_t row = 0; row < keys_.size() && row < moved.size(); ++row) {
+        if (moved[row] >= 0 && static_cast<std::size_t>(moved[row]) != row) {
+            keys_[static_cast<std::size_t>(moved[row])] = std::move(keys_[row]);
+        }
+    }
+    int taken = 0;
+    for (int row = 0; row < taken_; ++row) {
+        taken += newRow(static_cast<std::uint32_t>(row)) >= 0 ? 1 : 0;
+    }
+    taken_ = taken;
+    if (rebuilding_) {
+        startRebuild();
+    }
+    cachedRow_ = -1;
+    for (const QString& type : goneTypes) {
+        const auto found = typeCounts_.find(type);
+        if (found != typeCounts_.end() && --found->second <= 0) {
+            typeCounts_.erase(found);
+        }
+    }
+    lastCount_ = typeCounts_.end();
+    endResetModel();
+    emit typeCountsChanged();
+}
+
 void CStreamListModel::clear() {
     beginResetModel();
     order_.clear();

@@ -46,6 +46,9 @@ class CStreamListModel : public QAbstractTableModel {
     // The store row's texts changed.
     void refreshRow(int storeRow);
     void clear();
+    // Rows went from the store: `moved` gives each old store row its new one (-1: gone),
+    // `goneTypes` the type names of the rows that went.
+    void storeRowsMoved(const std::vector<int>& moved, const std::vector<QString>& goneTypes);
 
     // Shows only rows whose host or path holds `text` (ignoring ASCII case); empty: all.
     void setFilterText(const QString& text);

@@ -174,6 +174,33 @@ TEST(StreamStore, AWholeRecordWithBookkeepingIsKept) {
     EXPECT_STREQ(texts.progressText, "done");
 }
 
+// Rows taken out leave no trace but can come back; a row being downloaded stays.
+TEST(StreamStore, RemovedRowsGoExceptDownloadingOnes) {
+    StreamStore store;
+    for (const char* path : {"/a.asf", "/b.asf", "/c.asf", "/d.asf"}) {
+        store.add(streamOf("http://S", path));
+    }
+    DetectedStream* downloading = store.record(1);
+    downloading->state = kStateDownloading;
+    std::strcpy(downloading->progressText, "50%");
+    store.refresh(*downloading);
+
+    EXPECT_EQ(store.removeRows({0, 1, 3, 3, 7}), (std::vector<int>{-1, 0, 1, -1}));
+    EXPECT_EQ(store.rowCount(), 2);
+    EXPECT_EQ(store.record(0), downloading);
+    StreamRowTexts texts;
+    ASSERT_TRUE(store.rowTexts(0, texts));
+    EXPECT_STREQ(texts.path, "/b.asf");
+    EXPECT_STREQ(texts.progressText, "50%");
+    EXPECT_EQ(store.findRow("http://S", "/c.asf"), 1);
+    EXPECT_EQ(store.findRow("http://S", "/a.asf"), -1);
+    const StreamStore::AddResult again = store.add(streamOf("http://S", "/a.asf"));
+    EXPECT_TRUE(again.added);
+    EXPECT_EQ(again.row, 2);
+    EXPECT_TRUE(store.removeRows({0}).empty());  // downloading: nothing goes
+    EXPECT_EQ(store.rowCount(), 3);
+}
+
 TEST(StreamStore, ManyThreadsAddEachStreamOnce) {
     StreamStore store;
     auto observer = std::make_shared<CountingObserver>();

@@ -278,6 +278,53 @@ class CListAreaTest : public QObject {
                  QStringLiteral("http://h/a.wmv\nhttp://h/c.wmv"));
     }
 
+    // Delete takes the selected rows out, except one being downloaded; a stream taken out is
+    // listed again when seen again.
+    void deleteTakesSelectedRows_data() {
+        QTest::addColumn<QString>("selected");  // rows clicked with Ctrl, as shown
+        QTest::addColumn<int>("downloading");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("one") << "1" << -1 << "/a.wmv /c.wmv /d.mp3";
+        QTest::newRow("several") << "0 3 2" << -1 << "/b.wmv";
+        QTest::newRow("downloading stays") << "0 1" << 1 << "/b.wmv /c.wmv /d.mp3";
+        QTest::newRow("only downloading") << "2" << 2 << "/a.wmv /b.wmv /c.wmv /d.mp3";
+    }
+    void deleteTakesSelectedRows() {
+        QFETCH(QString, selected);
+        QFETCH(int, downloading);
+        QFETCH(QString, expected);
+        DetectedStream mp3 = makeStream("http", "http://h", "/d.mp3");
+        std::strcpy(mp3.typeName, "MP3");
+        addAndFlush({makeStream("http", "http://h", "/a.wmv"),
+                     makeStream("http", "http://h", "/b.wmv"),
+                     makeStream("http", "http://h", "/c.wmv"), mp3});
+        if (downloading >= 0) {
+            recordAt(downloading)->state = kStateDownloading;
+        }
+        for (const QString& row : selected.split(QLatin1Char(' '))) {
+            QTest::mouseClick(area_->listCtrl()->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                              rowCenter(row.toInt()));
+        }
+        QTest::keyClick(area_->listCtrl(), Qt::Key_Delete);
+        QStringList shown;
+        for (int row = 0; row < area_->model()->rowCount(); ++row) {
+            shown << area_->model()->index(row, 1).data().toString();
+        }
+        QCOMPARE(shown.join(QLatin1Char(' ')), expected);
+        QCOMPARE(session_->rowCount(), static_cast<int>(shown.size()));
+        int counted = 0;
+        for (const auto& [type, count] : area_->typeCounts()) {
+            counted += count;
+        }
+        QCOMPARE(counted, static_cast<int>(shown.size()));
+        if (shown.contains(QStringLiteral("/a.wmv"))) {
+            return;
+        }
+        addAndFlush({makeStream("http", "http://h", "/a.wmv")});
+        QCOMPARE(area_->model()->index(area_->model()->rowCount() - 1, 1).data().toString(),
+                 QStringLiteral("/a.wmv"));
+    }
+
     // Sort by any column, both ways; filters by text (host or path) and by type.
     void sortAndFilter_data() {
         QTest::addColumn<int>("column");
