@@ -278,6 +278,18 @@ class CListAreaTest : public QObject {
                  QStringLiteral("http://h/a.wmv\nhttp://h/c.wmv"));
     }
 
+    // Widths and the sort order are kept across runs.
+    void headerKeptAcrossRuns() {
+        area_->listCtrl()->header()->resizeSection(CStreamListModel::kHost, 222);
+        area_->listCtrl()->sortByColumn(CStreamListModel::kSize, Qt::DescendingOrder);
+        tester_.reset();
+        area_.reset();
+        area_ = std::make_unique<CListArea>(*session_, *bridge_);
+        QCOMPARE(area_->listCtrl()->header()->sectionSize(CStreamListModel::kHost), 222);
+        QCOMPARE(area_->model()->sortColumn(), int(CStreamListModel::kSize));
+        QCOMPARE(area_->model()->sortOrder(), Qt::DescendingOrder);
+    }
+
     // Delete takes the selected rows out, except one being downloaded; a stream taken out is
     // listed again when seen again.
     void deleteTakesSelectedRows_data() {

@@ -1,11 +1,14 @@
 #include "gui/list/CListViewEx.h"
 #include "gui/list/TextFitter.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QStandardItemModel>
 #include <QTest>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 namespace {
@@ -150,6 +153,54 @@ class CListViewExTest : public QObject {
         QVERIFY(!view_->EnableFullRowSelect(true));
         QVERIFY(view_->EnableFullRowSelect(false));
         QVERIFY(view_->EnableFullRowSelect(true));
+    }
+
+    // A cell with a percent draws a bar of that share under its text.
+    void percentDrawsABar() {
+        model_.setData(model_.index(1, 1), 50.0, CListViewEx::kBarRole);
+        const QImage image = paint();
+        const int left = view_->header()->sectionPosition(1);
+        const int y = rowY(1);
+        QCOMPARE(QColor(image.pixel(left + 20, y)), QColor(134, 200, 134));
+        QCOMPARE(QColor(image.pixel(left + kColumnWidth - 20, y)), QColor(232, 232, 232));
+        QCOMPARE(QColor(image.pixel(left + 20, rowY(2))), QColor(Qt::white));
+    }
+
+    // A cut cell shows its whole text as a tool tip; a whole one shows none.
+    void cutTextShowsAsToolTip_data() {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("tip");
+        QTest::newRow("cut") << 2 << kLong << true;
+        QTest::newRow("cut, first column") << 0 << kLong << true;
+        QTest::newRow("whole") << 1 << QStringLiteral("short") << false;
+    }
+    void cutTextShowsAsToolTip() {
+        QFETCH(int, column);
+        QFETCH(QString, text);
+        QFETCH(bool, tip);
+        QToolTip::hideText();
+        QTRY_VERIFY(!QToolTip::isVisible());
+        model_.setData(model_.index(1, column), text);
+        const QPoint at = view_->visualRect(model_.index(1, column)).center();
+        QHelpEvent event(QEvent::ToolTip, at, view_->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view_->viewport(), &event);
+        QCOMPARE(QToolTip::isVisible(), tip);
+        if (tip) {
+            QCOMPARE(QToolTip::text(), text);
+        }
+    }
+
+    // The stretch column takes the free width and never goes below what it was given.
+    void stretchColumnTakesTheFreeWidth() {
+        view_->setStretchColumn(1);
+        QHeaderView* header = view_->header();
+        QCOMPARE(header->sectionPosition(2) + header->sectionSize(2), view_->viewport()->width());
+        window_->resize(200, 300);
+        QTRY_COMPARE(header->sectionSize(1), kColumnWidth);
+        window_->resize(700, 300);
+        QTRY_COMPARE(header->sectionPosition(2) + header->sectionSize(2),
+                     view_->viewport()->width());
     }
 };
 
