@@ -18,6 +18,8 @@
 #include <QTimer>
 
 #include <QHeaderView>
+#include <QSettings>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <atomic>
@@ -130,6 +132,9 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
+    // The list keeps its header in the settings: every run starts from the default one.
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings().remove(QStringLiteral("List"));
     const int rows = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100000;
 
     UiBridge bridge;

@@ -14,6 +14,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -92,6 +93,7 @@ class CListAreaDownloadTest : public QObject {
 
   private slots:
     void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);  // the list keeps its header in the settings
         server_ = std::make_unique<FixtureServer>(120);
         QVERIFY(server_->running());
     }
