@@ -5,19 +5,25 @@
 #include <QFocusEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QTimer>
 #include <QToolTip>
 
 #include <algorithm>
 
-CListViewEx::CListViewEx(QWidget* parent) : QTreeView(parent) {
-    setRootIsDecorated(false);
-    setItemsExpandable(false);
-    setUniformRowHeights(true);
+CListViewEx::CListViewEx(QWidget* parent) : QTableView(parent) {
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    setShowGrid(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
-    setAllColumnsShowFocus(true);
     setTextElideMode(Qt::ElideNone);
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);
@@ -63,7 +69,7 @@ void CListViewEx::fitStretchColumn() {
 }
 
 void CListViewEx::resizeEvent(QResizeEvent* event) {
-    QTreeView::resizeEvent(event);
+    QTableView::resizeEvent(event);
     fitStretchColumn();
 }
 
@@ -79,7 +85,7 @@ void CListViewEx::keyPressEvent(QKeyEvent* event) {
     } else if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
         emit deletePressed();
     } else {
-        QTreeView::keyPressEvent(event);
+        QTableView::keyPressEvent(event);
         return;
     }
     event->accept();
@@ -89,7 +95,7 @@ bool CListViewEx::viewportEvent(QEvent* event) {
     if (event->type() == QEvent::ToolTip) {
         return showCutText(static_cast<QHelpEvent*>(event));
     }
-    return QTreeView::viewportEvent(event);
+    return QTableView::viewportEvent(event);
 }
 
 // A cell whose text was cut shows all of it as its tool tip; other cells show none.
@@ -155,12 +161,51 @@ bool CListViewEx::rowShownSelected(const QModelIndex& index) const {
     return hasFocus() && selectionModel() != nullptr && selectionModel()->isSelected(index);
 }
 
-void CListViewEx::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
-                          const QModelIndex& index) const {
-    if (!fullRowSelect_) {
-        QTreeView::drawRow(painter, option, index);
+void CListViewEx::paintEvent(QPaintEvent* event) {
+    if (!fullRowSelect_ || model() == nullptr) {
+        QTableView::paintEvent(event);
         return;
     }
+    QPainter painter(viewport());
+    const QRect area = event->rect();
+    const int rows = model()->rowCount(rootIndex());
+    int first = rowAt(area.top());
+    if (first < 0) {
+        first = area.top() < 0 ? 0 : rows;
+    }
+    int last = rowAt(area.bottom());
+    if (last < 0) {
+        last = rows - 1;
+    }
+    for (int row = first; row <= last; ++row) {
+        const QRect rowRect(0, rowViewportPosition(row), viewport()->width(), rowHeight(row));
+        drawRow(&painter, rowRect, model()->index(row, 0, rootIndex()));
+    }
+}
+
+// A selected row's highlight reaches the right edge of the window: repaint all of it.
+QRegion CListViewEx::visualRegionForSelection(const QItemSelection& selection) const {
+    QRegion region;
+    for (const QItemSelectionRange& range : selection) {
+        const int top = rowViewportPosition(range.top());
+        const int bottom = rowViewportPosition(range.bottom()) + rowHeight(range.bottom());
+        region += QRect(0, top, viewport()->width(), bottom - top);
+    }
+    return region;
+}
+
+// The focus rectangle goes round the whole row.
+void CListViewEx::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QTableView::currentChanged(current, previous);
+    for (const QModelIndex& index : {current, previous}) {
+        if (index.isValid()) {
+            viewport()->update(QRect(0, rowViewportPosition(index.row()), viewport()->width(),
+                                     rowHeight(index.row())));
+        }
+    }
+}
+
+void CListViewEx::drawRow(QPainter* painter, const QRect& rowRect, const QModelIndex& index) const {
     const QModelIndex first = index.siblingAtColumn(0);
     const bool selected = rowShownSelected(first);
     const QRect highlight = highlightRect(first.row());
@@ -170,9 +215,8 @@ void CListViewEx::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
         painter->setPen(palette().color(QPalette::Active, QPalette::HighlightedText));
     } else {
         const int left = header()->sectionViewportPosition(0);
-        painter->fillRect(
-            QRect(left, option.rect.top(), viewport()->width() - left, option.rect.height()),
-            Qt::white);
+        painter->fillRect(QRect(left, rowRect.top(), viewport()->width() - left, rowRect.height()),
+                          Qt::white);
         painter->setPen(Qt::black);  // the rows are white whatever the theme
     }
 
@@ -182,8 +226,8 @@ void CListViewEx::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
         if (head->isSectionHidden(logical)) {
             continue;
         }
-        const QRect cell(head->sectionViewportPosition(logical), option.rect.top(),
-                         head->sectionSize(logical), option.rect.height());
+        const QRect cell(head->sectionViewportPosition(logical), rowRect.top(),
+                         head->sectionSize(logical), rowRect.height());
         const bool firstColumn = logical == 0;
         drawCellText(painter, cell, first.siblingAtColumn(logical),
                      firstColumn ? TextFitter::kFirstColumnMargin : TextFitter::kOtherColumnMargin,
@@ -252,11 +296,11 @@ void CListViewEx::springBackZeroWidthColumn(int logicalIndex, int /*oldSize*/, i
 }
 
 void CListViewEx::focusInEvent(QFocusEvent* event) {
-    QTreeView::focusInEvent(event);
+    QTableView::focusInEvent(event);
     viewport()->update();
 }
 
 void CListViewEx::focusOutEvent(QFocusEvent* event) {
-    QTreeView::focusOutEvent(event);
+    QTableView::focusOutEvent(event);
     viewport()->update();
 }

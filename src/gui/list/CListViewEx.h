@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QTreeView>
+#include <QHeaderView>
+#include <QTableView>
 
 class QHelpEvent;
 
@@ -9,7 +10,9 @@ class QHelpEvent;
 // white, and texts too wide for their column end in "..." (the whole text shows as a tool tip).
 // A cell whose data holds a number at kBarRole draws a progress bar of that percent under its
 // text. One column may take the width the window has beyond the other columns.
-class CListViewEx : public QTreeView {
+//
+// A table view underneath: it keeps nothing per row, so a million rows lay out at once.
+class CListViewEx : public QTableView {
     Q_OBJECT
   public:
     static constexpr int kFirstCellInset = 2;
@@ -18,6 +21,8 @@ class CListViewEx : public QTreeView {
     static constexpr int kBarRole = Qt::UserRole + 1;
 
     explicit CListViewEx(QWidget* parent = nullptr);
+
+    QHeaderView* header() const { return horizontalHeader(); }
 
     // Switches whole-row highlight and the owner drawing on or off; true when it changed.
     bool EnableFullRowSelect(bool on);
@@ -40,8 +45,9 @@ class CListViewEx : public QTreeView {
     QString fittedText(const QString& text, int width, int margin, bool* shortened) const;
 
   protected:
-    void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
-                 const QModelIndex& index) const override;
+    void paintEvent(QPaintEvent* event) override;
+    QRegion visualRegionForSelection(const QItemSelection& selection) const override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -53,6 +59,7 @@ class CListViewEx : public QTreeView {
     bool rowShownSelected(const QModelIndex& index) const;
     void drawCellText(QPainter* painter, const QRect& cell, const QModelIndex& index, int margin,
                       int inset) const;
+    void drawRow(QPainter* painter, const QRect& rowRect, const QModelIndex& index) const;
     void drawBar(QPainter* painter, const QRect& cell, double percent) const;
     void springBackZeroWidthColumn(int logicalIndex, int oldSize, int newSize);
     void fitStretchColumn();
