@@ -98,6 +98,10 @@ class MonitorSession : private PacketReceiver {
     int AddOrUpdateStream(const DetectedStream* record, int update);
     int rowCount() const { return store_.rowCount(); }
     bool rowTexts(int row, StreamRowTexts& out) const { return store_.rowTexts(row, out); }
+    // The texts of up to `count` rows from `first` on, in one go; returns how many.
+    int rowTexts(int first, int count, StreamRowTexts* out) const {
+        return store_.rowTexts(first, count, out);
+    }
     // The row's detection fields (download bookkeeping zero); false when out of range.
     bool copyRecord(int row, DetectedStream& out) const { return store_.copyRecord(row, out); }
     // The row's own record, valid until reset(). Its detection fields and localFile may be

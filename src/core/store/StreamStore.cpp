@@ -226,6 +226,7 @@ bool StreamStore::appendLocked(const DetectedStream& record, const Key& key) {
             stored.extra = std::move(extra);
         }
         ++rowCount_;
+        publishedRowCount_.store(rowCount_, std::memory_order_release);
         return true;
     } catch (const std::bad_alloc&) {
         return false;
@@ -264,6 +265,7 @@ void StreamStore::destroyRows() {
     }
     anyExtra_ = false;
     rowCount_ = 0;
+    publishedRowCount_.store(0, std::memory_order_release);
 }
 
 // The index holds text references (plus one, as 0 marks an empty slot); the text entry
@@ -345,9 +347,9 @@ void StreamStore::prefetch(const Key& key) const {
     index_.prefetch(key.hash);
 }
 
+// Without the lock: a front end asking often never queues behind a flood of additions.
 int StreamStore::rowCount() const {
-    std::lock_guard lock(mutex_);
-    return rowCount_;
+    return publishedRowCount_.load(std::memory_order_acquire);
 }
 
 int StreamStore::findRow(std::string_view host, std::string_view path) const {
@@ -482,7 +484,20 @@ bool StreamStore::rowTexts(int row, StreamRowTexts& out) const {
     if (row < 0 || row >= rowCount_) {
         return false;
     }
-    const Row& stored = rowAt(row);
+    fillTexts(rowAt(row), out);
+    return true;
+}
+
+int StreamStore::rowTexts(int first, int count, StreamRowTexts* out) const {
+    std::lock_guard lock(mutex_);
+    int copied = 0;
+    for (; first >= 0 && copied < count && first + copied < rowCount_; ++copied) {
+        fillTexts(rowAt(first + copied), out[copied]);
+    }
+    return copied;
+}
+
+void StreamStore::fillTexts(const Row& stored, StreamRowTexts& out) const {
     std::memset(&out, 0, sizeof out);
     TextArena::Entry text = texts_.at(stored.text);
     copyText(out.host, sizeof out.host, text.host);
@@ -496,7 +511,6 @@ bool StreamStore::rowTexts(int row, StreamRowTexts& out) const {
         std::memcpy(out.rateText, extra.rateText, sizeof out.rateText);
         out.state = extra.state;
     }
-    return true;
 }
 
 void StreamStore::reset() {
@@ -590,6 +604,7 @@ std::vector<int> StreamStore::removeRows(const std::vector<int>& rows) {
             texts_ = std::move(texts);
             index_.swap(index);
             rowCount_ = kept;
+            publishedRowCount_.store(kept, std::memory_order_release);
             anyExtra_ = anyExtra;
         } catch (const std::bad_alloc&) {
             return {};

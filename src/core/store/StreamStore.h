@@ -85,6 +85,8 @@ class StreamStore : public StreamList {
 
     // A consistent copy of a row's texts; false when `row` is out of range.
     bool rowTexts(int row, StreamRowTexts& out) const;
+    // The texts of up to `count` rows from `first` on, under one lock; returns how many.
+    int rowTexts(int first, int count, StreamRowTexts* out) const;
 
     // At most `limit` rows are kept (kDefaultRowLimit unless set); past it new streams are
     // dropped and counted, repeats of listed ones still find their row.
@@ -129,6 +131,7 @@ class StreamStore : public StreamList {
     std::uint32_t internKind(const DetectedStream& record);
     std::shared_ptr<DetectedStream> materialize(const Row& row) const;
     void fillRecord(const Row& row, DetectedStream& out) const;
+    void fillTexts(const Row& row, StreamRowTexts& out) const;
     std::string_view queryText(const Row& row) const;
     void keepLatestQuery(Row& row, std::string_view query);
     void keepLatestSighting(int found, const DetectedStream& record);
@@ -140,6 +143,7 @@ class StreamStore : public StreamList {
     mutable std::mutex mutex_;
     std::vector<HugeBlock> chunks_;
     int rowCount_ = 0;
+    std::atomic<int> publishedRowCount_{0};  // rowCount_, for readers without the lock
     int rowLimit_ = kDefaultRowLimit;
     std::atomic<std::uint64_t> dropped_{0};
     bool anyExtra_ = false;

@@ -20,8 +20,8 @@ constexpr ColumnSpec kColumns[CStreamListModel::kColumnCount] = {
     {"Host", 150}, {"ＵＲＬ", 150},  {"サイズ", 60}, {"進行状況", 50},
     {"時間", 80},  {"転送速度", 60}, {"種別", 100},
 };
-// Rows read between two looks at the clock.
-constexpr int kRowsPerClockLook = 256;
+// Rows read under one lock of the store, and between two looks at the clock.
+constexpr int kRowsPerRead = 128;
 // Rows sorted and merged in at once: sorting them must fit in a turn of the event loop too.
 constexpr std::size_t kMaxBatchRows = 8192;
 
@@ -134,6 +134,10 @@ int CStreamListModel::storeRow(int viewRow) const {
 int CStreamListModel::viewRow(int storeRow) const {
     if (storeRow < 0) {
         return -1;
+    }
+    const auto at = static_cast<std::size_t>(storeRow);
+    if (at < order_.size() && order_[at] == static_cast<std::uint32_t>(storeRow)) {
+        return storeRow;  // in the order first seen, unfiltered: no search
     }
     const auto found =
         std::find(order_.begin(), order_.end(), static_cast<std::uint32_t>(storeRow));
@@ -267,6 +271,15 @@ bool CStreamListModel::before(std::uint32_t a, std::uint32_t b) const {
     return a < b;
 }
 
+void CStreamListModel::countType(const StreamRowTexts& texts) {
+    const std::string_view type = textOf(texts.typeName, sizeof texts.typeName);
+    if (lastCount_ == typeCounts_.end() || lastType_ != type) {
+        lastType_.assign(type);
+        lastCount_ = typeCounts_.try_emplace(QString::fromUtf8(texts.typeName), 0).first;
+    }
+    ++lastCount_->second;
+}
+
 // Reads store rows from `from` on until `upTo` or the budget runs out; returns those that
 // pass the filters, in sort order. New rows (past the taken ones) are counted by type.
 std::vector<std::uint32_t> CStreamListModel::scan(int& from, int upTo, int budgetMs,
@@ -274,37 +287,33 @@ std::vector<std::uint32_t> CStreamListModel::scan(int& from, int upTo, int budge
     QElapsedTimer clock;
     clock.start();
     std::vector<std::uint32_t> batch;
-    StreamRowTexts texts;
+    readBuffer_.resize(kRowsPerRead);
     bool countsChanged = false;
-    for (; from < upTo; ++from) {
-        if ((from % kRowsPerClockLook == 0 && clock.elapsed() >= budgetMs) ||
-            batch.size() >= kMaxBatchRows) {
+    while (from < upTo && clock.elapsed() < budgetMs && batch.size() < kMaxBatchRows) {
+        const int read =
+            session_.rowTexts(from, std::min(kRowsPerRead, upTo - from), readBuffer_.data());
+        if (read <= 0) {
             break;
         }
-        if (!session_.rowTexts(from, texts)) {
-            break;
-        }
-        if (countNew && from >= taken_) {
-            const std::string_view type = textOf(texts.typeName, sizeof texts.typeName);
-            if (lastCount_ == typeCounts_.end() || lastType_ != type) {
-                lastType_.assign(type);
-                lastCount_ = typeCounts_.try_emplace(QString::fromUtf8(texts.typeName), 0).first;
+        for (int i = 0; i < read; ++i, ++from) {
+            const StreamRowTexts& texts = readBuffer_[static_cast<std::size_t>(i)];
+            if (countNew && from >= taken_) {
+                countType(texts);
+                countsChanged = true;
+                taken_ = from + 1;
             }
-            ++lastCount_->second;
-            countsChanged = true;
-            taken_ = from + 1;
-        }
-        if (!passes(texts)) {
-            continue;
-        }
-        if (sortColumn_ != kNoSort) {
-            if (keys_.size() <= static_cast<std::size_t>(from)) {
-                keys_.resize(
-                    std::max<std::size_t>(static_cast<std::size_t>(from) + 1, keys_.size() * 2));
+            if (!passes(texts)) {
+                continue;
             }
-            keys_[static_cast<std::size_t>(from)] = keyOf(texts);
+            if (sortColumn_ != kNoSort) {
+                if (keys_.size() <= static_cast<std::size_t>(from)) {
+                    keys_.resize(std::max<std::size_t>(static_cast<std::size_t>(from) + 1,
+                                                       keys_.size() * 2));
+                }
+                keys_[static_cast<std::size_t>(from)] = keyOf(texts);
+            }
+            batch.push_back(static_cast<std::uint32_t>(from));
         }
-        batch.push_back(static_cast<std::uint32_t>(from));
     }
     if (sortColumn_ != kNoSort) {
         std::sort(batch.begin(), batch.end(),

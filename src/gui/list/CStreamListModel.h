@@ -89,6 +89,7 @@ class CStreamListModel : public QAbstractTableModel {
 
     const StreamRowTexts* textsOf(int storeRow) const;
     bool passes(const StreamRowTexts& texts) const;
+    void countType(const StreamRowTexts& texts);
     std::string keyOf(const StreamRowTexts& texts) const;
     bool before(std::uint32_t a, std::uint32_t b) const;
     std::vector<std::uint32_t> scan(int& from, int upTo, int budgetMs, bool countNew);
@@ -119,6 +120,7 @@ class CStreamListModel : public QAbstractTableModel {
     std::string lastType_;
     std::map<QString, int>::iterator lastCount_;
 
+    std::vector<StreamRowTexts> readBuffer_;
     mutable int cachedRow_ = -1;
     mutable StreamRowTexts cached_{};
 };
