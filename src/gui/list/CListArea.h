@@ -37,7 +37,7 @@ class CListArea : public QWidget {
     static constexpr int kContextMenuId = 138;
     // Time given to taking new rows (or a new order) per turn of the event loop, so that a
     // flood or a re-sort of a large list never stalls it.
-    static constexpr int kFlushBudgetMs = 12;
+    static constexpr int kFlushBudgetMs = 8;
 
     CListArea(MonitorSession& session, UiBridge& bridge, QWidget* parent = nullptr);
     ~CListArea() override;

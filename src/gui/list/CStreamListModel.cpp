@@ -23,7 +23,7 @@ constexpr ColumnSpec kColumns[CStreamListModel::kColumnCount] = {
 // Rows read under one lock of the store, and between two looks at the clock.
 constexpr int kRowsPerRead = 128;
 // Rows sorted and merged in at once: sorting them must fit in a turn of the event loop too.
-constexpr std::size_t kMaxBatchRows = 8192;
+constexpr std::size_t kMaxBatchRows = 4096;
 
 char lowerAscii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
