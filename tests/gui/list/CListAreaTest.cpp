@@ -278,6 +278,28 @@ class CListAreaTest : public QObject {
                  QStringLiteral("http://h/a.wmv\nhttp://h/c.wmv"));
     }
 
+    // Sorted by a status column, a row moves when a download changes its text; the
+    // highlighted row goes with it.
+    void sortedRowFollowsItsStatus() {
+        addAndFlush({makeStream("http", "http://h", "/a.wmv"),
+                     makeStream("http", "http://h", "/b.wmv"),
+                     makeStream("http", "http://h", "/c.wmv")});
+        area_->listCtrl()->sortByColumn(CStreamListModel::kProgress, Qt::DescendingOrder);
+        area_->flushPending();
+        clickRow(2);
+        QCOMPARE(area_->currentRow(), 2);
+        std::strcpy(recordAt(2)->progressText, "40%");
+        session_->AddOrUpdateStream(recordAt(2), 1);
+        std::strcpy(recordAt(0)->progressText, "9%");
+        session_->AddOrUpdateStream(recordAt(0), 1);
+        area_->flushPending();
+        QCOMPARE(area_->model()->index(0, 1).data().toString(), QStringLiteral("/c.wmv"));
+        QCOMPARE(area_->model()->index(1, 1).data().toString(), QStringLiteral("/a.wmv"));
+        QCOMPARE(area_->model()->index(0, 3).data(CStreamListModel::kPercentRole).toDouble(), 40.0);
+        QCOMPARE(area_->currentRow(), 2);
+        QCOMPARE(area_->listCtrl()->currentIndex().row(), 0);
+    }
+
     // Widths and the sort order are kept across runs.
     void headerKeptAcrossRuns() {
         area_->listCtrl()->header()->resizeSection(CStreamListModel::kHost, 222);
