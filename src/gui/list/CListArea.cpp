@@ -75,6 +75,8 @@ CListArea::CListArea(MonitorSession& session, UiBridge& bridge, QWidget* parent)
     connect(listCtrl_, &CListViewEx::deletePressed, this, &CListArea::OnDelete);
     connect(model_, &CStreamListModel::workPending, this,
             [this] { bridge_.scheduleRowsChanged(0); });
+    connect(model_, &QAbstractItemModel::modelAboutToBeReset, this, &CListArea::keepSelection);
+    connect(model_, &QAbstractItemModel::modelReset, this, &CListArea::restoreSelection);
 
     bridge_.setDialogParent(this);
     connect(&bridge_, &UiBridge::rowsChanged, this, &CListArea::flushPending);
@@ -172,6 +174,41 @@ void CListArea::restoreHeader() {
 
 void CListArea::saveHeader() const {
     QSettings().setValue(kHeaderKey, listCtrl_->header()->saveState());
+}
+
+// A new sort or filter resets the model: the rows the user had stay selected and highlighted
+// wherever they are now.
+void CListArea::keepSelection() {
+    keptSelection_ = selectedRows();
+    keptCurrent_ = currentRow();
+}
+
+void CListArea::restoreSelection() {
+    std::vector<int> rows = model_->viewRows(keptSelection_);
+    const int current = model_->viewRow(keptCurrent_);
+    keptSelection_.clear();
+    keptCurrent_ = -1;
+    std::sort(rows.begin(), rows.end());
+    QItemSelection selection;
+    const int columns = model_->columnCount() - 1;
+    for (std::size_t i = 0; i < rows.size();) {
+        std::size_t end = i + 1;
+        while (end < rows.size() && rows[end] == rows[end - 1] + 1) {
+            ++end;
+        }
+        if (rows[i] >= 0) {
+            selection.select(model_->index(rows[i], 0), model_->index(rows[end - 1], columns));
+        }
+        i = end;
+    }
+    QItemSelectionModel* model = listCtrl_->selectionModel();
+    if (!selection.isEmpty()) {
+        model->select(selection, QItemSelectionModel::ClearAndSelect);
+    }
+    if (current >= 0) {
+        model->setCurrentIndex(model_->index(current, 0), QItemSelectionModel::NoUpdate);
+        listCtrl_->scrollTo(model_->index(current, 0));
+    }
 }
 
 int CListArea::selectedCount() const {
@@ -375,6 +412,7 @@ void CListArea::OnDelete() {
     if (moved.empty()) {
         return;
     }
+    listCtrl_->selectionModel()->clear();  // its rows have gone or moved
     std::vector<QString> goneTypes;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (moved[static_cast<std::size_t>(rows[i])] < 0) {

@@ -90,6 +90,8 @@ class CListArea : public QWidget {
     void createActions();
     void resetColumns();
     void saveHeader() const;
+    void keepSelection();
+    void restoreSelection();
     void restoreHeader();
     void onDoubleClicked(const QModelIndex& index);
     void onContextMenuRequested(const QPoint& pos);
@@ -113,6 +115,9 @@ class CListArea : public QWidget {
     QMenu* menu_ = nullptr;
     std::unordered_map<int, QAction*> actions_;
     int itemCount_ = 0;
+    // The selected rows and the highlighted one (store rows) while the model resets.
+    std::vector<int> keptSelection_;
+    int keptCurrent_ = -1;
     bool shutDown_ = false;
     QString lastFolder_;
 };

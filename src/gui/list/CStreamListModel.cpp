@@ -372,16 +372,18 @@ void CStreamListModel::takeNewRows(int storeRows, int budgetMs) {
     if (batch.empty()) {
         return;
     }
+    // The new rows come in at the end, then move to their places in one layout change (a
+    // layout change may not change the row count).
     const std::size_t oldSize = order_.size();
-    if (sortColumn_ == kNoSort || order_.empty() || !before(batch.front(), order_.back())) {
-        // All after the last shown row: a plain insertion.
-        beginInsertRows(QModelIndex(), static_cast<int>(oldSize),
-                        static_cast<int>(oldSize + batch.size()) - 1);
-        order_.insert(order_.end(), batch.begin(), batch.end());
-        endInsertRows();
-        return;
+    beginInsertRows(QModelIndex(), static_cast<int>(oldSize),
+                    static_cast<int>(oldSize + batch.size()) - 1);
+    order_.insert(order_.end(), batch.begin(), batch.end());
+    endInsertRows();
+    if (sortColumn_ == kNoSort || oldSize == 0 || !before(batch.front(), order_[oldSize - 1])) {
+        return;  // they belong at the end
     }
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    order_.resize(oldSize);
     std::vector<std::size_t> insertedAt;
     insertedAt.reserve(batch.size());
     mergeInto(order_, batch, &insertedAt);
@@ -389,10 +391,16 @@ void CStreamListModel::takeNewRows(int storeRows, int budgetMs) {
     QModelIndexList after;
     after.reserve(previous.size());
     for (const QModelIndex& old : previous) {
-        const auto shift = std::upper_bound(insertedAt.begin(), insertedAt.end(),
-                                            static_cast<std::size_t>(old.row())) -
-                           insertedAt.begin();
-        after.push_back(index(old.row() + static_cast<int>(shift), old.column()));
+        const auto row = static_cast<std::size_t>(old.row());
+        std::size_t now;
+        if (row >= oldSize) {
+            now = insertedAt[row - oldSize] + (row - oldSize);
+        } else {
+            now = row + static_cast<std::size_t>(
+                            std::upper_bound(insertedAt.begin(), insertedAt.end(), row) -
+                            insertedAt.begin());
+        }
+        after.push_back(index(static_cast<int>(now), old.column()));
     }
     changePersistentIndexList(previous, after);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
@@ -417,27 +425,35 @@ void CStreamListModel::continueRebuild(int storeRows, int budgetMs) {
     }
 }
 
-// Shows a new order at once; the selection and the current row follow their rows.
+// Shows a new order at once. It may hold other rows than the old one, which only a reset can
+// tell a view; the list puts its selection back afterwards (viewRows()).
 void CStreamListModel::publish(std::vector<std::uint32_t> order) {
-    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const QModelIndexList previous = persistentIndexList();
-    std::vector<int> position;
-    if (!previous.isEmpty()) {
-        position.assign(static_cast<std::size_t>(taken_), -1);
-        for (std::size_t i = 0; i < order.size(); ++i) {
-            position[order[i]] = static_cast<int>(i);
+    beginResetModel();
+    order_ = std::move(order);
+    cachedRow_ = -1;
+    endResetModel();
+}
+
+std::vector<int> CStreamListModel::viewRows(const std::vector<int>& storeRows) const {
+    std::vector<int> rows;
+    rows.reserve(storeRows.size());
+    constexpr std::size_t kFewRows = 8;
+    if (storeRows.size() <= kFewRows) {
+        for (int row : storeRows) {
+            rows.push_back(viewRow(row));
+        }
+        return rows;
+    }
+    std::vector<int> position(static_cast<std::size_t>(taken_), -1);
+    for (std::size_t i = 0; i < order_.size(); ++i) {
+        if (order_[i] < position.size()) {
+            position[order_[i]] = static_cast<int>(i);
         }
     }
-    QModelIndexList after;
-    after.reserve(previous.size());
-    for (const QModelIndex& old : previous) {
-        const int row = storeRow(old.row());
-        const int now = row >= 0 && row < taken_ ? position[static_cast<std::size_t>(row)] : -1;
-        after.push_back(now < 0 ? QModelIndex() : index(now, old.column()));
+    for (int row : storeRows) {
+        rows.push_back(row >= 0 && row < taken_ ? position[static_cast<std::size_t>(row)] : -1);
     }
-    order_ = std::move(order);
-    changePersistentIndexList(previous, after);
-    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    return rows;
 }
 
 void CStreamListModel::sort(int column, Qt::SortOrder order) {

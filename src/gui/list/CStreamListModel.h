@@ -67,6 +67,8 @@ class CStreamListModel : public QAbstractTableModel {
     int storeRow(int viewRow) const;
     // The view row of a store row, -1 when it is not shown.
     int viewRow(int storeRow) const;
+    // The same for many rows at once.
+    std::vector<int> viewRows(const std::vector<int>& storeRows) const;
     // How many taken rows each type name has.
     const std::map<QString, int>& typeCounts() const { return typeCounts_; }
 

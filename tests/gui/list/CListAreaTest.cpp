@@ -298,6 +298,21 @@ class CListAreaTest : public QObject {
         QCOMPARE(area_->model()->index(0, 3).data(CStreamListModel::kPercentRole).toDouble(), 40.0);
         QCOMPARE(area_->currentRow(), 2);
         QCOMPARE(area_->listCtrl()->currentIndex().row(), 0);
+
+        // New rows go to their places in the order; the highlighted row stays with its own.
+        area_->listCtrl()->sortByColumn(CStreamListModel::kUrl, Qt::AscendingOrder);
+        area_->flushPending();
+        QCOMPARE(area_->listCtrl()->currentIndex().row(), 2);
+        addAndFlush(
+            {makeStream("http", "http://h", "/b5.wmv"), makeStream("http", "http://h", "/0.wmv")});
+        QStringList shown;
+        for (int row = 0; row < area_->model()->rowCount(); ++row) {
+            shown << area_->model()->index(row, 1).data().toString();
+        }
+        QCOMPARE(shown.join(QLatin1Char(' ')),
+                 QStringLiteral("/0.wmv /a.wmv /b.wmv /b5.wmv /c.wmv"));
+        QCOMPARE(area_->currentRow(), 2);
+        QCOMPARE(area_->listCtrl()->currentIndex().row(), 4);
     }
 
     // Widths and the sort order are kept across runs.
