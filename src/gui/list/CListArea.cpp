@@ -314,7 +314,7 @@ void CListArea::onContextMenuRequested(const QPoint& pos) {
     } else {
         selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
     }
-    showContextMenuAt(index, pos);
+    showContextMenuAt(pos);
 }
 
 // The menu key and Shift+F10: the menu for the highlighted row, shown at that row.
@@ -325,10 +325,10 @@ void CListArea::onMenuKey() {
     }
     listCtrl_->scrollTo(current);
     const QRect rect = listCtrl_->visualRect(current.siblingAtColumn(0));
-    showContextMenuAt(current, rect.bottomLeft());
+    showContextMenuAt(rect.bottomLeft());
 }
 
-void CListArea::showContextMenuAt(const QModelIndex& /*index*/, const QPoint& viewportPos) {
+void CListArea::showContextMenuAt(const QPoint& viewportPos) {
     const QPoint global = listCtrl_->viewport()->mapToGlobal(viewportPos);
     activateWindow();
     contextMenu()->exec(global);

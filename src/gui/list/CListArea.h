@@ -95,7 +95,7 @@ class CListArea : public QWidget {
     void restoreHeader();
     void onDoubleClicked(const QModelIndex& index);
     void onContextMenuRequested(const QPoint& pos);
-    void showContextMenuAt(const QModelIndex& index, const QPoint& viewportPos);
+    void showContextMenuAt(const QPoint& viewportPos);
     void onMenuKey();
     void onEnter();
     bool currentFileExists();
