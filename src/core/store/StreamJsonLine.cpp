@@ -2,10 +2,13 @@
 
 #include <arpa/inet.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
 #include "core/store/JsonString.h"
+#include "core/store/StreamRecordFields.h"
+#include "core/store/Utf8Sequence.h"
 
 namespace {
 
@@ -131,4 +134,212 @@ std::string StreamJsonLine::line(const DetectedStream& stream) {
     std::string out;
     append(out, stream);
     return out;
+}
+
+namespace {
+
+// A cursor over one line of the saved form; every read checks the end first.
+class LineCursor {
+  public:
+    explicit LineCursor(std::string_view text) : text_(text) {}
+
+    void skipSpace() {
+        while (pos_ < text_.size() &&
+               (text_[pos_] == ' ' || text_[pos_] == '\t' || text_[pos_] == '\r')) {
+            ++pos_;
+        }
+    }
+    bool atEnd() const { return pos_ >= text_.size(); }
+    bool take(char c) {
+        skipSpace();
+        if (pos_ < text_.size() && text_[pos_] == c) {
+            ++pos_;
+            return true;
+        }
+        return false;
+    }
+    bool peek(char c) {
+        skipSpace();
+        return pos_ < text_.size() && text_[pos_] == c;
+    }
+
+    // A JSON string into `out` as bytes; false on any fault.
+    bool string(std::string& out) {
+        out.clear();
+        if (!take('"')) {
+            return false;
+        }
+        while (pos_ < text_.size()) {
+            const unsigned char c = static_cast<unsigned char>(text_[pos_]);
+            if (c == '"') {
+                ++pos_;
+                return true;
+            }
+            if (c < 0x20) {
+                return false;
+            }
+            if (c == '\\') {
+                if (!escape(out)) {
+                    return false;
+                }
+                continue;
+            }
+            const std::size_t length = utf8SequenceLength(text_, pos_);
+            if (length == 0) {
+                return false;
+            }
+            out.append(text_.substr(pos_, length));
+            pos_ += length;
+        }
+        return false;
+    }
+
+    // Digits of a non-negative integer, as text (at most ten of them).
+    bool number(std::string& out) {
+        skipSpace();
+        const std::size_t start = pos_;
+        while (pos_ < text_.size() && pos_ - start <= 10 && text_[pos_] >= '0' &&
+               text_[pos_] <= '9') {
+            ++pos_;
+        }
+        out.assign(text_.substr(start, pos_ - start));
+        return !out.empty() && out.size() <= 10;
+    }
+
+  private:
+    bool hex4(unsigned& value) {
+        if (text_.size() - pos_ < 4) {
+            return false;
+        }
+        value = 0;
+        for (int i = 0; i < 4; ++i) {
+            const char c = text_[pos_++];
+            value <<= 4;
+            if (c >= '0' && c <= '9') {
+                value |= static_cast<unsigned>(c - '0');
+            } else if (c >= 'a' && c <= 'f') {
+                value |= static_cast<unsigned>(c - 'a' + 10);
+            } else if (c >= 'A' && c <= 'F') {
+                value |= static_cast<unsigned>(c - 'A' + 10);
+            } else {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    static void appendUtf8(std::string& out, unsigned code) {
+        if (code < 0x800) {
+            out += static_cast<char>(0xC0 | (code >> 6));
+        } else if (code < 0x10000) {
+            out += static_cast<char>(0xE0 | (code >> 12));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (code >> 18));
+            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        }
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+
+    bool escape(std::string& out) {
+        ++pos_;  // the backslash
+        if (pos_ >= text_.size()) {
+            return false;
+        }
+        const char c = text_[pos_++];
+        switch (c) {
+            case '"':
+                out += '"';
+                return true;
+            case '\\':
+                out += '\\';
+                return true;
+            case '/':
+                out += '/';
+                return true;
+            case 'b':
+                out += '\b';
+                return true;
+            case 'f':
+                out += '\f';
+                return true;
+            case 'n':
+                out += '\n';
+                return true;
+            case 'r':
+                out += '\r';
+                return true;
+            case 't':
+                out += '\t';
+                return true;
+            case 'u':
+                break;
+            default:
+                return false;
+        }
+        unsigned code = 0;
+        if (!hex4(code)) {
+            return false;
+        }
+        // The writer escapes a byte it cannot pass as UTF-8 as \u00XX: it is that byte again.
+        if (code <= 0xFF) {
+            out += static_cast<char>(code);
+            return true;
+        }
+        if (code >= 0xDC00 && code <= 0xDFFF) {
+            return false;
+        }
+        if (code >= 0xD800 && code <= 0xDBFF) {
+            unsigned low = 0;
+            if (text_.size() - pos_ < 2 || text_[pos_] != '\\' || text_[pos_ + 1] != 'u') {
+                return false;
+            }
+            pos_ += 2;
+            if (!hex4(low) || low < 0xDC00 || low > 0xDFFF) {
+                return false;
+            }
+            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+        }
+        appendUtf8(out, code);
+        return true;
+    }
+
+    std::string_view text_;
+    std::size_t pos_ = 0;
+};
+
+}  // namespace
+
+bool StreamJsonLine::parse(std::string_view line, DetectedStream& out, std::string& error) {
+    StreamRecordFields::begin(out);
+    LineCursor cursor(line);
+    if (!cursor.take('{')) {
+        error = "JSON のオブジェクトではありません";
+        return false;
+    }
+    std::string key;
+    std::string value;
+    bool first = true;
+    while (!cursor.take('}')) {
+        if ((!first && !cursor.take(',')) || !cursor.string(key) || !cursor.take(':')) {
+            error = "JSON の形が正しくありません";
+            return false;
+        }
+        first = false;
+        const bool text = cursor.peek('"');
+        if (!(text ? cursor.string(value) : cursor.number(value))) {
+            error = key + " の値が正しくありません";
+            return false;
+        }
+        if (!StreamRecordFields::set(out, key, value, error)) {
+            return false;
+        }
+    }
+    cursor.skipSpace();
+    if (!cursor.atEnd()) {
+        error = "オブジェクトの後に余分な文字があります";
+        return false;
+    }
+    return StreamRecordFields::finish(out, error);
 }
