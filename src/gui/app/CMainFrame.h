@@ -14,6 +14,7 @@ class KeyLockState;
 class MonitorSession;
 class UiBridge;
 struct CaptureStatus;
+class RecentFilesMenu;
 class QAction;
 class QLabel;
 class QMenu;
@@ -38,6 +39,7 @@ class CMainFrame : public QMainWindow {
     CTreeArea* treeBar() const { return treeBar_; }
     FrameView* activeView() const { return view_.get(); }
     CQuorvexDoc* document() const { return document_; }
+    RecentFilesMenu* recentFilesMenu() const { return recentFiles_; }
 
     int monitorState() const { return monitorState_; }
     bool isMonitoring() const;
@@ -100,6 +102,7 @@ class CMainFrame : public QMainWindow {
     std::vector<QMenu*> menus_;
     QToolBar* toolBar_ = nullptr;
     CTreeArea* treeBar_ = nullptr;
+    RecentFilesMenu* recentFiles_ = nullptr;
     QLabel* readyLabel_ = nullptr;
     QLabel* droppedLabel_ = nullptr;  // new streams the full list had to drop
     QLabel* capLabel_ = nullptr;
