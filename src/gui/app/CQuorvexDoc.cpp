@@ -31,6 +31,9 @@ CQuorvexDoc::~CQuorvexDoc() {
 }
 
 bool CQuorvexDoc::OnNewDocument() {
+    if (session_ != nullptr) {
+        session_->reset();
+    }
     pathName_.clear();
     savesCsv_ = false;
     SetTitle(kUntitled);
@@ -131,21 +134,19 @@ void CQuorvexDoc::WaitForLoader(QWidget* dialogParent) {
     progress.setAutoClose(false);
     progress.setAutoReset(false);
     progress.setValue(0);
-    connect(&progress, &QProgressDialog::canceled, &loop, [&] {
-        // The rows found so far stay in the list.
-        loader_->stop();
-        loop.quit();
-    });
+    progress.show();
     disconnect(&poll, nullptr, &loop, nullptr);
     connect(&poll, &QTimer::timeout, &loop, [&] {
         const std::uint64_t total = loader_->bytesTotal();
-        if (total > 0) {
+        if (total > 0 && !progress.wasCanceled()) {
             progress.setValue(static_cast<int>(loader_->bytesDone() * kProgressSteps / total));
         }
-        if (loader_->finished()) {
+        // A cancel keeps the rows found so far in the list.
+        if (loader_->finished() || progress.wasCanceled()) {
             loop.quit();
         }
     });
+    connect(&progress, &QProgressDialog::canceled, &loop, &QEventLoop::quit);
     poll.start(kPollMs);
     loop.exec();
     loader_->stop();

@@ -27,6 +27,7 @@ class CQuorvexDoc : public QObject {
     QString GetTitle() const { return title_; }
     QString GetPathName() const { return pathName_; }
 
+    // Empties the list (its running downloads must have ended) and forgets the file.
     bool OnNewDocument();
     // Reads `path` into the (already emptied) list; a window-modal progress dialog over
     // `dialogParent` lets the user cancel a long read, keeping the rows found so far. False
