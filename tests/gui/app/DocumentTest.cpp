@@ -330,6 +330,7 @@ void DocumentTest::runningDownloadsEndOnlyWhenTheUserAgrees() {
     if (!abort) {
         // Nothing happened: the download runs on in its listed row.
         QCOMPARE(session().downloadCount(), 1);
+        QVERIFY(QFileInfo::exists(file(QStringLiteral(".held.wmv.part"))));
         QCOMPARE(session().rowCount(), 1);
         QCOMPARE(exits_, 0);
         QVERIFY(frame()->isVisible());
@@ -340,7 +341,8 @@ void DocumentTest::runningDownloadsEndOnlyWhenTheUserAgrees() {
     // The download ended through the session before the command went on; its partial file is
     // handled as the abort command handles it.
     QCOMPARE(session().downloadCount(), 0);
-    QVERIFY(!QFileInfo::exists(target + QStringLiteral(".part")));
+    QVERIFY(!QFileInfo::exists(file(QStringLiteral(".held.wmv.part"))));
+    QVERIFY(!QFileInfo::exists(target));
     QCOMPARE(exits_, command == ID_APP_EXIT ? 1 : 0);
     if (command == ID_FILE_NEW || command == ID_FILE_OPEN) {
         QCOMPARE(session().rowCount(), 0);
