@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/detect/SuffixTable.h"
 #include "core/session/MonitorSession.h"
 #include "gui/app/CQuorvexDoc.h"
 #include "gui/app/UiBridge.h"
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
     }
     UiBridge bridge;
     MonitorSession session(bridge.callbacks());
+    session.setSuffixTable(SuffixTable::withKnownSuffixes());
     CListArea area(session, bridge);
     area.resize(1000, 700);
     area.show();

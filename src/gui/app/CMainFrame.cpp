@@ -111,6 +111,7 @@ bool CMainFrame::Create() {
         UpdateCommandUI();
         UpdateLockIndicators();
         UpdateDroppedStreams();
+        UpdateCaption();
     });
     idleTimer_->start(kIdleIntervalMs);
 
@@ -413,9 +414,16 @@ void CMainFrame::UpdateLockIndicators() {
 }
 
 void CMainFrame::UpdateCaption() {
-    const QString title = document_ != nullptr ? document_->GetTitle() : QString();
-    setWindowTitle(title.isEmpty() ? QStringLiteral("Quorvex")
-                                   : title + QStringLiteral(" - Quorvex"));
+    QString title = document_ != nullptr ? document_->GetTitle() : QString();
+    // A list with rows not in its file carries a mark, as an edited document does.
+    if (!title.isEmpty() && document_->IsModified()) {
+        title += QLatin1Char('*');
+    }
+    const QString caption =
+        title.isEmpty() ? QStringLiteral("Quorvex") : title + QStringLiteral(" - Quorvex");
+    if (caption != windowTitle()) {
+        setWindowTitle(caption);
+    }
 }
 
 int CMainFrame::EnumerateAdapters() {

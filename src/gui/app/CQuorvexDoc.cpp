@@ -36,8 +36,13 @@ bool CQuorvexDoc::OnNewDocument() {
     }
     pathName_.clear();
     savesCsv_ = false;
+    cleanRows_ = 0;
     SetTitle(kUntitled);
     return true;
+}
+
+bool CQuorvexDoc::IsModified() const {
+    return session_ != nullptr && session_->rowCount() != cleanRows_;
 }
 
 StreamListFile::Kind CQuorvexDoc::Sniff(const QString& path, QString* reason) {
@@ -76,6 +81,7 @@ bool CQuorvexDoc::OnOpenDocument(const QString& path, QWidget* dialogParent, QSt
     loader_.reset();
 
     const bool capture = kind == Kind::Pcap || kind == Kind::Pcapng;
+    cleanRows_ = session_->rowCount();
     if (result.failed && result.rowsAdded == 0 && !capture) {
         return refuse(QString::fromStdString(result.error));
     }
@@ -187,6 +193,7 @@ bool CQuorvexDoc::OnSaveDocument(const QString& path, QString* error) {
     if (!saved) {
         return fail(QString::fromStdString(why));
     }
+    cleanRows_ = rows;
     savesCsv_ = csv;
     SetPathName(path);
     return true;

@@ -26,6 +26,8 @@ class CQuorvexDoc : public QObject {
 
     QString GetTitle() const { return title_; }
     QString GetPathName() const { return pathName_; }
+    // The list has more or fewer rows than when it was last opened, saved or emptied.
+    bool IsModified() const;
 
     // Empties the list (its running downloads must have ended) and forgets the file.
     bool OnNewDocument();
@@ -59,4 +61,5 @@ class CQuorvexDoc : public QObject {
     QString title_;
     QString pathName_;
     bool savesCsv_ = false;  // the form of the file the document has
+    int cleanRows_ = 0;      // rows when last opened, saved or emptied
 };

@@ -175,7 +175,9 @@ void DocumentTest::savedListsOpenAgain() {
     QCOMPARE(RecentFileList::files().value(0), file(name));
     // Save writes the same form back to the same file.
     addRows(4);
+    QTRY_COMPARE(frame()->windowTitle(), name + QStringLiteral("* - Quorvex"));
     frame()->OnFileSave();
+    QCOMPARE(frame()->windowTitle(), name + QStringLiteral(" - Quorvex"));
     QVERIFY(readFile(file(name)).starts_with(starts.toStdString()));
     app_.OnFileNew();
     QVERIFY(app_.OpenDocumentFile(file(name)));
