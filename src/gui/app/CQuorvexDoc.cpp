@@ -76,7 +76,7 @@ bool CQuorvexDoc::OnOpenDocument(const QString& path, QWidget* dialogParent, QSt
     }
     loader_ = std::make_unique<SessionFileLoader>(*session_, path.toStdString(), kind);
     loader_->start();
-    WaitForLoader(dialogParent);
+    WaitForLoader(fileName(path), dialogParent);
     const SessionFileLoader::Result result = loader_->result();
     loader_.reset();
 
@@ -113,7 +113,7 @@ bool CQuorvexDoc::OnOpenDocument(const QString& path, QWidget* dialogParent, QSt
     return true;
 }
 
-void CQuorvexDoc::WaitForLoader(QWidget* dialogParent) {
+void CQuorvexDoc::WaitForLoader(const QString& name, QWidget* dialogParent) {
     // User input waits meanwhile, so no command can change the list under the reading.
     QEventLoop loop;
     QTimer poll;
@@ -132,8 +132,8 @@ void CQuorvexDoc::WaitForLoader(QWidget* dialogParent) {
         loader_->stop();
         return;
     }
-    QProgressDialog progress(QStringLiteral("読み込んでいます..."), QStringLiteral("キャンセル"), 0,
-                             kProgressSteps, dialogParent);
+    QProgressDialog progress(QStringLiteral("%1 を読み込んでいます...").arg(name),
+                             QStringLiteral("キャンセル"), 0, kProgressSteps, dialogParent);
     progress.setWindowTitle(QStringLiteral("Quorvex"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(0);
@@ -174,8 +174,9 @@ bool CQuorvexDoc::OnSaveDocument(const QString& path, QString* error) {
     if (session_ == nullptr) {
         return fail(QStringLiteral("一覧がありません。"));
     }
-    // A file that is there and not one of ours (a capture, anything else) is never replaced.
-    if (QFileInfo::exists(path) && path != pathName_) {
+    // A file that is there and not one of ours (a capture, anything else) is never replaced,
+    // even under the document's own name: something else may have been put there since.
+    if (QFileInfo::exists(path)) {
         QString reason;
         const StreamListFile::Kind kind = Sniff(path, &reason);
         if (kind != StreamListFile::Kind::Empty && kind != StreamListFile::Kind::JsonLines &&

@@ -54,7 +54,7 @@ class CQuorvexDoc : public QObject {
     void SetPathName(const QString& path);
     void SetTitle(const QString& title);
     // Runs the loader until it ends or the user cancels.
-    void WaitForLoader(QWidget* dialogParent);
+    void WaitForLoader(const QString& name, QWidget* dialogParent);
 
     MonitorSession* session_ = nullptr;
     std::unique_ptr<SessionFileLoader> loader_;
