@@ -329,7 +329,9 @@ bool StreamJsonLine::parse(std::string_view line, DetectedStream& out, std::stri
         first = false;
         const bool text = cursor.peek('"');
         if (!(text ? cursor.string(value) : cursor.number(value))) {
-            error = key + " の値が正しくありません";
+            // A key from the file is named only when it is one of ours.
+            error = (StreamRecordFields::known(key) ? key : std::string("キー")) +
+                    " の値が正しくありません";
             return false;
         }
         if (!StreamRecordFields::set(out, key, value, error)) {

@@ -94,6 +94,18 @@ bool StreamRecordFields::set(DetectedStream& out, std::string_view name, std::st
     return true;
 }
 
+bool StreamRecordFields::known(std::string_view name) {
+    static constexpr std::string_view kNames[] = {
+        "scheme",  "host",      "path",    "query",   "url",     "suffix", "typeName",
+        "referer", "userAgent", "srcAddr", "dstAddr", "srcPort", "dstPort"};
+    for (std::string_view known : kNames) {
+        if (name == known) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool StreamRecordFields::finish(DetectedStream& out, std::string& error) {
     if (out.scheme[0] == '\0' || out.host[0] == '\0' || out.path[0] == '\0') {
         error = "scheme、host、path のどれかがありません";

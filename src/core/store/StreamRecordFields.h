@@ -16,6 +16,8 @@ class StreamRecordFields {
     // valid form.
     static bool set(DetectedStream& out, std::string_view name, std::string_view value,
                     std::string& error);
+    // Whether `name` is one of the saved fields.
+    static bool known(std::string_view name);
     // Checks that the record is whole (scheme, host and path); false with `error` otherwise.
     static bool finish(DetectedStream& out, std::string& error);
 };
