@@ -16,10 +16,19 @@ std::string_view field(const char (&text)[N]) {
     return std::string_view(text, strnlen(text, N));
 }
 
+// A spreadsheet takes a cell that starts with one of these as a formula; text from the wire
+// must never run as one. Such a field (and one that starts with the mark itself) is written
+// after a "'", which reading takes off again.
+constexpr std::string_view kFormulaStarts = "=+-@\t\r'";
+constexpr char kTextMark = '\'';
+
 void appendField(std::string& out, std::string_view bytes) {
     const bool quoted = bytes.find_first_of(",\"\r\n") != std::string_view::npos;
     if (quoted) {
         out += '"';
+    }
+    if (!bytes.empty() && kFormulaStarts.find(bytes[0]) != std::string_view::npos) {
+        out += kTextMark;
     }
     std::size_t i = 0;
     while (i < bytes.size()) {
@@ -108,7 +117,11 @@ bool StreamCsvRow::parse(const std::vector<std::string>& fields, DetectedStream&
         return false;
     }
     for (std::size_t i = 0; i < names.size(); ++i) {
-        if (!StreamRecordFields::set(out, names[i], fields[i], error)) {
+        std::string_view value = fields[i];
+        if (!value.empty() && value[0] == kTextMark) {
+            value.remove_prefix(1);
+        }
+        if (!StreamRecordFields::set(out, names[i], value, error)) {
             return false;
         }
     }

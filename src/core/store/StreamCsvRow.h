@@ -9,7 +9,8 @@
 // One stream as one CSV record (RFC 4180: fields with a comma, quote or line break in quotes,
 // quotes doubled, records ending in CRLF), under the header line of the same fields as the
 // JSON line. UTF-8: a byte that is no valid UTF-8 is written as U+FFFD, so a list with raw
-// bytes from traffic keeps them only in the JSON form.
+// bytes from traffic keeps them only in the JSON form. A text that a spreadsheet would take
+// as a formula (it starts with "=", "+", "-", "@", a tab or CR) is written after a "'".
 class StreamCsvRow {
   public:
     // The names of the columns, in order.

@@ -103,10 +103,8 @@ bool CQuorvexApp::OpenDocumentFile(const QString& path) {
         reason = QStringLiteral("ファイルがありません。");
     } else if (info.isDir()) {
         reason = QStringLiteral("フォルダーです。");
-    } else if (CQuorvexDoc::Sniff(path, &reason) == StreamListFile::Kind::Unknown) {
-        // `reason` says why.
-    } else {
-        reason.clear();
+    } else if (CQuorvexDoc::Sniff(path, &reason) != StreamListFile::Kind::Unknown) {
+        reason.clear();  // one of ours
     }
     if (!reason.isEmpty()) {
         ShowError(QStringLiteral("%1 を開けません。\n%2").arg(info.fileName(), reason));

@@ -128,6 +128,8 @@ class StreamListFileTest : public ::testing::Test {
 
 const std::vector<DetectedStream> kRows = {
     record("http://s.example", "/v/a.wmv", "?sig=a%2F&x=1", "Mozilla/5.0 (X11; \"q\", x)"),
+    record("http://f.example", "/f.wmv", "", "=HYPERLINK(\"http://x\")"),
+    record("http://g.example", "/g.wmv", "", "'@quoted"),
     record("http://完了.example", "/動画/b.asf"),
     record6(),
 };
@@ -167,6 +169,10 @@ TEST_F(StreamListFileTest, CsvQuotesFieldsAsRfc4180) {
               "http,http://s.example,/v/a.wmv,?sig=a%2F&x=1,http://s.example/v/a.wmv?sig=a%2F&x=1,"
               ".wmv,Windows Media,,\"Mozilla/5.0 (X11; \"\"q\"\", x)\",192.168.0.1,10.0.0.2,"
               "50123,80\r\n");
+    // Text a spreadsheet would run as a formula goes out marked as text.
+    out.clear();
+    StreamCsvRow::append(out, kRows[1]);
+    EXPECT_NE(out.find(",\"'=HYPERLINK(\"\"http://x\"\")\","), std::string::npos) << out;
 }
 
 TEST(StreamListFileSniff, TellsWhatAFileHoldsByItsBytes) {
