@@ -36,7 +36,6 @@ class StreamPrinter {
   private:
     static void appendLine(std::string& out, const DetectedStream& stream, Format format);
     static void appendText(std::string& out, const DetectedStream& stream);
-    static void appendJson(std::string& out, const DetectedStream& stream);
 
     bool writeBuffer();
 

@@ -1,6 +1,6 @@
 #include "cli/TerminalText.h"
 
-#include "cli/Utf8Sequence.h"
+#include "core/store/Utf8Sequence.h"
 
 namespace {
 

@@ -59,6 +59,14 @@ bool CaptureFileReader::openFile(const std::string& path) {
     return true;
 }
 
+std::uint64_t CaptureFileReader::bytesRead() const {
+    if (!handle_) {
+        return 0;
+    }
+    const long position = std::ftell(pcap_file(handle_.get()));
+    return position > 0 ? static_cast<std::uint64_t>(position) : 0;
+}
+
 CaptureFileReader::Status CaptureFileReader::next(CapturedPacket& packet) {
     if (!handle_) {
         return Status::Error;

@@ -38,6 +38,9 @@ class CaptureFileReader {
 
     int linkType() const { return linkType_; }
     std::uint64_t framesRead() const { return framesRead_; }
+    // How far into the file reading has come, in bytes (0 for standard input); costs a
+    // system call, so ask now and then.
+    std::uint64_t bytesRead() const;
     const std::string& error() const { return error_; }
 
   private:

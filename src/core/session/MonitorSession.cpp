@@ -223,6 +223,14 @@ bool MonitorSession::abortDownload(int row) {
     return false;
 }
 
+int MonitorSession::abortAllDownloads() {
+    int asked = 0;
+    for (auto& download : downloads_) {
+        asked += download->abort() ? 1 : 0;
+    }
+    return asked;
+}
+
 int MonitorSession::downloadCount() const {
     return static_cast<int>(downloads_.size());
 }

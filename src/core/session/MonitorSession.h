@@ -132,6 +132,9 @@ class MonitorSession : private PacketReceiver {
     bool abortDownload(int row);
     // Downloads whose worker still exists.
     int downloadCount() const;
+    // Asks every running download to stop as abortDownload() does, also those whose row went
+    // with a reset; their ends arrive as usual. Returns how many were asked.
+    int abortAllDownloads();
     // Joins and forgets the downloads that have ended; from the owner's thread.
     void reapEndedDownloads();
 

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -16,8 +17,10 @@
 #include "core/session/MonitorSession.h"
 #include "gui/app/CQuorvexDoc.h"
 #include "gui/app/CommandIds.h"
+#include "gui/app/DownloadGuard.h"
 #include "gui/app/KeyLockState.h"
 #include "gui/app/RecentFileList.h"
+#include "gui/app/RecentFilesMenu.h"
 #include "gui/app/ToolbarIcons.h"
 #include "gui/app/UiBridge.h"
 #include "gui/app/WatchedPortsSetting.h"
@@ -114,6 +117,7 @@ bool CMainFrame::Create() {
         UpdateLockIndicators();
         UpdateDroppedStreams();
         UpdateListStatus();
+        UpdateCaption();
     });
     idleTimer_->start(kIdleIntervalMs);
 
@@ -297,6 +301,7 @@ void CMainFrame::CreateMenus() {
     file->addAction(action(ID_FILE_SAVE_AS));
     file->addSeparator();
     file->addAction(action(ID_APP_EXIT));
+    recentFiles_ = new RecentFilesMenu(file, action(ID_APP_EXIT));
 
     QMenu* edit = menuBar()->addMenu(QStringLiteral("編集(&E)"));
     edit->addAction(action(ID_EDIT_UNDO));
@@ -461,9 +466,16 @@ void CMainFrame::UpdateLockIndicators() {
 }
 
 void CMainFrame::UpdateCaption() {
-    const QString title = document_ != nullptr ? document_->GetTitle() : QString();
-    setWindowTitle(title.isEmpty() ? QStringLiteral("Quorvex")
-                                   : title + QStringLiteral(" - Quorvex"));
+    QString title = document_ != nullptr ? document_->GetTitle() : QString();
+    // A list with rows not in its file carries a mark, as an edited document does.
+    if (!title.isEmpty() && document_->IsModified()) {
+        title += QLatin1Char('*');
+    }
+    const QString caption =
+        title.isEmpty() ? QStringLiteral("Quorvex") : title + QStringLiteral(" - Quorvex");
+    if (caption != windowTitle()) {
+        setWindowTitle(caption);
+    }
 }
 
 int CMainFrame::EnumerateAdapters() {
@@ -571,8 +583,7 @@ void CMainFrame::OnFileSave() {
     }
     QString error;
     if (!document_->OnSaveDocument(document_->GetPathName(), &error) && services_.showError) {
-        services_.showError(this,
-                            QStringLiteral("ファイルを保存できませんでした。\n%1").arg(error));
+        services_.showError(this, error);
     }
 }
 
@@ -584,17 +595,21 @@ bool CMainFrame::SaveDocumentAs() {
     if (document_ == nullptr) {
         return false;
     }
-    const QString path =
-        QFileDialog::getSaveFileName(this, QStringLiteral("名前を付けて保存"),
-                                     document_->GetTitle(), QStringLiteral("すべてのファイル (*)"));
+    // A list without a file of its own (new, or read from a capture) is offered as JSON lines.
+    const QString proposed =
+        document_->GetPathName().isEmpty()
+            ? QFileInfo(document_->GetTitle()).completeBaseName() + QStringLiteral(".jsonl")
+            : document_->GetPathName();
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("名前を付けて保存"), proposed,
+        QStringLiteral("ストリーム一覧 (*.jsonl *.csv);;すべてのファイル (*)"));
     if (path.isEmpty()) {
         return false;
     }
     QString error;
     if (!document_->OnSaveDocument(path, &error)) {
         if (services_.showError) {
-            services_.showError(this,
-                                QStringLiteral("ファイルを保存できませんでした。\n%1").arg(error));
+            services_.showError(this, error);
         }
         return false;
     }
@@ -627,6 +642,9 @@ void CMainFrame::ShutdownWork() {
         return;
     }
     shutDown_ = true;
+    if (document_ != nullptr) {
+        document_->StopLoading();
+    }
     OnStopMonitoring();
     if (view_ != nullptr) {
         view_->shutdown();
@@ -637,6 +655,11 @@ void CMainFrame::ShutdownWork() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (!shutDown_ &&
+        !DownloadGuard::EndDownloadsFirst(this, *session_, services_.askAbortDownloads)) {
+        event->ignore();
+        return;
+    }
     SaveWindowSettings();
     ShutdownWork();
     event->accept();

@@ -14,6 +14,7 @@ class KeyLockState;
 class MonitorSession;
 class UiBridge;
 struct CaptureStatus;
+class RecentFilesMenu;
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -39,6 +40,7 @@ class CMainFrame : public QMainWindow {
     CTreeArea* treeBar() const { return treeBar_; }
     FrameView* activeView() const { return view_.get(); }
     CQuorvexDoc* document() const { return document_; }
+    RecentFilesMenu* recentFilesMenu() const { return recentFiles_; }
 
     int monitorState() const { return monitorState_; }
     bool isMonitoring() const;
@@ -105,6 +107,7 @@ class CMainFrame : public QMainWindow {
     std::vector<QMenu*> menus_;
     QToolBar* toolBar_ = nullptr;
     CTreeArea* treeBar_ = nullptr;
+    RecentFilesMenu* recentFiles_ = nullptr;
     QLabel* readyLabel_ = nullptr;
     QLineEdit* filterEdit_ = nullptr;
     QLabel* rowsLabel_ = nullptr;

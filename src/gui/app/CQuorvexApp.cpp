@@ -1,14 +1,19 @@
 #include "gui/app/CQuorvexApp.h"
 
 #include <QAction>
+#include <QCommandLineParser>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QTimer>
 
 #include "gui/app/CAboutDlg.h"
 #include "gui/app/CMainFrame.h"
 #include "gui/app/CQuorvexDoc.h"
 #include "gui/app/CommandIds.h"
+#include "gui/app/DownloadGuard.h"
 #include "gui/app/ProgramIcon.h"
 #include "gui/app/RecentFileList.h"
+#include "gui/app/RecentFilesMenu.h"
 
 CQuorvexApp::CQuorvexApp(int& argc, char** argv) : QApplication(argc, argv) {
     SetSettingsKey();
@@ -34,24 +39,44 @@ bool CQuorvexApp::InitInstance(FrameServices services) {
     if (!frame_->Create()) {
         return false;
     }
+    document_->SetSession(frame_->session());
     connect(frame_->action(ID_FILE_NEW), &QAction::triggered, this, &CQuorvexApp::OnFileNew);
     connect(frame_->action(ID_FILE_OPEN), &QAction::triggered, this, &CQuorvexApp::OnFileOpen);
     connect(frame_->action(ID_APP_ABOUT), &QAction::triggered, this, &CQuorvexApp::OnAppAbout);
     connect(frame_->action(ID_APP_EXIT), &QAction::triggered, this, &CQuorvexApp::OnAppExit);
+    connect(frame_->recentFilesMenu(), &RecentFilesMenu::fileChosen, this,
+            &CQuorvexApp::OpenRecentFile);
 
-    const QStringList args = arguments();
-    if (args.size() > 1) {
-        if (!OpenDocumentFile(args.at(1))) {
-            return false;
-        }
-    } else {
-        OnFileNew();
+    OnFileNew();
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("開くストリーム一覧かキャプチャ ファイル"));
+    parser.parse(arguments());
+    if (!parser.positionalArguments().isEmpty()) {
+        // Read once the window shows, so that its progress can be followed and cancelled.
+        QTimer::singleShot(0, frame_.get(), [this, path = parser.positionalArguments().first()] {
+            OpenDocumentFile(path);
+        });
     }
     frame_->LoadWindowSettings();
     return true;
 }
 
+bool CQuorvexApp::EndDownloadsFirst() {
+    return DownloadGuard::EndDownloadsFirst(frame_.get(), *frame_->session(),
+                                            frame_->services().askAbortDownloads);
+}
+
+void CQuorvexApp::ShowError(const QString& text) {
+    if (frame_->services().showError) {
+        frame_->services().showError(frame_.get(), text);
+    }
+}
+
 void CQuorvexApp::OnFileNew() {
+    if (document_->isLoading() || !EndDownloadsFirst()) {
+        return;
+    }
     if (document_->OnNewDocument() && frame_->activeView() != nullptr) {
         frame_->activeView()->OnInitialUpdate();
     }
@@ -59,22 +84,60 @@ void CQuorvexApp::OnFileNew() {
 
 void CQuorvexApp::OnFileOpen() {
     const QString path = QFileDialog::getOpenFileName(
-        frame_.get(), QStringLiteral("開く"), QString(), QStringLiteral("すべてのファイル (*)"));
-    if (!path.isEmpty() && !OpenDocumentFile(path) && frame_->services().showError) {
-        frame_->services().showError(frame_.get(),
-                                     QStringLiteral("ファイルを開けませんでした。\n%1").arg(path));
+        frame_.get(), QStringLiteral("開く"), QString(),
+        QStringLiteral("ストリーム一覧とキャプチャ (*.jsonl *.json *.csv *.pcap *.pcapng *.cap);;"
+                       "すべてのファイル (*)"));
+    if (!path.isEmpty()) {
+        OpenDocumentFile(path);
     }
 }
 
 bool CQuorvexApp::OpenDocumentFile(const QString& path) {
-    if (!document_->OnOpenDocument(path)) {
+    if (document_->isLoading()) {
         return false;
     }
-    RecentFileList::add(path);
+    // Refused before anything changes: the list and the document stay as they are.
+    const QFileInfo info(path);
+    QString reason;
+    if (!info.exists()) {
+        reason = QStringLiteral("ファイルがありません。");
+    } else if (info.isDir()) {
+        reason = QStringLiteral("フォルダーです。");
+    } else if (CQuorvexDoc::Sniff(path, &reason) != StreamListFile::Kind::Unknown) {
+        reason.clear();  // one of ours
+    }
+    if (!reason.isEmpty()) {
+        ShowError(QStringLiteral("%1 を開けません。\n%2").arg(info.fileName(), reason));
+        return false;
+    }
+    if (!EndDownloadsFirst()) {
+        return false;
+    }
+    document_->OnNewDocument();
     if (frame_->activeView() != nullptr) {
         frame_->activeView()->OnInitialUpdate();
     }
+    QString error;
+    QString notice;
+    if (!document_->OnOpenDocument(path, frame_.get(), &error, &notice)) {
+        ShowError(error);
+        return false;
+    }
+    RecentFileList::add(path);
+    if (!notice.isEmpty()) {
+        ShowError(notice);
+    }
     return true;
+}
+
+void CQuorvexApp::OpenRecentFile(const QString& path) {
+    if (!QFileInfo::exists(path)) {
+        RecentFileList::remove(path);
+        ShowError(
+            QStringLiteral("%1 がありません。最近使ったファイルの一覧から外しました。").arg(path));
+        return;
+    }
+    OpenDocumentFile(path);
 }
 
 void CQuorvexApp::OnAppAbout() {
@@ -83,7 +146,11 @@ void CQuorvexApp::OnAppAbout() {
 }
 
 void CQuorvexApp::OnAppExit() {
-    // Exit ends the program at once, but never with a capture thread still running.
+    // Exit ends the program at once, but never with a capture thread still running, and
+    // running downloads only when the user lets them go.
+    if (!EndDownloadsFirst()) {
+        return;
+    }
     frame_->SaveWindowSettings();
     frame_->ShutdownWork();
     if (frame_->services().exitProcess) {

@@ -16,8 +16,9 @@ class CQuorvexApp : public QApplication {
     CQuorvexApp(int& argc, char** argv);
     ~CQuorvexApp() override;
 
-    // Creates the document and the frame and processes the command line (an optional document
-    // to open). False when start-up fails.
+    // Creates the document and the frame and processes the command line: an optional file to
+    // open, read once the event loop runs (a file that cannot be opened leaves an empty list,
+    // with a message). False when start-up fails.
     bool InitInstance(FrameServices services);
 
     CMainFrame* mainFrame() const { return frame_.get(); }
@@ -25,7 +26,11 @@ class CQuorvexApp : public QApplication {
 
     void OnFileNew();
     void OnFileOpen();
+    // Reads `path` as the new document; a refusal or failure is shown to the user. False when
+    // the file was refused, could not be read, or the user chose to keep running downloads.
     bool OpenDocumentFile(const QString& path);
+    // A recent file: one that no longer exists is dropped from the list, with a message.
+    void OpenRecentFile(const QString& path);
     void OnAppAbout();
     void OnAppExit();
 
@@ -33,6 +38,10 @@ class CQuorvexApp : public QApplication {
     static void SetSettingsKey();
 
   private:
+    // True when no download runs or the user let them be aborted (they have ended then).
+    bool EndDownloadsFirst();
+    void ShowError(const QString& text);
+
     std::unique_ptr<CQuorvexDoc> document_;
     std::unique_ptr<CMainFrame> frame_;
 };

@@ -36,6 +36,9 @@ struct FrameServices {
     // Shows a failure the user must see.
     std::function<void(QWidget* parent, const QString& text)> showError;
 
+    // Asks whether to abort `running` downloads and go on (true) or stay (false); empty: abort.
+    std::function<bool(QWidget* parent, int running)> askAbortDownloads;
+
     // Ends the process at once (the Exit command).
     std::function<void(int code)> exitProcess;
 

@@ -28,6 +28,17 @@ void RecentFileList::add(const QString& path) {
     QStringList list = files();
     list.removeAll(absolute);
     list.prepend(absolute);
+    store(list);
+}
+
+void RecentFileList::remove(const QString& path) {
+    QStringList list = files();
+    list.removeAll(path);
+    list.removeAll(QFileInfo(path).absoluteFilePath());
+    store(list);
+}
+
+void RecentFileList::store(const QStringList& list) {
     QSettings settings;
     for (int i = 0; i < kSize; ++i) {
         if (i < list.size()) {

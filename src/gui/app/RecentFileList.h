@@ -9,4 +9,9 @@ class RecentFileList {
 
     static QStringList files();
     static void add(const QString& path);
+    // Drops `path` (one that no longer exists).
+    static void remove(const QString& path);
+
+  private:
+    static void store(const QStringList& list);
 };

@@ -90,7 +90,7 @@ class MainFrameTest : public QObject {
     void settingsReloadTheSuffixListOnlyOnOk();
     void watchedPortsAreCheckedKeptAndGivenToTheSession();
     void copyUrlForwardsToTheViewWithSelectionOnly();
-    void saveWritesAnEmptyFileAndRemembersIt();
+    void saveWritesTheListAndRemembersIt();
     void aboutBoxShowsIconVersionAndOk();
     void listStatusFilterAndTypeTree();
 
@@ -179,7 +179,7 @@ void MainFrameTest::menusHoldTheirItemsInOrder() {
                              QStringLiteral("表示(&V)"), QStringLiteral("ヘルプ(&H)")};
     // 0 stands for a separator.
     const QList<QList<int>> ids{
-        {132, 133, 0, 57604, 0, 57665},
+        {132, 133, 0, 57604, 0, 57616, 0, 57665},  // 57616: the empty recent-file list
         {57643, 0, 57635, 57634, 57637, 0, 148, 149, 150, 151},
         {59392, 59393, 134},
         {57664},
@@ -592,15 +592,26 @@ void MainFrameTest::copyUrlForwardsToTheViewWithSelectionOnly() {
     QCOMPARE(view_->copies, 1);
 }
 
-void MainFrameTest::saveWritesAnEmptyFileAndRemembersIt() {
+void MainFrameTest::saveWritesTheListAndRemembersIt() {
     const QString path = dir_.path() + QStringLiteral("/list.qvx");
     { std::ofstream(path.toStdString()) << "old content"; }
+    // A file that is not a list of ours is never written over.
     QString error;
+    QVERIFY(!app_.document()->OnSaveDocument(path, &error));
+    QVERIFY(error.contains(QStringLiteral("list.qvx")));
+    QCOMPARE(QFileInfo(path).size(), qint64(11));
+    { std::ofstream(path.toStdString(), std::ios::trunc); }
+    DetectedStream record{};
+    std::strcpy(record.scheme, "http");
+    std::strcpy(record.host, "http://example.test");
+    std::strcpy(record.path, "/a.wmv");
+    frame()->session()->AddOrUpdateStream(&record, 0);
     QVERIFY(app_.document()->OnSaveDocument(path, &error));
-    QCOMPARE(QFileInfo(path).size(), 0);
+    QVERIFY(QFileInfo(path).size() > 0);
     QCOMPARE(frame()->windowTitle(), QStringLiteral("list.qvx - Quorvex"));
     QVERIFY(app_.OpenDocumentFile(path));
     QCOMPARE(view_->initialUpdates, 2);
+    QCOMPARE(frame()->session()->rowCount(), 1);
     for (int i = 0; i < 5; ++i) {
         RecentFileList::add(dir_.path() + QStringLiteral("/f%1").arg(i));
     }

@@ -1,4 +1,4 @@
-#include "cli/Utf8Sequence.h"
+#include "core/store/Utf8Sequence.h"
 
 std::size_t utf8SequenceLength(std::string_view s, std::size_t i) {
     auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };

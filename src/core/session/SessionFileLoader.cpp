@@ -1,0 +1,130 @@
+#include "core/session/SessionFileLoader.h"
+
+#include <sys/stat.h>
+
+#include <new>
+#include <vector>
+
+#include "core/capture/CaptureFileReader.h"
+#include "core/session/MonitorSession.h"
+#include "core/store/StreamListReader.h"
+
+namespace {
+
+// How often the reading thread tells its progress and looks for a stop, in packets or records.
+constexpr std::uint64_t kProgressEvery = 4096;
+
+}  // namespace
+
+SessionFileLoader::SessionFileLoader(MonitorSession& session, std::string path,
+                                     StreamListFile::Kind kind)
+    : session_(session), path_(std::move(path)), kind_(kind) {
+    struct stat info {};
+    if (::stat(path_.c_str(), &info) == 0 && info.st_size > 0) {
+        bytesTotal_ = static_cast<std::uint64_t>(info.st_size);
+    }
+}
+
+SessionFileLoader::~SessionFileLoader() {
+    stop();
+}
+
+void SessionFileLoader::start() {
+    if (!thread_.joinable() && !finished()) {
+        thread_ = std::thread([this] { run(); });
+    }
+}
+
+void SessionFileLoader::stop() {
+    stopRequested_.store(true);
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void SessionFileLoader::run() {
+    try {
+        if (kind_ == StreamListFile::Kind::Pcap || kind_ == StreamListFile::Kind::Pcapng) {
+            readCapture();
+        } else {
+            readList();
+        }
+    } catch (const std::bad_alloc&) {
+        result_.failed = true;
+        result_.error = "メモリが足りません";
+    }
+    result_.stopped = stopRequested_.load();
+    bytesDone_.store(bytesTotal_, std::memory_order_relaxed);
+    finished_.store(true, std::memory_order_release);
+}
+
+void SessionFileLoader::readList() {
+    StreamListReader reader;
+    if (!reader.open(path_, kind_)) {
+        result_.failed = true;
+        result_.error = reader.error();
+        return;
+    }
+    DetectedStream record;
+    for (std::uint64_t count = 1; !stopRequested_.load(std::memory_order_relaxed); ++count) {
+        const StreamListReader::Status status = reader.next(record);
+        if (status == StreamListReader::Status::End) {
+            return;
+        }
+        if (status == StreamListReader::Status::Error) {
+            result_.failed = true;
+            result_.error = reader.error();
+            return;
+        }
+        if (status == StreamListReader::Status::Skipped) {
+            if (result_.skipped++ == 0) {
+                result_.firstSkippedLine = reader.line();
+                result_.error = reader.error();
+            }
+        } else {
+            const int before = session_.rowCount();
+            if (session_.AddOrUpdateStream(&record, 0) >= before) {
+                ++result_.rowsAdded;
+            }
+        }
+        if (count % kProgressEvery == 0) {
+            bytesDone_.store(reader.bytesRead(), std::memory_order_relaxed);
+        }
+    }
+}
+
+void SessionFileLoader::readCapture() {
+    CaptureFileReader reader;
+    if (!reader.open(path_)) {
+        result_.failed = true;
+        result_.error = reader.error();
+        return;
+    }
+    std::vector<CapturedPacket> packets(MonitorSession::kFeedBatch);
+    std::vector<MonitorSession::Detection> detections;
+    std::uint64_t fed = 0;
+    bool more = true;
+    while (more && !stopRequested_.load(std::memory_order_relaxed)) {
+        std::size_t read = 0;
+        auto status = CaptureFileReader::Status::Packet;
+        while (read < packets.size() &&
+               (status = reader.next(packets[read])) == CaptureFileReader::Status::Packet) {
+            ++read;
+        }
+        more = status == CaptureFileReader::Status::Packet;
+        session_.feed(std::span(packets.data(), read), detections);
+        for (const MonitorSession::Detection& detection : detections) {
+            result_.rowsAdded += detection.added ? 1 : 0;
+        }
+        if (status == CaptureFileReader::Status::Error) {
+            // What was read up to the damage stays listed.
+            result_.failed = true;
+            result_.error = reader.error();
+        }
+        fed += read;
+        if (fed >= kProgressEvery) {
+            fed = 0;
+            bytesDone_.store(reader.bytesRead(), std::memory_order_relaxed);
+        }
+    }
+}

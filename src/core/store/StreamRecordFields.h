@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "core/detect/DetectedStream.h"
+
+// The named fields of a saved stream (a JSON line's keys, a CSV file's columns) put back
+// into a record, each checked against its field's capacity and form.
+class StreamRecordFields {
+  public:
+    // Clears `out` for a record read from a file.
+    static void begin(DetectedStream& out);
+    // Sets field `name` from its text. Unknown names are ignored; "url" is derived and
+    // ignored too. False with `error` (Japanese) when the value does not fit or has no
+    // valid form.
+    static bool set(DetectedStream& out, std::string_view name, std::string_view value,
+                    std::string& error);
+    // Whether `name` is one of the saved fields.
+    static bool known(std::string_view name);
+    // Checks that the record is whole (scheme, host and path); false with `error` otherwise.
+    static bool finish(DetectedStream& out, std::string& error);
+};

@@ -1,0 +1,364 @@
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressDialog>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "core/session/MonitorSession.h"
+#include "gui/app/CMainFrame.h"
+#include "gui/app/CQuorvexApp.h"
+#include "gui/app/CQuorvexDoc.h"
+#include "gui/app/CommandIds.h"
+#include "gui/app/FrameFakes.h"
+#include "gui/app/FrameViewAdapter.h"
+#include "gui/app/RecentFileList.h"
+#include "gui/app/RecentFilesMenu.h"
+#include "support/FixtureServer.h"
+#include "support/PcapFileWriter.h"
+#include "support/TestPackets.h"
+
+namespace {
+
+constexpr std::uint32_t kLinkTypeRaw = 101;
+
+DetectedStream stream(const std::string& host, const std::string& path) {
+    DetectedStream record{};
+    std::strcpy(record.scheme, "http");
+    std::snprintf(record.host, sizeof record.host, "%s", host.c_str());
+    std::snprintf(record.path, sizeof record.path, "%s", path.c_str());
+    std::strcpy(record.suffix, ".wmv");
+    std::strcpy(record.typeName, "Windows Media");
+    return record;
+}
+
+std::string readFile(const QString& path) {
+    std::ostringstream out;
+    out << std::ifstream(path.toStdString(), std::ios::binary).rdbuf();
+    return out.str();
+}
+
+// A capture of `count` requests for distinct media files (and one page that is none).
+void writeCapture(const QString& path, int count) {
+    PcapFileWriter writer(path.toStdString(), kLinkTypeRaw);
+    writer.add(test_packets::datagram("GET /index.html HTTP/1.1\r\nHost: a.test\r\n\r\n"));
+    for (int i = 0; i < count; ++i) {
+        writer.add(test_packets::datagram("GET /v/" + std::to_string(i) +
+                                          ".wmv HTTP/1.1\r\nHost: a.test\r\n\r\n"));
+    }
+}
+
+// Calls `answer` with each modal widget of type T that shows up, until it returns true.
+template <typename T>
+void whenModal(std::function<bool(T*)> answer) {
+    auto* timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, answer] {
+        if (auto* widget = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            if (answer(widget)) {
+                timer->stop();
+                timer->deleteLater();
+            }
+        }
+    });
+    timer->start();
+}
+
+}  // namespace
+
+class DocumentTest : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit DocumentTest(CQuorvexApp& app) : app_(app) {}
+
+  private slots:
+    void init();
+    void cleanup();
+    void savedListsOpenAgain_data();
+    void savedListsOpenAgain();
+    void filesNotOursAreRefusedAndNeverWrittenOver_data();
+    void filesNotOursAreRefusedAndNeverWrittenOver();
+    void aCaptureIsDetectedIntoTheList();
+    void aLongReadShowsProgressAndCancelKeepsTheRows();
+    void recentFilesAreInTheFileMenu();
+    void runningDownloadsEndOnlyWhenTheUserAgrees_data();
+    void runningDownloadsEndOnlyWhenTheUserAgrees();
+
+  private:
+    FrameServices makeServices();
+    CMainFrame* frame() const { return app_.mainFrame(); }
+    MonitorSession& session() const { return *frame()->session(); }
+    QString file(const QString& name) const { return dir_.path() + QLatin1Char('/') + name; }
+    void addRows(int count);
+
+    CQuorvexApp& app_;
+    QTemporaryDir dir_;
+    CaptureLog log_;
+    int adapters_ = 0;
+    QStringList errors_;
+    int exits_ = 0;
+    int asked_ = 0;
+    bool abortAnswer_ = false;
+};
+
+FrameServices DocumentTest::makeServices() {
+    FrameServices services;
+    services.createView = [](MonitorSession&, UiBridge&) {
+        return std::make_unique<FrameViewAdapter<FakeView>>(new FakeView);
+    };
+    services.adapterSource = std::make_unique<FakeAdapterSource>(adapters_);
+    services.captureFactory = std::make_unique<FakeCaptureFactory>(log_);
+    services.showError = [this](QWidget*, const QString& text) { errors_.append(text); };
+    services.askAbortDownloads = [this](QWidget*, int) {
+        ++asked_;
+        return abortAnswer_;
+    };
+    services.exitProcess = [this](int) { ++exits_; };
+    return services;
+}
+
+void DocumentTest::init() {
+    errors_.clear();
+    exits_ = 0;
+    asked_ = 0;
+    QSettings().clear();
+    QVERIFY(app_.InitInstance(makeServices()));
+}
+
+void DocumentTest::cleanup() {
+    frame()->ShutdownWork();
+}
+
+void DocumentTest::addRows(int count) {
+    for (int i = 0; i < count; ++i) {
+        const DetectedStream record =
+            stream("http://s" + std::to_string(i) + ".test", "/動画/" + std::to_string(i) + ".wmv");
+        session().AddOrUpdateStream(&record, 0);
+    }
+}
+
+void DocumentTest::savedListsOpenAgain_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("starts");
+    QTest::newRow("JSON lines") << "list.jsonl" << QByteArray("{\"scheme\":\"http\"");
+    QTest::newRow("no suffix") << "list" << QByteArray("{\"scheme\":\"http\"");
+    QTest::newRow("CSV") << "list.csv" << QByteArray("scheme,host,path,");
+    QTest::newRow("CSV in capitals") << "LIST.CSV" << QByteArray("scheme,host,path,");
+}
+
+void DocumentTest::savedListsOpenAgain() {
+    QFETCH(QString, name);
+    QFETCH(QByteArray, starts);
+    addRows(3);
+    QString error;
+    QVERIFY(app_.document()->OnSaveDocument(file(name), &error));
+    QVERIFY(readFile(file(name)).starts_with(starts.toStdString()));
+    QCOMPARE(frame()->windowTitle(), name + QStringLiteral(" - Quorvex"));
+    app_.OnFileNew();
+    QCOMPARE(session().rowCount(), 0);
+    QCOMPARE(frame()->windowTitle(), QStringLiteral("Untitled - Quorvex"));
+
+    QVERIFY(app_.OpenDocumentFile(file(name)));
+    QCOMPARE(session().rowCount(), 3);
+    DetectedStream back;
+    QVERIFY(session().copyRecord(2, back));
+    QCOMPARE(QString::fromUtf8(back.path), QStringLiteral("/動画/2.wmv"));
+    QCOMPARE(app_.document()->GetPathName(), file(name));
+    QCOMPARE(RecentFileList::files().value(0), file(name));
+    // Save writes the same form back to the same file.
+    addRows(4);
+    QTRY_COMPARE(frame()->windowTitle(), name + QStringLiteral("* - Quorvex"));
+    frame()->OnFileSave();
+    QCOMPARE(frame()->windowTitle(), name + QStringLiteral(" - Quorvex"));
+    QVERIFY(readFile(file(name)).starts_with(starts.toStdString()));
+    app_.OnFileNew();
+    QVERIFY(app_.OpenDocumentFile(file(name)));
+    QCOMPARE(session().rowCount(), 4);
+    QVERIFY(errors_.isEmpty());
+}
+
+void DocumentTest::filesNotOursAreRefusedAndNeverWrittenOver_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("reason");
+    const QString notOurs = QStringLiteral("でもありません");
+    QTest::newRow("program") << "prog.jsonl"
+                             << QByteArray(
+                                    "\x7F"
+                                    "ELF\x02\x01\x01",
+                                    7)
+                             << notOurs;
+    QTest::newRow("other JSON") << "log.jsonl" << QByteArray("{\"level\":\"info\"}\n") << notOurs;
+    QTest::newRow("web page") << "page.csv" << QByteArray("<html></html>\n") << notOurs;
+    QTest::newRow("other CSV") << "t.csv" << QByteArray("a,b,c\n1,2,3\n") << notOurs;
+    QTest::newRow("missing") << "missing.jsonl" << QByteArray() << "ファイルがありません";
+}
+
+void DocumentTest::filesNotOursAreRefusedAndNeverWrittenOver() {
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, reason);
+    if (!content.isEmpty()) {
+        std::ofstream(file(name).toStdString(), std::ios::binary) << content.toStdString();
+    }
+    // The list and its file stay as they were.
+    addRows(2);
+    QString error;
+    QVERIFY(app_.document()->OnSaveDocument(file(QStringLiteral("mine.jsonl")), &error));
+    QVERIFY(!app_.OpenDocumentFile(file(name)));
+    QCOMPARE(errors_.size(), 1);
+    QVERIFY2(errors_[0].contains(name) && errors_[0].contains(reason), qPrintable(errors_[0]));
+    QCOMPARE(session().rowCount(), 2);
+    QCOMPARE(app_.document()->GetPathName(), file(QStringLiteral("mine.jsonl")));
+    // Saving under its name is refused too.
+    if (!content.isEmpty()) {
+        QVERIFY(!app_.document()->OnSaveDocument(file(name), &error));
+        QCOMPARE(readFile(file(name)), content.toStdString());
+    }
+}
+
+void DocumentTest::aCaptureIsDetectedIntoTheList() {
+    writeCapture(file(QStringLiteral("cap.pcap")), 5);
+    QVERIFY(app_.OpenDocumentFile(file(QStringLiteral("cap.pcap"))));
+    QTRY_COMPARE(session().rowCount(), 5);
+    QCOMPARE(frame()->windowTitle(), QStringLiteral("cap.pcap - Quorvex"));
+    // The capture is not the document's file: saving asks for a name instead of writing it.
+    QVERIFY(app_.document()->GetPathName().isEmpty());
+    QCOMPARE(RecentFileList::files().value(0), file(QStringLiteral("cap.pcap")));
+    QVERIFY(errors_.isEmpty());
+}
+
+void DocumentTest::aLongReadShowsProgressAndCancelKeepsTheRows() {
+    constexpr int kStreams = 400000;
+    writeCapture(file(QStringLiteral("big.pcap")), kStreams);
+    frame()->show();
+    bool shown = false;
+    whenModal<QProgressDialog>([&](QProgressDialog* progress) {
+        shown = true;
+        progress->cancel();
+        return true;
+    });
+    QVERIFY(app_.OpenDocumentFile(file(QStringLiteral("big.pcap"))));
+    QVERIFY(shown);
+    QVERIFY(!app_.document()->isLoading());
+    // What was read before the cancel stays listed.
+    const int rows = session().rowCount();
+    QVERIFY2(rows < kStreams, qPrintable(QString::number(rows)));
+    QTest::qWait(50);
+    QCOMPARE(session().rowCount(), rows);
+    QCOMPARE(frame()->windowTitle(), QStringLiteral("big.pcap - Quorvex"));
+}
+
+void DocumentTest::recentFilesAreInTheFileMenu() {
+    addRows(1);
+    QString error;
+    QVERIFY2(app_.document()->OnSaveDocument(file(QStringLiteral("recent.jsonl")), &error),
+             qPrintable(error));
+    RecentFileList::add(file(QStringLiteral("recent.jsonl")));
+    RecentFileList::add(file(QStringLiteral("gone.jsonl")));
+    QMenu* menu = frame()->menu(0);
+    emit menu->aboutToShow();
+    QStringList texts;
+    QList<QAction*> items;
+    for (QAction* item : menu->actions()) {
+        const int id = item->data().toInt();
+        if (id >= RecentFilesMenu::kFirstId && id < RecentFilesMenu::kFirstId + 4) {
+            texts << item->text();
+            items << item;
+        }
+    }
+    QCOMPARE(texts, (QStringList{QStringLiteral("&1 ") + file(QStringLiteral("gone.jsonl")),
+                                 QStringLiteral("&2 ") + file(QStringLiteral("recent.jsonl"))}));
+    // One that is gone is dropped when chosen, with a message.
+    items[0]->trigger();
+    QCOMPARE(errors_.size(), 1);
+    QVERIFY(errors_[0].contains(QStringLiteral("gone.jsonl")));
+    QCOMPARE(RecentFileList::files(), QStringList{file(QStringLiteral("recent.jsonl"))});
+    items[1]->trigger();
+    QCOMPARE(session().rowCount(), 1);
+}
+
+void DocumentTest::runningDownloadsEndOnlyWhenTheUserAgrees_data() {
+    QTest::addColumn<int>("command");
+    QTest::addColumn<bool>("abort");
+    const std::pair<const char*, int> commands[] = {
+        {"new", ID_FILE_NEW}, {"open", ID_FILE_OPEN}, {"close", 0}, {"exit", ID_APP_EXIT}};
+    for (const auto& [name, id] : commands) {
+        QTest::addRow("%s, stay", name) << int(id) << false;
+        QTest::addRow("%s, abort and go on", name) << int(id) << true;
+    }
+}
+
+void DocumentTest::runningDownloadsEndOnlyWhenTheUserAgrees() {
+    QFETCH(int, command);
+    QFETCH(bool, abort);
+    FixtureServer server(60);
+    QVERIFY(server.running());
+    DetectedStream record =
+        stream("http://127.0.0.1:" + std::to_string(server.port()), "/stall/held.wmv");
+    // Some bytes, then silence: the download stays open with a partial file.
+    std::strcpy(record.query, "?size=100000&after=5000&hold=30");
+    session().AddOrUpdateStream(&record, 0);
+    const QString target = file(QStringLiteral("held.wmv"));
+    QVERIFY(session().startDownload(0, target.toStdString()));
+    QTRY_VERIFY(LoadDownloadState(*session().record(0)) == kStateDownloading);
+    QString list = file(QStringLiteral("other.jsonl"));
+    std::ofstream(list.toStdString()) << "";
+    abortAnswer_ = abort;
+    frame()->show();
+    switch (command) {
+        case ID_FILE_NEW:
+            frame()->action(ID_FILE_NEW)->trigger();
+            break;
+        case ID_FILE_OPEN:
+            app_.OpenDocumentFile(list);
+            break;
+        case ID_APP_EXIT:
+            frame()->action(ID_APP_EXIT)->trigger();
+            break;
+        default:
+            QCOMPARE(frame()->close(), abort);
+    }
+    QCOMPARE(asked_, 1);
+    session().reapEndedDownloads();
+    if (!abort) {
+        // Nothing happened: the download runs on in its listed row.
+        QCOMPARE(session().downloadCount(), 1);
+        QVERIFY(QFileInfo::exists(file(QStringLiteral(".held.wmv.part"))));
+        QCOMPARE(session().rowCount(), 1);
+        QCOMPARE(exits_, 0);
+        QVERIFY(frame()->isVisible());
+        QVERIFY(session().abortDownload(0));
+        QTRY_COMPARE((session().reapEndedDownloads(), session().downloadCount()), 0);
+        return;
+    }
+    // The download ended through the session before the command went on; its partial file is
+    // handled as the abort command handles it.
+    QCOMPARE(session().downloadCount(), 0);
+    QVERIFY(!QFileInfo::exists(file(QStringLiteral(".held.wmv.part"))));
+    QVERIFY(!QFileInfo::exists(target));
+    QCOMPARE(exits_, command == ID_APP_EXIT ? 1 : 0);
+    if (command == ID_FILE_NEW || command == ID_FILE_OPEN) {
+        QCOMPARE(session().rowCount(), 0);
+    }
+}
+
+int main(int argc, char** argv) {
+    // Settings of the tests stay out of the user's home.
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
+    CQuorvexApp app(argc, argv);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+    DocumentTest test(app);
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "DocumentTest.moc"
