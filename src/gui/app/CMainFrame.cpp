@@ -7,10 +7,13 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+
+#include <cstring>
 
 #include "core/session/MonitorSession.h"
 #include "gui/app/CQuorvexDoc.h"
@@ -20,6 +23,7 @@
 #include "gui/app/ToolbarIcons.h"
 #include "gui/app/UiBridge.h"
 #include "gui/app/WatchedPortsSetting.h"
+#include "gui/app/WindowPlacement.h"
 #include "gui/detect/CTreeArea.h"
 
 namespace {
@@ -430,6 +434,7 @@ void CMainFrame::OnStartMonitoring() {
     const int count = EnumerateAdapters();
     wait.Release();
     if (count <= 0 || static_cast<std::size_t>(count) > adapters_.size()) {
+        ShowNoAdapter(count);
         UpdateCommandUI();
         return;
     }
@@ -447,11 +452,39 @@ void CMainFrame::OnStartMonitoring() {
         }
     }
     adapterIndex_ = chosen;
-    // While a capture runs, only the choice is remembered.
-    if (!shutDown_ && session_->start(adapters_[adapterIndex_])) {
+    const AdapterEntry& adapter = adapters_[adapterIndex_];
+    const std::string name = AdapterName(adapter);
+    // Asked again while monitoring: the adapter chosen now is the one watched.
+    if (session_->isCapturing()) {
+        if (name == watchedAdapter_) {
+            UpdateCommandUI();
+            return;
+        }
+        session_->stop();
+        monitorState_ = ID_MONITOR_STOP;
+    }
+    if (!shutDown_ && session_->start(adapter)) {
         monitorState_ = ID_MONITOR_START;
+        watchedAdapter_ = name;
     }
     UpdateCommandUI();
+}
+
+std::string CMainFrame::AdapterName(const AdapterEntry& adapter) {
+    return std::string(adapter.description,
+                       ::strnlen(adapter.description, AdapterEntry::kDescriptionCapacity));
+}
+
+// Ctrl+B must never do nothing in silence: either no adapter or no list of them.
+void CMainFrame::ShowNoAdapter(int count) {
+    if (!services_.showError) {
+        return;
+    }
+    services_.showError(
+        this, count == 0
+                  ? QStringLiteral("監視できるネットワークアダプタが見つかりませんでした。\n"
+                                   "アダプタが接続され、有効になっているか確認してください。")
+                  : QStringLiteral("ネットワークアダプタの一覧を取得できませんでした。"));
 }
 
 void CMainFrame::OnStopMonitoring() {
@@ -586,13 +619,20 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void CMainFrame::SaveWindowSettings() const {
+void CMainFrame::SaveWindowSettings() {
     QSettings settings;
     settings.beginGroup(kWindowGroup);
     settings.setValue(QStringLiteral("geometry"), saveGeometry());
+    // Toolbar and pane: where they are, whether shown, the pane's width.
+    settings.setValue(QStringLiteral("windowState"), saveState());
+    settings.setValue(QStringLiteral("treeBar"), treeBar_ != nullptr && !treeBar_->isHidden());
     settings.setValue(QStringLiteral("toolBar"), toolBar_ != nullptr && !toolBar_->isHidden());
     settings.setValue(QStringLiteral("statusBar"), !statusBar()->isHidden());
     settings.endGroup();
+    if (treeBar_ != nullptr) {
+        treeBar_->KeepDockedSize();
+        treeBar_->SaveSizes(kWindowGroup);
+    }
 }
 
 void CMainFrame::LoadWindowSettings() {
@@ -600,7 +640,17 @@ void CMainFrame::LoadWindowSettings() {
     settings.beginGroup(kWindowGroup);
     const QByteArray geometry = settings.value(QStringLiteral("geometry")).toByteArray();
     if (geometry.isEmpty() || !restoreGeometry(geometry)) {
-        resize(640, 480);
+        const QScreen* shown = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+        setGeometry(
+            WindowPlacement::firstStart(shown != nullptr ? shown->availableGeometry() : QRect()));
+    }
+    if (treeBar_ != nullptr) {
+        // The pane's own sizes first: showing it applies them.
+        treeBar_->LoadSizes(kWindowGroup);
+    }
+    restoreState(settings.value(QStringLiteral("windowState")).toByteArray());
+    if (treeBar_ != nullptr) {
+        treeBar_->setVisible(settings.value(QStringLiteral("treeBar"), false).toBool());
     }
     if (toolBar_ != nullptr) {
         toolBar_->setVisible(settings.value(QStringLiteral("toolBar"), true).toBool());

@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "core/capture/AdapterEntry.h"
@@ -59,7 +60,7 @@ class CMainFrame : public QMainWindow {
 
     // Stops monitoring, ends the downloads and detaches the view; used by close and exit.
     void ShutdownWork();
-    void SaveWindowSettings() const;
+    void SaveWindowSettings();
     void LoadWindowSettings();
 
     const FrameServices& services() const { return services_; }
@@ -82,6 +83,8 @@ class CMainFrame : public QMainWindow {
     void UpdateDroppedStreams();
     void UpdateCaption();
     int EnumerateAdapters();
+    void ShowNoAdapter(int count);
+    static std::string AdapterName(const AdapterEntry& adapter);
     bool SaveDocumentAs();
 
     CQuorvexDoc* document_;
@@ -94,6 +97,7 @@ class CMainFrame : public QMainWindow {
     int adapterIndex_ = 0;
     int adapterCount_ = 0;
     std::vector<AdapterEntry> adapters_;
+    std::string watchedAdapter_;  // the adapter of the running capture
     int monitorState_ = 133;
 
     std::map<int, QAction*> actions_;

@@ -31,6 +31,8 @@ class CQuorvexApp : public QApplication {
 
     // Where the frame's settings live, as the application's own settings key.
     static void SetSettingsKey();
+    // Loads the toolkit's Japanese texts; false when they are not installed.
+    bool LoadToolkitTranslations();
 
   private:
     std::unique_ptr<CQuorvexDoc> document_;

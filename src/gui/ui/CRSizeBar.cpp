@@ -139,6 +139,12 @@ void CRSizeBar::LoadSizes(const QString& profile) {
     }
 }
 
+void CRSizeBar::KeepDockedSize() {
+    if (geometry_.isDocked() && width() > 0 && height() > 0) {
+        geometry_.dockedSize() = {width(), height()};
+    }
+}
+
 void CRSizeBar::SaveSizes(const QString& profile) const {
     QSettings settings;
     settings.beginGroup(QStringLiteral("%1-SCBar-%2").arg(profile).arg(id_));
@@ -326,9 +332,7 @@ bool CRSizeBar::event(QEvent* event) {
         case QEvent::Hide:
             // Whatever resized it last (its edge or the frame's own splitter), it comes back
             // at the size it had.
-            if (geometry_.isDocked() && width() > 0 && height() > 0) {
-                geometry_.dockedSize() = {width(), height()};
-            }
+            KeepDockedSize();
             break;
         case QEvent::StyleChange:
             showContent_ = style()->styleHint(QStyle::SH_Splitter_OpaqueResize, nullptr, this) != 0;

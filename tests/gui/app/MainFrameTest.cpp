@@ -1,9 +1,11 @@
 #include <QAction>
+#include <QDialogButtonBox>
 #include <QDockWidget>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -74,11 +76,11 @@ class MainFrameTest : public QObject {
     void captionIsDocumentTitleAndProgram();
     void enablingRules();
     void treePaneHiddenAtStartAndToggledDockedLeft();
-    void startWithoutAdapterDoesNothing_data();
-    void startWithoutAdapterDoesNothing();
+    void startWithoutAdapterSaysSo_data();
+    void startWithoutAdapterSaysSo();
     void startWithOneAdapterSkipsTheDialog();
     void startWithSeveralAdaptersAsksAndCancelKeepsState();
-    void startWhileRunningOnlyRemembersTheChoice();
+    void startWhileRunningSwitchesToTheChoice();
     void stopWhileStoppedOnlySetsTheState();
     void captureFailureIsShownAndStateReturnsToStopped();
     void staleFailureOfAStoppedCaptureIsIgnored();
@@ -90,6 +92,8 @@ class MainFrameTest : public QObject {
     void copyUrlForwardsToTheViewWithSelectionOnly();
     void saveWritesAnEmptyFileAndRemembersIt();
     void aboutBoxShowsIconVersionAndOk();
+    void toolkitTextsAreJapanese();
+    void firstStartFitsTheScreenAndLaterRunsKeepWindowAndPane();
 
   private:
     FrameServices makeServices();
@@ -332,14 +336,16 @@ void MainFrameTest::treePaneHiddenAtStartAndToggledDockedLeft() {
     QVERIFY(!act(134)->isChecked());
 }
 
-void MainFrameTest::startWithoutAdapterDoesNothing_data() {
+void MainFrameTest::startWithoutAdapterSaysSo_data() {
     QTest::addColumn<int>("result");
-    QTest::newRow("no adapter") << 0;
-    QTest::newRow("enumeration failed") << -3;
+    QTest::addColumn<QString>("said");
+    QTest::newRow("no adapter") << 0 << QStringLiteral("見つかりませんでした");
+    QTest::newRow("enumeration failed") << -3 << QStringLiteral("取得できませんでした");
 }
 
-void MainFrameTest::startWithoutAdapterDoesNothing() {
+void MainFrameTest::startWithoutAdapterSaysSo() {
     QFETCH(int, result);
+    QFETCH(QString, said);
     adapterResult_ = result;
     act(132)->trigger();
     QCOMPARE(log_.created, 0);
@@ -347,7 +353,8 @@ void MainFrameTest::startWithoutAdapterDoesNothing() {
     QCOMPARE(frame()->monitorState(), 133);
     QVERIFY(act(133)->isChecked());
     QVERIFY(!act(132)->isChecked());
-    QVERIFY(errors_.isEmpty());
+    QCOMPARE(errors_.size(), 1);
+    QVERIFY(errors_.first().contains(said));
 }
 
 void MainFrameTest::startWithOneAdapterSkipsTheDialog() {
@@ -391,7 +398,7 @@ void MainFrameTest::startWithSeveralAdaptersAsksAndCancelKeepsState() {
     QCOMPARE(frame()->adapterIndex(), 2);
 }
 
-void MainFrameTest::startWhileRunningOnlyRemembersTheChoice() {
+void MainFrameTest::startWhileRunningSwitchesToTheChoice() {
     adapterResult_ = 2;
     dialogResult_ = 1;
     dialogChoice_ = 0;
@@ -401,10 +408,16 @@ void MainFrameTest::startWhileRunningOnlyRemembersTheChoice() {
     act(132)->trigger();
     QCOMPARE(dialogRuns_, 2);
     QCOMPARE(dialogInitial_, 0);
-    QCOMPARE(log_.created, 1);
-    QCOMPARE(log_.startedOn, std::string("eth0"));
+    QCOMPARE(log_.stopped, 1);
+    QCOMPARE(log_.created, 2);
+    QCOMPARE(log_.startedOn, std::string("eth1"));
     QCOMPARE(frame()->adapterIndex(), 1);
+    QVERIFY(frame()->isMonitoring());
     QVERIFY(act(132)->isChecked());
+    // The same adapter again: the capture goes on undisturbed.
+    act(132)->trigger();
+    QCOMPARE(log_.created, 2);
+    QCOMPARE(log_.stopped, 1);
 }
 
 void MainFrameTest::stopWhileStoppedOnlySetsTheState() {
@@ -574,6 +587,35 @@ void MainFrameTest::aboutBoxShowsIconVersionAndOk() {
     QVERIFY(about.rect().contains(ok->geometry()));
     QTest::mouseClick(ok, Qt::LeftButton);
     QCOMPARE(about.result(), int(QDialog::Accepted));
+}
+
+void MainFrameTest::toolkitTextsAreJapanese() {
+    if (!app_.LoadToolkitTranslations()) {
+        QSKIP("the toolkit's translations are not installed");
+    }
+    QDialogButtonBox box(QDialogButtonBox::Cancel);
+    QCOMPARE(box.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("キャンセル"));
+}
+
+void MainFrameTest::firstStartFitsTheScreenAndLaterRunsKeepWindowAndPane() {
+    const QRect screen = frame()->screen()->availableGeometry();
+    QVERIFY(screen.contains(frame()->geometry()));
+    QVERIFY(frame()->width() >= std::min(640, screen.width()));
+    frame()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(frame()));
+    frame()->resize(700, 500);
+    act(ID_VIEW_TREEBAR)->trigger();
+    QTRY_VERIFY(!frame()->treeBar()->isHidden());
+    frame()->resizeDocks({frame()->treeBar()}, {230}, Qt::Horizontal);
+    QTRY_COMPARE(frame()->treeBar()->width(), 230);
+    frame()->close();
+
+    QVERIFY(app_.InitInstance(makeServices()));
+    frame()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(frame()));
+    QCOMPARE(frame()->size(), QSize(700, 500));
+    QTRY_VERIFY(!frame()->treeBar()->isHidden());
+    QTRY_COMPARE(frame()->treeBar()->width(), 230);
 }
 
 int main(int argc, char** argv) {
