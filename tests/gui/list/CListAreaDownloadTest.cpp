@@ -223,6 +223,9 @@ class CListAreaDownloadTest : public QObject {
         saveAs(QStringLiteral("missing.wmv"));
         QTRY_VERIFY_WITH_TIMEOUT(shutDownReturned, kDownloadTimeoutMs);
         QVERIFY2(message.contains(QStringLiteral("404")), qPrintable(message));
+        QVERIFY2(message.contains(QStringLiteral("URL: http://")) &&
+                     message.contains(QStringLiteral("/status/404")),
+                 qPrintable(message));
         QCOMPARE(session_->downloadCount(), 0);
         QCOMPARE(LoadDownloadState(*record), int(kStateIdle));
     }
