@@ -21,6 +21,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -308,6 +309,15 @@ void CListArea::OnAbort() {
     session_.abortDownload(currentRow_);
 }
 
+// The folder the user saved into last, else the desktop's download folder, else home.
+QString CListArea::startFolder() const {
+    if (!lastFolder_.isEmpty() && QFileInfo(lastFolder_).isDir()) {
+        return lastFolder_;
+    }
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    return !downloads.isEmpty() && QFileInfo(downloads).isDir() ? downloads : QDir::homePath();
+}
+
 void CListArea::OnSaveAs() {
     if (currentStream_ == nullptr) {
         return;
@@ -321,9 +331,7 @@ void CListArea::OnSaveAs() {
         {QString::fromStdString(SaveDialogSetup::typeFilter(record->typeName, suffix)),
          QString::fromUtf8(SaveDialogSetup::kAllFilesFilter.data())});
     dialog.setDefaultSuffix(QString::fromStdString(SaveDialogSetup::defaultExtension(suffix)));
-    if (!lastFolder_.isEmpty()) {
-        dialog.setDirectory(lastFolder_);
-    }
+    dialog.setDirectory(startFolder());
     dialog.selectFile(
         QString::fromStdString(SaveDialogSetup::proposedFileName(record->path, suffix)));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {

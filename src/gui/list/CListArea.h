@@ -82,6 +82,7 @@ class CListArea : public QWidget {
     void updateMenuStates();
     void runDoubleClickCommand();
 
+    QString startFolder() const;
     void OnSaveAs();
     void OnAbort();
     void OnOpenInBrowser();
