@@ -17,6 +17,7 @@
 
 #include "core/session/MonitorSession.h"
 #include "gui/app/CQuorvexDoc.h"
+#include "gui/app/CaptureFailureText.h"
 #include "gui/app/CommandIds.h"
 #include "gui/app/KeyLockState.h"
 #include "gui/app/RecentFileList.h"
@@ -587,12 +588,7 @@ void CMainFrame::OnCaptureStatus(const CaptureStatus& status, int run) {
     if (!session_->isCapturing() || run != session_->captureRun()) {
         return;
     }
-    const QString text =
-        (status.state == CaptureStatus::kLost
-             ? QStringLiteral("%1 でのパケットのキャプチャが中断されました。\n%2")
-             : QStringLiteral("%1 でパケットのキャプチャを開始できませんでした。\n%2"))
-            .arg(QString::fromStdString(status.interfaceName),
-                 QString::fromStdString(status.message));
+    const QString text = CaptureFailureText::make(status);
     OnStopMonitoring();
     if (services_.showError) {
         services_.showError(this, text);
