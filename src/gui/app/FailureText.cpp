@@ -53,9 +53,14 @@ QString FailureText::elideMiddle(const QString& text, int maxChars) {
 
 FailureText::Box FailureText::make(const std::string& message, const std::string& url,
                                    const std::string& detail) {
+    return make(message, QStringLiteral("URL: "), url, detail);
+}
+
+FailureText::Box FailureText::make(const std::string& message, const QString& label,
+                                   const std::string& subject, const std::string& detail) {
     Box box;
     box.text = QString::fromStdString(message);
-    const QString fullUrl = visible(url);
+    const QString fullUrl = visible(subject);
     const QString fullDetail = visible(detail);
     bool cut = false;
     auto add = [&](const QString& label, const QString& value) {
@@ -69,10 +74,10 @@ FailureText::Box FailureText::make(const std::string& message, const std::string
     if (!fullUrl.isEmpty() || !fullDetail.isEmpty()) {
         box.text += QLatin1Char('\n');
     }
-    add(QStringLiteral("URL: "), fullUrl);
+    add(label, fullUrl);
     add(QStringLiteral("詳細: "), fullDetail);
     if (cut) {
-        box.details = QStringLiteral("URL: ") + fullUrl;
+        box.details = label + fullUrl;
         if (!fullDetail.isEmpty()) {
             box.details += QStringLiteral("\n\n詳細: ") + fullDetail;
         }

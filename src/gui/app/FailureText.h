@@ -20,6 +20,9 @@ class FailureText {
     };
 
     static Box make(const std::string& message, const std::string& url, const std::string& detail);
+    // The same about another subject than a URL ("ファイル: " and its path).
+    static Box make(const std::string& message, const QString& label, const std::string& subject,
+                    const std::string& detail);
 
     // UTF-8 as text, with control and format characters as %XX escapes of their bytes.
     static QString visible(std::string_view bytes);

@@ -14,7 +14,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -291,15 +290,30 @@ void CListArea::OnOpenInBrowser() {
             QStringLiteral("このURLはブラウザで開けません。\n%1").arg(QString::fromStdString(url)));
         return;
     }
-    QDesktopServices::openUrl(
-        QUrl::fromEncoded(QByteArray::fromStdString(url), QUrl::TolerantMode));
+    if (!opener_.openWebUrl(
+            QUrl::fromEncoded(QByteArray::fromStdString(url), QUrl::TolerantMode))) {
+        showCannotOpen(FailureText::make("URL を開くブラウザが見つかりませんでした。", url, {}));
+    }
+}
+
+void CListArea::showCannotOpen(const FailureText::Box& content) {
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), content.text,
+                    QMessageBox::Ok, this);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box.setDetailedText(content.details);
+    box.exec();
 }
 
 void CListArea::OnPlay() {
     if (currentStream_ == nullptr || currentStream_->localFile[0] == '\0') {
         return;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(fromBytes(currentStream_->localFile)));
+    const std::string file(currentStream_->localFile,
+                           ::strnlen(currentStream_->localFile, sizeof currentStream_->localFile));
+    if (!opener_.openFile(fromBytes(file.c_str()))) {
+        showCannotOpen(FailureText::make("このファイルを再生するプログラムが見つかりませんでした。",
+                                         QStringLiteral("ファイル: "), file, {}));
+    }
 }
 
 void CListArea::OnAbort() {

@@ -4,6 +4,9 @@
 
 #include <unordered_map>
 
+#include "gui/app/ExternalOpener.h"
+#include "gui/app/FailureText.h"
+
 class CListViewEx;
 class CStreamListModel;
 class MonitorSession;
@@ -63,6 +66,8 @@ class CListArea : public QWidget {
     QMenu* contextMenu();
 
     MonitorSession& session() { return session_; }
+    // What hands URLs and files to the desktop.
+    ExternalOpener& opener() { return opener_; }
     // Row of the current stream, -1 when there is none.
     int currentRow() const { return currentRow_; }
 
@@ -83,6 +88,7 @@ class CListArea : public QWidget {
     void runDoubleClickCommand();
 
     QString startFolder() const;
+    void showCannotOpen(const FailureText::Box& content);
     void OnSaveAs();
     void OnAbort();
     void OnOpenInBrowser();
@@ -99,4 +105,5 @@ class CListArea : public QWidget {
     int itemCount_ = 0;
     bool shutDown_ = false;
     QString lastFolder_;
+    ExternalOpener opener_;
 };
