@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
@@ -15,10 +16,13 @@
 
 #include <cstring>
 
+#include "core/detect/DetectedStream.h"
 #include "core/session/MonitorSession.h"
 #include "gui/app/CQuorvexDoc.h"
 #include "gui/app/CaptureFailureText.h"
 #include "gui/app/CommandIds.h"
+#include "gui/app/DownloadNotice.h"
+#include "gui/app/FailureText.h"
 #include "gui/app/KeyLockState.h"
 #include "gui/app/RecentFileList.h"
 #include "gui/app/ToolbarIcons.h"
@@ -69,6 +73,7 @@ CMainFrame::CMainFrame(CQuorvexDoc* document, FrameServices services, QWidget* p
         std::make_unique<MonitorSession>(bridge_->callbacks(), std::move(services_.captureFactory));
     session_->setWatchedPorts(WatchedPortsSetting::Load());
     connect(bridge_.get(), &UiBridge::captureStatus, this, &CMainFrame::OnCaptureStatus);
+    connect(bridge_.get(), &UiBridge::downloadEnded, this, &CMainFrame::OnDownloadEnded);
     // The list's bound: the settings' "maxStreams" when it is a sensible count.
     bool valid = false;
     const int limit = QSettings().value(QStringLiteral("maxStreams")).toInt(&valid);
@@ -593,6 +598,24 @@ void CMainFrame::OnCaptureStatus(const CaptureStatus& status, int run) {
     if (services_.showError) {
         services_.showError(this, text);
     }
+}
+
+void CMainFrame::OnDownloadEnded(int row, const DownloadOutcome& outcome) {
+    if (isActiveWindow() || shutDown_ || !services_.notify) {
+        return;
+    }
+    QString subject;
+    if (const DetectedStream* record = session_->record(row)) {
+        // The worker has ended: the file name is final.
+        const std::string file(record->localFile,
+                               ::strnlen(record->localFile, sizeof record->localFile));
+        subject = file.empty()
+                      ? FailureText::visible(session_->url(row))
+                      : FailureText::visible(
+                            QFileInfo(QFile::decodeName(file.c_str())).fileName().toStdString());
+    }
+    services_.notify(QApplication::applicationDisplayName(),
+                     DownloadNotice::body(outcome, subject));
 }
 
 void CMainFrame::ShutdownWork() {

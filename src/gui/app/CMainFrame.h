@@ -15,6 +15,7 @@ class KeyLockState;
 class MonitorSession;
 class UiBridge;
 struct CaptureStatus;
+struct DownloadOutcome;
 class QAction;
 class QLabel;
 class QMenu;
@@ -57,6 +58,8 @@ class CMainFrame : public QMainWindow {
     void OnWatchedPorts();
     void OnFileSave();
     void OnFileSaveAs();
+    // A download ended: told on the desktop when the user is in another window.
+    void OnDownloadEnded(int row, const DownloadOutcome& outcome);
 
     // Stops monitoring, ends the downloads and detaches the view; used by close and exit.
     void ShutdownWork();

@@ -11,6 +11,7 @@
 #include "core/detect/SuffixListFile.h"
 #include "core/session/HelperCaptureFactory.h"
 #include "core/session/SystemAdapterSource.h"
+#include "gui/app/DownloadNotice.h"
 #include "gui/app/FrameViewAdapter.h"
 #include "gui/capture/CSelectAdapter.h"
 #include "gui/detect/CSufixDlg.h"
@@ -46,6 +47,7 @@ FrameServices DesktopServices::Make() {
     services.showError = [](QWidget* parent, const QString& text) {
         QMessageBox::warning(parent, QCoreApplication::applicationName(), text);
     };
+    services.notify = &DownloadNotice::send;
     services.exitProcess = [](int code) {
         // At once, as the Exit command promises: settings are on disk, nothing else runs.
         QSettings().sync();

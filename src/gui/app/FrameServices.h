@@ -36,6 +36,9 @@ struct FrameServices {
     // Shows a failure the user must see.
     std::function<void(QWidget* parent, const QString& text)> showError;
 
+    // A desktop notification (title, text); must not wait.
+    std::function<void(const QString& title, const QString& text)> notify;
+
     // Ends the process at once (the Exit command).
     std::function<void(int code)> exitProcess;
 

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "core/capture/CapturedPacket.h"
+#include "core/detect/DetectedStream.h"
 #include "core/detect/SuffixTable.h"
 #include "core/session/MonitorSession.h"
 #include "gui/app/CAboutDlg.h"
@@ -94,6 +95,8 @@ class MainFrameTest : public QObject {
     void aboutBoxShowsIconVersionAndOk();
     void toolkitTextsAreJapanese();
     void firstStartFitsTheScreenAndLaterRunsKeepWindowAndPane();
+    void downloadEndIsNotifiedOnlyWhileTheWindowIsInactive_data();
+    void downloadEndIsNotifiedOnlyWhileTheWindowIsInactive();
 
   private:
     FrameServices makeServices();
@@ -114,6 +117,7 @@ class MainFrameTest : public QObject {
     QString portsShown_;
     std::string suffixFile_;
     QStringList errors_;
+    QStringList notices_;
     int exits_ = 0;
 };
 
@@ -143,6 +147,7 @@ FrameServices MainFrameTest::makeServices() {
         return portsAnswer_;
     };
     services.showError = [this](QWidget*, const QString& text) { errors_.append(text); };
+    services.notify = [this](const QString&, const QString& text) { notices_.append(text); };
     services.exitProcess = [this](int) {
         ++exits_;
         log_.events.push_back("exit");
@@ -160,6 +165,7 @@ void MainFrameTest::init() {
     dialogChoice_ = 0;
     suffixDialogResult_ = 2;
     errors_.clear();
+    notices_.clear();
     exits_ = 0;
     suffixFile_ = (dir_.path() + QStringLiteral("/sufix.txt")).toStdString();
     std::remove(suffixFile_.c_str());
@@ -616,6 +622,48 @@ void MainFrameTest::firstStartFitsTheScreenAndLaterRunsKeepWindowAndPane() {
     QCOMPARE(frame()->size(), QSize(700, 500));
     QTRY_VERIFY(!frame()->treeBar()->isHidden());
     QTRY_COMPARE(frame()->treeBar()->width(), 230);
+}
+
+void MainFrameTest::downloadEndIsNotifiedOnlyWhileTheWindowIsInactive_data() {
+    QTest::addColumn<bool>("active");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("notice");  // empty: none
+    using Kind = DownloadOutcome::Kind;
+    QTest::newRow("completed, elsewhere")
+        << false << int(Kind::kCompleted) << QStringLiteral("ダウンロードが完了しました: a.wmv");
+    QTest::newRow("failed, elsewhere")
+        << false << int(Kind::kFailed)
+        << QStringLiteral("ダウンロードに失敗しました: a.wmv\nファイルに書き込めません。 (28)");
+    QTest::newRow("cancelled, elsewhere")
+        << false << int(Kind::kCancelled) << QStringLiteral("ダウンロードを中止しました: a.wmv");
+    QTest::newRow("completed, watched") << true << int(Kind::kCompleted) << QString();
+    QTest::newRow("failed, watched") << true << int(Kind::kFailed) << QString();
+}
+
+void MainFrameTest::downloadEndIsNotifiedOnlyWhileTheWindowIsInactive() {
+    QFETCH(bool, active);
+    QFETCH(int, kind);
+    QFETCH(QString, notice);
+    if (active) {
+        frame()->show();
+        QApplication::setActiveWindow(frame());
+        if (!QTest::qWaitForWindowActive(frame())) {
+            QSKIP("this platform does not activate windows");
+        }
+    }
+    DetectedStream stream{};
+    std::strcpy(stream.scheme, "http");
+    std::strcpy(stream.host, "http://h");
+    std::strcpy(stream.path, "/a.wmv");
+    frame()->session()->AddOrUpdateStream(&stream, 0);
+    // Where the download went, as its worker writes it.
+    std::strcpy(const_cast<DetectedStream*>(frame()->session()->record(0))->localFile,
+                "/tmp/q/a.wmv");
+    DownloadOutcome outcome;
+    outcome.kind = static_cast<DownloadOutcome::Kind>(kind);
+    outcome.message = "ファイルに書き込めません。 (28)";
+    frame()->OnDownloadEnded(0, outcome);
+    QCOMPARE(notices_, notice.isEmpty() ? QStringList() : QStringList{notice});
 }
 
 int main(int argc, char** argv) {
