@@ -76,6 +76,8 @@ class CRSizeBar : public QDockWidget {
     void OnPlacementChanged();
     void ApplyLayout();
     void ApplyDockedSize();
+    int DockedThickness(int wanted) const;
+    void KeepFloatingOnScreen();
     void ShareRowOnFrameResize();
     void SetCloseState(bool pushed, bool raised);
     void PaintCloseButton(QPainter& painter);
