@@ -64,8 +64,11 @@ void CSelectAdapter::InitDialog(int count, const AdapterEntry* adapters, int ini
         item->setText(kAddressColumn, addressText(adapters[i]));
         item->setText(kHardwareColumn, hardwareText(adapters[i]));
     }
+    // Fitted to the texts, with a gap so that neighbouring columns never run together.
+    const int gap = list_->fontMetrics().averageCharWidth() * 2;
     for (int column = 0; column < kColumnCount; ++column) {
         list_->resizeColumnToContents(column);
+        list_->setColumnWidth(column, list_->columnWidth(column) + gap);
     }
     if (initialIndex >= 0 && initialIndex < count) {
         setCurrentRow(initialIndex);
