@@ -1,5 +1,7 @@
 #include "gui/app/CaptureFailureText.h"
 
+#include <cerrno>
+#include <cstring>
 #include <string_view>
 
 #include "core/capture/CaptureStatus.h"
@@ -13,6 +15,8 @@ const char kRightsAdvice[] =
     "管理者 (root) が scripts/grant-capture-rights.sh を実行し、このユーザーを quorvex "
     "グループに加えてください。グループはログインし直すと有効になります。";
 
+constexpr std::string_view kDenied = "Permission denied";
+
 struct Cause {
     std::string_view start;     // how the engine's message begins
     std::string_view contains;  // and what else it must hold (empty: anything)
@@ -23,7 +27,7 @@ struct Cause {
 constexpr Cause kCauses[] = {
     {"no permission to capture on ", "", "%1 でパケットをキャプチャする権限がありません。", true},
     {"no permission to put ", "", "%1 をプロミスキャス モードにする権限がありません。", true},
-    {"cannot start the capture helper", "Permission denied",
+    {"cannot start the capture helper", kDenied,
      "キャプチャ補助プログラム quorvex-capture を実行する権限がありません。", true},
     {"cannot start the capture helper", "",
      "キャプチャ補助プログラム quorvex-capture を起動できませんでした。", false},
@@ -39,10 +43,17 @@ constexpr Cause kCauses[] = {
      "キャプチャ補助プログラムから不正なデータが届きました。", false},
 };
 
+// The engine words a refused start in the system's language, as strerror does.
+bool holds(std::string_view message, std::string_view part) {
+    if (part.empty() || message.find(part) != std::string_view::npos) {
+        return true;
+    }
+    return part == kDenied && message.find(std::strerror(EACCES)) != std::string_view::npos;
+}
+
 const Cause* causeOf(std::string_view message) {
     for (const Cause& cause : kCauses) {
-        if (message.starts_with(cause.start) &&
-            (cause.contains.empty() || message.find(cause.contains) != std::string_view::npos)) {
+        if (message.starts_with(cause.start) && holds(message, cause.contains)) {
             return &cause;
         }
     }
