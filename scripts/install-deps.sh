@@ -10,9 +10,10 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   cmake ninja-build g++ pkg-config git \
   libgtest-dev libgmock-dev libbenchmark-dev \
   clang clang-format libclang-rt-14-dev \
-  qt6-base-dev libqt6svg6 libgl-dev \
+  qt6-base-dev libqt6svg6 libgl-dev qt6-translations-l10n \
   libpcap-dev libcurl4-openssl-dev \
   python3 iproute2 curl tcpdump tcpreplay locales libcap2-bin util-linux \
+  libnotify-bin \
   xvfb xauth x11-apps xdotool imagemagick fonts-noto-cjk libx11-dev \
   >/dev/null
 

@@ -76,7 +76,8 @@ std::string activateError(int code, pcap_t* handle, const std::string& name) {
     switch (code) {
         case PCAP_ERROR_PERM_DENIED:
             return "no permission to capture on " + name +
-                   " (run as root, or give the program cap_net_raw,cap_net_admin)";
+                   " (capture rights belong to the helper quorvex-capture: see "
+                   "scripts/grant-capture-rights.sh)";
         case PCAP_ERROR_NO_SUCH_DEVICE:
             return "interface " + name + " does not exist";
         case PCAP_ERROR_IFACE_NOT_UP:

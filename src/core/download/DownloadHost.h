@@ -26,6 +26,12 @@ class DownloadHost {
     // Shows a failure text (Japanese, ending in its code); returns once the user has seen it.
     virtual void showMessage(const std::string& text) = 0;
 
+    // A failure text with what the system said about it (libcurl's error buffer, strerror,
+    // the server's reply); hosts that show no detail show the text alone.
+    virtual void showFailure(const std::string& text, const std::string& /*detail*/) {
+        showMessage(text);
+    }
+
     // Asks for a login; false when the user dismisses the prompt or none can be asked.
     virtual bool askLogin(const LoginRequest& request, Credentials& out) = 0;
 

@@ -27,6 +27,11 @@ struct SessionCallbacks {
     // A download's failure text (Japanese, ending in its code); returns once the user saw it.
     std::function<void(const std::string& text)> showMessage;
 
+    // The same failure with the URL it concerns and what the system said (may be empty);
+    // when set, used instead of showMessage.
+    std::function<void(const std::string& text, const std::string& url, const std::string& detail)>
+        showFailure;
+
     // A download needs a login; false when the user declines or none can be asked.
     std::function<bool(const DownloadHost::LoginRequest& request, DownloadHost::Credentials& out)>
         askLogin;

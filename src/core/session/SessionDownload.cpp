@@ -22,6 +22,7 @@ SessionDownload::~SessionDownload() {
 }
 
 bool SessionDownload::start(const std::string& targetPath, const HttpDownloadOptions& httpOptions) {
+    url_ = DownloadStarter::UrlOf(*record_);
     DownloadStarter starter(*this, httpOptions);
     worker_ = starter.Start(*record_, this, targetPath);
     return worker_ != nullptr;
@@ -38,7 +39,13 @@ void SessionDownload::cancel() {
 }
 
 void SessionDownload::showMessage(const std::string& text) {
-    if (callbacks_.showMessage) {
+    showFailure(text, std::string());
+}
+
+void SessionDownload::showFailure(const std::string& text, const std::string& detail) {
+    if (callbacks_.showFailure) {
+        callbacks_.showFailure(text, url_, detail);
+    } else if (callbacks_.showMessage) {
         callbacks_.showMessage(text);
     }
 }

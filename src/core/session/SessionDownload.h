@@ -43,6 +43,7 @@ class SessionDownload : public DownloadHost, private StreamList {
 
     // DownloadHost, on the worker thread.
     void showMessage(const std::string& text) override;
+    void showFailure(const std::string& text, const std::string& detail) override;
     bool askLogin(const LoginRequest& request, Credentials& out) override;
     void downloadEnded(DetectedStream* record, const DownloadOutcome& outcome) override;
 
@@ -53,6 +54,7 @@ class SessionDownload : public DownloadHost, private StreamList {
     const SessionCallbacks& callbacks_;
     std::shared_ptr<DetectedStream> record_;
     std::atomic<int> row_;
+    std::string url_;  // taken before the worker starts, for the failure texts
     EndHook endHook_;
     std::unique_ptr<DownloadWorker> worker_;
     std::atomic<bool> orphaned_{false};

@@ -9,21 +9,29 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 
+#include <cstring>
+
+#include "core/detect/DetectedStream.h"
 #include "core/session/MonitorSession.h"
 #include "gui/app/CQuorvexDoc.h"
+#include "gui/app/CaptureFailureText.h"
 #include "gui/app/CommandIds.h"
 #include "gui/app/DownloadGuard.h"
+#include "gui/app/DownloadNotice.h"
+#include "gui/app/FailureText.h"
 #include "gui/app/KeyLockState.h"
 #include "gui/app/RecentFileList.h"
 #include "gui/app/RecentFilesMenu.h"
 #include "gui/app/ToolbarIcons.h"
 #include "gui/app/UiBridge.h"
 #include "gui/app/WatchedPortsSetting.h"
+#include "gui/app/WindowPlacement.h"
 #include "gui/detect/CTreeArea.h"
 #include "gui/detect/CTypeTreeCtrl.h"
 
@@ -72,6 +80,7 @@ CMainFrame::CMainFrame(CQuorvexDoc* document, FrameServices services, QWidget* p
         std::make_unique<MonitorSession>(bridge_->callbacks(), std::move(services_.captureFactory));
     session_->setWatchedPorts(WatchedPortsSetting::Load());
     connect(bridge_.get(), &UiBridge::captureStatus, this, &CMainFrame::OnCaptureStatus);
+    connect(bridge_.get(), &UiBridge::downloadEnded, this, &CMainFrame::OnDownloadEnded);
     // The list's bound: the settings' "maxStreams" when it is a sensible count.
     bool valid = false;
     const int limit = QSettings().value(QStringLiteral("maxStreams")).toInt(&valid);
@@ -494,6 +503,7 @@ void CMainFrame::OnStartMonitoring() {
     const int count = EnumerateAdapters();
     wait.Release();
     if (count <= 0 || static_cast<std::size_t>(count) > adapters_.size()) {
+        ShowNoAdapter(count);
         UpdateCommandUI();
         return;
     }
@@ -511,12 +521,40 @@ void CMainFrame::OnStartMonitoring() {
         }
     }
     adapterIndex_ = chosen;
-    // While a capture runs, only the choice is remembered.
-    if (!shutDown_ && session_->start(adapters_[adapterIndex_])) {
+    const AdapterEntry& adapter = adapters_[adapterIndex_];
+    const std::string name = AdapterName(adapter);
+    // Asked again while monitoring: the adapter chosen now is the one watched.
+    if (session_->isCapturing()) {
+        if (name == watchedAdapter_) {
+            UpdateCommandUI();
+            return;
+        }
+        session_->stop();
+        monitorState_ = ID_MONITOR_STOP;
+    }
+    if (!shutDown_ && session_->start(adapter)) {
         monitorState_ = ID_MONITOR_START;
+        watchedAdapter_ = name;
     }
     UpdateCommandUI();
     UpdateListStatus();
+}
+
+std::string CMainFrame::AdapterName(const AdapterEntry& adapter) {
+    return std::string(adapter.description,
+                       ::strnlen(adapter.description, AdapterEntry::kDescriptionCapacity));
+}
+
+// Ctrl+B must never do nothing in silence: either no adapter or no list of them.
+void CMainFrame::ShowNoAdapter(int count) {
+    if (!services_.showError) {
+        return;
+    }
+    services_.showError(
+        this, count == 0
+                  ? QStringLiteral("監視できるネットワークアダプタが見つかりませんでした。\n"
+                                   "アダプタが接続され、有効になっているか確認してください。")
+                  : QStringLiteral("ネットワークアダプタの一覧を取得できませんでした。"));
 }
 
 void CMainFrame::OnStopMonitoring() {
@@ -625,16 +663,29 @@ void CMainFrame::OnCaptureStatus(const CaptureStatus& status, int run) {
     if (!session_->isCapturing() || run != session_->captureRun()) {
         return;
     }
-    const QString text =
-        (status.state == CaptureStatus::kLost
-             ? QStringLiteral("%1 でのパケットのキャプチャが中断されました。\n%2")
-             : QStringLiteral("%1 でパケットのキャプチャを開始できませんでした。\n%2"))
-            .arg(QString::fromStdString(status.interfaceName),
-                 QString::fromStdString(status.message));
+    const QString text = CaptureFailureText::make(status);
     OnStopMonitoring();
     if (services_.showError) {
         services_.showError(this, text);
     }
+}
+
+void CMainFrame::OnDownloadEnded(int row, const DownloadOutcome& outcome) {
+    if (isActiveWindow() || shutDown_ || !services_.notify) {
+        return;
+    }
+    QString subject;
+    if (const DetectedStream* record = session_->record(row)) {
+        // The worker has ended: the file name is final.
+        const std::string file(record->localFile,
+                               ::strnlen(record->localFile, sizeof record->localFile));
+        subject = file.empty()
+                      ? FailureText::visible(session_->url(row))
+                      : FailureText::visible(
+                            QFileInfo(QFile::decodeName(file.c_str())).fileName().toStdString());
+    }
+    services_.notify(QApplication::applicationDisplayName(),
+                     DownloadNotice::body(outcome, subject));
 }
 
 void CMainFrame::ShutdownWork() {
@@ -665,13 +716,20 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void CMainFrame::SaveWindowSettings() const {
+void CMainFrame::SaveWindowSettings() {
     QSettings settings;
     settings.beginGroup(kWindowGroup);
     settings.setValue(QStringLiteral("geometry"), saveGeometry());
+    // Toolbar and pane: where they are, whether shown, the pane's width.
+    settings.setValue(QStringLiteral("windowState"), saveState());
+    settings.setValue(QStringLiteral("treeBar"), treeBar_ != nullptr && !treeBar_->isHidden());
     settings.setValue(QStringLiteral("toolBar"), toolBar_ != nullptr && !toolBar_->isHidden());
     settings.setValue(QStringLiteral("statusBar"), !statusBar()->isHidden());
     settings.endGroup();
+    if (treeBar_ != nullptr) {
+        treeBar_->KeepDockedSize();
+        treeBar_->SaveSizes(kWindowGroup);
+    }
 }
 
 void CMainFrame::LoadWindowSettings() {
@@ -679,7 +737,17 @@ void CMainFrame::LoadWindowSettings() {
     settings.beginGroup(kWindowGroup);
     const QByteArray geometry = settings.value(QStringLiteral("geometry")).toByteArray();
     if (geometry.isEmpty() || !restoreGeometry(geometry)) {
-        resize(640, 480);
+        const QScreen* shown = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+        setGeometry(
+            WindowPlacement::firstStart(shown != nullptr ? shown->availableGeometry() : QRect()));
+    }
+    if (treeBar_ != nullptr) {
+        // The pane's own sizes first: showing it applies them.
+        treeBar_->LoadSizes(kWindowGroup);
+    }
+    restoreState(settings.value(QStringLiteral("windowState")).toByteArray());
+    if (treeBar_ != nullptr) {
+        treeBar_->setVisible(settings.value(QStringLiteral("treeBar"), false).toBool());
     }
     if (toolBar_ != nullptr) {
         toolBar_->setVisible(settings.value(QStringLiteral("toolBar"), true).toBool());

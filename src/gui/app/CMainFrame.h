@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "core/capture/AdapterEntry.h"
@@ -15,6 +16,7 @@ class MonitorSession;
 class UiBridge;
 struct CaptureStatus;
 class RecentFilesMenu;
+struct DownloadOutcome;
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -59,10 +61,12 @@ class CMainFrame : public QMainWindow {
     void OnWatchedPorts();
     void OnFileSave();
     void OnFileSaveAs();
+    // A download ended: told on the desktop when the user is in another window.
+    void OnDownloadEnded(int row, const DownloadOutcome& outcome);
 
     // Stops monitoring, ends the downloads and detaches the view; used by close and exit.
     void ShutdownWork();
-    void SaveWindowSettings() const;
+    void SaveWindowSettings();
     void LoadWindowSettings();
 
     const FrameServices& services() const { return services_; }
@@ -89,6 +93,8 @@ class CMainFrame : public QMainWindow {
     QString MonitoringText() const;
     void UpdateCaption();
     int EnumerateAdapters();
+    void ShowNoAdapter(int count);
+    static std::string AdapterName(const AdapterEntry& adapter);
     bool SaveDocumentAs();
 
     CQuorvexDoc* document_;
@@ -101,6 +107,7 @@ class CMainFrame : public QMainWindow {
     int adapterIndex_ = 0;
     int adapterCount_ = 0;
     std::vector<AdapterEntry> adapters_;
+    std::string watchedAdapter_;  // the adapter of the running capture
     int monitorState_ = 133;
 
     std::map<int, QAction*> actions_;

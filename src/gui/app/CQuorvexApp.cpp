@@ -4,7 +4,10 @@
 #include <QCommandLineParser>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTimer>
+#include <QTranslator>
 
 #include "gui/app/CAboutDlg.h"
 #include "gui/app/CMainFrame.h"
@@ -17,6 +20,7 @@
 
 CQuorvexApp::CQuorvexApp(int& argc, char** argv) : QApplication(argc, argv) {
     SetSettingsKey();
+    LoadToolkitTranslations();
     setWindowIcon(ProgramIcon::icon());
     setQuitOnLastWindowClosed(true);
 }
@@ -24,6 +28,20 @@ CQuorvexApp::CQuorvexApp(int& argc, char** argv) : QApplication(argc, argv) {
 CQuorvexApp::~CQuorvexApp() {
     frame_.reset();
     document_.reset();
+}
+
+// The toolkit's own texts (file dialogs, standard buttons, context menus of edit fields) in
+// the program's language. Without the translations installed they stay as built in.
+bool CQuorvexApp::LoadToolkitTranslations() {
+    auto* translator = new QTranslator(this);
+    if (!translator->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                          QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    installTranslator(translator);
+    return true;
 }
 
 void CQuorvexApp::SetSettingsKey() {

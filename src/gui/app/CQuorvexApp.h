@@ -36,6 +36,8 @@ class CQuorvexApp : public QApplication {
 
     // Where the frame's settings live, as the application's own settings key.
     static void SetSettingsKey();
+    // Loads the toolkit's Japanese texts; false when they are not installed.
+    bool LoadToolkitTranslations();
 
   private:
     // True when no download runs or the user let them be aborted (they have ended then).

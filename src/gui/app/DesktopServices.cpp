@@ -12,6 +12,7 @@
 #include "core/session/HelperCaptureFactory.h"
 #include "core/session/SystemAdapterSource.h"
 #include "gui/app/DownloadGuard.h"
+#include "gui/app/DownloadNotice.h"
 #include "gui/app/FrameViewAdapter.h"
 #include "gui/capture/CSelectAdapter.h"
 #include "gui/detect/CSufixDlg.h"
@@ -48,6 +49,7 @@ FrameServices DesktopServices::Make() {
         QMessageBox::warning(parent, QCoreApplication::applicationName(), text);
     };
     services.askAbortDownloads = &DownloadGuard::AskUser;
+    services.notify = &DownloadNotice::send;
     services.exitProcess = [](int code) {
         // At once, as the Exit command promises: settings are on disk, nothing else runs.
         QSettings().sync();

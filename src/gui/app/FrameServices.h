@@ -38,6 +38,8 @@ struct FrameServices {
 
     // Asks whether to abort `running` downloads and go on (true) or stay (false); empty: abort.
     std::function<bool(QWidget* parent, int running)> askAbortDownloads;
+    // A desktop notification (title, text); must not wait.
+    std::function<void(const QString& title, const QString& text)> notify;
 
     // Ends the process at once (the Exit command).
     std::function<void(int code)> exitProcess;

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QThread>
 
+#include "gui/app/FailureText.h"
 #include "gui/list/CLoginDialog.h"
 
 UiBridge::UiBridge(QObject* parent) : QObject(parent), channel_(std::make_shared<Channel>()) {
@@ -26,7 +27,9 @@ SessionCallbacks UiBridge::callbacks() {
     callbacks.downloadEnded = [this](int row, const DownloadOutcome& outcome) {
         post([this, row, outcome] { emit downloadEnded(row, outcome); });
     };
-    callbacks.showMessage = [this](const std::string& text) { showMessage(text); };
+    callbacks.showMessage = [this](const std::string& text) { showFailure(text, {}, {}); };
+    callbacks.showFailure = [this](const std::string& text, const std::string& url,
+                                   const std::string& detail) { showFailure(text, url, detail); };
     callbacks.askLogin = [this](const DownloadHost::LoginRequest& request,
                                 DownloadHost::Credentials& out) { return askLogin(request, out); };
     return callbacks;
@@ -88,11 +91,17 @@ void UiBridge::runAndWait(std::function<void()> dialog) {
     channel->answered.wait(lock, [&] { return *done || channel->released; });
 }
 
-void UiBridge::showMessage(const std::string& text) {
-    const QString message = QString::fromStdString(text);
+void UiBridge::showFailure(const std::string& text, const std::string& url,
+                           const std::string& detail) {
+    const FailureText::Box content = FailureText::make(text, url, detail);
     QPointer<QWidget> parent = dialogParent_;
-    runAndWait([message, parent] {
-        QMessageBox::warning(parent, QApplication::applicationDisplayName(), message);
+    runAndWait([content, parent] {
+        QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), content.text,
+                        QMessageBox::Ok, parent);
+        // The URL can be copied out of the box.
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+        box.setDetailedText(content.details);
+        box.exec();
     });
 }
 

@@ -23,7 +23,7 @@ class QWidget;
 //
 // The one place where a worker waits for the user is here too: a download's failure message
 // and its login prompt run as modal dialogs on the user-interface thread while the worker
-// thread blocks in showMessage/askLogin. release() ends every such wait (the program is
+// thread blocks in showFailure/askLogin. release() ends every such wait (the program is
 // closing); call it before the session joins its workers, or the join would wait for a dialog
 // that can no longer run.
 class UiBridge : public QObject {
@@ -58,7 +58,8 @@ class UiBridge : public QObject {
     void post(std::function<void()> call);
     // Any thread: runs `dialog` on the user-interface thread and waits for it, unless released.
     void runAndWait(std::function<void()> dialog);
-    void showMessage(const std::string& text);
+    // The failure box: the message, the URL and the system's words; URL and detail may be empty.
+    void showFailure(const std::string& text, const std::string& url, const std::string& detail);
     bool askLogin(const DownloadHost::LoginRequest& request, DownloadHost::Credentials& out);
 
     // Shared with the dialogs in flight, which may outlive this object at shutdown.

@@ -1,12 +1,22 @@
 #include "gui/capture/CSelectAdapter.h"
 
+#include <QHeaderView>
 #include <QLabel>
-#include <QListWidget>
 #include <QPushButton>
+#include <QTreeWidget>
+
+#include <arpa/inet.h>
+
+#include <algorithm>
 #include <cstring>
 
 #include "core/capture/AdapterEntry.h"
 #include "gui/ui/DialogUnits.h"
+
+namespace {
+// Wide enough for a name, an IPv4 and an IPv6 address and a hardware address side by side.
+constexpr int kListWidth = 402;
+}  // namespace
 
 CSelectAdapter::CSelectAdapter(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("ネットワークアダプタの選択"));
@@ -18,13 +28,18 @@ CSelectAdapter::CSelectAdapter(QWidget* parent) : QDialog(parent) {
     label->setGeometry(du.rect(7, 7, 158, 8));
     // A list that is always shown, without the edit field a typed text could leave no
     // selection in.
-    list_ = new QListWidget(this);
+    list_ = new QTreeWidget(this);
     list_->setObjectName(QStringLiteral("adapterList1009"));
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    list_->setGeometry(du.rect(7, 22, 302, 101 - 4));
-    connect(list_, &QListWidget::itemSelectionChanged, this, &CSelectAdapter::UpdateOk);
-    connect(list_, &QListWidget::itemDoubleClicked, this, &CSelectAdapter::accept);
+    list_->setRootIsDecorated(false);
+    list_->setAllColumnsShowFocus(true);
+    list_->setColumnCount(kColumnCount);
+    list_->setHeaderLabels({QStringLiteral("名前"), QStringLiteral("アドレス"),
+                            QStringLiteral("ハードウェア アドレス")});
+    list_->setGeometry(du.rect(7, 22, kListWidth, 101 - 4));
+    connect(list_, &QTreeWidget::itemSelectionChanged, this, &CSelectAdapter::UpdateOk);
+    connect(list_, &QTreeWidget::itemDoubleClicked, this, &CSelectAdapter::accept);
 
     ok_ = new QPushButton(QStringLiteral("OK"), this);
     ok_->setObjectName(QStringLiteral("ok"));
@@ -33,10 +48,10 @@ CSelectAdapter::CSelectAdapter(QWidget* parent) : QDialog(parent) {
     connect(ok_, &QPushButton::clicked, this, &CSelectAdapter::accept);
     auto* cancel = new QPushButton(QStringLiteral("キャンセル"), this);
     cancel->setObjectName(QStringLiteral("cancel"));
-    cancel->setGeometry(du.rect(259, 123, 50, 16));
+    cancel->setGeometry(du.rect(7 + kListWidth - 50, 123, 50, 16));
     connect(cancel, &QPushButton::clicked, this, &CSelectAdapter::reject);
 
-    setFixedSize(du.size(316, 146));
+    setFixedSize(du.size(kListWidth + 14, 146));
 }
 
 void CSelectAdapter::InitDialog(int count, const AdapterEntry* adapters, int initialIndex) {
@@ -44,10 +59,19 @@ void CSelectAdapter::InitDialog(int count, const AdapterEntry* adapters, int ini
     for (int i = 0; i < count; ++i) {
         const char* description = adapters[i].description;
         const std::size_t length = strnlen(description, AdapterEntry::kDescriptionCapacity);
-        list_->addItem(QString::fromUtf8(description, static_cast<qsizetype>(length)));
+        auto* item = new QTreeWidgetItem(list_);
+        item->setText(kNameColumn, QString::fromUtf8(description, static_cast<qsizetype>(length)));
+        item->setText(kAddressColumn, addressText(adapters[i]));
+        item->setText(kHardwareColumn, hardwareText(adapters[i]));
+    }
+    // Fitted to the texts, with a gap so that neighbouring columns never run together.
+    const int gap = list_->fontMetrics().averageCharWidth() * 2;
+    for (int column = 0; column < kColumnCount; ++column) {
+        list_->resizeColumnToContents(column);
+        list_->setColumnWidth(column, list_->columnWidth(column) + gap);
     }
     if (initialIndex >= 0 && initialIndex < count) {
-        list_->setCurrentRow(initialIndex);
+        setCurrentRow(initialIndex);
     }
     chosenIndex_ = 0;
     UpdateOk();
@@ -59,14 +83,46 @@ int CSelectAdapter::Run(int count, const AdapterEntry* adapters, int initialInde
 }
 
 void CSelectAdapter::accept() {
-    const QList<QListWidgetItem*> selected = list_->selectedItems();
+    const QList<QTreeWidgetItem*> selected = list_->selectedItems();
     if (selected.isEmpty()) {
         return;  // refused: no adapter is chosen
     }
-    chosenIndex_ = list_->row(selected.first());
+    chosenIndex_ = list_->indexOfTopLevelItem(selected.first());
     QDialog::accept();
 }
 
 void CSelectAdapter::UpdateOk() {
     ok_->setEnabled(!list_->selectedItems().isEmpty());
+}
+
+int CSelectAdapter::currentRow() const {
+    return list_->currentItem() != nullptr ? list_->indexOfTopLevelItem(list_->currentItem()) : -1;
+}
+
+void CSelectAdapter::setCurrentRow(int row) {
+    list_->setCurrentItem(list_->topLevelItem(row));
+}
+
+QString CSelectAdapter::addressText(const AdapterEntry& adapter) {
+    static constexpr std::uint8_t kNone[16] = {};
+    QStringList parts;
+    char text[INET6_ADDRSTRLEN] = {};
+    if (!IsIpv6Only(adapter) && ::inet_ntop(AF_INET, adapter.address, text, sizeof text)) {
+        parts << QString::fromLatin1(text);
+    }
+    if (std::memcmp(adapter.address6, kNone, sizeof kNone) != 0 &&
+        ::inet_ntop(AF_INET6, adapter.address6, text, sizeof text)) {
+        parts << QString::fromLatin1(text);
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+QString CSelectAdapter::hardwareText(const AdapterEntry& adapter) {
+    const std::size_t length =
+        std::min<std::size_t>(adapter.physAddressLength, AdapterEntry::kPhysAddressCapacity);
+    QStringList bytes;
+    for (std::size_t i = 0; i < length; ++i) {
+        bytes << QStringLiteral("%1").arg(adapter.physAddress[i], 2, 16, QLatin1Char('0'));
+    }
+    return bytes.join(QLatin1Char(':'));
 }

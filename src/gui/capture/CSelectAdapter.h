@@ -3,12 +3,13 @@
 #include <QDialog>
 
 struct AdapterEntry;
-class QListWidget;
+class QTreeWidget;
 class QPushButton;
 
 // "ネットワークアダプタの選択": the user picks the adapter to monitor. The adapters are listed
-// by description in array order, always shown; the last choice is preselected. OK needs a
-// selection, so the chosen index is always one of the adapters.
+// in array order, always shown, by description with their addresses and hardware address
+// beside it; the last choice is preselected. OK needs a selection, so the chosen index is
+// always one of the adapters.
 class CSelectAdapter : public QDialog {
     Q_OBJECT
   public:
@@ -18,7 +19,17 @@ class CSelectAdapter : public QDialog {
     int Run(int count, const AdapterEntry* adapters, int initialIndex);
 
     int chosenIndex() const { return chosenIndex_; }
-    QListWidget* adapterList() const { return list_; }
+    enum Column { kNameColumn, kAddressColumn, kHardwareColumn, kColumnCount };
+
+    QTreeWidget* adapterList() const { return list_; }
+    // The list's row of the current adapter, -1 when none.
+    int currentRow() const;
+    void setCurrentRow(int row);
+
+    // "192.0.2.1", "2001:db8::1", or both joined by ", "; empty when the entry has neither.
+    static QString addressText(const AdapterEntry& adapter);
+    // "aa:bb:cc:dd:ee:ff"; empty when the adapter has none.
+    static QString hardwareText(const AdapterEntry& adapter);
     QPushButton* okButton() const { return ok_; }
 
     // Fills the list and preselects the initial index (what Run does before it shows).
@@ -30,6 +41,6 @@ class CSelectAdapter : public QDialog {
     void UpdateOk();
 
     int chosenIndex_ = 0;
-    QListWidget* list_ = nullptr;
+    QTreeWidget* list_ = nullptr;
     QPushButton* ok_ = nullptr;
 };

@@ -14,7 +14,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -22,6 +21,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -451,21 +451,46 @@ void CListArea::OnOpenInBrowser() {
             QStringLiteral("このURLはブラウザで開けません。\n%1").arg(QString::fromStdString(url)));
         return;
     }
-    QDesktopServices::openUrl(
-        QUrl::fromEncoded(QByteArray::fromStdString(url), QUrl::TolerantMode));
+    if (!opener_.openWebUrl(
+            QUrl::fromEncoded(QByteArray::fromStdString(url), QUrl::TolerantMode))) {
+        showCannotOpen(FailureText::make("URL を開くブラウザが見つかりませんでした。", url, {}));
+    }
+}
+
+void CListArea::showCannotOpen(const FailureText::Box& content) {
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), content.text,
+                    QMessageBox::Ok, this);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box.setDetailedText(content.details);
+    box.exec();
 }
 
 void CListArea::OnPlay() {
     if (!currentFileExists()) {
         return;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(fromBytes(currentStream()->localFile)));
+    const DetectedStream* record = currentStream();
+    const std::string file(record->localFile,
+                           ::strnlen(record->localFile, sizeof record->localFile));
+    if (!opener_.openFile(fromBytes(file.c_str()))) {
+        showCannotOpen(FailureText::make("このファイルを再生するプログラムが見つかりませんでした。",
+                                         QStringLiteral("ファイル: "), file, {}));
+    }
 }
 
 void CListArea::OnAbort() {
     if (hasCurrentStream()) {
         session_.abortDownload(currentRow());
     }
+}
+
+// The folder the user saved into last, else the desktop's download folder, else home.
+QString CListArea::startFolder() const {
+    if (!lastFolder_.isEmpty() && QFileInfo(lastFolder_).isDir()) {
+        return lastFolder_;
+    }
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    return !downloads.isEmpty() && QFileInfo(downloads).isDir() ? downloads : QDir::homePath();
 }
 
 void CListArea::OnSaveAs() {
@@ -482,9 +507,7 @@ void CListArea::OnSaveAs() {
         {QString::fromStdString(SaveDialogSetup::typeFilter(record->typeName, suffix)),
          QString::fromUtf8(SaveDialogSetup::kAllFilesFilter.data())});
     dialog.setDefaultSuffix(QString::fromStdString(SaveDialogSetup::defaultExtension(suffix)));
-    if (!lastFolder_.isEmpty()) {
-        dialog.setDirectory(lastFolder_);
-    }
+    dialog.setDirectory(startFolder());
     dialog.selectFile(
         QString::fromStdString(SaveDialogSetup::proposedFileName(record->path, suffix)));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {

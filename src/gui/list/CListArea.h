@@ -6,6 +6,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "gui/app/ExternalOpener.h"
+#include "gui/app/FailureText.h"
+
 class CListViewEx;
 class CStreamListModel;
 class MonitorSession;
@@ -78,6 +81,8 @@ class CListArea : public QWidget {
     QMenu* contextMenu();
 
     MonitorSession& session() { return session_; }
+    // What hands URLs and files to the desktop.
+    ExternalOpener& opener() { return opener_; }
     // Store row of the highlighted row, -1 when there is none.
     int currentRow() const;
 
@@ -103,6 +108,8 @@ class CListArea : public QWidget {
     void updateMenuStates();
     void runDoubleClickCommand();
 
+    QString startFolder() const;
+    void showCannotOpen(const FailureText::Box& content);
     void OnSaveAs();
     void OnAbort();
     void OnOpenInBrowser();
@@ -120,4 +127,5 @@ class CListArea : public QWidget {
     int keptCurrent_ = -1;
     bool shutDown_ = false;
     QString lastFolder_;
+    ExternalOpener opener_;
 };

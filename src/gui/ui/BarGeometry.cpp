@@ -119,6 +119,25 @@ BarSize BarGeometry::FixedLayout() const {
     return {std::max(s.cx, minSize.cx), std::max(s.cy, minSize.cy)};
 }
 
+int BarGeometry::DockedThickness(int wanted, int frameExtent, int minimum) {
+    const int limit = std::min(frameExtent - kViewKeepsAtLeast, frameExtent / 2);
+    return std::max(std::min(wanted, limit), minimum);
+}
+
+BarRect BarGeometry::FloatingOnScreen(const BarRect& wanted, const BarRect& screen,
+                                      BarSize minimum) {
+    if (screen.width() <= 0 || screen.height() <= 0) {
+        return wanted;
+    }
+    const int width = std::max(std::min(wanted.width(), screen.width() / 3), minimum.cx);
+    const int height = std::max(std::min(wanted.height(), screen.height()), minimum.cy);
+    // Onto the screen from whichever side it overhangs; the top-left corner wins when it
+    // cannot fit.
+    const int left = std::max(std::min(wanted.left, screen.right - width), screen.left);
+    const int top = std::max(std::min(wanted.top, screen.bottom - height), screen.top);
+    return {left, top, left + width, top + height};
+}
+
 bool BarGeometry::IsSideDrag(DockSide side, int hit) {
     const bool horz = side == DockSide::Top || side == DockSide::Bottom;
     return horz ? (hit == kHitLeft || hit == kHitRight) : (hit == kHitTop || hit == kHitBottom);

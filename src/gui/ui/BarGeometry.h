@@ -103,4 +103,14 @@ class BarGeometry {
     BarSize FixedLayout() const;
 
     static bool IsSideDrag(DockSide side, int hit);
+
+    // Room a docked bar always leaves to the frame's main view, in pixels across the row.
+    static constexpr int kViewKeepsAtLeast = 320;
+    // The thickness a docked bar takes in a frame `frameExtent` across: what it wants, but
+    // never more than leaves the main view kViewKeepsAtLeast or half the frame, never below
+    // `minimum`.
+    static int DockedThickness(int wanted, int frameExtent, int minimum);
+    // A floating bar's rectangle on `screen`: at most a third of the screen wide (and the
+    // screen high), never below the minimum, moved to lie wholly on it.
+    static BarRect FloatingOnScreen(const BarRect& wanted, const BarRect& screen, BarSize minimum);
 };

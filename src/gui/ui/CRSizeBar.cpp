@@ -1,9 +1,11 @@
 #include "gui/ui/CRSizeBar.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QMainWindow>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QSettings>
 #include <QStyle>
 #include <QTimer>
@@ -139,6 +141,12 @@ void CRSizeBar::LoadSizes(const QString& profile) {
     }
 }
 
+void CRSizeBar::KeepDockedSize() {
+    if (geometry_.isDocked() && width() > 0 && height() > 0) {
+        geometry_.dockedSize() = {width(), height()};
+    }
+}
+
 void CRSizeBar::SaveSizes(const QString& profile) const {
     QSettings settings;
     settings.beginGroup(QStringLiteral("%1-SCBar-%2").arg(profile).arg(id_));
@@ -231,21 +239,50 @@ void CRSizeBar::OnPlacementChanged() {
     } else {
         const BarSize size = geometry_.FloatingLayout(0, false, true);
         resize(std::max(width(), size.cx), std::max(height(), size.cy));
+        QTimer::singleShot(0, this, &CRSizeBar::KeepFloatingOnScreen);
     }
     RecalcClient();
     update();
 }
 
+// Placed or shown again: the bar comes back at its own size, as far as the view keeps room.
 void CRSizeBar::ApplyDockedSize() {
     if (frame_ == nullptr || !geometry_.isDocked() || isHidden()) {
         return;
     }
     const BarSize size = geometry_.FixedLayout();
     if (geometry_.isHorzDock()) {
-        frame_->resizeDocks({this}, {size.cy}, Qt::Vertical);
+        frame_->resizeDocks({this}, {DockedThickness(size.cy)}, Qt::Vertical);
     } else {
-        frame_->resizeDocks({this}, {size.cx}, Qt::Horizontal);
+        frame_->resizeDocks({this}, {DockedThickness(size.cx)}, Qt::Horizontal);
     }
+}
+
+int CRSizeBar::DockedThickness(int wanted) const {
+    const int frameExtent = geometry_.isHorzDock() ? frame_->height() : frame_->width();
+    const int minimum = geometry_.isHorzDock() ? geometry_.minSize.cy : geometry_.minSize.cx;
+    return BarGeometry::DockedThickness(wanted, frameExtent, minimum);
+}
+
+// A floating bar lies wholly on its screen at a sensible width; not while the user drags it,
+// which places it under the mouse.
+void CRSizeBar::KeepFloatingOnScreen() {
+    if (geometry_.isDocked() || isHidden() || QGuiApplication::mouseButtons() != Qt::NoButton) {
+        return;
+    }
+    const QScreen* shown = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+    if (shown == nullptr) {
+        return;
+    }
+    const QRect now = frameGeometry();
+    const QRect area = shown->availableGeometry();
+    const BarRect fitted = BarGeometry::FloatingOnScreen(
+        {now.left(), now.top(), now.right() + 1, now.bottom() + 1},
+        {area.left(), area.top(), area.right() + 1, area.bottom() + 1}, geometry_.minSize);
+    const QMargins frameMargins(geometry().left() - now.left(), geometry().top() - now.top(),
+                                now.right() - geometry().right(),
+                                now.bottom() - geometry().bottom());
+    setGeometry(QRect(fitted.left, fitted.top, fitted.width(), fitted.height()) - frameMargins);
 }
 
 void CRSizeBar::ApplyLayout() {
@@ -326,9 +363,7 @@ bool CRSizeBar::event(QEvent* event) {
         case QEvent::Hide:
             // Whatever resized it last (its edge or the frame's own splitter), it comes back
             // at the size it had.
-            if (geometry_.isDocked() && width() > 0 && height() > 0) {
-                geometry_.dockedSize() = {width(), height()};
-            }
+            KeepDockedSize();
             break;
         case QEvent::StyleChange:
             showContent_ = style()->styleHint(QStyle::SH_Splitter_OpaqueResize, nullptr, this) != 0;

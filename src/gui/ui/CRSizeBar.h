@@ -30,6 +30,8 @@ class CRSizeBar : public QDockWidget {
     // values never go below the minimum size.
     virtual void LoadSizes(const QString& profile);
     virtual void SaveSizes(const QString& profile) const;
+    // Takes the size the bar has now as its docked size (before saving or hiding).
+    void KeepDockedSize();
     QWidget* client() const { return client_; }
 
     bool IsBarFloating() const { return !geometry_.isDocked(); }
@@ -74,6 +76,8 @@ class CRSizeBar : public QDockWidget {
     void OnPlacementChanged();
     void ApplyLayout();
     void ApplyDockedSize();
+    int DockedThickness(int wanted) const;
+    void KeepFloatingOnScreen();
     void ShareRowOnFrameResize();
     void SetCloseState(bool pushed, bool raised);
     void PaintCloseButton(QPainter& painter);

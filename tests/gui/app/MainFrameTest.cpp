@@ -1,10 +1,12 @@
 #include <QAction>
+#include <QDialogButtonBox>
 #include <QDockWidget>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -17,6 +19,7 @@
 #include <thread>
 
 #include "core/capture/CapturedPacket.h"
+#include "core/detect/DetectedStream.h"
 #include "core/detect/SuffixTable.h"
 #include "core/session/MonitorSession.h"
 #include "gui/app/CAboutDlg.h"
@@ -76,11 +79,11 @@ class MainFrameTest : public QObject {
     void captionIsDocumentTitleAndProgram();
     void enablingRules();
     void treePaneHiddenAtStartAndToggledDockedLeft();
-    void startWithoutAdapterDoesNothing_data();
-    void startWithoutAdapterDoesNothing();
+    void startWithoutAdapterSaysSo_data();
+    void startWithoutAdapterSaysSo();
     void startWithOneAdapterSkipsTheDialog();
     void startWithSeveralAdaptersAsksAndCancelKeepsState();
-    void startWhileRunningOnlyRemembersTheChoice();
+    void startWhileRunningSwitchesToTheChoice();
     void stopWhileStoppedOnlySetsTheState();
     void captureFailureIsShownAndStateReturnsToStopped();
     void staleFailureOfAStoppedCaptureIsIgnored();
@@ -93,6 +96,10 @@ class MainFrameTest : public QObject {
     void saveWritesTheListAndRemembersIt();
     void aboutBoxShowsIconVersionAndOk();
     void listStatusFilterAndTypeTree();
+    void toolkitTextsAreJapanese();
+    void firstStartFitsTheScreenAndLaterRunsKeepWindowAndPane();
+    void downloadEndIsNotifiedOnlyWhileTheWindowIsInactive_data();
+    void downloadEndIsNotifiedOnlyWhileTheWindowIsInactive();
 
   private:
     FrameServices makeServices();
@@ -113,6 +120,7 @@ class MainFrameTest : public QObject {
     QString portsShown_;
     std::string suffixFile_;
     QStringList errors_;
+    QStringList notices_;
     int exits_ = 0;
 };
 
@@ -142,6 +150,7 @@ FrameServices MainFrameTest::makeServices() {
         return portsAnswer_;
     };
     services.showError = [this](QWidget*, const QString& text) { errors_.append(text); };
+    services.notify = [this](const QString&, const QString& text) { notices_.append(text); };
     services.exitProcess = [this](int) {
         ++exits_;
         log_.events.push_back("exit");
@@ -159,6 +168,7 @@ void MainFrameTest::init() {
     dialogChoice_ = 0;
     suffixDialogResult_ = 2;
     errors_.clear();
+    notices_.clear();
     exits_ = 0;
     suffixFile_ = (dir_.path() + QStringLiteral("/sufix.txt")).toStdString();
     std::remove(suffixFile_.c_str());
@@ -382,14 +392,16 @@ void MainFrameTest::treePaneHiddenAtStartAndToggledDockedLeft() {
     QVERIFY(!act(134)->isChecked());
 }
 
-void MainFrameTest::startWithoutAdapterDoesNothing_data() {
+void MainFrameTest::startWithoutAdapterSaysSo_data() {
     QTest::addColumn<int>("result");
-    QTest::newRow("no adapter") << 0;
-    QTest::newRow("enumeration failed") << -3;
+    QTest::addColumn<QString>("said");
+    QTest::newRow("no adapter") << 0 << QStringLiteral("見つかりませんでした");
+    QTest::newRow("enumeration failed") << -3 << QStringLiteral("取得できませんでした");
 }
 
-void MainFrameTest::startWithoutAdapterDoesNothing() {
+void MainFrameTest::startWithoutAdapterSaysSo() {
     QFETCH(int, result);
+    QFETCH(QString, said);
     adapterResult_ = result;
     act(132)->trigger();
     QCOMPARE(log_.created, 0);
@@ -397,7 +409,8 @@ void MainFrameTest::startWithoutAdapterDoesNothing() {
     QCOMPARE(frame()->monitorState(), 133);
     QVERIFY(act(133)->isChecked());
     QVERIFY(!act(132)->isChecked());
-    QVERIFY(errors_.isEmpty());
+    QCOMPARE(errors_.size(), 1);
+    QVERIFY(errors_.first().contains(said));
 }
 
 void MainFrameTest::startWithOneAdapterSkipsTheDialog() {
@@ -441,7 +454,7 @@ void MainFrameTest::startWithSeveralAdaptersAsksAndCancelKeepsState() {
     QCOMPARE(frame()->adapterIndex(), 2);
 }
 
-void MainFrameTest::startWhileRunningOnlyRemembersTheChoice() {
+void MainFrameTest::startWhileRunningSwitchesToTheChoice() {
     adapterResult_ = 2;
     dialogResult_ = 1;
     dialogChoice_ = 0;
@@ -451,10 +464,16 @@ void MainFrameTest::startWhileRunningOnlyRemembersTheChoice() {
     act(132)->trigger();
     QCOMPARE(dialogRuns_, 2);
     QCOMPARE(dialogInitial_, 0);
-    QCOMPARE(log_.created, 1);
-    QCOMPARE(log_.startedOn, std::string("eth0"));
+    QCOMPARE(log_.stopped, 1);
+    QCOMPARE(log_.created, 2);
+    QCOMPARE(log_.startedOn, std::string("eth1"));
     QCOMPARE(frame()->adapterIndex(), 1);
+    QVERIFY(frame()->isMonitoring());
     QVERIFY(act(132)->isChecked());
+    // The same adapter again: the capture goes on undisturbed.
+    act(132)->trigger();
+    QCOMPARE(log_.created, 2);
+    QCOMPARE(log_.stopped, 1);
 }
 
 void MainFrameTest::stopWhileStoppedOnlySetsTheState() {
@@ -635,6 +654,77 @@ void MainFrameTest::aboutBoxShowsIconVersionAndOk() {
     QVERIFY(about.rect().contains(ok->geometry()));
     QTest::mouseClick(ok, Qt::LeftButton);
     QCOMPARE(about.result(), int(QDialog::Accepted));
+}
+
+void MainFrameTest::toolkitTextsAreJapanese() {
+    if (!app_.LoadToolkitTranslations()) {
+        QSKIP("the toolkit's translations are not installed");
+    }
+    QDialogButtonBox box(QDialogButtonBox::Cancel);
+    QCOMPARE(box.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("キャンセル"));
+}
+
+void MainFrameTest::firstStartFitsTheScreenAndLaterRunsKeepWindowAndPane() {
+    const QRect screen = frame()->screen()->availableGeometry();
+    QVERIFY(screen.contains(frame()->geometry()));
+    QVERIFY(frame()->width() >= std::min(640, screen.width()));
+    frame()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(frame()));
+    frame()->resize(700, 500);
+    act(ID_VIEW_TREEBAR)->trigger();
+    QTRY_VERIFY(!frame()->treeBar()->isHidden());
+    frame()->resizeDocks({frame()->treeBar()}, {230}, Qt::Horizontal);
+    QTRY_COMPARE(frame()->treeBar()->width(), 230);
+    frame()->close();
+
+    QVERIFY(app_.InitInstance(makeServices()));
+    frame()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(frame()));
+    QCOMPARE(frame()->size(), QSize(700, 500));
+    QTRY_VERIFY(!frame()->treeBar()->isHidden());
+    QTRY_COMPARE(frame()->treeBar()->width(), 230);
+}
+
+void MainFrameTest::downloadEndIsNotifiedOnlyWhileTheWindowIsInactive_data() {
+    QTest::addColumn<bool>("active");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("notice");  // empty: none
+    using Kind = DownloadOutcome::Kind;
+    QTest::newRow("completed, elsewhere")
+        << false << int(Kind::kCompleted) << QStringLiteral("ダウンロードが完了しました: a.wmv");
+    QTest::newRow("failed, elsewhere")
+        << false << int(Kind::kFailed)
+        << QStringLiteral("ダウンロードに失敗しました: a.wmv\nファイルに書き込めません。 (28)");
+    QTest::newRow("cancelled, elsewhere")
+        << false << int(Kind::kCancelled) << QStringLiteral("ダウンロードを中止しました: a.wmv");
+    QTest::newRow("completed, watched") << true << int(Kind::kCompleted) << QString();
+    QTest::newRow("failed, watched") << true << int(Kind::kFailed) << QString();
+}
+
+void MainFrameTest::downloadEndIsNotifiedOnlyWhileTheWindowIsInactive() {
+    QFETCH(bool, active);
+    QFETCH(int, kind);
+    QFETCH(QString, notice);
+    if (active) {
+        frame()->show();
+        QApplication::setActiveWindow(frame());
+        if (!QTest::qWaitForWindowActive(frame())) {
+            QSKIP("this platform does not activate windows");
+        }
+    }
+    DetectedStream stream{};
+    std::strcpy(stream.scheme, "http");
+    std::strcpy(stream.host, "http://h");
+    std::strcpy(stream.path, "/a.wmv");
+    frame()->session()->AddOrUpdateStream(&stream, 0);
+    // Where the download went, as its worker writes it.
+    std::strcpy(const_cast<DetectedStream*>(frame()->session()->record(0))->localFile,
+                "/tmp/q/a.wmv");
+    DownloadOutcome outcome;
+    outcome.kind = static_cast<DownloadOutcome::Kind>(kind);
+    outcome.message = "ファイルに書き込めません。 (28)";
+    frame()->OnDownloadEnded(0, outcome);
+    QCOMPARE(notices_, notice.isEmpty() ? QStringList() : QStringList{notice});
 }
 
 int main(int argc, char** argv) {

@@ -1,7 +1,7 @@
 #include <QLabel>
-#include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QtTest>
 #include <cstring>
 #include <vector>
@@ -30,6 +30,8 @@ class CSelectAdapterTest : public QObject {
     void okWithoutSelectionIsRefused();
     void runReturnsOkWithTheChosenIndex();
     void cancelReturnsTwo();
+    void addressesAndHardwareAddressBesideTheName_data();
+    void addressesAndHardwareAddressBesideTheName();
 };
 
 void CSelectAdapterTest::listsDescriptionsInOrderAndPreselects() {
@@ -40,10 +42,10 @@ void CSelectAdapterTest::listsDescriptionsInOrderAndPreselects() {
     auto* label = dialog.findChild<QLabel*>();
     QVERIFY(label->width() >= label->sizeHint().width());
     dialog.InitDialog(3, list.data(), 1);
-    QCOMPARE(dialog.adapterList()->count(), 3);
-    QCOMPARE(dialog.adapterList()->item(0)->text(), QStringLiteral("eth0"));
-    QCOMPARE(dialog.adapterList()->item(1)->text(), QStringLiteral("eth0"));
-    QCOMPARE(dialog.adapterList()->currentRow(), 1);
+    QCOMPARE(dialog.adapterList()->topLevelItemCount(), 3);
+    QCOMPARE(dialog.adapterList()->topLevelItem(0)->text(0), QStringLiteral("eth0"));
+    QCOMPARE(dialog.adapterList()->topLevelItem(1)->text(0), QStringLiteral("eth0"));
+    QCOMPARE(dialog.currentRow(), 1);
     QCOMPARE(dialog.chosenIndex(), 0);
     dialog.accept();
     QCOMPARE(dialog.chosenIndex(), 1);
@@ -59,7 +61,7 @@ void CSelectAdapterTest::okWithoutSelectionIsRefused() {
     dialog.accept();
     QVERIFY(dialog.isVisible());
     QCOMPARE(dialog.chosenIndex(), 0);
-    dialog.adapterList()->setCurrentRow(1);
+    dialog.setCurrentRow(1);
     QVERIFY(dialog.okButton()->isEnabled());
     dialog.adapterList()->clearSelection();
     QVERIFY(!dialog.okButton()->isEnabled());
@@ -69,7 +71,7 @@ void CSelectAdapterTest::runReturnsOkWithTheChosenIndex() {
     const auto list = adapters({"eth0", "eth1", "eth2"});
     CSelectAdapter dialog;
     QTimer::singleShot(0, &dialog, [&dialog] {
-        dialog.adapterList()->setCurrentRow(2);
+        dialog.setCurrentRow(2);
         QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
     });
     QCOMPARE(dialog.Run(3, list.data(), 0), 1);
@@ -83,6 +85,48 @@ void CSelectAdapterTest::cancelReturnsTwo() {
         QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("cancel")), Qt::LeftButton);
     });
     QCOMPARE(dialog.Run(2, list.data(), 1), 2);
+}
+
+void CSelectAdapterTest::addressesAndHardwareAddressBesideTheName_data() {
+    QTest::addColumn<QByteArray>("ipv4");
+    QTest::addColumn<QByteArray>("ipv6");
+    QTest::addColumn<QByteArray>("hardware");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("hardwareText");
+    const QByteArray v6 = QByteArray::fromHex("20010db8000000000000000000000001");
+    const QByteArray mac = QByteArray::fromHex("0200a1b2c3ff");
+    QTest::newRow("IPv4") << QByteArray::fromHex("c0000201") << QByteArray() << mac
+                          << QStringLiteral("192.0.2.1") << QStringLiteral("02:00:a1:b2:c3:ff");
+    QTest::newRow("both") << QByteArray::fromHex("0a000001") << v6 << mac
+                          << QStringLiteral("10.0.0.1, 2001:db8::1")
+                          << QStringLiteral("02:00:a1:b2:c3:ff");
+    QTest::newRow("IPv6 only") << QByteArray() << v6 << QByteArray()
+                               << QStringLiteral("2001:db8::1") << QString();
+    // A length beyond the field never reads past it.
+    QTest::newRow("long hardware") << QByteArray::fromHex("0a000001") << QByteArray()
+                                   << QByteArray(20, 1) << QStringLiteral("10.0.0.1")
+                                   << QStringLiteral("01:01:01:01:01:01:01:01:01:01:01:01:01:01");
+}
+
+void CSelectAdapterTest::addressesAndHardwareAddressBesideTheName() {
+    QFETCH(QByteArray, ipv4);
+    QFETCH(QByteArray, ipv6);
+    QFETCH(QByteArray, hardware);
+    QFETCH(QString, address);
+    QFETCH(QString, hardwareText);
+    auto list = adapters({"eth0", "eth1"});
+    AdapterEntry& entry = list[1];
+    std::memcpy(entry.address, ipv4.constData(), static_cast<std::size_t>(ipv4.size()));
+    std::memcpy(entry.address6, ipv6.constData(), static_cast<std::size_t>(ipv6.size()));
+    const auto copied = std::min<qsizetype>(hardware.size(), AdapterEntry::kPhysAddressCapacity);
+    std::memcpy(entry.physAddress, hardware.constData(), static_cast<std::size_t>(copied));
+    entry.physAddressLength = static_cast<std::uint8_t>(hardware.size());
+    CSelectAdapter dialog;
+    dialog.InitDialog(2, list.data(), 0);
+    const QTreeWidgetItem* row = dialog.adapterList()->topLevelItem(1);
+    QCOMPARE(row->text(CSelectAdapter::kNameColumn), QStringLiteral("eth1"));
+    QCOMPARE(row->text(CSelectAdapter::kAddressColumn), address);
+    QCOMPARE(row->text(CSelectAdapter::kHardwareColumn), hardwareText);
 }
 
 QTEST_MAIN(CSelectAdapterTest)

@@ -60,6 +60,7 @@ class CListAreaDownloadTest : public QObject {
     std::unique_ptr<MonitorSession> session_;
     std::unique_ptr<CListArea> area_;
     std::unique_ptr<QTemporaryDir> dir_;
+    QTemporaryDir home_;
 
     const DetectedStream* addAndPick(const DetectedStream& record) {
         session_->AddOrUpdateStream(&record, 0);
@@ -73,9 +74,12 @@ class CListAreaDownloadTest : public QObject {
 
     // Runs the save command, answering its dialog with `fileName` in the test's folder.
     QString saveAs(const QString& fileName, QString* proposed = nullptr,
-                   QStringList* filters = nullptr) {
+                   QStringList* filters = nullptr, QString* folder = nullptr) {
         const QString target = dir_->filePath(fileName);
         whenModal<QFileDialog>([=](QFileDialog* dialog) {
+            if (folder != nullptr) {
+                *folder = dialog->directory().absolutePath();
+            }
             if (proposed != nullptr) {
                 *proposed = QFileInfo(dialog->selectedFiles().value(0)).fileName();
             }
@@ -93,7 +97,14 @@ class CListAreaDownloadTest : public QObject {
 
   private slots:
     void initTestCase() {
-        QStandardPaths::setTestModeEnabled(true);  // the list keeps its header in the settings
+        // A home of the test's own: the desktop's download folder, as its user-dirs file names
+        // it, and the settings where the list keeps its header.
+        QVERIFY(QDir().mkpath(home_.filePath(QStringLiteral("dl"))));
+        QFile dirs(home_.filePath(QStringLiteral("user-dirs.dirs")));
+        QVERIFY(dirs.open(QIODevice::WriteOnly));
+        dirs.write("XDG_DOWNLOAD_DIR=\"" + home_.filePath(QStringLiteral("dl")).toUtf8() + "\"\n");
+        dirs.close();
+        qputenv("XDG_CONFIG_HOME", home_.path().toUtf8());
         server_ = std::make_unique<FixtureServer>(120);
         QVERIFY(server_->running());
     }
@@ -120,8 +131,10 @@ class CListAreaDownloadTest : public QObject {
         QVERIFY(record != nullptr);
         QString proposed;
         QStringList filters;
-        const QString target = saveAs(QStringLiteral("saved.wmv"), &proposed, &filters);
+        QString folder;
+        const QString target = saveAs(QStringLiteral("saved.wmv"), &proposed, &filters, &folder);
         QCOMPARE(proposed, QStringLiteral("clip.wmv"));
+        QCOMPARE(folder, home_.filePath(QStringLiteral("dl")));
         QCOMPARE(filters, (QStringList{QStringLiteral("Windows Media (*.wmv)"),
                                        QStringLiteral("All Files (*.*)"), QStringLiteral("wmv")}));
         QCOMPARE(QString::fromUtf8(record->localFile), target);
@@ -133,6 +146,10 @@ class CListAreaDownloadTest : public QObject {
         QVERIFY(file.readAll() == QByteArray::fromStdString(FixtureServer::Pattern(100000)));
         QTRY_COMPARE(session_->downloadCount(), 0);
         QVERIFY(record->worker == nullptr);
+        // The next save starts where the last one went.
+        saveAs(QStringLiteral("again.wmv"), nullptr, nullptr, &folder);
+        QCOMPARE(folder, dir_->path());
+        QTRY_COMPARE_WITH_TIMEOUT(session_->downloadCount(), 0, kDownloadTimeoutMs);
     }
 
     void mmsSaveWritesTheChosenFullPath() {
@@ -232,6 +249,9 @@ class CListAreaDownloadTest : public QObject {
         saveAs(QStringLiteral("missing.wmv"));
         QTRY_VERIFY_WITH_TIMEOUT(shutDownReturned, kDownloadTimeoutMs);
         QVERIFY2(message.contains(QStringLiteral("404")), qPrintable(message));
+        QVERIFY2(message.contains(QStringLiteral("URL: http://")) &&
+                     message.contains(QStringLiteral("/status/404")),
+                 qPrintable(message));
         QCOMPARE(session_->downloadCount(), 0);
         QCOMPARE(LoadDownloadState(*record), int(kStateIdle));
     }

@@ -93,6 +93,10 @@ class CListAreaTest : public QObject {
         QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher_, "open");
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher_, "open");
         catcher_.urls.clear();
+        // The toolkit's opener (caught above), and a desktop that cannot be asked further.
+        ExternalOpener::Probe probe = ExternalOpener::desktop();
+        probe.defaultHandler = [](const QString&) { return std::optional<QString>(); };
+        area_->opener().setProbe(probe);
     }
     void cleanup() {
         QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
@@ -602,6 +606,66 @@ class CListAreaTest : public QObject {
         area_->OnCommand(CListArea::kCommandOpenInBrowser);
         QVERIFY(shown.contains(QStringLiteral("file:///etc/passwd")));
         QCOMPARE(catcher_.urls.size(), 1);
+    }
+
+    void noBrowserOrPlayerIsSaid_data() {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<bool>("opens");       // the toolkit found an opener
+        QTest::addColumn<QString>("handler");  // the desktop's program; "-": not asked
+        QTest::addColumn<bool>("fallbackBrowser");
+        QTest::addColumn<QString>("said");  // empty: nothing to say
+        const int web = CListArea::kCommandOpenInBrowser;
+        const int play = CListArea::kCommandPlay;
+        const QString noBrowser =
+            QStringLiteral("ブラウザが見つかりませんでした。\n\nURL: http://h/a.wmv");
+        const QString noPlayer = QStringLiteral("見つかりませんでした。\n\nファイル: %1");  // %1: the file
+        QTest::newRow("no opener") << web << false << "-" << false << noBrowser;
+        QTest::newRow("no program for the web") << web << true << "" << false << noBrowser;
+        QTest::newRow("a browser to fall back on") << web << true << "" << true << QString();
+        QTest::newRow("registered browser") << web << true << "b.desktop" << false << QString();
+        QTest::newRow("desktop not asked") << web << true << "-" << false << QString();
+        QTest::newRow("no player") << play << true << "" << true << noPlayer;
+        QTest::newRow("no opener for files") << play << false << "-" << false << noPlayer;
+        QTest::newRow("registered player") << play << true << "p.desktop" << false << QString();
+    }
+    void noBrowserOrPlayerIsSaid() {
+        QFETCH(int, command);
+        QFETCH(bool, opens);
+        QFETCH(QString, handler);
+        QFETCH(bool, fallbackBrowser);
+        QFETCH(QString, said);
+        QTemporaryDir dir;  // play is offered only for a file that exists
+        const QString file = dir.filePath(QStringLiteral("e.wmv"));
+        QFile(file).open(QIODevice::WriteOnly);
+        said = said.arg(file);
+        ExternalOpener::Probe probe;
+        QStringList kinds;
+        probe.open = [opens](const QUrl&) { return opens; };
+        probe.defaultHandler = [&](const QString& kind) -> std::optional<QString> {
+            kinds << kind;
+            return handler == QLatin1String("-") ? std::nullopt : std::optional(handler);
+        };
+        probe.fallbackBrowser = [fallbackBrowser] { return fallbackBrowser; };
+        area_->opener().setProbe(probe);
+        addAndFlush({makeStream("http", "http://h", "/a.wmv")});
+        recordAt(0)->state = kStateEnded;
+        std::strcpy(recordAt(0)->localFile, file.toUtf8().constData());
+        clickRow(0);
+        QString shown;
+        QTimer::singleShot(0, [&shown] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = box->text();
+                box->accept();
+            }
+        });
+        area_->OnCommand(command);
+        QCoreApplication::processEvents();
+        QVERIFY2(said.isEmpty() ? shown.isEmpty() : shown.endsWith(said), qPrintable(shown));
+        if (opens) {
+            QCOMPARE(kinds, QStringList{command == CListArea::kCommandPlay
+                                            ? QStringLiteral("video/x-ms-wmv")
+                                            : QStringLiteral("x-scheme-handler/http")});
+        }
     }
 };
 

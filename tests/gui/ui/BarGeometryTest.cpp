@@ -86,6 +86,50 @@ TEST(BarGeometry, HitTestOrderEdgesThenCloseThenClient) {
     }
 }
 
+struct ThicknessCase {
+    int wanted;
+    int frameExtent;
+    int expected;
+};
+
+TEST(BarGeometry, DockedBarNeverSqueezesTheView) {
+    const ThicknessCase cases[] = {
+        {150, 1200, 150},                  // room enough
+        {900, 1200, 600},                  // half the frame at most
+        {500, 700, 350},                   // ... and the view keeps its 320 pixels
+        {300, 500, 180},  {200, 300, 33},  // a frame too small for both: the bar's minimum
+        {10, 1200, 33},
+    };
+    for (const ThicknessCase& c : cases) {
+        EXPECT_EQ(BarGeometry::DockedThickness(c.wanted, c.frameExtent, 33), c.expected)
+            << c.wanted << " in " << c.frameExtent;
+    }
+}
+
+struct FloatCase {
+    BarRect wanted;
+    BarRect expected;
+};
+
+TEST(BarGeometry, FloatingBarLiesOnScreenAtASensibleWidth) {
+    const BarRect screen{0, 0, 1920, 1080};
+    const FloatCase cases[] = {
+        {{100, 100, 300, 500}, {100, 100, 300, 500}},        // already fine
+        {{100, 100, 1500, 500}, {100, 100, 740, 500}},       // a third of the screen at most
+        {{1800, 900, 2000, 1200}, {1720, 780, 1920, 1080}},  // pulled back from the right/bottom
+        {{-500, -50, -300, 250}, {0, 0, 200, 300}},          // and from the left/top
+        {{10, 10, 20, 20}, {10, 10, 43, 42}},                // never below the minimum
+        {{0, 0, 200, 5000}, {0, 0, 200, 1080}},              // no taller than the screen
+    };
+    for (const FloatCase& c : cases) {
+        EXPECT_EQ(BarGeometry::FloatingOnScreen(c.wanted, screen, {33, 32}), c.expected)
+            << c.wanted.left << "," << c.wanted.top;
+    }
+    // A second screen to the right counts from its own origin.
+    EXPECT_EQ(BarGeometry::FloatingOnScreen({1900, 10, 2100, 310}, {1920, 0, 3840, 1080}, {33, 32}),
+              (BarRect{1920, 10, 2120, 310}));
+}
+
 TEST(BarGeometry, FloatingSizeNeverBelowMinimum) {
     BarGeometry bar = docked(DockSide::Floating);
     EXPECT_EQ(bar.FloatingLayout(10, false, false), (BarSize{33, 300}));

@@ -1,5 +1,6 @@
 #include <QLabel>
 #include <QMainWindow>
+#include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -21,6 +22,7 @@ class CRSizeBarTest : public QObject {
     void dockedAtTheTopTheBottomEdgeDrags();
     void edgeBetweenTwoBarsMovesLengthBetweenThem();
     void sizesKeptInTheSettings();
+    void floatsOnScreenAndRedocksWithoutSqueezingTheView();
 
   private:
     // The middle of the 5-pixel edge, where the drag's offsets are measured from.
@@ -213,6 +215,28 @@ int main(int argc, char** argv) {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
     CRSizeBarTest test;
     return QTest::qExec(&test, argc, argv);
+}
+
+void CRSizeBarTest::floatsOnScreenAndRedocksWithoutSqueezingTheView() {
+    const QRect screen = frame_->screen()->availableGeometry();
+    bar_->barGeometry().floatSize = {screen.width(), 300};
+    bar_->setFloating(true);
+    QTRY_VERIFY(screen.contains(bar_->frameGeometry()));
+    QVERIFY(bar_->frameGeometry().width() <= std::max(screen.width() / 3, 33));
+
+    // Floated again where an earlier screen put it: back on this one.
+    bar_->setFloating(false);
+    bar_->setFloating(true);
+    bar_->move(screen.right() + 500, screen.bottom() + 500);
+    bar_->setFloating(false);
+    bar_->setFloating(true);
+    QTRY_VERIFY(screen.contains(bar_->frameGeometry()));
+
+    // Docked again with a width kept from a wider frame: the view keeps its room.
+    bar_->barGeometry().vertSize = {550, 300};
+    bar_->setFloating(false);
+    QTRY_COMPARE(bar_->width(), 600 - BarGeometry::kViewKeepsAtLeast);
+    QVERIFY(frame_->centralWidget()->width() >= BarGeometry::kViewKeepsAtLeast - 10);
 }
 
 #include "CRSizeBarTest.moc"

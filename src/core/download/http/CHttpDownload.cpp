@@ -183,13 +183,14 @@ std::string CHttpDownload::errorText() const {
     return errorText_;
 }
 
-std::string CHttpDownload::ShowMessage(const char* messageTemplate, long code) {
+std::string CHttpDownload::ShowMessage(const char* messageTemplate, long code,
+                                       const std::string& detail) {
     std::string text = Fill(messageTemplate, code);
     {
         std::lock_guard lock(errorMutex_);
         errorText_ = text;
     }
-    host_.showMessage(text);
+    host_.showFailure(text, detail);
     return text;
 }
 
@@ -725,7 +726,7 @@ void CHttpDownload::Fail(const char* messageTemplate, long code, std::string det
     DownloadOutcome outcome;
     outcome.kind = DownloadOutcome::Kind::kFailed;
     outcome.code = code;
-    outcome.message = ShowMessage(messageTemplate, code);
+    outcome.message = ShowMessage(messageTemplate, code, detail);
     outcome.detail = std::move(detail);
     // A row that never got further than "connecting" must not keep claiming it.
     std::string_view shown(record_->progressText,

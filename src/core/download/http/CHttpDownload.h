@@ -69,7 +69,8 @@ class CHttpDownload : public DownloadWorker {
     void EndQuietly();
     void Fail(const char* messageTemplate, long code, std::string detail);
     void Finish(std::int32_t state, const char* progressWord, const DownloadOutcome& outcome);
-    std::string ShowMessage(const char* messageTemplate, long code);
+    std::string ShowMessage(const char* messageTemplate, long code,
+                            const std::string& detail = std::string());
 
     static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);

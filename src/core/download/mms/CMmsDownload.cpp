@@ -260,7 +260,7 @@ void CMmsDownload::ReportError(const char* messageTemplate, int code, std::strin
     CloseSocket();
     // Only the file written aside goes; the target stays as it was.
     file_.Discard();
-    host_.showMessage(outcome.message);
+    host_.showFailure(outcome.message, outcome.detail);
     // A row that never got further than "connecting" must not keep claiming it.
     const bool stillConnecting =
         std::strcmp(record_->progressText, ProgressWords::kConnecting) == 0;

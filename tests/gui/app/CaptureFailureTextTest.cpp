@@ -1,0 +1,58 @@
+#include "gui/app/CaptureFailureText.h"
+
+#include <gtest/gtest.h>
+#include <QRegularExpression>
+
+#include "core/capture/CaptureStatus.h"
+
+namespace {
+
+struct FailureCase {
+    CaptureStatus::State state;
+    const char* interfaceName;
+    const char* message;
+    const char* shows;  // the text contains this
+    bool japanese;      // no English words besides names of programs, files and the adapter
+};
+
+class CaptureFailureBox : public testing::TestWithParam<FailureCase> {};
+
+TEST_P(CaptureFailureBox, SaysWhatIsWrongAndWhy) {
+    const FailureCase& c = GetParam();
+    const QString text = CaptureFailureText::make({c.state, c.interfaceName, c.message});
+    EXPECT_TRUE(text.contains(QString::fromUtf8(c.shows))) << qPrintable(text);
+    if (c.japanese) {
+        QString rest = text;
+        for (const char* name : {"scripts/grant-capture-rights.sh", "quorvex-capture", "quorvex",
+                                 "root", c.interfaceName}) {
+            rest.remove(QString::fromUtf8(name));
+        }
+        EXPECT_FALSE(rest.contains(QRegularExpression(QStringLiteral("[A-Za-z]"))))
+            << qPrintable(text);
+    }
+}
+
+constexpr auto kFailed = CaptureStatus::kFailed;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CaptureFailureBox,
+    testing::Values(
+        FailureCase{kFailed, "eth0",
+                    "no permission to capture on eth0 (capture rights belong to the helper "
+                    "quorvex-capture: see scripts/grant-capture-rights.sh)",
+                    "scripts/grant-capture-rights.sh", true},
+        FailureCase{kFailed, "wlan0", "no permission to put wlan0 into promiscuous mode",
+                    "wlan0 をプロミスキャス", true},
+        FailureCase{kFailed, "",
+                    "cannot start the capture helper /x/quorvex-capture: "
+                    "Permission denied",
+                    "実行する権限がありません", true},
+        FailureCase{kFailed, "", "cannot find the capture helper quorvex-capture (see README)",
+                    "見つかりません", true},
+        FailureCase{kFailed, "eth1", "interface eth1 is down", "eth1 は無効", true},
+        FailureCase{CaptureStatus::kLost, "eth0",
+                    "the capture helper ended unexpectedly (signal 11)", "中断されました", true},
+        // Unknown causes keep the engine's words, made safe to show.
+        FailureCase{kFailed, "eth0", "odd\x1b[31m", "詳細: odd%1B[31m", false}));
+
+}  // namespace
