@@ -618,7 +618,8 @@ class CListAreaTest : public QObject {
         const int play = CListArea::kCommandPlay;
         const QString noBrowser =
             QStringLiteral("ブラウザが見つかりませんでした。\n\nURL: http://h/a.wmv");
-        const QString noPlayer = QStringLiteral("見つかりませんでした。\n\nファイル: %1");  // %1: the file
+        const QString noPlayer =
+            QStringLiteral("見つかりませんでした。\n\nファイル: %1");  // %1: the file
         QTest::newRow("no opener") << web << false << "-" << false << noBrowser;
         QTest::newRow("no program for the web") << web << true << "" << false << noBrowser;
         QTest::newRow("a browser to fall back on") << web << true << "" << true << QString();
