@@ -3,7 +3,8 @@
 # picture of the main window (docs/screenshot.png by default).
 # As root, the program runs in a network namespace of its own, joined by a veth pair to a
 # second one, starts monitoring there and sees a few media requests sent across the pair, so
-# the picture shows detected streams. Otherwise the list stays empty.
+# the picture shows detected streams, three of them being downloaded from a slow server with
+# their bars. Otherwise the list stays empty.
 # Usage: scripts/screenshot.sh [BINARY] [OUTPUT]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,17 +30,33 @@ run_in=()
 if [ "$(id -u)" = 0 ] && command -v ip >/dev/null && command -v curl >/dev/null &&
     netns_pair_up "$srv" "$cli" "qv$$a" "qv$$b" 10.203.0 2>/dev/null; then
     with_traffic=1
-    mkdir -p "$work/www"
-    # A web server that ends by itself.
-    ip netns exec "$srv" timeout 60 python3 -m http.server 80 --bind 10.203.0.1 \
-        --directory "$work/www" >/dev/null 2>&1 &
+    # A web server that ends by itself and sends every file slowly, so downloads stay running.
+    ip netns exec "$srv" timeout 90 python3 -c '
+import http.server, time
+class Slow(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        size = 24 << 20
+        self.send_response(200)
+        self.send_header("Content-Length", str(size))
+        self.end_headers()
+        chunk = bytes(64 << 10)
+        try:
+            for _ in range(size // len(chunk)):
+                self.wfile.write(chunk)
+                time.sleep(0.05 + hash(self.path) % 7 / 40)
+        except OSError:
+            pass
+    def log_message(self, *args):
+        pass
+http.server.ThreadingHTTPServer(("10.203.0.1", 80), Slow).serve_forever()
+' >/dev/null 2>&1 &
     run_in=(ip netns exec "$srv")
 else
     netns_pair_down "$srv" "$cli"  # nothing half made stays behind
 fi
 
 "${run_in[@]}" env HOME="$work" XDG_CONFIG_HOME="$work/.config" \
-    xvfb-run -a -s '-screen 0 900x600x24' sh -c '
+    xvfb-run -a -s '-screen 0 1100x600x24' sh -c '
     binary=$1 output=$2 cli=$3
     "$binary" & pid=$!
     win=""
@@ -49,7 +66,7 @@ fi
         sleep 0.1
     done
     [ -n "$win" ] || { kill $pid; echo "screenshot.sh: no window" >&2; exit 1; }
-    xdotool windowsize "$win" 760 480
+    xdotool windowmove "$win" 0 0 windowsize "$win" 1040 480
     sleep 0.5
     # View menu, its last item (the tree pane).
     xdotool windowfocus --sync "$win" key alt+v
@@ -61,10 +78,20 @@ fi
         xdotool key ctrl+b
         sleep 1
         for path in /video/clip.wmv /music/song.mp3 /live/stream.asf /clips/intro.flv; do
-            ip netns exec "$cli" curl -s -m 2 -o /dev/null \
-                -H "Host: media.example.test" "http://10.203.0.1$path" || true
+            ip netns exec "$cli" curl -s -m 1 -o /dev/null "http://10.203.0.1$path" || true
         done
         sleep 1
+        # Download the first three rows: Enter runs the action of the row, the save dialog takes
+        # the proposed name with Enter.
+        xdotool key Tab Tab Home
+        for row in 1 2 3; do
+            xdotool key Return
+            sleep 1
+            xdotool key Return
+            sleep 0.7
+            xdotool key Down
+        done
+        sleep 4
     fi
     import -window "$win" "$output"
     kill $pid
