@@ -1,7 +1,9 @@
 #include "core/detect/StreamDecoder.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "core/capture/NetworkBytes.h"
@@ -298,40 +300,71 @@ bool cleanHeaderValue(std::string_view value) {
     });
 }
 
-// The value of the request header `lowerName` (given in lower case; names match in any case)
-// on a line of its own behind the first line; empty when absent or without a line end.
-std::string_view headerValue(std::string_view text, std::string_view lowerName) {
+// The request headers a record keeps, in the order of their fields.
+constexpr std::string_view kContextNames[] = {"referer", "user-agent", "cookie"};
+constexpr std::size_t kContextHeaders = std::size(kContextNames);
+
+// Which of the kept headers the line's name is (names match in any case); kContextHeaders
+// for none.
+std::size_t contextHeaderOf(std::string_view name) {
+    for (std::size_t i = 0; i < kContextHeaders; ++i) {
+        if (sameNameIgnoringCase(name, kContextNames[i])) {
+            return i;
+        }
+    }
+    return kContextHeaders;
+}
+
+// Copies the value of each kept request header on a line of its own behind the first line
+// into its field when it fits and is clean; a field stays empty else. The first line of a
+// name counts; a last line without a line end is not looked at. One pass over the lines.
+void takeRequestContext(std::string_view text, DetectedStream& r) {
+    struct Field {
+        char* text;
+        std::size_t capacity;
+    };
+    const Field fields[] = {{r.referer, sizeof r.referer},
+                            {r.userAgent, sizeof r.userAgent},
+                            {r.cookie, sizeof r.cookie}};
+    bool seen[kContextHeaders] = {};
+    std::size_t found = 0;
     std::size_t lineStart = text.find('\n');
-    while (lineStart != std::string_view::npos) {
+    while (lineStart != std::string_view::npos && found < kContextHeaders) {
         ++lineStart;
         std::size_t lineEnd = text.find('\n', lineStart);
         if (lineEnd == std::string_view::npos) {
-            return {};
+            return;
         }
         std::string_view line = text.substr(lineStart, lineEnd - lineStart);
         std::size_t colon = line.find(':');
-        if (colon != std::string_view::npos &&
-            sameNameIgnoringCase(line.substr(0, colon), lowerName)) {
-            return trimmed(line.substr(colon + 1));
+        if (colon != std::string_view::npos) {
+            std::size_t header = contextHeaderOf(line.substr(0, colon));
+            if (header < kContextHeaders && !seen[header]) {
+                seen[header] = true;
+                ++found;
+                std::string_view value = trimmed(line.substr(colon + 1));
+                if (cleanHeaderValue(value)) {
+                    copyField(fields[header].text, fields[header].capacity, value);
+                }
+            }
         }
         lineStart = lineEnd;
     }
-    return {};
 }
 
-// Copies a header value into its field when it fits and is clean; the field stays empty else.
-void takeHeaderValue(std::string_view text, std::string_view lowerName, char* field,
-                     std::size_t capacity) {
-    std::string_view value = headerValue(text, lowerName);
-    if (cleanHeaderValue(value)) {
-        copyField(field, capacity, value);
+// Clears what every decode sets or relies on being empty: the header and bookkeeping fields,
+// each text's first byte and the small byte fields. Zeroing all of the record's several
+// kilobytes would cost more than the rest of a decode; text bytes behind a terminator are
+// never read.
+void clearRecord(DetectedStream& r) {
+    std::memset(&r, 0, offsetof(DetectedStream, suffix));
+    for (char* text : {r.suffix, r.scheme, r.host, r.typeName, r.path, r.query, r.referer,
+                       r.userAgent, r.cookie, r.localFile}) {
+        text[0] = '\0';
     }
-}
-
-void takeRequestContext(std::string_view text, DetectedStream& r) {
-    takeHeaderValue(text, "referer", r.referer, sizeof r.referer);
-    takeHeaderValue(text, "user-agent", r.userAgent, sizeof r.userAgent);
-    takeHeaderValue(text, "cookie", r.cookie, sizeof r.cookie);
+    std::memset(r.adapterInfo, 0, sizeof r.adapterInfo);
+    std::memset(r.srcAddr6, 0, sizeof r.srcAddr6);
+    std::memset(r.dstAddr6, 0, sizeof r.dstAddr6);
 }
 
 }  // namespace
@@ -451,7 +484,7 @@ int StreamDecoder::decode(const CapturedPacket& packet, const SuffixTable& table
         return -1;
     }
 
-    std::memset(&record, 0, sizeof record);
+    clearRecord(record);
     if (isIpv6(d)) {
         fillIpv6Fields(d, record);
     } else {

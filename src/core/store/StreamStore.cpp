@@ -127,17 +127,44 @@ struct StreamStore::Ipv6Addresses {
     std::uint8_t destination[DetectedStream::kIpv6AddressSize];
 };
 
-// The request headers of a row's latest sighting, kept for the rows whose request had any.
+// The request headers of a row's latest sighting, kept once for all rows with the same ones
+// (most clients send the same User-Agent with every request) and freed with its last row.
+// Referer, User-Agent and Cookie in one string, each behind a zero byte but the first: header
+// values hold no zero byte.
 struct StreamStore::RequestContext {
-    std::string referer;
-    std::string userAgent;
-    std::string cookie;
+    std::string joined;
+    std::uint32_t users = 0;
 
-    static RequestContext of(const DetectedStream& r) {
-        return {std::string(refererOf(r)), std::string(userAgentOf(r)), std::string(cookieOf(r))};
+    static constexpr char kSeparator = '\0';
+
+    static std::string of(const DetectedStream& r) {
+        std::string_view referer = refererOf(r);
+        std::string_view userAgent = userAgentOf(r);
+        std::string_view cookie = cookieOf(r);
+        std::string joined;
+        joined.reserve(referer.size() + userAgent.size() + cookie.size() + 2);
+        joined.append(referer).append(1, kSeparator);
+        joined.append(userAgent).append(1, kSeparator);
+        joined.append(cookie);
+        return joined;
     }
     bool sameAs(const DetectedStream& r) const {
-        return referer == refererOf(r) && userAgent == userAgentOf(r) && cookie == cookieOf(r);
+        std::string_view referer = refererOf(r);
+        std::string_view userAgent = userAgentOf(r);
+        std::string_view cookie = cookieOf(r);
+        std::string_view text = joined;
+        return text.size() == referer.size() + userAgent.size() + cookie.size() + 2 &&
+               text.starts_with(referer) && text[referer.size()] == kSeparator &&
+               text.substr(referer.size() + 1).starts_with(userAgent) &&
+               text[referer.size() + 1 + userAgent.size()] == kSeparator && text.ends_with(cookie);
+    }
+    void fill(DetectedStream& out) const {
+        std::string_view text = joined;
+        std::size_t first = text.find(kSeparator);
+        std::size_t second = text.find(kSeparator, first + 1);
+        copyText(out.referer, sizeof out.referer, text.substr(0, first));
+        copyText(out.userAgent, sizeof out.userAgent, text.substr(first + 1, second - first - 1));
+        copyText(out.cookie, sizeof out.cookie, text.substr(second + 1));
     }
 };
 
@@ -205,15 +232,19 @@ bool StreamStore::appendLocked(const DetectedStream& record, const Key& key) {
             std::memcpy(added.destination, record.dstAddr6, sizeof added.destination);
             addresses = static_cast<std::uint32_t>(ipv6Addresses_.size());
         }
-        std::uint32_t context = 0;
-        if (hasRequestContext(record)) {
-            contexts_.push_back(RequestContext::of(record));
-            context = static_cast<std::uint32_t>(contexts_.size());
+        std::uint32_t context = hasRequestContext(record) ? internContext(record) : 0;
+        std::uint32_t text = 0;
+        void* slot = nullptr;
+        try {
+            text = texts_.store(static_cast<std::uint32_t>(rowCount_), key.host, key.path);
+            slot = nextRowSlot();
+            index_.insert(key.hash, text + 1);
+        } catch (const std::bad_alloc&) {
+            if (context != 0) {
+                releaseContext(context);  // no row will use it
+            }
+            throw;
         }
-        std::uint32_t text =
-            texts_.store(static_cast<std::uint32_t>(rowCount_), key.host, key.path);
-        void* slot = nextRowSlot();
-        index_.insert(key.hash, text + 1);
         Row& stored = *new (slot) Row{};
         std::memcpy(stored.header, &record, kHeaderBytes);
         stored.text = text;
@@ -426,16 +457,63 @@ void StreamStore::keepLatestSighting(int found, const DetectedStream& record) {
 void StreamStore::keepLatestContext(Row& row, const DetectedStream& record) {
     if (row.context == 0) {
         if (hasRequestContext(record)) {
-            contexts_.push_back(RequestContext::of(record));
-            row.context = static_cast<std::uint32_t>(contexts_.size());
+            row.context = internContext(record);
         }
         return;
     }
-    RequestContext& kept = contexts_[row.context - 1];
-    if (!kept.sameAs(record)) {
-        // Built aside first: a failed allocation leaves the old context whole.
-        RequestContext latest = RequestContext::of(record);
-        kept = std::move(latest);
+    if (!contexts_[row.context - 1].sameAs(record)) {
+        // Taken first: a failed allocation leaves the row with its old context.
+        std::uint32_t latest = hasRequestContext(record) ? internContext(record) : 0;
+        releaseContext(row.context);
+        row.context = latest;
+    }
+}
+
+// The context's reference (1 + its index), shared with every row that has the same headers;
+// counts one more user.
+std::uint32_t StreamStore::internContext(const DetectedStream& record) {
+    if (lastContext_ < contexts_.size() && contexts_[lastContext_].users != 0 &&
+        contexts_[lastContext_].sameAs(record)) {
+        ++contexts_[lastContext_].users;
+        return lastContext_ + 1;
+    }
+    std::string joined = RequestContext::of(record);
+    auto found = contextIndex_.find(joined);
+    if (found != contextIndex_.end()) {
+        lastContext_ = found->second;
+        ++contexts_[lastContext_].users;
+        return lastContext_ + 1;
+    }
+    if (freeContexts_.empty()) {
+        contexts_.emplace_back();
+        freeContexts_.push_back(static_cast<std::uint32_t>(contexts_.size() - 1));
+    }
+    std::uint32_t slot = freeContexts_.back();
+    RequestContext& context = contexts_[slot];
+    context.joined = std::move(joined);
+    try {
+        contextIndex_.emplace(context.joined, slot);
+    } catch (const std::bad_alloc&) {
+        context.joined.clear();
+        throw;
+    }
+    freeContexts_.pop_back();
+    context.users = 1;
+    lastContext_ = slot;
+    return slot + 1;
+}
+
+void StreamStore::releaseContext(std::uint32_t reference) {
+    RequestContext& context = contexts_[reference - 1];
+    if (--context.users != 0) {
+        return;
+    }
+    contextIndex_.erase(context.joined);
+    std::string().swap(context.joined);
+    try {
+        freeContexts_.push_back(reference - 1);
+    } catch (const std::bad_alloc&) {
+        // The slot stays unused; nothing refers to it.
     }
 }
 
@@ -444,10 +522,7 @@ void StreamStore::fillContext(const Row& row, DetectedStream& out) const {
         out.referer[0] = out.userAgent[0] = out.cookie[0] = '\0';
         return;
     }
-    const RequestContext& context = contexts_[row.context - 1];
-    copyText(out.referer, sizeof out.referer, context.referer);
-    copyText(out.userAgent, sizeof out.userAgent, context.userAgent);
-    copyText(out.cookie, sizeof out.cookie, context.cookie);
+    contexts_[row.context - 1].fill(out);
 }
 
 std::string_view StreamStore::queryText(const Row& row) const {
@@ -511,6 +586,9 @@ void StreamStore::reset() {
         queries_.clear();
         ipv6Addresses_.clear();
         contexts_.clear();
+        contextIndex_.clear();
+        freeContexts_.clear();
+        lastContext_ = 0;
         lastKind_ = 0;
         dropped_.store(0, std::memory_order_relaxed);
     }

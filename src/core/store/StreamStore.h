@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -127,6 +128,8 @@ class StreamStore : public StreamList {
     void keepLatestSighting(int found, const DetectedStream& record);
     void keepLatestContext(Row& row, const DetectedStream& record);
     void fillContext(const Row& row, DetectedStream& out) const;
+    std::uint32_t internContext(const DetectedStream& record);
+    void releaseContext(std::uint32_t reference);
     // The current observers; null when there are none.
     std::shared_ptr<const ObserverList> observers() const;
 
@@ -143,7 +146,11 @@ class StreamStore : public StreamList {
     std::uint32_t lastKind_ = 0;
     std::vector<std::string> queries_;
     std::vector<Ipv6Addresses> ipv6Addresses_;
-    std::vector<RequestContext> contexts_;
+    // Shared by rows; a deque, so that the index's views of its texts stay put.
+    std::deque<RequestContext> contexts_;
+    std::unordered_map<std::string_view, std::uint32_t> contextIndex_;
+    std::vector<std::uint32_t> freeContexts_;
+    std::uint32_t lastContext_ = 0;
 
     mutable std::mutex observerMutex_;
     std::shared_ptr<const ObserverList> observers_;
