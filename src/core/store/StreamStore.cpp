@@ -178,6 +178,10 @@ struct StreamStore::Row {
     std::unique_ptr<RowExtra> extra;
 };
 
+constexpr std::size_t StreamStore::chunkRows() {
+    return HugeBlock::kHugePage / sizeof(Row);
+}
+
 StreamStore::StreamStore() : observers_(std::make_shared<const ObserverList>()) {}
 
 StreamStore::~StreamStore() {
@@ -196,15 +200,16 @@ int StreamStore::AddOrUpdateStream(const DetectedStream* record, int update) {
 
 StreamStore::Row& StreamStore::rowAt(int row) const {
     auto index = static_cast<std::size_t>(row);
-    return static_cast<Row*>(chunks_[index / kChunkRows].data())[index % kChunkRows];
+    return static_cast<Row*>(chunks_[index / chunkRows()].data())[index % chunkRows()];
 }
 
 void* StreamStore::nextRowSlot() {
     auto index = static_cast<std::size_t>(rowCount_);
-    if (index / kChunkRows == chunks_.size()) {
-        chunks_.emplace_back(kChunkRows * sizeof(Row), !chunks_.empty());  // small lists stay small
+    if (index / chunkRows() == chunks_.size()) {
+        chunks_.emplace_back(chunkRows() * sizeof(Row),
+                             !chunks_.empty());  // small lists stay small
     }
-    return &static_cast<Row*>(chunks_.back().data())[index % kChunkRows];
+    return &static_cast<Row*>(chunks_.back().data())[index % chunkRows()];
 }
 
 // Everything that may fail to allocate happens before the row exists; a failure leaves at

@@ -112,7 +112,8 @@ class StreamStore : public StreamList {
     struct RowExtra;
     using ObserverList = std::vector<std::shared_ptr<StreamStoreObserver>>;
 
-    static constexpr std::size_t kChunkRows = 32768;
+    // Rows per chunk: as many as fill one huge page, which is what a chunk occupies.
+    static constexpr std::size_t chunkRows();
 
     Row& rowAt(int row) const;
     void* nextRowSlot();
