@@ -1,14 +1,16 @@
 #!/bin/bash
-# Replays generated capture files through a veth link as fast as tcpreplay goes and reports,
+# Replays generated capture files through a veth link as fast as the sender goes and reports,
 # for `quorvex-cli monitor` and for `tcpdump -w /dev/null` on the same traffic, the replay
-# rate and the packets dropped by the kernel. Needs root, tcpreplay and tcpdump.
+# rate and the packets dropped by the kernel. Needs root and tcpdump; the sender is
+# bench/frame_sender when given (over a million packets a second), tcpreplay otherwise.
 #
-#   bash bench/capture/replay-bench.sh [path/to/quorvex-cli] [packets per file]
+#   bash bench/capture/replay-bench.sh [path/to/quorvex-cli] [packets per file] [path/to/frame_sender]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/../../scripts/lib/netns.sh"
 cli="$(realpath "${1:-build/release/src/cli/quorvex-cli}")"
 packets="${2:-1000000}"
+sender="${3:+$(realpath "$3")}"
 work="$(mktemp -d)"
 srv="qvx-bench-$$-srv"
 cli_ns="qvx-bench-$$-cli"
@@ -34,13 +36,18 @@ wait_for() {
     return 1
 }
 
-# Replays FILE once; prints "<pps> <seconds>" as tcpreplay measured them.
+# Replays FILE once; prints "<pps> <seconds>" as the sender measured them.
 replay() {
-    local out
-    out="$(ip netns exec "$cli_ns" tcpreplay -i "$b" --topspeed "$1" 2>&1)"
-    local pps seconds
-    pps="$(sed -n 's/.*Rated: [0-9.]* Bps, [0-9.]* Mbps, \([0-9.]*\) pps.*/\1/p' <<<"$out")"
-    seconds="$(sed -n 's/.*Actual: [0-9]* packets ([0-9]* bytes) sent in \([0-9.]*\) seconds.*/\1/p' <<<"$out")"
+    local out pps seconds
+    if [ -n "$sender" ]; then
+        out="$(ip netns exec "$cli_ns" "$sender" "$b" "$1" 2>&1)"
+        pps="$(sed -n 's/^sent [0-9]* frames in [0-9.]* s: \([0-9]*\) packets\/s.*/\1/p' <<<"$out")"
+        seconds="$(sed -n 's/^sent [0-9]* frames in \([0-9.]*\) s.*/\1/p' <<<"$out")"
+    else
+        out="$(ip netns exec "$cli_ns" tcpreplay -i "$b" --topspeed "$1" 2>&1)"
+        pps="$(sed -n 's/.*Rated: [0-9.]* Bps, [0-9.]* Mbps, \([0-9.]*\) pps.*/\1/p' <<<"$out")"
+        seconds="$(sed -n 's/.*Actual: [0-9]* packets ([0-9]* bytes) sent in \([0-9.]*\) seconds.*/\1/p' <<<"$out")"
+    fi
     echo "${pps:-?} ${seconds:-?}"
 }
 
