@@ -11,6 +11,14 @@ here="$(cd "$(dirname "$0")" && pwd)"
 cli="$(realpath "${1:-build/release/src/cli/quorvex-cli}")"
 packets="${2:-1000000}"
 sender="${3:+$(realpath "$3")}"
+# On two or more cores the sender (and with it the kernel's receive path, which runs on the
+# sending CPU over veth) gets the first core, the capturing tool the second.
+send_on=()
+capture_on=()
+if [ "$(nproc)" -ge 2 ]; then
+    send_on=(taskset -c 0)
+    capture_on=(taskset -c 1)
+fi
 work="$(mktemp -d)"
 srv="qvx-bench-$$-srv"
 cli_ns="qvx-bench-$$-cli"
@@ -40,11 +48,11 @@ wait_for() {
 replay() {
     local out pps seconds
     if [ -n "$sender" ]; then
-        out="$(ip netns exec "$cli_ns" "$sender" "$b" "$1" 2>&1)"
+        out="$(ip netns exec "$cli_ns" "${send_on[@]}" "$sender" "$b" "$1" 2>&1)"
         pps="$(sed -n 's/^sent [0-9]* frames in [0-9.]* s: \([0-9]*\) packets\/s.*/\1/p' <<<"$out")"
         seconds="$(sed -n 's/^sent [0-9]* frames in \([0-9.]*\) s.*/\1/p' <<<"$out")"
     else
-        out="$(ip netns exec "$cli_ns" tcpreplay -i "$b" --topspeed "$1" 2>&1)"
+        out="$(ip netns exec "$cli_ns" "${send_on[@]}" tcpreplay -i "$b" --topspeed "$1" 2>&1)"
         pps="$(sed -n 's/.*Rated: [0-9.]* Bps, [0-9.]* Mbps, \([0-9.]*\) pps.*/\1/p' <<<"$out")"
         seconds="$(sed -n 's/.*Actual: [0-9]* packets ([0-9]* bytes) sent in \([0-9.]*\) seconds.*/\1/p' <<<"$out")"
     fi
@@ -53,7 +61,7 @@ replay() {
 
 run_monitor() {
     local log="$work/monitor.log" rows="$work/rows.txt"
-    ip netns exec "$srv" "$cli" monitor --adapter "$a" --json --suffix-file "$work/sufix.txt" \
+    ip netns exec "$srv" "${capture_on[@]}" "$cli" monitor --adapter "$a" --json --suffix-file "$work/sufix.txt" \
         >"$rows" 2>"$log" &
     local pid=$!
     wait_for "$log" "capturing on"
@@ -75,7 +83,7 @@ run_monitor() {
 
 run_tcpdump() {
     local log="$work/tcpdump.log"
-    ip netns exec "$srv" tcpdump -i "$a" -w /dev/null >"$log" 2>&1 &
+    ip netns exec "$srv" "${capture_on[@]}" tcpdump -i "$a" -w /dev/null >"$log" 2>&1 &
     local pid=$!
     wait_for "$log" "listening on"
     local rate
