@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 namespace {
 
@@ -175,10 +176,11 @@ struct StreamStore::Row {
     std::uint32_t query;      // 1 + its index in queries_, 0 for none
     std::uint32_t addresses;  // 1 + its index in ipv6Addresses_, 0 for an IPv4 row
     std::uint32_t context;    // 1 + its index in contexts_, 0 for none
-    std::unique_ptr<RowExtra> extra;
+    std::uint32_t extra;      // 1 + its index in extras_, 0 for none (a 64-byte row)
 };
 
 constexpr std::size_t StreamStore::chunkRows() {
+    static_assert(std::is_trivially_destructible_v<Row>, "rows are dropped without a visit");
     return HugeBlock::kHugePage / sizeof(Row);
 }
 
@@ -241,6 +243,9 @@ bool StreamStore::appendLocked(const DetectedStream& record, const Key& key) {
         std::uint32_t text = 0;
         void* slot = nullptr;
         try {
+            if (extra) {
+                extras_.reserve(extras_.size() + 1);  // the push below cannot fail then
+            }
             text = texts_.store(static_cast<std::uint32_t>(rowCount_), key.host, key.path);
             slot = nextRowSlot();
             index_.insert(key.hash, text + 1);
@@ -258,8 +263,8 @@ bool StreamStore::appendLocked(const DetectedStream& record, const Key& key) {
         stored.addresses = addresses;
         stored.context = context;
         if (extra) {
-            anyExtra_ = true;
-            stored.extra = std::move(extra);
+            extras_.push_back(std::move(extra));
+            stored.extra = static_cast<std::uint32_t>(extras_.size());
         }
         ++rowCount_;
         return true;
@@ -268,9 +273,13 @@ bool StreamStore::appendLocked(const DetectedStream& record, const Key& key) {
     }
 }
 
-std::unique_ptr<StreamStore::RowExtra> StreamStore::makeExtra() {
-    anyExtra_ = true;
-    return std::make_unique<RowExtra>();
+StreamStore::RowExtra& StreamStore::extraOf(Row& row) {
+    if (row.extra == 0) {
+        extras_.reserve(extras_.size() + 1);
+        extras_.push_back(std::make_unique<RowExtra>());
+        row.extra = static_cast<std::uint32_t>(extras_.size());
+    }
+    return *extras_[row.extra - 1];
 }
 
 void StreamStore::setRowLimit(int limit) {
@@ -292,13 +301,8 @@ void StreamStore::countDropped() {
 }
 
 void StreamStore::destroyRows() {
-    // Rows own nothing but their extras; without any, a million rows need no visit.
-    if (anyExtra_) {
-        for (int row = 0; row < rowCount_; ++row) {
-            rowAt(row).~Row();
-        }
-    }
-    anyExtra_ = false;
+    // Rows own nothing: a million of them need no visit.
+    extras_.clear();
     rowCount_ = 0;
 }
 
@@ -357,12 +361,9 @@ int StreamStore::refresh(const DetectedStream& record) {
         if (row < 0) {
             return -1;
         }
-        Row& stored = rowAt(row);
-        if (!stored.extra) {
-            stored.extra = makeExtra();
-        }
-        if (stored.extra->record) {
-            stored.extra->takeTexts(*stored.extra->record);
+        RowExtra& extra = extraOf(rowAt(row));
+        if (extra.record) {
+            extra.takeTexts(*extra.record);
         }
     }
     if (auto list = observers()) {
@@ -402,18 +403,15 @@ std::shared_ptr<DetectedStream> StreamStore::sharedRecord(int row) {
         return nullptr;
     }
     Row& stored = rowAt(row);
-    if (!stored.extra) {
-        stored.extra = makeExtra();
-    }
-    if (!stored.extra->record) {
-        stored.extra->record = materialize(stored);
-    } else if (LoadDownloadState(*stored.extra->record) != kStateDownloading) {
+    RowExtra& extra = extraOf(stored);
+    if (!extra.record) {
+        extra.record = materialize(stored);
+    } else if (LoadDownloadState(*extra.record) != kStateDownloading) {
         // A download started now fetches the URL as last seen; a running one keeps its own.
-        copyText(stored.extra->record->query, sizeof stored.extra->record->query,
-                 queryText(stored));
-        fillContext(stored, *stored.extra->record);
+        copyText(extra.record->query, sizeof extra.record->query, queryText(stored));
+        fillContext(stored, *extra.record);
     }
-    return stored.extra->record;
+    return extra.record;
 }
 
 std::shared_ptr<DetectedStream> StreamStore::materialize(const Row& row) const {
@@ -567,8 +565,8 @@ bool StreamStore::rowTexts(int row, StreamRowTexts& out) const {
     TextArena::Entry text = texts_.at(stored.text);
     copyText(out.host, sizeof out.host, text.host);
     copyText(out.path, sizeof out.path, text.path);
-    if (stored.extra) {
-        const RowExtra& extra = *stored.extra;
+    if (stored.extra != 0) {
+        const RowExtra& extra = *extras_[stored.extra - 1];
         std::memcpy(out.sizeText, extra.sizeText, sizeof out.sizeText);
         std::memcpy(out.progressText, extra.progressText, sizeof out.progressText);
         std::memcpy(out.timeText, extra.timeText, sizeof out.timeText);

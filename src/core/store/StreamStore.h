@@ -25,7 +25,7 @@
 // only appended until reset(). Safe from any thread; observers hear of changes after the lock is
 // released, so the store never waits for them.
 //
-// Rows are kept compact (a new stream costs about 80 bytes plus its texts); the full
+// Rows are kept compact (a new stream costs 64 bytes plus its texts); the full
 // record a download works on is made on first request by record() and then stays at the same
 // address, shared-owned, so a later reset can leave it alive for a running download.
 class StreamStore : public StreamList {
@@ -119,7 +119,8 @@ class StreamStore : public StreamList {
     void* nextRowSlot();
     bool appendLocked(const DetectedStream& record, const Key& key);
     void destroyRows();
-    std::unique_ptr<RowExtra> makeExtra();
+    // The row's extra, made on first request.
+    RowExtra& extraOf(Row& row);
     int findLocked(std::uint32_t hash, std::string_view host, std::string_view path) const;
     std::uint32_t internKind(const DetectedStream& record);
     std::shared_ptr<DetectedStream> materialize(const Row& row) const;
@@ -139,7 +140,7 @@ class StreamStore : public StreamList {
     int rowCount_ = 0;
     int rowLimit_ = kDefaultRowLimit;
     std::atomic<std::uint64_t> dropped_{0};
-    bool anyExtra_ = false;
+    std::vector<std::unique_ptr<RowExtra>> extras_;
     StreamHashIndex index_;
     TextArena texts_;
     std::vector<Kind> kinds_;
