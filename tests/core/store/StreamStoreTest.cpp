@@ -345,6 +345,35 @@ TEST(StreamStore, ARowKeepsTheRequestContextOfItsLatestSighting) {
     EXPECT_STREQ(out.referer, "");
 }
 
+TEST(StreamStore, RowsSharingRequestHeadersKeepTheirOwnLatest) {
+    // Sightings in order (path, User-Agent); rows share a context while their headers are
+    // the same, and a context left by its last row is used again for another.
+    const std::pair<const char*, const char*> sightings[] = {
+        {"/a.wmv", "UA/1"}, {"/b.wmv", "UA/1"}, {"/a.wmv", "UA/2"}, {"/c.wmv", "UA/1"},
+        {"/b.wmv", "UA/3"}, {"/b.wmv", "UA/1"}, {"/d.wmv", "UA/2"}, {"/a.wmv", ""},
+        {"/e.wmv", "UA/4"}, {"/d.wmv", "UA/4"}, {"/f.wmv", "UA/2"},
+    };
+    const std::pair<const char*, const char*> expected[] = {
+        {"/a.wmv", ""},     {"/b.wmv", "UA/1"}, {"/c.wmv", "UA/1"},
+        {"/d.wmv", "UA/4"}, {"/e.wmv", "UA/4"}, {"/f.wmv", "UA/2"},
+    };
+    StreamStore store;
+    for (const auto& [path, userAgent] : sightings) {
+        DetectedStream seen = streamOf("http://cdn", path);
+        std::strcpy(seen.userAgent, userAgent);
+        std::strcpy(seen.referer, *userAgent != '\0' ? "http://page/" : "");
+        store.add(seen);
+    }
+    ASSERT_EQ(store.rowCount(), 6);
+    for (const auto& [path, userAgent] : expected) {
+        int row = store.findRow("http://cdn", path);
+        DetectedStream out;
+        ASSERT_TRUE(store.copyRecord(row, out)) << path;
+        EXPECT_STREQ(out.userAgent, userAgent) << path;
+        EXPECT_STREQ(out.referer, *userAgent != '\0' ? "http://page/" : "") << path;
+    }
+}
+
 TEST(StreamStore, Ipv6RowsKeepTheirAddresses) {
     StreamStore store;
     DetectedStream v6 = streamOf("http://[2001:db8::1]", "/a.asf", 0);
