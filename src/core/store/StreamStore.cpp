@@ -102,6 +102,13 @@ struct StreamStore::Kind {
     std::string_view bytes() const {
         return std::string_view(reinterpret_cast<const char*>(this), sizeof *this);
     }
+    // Whether of(r) would equal this kind, without making it.
+    bool sameAs(const DetectedStream& r) const {
+        return fieldText(r.suffix, sizeof r.suffix) == suffix &&
+               fieldText(r.scheme, sizeof r.scheme) == scheme &&
+               fieldText(r.typeName, sizeof r.typeName) == typeName &&
+               std::memcmp(adapterInfo, r.adapterInfo, sizeof adapterInfo) == 0;
+    }
 };
 
 struct StreamStore::RowExtra {
@@ -604,10 +611,11 @@ void StreamStore::reset() {
 }
 
 std::uint32_t StreamStore::internKind(const DetectedStream& record) {
-    Kind kind = Kind::of(record);
-    if (lastKind_ < kinds_.size() && kinds_[lastKind_].bytes() == kind.bytes()) {
+    // Most rows are of the kind before them.
+    if (lastKind_ < kinds_.size() && kinds_[lastKind_].sameAs(record)) {
         return lastKind_;
     }
+    Kind kind = Kind::of(record);
     if (kinds_.size() <= kLinearKinds) {
         // Few kinds (the usual case): found without building a key.
         for (std::size_t i = 0; i < kinds_.size(); ++i) {
