@@ -24,7 +24,11 @@ void CaptureFileReadAhead::readAll() {
     for (std::size_t index = 0;; ++index) {
         {
             std::unique_lock lock(mutex_);
-            changed_.wait(lock, [this] { return stop_ || filled_ < kBatches; });
+            // With every batch full, wait until half of them are free: the thread then
+            // sleeps and wakes once for several batches instead of once for each.
+            if (filled_ == kBatches) {
+                changed_.wait(lock, [this] { return stop_ || filled_ <= kBatches / 2; });
+            }
             if (stop_) {
                 return;
             }

@@ -33,7 +33,7 @@ class CaptureFileReadAhead {
     const Batch& next();
 
   private:
-    static constexpr std::size_t kBatches = 4;
+    static constexpr std::size_t kBatches = 8;
 
     void readAll();
     void fill(Batch& batch);
