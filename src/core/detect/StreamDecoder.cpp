@@ -1,7 +1,6 @@
 #include "core/detect/StreamDecoder.h"
 
 #include <algorithm>
-#include <cstddef>
 #include <cstring>
 #include <iterator>
 #include <string_view>
@@ -358,21 +357,6 @@ void takeRequestContext(std::string_view text, DetectedStream& r) {
     }
 }
 
-// Clears what every decode sets or relies on being empty: the header and bookkeeping fields,
-// each text's first byte and the small byte fields. Zeroing all of the record's several
-// kilobytes would cost more than the rest of a decode; text bytes behind a terminator are
-// never read.
-void clearRecord(DetectedStream& r) {
-    std::memset(&r, 0, offsetof(DetectedStream, suffix));
-    for (char* text : {r.suffix, r.scheme, r.host, r.typeName, r.path, r.query, r.referer,
-                       r.userAgent, r.cookie, r.localFile}) {
-        text[0] = '\0';
-    }
-    std::memset(r.adapterInfo, 0, sizeof r.adapterInfo);
-    std::memset(r.srcAddr6, 0, sizeof r.srcAddr6);
-    std::memset(r.dstAddr6, 0, sizeof r.dstAddr6);
-}
-
 }  // namespace
 
 namespace {
@@ -490,7 +474,8 @@ int StreamDecoder::decode(const CapturedPacket& packet, const SuffixTable& table
         return -1;
     }
 
-    clearRecord(record);
+    // Not the whole record: its several kilobytes would cost more than the rest of a decode.
+    ClearRecordFields(record);
     if (isIpv6(d)) {
         fillIpv6Fields(d, record);
     } else {

@@ -428,7 +428,7 @@ std::shared_ptr<DetectedStream> StreamStore::materialize(const Row& row) const {
 }
 
 void StreamStore::fillRecord(const Row& row, DetectedStream& out) const {
-    std::memset(&out, 0, sizeof out);
+    ClearRecordFields(out);
     std::memcpy(&out, row.header, kHeaderBytes);
     const Kind& kind = kinds_[row.kind];
     std::memcpy(out.suffix, kind.suffix, sizeof out.suffix);

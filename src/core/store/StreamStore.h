@@ -81,7 +81,8 @@ class StreamStore : public StreamList {
     std::shared_ptr<DetectedStream> sharedRecord(int row);
 
     // The row's detection fields as first seen (the query as last seen), bookkeeping zero,
-    // without keeping a record; false when `row` is out of range.
+    // without keeping a record; false when `row` is out of range. Texts are filled up to their
+    // terminators (see ClearRecordFields).
     bool copyRecord(int row, DetectedStream& out) const;
 
     // A consistent copy of a row's texts; false when `row` is out of range.

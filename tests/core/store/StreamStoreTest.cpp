@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -102,6 +104,21 @@ TEST(StreamStore, RowKeepsTheFirstSightingAndStartsWithEmptyColumns) {
     EXPECT_STREQ(texts.rateText, "");
     EXPECT_FALSE(store.rowTexts(1, texts));
     EXPECT_EQ(store.record(1), nullptr);
+
+    // A copy into a reused record reads the same as the store's own, bookkeeping zero.
+    auto reused = std::make_unique<DetectedStream>();
+    std::memset(reused.get(), 0xA5, sizeof *reused);
+    ASSERT_TRUE(store.copyRecord(0, *reused));
+    EXPECT_EQ(0, std::memcmp(reused.get(), kept, offsetof(DetectedStream, suffix)));
+    for (auto text : {&DetectedStream::host, &DetectedStream::typeName}) {
+        EXPECT_STREQ((*reused).*text, kept->*text);
+    }
+    EXPECT_STREQ(reused->path, "/a.asf");
+    EXPECT_STREQ(reused->query, "");
+    EXPECT_STREQ(reused->userAgent, "");
+    EXPECT_STREQ(reused->localFile, "");
+    EXPECT_EQ(0, std::memcmp(reused->adapterInfo, kept->adapterInfo, sizeof kept->adapterInfo));
+    EXPECT_EQ(reused->srcAddr6[15], 0);
 }
 
 TEST(StreamStore, RefreshShowsTheStoresOwnRecordTexts) {
