@@ -2,7 +2,9 @@
 //   make_capture mix FILE [PACKETS]    realistic traffic: ~5 % on ports 80/1755/554 with
 //                                      about 2,000 distinct media URLs, the rest bulk TCP,
 //                                      UDP and bare ACKs
-//   make_capture worst FILE [PACKETS]  nearly every packet an HTTP GET of a distinct media file
+//   make_capture worst FILE [PACKETS [URLS]]
+//                                      nearly every packet an HTTP GET of a media file, each
+//                                      a distinct one, or one of URLS distinct ones in turn
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -135,12 +137,12 @@ void writeMix(Generator& g, std::size_t packets) {
     }
 }
 
-void writeWorst(Generator& g, std::size_t packets) {
+void writeWorst(Generator& g, std::size_t packets, std::size_t urls) {
     for (std::size_t i = 0; i < packets; ++i) {
         if (i % 100 == 99) {
             g.ack();
         } else {
-            g.mediaGet(i);
+            g.mediaGet(urls == 0 ? i : i % urls);
         }
     }
 }
@@ -149,7 +151,7 @@ void writeWorst(Generator& g, std::size_t packets) {
 
 int main(int argc, char** argv) {
     if (argc < 3 || (std::strcmp(argv[1], "mix") != 0 && std::strcmp(argv[1], "worst") != 0)) {
-        std::fprintf(stderr, "usage: make_capture mix|worst FILE [PACKETS]\n");
+        std::fprintf(stderr, "usage: make_capture mix|worst FILE [PACKETS [URLS]]\n");
         return 2;
     }
     std::size_t packets = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1000000;
@@ -162,7 +164,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "mix") == 0) {
         writeMix(generator, packets);
     } else {
-        writeWorst(generator, packets);
+        writeWorst(generator, packets, argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 0);
     }
     if (!writer.close()) {
         std::perror(argv[2]);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <span>
 #include <string>
@@ -8,6 +9,7 @@
 #include "cli/DroppedStreams.h"
 #include "cli/OutputFormat.h"
 #include "cli/StreamPrinter.h"
+#include "core/capture/CaptureFileReadAhead.h"
 #include "core/capture/CaptureFileReader.h"
 #include "core/detect/StreamDecoder.h"
 #include "core/detect/SuffixListFile.h"
@@ -43,6 +45,10 @@ constexpr const char* kUsage =
     "Text lines are the URL (with its query), the suffix and the type name, separated by\n"
     "tabs. Without --all a stream is printed with the query it was first seen with.\n"
     "Exit status: 0 when the file was read to its end, 2 on a bad argument or unreadable input.\n";
+
+// Packets per batch read ahead: large enough that handing a batch over costs little per
+// packet, small enough that the batches in flight stay in the caches.
+constexpr std::size_t kReadAheadBatch = 64;
 
 }  // namespace
 
@@ -96,25 +102,55 @@ int runDetect(int argc, char** argv) {
     const bool all = args.has("all");
     StreamPrinter printer(*format, stdout, true);
 
-    std::vector<CapturedPacket> packets(MonitorSession::kFeedBatch);
     std::vector<MonitorSession::Detection> detections;
-    for (bool more = true; more;) {
-        std::size_t read = 0;
-        auto status = CaptureFileReader::Status::Packet;
-        while (read < packets.size() &&
-               (status = reader.next(packets[read])) == CaptureFileReader::Status::Packet) {
-            ++read;
-        }
-        more = status == CaptureFileReader::Status::Packet;
-        session.feed(std::span(packets.data(), read), detections);
-        for (const MonitorSession::Detection& detection : detections) {
-            if ((detection.added || all) && !printer.print(*detection.record)) {
-                return args.fail("cannot write the output");
+    // Feeds packets to the session in its batch size and prints what they bring.
+    auto detect = [&](std::span<const CapturedPacket> packets) {
+        for (std::size_t at = 0; at < packets.size(); at += MonitorSession::kFeedBatch) {
+            session.feed(
+                packets.subspan(at, std::min(MonitorSession::kFeedBatch, packets.size() - at)),
+                detections);
+            for (const MonitorSession::Detection& detection : detections) {
+                if ((detection.added || all) && !printer.print(*detection.record)) {
+                    return false;
+                }
             }
         }
-        if (status == CaptureFileReader::Status::Error) {
-            printer.flush();
-            return args.fail(inputName + ": " + reader.error());
+        return true;
+    };
+    auto readError = [&](const std::string& error) {
+        printer.flush();
+        return args.fail(inputName + ": " + error);
+    };
+    if (*pcapPath != "-") {
+        // A file is read on a second thread ahead of detection. Not standard input: a read
+        // from a pipe may wait for ever, and so would the end of the reading thread.
+        CaptureFileReadAhead ahead(reader, kReadAheadBatch);
+        for (bool more = true; more;) {
+            const CaptureFileReadAhead::Batch& batch = ahead.next();
+            if (!detect(std::span(batch.packets.data(), batch.count))) {
+                return args.fail("cannot write the output");
+            }
+            if (batch.status == CaptureFileReader::Status::Error) {
+                return readError(batch.error.empty() ? "cannot read" : batch.error);
+            }
+            more = batch.status == CaptureFileReader::Status::Packet;
+        }
+    } else {
+        std::vector<CapturedPacket> packets(MonitorSession::kFeedBatch);
+        for (bool more = true; more;) {
+            std::size_t read = 0;
+            auto status = CaptureFileReader::Status::Packet;
+            while (read < packets.size() &&
+                   (status = reader.next(packets[read])) == CaptureFileReader::Status::Packet) {
+                ++read;
+            }
+            more = status == CaptureFileReader::Status::Packet;
+            if (!detect(std::span(packets.data(), read))) {
+                return args.fail("cannot write the output");
+            }
+            if (status == CaptureFileReader::Status::Error) {
+                return readError(reader.error());
+            }
         }
     }
     if (!printer.flush()) {

@@ -55,8 +55,10 @@ constexpr char kHelp[] =
 // that a slow terminal or pipe never slows the capture down.
 class RowPrinter {
   public:
+    // Lines are collected and written once per call: a million new rows a second must not
+    // cost a million writes on the core the capture shares.
     RowPrinter(MonitorSession& session, StreamPrinter::Format format, std::uint64_t limit)
-        : session_(session), printer_(format), limit_(limit) {}
+        : session_(session), printer_(format, stdout, true), limit_(limit) {}
 
     // False when the output failed.
     bool PrintNew() {
@@ -68,7 +70,7 @@ class RowPrinter {
             }
             ++printed_;
         }
-        return std::fflush(stdout) == 0;
+        return printer_.flush();
     }
     bool Full() const { return printed_ >= limit_; }
 

@@ -258,7 +258,11 @@ bool CPacketCapture::Open() {
     }
     pcap_set_snaplen(handle, kSnapLength);
     pcap_set_promisc(handle, receiveAll_ == 1 ? 1 : 0);
-    pcap_set_immediate_mode(handle, 1);
+    // Not immediate: the kernel then packs frames into large blocks (many more fit its
+    // buffer, and one wake-up brings a whole block) and hands a block over when it is full or
+    // after kDeliveryMilliseconds.
+    pcap_set_immediate_mode(handle, 0);
+    pcap_set_timeout(handle, kDeliveryMilliseconds);
     pcap_set_buffer_size(handle, kKernelBufferBytes);
     int activated = pcap_activate(handle);
     std::string failure;
@@ -284,8 +288,14 @@ bool CPacketCapture::Open() {
 
 void CPacketCapture::Loop() {
     // handle_ changes only on this thread; the mutex guards it against Stop's breakloop.
-    int result =
-        pcap_loop(handle_, -1, &CPacketCapture::OnFrame, reinterpret_cast<unsigned char*>(this));
+    // One dispatch takes every packet the kernel has ready, then the receiver hears that the
+    // batch ended; a breakloop between two dispatches ends the next one at once.
+    int result;
+    while ((result = pcap_dispatch(handle_, -1, &CPacketCapture::OnFrame,
+                                   reinterpret_cast<unsigned char*>(this))) >= 0) {
+        receiver_.OnPacketBatchEnd();
+    }
+    receiver_.OnPacketBatchEnd();
     if (result == PCAP_ERROR && !stopRequested_) {
         ReportStatus(CaptureStatus::kLost, Status().interfaceName,
                      std::string("capture ended: ") + pcap_geterr(handle_));

@@ -35,6 +35,8 @@ class CPacketCapture {
     static constexpr int kLinkHeaderRoom = 64;
     static constexpr int kSnapLength = CapturedPacket::kCapacity + kLinkHeaderRoom;
     static constexpr int kKernelBufferBytes = 64 << 20;
+    // The longest a captured frame waits in the kernel before it is handed over.
+    static constexpr int kDeliveryMilliseconds = 20;
 
     // The datagrams the detector would look at: TCP over IPv4 or IPv6 to or from one of
     // `ports`, with payload, found behind the IPv4 options or the IPv6 extension headers as the

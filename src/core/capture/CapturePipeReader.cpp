@@ -75,10 +75,7 @@ CapturePipeReader::Result CapturePipeReader::decode(std::uint8_t type, const std
             if (length == 0) {
                 return Result::kMalformed;
             }
-            packet_.length = static_cast<std::uint32_t>(length);
-            std::memcpy(packet_.data, payload, length);
-            // The receiver may rely on zeros after the datagram, as from the capture itself.
-            std::memset(packet_.data + length, 0, CapturedPacket::kCapacity - length);
+            takePacket(payload, length);
             return Result::kPacket;
         case CapturePipeFormat::kStatistics:
             if (length != CapturePipeFormat::kStatisticsPayload) {
@@ -92,6 +89,17 @@ CapturePipeReader::Result CapturePipeReader::decode(std::uint8_t type, const std
             return decodeStatus(payload, length) ? Result::kStatus : Result::kMalformed;
         default:
             return Result::kMalformed;
+    }
+}
+
+void CapturePipeReader::takePacket(const std::uint8_t* payload, std::size_t length) {
+    // The receiver may rely on zeros after the datagram, as from the capture itself. Only the
+    // previous datagram's longer rest needs them: behind that the packet is still all zero.
+    const std::size_t previous = packet_.length;
+    packet_.length = static_cast<std::uint32_t>(length);
+    std::memcpy(packet_.data, payload, length);
+    if (previous > length) {
+        std::memset(packet_.data + length, 0, previous - length);
     }
 }
 

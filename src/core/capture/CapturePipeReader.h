@@ -31,6 +31,7 @@ class CapturePipeReader {
   private:
     Result decode(std::uint8_t type, const std::uint8_t* payload, std::size_t length);
     bool decodeStatus(const std::uint8_t* payload, std::size_t length);
+    void takePacket(const std::uint8_t* payload, std::size_t length);
 
     std::vector<std::uint8_t> buffer_;
     std::size_t start_ = 0;

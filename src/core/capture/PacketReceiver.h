@@ -3,13 +3,17 @@
 #include "core/capture/CaptureStatus.h"
 #include "core/capture/CapturedPacket.h"
 
-// The owner's side of the capture engine. Both calls come on the capture thread.
+// The owner's side of the capture engine. Every call comes on the capture thread.
 class PacketReceiver {
   public:
     virtual ~PacketReceiver() = default;
 
     // One IPv4 datagram; `packet` is valid only during the call. Copy what you keep.
     virtual void OnCapturedPacket(const CapturedPacket* packet) = 0;
+
+    // The capture has handed over every packet it had at hand and is about to wait for more:
+    // a receiver that collects packets passes them on now.
+    virtual void OnPacketBatchEnd() {}
 
     // The capture opened (kRunning) or ended by itself (kFailed, kLost). Not called for a
     // stop the owner asked for.

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 class StreamList;
@@ -86,6 +88,21 @@ static_assert(std::is_trivially_copyable_v<DetectedStream>);
 // Whether the record's segment came over IPv6.
 inline bool IsIpv6(const DetectedStream& record) {
     return (record.verIhl >> 4) == 6;
+}
+
+// Makes `record` an empty one for every reader: header and bookkeeping fields zero, every
+// text empty, the byte fields zero. Only each text's first byte is written, not the several
+// kilobytes behind it, which no reader looks at; that is what makes a reused record cheap.
+inline void ClearRecordFields(DetectedStream& record) {
+    std::memset(&record, 0, offsetof(DetectedStream, suffix));
+    for (char* text :
+         {record.suffix, record.scheme, record.host, record.typeName, record.path, record.query,
+          record.referer, record.userAgent, record.cookie, record.localFile}) {
+        text[0] = '\0';
+    }
+    std::memset(record.adapterInfo, 0, sizeof record.adapterInfo);
+    std::memset(record.srcAddr6, 0, sizeof record.srcAddr6);
+    std::memset(record.dstAddr6, 0, sizeof record.dstAddr6);
 }
 
 // Download states kept in DetectedStream::state.

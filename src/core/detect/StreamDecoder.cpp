@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "core/capture/NetworkBytes.h"
@@ -19,8 +20,6 @@ constexpr std::uint8_t kHopByHop = 0;
 constexpr std::uint8_t kRouting = 43;
 constexpr std::uint8_t kFragment = 44;
 constexpr std::uint8_t kDestinationOptions = 60;
-
-constexpr std::string_view kWhiteSpace = " \t\n\v\f\r";
 
 bool isIpv6(const std::uint8_t* d) {
     return (d[0] >> 4) == 6;
@@ -98,18 +97,26 @@ bool locateSegment(const std::uint8_t* d, std::uint32_t length, const WatchedPor
     return true;
 }
 
-std::string_view trimmed(std::string_view text) {
-    std::size_t end = text.find_last_not_of(kWhiteSpace);
-    if (end == std::string_view::npos) {
-        return {};
-    }
-    text = text.substr(0, end + 1);
-    return text.substr(text.find_first_not_of(kWhiteSpace));
+// One of " \t\n\v\f\r". A test, not a search of that set: trimming runs several times a packet.
+bool isWhiteSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
 std::string_view trimmedEnd(std::string_view text) {
-    std::size_t end = text.find_last_not_of(kWhiteSpace);
-    return end == std::string_view::npos ? std::string_view{} : text.substr(0, end + 1);
+    std::size_t end = text.size();
+    while (end > 0 && isWhiteSpace(text[end - 1])) {
+        --end;
+    }
+    return text.substr(0, end);
+}
+
+std::string_view trimmed(std::string_view text) {
+    text = trimmedEnd(text);
+    std::size_t start = 0;
+    while (start < text.size() && isWhiteSpace(text[start])) {
+        ++start;
+    }
+    return text.substr(start);
 }
 
 // Copies `text` and its terminator into a field of `capacity` bytes; false when it does not fit.
@@ -298,40 +305,56 @@ bool cleanHeaderValue(std::string_view value) {
     });
 }
 
-// The value of the request header `lowerName` (given in lower case; names match in any case)
-// on a line of its own behind the first line; empty when absent or without a line end.
-std::string_view headerValue(std::string_view text, std::string_view lowerName) {
+// The request headers a record keeps, in the order of their fields.
+constexpr std::string_view kContextNames[] = {"referer", "user-agent", "cookie"};
+constexpr std::size_t kContextHeaders = std::size(kContextNames);
+
+// Which of the kept headers the line's name is (names match in any case); kContextHeaders
+// for none.
+std::size_t contextHeaderOf(std::string_view name) {
+    for (std::size_t i = 0; i < kContextHeaders; ++i) {
+        if (sameNameIgnoringCase(name, kContextNames[i])) {
+            return i;
+        }
+    }
+    return kContextHeaders;
+}
+
+// Copies the value of each kept request header on a line of its own behind the first line
+// into its field when it fits and is clean; a field stays empty else. The first line of a
+// name counts; a last line without a line end is not looked at. One pass over the lines.
+void takeRequestContext(std::string_view text, DetectedStream& r) {
+    struct Field {
+        char* text;
+        std::size_t capacity;
+    };
+    const Field fields[] = {{r.referer, sizeof r.referer},
+                            {r.userAgent, sizeof r.userAgent},
+                            {r.cookie, sizeof r.cookie}};
+    bool seen[kContextHeaders] = {};
+    std::size_t found = 0;
     std::size_t lineStart = text.find('\n');
-    while (lineStart != std::string_view::npos) {
+    while (lineStart != std::string_view::npos && found < kContextHeaders) {
         ++lineStart;
         std::size_t lineEnd = text.find('\n', lineStart);
         if (lineEnd == std::string_view::npos) {
-            return {};
+            return;
         }
         std::string_view line = text.substr(lineStart, lineEnd - lineStart);
         std::size_t colon = line.find(':');
-        if (colon != std::string_view::npos &&
-            sameNameIgnoringCase(line.substr(0, colon), lowerName)) {
-            return trimmed(line.substr(colon + 1));
+        if (colon != std::string_view::npos) {
+            std::size_t header = contextHeaderOf(line.substr(0, colon));
+            if (header < kContextHeaders && !seen[header]) {
+                seen[header] = true;
+                ++found;
+                std::string_view value = trimmed(line.substr(colon + 1));
+                if (cleanHeaderValue(value)) {
+                    copyField(fields[header].text, fields[header].capacity, value);
+                }
+            }
         }
         lineStart = lineEnd;
     }
-    return {};
-}
-
-// Copies a header value into its field when it fits and is clean; the field stays empty else.
-void takeHeaderValue(std::string_view text, std::string_view lowerName, char* field,
-                     std::size_t capacity) {
-    std::string_view value = headerValue(text, lowerName);
-    if (cleanHeaderValue(value)) {
-        copyField(field, capacity, value);
-    }
-}
-
-void takeRequestContext(std::string_view text, DetectedStream& r) {
-    takeHeaderValue(text, "referer", r.referer, sizeof r.referer);
-    takeHeaderValue(text, "user-agent", r.userAgent, sizeof r.userAgent);
-    takeHeaderValue(text, "cookie", r.cookie, sizeof r.cookie);
 }
 
 }  // namespace
@@ -451,7 +474,8 @@ int StreamDecoder::decode(const CapturedPacket& packet, const SuffixTable& table
         return -1;
     }
 
-    std::memset(&record, 0, sizeof record);
+    // Not the whole record: its several kilobytes would cost more than the rest of a decode.
+    ClearRecordFields(record);
     if (isIpv6(d)) {
         fillIpv6Fields(d, record);
     } else {

@@ -38,7 +38,9 @@ class StreamDecoder {
     bool keepsCookies() const;
 
     // 0 and a filled `record` when the packet names a stream, -1 otherwise (then `record`
-    // may be untouched or partly filled). Never allocates.
+    // may be untouched or partly filled). Never allocates. Each text is filled up to its
+    // terminator; the bytes behind it are left as they were (a reused record keeps earlier
+    // bytes there, which no reader looks at).
     int decode(const CapturedPacket& packet, DetectedStream& record) const;
 
     // The decoder itself, on explicit snapshots (and the three fixed ports when none given).

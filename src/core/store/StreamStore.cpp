@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 namespace {
 
@@ -101,6 +102,13 @@ struct StreamStore::Kind {
     std::string_view bytes() const {
         return std::string_view(reinterpret_cast<const char*>(this), sizeof *this);
     }
+    // Whether of(r) would equal this kind, without making it.
+    bool sameAs(const DetectedStream& r) const {
+        return fieldText(r.suffix, sizeof r.suffix) == suffix &&
+               fieldText(r.scheme, sizeof r.scheme) == scheme &&
+               fieldText(r.typeName, sizeof r.typeName) == typeName &&
+               std::memcmp(adapterInfo, r.adapterInfo, sizeof adapterInfo) == 0;
+    }
 };
 
 struct StreamStore::RowExtra {
@@ -127,17 +135,44 @@ struct StreamStore::Ipv6Addresses {
     std::uint8_t destination[DetectedStream::kIpv6AddressSize];
 };
 
-// The request headers of a row's latest sighting, kept for the rows whose request had any.
+// The request headers of a row's latest sighting, kept once for all rows with the same ones
+// (most clients send the same User-Agent with every request) and freed with its last row.
+// Referer, User-Agent and Cookie in one string, each behind a zero byte but the first: header
+// values hold no zero byte.
 struct StreamStore::RequestContext {
-    std::string referer;
-    std::string userAgent;
-    std::string cookie;
+    std::string joined;
+    std::uint32_t users = 0;
 
-    static RequestContext of(const DetectedStream& r) {
-        return {std::string(refererOf(r)), std::string(userAgentOf(r)), std::string(cookieOf(r))};
+    static constexpr char kSeparator = '\0';
+
+    static std::string of(const DetectedStream& r) {
+        std::string_view referer = refererOf(r);
+        std::string_view userAgent = userAgentOf(r);
+        std::string_view cookie = cookieOf(r);
+        std::string joined;
+        joined.reserve(referer.size() + userAgent.size() + cookie.size() + 2);
+        joined.append(referer).append(1, kSeparator);
+        joined.append(userAgent).append(1, kSeparator);
+        joined.append(cookie);
+        return joined;
     }
     bool sameAs(const DetectedStream& r) const {
-        return referer == refererOf(r) && userAgent == userAgentOf(r) && cookie == cookieOf(r);
+        std::string_view referer = refererOf(r);
+        std::string_view userAgent = userAgentOf(r);
+        std::string_view cookie = cookieOf(r);
+        std::string_view text = joined;
+        return text.size() == referer.size() + userAgent.size() + cookie.size() + 2 &&
+               text.starts_with(referer) && text[referer.size()] == kSeparator &&
+               text.substr(referer.size() + 1).starts_with(userAgent) &&
+               text[referer.size() + 1 + userAgent.size()] == kSeparator && text.ends_with(cookie);
+    }
+    void fill(DetectedStream& out) const {
+        std::string_view text = joined;
+        std::size_t first = text.find(kSeparator);
+        std::size_t second = text.find(kSeparator, first + 1);
+        copyText(out.referer, sizeof out.referer, text.substr(0, first));
+        copyText(out.userAgent, sizeof out.userAgent, text.substr(first + 1, second - first - 1));
+        copyText(out.cookie, sizeof out.cookie, text.substr(second + 1));
     }
 };
 
@@ -148,8 +183,13 @@ struct StreamStore::Row {
     std::uint32_t query;      // 1 + its index in queries_, 0 for none
     std::uint32_t addresses;  // 1 + its index in ipv6Addresses_, 0 for an IPv4 row
     std::uint32_t context;    // 1 + its index in contexts_, 0 for none
-    std::unique_ptr<RowExtra> extra;
+    std::uint32_t extra;      // 1 + its index in extras_, 0 for none (a 64-byte row)
 };
+
+constexpr std::size_t StreamStore::chunkRows() {
+    static_assert(std::is_trivially_destructible_v<Row>, "rows are dropped without a visit");
+    return HugeBlock::kHugePage / sizeof(Row);
+}
 
 StreamStore::StreamStore() : observers_(std::make_shared<const ObserverList>()) {}
 
@@ -169,15 +209,16 @@ int StreamStore::AddOrUpdateStream(const DetectedStream* record, int update) {
 
 StreamStore::Row& StreamStore::rowAt(int row) const {
     auto index = static_cast<std::size_t>(row);
-    return static_cast<Row*>(chunks_[index / kChunkRows].data())[index % kChunkRows];
+    return static_cast<Row*>(chunks_[index / chunkRows()].data())[index % chunkRows()];
 }
 
 void* StreamStore::nextRowSlot() {
     auto index = static_cast<std::size_t>(rowCount_);
-    if (index / kChunkRows == chunks_.size()) {
-        chunks_.emplace_back(kChunkRows * sizeof(Row), !chunks_.empty());  // small lists stay small
+    if (index / chunkRows() == chunks_.size()) {
+        chunks_.emplace_back(chunkRows() * sizeof(Row),
+                             !chunks_.empty());  // small lists stay small
     }
-    return &static_cast<Row*>(chunks_.back().data())[index % kChunkRows];
+    return &static_cast<Row*>(chunks_.back().data())[index % chunkRows()];
 }
 
 // Everything that may fail to allocate happens before the row exists; a failure leaves at
@@ -205,15 +246,22 @@ bool StreamStore::appendLocked(const DetectedStream& record, const Key& key) {
             std::memcpy(added.destination, record.dstAddr6, sizeof added.destination);
             addresses = static_cast<std::uint32_t>(ipv6Addresses_.size());
         }
-        std::uint32_t context = 0;
-        if (hasRequestContext(record)) {
-            contexts_.push_back(RequestContext::of(record));
-            context = static_cast<std::uint32_t>(contexts_.size());
+        std::uint32_t context = hasRequestContext(record) ? internContext(record) : 0;
+        std::uint32_t text = 0;
+        void* slot = nullptr;
+        try {
+            if (extra) {
+                extras_.reserve(extras_.size() + 1);  // the push below cannot fail then
+            }
+            text = texts_.store(static_cast<std::uint32_t>(rowCount_), key.host, key.path);
+            slot = nextRowSlot();
+            index_.insert(key.hash, text + 1);
+        } catch (const std::bad_alloc&) {
+            if (context != 0) {
+                releaseContext(context);  // no row will use it
+            }
+            throw;
         }
-        std::uint32_t text =
-            texts_.store(static_cast<std::uint32_t>(rowCount_), key.host, key.path);
-        void* slot = nextRowSlot();
-        index_.insert(key.hash, text + 1);
         Row& stored = *new (slot) Row{};
         std::memcpy(stored.header, &record, kHeaderBytes);
         stored.text = text;
@@ -222,8 +270,8 @@ bool StreamStore::appendLocked(const DetectedStream& record, const Key& key) {
         stored.addresses = addresses;
         stored.context = context;
         if (extra) {
-            anyExtra_ = true;
-            stored.extra = std::move(extra);
+            extras_.push_back(std::move(extra));
+            stored.extra = static_cast<std::uint32_t>(extras_.size());
         }
         ++rowCount_;
         publishedRowCount_.store(rowCount_, std::memory_order_release);
@@ -233,9 +281,13 @@ bool StreamStore::appendLocked(const DetectedStream& record, const Key& key) {
     }
 }
 
-std::unique_ptr<StreamStore::RowExtra> StreamStore::makeExtra() {
-    anyExtra_ = true;
-    return std::make_unique<RowExtra>();
+StreamStore::RowExtra& StreamStore::extraOf(Row& row) {
+    if (row.extra == 0) {
+        extras_.reserve(extras_.size() + 1);
+        extras_.push_back(std::make_unique<RowExtra>());
+        row.extra = static_cast<std::uint32_t>(extras_.size());
+    }
+    return *extras_[row.extra - 1];
 }
 
 void StreamStore::setRowLimit(int limit) {
@@ -257,13 +309,8 @@ void StreamStore::countDropped() {
 }
 
 void StreamStore::destroyRows() {
-    // Rows own nothing but their extras; without any, a million rows need no visit.
-    if (anyExtra_) {
-        for (int row = 0; row < rowCount_; ++row) {
-            rowAt(row).~Row();
-        }
-    }
-    anyExtra_ = false;
+    // Rows own nothing: a million of them need no visit.
+    extras_.clear();
     rowCount_ = 0;
     publishedRowCount_.store(0, std::memory_order_release);
 }
@@ -323,12 +370,9 @@ int StreamStore::refresh(const DetectedStream& record) {
         if (row < 0) {
             return -1;
         }
-        Row& stored = rowAt(row);
-        if (!stored.extra) {
-            stored.extra = makeExtra();
-        }
-        if (stored.extra->record) {
-            stored.extra->takeTexts(*stored.extra->record);
+        RowExtra& extra = extraOf(rowAt(row));
+        if (extra.record) {
+            extra.takeTexts(*extra.record);
         }
     }
     if (auto list = observers()) {
@@ -368,18 +412,15 @@ std::shared_ptr<DetectedStream> StreamStore::sharedRecord(int row) {
         return nullptr;
     }
     Row& stored = rowAt(row);
-    if (!stored.extra) {
-        stored.extra = makeExtra();
-    }
-    if (!stored.extra->record) {
-        stored.extra->record = materialize(stored);
-    } else if (LoadDownloadState(*stored.extra->record) != kStateDownloading) {
+    RowExtra& extra = extraOf(stored);
+    if (!extra.record) {
+        extra.record = materialize(stored);
+    } else if (LoadDownloadState(*extra.record) != kStateDownloading) {
         // A download started now fetches the URL as last seen; a running one keeps its own.
-        copyText(stored.extra->record->query, sizeof stored.extra->record->query,
-                 queryText(stored));
-        fillContext(stored, *stored.extra->record);
+        copyText(extra.record->query, sizeof extra.record->query, queryText(stored));
+        fillContext(stored, *extra.record);
     }
-    return stored.extra->record;
+    return extra.record;
 }
 
 std::shared_ptr<DetectedStream> StreamStore::materialize(const Row& row) const {
@@ -389,7 +430,7 @@ std::shared_ptr<DetectedStream> StreamStore::materialize(const Row& row) const {
 }
 
 void StreamStore::fillRecord(const Row& row, DetectedStream& out) const {
-    std::memset(&out, 0, sizeof out);
+    ClearRecordFields(out);
     std::memcpy(&out, row.header, kHeaderBytes);
     const Kind& kind = kinds_[row.kind];
     std::memcpy(out.suffix, kind.suffix, sizeof out.suffix);
@@ -428,16 +469,63 @@ void StreamStore::keepLatestSighting(int found, const DetectedStream& record) {
 void StreamStore::keepLatestContext(Row& row, const DetectedStream& record) {
     if (row.context == 0) {
         if (hasRequestContext(record)) {
-            contexts_.push_back(RequestContext::of(record));
-            row.context = static_cast<std::uint32_t>(contexts_.size());
+            row.context = internContext(record);
         }
         return;
     }
-    RequestContext& kept = contexts_[row.context - 1];
-    if (!kept.sameAs(record)) {
-        // Built aside first: a failed allocation leaves the old context whole.
-        RequestContext latest = RequestContext::of(record);
-        kept = std::move(latest);
+    if (!contexts_[row.context - 1].sameAs(record)) {
+        // Taken first: a failed allocation leaves the row with its old context.
+        std::uint32_t latest = hasRequestContext(record) ? internContext(record) : 0;
+        releaseContext(row.context);
+        row.context = latest;
+    }
+}
+
+// The context's reference (1 + its index), shared with every row that has the same headers;
+// counts one more user.
+std::uint32_t StreamStore::internContext(const DetectedStream& record) {
+    if (lastContext_ < contexts_.size() && contexts_[lastContext_].users != 0 &&
+        contexts_[lastContext_].sameAs(record)) {
+        ++contexts_[lastContext_].users;
+        return lastContext_ + 1;
+    }
+    std::string joined = RequestContext::of(record);
+    auto found = contextIndex_.find(joined);
+    if (found != contextIndex_.end()) {
+        lastContext_ = found->second;
+        ++contexts_[lastContext_].users;
+        return lastContext_ + 1;
+    }
+    if (freeContexts_.empty()) {
+        contexts_.emplace_back();
+        freeContexts_.push_back(static_cast<std::uint32_t>(contexts_.size() - 1));
+    }
+    std::uint32_t slot = freeContexts_.back();
+    RequestContext& context = contexts_[slot];
+    context.joined = std::move(joined);
+    try {
+        contextIndex_.emplace(context.joined, slot);
+    } catch (const std::bad_alloc&) {
+        context.joined.clear();
+        throw;
+    }
+    freeContexts_.pop_back();
+    context.users = 1;
+    lastContext_ = slot;
+    return slot + 1;
+}
+
+void StreamStore::releaseContext(std::uint32_t reference) {
+    RequestContext& context = contexts_[reference - 1];
+    if (--context.users != 0) {
+        return;
+    }
+    contextIndex_.erase(context.joined);
+    std::string().swap(context.joined);
+    try {
+        freeContexts_.push_back(reference - 1);
+    } catch (const std::bad_alloc&) {
+        // The slot stays unused; nothing refers to it.
     }
 }
 
@@ -446,10 +534,7 @@ void StreamStore::fillContext(const Row& row, DetectedStream& out) const {
         out.referer[0] = out.userAgent[0] = out.cookie[0] = '\0';
         return;
     }
-    const RequestContext& context = contexts_[row.context - 1];
-    copyText(out.referer, sizeof out.referer, context.referer);
-    copyText(out.userAgent, sizeof out.userAgent, context.userAgent);
-    copyText(out.cookie, sizeof out.cookie, context.cookie);
+    contexts_[row.context - 1].fill(out);
 }
 
 std::string_view StreamStore::queryText(const Row& row) const {
@@ -503,8 +588,8 @@ void StreamStore::fillTexts(const Row& stored, StreamRowTexts& out) const {
     copyText(out.host, sizeof out.host, text.host);
     copyText(out.path, sizeof out.path, text.path);
     std::memcpy(out.typeName, kinds_[stored.kind].typeName, sizeof out.typeName);
-    if (stored.extra) {
-        const RowExtra& extra = *stored.extra;
+    if (stored.extra != 0) {
+        const RowExtra& extra = *extras_[stored.extra - 1];
         std::memcpy(out.sizeText, extra.sizeText, sizeof out.sizeText);
         std::memcpy(out.progressText, extra.progressText, sizeof out.progressText);
         std::memcpy(out.timeText, extra.timeText, sizeof out.timeText);
@@ -526,6 +611,9 @@ void StreamStore::reset() {
         queries_.clear();
         ipv6Addresses_.clear();
         contexts_.clear();
+        contextIndex_.clear();
+        freeContexts_.clear();
+        lastContext_ = 0;
         lastKind_ = 0;
         dropped_.store(0, std::memory_order_relaxed);
     }
@@ -538,8 +626,11 @@ void StreamStore::reset() {
 }
 
 bool StreamStore::removable(const Row& row) const {
-    return !row.extra || !row.extra->record ||
-           LoadDownloadState(*row.extra->record) != kStateDownloading;
+    if (row.extra == 0) {
+        return true;
+    }
+    const RowExtra& extra = *extras_[row.extra - 1];
+    return !extra.record || LoadDownloadState(*extra.record) != kStateDownloading;
 }
 
 // The kept rows are laid out afresh, with their texts and index; everything is built before
@@ -571,41 +662,31 @@ std::vector<int> StreamStore::removeRows(const std::vector<int>& rows) {
                     continue;
                 }
                 const auto at = static_cast<std::size_t>(kept);
-                if (at / kChunkRows == chunks.size()) {
-                    chunks.emplace_back(kChunkRows * sizeof(Row), !chunks.empty());
+                if (at / chunkRows() == chunks.size()) {
+                    chunks.emplace_back(chunkRows() * sizeof(Row), !chunks.empty());
                 }
                 const Row& old = rowAt(row);
                 const TextArena::Entry text = texts_.at(old.text);
                 const std::uint32_t stored =
                     texts.store(static_cast<std::uint32_t>(kept), text.host, text.path);
                 index.insert(hashKey(text.host, text.path), stored + 1);
-                Row& fresh = *new (&static_cast<Row*>(chunks.back().data())[at % kChunkRows]) Row{};
-                std::memcpy(fresh.header, old.header, kHeaderBytes);
+                Row& fresh =
+                    *new (&static_cast<Row*>(chunks.back().data())[at % chunkRows()]) Row(old);
                 fresh.text = stored;
-                fresh.kind = old.kind;
-                fresh.query = old.query;
-                fresh.addresses = old.addresses;
-                fresh.context = old.context;
                 moved[static_cast<std::size_t>(row)] = kept++;
             }
             // Nothing below allocates.
             for (int row = 0; row < rowCount_; ++row) {
-                const int now = moved[static_cast<std::size_t>(row)];
-                if (now >= 0) {
-                    const auto at = static_cast<std::size_t>(now);
-                    static_cast<Row*>(chunks[at / kChunkRows].data())[at % kChunkRows].extra =
-                        std::move(rowAt(row).extra);
+                if (gone[static_cast<std::size_t>(row)]) {
+                    forgetRow(rowAt(row));
                 }
             }
-            const bool anyExtra = anyExtra_;
-            destroyRows();
             oldChunks.swap(chunks_);
             chunks_ = std::move(chunks);
             texts_ = std::move(texts);
             index_.swap(index);
             rowCount_ = kept;
             publishedRowCount_.store(kept, std::memory_order_release);
-            anyExtra_ = anyExtra;
         } catch (const std::bad_alloc&) {
             return {};
         }
@@ -619,11 +700,25 @@ std::vector<int> StreamStore::removeRows(const std::vector<int>& rows) {
     return moved;
 }
 
+// A row taken out gives back its share of the request headers and its extra; its query and
+// addresses stay in their tables until the next reset.
+void StreamStore::forgetRow(Row& row) {
+    if (row.context != 0) {
+        releaseContext(row.context);
+        row.context = 0;
+    }
+    if (row.extra != 0) {
+        extras_[row.extra - 1].reset();
+        row.extra = 0;
+    }
+}
+
 std::uint32_t StreamStore::internKind(const DetectedStream& record) {
-    Kind kind = Kind::of(record);
-    if (lastKind_ < kinds_.size() && kinds_[lastKind_].bytes() == kind.bytes()) {
+    // Most rows are of the kind before them.
+    if (lastKind_ < kinds_.size() && kinds_[lastKind_].sameAs(record)) {
         return lastKind_;
     }
+    Kind kind = Kind::of(record);
     if (kinds_.size() <= kLinearKinds) {
         // Few kinds (the usual case): found without building a key.
         for (std::size_t i = 0; i < kinds_.size(); ++i) {

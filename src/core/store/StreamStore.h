@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,7 +25,7 @@
 // only appended until reset(). Safe from any thread; observers hear of changes after the lock is
 // released, so the store never waits for them.
 //
-// Rows are kept compact (a new stream costs about 80 bytes plus its texts); the full
+// Rows are kept compact (a new stream costs 64 bytes plus its texts); the full
 // record a download works on is made on first request by record() and then stays at the same
 // address, shared-owned, so a later reset can leave it alive for a running download.
 class StreamStore : public StreamList {
@@ -80,7 +81,8 @@ class StreamStore : public StreamList {
     std::shared_ptr<DetectedStream> sharedRecord(int row);
 
     // The row's detection fields as first seen (the query as last seen), bookkeeping zero,
-    // without keeping a record; false when `row` is out of range.
+    // without keeping a record; false when `row` is out of range. Texts are filled up to their
+    // terminators (see ClearRecordFields).
     bool copyRecord(int row, DetectedStream& out) const;
 
     // A consistent copy of a row's texts; false when `row` is out of range.
@@ -119,14 +121,17 @@ class StreamStore : public StreamList {
     struct RowExtra;
     using ObserverList = std::vector<std::shared_ptr<StreamStoreObserver>>;
 
-    static constexpr std::size_t kChunkRows = 32768;
+    // Rows per chunk: as many as fill one huge page, which is what a chunk occupies.
+    static constexpr std::size_t chunkRows();
 
     Row& rowAt(int row) const;
     void* nextRowSlot();
     bool appendLocked(const DetectedStream& record, const Key& key);
     void destroyRows();
     bool removable(const Row& row) const;
-    std::unique_ptr<RowExtra> makeExtra();
+    void forgetRow(Row& row);
+    // The row's extra, made on first request.
+    RowExtra& extraOf(Row& row);
     int findLocked(std::uint32_t hash, std::string_view host, std::string_view path) const;
     std::uint32_t internKind(const DetectedStream& record);
     std::shared_ptr<DetectedStream> materialize(const Row& row) const;
@@ -137,6 +142,8 @@ class StreamStore : public StreamList {
     void keepLatestSighting(int found, const DetectedStream& record);
     void keepLatestContext(Row& row, const DetectedStream& record);
     void fillContext(const Row& row, DetectedStream& out) const;
+    std::uint32_t internContext(const DetectedStream& record);
+    void releaseContext(std::uint32_t reference);
     // The current observers; null when there are none.
     std::shared_ptr<const ObserverList> observers() const;
 
@@ -146,7 +153,7 @@ class StreamStore : public StreamList {
     std::atomic<int> publishedRowCount_{0};  // rowCount_, for readers without the lock
     int rowLimit_ = kDefaultRowLimit;
     std::atomic<std::uint64_t> dropped_{0};
-    bool anyExtra_ = false;
+    std::vector<std::unique_ptr<RowExtra>> extras_;
     StreamHashIndex index_;
     TextArena texts_;
     std::vector<Kind> kinds_;
@@ -154,7 +161,11 @@ class StreamStore : public StreamList {
     std::uint32_t lastKind_ = 0;
     std::vector<std::string> queries_;
     std::vector<Ipv6Addresses> ipv6Addresses_;
-    std::vector<RequestContext> contexts_;
+    // Shared by rows; a deque, so that the index's views of its texts stay put.
+    std::deque<RequestContext> contexts_;
+    std::unordered_map<std::string_view, std::uint32_t> contextIndex_;
+    std::vector<std::uint32_t> freeContexts_;
+    std::uint32_t lastContext_ = 0;
 
     mutable std::mutex observerMutex_;
     std::shared_ptr<const ObserverList> observers_;

@@ -1,5 +1,7 @@
 #include "core/capture/CaptureFileReader.h"
 
+#include "core/capture/CaptureFileReadAhead.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -130,6 +132,86 @@ TEST_F(CaptureFile, OpenFailuresSayWhy) {
     EXPECT_NE(reader.error().find("link type 9"), std::string::npos) << reader.error();
     CapturedPacket packet;
     EXPECT_EQ(reader.next(packet), CaptureFileReader::Status::Error);
+}
+
+// What a reader hands over, packet by packet, and how it ends.
+struct ReadOutcome {
+    std::vector<std::vector<std::uint8_t>> datagrams;
+    CaptureFileReader::Status end = CaptureFileReader::Status::Packet;
+    std::string error;
+};
+
+ReadOutcome readDirectly(const std::string& file) {
+    CaptureFileReader reader;
+    EXPECT_TRUE(reader.open(file)) << reader.error();
+    ReadOutcome out;
+    CapturedPacket packet;
+    while ((out.end = reader.next(packet)) == CaptureFileReader::Status::Packet) {
+        out.datagrams.emplace_back(packet.data, packet.data + packet.length);
+    }
+    out.error = reader.error();
+    return out;
+}
+
+ReadOutcome readAhead(const std::string& file, std::size_t batchPackets) {
+    CaptureFileReader reader;
+    EXPECT_TRUE(reader.open(file)) << reader.error();
+    CaptureFileReadAhead ahead(reader, batchPackets);
+    ReadOutcome out;
+    while (out.end == CaptureFileReader::Status::Packet) {
+        const CaptureFileReadAhead::Batch& batch = ahead.next();
+        for (std::size_t i = 0; i < batch.count; ++i) {
+            const CapturedPacket& packet = batch.packets[i];
+            out.datagrams.emplace_back(packet.data, packet.data + packet.length);
+        }
+        out.end = batch.status;
+        out.error = batch.error;
+    }
+    return out;
+}
+
+TEST_F(CaptureFile, ReadingAheadHandsOverTheSamePacketsInOrder) {
+    std::string whole = (dir_ / "whole.pcap").string();
+    {
+        PcapFileWriter writer(whole, 1);
+        for (int round = 0; round < 20; ++round) {
+            for (const auto& frame : assortedFrames()) {
+                writer.add(frame);
+            }
+        }
+    }
+    // The same file cut inside its last frame: damaged, read up to the cut.
+    std::string cut = (dir_ / "cut.pcap").string();
+    std::filesystem::copy_file(whole, cut);
+    std::filesystem::resize_file(cut, std::filesystem::file_size(whole) - 7);
+    for (const std::string& file : {whole, cut}) {
+        ReadOutcome direct = readDirectly(file);
+        // One packet a batch, batches ending mid-file, one batch for everything.
+        for (std::size_t batchPackets : {1, 3, 64, 100000}) {
+            ReadOutcome ahead = readAhead(file, batchPackets);
+            EXPECT_EQ(ahead.datagrams, direct.datagrams) << file << " by " << batchPackets;
+            EXPECT_EQ(ahead.end, direct.end) << file << " by " << batchPackets;
+            EXPECT_EQ(ahead.error, direct.error) << file << " by " << batchPackets;
+        }
+    }
+    EXPECT_EQ(readDirectly(cut).end, CaptureFileReader::Status::Error);
+}
+
+TEST_F(CaptureFile, ReadingAheadStopsWhenLeftEarly) {
+    std::string file = (dir_ / "long.pcap").string();
+    {
+        PcapFileWriter writer(file, 1);
+        for (int round = 0; round < 200; ++round) {
+            for (const auto& frame : assortedFrames()) {
+                writer.add(frame);
+            }
+        }
+    }
+    CaptureFileReader reader;
+    ASSERT_TRUE(reader.open(file));
+    CaptureFileReadAhead ahead(reader, 2);
+    EXPECT_EQ(ahead.next().count, 2u);
+    // Leaving now stops and joins the reading thread, which waits for a free batch.
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -100,7 +101,10 @@ TEST(CapturePipeReader, TakesWholeMessagesAndRefusesMalformedOnes) {
 TEST(CapturePipeReader, MessagesSurviveAnySplit) {
     const CaptureStatus failed{CaptureStatus::kFailed, "eth0", "no permission to capture on eth0"};
     const Bytes packet = {0x45, 0, 0, 20, 9, 8, 7};
+    // A longer datagram first: none of its bytes may show behind the shorter one.
+    const Bytes longer(300, 0x77);
     const Bytes stream = concat({CapturePipeFormat::statusMessage(failed),
+                                 message(CapturePipeFormat::kPacket, longer),
                                  message(CapturePipeFormat::kPacket, packet),
                                  CapturePipeFormat::statisticsMessage({1ull << 40, 3, 2})});
     for (std::size_t piece = 1; piece <= stream.size(); ++piece) {
@@ -115,10 +119,13 @@ TEST(CapturePipeReader, MessagesSurviveAnySplit) {
                     EXPECT_EQ(reader.status().interfaceName, "eth0");
                     EXPECT_EQ(reader.status().message, failed.message);
                 } else if (r == Result::kPacket) {
-                    ASSERT_EQ(reader.packet().length, packet.size());
-                    EXPECT_EQ(Bytes(reader.packet().data, reader.packet().data + packet.size()),
-                              packet);
-                    EXPECT_EQ(reader.packet().data[packet.size()], 0);
+                    const CapturedPacket& got = reader.packet();
+                    const Bytes& sent = seen.size() == 2 ? longer : packet;
+                    ASSERT_EQ(got.length, sent.size());
+                    EXPECT_EQ(Bytes(got.data, got.data + got.length), sent);
+                    EXPECT_TRUE(std::all_of(got.data + got.length,
+                                            got.data + CapturedPacket::kCapacity,
+                                            [](std::uint8_t b) { return b == 0; }));
                 } else if (r == Result::kStatistics) {
                     EXPECT_EQ(reader.statistics().received, 1ull << 40);
                     EXPECT_EQ(reader.statistics().dropped, 3u);
@@ -126,8 +133,8 @@ TEST(CapturePipeReader, MessagesSurviveAnySplit) {
                 }
             }
         }
-        EXPECT_EQ(seen,
-                  (std::vector<Result>{Result::kStatus, Result::kPacket, Result::kStatistics}))
+        EXPECT_EQ(seen, (std::vector<Result>{Result::kStatus, Result::kPacket, Result::kPacket,
+                                             Result::kStatistics}))
             << "pieces of " << piece;
         EXPECT_EQ(reader.pending(), 0u);
     }

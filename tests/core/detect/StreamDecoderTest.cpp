@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstddef>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -20,11 +22,38 @@ struct Outcome {
     DetectedStream record;
 };
 
+// Every field a reader looks at: the header and bookkeeping bytes, the texts up to their
+// terminators and the byte fields.
+void expectSameFields(const DetectedStream& a, const DetectedStream& b) {
+    EXPECT_EQ(0, std::memcmp(&a, &b, offsetof(DetectedStream, suffix)));
+    EXPECT_STREQ(a.suffix, b.suffix);
+    EXPECT_STREQ(a.scheme, b.scheme);
+    EXPECT_STREQ(a.host, b.host);
+    EXPECT_STREQ(a.typeName, b.typeName);
+    EXPECT_STREQ(a.path, b.path);
+    EXPECT_STREQ(a.query, b.query);
+    EXPECT_STREQ(a.referer, b.referer);
+    EXPECT_STREQ(a.userAgent, b.userAgent);
+    EXPECT_STREQ(a.cookie, b.cookie);
+    EXPECT_STREQ(a.localFile, b.localFile);
+    EXPECT_EQ(0, std::memcmp(a.adapterInfo, b.adapterInfo, sizeof a.adapterInfo));
+    EXPECT_EQ(0, std::memcmp(a.srcAddr6, b.srcAddr6, sizeof a.srcAddr6));
+    EXPECT_EQ(0, std::memcmp(a.dstAddr6, b.dstAddr6, sizeof a.dstAddr6));
+}
+
 Outcome decode(const std::vector<std::uint8_t>& datagram, const SuffixTable& table) {
     // On the heap with its exact size, so reading past the buffer trips the sanitizer.
     auto packet = std::make_unique<CapturedPacket>(test_packets::packet(datagram));
     Outcome outcome{};
     outcome.result = StreamDecoder::decode(*packet, table, nullptr, outcome.record);
+    // The decoder clears only what it reads or sets: a record reused from an earlier
+    // packet, garbage and all, must come out the same as a fresh one.
+    auto reused = std::make_unique<DetectedStream>();
+    std::memset(reused.get(), 0xA5, sizeof *reused);
+    EXPECT_EQ(StreamDecoder::decode(*packet, table, nullptr, *reused), outcome.result);
+    if (outcome.result == 0) {
+        expectSameFields(outcome.record, *reused);
+    }
     return outcome;
 }
 

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -102,6 +104,21 @@ TEST(StreamStore, RowKeepsTheFirstSightingAndStartsWithEmptyColumns) {
     EXPECT_STREQ(texts.rateText, "");
     EXPECT_FALSE(store.rowTexts(1, texts));
     EXPECT_EQ(store.record(1), nullptr);
+
+    // A copy into a reused record reads the same as the store's own, bookkeeping zero.
+    auto reused = std::make_unique<DetectedStream>();
+    std::memset(reused.get(), 0xA5, sizeof *reused);
+    ASSERT_TRUE(store.copyRecord(0, *reused));
+    EXPECT_EQ(0, std::memcmp(reused.get(), kept, offsetof(DetectedStream, suffix)));
+    for (auto text : {&DetectedStream::host, &DetectedStream::typeName}) {
+        EXPECT_STREQ((*reused).*text, kept->*text);
+    }
+    EXPECT_STREQ(reused->path, "/a.asf");
+    EXPECT_STREQ(reused->query, "");
+    EXPECT_STREQ(reused->userAgent, "");
+    EXPECT_STREQ(reused->localFile, "");
+    EXPECT_EQ(0, std::memcmp(reused->adapterInfo, kept->adapterInfo, sizeof kept->adapterInfo));
+    EXPECT_EQ(reused->srcAddr6[15], 0);
 }
 
 TEST(StreamStore, RefreshShowsTheStoresOwnRecordTexts) {
@@ -370,6 +387,35 @@ TEST(StreamStore, ARowKeepsTheRequestContextOfItsLatestSighting) {
     store.add(clip);
     ASSERT_TRUE(store.copyRecord(0, out));
     EXPECT_STREQ(out.referer, "");
+}
+
+TEST(StreamStore, RowsSharingRequestHeadersKeepTheirOwnLatest) {
+    // Sightings in order (path, User-Agent); rows share a context while their headers are
+    // the same, and a context left by its last row is used again for another.
+    const std::pair<const char*, const char*> sightings[] = {
+        {"/a.wmv", "UA/1"}, {"/b.wmv", "UA/1"}, {"/a.wmv", "UA/2"}, {"/c.wmv", "UA/1"},
+        {"/b.wmv", "UA/3"}, {"/b.wmv", "UA/1"}, {"/d.wmv", "UA/2"}, {"/a.wmv", ""},
+        {"/e.wmv", "UA/4"}, {"/d.wmv", "UA/4"}, {"/f.wmv", "UA/2"},
+    };
+    const std::pair<const char*, const char*> expected[] = {
+        {"/a.wmv", ""},     {"/b.wmv", "UA/1"}, {"/c.wmv", "UA/1"},
+        {"/d.wmv", "UA/4"}, {"/e.wmv", "UA/4"}, {"/f.wmv", "UA/2"},
+    };
+    StreamStore store;
+    for (const auto& [path, userAgent] : sightings) {
+        DetectedStream seen = streamOf("http://cdn", path);
+        std::strcpy(seen.userAgent, userAgent);
+        std::strcpy(seen.referer, *userAgent != '\0' ? "http://page/" : "");
+        store.add(seen);
+    }
+    ASSERT_EQ(store.rowCount(), 6);
+    for (const auto& [path, userAgent] : expected) {
+        int row = store.findRow("http://cdn", path);
+        DetectedStream out;
+        ASSERT_TRUE(store.copyRecord(row, out)) << path;
+        EXPECT_STREQ(out.userAgent, userAgent) << path;
+        EXPECT_STREQ(out.referer, *userAgent != '\0' ? "http://page/" : "") << path;
+    }
 }
 
 TEST(StreamStore, Ipv6RowsKeepTheirAddresses) {

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "core/capture/CaptureFileReader.h"
+#include "core/capture/CapturedPacket.h"
+
+// Reads a capture file on a thread of its own, a few batches ahead of the one who takes them,
+// so that reading the file and working on its packets share two cores. Batches come in file
+// order. Only for a source that never blocks for long (a file, not a pipe): the destructor
+// stops the reading thread and joins it, which waits for a read in progress.
+class CaptureFileReadAhead {
+  public:
+    struct Batch {
+        std::vector<CapturedPacket> packets;
+        std::size_t count = 0;  // packets in use
+        // Packet while more follow; End or Error (with `error`) in the last batch.
+        CaptureFileReader::Status status = CaptureFileReader::Status::Packet;
+        std::string error;
+    };
+
+    // `reader` is open and stays alive, and untouched by others, until this object is gone.
+    CaptureFileReadAhead(CaptureFileReader& reader, std::size_t batchPackets);
+    ~CaptureFileReadAhead();
+    CaptureFileReadAhead(const CaptureFileReadAhead&) = delete;
+    CaptureFileReadAhead& operator=(const CaptureFileReadAhead&) = delete;
+
+    // The next batch; valid until the next call. Not called again after the last batch.
+    const Batch& next();
+
+  private:
+    static constexpr std::size_t kBatches = 8;
+
+    void readAll();
+    void fill(Batch& batch);
+
+    CaptureFileReader& reader_;
+    std::vector<Batch> batches_;
+    // Guarded by mutex_: batches filled and not yet taken, and the stop request.
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t filled_ = 0;
+    bool stop_ = false;
+    std::size_t taken_ = 0;  // taker's thread only: batches handed out so far
+    bool holding_ = false;   // taker's thread only: the last batch handed out is in use
+    std::thread thread_;
+};
