@@ -36,7 +36,10 @@ constexpr const char* kUsage =
     "                    [--cookie 'NAME=VALUE; ...']\n"
     "\n"
     "Downloads one stream the way the list's save command does (http, https, mms, mmst,\n"
-    "mmsu; mms servers on port 1755 unless the URL names one).\n"
+    "mmsu; mms servers on port 1755 unless the URL names one). An HLS playlist (.m3u8), a\n"
+    "DASH manifest (.mpd) or an rtsp:// session is recorded into one file, remuxed into\n"
+    "the container FILE's suffix names (.mp4, .mkv, .ts); Ctrl-C ends a live recording\n"
+    "normally, with the file complete (exit 0).\n"
     "  --output FILE      the file to write (created or replaced)\n"
     "  --progress         one JSON line per row refresh on stdout, and a last line\n"
     "  --user, --password the login to give when the server or proxy asks for one\n"
@@ -72,8 +75,9 @@ std::string FillRecord(const std::string& url, DetectedStream& record) {
     if (!split) {
         return "'" + url + "' is not a URL (scheme://server/path)";
     }
-    if (!IsMmsScheme(split->scheme) && !DownloadStarter::IsHttpScheme(split->scheme)) {
-        return "unsupported scheme '" + split->scheme + "' (http, https, mms, mmst, mmsu)";
+    if (!IsMmsScheme(split->scheme) && !DownloadStarter::IsHttpScheme(split->scheme) &&
+        split->scheme != "rtsp") {
+        return "unsupported scheme '" + split->scheme + "' (http, https, mms, mmst, mmsu, rtsp)";
     }
     if (!FitsRecordText(record.host, split->host)) {
         return "the server part of the URL is longer than " +
@@ -230,10 +234,11 @@ int runDownload(int argc, char** argv) {
     }
     printer.PrintFinal(*record);
 
-    if (interrupted) {
-        return kExitInterrupted;
-    }
     // A download that never started has no outcome: it failed.
     std::optional<DownloadOutcome> outcome = host.outcome();
+    // Stopping a live recording is its normal end: the file is complete.
+    if (interrupted && !(outcome && outcome->completed())) {
+        return kExitInterrupted;
+    }
     return outcome && outcome->completed() ? kExitDone : kExitFailed;
 }
