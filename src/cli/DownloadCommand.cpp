@@ -1,6 +1,7 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -33,7 +34,7 @@ constexpr int kExitInterrupted = 130;
 constexpr const char* kUsage =
     "usage: quorvex-cli download URL --output FILE [--progress] [--user NAME --password PASS]\n"
     "                    [--adapter INDEX|NAME|IPV4] [--referer URL] [--user-agent TEXT]\n"
-    "                    [--cookie 'NAME=VALUE; ...']\n"
+    "                    [--cookie 'NAME=VALUE; ...'] [--stall-timeout SECONDS]\n"
     "\n"
     "Downloads one stream the way the list's save command does (http, https, mms, mmst,\n"
     "mmsu; mms servers on port 1755 unless the URL names one). An HLS playlist (.m3u8), a\n"
@@ -51,6 +52,8 @@ constexpr const char* kUsage =
     "                     them (servers that check them refuse a download without)\n"
     "  --cookie           http: the Cookie to send, to the URL's own host only (never\n"
     "                     after a redirect to another host)\n"
+    "  --stall-timeout    a transfer that receives nothing this long ends (default 120);\n"
+    "                     a live recording then keeps what it recorded\n"
     "Exit status: 0 complete, 1 failed, 2 bad arguments, 130 interrupted.\n";
 
 // Any control byte but tab would break the header it goes into.
@@ -167,7 +170,8 @@ bool WaitForEnd(TerminalDownloadHost& host, SignalPipe& signals, DetectedStream&
 
 int runDownload(int argc, char** argv) {
     CliArgs args("download", argc, argv,
-                 {"output", "user", "password", "adapter", "referer", "user-agent", "cookie"},
+                 {"output", "user", "password", "adapter", "referer", "user-agent", "cookie",
+                  "stall-timeout"},
                  {"progress"}, 1);
     if (args.wantsHelp()) {
         std::fputs(kUsage, stdout);
@@ -192,6 +196,15 @@ int runDownload(int argc, char** argv) {
     HttpDownloadOptions httpOptions;
     if (std::string problem = TakeRequestHeaders(args, httpOptions); !problem.empty()) {
         return args.fail(problem);
+    }
+    if (auto stall = args.value("stall-timeout")) {
+        long seconds = 0;
+        auto [end, ec] = std::from_chars(stall->data(), stall->data() + stall->size(), seconds);
+        if (ec != std::errc() || end != stall->data() + stall->size() || seconds < 1 ||
+            seconds > 86400) {
+            return args.fail("--stall-timeout takes whole seconds from 1 to 86400");
+        }
+        httpOptions.stallSeconds = seconds;
     }
 
     auto record = std::make_unique<DetectedStream>();

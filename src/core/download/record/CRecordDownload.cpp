@@ -520,7 +520,7 @@ bool CRecordDownload::Copy() {
     if (result == AVERROR_EOF) {
         // A live playlist that gained its end is complete; a session that closes is not.
         if (kind_ == RecordKind::kRtsp && wrote) {
-            EndRecorded(RecordMessages::kServerClosed, 0, "the server ended the session");
+            EndRecorded(RecordMessages::kServerClosed, ECONNRESET, "the server ended the session");
         } else if (wrote) {
             EndRecorded(nullptr, 0, {});
         } else {
@@ -557,8 +557,11 @@ bool CRecordDownload::WritePacket(AVPacket* packet) {
         return true;  // nothing to place it by (a live source's first packets)
     }
     const AVRational inBase = input_->streams[packet->stream_index]->time_base;
+    // The file starts at the input's first presentation time, as a player expects.
     if (startMicros_ == INT64_MIN) {
-        startMicros_ = av_rescale_q(packet->dts, inBase, AV_TIME_BASE_Q);
+        startMicros_ = input_->start_time != AV_NOPTS_VALUE
+                           ? input_->start_time
+                           : av_rescale_q(packet->dts, inBase, AV_TIME_BASE_Q);
     }
     const std::int64_t shift = av_rescale_q(startMicros_, AV_TIME_BASE_Q, inBase);
     packet->dts -= shift;
