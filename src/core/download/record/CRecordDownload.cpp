@@ -81,13 +81,20 @@ void InitLibraryOnce() {
 // An HTTP or RTSP status the library reports as an error code; 0 for other errors.
 long StatusOf(int error) {
     switch (error) {
-        case AVERROR_HTTP_BAD_REQUEST: return 400;
-        case AVERROR_HTTP_UNAUTHORIZED: return 401;
-        case AVERROR_HTTP_FORBIDDEN: return 403;
-        case AVERROR_HTTP_NOT_FOUND: return 404;
-        case AVERROR_HTTP_OTHER_4XX: return 400;
-        case AVERROR_HTTP_SERVER_ERROR: return 500;
-        default: return 0;
+        case AVERROR_HTTP_BAD_REQUEST:
+            return 400;
+        case AVERROR_HTTP_UNAUTHORIZED:
+            return 401;
+        case AVERROR_HTTP_FORBIDDEN:
+            return 403;
+        case AVERROR_HTTP_NOT_FOUND:
+            return 404;
+        case AVERROR_HTTP_OTHER_4XX:
+            return 400;
+        case AVERROR_HTTP_SERVER_ERROR:
+            return 500;
+        default:
+            return 0;
     }
 }
 
@@ -131,8 +138,9 @@ std::string WithoutLogin(const std::string& url) {
     std::size_t authority = schemeEnd + 3;
     std::size_t authorityEnd = url.find_first_of("/?#", authority);
     std::size_t at = url.rfind('@', authorityEnd == std::string::npos ? url.size() : authorityEnd);
-    return at != std::string::npos && at >= authority ? url.substr(0, authority) + url.substr(at + 1)
-                                                      : url;
+    return at != std::string::npos && at >= authority
+               ? url.substr(0, authority) + url.substr(at + 1)
+               : url;
 }
 
 long BitrateOf(const AVDictionary* metadata) {
@@ -186,9 +194,9 @@ int CRecordDownload::Start(DetectedStream* record, const std::string& url,
         context ? std::string(record->referer, ::strnlen(record->referer, sizeof record->referer))
                 : "");
     userAgent_ = options_.userAgentOverride.value_or(
-        context ? std::string(record->userAgent,
-                              ::strnlen(record->userAgent, sizeof record->userAgent))
-                : "");
+        context
+            ? std::string(record->userAgent, ::strnlen(record->userAgent, sizeof record->userAgent))
+            : "");
     if (!options_.userAgentOverride && userAgent_.empty()) {
         userAgent_ = options_.userAgent;
     }
@@ -281,8 +289,8 @@ bool CRecordDownload::Open() {
         int error = writeError_;
         writeError_ = 0;
         if (stalled_) {
-            Fail(kConnectFailed, ETIMEDOUT, "no answer for " +
-                                                std::to_string(options_.stallSeconds) + " s");
+            Fail(kConnectFailed, ETIMEDOUT,
+                 "no answer for " + std::to_string(options_.stallSeconds) + " s");
             return false;
         }
         if (error == AVERROR_HTTP_UNAUTHORIZED && attempt == 0 && AskLogin(url)) {
@@ -349,8 +357,8 @@ bool CRecordDownload::AskLogin(std::string& url) {
     if (!host_.askLogin(request, credentials)) {
         return false;
     }
-    url = WithLogin(url, EncodedLoginPart(credentials.user) + ":" +
-                             EncodedLoginPart(credentials.password));
+    url = WithLogin(
+        url, EncodedLoginPart(credentials.user) + ":" + EncodedLoginPart(credentials.password));
     return true;
 }
 
@@ -361,7 +369,8 @@ bool CRecordDownload::ChooseStreams() {
     std::vector<bool> chosen(input_->nb_streams, false);
     const AVProgram* best = nullptr;
     for (unsigned i = 0; input_->nb_programs > 1 && i < input_->nb_programs; ++i) {
-        if (best == nullptr || BitrateOf(input_->programs[i]->metadata) > BitrateOf(best->metadata)) {
+        if (best == nullptr ||
+            BitrateOf(input_->programs[i]->metadata) > BitrateOf(best->metadata)) {
             best = input_->programs[i];
         }
     }
@@ -421,10 +430,11 @@ bool CRecordDownload::OpenOutput() {
         return false;
     }
     auto* buffer = static_cast<unsigned char*>(av_malloc(kSinkBufferSize));
-    sink_ = buffer != nullptr ? avio_alloc_context(buffer, kSinkBufferSize, 1, this, nullptr,
-                                                   &CRecordDownload::OnWrite,
-                                                   file_.inPlace() ? nullptr : &CRecordDownload::OnSeek)
-                              : nullptr;
+    sink_ = buffer != nullptr
+                ? avio_alloc_context(buffer, kSinkBufferSize, 1, this, nullptr,
+                                     &CRecordDownload::OnWrite,
+                                     file_.inPlace() ? nullptr : &CRecordDownload::OnSeek)
+                : nullptr;
     if (sink_ == nullptr) {
         av_free(buffer);
         Fail(kSetupFailed, ENOMEM, "avio_alloc_context failed");
@@ -436,7 +446,8 @@ bool CRecordDownload::OpenOutput() {
             continue;
         }
         AVStream* out = avformat_new_stream(output_, nullptr);
-        if (out == nullptr || avcodec_parameters_copy(out->codecpar, input_->streams[i]->codecpar) < 0) {
+        if (out == nullptr ||
+            avcodec_parameters_copy(out->codecpar, input_->streams[i]->codecpar) < 0) {
             Fail(kSetupFailed, ENOMEM, "avformat_new_stream failed");
             return false;
         }
@@ -595,7 +606,8 @@ void CRecordDownload::EndRecorded(const char* messageTemplate, long code, std::s
     }
     if (trailer < 0 || writeError_ != 0) {
         int error = writeError_ != 0 ? writeError_ : EIO;
-        Fail(kTransferFailed, error, writeError_ != 0 ? std::strerror(error) : LibraryDetail(trailer));
+        Fail(kTransferFailed, error,
+             writeError_ != 0 ? std::strerror(error) : LibraryDetail(trailer));
         return;
     }
     if (int error = file_.Commit(); error != 0) {

@@ -89,13 +89,13 @@ class CRecordDownload : public DownloadWorker {
     AVFormatContext* output_ = nullptr;
     AVIOContext* sink_ = nullptr;
     int writeError_ = 0;
-    std::uint64_t written_ = 0;   // the file's length
-    std::uint64_t position_ = 0;  // where the next write goes
-    std::vector<int> outputIndex_;         // per input stream; -1 not recorded
-    std::vector<std::int64_t> lastDts_;    // per output stream, in its time base
-    std::int64_t startMicros_ = INT64_MIN; // the first timestamp, in microseconds
+    std::uint64_t written_ = 0;             // the file's length
+    std::uint64_t position_ = 0;            // where the next write goes
+    std::vector<int> outputIndex_;          // per input stream; -1 not recorded
+    std::vector<std::int64_t> lastDts_;     // per output stream, in its time base
+    std::int64_t startMicros_ = INT64_MIN;  // the first timestamp, in microseconds
     double recordedSeconds_ = 0;
     double durationSeconds_ = 0;
-    std::string lastLibraryLine_;     // the media library's last complaint
-    int segmentFailures_ = 0;         // segments the library gave up on
+    std::string lastLibraryLine_;  // the media library's last complaint
+    int segmentFailures_ = 0;      // segments the library gave up on
 };

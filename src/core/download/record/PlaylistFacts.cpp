@@ -37,7 +37,7 @@ std::string_view AttributeOf(std::string_view line, std::string_view name) {
         } else {
             end = line.find(',', valueStart);
             value = line.substr(valueStart, end == std::string_view::npos ? std::string_view::npos
-                                                                            : end - valueStart);
+                                                                          : end - valueStart);
         }
         if (key == name) {
             return value;

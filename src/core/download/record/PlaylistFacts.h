@@ -10,11 +10,11 @@
 // variant has the highest bandwidth. The text comes from the network: it is only scanned, never
 // trusted for sizes.
 struct PlaylistFacts {
-    bool isPlaylist = false;  // an HLS playlist ("#EXTM3U") or a DASH manifest ("<MPD")
-    bool live = false;        // no "#EXT-X-ENDLIST" (HLS), type="dynamic" (DASH)
-    bool isMaster = false;    // an HLS playlist of variants
-    bool isProtected = false; // a DRM key or a DASH ContentProtection
-    std::string bestVariant;  // the URI of the variant with the highest BANDWIDTH, as written
+    bool isPlaylist = false;   // an HLS playlist ("#EXTM3U") or a DASH manifest ("<MPD")
+    bool live = false;         // no "#EXT-X-ENDLIST" (HLS), type="dynamic" (DASH)
+    bool isMaster = false;     // an HLS playlist of variants
+    bool isProtected = false;  // a DRM key or a DASH ContentProtection
+    std::string bestVariant;   // the URI of the variant with the highest BANDWIDTH, as written
     long bestBandwidth = -1;
 
     // Reads `text` as `kind` (kHls or kDash).

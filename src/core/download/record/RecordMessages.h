@@ -12,8 +12,7 @@ inline constexpr const char* kProtected =
 // A segment could not be fetched; the recording would have a gap.
 inline constexpr const char* kSegmentFailed = "セグメントを取得できませんでした。(%d)";
 // A live stream sent nothing for the stall time; what was recorded is kept.
-inline constexpr const char* kStalled =
-    "ストリームが途絶えたため録画を終了しました。(%d)";
+inline constexpr const char* kStalled = "ストリームが途絶えたため録画を終了しました。(%d)";
 // The RTSP server ended the session; what was recorded is kept.
 inline constexpr const char* kServerClosed =
     "サーバがストリームを終了したため録画を終了しました。(%d)";
