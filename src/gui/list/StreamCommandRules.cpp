@@ -9,12 +9,9 @@ bool isRtsp(std::string_view scheme) {
 }  // namespace
 
 StreamCommandRules::MenuStates StreamCommandRules::menuStates(int state, std::string_view scheme) {
-    MenuStates states{state != kStateDownloading, state == kStateDownloading, state == kStateEnded};
-    if (isRtsp(scheme)) {
-        states.save = false;
-        states.abort = false;
-    }
-    return states;
+    // An RTSP session is recorded like a playlist: save and abort as for every stream.
+    (void)scheme;
+    return {state != kStateDownloading, state == kStateDownloading, state == kStateEnded};
 }
 
 StreamCommandRules::Command StreamCommandRules::doubleClickCommand(int state,

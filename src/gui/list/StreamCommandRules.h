@@ -19,7 +19,8 @@ class StreamCommandRules {
         bool play;
     };
 
-    // Save, abort and play items of the context menu; the others are always enabled.
+    // Save, abort and play items of the context menu, by the state alone (RTSP sessions are
+    // recorded); the others are always enabled.
     static MenuStates menuStates(int state, std::string_view scheme);
     // What a double click runs: copy for rtsp, save when idle, play when ended, else nothing.
     static Command doubleClickCommand(int state, std::string_view scheme);

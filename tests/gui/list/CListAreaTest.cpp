@@ -236,8 +236,9 @@ class CListAreaTest : public QObject {
         QTest::newRow("idle") << "http" << 0 << true << false << false;
         QTest::newRow("downloading") << "http" << 1 << false << true << false;
         QTest::newRow("ended") << "mms" << 2 << true << false << true;
-        QTest::newRow("rtsp idle") << "rtsp" << 0 << false << false << false;
-        QTest::newRow("rtsp ended") << "rtsp" << 2 << false << false << true;
+        QTest::newRow("rtsp idle") << "rtsp" << 0 << true << false << false;
+        QTest::newRow("rtsp recording") << "rtsp" << 1 << false << true << false;
+        QTest::newRow("rtsp ended") << "rtsp" << 2 << true << false << true;
     }
     void contextMenuStates() {
         QFETCH(QString, scheme);

@@ -19,6 +19,7 @@
 #include "core/download/DownloadWorker.h"
 #include "core/download/http/RecordText.h"
 #include "core/download/record/RecordMessages.h"
+#include "core/download/record/RecordSaveChoice.h"
 #include "support/ScriptServer.h"
 
 namespace {
@@ -275,6 +276,34 @@ TEST_P(RecordDownloadTest, RecordsAsTheTableSays) {
     }
     EXPECT_GE(probe.seconds, c.minSeconds);
     EXPECT_EQ(DecodeErrors(target.string()), "");
+}
+
+// A playlist with an end is proposed as MP4, anything that may run on as Matroska.
+TEST(RecordSaveChoiceTest, AsksThePlaylistWhetherItEnds) {
+    if (!Runs("ffmpeg -version >/dev/null 2>&1")) {
+        GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    std::string dir = (fs::temp_directory_path() / "quorvex-choice-XXXXXX").string();
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    ScriptServer server("/usr/bin/python3", "media_fixture.py", {"60", dir});
+    ASSERT_TRUE(server.running());
+    struct Row {
+        const char* path;
+        const char* suffix;
+    } rows[] = {{"/vod/index.m3u8", ".mp4"},
+                {"/master.m3u8", ".mp4"},
+                {"/dash/manifest.mpd", ".mp4"},
+                {"/page/index.m3u8", ".mkv"}};
+    for (const Row& row : rows) {
+        auto record = std::make_unique<DetectedStream>();
+        std::memset(record.get(), 0, sizeof(DetectedStream));
+        SetRecordText(record->scheme, "http");
+        SetRecordText(record->host, "127.0.0.1:" + std::to_string(server.port()));
+        SetRecordText(record->path, row.path);
+        auto choice = RecordSaveChoice::For(*record, 10);
+        ASSERT_TRUE(choice) << row.path;
+        EXPECT_EQ(choice->suffix, row.suffix) << row.path;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, RecordDownloadTest, ::testing::ValuesIn(kCases),

@@ -6,9 +6,11 @@
 
 #include "RecordingStreamList.h"
 #include "core/detect/DetectedStream.h"
+#include "core/download/http/RecordText.h"
 #include "core/download/record/PlaylistFacts.h"
 #include "core/download/record/RecordKind.h"
 #include "core/download/record/RecordProgress.h"
+#include "core/download/record/RecordSaveChoice.h"
 
 namespace {
 
@@ -130,6 +132,40 @@ TEST(RecordProgressTest, ShowsPercentWithAnEndAndDurationWhenLive) {
             EXPECT_STREQ(record->progressText, step.progress) << step.tick;
             EXPECT_STREQ(record->timeText, step.time) << step.tick;
             EXPECT_STREQ(record->rateText, step.rate) << step.tick;
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RecordSaveChoiceTest, ProposesAContainerOnlyForRecordings) {
+    struct Row {
+        const char* scheme;
+        const char* host;
+        const char* path;
+        const char* suffix;  // nullptr: not recorded
+        const char* fileName;
+    } rows[] = {
+        {"rtsp", "rtsp://127.0.0.1:1", "/cam/live.sdp", ".mkv", "live.mkv"},
+        {"rtsp", "rtsp://127.0.0.1:1", "/", ".mkv", "stream.mkv"},
+        {"http", "example.com", "/a/video.mp4", nullptr, ""},
+        {"mms", "mms://example.com", "/a.m3u8", nullptr, ""},
+        // Nothing answers on port 1: taken as live.
+        {"http", "127.0.0.1:1", "/x/.hidden.m3u8?t=1", ".mkv", "hidden.mkv"},
+    };
+    for (const Row& row : rows) {
+        auto record = std::make_unique<DetectedStream>();
+        std::memset(record.get(), 0, sizeof(DetectedStream));
+        SetRecordText(record->scheme, row.scheme);
+        SetRecordText(record->host, row.host);
+        SetRecordText(record->path, row.path);
+        auto choice = RecordSaveChoice::For(*record, 2);
+        ASSERT_EQ(choice.has_value(), row.suffix != nullptr) << row.path;
+        if (choice) {
+            EXPECT_EQ(choice->suffix, row.suffix);
+            EXPECT_EQ(choice->fileName, row.fileName);
         }
     }
 }
