@@ -13,6 +13,8 @@ or until the lifetime has passed.
   /drm/index.m3u8        the VOD playlist with a SAMPLE-AES key of a DRM system
   /drm/manifest.mpd      the DASH manifest with a ContentProtection element
   /page/index.m3u8       an HTML page under a playlist's name
+  /vod/playlist          the VOD playlist under a name without suffix, known only by its
+                         Content-Type
 Prefixes change how the rest of the path is served:
   /slow/PATH             each segment waits a second before its answer
   /failseg/PATH          the segment seg001.ts answers 500, every time
@@ -72,6 +74,7 @@ def make_media():
     manifest = manifest.replace("<AdaptationSet ", protection + "<AdaptationSet ", 1)
     with open(os.path.join(WORK, "drm/manifest.mpd"), "w") as out:
         out.write(manifest)
+    shutil.copy(os.path.join(WORK, "vod/index.m3u8"), os.path.join(WORK, "vod/playlist"))
     with open(os.path.join(WORK, "page/index.m3u8"), "w") as out:
         out.write("<!DOCTYPE html><html><body>Not here</body></html>\n")
 
@@ -121,6 +124,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if not name.startswith(WORK + os.sep):
             return self.reply(404, b"")
         extension = os.path.splitext(name)[1]
+        if os.path.basename(name) == "playlist":
+            extension = ".m3u8"
         if "failseg" in modes and os.path.basename(name) == "seg001.ts":
             return self.reply(500, b"")
         if "slow" in modes and extension in (".ts", ".m4s"):
