@@ -465,10 +465,6 @@ bool CRecordDownload::OpenOutput() {
         }
         return false;
     }
-    SetRecordText(record_->progressText, live_ ? "0 秒" : "0%");
-    if (record_->ownerList != nullptr) {
-        record_->ownerList->AddOrUpdateStream(record_, 1);
-    }
     return true;
 }
 

@@ -39,6 +39,12 @@ bool RecordProgress::Report(std::uint64_t bytesWritten, double recordedSeconds,
             changed = true;
         }
     }
+    // The first packet shows that the recording runs; later ones once a second.
+    if (!withEnd && !started_) {
+        SetRecordText(record.progressText, FormatTimeLeft(WholeSeconds(recordedSeconds)));
+        changed = true;
+    }
+    started_ = true;
     std::uint32_t now = ticks_();
     std::uint32_t elapsed = now - lastSampleTick_;
     if (elapsed > kSampleIntervalMs) {

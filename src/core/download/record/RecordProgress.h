@@ -25,5 +25,6 @@ class RecordProgress {
     std::uint32_t startTick_;
     std::uint32_t lastSampleTick_;
     std::uint64_t bytesAtLastSample_ = 0;
-    std::int32_t lastPercent_ = 0;
+    std::int32_t lastPercent_ = -1;  // none shown yet
+    bool started_ = false;
 };
