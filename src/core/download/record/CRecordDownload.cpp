@@ -143,6 +143,19 @@ std::string WithoutLogin(const std::string& url) {
                : url;
 }
 
+// The container the target's suffix names, among those that write one seekable file;
+// Matroska for any other name (a playlist or segment muxer would write files of its own).
+const AVOutputFormat* ContainerFor(const std::string& target) {
+    const AVOutputFormat* format = av_guess_format(nullptr, target.c_str(), nullptr);
+    for (std::string_view name :
+         {"mp4", "mov", "matroska", "webm", "mpegts", "flv", "ipod", "3gp"}) {
+        if (format != nullptr && name == format->name && (format->flags & AVFMT_NOFILE) == 0) {
+            return format;
+        }
+    }
+    return av_guess_format("matroska", nullptr, nullptr);
+}
+
 long BitrateOf(const AVDictionary* metadata) {
     const AVDictionaryEntry* entry = av_dict_get(metadata, "variant_bitrate", nullptr, 0);
     return entry != nullptr ? std::strtol(entry->value, nullptr, 10) : -1;
@@ -421,14 +434,14 @@ bool CRecordDownload::ChooseStreams() {
 
 // The container the chosen name asks for, written through the aside file.
 bool CRecordDownload::OpenOutput() {
-    const AVOutputFormat* format = av_guess_format(nullptr, target_.c_str(), nullptr);
-    if (format == nullptr) {
-        format = av_guess_format("matroska", nullptr, nullptr);
-    }
-    if (avformat_alloc_output_context2(&output_, format, nullptr, nullptr) < 0) {
+    if (avformat_alloc_output_context2(&output_, ContainerFor(target_), nullptr, nullptr) < 0) {
         Fail(kSetupFailed, ENOMEM, "avformat_alloc_output_context2 failed");
         return false;
     }
+    // Everything goes through the aside file: a muxer may open no file of its own.
+    output_->io_open = [](AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
+        return AVERROR(EPERM);
+    };
     auto* buffer = static_cast<unsigned char*>(av_malloc(kSinkBufferSize));
     sink_ = buffer != nullptr
                 ? avio_alloc_context(buffer, kSinkBufferSize, 1, this, nullptr,
