@@ -18,6 +18,7 @@ or until the lifetime has passed.
 Prefixes change how the rest of the path is served:
   /slow/PATH             each segment waits a second before its answer
   /failseg/PATH          the segment seg001.ts answers 500, every time
+  /cutseg/PATH           the segment seg001.ts announces its length, sends half and closes
   /freeze/PATH           a playlist is served as it was at its first request, for ever
 """
 import http.server
@@ -114,7 +115,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         path = self.path.split("?", 1)[0]
         modes = set()
-        for prefix in ("slow", "failseg", "freeze"):
+        for prefix in ("slow", "failseg", "cutseg", "freeze"):
             if path.startswith("/" + prefix + "/"):
                 modes.add(prefix)
                 path = path[len(prefix) + 1:]
@@ -137,6 +138,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 body = source.read()
         except OSError:
             return self.reply(404, b"")
+        if "cutseg" in modes and os.path.basename(name) == "seg001.ts":
+            self.send_response(200)
+            self.send_header("Content-Type", TYPES[extension])
+            self.send_header("Content-Length", str(len(body)))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.write(body[:len(body) // 2])
+            self.close_connection = True
+            return
         if "freeze" in modes and extension == ".m3u8":
             FROZEN[name] = body
         self.reply(200, body, TYPES.get(extension, "text/html"))

@@ -62,9 +62,11 @@ void OnLibraryLog(void* object, int level, const char* format, va_list args) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
         text.remove_suffix(1);
     }
-    // A segment the library cannot fetch is skipped without an error: a gap in the file.
+    // A segment the library cannot fetch, or gets only in part, is skipped without an error:
+    // a gap in the file.
     if (text.find("Failed to open segment") != std::string_view::npos ||
-        text.find("Failed to open fragment") != std::string_view::npos) {
+        text.find("Failed to open fragment") != std::string_view::npos ||
+        text.find("Stream ends prematurely") != std::string_view::npos) {
         ++*tSegmentFailures;
     }
     *tLibraryLine = Printable(text, kDetailLimit);

@@ -69,6 +69,8 @@ const RecordCase kCases[] = {
      Kind::kCancelled, nullptr, false, "", 0, 0, 0},
     {"HlsFailingSegment", Server::kMedia, "/failseg/vod/index.m3u8", ".mp4", -1, 20, false,
      Kind::kFailed, RecordMessages::kSegmentFailed, false, "", 0, 0, 0},
+    {"HlsSegmentCutShort", Server::kMedia, "/cutseg/vod/index.m3u8", ".mp4", -1, 20, false,
+     Kind::kFailed, RecordMessages::kSegmentFailed, false, "", 0, 0, 0},
     {"HlsDrmKey", Server::kMedia, "/drm/index.m3u8", ".mp4", -1, 20, false,
      Kind::kFailed, RecordMessages::kProtected, false, "", 0, 0, 0},
     {"DashContentProtection", Server::kMedia, "/drm/manifest.mpd", ".mp4", -1, 20, false,
