@@ -21,8 +21,8 @@ class DownloadHost;
 
 // Records one HLS playlist, DASH manifest or RTSP session into one file on a worker thread of
 // its own: the best variant's video and audio streams, remuxed without re-encoding into the
-// container the target's suffix names (".mp4", ".mkv", ".ts"; others as the media library
-// guesses, ".mkv" when it cannot). The file is written aside and takes the target's name at
+// container the target's suffix names (".mp4", ".mkv", ".ts", ".mov", ".webm", ".flv"; any
+// other name gets Matroska). The file is written aside and takes the target's name at
 // the end. A recording with an end that is cancelled or fails leaves the target untouched; a
 // live one (a playlist without an end, or RTSP) that is stopped ends normally: its file is
 // finalized and the row shows "完了". A live stream that sends nothing for the stall time, or
