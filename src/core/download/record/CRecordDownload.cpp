@@ -301,8 +301,7 @@ bool CRecordDownload::Open() {
             EndCancelled();
             return false;
         }
-        int error = writeError_;
-        writeError_ = 0;
+        const int error = openError_;
         if (stalled_) {
             Fail(kConnectFailed, ETIMEDOUT,
                  "no answer for " + std::to_string(options_.stallSeconds) + " s");
@@ -323,11 +322,11 @@ bool CRecordDownload::Open() {
     }
 }
 
-// Opens the input and reads its streams; false with the library's code in writeError_.
+// Opens the input and reads its streams; false with the library's code in openError_.
 bool CRecordDownload::OpenInput(const std::string& url) {
     input_ = avformat_alloc_context();
     if (input_ == nullptr) {
-        writeError_ = AVERROR(ENOMEM);
+        openError_ = AVERROR(ENOMEM);
         return false;
     }
     input_->interrupt_callback = {&CRecordDownload::OnInterrupt, this};
@@ -353,13 +352,13 @@ bool CRecordDownload::OpenInput(const std::string& url) {
     if (result < 0) {
         // A failed open frees the context.
         input_ = nullptr;
-        writeError_ = result;
+        openError_ = result;
         return false;
     }
     result = avformat_find_stream_info(input_, nullptr);
     if (result < 0) {
         avformat_close_input(&input_);
-        writeError_ = result;
+        openError_ = result;
         return false;
     }
     return true;

@@ -88,7 +88,8 @@ class CRecordDownload : public DownloadWorker {
     AVFormatContext* input_ = nullptr;
     AVFormatContext* output_ = nullptr;
     AVIOContext* sink_ = nullptr;
-    int writeError_ = 0;
+    int openError_ = 0;                     // the library's code of the last failed open
+    int writeError_ = 0;                    // the errno of the first failed write
     std::uint64_t written_ = 0;             // the file's length
     std::uint64_t position_ = 0;            // where the next write goes
     std::vector<int> outputIndex_;          // per input stream; -1 not recorded
