@@ -10,6 +10,7 @@ or until the lifetime has passed.
   /dash/manifest.mpd     DASH with an end
   /live/index.m3u8       live HLS with a sliding window of 3 one-second segments, made by
                          an ffmpeg that starts at the first request and runs for a minute
+  /aes/index.m3u8        HLS with an end, its segments encrypted with AES-128 (clear key)
   /drm/index.m3u8        the VOD playlist with a SAMPLE-AES key of a DRM system
   /drm/manifest.mpd      the DASH manifest with a ContentProtection element
   /page/index.m3u8       an HTML page under a playlist's name
@@ -49,7 +50,7 @@ def ffmpeg(args, size="160x120", wait=True, realtime=False):
 
 
 def make_media():
-    for name in ("vod", "hi", "dash", "live", "drm", "page"):
+    for name in ("vod", "hi", "dash", "live", "drm", "page", "aes"):
         os.makedirs(os.path.join(WORK, name), exist_ok=True)
     hls = ["-f", "hls", "-hls_time", "2", "-hls_playlist_type", "vod"]
     ffmpeg(["-t", "6"] + CODECS + hls + ["-hls_segment_filename",
@@ -57,6 +58,13 @@ def make_media():
     ffmpeg(["-t", "6"] + CODECS + hls + ["-hls_segment_filename",
            os.path.join(WORK, "hi/seg%03d.ts"), os.path.join(WORK, "hi/index.m3u8")],
            size="320x240")
+    with open(os.path.join(WORK, "aes/key.bin"), "wb") as out:
+        out.write(os.urandom(16))
+    with open(os.path.join(WORK, "aes/keyinfo"), "w") as out:
+        out.write("key.bin\n%s\n" % os.path.join(WORK, "aes/key.bin"))
+    ffmpeg(["-t", "6"] + CODECS + hls + ["-hls_key_info_file", os.path.join(WORK, "aes/keyinfo"),
+           "-hls_segment_filename", os.path.join(WORK, "aes/seg%03d.ts"),
+           os.path.join(WORK, "aes/index.m3u8")])
     ffmpeg(["-t", "6"] + CODECS + ["-f", "dash", "-seg_duration", "2",
            os.path.join(WORK, "dash/manifest.mpd")])
     with open(os.path.join(WORK, "master.m3u8"), "w") as out:

@@ -61,6 +61,8 @@ const RecordCase kCases[] = {
      Kind::kCompleted, nullptr, true, "h264,aac", 160, 6.0, 0},
     {"UnknownSuffixGetsMatroska", Server::kMedia, "/vod/index.m3u8", ".m3u8", -1, 20, false,
      Kind::kCompleted, nullptr, true, "h264,aac", 160, 6.0, 0},
+    {"HlsAes128IsRecorded", Server::kMedia, "/aes/index.m3u8", ".mp4", -1, 20, false,
+     Kind::kCompleted, nullptr, true, "h264,aac", 160, 6.0, 0},
     {"HlsMasterTakesBestVariant", Server::kMedia, "/master.m3u8", ".mp4", -1, 20, false,
      Kind::kCompleted, nullptr, true, "h264,aac", 320, 6.0, 0},
     {"DashVodToMp4", Server::kMedia, "/dash/manifest.mpd", ".mp4", -1, 20, false,
