@@ -18,7 +18,7 @@
 #include "core/download/ProgressWords.h"
 #include "core/download/http/RecordText.h"
 #include "core/download/http/ReportProgress.h"
-#include "core/download/record/CRecordDownload.h"
+#include "core/download/record/RecordModule.h"
 #include "core/store/StreamList.h"
 
 namespace {
@@ -402,7 +402,12 @@ void CHttpDownload::HandOver(CURL* easy) {
     char* effective = nullptr;
     curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
     const std::string url = effective != nullptr ? effective : url_;
-    recordingOwned_ = std::make_unique<CRecordDownload>(host_, handOverKind_, options_);
+    std::string error;
+    recordingOwned_ = RecordModule::NewDownload(host_, handOverKind_, options_, error);
+    if (!recordingOwned_) {
+        Fail(kSetupFailed, ENOENT, error);
+        return;
+    }
     if (recordingOwned_->Start(record_, url, targetPath_) != 0) {
         // The recording has told the user why.
         recordingOwned_.reset();

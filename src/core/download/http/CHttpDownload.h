@@ -18,7 +18,7 @@
 
 struct DetectedStream;
 class DownloadHost;
-class CRecordDownload;
+class RecordWorker;
 
 // Downloads one HTTP or HTTPS stream into a file on a worker thread of its own, writing the
 // progress into the stream's record and refreshing its row through record->ownerList.
@@ -27,7 +27,7 @@ class CRecordDownload;
 // the transfer, 2 the transfer ended: "完了" or "Cancel"), with its DownloadOutcome: the
 // libcurl code or errno or HTTP status of the message, and libcurl's error text, strerror or
 // the server's status line as detail. A response whose Content-Type is an HLS playlist or a
-// DASH manifest is handed to a recording (CRecordDownload), which then ends the download.
+// DASH manifest is handed to a recording (see RecordModule), which then ends the download.
 class CHttpDownload : public DownloadWorker {
   public:
     explicit CHttpDownload(DownloadHost& host, HttpDownloadOptions options = {});
@@ -99,7 +99,7 @@ class CHttpDownload : public DownloadWorker {
     bool ended_ = false;
     std::thread thread_;
     // The recording a playlist's response was handed to; it outlives this worker's thread.
-    std::unique_ptr<CRecordDownload> recordingOwned_;
+    std::unique_ptr<RecordWorker> recordingOwned_;
     std::atomic<DownloadWorker*> recording_{nullptr};
     RecordKind handOverKind_ = RecordKind::kNone;
 

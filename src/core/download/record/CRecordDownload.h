@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "core/download/DownloadOutcome.h"
-#include "core/download/DownloadWorker.h"
 #include "core/download/http/HttpDownloadOptions.h"
 #include "core/download/record/RecordKind.h"
+#include "core/download/record/RecordWorker.h"
 #include "core/file/AsideFile.h"
 
 struct AVFormatContext;
@@ -27,8 +27,9 @@ class DownloadHost;
 // live one (a playlist without an end, or RTSP) that is stopped ends normally: its file is
 // finalized and the row shows "完了". A live stream that sends nothing for the stall time, or
 // whose server goes away, ends the same way and tells the user why. Every started recording
-// ends exactly once through the host, as the other downloads do.
-class CRecordDownload : public DownloadWorker {
+// ends exactly once through the host, as the other downloads do. Lives in the recording
+// module (RecordModule), the one part of the engine that links the media libraries.
+class CRecordDownload : public RecordWorker {
   public:
     CRecordDownload(DownloadHost& host, RecordKind kind, HttpDownloadOptions options = {});
     // Stops a running recording and waits for its thread.
@@ -39,7 +40,8 @@ class CRecordDownload : public DownloadWorker {
 
     // Creates the file aside of the target and starts the worker thread. 0 when started; -1
     // when not, after telling the user why. Called once, on the owner's thread.
-    int Start(DetectedStream* record, const std::string& url, const std::string& targetPath);
+    int Start(DetectedStream* record, const std::string& url,
+              const std::string& targetPath) override;
 
     // Asks the recording to stop; returns at once. Safe from any thread once Start returned.
     void Cancel() override;
