@@ -36,6 +36,7 @@ using namespace DownloadMessages;
 constexpr std::size_t kDetailLimit = 300;
 constexpr std::size_t kUrlShownLimit = 2048;
 constexpr std::size_t kSinkBufferSize = 256 * 1024;
+constexpr std::int64_t kKeyFrameWaitMicros = 10 * 1000000LL;
 
 std::string Printable(std::string_view text, std::size_t limit) {
     std::string shown;
@@ -427,6 +428,11 @@ bool CRecordDownload::ChooseStreams() {
         Fail(RecordMessages::kNotPlaylist, ENODATA, "no video or audio stream");
         return false;
     }
+    for (unsigned i = 0; live_ && i < input_->nb_streams; ++i) {
+        awaitingKeyFrame_ =
+            awaitingKeyFrame_ || (outputIndex_[i] >= 0 &&
+                                  input_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO);
+    }
     if (!live_ && input_->duration > 0) {
         durationSeconds_ = static_cast<double>(input_->duration) / AV_TIME_BASE;
     }
@@ -578,6 +584,9 @@ bool CRecordDownload::WritePacket(AVPacket* packet) {
         return true;  // nothing to place it by (a live source's first packets)
     }
     const AVRational inBase = input_->streams[packet->stream_index]->time_base;
+    if (awaitingKeyFrame_ && !IsStartOfLive(*packet, inBase)) {
+        return true;
+    }
     // The file starts at the input's first presentation time, as a player expects.
     if (startMicros_ == INT64_MIN) {
         startMicros_ = input_->start_time != AV_NOPTS_VALUE
@@ -588,6 +597,9 @@ bool CRecordDownload::WritePacket(AVPacket* packet) {
     packet->dts -= shift;
     if (packet->pts != AV_NOPTS_VALUE) {
         packet->pts -= shift;
+    }
+    if (live_ && packet->dts < 0) {
+        return true;  // sound from before the first picture
     }
     AVStream* out = output_->streams[index];
     av_packet_rescale_ts(packet, inBase, out->time_base);
@@ -605,6 +617,25 @@ bool CRecordDownload::WritePacket(AVPacket* packet) {
     packet->stream_index = index;
     packet->pos = -1;
     return av_interleaved_write_frame(output_, packet) >= 0 && writeError_ == 0;
+}
+
+// A live recording joins the stream anywhere: it starts at a video key frame, so that the file
+// plays from its first picture, and at that frame's time. A source without key frames for
+// kKeyFrameWait is recorded as it comes.
+bool CRecordDownload::IsStartOfLive(const AVPacket& packet, AVRational inBase) {
+    const std::int64_t micros = av_rescale_q(packet.dts, inBase, AV_TIME_BASE_Q);
+    if (firstSeenMicros_ == INT64_MIN) {
+        firstSeenMicros_ = micros;
+    }
+    const bool keyFrame =
+        input_->streams[packet.stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+        (packet.flags & AV_PKT_FLAG_KEY) != 0;
+    if (!keyFrame && micros - firstSeenMicros_ < kKeyFrameWaitMicros) {
+        return false;
+    }
+    awaitingKeyFrame_ = false;
+    startMicros_ = micros;
+    return true;
 }
 
 // Ends a recording whose file is kept: the trailer, the file into place, "完了". With a

@@ -16,6 +16,7 @@
 struct AVFormatContext;
 struct AVIOContext;
 struct AVPacket;
+struct AVRational;
 struct DetectedStream;
 class DownloadHost;
 
@@ -56,6 +57,7 @@ class CRecordDownload : public RecordWorker {
     bool OpenOutput();
     bool Copy();
     bool WritePacket(AVPacket* packet);
+    bool IsStartOfLive(const AVPacket& packet, AVRational inBase);
     void Close();
 
     void EndRecorded(const char* messageTemplate, long code, std::string detail);
@@ -90,13 +92,15 @@ class CRecordDownload : public RecordWorker {
     AVFormatContext* input_ = nullptr;
     AVFormatContext* output_ = nullptr;
     AVIOContext* sink_ = nullptr;
-    int openError_ = 0;                     // the library's code of the last failed open
-    int writeError_ = 0;                    // the errno of the first failed write
-    std::uint64_t written_ = 0;             // the file's length
-    std::uint64_t position_ = 0;            // where the next write goes
-    std::vector<int> outputIndex_;          // per input stream; -1 not recorded
-    std::vector<std::int64_t> lastDts_;     // per output stream, in its time base
-    std::int64_t startMicros_ = INT64_MIN;  // the first timestamp, in microseconds
+    int openError_ = 0;                         // the library's code of the last failed open
+    int writeError_ = 0;                        // the errno of the first failed write
+    std::uint64_t written_ = 0;                 // the file's length
+    std::uint64_t position_ = 0;                // where the next write goes
+    std::vector<int> outputIndex_;              // per input stream; -1 not recorded
+    std::vector<std::int64_t> lastDts_;         // per output stream, in its time base
+    std::int64_t startMicros_ = INT64_MIN;      // the first timestamp, in microseconds
+    bool awaitingKeyFrame_ = false;             // live, until the first picture to start at
+    std::int64_t firstSeenMicros_ = INT64_MIN;  // of the first packet while awaiting it
     double recordedSeconds_ = 0;
     double durationSeconds_ = 0;
     std::string lastLibraryLine_;  // the media library's last complaint
