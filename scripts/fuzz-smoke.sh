@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 RUNS="${QUORVEX_FUZZ_RUNS:-300000}"
 cmake --preset fuzz
 cmake --build --preset fuzz --target fuzz_stream_decoder fuzz_suffix_list fuzz_mms_stream \
-    fuzz_capture_pipe fuzz_capture_file
+    fuzz_capture_pipe fuzz_capture_file fuzz_playlist_facts
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

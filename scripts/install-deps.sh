@@ -12,6 +12,9 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   clang clang-format libclang-rt-14-dev \
   qt6-base-dev libqt6svg6 libgl-dev qt6-translations-l10n \
   libpcap-dev libcurl4-openssl-dev \
+  libavformat-dev libavcodec-dev libavutil-dev ffmpeg \
+  python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
+  gstreamer1.0-plugins-ugly \
   python3 iproute2 curl tcpdump tcpreplay locales libcap2-bin util-linux \
   libnotify-bin \
   xvfb xauth x11-apps xdotool imagemagick fonts-noto-cjk libx11-dev \

@@ -1,6 +1,7 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -33,10 +34,13 @@ constexpr int kExitInterrupted = 130;
 constexpr const char* kUsage =
     "usage: quorvex-cli download URL --output FILE [--progress] [--user NAME --password PASS]\n"
     "                    [--adapter INDEX|NAME|IPV4] [--referer URL] [--user-agent TEXT]\n"
-    "                    [--cookie 'NAME=VALUE; ...']\n"
+    "                    [--cookie 'NAME=VALUE; ...'] [--stall-timeout SECONDS]\n"
     "\n"
     "Downloads one stream the way the list's save command does (http, https, mms, mmst,\n"
-    "mmsu; mms servers on port 1755 unless the URL names one).\n"
+    "mmsu; mms servers on port 1755 unless the URL names one). An HLS playlist (.m3u8), a\n"
+    "DASH manifest (.mpd) or an rtsp:// session is recorded into one file, remuxed into\n"
+    "the container FILE's suffix names (.mp4, .mkv, .ts); Ctrl-C ends a live recording\n"
+    "normally, with the file complete (exit 0).\n"
     "  --output FILE      the file to write (created or replaced)\n"
     "  --progress         one JSON line per row refresh on stdout, and a last line\n"
     "  --user, --password the login to give when the server or proxy asks for one\n"
@@ -48,6 +52,8 @@ constexpr const char* kUsage =
     "                     them (servers that check them refuse a download without)\n"
     "  --cookie           http: the Cookie to send, to the URL's own host only (never\n"
     "                     after a redirect to another host)\n"
+    "  --stall-timeout    a transfer that receives nothing this long ends (default 120);\n"
+    "                     a live recording then keeps what it recorded\n"
     "Exit status: 0 complete, 1 failed, 2 bad arguments, 130 interrupted.\n";
 
 // Any control byte but tab would break the header it goes into.
@@ -72,8 +78,9 @@ std::string FillRecord(const std::string& url, DetectedStream& record) {
     if (!split) {
         return "'" + url + "' is not a URL (scheme://server/path)";
     }
-    if (!IsMmsScheme(split->scheme) && !DownloadStarter::IsHttpScheme(split->scheme)) {
-        return "unsupported scheme '" + split->scheme + "' (http, https, mms, mmst, mmsu)";
+    if (!IsMmsScheme(split->scheme) && !DownloadStarter::IsHttpScheme(split->scheme) &&
+        split->scheme != "rtsp") {
+        return "unsupported scheme '" + split->scheme + "' (http, https, mms, mmst, mmsu, rtsp)";
     }
     if (!FitsRecordText(record.host, split->host)) {
         return "the server part of the URL is longer than " +
@@ -163,7 +170,8 @@ bool WaitForEnd(TerminalDownloadHost& host, SignalPipe& signals, DetectedStream&
 
 int runDownload(int argc, char** argv) {
     CliArgs args("download", argc, argv,
-                 {"output", "user", "password", "adapter", "referer", "user-agent", "cookie"},
+                 {"output", "user", "password", "adapter", "referer", "user-agent", "cookie",
+                  "stall-timeout"},
                  {"progress"}, 1);
     if (args.wantsHelp()) {
         std::fputs(kUsage, stdout);
@@ -188,6 +196,15 @@ int runDownload(int argc, char** argv) {
     HttpDownloadOptions httpOptions;
     if (std::string problem = TakeRequestHeaders(args, httpOptions); !problem.empty()) {
         return args.fail(problem);
+    }
+    if (auto stall = args.value("stall-timeout")) {
+        long seconds = 0;
+        auto [end, ec] = std::from_chars(stall->data(), stall->data() + stall->size(), seconds);
+        if (ec != std::errc() || end != stall->data() + stall->size() || seconds < 1 ||
+            seconds > 86400) {
+            return args.fail("--stall-timeout takes whole seconds from 1 to 86400");
+        }
+        httpOptions.stallSeconds = seconds;
     }
 
     auto record = std::make_unique<DetectedStream>();
@@ -230,10 +247,11 @@ int runDownload(int argc, char** argv) {
     }
     printer.PrintFinal(*record);
 
-    if (interrupted) {
-        return kExitInterrupted;
-    }
     // A download that never started has no outcome: it failed.
     std::optional<DownloadOutcome> outcome = host.outcome();
+    // Stopping a live recording is its normal end: the file is complete.
+    if (interrupted && !(outcome && outcome->completed())) {
+        return kExitInterrupted;
+    }
     return outcome && outcome->completed() ? kExitDone : kExitFailed;
 }

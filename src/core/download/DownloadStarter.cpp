@@ -9,6 +9,7 @@
 #include "core/download/http/CHttpDownload.h"
 #include "core/download/http/RecordText.h"
 #include "core/download/mms/CMmsDownload.h"
+#include "core/download/record/RecordModule.h"
 #include "core/store/StreamList.h"
 
 namespace {
@@ -63,6 +64,9 @@ std::string DownloadStarter::UrlOf(const DetectedStream& record) {
 std::unique_ptr<DownloadWorker> DownloadStarter::Start(DetectedStream& record, StreamList* list,
                                                        const std::string& targetPath) {
     std::string_view scheme = FieldText(record.scheme, sizeof record.scheme);
+    if (RecordKind kind = RecordKindOf(record); kind != RecordKind::kNone) {
+        return StartRecord(record, list, targetPath, kind);
+    }
     if (IsHttpScheme(scheme)) {
         return StartHttp(record, list, targetPath);
     }
@@ -80,6 +84,46 @@ std::unique_ptr<DownloadWorker> DownloadStarter::StartHttp(DetectedStream& recor
     auto download = std::make_unique<CHttpDownload>(host_, httpOptions_);
     Prepare(record, list, download.get(), targetPath);
     if (download->Start(&record, UrlOf(record), targetPath) != 0) {
+        Unprepare(record);
+        return nullptr;
+    }
+    return download;
+}
+
+RecordKind DownloadStarter::RecordKindOf(const DetectedStream& record) {
+    std::string_view scheme = FieldText(record.scheme, sizeof record.scheme);
+    if (!IsHttpScheme(scheme) && scheme != "rtsp") {
+        return RecordKind::kNone;
+    }
+    return RecordKinds::OfUrl(scheme, FieldText(record.path, sizeof record.path));
+}
+
+// A detected row's host may lack the scheme ("example.com" of a Host header); the media
+// library needs it written out.
+std::string DownloadStarter::FullUrlOf(const DetectedStream& record) {
+    std::string url = UrlOf(record);
+    if (url.find("://") == std::string::npos) {
+        url = std::string(FieldText(record.scheme, sizeof record.scheme)) + "://" + url;
+    }
+    return url;
+}
+
+std::unique_ptr<DownloadWorker> DownloadStarter::StartRecord(DetectedStream& record,
+                                                             StreamList* list,
+                                                             const std::string& targetPath,
+                                                             RecordKind kind) {
+    if (RefuseLongPath(record, targetPath)) {
+        return nullptr;
+    }
+    std::string error;
+    std::unique_ptr<RecordWorker> download =
+        RecordModule::NewDownload(host_, kind, httpOptions_, error);
+    if (!download) {
+        host_.showMessage(DownloadMessages::Fill(DownloadMessages::kSetupFailed, ENOENT));
+        return nullptr;
+    }
+    Prepare(record, list, download.get(), targetPath);
+    if (download->Start(&record, FullUrlOf(record), targetPath) != 0) {
         Unprepare(record);
         return nullptr;
     }

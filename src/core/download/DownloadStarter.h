@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/download/http/HttpDownloadOptions.h"
+#include "core/download/record/RecordKind.h"
 
 struct DetectedStream;
 class DownloadHost;
@@ -36,10 +37,17 @@ class DownloadStarter {
     // Every scheme word that begins with "mms" ("mms", "mmst", "mmsu").
     static bool IsMmsScheme(std::string_view scheme);
     static std::string UrlOf(const DetectedStream& record);
+    // The URL with its scheme, as a recording opens it.
+    static std::string FullUrlOf(const DetectedStream& record);
+    // Whether the record is recorded (an HLS playlist, a DASH manifest, an RTSP session) rather
+    // than downloaded byte for byte; by its scheme and the suffix of its path.
+    static RecordKind RecordKindOf(const DetectedStream& record);
 
   private:
     std::unique_ptr<DownloadWorker> StartMms(DetectedStream& record, StreamList* list,
                                              const std::string& targetPath);
+    std::unique_ptr<DownloadWorker> StartRecord(DetectedStream& record, StreamList* list,
+                                                const std::string& targetPath, RecordKind kind);
     std::unique_ptr<DownloadWorker> StartHttp(DetectedStream& record, StreamList* list,
                                               const std::string& targetPath);
 

@@ -2,6 +2,7 @@
 
 #include "core/detect/DetectedStream.h"
 #include "core/download/StreamCommand.h"
+#include "core/download/record/RecordSaveChoice.h"
 #include "core/session/MonitorSession.h"
 #include "gui/app/UiBridge.h"
 #include "gui/list/CListViewEx.h"
@@ -31,6 +32,9 @@
 static_assert(CStreamListModel::kPercentRole == CListViewEx::kBarRole);
 
 namespace {
+
+// The save dialog waits this long at most to learn whether a playlist is live.
+constexpr long kRecordProbeSeconds = 3;
 QString fromBytes(const char* text) {
     return QString::fromUtf8(text);
 }
@@ -499,17 +503,23 @@ void CListArea::OnSaveAs() {
     if (record == nullptr) {
         return;
     }
-    const std::string suffix = record->suffix;
+    std::string suffix = record->suffix;
+    std::string typeName = record->typeName;
+    std::string fileName = SaveDialogSetup::proposedFileName(record->path, suffix);
+    // A playlist or RTSP session is recorded into a container of its own.
+    if (auto recording = RecordSaveChoice::For(*record, kRecordProbeSeconds)) {
+        suffix = recording->suffix;
+        typeName = recording->typeName;
+        fileName = recording->fileName;
+    }
     QFileDialog dialog(this);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters(
-        {QString::fromStdString(SaveDialogSetup::typeFilter(record->typeName, suffix)),
-         QString::fromUtf8(SaveDialogSetup::kAllFilesFilter.data())});
+    dialog.setNameFilters({QString::fromStdString(SaveDialogSetup::typeFilter(typeName, suffix)),
+                           QString::fromUtf8(SaveDialogSetup::kAllFilesFilter.data())});
     dialog.setDefaultSuffix(QString::fromStdString(SaveDialogSetup::defaultExtension(suffix)));
     dialog.setDirectory(startFolder());
-    dialog.selectFile(
-        QString::fromStdString(SaveDialogSetup::proposedFileName(record->path, suffix)));
+    dialog.selectFile(QString::fromStdString(fileName));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return;
     }

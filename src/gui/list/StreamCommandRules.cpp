@@ -10,13 +10,10 @@ bool isRtsp(std::string_view scheme) {
 
 StreamCommandRules::MenuStates StreamCommandRules::menuStates(int state, std::string_view scheme,
                                                               bool fileExists) {
-    MenuStates states{state != kStateDownloading, state == kStateDownloading,
-                      state == kStateEnded && fileExists};
-    if (isRtsp(scheme)) {
-        states.save = false;
-        states.abort = false;
-    }
-    return states;
+    // An RTSP session is recorded like a playlist: save and abort as for every stream.
+    (void)scheme;
+    return {state != kStateDownloading, state == kStateDownloading,
+            state == kStateEnded && fileExists};
 }
 
 StreamCommandRules::Command StreamCommandRules::doubleClickCommand(int state,

@@ -19,8 +19,9 @@ class StreamCommandRules {
         bool play;
     };
 
-    // Save, abort and play items of the context menu; the others are always enabled. Play
-    // needs the downloaded file to be there still.
+    // Save, abort and play items of the context menu, by the state (RTSP sessions are recorded
+    // like every stream); the others are always enabled. Play needs the downloaded file to be
+    // there still.
     static MenuStates menuStates(int state, std::string_view scheme, bool fileExists = true);
     // What a double click runs: copy for rtsp, save when idle, play when ended and the file
     // is there, else nothing.

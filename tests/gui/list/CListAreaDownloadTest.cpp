@@ -5,11 +5,13 @@
 #include "gui/list/CListViewEx.h"
 #include "gui/list/CStreamListModel.h"
 #include "support/FixtureServer.h"
+#include "support/ScriptServer.h"
 
 #include "AsfFixture.h"
 #include "MmsTestServer.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -19,6 +21,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -193,6 +196,61 @@ class CListAreaDownloadTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(progressOf(0), QStringLiteral("完了"), kDownloadTimeoutMs);
         QCOMPARE(QFileInfo(target).size(), 5000);
         QCOMPARE(LoadDownloadState(*record), int(kStateEnded));
+    }
+
+    // A playlist or RTSP row is recorded: the dialog proposes its container, the row shows
+    // the recording's progress, and a stopped live recording ends complete.
+    void recordsPlaylistsAndRtsp_data() {
+        QTest::addColumn<bool>("rtsp");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("proposed");
+        QTest::addColumn<QString>("filter");
+        QTest::newRow("hls with an end") << false << "/vod/index.m3u8"
+                                         << "index.mp4"
+                                         << "MPEG-4 (*.mp4)";
+        QTest::newRow("dash with an end") << false << "/dash/manifest.mpd"
+                                          << "manifest.mp4"
+                                          << "MPEG-4 (*.mp4)";
+        QTest::newRow("rtsp, stopped") << true << "/live"
+                                       << "live.mkv"
+                                       << "Matroska (*.mkv)";
+    }
+    void recordsPlaylistsAndRtsp() {
+        QFETCH(bool, rtsp);
+        QFETCH(QString, path);
+        QFETCH(QString, proposed);
+        QFETCH(QString, filter);
+        if (std::system("ffmpeg -version >/dev/null 2>&1") != 0 ||
+            (rtsp &&
+             std::system("/usr/bin/python3 -c \"import gi; "
+                         "gi.require_version('GstRtspServer', '1.0')\" 2>/dev/null") != 0)) {
+            QSKIP("ffmpeg or GStreamer's RTSP server for python3 is not installed");
+        }
+        const QString media = dir_->filePath(QStringLiteral("media"));
+        QVERIFY(QDir().mkpath(media));
+        ScriptServer server("/usr/bin/python3", rtsp ? "rtsp_fixture.py" : "media_fixture.py",
+                            rtsp ? std::vector<std::string>{"60"}
+                                 : std::vector<std::string>{"60", media.toStdString()});
+        QVERIFY(server.running());
+        DetectedStream stream{};
+        std::strcpy(stream.scheme, rtsp ? "rtsp" : "http");
+        std::snprintf(stream.host, sizeof stream.host, "%s://127.0.0.1:%d", stream.scheme,
+                      server.port());
+        std::snprintf(stream.path, sizeof stream.path, "%s", path.toUtf8().constData());
+        const DetectedStream* record = addAndPick(stream);
+        QVERIFY(record != nullptr);
+        QString shown;
+        QStringList filters;
+        const QString target = saveAs(proposed, &shown, &filters);
+        QCOMPARE(shown, proposed);
+        QCOMPARE(filters.value(0), filter);
+        if (rtsp) {
+            QTRY_VERIFY_WITH_TIMEOUT(progressOf(0).endsWith(QStringLiteral("秒")), 30000);
+            area_->OnCommand(CListArea::kCommandAbort);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(progressOf(0), QStringLiteral("完了"), 30000);
+        QVERIFY(QFileInfo(target).size() > 0);
+        QTRY_COMPARE(session_->downloadCount(), 0);
     }
 
     void abortStopsARunningDownload() {

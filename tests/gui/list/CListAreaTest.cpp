@@ -469,8 +469,9 @@ class CListAreaTest : public QObject {
         QTest::newRow("downloading") << "http" << 1 << false << true << false << true;
         QTest::newRow("ended") << "mms" << 2 << true << false << true << true;
         QTest::newRow("ended, file gone") << "http" << 2 << true << false << false << false;
-        QTest::newRow("rtsp idle") << "rtsp" << 0 << false << false << false << true;
-        QTest::newRow("rtsp ended") << "rtsp" << 2 << false << false << true << true;
+        QTest::newRow("rtsp idle") << "rtsp" << 0 << true << false << false << true;
+        QTest::newRow("rtsp recording") << "rtsp" << 1 << false << true << false << true;
+        QTest::newRow("rtsp ended") << "rtsp" << 2 << true << false << true << true;
     }
     void contextMenuStates() {
         QFETCH(QString, scheme);

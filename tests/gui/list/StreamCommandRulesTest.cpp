@@ -31,12 +31,12 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(StateCase{kStateIdle, "http", true, false, false, Rules::kSave},
                     StateCase{kStateDownloading, "http", false, true, false, Rules::kNone},
                     StateCase{kStateEnded, "mms", true, false, true, Rules::kPlay},
-                    StateCase{kStateIdle, "rtsp", false, false, false, Rules::kCopyUrl},
-                    StateCase{kStateDownloading, "rtsp", false, false, false, Rules::kCopyUrl},
-                    StateCase{kStateEnded, "rtsp", false, false, true, Rules::kCopyUrl},
+                    StateCase{kStateIdle, "rtsp", true, false, false, Rules::kCopyUrl},
+                    StateCase{kStateDownloading, "rtsp", false, true, false, Rules::kCopyUrl},
+                    StateCase{kStateEnded, "rtsp", true, false, true, Rules::kCopyUrl},
                     StateCase{kStateIdle, "RTSP", true, false, false, Rules::kSave},
                     // The downloaded file has gone: nothing to play.
                     StateCase{kStateEnded, "http", true, false, false, Rules::kNone, false},
-                    StateCase{kStateEnded, "rtsp", false, false, false, Rules::kCopyUrl, false}));
+                    StateCase{kStateEnded, "rtsp", true, false, false, Rules::kCopyUrl, false}));
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "core/download/ProgressWords.h"
 #include "core/download/http/RecordText.h"
 #include "core/download/http/ReportProgress.h"
+#include "core/download/record/RecordModule.h"
 #include "core/store/StreamList.h"
 
 namespace {
@@ -173,6 +174,9 @@ CHttpDownload::~CHttpDownload() {
 
 void CHttpDownload::Cancel() {
     cancel_.store(true);
+    if (DownloadWorker* recording = recording_.load()) {
+        recording->Cancel();
+    }
     if (multi_ != nullptr) {
         curl_multi_wakeup(multi_);
     }
@@ -221,6 +225,7 @@ int CHttpDownload::Start(DetectedStream* record, const std::string& url,
     }
     record_ = record;
     url_ = fetched;
+    targetPath_ = targetPath;
 
     if (int error = file_.Open(targetPath, 0644); error != 0) {
         ShowMessage(kFileOpenFailed, error);
@@ -326,6 +331,10 @@ void CHttpDownload::RunTransfer(CURL* easy) {
     for (;;) {
         PrepareTry(easy);
         int result = PerformOnce(easy);
+        if (handOverKind_ != RecordKind::kNone && !cancel_.load()) {
+            HandOver(easy);
+            return;
+        }
         if (cancel_.load()) {
             if (transferStarted_) {
                 EndTransfer();
@@ -384,6 +393,37 @@ void CHttpDownload::RunTransfer(CURL* easy) {
             EndQuietly();
             return;
         }
+    }
+}
+
+// The response is a playlist: the recording takes over the record and ends it; this worker
+// then reports nothing more.
+void CHttpDownload::HandOver(CURL* easy) {
+    file_.Discard();
+    char* effective = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
+    const std::string url = effective != nullptr ? effective : url_;
+    std::string error;
+    recordingOwned_ = RecordModule::NewDownload(host_, handOverKind_, options_, error);
+    if (!recordingOwned_) {
+        Fail(kSetupFailed, ENOENT, error);
+        return;
+    }
+    if (recordingOwned_->Start(record_, url, targetPath_) != 0) {
+        // The recording has told the user why.
+        recordingOwned_.reset();
+        DownloadOutcome outcome;
+        outcome.kind = DownloadOutcome::Kind::kFailed;
+        outcome.code = EIO;
+        outcome.detail = "the playlist's recording could not start";
+        Finish(kStateIdle, ProgressWords::kFailed, outcome);
+        return;
+    }
+    ended_ = true;
+    recording_.store(recordingOwned_.get());
+    // A cancel that came meanwhile reaches the recording too.
+    if (cancel_.load()) {
+        recordingOwned_->Cancel();
     }
 }
 
@@ -573,6 +613,7 @@ std::size_t CHttpDownload::HandleHeader(const char* data, std::size_t length) {
         etag_.clear();
         lastModified_.clear();
         contentRange_.clear();
+        contentType_.clear();
         retryAfter_ = -1;
         statusLine_ = Printable(Trim(line), kStatusLineLimit);
         auto space = line.find(' ');
@@ -602,6 +643,8 @@ std::size_t CHttpDownload::HandleHeader(const char* data, std::size_t length) {
         etag_ = Printable(Trim(line.substr(5)), kStatusLineLimit);
     } else if (StartsWithNoCase(line, "last-modified:")) {
         lastModified_ = Printable(Trim(line.substr(14)), kStatusLineLimit);
+    } else if (StartsWithNoCase(line, "content-type:")) {
+        contentType_ = Printable(Trim(line.substr(13)), kStatusLineLimit);
     } else if (StartsWithNoCase(line, "content-range:")) {
         contentRange_ = std::string(Trim(line.substr(14)));
     } else if (StartsWithNoCase(line, "retry-after:")) {
@@ -625,6 +668,13 @@ std::size_t CHttpDownload::HandleHeader(const char* data, std::size_t length) {
 // the temporary file over) or the rest of it (a 206 for exactly the range asked, of the same
 // length). False only when the file could not be started over.
 bool CHttpDownload::BeginTry() {
+    // A playlist named like any file is known by its type: it is recorded instead.
+    if (status_ == 200 && !transferStarted_ && options_.recordPlaylists) {
+        handOverKind_ = RecordKinds::OfContentType(contentType_);
+        if (handOverKind_ != RecordKind::kNone) {
+            return false;
+        }
+    }
     if (status_ == 200) {
         if (received_ > 0) {
             if (int error = file_.StartOver(); error != 0) {

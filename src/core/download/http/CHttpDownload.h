@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -12,10 +13,12 @@
 #include "core/download/DownloadWorker.h"
 #include "core/download/http/HttpDownloadOptions.h"
 #include "core/download/http/ProgressState.h"
+#include "core/download/record/RecordKind.h"
 #include "core/file/AsideFile.h"
 
 struct DetectedStream;
 class DownloadHost;
+class RecordWorker;
 
 // Downloads one HTTP or HTTPS stream into a file on a worker thread of its own, writing the
 // progress into the stream's record and refreshing its row through record->ownerList.
@@ -23,7 +26,8 @@ class DownloadHost;
 // host exactly once, after record->state holds its final value (0 failed or cancelled before
 // the transfer, 2 the transfer ended: "完了" or "Cancel"), with its DownloadOutcome: the
 // libcurl code or errno or HTTP status of the message, and libcurl's error text, strerror or
-// the server's status line as detail.
+// the server's status line as detail. A response whose Content-Type is an HLS playlist or a
+// DASH manifest is handed to a recording (see RecordModule), which then ends the download.
 class CHttpDownload : public DownloadWorker {
   public:
     explicit CHttpDownload(DownloadHost& host, HttpDownloadOptions options = {});
@@ -54,6 +58,7 @@ class CHttpDownload : public DownloadWorker {
     void ApplyRequestContext(CURL* easy);
     void Run();
     void RunTransfer(CURL* easy);
+    void HandOver(CURL* easy);
     void PrepareTry(CURL* easy);
     bool MayRetry(int result, long status) const;
     bool WaitBeforeRetry(long status);
@@ -82,6 +87,7 @@ class CHttpDownload : public DownloadWorker {
     HttpDownloadOptions options_;
     DetectedStream* record_ = nullptr;
     std::string url_;
+    std::string targetPath_;
     std::string urlHost_;  // the host of url_, which a captured cookie is bound to
     std::string referer_;
     std::string userAgent_;
@@ -93,6 +99,10 @@ class CHttpDownload : public DownloadWorker {
     std::atomic<bool> cancel_{false};
     bool ended_ = false;
     std::thread thread_;
+    // The recording a playlist's response was handed to; it outlives this worker's thread.
+    std::unique_ptr<RecordWorker> recordingOwned_;
+    std::atomic<DownloadWorker*> recording_{nullptr};
+    RecordKind handOverKind_ = RecordKind::kNone;
 
     // Worker-thread state of the current request.
     long status_ = 0;
@@ -112,6 +122,7 @@ class CHttpDownload : public DownloadWorker {
     std::string etag_;          // of the last response
     std::string lastModified_;  // of the last response
     std::string contentRange_;  // of the last response
+    std::string contentType_;   // of the last response
     long retryAfter_ = -1;      // seconds, of the last response; -1 none
     std::uint64_t totalLength_ = 0;
     bool totalKnown_ = false;

@@ -37,5 +37,8 @@ struct HttpDownloadOptions {
     std::optional<std::string> refererOverride;
     std::optional<std::string> userAgentOverride;
     std::optional<std::string> cookieOverride;
+    // A response that is an HLS playlist or DASH manifest by its Content-Type is recorded
+    // into one media file rather than saved as the playlist's text.
+    bool recordPlaylists = true;
     TickSource ticks = SteadyTickCount;
 };

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+#include "core/download/DownloadWorker.h"
+
+struct DetectedStream;
+
+// A recording as the engine sees it: made by the recording module (RecordModule), started once
+// on the owner's thread, ended through its DownloadHost like every download.
+class RecordWorker : public DownloadWorker {
+  public:
+    // Creates the file aside of the target and starts the worker thread. 0 when started; -1
+    // when not, after telling the user why.
+    virtual int Start(DetectedStream* record, const std::string& url,
+                      const std::string& targetPath) = 0;
+};
