@@ -2,17 +2,25 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "core/store/Utf8Sequence.h"
 
 namespace {
 
-void appendUnicodeEscape(std::string& out, unsigned value) {
-    char buffer[8];
-    std::snprintf(buffer, sizeof buffer, "\\u%04X", value);
-    out += buffer;
+// A byte that no JSON string may carry as it is goes out as \u00XX.
+char* writeByteEscape(char* out, unsigned char byte) {
+    constexpr char kHex[] = "0123456789ABCDEF";
+    std::memcpy(out, "\\u00", 4);
+    out[4] = kHex[byte >> 4];
+    out[5] = kHex[byte & 0xF];
+    return out + 6;
+}
+
+char* writeTwo(char* out, char backslashed) {
+    out[0] = '\\';
+    out[1] = backslashed;
+    return out + 2;
 }
 
 // Printable ASCII other than '"' and '\\' goes out as it is.
@@ -40,60 +48,62 @@ bool eightPlain(const char* p) {
     return !below && !above && !hasZero(x ^ (kOnes * '"')) && !hasZero(x ^ (kOnes * '\\'));
 }
 
+// One ASCII byte that is not plain.
+char* writeEscaped(char* out, char c) {
+    switch (c) {
+        case '"':
+            return writeTwo(out, '"');
+        case '\\':
+            return writeTwo(out, '\\');
+        case '\n':
+            return writeTwo(out, 'n');
+        case '\r':
+            return writeTwo(out, 'r');
+        case '\t':
+            return writeTwo(out, 't');
+        default:
+            return writeByteEscape(out, static_cast<unsigned char>(c));
+    }
+}
+
 }  // namespace
 
-void JsonString::append(std::string& out, std::string_view bytes) {
-    out += '"';
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        // Runs of plain characters go out in one piece.
-        std::size_t run = i;
-        while (run + 8 <= bytes.size() && eightPlain(bytes.data() + run)) {
-            run += 8;
+char* JsonString::write(char* out, std::string_view bytes) {
+    *out++ = '"';
+    const char* const begin = bytes.data();
+    const char* const end = begin + bytes.size();
+    const char* p = begin;
+    while (p != end) {
+        // Runs of plain characters go out eight at a time, then one by one.
+        while (end - p >= 8 && eightPlain(p)) {
+            std::memcpy(out, p, 8);
+            out += 8;
+            p += 8;
         }
-        while (run < bytes.size() && isPlain(bytes[run])) {
-            ++run;
+        while (p != end && isPlain(*p)) {
+            *out++ = *p++;
         }
-        if (run > i) {
-            out.append(bytes.data() + i, run - i);
-            i = run;
-            continue;
+        if (p == end) {
+            break;
         }
-        std::size_t length = utf8SequenceLength(bytes, i);
+        std::size_t length = utf8SequenceLength(bytes, static_cast<std::size_t>(p - begin));
         if (length == 0) {
-            appendUnicodeEscape(out, static_cast<unsigned char>(bytes[i]));
-            ++i;
-            continue;
-        }
-        if (length > 1) {
-            out.append(bytes.substr(i, length));
-            i += length;
-            continue;
-        }
-        char c = bytes[i++];
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-                    appendUnicodeEscape(out, static_cast<unsigned char>(c));
-                } else {
-                    out += c;
-                }
+            out = writeByteEscape(out, static_cast<unsigned char>(*p++));
+        } else if (length > 1) {
+            std::memcpy(out, p, length);
+            out += length;
+            p += length;
+        } else {
+            out = writeEscaped(out, *p++);
         }
     }
-    out += '"';
+    *out++ = '"';
+    return out;
+}
+
+void JsonString::append(std::string& out, std::string_view bytes) {
+    std::size_t start = out.size();
+    out.resize(start + maxLength(bytes.size()));
+    char* end = write(out.data() + start, bytes);
+    out.resize(static_cast<std::size_t>(end - out.data()));
 }
