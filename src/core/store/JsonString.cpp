@@ -80,6 +80,14 @@ char* JsonString::write(char* out, std::string_view bytes) {
             out += 8;
             p += 8;
         }
+        if (p != end && end - p < 8 && end - begin >= 8 && eightPlain(end - 8)) {
+            // The last eight bytes are plain, and those before `p` among them went out as they
+            // are just before `out`: all of them go out again, in one piece.
+            std::size_t rest = static_cast<std::size_t>(end - p);
+            std::memcpy(out - (8 - rest), end - 8, 8);
+            out += rest;
+            break;
+        }
         while (p != end && isPlain(*p)) {
             *out++ = *p++;
         }
