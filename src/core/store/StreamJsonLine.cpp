@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -27,12 +28,30 @@ char* writeLiteral(char* out, const char (&text)[N]) {
     return out + N - 1;
 }
 
-// Writes the decimal digits of `value` backwards, ending just before `end`; returns the start.
+// "00" to "99", two chars each.
+constexpr auto kDigitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (unsigned value = 0; value < 100; ++value) {
+        pairs[2 * value] = static_cast<char>('0' + value / 10);
+        pairs[2 * value + 1] = static_cast<char>('0' + value % 10);
+    }
+    return pairs;
+}();
+
+// Writes the decimal digits of `value` backwards, two at a time, ending just before `end`;
+// returns the start.
 char* digitsBefore(char* end, unsigned value) {
-    do {
-        *--end = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
+    while (value >= 100) {
+        end -= 2;
+        std::memcpy(end, &kDigitPairs[2 * (value % 100)], 2);
+        value /= 100;
+    }
+    if (value >= 10) {
+        end -= 2;
+        std::memcpy(end, &kDigitPairs[2 * value], 2);
+    } else {
+        *--end = static_cast<char>('0' + value);
+    }
     return end;
 }
 
@@ -57,19 +76,30 @@ char* writeAddress6(char* out, const std::uint8_t* address) {
     return out;
 }
 
+// The decimal text of every octet, each in four bytes: its digits, then its digit count.
+constexpr auto kOctetTexts = [] {
+    std::array<std::array<char, 4>, 256> texts{};
+    for (unsigned value = 0; value < 256; ++value) {
+        char* text = texts[value].data();
+        unsigned digits = value >= 100 ? 3 : value >= 10 ? 2 : 1;
+        for (unsigned k = digits, rest = value; k-- > 0; rest /= 10) {
+            text[k] = static_cast<char>('0' + rest % 10);
+        }
+        text[3] = static_cast<char>(digits);
+    }
+    return texts;
+}();
+
 // The dotted address in quotes.
 char* writeAddress(char* out, std::uint32_t address) {
-    char buffer[17];
-    char* end = buffer + sizeof buffer;
-    char* p = end;
-    *--p = '"';
-    for (int shift = 0; shift <= 24; shift += 8) {
-        p = digitsBefore(p, (address >> shift) & 0xFF);
-        *--p = shift == 24 ? '"' : '.';
+    *out++ = '"';
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const auto& text = kOctetTexts[(address >> shift) & 0xFF];
+        std::memcpy(out, text.data(), 3);  // the line's room has the spare bytes
+        out += text[3];
+        *out++ = shift == 0 ? '"' : '.';
     }
-    std::size_t size = static_cast<std::size_t>(end - p);
-    std::memcpy(out, p, size);
-    return out + size;
+    return out;
 }
 
 // The texts of one line, measured once.
