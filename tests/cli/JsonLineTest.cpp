@@ -39,6 +39,10 @@ TEST(JsonLine, EscapesAtEveryPositionOfARun) {
         {"abcdefgh完了xyz", "\"abcdefgh完了xyz\""},
         {"abcdefghij\x82xyz", "\"abcdefghij\\u0082xyz\""},
         {"/media/clips/1000000.asf", "\"/media/clips/1000000.asf\""},
+        {"abcdefghijklmnopqrstuvwxyz0123456789\"AB",
+         "\"abcdefghijklmnopqrstuvwxyz0123456789\\\"AB\""},
+        {"abcdefghijklmnop\x01qrstuvwxyz0123456789",
+         "\"abcdefghijklmnop\\u0001qrstuvwxyz0123456789\""},
         {"abc", "\"abc\""},
         {"", "\"\""},
     };
