@@ -20,3 +20,35 @@ TEST(JsonLine, ControlCharactersAndDeleteAreEscaped) {
     JsonLine::appendEscaped(out, std::string("a\r\t\x7F\x1F", 5));
     EXPECT_EQ(out, "\"a\\r\\t\\u007F\\u001F\"");
 }
+
+// Plain runs go out in pieces of eight; escapes at every distance from the ends must land
+// between them unchanged.
+TEST(JsonLine, EscapesAtEveryPositionOfARun) {
+    const struct {
+        std::string bytes;
+        std::string json;
+    } cases[] = {
+        {"abcdefg\"", "\"abcdefg\\\"\""},
+        {"\"abcdefgh", "\"\\\"abcdefgh\""},
+        {"abcdefgh\"ij", "\"abcdefgh\\\"ij\""},
+        {"abcdefghi\nj", "\"abcdefghi\\nj\""},
+        {"ab\x01"
+         "cdefghijklm",
+         "\"ab\\u0001cdefghijklm\""},
+        {"abcdefghijklmno\x7F", "\"abcdefghijklmno\\u007F\""},
+        {"abcdefgh完了xyz", "\"abcdefgh完了xyz\""},
+        {"abcdefghij\x82xyz", "\"abcdefghij\\u0082xyz\""},
+        {"/media/clips/1000000.asf", "\"/media/clips/1000000.asf\""},
+        {"abcdefghijklmnopqrstuvwxyz0123456789\"AB",
+         "\"abcdefghijklmnopqrstuvwxyz0123456789\\\"AB\""},
+        {"abcdefghijklmnop\x01qrstuvwxyz0123456789",
+         "\"abcdefghijklmnop\\u0001qrstuvwxyz0123456789\""},
+        {"abc", "\"abc\""},
+        {"", "\"\""},
+    };
+    for (const auto& c : cases) {
+        std::string out = "x";
+        JsonLine::appendEscaped(out, c.bytes);
+        EXPECT_EQ(out, "x" + c.json) << c.bytes;
+    }
+}

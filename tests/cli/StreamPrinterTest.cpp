@@ -125,3 +125,36 @@ TEST(StreamPrinter, JsonCarriesRefererAndUserAgentButNeverTheCookie) {
     EXPECT_EQ(StreamPrinter::line(stream, StreamPrinter::Format::Text).find("SECRET"),
               std::string::npos);
 }
+
+// Addresses and ports at the edges of their digit counts.
+TEST(StreamPrinter, JsonAddressesAndPortsKeepEveryDigit) {
+    const struct {
+        std::uint32_t source;
+        std::uint32_t destination;
+        std::uint16_t sourcePort;
+        std::uint16_t destinationPort;
+        const char* tail;
+    } cases[] = {
+        {0, 0xFFFFFFFFu, 0, 65535,
+         "\"srcAddr\":\"0.0.0.0\",\"dstAddr\":\"255.255.255.255\",\"srcPort\":0,\"dstPort\":"
+         "65535}"},
+        {0x0A09630Bu, 0x64C80163u, 9, 10,
+         "\"srcAddr\":\"10.9.99.11\",\"dstAddr\":\"100.200.1.99\",\"srcPort\":9,\"dstPort\":10}"},
+        {0xC0A80001u, 0x7F000001u, 99, 100,
+         "\"srcAddr\":\"192.168.0.1\",\"dstAddr\":\"127.0.0.1\",\"srcPort\":99,\"dstPort\":100}"},
+        {0x01020304u, 0x05060708u, 1000, 10001,
+         "\"srcAddr\":\"1.2.3.4\",\"dstAddr\":\"5.6.7.8\",\"srcPort\":1000,\"dstPort\":10001}"},
+    };
+    for (const auto& c : cases) {
+        DetectedStream stream{};
+        std::strcpy(stream.host, "http://s");
+        std::strcpy(stream.path, "/a.asf");
+        stream.verIhl = 0x45;
+        stream.srcAddr = c.source;
+        stream.dstAddr = c.destination;
+        stream.srcPort = c.sourcePort;
+        stream.dstPort = c.destinationPort;
+        std::string line = StreamPrinter::line(stream, StreamPrinter::Format::Json);
+        EXPECT_TRUE(line.ends_with(c.tail)) << line;
+    }
+}

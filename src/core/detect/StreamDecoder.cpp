@@ -421,47 +421,12 @@ void StreamDecoder::setWatchedPorts(const WatchedPorts& ports) {
     ports_ = ports;
 }
 
-int StreamDecoder::decode(const CapturedPacket& packet, DetectedStream& record) const {
-    std::uint32_t length = std::min(packet.length, CapturedPacket::kCapacity);
-    if (!worthDecoding(packet.data, length, ports_)) {
-        return -1;  // the bulk of traffic: no snapshot taken, nothing touched
-    }
-    const Snapshots& snapshots = currentSnapshots();
-    int result = decode(packet, *snapshots.table, snapshots.adapter.get(), ports_, record);
-    if (result == 0 && !keepCookies_.load(std::memory_order_relaxed)) {
-        record.cookie[0] = '\0';
-    }
-    return result;
-}
+namespace {
 
-void StreamDecoder::setKeepCookies(bool keep) {
-    keepCookies_.store(keep, std::memory_order_relaxed);
-}
-
-bool StreamDecoder::keepsCookies() const {
-    return keepCookies_.load(std::memory_order_relaxed);
-}
-
-bool StreamDecoder::worthDecoding(const std::uint8_t* datagram, std::uint32_t length,
-                                  const WatchedPorts& ports) {
-    Segment segment;
-    return locateSegment(datagram, length, ports, segment);
-}
-
-int StreamDecoder::decode(const CapturedPacket& packet, const SuffixTable& table,
-                          const AdapterEntry* adapter, DetectedStream& record) {
-    return decode(packet, table, adapter, WatchedPorts{}, record);
-}
-
-int StreamDecoder::decode(const CapturedPacket& packet, const SuffixTable& table,
-                          const AdapterEntry* adapter, const WatchedPorts& ports,
-                          DetectedStream& record) {
-    const std::uint8_t* d = packet.data;
-    std::uint32_t length = std::min(packet.length, CapturedPacket::kCapacity);
-    Segment segment;
-    if (!locateSegment(d, length, ports, segment)) {
-        return -1;
-    }
+// The decoder behind the located TCP segment of datagram `d`.
+int decodeLocated(const std::uint8_t* d, std::uint32_t length, const Segment& segment,
+                  const SuffixTable& table, const AdapterEntry* adapter, const WatchedPorts& ports,
+                  DetectedStream& record) {
     // The text ends at the first zero byte or at the end of the received bytes.
     const char* payload = reinterpret_cast<const char*>(d + segment.payload);
     std::size_t payloadLength = length - segment.payload;
@@ -516,4 +481,51 @@ int StreamDecoder::decode(const CapturedPacket& packet, const SuffixTable& table
     }
     takeRequestContext(text, record);
     return 0;
+}
+
+}  // namespace
+
+int StreamDecoder::decode(const CapturedPacket& packet, DetectedStream& record) const {
+    std::uint32_t length = std::min(packet.length, CapturedPacket::kCapacity);
+    Segment segment;
+    if (!locateSegment(packet.data, length, ports_, segment)) {
+        return -1;  // the bulk of traffic: no snapshot taken, nothing touched
+    }
+    const Snapshots& snapshots = currentSnapshots();
+    int result = decodeLocated(packet.data, length, segment, *snapshots.table,
+                               snapshots.adapter.get(), ports_, record);
+    if (result == 0 && !keepCookies_.load(std::memory_order_relaxed)) {
+        record.cookie[0] = '\0';
+    }
+    return result;
+}
+
+void StreamDecoder::setKeepCookies(bool keep) {
+    keepCookies_.store(keep, std::memory_order_relaxed);
+}
+
+bool StreamDecoder::keepsCookies() const {
+    return keepCookies_.load(std::memory_order_relaxed);
+}
+
+bool StreamDecoder::worthDecoding(const std::uint8_t* datagram, std::uint32_t length,
+                                  const WatchedPorts& ports) {
+    Segment segment;
+    return locateSegment(datagram, length, ports, segment);
+}
+
+int StreamDecoder::decode(const CapturedPacket& packet, const SuffixTable& table,
+                          const AdapterEntry* adapter, DetectedStream& record) {
+    return decode(packet, table, adapter, WatchedPorts{}, record);
+}
+
+int StreamDecoder::decode(const CapturedPacket& packet, const SuffixTable& table,
+                          const AdapterEntry* adapter, const WatchedPorts& ports,
+                          DetectedStream& record) {
+    std::uint32_t length = std::min(packet.length, CapturedPacket::kCapacity);
+    Segment segment;
+    if (!locateSegment(packet.data, length, ports, segment)) {
+        return -1;
+    }
+    return decodeLocated(packet.data, length, segment, table, adapter, ports, record);
 }

@@ -1,18 +1,31 @@
 #include "core/store/JsonString.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "core/store/Utf8Sequence.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
-void appendUnicodeEscape(std::string& out, unsigned value) {
-    char buffer[8];
-    std::snprintf(buffer, sizeof buffer, "\\u%04X", value);
-    out += buffer;
+// A byte that no JSON string may carry as it is goes out as \u00XX.
+char* writeByteEscape(char* out, unsigned char byte) {
+    constexpr char kHex[] = "0123456789ABCDEF";
+    std::memcpy(out, "\\u00", 4);
+    out[4] = kHex[byte >> 4];
+    out[5] = kHex[byte & 0xF];
+    return out + 6;
+}
+
+char* writeTwo(char* out, char backslashed) {
+    out[0] = '\\';
+    out[1] = backslashed;
+    return out + 2;
 }
 
 // Printable ASCII other than '"' and '\\' goes out as it is.
@@ -40,60 +53,102 @@ bool eightPlain(const char* p) {
     return !below && !above && !hasZero(x ^ (kOnes * '"')) && !hasZero(x ^ (kOnes * '\\'));
 }
 
+#ifdef __SSE2__
+// Bit i set when byte i of the sixteen at `p` is plain. Signed compares: bytes from 0x80 on
+// count as below 0x20.
+unsigned plainMask16(const char* p) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i printable = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F)),
+                                      _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F)));
+    __m128i special =
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(special, printable)));
+}
+#endif
+
+// One ASCII byte that is not plain.
+char* writeEscaped(char* out, char c) {
+    switch (c) {
+        case '"':
+            return writeTwo(out, '"');
+        case '\\':
+            return writeTwo(out, '\\');
+        case '\n':
+            return writeTwo(out, 'n');
+        case '\r':
+            return writeTwo(out, 'r');
+        case '\t':
+            return writeTwo(out, 't');
+        default:
+            return writeByteEscape(out, static_cast<unsigned char>(c));
+    }
+}
+
 }  // namespace
 
-void JsonString::append(std::string& out, std::string_view bytes) {
-    out += '"';
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        // Runs of plain characters go out in one piece.
-        std::size_t run = i;
-        while (run + 8 <= bytes.size() && eightPlain(bytes.data() + run)) {
-            run += 8;
+char* JsonString::write(char* out, std::string_view bytes) {
+    *out++ = '"';
+    const char* const begin = bytes.data();
+    const char* const end = begin + bytes.size();
+    const char* p = begin;
+    while (p != end) {
+#ifdef __SSE2__
+        // Sixteen bytes go out at once; only the plain run at their start counts.
+        while (end - p >= 16) {
+            unsigned run = static_cast<unsigned>(std::countr_one(plainMask16(p)));
+            std::memcpy(out, p, 16);
+            out += run;
+            p += run;
+            if (run < 16) {
+                break;
+            }
         }
-        while (run < bytes.size() && isPlain(bytes[run])) {
-            ++run;
+        if (p != end && end - p < 16 && end - begin >= 16 && plainMask16(end - 16) == 0xFFFF) {
+            // As below with eight bytes: the last sixteen are plain and go out in one piece.
+            std::size_t rest = static_cast<std::size_t>(end - p);
+            std::memcpy(out - (16 - rest), end - 16, 16);
+            out += rest;
+            break;
         }
-        if (run > i) {
-            out.append(bytes.data() + i, run - i);
-            i = run;
-            continue;
+#endif
+        // Runs of plain characters go out eight at a time, then one by one.
+        while (end - p >= 8 && eightPlain(p)) {
+            std::memcpy(out, p, 8);
+            out += 8;
+            p += 8;
         }
-        std::size_t length = utf8SequenceLength(bytes, i);
+        if (p != end && end - p < 8 && end - begin >= 8 && eightPlain(end - 8)) {
+            // The last eight bytes are plain, and those before `p` among them went out as they
+            // are just before `out`: all of them go out again, in one piece.
+            std::size_t rest = static_cast<std::size_t>(end - p);
+            std::memcpy(out - (8 - rest), end - 8, 8);
+            out += rest;
+            break;
+        }
+        while (p != end && isPlain(*p)) {
+            *out++ = *p++;
+        }
+        if (p == end) {
+            break;
+        }
+        std::size_t length = utf8SequenceLength(bytes, static_cast<std::size_t>(p - begin));
         if (length == 0) {
-            appendUnicodeEscape(out, static_cast<unsigned char>(bytes[i]));
-            ++i;
-            continue;
-        }
-        if (length > 1) {
-            out.append(bytes.substr(i, length));
-            i += length;
-            continue;
-        }
-        char c = bytes[i++];
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-                    appendUnicodeEscape(out, static_cast<unsigned char>(c));
-                } else {
-                    out += c;
-                }
+            out = writeByteEscape(out, static_cast<unsigned char>(*p++));
+        } else if (length > 1) {
+            std::memcpy(out, p, length);
+            out += length;
+            p += length;
+        } else {
+            out = writeEscaped(out, *p++);
         }
     }
-    out += '"';
+    *out++ = '"';
+    return out;
+}
+
+void JsonString::append(std::string& out, std::string_view bytes) {
+    std::size_t start = out.size();
+    out.resize(start + maxLength(bytes.size()));
+    char* end = write(out.data() + start, bytes);
+    out.resize(static_cast<std::size_t>(end - out.data()));
 }

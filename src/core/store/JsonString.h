@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -9,4 +10,11 @@ class JsonString {
   public:
     // Appends `bytes` in quotes.
     static void append(std::string& out, std::string_view bytes);
+
+    // Writes `bytes` in quotes at `out`, which has room for maxLength(bytes.size()) chars;
+    // returns the end of what it wrote.
+    static char* write(char* out, std::string_view bytes);
+
+    // The most chars write() may take for `size` bytes: each byte may grow to \u00XX.
+    static constexpr std::size_t maxLength(std::size_t size) { return 6 * size + 2; }
 };

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -22,112 +23,193 @@ std::string_view field(const char (&text)[N]) {
 }
 
 template <std::size_t N>
-void appendLiteral(std::string& out, const char (&text)[N]) {
-    out.append(text, N - 1);
+char* writeLiteral(char* out, const char (&text)[N]) {
+    std::memcpy(out, text, N - 1);
+    return out + N - 1;
 }
 
-// Writes the decimal digits of `value` backwards, ending just before `end`; returns the start.
+// "00" to "99", two chars each.
+constexpr auto kDigitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (unsigned value = 0; value < 100; ++value) {
+        pairs[2 * value] = static_cast<char>('0' + value / 10);
+        pairs[2 * value + 1] = static_cast<char>('0' + value % 10);
+    }
+    return pairs;
+}();
+
+// Writes the decimal digits of `value` backwards, two at a time, ending just before `end`;
+// returns the start.
 char* digitsBefore(char* end, unsigned value) {
-    do {
-        *--end = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
+    while (value >= 100) {
+        end -= 2;
+        std::memcpy(end, &kDigitPairs[2 * (value % 100)], 2);
+        value /= 100;
+    }
+    if (value >= 10) {
+        end -= 2;
+        std::memcpy(end, &kDigitPairs[2 * value], 2);
+    } else {
+        *--end = static_cast<char>('0' + value);
+    }
     return end;
 }
 
-void appendNumber(std::string& out, unsigned value) {
+char* writeNumber(char* out, unsigned value) {
     char buffer[10];
     char* end = buffer + sizeof buffer;
     char* begin = digitsBefore(end, value);
-    out.append(begin, static_cast<std::size_t>(end - begin));
+    std::size_t size = static_cast<std::size_t>(end - begin);
+    std::memcpy(out, begin, size);
+    return out + size;
 }
 
 // The IPv6 address in its shortest text (RFC 5952), in quotes.
-void appendAddress6(std::string& out, const std::uint8_t* address) {
+char* writeAddress6(char* out, const std::uint8_t* address) {
     char text[INET6_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET6, address, text, sizeof text);
-    out += '"';
-    out += text;
-    out += '"';
+    std::size_t size = strnlen(text, sizeof text);
+    *out++ = '"';
+    std::memcpy(out, text, size);
+    out += size;
+    *out++ = '"';
+    return out;
 }
 
-// The dotted address in quotes.
-void appendAddress(std::string& out, std::uint32_t address) {
-    char buffer[17];
-    char* end = buffer + sizeof buffer;
-    char* p = end;
-    *--p = '"';
-    for (int shift = 0; shift <= 24; shift += 8) {
-        p = digitsBefore(p, (address >> shift) & 0xFF);
-        *--p = shift == 24 ? '"' : '.';
+// The decimal text of every octet, each in four bytes: its digits, then its digit count.
+constexpr auto kOctetTexts = [] {
+    std::array<std::array<char, 4>, 256> texts{};
+    for (unsigned value = 0; value < 256; ++value) {
+        char* text = texts[value].data();
+        unsigned digits = value >= 100 ? 3 : value >= 10 ? 2 : 1;
+        for (unsigned k = digits, rest = value; k-- > 0; rest /= 10) {
+            text[k] = static_cast<char>('0' + rest % 10);
+        }
+        text[3] = static_cast<char>(digits);
     }
-    out.append(p, static_cast<std::size_t>(end - p));
+    return texts;
+}();
+
+// The dotted address in quotes.
+char* writeAddress(char* out, std::uint32_t address) {
+    *out++ = '"';
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const auto& text = kOctetTexts[(address >> shift) & 0xFF];
+        std::memcpy(out, text.data(), 3);  // the line's room has the spare bytes
+        out += text[3];
+        *out++ = shift == 0 ? '"' : '.';
+    }
+    return out;
+}
+
+// The texts of one line, measured once.
+struct LineTexts {
+    explicit LineTexts(const DetectedStream& stream)
+        : scheme(field(stream.scheme)),
+          host(field(stream.host)),
+          path(field(stream.path)),
+          query(field(stream.query)),
+          suffix(field(stream.suffix)),
+          typeName(field(stream.typeName)),
+          referer(field(stream.referer)),
+          userAgent(field(stream.userAgent)) {}
+
+    // Room for the whole line: every text at its longest escaped form (the URL repeats host,
+    // path and query), the keys, two IPv6 addresses and two ports.
+    std::size_t maxLength() const {
+        constexpr std::size_t kKeysAndNumbers = 256 + 2 * (INET6_ADDRSTRLEN + 2);
+        std::size_t texts = scheme.size() + 2 * (host.size() + path.size() + query.size()) +
+                            suffix.size() + typeName.size() + referer.size() + userAgent.size();
+        return JsonString::maxLength(texts) + 8 * 2 + kKeysAndNumbers;
+    }
+
+    std::string_view scheme, host, path, query, suffix, typeName, referer, userAgent;
+};
+
+// The URL's string: host, path and query as one string, since a character may span them.
+char* writeUrl(char* out, const LineTexts& texts, std::string_view hostOut,
+               std::string_view pathOut, std::string_view queryOut) {
+    if (hostOut.size() == texts.host.size()) {
+        // The host went out unchanged, so it is whole characters and ends on a character
+        // boundary: the URL's string is the two strings just written, joined.
+        *out++ = '"';
+        std::memcpy(out, hostOut.data(), hostOut.size());
+        out += hostOut.size();
+        std::memcpy(out, pathOut.data(), pathOut.size());
+        out += pathOut.size();
+    } else {
+        char url[sizeof(DetectedStream::host) + sizeof(DetectedStream::path)];
+        std::memcpy(url, texts.host.data(), texts.host.size());
+        std::memcpy(url + texts.host.size(), texts.path.data(), texts.path.size());
+        out = JsonString::write(out, std::string_view(url, texts.host.size() + texts.path.size()));
+        --out;  // the closing quote
+    }
+    // The query begins with "?", which no character runs into: its string just written joins
+    // the URL's unchanged.
+    std::memcpy(out, queryOut.data(), queryOut.size());
+    out += queryOut.size();
+    *out++ = '"';
+    return out;
+}
+
+// A string just written at [begin, end), without its quotes.
+std::string_view inside(const char* begin, const char* end) {
+    return std::string_view(begin + 1, static_cast<std::size_t>(end - begin) - 2);
+}
+
+char* writeLine(char* out, const DetectedStream& stream, const LineTexts& texts) {
+    out = writeLiteral(out, "{\"scheme\":");
+    out = JsonString::write(out, texts.scheme);
+    out = writeLiteral(out, ",\"host\":");
+    char* hostBegin = out;
+    out = JsonString::write(out, texts.host);
+    std::string_view hostOut = inside(hostBegin, out);
+    out = writeLiteral(out, ",\"path\":");
+    char* pathBegin = out;
+    out = JsonString::write(out, texts.path);
+    std::string_view pathOut = inside(pathBegin, out);
+    out = writeLiteral(out, ",\"query\":");
+    char* queryBegin = out;
+    out = JsonString::write(out, texts.query);
+    std::string_view queryOut = inside(queryBegin, out);
+    out = writeLiteral(out, ",\"url\":");
+    out = writeUrl(out, texts, hostOut, pathOut, queryOut);
+    out = writeLiteral(out, ",\"suffix\":");
+    out = JsonString::write(out, texts.suffix);
+    out = writeLiteral(out, ",\"typeName\":");
+    out = JsonString::write(out, texts.typeName);
+    // The request's context; its cookie is a credential and is never printed.
+    out = writeLiteral(out, ",\"referer\":");
+    out = JsonString::write(out, texts.referer);
+    out = writeLiteral(out, ",\"userAgent\":");
+    out = JsonString::write(out, texts.userAgent);
+    out = writeLiteral(out, ",\"srcAddr\":");
+    if (IsIpv6(stream)) {
+        out = writeAddress6(out, stream.srcAddr6);
+        out = writeLiteral(out, ",\"dstAddr\":");
+        out = writeAddress6(out, stream.dstAddr6);
+    } else {
+        out = writeAddress(out, stream.srcAddr);
+        out = writeLiteral(out, ",\"dstAddr\":");
+        out = writeAddress(out, stream.dstAddr);
+    }
+    out = writeLiteral(out, ",\"srcPort\":");
+    out = writeNumber(out, stream.srcPort);
+    out = writeLiteral(out, ",\"dstPort\":");
+    out = writeNumber(out, stream.dstPort);
+    *out++ = '}';
+    return out;
 }
 
 }  // namespace
 
 void StreamJsonLine::append(std::string& out, const DetectedStream& stream) {
-    std::string_view host = field(stream.host);
-    std::string_view path = field(stream.path);
-    appendLiteral(out, "{\"scheme\":");
-    JsonString::append(out, field(stream.scheme));
-    appendLiteral(out, ",\"host\":");
-    std::size_t hostStart = out.size() + 1;  // after the opening quote
-    JsonString::append(out, host);
-    std::size_t hostEnd = out.size() - 1;  // before the closing quote
-    appendLiteral(out, ",\"path\":");
-    std::size_t pathStart = out.size() + 1;
-    JsonString::append(out, path);
-    std::size_t pathEnd = out.size() - 1;
-    appendLiteral(out, ",\"query\":");
-    std::size_t queryStart = out.size() + 1;
-    JsonString::append(out, field(stream.query));
-    std::size_t queryEnd = out.size() - 1;
-    appendLiteral(out, ",\"url\":");
-    if (hostEnd - hostStart == host.size()) {
-        // The host went out unchanged, so it is whole characters and ends on a character
-        // boundary: the URL's string is the two strings just written, joined.
-        out.reserve(out.size() + (hostEnd - hostStart) + (pathEnd - pathStart) + 2);
-        out += '"';
-        out.append(out, hostStart, hostEnd - hostStart);
-        out.append(out, pathStart, pathEnd - pathStart);
-        out += '"';
-    } else {
-        // One string of host and path: escaping them apart could split a character in two.
-        char url[sizeof stream.host + sizeof stream.path];
-        std::memcpy(url, host.data(), host.size());
-        std::memcpy(url + host.size(), path.data(), path.size());
-        JsonString::append(out, std::string_view(url, host.size() + path.size()));
-    }
-    // The query begins with "?", which no character runs into: its string just written joins
-    // the URL's unchanged.
-    out.pop_back();
-    out.append(out, queryStart, queryEnd - queryStart);
-    out += '"';
-    appendLiteral(out, ",\"suffix\":");
-    JsonString::append(out, field(stream.suffix));
-    appendLiteral(out, ",\"typeName\":");
-    JsonString::append(out, field(stream.typeName));
-    // The request's context; its cookie is a credential and is never printed.
-    appendLiteral(out, ",\"referer\":");
-    JsonString::append(out, field(stream.referer));
-    appendLiteral(out, ",\"userAgent\":");
-    JsonString::append(out, field(stream.userAgent));
-    appendLiteral(out, ",\"srcAddr\":");
-    if (IsIpv6(stream)) {
-        appendAddress6(out, stream.srcAddr6);
-        appendLiteral(out, ",\"dstAddr\":");
-        appendAddress6(out, stream.dstAddr6);
-    } else {
-        appendAddress(out, stream.srcAddr);
-        appendLiteral(out, ",\"dstAddr\":");
-        appendAddress(out, stream.dstAddr);
-    }
-    appendLiteral(out, ",\"srcPort\":");
-    appendNumber(out, stream.srcPort);
-    appendLiteral(out, ",\"dstPort\":");
-    appendNumber(out, stream.dstPort);
-    out += '}';
+    // Written straight into room made at the end, then cut to what was written.
+    LineTexts texts(stream);
+    std::size_t start = out.size();
+    out.resize(start + texts.maxLength());
+    char* end = writeLine(out.data() + start, stream, texts);
+    out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 std::string StreamJsonLine::line(const DetectedStream& stream) {

@@ -102,12 +102,31 @@ struct StreamStore::Kind {
     std::string_view bytes() const {
         return std::string_view(reinterpret_cast<const char*>(this), sizeof *this);
     }
+    // A record's kind fields, measured once to be compared with many kinds.
+    struct Fields {
+        explicit Fields(const DetectedStream& r)
+            : suffix(fieldText(r.suffix, sizeof r.suffix)),
+              scheme(fieldText(r.scheme, sizeof r.scheme)),
+              typeName(fieldText(r.typeName, sizeof r.typeName)),
+              adapterInfo(r.adapterInfo) {}
+        std::string_view suffix, scheme, typeName;
+        const std::uint8_t* adapterInfo;
+    };
+
     // Whether of(r) would equal this kind, without making it.
-    bool sameAs(const DetectedStream& r) const {
-        return fieldText(r.suffix, sizeof r.suffix) == suffix &&
-               fieldText(r.scheme, sizeof r.scheme) == scheme &&
-               fieldText(r.typeName, sizeof r.typeName) == typeName &&
+    bool sameAs(const DetectedStream& r) const { return sameAs(Fields(r)); }
+    bool sameAs(const Fields& r) const {
+        return sameText(suffix, sizeof suffix, r.suffix) &&
+               sameText(scheme, sizeof scheme, r.scheme) &&
+               sameText(typeName, sizeof typeName, r.typeName) &&
                std::memcmp(adapterInfo, r.adapterInfo, sizeof adapterInfo) == 0;
+    }
+
+  private:
+    // Whether the terminated `stored` text is `text`, without measuring `stored`.
+    static bool sameText(const char* stored, std::size_t capacity, std::string_view text) {
+        return text.size() < capacity && stored[text.size()] == '\0' &&
+               std::memcmp(stored, text.data(), text.size()) == 0;
     }
 };
 
@@ -718,16 +737,18 @@ std::uint32_t StreamStore::internKind(const DetectedStream& record) {
     if (lastKind_ < kinds_.size() && kinds_[lastKind_].sameAs(record)) {
         return lastKind_;
     }
-    Kind kind = Kind::of(record);
     if (kinds_.size() <= kLinearKinds) {
-        // Few kinds (the usual case): found without building a key.
+        // Few kinds (the usual case): found by comparing the record's fields in place, without
+        // building a kind or a key.
+        Kind::Fields fields(record);
         for (std::size_t i = 0; i < kinds_.size(); ++i) {
-            if (kinds_[i].bytes() == kind.bytes()) {
+            if (kinds_[i].sameAs(fields)) {
                 lastKind_ = static_cast<std::uint32_t>(i);
                 return lastKind_;
             }
         }
     }
+    Kind kind = Kind::of(record);
     std::string key(kind.bytes());
     auto found = kindIndex_.find(key);
     if (found != kindIndex_.end()) {

@@ -33,6 +33,22 @@ TEST(Cp932Text, FindNeverStartsOnATrailByte) {
     EXPECT_EQ(Cp932Text::findLastOf("a b\nc", ' ', '\n'), 3u);
     EXPECT_EQ(Cp932Text::findLastOf("a\nb c\x81 ", ' ', '\n'), 3u);
     EXPECT_EQ(Cp932Text::findLastOf("abc", ' ', '\n'), Cp932Text::npos);
+    // Longer texts, where words of eight bytes are passed over at once.
+    const struct {
+        const char* text;
+        std::size_t expected;
+    } lastOfCases[] = {
+        {"GET /media/clips/1000000.asf", 3},
+        {"GET\n/media/clips/1000000.asf", 3},
+        {"abcdefghijklmnop q", 16},
+        {"a bcdefghijklmnopqrstuvwx", 1},
+        {" abcdefghijklmnop", 0},
+        {"abcdefghijklmnopq", Cp932Text::npos},
+        {"x \x81 abcdefghijklmnop", 1},
+    };
+    for (const auto& c : lastOfCases) {
+        EXPECT_EQ(Cp932Text::findLastOf(c.text, ' ', '\n'), c.expected) << c.text;
+    }
 }
 
 TEST(Cp932Text, UpperCaseLeavesTwoByteCharactersAlone) {
