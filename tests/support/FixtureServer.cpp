@@ -1,8 +1,5 @@
 #include "FixtureServer.h"
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,8 +8,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -27,60 +22,27 @@ std::string FixtureServer::CertificateFile() {
 }
 
 FixtureServer::FixtureServer(int lifetimeSeconds, bool tls, bool ipv6) : tls_(tls), ipv6_(ipv6) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) {
-        return;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    std::string script = SupportFile("http_fixture.py");
-    std::string lifetime = std::to_string(lifetimeSeconds);
-    std::string tlsFlag = "--tls";
-    std::string cert = CertificateFile();
-    std::string key = SupportFile("fixture-key.pem");
-    std::string logFlag = "--log";
-    std::string ipv6Flag = "--ipv6";
-    std::string log = "/tmp/quorvex-http-requests-XXXXXX";
-    int logFd = mkstemp(log.data());
-    std::vector<char*> argv{const_cast<char*>("python3"), script.data(), lifetime.data()};
+    std::vector<std::string> arguments{std::to_string(lifetimeSeconds)};
     if (tls) {
-        argv.insert(argv.end(), {tlsFlag.data(), cert.data(), key.data()});
+        arguments.insert(arguments.end(),
+                         {"--tls", CertificateFile(), SupportFile("fixture-key.pem")});
     }
     if (ipv6) {
-        argv.push_back(ipv6Flag.data());
+        arguments.emplace_back("--ipv6");
     }
+    std::string log = "/tmp/quorvex-http-requests-XXXXXX";
+    int logFd = mkstemp(log.data());
     if (logFd >= 0) {
         close(logFd);
         log_ = log;
-        argv.insert(argv.end(), {logFlag.data(), log_.data()});
+        arguments.insert(arguments.end(), {"--log", log_});
     }
-    argv.push_back(nullptr);
-    int rc = posix_spawnp(&pid_, "python3", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[1]);
-    if (rc != 0) {
-        pid_ = -1;
-        close(pipeFds[0]);
-        return;
-    }
-    FILE* out = fdopen(pipeFds[0], "r");
-    int port = 0;
-    if (out != nullptr && std::fscanf(out, "PORT %d", &port) == 1) {
-        port_ = port;
-    }
-    if (out != nullptr) {
-        std::fclose(out);
-    }
+    process_ = std::make_unique<ScriptServer>("python3", "http_fixture.py", arguments);
+    port_ = process_->port();
 }
 
 FixtureServer::~FixtureServer() {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
+    process_.reset();  // the server ends before its log goes
     if (!log_.empty()) {
         unlink(log_.c_str());
     }

@@ -1,10 +1,11 @@
 #pragma once
 
-#include <sys/types.h>
-
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "ScriptServer.h"
 
 // The test suite's loopback HTTP server (tests/support/http_fixture.py) in a child process.
 // It listens on 127.0.0.1 (::1 with `ipv6`) with a free port and exits by itself after
@@ -35,7 +36,7 @@ class FixtureServer {
     static std::string CertificateFile();
 
   private:
-    pid_t pid_ = -1;
+    std::unique_ptr<ScriptServer> process_;
     int port_ = 0;
     bool tls_ = false;
     bool ipv6_ = false;

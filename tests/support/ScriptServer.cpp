@@ -27,7 +27,7 @@ ScriptServer::ScriptServer(const std::string& interpreter, const std::string& sc
         argv.push_back(word.data());
     }
     argv.push_back(nullptr);
-    int rc = posix_spawn(&pid_, interpreter.c_str(), &actions, nullptr, argv.data(), environ);
+    int rc = posix_spawnp(&pid_, interpreter.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
     if (rc != 0) {

@@ -7,6 +7,7 @@
 
 // A test server written as a script (tests/support/NAME) in a child process that prints
 // "PORT <n>" once it serves on 127.0.0.1; ended with SIGTERM and reaped on destruction.
+// The interpreter is looked up in PATH unless it names a path.
 class ScriptServer {
   public:
     ScriptServer(const std::string& interpreter, const std::string& script,
