@@ -15,6 +15,7 @@
 #include "core/detect/DetectedStream.h"
 #include "core/download/DownloadHost.h"
 #include "core/download/DownloadMessages.h"
+#include "core/download/PrintableText.h"
 #include "core/download/ProgressWords.h"
 #include "core/download/http/RecordText.h"
 #include "core/download/http/ReportProgress.h"
@@ -96,17 +97,6 @@ std::string_view Trim(std::string_view text) {
         text.remove_suffix(1);
     }
     return text;
-}
-
-// Bytes from the network without their control bytes, so that none reaches a log, a dialog or
-// a terminal; at most `limit` of them.
-std::string Printable(std::string_view text, std::size_t limit) {
-    std::string shown;
-    for (char c : text.substr(0, limit)) {
-        auto byte = static_cast<unsigned char>(c);
-        shown += byte < 0x20 || byte == 0x7F ? '?' : c;
-    }
-    return shown;
 }
 
 std::string_view RecordField(const char* field, std::size_t capacity) {
@@ -551,7 +541,7 @@ bool CHttpDownload::AskLogin(CURL* easy, long status, bool& askedServer, bool& a
     curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
     const std::string answered = effective != nullptr ? effective : url_;
     DownloadHost::Credentials credentials;
-    if (!host_.askLogin({status, Printable(answered, kUrlShownLimit), realm_}, credentials)) {
+    if (!host_.askLogin({status, PrintableText(answered, kUrlShownLimit), realm_}, credentials)) {
         return false;
     }
     if (status == 407) {
@@ -615,7 +605,7 @@ std::size_t CHttpDownload::HandleHeader(const char* data, std::size_t length) {
         contentRange_.clear();
         contentType_.clear();
         retryAfter_ = -1;
-        statusLine_ = Printable(Trim(line), kStatusLineLimit);
+        statusLine_ = PrintableText(Trim(line), kStatusLineLimit);
         auto space = line.find(' ');
         if (space != std::string_view::npos) {
             std::string_view code = line.substr(space + 1, 3);
@@ -640,11 +630,11 @@ std::size_t CHttpDownload::HandleHeader(const char* data, std::size_t length) {
         lengthKnown_ = ec == std::errc() && end == value.data() + value.size() && !value.empty();
         contentLength_ = lengthKnown_ ? parsed : 0;
     } else if (StartsWithNoCase(line, "etag:")) {
-        etag_ = Printable(Trim(line.substr(5)), kStatusLineLimit);
+        etag_ = PrintableText(Trim(line.substr(5)), kStatusLineLimit);
     } else if (StartsWithNoCase(line, "last-modified:")) {
-        lastModified_ = Printable(Trim(line.substr(14)), kStatusLineLimit);
+        lastModified_ = PrintableText(Trim(line.substr(14)), kStatusLineLimit);
     } else if (StartsWithNoCase(line, "content-type:")) {
-        contentType_ = Printable(Trim(line.substr(13)), kStatusLineLimit);
+        contentType_ = PrintableText(Trim(line.substr(13)), kStatusLineLimit);
     } else if (StartsWithNoCase(line, "content-range:")) {
         contentRange_ = std::string(Trim(line.substr(14)));
     } else if (StartsWithNoCase(line, "retry-after:")) {

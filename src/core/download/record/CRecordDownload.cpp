@@ -21,6 +21,7 @@ extern "C" {
 #include "core/download/DownloadHost.h"
 #include "core/download/DownloadMessages.h"
 #include "core/download/EndDownload.h"
+#include "core/download/PrintableText.h"
 #include "core/download/ProgressWords.h"
 #include "core/download/http/RecordText.h"
 #include "core/download/http/TransferFormat.h"
@@ -37,15 +38,6 @@ constexpr std::size_t kDetailLimit = 300;
 constexpr std::size_t kUrlShownLimit = 2048;
 constexpr std::size_t kSinkBufferSize = 256 * 1024;
 constexpr std::int64_t kKeyFrameWaitMicros = 10 * 1000000LL;
-
-std::string Printable(std::string_view text, std::size_t limit) {
-    std::string shown;
-    for (char c : text.substr(0, limit)) {
-        auto byte = static_cast<unsigned char>(c);
-        shown += byte < 0x20 || byte == 0x7F ? '?' : c;
-    }
-    return shown;
-}
 
 // The media library logs on the thread that calls it; each recording's thread keeps the
 // complaints that explain its failure, and nothing reaches a terminal.
@@ -70,7 +62,7 @@ void OnLibraryLog(void* object, int level, const char* format, va_list args) {
         text.find("Stream ends prematurely") != std::string_view::npos) {
         ++*tSegmentFailures;
     }
-    *tLibraryLine = Printable(text, kDetailLimit);
+    *tLibraryLine = PrintableText(text, kDetailLimit);
 }
 
 void InitLibraryOnce() {
@@ -368,7 +360,7 @@ bool CRecordDownload::OpenInput(const std::string& url) {
 // The login the server asks for, through the same prompt as a web download's.
 bool CRecordDownload::AskLogin(std::string& url) {
     DownloadHost::Credentials credentials;
-    DownloadHost::LoginRequest request{401, Printable(WithoutLogin(url), kUrlShownLimit), ""};
+    DownloadHost::LoginRequest request{401, PrintableText(WithoutLogin(url), kUrlShownLimit), ""};
     if (!host_.askLogin(request, credentials)) {
         return false;
     }
@@ -698,7 +690,7 @@ void CRecordDownload::Finish(std::int32_t state, const char* progressWord,
 std::string CRecordDownload::LibraryDetail(int error) const {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(error, text, sizeof text);
-    std::string detail = Printable(text, kDetailLimit);
+    std::string detail = PrintableText(text, kDetailLimit);
     if (!lastLibraryLine_.empty()) {
         detail += " (" + lastLibraryLine_ + ")";
     }

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "core/download/PrintableText.h"
+
 namespace {
 
 struct Fetch {
@@ -12,15 +14,6 @@ struct Fetch {
     std::string contentType;
     bool tooLarge = false;
 };
-
-std::string Printable(std::string_view text, std::size_t limit) {
-    std::string shown;
-    for (char c : text.substr(0, limit)) {
-        auto byte = static_cast<unsigned char>(c);
-        shown += byte < 0x20 || byte == 0x7F ? '?' : c;
-    }
-    return shown;
-}
 
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* context) {
     auto& fetch = *static_cast<Fetch*>(context);
@@ -44,7 +37,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* cont
         while (!value.empty() && (value.back() == '\r' || value.back() == '\n')) {
             value.remove_suffix(1);
         }
-        fetch.contentType = Printable(value, 200);
+        fetch.contentType = PrintableText(value, 200);
     }
     return size * count;
 }
@@ -92,7 +85,7 @@ Fetch FetchText(const PlaylistProbe::Request& request, const std::string& url,
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &result.status);
     result.curlCode = fetch.tooLarge ? 0 : code;
     if (code != CURLE_OK && !fetch.tooLarge) {
-        result.detail = Printable(error[0] != '\0' ? error : curl_easy_strerror(code), 300);
+        result.detail = PrintableText(error[0] != '\0' ? error : curl_easy_strerror(code), 300);
     } else if (result.status != 200) {
         result.detail = "HTTP status " + std::to_string(result.status);
     }
