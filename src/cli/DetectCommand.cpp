@@ -139,11 +139,7 @@ int runDetect(int argc, char** argv) {
         std::vector<CapturedPacket> packets(MonitorSession::kFeedBatch);
         for (bool more = true; more;) {
             std::size_t read = 0;
-            auto status = CaptureFileReader::Status::Packet;
-            while (read < packets.size() &&
-                   (status = reader.next(packets[read])) == CaptureFileReader::Status::Packet) {
-                ++read;
-            }
+            const auto status = reader.nextBatch(packets, read);
             more = status == CaptureFileReader::Status::Packet;
             if (!detect(std::span(packets.data(), read))) {
                 return args.fail("cannot write the output");

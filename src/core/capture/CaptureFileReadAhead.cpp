@@ -51,13 +51,7 @@ void CaptureFileReadAhead::fill(Batch& batch) {
     batch.count = 0;
     batch.status = CaptureFileReader::Status::Packet;
     try {
-        while (batch.count < batch.packets.size()) {
-            batch.status = reader_.next(batch.packets[batch.count]);
-            if (batch.status != CaptureFileReader::Status::Packet) {
-                break;
-            }
-            ++batch.count;
-        }
+        batch.status = reader_.nextBatch(batch.packets, batch.count);
         if (batch.status == CaptureFileReader::Status::Error) {
             batch.error = reader_.error();
         }

@@ -67,6 +67,16 @@ std::uint64_t CaptureFileReader::bytesRead() const {
     return position > 0 ? static_cast<std::uint64_t>(position) : 0;
 }
 
+CaptureFileReader::Status CaptureFileReader::nextBatch(std::span<CapturedPacket> packets,
+                                                       std::size_t& count) {
+    count = 0;
+    Status status = Status::Packet;
+    while (count < packets.size() && (status = next(packets[count])) == Status::Packet) {
+        ++count;
+    }
+    return status;
+}
+
 CaptureFileReader::Status CaptureFileReader::next(CapturedPacket& packet) {
     if (!handle_) {
         return Status::Error;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "core/capture/CapturedPacket.h"
@@ -35,6 +36,9 @@ class CaptureFileReader {
     // The next IP datagram into `packet` (zero after its end). End at the end of the file,
     // Error (with error()) when the file is damaged.
     Status next(CapturedPacket& packet);
+    // Fills `packets` from the front, counting them in `count`; Packet while more may follow,
+    // else the status that ended the batch.
+    Status nextBatch(std::span<CapturedPacket> packets, std::size_t& count);
 
     int linkType() const { return linkType_; }
     std::uint64_t framesRead() const { return framesRead_; }

@@ -106,11 +106,7 @@ void SessionFileLoader::readCapture() {
     bool more = true;
     while (more && !stopRequested_.load(std::memory_order_relaxed)) {
         std::size_t read = 0;
-        auto status = CaptureFileReader::Status::Packet;
-        while (read < packets.size() &&
-               (status = reader.next(packets[read])) == CaptureFileReader::Status::Packet) {
-            ++read;
-        }
+        const auto status = reader.nextBatch(packets, read);
         more = status == CaptureFileReader::Status::Packet;
         session_.feed(std::span(packets.data(), read), detections);
         for (const MonitorSession::Detection& detection : detections) {
