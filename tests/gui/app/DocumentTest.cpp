@@ -24,6 +24,7 @@
 #include "support/FixtureServer.h"
 #include "support/PcapFileWriter.h"
 #include "support/TestPackets.h"
+#include "support/WhenModal.h"
 
 namespace {
 
@@ -53,22 +54,6 @@ void writeCapture(const QString& path, int count) {
         writer.add(test_packets::datagram("GET /v/" + std::to_string(i) +
                                           ".wmv HTTP/1.1\r\nHost: a.test\r\n\r\n"));
     }
-}
-
-// Calls `answer` with each modal widget of type T that shows up, until it returns true.
-template <typename T>
-void whenModal(std::function<bool(T*)> answer) {
-    auto* timer = new QTimer;
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, answer] {
-        if (auto* widget = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            if (answer(widget)) {
-                timer->stop();
-                timer->deleteLater();
-            }
-        }
-    });
-    timer->start();
 }
 
 }  // namespace

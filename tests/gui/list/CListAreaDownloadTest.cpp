@@ -6,6 +6,7 @@
 #include "gui/list/CStreamListModel.h"
 #include "support/FixtureServer.h"
 #include "support/ScriptServer.h"
+#include "support/WhenModal.h"
 
 #include "AsfFixture.h"
 #include "MmsTestServer.h"
@@ -38,21 +39,6 @@ DetectedStream httpStream(const FixtureServer& server, const std::string& path) 
     return record;
 }
 
-// Calls `answer` with each modal widget of type T that shows up, until it returns true.
-template <typename T>
-void whenModal(std::function<bool(T*)> answer) {
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, answer] {
-        if (auto* widget = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            if (answer(widget)) {
-                timer->stop();
-                timer->deleteLater();
-            }
-        }
-    });
-    timer->start();
-}
 }  // namespace
 
 class CListAreaDownloadTest : public QObject {
