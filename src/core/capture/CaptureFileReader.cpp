@@ -17,6 +17,7 @@ CaptureFileReader::CaptureFileReader() = default;
 CaptureFileReader::~CaptureFileReader() = default;
 
 bool CaptureFileReader::open(const std::string& path) {
+    records_ = PcapRecordReader();
     handle_.reset();
     if (!openFile(path)) {
         return false;
@@ -32,6 +33,10 @@ bool CaptureFileReader::open(const std::string& path) {
     }
     framesRead_ = 0;
     error_.clear();
+    if (path != "-") {
+        records_.open(fileno(pcap_file(handle_.get())),
+                      static_cast<std::uint32_t>(pcap_snapshot(handle_.get())), kMaxFrameLength);
+    }
     return true;
 }
 
@@ -63,6 +68,9 @@ std::uint64_t CaptureFileReader::bytesRead() const {
     if (!handle_) {
         return 0;
     }
+    if (records_.isOpen()) {
+        return records_.bytesRead();
+    }
     const long position = std::ftell(pcap_file(handle_.get()));
     return position > 0 ? static_cast<std::uint64_t>(position) : 0;
 }
@@ -77,23 +85,45 @@ CaptureFileReader::Status CaptureFileReader::nextBatch(std::span<CapturedPacket>
     return status;
 }
 
+CaptureFileReader::Status CaptureFileReader::nextFrame(const std::uint8_t*& frame,
+                                                       std::uint32_t& captured) {
+    if (records_.isOpen()) {
+        switch (records_.next(frame, captured)) {
+            case PcapRecordReader::Status::Frame:
+                return Status::Packet;
+            case PcapRecordReader::Status::End:
+                return Status::End;
+            case PcapRecordReader::Status::Error:
+                error_ = records_.error();
+                return Status::Error;
+        }
+    }
+    pcap_pkthdr* header = nullptr;
+    const u_char* data = nullptr;
+    const int result = pcap_next_ex(handle_.get(), &header, &data);
+    if (result == PCAP_ERROR_BREAK) {
+        return Status::End;
+    }
+    if (result != 1) {
+        error_ = pcap_geterr(handle_.get());
+        return Status::Error;
+    }
+    frame = data;
+    captured = header->caplen;
+    return Status::Packet;
+}
+
 CaptureFileReader::Status CaptureFileReader::next(CapturedPacket& packet) {
     if (!handle_) {
         return Status::Error;
     }
-    pcap_pkthdr* header = nullptr;
-    const u_char* frame = nullptr;
+    const std::uint8_t* frame = nullptr;
+    std::uint32_t captured = 0;
     for (;;) {
-        int result = pcap_next_ex(handle_.get(), &header, &frame);
-        if (result == PCAP_ERROR_BREAK) {
-            return Status::End;
-        }
-        if (result != 1) {
-            error_ = pcap_geterr(handle_.get());
-            return Status::Error;
+        if (const Status status = nextFrame(frame, captured); status != Status::Packet) {
+            return status;
         }
         ++framesRead_;
-        std::uint32_t captured = header->caplen;
         int offset = DatagramExtractor::datagramOffset(linkType_, frame, captured);
         if (offset < 0) {
             continue;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/capture/CapturedPacket.h"
+#include "core/capture/PcapRecordReader.h"
 
 struct pcap;
 
@@ -53,12 +54,18 @@ class CaptureFileReader {
     };
 
     static constexpr std::size_t kReadBufferSize = std::size_t{1} << 20;
+    // The largest frame the library accepts for the link types read here.
+    static constexpr std::uint32_t kMaxFrameLength = 262144;
 
     bool openFile(const std::string& path);
+    Status nextFrame(const std::uint8_t*& frame, std::uint32_t& captured);
 
     // The file's stdio buffer; declared first so that it outlives the handle reading through it.
     std::unique_ptr<char[]> readBuffer_;
     std::unique_ptr<pcap, Closer> handle_;
+    // Classic pcap files are read through this instead of the library, which then only
+    // checked the file header.
+    PcapRecordReader records_;
     int linkType_ = -1;
     DatagramFilter filter_;
     std::uint64_t framesRead_ = 0;
