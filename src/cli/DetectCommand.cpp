@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <span>
 #include <string>
@@ -103,16 +104,10 @@ int runDetect(int argc, char** argv) {
     StreamPrinter printer(*format, stdout, true);
 
     std::vector<MonitorSession::Detection> detections;
-    // Feeds packets to the session in its batch size and prints what they bring.
-    auto detect = [&](std::span<const CapturedPacket> packets) {
-        for (std::size_t at = 0; at < packets.size(); at += MonitorSession::kFeedBatch) {
-            session.feed(
-                packets.subspan(at, std::min(MonitorSession::kFeedBatch, packets.size() - at)),
-                detections);
-            for (const MonitorSession::Detection& detection : detections) {
-                if ((detection.added || all) && !printer.print(*detection.record)) {
-                    return false;
-                }
+    auto print = [&] {
+        for (const MonitorSession::Detection& detection : detections) {
+            if ((detection.added || all) && !printer.print(*detection.record)) {
+                return false;
             }
         }
         return true;
@@ -122,12 +117,18 @@ int runDetect(int argc, char** argv) {
         return args.fail(inputName + ": " + error);
     };
     if (*pcapPath != "-") {
-        // A file is read on a second thread ahead of detection. Not standard input: a read
-        // from a pipe may wait for ever, and so would the end of the reading thread.
-        CaptureFileReadAhead ahead(reader, kReadAheadBatch);
+        // A file is read and decoded on a second thread ahead of the list and the output.
+        // Not standard input: a read from a pipe may wait for ever, and so would the end of
+        // the reading thread.
+        std::array<MonitorSession::DecodedBatch, CaptureFileReadAhead::kBatches> decoded;
+        CaptureFileReadAhead ahead(
+            reader, kReadAheadBatch, [&](const CaptureFileReadAhead::Batch& batch) {
+                session.decode(std::span(batch.packets.data(), batch.count), decoded[batch.slot]);
+            });
         for (bool more = true; more;) {
             const CaptureFileReadAhead::Batch& batch = ahead.next();
-            if (!detect(std::span(batch.packets.data(), batch.count))) {
+            session.addDecoded(decoded[batch.slot], detections);
+            if (!print()) {
                 return args.fail("cannot write the output");
             }
             if (batch.status == CaptureFileReader::Status::Error) {
@@ -141,7 +142,8 @@ int runDetect(int argc, char** argv) {
             std::size_t read = 0;
             const auto status = reader.nextBatch(packets, read);
             more = status == CaptureFileReader::Status::Packet;
-            if (!detect(std::span(packets.data(), read))) {
+            session.feed(std::span(packets.data(), read), detections);
+            if (!print()) {
                 return args.fail("cannot write the output");
             }
             if (status == CaptureFileReader::Status::Error) {

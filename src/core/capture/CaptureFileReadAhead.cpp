@@ -2,10 +2,12 @@
 
 #include <new>
 
-CaptureFileReadAhead::CaptureFileReadAhead(CaptureFileReader& reader, std::size_t batchPackets)
-    : reader_(reader), batches_(kBatches) {
-    for (Batch& batch : batches_) {
-        batch.packets.resize(batchPackets == 0 ? 1 : batchPackets);
+CaptureFileReadAhead::CaptureFileReadAhead(CaptureFileReader& reader, std::size_t batchPackets,
+                                           Prepare prepare)
+    : reader_(reader), prepare_(std::move(prepare)), batches_(kBatches) {
+    for (std::size_t slot = 0; slot < kBatches; ++slot) {
+        batches_[slot].packets.resize(batchPackets == 0 ? 1 : batchPackets);
+        batches_[slot].slot = slot;
     }
     thread_ = std::thread(&CaptureFileReadAhead::readAll, this);
 }
@@ -55,6 +57,9 @@ void CaptureFileReadAhead::fill(Batch& batch) {
         if (batch.status == CaptureFileReader::Status::Error) {
             batch.error = reader_.error();
         }
+        if (prepare_) {
+            prepare_(batch);
+        }
     } catch (const std::bad_alloc&) {
         batch.status = CaptureFileReader::Status::Error;
         batch.error.clear();  // no memory for words either; the taker names the failure
@@ -64,8 +69,11 @@ void CaptureFileReadAhead::fill(Batch& batch) {
 const CaptureFileReadAhead::Batch& CaptureFileReadAhead::next() {
     std::unique_lock lock(mutex_);
     if (holding_) {
-        --filled_;  // the batch handed out last time goes back to the reading thread
-        changed_.notify_all();
+        // The batch handed out last time goes back to the reading thread, which sleeps until
+        // half of them are free.
+        if (--filled_ == kBatches / 2) {
+            changed_.notify_all();
+        }
     }
     changed_.wait(lock, [this] { return filled_ > 0; });
     holding_ = true;

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -21,10 +22,17 @@ class CaptureFileReadAhead {
         // Packet while more follow; End or Error (with `error`) in the last batch.
         CaptureFileReader::Status status = CaptureFileReader::Status::Packet;
         std::string error;
+        std::size_t slot = 0;  // which of the kBatches batches this is
     };
 
+    static constexpr std::size_t kBatches = 8;
+
+    // Work done on each batch on the reading thread once it is filled, before it is handed
+    // over (decoding it, say, into a place of the taker's for the batch's slot).
+    using Prepare = std::function<void(const Batch& batch)>;
+
     // `reader` is open and stays alive, and untouched by others, until this object is gone.
-    CaptureFileReadAhead(CaptureFileReader& reader, std::size_t batchPackets);
+    CaptureFileReadAhead(CaptureFileReader& reader, std::size_t batchPackets, Prepare prepare = {});
     ~CaptureFileReadAhead();
     CaptureFileReadAhead(const CaptureFileReadAhead&) = delete;
     CaptureFileReadAhead& operator=(const CaptureFileReadAhead&) = delete;
@@ -33,12 +41,11 @@ class CaptureFileReadAhead {
     const Batch& next();
 
   private:
-    static constexpr std::size_t kBatches = 8;
-
     void readAll();
     void fill(Batch& batch);
 
     CaptureFileReader& reader_;
+    Prepare prepare_;
     std::vector<Batch> batches_;
     // Guarded by mutex_: batches filled and not yet taken, and the stop request.
     std::mutex mutex_;

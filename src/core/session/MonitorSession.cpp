@@ -12,6 +12,24 @@ namespace {
 // From this many rows on, the list's index no longer fits the caches and prefetching pays.
 constexpr int kPrefetchFrom = 1 << 16;
 
+// A decoded record was written on another core: the lines the list and the output read of
+// it are fetched this many records ahead.
+constexpr std::size_t kRecordsAhead = 2;
+
+void prefetchRecord(const DetectedStream& record) {
+    for (const void* line :
+         {static_cast<const void*>(&record), static_cast<const void*>(&record.srcPort),
+          static_cast<const void*>(record.suffix), static_cast<const void*>(record.scheme),
+          static_cast<const void*>(record.host), static_cast<const void*>(record.typeName),
+          static_cast<const void*>(record.path), static_cast<const void*>(record.query),
+          static_cast<const void*>(record.referer), static_cast<const void*>(record.userAgent),
+          static_cast<const void*>(record.cookie), static_cast<const void*>(record.localFile),
+          static_cast<const void*>(record.adapterInfo),
+          static_cast<const void*>(record.srcAddr6)}) {
+        __builtin_prefetch(line);
+    }
+}
+
 }  // namespace
 
 MonitorSession::MonitorSession(SessionCallbacks callbacks,
@@ -110,27 +128,41 @@ void MonitorSession::OnCaptureStatus(const CaptureStatus& status) {
 // ---- capture files --------------------------------------------------------------------------
 
 void MonitorSession::feed(std::span<const CapturedPacket> packets, std::vector<Detection>& out) {
-    out.clear();
-    if (batch_.size() < packets.size()) {
-        batch_.resize(packets.size());
-        keys_.resize(packets.size());
+    decode(packets, fed_);
+    addDecoded(fed_, out);
+}
+
+void MonitorSession::decode(std::span<const CapturedPacket> packets, DecodedBatch& out) const {
+    out.count = 0;  // stays so should the records not fit in memory
+    if (out.keys.size() < packets.size()) {
+        out.records.reset();
+        out.records.reset(new DetectedStream[packets.size()]);
+        out.keys.resize(packets.size());
     }
-    const bool prefetch = store_.rowCount() >= kPrefetchFrom;
-    std::size_t detected = 0;
     for (const CapturedPacket& packet : packets) {
-        DetectedStream& record = batch_[detected];
-        if (decoder_.decode(packet, record) != 0) {
-            continue;
+        DetectedStream& record = out.records[out.count];
+        if (decoder_.decode(packet, record) == 0) {
+            out.keys[out.count++] = StreamStore::keyOf(record);
         }
-        keys_[detected] = StreamStore::keyOf(record);
-        if (prefetch) {
-            store_.prefetch(keys_[detected]);
-        }
-        ++detected;
     }
-    for (std::size_t i = 0; i < detected; ++i) {
-        const StreamStore::AddResult result = store_.add(batch_[i], keys_[i]);
-        out.push_back({&batch_[i], result.row, result.added});
+}
+
+void MonitorSession::addDecoded(DecodedBatch& batch, std::vector<Detection>& out) {
+    out.clear();
+    const bool prefetch = store_.rowCount() >= kPrefetchFrom;
+    for (std::size_t group = 0; group < batch.count; group += kFeedBatch) {
+        const std::size_t end = std::min(batch.count, group + kFeedBatch);
+        // The lookups of a group overlap: their slots are on the way before the first add.
+        for (std::size_t i = group; prefetch && i < end; ++i) {
+            store_.prefetch(batch.keys[i]);
+        }
+        for (std::size_t i = group; i < end; ++i) {
+            if (i + kRecordsAhead < batch.count) {
+                prefetchRecord(batch.records[i + kRecordsAhead]);
+            }
+            const StreamStore::AddResult result = store_.add(batch.records[i], batch.keys[i]);
+            out.push_back({&batch.records[i], result.row, result.added});
+        }
     }
 }
 

@@ -92,6 +92,19 @@ class MonitorSession : private PacketReceiver {
     static constexpr std::size_t kFeedBatch = 16;
     void feed(std::span<const CapturedPacket> packets, std::vector<Detection>& out);
 
+    // The two halves of feed(), for a reader that decodes on a thread of its own ahead of the
+    // feeding thread: decode() on any one thread at a time, then addDecoded() on the feeding
+    // thread, batches in packet order. A batch is reused once added.
+    struct DecodedBatch {
+        // Left uninitialised: the decoder clears the fields it hands out, and only the pages
+        // they touch take memory.
+        std::unique_ptr<DetectedStream[]> records;
+        std::vector<StreamStore::Key> keys;
+        std::size_t count = 0;
+    };
+    void decode(std::span<const CapturedPacket> packets, DecodedBatch& out) const;
+    void addDecoded(DecodedBatch& batch, std::vector<Detection>& out);
+
     // ---- rows ----
     // update 0: a new row for `record` unless its host and path are listed; otherwise refresh
     // the row from the list's own record. Any thread.
@@ -150,9 +163,13 @@ class MonitorSession : private PacketReceiver {
 
     SessionCallbacks callbacks_;
     std::unique_ptr<CaptureFactory> captureFactory_;
-    StreamDecoder decoder_;
+    // The decoder is read by the reading thread for every packet while the feeding thread
+    // writes the store's lock: each on cache lines of its own, or every lock would first take
+    // the line back from the other core.
+    static constexpr std::size_t kCacheLine = 64;
+    alignas(kCacheLine) StreamDecoder decoder_;
     WatchedPorts watchedPorts_;
-    StreamStore store_;
+    alignas(kCacheLine) StreamStore store_;
     std::shared_ptr<StoreChangeQueue> changes_;
 
     std::unique_ptr<CaptureEngine> capture_;
@@ -163,8 +180,7 @@ class MonitorSession : private PacketReceiver {
     DetectedStream captured_{};
 
     // Feeding thread only.
-    std::vector<DetectedStream> batch_;
-    std::vector<StreamStore::Key> keys_;
+    DecodedBatch fed_;
 
     bool sendRequestContext_ = true;
 
