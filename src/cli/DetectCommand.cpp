@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <span>
 #include <string>
@@ -50,6 +51,40 @@ constexpr const char* kUsage =
 // Packets per batch read ahead: large enough that handing a batch over costs little per
 // packet, small enough that the batches in flight stay in the caches.
 constexpr std::size_t kReadAheadBatch = 64;
+
+// A batch's decoding, shared by the two threads: the reading thread decodes the front of it,
+// the feeding thread the rest, so that both cores decode whichever side waits for the other.
+// Many new streams keep the feeding thread busy with the list and the output; many repeats
+// leave it idle.
+struct SharedDecoding {
+    MonitorSession::DecodedBatch batch;
+    std::size_t front = 0;  // packets decoded by the reading thread
+
+    void decodeFront(const MonitorSession& session, const CaptureFileReadAhead::Batch& read,
+                     std::size_t share) {
+        front = 0;
+        batch.restart(read.packets.size());
+        front = std::min(read.count, share);
+        session.decode(std::span(read.packets.data(), front), batch);
+    }
+    void decodeRest(const MonitorSession& session, const CaptureFileReadAhead::Batch& read) {
+        session.decode(std::span(read.packets.data() + front, read.count - front), batch);
+    }
+
+    // The reading thread's share of the next batches: less when the feeding thread had to
+    // wait for a batch, more when batches were waiting for it.
+    static std::size_t nextReaderShare(std::size_t share, std::size_t ready,
+                                       std::size_t batchPackets) {
+        constexpr std::size_t kStep = 2;
+        if (ready == 0) {
+            return share > kStep ? share - kStep : 0;
+        }
+        if (ready >= CaptureFileReadAhead::kBatches / 2) {
+            return std::min(batchPackets, share + kStep);
+        }
+        return share;
+    }
+};
 
 }  // namespace
 
@@ -117,17 +152,22 @@ int runDetect(int argc, char** argv) {
         return args.fail(inputName + ": " + error);
     };
     if (*pcapPath != "-") {
-        // A file is read and decoded on a second thread ahead of the list and the output.
-        // Not standard input: a read from a pipe may wait for ever, and so would the end of
-        // the reading thread.
-        std::array<MonitorSession::DecodedBatch, CaptureFileReadAhead::kBatches> decoded;
+        // A file is read on a second thread ahead of the list and the output. Not standard
+        // input: a read from a pipe may wait for ever, and so would the end of the reading
+        // thread.
+        std::array<SharedDecoding, CaptureFileReadAhead::kBatches> decoded;
+        std::atomic<std::size_t> readerShare{kReadAheadBatch};
         CaptureFileReadAhead ahead(
             reader, kReadAheadBatch, [&](const CaptureFileReadAhead::Batch& batch) {
-                session.decode(std::span(batch.packets.data(), batch.count), decoded[batch.slot]);
+                decoded[batch.slot].decodeFront(session, batch, readerShare.load());
             });
         for (bool more = true; more;) {
             const CaptureFileReadAhead::Batch& batch = ahead.next();
-            session.addDecoded(decoded[batch.slot], detections);
+            readerShare.store(SharedDecoding::nextReaderShare(
+                readerShare.load(), ahead.readyAtLastTake(), kReadAheadBatch));
+            SharedDecoding& decoding = decoded[batch.slot];
+            decoding.decodeRest(session, batch);
+            session.addDecoded(decoding.batch, detections);
             if (!print()) {
                 return args.fail("cannot write the output");
             }

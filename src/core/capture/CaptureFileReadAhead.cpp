@@ -61,6 +61,8 @@ void CaptureFileReadAhead::fill(Batch& batch) {
             prepare_(batch);
         }
     } catch (const std::bad_alloc&) {
+        // Nothing of a batch half read or half prepared is handed over.
+        batch.count = 0;
         batch.status = CaptureFileReader::Status::Error;
         batch.error.clear();  // no memory for words either; the taker names the failure
     }
@@ -75,6 +77,7 @@ const CaptureFileReadAhead::Batch& CaptureFileReadAhead::next() {
             changed_.notify_all();
         }
     }
+    readyAtLastTake_ = filled_;
     changed_.wait(lock, [this] { return filled_ > 0; });
     holding_ = true;
     return batches_[taken_++ % kBatches];

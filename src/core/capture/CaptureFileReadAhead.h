@@ -39,6 +39,9 @@ class CaptureFileReadAhead {
 
     // The next batch; valid until the next call. Not called again after the last batch.
     const Batch& next();
+    // How many batches were ready when next() was last called: 0 when the taker had to wait
+    // for the reading thread, kBatches when the reading thread waits for the taker.
+    std::size_t readyAtLastTake() const { return readyAtLastTake_; }
 
   private:
     void readAll();
@@ -52,7 +55,8 @@ class CaptureFileReadAhead {
     std::condition_variable changed_;
     std::size_t filled_ = 0;
     bool stop_ = false;
-    std::size_t taken_ = 0;  // taker's thread only: batches handed out so far
-    bool holding_ = false;   // taker's thread only: the last batch handed out is in use
+    std::size_t taken_ = 0;            // taker's thread only: batches handed out so far
+    bool holding_ = false;             // taker's thread only: the last batch handed out is in use
+    std::size_t readyAtLastTake_ = 0;  // taker's thread only
     std::thread thread_;
 };

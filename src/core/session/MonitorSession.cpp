@@ -128,17 +128,22 @@ void MonitorSession::OnCaptureStatus(const CaptureStatus& status) {
 // ---- capture files --------------------------------------------------------------------------
 
 void MonitorSession::feed(std::span<const CapturedPacket> packets, std::vector<Detection>& out) {
+    fed_.restart(packets.size());
     decode(packets, fed_);
     addDecoded(fed_, out);
 }
 
-void MonitorSession::decode(std::span<const CapturedPacket> packets, DecodedBatch& out) const {
-    out.count = 0;  // stays so should the records not fit in memory
-    if (out.keys.size() < packets.size()) {
-        out.records.reset();
-        out.records.reset(new DetectedStream[packets.size()]);
-        out.keys.resize(packets.size());
+void MonitorSession::DecodedBatch::restart(std::size_t packets) {
+    count = 0;
+    if (keys.size() < packets) {
+        keys.clear();  // no room, should the records not fit in memory
+        records.reset();
+        records.reset(new DetectedStream[packets]);
+        keys.resize(packets);
     }
+}
+
+void MonitorSession::decode(std::span<const CapturedPacket> packets, DecodedBatch& out) const {
     for (const CapturedPacket& packet : packets) {
         DetectedStream& record = out.records[out.count];
         if (decoder_.decode(packet, record) == 0) {

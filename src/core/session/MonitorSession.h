@@ -93,15 +93,20 @@ class MonitorSession : private PacketReceiver {
     void feed(std::span<const CapturedPacket> packets, std::vector<Detection>& out);
 
     // The two halves of feed(), for a reader that decodes on a thread of its own ahead of the
-    // feeding thread: decode() on any one thread at a time, then addDecoded() on the feeding
-    // thread, batches in packet order. A batch is reused once added.
+    // feeding thread: decode() on one thread at a time per batch, then addDecoded() on the
+    // feeding thread, batches in packet order. A batch is reused once added.
     struct DecodedBatch {
         // Left uninitialised: the decoder clears the fields it hands out, and only the pages
         // they touch take memory.
         std::unique_ptr<DetectedStream[]> records;
         std::vector<StreamStore::Key> keys;
         std::size_t count = 0;
+
+        // Empty, with room for the detections of `packets` packets.
+        void restart(std::size_t packets);
     };
+    // Appends the detections of `packets` to `out`, which has room for them (restart()): a
+    // batch may be decoded in parts, in order, even by two threads one after the other.
     void decode(std::span<const CapturedPacket> packets, DecodedBatch& out) const;
     void addDecoded(DecodedBatch& batch, std::vector<Detection>& out);
 

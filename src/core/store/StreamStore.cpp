@@ -234,8 +234,9 @@ StreamStore::Row& StreamStore::rowAt(int row) const {
 void* StreamStore::nextRowSlot() {
     auto index = static_cast<std::size_t>(rowCount_);
     if (index / chunkRows() == chunks_.size()) {
-        chunks_.emplace_back(chunkRows() * sizeof(Row),
-                             !chunks_.empty());  // small lists stay small
+        // Rows are appended in order, so huge pages would save few TLB misses, and a fresh
+        // huge page may cost the kernel a compaction first: milliseconds under the lock.
+        chunks_.emplace_back(chunkRows() * sizeof(Row), false);
     }
     return &static_cast<Row*>(chunks_.back().data())[index % chunkRows()];
 }
@@ -682,7 +683,7 @@ std::vector<int> StreamStore::removeRows(const std::vector<int>& rows) {
                 }
                 const auto at = static_cast<std::size_t>(kept);
                 if (at / chunkRows() == chunks.size()) {
-                    chunks.emplace_back(chunkRows() * sizeof(Row), !chunks.empty());
+                    chunks.emplace_back(chunkRows() * sizeof(Row), false);
                 }
                 const Row& old = rowAt(row);
                 const TextArena::Entry text = texts_.at(old.text);

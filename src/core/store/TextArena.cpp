@@ -17,7 +17,8 @@ std::uint32_t TextArena::store(std::uint32_t row, std::string_view host, std::st
         if (blocks_.size() == kMaxBlocks) {
             throw std::bad_alloc();
         }
-        blocks_.emplace_back(kBlockSize, !blocks_.empty());  // a small list stays small
+        // Filled in order: plain pages, faulted in as the texts arrive (see the rows).
+        blocks_.emplace_back(kBlockSize, false);
         used_ = 0;
     }
     char* entry = static_cast<char*>(blocks_.back().data()) + used_;
