@@ -3,7 +3,7 @@
 // file is mapped, not copied, so a capture of any size costs no memory of its own. For the
 // live-capture bench only: it runs inside a network namespace that the bench script made,
 // on one end of that namespace's veth pair.
-//   frame_sender INTERFACE FILE [ROUNDS]
+//   frame_sender INTERFACE FILE [ROUNDS [PACKETS_PER_SECOND]]   (a rate of 0: as fast as it goes)
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <linux/if_packet.h>
@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -89,11 +90,30 @@ int openSocket(const char* interfaceName) {
     return fd;
 }
 
+// Holds the sender to a rate: before each batch it waits until the frames sent so far are due.
+class Pacer {
+  public:
+    explicit Pacer(double packetsPerSecond) : rate_(packetsPerSecond) {}
+    void waitFor(std::size_t sentBefore) const {
+        if (rate_ > 0) {
+            std::this_thread::sleep_until(
+                start_ +
+                std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                    std::chrono::duration<double>(static_cast<double>(sentBefore) / rate_)));
+        }
+    }
+
+  private:
+    double rate_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
 // Sends all frames once; returns how many went out.
-std::size_t sendAll(int fd, std::vector<iovec>& frames) {
+std::size_t sendAll(int fd, std::vector<iovec>& frames, const Pacer& pacer, std::size_t before) {
     std::vector<mmsghdr> messages(kBatch);
     std::size_t sent = 0;
     while (sent < frames.size()) {
+        pacer.waitFor(before + sent);
         std::size_t batch = std::min(kBatch, frames.size() - sent);
         for (std::size_t i = 0; i < batch; ++i) {
             messages[i] = {};
@@ -117,10 +137,11 @@ std::size_t sendAll(int fd, std::vector<iovec>& frames) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: frame_sender INTERFACE FILE [ROUNDS]\n");
+        std::fprintf(stderr, "usage: frame_sender INTERFACE FILE [ROUNDS [PACKETS_PER_SECOND]]\n");
         return 2;
     }
     int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 1;
+    double rate = argc > 4 ? std::max(0.0, std::atof(argv[4])) : 0.0;
     int file = open(argv[2], O_RDONLY);
     struct stat info {};
     if (file < 0 || fstat(file, &info) != 0) {
@@ -140,9 +161,10 @@ int main(int argc, char** argv) {
     }
     int fd = openSocket(argv[1]);
     auto start = std::chrono::steady_clock::now();
+    const Pacer pacer(rate);
     std::size_t sent = 0;
     for (int round = 0; round < rounds; ++round) {
-        sent += sendAll(fd, frames);
+        sent += sendAll(fd, frames, pacer, sent);
     }
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -5,12 +5,14 @@
 # bench/frame_sender when given (over a million packets a second), tcpreplay otherwise.
 #
 #   bash bench/capture/replay-bench.sh [path/to/quorvex-cli] [packets per file] [path/to/frame_sender]
+#                                      [packets per second, frame_sender only; default: all it can]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/../../scripts/lib/netns.sh"
 cli="$(realpath "${1:-build/release/src/cli/quorvex-cli}")"
 packets="${2:-1000000}"
 sender="${3:+$(realpath "$3")}"
+send_rate="${4:-0}"
 # On two or more cores the sender (and with it the kernel's receive path, which runs on the
 # sending CPU over veth) gets the first core, the capturing tool the second. Both run before
 # other work on a shared machine, so that the rate is the link's and not the neighbours'.
@@ -52,7 +54,7 @@ wait_for() {
 replay() {
     local out pps seconds
     if [ -n "$sender" ]; then
-        out="$(ip netns exec "$cli_ns" "${send_on[@]}" "$sender" "$b" "$1" 2>&1)"
+        out="$(ip netns exec "$cli_ns" "${send_on[@]}" "$sender" "$b" "$1" 1 "$send_rate" 2>&1)"
         pps="$(sed -n 's/^sent [0-9]* frames in [0-9.]* s: \([0-9]*\) packets\/s.*/\1/p' <<<"$out")"
         seconds="$(sed -n 's/^sent [0-9]* frames in \([0-9.]*\) s.*/\1/p' <<<"$out")"
     else

@@ -279,6 +279,8 @@ bool HelperCaptureEngine::TakeMessages(CapturePipeReader& reader) {
     while (true) {
         switch (reader.next()) {
             case CapturePipeReader::Result::kNeedMore:
+                // Every packet at hand is handed over; the next read may wait.
+                receiver_.OnPacketBatchEnd();
                 return true;
             case CapturePipeReader::Result::kMalformed:
                 return false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 #include "core/download/DownloadStarter.h"
 #include "core/session/HelperCaptureFactory.h"
@@ -90,6 +91,7 @@ bool MonitorSession::start(const AdapterEntry& adapter) {
 void MonitorSession::stop() {
     if (capture_ != nullptr) {
         capture_->Stop();
+        addCaptured();  // the capture thread is gone: what it decoded last is listed now
         lastStatistics_ = capture_->LastStatistics();
         capture_.reset();
     }
@@ -103,19 +105,46 @@ CPacketCapture::Statistics MonitorSession::captureStatistics() const {
     return capture_ != nullptr ? capture_->LastStatistics() : lastStatistics_;
 }
 
-// Capture thread: straight into the list; only the news queue wakes the front end.
+// Capture thread: decoded at once, listed a few at a time so that their lookups in a large
+// list overlap; the capture passes the last few on before it waits for more (OnPacketBatchEnd).
+// Only the news queue wakes the front end.
 void MonitorSession::OnCapturedPacket(const CapturedPacket* packet) {
     if (packet == nullptr || closed_.load(std::memory_order_relaxed)) {
         return;
     }
     try {
-        if (decoder_.decode(*packet, captured_) == 0) {
-            store_.add(captured_);
+        if (captured_.keys.size() < kFeedBatch) {
+            captured_.restart(kFeedBatch);
         }
+        decode(std::span(packet, 1), captured_);
     } catch (const std::bad_alloc&) {
         // Running out of memory must not end the capture thread (or the program): the
         // packet's stream counts as dropped and the capture goes on.
         store_.countDropped();
+        return;
+    }
+    if (captured_.count == kFeedBatch) {
+        addCaptured();
+    }
+}
+
+void MonitorSession::OnPacketBatchEnd() {
+    addCaptured();
+}
+
+void MonitorSession::addCaptured() {
+    const std::size_t count = std::exchange(captured_.count, 0);
+    if (count > 1 && store_.rowCount() >= kPrefetchFrom) {
+        for (std::size_t i = 0; i < count; ++i) {
+            store_.prefetch(captured_.keys[i]);
+        }
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        try {
+            store_.add(captured_.records[i], captured_.keys[i]);
+        } catch (const std::bad_alloc&) {
+            store_.countDropped();  // as above
+        }
     }
 }
 

@@ -163,6 +163,8 @@ class MonitorSession : private PacketReceiver {
 
   private:
     void OnCapturedPacket(const CapturedPacket* packet) override;
+    void OnPacketBatchEnd() override;
+    void addCaptured();
     void OnCaptureStatus(const CaptureStatus& status) override;
     void onDownloadEnded(SessionDownload& download, const DownloadOutcome& outcome);
 
@@ -181,8 +183,9 @@ class MonitorSession : private PacketReceiver {
     CPacketCapture::Statistics lastStatistics_;
     AdapterEntry adapter_{};
     std::atomic<int> captureRun_{0};
-    // Capture thread only.
-    DetectedStream captured_{};
+    // Capture thread only (and the owner's once that thread is joined): decoded packets not
+    // yet listed.
+    DecodedBatch captured_;
 
     // Feeding thread only.
     DecodedBatch fed_;

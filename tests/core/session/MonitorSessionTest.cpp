@@ -218,6 +218,7 @@ TEST(MonitorSession, CaptureRunsAreCountedAndPacketsStopAtShutdown) {
     fake.receiver->OnCaptureStatus({CaptureStatus::kLost, "eth9", "gone"});
     const CapturedPacket hit = request("/a.wmv");
     fake.receiver->OnCapturedPacket(&hit);
+    fake.receiver->OnPacketBatchEnd();
     DetectedStream row;
     ASSERT_TRUE(session.copyRecord(0, row));
     EXPECT_EQ(row.adapterInfo[0], 0x02) << "records carry the capture's adapter";
@@ -231,6 +232,7 @@ TEST(MonitorSession, CaptureRunsAreCountedAndPacketsStopAtShutdown) {
     EXPECT_FALSE(session.start(adapter));
     const CapturedPacket late = request("/late.wmv");
     fake.receiver->OnCapturedPacket(&late);
+    fake.receiver->OnPacketBatchEnd();
     EXPECT_EQ(session.rowCount(), 1);
     EXPECT_EQ(reports.statuses(),
               (std::vector<std::pair<CaptureStatus::State, int>>{{CaptureStatus::kLost, 1}}));
@@ -349,6 +351,7 @@ TEST(MonitorSession, AddedPortsReachTheDecoderAndTheFilterAtTheNextStart) {
     const CapturedPacket other = test_packets::packet(
         test_packets::datagram("GET /s.mp3 HTTP/1.0\r\nHost: radio:8000\r\n\r\n", tcp));
     fake.receiver->OnCapturedPacket(&other);
+    fake.receiver->OnPacketBatchEnd();
     EXPECT_EQ(session.rowCount(), 2);
     session.stop();
     ASSERT_TRUE(session.start(AdapterEntry{}));
@@ -356,6 +359,7 @@ TEST(MonitorSession, AddedPortsReachTheDecoderAndTheFilterAtTheNextStart) {
     const CapturedPacket third = test_packets::packet(
         test_packets::datagram("GET /t.mp3 HTTP/1.0\r\nHost: radio:8000\r\n\r\n", tcp));
     fake.receiver->OnCapturedPacket(&third);
+    fake.receiver->OnPacketBatchEnd();
     EXPECT_EQ(session.rowCount(), 2);
     session.stop();
 }

@@ -536,6 +536,7 @@ void MainFrameTest::closeStopsMonitoringAndDetachesTheView() {
     // Packets that still arrive after the close reach nobody.
     const CapturedPacket packet = httpRequestPacket("/late.wmv", "example.test");
     log_.receiver->OnCapturedPacket(&packet);
+    log_.receiver->OnPacketBatchEnd();
     QCOMPARE(frame()->session()->rowCount(), 0);
 }
 
@@ -548,7 +549,9 @@ void MainFrameTest::packetsBecomeRowsOnTheCaptureThread() {
     // the row exists when the capture thread's call returns.
     std::thread capture([&] {
         log_.receiver->OnCapturedPacket(&other);
+        log_.receiver->OnPacketBatchEnd();
         log_.receiver->OnCapturedPacket(&packet);
+        log_.receiver->OnPacketBatchEnd();
     });
     capture.join();
     MonitorSession& session = *frame()->session();
