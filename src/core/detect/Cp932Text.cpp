@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
@@ -51,7 +55,21 @@ bool restMatches(const char* p, std::string_view needle) {
 
 }  // namespace
 
-bool Cp932Text::BoundaryCursor::isBoundary(std::size_t position) {
+bool Cp932Text::singleBytesOnly(std::string_view text) {
+    std::size_t i = 0;
+#ifdef __SSE2__
+    // The high bit of each byte is what movemask gathers.
+    for (; i + 16 <= text.size(); i += 16) {
+        if (_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i))) !=
+            0) {
+            return false;
+        }
+    }
+#endif
+    return allSingleBytes(text.substr(i));
+}
+
+bool Cp932Text::BoundaryCursor::walkTo(std::size_t position) {
     while (cursor_ < position) {
         if (cursor_ + 8 <= position && eightSingleBytes(text_.data() + cursor_)) {
             cursor_ += 8;
@@ -62,7 +80,8 @@ bool Cp932Text::BoundaryCursor::isBoundary(std::size_t position) {
     return cursor_ == position;
 }
 
-std::size_t Cp932Text::find(std::string_view text, std::string_view needle, std::size_t from) {
+std::size_t Cp932Text::find(std::string_view text, std::string_view needle, std::size_t from,
+                            bool singleBytes) {
     if (from > text.size()) {
         return npos;
     }
@@ -71,7 +90,7 @@ std::size_t Cp932Text::find(std::string_view text, std::string_view needle, std:
     }
     // Needles here are a few bytes long: finding their first byte and comparing the rest
     // beats a general substring search.
-    BoundaryCursor boundary(text, from);
+    BoundaryCursor boundary(text, from, singleBytes);
     const char* data = text.data();
     const char* end = data + text.size();
     const char* p = data + from;
@@ -106,8 +125,8 @@ std::size_t Cp932Text::findLast(std::string_view text, char c) {
     return last;
 }
 
-std::size_t Cp932Text::findLastOf(std::string_view text, char a, char b) {
-    if (allSingleBytes(text)) {
+std::size_t Cp932Text::findLastOf(std::string_view text, char a, char b, bool singleBytes) {
+    if (singleBytes || allSingleBytes(text)) {
         // Words without either byte are passed over eight at a time, then a plain loop: the
         // library's find_last_of calls memchr on the set for every byte.
         std::size_t i = text.size();

@@ -14,15 +14,21 @@ class Cp932Text {
         return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
     }
 
+    // Whether no byte of `text` is 0x80 or above: then it holds no two-byte character and
+    // every position is a boundary. The searches below take this answer (`singleBytes`) from
+    // a caller who already has it for a larger text, and skip the walk over characters.
+    static bool singleBytesOnly(std::string_view text);
+
     // First occurrence of `needle` at or after `from` (a character boundary) that begins on a
     // character boundary; npos when there is none. An empty needle is found at `from`.
-    static std::size_t find(std::string_view text, std::string_view needle, std::size_t from = 0);
+    static std::size_t find(std::string_view text, std::string_view needle, std::size_t from = 0,
+                            bool singleBytes = false);
 
     // Last occurrence of the single-byte character `c` on a character boundary; npos if none.
     static std::size_t findLast(std::string_view text, char c);
 
     // Last occurrence of either single-byte character on a character boundary; npos if none.
-    static std::size_t findLastOf(std::string_view text, char a, char b);
+    static std::size_t findLastOf(std::string_view text, char a, char b, bool singleBytes = false);
 
     // Upper-cases the letters a-z in place; two-byte characters stay untouched.
     static void toUpper(char* text, std::size_t length);
@@ -31,12 +37,16 @@ class Cp932Text {
     // asked must not decrease, which keeps a whole search linear.
     class BoundaryCursor {
       public:
-        explicit BoundaryCursor(std::string_view text, std::size_t start = 0)
-            : text_(text), cursor_(start) {}
-        bool isBoundary(std::size_t position);
+        explicit BoundaryCursor(std::string_view text, std::size_t start = 0,
+                                bool singleBytes = false)
+            : text_(text), cursor_(start), singleBytes_(singleBytes) {}
+        bool isBoundary(std::size_t position) { return singleBytes_ || walkTo(position); }
 
       private:
+        bool walkTo(std::size_t position);
+
         std::string_view text_;
         std::size_t cursor_;
+        bool singleBytes_;
     };
 };

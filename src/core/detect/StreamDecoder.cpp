@@ -203,12 +203,12 @@ constexpr SchemeMarker kSchemeMarkers[] = {
 };
 
 // Splits a "scheme://server/path" candidate. Returns false when the packet is to be dropped.
-bool takeHostPart(std::string_view& candidate, DetectedStream& r) {
-    std::size_t slashes = Cp932Text::find(candidate, "//");
+bool takeHostPart(std::string_view& candidate, bool singleBytes, DetectedStream& r) {
+    std::size_t slashes = Cp932Text::find(candidate, "//", 0, singleBytes);
     if (slashes == Cp932Text::npos || slashes == 0) {
         return true;  // no scheme-like prefix: the candidate is all path
     }
-    std::size_t pathStart = Cp932Text::find(candidate, "/", slashes + 2);
+    std::size_t pathStart = Cp932Text::find(candidate, "/", slashes + 2, singleBytes);
     if (pathStart == Cp932Text::npos) {
         return false;
     }
@@ -216,7 +216,7 @@ bool takeHostPart(std::string_view& candidate, DetectedStream& r) {
     candidate = candidate.substr(pathStart);
     const char* scheme = "http";
     for (const SchemeMarker& m : kSchemeMarkers) {
-        std::size_t at = Cp932Text::find(host, m.marker);
+        std::size_t at = Cp932Text::find(host, m.marker, 0, singleBytes);
         if (at != Cp932Text::npos) {
             host = host.substr(at);
             scheme = m.scheme;
@@ -235,9 +235,9 @@ struct HostHeaderPositions {
     std::size_t lower = Cp932Text::npos;  // "host: "
 };
 
-HostHeaderPositions findHostHeaders(std::string_view text) {
+HostHeaderPositions findHostHeaders(std::string_view text, bool singleBytes) {
     HostHeaderPositions found;
-    Cp932Text::BoundaryCursor boundary(text);
+    Cp932Text::BoundaryCursor boundary(text, 0, singleBytes);
     std::size_t colon = 0;
     while ((colon = text.find(": ", colon)) != std::string_view::npos) {
         if (colon >= 4) {
@@ -258,8 +258,9 @@ HostHeaderPositions findHostHeaders(std::string_view text) {
 
 // Fills `host` from a "HOST: " / "Host: " / "host: " header. False when the header is too long.
 // Port 80 and the ports the user added serve HTTP.
-bool takeHostHeader(std::string_view text, const WatchedPorts& ports, DetectedStream& r) {
-    HostHeaderPositions positions = findHostHeaders(text);
+bool takeHostHeader(std::string_view text, bool singleBytes, const WatchedPorts& ports,
+                    DetectedStream& r) {
+    HostHeaderPositions positions = findHostHeaders(text, singleBytes);
     // The first form found counts, in this order, even at position 0.
     std::size_t at = positions.upper != Cp932Text::npos   ? positions.upper
                      : positions.mixed != Cp932Text::npos ? positions.mixed
@@ -268,7 +269,7 @@ bool takeHostHeader(std::string_view text, const WatchedPorts& ports, DetectedSt
         return true;
     }
     std::size_t valueStart = at + 6;
-    std::size_t lineEnd = Cp932Text::find(text, "\n", valueStart);
+    std::size_t lineEnd = Cp932Text::find(text, "\n", valueStart, singleBytes);
     if (lineEnd == Cp932Text::npos) {
         return true;  // last line without a line feed: no value
     }
@@ -434,7 +435,10 @@ int decodeLocated(const std::uint8_t* d, std::uint32_t length, const Segment& se
     std::string_view text(payload, zero != nullptr ? static_cast<std::size_t>(
                                                          static_cast<const char*>(zero) - payload)
                                                    : payloadLength);
-    std::optional<SuffixTable::Match> match = table.findFirstMatch(text);
+    // Requests are nearly always plain ASCII, which spares every search below its walk over
+    // two-byte characters.
+    const bool singleBytes = Cp932Text::singleBytesOnly(text);
+    std::optional<SuffixTable::Match> match = table.findFirstMatch(text, singleBytes);
     if (!match) {
         return -1;
     }
@@ -459,21 +463,21 @@ int decodeLocated(const std::uint8_t* d, std::uint32_t length, const Segment& se
     copyField(record.query, sizeof record.query, queryAt(text, suffixEnd));
     std::string_view candidate = text.substr(0, suffixEnd);
     // The later of the last space and the last line feed.
-    std::size_t cut = Cp932Text::findLastOf(candidate, ' ', '\n');
+    std::size_t cut = Cp932Text::findLastOf(candidate, ' ', '\n', singleBytes);
     if (cut != Cp932Text::npos && cut > 0) {
         candidate = candidate.substr(cut);
     }
     candidate = trimmed(candidate);
 
     copyField(record.scheme, sizeof record.scheme, "http");
-    if (!takeHostPart(candidate, record)) {
+    if (!takeHostPart(candidate, singleBytes, record)) {
         return -1;
     }
     // A cut path would name another file: too long means dropped.
     if (!copyField(record.path, sizeof record.path, candidate)) {
         return -1;
     }
-    if (record.host[0] == '\0' && !takeHostHeader(text, ports, record)) {
+    if (record.host[0] == '\0' && !takeHostHeader(text, singleBytes, ports, record)) {
         return -1;
     }
     if (record.host[0] == '\0' || record.path[0] == '\0') {

@@ -92,14 +92,15 @@ void SuffixTable::indexForm(int row, const Form& form, std::array<RowMask, 256>&
     }
 }
 
-void SuffixTable::scan(std::string_view text, std::size_t* lowerAt, std::size_t* upperAt) const {
+void SuffixTable::scan(std::string_view text, std::size_t* lowerAt, std::size_t* upperAt,
+                       bool singleBytes) const {
     RowMask pendingLower = searched_;
     RowMask pendingUpper = searched_;
     // Once the first searched row is found past position 0 no other row can win.
     const RowMask firstRow = searched_ & -searched_;
     bool done = false;  // updated whenever a form is found
     auto decided = [&] { return done; };
-    Cp932Text::BoundaryCursor boundary(text);
+    Cp932Text::BoundaryCursor boundary(text, 0, singleBytes);
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     std::size_t size = text.size();
 
@@ -182,7 +183,8 @@ void SuffixTable::scan(std::string_view text, std::size_t* lowerAt, std::size_t*
     }
 }
 
-std::optional<SuffixTable::Match> SuffixTable::findFirstMatch(std::string_view text) const {
+std::optional<SuffixTable::Match> SuffixTable::findFirstMatch(std::string_view text,
+                                                              bool singleBytes) const {
     if (searched_ == 0) {
         return std::nullopt;
     }
@@ -192,7 +194,7 @@ std::optional<SuffixTable::Match> SuffixTable::findFirstMatch(std::string_view t
         lowerAt[row] = kNotFound;
         upperAt[row] = kNotFound;
     }
-    scan(text, lowerAt, upperAt);
+    scan(text, lowerAt, upperAt, singleBytes);
     for (int row = 0; row < count_; ++row) {
         if ((searched_ & (RowMask{1} << row)) == 0) {
             continue;

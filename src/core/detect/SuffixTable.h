@@ -37,7 +37,7 @@ class SuffixTable {
     // The first row, in table order, whose suffix occurs in `text` at a position above 0 (the
     // row's own text first; only when that does not occur at all, its upper-case form), and
     // where. Searches are multibyte-aware; one pass over the text for all rows.
-    std::optional<Match> findFirstMatch(std::string_view text) const;
+    std::optional<Match> findFirstMatch(std::string_view text, bool singleBytes = false) const;
 
   private:
     using RowMask = std::uint64_t;
@@ -51,7 +51,8 @@ class SuffixTable {
 
     void indexForm(int row, const Form& form, std::array<RowMask, 256>& first,
                    std::array<RowMask, 256>& second);
-    void scan(std::string_view text, std::size_t* lowerAt, std::size_t* upperAt) const;
+    void scan(std::string_view text, std::size_t* lowerAt, std::size_t* upperAt,
+              bool singleBytes) const;
 
     int count_ = 0;
     std::array<SuffixEntry, kCapacity> rows_{};

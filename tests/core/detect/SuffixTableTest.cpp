@@ -27,6 +27,10 @@ TEST(Cp932Text, FindNeverStartsOnATrailByte) {
     };
     for (const FindCase& c : cases) {
         EXPECT_EQ(Cp932Text::find(c.text, c.needle), c.expected) << c.name;
+        // A caller who knows the text is plain ASCII gets the same answer.
+        if (Cp932Text::singleBytesOnly(c.text)) {
+            EXPECT_EQ(Cp932Text::find(c.text, c.needle, 0, true), c.expected) << c.name;
+        }
     }
     EXPECT_EQ(Cp932Text::findLast("a b\x81 c", ' '), 1u);
     EXPECT_EQ(Cp932Text::findLast("abc", ' '), Cp932Text::npos);
@@ -48,6 +52,25 @@ TEST(Cp932Text, FindNeverStartsOnATrailByte) {
     };
     for (const auto& c : lastOfCases) {
         EXPECT_EQ(Cp932Text::findLastOf(c.text, ' ', '\n'), c.expected) << c.text;
+        if (Cp932Text::singleBytesOnly(c.text)) {
+            EXPECT_EQ(Cp932Text::findLastOf(c.text, ' ', '\n', true), c.expected) << c.text;
+        }
+    }
+    // Plain ASCII or not, wherever the high byte is: in the 16-byte steps or the tail.
+    const struct {
+        const char* text;
+        bool single;
+    } singleCases[] = {
+        {"", true},
+        {"GET /media/clips/1000000.asf HTTP/1.1", true},
+        {"\x80", false},
+        {"abcdefghijklmno\x81", false},
+        {"abcdefghijklmnop\xFC", false},
+        {"abcdefghijklmnopqrstuvwxyz012345\xE0x", false},
+        {"abcdefghijklmnopqrstuvwxyz0123456", true},
+    };
+    for (const auto& c : singleCases) {
+        EXPECT_EQ(Cp932Text::singleBytesOnly(c.text), c.single) << c.text;
     }
 }
 
@@ -103,6 +126,12 @@ TEST(SuffixTable, FirstRowInTableOrderWins) {
     };
     for (const MatchCase& c : cases) {
         auto match = table.findFirstMatch(c.text);
+        if (Cp932Text::singleBytesOnly(c.text)) {
+            auto known = table.findFirstMatch(c.text, true);
+            EXPECT_EQ(known.has_value(), match.has_value()) << c.name;
+            EXPECT_TRUE(!known || (known->row == match->row && known->position == match->position))
+                << c.name;
+        }
         if (c.row < 0) {
             EXPECT_FALSE(match) << c.name;
             continue;
