@@ -1,6 +1,4 @@
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <cstdio>
 #include <span>
 #include <string>
@@ -16,6 +14,7 @@
 #include "core/detect/StreamDecoder.h"
 #include "core/detect/SuffixListFile.h"
 #include "core/session/MonitorSession.h"
+#include "core/session/SharedFileDecoding.h"
 
 namespace {
 
@@ -51,40 +50,6 @@ constexpr const char* kUsage =
 // Packets per batch read ahead: large enough that handing a batch over costs little per
 // packet, small enough that the batches in flight stay in the caches.
 constexpr std::size_t kReadAheadBatch = 64;
-
-// A batch's decoding, shared by the two threads: the reading thread decodes the front of it,
-// the feeding thread the rest, so that both cores decode whichever side waits for the other.
-// Many new streams keep the feeding thread busy with the list and the output; many repeats
-// leave it idle.
-struct SharedDecoding {
-    MonitorSession::DecodedBatch batch;
-    std::size_t front = 0;  // packets decoded by the reading thread
-
-    void decodeFront(const MonitorSession& session, const CaptureFileReadAhead::Batch& read,
-                     std::size_t share) {
-        front = 0;
-        batch.restart(read.packets.size());
-        front = std::min(read.count, share);
-        session.decode(std::span(read.packets.data(), front), batch);
-    }
-    void decodeRest(const MonitorSession& session, const CaptureFileReadAhead::Batch& read) {
-        session.decode(std::span(read.packets.data() + front, read.count - front), batch);
-    }
-
-    // The reading thread's share of the next batches: less when the feeding thread had to
-    // wait for a batch, more when batches were waiting for it.
-    static std::size_t nextReaderShare(std::size_t share, std::size_t ready,
-                                       std::size_t batchPackets) {
-        constexpr std::size_t kStep = 2;
-        if (ready == 0) {
-            return share > kStep ? share - kStep : 0;
-        }
-        if (ready >= CaptureFileReadAhead::kBatches / 2) {
-            return std::min(batchPackets, share + kStep);
-        }
-        return share;
-    }
-};
 
 }  // namespace
 
@@ -155,19 +120,13 @@ int runDetect(int argc, char** argv) {
         // A file is read on a second thread ahead of the list and the output. Not standard
         // input: a read from a pipe may wait for ever, and so would the end of the reading
         // thread.
-        std::array<SharedDecoding, CaptureFileReadAhead::kBatches> decoded;
-        std::atomic<std::size_t> readerShare{kReadAheadBatch};
+        SharedFileDecoding decoding(session, kReadAheadBatch);
         CaptureFileReadAhead ahead(
-            reader, kReadAheadBatch, [&](const CaptureFileReadAhead::Batch& batch) {
-                decoded[batch.slot].decodeFront(session, batch, readerShare.load());
-            });
+            reader, kReadAheadBatch,
+            [&decoding](const CaptureFileReadAhead::Batch& batch) { decoding.decodeFront(batch); });
         for (bool more = true; more;) {
             const CaptureFileReadAhead::Batch& batch = ahead.next();
-            readerShare.store(SharedDecoding::nextReaderShare(
-                readerShare.load(), ahead.readyAtLastTake(), kReadAheadBatch));
-            SharedDecoding& decoding = decoded[batch.slot];
-            decoding.decodeRest(session, batch);
-            session.addDecoded(decoding.batch, detections);
+            session.addDecoded(decoding.decodeRest(batch, ahead.readyAtLastTake()), detections);
             if (!print()) {
                 return args.fail("cannot write the output");
             }
