@@ -92,8 +92,8 @@ void SuffixTable::indexForm(int row, const Form& form, std::array<RowMask, 256>&
     }
 }
 
-void SuffixTable::scan(std::string_view text, std::size_t* lowerAt, std::size_t* upperAt,
-                       bool singleBytes) const {
+SuffixTable::Found SuffixTable::scan(std::string_view text, std::size_t* lowerAt,
+                                     std::size_t* upperAt, bool singleBytes) const {
     RowMask pendingLower = searched_;
     RowMask pendingUpper = searched_;
     // Once the first searched row is found past position 0 no other row can win.
@@ -168,19 +168,33 @@ void SuffixTable::scan(std::string_view text, std::size_t* lowerAt, std::size_t*
                 hits &= hits - 1;
             }
         }
+        if (i < size && !decided()) {
+            // The last few bytes, through a copy: the text may end where its memory does.
+            alignas(16) unsigned char tail[16] = {};
+            std::memcpy(tail, bytes + i, size - i);
+            __m128i chunk = _mm_load_si128(reinterpret_cast<const __m128i*>(tail));
+            auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, dot))) &
+                        ((1u << (size - i)) - 1);
+            while (hits != 0 && !decided()) {
+                visitDot(i + static_cast<std::size_t>(std::countr_zero(hits)));
+                hits &= hits - 1;
+            }
+            i = size;
+        }
 #endif
         for (; i < size && !decided(); ++i) {
             if (bytes[i] == onlyStartByte_) {
                 visitDot(i);
             }
         }
-        return;
+        return {searched_ & ~pendingLower, searched_ & ~pendingUpper};
     }
     for (std::size_t i = 0; i < size && !decided(); ++i) {
         if (startByte_[bytes[i]]) {
             visit(i);
         }
     }
+    return {searched_ & ~pendingLower, searched_ & ~pendingUpper};
 }
 
 std::optional<SuffixTable::Match> SuffixTable::findFirstMatch(std::string_view text,
@@ -188,26 +202,27 @@ std::optional<SuffixTable::Match> SuffixTable::findFirstMatch(std::string_view t
     if (searched_ == 0) {
         return std::nullopt;
     }
+    // Only the entries of rows found are written and read.
     std::size_t lowerAt[kCapacity];
     std::size_t upperAt[kCapacity];
-    for (int row = 0; row < count_; ++row) {
-        lowerAt[row] = kNotFound;
-        upperAt[row] = kNotFound;
+    const Found found = scan(text, lowerAt, upperAt, singleBytes);
+    // A row wins with its own form found past position 0; its upper-case form counts only
+    // when its own form was not found at all (not even at position 0).
+    RowMask lowerPastStart = 0;
+    for (RowMask rows = found.lower; rows != 0; rows &= rows - 1) {
+        const int row = std::countr_zero(rows);
+        lowerPastStart |= lowerAt[row] > 0 ? RowMask{1} << row : 0;
     }
-    scan(text, lowerAt, upperAt, singleBytes);
-    for (int row = 0; row < count_; ++row) {
-        if ((searched_ & (RowMask{1} << row)) == 0) {
-            continue;
-        }
-        if (lowerAt[row] != kNotFound) {
-            if (lowerAt[row] > 0) {
-                return Match{row, lowerAt[row]};
-            }
-            continue;  // at position 0: no match, and no upper-case try for this row
-        }
-        if (upperAt[row] != kNotFound && upperAt[row] > 0) {
-            return Match{row, upperAt[row]};
-        }
+    RowMask upperPastStart = 0;
+    for (RowMask rows = found.upper & ~found.lower; rows != 0; rows &= rows - 1) {
+        const int row = std::countr_zero(rows);
+        upperPastStart |= upperAt[row] > 0 ? RowMask{1} << row : 0;
+    }
+    const RowMask winners = lowerPastStart | upperPastStart;
+    if (winners != 0) {
+        const int row = std::countr_zero(winners);
+        const bool own = (lowerPastStart >> row) & 1;
+        return Match{row, own ? lowerAt[row] : upperAt[row]};
     }
     return std::nullopt;
 }

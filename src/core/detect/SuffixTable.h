@@ -51,8 +51,13 @@ class SuffixTable {
 
     void indexForm(int row, const Form& form, std::array<RowMask, 256>& first,
                    std::array<RowMask, 256>& second);
-    void scan(std::string_view text, std::size_t* lowerAt, std::size_t* upperAt,
-              bool singleBytes) const;
+    // The rows whose lower / upper form was found, each where its bit says.
+    struct Found {
+        RowMask lower;
+        RowMask upper;
+    };
+    Found scan(std::string_view text, std::size_t* lowerAt, std::size_t* upperAt,
+               bool singleBytes) const;
 
     int count_ = 0;
     std::array<SuffixEntry, kCapacity> rows_{};
