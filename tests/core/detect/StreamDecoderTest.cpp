@@ -133,6 +133,12 @@ INSTANTIATE_TEST_SUITE_P(
         ContextCase{"ControlByteRefused", "Referer: a\x1B[2Jb\r\nUser-Agent: u\x7F\r\n", "", "",
                     ""},
         ContextCase{"TabKept", "User-Agent: a\tb\r\n", "", "a\tb", ""},
+        // Longer values are checked eight bytes at a time: each byte of a word counts.
+        ContextCase{"ControlByteInALongValue", "Referer: http://p/abcdef\x01gh\r\n", "", "", ""},
+        ContextCase{"DeleteInALongValue", "User-Agent: Player/2.0 (X11\x7F)\r\n", "", "", ""},
+        ContextCase{"TabAndHighBytesKeptInALongValue",
+                    "User-Agent: Pl\xC3\xA4yer/2\t(X11; \xFF)\r\n", "",
+                    "Pl\xC3\xA4yer/2\t(X11; \xFF)", ""},
         ContextCase{"RefererJustFits", "Referer: " + kLongReferer + "\r\n", kLongReferer, "", ""},
         ContextCase{"RefererTooLongLeftOut", "Referer: " + kLongReferer + "x\r\nUser-Agent: u\r\n",
                     "", "u", ""},
