@@ -124,20 +124,17 @@ CaptureFileReader::Status CaptureFileReader::next(CapturedPacket& packet) {
             return status;
         }
         ++framesRead_;
-        int offset = DatagramExtractor::datagramOffset(linkType_, frame, captured);
+        const int offset = DatagramExtractor::datagramOffset(linkType_, frame, captured);
         if (offset < 0) {
             continue;
         }
-        if (filter_) {
-            const std::uint8_t* datagram = frame + offset;
-            std::uint32_t length = DatagramExtractor::datagramLength(
-                datagram, captured - static_cast<std::uint32_t>(offset));
-            if (!filter_(datagram, length)) {
-                continue;
-            }
+        const std::uint8_t* datagram = frame + offset;
+        const std::uint32_t length = DatagramExtractor::datagramLength(
+            datagram, captured - static_cast<std::uint32_t>(offset));
+        if (filter_ && !filter_(datagram, length)) {
+            continue;
         }
-        if (DatagramExtractor::extract(linkType_, frame, captured, packet)) {
-            return Status::Packet;
-        }
+        DatagramExtractor::copyDatagram(datagram, length, packet);
+        return Status::Packet;
     }
 }

@@ -176,14 +176,19 @@ bool DatagramExtractor::extract(int linkType, const std::uint8_t* frame,
         return false;
     }
     const std::uint8_t* datagram = frame + offset;
-    std::uint32_t length =
-        datagramLength(datagram, capturedLength - static_cast<std::uint32_t>(offset));
+    copyDatagram(datagram,
+                 datagramLength(datagram, capturedLength - static_cast<std::uint32_t>(offset)),
+                 out);
+    return true;
+}
 
+void DatagramExtractor::copyDatagram(const std::uint8_t* datagram, std::uint32_t length,
+                                     CapturedPacket& out) {
+    length = std::min(length, CapturedPacket::kCapacity);
     std::uint32_t previous = std::min(out.length, CapturedPacket::kCapacity);
     std::memcpy(out.data, datagram, length);
     if (previous > length) {
         std::memset(out.data + length, 0, previous - length);
     }
     out.length = length;
-    return true;
 }

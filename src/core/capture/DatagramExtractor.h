@@ -29,6 +29,9 @@ class DatagramExtractor {
     // filled here); no allocation.
     static bool extract(int linkType, const std::uint8_t* frame, std::uint32_t capturedLength,
                         CapturedPacket& out);
+    // The same for a datagram already located: `length` as datagramLength() gave it.
+    static void copyDatagram(const std::uint8_t* datagram, std::uint32_t length,
+                             CapturedPacket& out);
 
     // How many bytes of a datagram whose first `captured` bytes are at hand are handed over:
     // its total length (IPv4) or header plus payload length (IPv6) when that is plausible (so

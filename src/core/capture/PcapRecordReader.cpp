@@ -69,10 +69,7 @@ std::uint32_t PcapRecordReader::field(std::size_t at) const {
     return load32(buffer_.get() + position_ + at, swapped_);
 }
 
-bool PcapRecordReader::ensure(std::size_t size) {
-    if (end_ - position_ >= size) {
-        return true;
-    }
+bool PcapRecordReader::refill(std::size_t size) {
     std::memmove(buffer_.get(), buffer_.get() + position_, end_ - position_);
     end_ -= position_;
     position_ = 0;

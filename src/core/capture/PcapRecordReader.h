@@ -38,7 +38,8 @@ class PcapRecordReader {
 
     // Makes `size` bytes from the current record on available; false when the file ends first
     // (or on a read error, with error_ set).
-    bool ensure(std::size_t size);
+    bool ensure(std::size_t size) { return end_ - position_ >= size || refill(size); }
+    bool refill(std::size_t size);
     std::uint32_t field(std::size_t at) const;
 
     int fd_ = -1;
