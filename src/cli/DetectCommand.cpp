@@ -112,6 +112,24 @@ int runDetect(int argc, char** argv) {
         }
         return true;
     };
+    // The same, with the lines made ahead where there are.
+    auto printMadeAhead = [&](SharedFileDecoding& decoding,
+                              const CaptureFileReadAhead::Batch& batch) {
+        std::size_t added = 0;
+        for (std::size_t i = 0; i < detections.size(); ++i) {
+            const MonitorSession::Detection& detection = detections[i];
+            added += detection.added ? 1 : 0;
+            if (!detection.added && !all) {
+                continue;
+            }
+            const std::string_view made = decoding.madeLine(batch, i);
+            if (!(made.empty() ? printer.print(*detection.record) : printer.printMade(made))) {
+                return false;
+            }
+        }
+        decoding.noteAdded(added, detections.size());
+        return true;
+    };
     auto readError = [&](const std::string& error) {
         printer.flush();
         return args.fail(inputName + ": " + error);
@@ -121,13 +139,18 @@ int runDetect(int argc, char** argv) {
         // input: a read from a pipe may wait for ever, and so would the end of the reading
         // thread.
         SharedFileDecoding decoding(session, kReadAheadBatch);
+        decoding.setLineMaker(
+            [format = *format](const DetectedStream& record, std::string& out) {
+                StreamPrinter::appendLine(out, record, format);
+            },
+            all);
         CaptureFileReadAhead ahead(
             reader, kReadAheadBatch,
             [&decoding](const CaptureFileReadAhead::Batch& batch) { decoding.decodeFront(batch); });
         for (bool more = true; more;) {
             const CaptureFileReadAhead::Batch& batch = ahead.next();
             session.addDecoded(decoding.decodeRest(batch, ahead.readyAtLastTake()), detections);
-            if (!print()) {
+            if (!printMadeAhead(decoding, batch)) {
                 return args.fail("cannot write the output");
             }
             if (batch.status == CaptureFileReader::Status::Error) {

@@ -35,7 +35,17 @@ bool StreamPrinter::print(const DetectedStream& stream) {
         return false;
     }
     appendLine(buffer_, stream, format_);
-    buffer_ += '\n';
+    if (!buffered_) {
+        return writeBuffer() && std::fflush(out_) == 0;
+    }
+    return !failed_;
+}
+
+bool StreamPrinter::printMade(std::string_view line) {
+    if (buffered_ && buffer_.size() >= kFlushAt && !writeBuffer()) {
+        return false;
+    }
+    buffer_ += line;
     if (!buffered_) {
         return writeBuffer() && std::fflush(out_) == 0;
     }
@@ -58,6 +68,7 @@ bool StreamPrinter::writeBuffer() {
 std::string StreamPrinter::line(const DetectedStream& stream, Format format) {
     std::string out;
     appendLine(out, stream, format);
+    out.pop_back();  // the line break
     return out;
 }
 
@@ -79,6 +90,7 @@ void StreamPrinter::appendLine(std::string& out, const DetectedStream& stream, F
             appendText(out, stream);
             break;
     }
+    out += '\n';
 }
 
 void StreamPrinter::appendText(std::string& out, const DetectedStream& stream) {

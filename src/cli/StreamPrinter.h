@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "core/detect/DetectedStream.h"
 
@@ -26,6 +27,9 @@ class StreamPrinter {
 
     // Writes (or collects) one line; false when the output failed.
     bool print(const DetectedStream& stream);
+    // The same for a line made ahead by appendLine() in this printer's format, with its
+    // line break.
+    bool printMade(std::string_view line);
 
     // Writes what was collected and flushes the stream; false when the output failed.
     bool flush();
@@ -33,8 +37,10 @@ class StreamPrinter {
     // The line without its line break.
     static std::string line(const DetectedStream& stream, Format format);
 
-  private:
+    // Appends the line and its line break: what print() writes.
     static void appendLine(std::string& out, const DetectedStream& stream, Format format);
+
+  private:
     static void appendText(std::string& out, const DetectedStream& stream);
 
     bool writeBuffer();

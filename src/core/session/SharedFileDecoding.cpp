@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <span>
+#include <utility>
 
 namespace {
 
@@ -18,7 +19,37 @@ void SharedFileDecoding::decodeFront(const CaptureFileReadAhead::Batch& batch) {
     slot.front = 0;  // stays so should the records not fit in memory
     slot.decoded.restart(batch.packets.size());
     slot.front = std::min(batch.count, readerShare_.load(std::memory_order_relaxed));
+    slot.lineEnds.clear();
     session_.decode(std::span(batch.packets.data(), slot.front), slot.decoded);
+    if (lineMaker_ && makeLines_.load(std::memory_order_relaxed)) {
+        slot.lines.clear();
+        for (std::size_t i = 0; i < slot.decoded.count; ++i) {
+            lineMaker_(slot.decoded.records[i], slot.lines);
+            slot.lineEnds.push_back(slot.lines.size());
+        }
+    }
+}
+
+void SharedFileDecoding::setLineMaker(LineMaker maker, bool everyDetectionPrinted) {
+    lineMaker_ = std::move(maker);
+    everyDetectionPrinted_ = everyDetectionPrinted;
+    makeLines_.store(everyDetectionPrinted, std::memory_order_relaxed);
+}
+
+std::string_view SharedFileDecoding::madeLine(const CaptureFileReadAhead::Batch& batch,
+                                              std::size_t index) const {
+    const Slot& slot = slots_[batch.slot];
+    if (index >= slot.lineEnds.size()) {
+        return {};
+    }
+    const std::size_t start = index == 0 ? 0 : slot.lineEnds[index - 1];
+    return std::string_view(slot.lines).substr(start, slot.lineEnds[index] - start);
+}
+
+void SharedFileDecoding::noteAdded(std::size_t added, std::size_t detections) {
+    if (!everyDetectionPrinted_ && detections > 0) {
+        makeLines_.store(2 * added >= detections, std::memory_order_relaxed);
+    }
 }
 
 MonitorSession::DecodedBatch& SharedFileDecoding::decodeRest(

@@ -3,6 +3,10 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/capture/CaptureFileReadAhead.h"
 #include "core/session/MonitorSession.h"
@@ -15,21 +19,38 @@ class SharedFileDecoding {
   public:
     SharedFileDecoding(const MonitorSession& session, std::size_t batchPackets);
 
+    // Makes a record's output line (appended to `out`). Set before reading starts; the
+    // reading thread then makes the lines of the detections it decoded while most of them
+    // are printed (all printed, or most make new rows), and the feeding thread only copies
+    // them out.
+    using LineMaker = std::function<void(const DetectedStream& record, std::string& out)>;
+    void setLineMaker(LineMaker maker, bool everyDetectionPrinted);
+
     // On the reading thread, as the read-ahead's preparation of `batch`.
     void decodeFront(const CaptureFileReadAhead::Batch& batch);
     // On the feeding thread, for the batch just taken (`ready` batches were ready when it
     // was): decodes the rest and returns the batch's detections for addDecoded().
     MonitorSession::DecodedBatch& decodeRest(const CaptureFileReadAhead::Batch& batch,
                                              std::size_t ready);
+    // After addDecoded() of that batch: the line made ahead for its detection `index`; empty
+    // when none was made (the feeding thread makes it then).
+    std::string_view madeLine(const CaptureFileReadAhead::Batch& batch, std::size_t index) const;
+    // Tells how many of the batch's `detections` made new rows.
+    void noteAdded(std::size_t added, std::size_t detections);
 
   private:
     struct Slot {
         MonitorSession::DecodedBatch decoded;
         std::size_t front = 0;  // packets decoded by the reading thread
+        std::string lines;      // the lines made ahead, one after the other
+        std::vector<std::size_t> lineEnds;
     };
 
     const MonitorSession& session_;
     const std::size_t batchPackets_;
     std::array<Slot, CaptureFileReadAhead::kBatches> slots_;
     std::atomic<std::size_t> readerShare_;
+    LineMaker lineMaker_;
+    bool everyDetectionPrinted_ = false;
+    std::atomic<bool> makeLines_{false};
 };

@@ -54,6 +54,9 @@ std::vector<Seen> detectSharing(const std::string& file, std::size_t batchPacket
     CaptureFileReader reader;
     EXPECT_TRUE(reader.open(file));
     SharedFileDecoding decoding(session, batchPackets);
+    // Lines made ahead are the record's path: each must be its own detection's.
+    decoding.setLineMaker(
+        [](const DetectedStream& record, std::string& out) { (out += record.path) += '\n'; }, true);
     CaptureFileReadAhead ahead(reader, batchPackets, [&](const CaptureFileReadAhead::Batch& b) {
         decoding.decodeFront(b);
     });
@@ -62,8 +65,11 @@ std::vector<Seen> detectSharing(const std::string& file, std::size_t batchPacket
     for (bool more = true; more;) {
         const CaptureFileReadAhead::Batch& batch = ahead.next();
         session.addDecoded(decoding.decodeRest(batch, ahead.readyAtLastTake()), detections);
-        for (const auto& d : detections) {
+        for (std::size_t i = 0; i < detections.size(); ++i) {
+            const auto& d = detections[i];
             seen.emplace_back(d.row, d.added, d.record->path);
+            const std::string_view made = decoding.madeLine(batch, i);
+            EXPECT_TRUE(made.empty() || made == std::string(d.record->path) + "\n") << made;
         }
         more = batch.status == CaptureFileReader::Status::Packet;
     }
