@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr std::size_t kNotFound = Cp932Text::npos;
-
 void copyText(char* field, std::string_view text) {
     std::copy(text.begin(), text.end(), field);
     field[text.size()] = '\0';
