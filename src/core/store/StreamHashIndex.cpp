@@ -1,12 +1,20 @@
 #include "core/store/StreamHashIndex.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
 constexpr std::size_t kInitialSlots = 1024;
-}
+// Old slots moved per insert. A growth starts with the new table a quarter full and must be
+// done before it is half full, which takes more than two per insert; more keeps the time
+// lookups consult both tables short, while one insert still moves only a few cache lines.
+constexpr std::size_t kMovesPerInsert = 32;
+}  // namespace
 
 void StreamHashIndex::insert(std::uint32_t hash, std::uint32_t value) {
+    if (old_.data() != nullptr) {
+        migrate(kMovesPerInsert);
+    }
     // Kept at most half full so that probes stay short.
     if (slots_.data() == nullptr || (count_ + 1) * 2 > mask_ + 1) {
         grow();
@@ -18,6 +26,9 @@ void StreamHashIndex::insert(std::uint32_t hash, std::uint32_t value) {
 void StreamHashIndex::clear() {
     slots_ = HugeBlock();
     mask_ = 0;
+    old_ = HugeBlock();
+    oldMask_ = 0;
+    moved_ = 0;
     count_ = 0;
     publishForPrefetch();
 }
@@ -25,6 +36,9 @@ void StreamHashIndex::clear() {
 void StreamHashIndex::swap(StreamHashIndex& other) noexcept {
     std::swap(slots_, other.slots_);
     std::swap(mask_, other.mask_);
+    std::swap(old_, other.old_);
+    std::swap(oldMask_, other.oldMask_);
+    std::swap(moved_, other.moved_);
     std::swap(count_, other.count_);
     publishForPrefetch();
     other.publishForPrefetch();
@@ -35,20 +49,39 @@ void StreamHashIndex::publishForPrefetch() {
     prefetchMask_.store(mask_, std::memory_order_relaxed);
 }
 
+// The new table is mapped here but filled by later inserts; its pages are faulted in as
+// entries land on them.
 void StreamHashIndex::grow() {
+    if (old_.data() != nullptr) {
+        migrate(oldMask_ + 1);  // not reached with enough moves per insert
+    }
     std::size_t oldSize = slots_.data() == nullptr ? 0 : mask_ + 1;
     std::size_t size = oldSize == 0 ? kInitialSlots : oldSize * 2;
-    HugeBlock next(size * sizeof(Slot));  // zero-filled: all empty
-    auto* slots = static_cast<Slot*>(next.data());
-    const auto* old = static_cast<const Slot*>(slots_.data());
-    for (std::size_t i = 0; i < oldSize; ++i) {
-        if (old[i].value != 0) {
-            place(slots, size - 1, old[i]);
-        }
+    HugeBlock next(size * sizeof(Slot));  // zero-filled: all empty; may throw, changing nothing
+    if (oldSize != 0) {
+        old_ = std::move(slots_);
+        oldMask_ = mask_;
+        moved_ = 0;
     }
     slots_ = std::move(next);
     mask_ = size - 1;
     publishForPrefetch();
+}
+
+void StreamHashIndex::migrate(std::size_t count) {
+    const auto* old = static_cast<const Slot*>(old_.data());
+    auto* slots = static_cast<Slot*>(slots_.data());
+    const std::size_t end = std::min(moved_ + count, oldMask_ + 1);
+    for (; moved_ < end; ++moved_) {
+        if (old[moved_].value != 0) {
+            place(slots, mask_, old[moved_]);
+        }
+    }
+    if (moved_ == oldMask_ + 1) {
+        old_ = HugeBlock();
+        oldMask_ = 0;
+        moved_ = 0;
+    }
 }
 
 void StreamHashIndex::place(Slot* slots, std::size_t mask, Slot slot) {
