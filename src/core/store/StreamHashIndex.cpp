@@ -13,7 +13,11 @@ constexpr std::size_t kMovesPerInsert = 32;
 
 void StreamHashIndex::insert(std::uint32_t hash, std::uint32_t value) {
     if (old_.data() != nullptr) {
-        migrate(kMovesPerInsert);
+        if (faulted_ < slots_.size()) {
+            faultInNextPage();
+        } else {
+            migrate(kMovesPerInsert);
+        }
     }
     // Kept at most half full so that probes stay short.
     if (slots_.data() == nullptr || (count_ + 1) * 2 > mask_ + 1) {
@@ -29,6 +33,7 @@ void StreamHashIndex::clear() {
     old_ = HugeBlock();
     oldMask_ = 0;
     moved_ = 0;
+    faulted_ = 0;
     count_ = 0;
     publishForPrefetch();
 }
@@ -39,6 +44,7 @@ void StreamHashIndex::swap(StreamHashIndex& other) noexcept {
     std::swap(old_, other.old_);
     std::swap(oldMask_, other.oldMask_);
     std::swap(moved_, other.moved_);
+    std::swap(faulted_, other.faulted_);
     std::swap(count_, other.count_);
     publishForPrefetch();
     other.publishForPrefetch();
@@ -49,8 +55,9 @@ void StreamHashIndex::publishForPrefetch() {
     prefetchMask_.store(mask_, std::memory_order_relaxed);
 }
 
-// The new table is mapped here but filled by later inserts; its pages are faulted in as
-// entries land on them.
+// The new table is mapped here and filled by later inserts. Moved entries land all over it, so
+// its pages are faulted in first, one per insert: zeroing a huge page takes a millisecond or
+// more, and all of a large table's at once would hold the lock for tens of them.
 void StreamHashIndex::grow() {
     if (old_.data() != nullptr) {
         migrate(oldMask_ + 1);  // not reached with enough moves per insert
@@ -62,10 +69,18 @@ void StreamHashIndex::grow() {
         old_ = std::move(slots_);
         oldMask_ = mask_;
         moved_ = 0;
+        faulted_ = 0;
     }
     slots_ = std::move(next);
     mask_ = size - 1;
     publishForPrefetch();
+}
+
+// Writing a byte of a page faults it in (zeroed) without changing what it holds.
+void StreamHashIndex::faultInNextPage() {
+    volatile char* byte = static_cast<char*>(slots_.data()) + faulted_;
+    *byte = *byte;
+    faulted_ += HugeBlock::kHugePage;
 }
 
 void StreamHashIndex::migrate(std::size_t count) {

@@ -11,8 +11,9 @@
 // locks.
 //
 // A full table is not rehashed in one go (a million entries would hold the owner's lock for
-// tens of milliseconds): a table twice the size takes over, and each insert moves a few
-// slots of the old one into it; until the last has moved, a lookup consults both.
+// tens of milliseconds): a table twice the size takes over, and each insert first faults in one
+// of its pages, then moves a few slots of the old one into it; until the last has moved, a
+// lookup consults both.
 class StreamHashIndex {
   public:
     // The value with `hash` for which `equals(value)` holds, or 0.
@@ -64,6 +65,7 @@ class StreamHashIndex {
     }
 
     void grow();
+    void faultInNextPage();
     // Moves up to `count` slots of the old table into the current one.
     void migrate(std::size_t count);
     static void place(Slot* table, std::size_t mask, Slot slot);
@@ -76,7 +78,8 @@ class StreamHashIndex {
     // stay in place until all have moved, so that its probe sequences stay whole.
     HugeBlock old_;
     std::size_t oldMask_ = 0;
-    std::size_t moved_ = 0;  // old slots before this one are in slots_
+    std::size_t moved_ = 0;    // old slots before this one are in slots_
+    std::size_t faulted_ = 0;  // bytes of slots_ before this one are faulted in
     std::atomic<const char*> prefetchBase_{nullptr};
     std::atomic<std::size_t> prefetchMask_{0};
     std::size_t count_ = 0;
