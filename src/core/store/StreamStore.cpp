@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 #include <new>
+#include <thread>
 #include <type_traits>
 
 namespace {
@@ -356,6 +357,7 @@ StreamStore::AddResult StreamStore::add(const DetectedStream& record) {
 StreamStore::AddResult StreamStore::add(const DetectedStream& record, const Key& key) {
     const auto [host, path, hash] = key;
     int row;
+    giveWayToReaders();
     {
         std::lock_guard lock(mutex_);
         int found = findLocked(hash, host, path);
@@ -383,6 +385,7 @@ int StreamStore::refresh(const DetectedStream& record) {
     std::string_view path = pathOf(record);
     std::uint32_t hash = hashKey(host, path);
     int row;
+    giveWayToReaders();
     {
         std::lock_guard lock(mutex_);
         row = findLocked(hash, host, path);
@@ -402,6 +405,24 @@ int StreamStore::refresh(const DetectedStream& record) {
     return row;
 }
 
+// A thread adding streams as fast as they come would take the lock again before a waiting
+// reader (the list painting its rows) wakes up; it steps aside while one waits.
+void StreamStore::giveWayToReaders() const {
+    while (readersWaiting_.load(std::memory_order_relaxed) != 0) {
+        std::this_thread::yield();
+    }
+}
+
+std::unique_lock<std::mutex> StreamStore::lockForReading() const {
+    std::unique_lock lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        readersWaiting_.fetch_add(1, std::memory_order_relaxed);
+        lock.lock();
+        readersWaiting_.fetch_sub(1, std::memory_order_relaxed);
+    }
+    return lock;
+}
+
 void StreamStore::prefetch(const DetectedStream& record) const {
     prefetch(keyOf(record));
 }
@@ -417,7 +438,7 @@ int StreamStore::rowCount() const {
 
 int StreamStore::findRow(std::string_view host, std::string_view path) const {
     std::uint32_t hash = hashKey(host, path);
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock = lockForReading();
     return findLocked(hash, host, path);
 }
 
@@ -426,7 +447,7 @@ DetectedStream* StreamStore::record(int row) {
 }
 
 std::shared_ptr<DetectedStream> StreamStore::sharedRecord(int row) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock = lockForReading();
     if (row < 0 || row >= rowCount_) {
         return nullptr;
     }
@@ -575,7 +596,7 @@ void StreamStore::keepLatestQuery(Row& row, std::string_view query) {
 }
 
 bool StreamStore::copyRecord(int row, DetectedStream& out) const {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock = lockForReading();
     if (row < 0 || row >= rowCount_) {
         return false;
     }
@@ -584,7 +605,7 @@ bool StreamStore::copyRecord(int row, DetectedStream& out) const {
 }
 
 bool StreamStore::rowTexts(int row, StreamRowTexts& out) const {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock = lockForReading();
     if (row < 0 || row >= rowCount_) {
         return false;
     }
@@ -593,7 +614,7 @@ bool StreamStore::rowTexts(int row, StreamRowTexts& out) const {
 }
 
 int StreamStore::rowTexts(int first, int count, StreamRowTexts* out) const {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock = lockForReading();
     int copied = 0;
     for (; first >= 0 && copied < count && first + copied < rowCount_; ++copied) {
         fillTexts(rowAt(first + copied), out[copied]);

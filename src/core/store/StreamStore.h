@@ -144,10 +144,13 @@ class StreamStore : public StreamList {
     void fillContext(const Row& row, DetectedStream& out) const;
     std::uint32_t internContext(const DetectedStream& record);
     void releaseContext(std::uint32_t reference);
+    void giveWayToReaders() const;
+    std::unique_lock<std::mutex> lockForReading() const;
     // The current observers; null when there are none.
     std::shared_ptr<const ObserverList> observers() const;
 
     mutable std::mutex mutex_;
+    mutable std::atomic<int> readersWaiting_{0};  // for the lock, in lockForReading()
     std::vector<HugeBlock> chunks_;
     int rowCount_ = 0;
     std::atomic<int> publishedRowCount_{0};  // rowCount_, for readers without the lock
