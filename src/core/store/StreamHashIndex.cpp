@@ -9,6 +9,10 @@ constexpr std::size_t kInitialSlots = 1024;
 // done before it is half full, which takes more than two per insert; more keeps the time
 // lookups consult both tables short, while one insert still moves only a few cache lines.
 constexpr std::size_t kMovesPerInsert = 32;
+// A table is wanted this many inserts before the growth that needs it; only large tables are
+// worth faulting in beforehand.
+constexpr std::size_t kWantedAhead = 8192;
+constexpr std::size_t kWantedTableBytes = HugeBlock::kHugePage;
 }  // namespace
 
 void StreamHashIndex::insert(std::uint32_t hash, std::uint32_t value) {
@@ -34,6 +38,7 @@ void StreamHashIndex::clear() {
     oldMask_ = 0;
     moved_ = 0;
     faulted_ = 0;
+    spare_ = HugeBlock();
     count_ = 0;
     publishForPrefetch();
 }
@@ -45,9 +50,28 @@ void StreamHashIndex::swap(StreamHashIndex& other) noexcept {
     std::swap(oldMask_, other.oldMask_);
     std::swap(moved_, other.moved_);
     std::swap(faulted_, other.faulted_);
+    std::swap(spare_, other.spare_);
     std::swap(count_, other.count_);
     publishForPrefetch();
     other.publishForPrefetch();
+}
+
+std::size_t StreamHashIndex::wantedTableBytes() const {
+    if (slots_.data() == nullptr || old_.data() != nullptr || spare_.data() != nullptr) {
+        return 0;
+    }
+    const std::size_t bytes = (mask_ + 1) * 2 * sizeof(Slot);
+    const std::size_t room = (mask_ + 1) / 2 - count_;  // inserts until the growth
+    return bytes >= kWantedTableBytes && room <= kWantedAhead ? bytes : 0;
+}
+
+bool StreamHashIndex::giveTable(HugeBlock& table) {
+    const std::size_t wanted = wantedTableBytes();
+    if (wanted == 0 || table.size() < wanted) {
+        return false;
+    }
+    spare_ = std::move(table);
+    return true;
 }
 
 void StreamHashIndex::publishForPrefetch() {
@@ -55,16 +79,19 @@ void StreamHashIndex::publishForPrefetch() {
     prefetchMask_.store(mask_, std::memory_order_relaxed);
 }
 
-// The new table is mapped here and filled by later inserts. Moved entries land all over it, so
-// its pages are faulted in first, one per insert: zeroing a huge page takes a millisecond or
-// more, and all of a large table's at once would hold the lock for tens of them.
+// The new table is filled by later inserts. Moved entries land all over it, so its pages are
+// faulted in first, one per insert, unless it was given so: zeroing a huge page takes a
+// millisecond or more, and all of a large table's at once would hold the lock for tens of them.
 void StreamHashIndex::grow() {
     if (old_.data() != nullptr) {
         migrate(oldMask_ + 1);  // not reached with enough moves per insert
     }
     std::size_t oldSize = slots_.data() == nullptr ? 0 : mask_ + 1;
     std::size_t size = oldSize == 0 ? kInitialSlots : oldSize * 2;
-    HugeBlock next(size * sizeof(Slot));  // zero-filled: all empty; may throw, changing nothing
+    // Zero-filled: all empty. Made here (may throw, changing nothing) unless one was given.
+    const bool given = spare_.size() >= size * sizeof(Slot);
+    HugeBlock next = given ? std::move(spare_) : HugeBlock(size * sizeof(Slot));
+    spare_ = HugeBlock();
     if (oldSize != 0) {
         old_ = std::move(slots_);
         oldMask_ = mask_;
@@ -73,6 +100,9 @@ void StreamHashIndex::grow() {
     }
     slots_ = std::move(next);
     mask_ = size - 1;
+    if (given) {
+        faulted_ = slots_.size();
+    }
     publishForPrefetch();
 }
 

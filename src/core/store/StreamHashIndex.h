@@ -40,6 +40,12 @@ class StreamHashIndex {
     // `value` must be non-zero.
     void insert(std::uint32_t hash, std::uint32_t value);
     void clear();
+    // The size of the table the next growth needs, when that growth is near and no table is at
+    // hand for it; else 0.
+    std::size_t wantedTableBytes() const;
+    // Takes a zero-filled block of wantedTableBytes(), faulted in beforehand, for the next
+    // growth; false (and `table` stays with the caller) when it is not wanted.
+    bool giveTable(HugeBlock& table);
     // Exchanges the contents (an index built aside takes the place of this one).
     void swap(StreamHashIndex& other) noexcept;
 
@@ -80,6 +86,7 @@ class StreamHashIndex {
     std::size_t oldMask_ = 0;
     std::size_t moved_ = 0;    // old slots before this one are in slots_
     std::size_t faulted_ = 0;  // bytes of slots_ before this one are faulted in
+    HugeBlock spare_;          // for the next growth, from giveTable()
     std::atomic<const char*> prefetchBase_{nullptr};
     std::atomic<std::size_t> prefetchMask_{0};
     std::size_t count_ = 0;

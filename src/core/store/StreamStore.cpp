@@ -6,6 +6,7 @@
 #include <new>
 #include <thread>
 #include <type_traits>
+#include <utility>
 
 namespace {
 
@@ -235,8 +236,12 @@ StreamStore::Row& StreamStore::rowAt(int row) const {
 void* StreamStore::nextRowSlot() {
     auto index = static_cast<std::size_t>(rowCount_);
     if (index / chunkRows() == chunks_.size()) {
-        chunks_.emplace_back(chunkRows() * sizeof(Row),
-                             !chunks_.empty());  // small lists stay small
+        if (spareChunk_.data() != nullptr) {
+            chunks_.push_back(std::move(spareChunk_));
+        } else {
+            chunks_.emplace_back(chunkRows() * sizeof(Row),
+                                 !chunks_.empty());  // small lists stay small
+        }
     }
     return &static_cast<Row*>(chunks_.back().data())[index % chunkRows()];
 }
@@ -295,6 +300,9 @@ bool StreamStore::appendLocked(const DetectedStream& record, const Key& key) {
         }
         ++rowCount_;
         publishedRowCount_.store(rowCount_, std::memory_order_release);
+        if (!blocksWanted_.load(std::memory_order_relaxed) && wantsBlocks()) {
+            blocksWanted_.store(true, std::memory_order_relaxed);
+        }
         return true;
     } catch (const std::bad_alloc&) {
         return false;
@@ -357,6 +365,9 @@ StreamStore::AddResult StreamStore::add(const DetectedStream& record) {
 StreamStore::AddResult StreamStore::add(const DetectedStream& record, const Key& key) {
     const auto [host, path, hash] = key;
     int row;
+    if (blocksWanted_.load(std::memory_order_relaxed)) {
+        prepareBlocks();
+    }
     giveWayToReaders();
     {
         std::lock_guard lock(mutex_);
@@ -411,6 +422,56 @@ void StreamStore::giveWayToReaders() const {
     while (readersWaiting_.load(std::memory_order_relaxed) != 0) {
         std::this_thread::yield();
     }
+}
+
+// Wanted once the last chunk is half full: a list that fills less than half a chunk never
+// gets one.
+bool StreamStore::wantsChunk() const {
+    return !chunks_.empty() && spareChunk_.data() == nullptr &&
+           static_cast<std::size_t>(rowCount_) % chunkRows() > chunkRows() / 2;
+}
+
+bool StreamStore::wantsBlocks() const {
+    return wantsChunk() || texts_.wantedBlockBytes() != 0 || index_.wantedTableBytes() != 0;
+}
+
+// Zeroing a huge page as it is first written takes a millisecond or more; under the lock, that
+// is time readers (the list painting its rows) wait. So the blocks the next rows will need are
+// made and faulted in here, outside the lock, by the thread that adds; whatever is not taken
+// after all is given back outside the lock too.
+void StreamStore::prepareBlocks() {
+    if (!blocksWanted_.exchange(false, std::memory_order_relaxed)) {
+        return;  // another thread does it
+    }
+    std::size_t chunkBytes = 0;
+    std::size_t textBytes = 0;
+    std::size_t tableBytes = 0;
+    {
+        std::lock_guard lock(mutex_);
+        chunkBytes = wantsChunk() ? chunkRows() * sizeof(Row) : 0;
+        textBytes = texts_.wantedBlockBytes();
+        tableBytes = index_.wantedTableBytes();
+    }
+    HugeBlock chunk;
+    HugeBlock text;
+    HugeBlock table;
+    try {
+        for (auto [block, bytes] : {std::pair{&chunk, chunkBytes}, std::pair{&text, textBytes},
+                                    std::pair{&table, tableBytes}}) {
+            if (bytes != 0) {
+                *block = HugeBlock(bytes);
+                block->faultIn();
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        // What is made is still offered; the rest is made under the lock when needed.
+    }
+    std::lock_guard lock(mutex_);
+    if (chunk.data() != nullptr && wantsChunk()) {
+        spareChunk_ = std::move(chunk);
+    }
+    texts_.giveBlock(text);
+    index_.giveTable(table);
 }
 
 std::unique_lock<std::mutex> StreamStore::lockForReading() const {
@@ -640,10 +701,12 @@ void StreamStore::fillTexts(const Row& stored, StreamRowTexts& out) const {
 
 void StreamStore::reset() {
     std::vector<HugeBlock> oldChunks;
+    HugeBlock oldSpare;
     {
         std::lock_guard lock(mutex_);
         destroyRows();
         oldChunks.swap(chunks_);
+        oldSpare = std::move(spareChunk_);  // a new small list starts small
         index_.clear();
         texts_.clear();
         kinds_.clear();
@@ -658,6 +721,7 @@ void StreamStore::reset() {
         dropped_.store(0, std::memory_order_relaxed);
     }
     oldChunks.clear();  // unmapped outside the lock
+    oldSpare = HugeBlock();
     if (auto list = observers()) {
         for (const auto& observer : *list) {
             observer->storeReset();

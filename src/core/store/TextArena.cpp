@@ -17,7 +17,11 @@ std::uint32_t TextArena::store(std::uint32_t row, std::string_view host, std::st
         if (blocks_.size() == kMaxBlocks) {
             throw std::bad_alloc();
         }
-        blocks_.emplace_back(kBlockSize, !blocks_.empty());  // a small list stays small
+        if (spare_.data() != nullptr) {
+            blocks_.push_back(std::move(spare_));
+        } else {
+            blocks_.emplace_back(kBlockSize, !blocks_.empty());  // a small list stays small
+        }
         used_ = 0;
     }
     char* entry = static_cast<char*>(blocks_.back().data()) + used_;
@@ -62,4 +66,20 @@ bool TextArena::matches(std::uint32_t reference, std::string_view host,
 void TextArena::clear() {
     blocks_.clear();
     used_ = kBlockSize;
+    spare_ = HugeBlock();
+}
+
+// Wanted once the last block is half used: a list that fills less than half a block never
+// gets one.
+std::size_t TextArena::wantedBlockBytes() const {
+    const bool soon = !blocks_.empty() && used_ > kBlockSize / 2 && blocks_.size() < kMaxBlocks;
+    return soon && spare_.data() == nullptr ? kBlockSize : 0;
+}
+
+bool TextArena::giveBlock(HugeBlock& block) {
+    if (wantedBlockBytes() == 0 || block.size() < kBlockSize) {
+        return false;
+    }
+    spare_ = std::move(block);
+    return true;
 }

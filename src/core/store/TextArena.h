@@ -28,6 +28,12 @@ class TextArena {
 
     void clear();
 
+    // The size of the block the arena will soon start, when it has none at hand; else 0.
+    std::size_t wantedBlockBytes() const;
+    // Takes a zero-filled block of wantedBlockBytes(), faulted in beforehand, as the next
+    // block; false (and `block` stays with the caller) when it is not wanted.
+    bool giveBlock(HugeBlock& block);
+
   private:
     static constexpr int kOffsetBits = 21;
     static constexpr std::size_t kBlockSize = std::size_t{1} << kOffsetBits;
@@ -37,4 +43,5 @@ class TextArena {
 
     std::vector<HugeBlock> blocks_;
     std::size_t used_ = kBlockSize;  // of the last block
+    HugeBlock spare_;                // the next block, from giveBlock()
 };

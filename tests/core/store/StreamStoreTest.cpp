@@ -255,16 +255,17 @@ TEST(StreamStore, ManyThreadsAddEachStreamOnce) {
 }
 
 // The index moves to a larger table a few entries per new row (the first move starts at row
-// 513, the second at row 1025); every row stays found during and after such a move, also when
-// rows are taken out or the list is emptied in the middle of one.
+// 513, the second at row 1025; with tens of thousands of rows, memory for more is made ahead);
+// every row stays found during and after such a move, also when rows are taken out or the list
+// is emptied in the middle of one.
 TEST(StreamStore, EveryRowIsFoundWhileTheIndexGrows) {
     struct Case {
         int rows;         // added first
         int removeEvery;  // then every n-th row taken out (0: none)
         bool reset;       // or the list emptied
     } cases[] = {
-        {512, 0, false}, {513, 0, false},  {530, 0, false}, {530, 3, false},
-        {530, 0, true},  {1050, 2, false}, {1050, 0, true}, {5000, 7, false},
+        {512, 0, false},  {513, 0, false}, {530, 0, false},  {530, 3, false},   {530, 0, true},
+        {1050, 2, false}, {1050, 0, true}, {5000, 7, false}, {70000, 5, false}, {70000, 0, true},
     };
     for (const Case& c : cases) {
         StreamStore store;
