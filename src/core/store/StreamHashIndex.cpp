@@ -56,17 +56,17 @@ void StreamHashIndex::swap(StreamHashIndex& other) noexcept {
     other.publishForPrefetch();
 }
 
-std::size_t StreamHashIndex::wantedTableBytes() const {
+std::size_t StreamHashIndex::wantedTableBytes(std::size_t insertsToCome) const {
     if (slots_.data() == nullptr || old_.data() != nullptr || spare_.data() != nullptr) {
         return 0;
     }
     const std::size_t bytes = (mask_ + 1) * 2 * sizeof(Slot);
     const std::size_t room = (mask_ + 1) / 2 - count_;  // inserts until the growth
-    return bytes >= kWantedTableBytes && room <= kWantedAhead ? bytes : 0;
+    return bytes >= kWantedTableBytes && room <= kWantedAhead && insertsToCome > room ? bytes : 0;
 }
 
-bool StreamHashIndex::giveTable(HugeBlock& table) {
-    const std::size_t wanted = wantedTableBytes();
+bool StreamHashIndex::giveTable(HugeBlock& table, std::size_t insertsToCome) {
+    const std::size_t wanted = wantedTableBytes(insertsToCome);
     if (wanted == 0 || table.size() < wanted) {
         return false;
     }

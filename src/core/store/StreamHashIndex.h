@@ -40,12 +40,12 @@ class StreamHashIndex {
     // `value` must be non-zero.
     void insert(std::uint32_t hash, std::uint32_t value);
     void clear();
-    // The size of the table the next growth needs, when that growth is near and no table is at
-    // hand for it; else 0.
-    std::size_t wantedTableBytes() const;
+    // The size of the table the next growth needs, when that growth is near (and within
+    // `insertsToCome`) and no table is at hand for it; else 0.
+    std::size_t wantedTableBytes(std::size_t insertsToCome) const;
     // Takes a zero-filled block of wantedTableBytes(), faulted in beforehand, for the next
     // growth; false (and `table` stays with the caller) when it is not wanted.
-    bool giveTable(HugeBlock& table);
+    bool giveTable(HugeBlock& table, std::size_t insertsToCome);
     // Exchanges the contents (an index built aside takes the place of this one).
     void swap(StreamHashIndex& other) noexcept;
 

@@ -300,7 +300,7 @@ bool StreamStore::appendLocked(const DetectedStream& record, const Key& key) {
         }
         ++rowCount_;
         publishedRowCount_.store(rowCount_, std::memory_order_release);
-        if (!blocksWanted_.load(std::memory_order_relaxed) && wantsBlocks()) {
+        if (wantsBlocks()) {
             blocksWanted_.store(true, std::memory_order_relaxed);
         }
         return true;
@@ -424,15 +424,24 @@ void StreamStore::giveWayToReaders() const {
     }
 }
 
-// Wanted once the last chunk is half full: a list that fills less than half a chunk never
-// gets one.
+// Wanted once the last chunk is half full (a list that fills less than half a chunk never gets
+// one), unless the row limit comes first.
 bool StreamStore::wantsChunk() const {
+    const auto rows = static_cast<std::size_t>(rowCount_);
     return !chunks_.empty() && spareChunk_.data() == nullptr &&
-           static_cast<std::size_t>(rowCount_) % chunkRows() > chunkRows() / 2;
+           rows % chunkRows() > chunkRows() / 2 &&
+           static_cast<std::size_t>(rowLimit_) > (rows / chunkRows() + 1) * chunkRows();
 }
 
+std::size_t StreamStore::rowsToCome() const {
+    return static_cast<std::size_t>(std::max(rowLimit_ - rowCount_, 0));
+}
+
+// Looked at every few hundred rows: what is wanted is wanted thousands of rows ahead.
 bool StreamStore::wantsBlocks() const {
-    return wantsChunk() || texts_.wantedBlockBytes() != 0 || index_.wantedTableBytes() != 0;
+    return rowCount_ % 256 == 0 && !blocksWanted_.load(std::memory_order_relaxed) &&
+           (wantsChunk() || texts_.wantedBlockBytes(rowsToCome()) != 0 ||
+            index_.wantedTableBytes(rowsToCome()) != 0);
 }
 
 // Zeroing a huge page as it is first written takes a millisecond or more; under the lock, that
@@ -449,8 +458,8 @@ void StreamStore::prepareBlocks() {
     {
         std::lock_guard lock(mutex_);
         chunkBytes = wantsChunk() ? chunkRows() * sizeof(Row) : 0;
-        textBytes = texts_.wantedBlockBytes();
-        tableBytes = index_.wantedTableBytes();
+        textBytes = texts_.wantedBlockBytes(rowsToCome());
+        tableBytes = index_.wantedTableBytes(rowsToCome());
     }
     HugeBlock chunk;
     HugeBlock text;
@@ -470,8 +479,8 @@ void StreamStore::prepareBlocks() {
     if (chunk.data() != nullptr && wantsChunk()) {
         spareChunk_ = std::move(chunk);
     }
-    texts_.giveBlock(text);
-    index_.giveTable(table);
+    texts_.giveBlock(text, rowsToCome());
+    index_.giveTable(table, rowsToCome());
 }
 
 std::unique_lock<std::mutex> StreamStore::lockForReading() const {

@@ -146,6 +146,7 @@ class StreamStore : public StreamList {
     void releaseContext(std::uint32_t reference);
     void giveWayToReaders() const;
     bool wantsChunk() const;
+    std::size_t rowsToCome() const;
     bool wantsBlocks() const;
     void prepareBlocks();
     std::unique_lock<std::mutex> lockForReading() const;

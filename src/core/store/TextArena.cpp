@@ -32,6 +32,7 @@ std::uint32_t TextArena::store(std::uint32_t row, std::string_view host, std::st
     std::copy(path.begin(), path.end(), entry + kEntryHead + host.size() + 1);
     auto reference = static_cast<std::uint32_t>(((blocks_.size() - 1) << kOffsetBits) | used_);
     used_ += needed;
+    ++entries_;
     return reference;
 }
 
@@ -67,17 +68,23 @@ void TextArena::clear() {
     blocks_.clear();
     used_ = kBlockSize;
     spare_ = HugeBlock();
+    entries_ = 0;
 }
 
 // Wanted once the last block is half used: a list that fills less than half a block never
 // gets one.
-std::size_t TextArena::wantedBlockBytes() const {
-    const bool soon = !blocks_.empty() && used_ > kBlockSize / 2 && blocks_.size() < kMaxBlocks;
-    return soon && spare_.data() == nullptr ? kBlockSize : 0;
+std::size_t TextArena::wantedBlockBytes(std::size_t entriesToCome) const {
+    if (blocks_.empty() || used_ <= kBlockSize / 2 || blocks_.size() == kMaxBlocks ||
+        spare_.data() != nullptr) {
+        return 0;
+    }
+    const std::size_t stored = (blocks_.size() - 1) * kBlockSize + used_;
+    const std::size_t fitting = (kBlockSize - used_) * entries_ / stored;
+    return entriesToCome > fitting ? kBlockSize : 0;
 }
 
-bool TextArena::giveBlock(HugeBlock& block) {
-    if (wantedBlockBytes() == 0 || block.size() < kBlockSize) {
+bool TextArena::giveBlock(HugeBlock& block, std::size_t entriesToCome) {
+    if (wantedBlockBytes(entriesToCome) == 0 || block.size() < kBlockSize) {
         return false;
     }
     spare_ = std::move(block);
