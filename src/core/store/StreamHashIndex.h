@@ -12,8 +12,8 @@
 //
 // A full table is not rehashed in one go (a million entries would hold the owner's lock for
 // tens of milliseconds): a table twice the size takes over, and each insert first faults in one
-// of its pages, then moves a few slots of the old one into it; until the last has moved, a
-// lookup consults both.
+// of its pages (unless the owner made it ahead, see giveTable()), then moves a few slots of the
+// old one into it; until the last has moved, a lookup consults both.
 class StreamHashIndex {
   public:
     // The value with `hash` for which `equals(value)` holds, or 0.
