@@ -41,6 +41,14 @@ HugeBlock::HugeBlock(std::size_t size, bool hugePages) {
     madvise(data_, size_, MADV_HUGEPAGE);
 }
 
+void HugeBlock::faultIn() {
+    constexpr std::size_t kPage = 4096;
+    auto* bytes = static_cast<volatile char*>(data_);
+    for (std::size_t at = 0; at < size_; at += kPage) {
+        bytes[at] = bytes[at];  // a write, which leaves the byte as it was
+    }
+}
+
 HugeBlock::~HugeBlock() {
     if (data_ != nullptr) {
         munmap(data_, size_);

@@ -18,6 +18,10 @@ class HugeBlock {
     HugeBlock(const HugeBlock&) = delete;
     HugeBlock& operator=(const HugeBlock&) = delete;
 
+    // Faults every page in (zero-filled), so that later writes find them present: a thread
+    // can pay for that before it takes a lock others wait on.
+    void faultIn();
+
     void* data() const { return data_; }
     std::size_t size() const { return size_; }
 

@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <cstring>
 #include <new>
+#include <thread>
 #include <type_traits>
+#include <utility>
 
 namespace {
 
@@ -235,8 +237,12 @@ void* StreamStore::nextRowSlot() {
     auto index = static_cast<std::size_t>(rowCount_);
     if (index / chunkRows() == chunks_.size()) {
         // Rows are appended in order, so huge pages would save few TLB misses, and a fresh
-        // huge page may cost the kernel a compaction first: milliseconds under the lock.
-        chunks_.emplace_back(chunkRows() * sizeof(Row), false);
+        // huge page may cost the kernel a compaction first.
+        if (spareChunk_.data() != nullptr) {
+            chunks_.push_back(std::move(spareChunk_));
+        } else {
+            chunks_.emplace_back(chunkRows() * sizeof(Row), false);
+        }
     }
     return &static_cast<Row*>(chunks_.back().data())[index % chunkRows()];
 }
@@ -295,6 +301,9 @@ bool StreamStore::appendLocked(const DetectedStream& record, const Key& key) {
         }
         ++rowCount_;
         publishedRowCount_.store(rowCount_, std::memory_order_release);
+        if (wantsBlocks()) {
+            blocksWanted_.store(true, std::memory_order_relaxed);
+        }
         return true;
     } catch (const std::bad_alloc&) {
         return false;
@@ -357,6 +366,10 @@ StreamStore::AddResult StreamStore::add(const DetectedStream& record) {
 StreamStore::AddResult StreamStore::add(const DetectedStream& record, const Key& key) {
     const auto [host, path, hash] = key;
     int row;
+    if (blocksWanted_.load(std::memory_order_relaxed)) {
+        prepareBlocks();
+    }
+    giveWayToReaders();
     {
         std::lock_guard lock(mutex_);
         int found = findLocked(hash, host, path);
@@ -384,6 +397,7 @@ int StreamStore::refresh(const DetectedStream& record) {
     std::string_view path = pathOf(record);
     std::uint32_t hash = hashKey(host, path);
     int row;
+    giveWayToReaders();
     {
         std::lock_guard lock(mutex_);
         row = findLocked(hash, host, path);
@@ -403,6 +417,84 @@ int StreamStore::refresh(const DetectedStream& record) {
     return row;
 }
 
+// A thread adding streams as fast as they come would take the lock again before a waiting
+// reader (the list painting its rows) wakes up; it steps aside while one waits.
+void StreamStore::giveWayToReaders() const {
+    while (readersWaiting_.load(std::memory_order_relaxed) != 0) {
+        std::this_thread::yield();
+    }
+}
+
+// Wanted once the last chunk is half full (a list that fills less than half a chunk never gets
+// one), unless the row limit comes first.
+bool StreamStore::wantsChunk() const {
+    const auto rows = static_cast<std::size_t>(rowCount_);
+    return !chunks_.empty() && spareChunk_.data() == nullptr &&
+           rows % chunkRows() > chunkRows() / 2 &&
+           static_cast<std::size_t>(rowLimit_) > (rows / chunkRows() + 1) * chunkRows();
+}
+
+std::size_t StreamStore::rowsToCome() const {
+    return static_cast<std::size_t>(std::max(rowLimit_ - rowCount_, 0));
+}
+
+// Looked at every few hundred rows: what is wanted is wanted thousands of rows ahead.
+bool StreamStore::wantsBlocks() const {
+    return rowCount_ % 256 == 0 && !blocksWanted_.load(std::memory_order_relaxed) &&
+           (wantsChunk() || texts_.wantedBlockBytes(rowsToCome()) != 0 ||
+            index_.wantedTableBytes(rowsToCome()) != 0);
+}
+
+// Zeroing a huge page as it is first written takes a millisecond or more; under the lock, that
+// is time readers (the list painting its rows) wait. So the blocks the next rows will need are
+// made and faulted in here, outside the lock, by the thread that adds; whatever is not taken
+// after all is given back outside the lock too.
+void StreamStore::prepareBlocks() {
+    if (!blocksWanted_.exchange(false, std::memory_order_relaxed)) {
+        return;  // another thread does it
+    }
+    std::size_t chunkBytes = 0;
+    std::size_t textBytes = 0;
+    std::size_t tableBytes = 0;
+    {
+        std::lock_guard lock(mutex_);
+        chunkBytes = wantsChunk() ? chunkRows() * sizeof(Row) : 0;
+        textBytes = texts_.wantedBlockBytes(rowsToCome());
+        tableBytes = index_.wantedTableBytes(rowsToCome());
+    }
+    HugeBlock chunk;
+    HugeBlock text;
+    HugeBlock table;
+    try {
+        for (auto [block, bytes] : {std::pair{&chunk, chunkBytes}, std::pair{&text, textBytes},
+                                    std::pair{&table, tableBytes}}) {
+            if (bytes != 0) {
+                // Plain pages for rows and texts, huge ones for the index (see nextRowSlot).
+                *block = HugeBlock(bytes, block == &table);
+                block->faultIn();
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        // What is made is still offered; the rest is made under the lock when needed.
+    }
+    std::lock_guard lock(mutex_);
+    if (chunk.data() != nullptr && wantsChunk()) {
+        spareChunk_ = std::move(chunk);
+    }
+    texts_.giveBlock(text, rowsToCome());
+    index_.giveTable(table, rowsToCome());
+}
+
+std::unique_lock<std::mutex> StreamStore::lockForReading() const {
+    std::unique_lock lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        readersWaiting_.fetch_add(1, std::memory_order_relaxed);
+        lock.lock();
+        readersWaiting_.fetch_sub(1, std::memory_order_relaxed);
+    }
+    return lock;
+}
+
 void StreamStore::prefetch(const DetectedStream& record) const {
     prefetch(keyOf(record));
 }
@@ -418,7 +510,7 @@ int StreamStore::rowCount() const {
 
 int StreamStore::findRow(std::string_view host, std::string_view path) const {
     std::uint32_t hash = hashKey(host, path);
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock = lockForReading();
     return findLocked(hash, host, path);
 }
 
@@ -427,7 +519,7 @@ DetectedStream* StreamStore::record(int row) {
 }
 
 std::shared_ptr<DetectedStream> StreamStore::sharedRecord(int row) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock = lockForReading();
     if (row < 0 || row >= rowCount_) {
         return nullptr;
     }
@@ -576,7 +668,7 @@ void StreamStore::keepLatestQuery(Row& row, std::string_view query) {
 }
 
 bool StreamStore::copyRecord(int row, DetectedStream& out) const {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock = lockForReading();
     if (row < 0 || row >= rowCount_) {
         return false;
     }
@@ -585,7 +677,7 @@ bool StreamStore::copyRecord(int row, DetectedStream& out) const {
 }
 
 bool StreamStore::rowTexts(int row, StreamRowTexts& out) const {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock = lockForReading();
     if (row < 0 || row >= rowCount_) {
         return false;
     }
@@ -594,7 +686,7 @@ bool StreamStore::rowTexts(int row, StreamRowTexts& out) const {
 }
 
 int StreamStore::rowTexts(int first, int count, StreamRowTexts* out) const {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock = lockForReading();
     int copied = 0;
     for (; first >= 0 && copied < count && first + copied < rowCount_; ++copied) {
         fillTexts(rowAt(first + copied), out[copied]);
@@ -620,10 +712,12 @@ void StreamStore::fillTexts(const Row& stored, StreamRowTexts& out) const {
 
 void StreamStore::reset() {
     std::vector<HugeBlock> oldChunks;
+    HugeBlock oldSpare;
     {
         std::lock_guard lock(mutex_);
         destroyRows();
         oldChunks.swap(chunks_);
+        oldSpare = std::move(spareChunk_);  // a new small list starts small
         index_.clear();
         texts_.clear();
         kinds_.clear();
@@ -638,6 +732,7 @@ void StreamStore::reset() {
         dropped_.store(0, std::memory_order_relaxed);
     }
     oldChunks.clear();  // unmapped outside the lock
+    oldSpare = HugeBlock();
     if (auto list = observers()) {
         for (const auto& observer : *list) {
             observer->storeReset();

@@ -144,11 +144,22 @@ class StreamStore : public StreamList {
     void fillContext(const Row& row, DetectedStream& out) const;
     std::uint32_t internContext(const DetectedStream& record);
     void releaseContext(std::uint32_t reference);
+    void giveWayToReaders() const;
+    bool wantsChunk() const;
+    std::size_t rowsToCome() const;
+    bool wantsBlocks() const;
+    void prepareBlocks();
+    std::unique_lock<std::mutex> lockForReading() const;
     // The current observers; null when there are none.
     std::shared_ptr<const ObserverList> observers() const;
 
     mutable std::mutex mutex_;
+    mutable std::atomic<int> readersWaiting_{0};  // for the lock, in lockForReading()
     std::vector<HugeBlock> chunks_;
+    HugeBlock spareChunk_;  // the next chunk, faulted in by prepareBlocks()
+    // Set when the rows' chunks, texts or index will soon need a block prepareBlocks() can
+    // make; it is then done by the next thread that adds.
+    std::atomic<bool> blocksWanted_{false};
     int rowCount_ = 0;
     std::atomic<int> publishedRowCount_{0};  // rowCount_, for readers without the lock
     int rowLimit_ = kDefaultRowLimit;

@@ -17,8 +17,12 @@ std::uint32_t TextArena::store(std::uint32_t row, std::string_view host, std::st
         if (blocks_.size() == kMaxBlocks) {
             throw std::bad_alloc();
         }
-        // Filled in order: plain pages, faulted in as the texts arrive (see the rows).
-        blocks_.emplace_back(kBlockSize, false);
+        // Filled in order: plain pages (see the store's rows).
+        if (spare_.data() != nullptr) {
+            blocks_.push_back(std::move(spare_));
+        } else {
+            blocks_.emplace_back(kBlockSize, false);
+        }
         used_ = 0;
     }
     char* entry = static_cast<char*>(blocks_.back().data()) + used_;
@@ -29,6 +33,7 @@ std::uint32_t TextArena::store(std::uint32_t row, std::string_view host, std::st
     std::copy(path.begin(), path.end(), entry + kEntryHead + host.size() + 1);
     auto reference = static_cast<std::uint32_t>(((blocks_.size() - 1) << kOffsetBits) | used_);
     used_ += needed;
+    ++entries_;
     return reference;
 }
 
@@ -63,4 +68,26 @@ bool TextArena::matches(std::uint32_t reference, std::string_view host,
 void TextArena::clear() {
     blocks_.clear();
     used_ = kBlockSize;
+    spare_ = HugeBlock();
+    entries_ = 0;
+}
+
+// Wanted once the last block is half used: a list that fills less than half a block never
+// gets one.
+std::size_t TextArena::wantedBlockBytes(std::size_t entriesToCome) const {
+    if (blocks_.empty() || used_ <= kBlockSize / 2 || blocks_.size() == kMaxBlocks ||
+        spare_.data() != nullptr) {
+        return 0;
+    }
+    const std::size_t stored = (blocks_.size() - 1) * kBlockSize + used_;
+    const std::size_t fitting = (kBlockSize - used_) * entries_ / stored;
+    return entriesToCome > fitting ? kBlockSize : 0;
+}
+
+bool TextArena::giveBlock(HugeBlock& block, std::size_t entriesToCome) {
+    if (wantedBlockBytes(entriesToCome) == 0 || block.size() < kBlockSize) {
+        return false;
+    }
+    spare_ = std::move(block);
+    return true;
 }

@@ -28,6 +28,14 @@ class TextArena {
 
     void clear();
 
+    // The size of the block the arena will soon start, when it has none at hand and the
+    // entries still to come (as many as `entriesToCome`, like those so far) will not fit into
+    // the last one; else 0.
+    std::size_t wantedBlockBytes(std::size_t entriesToCome) const;
+    // Takes a zero-filled block of wantedBlockBytes(), faulted in beforehand, as the next
+    // block; false (and `block` stays with the caller) when it is not wanted.
+    bool giveBlock(HugeBlock& block, std::size_t entriesToCome);
+
   private:
     static constexpr int kOffsetBits = 21;
     static constexpr std::size_t kBlockSize = std::size_t{1} << kOffsetBits;
@@ -37,4 +45,6 @@ class TextArena {
 
     std::vector<HugeBlock> blocks_;
     std::size_t used_ = kBlockSize;  // of the last block
+    HugeBlock spare_;                // the next block, from giveBlock()
+    std::size_t entries_ = 0;
 };

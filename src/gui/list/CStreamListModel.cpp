@@ -24,6 +24,8 @@ constexpr ColumnSpec kColumns[CStreamListModel::kColumnCount] = {
 constexpr int kRowsPerRead = 128;
 // Rows sorted and merged in at once: sorting them must fit in a turn of the event loop too.
 constexpr std::size_t kMaxBatchRows = 4096;
+// Merging a batch into an order shorter than this takes a millisecond or so.
+constexpr std::size_t kShortOrderRows = std::size_t{1} << 16;
 
 char lowerAscii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -307,8 +309,7 @@ std::vector<std::uint32_t> CStreamListModel::scan(int& from, int upTo, int budge
             }
             if (sortColumn_ != kNoSort) {
                 if (keys_.size() <= static_cast<std::size_t>(from)) {
-                    keys_.resize(std::max<std::size_t>(static_cast<std::size_t>(from) + 1,
-                                                       keys_.size() * 2));
+                    keys_.resize(static_cast<std::size_t>(from) + 1);
                 }
                 keys_[static_cast<std::size_t>(from)] = keyOf(texts);
             }
@@ -415,10 +416,20 @@ void CStreamListModel::startRebuild() {
     }
 }
 
+// Scanning a batch and merging it into a long order each take about a turn's budget, so they
+// take turns of their own; into a short order a batch is merged at once.
 void CStreamListModel::continueRebuild(int storeRows, int budgetMs) {
-    std::vector<std::uint32_t> batch = scan(build_.scanned, storeRows, budgetMs, true);
-    mergeInto(build_.order, batch, nullptr);
-    if (build_.scanned >= storeRows) {
+    if (!build_.batch.empty()) {
+        mergeInto(build_.order, build_.batch, nullptr);
+        build_.batch.clear();
+        return;
+    }
+    build_.batch = scan(build_.scanned, storeRows, budgetMs, true);
+    if (build_.order.size() < kShortOrderRows) {
+        mergeInto(build_.order, build_.batch, nullptr);
+        build_.batch.clear();
+    }
+    if (build_.scanned >= storeRows && build_.batch.empty()) {
         rebuilding_ = false;
         publish(std::move(build_.order));
         build_ = Build{};

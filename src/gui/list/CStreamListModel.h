@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -86,6 +87,7 @@ class CStreamListModel : public QAbstractTableModel {
     // One pass over store rows into an order being built.
     struct Build {
         std::vector<std::uint32_t> order;
+        std::vector<std::uint32_t> batch;  // scanned, merged into `order` in the next turn
         int scanned = 0;
     };
 
@@ -111,7 +113,9 @@ class CStreamListModel : public QAbstractTableModel {
 
     int sortColumn_ = kNoSort;
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
-    std::vector<std::string> keys_;  // by store row, while sorted
+    // By store row, while sorted. A deque: growing it never moves the keys it has (a million
+    // of them take tens of milliseconds to move).
+    std::deque<std::string> keys_;
 
     QString filterText_;
     std::string filterBytes_;  // lower-case UTF-8

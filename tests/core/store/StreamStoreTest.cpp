@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdio>
@@ -250,6 +251,64 @@ TEST(StreamStore, ManyThreadsAddEachStreamOnce) {
     EXPECT_EQ(observer->added, kDistinct);
     for (int n = 0; n < kDistinct; ++n) {
         ASSERT_GE(store.findRow(nthStream(n).first, nthStream(n).second), 0);
+    }
+}
+
+// The index moves to a larger table a few entries per new row (the first move starts at row
+// 513, the second at row 1025; with tens of thousands of rows, memory for more is made ahead);
+// every row stays found during and after such a move, also when rows are taken out or the list
+// is emptied in the middle of one.
+TEST(StreamStore, EveryRowIsFoundWhileTheIndexGrows) {
+    struct Case {
+        int rows;         // added first
+        int removeEvery;  // then every n-th row taken out (0: none)
+        bool reset;       // or the list emptied
+    } cases[] = {
+        {512, 0, false},  {513, 0, false}, {530, 0, false},  {530, 3, false},   {530, 0, true},
+        {1050, 2, false}, {1050, 0, true}, {5000, 7, false}, {70000, 5, false}, {70000, 0, true},
+    };
+    for (const Case& c : cases) {
+        StreamStore store;
+        std::vector<int> rowOf(static_cast<std::size_t>(c.rows) + 1000, -1);
+        auto addAll = [&](int count) {
+            for (int n = 0; n < count; ++n) {
+                auto [host, path] = nthStream(n);
+                const StreamStore::AddResult result = store.add(streamOf(host, path));
+                int& expected = rowOf[static_cast<std::size_t>(n)];
+                EXPECT_EQ(result.added, expected < 0) << c.rows << " " << n;
+                if (expected < 0) {
+                    expected = result.row;
+                }
+                ASSERT_EQ(result.row, expected) << c.rows << " " << n;
+            }
+        };
+        addAll(c.rows);
+        if (c.removeEvery > 0) {
+            std::vector<int> gone;
+            for (int n = 0; n < c.rows; n += c.removeEvery) {
+                gone.push_back(n);
+            }
+            const std::vector<int> moved = store.removeRows(gone);
+            ASSERT_EQ(moved.size(), static_cast<std::size_t>(c.rows));
+            for (int& row : rowOf) {
+                row = row < 0 ? -1 : moved[static_cast<std::size_t>(row)];
+            }
+        }
+        if (c.reset) {
+            store.reset();
+            std::fill(rowOf.begin(), rowOf.end(), -1);
+        }
+        for (int n = 0; n < c.rows; ++n) {
+            auto [host, path] = nthStream(n);
+            ASSERT_EQ(store.findRow(host, path), rowOf[static_cast<std::size_t>(n)]) << n;
+        }
+        addAll(static_cast<int>(rowOf.size()));  // the taken out again, and a growth more
+        EXPECT_EQ(store.rowCount(), static_cast<int>(rowOf.size()));
+        for (std::size_t n = 0; n < rowOf.size(); ++n) {
+            auto [host, path] = nthStream(static_cast<int>(n));
+            ASSERT_EQ(store.findRow(host, path), rowOf[n]) << c.rows << " " << n;
+        }
+        EXPECT_EQ(store.findRow("http://h1", "/none.wmv"), -1);
     }
 }
 
