@@ -43,9 +43,11 @@ HugeBlock::HugeBlock(std::size_t size, bool hugePages) {
 
 void HugeBlock::faultIn() {
     constexpr std::size_t kPage = 4096;
+    // A zero written, not a byte read and written back: a read would first map the shared
+    // zero page, and the write then fault a second time to replace it.
     auto* bytes = static_cast<volatile char*>(data_);
     for (std::size_t at = 0; at < size_; at += kPage) {
-        bytes[at] = bytes[at];  // a write, which leaves the byte as it was
+        bytes[at] = 0;
     }
 }
 

@@ -18,8 +18,8 @@ class HugeBlock {
     HugeBlock(const HugeBlock&) = delete;
     HugeBlock& operator=(const HugeBlock&) = delete;
 
-    // Faults every page in (zero-filled), so that later writes find them present: a thread
-    // can pay for that before it takes a lock others wait on.
+    // Faults every page of a block not yet written in (zero-filled), so that later writes
+    // find them present: a thread can pay for that before it takes a lock others wait on.
     void faultIn();
 
     void* data() const { return data_; }

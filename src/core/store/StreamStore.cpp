@@ -440,7 +440,8 @@ std::size_t StreamStore::rowsToCome() const {
 
 // Looked at every few hundred rows: what is wanted is wanted thousands of rows ahead.
 bool StreamStore::wantsBlocks() const {
-    return rowCount_ % 256 == 0 && !blocksWanted_.load(std::memory_order_relaxed) &&
+    return rowCount_ % 256 == 0 && readersSeen_.load(std::memory_order_relaxed) &&
+           !blocksWanted_.load(std::memory_order_relaxed) &&
            (wantsChunk() || texts_.wantedBlockBytes(rowsToCome()) != 0 ||
             index_.wantedTableBytes(rowsToCome()) != 0);
 }
@@ -488,6 +489,7 @@ void StreamStore::prepareBlocks() {
 std::unique_lock<std::mutex> StreamStore::lockForReading() const {
     std::unique_lock lock(mutex_, std::try_to_lock);
     if (!lock.owns_lock()) {
+        readersSeen_.store(true, std::memory_order_relaxed);
         readersWaiting_.fetch_add(1, std::memory_order_relaxed);
         lock.lock();
         readersWaiting_.fetch_sub(1, std::memory_order_relaxed);

@@ -155,6 +155,9 @@ class StreamStore : public StreamList {
 
     mutable std::mutex mutex_;
     mutable std::atomic<int> readersWaiting_{0};  // for the lock, in lockForReading()
+    // Whether a reader ever had to wait for the lock: only then are blocks made ahead. Alone,
+    // an adding thread pays less for faulting pages in as it goes (and no unused block).
+    mutable std::atomic<bool> readersSeen_{false};
     std::vector<HugeBlock> chunks_;
     HugeBlock spareChunk_;  // the next chunk, faulted in by prepareBlocks()
     // Set when the rows' chunks, texts or index will soon need a block prepareBlocks() can
