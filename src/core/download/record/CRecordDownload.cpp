@@ -487,29 +487,62 @@ bool CRecordDownload::Copy() {
         Fail(kSetupFailed, ENOMEM, "av_packet_alloc failed");
         return false;
     }
+    // The packet read last is held back until the next one comes: when the source goes silent,
+    // closes or is stopped, the library hands over what it had of a picture whose data never
+    // came, which is left out.
+    AVPacket* held = av_packet_alloc();
+    if (held == nullptr) {
+        av_packet_free(&packet);
+        Fail(kSetupFailed, ENOMEM, "av_packet_alloc failed");
+        return false;
+    }
+    bool holding = false;
     int result = 0;
     bool wrote = false;
+    auto writeHeld = [&] {
+        const bool written = WritePacket(held);
+        av_packet_unref(held);
+        holding = false;
+        if (!written) {
+            Fail(kTransferFailed, writeError_ != 0 ? writeError_ : EIO,
+                 writeError_ != 0 ? std::strerror(writeError_) : lastLibraryLine_);
+            return false;
+        }
+        wrote = true;
+        return true;
+    };
+    auto release = [&] {
+        av_packet_free(&packet);
+        av_packet_free(&held);
+    };
     while (!cancel_.load()) {
         result = av_read_frame(input_, packet);
         if (result < 0) {
             break;
         }
         lastInputTick_.store(options_.ticks());
-        bool written = WritePacket(packet);
-        av_packet_unref(packet);
-        if (!written) {
-            av_packet_free(&packet);
-            Fail(kTransferFailed, writeError_ != 0 ? writeError_ : EIO,
-                 writeError_ != 0 ? std::strerror(writeError_) : lastLibraryLine_);
-            return false;
+        if (holding) {
+            if (!writeHeld()) {
+                release();
+                return false;
+            }
+            // Told once something is in the file: a stop asked on seeing it keeps the file.
+            progress.Report(written_, recordedSeconds_, *record_);
         }
-        wrote = true;
+        av_packet_move_ref(held, packet);
+        holding = true;
         if (segmentFailures_ > 0) {
             break;
         }
-        progress.Report(written_, recordedSeconds_, *record_);
     }
-    av_packet_free(&packet);
+    // Only a clean end of the media makes the last packet whole for sure.
+    const bool cleanEnd = result == AVERROR_EOF && !cancel_.load() && !stalled_ &&
+                          segmentFailures_ == 0 && kind_ != RecordKind::kRtsp;
+    if (holding && cleanEnd && !writeHeld()) {
+        release();
+        return false;
+    }
+    release();
 
     if (segmentFailures_ > 0) {
         if (live_ && wrote) {
