@@ -15,6 +15,8 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <system_error>
 
 #include "core/detect/DetectedStream.h"
@@ -111,31 +113,35 @@ std::string EncodedLoginPart(std::string_view text) {
     return encoded;
 }
 
-// The URL with `login` ("user:password", encoded) in place of any login it held.
-std::string WithLogin(const std::string& url, const std::string& login) {
+// Where a URL's authority starts and where its host starts within it (behind any login);
+// nullopt for a URL without "://".
+struct Authority {
+    std::size_t start;
+    std::size_t host;
+};
+
+std::optional<Authority> AuthorityOf(const std::string& url) {
     std::size_t schemeEnd = url.find("://");
     if (schemeEnd == std::string::npos) {
-        return url;
+        return std::nullopt;
     }
     std::size_t authority = schemeEnd + 3;
     std::size_t authorityEnd = url.find_first_of("/?#", authority);
     std::size_t at = url.rfind('@', authorityEnd == std::string::npos ? url.size() : authorityEnd);
-    std::size_t hostStart = at != std::string::npos && at >= authority ? at + 1 : authority;
-    return url.substr(0, authority) + login + "@" + url.substr(hostStart);
+    return Authority{authority, at != std::string::npos && at >= authority ? at + 1 : authority};
+}
+
+// The URL with `login` ("user:password", encoded) in place of any login it held.
+std::string WithLogin(const std::string& url, const std::string& login) {
+    const std::optional<Authority> authority = AuthorityOf(url);
+    return authority ? url.substr(0, authority->start) + login + "@" + url.substr(authority->host)
+                     : url;
 }
 
 // The URL without its login, for prompts and messages.
 std::string WithoutLogin(const std::string& url) {
-    std::size_t schemeEnd = url.find("://");
-    if (schemeEnd == std::string::npos) {
-        return url;
-    }
-    std::size_t authority = schemeEnd + 3;
-    std::size_t authorityEnd = url.find_first_of("/?#", authority);
-    std::size_t at = url.rfind('@', authorityEnd == std::string::npos ? url.size() : authorityEnd);
-    return at != std::string::npos && at >= authority
-               ? url.substr(0, authority) + url.substr(at + 1)
-               : url;
+    const std::optional<Authority> authority = AuthorityOf(url);
+    return authority ? url.substr(0, authority->start) + url.substr(authority->host) : url;
 }
 
 // The container the target's suffix names, among those that write one seekable file;
