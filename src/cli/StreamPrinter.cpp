@@ -93,6 +93,17 @@ void StreamPrinter::appendLine(std::string& out, const DetectedStream& stream, F
     out += '\n';
 }
 
+void StreamPrinter::appendLine(std::string& out, const StreamFields& stream, Format format) {
+    if (format == Format::Json) {
+        StreamJsonLine::append(out, stream);
+        out += '\n';
+        return;
+    }
+    thread_local DetectedStream record;
+    stream.fill(record);
+    appendLine(out, record, format);
+}
+
 void StreamPrinter::appendText(std::string& out, const DetectedStream& stream) {
     // Host, path and query as one string: a character may span them.
     std::string_view host = field(stream.host);

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/detect/DetectedStream.h"
+#include "core/detect/StreamFields.h"
 
 // Prints detected streams one line each: as text (URL with its query, suffix and type name,
 // tab-separated) or as a JSON object with the fields scheme, host, path, query, url (host,
@@ -39,6 +40,7 @@ class StreamPrinter {
 
     // Appends the line and its line break: what print() writes.
     static void appendLine(std::string& out, const DetectedStream& stream, Format format);
+    static void appendLine(std::string& out, const StreamFields& stream, Format format);
 
   private:
     static void appendText(std::string& out, const DetectedStream& stream);

@@ -79,7 +79,7 @@ CaptureFileReader::Status CaptureFileReader::nextBatch(std::span<CapturedPacket>
                                                        std::size_t& count) {
     count = 0;
     Status status = Status::Packet;
-    while (count < packets.size() && (status = next(packets[count])) == Status::Packet) {
+    while (count < packets.size() && (status = next(packets[count], false)) == Status::Packet) {
         ++count;
     }
     return status;
@@ -114,6 +114,10 @@ CaptureFileReader::Status CaptureFileReader::nextFrame(const std::uint8_t*& fram
 }
 
 CaptureFileReader::Status CaptureFileReader::next(CapturedPacket& packet) {
+    return next(packet, true);
+}
+
+CaptureFileReader::Status CaptureFileReader::next(CapturedPacket& packet, bool zeroTail) {
     if (!handle_) {
         return Status::Error;
     }
@@ -134,7 +138,11 @@ CaptureFileReader::Status CaptureFileReader::next(CapturedPacket& packet) {
         if (filter_ && !filter_(datagram, length)) {
             continue;
         }
-        DatagramExtractor::copyDatagram(datagram, length, packet);
+        if (zeroTail) {
+            DatagramExtractor::copyDatagram(datagram, length, packet);
+        } else {
+            DatagramExtractor::copyDatagramOnly(datagram, length, packet);
+        }
         return Status::Packet;
     }
 }

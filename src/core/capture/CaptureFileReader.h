@@ -38,7 +38,8 @@ class CaptureFileReader {
     // Error (with error()) when the file is damaged.
     Status next(CapturedPacket& packet);
     // Fills `packets` from the front, counting them in `count`; Packet while more may follow,
-    // else the status that ended the batch.
+    // else the status that ended the batch. Bytes beyond a packet's length are left as they
+    // were.
     Status nextBatch(std::span<CapturedPacket> packets, std::size_t& count);
 
     int linkType() const { return linkType_; }
@@ -59,6 +60,7 @@ class CaptureFileReader {
 
     bool openFile(const std::string& path);
     Status nextFrame(const std::uint8_t*& frame, std::uint32_t& captured);
+    Status next(CapturedPacket& packet, bool zeroTail);
 
     // The file's stdio buffer; declared first so that it outlives the handle reading through it.
     std::unique_ptr<char[]> readBuffer_;

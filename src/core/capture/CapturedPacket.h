@@ -3,7 +3,8 @@
 #include <cstdint>
 
 // One IPv4 or IPv6 datagram handed from the capture thread (or the capture-file reader) to the
-// detector. Valid only during the hand-off call; bytes beyond `length` are zero.
+// detector. Valid only during the hand-off call; bytes beyond `length` are zero, except in the
+// batches of a capture file (CaptureFileReader::nextBatch), which only the detector reads.
 struct CapturedPacket {
     static constexpr std::uint32_t kCapacity = 2048;
 

@@ -186,9 +186,15 @@ void DatagramExtractor::copyDatagram(const std::uint8_t* datagram, std::uint32_t
                                      CapturedPacket& out) {
     length = std::min(length, CapturedPacket::kCapacity);
     std::uint32_t previous = std::min(out.length, CapturedPacket::kCapacity);
-    std::memcpy(out.data, datagram, length);
+    copyDatagramOnly(datagram, length, out);
     if (previous > length) {
         std::memset(out.data + length, 0, previous - length);
     }
+}
+
+void DatagramExtractor::copyDatagramOnly(const std::uint8_t* datagram, std::uint32_t length,
+                                         CapturedPacket& out) {
+    length = std::min(length, CapturedPacket::kCapacity);
+    std::memcpy(out.data, datagram, length);
     out.length = length;
 }

@@ -32,6 +32,10 @@ class DatagramExtractor {
     // The same for a datagram already located: `length` as datagramLength() gave it.
     static void copyDatagram(const std::uint8_t* datagram, std::uint32_t length,
                              CapturedPacket& out);
+    // The same, leaving the bytes beyond `length` as they were: the packet's earlier length
+    // is not even read, which spares a wait for memory another core wrote last.
+    static void copyDatagramOnly(const std::uint8_t* datagram, std::uint32_t length,
+                                 CapturedPacket& out);
 
     // How many bytes of a datagram whose first `captured` bytes are at hand are handed over:
     // its total length (IPv4) or header plus payload length (IPv6) when that is plausible (so

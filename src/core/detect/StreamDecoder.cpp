@@ -119,24 +119,16 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(start);
 }
 
-// Copies `text` and its terminator into a field of `capacity` bytes; false when it does not fit.
-bool copyField(char* field, std::size_t capacity, std::string_view text) {
-    if (text.size() >= capacity) {
-        return false;
-    }
-    std::copy(text.begin(), text.end(), field);
-    field[text.size()] = '\0';
-    return true;
+constexpr std::uint8_t kZeros[DetectedStream::kAdapterInfoSize] = {};
+
+// Whether `text` fits a record's field of `capacity` bytes with its terminator.
+bool fits(std::string_view text, std::size_t capacity) {
+    return text.size() < capacity;
 }
 
-bool copyField(char* field, std::size_t capacity, std::string_view prefix, std::string_view text) {
-    if (prefix.size() + text.size() >= capacity) {
-        return false;
-    }
-    std::copy(prefix.begin(), prefix.end(), field);
-    std::copy(text.begin(), text.end(), field + prefix.size());
-    field[prefix.size() + text.size()] = '\0';
-    return true;
+// `text` when it fits a field of `capacity` bytes, empty otherwise.
+std::string_view fitting(std::string_view text, std::size_t capacity) {
+    return fits(text, capacity) ? text : std::string_view{};
 }
 
 void fillIpv4Fields(const std::uint8_t* d, DetectedStream& r) {
@@ -152,14 +144,13 @@ void fillIpv4Fields(const std::uint8_t* d, DetectedStream& r) {
     r.dstAddr = readBe32(d + 16);
 }
 
+// The addresses stay in the datagram (see decodeLocated).
 void fillIpv6Fields(const std::uint8_t* d, DetectedStream& r) {
     r.verIhl = d[0];
     r.tos = static_cast<std::uint8_t>((d[0] << 4) | (d[1] >> 4));
     r.totalLength = readBe16(d + 4);
     r.ttl = d[7];
     r.protocol = kProtocolTcp;
-    std::memcpy(r.srcAddr6, d + 8, sizeof r.srcAddr6);
-    std::memcpy(r.dstAddr6, d + 24, sizeof r.dstAddr6);
 }
 
 void fillTcpFields(const std::uint8_t* t, DetectedStream& r) {
@@ -203,7 +194,7 @@ constexpr SchemeMarker kSchemeMarkers[] = {
 };
 
 // Splits a "scheme://server/path" candidate. Returns false when the packet is to be dropped.
-bool takeHostPart(std::string_view& candidate, bool singleBytes, DetectedStream& r) {
+bool takeHostPart(std::string_view& candidate, bool singleBytes, StreamFields& r) {
     std::size_t slashes = Cp932Text::find(candidate, "//", 0, singleBytes);
     if (slashes == Cp932Text::npos || slashes == 0) {
         return true;  // no scheme-like prefix: the candidate is all path
@@ -222,9 +213,10 @@ bool takeHostPart(std::string_view& candidate, bool singleBytes, DetectedStream&
             scheme = m.scheme;
         }
     }
-    copyField(r.scheme, sizeof r.scheme, scheme);
+    r.scheme = scheme;
     // A cut host would name another server: too long means dropped.
-    return copyField(r.host, sizeof r.host, host);
+    r.host = host;
+    return fits(host, DetectedStream::kHostCapacity);
 }
 
 // Where each form of the host header name first occurs, found in one pass over the ": "
@@ -256,10 +248,11 @@ HostHeaderPositions findHostHeaders(std::string_view text, bool singleBytes) {
     return found;
 }
 
-// Fills `host` from a "HOST: " / "Host: " / "host: " header. False when the header is too long.
-// Port 80 and the ports the user added serve HTTP.
+// Makes the host from a "HOST: " / "Host: " / "host: " header in `r.host` (of the record that
+// holds the header fields) and views it. False when the header is too long. Port 80 and the
+// ports the user added serve HTTP.
 bool takeHostHeader(std::string_view text, bool singleBytes, const WatchedPorts& ports,
-                    DetectedStream& r) {
+                    DetectedStream& r, StreamFields& out) {
     HostHeaderPositions positions = findHostHeaders(text, singleBytes);
     // The first form found counts, in this order, even at position 0.
     std::size_t at = positions.upper != Cp932Text::npos   ? positions.upper
@@ -277,8 +270,15 @@ bool takeHostHeader(std::string_view text, bool singleBytes, const WatchedPorts&
     if (value.empty()) {
         return true;  // "http://" alone names no server
     }
-    bool http = r.dstPort == WatchedPorts::kHttpPort || ports.isAdded(r.dstPort);
-    return copyField(r.host, sizeof r.host, http ? "http://" : "msst://", value);
+    const std::string_view prefix =
+        r.dstPort == WatchedPorts::kHttpPort || ports.isAdded(r.dstPort) ? "http://" : "msst://";
+    if (prefix.size() + value.size() >= sizeof r.host) {
+        return false;
+    }
+    std::memcpy(r.host, prefix.data(), prefix.size());
+    std::memcpy(r.host + prefix.size(), value.data(), value.size());
+    out.host = std::string_view(r.host, prefix.size() + value.size());
+    return true;
 }
 
 char asciiLower(char c) {
@@ -346,17 +346,17 @@ std::size_t contextHeaderOf(std::string_view name) {
     return kContextHeaders;
 }
 
-// Copies the value of each kept request header on a line of its own behind the first line
-// into its field when it fits and is clean; a field stays empty else. The first line of a
-// name counts; a last line without a line end is not looked at. One pass over the lines.
-void takeRequestContext(std::string_view text, DetectedStream& r) {
+// Takes the value of each kept request header on a line of its own behind the first line
+// when it fits its field and is clean; a field stays empty else. The first line of a name
+// counts; a last line without a line end is not looked at. One pass over the lines.
+void takeRequestContext(std::string_view text, StreamFields& r) {
     struct Field {
-        char* text;
+        std::string_view* text;
         std::size_t capacity;
     };
-    const Field fields[] = {{r.referer, sizeof r.referer},
-                            {r.userAgent, sizeof r.userAgent},
-                            {r.cookie, sizeof r.cookie}};
+    const Field fields[] = {{&r.referer, DetectedStream::kRefererCapacity},
+                            {&r.userAgent, DetectedStream::kUserAgentCapacity},
+                            {&r.cookie, DetectedStream::kCookieCapacity}};
     bool seen[kContextHeaders] = {};
     std::size_t found = 0;
     std::size_t lineStart = text.find('\n');
@@ -374,8 +374,8 @@ void takeRequestContext(std::string_view text, DetectedStream& r) {
                 seen[header] = true;
                 ++found;
                 std::string_view value = trimmed(line.substr(colon + 1));
-                if (cleanHeaderValue(value)) {
-                    copyField(fields[header].text, fields[header].capacity, value);
+                if (fits(value, fields[header].capacity) && cleanHeaderValue(value)) {
+                    *fields[header].text = value;
                 }
             }
         }
@@ -449,10 +449,12 @@ void StreamDecoder::setWatchedPorts(const WatchedPorts& ports) {
 
 namespace {
 
-// The decoder behind the located TCP segment of datagram `d`.
+// The decoder behind the located TCP segment of datagram `d`: the header fields go into
+// `head`, the texts are viewed where they are (the datagram, the table, a literal) or, for a
+// host made from a Host header, made in `head.host`.
 int decodeLocated(const std::uint8_t* d, std::uint32_t length, const Segment& segment,
                   const SuffixTable& table, const AdapterEntry* adapter, const WatchedPorts& ports,
-                  DetectedStream& record) {
+                  DetectedStream& head, StreamFields& out) {
     // The text ends at the first zero byte or at the end of the received bytes.
     const char* payload = reinterpret_cast<const char*>(d + segment.payload);
     std::size_t payloadLength = length - segment.payload;
@@ -468,24 +470,26 @@ int decodeLocated(const std::uint8_t* d, std::uint32_t length, const Segment& se
         return -1;
     }
 
-    // Not the whole record: its several kilobytes would cost more than the rest of a decode.
-    ClearRecordFields(record);
+    std::memset(&head, 0, StreamFields::kHeaderBytes);
+    out = StreamFields{};
+    out.header = reinterpret_cast<const std::uint8_t*>(&head);
+    out.adapterInfo = adapter != nullptr ? adapter->physAddress : kZeros;
     if (isIpv6(d)) {
-        fillIpv6Fields(d, record);
+        fillIpv6Fields(d, head);
+        out.srcAddr6 = d + 8;
+        out.dstAddr6 = d + 24;
     } else {
-        fillIpv4Fields(d, record);
+        fillIpv4Fields(d, head);
+        out.srcAddr6 = out.dstAddr6 = kZeros;
     }
-    fillTcpFields(d + segment.tcp, record);
-    if (adapter != nullptr) {
-        std::memcpy(record.adapterInfo, adapter->physAddress, sizeof record.adapterInfo);
-    }
+    fillTcpFields(d + segment.tcp, head);
     const SuffixEntry& row = table.row(match->row);
-    copyField(record.suffix, sizeof record.suffix, row.suffix);
-    copyField(record.typeName, sizeof record.typeName, row.typeName);
+    out.suffix = fitting(row.suffix, DetectedStream::kSuffixCapacity);
+    out.typeName = fitting(row.typeName, DetectedStream::kTypeNameCapacity);
 
     std::size_t suffixEnd = match->position + std::strlen(row.suffix);
     // A query too long for its field is left out; the stream is still listed.
-    copyField(record.query, sizeof record.query, queryAt(text, suffixEnd));
+    out.query = fitting(queryAt(text, suffixEnd), DetectedStream::kQueryCapacity);
     std::string_view candidate = text.substr(0, suffixEnd);
     // The later of the last space and the last line feed.
     std::size_t cut = Cp932Text::findLastOf(candidate, ' ', '\n', singleBytes);
@@ -494,27 +498,38 @@ int decodeLocated(const std::uint8_t* d, std::uint32_t length, const Segment& se
     }
     candidate = trimmed(candidate);
 
-    copyField(record.scheme, sizeof record.scheme, "http");
-    if (!takeHostPart(candidate, singleBytes, record)) {
+    out.scheme = "http";
+    if (!takeHostPart(candidate, singleBytes, out)) {
         return -1;
     }
     // A cut path would name another file: too long means dropped.
-    if (!copyField(record.path, sizeof record.path, candidate)) {
+    if (!fits(candidate, DetectedStream::kPathCapacity)) {
         return -1;
     }
-    if (record.host[0] == '\0' && !takeHostHeader(text, singleBytes, ports, record)) {
+    out.path = candidate;
+    if (out.host.empty() && !takeHostHeader(text, singleBytes, ports, head, out)) {
         return -1;
     }
-    if (record.host[0] == '\0' || record.path[0] == '\0') {
+    if (out.host.empty() || out.path.empty()) {
         return -1;
     }
-    takeRequestContext(text, record);
+    takeRequestContext(text, out);
     return 0;
 }
 
 }  // namespace
 
 int StreamDecoder::decode(const CapturedPacket& packet, DetectedStream& record) const {
+    StreamFields fields;
+    if (decode(packet, record, fields) != 0) {
+        return -1;
+    }
+    fields.fill(record);
+    return 0;
+}
+
+int StreamDecoder::decode(const CapturedPacket& packet, DetectedStream& head,
+                          StreamFields& fields) const {
     std::uint32_t length = std::min(packet.length, CapturedPacket::kCapacity);
     Segment segment;
     if (!locateSegment(packet.data, length, ports_, segment)) {
@@ -522,9 +537,9 @@ int StreamDecoder::decode(const CapturedPacket& packet, DetectedStream& record) 
     }
     const Snapshots& snapshots = currentSnapshots();
     int result = decodeLocated(packet.data, length, segment, *snapshots.table,
-                               snapshots.adapter.get(), ports_, record);
+                               snapshots.adapter.get(), ports_, head, fields);
     if (result == 0 && !keepCookies_.load(std::memory_order_relaxed)) {
-        record.cookie[0] = '\0';
+        fields.cookie = {};
     }
     return result;
 }
@@ -556,5 +571,10 @@ int StreamDecoder::decode(const CapturedPacket& packet, const SuffixTable& table
     if (!locateSegment(packet.data, length, ports, segment)) {
         return -1;
     }
-    return decodeLocated(packet.data, length, segment, table, adapter, ports, record);
+    StreamFields fields;
+    if (decodeLocated(packet.data, length, segment, table, adapter, ports, record, fields) != 0) {
+        return -1;
+    }
+    fields.fill(record);
+    return 0;
 }

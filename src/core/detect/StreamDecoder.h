@@ -8,6 +8,7 @@
 #include "core/capture/AdapterEntry.h"
 #include "core/capture/CapturedPacket.h"
 #include "core/detect/DetectedStream.h"
+#include "core/detect/StreamFields.h"
 #include "core/detect/SuffixTable.h"
 #include "core/detect/WatchedPorts.h"
 
@@ -42,6 +43,10 @@ class StreamDecoder {
     // terminator; the bytes behind it are left as they were (a reused record keeps earlier
     // bytes there, which no reader looks at).
     int decode(const CapturedPacket& packet, DetectedStream& record) const;
+    // The same without filling the texts: `head` gets the header fields (and a host made from
+    // a Host header), `fields` views them, the packet, the suffix table and the adapter. Valid
+    // while those are unchanged and this thread decodes nothing else (the snapshots).
+    int decode(const CapturedPacket& packet, DetectedStream& head, StreamFields& fields) const;
 
     // The decoder itself, on explicit snapshots (and the three fixed ports when none given).
     // It keeps the request's cookie; the decoder above drops it unless told to keep it.

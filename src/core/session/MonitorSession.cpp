@@ -13,25 +13,20 @@ namespace {
 // From this many rows on, the list's index no longer fits the caches and prefetching pays.
 constexpr int kPrefetchFrom = 1 << 16;
 
-// A decoded record was written on another core: the lines the list and the output read of
-// it are fetched this many records ahead.
-constexpr std::size_t kRecordsAhead = 2;
-
-void prefetchRecord(const DetectedStream& record) {
-    for (const void* line :
-         {static_cast<const void*>(&record), static_cast<const void*>(&record.srcPort),
-          static_cast<const void*>(record.suffix), static_cast<const void*>(record.scheme),
-          static_cast<const void*>(record.host), static_cast<const void*>(record.typeName),
-          static_cast<const void*>(record.path), static_cast<const void*>(record.query),
-          static_cast<const void*>(record.referer), static_cast<const void*>(record.userAgent),
-          static_cast<const void*>(record.cookie), static_cast<const void*>(record.localFile),
-          static_cast<const void*>(record.adapterInfo),
-          static_cast<const void*>(record.srcAddr6)}) {
-        __builtin_prefetch(line);
-    }
+// Where each thread's decoder puts the header fields and a host it makes: it stays in that
+// core's cache, and only the packed copy moves on.
+DetectedStream& decodingHead() {
+    thread_local DetectedStream head;
+    return head;
 }
 
 }  // namespace
+
+const DetectedStream& MonitorSession::Detection::record() const {
+    thread_local DetectedStream unpacked;
+    packed->unpack(unpacked);
+    return unpacked;
+}
 
 MonitorSession::MonitorSession(SessionCallbacks callbacks,
                                std::unique_ptr<CaptureFactory> captureFactory)
@@ -116,7 +111,8 @@ void MonitorSession::OnCapturedPacket(const CapturedPacket* packet) {
         if (captured_.keys.size() < kFeedBatch) {
             captured_.restart(kFeedBatch);
         }
-        decode(std::span(packet, 1), captured_);
+        StreamFields fields;
+        decodeOne(*packet, captured_, fields);
     } catch (const std::bad_alloc&) {
         // Running out of memory must not end the capture thread (or the program): the
         // packet's stream counts as dropped and the capture goes on.
@@ -133,19 +129,15 @@ void MonitorSession::OnPacketBatchEnd() {
 }
 
 void MonitorSession::addCaptured() {
-    const std::size_t count = std::exchange(captured_.count, 0);
-    if (count > 1 && store_.rowCount() >= kPrefetchFrom) {
-        for (std::size_t i = 0; i < count; ++i) {
-            store_.prefetch(captured_.keys[i]);
-        }
+    if (captured_.count == 0) {
+        return;
     }
-    for (std::size_t i = 0; i < count; ++i) {
-        try {
-            store_.add(captured_.records[i], captured_.keys[i]);
-        } catch (const std::bad_alloc&) {
-            store_.countDropped();  // as above
-        }
+    try {
+        addDecoded(captured_, capturedDetections_);
+    } catch (const std::bad_alloc&) {
+        store_.countDropped();  // as above; the store itself takes no memory it cannot get
     }
+    captured_.clear();
 }
 
 void MonitorSession::OnCaptureStatus(const CaptureStatus& status) {
@@ -163,39 +155,47 @@ void MonitorSession::feed(std::span<const CapturedPacket> packets, std::vector<D
 }
 
 void MonitorSession::DecodedBatch::restart(std::size_t packets) {
-    count = 0;
+    clear();
     if (keys.size() < packets) {
         keys.clear();  // no room, should the records not fit in memory
-        records.reset();
-        records.reset(new DetectedStream[packets]);
+        records.clear();
+        bytes.reset();
+        bytes.reset(new unsigned char[packets * PackedStream::maxSize()]);
+        records.resize(packets);
         keys.resize(packets);
     }
 }
 
-void MonitorSession::decode(std::span<const CapturedPacket> packets, DecodedBatch& out) const {
-    for (const CapturedPacket& packet : packets) {
-        DetectedStream& record = out.records[out.count];
-        if (decoder_.decode(packet, record) == 0) {
-            out.keys[out.count++] = StreamStore::keyOf(record);
-        }
+bool MonitorSession::decodeOne(const CapturedPacket& packet, DecodedBatch& out,
+                               StreamFields& fields) const {
+    if (decoder_.decode(packet, decodingHead(), fields) != 0) {
+        return false;
     }
+    const PackedStream& packed = PackedStream::pack(fields, out.bytes.get() + out.used);
+    out.used += packed.size();
+    out.records[out.count] = &packed;
+    out.keys[out.count] = StreamStore::keyOf(packed.fields());
+    ++out.count;
+    return true;
 }
 
 void MonitorSession::addDecoded(DecodedBatch& batch, std::vector<Detection>& out) {
     out.clear();
     const bool prefetch = store_.rowCount() >= kPrefetchFrom;
+    StreamStore::Sighting sightings[kFeedBatch];
+    StreamStore::AddResult results[kFeedBatch];
     for (std::size_t group = 0; group < batch.count; group += kFeedBatch) {
-        const std::size_t end = std::min(batch.count, group + kFeedBatch);
+        const std::size_t size = std::min(batch.count - group, kFeedBatch);
         // The lookups of a group overlap: their slots are on the way before the first add.
-        for (std::size_t i = group; prefetch && i < end; ++i) {
-            store_.prefetch(batch.keys[i]);
+        for (std::size_t i = 0; prefetch && i < size; ++i) {
+            store_.prefetch(batch.keys[group + i]);
         }
-        for (std::size_t i = group; i < end; ++i) {
-            if (i + kRecordsAhead < batch.count) {
-                prefetchRecord(batch.records[i + kRecordsAhead]);
-            }
-            const StreamStore::AddResult result = store_.add(batch.records[i], batch.keys[i]);
-            out.push_back({&batch.records[i], result.row, result.added});
+        for (std::size_t i = 0; i < size; ++i) {
+            sightings[i] = {batch.records[group + i]->fields(), batch.keys[group + i]};
+        }
+        store_.add(std::span<const StreamStore::Sighting>(sightings, size), results);
+        for (std::size_t i = 0; i < size; ++i) {
+            out.push_back({batch.records[group + i], results[i].row, results[i].added});
         }
     }
 }

@@ -7,11 +7,13 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/capture/AdapterEntry.h"
 #include "core/capture/CapturedPacket.h"
 #include "core/capture/PacketReceiver.h"
+#include "core/detect/PackedStream.h"
 #include "core/detect/StreamDecoder.h"
 #include "core/session/CaptureFactory.h"
 #include "core/session/SessionCallbacks.h"
@@ -36,11 +38,15 @@ class MonitorSession : private PacketReceiver {
         std::vector<int> refreshed;  // rows whose texts changed, each once, in order
     };
 
-    // One detection of a fed batch: the decoded record and whether it made a new row.
+    // One detection of a fed batch: the decoded stream and whether it made a new row.
     struct Detection {
-        const DetectedStream* record;  // valid until the next feed()
+        const PackedStream* packed;  // valid until the next feed()
         int row;
         bool added;
+
+        // The full record, made on this thread's own copy: valid until record() is called
+        // again on this thread.
+        const DetectedStream& record() const;
     };
 
     // The live capture (through the capture helper) unless `captureFactory` gives another (tests).
@@ -96,18 +102,35 @@ class MonitorSession : private PacketReceiver {
     // feeding thread: decode() on one thread at a time per batch, then addDecoded() on the
     // feeding thread, batches in packet order. A batch is reused once added.
     struct DecodedBatch {
-        // Left uninitialised: the decoder clears the fields it hands out, and only the pages
-        // they touch take memory.
-        std::unique_ptr<DetectedStream[]> records;
-        std::vector<StreamStore::Key> keys;
+        // The detections packed one behind the other: the few cache lines each takes are
+        // what crosses to the feeding thread. Left uninitialised beyond what is packed.
+        std::unique_ptr<unsigned char[]> bytes;
+        std::size_t used = 0;
+        std::vector<const PackedStream*> records;
+        std::vector<StreamStore::Key> keys;  // views into the packed texts
         std::size_t count = 0;
 
         // Empty, with room for the detections of `packets` packets.
         void restart(std::size_t packets);
+        // Empty, keeping its room.
+        void clear() { count = used = 0; }
     };
     // Appends the detections of `packets` to `out`, which has room for them (restart()): a
     // batch may be decoded in parts, in order, even by two threads one after the other.
-    void decode(std::span<const CapturedPacket> packets, DecodedBatch& out) const;
+    // `onDecoded` sees each detection's fields as decoded, still in this core's cache.
+    template <typename OnDecoded>
+    void decode(std::span<const CapturedPacket> packets, DecodedBatch& out,
+                OnDecoded&& onDecoded) const {
+        StreamFields fields;
+        for (const CapturedPacket& packet : packets) {
+            if (decodeOne(packet, out, fields)) {
+                onDecoded(std::as_const(fields));
+            }
+        }
+    }
+    void decode(std::span<const CapturedPacket> packets, DecodedBatch& out) const {
+        decode(packets, out, [](const StreamFields&) {});
+    }
     void addDecoded(DecodedBatch& batch, std::vector<Detection>& out);
 
     // ---- rows ----
@@ -162,6 +185,9 @@ class MonitorSession : private PacketReceiver {
     void shutdown();
 
   private:
+    // Decodes `packet` and packs it into `out` when it names a stream; `fields` then views
+    // what was decoded (see StreamDecoder::decode).
+    bool decodeOne(const CapturedPacket& packet, DecodedBatch& out, StreamFields& fields) const;
     void OnCapturedPacket(const CapturedPacket* packet) override;
     void OnPacketBatchEnd() override;
     void addCaptured();
@@ -186,6 +212,7 @@ class MonitorSession : private PacketReceiver {
     // Capture thread only (and the owner's once that thread is joined): decoded packets not
     // yet listed.
     DecodedBatch captured_;
+    std::vector<Detection> capturedDetections_;
 
     // Feeding thread only.
     DecodedBatch fed_;

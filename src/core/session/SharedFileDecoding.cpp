@@ -20,13 +20,15 @@ void SharedFileDecoding::decodeFront(const CaptureFileReadAhead::Batch& batch) {
     slot.decoded.restart(batch.packets.size());
     slot.front = std::min(batch.count, readerShare_.load(std::memory_order_relaxed));
     slot.lineEnds.clear();
-    session_.decode(std::span(batch.packets.data(), slot.front), slot.decoded);
+    slot.lines.clear();
+    const std::span front(batch.packets.data(), slot.front);
     if (lineMaker_ && makeLines_.load(std::memory_order_relaxed)) {
-        slot.lines.clear();
-        for (std::size_t i = 0; i < slot.decoded.count; ++i) {
-            lineMaker_(slot.decoded.records[i], slot.lines);
+        session_.decode(front, slot.decoded, [&slot, this](const StreamFields& fields) {
+            lineMaker_(fields, slot.lines);
             slot.lineEnds.push_back(slot.lines.size());
-        }
+        });
+    } else {
+        session_.decode(front, slot.decoded);
     }
 }
 

@@ -23,7 +23,7 @@ class SharedFileDecoding {
     // reading thread then makes the lines of the detections it decoded while most of them
     // are printed (all printed, or most make new rows), and the feeding thread only copies
     // them out.
-    using LineMaker = std::function<void(const DetectedStream& record, std::string& out)>;
+    using LineMaker = std::function<void(const StreamFields& stream, std::string& out)>;
     void setLineMaker(LineMaker maker, bool everyDetectionPrinted);
 
     // On the reading thread, as the read-ahead's preparation of `batch`.

@@ -13,15 +13,6 @@
 
 namespace {
 
-std::string_view field(const char* text, std::size_t capacity) {
-    return std::string_view(text, strnlen(text, capacity));
-}
-
-template <std::size_t N>
-std::string_view field(const char (&text)[N]) {
-    return field(text, N);
-}
-
 template <std::size_t N>
 char* writeLiteral(char* out, const char (&text)[N]) {
     std::memcpy(out, text, N - 1);
@@ -104,15 +95,15 @@ char* writeAddress(char* out, std::uint32_t address) {
 
 // The texts of one line, measured once.
 struct LineTexts {
-    explicit LineTexts(const DetectedStream& stream)
-        : scheme(field(stream.scheme)),
-          host(field(stream.host)),
-          path(field(stream.path)),
-          query(field(stream.query)),
-          suffix(field(stream.suffix)),
-          typeName(field(stream.typeName)),
-          referer(field(stream.referer)),
-          userAgent(field(stream.userAgent)) {}
+    explicit LineTexts(const StreamFields& stream)
+        : scheme(stream.scheme),
+          host(stream.host),
+          path(stream.path),
+          query(stream.query),
+          suffix(stream.suffix),
+          typeName(stream.typeName),
+          referer(stream.referer),
+          userAgent(stream.userAgent) {}
 
     // Room for the whole line: every text at its longest escaped form (the URL repeats host,
     // path and query), the keys, two IPv6 addresses and two ports.
@@ -157,7 +148,7 @@ std::string_view inside(const char* begin, const char* end) {
     return std::string_view(begin + 1, static_cast<std::size_t>(end - begin) - 2);
 }
 
-char* writeLine(char* out, const DetectedStream& stream, const LineTexts& texts) {
+char* writeLine(char* out, const StreamFields& stream, const LineTexts& texts) {
     out = writeLiteral(out, "{\"scheme\":");
     out = JsonString::write(out, texts.scheme);
     out = writeLiteral(out, ",\"host\":");
@@ -184,19 +175,19 @@ char* writeLine(char* out, const DetectedStream& stream, const LineTexts& texts)
     out = writeLiteral(out, ",\"userAgent\":");
     out = JsonString::write(out, texts.userAgent);
     out = writeLiteral(out, ",\"srcAddr\":");
-    if (IsIpv6(stream)) {
+    if (stream.isIpv6()) {
         out = writeAddress6(out, stream.srcAddr6);
         out = writeLiteral(out, ",\"dstAddr\":");
         out = writeAddress6(out, stream.dstAddr6);
     } else {
-        out = writeAddress(out, stream.srcAddr);
+        out = writeAddress(out, stream.srcAddr());
         out = writeLiteral(out, ",\"dstAddr\":");
-        out = writeAddress(out, stream.dstAddr);
+        out = writeAddress(out, stream.dstAddr());
     }
     out = writeLiteral(out, ",\"srcPort\":");
-    out = writeNumber(out, stream.srcPort);
+    out = writeNumber(out, stream.srcPort());
     out = writeLiteral(out, ",\"dstPort\":");
-    out = writeNumber(out, stream.dstPort);
+    out = writeNumber(out, stream.dstPort());
     *out++ = '}';
     return out;
 }
@@ -204,6 +195,10 @@ char* writeLine(char* out, const DetectedStream& stream, const LineTexts& texts)
 }  // namespace
 
 void StreamJsonLine::append(std::string& out, const DetectedStream& stream) {
+    append(out, StreamFields::of(stream));
+}
+
+void StreamJsonLine::append(std::string& out, const StreamFields& stream) {
     // Written straight into room made at the end, then cut to what was written.
     LineTexts texts(stream);
     std::size_t start = out.size();

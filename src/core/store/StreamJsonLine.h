@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "core/detect/DetectedStream.h"
+#include "core/detect/StreamFields.h"
 
 // One stream as one JSON object on one line, the form of `detect --json` and of a saved list:
 // scheme, host, path, query, url (host, path and query), suffix, typeName, referer, userAgent,
@@ -13,6 +14,7 @@ class StreamJsonLine {
   public:
     // Appends the object, without a line break.
     static void append(std::string& out, const DetectedStream& stream);
+    static void append(std::string& out, const StreamFields& stream);
     static std::string line(const DetectedStream& stream);
 
     // Reads one line written by append() (or by hand in the same form) into `out`, zeroed

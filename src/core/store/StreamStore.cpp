@@ -10,40 +10,11 @@
 
 namespace {
 
-// The decoded IPv4 and TCP header fields lead the record.
-constexpr std::size_t kHeaderBytes = offsetof(DetectedStream, ownerList);
+constexpr std::size_t kHeaderBytes = StreamFields::kHeaderBytes;
 constexpr std::size_t kLinearKinds = 32;
 
 std::string_view fieldText(const char* field, std::size_t capacity) {
     return std::string_view(field, strnlen(field, capacity - 1));
-}
-
-std::string_view hostOf(const DetectedStream& r) {
-    return fieldText(r.host, sizeof r.host);
-}
-
-std::string_view pathOf(const DetectedStream& r) {
-    return fieldText(r.path, sizeof r.path);
-}
-
-std::string_view queryOf(const DetectedStream& r) {
-    return fieldText(r.query, sizeof r.query);
-}
-
-std::string_view refererOf(const DetectedStream& r) {
-    return fieldText(r.referer, sizeof r.referer);
-}
-
-std::string_view userAgentOf(const DetectedStream& r) {
-    return fieldText(r.userAgent, sizeof r.userAgent);
-}
-
-std::string_view cookieOf(const DetectedStream& r) {
-    return fieldText(r.cookie, sizeof r.cookie);
-}
-
-bool hasRequestContext(const DetectedStream& r) {
-    return r.referer[0] != '\0' || r.userAgent[0] != '\0' || r.cookie[0] != '\0';
 }
 
 std::uint64_t mix(std::uint64_t h, std::uint64_t word) {
@@ -93,31 +64,19 @@ struct StreamStore::Kind {
     char typeName[DetectedStream::kTypeNameCapacity];
     std::uint8_t adapterInfo[DetectedStream::kAdapterInfoSize];
 
-    static Kind of(const DetectedStream& r) {
+    static Kind of(const StreamFields& r) {
         Kind kind{};
-        copyText(kind.suffix, sizeof kind.suffix, fieldText(r.suffix, sizeof r.suffix));
-        copyText(kind.scheme, sizeof kind.scheme, fieldText(r.scheme, sizeof r.scheme));
-        copyText(kind.typeName, sizeof kind.typeName, fieldText(r.typeName, sizeof r.typeName));
+        copyText(kind.suffix, sizeof kind.suffix, r.suffix);
+        copyText(kind.scheme, sizeof kind.scheme, r.scheme);
+        copyText(kind.typeName, sizeof kind.typeName, r.typeName);
         std::memcpy(kind.adapterInfo, r.adapterInfo, sizeof kind.adapterInfo);
         return kind;
     }
     std::string_view bytes() const {
         return std::string_view(reinterpret_cast<const char*>(this), sizeof *this);
     }
-    // A record's kind fields, measured once to be compared with many kinds.
-    struct Fields {
-        explicit Fields(const DetectedStream& r)
-            : suffix(fieldText(r.suffix, sizeof r.suffix)),
-              scheme(fieldText(r.scheme, sizeof r.scheme)),
-              typeName(fieldText(r.typeName, sizeof r.typeName)),
-              adapterInfo(r.adapterInfo) {}
-        std::string_view suffix, scheme, typeName;
-        const std::uint8_t* adapterInfo;
-    };
-
     // Whether of(r) would equal this kind, without making it.
-    bool sameAs(const DetectedStream& r) const { return sameAs(Fields(r)); }
-    bool sameAs(const Fields& r) const {
+    bool sameAs(const StreamFields& r) const {
         return sameText(suffix, sizeof suffix, r.suffix) &&
                sameText(scheme, sizeof scheme, r.scheme) &&
                sameText(typeName, sizeof typeName, r.typeName) &&
@@ -166,10 +125,10 @@ struct StreamStore::RequestContext {
 
     static constexpr char kSeparator = '\0';
 
-    static std::string of(const DetectedStream& r) {
-        std::string_view referer = refererOf(r);
-        std::string_view userAgent = userAgentOf(r);
-        std::string_view cookie = cookieOf(r);
+    static std::string of(const StreamFields& r) {
+        const std::string_view referer = r.referer;
+        const std::string_view userAgent = r.userAgent;
+        const std::string_view cookie = r.cookie;
         std::string joined;
         joined.reserve(referer.size() + userAgent.size() + cookie.size() + 2);
         joined.append(referer).append(1, kSeparator);
@@ -177,11 +136,11 @@ struct StreamStore::RequestContext {
         joined.append(cookie);
         return joined;
     }
-    bool sameAs(const DetectedStream& r) const {
-        std::string_view referer = refererOf(r);
-        std::string_view userAgent = userAgentOf(r);
-        std::string_view cookie = cookieOf(r);
-        std::string_view text = joined;
+    bool sameAs(const StreamFields& r) const {
+        const std::string_view referer = r.referer;
+        const std::string_view userAgent = r.userAgent;
+        const std::string_view cookie = r.cookie;
+        const std::string_view text = joined;
         return text.size() == referer.size() + userAgent.size() + cookie.size() + 2 &&
                text.starts_with(referer) && text[referer.size()] == kSeparator &&
                text.substr(referer.size() + 1).starts_with(userAgent) &&
@@ -249,30 +208,31 @@ void* StreamStore::nextRowSlot() {
 
 // Everything that may fail to allocate happens before the row exists; a failure leaves at
 // most an unreferenced text or kind behind, never a half-made row.
-bool StreamStore::appendLocked(const DetectedStream& record, const Key& key) {
+bool StreamStore::appendLocked(const StreamFields& record, const Key& key,
+                               const DetectedStream* full) {
     try {
         std::unique_ptr<RowExtra> extra;
-        if (hasBookkeeping(record)) {
+        if (full != nullptr && hasBookkeeping(*full)) {
             extra = std::make_unique<RowExtra>();
-            extra->record = std::make_shared<DetectedStream>(record);
-            extra->takeTexts(record);
+            extra->record = std::make_shared<DetectedStream>(*full);
+            extra->takeTexts(*full);
         }
         std::uint32_t kind = internKind(record);
         // The row's query and IPv6 addresses take their room before the row exists; should a
         // later step fail, they are only unreachable entries.
         std::uint32_t query = 0;
-        if (std::string_view text = queryOf(record); !text.empty()) {
+        if (std::string_view text = record.query; !text.empty()) {
             queries_.emplace_back(text);
             query = static_cast<std::uint32_t>(queries_.size());
         }
         std::uint32_t addresses = 0;
-        if (IsIpv6(record)) {
+        if (record.isIpv6()) {
             Ipv6Addresses& added = ipv6Addresses_.emplace_back();
             std::memcpy(added.source, record.srcAddr6, sizeof added.source);
             std::memcpy(added.destination, record.dstAddr6, sizeof added.destination);
             addresses = static_cast<std::uint32_t>(ipv6Addresses_.size());
         }
-        std::uint32_t context = hasRequestContext(record) ? internContext(record) : 0;
+        std::uint32_t context = record.hasRequestContext() ? internContext(record) : 0;
         std::uint32_t text = 0;
         void* slot = nullptr;
         try {
@@ -289,7 +249,7 @@ bool StreamStore::appendLocked(const DetectedStream& record, const Key& key) {
             throw;
         }
         Row& stored = *new (slot) Row{};
-        std::memcpy(stored.header, &record, kHeaderBytes);
+        std::memcpy(stored.header, record.header, kHeaderBytes);
         stored.text = text;
         stored.kind = kind;
         stored.query = query;
@@ -354,9 +314,11 @@ int StreamStore::findLocked(std::uint32_t hash, std::string_view host,
 }
 
 StreamStore::Key StreamStore::keyOf(const DetectedStream& record) {
-    std::string_view host = hostOf(record);
-    std::string_view path = pathOf(record);
-    return {host, path, hashKey(host, path)};
+    return keyOf(StreamFields::of(record));
+}
+
+StreamStore::Key StreamStore::keyOf(const StreamFields& fields) {
+    return {fields.host, fields.path, hashKey(fields.host, fields.path)};
 }
 
 StreamStore::AddResult StreamStore::add(const DetectedStream& record) {
@@ -364,38 +326,66 @@ StreamStore::AddResult StreamStore::add(const DetectedStream& record) {
 }
 
 StreamStore::AddResult StreamStore::add(const DetectedStream& record, const Key& key) {
-    const auto [host, path, hash] = key;
-    int row;
+    const StreamFields fields = StreamFields::of(record);
+    AddResult result;
+    prepareToAdd();
+    {
+        std::lock_guard lock(mutex_);
+        result = addLocked(fields, key, &record);
+    }
+    tellAdded(std::span(&result, 1));
+    return result;
+}
+
+void StreamStore::add(std::span<const Sighting> sightings, AddResult* results) {
+    prepareToAdd();
+    {
+        std::lock_guard lock(mutex_);
+        for (std::size_t i = 0; i < sightings.size(); ++i) {
+            results[i] = addLocked(sightings[i].fields, sightings[i].key, nullptr);
+        }
+    }
+    tellAdded(std::span(results, sightings.size()));
+}
+
+void StreamStore::prepareToAdd() {
     if (blocksWanted_.load(std::memory_order_relaxed)) {
         prepareBlocks();
     }
     giveWayToReaders();
-    {
-        std::lock_guard lock(mutex_);
-        int found = findLocked(hash, host, path);
-        if (found >= 0) {
-            keepLatestSighting(found, record);
-            return {found, false};
-        }
-        // A full list, or no memory left: the stream is counted, and every listed row stays.
-        if (rowCount_ >= rowLimit_ || !appendLocked(record, key)) {
-            dropped_.fetch_add(1, std::memory_order_relaxed);
-            return {-1, false};
-        }
-        row = rowCount_ - 1;
+}
+
+StreamStore::AddResult StreamStore::addLocked(const StreamFields& fields, const Key& key,
+                                              const DetectedStream* full) {
+    int found = findLocked(key.hash, key.host, key.path);
+    if (found >= 0) {
+        keepLatestSighting(found, fields);
+        return {found, false};
     }
-    if (auto list = observers()) {
-        for (const auto& observer : *list) {
-            observer->rowAdded(row);
+    // A full list, or no memory left: the stream is counted, and every listed row stays.
+    if (rowCount_ >= rowLimit_ || !appendLocked(fields, key, full)) {
+        dropped_.fetch_add(1, std::memory_order_relaxed);
+        return {-1, false};
+    }
+    return {rowCount_ - 1, true};
+}
+
+void StreamStore::tellAdded(std::span<const AddResult> results) {
+    auto list = observers();
+    if (!list) {
+        return;
+    }
+    for (const AddResult& result : results) {
+        if (result.added) {
+            for (const auto& observer : *list) {
+                observer->rowAdded(result.row);
+            }
         }
     }
-    return {row, true};
 }
 
 int StreamStore::refresh(const DetectedStream& record) {
-    std::string_view host = hostOf(record);
-    std::string_view path = pathOf(record);
-    std::uint32_t hash = hashKey(host, path);
+    const auto [host, path, hash] = keyOf(record);
     int row;
     giveWayToReaders();
     {
@@ -564,10 +554,10 @@ void StreamStore::fillRecord(const Row& row, DetectedStream& out) const {
 }
 
 // A repeat brings its row's query and request context up to date.
-void StreamStore::keepLatestSighting(int found, const DetectedStream& record) {
+void StreamStore::keepLatestSighting(int found, const StreamFields& record) {
     // Without any query or context so far a repeat need not visit its row.
-    std::string_view query = queryOf(record);
-    bool context = hasRequestContext(record);
+    std::string_view query = record.query;
+    bool context = record.hasRequestContext();
     if (query.empty() && queries_.empty() && !context && contexts_.empty()) {
         return;
     }
@@ -580,16 +570,16 @@ void StreamStore::keepLatestSighting(int found, const DetectedStream& record) {
     }
 }
 
-void StreamStore::keepLatestContext(Row& row, const DetectedStream& record) {
+void StreamStore::keepLatestContext(Row& row, const StreamFields& record) {
     if (row.context == 0) {
-        if (hasRequestContext(record)) {
+        if (record.hasRequestContext()) {
             row.context = internContext(record);
         }
         return;
     }
     if (!contexts_[row.context - 1].sameAs(record)) {
         // Taken first: a failed allocation leaves the row with its old context.
-        std::uint32_t latest = hasRequestContext(record) ? internContext(record) : 0;
+        std::uint32_t latest = record.hasRequestContext() ? internContext(record) : 0;
         releaseContext(row.context);
         row.context = latest;
     }
@@ -597,7 +587,7 @@ void StreamStore::keepLatestContext(Row& row, const DetectedStream& record) {
 
 // The context's reference (1 + its index), shared with every row that has the same headers;
 // counts one more user.
-std::uint32_t StreamStore::internContext(const DetectedStream& record) {
+std::uint32_t StreamStore::internContext(const StreamFields& record) {
     if (lastContext_ < contexts_.size() && contexts_[lastContext_].users != 0 &&
         contexts_[lastContext_].sameAs(record)) {
         ++contexts_[lastContext_].users;
@@ -830,7 +820,7 @@ void StreamStore::forgetRow(Row& row) {
     }
 }
 
-std::uint32_t StreamStore::internKind(const DetectedStream& record) {
+std::uint32_t StreamStore::internKind(const StreamFields& record) {
     // Most rows are of the kind before them.
     if (lastKind_ < kinds_.size() && kinds_[lastKind_].sameAs(record)) {
         return lastKind_;
@@ -838,9 +828,8 @@ std::uint32_t StreamStore::internKind(const DetectedStream& record) {
     if (kinds_.size() <= kLinearKinds) {
         // Few kinds (the usual case): found by comparing the record's fields in place, without
         // building a kind or a key.
-        Kind::Fields fields(record);
         for (std::size_t i = 0; i < kinds_.size(); ++i) {
-            if (kinds_[i].sameAs(fields)) {
+            if (kinds_[i].sameAs(record)) {
                 lastKind_ = static_cast<std::uint32_t>(i);
                 return lastKind_;
             }

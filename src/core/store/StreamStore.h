@@ -6,12 +6,14 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "core/detect/DetectedStream.h"
+#include "core/detect/StreamFields.h"
 #include "core/store/HugeBlock.h"
 #include "core/store/StreamHashIndex.h"
 #include "core/store/StreamList.h"
@@ -58,6 +60,16 @@ class StreamStore : public StreamList {
     AddResult add(const DetectedStream& record, const Key& key);
 
     static Key keyOf(const DetectedStream& record);
+    static Key keyOf(const StreamFields& fields);
+
+    // A decoded stream with its key (keyOf(fields)).
+    struct Sighting {
+        StreamFields fields;
+        Key key;
+    };
+    // Adds each of `sightings` in order as add() would, under one hold of the lock; their
+    // outcomes go to `results`, one each.
+    void add(std::span<const Sighting> sightings, AddResult* results);
 
     // Takes the four column texts and the state of the matching row's own record (not of the
     // one passed) as the row's shown texts. Returns the row, or -1 when no row matches (then
@@ -126,23 +138,28 @@ class StreamStore : public StreamList {
 
     Row& rowAt(int row) const;
     void* nextRowSlot();
-    bool appendLocked(const DetectedStream& record, const Key& key);
+    void prepareToAdd();
+    AddResult addLocked(const StreamFields& fields, const Key& key, const DetectedStream* full);
+    // `full`, when given, is the whole record `record` views: a row keeps it when it holds
+    // download bookkeeping.
+    bool appendLocked(const StreamFields& record, const Key& key, const DetectedStream* full);
+    void tellAdded(std::span<const AddResult> results);
     void destroyRows();
     bool removable(const Row& row) const;
     void forgetRow(Row& row);
     // The row's extra, made on first request.
     RowExtra& extraOf(Row& row);
     int findLocked(std::uint32_t hash, std::string_view host, std::string_view path) const;
-    std::uint32_t internKind(const DetectedStream& record);
+    std::uint32_t internKind(const StreamFields& record);
     std::shared_ptr<DetectedStream> materialize(const Row& row) const;
     void fillRecord(const Row& row, DetectedStream& out) const;
     void fillTexts(const Row& row, StreamRowTexts& out) const;
     std::string_view queryText(const Row& row) const;
     void keepLatestQuery(Row& row, std::string_view query);
-    void keepLatestSighting(int found, const DetectedStream& record);
-    void keepLatestContext(Row& row, const DetectedStream& record);
+    void keepLatestSighting(int found, const StreamFields& record);
+    void keepLatestContext(Row& row, const StreamFields& record);
     void fillContext(const Row& row, DetectedStream& out) const;
-    std::uint32_t internContext(const DetectedStream& record);
+    std::uint32_t internContext(const StreamFields& record);
     void releaseContext(std::uint32_t reference);
     void giveWayToReaders() const;
     bool wantsChunk() const;

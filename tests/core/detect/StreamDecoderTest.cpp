@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "core/detect/PackedStream.h"
 #include "core/detect/SuffixListFile.h"
 #include "core/store/StreamList.h"
 #include "support/TestPackets.h"
@@ -41,6 +42,19 @@ void expectSameFields(const DetectedStream& a, const DetectedStream& b) {
     EXPECT_EQ(0, std::memcmp(a.dstAddr6, b.dstAddr6, sizeof a.dstAddr6));
 }
 
+// A record handed to another thread packed comes out the same, with adapter bytes or without.
+void expectSameAfterPacking(DetectedStream record) {
+    for (std::uint8_t adapterByte : {0, 0xC3}) {
+        std::memset(record.adapterInfo, adapterByte, sizeof record.adapterInfo);
+        auto room = std::make_unique<std::uint64_t[]>(PackedStream::maxSize() / 8);
+        const PackedStream& packed = PackedStream::pack(StreamFields::of(record), room.get());
+        auto unpacked = std::make_unique<DetectedStream>();
+        std::memset(unpacked.get(), 0x5A, sizeof *unpacked);
+        packed.unpack(*unpacked);
+        expectSameFields(record, *unpacked);
+    }
+}
+
 Outcome decode(const std::vector<std::uint8_t>& datagram, const SuffixTable& table) {
     // On the heap with its exact size, so reading past the buffer trips the sanitizer.
     auto packet = std::make_unique<CapturedPacket>(test_packets::packet(datagram));
@@ -53,6 +67,7 @@ Outcome decode(const std::vector<std::uint8_t>& datagram, const SuffixTable& tab
     EXPECT_EQ(StreamDecoder::decode(*packet, table, nullptr, *reused), outcome.result);
     if (outcome.result == 0) {
         expectSameFields(outcome.record, *reused);
+        expectSameAfterPacking(outcome.record);
     }
     return outcome;
 }

@@ -117,7 +117,7 @@ TEST_P(SessionFeed, PacketsBecomeRowsOncePerHostAndPath) {
     for (const auto& detection : detections) {
         added.push_back(detection.added);
         EXPECT_EQ(session.url(detection.row),
-                  std::string(detection.record->host) + detection.record->path);
+                  std::string(detection.record().host) + detection.record().path);
     }
     EXPECT_EQ(added, c.added);
     std::vector<std::string> rows;

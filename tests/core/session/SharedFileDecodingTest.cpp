@@ -42,7 +42,7 @@ std::vector<Seen> detectByFeeding(const std::string& file) {
         more = reader.nextBatch(packets, read) == CaptureFileReader::Status::Packet;
         session.feed(std::span(packets.data(), read), detections);
         for (const auto& d : detections) {
-            seen.emplace_back(d.row, d.added, d.record->path);
+            seen.emplace_back(d.row, d.added, d.record().path);
         }
     }
     return seen;
@@ -56,7 +56,7 @@ std::vector<Seen> detectSharing(const std::string& file, std::size_t batchPacket
     SharedFileDecoding decoding(session, batchPackets);
     // Lines made ahead are the record's path: each must be its own detection's.
     decoding.setLineMaker(
-        [](const DetectedStream& record, std::string& out) { (out += record.path) += '\n'; }, true);
+        [](const StreamFields& stream, std::string& out) { (out += stream.path) += '\n'; }, true);
     CaptureFileReadAhead ahead(reader, batchPackets, [&](const CaptureFileReadAhead::Batch& b) {
         decoding.decodeFront(b);
     });
@@ -67,9 +67,9 @@ std::vector<Seen> detectSharing(const std::string& file, std::size_t batchPacket
         session.addDecoded(decoding.decodeRest(batch, ahead.readyAtLastTake()), detections);
         for (std::size_t i = 0; i < detections.size(); ++i) {
             const auto& d = detections[i];
-            seen.emplace_back(d.row, d.added, d.record->path);
+            seen.emplace_back(d.row, d.added, d.record().path);
             const std::string_view made = decoding.madeLine(batch, i);
-            EXPECT_TRUE(made.empty() || made == std::string(d.record->path) + "\n") << made;
+            EXPECT_TRUE(made.empty() || made == std::string(d.record().path) + "\n") << made;
         }
         more = batch.status == CaptureFileReader::Status::Packet;
     }
