@@ -144,9 +144,7 @@ int runDetect(int argc, char** argv) {
                 StreamPrinter::appendLine(out, stream, format);
             },
             all);
-        CaptureFileReadAhead ahead(
-            reader, kReadAheadBatch,
-            [&decoding](const CaptureFileReadAhead::Batch& batch) { decoding.decodeFront(batch); });
+        CaptureFileReadAhead ahead(reader, kReadAheadBatch, decoding.preparation());
         for (bool more = true; more;) {
             const CaptureFileReadAhead::Batch& batch = ahead.next();
             session.addDecoded(decoding.decodeRest(batch, ahead.readyAtLastTake()), detections);

@@ -4,7 +4,11 @@
 
 CaptureFileReadAhead::CaptureFileReadAhead(CaptureFileReader& reader, std::size_t batchPackets,
                                            Prepare prepare)
-    : reader_(reader), prepare_(std::move(prepare)), batches_(kBatches) {
+    : CaptureFileReadAhead(reader, batchPackets, Preparation{{}, {}, std::move(prepare)}) {}
+
+CaptureFileReadAhead::CaptureFileReadAhead(CaptureFileReader& reader, std::size_t batchPackets,
+                                           Preparation preparation)
+    : reader_(reader), preparation_(std::move(preparation)), batches_(kBatches) {
     for (std::size_t slot = 0; slot < kBatches; ++slot) {
         batches_[slot].packets.resize(batchPackets == 0 ? 1 : batchPackets);
         batches_[slot].slot = slot;
@@ -53,12 +57,14 @@ void CaptureFileReadAhead::fill(Batch& batch) {
     batch.count = 0;
     batch.status = CaptureFileReader::Status::Packet;
     try {
-        batch.status = reader_.nextBatch(batch.packets, batch.count);
+        const std::size_t handOver =
+            preparation_.handOver && preparation_.take ? preparation_.handOver(batch) : 0;
+        batch.status = reader_.nextBatch(batch.packets, batch.count, handOver, preparation_.take);
         if (batch.status == CaptureFileReader::Status::Error) {
             batch.error = reader_.error();
         }
-        if (prepare_) {
-            prepare_(batch);
+        if (preparation_.prepare) {
+            preparation_.prepare(batch);
         }
     } catch (const std::bad_alloc&) {
         // Nothing of a batch half read or half prepared is handed over.

@@ -30,9 +30,19 @@ class CaptureFileReadAhead {
     // Work done on each batch on the reading thread once it is filled, before it is handed
     // over (decoding it, say, into a place of the taker's for the batch's slot).
     using Prepare = std::function<void(const Batch& batch)>;
+    // The same with datagrams worked on as they are read, uncopied: `handOver(batch)`, before
+    // the batch is read, tells how many of its first datagrams go to `take` instead of into
+    // its packets; `prepare` follows once it is filled.
+    struct Preparation {
+        std::function<std::size_t(const Batch& batch)> handOver;
+        CaptureFileReader::DatagramTaker take;
+        Prepare prepare;
+    };
 
     // `reader` is open and stays alive, and untouched by others, until this object is gone.
     CaptureFileReadAhead(CaptureFileReader& reader, std::size_t batchPackets, Prepare prepare = {});
+    CaptureFileReadAhead(CaptureFileReader& reader, std::size_t batchPackets,
+                         Preparation preparation);
     ~CaptureFileReadAhead();
     CaptureFileReadAhead(const CaptureFileReadAhead&) = delete;
     CaptureFileReadAhead& operator=(const CaptureFileReadAhead&) = delete;
@@ -48,7 +58,7 @@ class CaptureFileReadAhead {
     void fill(Batch& batch);
 
     CaptureFileReader& reader_;
-    Prepare prepare_;
+    Preparation preparation_;
     std::vector<Batch> batches_;
     // Guarded by mutex_: batches filled and not yet taken, and the stop request.
     std::mutex mutex_;

@@ -77,12 +77,28 @@ std::uint64_t CaptureFileReader::bytesRead() const {
 
 CaptureFileReader::Status CaptureFileReader::nextBatch(std::span<CapturedPacket> packets,
                                                        std::size_t& count) {
+    return nextBatch(packets, count, 0, {});
+}
+
+CaptureFileReader::Status CaptureFileReader::nextBatch(std::span<CapturedPacket> packets,
+                                                       std::size_t& count, std::size_t handOver,
+                                                       const DatagramTaker& taker) {
     count = 0;
-    Status status = Status::Packet;
-    while (count < packets.size() && (status = next(packets[count], false)) == Status::Packet) {
+    const std::uint8_t* datagram = nullptr;
+    std::uint32_t length = 0;
+    while (count < packets.size()) {
+        if (const Status status = nextDatagram(datagram, length); status != Status::Packet) {
+            return status;
+        }
+        if (count < handOver) {
+            taker(datagram, length);
+        } else {
+            // Only the detector reads a batch: the bytes behind the datagram need no zeros.
+            DatagramExtractor::copyDatagramOnly(datagram, length, packets[count]);
+        }
         ++count;
     }
-    return status;
+    return Status::Packet;
 }
 
 CaptureFileReader::Status CaptureFileReader::nextFrame(const std::uint8_t*& frame,
@@ -114,10 +130,17 @@ CaptureFileReader::Status CaptureFileReader::nextFrame(const std::uint8_t*& fram
 }
 
 CaptureFileReader::Status CaptureFileReader::next(CapturedPacket& packet) {
-    return next(packet, true);
+    const std::uint8_t* datagram = nullptr;
+    std::uint32_t length = 0;
+    const Status status = nextDatagram(datagram, length);
+    if (status == Status::Packet) {
+        DatagramExtractor::copyDatagram(datagram, length, packet);
+    }
+    return status;
 }
 
-CaptureFileReader::Status CaptureFileReader::next(CapturedPacket& packet, bool zeroTail) {
+CaptureFileReader::Status CaptureFileReader::nextDatagram(const std::uint8_t*& datagram,
+                                                          std::uint32_t& length) {
     if (!handle_) {
         return Status::Error;
     }
@@ -132,16 +155,11 @@ CaptureFileReader::Status CaptureFileReader::next(CapturedPacket& packet, bool z
         if (offset < 0) {
             continue;
         }
-        const std::uint8_t* datagram = frame + offset;
-        const std::uint32_t length = DatagramExtractor::datagramLength(
-            datagram, captured - static_cast<std::uint32_t>(offset));
+        datagram = frame + offset;
+        length = DatagramExtractor::datagramLength(datagram,
+                                                   captured - static_cast<std::uint32_t>(offset));
         if (filter_ && !filter_(datagram, length)) {
             continue;
-        }
-        if (zeroTail) {
-            DatagramExtractor::copyDatagram(datagram, length, packet);
-        } else {
-            DatagramExtractor::copyDatagramOnly(datagram, length, packet);
         }
         return Status::Packet;
     }

@@ -41,6 +41,11 @@ class CaptureFileReader {
     // else the status that ended the batch. Bytes beyond a packet's length are left as they
     // were.
     Status nextBatch(std::span<CapturedPacket> packets, std::size_t& count);
+    // The same, but the first `handOver` datagrams go to `taker` as they are read, valid during
+    // the call, instead of into `packets` (they are counted; their packets stay as they were).
+    using DatagramTaker = std::function<void(const std::uint8_t* datagram, std::uint32_t length)>;
+    Status nextBatch(std::span<CapturedPacket> packets, std::size_t& count, std::size_t handOver,
+                     const DatagramTaker& taker);
 
     int linkType() const { return linkType_; }
     std::uint64_t framesRead() const { return framesRead_; }
@@ -60,7 +65,8 @@ class CaptureFileReader {
 
     bool openFile(const std::string& path);
     Status nextFrame(const std::uint8_t*& frame, std::uint32_t& captured);
-    Status next(CapturedPacket& packet, bool zeroTail);
+    // The next datagram that passes the filter, where it was read; valid until the next read.
+    Status nextDatagram(const std::uint8_t*& datagram, std::uint32_t& length);
 
     // The file's stdio buffer; declared first so that it outlives the handle reading through it.
     std::unique_ptr<char[]> readBuffer_;

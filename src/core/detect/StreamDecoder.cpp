@@ -530,14 +530,19 @@ int StreamDecoder::decode(const CapturedPacket& packet, DetectedStream& record) 
 
 int StreamDecoder::decode(const CapturedPacket& packet, DetectedStream& head,
                           StreamFields& fields) const {
-    std::uint32_t length = std::min(packet.length, CapturedPacket::kCapacity);
+    return decode(packet.data, packet.length, head, fields);
+}
+
+int StreamDecoder::decode(const std::uint8_t* datagram, std::uint32_t length, DetectedStream& head,
+                          StreamFields& fields) const {
+    length = std::min(length, CapturedPacket::kCapacity);
     Segment segment;
-    if (!locateSegment(packet.data, length, ports_, segment)) {
+    if (!locateSegment(datagram, length, ports_, segment)) {
         return -1;  // the bulk of traffic: no snapshot taken, nothing touched
     }
     const Snapshots& snapshots = currentSnapshots();
-    int result = decodeLocated(packet.data, length, segment, *snapshots.table,
-                               snapshots.adapter.get(), ports_, head, fields);
+    int result = decodeLocated(datagram, length, segment, *snapshots.table, snapshots.adapter.get(),
+                               ports_, head, fields);
     if (result == 0 && !keepCookies_.load(std::memory_order_relaxed)) {
         fields.cookie = {};
     }

@@ -47,6 +47,10 @@ class StreamDecoder {
     // a Host header), `fields` views them, the packet, the suffix table and the adapter. Valid
     // while those are unchanged and this thread decodes nothing else (the snapshots).
     int decode(const CapturedPacket& packet, DetectedStream& head, StreamFields& fields) const;
+    // The same for a datagram of `length` bytes where it is (at most a packet's capacity is
+    // looked at).
+    int decode(const std::uint8_t* datagram, std::uint32_t length, DetectedStream& head,
+               StreamFields& fields) const;
 
     // The decoder itself, on explicit snapshots (and the three fixed ports when none given).
     // It keeps the request's cookie; the decoder above drops it unless told to keep it.

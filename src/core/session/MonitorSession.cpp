@@ -166,9 +166,9 @@ void MonitorSession::DecodedBatch::restart(std::size_t packets) {
     }
 }
 
-bool MonitorSession::decodeOne(const CapturedPacket& packet, DecodedBatch& out,
-                               StreamFields& fields) const {
-    if (decoder_.decode(packet, decodingHead(), fields) != 0) {
+bool MonitorSession::decodeOne(const std::uint8_t* datagram, std::uint32_t length,
+                               DecodedBatch& out, StreamFields& fields) const {
+    if (decoder_.decode(datagram, length, decodingHead(), fields) != 0) {
         return false;
     }
     const PackedStream& packed = PackedStream::pack(fields, out.bytes.get() + out.used);

@@ -131,6 +131,15 @@ class MonitorSession : private PacketReceiver {
     void decode(std::span<const CapturedPacket> packets, DecodedBatch& out) const {
         decode(packets, out, [](const StreamFields&) {});
     }
+    // The same for one datagram where it was read.
+    template <typename OnDecoded>
+    void decodeDatagram(const std::uint8_t* datagram, std::uint32_t length, DecodedBatch& out,
+                        OnDecoded&& onDecoded) const {
+        StreamFields fields;
+        if (decodeOne(datagram, length, out, fields)) {
+            onDecoded(std::as_const(fields));
+        }
+    }
     void addDecoded(DecodedBatch& batch, std::vector<Detection>& out);
 
     // ---- rows ----
@@ -187,7 +196,11 @@ class MonitorSession : private PacketReceiver {
   private:
     // Decodes `packet` and packs it into `out` when it names a stream; `fields` then views
     // what was decoded (see StreamDecoder::decode).
-    bool decodeOne(const CapturedPacket& packet, DecodedBatch& out, StreamFields& fields) const;
+    bool decodeOne(const CapturedPacket& packet, DecodedBatch& out, StreamFields& fields) const {
+        return decodeOne(packet.data, packet.length, out, fields);
+    }
+    bool decodeOne(const std::uint8_t* datagram, std::uint32_t length, DecodedBatch& out,
+                   StreamFields& fields) const;
     void OnCapturedPacket(const CapturedPacket* packet) override;
     void OnPacketBatchEnd() override;
     void addCaptured();

@@ -14,21 +14,35 @@ constexpr std::size_t kStep = 2;
 SharedFileDecoding::SharedFileDecoding(const MonitorSession& session, std::size_t batchPackets)
     : session_(session), batchPackets_(batchPackets), readerShare_(batchPackets) {}
 
-void SharedFileDecoding::decodeFront(const CaptureFileReadAhead::Batch& batch) {
+CaptureFileReadAhead::Preparation SharedFileDecoding::preparation() {
+    return {
+        [this](const CaptureFileReadAhead::Batch& batch) { return beginFront(batch); },
+        [this](const std::uint8_t* datagram, std::uint32_t length) { takeFront(datagram, length); },
+        {}};
+}
+
+std::size_t SharedFileDecoding::beginFront(const CaptureFileReadAhead::Batch& batch) {
     Slot& slot = slots_[batch.slot];
     slot.front = 0;  // stays so should the records not fit in memory
-    slot.decoded.restart(batch.packets.size());
-    slot.front = std::min(batch.count, readerShare_.load(std::memory_order_relaxed));
     slot.lineEnds.clear();
     slot.lines.clear();
-    const std::span front(batch.packets.data(), slot.front);
-    if (lineMaker_ && makeLines_.load(std::memory_order_relaxed)) {
-        session_.decode(front, slot.decoded, [&slot, this](const StreamFields& fields) {
-            lineMaker_(fields, slot.lines);
-            slot.lineEnds.push_back(slot.lines.size());
-        });
+    slot.decoded.restart(batch.packets.size());
+    front_ = &slot;
+    frontLines_ = lineMaker_ && makeLines_.load(std::memory_order_relaxed);
+    return std::min(batch.packets.size(), readerShare_.load(std::memory_order_relaxed));
+}
+
+void SharedFileDecoding::takeFront(const std::uint8_t* datagram, std::uint32_t length) {
+    Slot& slot = *front_;
+    ++slot.front;
+    if (frontLines_) {
+        session_.decodeDatagram(datagram, length, slot.decoded,
+                                [&slot, this](const StreamFields& fields) {
+                                    lineMaker_(fields, slot.lines);
+                                    slot.lineEnds.push_back(slot.lines.size());
+                                });
     } else {
-        session_.decode(front, slot.decoded);
+        session_.decodeDatagram(datagram, length, slot.decoded, [](const StreamFields&) {});
     }
 }
 

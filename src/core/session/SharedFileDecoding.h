@@ -26,8 +26,9 @@ class SharedFileDecoding {
     using LineMaker = std::function<void(const StreamFields& stream, std::string& out)>;
     void setLineMaker(LineMaker maker, bool everyDetectionPrinted);
 
-    // On the reading thread, as the read-ahead's preparation of `batch`.
-    void decodeFront(const CaptureFileReadAhead::Batch& batch);
+    // The read-ahead's preparation: on the reading thread, the front of each batch is decoded
+    // as it is read, straight from the file's buffer.
+    CaptureFileReadAhead::Preparation preparation();
     // On the feeding thread, for the batch just taken (`ready` batches were ready when it
     // was): decodes the rest and returns the batch's detections for addDecoded().
     MonitorSession::DecodedBatch& decodeRest(const CaptureFileReadAhead::Batch& batch,
@@ -39,6 +40,11 @@ class SharedFileDecoding {
     void noteAdded(std::size_t added, std::size_t detections);
 
   private:
+    // Reading thread: starts the batch's front, of how many datagrams it returns, each taken
+    // by takeFront().
+    std::size_t beginFront(const CaptureFileReadAhead::Batch& batch);
+    void takeFront(const std::uint8_t* datagram, std::uint32_t length);
+
     struct Slot {
         MonitorSession::DecodedBatch decoded;
         std::size_t front = 0;  // packets decoded by the reading thread
@@ -53,4 +59,8 @@ class SharedFileDecoding {
     LineMaker lineMaker_;
     bool everyDetectionPrinted_ = false;
     std::atomic<bool> makeLines_{false};
+    // Reading thread only: the slot whose front is being decoded, and whether its lines are
+    // made.
+    Slot* front_ = nullptr;
+    bool frontLines_ = false;
 };

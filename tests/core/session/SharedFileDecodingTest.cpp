@@ -57,9 +57,7 @@ std::vector<Seen> detectSharing(const std::string& file, std::size_t batchPacket
     // Lines made ahead are the record's path: each must be its own detection's.
     decoding.setLineMaker(
         [](const StreamFields& stream, std::string& out) { (out += stream.path) += '\n'; }, true);
-    CaptureFileReadAhead ahead(reader, batchPackets, [&](const CaptureFileReadAhead::Batch& b) {
-        decoding.decodeFront(b);
-    });
+    CaptureFileReadAhead ahead(reader, batchPackets, decoding.preparation());
     std::vector<MonitorSession::Detection> detections;
     std::vector<Seen> seen;
     for (bool more = true; more;) {
