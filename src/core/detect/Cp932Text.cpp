@@ -1,5 +1,6 @@
 #include "core/detect/Cp932Text.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -67,6 +68,30 @@ bool Cp932Text::singleBytesOnly(std::string_view text) {
     }
 #endif
     return allSingleBytes(text.substr(i));
+}
+
+std::string_view Cp932Text::upToZero(const char* bytes, std::size_t size, bool& singleBytes) {
+    std::size_t i = 0;
+    unsigned high = 0;  // whether a byte with its high bit was passed
+#ifdef __SSE2__
+    for (; i + 16 <= size; i += 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        const auto zeros =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_setzero_si128())));
+        const auto highs = static_cast<unsigned>(_mm_movemask_epi8(chunk));
+        if (zeros != 0) {
+            const unsigned at = static_cast<unsigned>(std::countr_zero(zeros));
+            singleBytes = high == 0 && (highs & ((1u << at) - 1)) == 0;
+            return std::string_view(bytes, i + at);
+        }
+        high |= highs;
+    }
+#endif
+    for (; i < size && bytes[i] != '\0'; ++i) {
+        high |= static_cast<unsigned char>(bytes[i]) & 0x80u;
+    }
+    singleBytes = high == 0;
+    return std::string_view(bytes, i);
 }
 
 bool Cp932Text::BoundaryCursor::walkTo(std::size_t position) {

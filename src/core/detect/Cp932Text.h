@@ -18,6 +18,9 @@ class Cp932Text {
     // every position is a boundary. The searches below take this answer (`singleBytes`) from
     // a caller who already has it for a larger text, and skip the walk over characters.
     static bool singleBytesOnly(std::string_view text);
+    // The text of `size` bytes at `bytes` up to its first zero byte (all of them when there is
+    // none), with singleBytesOnly() of it, in one pass.
+    static std::string_view upToZero(const char* bytes, std::size_t size, bool& singleBytes);
 
     // First occurrence of `needle` at or after `from` (a character boundary) that begins on a
     // character boundary; npos when there is none. An empty needle is found at `from`.

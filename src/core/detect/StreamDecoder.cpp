@@ -458,13 +458,10 @@ int decodeLocated(const std::uint8_t* d, std::uint32_t length, const Segment& se
     // The text ends at the first zero byte or at the end of the received bytes.
     const char* payload = reinterpret_cast<const char*>(d + segment.payload);
     std::size_t payloadLength = length - segment.payload;
-    const void* zero = std::memchr(payload, 0, payloadLength);
-    std::string_view text(payload, zero != nullptr ? static_cast<std::size_t>(
-                                                         static_cast<const char*>(zero) - payload)
-                                                   : payloadLength);
     // Requests are nearly always plain ASCII, which spares every search below its walk over
     // two-byte characters.
-    const bool singleBytes = Cp932Text::singleBytesOnly(text);
+    bool singleBytes = false;
+    const std::string_view text = Cp932Text::upToZero(payload, payloadLength, singleBytes);
     std::optional<SuffixTable::Match> match = table.findFirstMatch(text, singleBytes);
     if (!match) {
         return -1;

@@ -71,6 +71,12 @@ TEST(Cp932Text, FindNeverStartsOnATrailByte) {
     };
     for (const auto& c : singleCases) {
         EXPECT_EQ(Cp932Text::singleBytesOnly(c.text), c.single) << c.text;
+        // The same text alone, and ahead of a zero byte and a two-byte lead.
+        for (const std::string& bytes : {std::string(c.text), c.text + std::string("\0\x81x", 3)}) {
+            bool single = !c.single;
+            EXPECT_EQ(Cp932Text::upToZero(bytes.data(), bytes.size(), single), c.text);
+            EXPECT_EQ(single, c.single) << c.text;
+        }
     }
 }
 
