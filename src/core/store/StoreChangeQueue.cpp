@@ -6,6 +6,10 @@ void StoreChangeQueue::rowAdded(int /*row*/) {
     note(-1);
 }
 
+void StoreChangeQueue::rowsAdded(int /*first*/, int /*last*/) {
+    note(-1);  // once for the group: the news is only that rows came
+}
+
 void StoreChangeQueue::rowRefreshed(int row) {
     note(row);
 }

@@ -20,6 +20,7 @@ class StoreChangeQueue : public StreamStoreObserver {
     explicit StoreChangeQueue(std::function<void()> wake);
 
     void rowAdded(int row) override;
+    void rowsAdded(int first, int last) override;
     void rowRefreshed(int row) override;
     void storeReset() override;
 

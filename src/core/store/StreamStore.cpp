@@ -370,16 +370,22 @@ StreamStore::AddResult StreamStore::addLocked(const StreamFields& fields, const 
     return {rowCount_ - 1, true};
 }
 
+// Added rows of one group are consecutive.
 void StreamStore::tellAdded(std::span<const AddResult> results) {
-    auto list = observers();
-    if (!list) {
-        return;
-    }
+    int first = -1;
+    int last = -1;
     for (const AddResult& result : results) {
         if (result.added) {
-            for (const auto& observer : *list) {
-                observer->rowAdded(result.row);
-            }
+            first = first < 0 ? result.row : first;
+            last = result.row;
+        }
+    }
+    if (first < 0) {
+        return;
+    }
+    if (auto list = observers()) {
+        for (const auto& observer : *list) {
+            observer->rowsAdded(first, last);
         }
     }
 }

@@ -8,6 +8,12 @@ class StreamStoreObserver {
     virtual ~StreamStoreObserver() = default;
 
     virtual void rowAdded(int row) = 0;
+    // Rows `first` to `last` were added by one group of additions.
+    virtual void rowsAdded(int first, int last) {
+        for (int row = first; row <= last; ++row) {
+            rowAdded(row);
+        }
+    }
     virtual void rowRefreshed(int row) = 0;
     virtual void storeReset() {}
 };
