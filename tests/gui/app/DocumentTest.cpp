@@ -222,7 +222,7 @@ void DocumentTest::aCaptureIsDetectedIntoTheList() {
 }
 
 void DocumentTest::aLongReadShowsProgressAndCancelKeepsTheRows() {
-    constexpr int kStreams = 400000;
+    constexpr int kStreams = 1000000;  // far more than are read before the dialog shows
     writeCapture(file(QStringLiteral("big.pcap")), kStreams);
     frame()->show();
     bool shown = false;
