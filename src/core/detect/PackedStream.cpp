@@ -32,6 +32,7 @@ std::size_t PackedStream::maxSize() {
 
 const PackedStream& PackedStream::pack(const StreamFields& fields, void* at) {
     auto* packed = new (at) PackedStream;
+    packed->kindKey_ = fields.kindKey;
     std::memcpy(packed->header_, fields.header, sizeof packed->header_);
     const std::string_view texts[kTexts] = {fields.suffix,   fields.scheme,    fields.host,
                                             fields.typeName, fields.path,      fields.query,
@@ -62,6 +63,7 @@ const PackedStream& PackedStream::pack(const StreamFields& fields, void* at) {
 StreamFields PackedStream::fields() const {
     StreamFields fields;
     fields.header = header_;
+    fields.kindKey = kindKey_;
     const char* at = tail();
     std::string_view* texts[kTexts] = {&fields.suffix,   &fields.scheme,    &fields.host,
                                        &fields.typeName, &fields.path,      &fields.query,

@@ -35,6 +35,7 @@ class PackedStream {
     PackedStream() = default;
     const char* tail() const { return reinterpret_cast<const char*>(this + 1); }
 
+    std::uint64_t kindKey_;
     std::uint8_t header_[StreamFields::kHeaderBytes];
     std::uint32_t size_;
     std::uint16_t lengths_[kTexts];

@@ -194,7 +194,9 @@ constexpr SchemeMarker kSchemeMarkers[] = {
 };
 
 // Splits a "scheme://server/path" candidate. Returns false when the packet is to be dropped.
-bool takeHostPart(std::string_view& candidate, bool singleBytes, StreamFields& r) {
+// `schemeCode` tells the scheme taken: 0 for none found, else 1 + its marker's index.
+bool takeHostPart(std::string_view& candidate, bool singleBytes, StreamFields& r,
+                  std::uint64_t& schemeCode) {
     std::size_t slashes = Cp932Text::find(candidate, "//", 0, singleBytes);
     if (slashes == Cp932Text::npos || slashes == 0) {
         return true;  // no scheme-like prefix: the candidate is all path
@@ -205,15 +207,14 @@ bool takeHostPart(std::string_view& candidate, bool singleBytes, StreamFields& r
     }
     std::string_view host = candidate.substr(0, pathStart);
     candidate = candidate.substr(pathStart);
-    const char* scheme = "http";
-    for (const SchemeMarker& m : kSchemeMarkers) {
-        std::size_t at = Cp932Text::find(host, m.marker, 0, singleBytes);
+    for (std::size_t i = 0; i < std::size(kSchemeMarkers); ++i) {
+        std::size_t at = Cp932Text::find(host, kSchemeMarkers[i].marker, 0, singleBytes);
         if (at != Cp932Text::npos) {
             host = host.substr(at);
-            scheme = m.scheme;
+            r.scheme = kSchemeMarkers[i].scheme;
+            schemeCode = i + 1;
         }
     }
-    r.scheme = scheme;
     // A cut host would name another server: too long means dropped.
     r.host = host;
     return fits(host, DetectedStream::kHostCapacity);
@@ -454,7 +455,7 @@ namespace {
 // host made from a Host header, made in `head.host`.
 int decodeLocated(const std::uint8_t* d, std::uint32_t length, const Segment& segment,
                   const SuffixTable& table, const AdapterEntry* adapter, const WatchedPorts& ports,
-                  DetectedStream& head, StreamFields& out) {
+                  std::uint64_t snapshotVersion, DetectedStream& head, StreamFields& out) {
     // The text ends at the first zero byte or at the end of the received bytes.
     const char* payload = reinterpret_cast<const char*>(d + segment.payload);
     std::size_t payloadLength = length - segment.payload;
@@ -496,8 +497,15 @@ int decodeLocated(const std::uint8_t* d, std::uint32_t length, const Segment& se
     candidate = trimmed(candidate);
 
     out.scheme = "http";
-    if (!takeHostPart(candidate, singleBytes, out)) {
+    std::uint64_t schemeCode = 0;
+    if (!takeHostPart(candidate, singleBytes, out, schemeCode)) {
         return -1;
+    }
+    // The snapshot fixes the adapter bytes and, with the row, the suffix and type name.
+    static_assert(SuffixTable::kCapacity <= 64 && std::size(kSchemeMarkers) < 16);
+    if (snapshotVersion != 0) {
+        out.kindKey =
+            snapshotVersion << 10 | static_cast<std::uint64_t>(match->row) << 4 | schemeCode;
     }
     // A cut path would name another file: too long means dropped.
     if (!fits(candidate, DetectedStream::kPathCapacity)) {
@@ -539,7 +547,7 @@ int StreamDecoder::decode(const std::uint8_t* datagram, std::uint32_t length, De
     }
     const Snapshots& snapshots = currentSnapshots();
     int result = decodeLocated(datagram, length, segment, *snapshots.table, snapshots.adapter.get(),
-                               ports_, head, fields);
+                               ports_, snapshots.version, head, fields);
     if (result == 0 && !keepCookies_.load(std::memory_order_relaxed)) {
         fields.cookie = {};
     }
@@ -574,7 +582,8 @@ int StreamDecoder::decode(const CapturedPacket& packet, const SuffixTable& table
         return -1;
     }
     StreamFields fields;
-    if (decodeLocated(packet.data, length, segment, table, adapter, ports, record, fields) != 0) {
+    if (decodeLocated(packet.data, length, segment, table, adapter, ports, 0, record, fields) !=
+        0) {
         return -1;
     }
     fields.fill(record);

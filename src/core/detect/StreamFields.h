@@ -18,6 +18,9 @@ struct StreamFields {
     const std::uint8_t* adapterInfo = nullptr;  // kAdapterInfoSize bytes
     const std::uint8_t* srcAddr6 = nullptr;     // kIpv6AddressSize bytes each
     const std::uint8_t* dstAddr6 = nullptr;
+    // Equal keys other than 0 mean equal suffix, scheme, type name and adapter bytes (the
+    // detector's snapshot, suffix row and scheme); 0 when not known.
+    std::uint64_t kindKey = 0;
 
     // The fields of `record`; its texts are measured here.
     static StreamFields of(const DetectedStream& record);

@@ -727,6 +727,7 @@ void StreamStore::reset() {
         freeContexts_.clear();
         lastContext_ = 0;
         lastKind_ = 0;
+        knownKinds_ = {};
         dropped_.store(0, std::memory_order_relaxed);
     }
     oldChunks.clear();  // unmapped outside the lock
@@ -827,7 +828,18 @@ void StreamStore::forgetRow(Row& row) {
 }
 
 std::uint32_t StreamStore::internKind(const StreamFields& record) {
-    // Most rows are of the kind before them.
+    // The detector's key tells a kind seen before without a look at its texts.
+    // The key's low bits tell the suffix row and the scheme apart; its high bits, the snapshot.
+    KnownKind& known = knownKinds_[record.kindKey % knownKinds_.size()];
+    if (record.kindKey != 0 && record.kindKey == known.key) {
+        return known.kind;
+    }
+    const std::uint32_t kind = findOrAddKind(record);
+    known = {record.kindKey, kind};
+    return kind;
+}
+
+std::uint32_t StreamStore::findOrAddKind(const StreamFields& record) {
     if (lastKind_ < kinds_.size() && kinds_[lastKind_].sameAs(record)) {
         return lastKind_;
     }

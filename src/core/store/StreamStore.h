@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -151,6 +152,7 @@ class StreamStore : public StreamList {
     RowExtra& extraOf(Row& row);
     int findLocked(std::uint32_t hash, std::string_view host, std::string_view path) const;
     std::uint32_t internKind(const StreamFields& record);
+    std::uint32_t findOrAddKind(const StreamFields& record);
     std::shared_ptr<DetectedStream> materialize(const Row& row) const;
     void fillRecord(const Row& row, DetectedStream& out) const;
     void fillTexts(const Row& row, StreamRowTexts& out) const;
@@ -190,6 +192,12 @@ class StreamStore : public StreamList {
     std::vector<Kind> kinds_;
     std::unordered_map<std::string, std::uint32_t> kindIndex_;
     std::uint32_t lastKind_ = 0;
+    // Kinds by the detector's key (key 0: none).
+    struct KnownKind {
+        std::uint64_t key = 0;
+        std::uint32_t kind = 0;
+    };
+    std::array<KnownKind, 1024> knownKinds_{};
     std::vector<std::string> queries_;
     std::vector<Ipv6Addresses> ipv6Addresses_;
     // Shared by rows; a deque, so that the index's views of its texts stay put.

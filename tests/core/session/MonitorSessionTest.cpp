@@ -153,6 +153,27 @@ TEST(MonitorSession, AFullListCountsTheStreamsItDrops) {
     EXPECT_EQ(session.droppedStreams(), 0u);
 }
 
+TEST(MonitorSession, RowsTakeTheSuffixTableTheyWereDetectedWith) {
+    MonitorSession session{SessionCallbacks{}};
+    std::vector<MonitorSession::Detection> detections;
+    // The same suffix in the same row of each table, with another type name.
+    for (const char* typeName : {"First", "Second", "Third"}) {
+        auto table = std::make_shared<SuffixTable>();
+        table->add(".asf", typeName);
+        session.setSuffixTable(std::move(table));
+        const std::vector<CapturedPacket> packets = {request("/a.asf"),
+                                                     request("/" + std::string(typeName) + ".asf")};
+        session.feed(packets, detections);
+    }
+    std::vector<std::string> typeNames;
+    for (int row = 0; row < session.rowCount(); ++row) {
+        DetectedStream record;
+        ASSERT_TRUE(session.copyRecord(row, record));
+        typeNames.emplace_back(record.typeName);
+    }
+    EXPECT_EQ(typeNames, (std::vector<std::string>{"First", "First", "Second", "Third"}));
+}
+
 TEST(MonitorSession, ChangesNameNewRowsAndEachRefreshedRowOnce) {
     Reports reports;
     MonitorSession session(reports.callbacks());
