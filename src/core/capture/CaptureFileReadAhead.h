@@ -25,7 +25,7 @@ class CaptureFileReadAhead {
         std::size_t slot = 0;  // which of the kBatches batches this is
     };
 
-    static constexpr std::size_t kBatches = 8;
+    static constexpr std::size_t kBatches = 16;
 
     // Work done on each batch on the reading thread once it is filled, before it is handed
     // over (decoding it, say, into a place of the taker's for the batch's slot).
