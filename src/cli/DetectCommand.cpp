@@ -106,7 +106,7 @@ int runDetect(int argc, char** argv) {
     std::vector<MonitorSession::Detection> detections;
     auto print = [&] {
         for (const MonitorSession::Detection& detection : detections) {
-            if ((detection.added || all) && !printer.print(detection.record())) {
+            if ((detection.added || all) && !printer.print(detection.packed->fields())) {
                 return false;
             }
         }
@@ -123,7 +123,8 @@ int runDetect(int argc, char** argv) {
                 continue;
             }
             const std::string_view made = decoding.madeLine(batch, i);
-            if (!(made.empty() ? printer.print(detection.record()) : printer.printMade(made))) {
+            if (!(made.empty() ? printer.print(detection.packed->fields())
+                               : printer.printMade(made))) {
                 return false;
             }
         }

@@ -29,16 +29,25 @@ StreamPrinter::~StreamPrinter() {
     flush();
 }
 
-bool StreamPrinter::print(const DetectedStream& stream) {
+template <typename Append>
+bool StreamPrinter::printAppended(Append append) {
     // Full buffers go out before a line is added, so the newest line can still be taken back.
     if (buffered_ && buffer_.size() >= kFlushAt && !writeBuffer()) {
         return false;
     }
-    appendLine(buffer_, stream, format_);
+    append();
     if (!buffered_) {
         return writeBuffer() && std::fflush(out_) == 0;
     }
     return !failed_;
+}
+
+bool StreamPrinter::print(const DetectedStream& stream) {
+    return printAppended([&] { appendLine(buffer_, stream, format_); });
+}
+
+bool StreamPrinter::print(const StreamFields& stream) {
+    return printAppended([&] { appendLine(buffer_, stream, format_); });
 }
 
 bool StreamPrinter::printMade(std::string_view line) {

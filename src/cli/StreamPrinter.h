@@ -28,6 +28,7 @@ class StreamPrinter {
 
     // Writes (or collects) one line; false when the output failed.
     bool print(const DetectedStream& stream);
+    bool print(const StreamFields& stream);
     // The same for a line made ahead by appendLine() in this printer's format, with its
     // line break.
     bool printMade(std::string_view line);
@@ -46,6 +47,8 @@ class StreamPrinter {
     static void appendText(std::string& out, const DetectedStream& stream);
 
     bool writeBuffer();
+    template <typename Append>
+    bool printAppended(Append append);
 
     Format format_;
     std::FILE* out_;
