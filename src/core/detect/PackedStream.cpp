@@ -1,5 +1,6 @@
 #include "core/detect/PackedStream.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -40,8 +41,7 @@ const PackedStream& PackedStream::pack(const StreamFields& fields, void* at) {
     char* out = reinterpret_cast<char*>(packed + 1);
     for (int i = 0; i < kTexts; ++i) {
         packed->lengths_[i] = static_cast<std::uint16_t>(texts[i].size());
-        std::memcpy(out, texts[i].data(), texts[i].size());
-        out += texts[i].size();
+        out = std::copy_n(texts[i].data(), texts[i].size(), out);
     }
     packed->flags_ = 0;
     if (!allZero(fields.adapterInfo, DetectedStream::kAdapterInfoSize)) {

@@ -14,7 +14,9 @@ std::string_view text(const char (&field)[N]) {
 template <std::size_t N>
 void copyTerminated(char (&field)[N], std::string_view text) {
     const std::size_t size = std::min(text.size(), N - 1);
-    std::memmove(field, text.data(), size);
+    if (size != 0) {  // an empty view may have no data at all
+        std::memmove(field, text.data(), size);
+    }
     field[size] = '\0';
 }
 

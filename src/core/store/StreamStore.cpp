@@ -87,7 +87,7 @@ struct StreamStore::Kind {
     // Whether the terminated `stored` text is `text`, without measuring `stored`.
     static bool sameText(const char* stored, std::size_t capacity, std::string_view text) {
         return text.size() < capacity && stored[text.size()] == '\0' &&
-               std::memcmp(stored, text.data(), text.size()) == 0;
+               std::string_view(stored, text.size()) == text;
     }
 };
 
