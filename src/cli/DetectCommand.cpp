@@ -140,11 +140,15 @@ int runDetect(int argc, char** argv) {
         // input: a read from a pipe may wait for ever, and so would the end of the reading
         // thread.
         SharedFileDecoding decoding(session, kReadAheadBatch);
-        decoding.setLineMaker(
-            [format = *format](const StreamFields& stream, std::string& out) {
-                StreamPrinter::appendLine(out, stream, format);
-            },
-            all);
+        // A JSON line is written straight from the packed detection this thread has at hand
+        // anyway; the other forms need the full record, which is made on the reading thread.
+        if (*format != StreamPrinter::Format::Json) {
+            decoding.setLineMaker(
+                [format = *format](const StreamFields& stream, std::string& out) {
+                    StreamPrinter::appendLine(out, stream, format);
+                },
+                all);
+        }
         CaptureFileReadAhead ahead(reader, kReadAheadBatch, decoding.preparation());
         for (bool more = true; more;) {
             const CaptureFileReadAhead::Batch& batch = ahead.next();
