@@ -7,7 +7,12 @@
 namespace {
 
 // Packets the reading thread's share moves by per batch.
-constexpr std::size_t kStep = 2;
+constexpr std::size_t kStep = 1;
+// Batches ready when the feeding thread takes one: at most this few, and it is about to wait
+// for the reading thread (and a wait costs both a sleep and a wake-up); at least this many,
+// and the reading thread is well ahead.
+constexpr std::size_t kFewReady = CaptureFileReadAhead::kBatches / 8;
+constexpr std::size_t kManyReady = CaptureFileReadAhead::kBatches * 5 / 8;
 
 }  // namespace
 
@@ -70,12 +75,12 @@ void SharedFileDecoding::noteAdded(std::size_t added, std::size_t detections) {
 
 MonitorSession::DecodedBatch& SharedFileDecoding::decodeRest(
     const CaptureFileReadAhead::Batch& batch, std::size_t ready) {
-    // Less for the reading thread when this one had to wait for the batch, more when batches
-    // were waiting for this one.
+    // Less for the reading thread when this one nearly had to wait for the batch, more when
+    // many batches were waiting for this one.
     std::size_t share = readerShare_.load(std::memory_order_relaxed);
-    if (ready == 0) {
+    if (ready <= kFewReady) {
         share = share > kStep ? share - kStep : 0;
-    } else if (ready >= CaptureFileReadAhead::kBatches / 2) {
+    } else if (ready >= kManyReady) {
         share = std::min(batchPackets_, share + kStep);
     }
     readerShare_.store(share, std::memory_order_relaxed);
