@@ -39,8 +39,8 @@ std::uint64_t hashBytes(std::uint64_t h, std::string_view bytes) {
 
 // Host and path are hashed apart, so that their two chains of multiplications overlap.
 std::uint32_t hashKey(std::string_view host, std::string_view path) {
-    std::uint64_t h = mix(hashBytes(0x2545F4914F6CDD1Dull, host),
-                          hashBytes(0x9E3779B97F4A7C15ull, path));
+    std::uint64_t h =
+        mix(hashBytes(0x2545F4914F6CDD1Dull, host), hashBytes(0x9E3779B97F4A7C15ull, path));
     return static_cast<std::uint32_t>(h ^ (h >> 32));
 }
 
