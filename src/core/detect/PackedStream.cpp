@@ -7,8 +7,7 @@
 
 namespace {
 
-constexpr std::uint8_t kZeros[DetectedStream::kAdapterInfoSize] = {};
-static_assert(sizeof kZeros >= DetectedStream::kIpv6AddressSize);
+constexpr const std::uint8_t* kZeros = StreamFields::kZeroBytes;
 
 bool allZero(const std::uint8_t* bytes, std::size_t size) {
     return std::memcmp(bytes, kZeros, size) == 0;

@@ -119,7 +119,7 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(start);
 }
 
-constexpr std::uint8_t kZeros[DetectedStream::kAdapterInfoSize] = {};
+constexpr const std::uint8_t* kZeros = StreamFields::kZeroBytes;
 
 // Whether `text` fits a record's field of `capacity` bytes with its terminator.
 bool fits(std::string_view text, std::size_t capacity) {

@@ -18,6 +18,10 @@ struct StreamFields {
     const std::uint8_t* adapterInfo = nullptr;  // kAdapterInfoSize bytes
     const std::uint8_t* srcAddr6 = nullptr;     // kIpv6AddressSize bytes each
     const std::uint8_t* dstAddr6 = nullptr;
+    // Zero bytes for the adapter bytes and IPv6 addresses of a stream that has none.
+    static constexpr std::uint8_t kZeroBytes[DetectedStream::kAdapterInfoSize] = {};
+    static_assert(DetectedStream::kAdapterInfoSize >= DetectedStream::kIpv6AddressSize);
+
     // Equal keys other than 0 mean equal suffix, scheme, type name and adapter bytes (the
     // detector's snapshot, suffix row and scheme); 0 when not known.
     std::uint64_t kindKey = 0;

@@ -117,21 +117,14 @@ class MonitorSession : private PacketReceiver {
     };
     // Appends the detections of `packets` to `out`, which has room for them (restart()): a
     // batch may be decoded in parts, in order, even by two threads one after the other.
-    // `onDecoded` sees each detection's fields as decoded, still in this core's cache.
-    template <typename OnDecoded>
-    void decode(std::span<const CapturedPacket> packets, DecodedBatch& out,
-                OnDecoded&& onDecoded) const {
+    void decode(std::span<const CapturedPacket> packets, DecodedBatch& out) const {
         StreamFields fields;
         for (const CapturedPacket& packet : packets) {
-            if (decodeOne(packet, out, fields)) {
-                onDecoded(std::as_const(fields));
-            }
+            decodeOne(packet, out, fields);
         }
     }
-    void decode(std::span<const CapturedPacket> packets, DecodedBatch& out) const {
-        decode(packets, out, [](const StreamFields&) {});
-    }
-    // The same for one datagram where it was read.
+    // The same for one datagram where it was read; `onDecoded` sees its fields as decoded,
+    // still in this core's cache.
     template <typename OnDecoded>
     void decodeDatagram(const std::uint8_t* datagram, std::uint32_t length, DecodedBatch& out,
                         OnDecoded&& onDecoded) const {
