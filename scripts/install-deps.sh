@@ -11,7 +11,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   libgtest-dev libgmock-dev libbenchmark-dev \
   clang clang-format libclang-rt-14-dev \
   qt6-base-dev libqt6svg6 libgl-dev qt6-translations-l10n \
-  libpcap-dev libcurl4-openssl-dev \
+  libpcap-dev libcurl4-openssl-dev libssl-dev libnghttp2-dev \
   libavformat-dev libavcodec-dev libavutil-dev ffmpeg \
   python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
   gstreamer1.0-plugins-ugly \

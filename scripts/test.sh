@@ -3,7 +3,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
+# Packages are installed first; then every stage runs so that what this machine had before
+# (an installed Quorvex, the user's settings) cannot help a test pass: see scripts/hermetic.sh.
+if [ "${QUORVEX_IN_HERMETIC:-}" != 1 ]; then
+    bash scripts/install-deps.sh
+    export QUORVEX_IN_HERMETIC=1
+    exec bash scripts/hermetic.sh bash "$0"
+fi
 
 # The engine stays Qt-free and the sources stay formatted; both fail before any build starts.
 bash scripts/check-layers.sh

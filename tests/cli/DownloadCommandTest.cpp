@@ -14,6 +14,7 @@
 #include "cli/TerminalDownloadHost.h"
 #include "core/detect/DetectedStream.h"
 #include "support/FixtureServer.h"
+#include "support/RefusedPort.h"
 
 namespace fs = std::filesystem;
 
@@ -155,14 +156,14 @@ TEST_F(DownloadCommandTest, ExitStatusMessagesAndLastLine) {
         // Only a complete download replaces the file the user had.
         {"/file/a.wmv?size=5000", {}, 0, R"({"state":2,)", "", 5000, "precious"},
         {"/status/404", {}, 1, R"({"state":0,)", "(404)", 0, "precious"},
-        {"http://127.0.0.1:1/a.wmv",
+        {"http://127.0.0.1:REFUSED/a.wmv",
          {},
          1,
          R"({"state":0,)",
          "サーバに接続できませんでした。 (7)",
          0,
          "precious"},
-        {"mms://127.0.0.1:1/a.asf",
+        {"mms://127.0.0.1:REFUSED/a.asf",
          {},
          1,
          R"({"state":0,)",
@@ -175,8 +176,11 @@ TEST_F(DownloadCommandTest, ExitStatusMessagesAndLastLine) {
         if (!c.before.empty()) {
             std::ofstream(output, std::ios::binary) << c.before;
         }
-        const std::string url =
-            c.path.find("://") != std::string::npos ? c.path : server.url(c.path);
+        RefusedPort closed;
+        std::string url = c.path.find("://") != std::string::npos ? c.path : server.url(c.path);
+        if (std::size_t at = url.find("REFUSED"); at != std::string::npos) {
+            url.replace(at, 7, std::to_string(closed.port()));
+        }
         std::vector<std::string> args{"download", url, "--output", output, "--progress"};
         args.insert(args.end(), c.extra.begin(), c.extra.end());
         CliProcess cli(args);

@@ -10,11 +10,13 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "core/session/CaptureHelperPath.h"
 #include "support/NetnsPair.h"
 #include "support/TcpExchange.h"
 
@@ -264,13 +266,51 @@ TEST_F(MonitorCommand, AnUnprivilegedUserMonitorsThroughTheHelperAlone) {
     EXPECT_EQ(processRunning(helper), -1);  // ended and reaped with the front end
 }
 
+TEST_F(MonitorCommand, WithoutAHelperAnywhereSaysSo) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "hiding the installed helper needs a mount namespace (root)";
+    }
+    std::filesystem::path copy = dir_ / "quorvex-cli";
+    std::filesystem::copy_file(cli_, copy);
+    // In a mount namespace of its own, every other place the copy looks in is hidden, so that
+    // a helper installed on this machine or built here cannot be found.
+    std::vector<std::string> command = {
+        "unshare",
+        "--mount",
+        "--propagation",
+        "private",
+        "sh",
+        "-c",
+        "for d in \"$@\"; do if [ -d \"$d\" ]; then mount -t tmpfs none \"$d\" || exit 9; fi; "
+        "done; exec " +
+            copy.string() + " monitor --seconds 20 --suffix-file " + suffixFile_,
+        "sh"};
+    // The places compiled in (an installed helper, the build tree's) are the same for the copy.
+    std::vector<std::string> candidates = CaptureHelperPath::candidates();
+    ASSERT_GE(candidates.size(), 3u);
+    command.push_back((dir_.parent_path() / "libexec" / "quorvex").string());
+    std::transform(
+        candidates.begin() + 2, candidates.end(), std::back_inserter(command),
+        [](const std::string& path) { return std::filesystem::path(path).parent_path().string(); });
+    CommandRun run(dir_);
+    ASSERT_TRUE(run.Start(command));
+    EXPECT_EQ(run.Wait(5s), 1) << run.Err();
+    EXPECT_NE(run.Err().find("cannot find the capture helper quorvex-capture"), std::string::npos)
+        << run.Err();
+}
+
 TEST_F(MonitorCommand, MissingRightsOrADownOrVanishedInterfaceIsAnError) {
     NetnsPair pair;
     QVX_REQUIRE_NETNS(pair);
-    // A copy the unprivileged user can reach; a fresh file carries no capabilities.
+    // Copies the unprivileged user can reach, the helper beside the program as installed; a
+    // fresh file carries no capabilities.
     std::filesystem::path copy = dir_ / "quorvex-cli";
     std::filesystem::copy_file(cli_, copy);
     ::chmod(copy.c_str(), 0755);
+    std::filesystem::path helper = dir_ / "quorvex-capture";
+    std::filesystem::copy_file(std::string(QUORVEX_BINARY_DIR) + "/src/helper/quorvex-capture",
+                               helper);
+    ::chmod(helper.c_str(), 0755);
     {
         CommandRun run(dir_);
         ASSERT_TRUE(run.Start(InServer(

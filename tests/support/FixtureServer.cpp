@@ -37,7 +37,7 @@ FixtureServer::FixtureServer(int lifetimeSeconds, bool tls, bool ipv6) : tls_(tl
         log_ = log;
         arguments.insert(arguments.end(), {"--log", log_});
     }
-    process_ = std::make_unique<ScriptServer>("python3", "http_fixture.py", arguments);
+    process_ = std::make_unique<ScriptServer>("/usr/bin/python3", "http_fixture.py", arguments);
     port_ = process_->port();
 }
 

@@ -22,6 +22,7 @@
 #include "core/detect/DetectedStream.h"
 #include "support/FileSizeLimit.h"
 #include "support/FixtureServer.h"
+#include "support/RefusedPort.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -65,18 +66,6 @@ void PrepareRecord(DetectedStream& record, StreamList* list) {
 }
 
 // A loopback port where nothing listens.
-int ClosedPort() {
-    int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(probe, reinterpret_cast<sockaddr*>(&address), length);
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    close(probe);
-    return ntohs(address.sin_port);
-}
-
 // The request line and the sorted header lines of one request head.
 std::pair<std::string, std::vector<std::string>> SplitHead(const std::string& head) {
     std::vector<std::string> lines;
@@ -535,11 +524,12 @@ void HttpDownloadTest::RunCase(const HttpCase& c) {
     caseOptions.sendCapturedCookie = c.cookieReuse;
     caseOptions.stallSeconds = c.stallSeconds != 0 ? c.stallSeconds : options.stallSeconds;
     std::string url = server.url(c.reply);
+    RefusedPort closed;
     if (c.viaProxy) {
         caseOptions.proxy = server.url("");
         url = "http://media.example.invalid" + c.reply;
     } else if (c.closedPort) {
-        url = "http://127.0.0.1:" + std::to_string(ClosedPort()) + c.reply;
+        url = "http://127.0.0.1:" + std::to_string(closed.port()) + c.reply;
     }
     const fs::path linked = dir / "linked";
     if (c.existing == Existing::kFile) {

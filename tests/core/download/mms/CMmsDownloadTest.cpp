@@ -22,6 +22,7 @@
 #include "TestDownloadHost.h"
 #include "core/detect/DetectedStream.h"
 #include "core/download/ProgressWords.h"
+#include "support/RefusedPort.h"
 
 namespace {
 
@@ -88,18 +89,6 @@ AsfFixture Fixture(std::uint64_t fileSizeField = 0) {
 
 std::string Loopback(const char* scheme, std::uint16_t port) {
     return std::string(scheme) + "://127.0.0.1:" + std::to_string(port);
-}
-
-std::uint16_t ClosedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 // One download from the scripted server and how it must end. A completed download leaves the
@@ -205,8 +194,9 @@ TEST_F(CMmsDownloadTest, CaseTable) {
         RecordingStreamList list;
         PrepareRecord(list);
         MmsTestServer server(c.script);
+        RefusedPort closed;
         SetHost(c.host.empty()       ? Loopback("mms", server.port())
-                : c.host == "closed" ? Loopback("mms", ClosedPort())
+                : c.host == "closed" ? Loopback("mms", closed.port())
                                      : c.host);
         const std::string target =
             (directory_ / (c.localName.empty() ? "out.asf" : c.localName)).string();
