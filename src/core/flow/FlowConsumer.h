@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "core/flow/FlowDirection.h"
+#include "core/flow/FlowEnd.h"
+
+// Receives one followed connection's bytes, each direction in order. It must not call back into
+// the table that feeds it.
+class FlowConsumer {
+  public:
+    virtual ~FlowConsumer() = default;
+
+    // In-order bytes of one direction. `datagram`/`length` is the packet whose arrival released
+    // them (its IP and TCP header describe the connection). False: stop following this
+    // connection (it ends with GivenUp).
+    virtual bool onBytes(FlowDirection direction, std::span<const std::uint8_t> bytes,
+                         const std::uint8_t* datagram, std::uint32_t length) = 0;
+
+    // Called exactly once, then the consumer is destroyed.
+    virtual void onEnd(FlowEnd why) = 0;
+};
