@@ -3,6 +3,10 @@ function(quorvex_warnings target)
     if(QUORVEX_WERROR)
         target_compile_options(${target} PRIVATE -Werror)
     endif()
+    # g++ 12 at -O2 and above warns falsely about std::string concatenation (its bug 105329).
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+        target_compile_options(${target} PRIVATE -Wno-restrict)
+    endif()
 endfunction()
 
 if(QUORVEX_SANITIZE)

@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 RUNS="${QUORVEX_FUZZ_RUNS:-300000}"
 cmake --preset fuzz
 cmake --build --preset fuzz --target fuzz_stream_decoder fuzz_suffix_list fuzz_mms_stream \
-    fuzz_capture_pipe fuzz_capture_file fuzz_playlist_facts
+    fuzz_capture_pipe fuzz_capture_file fuzz_playlist_facts fuzz_tcp_flow fuzz_tls_record \
+    fuzz_key_log fuzz_http2_frame fuzz_http_head
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

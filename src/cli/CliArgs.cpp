@@ -53,23 +53,33 @@ std::vector<std::string> CliArgs::values(std::string_view name) const {
     return it == values_.end() ? std::vector<std::string>{} : it->second;
 }
 
-std::optional<WatchedPorts> CliArgs::watchedPorts() {
-    WatchedPorts ports;
-    for (const std::string& text : values("port")) {
+template <typename Ports>
+std::optional<Ports> CliArgs::ports(std::string_view option) {
+    Ports ports;
+    for (const std::string& text : values(option)) {
         std::uint16_t port = 0;
         const char* end = text.data() + text.size();
         auto [ptr, ec] = std::from_chars(text.data(), end, port);
         if (ec != std::errc() || ptr != end || text.empty() || port == 0) {
-            error_ = "--port takes a TCP port number from 1 to 65535, not '" + text + "'";
+            error_ = "--" + std::string(option) +
+                     " takes a TCP port number from 1 to 65535, not '" + text + "'";
             return std::nullopt;
         }
         if (!ports.add(port)) {
-            error_ = "at most " + std::to_string(WatchedPorts::kMaxAdded) +
-                     " ports can be added with --port";
+            error_ = "at most " + std::to_string(Ports::kMaxAdded) + " ports can be added with --" +
+                     std::string(option);
             return std::nullopt;
         }
     }
     return ports;
+}
+
+std::optional<WatchedPorts> CliArgs::watchedPorts() {
+    return ports<WatchedPorts>("port");
+}
+
+std::optional<TlsPorts> CliArgs::tlsPorts() {
+    return ports<TlsPorts>("tls-port");
 }
 
 std::optional<std::uint64_t> CliArgs::number(std::string_view name, std::uint64_t min,

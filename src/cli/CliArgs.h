@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/detect/TlsPorts.h"
 #include "core/detect/WatchedPorts.h"
 
 // Parses one subcommand's arguments: `--name VALUE` options, `--flag` switches, and
@@ -36,11 +37,16 @@ class CliArgs {
     // The TCP ports of every `--port N` added to the three always watched; nullopt (and an
     // error) for a value that is no port, or too many of them.
     std::optional<WatchedPorts> watchedPorts();
+    // The TLS ports: 443 and those of --tls-port; nullopt (and error()) for a bad value.
+    std::optional<TlsPorts> tlsPorts();
 
     // Prints "quorvex-cli COMMAND: message" to stderr and returns exit status 2.
     int fail(std::string_view message) const;
 
   private:
+    template <typename Ports>
+    std::optional<Ports> ports(std::string_view option);
+
     std::string command_;
     std::map<std::string, std::vector<std::string>, std::less<>> values_;
     std::vector<std::string> positional_;

@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -15,12 +17,15 @@
 #include "core/detect/SuffixListFile.h"
 #include "core/session/MonitorSession.h"
 #include "core/session/SharedFileDecoding.h"
+#include "core/tls/KeyLog.h"
+#include "core/tls/KeyLogFile.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: quorvex-cli detect --pcap FILE [--port N]... [--suffix-file FILE] [--all] [--json]\n"
     "                         [--as curl|ffmpeg|yt-dlp] [--cookie-reuse] [--max-streams N]\n"
+    "                         [--keylog FILE] [--tls-port N]...\n"
     "\n"
     "Reads a capture file (pcap or pcapng) and prints the media streams requested in it,\n"
     "one line per stream in the order first seen.\n"
@@ -29,6 +34,9 @@ constexpr const char* kUsage =
     "                      link types Ethernet (also 802.1Q/802.1ad tagged), Linux cooked v1\n"
     "                      and v2, raw IPv4 and IPv6, BSD loopback\n"
     "  --port N            also watch TCP port N (repeatable); 80, 1755 and 554 always\n"
+    "  --keylog FILE       the TLS secrets a browser wrote (SSLKEYLOGFILE): HTTPS requests\n"
+    "                      on the TLS ports are read with them; kept in memory only\n"
+    "  --tls-port N        also read TCP port N as TLS (repeatable); 443 always\n"
     "  --suffix-file FILE  the suffix list to use (created with the defaults if missing);\n"
     "                      default: sufix.txt beside the program if it exists, otherwise\n"
     "                      $XDG_CONFIG_HOME/quorvex/sufix.txt\n"
@@ -54,7 +62,8 @@ constexpr std::size_t kReadAheadBatch = 64;
 }  // namespace
 
 int runDetect(int argc, char** argv) {
-    CliArgs args("detect", argc, argv, {"pcap", "suffix-file", "port", "max-streams", "as"},
+    CliArgs args("detect", argc, argv,
+                 {"pcap", "suffix-file", "port", "max-streams", "as", "keylog", "tls-port"},
                  {"all", "json", "cookie-reuse"});
     if (args.wantsHelp()) {
         std::fputs(kUsage, stdout);
@@ -62,6 +71,7 @@ int runDetect(int argc, char** argv) {
     }
     std::optional<std::uint64_t> maxStreams = args.number("max-streams", 1, kMaxStreamsLimit);
     std::optional<WatchedPorts> watched = args.watchedPorts();
+    std::optional<TlsPorts> tlsPorts = args.ok() ? args.tlsPorts() : std::nullopt;
     if (!args.ok()) {
         return args.fail(args.error());
     }
@@ -82,20 +92,32 @@ int runDetect(int argc, char** argv) {
     if (!suffixes.ok) {
         return args.fail("cannot read the suffix list " + suffixes.error);
     }
+    auto keys = std::make_shared<KeyLog>();
+    if (std::optional<std::string> keyLogPath = args.value("keylog")) {
+        const KeyLogFile::Result read = KeyLogFile::readWhole(*keyLogPath, *keys);
+        if (read.status != KeyLogFile::Status::Read) {
+            return args.fail(
+                "cannot read the key log " + *keyLogPath + ": " +
+                (read.status == KeyLogFile::Status::Missing ? "no such file" : read.detail));
+        }
+    }
     CaptureFileReader reader;
     if (!reader.open(*pcapPath)) {
         // libpcap names the file itself in some of its messages.
         const std::string& error = reader.error();
         return args.fail(error.starts_with(*pcapPath + ":") ? error : inputName + ": " + error);
     }
-    // Frames the decoder would reject at once are not even copied.
-    reader.setFilter([&ports](const std::uint8_t* datagram, std::uint32_t length) {
-        return StreamDecoder::worthDecoding(datagram, length, ports);
-    });
-
     MonitorSession session{SessionCallbacks{}};
     session.setSuffixTable(suffixes.table);
     session.setWatchedPorts(ports);
+    session.setTlsPorts(*tlsPorts);
+    session.setKeyLog(keys);
+    // TLS connections are read in file order on the reading thread; frames the decoder would
+    // reject at once are not even copied.
+    reader.setFilter([&ports, &session](const std::uint8_t* datagram, std::uint32_t length) {
+        return !session.readSecure(datagram, length, 0) &&
+               StreamDecoder::worthDecoding(datagram, length, ports);
+    });
     session.setCookieReuse(args.has("cookie-reuse"));
     if (maxStreams) {
         session.setRowLimit(static_cast<int>(*maxStreams));
@@ -104,6 +126,17 @@ int runDetect(int argc, char** argv) {
     StreamPrinter printer(*format, stdout, true);
 
     std::vector<MonitorSession::Detection> detections;
+    std::vector<MonitorSession::Detection> secureDetections;
+    auto printSecure = [&] {
+        secureDetections.clear();
+        session.addSecureFound(secureDetections);
+        for (const MonitorSession::Detection& detection : secureDetections) {
+            if ((detection.added || all) && !printer.print(detection.packed->fields())) {
+                return false;
+            }
+        }
+        return true;
+    };
     auto print = [&] {
         for (const MonitorSession::Detection& detection : detections) {
             if ((detection.added || all) && !printer.print(detection.packed->fields())) {
@@ -153,7 +186,7 @@ int runDetect(int argc, char** argv) {
         for (bool more = true; more;) {
             const CaptureFileReadAhead::Batch& batch = ahead.next();
             session.addDecoded(decoding.decodeRest(batch, ahead.readyAtLastTake()), detections);
-            if (!printMadeAhead(decoding, batch)) {
+            if (!printMadeAhead(decoding, batch) || !printSecure()) {
                 return args.fail("cannot write the output");
             }
             if (batch.status == CaptureFileReader::Status::Error) {
@@ -168,7 +201,7 @@ int runDetect(int argc, char** argv) {
             const auto status = reader.nextBatch(packets, read);
             more = status == CaptureFileReader::Status::Packet;
             session.feed(std::span(packets.data(), read), detections);
-            if (!print()) {
+            if (!print() || !printSecure()) {
                 return args.fail("cannot write the output");
             }
             if (status == CaptureFileReader::Status::Error) {
@@ -176,9 +209,11 @@ int runDetect(int argc, char** argv) {
             }
         }
     }
-    if (!printer.flush()) {
+    session.finishSecure();
+    if (!printSecure() || !printer.flush()) {
         return args.fail("cannot write the output");
     }
     printDroppedStreams("detect", session);
+    printUnreadConnections("detect", session.secureSummary());
     return 0;
 }

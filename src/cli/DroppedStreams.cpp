@@ -1,7 +1,9 @@
 #include "cli/DroppedStreams.h"
 
 #include <cstdio>
+#include <string>
 
+#include "cli/TerminalText.h"
 #include "core/session/MonitorSession.h"
 
 void printDroppedStreams(const char* command, const MonitorSession& session) {
@@ -20,4 +22,22 @@ void printDroppedStreams(const char* command, const MonitorSession& session) {
                      "quorvex-cli %s: %llu new streams dropped: no memory for more than %d rows\n",
                      command, count, session.rowCount());
     }
+}
+
+void printUnreadConnections(const char* command, const SecureTrafficReader::Summary& summary) {
+    const std::uint64_t unread = summary.withoutKeysCount();
+    if (unread == 0) {
+        return;
+    }
+    // Server names come from the wire.
+    std::string names;
+    for (const auto& [name, count] : summary.withoutKeys) {
+        names += names.empty() ? " " : ", ";
+        names += name.empty() ? std::string("(no server name)") : TerminalText::escaped(name);
+        names += " (" + std::to_string(count) + ")";
+    }
+    std::fprintf(stderr,
+                 "quorvex-cli %s: %llu encrypted connections could not be read without keys "
+                 "(--keylog):%s\n",
+                 command, static_cast<unsigned long long>(unread), names.c_str());
 }

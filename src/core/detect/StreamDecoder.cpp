@@ -250,9 +250,9 @@ HostHeaderPositions findHostHeaders(std::string_view text, bool singleBytes) {
 }
 
 // Makes the host from a "HOST: " / "Host: " / "host: " header in `r.host` (of the record that
-// holds the header fields) and views it. False when the header is too long. Port 80 and the
-// ports the user added serve HTTP.
-bool takeHostHeader(std::string_view text, bool singleBytes, const WatchedPorts& ports,
+// holds the header fields), `prefix` before its value, and views it. False when the header is
+// too long.
+bool takeHostHeader(std::string_view text, bool singleBytes, std::string_view prefix,
                     DetectedStream& r, StreamFields& out) {
     HostHeaderPositions positions = findHostHeaders(text, singleBytes);
     // The first form found counts, in this order, even at position 0.
@@ -271,8 +271,6 @@ bool takeHostHeader(std::string_view text, bool singleBytes, const WatchedPorts&
     if (value.empty()) {
         return true;  // "http://" alone names no server
     }
-    const std::string_view prefix =
-        r.dstPort == WatchedPorts::kHttpPort || ports.isAdded(r.dstPort) ? "http://" : "msst://";
     if (prefix.size() + value.size() >= sizeof r.host) {
         return false;
     }
@@ -453,12 +451,42 @@ namespace {
 // The decoder behind the located TCP segment of datagram `d`: the header fields go into
 // `head`, the texts are viewed where they are (the datagram, the table, a literal) or, for a
 // host made from a Host header, made in `head.host`.
+// How a request's host is written when the request has no absolute URL: the scheme a port
+// serves, or https for a request read inside TLS.
+struct HostForm {
+    std::string_view hostPrefix;  // before a Host header's value
+    const char* scheme;           // when no scheme marker names one
+    std::uint64_t schemeCode;     // the scheme's part of the kind key
+};
+
+constexpr std::uint64_t kHttpsSchemeCode = std::size(kSchemeMarkers) + 1;
+constexpr HostForm kSecureHost{"https://", "https", kHttpsSchemeCode};
+
+HostForm plainHostForm(std::uint16_t dstPort, const WatchedPorts& ports) {
+    const bool http = dstPort == WatchedPorts::kHttpPort || ports.isAdded(dstPort);
+    return {http ? "http://" : "msst://", "http", 0};
+}
+
+int decodeText(const std::uint8_t* d, std::uint32_t tcp, const char* payload,
+               std::size_t payloadLength, const SuffixTable& table, const AdapterEntry* adapter,
+               const WatchedPorts& ports, const HostForm* secure, std::uint64_t snapshotVersion,
+               DetectedStream& head, StreamFields& out);
+
 int decodeLocated(const std::uint8_t* d, std::uint32_t length, const Segment& segment,
                   const SuffixTable& table, const AdapterEntry* adapter, const WatchedPorts& ports,
                   std::uint64_t snapshotVersion, DetectedStream& head, StreamFields& out) {
+    return decodeText(d, segment.tcp, reinterpret_cast<const char*>(d + segment.payload),
+                      length - segment.payload, table, adapter, ports, nullptr, snapshotVersion,
+                      head, out);
+}
+
+// The decoder proper: `payload` is the request's text, `d` the datagram whose IP header and TCP
+// header (at `tcp`) describe the connection; `secure` is given for a request read inside TLS.
+int decodeText(const std::uint8_t* d, std::uint32_t tcp, const char* payload,
+               std::size_t payloadLength, const SuffixTable& table, const AdapterEntry* adapter,
+               const WatchedPorts& ports, const HostForm* secure, std::uint64_t snapshotVersion,
+               DetectedStream& head, StreamFields& out) {
     // The text ends at the first zero byte or at the end of the received bytes.
-    const char* payload = reinterpret_cast<const char*>(d + segment.payload);
-    std::size_t payloadLength = length - segment.payload;
     // Requests are nearly always plain ASCII, which spares every search below its walk over
     // two-byte characters.
     bool singleBytes = false;
@@ -480,7 +508,7 @@ int decodeLocated(const std::uint8_t* d, std::uint32_t length, const Segment& se
         fillIpv4Fields(d, head);
         out.srcAddr6 = out.dstAddr6 = kZeros;
     }
-    fillTcpFields(d + segment.tcp, head);
+    fillTcpFields(d + tcp, head);
     const SuffixEntry& row = table.row(match->row);
     out.suffix = fitting(row.suffix, DetectedStream::kSuffixCapacity);
     out.typeName = fitting(row.typeName, DetectedStream::kTypeNameCapacity);
@@ -496,13 +524,14 @@ int decodeLocated(const std::uint8_t* d, std::uint32_t length, const Segment& se
     }
     candidate = trimmed(candidate);
 
-    out.scheme = "http";
-    std::uint64_t schemeCode = 0;
+    const HostForm form = secure != nullptr ? *secure : plainHostForm(head.dstPort, ports);
+    out.scheme = form.scheme;
+    std::uint64_t schemeCode = form.schemeCode;
     if (!takeHostPart(candidate, singleBytes, out, schemeCode)) {
         return -1;
     }
     // The snapshot fixes the adapter bytes and, with the row, the suffix and type name.
-    static_assert(SuffixTable::kCapacity <= 64 && std::size(kSchemeMarkers) < 16);
+    static_assert(SuffixTable::kCapacity <= 64 && kHttpsSchemeCode < 16);
     if (snapshotVersion != 0) {
         out.kindKey =
             snapshotVersion << 10 | static_cast<std::uint64_t>(match->row) << 4 | schemeCode;
@@ -512,7 +541,7 @@ int decodeLocated(const std::uint8_t* d, std::uint32_t length, const Segment& se
         return -1;
     }
     out.path = candidate;
-    if (out.host.empty() && !takeHostHeader(text, singleBytes, ports, head, out)) {
+    if (out.host.empty() && !takeHostHeader(text, singleBytes, form.hostPrefix, head, out)) {
         return -1;
     }
     if (out.host.empty() || out.path.empty()) {
@@ -548,6 +577,25 @@ int StreamDecoder::decode(const std::uint8_t* datagram, std::uint32_t length, De
     const Snapshots& snapshots = currentSnapshots();
     int result = decodeLocated(datagram, length, segment, *snapshots.table, snapshots.adapter.get(),
                                ports_, snapshots.version, head, fields);
+    if (result == 0 && !keepCookies_.load(std::memory_order_relaxed)) {
+        fields.cookie = {};
+    }
+    return result;
+}
+
+int StreamDecoder::decodeSecureRequest(const std::uint8_t* datagram, std::uint32_t length,
+                                       std::string_view request, DetectedStream& head,
+                                       StreamFields& fields) const {
+    length = std::min(length, CapturedPacket::kCapacity);
+    std::uint32_t tcp =
+        isIpv6(datagram) ? ipv6TcpStart(datagram, length) : ipv4TcpStart(datagram, length);
+    if (tcp == 0 || length < tcp + kTcpMinHeader) {
+        return -1;
+    }
+    const Snapshots& snapshots = currentSnapshots();
+    int result =
+        decodeText(datagram, tcp, request.data(), request.size(), *snapshots.table,
+                   snapshots.adapter.get(), ports_, &kSecureHost, snapshots.version, head, fields);
     if (result == 0 && !keepCookies_.load(std::memory_order_relaxed)) {
         fields.cookie = {};
     }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 #include "core/capture/AdapterEntry.h"
 #include "core/capture/CapturedPacket.h"
@@ -51,6 +52,14 @@ class StreamDecoder {
     // looked at).
     int decode(const std::uint8_t* datagram, std::uint32_t length, DetectedStream& head,
                StreamFields& fields) const;
+
+    // A request read inside a TLS connection: `request` is its head as HTTP/1.1 text (a request
+    // of HTTP/2 written so too), `datagram` of `length` bytes the TCP segment that completed it,
+    // whose addresses and ports go into the record. The scheme is https and a Host header's
+    // value follows "https://". Views into `request` as decode() does into a packet.
+    int decodeSecureRequest(const std::uint8_t* datagram, std::uint32_t length,
+                            std::string_view request, DetectedStream& head,
+                            StreamFields& fields) const;
 
     // The decoder itself, on explicit snapshots (and the three fixed ports when none given).
     // It keeps the request's cookie; the decoder above drops it unless told to keep it.

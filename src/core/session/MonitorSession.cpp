@@ -200,6 +200,69 @@ void MonitorSession::addDecoded(DecodedBatch& batch, std::vector<Detection>& out
     }
 }
 
+// ---- encrypted traffic ---------------------------------------------------------------------
+
+void MonitorSession::setKeyLog(std::shared_ptr<KeyLog> keys) {
+    keyLog_ = std::move(keys);
+}
+
+bool MonitorSession::readSecure(const std::uint8_t* datagram, std::uint32_t length,
+                                std::uint64_t nowMicros) {
+    if (!SecureTrafficReader::isSecure(datagram, length, tlsPorts_)) {
+        return false;
+    }
+    if (!secure_) {
+        if (!keyLog_) {
+            keyLog_ = std::make_shared<KeyLog>();
+        }
+        secure_ = std::make_unique<SecureTrafficReader>(
+            decoder_, keyLog_, tlsPorts_,
+            [this](const StreamFields& stream) { keepSecureFound(stream); });
+    }
+    secure_->read(datagram, length, nowMicros);
+    return true;
+}
+
+void MonitorSession::keepSecureFound(const StreamFields& stream) {
+    std::lock_guard lock(secureMutex_);
+    if (secureFound_.empty() || secureFound_.back().count == kFeedBatch) {
+        secureFound_.emplace_back().restart(kFeedBatch);
+    }
+    DecodedBatch& chunk = secureFound_.back();
+    const PackedStream& packed = PackedStream::pack(stream, chunk.bytes.get() + chunk.used);
+    chunk.used += packed.size();
+    chunk.records[chunk.count] = &packed;
+    chunk.keys[chunk.count] = StreamStore::keyOf(packed.fields());
+    ++chunk.count;
+}
+
+void MonitorSession::finishSecure() {
+    if (!secure_) {
+        return;
+    }
+    secure_->finish();
+    std::lock_guard lock(secureMutex_);
+    secureSummary_ = secure_->summary();
+}
+
+void MonitorSession::addSecureFound(std::vector<Detection>& out) {
+    secureTaken_.clear();
+    {
+        std::lock_guard lock(secureMutex_);
+        secureTaken_.swap(secureFound_);
+    }
+    std::vector<Detection> added;
+    for (DecodedBatch& chunk : secureTaken_) {
+        addDecoded(chunk, added);
+        out.insert(out.end(), added.begin(), added.end());
+    }
+}
+
+SecureTrafficReader::Summary MonitorSession::secureSummary() const {
+    std::lock_guard lock(secureMutex_);
+    return secureSummary_;
+}
+
 // ---- rows -----------------------------------------------------------------------------------
 
 int MonitorSession::AddOrUpdateStream(const DetectedStream* record, int update) {

@@ -15,11 +15,14 @@
 #include "core/capture/PacketReceiver.h"
 #include "core/detect/PackedStream.h"
 #include "core/detect/StreamDecoder.h"
+#include "core/detect/TlsPorts.h"
 #include "core/session/CaptureFactory.h"
+#include "core/session/SecureTrafficReader.h"
 #include "core/session/SessionCallbacks.h"
 #include "core/store/StoreChangeQueue.h"
 #include "core/store/StreamRowTexts.h"
 #include "core/store/StreamStore.h"
+#include "core/tls/KeyLog.h"
 
 class SessionDownload;
 
@@ -135,6 +138,23 @@ class MonitorSession : private PacketReceiver {
     }
     void addDecoded(DecodedBatch& batch, std::vector<Detection>& out);
 
+    // ---- encrypted traffic ----
+    // The ports read as TLS (443 unless set) and the secrets to read them with (none unless
+    // set). Before any datagram is read.
+    void setTlsPorts(const TlsPorts& ports) { tlsPorts_ = ports; }
+    const TlsPorts& tlsPorts() const { return tlsPorts_; }
+    void setKeyLog(std::shared_ptr<KeyLog> keys);
+    // On the one thread that reads, for every datagram in capture order: whether it is a TCP
+    // segment on a TLS port, then read here (and not for decode()). `nowMicros` is monotonic.
+    bool readSecure(const std::uint8_t* datagram, std::uint32_t length, std::uint64_t nowMicros);
+    // On that thread, at the end of the input: every connection ends.
+    void finishSecure();
+    // On the feeding thread: lists the requests readSecure() found since the last call and
+    // appends their detections to `out` (valid until the next call).
+    void addSecureFound(std::vector<Detection>& out);
+    // What readSecure() could and could not read; after finishSecure().
+    SecureTrafficReader::Summary secureSummary() const;
+
     // ---- rows ----
     // update 0: a new row for `record` unless its host and path are listed; otherwise refresh
     // the row from the list's own record. Any thread.
@@ -194,6 +214,7 @@ class MonitorSession : private PacketReceiver {
     }
     bool decodeOne(const std::uint8_t* datagram, std::uint32_t length, DecodedBatch& out,
                    StreamFields& fields) const;
+    void keepSecureFound(const StreamFields& stream);
     void OnCapturedPacket(const CapturedPacket* packet) override;
     void OnPacketBatchEnd() override;
     void addCaptured();
@@ -222,6 +243,17 @@ class MonitorSession : private PacketReceiver {
 
     // Feeding thread only.
     DecodedBatch fed_;
+
+    TlsPorts tlsPorts_;
+    std::shared_ptr<KeyLog> keyLog_;
+    // Reading thread only (made at its first TLS datagram).
+    std::unique_ptr<SecureTrafficReader> secure_;
+    // What the reading thread found, in chunks, for the feeding thread.
+    mutable std::mutex secureMutex_;
+    std::vector<DecodedBatch> secureFound_;
+    SecureTrafficReader::Summary secureSummary_;
+    // Feeding thread only: the chunks whose detections were handed out last.
+    std::vector<DecodedBatch> secureTaken_;
 
     bool sendRequestContext_ = true;
 

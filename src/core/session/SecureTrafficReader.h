@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "core/detect/StreamDecoder.h"
+#include "core/detect/StreamFields.h"
+#include "core/detect/TlsPorts.h"
+#include "core/flow/TcpFlowTable.h"
+#include "core/tls/KeyLog.h"
+
+// Reads the media requests inside TLS connections: follows each connection on a TLS port, reads
+// its TLS with the key log's secrets and the HTTP/1.1 or HTTP/2 inside, and hands every request
+// that names a media file to `found` as the decoder reads it (scheme https). Datagrams arrive in
+// capture order on one thread; `found` runs on that thread.
+class SecureTrafficReader {
+  public:
+    using Found = std::function<void(const StreamFields& stream)>;
+
+    // What could not be read, for the user: connections without keys by server name.
+    struct Summary {
+        std::uint64_t connections = 0;  // TLS connections followed
+        std::uint64_t decrypted = 0;    // of which read with keys
+        std::uint64_t failed = 0;       // given up: a lost segment, a record that fails, ...
+        std::map<std::string, std::uint64_t> withoutKeys;  // server name ("" unknown): count
+        std::uint64_t withoutKeysCount() const;
+    };
+
+    SecureTrafficReader(const StreamDecoder& decoder, std::shared_ptr<KeyLog> keys,
+                        const TlsPorts& ports, Found found);
+    ~SecureTrafficReader();
+
+    SecureTrafficReader(const SecureTrafficReader&) = delete;
+    SecureTrafficReader& operator=(const SecureTrafficReader&) = delete;
+
+    // Whether the datagram is a TCP segment to or from a TLS port: cheap, for every packet.
+    static bool isSecure(const std::uint8_t* datagram, std::uint32_t length, const TlsPorts& ports);
+    // One datagram at `nowMicros` (monotonic); false when it is not on a TLS port.
+    bool read(const std::uint8_t* datagram, std::uint32_t length, std::uint64_t nowMicros);
+    // The end of the input: every connection ends; those still waiting for keys count as
+    // without keys.
+    void finish();
+
+    const Summary& summary() const { return summary_; }
+
+  private:
+    class Connection;
+    friend class Connection;
+
+    const StreamDecoder& decoder_;
+    std::shared_ptr<KeyLog> keys_;
+    TlsPorts ports_;
+    Found found_;
+    Summary summary_;
+    // Room for the request being decoded: its text and the record's header fields.
+    std::string requestText_;
+    std::unique_ptr<DetectedStream> head_;
+    std::unique_ptr<TcpFlowTable> flows_;
+};

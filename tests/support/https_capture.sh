@@ -1,0 +1,52 @@
+#!/bin/sh
+# Captures HTTPS requests across a namespace pair together with the client's key log.
+#   https_capture.sh SERVER_NS CLIENT_NS SERVER_IF SERVER_ADDR WORK openssl|nghttpd [CURL_ARG]...
+# Serves WORK/www (a few media files made here) on port 443 of the server side, captures that
+# port on SERVER_IF into WORK/capture.pcap, and fetches https://media.test/v/a.mp4 (and
+# /v/b.m3u8) with curl from the client side, its TLS secrets in WORK/keys.log.
+set -eu
+server_ns=$1 client_ns=$2 server_if=$3 address=$4 work=$5 server=$6
+shift 6
+here=$(cd "$(dirname "$0")" && pwd)
+
+# Waits, boundedly, until a command succeeds: a server listening, a capture started.
+wait_until() {
+    tries=0
+    until "$@" >/dev/null 2>&1; do
+        tries=$((tries + 1))
+        [ "$tries" -lt 400 ] || { echo "https_capture: gave up waiting for: $*" >&2; exit 1; }
+        sleep 0.025
+    done
+}
+
+mkdir -p "$work/www/v"
+printf 'not really video' >"$work/www/v/a.mp4"
+printf '#EXTM3U\n' >"$work/www/v/b.m3u8"
+
+case $server in
+openssl)
+    (cd "$work/www" && exec ip netns exec "$server_ns" openssl s_server -quiet -WWW \
+        -accept 443 -cert "$here/fixture-cert.pem" -key "$here/fixture-key.pem") \
+        >"$work/server.log" 2>&1 &
+    ;;
+nghttpd)
+    ip netns exec "$server_ns" nghttpd -d "$work/www" 443 "$here/fixture-key.pem" \
+        "$here/fixture-cert.pem" >"$work/server.log" 2>&1 &
+    ;;
+*) echo "https_capture: unknown server $server" >&2; exit 2 ;;
+esac
+server_pid=$!
+ip netns exec "$server_ns" tcpdump -i "$server_if" --immediate-mode -U -s 0 -w "$work/capture.pcap" \
+    'tcp port 443' 2>"$work/tcpdump.log" &
+dump_pid=$!
+trap 'kill $server_pid $dump_pid 2>/dev/null || true' EXIT
+wait_until grep -q 'listening on' "$work/tcpdump.log"
+wait_until sh -c "ip netns exec '$server_ns' ss -Hltn 'sport = :443' | grep -q LISTEN"
+
+status=0
+SSLKEYLOGFILE="$work/keys.log" ip netns exec "$client_ns" curl -sS -k -o /dev/null \
+    -o /dev/null --resolve "media.test:443:$address" "$@" \
+    https://media.test/v/a.mp4 https://media.test/v/b.m3u8 || status=$?
+kill -INT $dump_pid
+wait $dump_pid || true
+exit $status
