@@ -1,6 +1,7 @@
 // Feeds datagrams cut from the input into a flow table with small limits: segments of a few
 // connections built from the input's numbers (so that sequence numbers meet, overlap and wrap),
-// and raw datagrams as captured. Checks the table's bounds and that every consumer ends once.
+// some cut short by the capture, and raw datagrams as captured. Checks the table's bounds, that
+// every consumer ends once, and that a direction given up after a loss delivers nothing more.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -23,15 +24,16 @@ void check(bool condition) {
 
 class CheckingConsumer : public FlowConsumer {
   public:
-    CheckingConsumer() { ++liveConsumers; }
+    explicit CheckingConsumer(bool keepsOther) : keepsOther_(keepsOther) { ++liveConsumers; }
     ~CheckingConsumer() override {
         check(ended_);
         --liveConsumers;
     }
 
-    bool onBytes(FlowDirection, std::span<const std::uint8_t> bytes, const std::uint8_t* datagram,
-                 std::uint32_t length) override {
-        check(!ended_ && !bytes.empty() && datagram != nullptr && length > 0);
+    bool onBytes(FlowDirection direction, std::span<const std::uint8_t> bytes,
+                 const std::uint8_t* datagram, std::uint32_t length) override {
+        check(!ended_ && !endsWithGap_ && !closed_[static_cast<int>(direction)]);
+        check(!bytes.empty() && datagram != nullptr && length > 0);
         // Touch every byte, so that the sanitizer sees a view past its buffer.
         std::uint8_t sum = 0;
         for (std::uint8_t b : bytes) {
@@ -40,13 +42,25 @@ class CheckingConsumer : public FlowConsumer {
         return sum != 0xEE;  // now and then the consumer gives up
     }
 
-    void onEnd(FlowEnd) override {
-        check(!ended_);
+    bool onGap(FlowDirection direction) override {
+        const int lost = static_cast<int>(direction);
+        check(!ended_ && !endsWithGap_ && !closed_[lost]);
+        // With nothing left to deliver, the table ends the connection whatever the answer.
+        endsWithGap_ = !keepsOther_ || closed_[1 - lost];
+        closed_[lost] = true;
+        return keepsOther_;
+    }
+
+    void onEnd(FlowEnd why) override {
+        check(!ended_ && (!endsWithGap_ || why == FlowEnd::Gap));
         ended_ = true;
     }
 
   private:
+    bool keepsOther_;
     bool ended_ = false;
+    bool endsWithGap_ = false;
+    bool closed_[2] = {false, false};
 };
 
 class Input {
@@ -90,22 +104,24 @@ struct Segment {
     std::uint32_t ack;
     std::uint8_t flags;
     std::vector<std::uint8_t> payload;
+    std::uint8_t cut;  // payload bytes the IP header counts but the capture lacks
 };
 
 std::vector<std::uint8_t> datagramOf(const Segment& s) {
     const std::size_t ipLength = s.ipv6 ? 40 : 20;
     std::vector<std::uint8_t> d(ipLength + 20 + s.payload.size(), 0);
+    const auto declared = static_cast<std::uint32_t>(d.size() + s.cut);
     std::uint8_t* src = d.data() + (s.ipv6 ? 8 : 12);
     std::uint8_t* dst = d.data() + (s.ipv6 ? 24 : 16);
     if (s.ipv6) {
         d[0] = 0x60;
-        putBe16(&d[4], static_cast<std::uint32_t>(d.size() - 40));
+        putBe16(&d[4], declared - 40);
         d[6] = 6;
         src[15] = 1;
         dst[15] = 2;
     } else {
         d[0] = 0x45;
-        putBe16(&d[2], static_cast<std::uint32_t>(d.size()));
+        putBe16(&d[2], declared);
         d[9] = 6;
         putBe32(src, 0x0A000001);
         putBe32(dst, 0x0A000002);
@@ -138,7 +154,9 @@ Segment segmentFrom(std::uint8_t op, Input& in) {
     s.flags = in.byte();
     s.seq = baseSeq(flow, s.fromServer) + static_cast<std::int16_t>(in.u16());
     s.ack = baseSeq(flow, !s.fromServer) + static_cast<std::int16_t>(in.u16());
-    s.payload = in.take(in.byte() % 96);
+    const std::uint8_t sizing = in.byte();
+    s.payload = in.take(sizing % 96);
+    s.cut = sizing >= 0xE0 ? in.byte() : 0;
     return s;
 }
 
@@ -160,8 +178,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         TcpFlowTable table(
             kLimits, [](std::uint16_t port) { return port == kServerPort || port == 8443; },
             [](const FlowInfo& info) -> std::unique_ptr<FlowConsumer> {
-                // One port is declined, to cover connections that are not followed.
-                return info.clientPort == 40003 ? nullptr : std::make_unique<CheckingConsumer>();
+                // One port is declined, to cover connections that are not followed; on even
+                // ones the consumer keeps the other direction after a loss.
+                if (info.clientPort == 40003) {
+                    return nullptr;
+                }
+                return std::make_unique<CheckingConsumer>(info.clientPort % 2 == 0);
             });
         for (int records = 0; !in.empty() && records < 4096; ++records) {
             const std::uint8_t op = in.byte();

@@ -18,6 +18,11 @@ class FlowConsumer {
     virtual bool onBytes(FlowDirection direction, std::span<const std::uint8_t> bytes,
                          const std::uint8_t* datagram, std::uint32_t length) = 0;
 
+    // `direction` lost bytes for good. False: the connection ends with Gap. True: that direction
+    // is closed for delivery and the other goes on; should the other lose bytes too, the
+    // connection ends with Gap whatever the answer.
+    virtual bool onGap(FlowDirection /*direction*/) { return false; }
+
     // Called exactly once, then the consumer is destroyed.
     virtual void onEnd(FlowEnd why) = 0;
 };

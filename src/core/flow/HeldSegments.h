@@ -26,6 +26,11 @@ class HeldSegments {
     template <typename Deliver>
     bool release(std::uint64_t& delivered, Deliver&& deliver);
 
+    // Whether held pieces cover all of [offset, offset + length).
+    bool covers(std::uint64_t offset, std::size_t length) const {
+        return uncovered(offset, length).empty();
+    }
+
     bool empty() const { return pieces_.empty(); }
     // Where the first held piece starts; only when not empty.
     std::uint64_t firstOffset() const { return pieces_.begin()->first; }

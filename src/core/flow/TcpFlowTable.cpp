@@ -147,20 +147,20 @@ void TcpFlowTable::noteStart(TcpConnection& connection, const TcpSegmentView& se
 
 void TcpFlowTable::follow(TcpConnection& connection, const Arrival& arrival) {
     const TcpSegmentView& segment = arrival.segment;
-    FlowSide& sender = connection.side(arrival.direction);
     if (segment.has(TcpSegmentView::kRst)) {
-        end(connection, resetEnd(connection, sender, segment.seq));
+        end(connection, resetEnd(connection, connection.side(arrival.direction), segment.seq));
         return;
     }
     std::optional<FlowEnd> why = takePayload(connection, arrival);
-    if (!why && segment.has(TcpSegmentView::kFin)) {
-        why = takeFin(sender, dataSeq(segment) + segment.payloadLength);
+    if (!why && segment.truncated()) {
+        why = takeCut(connection, arrival);
     }
-    // The peer acknowledged a byte the capture never had: it was lost on the way to us.
-    const FlowSide& receiver = connection.side(opposite(arrival.direction));
-    if (!why && segment.has(TcpSegmentView::kAck) && receiver.started &&
-        sequenceAfter(segment.ack, receiver.consumedThrough())) {
-        why = FlowEnd::Gap;
+    if (!why && segment.has(TcpSegmentView::kFin)) {
+        const std::uint32_t finSeq = dataSeq(segment) + segment.payloadLength + segment.cutLength;
+        why = takeFin(connection, arrival.direction, finSeq);
+    }
+    if (!why) {
+        why = ackedUnseen(connection, arrival);
     }
     if (!why && connection.sides[0].finished && connection.sides[1].finished) {
         why = FlowEnd::Closed;
@@ -174,8 +174,8 @@ std::optional<FlowEnd> TcpFlowTable::takePayload(TcpConnection& connection,
                                                  const Arrival& arrival) {
     const TcpSegmentView& segment = arrival.segment;
     FlowSide& side = connection.side(arrival.direction);
-    if (segment.payloadLength == 0 || side.finished) {
-        return std::nullopt;  // nothing comes after a FIN
+    if (segment.payloadLength == 0 || side.finished || side.lost) {
+        return std::nullopt;  // nothing comes after a FIN, nor after a loss
     }
     const std::span<const std::uint8_t> bytes(segment.payload, segment.payloadLength);
     const std::uint32_t seq = dataSeq(segment);
@@ -238,17 +238,72 @@ bool TcpFlowTable::deliver(TcpConnection& connection, const Arrival& arrival,
     return connection.consumer->onBytes(arrival.direction, bytes, arrival.datagram, arrival.length);
 }
 
+// The capture cut the segment short: its missing tail is lost, unless those bytes were delivered
+// or are held already (the segment repeated them).
+std::optional<FlowEnd> TcpFlowTable::takeCut(TcpConnection& connection, const Arrival& arrival) {
+    const TcpSegmentView& segment = arrival.segment;
+    const FlowSide& side = connection.side(arrival.direction);
+    const std::uint32_t tailSeq = dataSeq(segment) + segment.payloadLength;
+    const std::uint32_t tailEnd = tailSeq + segment.cutLength;
+    if (side.finished || side.lost || !sequenceAfter(tailEnd, side.nextSeq)) {
+        return std::nullopt;
+    }
+    const std::uint32_t missingSeq = sequenceAfter(tailSeq, side.nextSeq) ? tailSeq : side.nextSeq;
+    const std::uint64_t missingOffset = side.delivered + (missingSeq - side.nextSeq);
+    if (side.held.covers(missingOffset, tailEnd - missingSeq)) {
+        return std::nullopt;
+    }
+    return lose(connection, arrival.direction);
+}
+
 // A FIN counts once every byte before it is delivered; one with a hole before it means bytes
-// were lost. A FIN behind what was delivered is stale and ignored.
-std::optional<FlowEnd> TcpFlowTable::takeFin(FlowSide& side, std::uint32_t finSeq) {
+// were lost. A FIN behind what was delivered is stale and ignored. A direction given up after a
+// loss ends at its FIN, whatever came before it.
+std::optional<FlowEnd> TcpFlowTable::takeFin(TcpConnection& connection, FlowDirection direction,
+                                             std::uint32_t finSeq) {
+    FlowSide& side = connection.side(direction);
     if (side.finished) {
         return std::nullopt;
     }
-    if (sequenceAfter(finSeq, side.nextSeq)) {
+    if (!side.lost && sequenceAfter(finSeq, side.nextSeq)) {
+        if (std::optional<FlowEnd> why = lose(connection, direction)) {
+            return why;
+        }
+    }
+    side.finished = side.lost || finSeq == side.nextSeq;
+    return std::nullopt;
+}
+
+// The peer acknowledged a byte the capture never had: it was lost on the way to us.
+std::optional<FlowEnd> TcpFlowTable::ackedUnseen(TcpConnection& connection,
+                                                 const Arrival& arrival) {
+    const FlowDirection acked = opposite(arrival.direction);
+    const FlowSide& receiver = connection.side(acked);
+    if (!arrival.segment.has(TcpSegmentView::kAck) || !receiver.started || receiver.lost ||
+        !sequenceAfter(arrival.segment.ack, receiver.consumedThrough())) {
+        return std::nullopt;
+    }
+    return lose(connection, acked);
+}
+
+// `direction` lost bytes for good. The consumer may keep the other direction going, unless that
+// one was lost before: then nothing is left to deliver.
+std::optional<FlowEnd> TcpFlowTable::lose(TcpConnection& connection, FlowDirection direction) {
+    const bool keepOther = connection.consumer->onGap(direction);
+    if (!keepOther || connection.side(opposite(direction)).lost) {
         return FlowEnd::Gap;
     }
-    side.finished = finSeq == side.nextSeq;
+    FlowSide& side = connection.side(direction);
+    side.lost = true;
+    dropHeld(connection, side);
+    ++counters_.directionGaps;
     return std::nullopt;
+}
+
+void TcpFlowTable::dropHeld(TcpConnection& connection, FlowSide& side) {
+    connection.heldCharge -= side.held.charge();
+    heldTotal_ -= side.held.charge();
+    side.held.clear();
 }
 
 bool TcpFlowTable::holdsBytes(const TcpConnection& connection) {
@@ -256,20 +311,20 @@ bool TcpFlowTable::holdsBytes(const TcpConnection& connection) {
 }
 
 // A reset ends the connection: Closed when nothing is missing, Gap when bytes wait behind a hole
-// or the reset lies beyond what its sender was seen to send.
+// or the reset lies beyond what its sender was seen to send (which no longer counts once that
+// sender's bytes were given up).
 FlowEnd TcpFlowTable::resetEnd(const TcpConnection& connection, const FlowSide& sender,
                                std::uint32_t seq) {
-    const bool beyond = sender.started && sequenceAfter(seq, sender.consumedThrough());
+    const bool beyond =
+        sender.started && !sender.lost && sequenceAfter(seq, sender.consumedThrough());
     return holdsBytes(connection) || beyond ? FlowEnd::Gap : FlowEnd::Closed;
 }
 
 void TcpFlowTable::end(TcpConnection& connection, FlowEnd why) {
     std::unique_ptr<FlowConsumer> consumer = std::move(connection.consumer);
     --followedNow_;
-    heldTotal_ -= connection.heldCharge;
-    connection.heldCharge = 0;
-    connection.sides[0].held.clear();
-    connection.sides[1].held.clear();
+    dropHeld(connection, connection.sides[0]);
+    dropHeld(connection, connection.sides[1]);
     count(why);
     consumer->onEnd(why);
 }

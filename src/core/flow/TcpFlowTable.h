@@ -33,6 +33,7 @@ class TcpFlowTable {
     struct Counters {
         std::uint64_t followed = 0, closed = 0, idle = 0, gap = 0, heldTooMuch = 0, tableFull = 0,
                       givenUp = 0;
+        std::uint64_t directionGaps = 0;  // directions closed after a loss, the connection going on
     };
 
     // `isServerPort`: the watched ports; the side using one is the server unless a SYN says
@@ -83,7 +84,12 @@ class TcpFlowTable {
     std::optional<FlowEnd> releaseHeld(TcpConnection& connection, const Arrival& arrival);
     bool deliver(TcpConnection& connection, const Arrival& arrival,
                  std::span<const std::uint8_t> bytes);
-    static std::optional<FlowEnd> takeFin(FlowSide& side, std::uint32_t finSeq);
+    std::optional<FlowEnd> takeCut(TcpConnection& connection, const Arrival& arrival);
+    std::optional<FlowEnd> takeFin(TcpConnection& connection, FlowDirection direction,
+                                   std::uint32_t finSeq);
+    std::optional<FlowEnd> ackedUnseen(TcpConnection& connection, const Arrival& arrival);
+    std::optional<FlowEnd> lose(TcpConnection& connection, FlowDirection direction);
+    void dropHeld(TcpConnection& connection, FlowSide& side);
     static bool holdsBytes(const TcpConnection& connection);
     static FlowEnd resetEnd(const TcpConnection& connection, const FlowSide& sender,
                             std::uint32_t seq);

@@ -14,17 +14,23 @@ constexpr std::uint8_t kRouting = 43;
 constexpr std::uint8_t kFragment = 44;
 constexpr std::uint8_t kDestinationOptions = 60;
 
-// Where the datagram's TCP header starts and where the datagram ends; tcp 0 for none.
+// Where the datagram's TCP header starts, where the captured datagram ends and how many of its
+// bytes the capture cut off; tcp 0 for none.
 struct Located {
     std::uint32_t tcp = 0;
     std::uint32_t end = 0;
+    std::uint32_t cut = 0;
 };
 
-// The end the header gives when it lies within what was captured. A larger or impossible one
-// (a truncated capture, or offloaded segments captured before the length was set) leaves the
-// captured length.
-std::uint32_t declaredEnd(std::uint32_t declared, std::uint32_t minimum, std::uint32_t captured) {
-    return declared >= minimum && declared <= captured ? declared : captured;
+// The end the header gives when it lies within what was captured. A larger one is a truncated
+// capture: the captured length, and the rest cut. An impossible one (offloaded segments captured
+// before the length was set) leaves the captured length, nothing cut.
+Located declaredEnd(std::uint32_t declared, std::uint32_t minimum, std::uint32_t captured) {
+    if (declared < minimum) {
+        return {0, captured, 0};
+    }
+    return declared <= captured ? Located{0, declared, 0}
+                                : Located{0, captured, declared - captured};
 }
 
 Located locateIpv4(const std::uint8_t* d, std::uint32_t length) {
@@ -35,7 +41,9 @@ Located locateIpv4(const std::uint8_t* d, std::uint32_t length) {
     if (headerLength < kIpv4MinHeader || (readBe16(d + 6) & 0x1FFF) != 0) {
         return {};  // a bad header, or a later fragment without a TCP header
     }
-    return {headerLength, declaredEnd(readBe16(d + 2), headerLength, length)};
+    Located located = declaredEnd(readBe16(d + 2), headerLength, length);
+    located.tcp = headerLength;
+    return located;
 }
 
 // Walks hop-by-hop, routing, destination-options and fragment headers to the TCP header. Every
@@ -46,8 +54,10 @@ Located locateIpv6(const std::uint8_t* d, std::uint32_t length) {
     }
     const std::uint32_t payloadLength = readBe16(d + 4);
     // A payload length of 0 (a jumbogram) leaves what was captured.
-    const std::uint32_t end =
-        payloadLength == 0 ? length : declaredEnd(kIpv6Header + payloadLength, kIpv6Header, length);
+    Located located = payloadLength == 0
+                          ? Located{0, length, 0}
+                          : declaredEnd(kIpv6Header + payloadLength, kIpv6Header, length);
+    const std::uint32_t end = located.end;
     std::uint8_t next = d[6];
     std::uint32_t at = kIpv6Header;
     while (next != kProtocolTcp) {
@@ -67,7 +77,8 @@ Located locateIpv6(const std::uint8_t* d, std::uint32_t length) {
             return {};
         }
     }
-    return {at, end};
+    located.tcp = at;
+    return located;
 }
 
 }  // namespace
@@ -103,5 +114,6 @@ std::optional<TcpSegmentView> TcpSegmentView::parse(const std::uint8_t* datagram
     view.flags = t[13];
     view.payload = t + tcpLength;
     view.payloadLength = located.end - tcp - tcpLength;
+    view.cutLength = located.cut;
     return view;
 }

@@ -21,6 +21,8 @@ struct TcpSegmentView {
     std::uint8_t flags = 0;
     const std::uint8_t* payload = nullptr;
     std::uint32_t payloadLength = 0;
+    // Payload bytes the IP header declares beyond what was captured: the capture cut them off.
+    std::uint32_t cutLength = 0;
 
     // The segment of `datagram`; nullopt for another protocol, a fragment other than the first,
     // or headers cut short. The payload ends where the IP header says the datagram ends (link
@@ -28,4 +30,5 @@ struct TcpSegmentView {
     static std::optional<TcpSegmentView> parse(const std::uint8_t* datagram, std::uint32_t length);
 
     bool has(std::uint8_t flag) const { return (flags & flag) != 0; }
+    bool truncated() const { return cutLength != 0; }
 };

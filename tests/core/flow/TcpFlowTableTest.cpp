@@ -15,7 +15,8 @@ constexpr std::uint8_t F = 0x01, S = 0x02, R = 0x04, A = 0x10;
 constexpr std::uint16_t kServerPort = 443;
 constexpr std::uint16_t kDeclinedPort = 40009;  // the factory follows no connection from it
 
-// One segment from the client ('c') or the server ('s'), or 'x': expire idle connections.
+// One segment from the client ('c') or the server ('s'), or 'x': expire idle connections. A
+// payload's trailing '~' are bytes the capture cut off.
 struct Step {
     char from;
     std::uint32_t seq = 0;
@@ -47,6 +48,7 @@ struct Case {
     std::vector<std::string> connections;
     TcpFlowTable::Limits limits = ::limits();
     bool ipv6 = false;
+    bool keepsOther = false;  // the consumer keeps the other direction after a loss
 };
 
 const Case kCases[] = {
@@ -175,6 +177,44 @@ const Case kCases[] = {
      {"GET|OK|Closed"},
      limits(),
      true},
+    // A '~' in what a consumer got marks where it was told its direction lost bytes.
+    {.name = "ServerLossKept",
+     .steps = handshake({{'s', 5001, 1001, A, "OK"},
+                         {'s', 5010, 1001, A, "late"},
+                         {'c', 1001, 5014, A, "GET /b"},
+                         {'c', 1008, 5014, A, "/c"},  // held where the server's were
+                         {'c', 1007, 5014, A, "x"},
+                         {'s', 5003, 1010, A, "the missing"},  // too late: not delivered
+                         {'c', 1010, 5018, F | A},
+                         {'s', 5018, 1011, F | A}}),
+     .connections = {"GET /bx/c|OK~|Closed"},
+     .limits = limits(HeldSegments::kPieceCharge + 4),
+     .keepsOther = true},
+    {.name = "TruncatedServerSegmentKeptThenClientLoss",
+     .steps = handshake({{'c', 1001, 5001, A, "hi"},
+                         {'s', 5001, 1003, A, "OK~~"},
+                         {'c', 1003, 5005, A, "more"},
+                         {'s', 5005, 1020, A},
+                         {'c', 1007, 5005, A, "after"}}),
+     .connections = {"himore~|OK~|Gap"},
+     .keepsOther = true},
+    {.name = "FinAfterAHoleKeptThenResetBeyondIt",
+     .steps = handshake({{'c', 1001, 5001, A, "hi"},
+                         {'c', 1005, 5001, F | A},
+                         {'s', 5001, 1006, A, "OK"},
+                         {'c', 1010, 5003, R}}),
+     .connections = {"hi~|OK|Closed"},
+     .keepsOther = true},
+    {"TruncatedSegmentEndsByDefault",
+     handshake({{'s', 5001, 1001, A, "OK~~"}, {'c', 1001, 5005, A, "x"}}),
+     {"|OK|Gap"}},
+    {"TruncatedRepeatsOfDeliveredAndHeldBytes",
+     handshake({{'s', 5001, 1001, A, "OKAY"},
+                {'s', 5008, 1001, A, "world"},
+                {'s', 5001, 1001, A, "O~"},
+                {'s', 5008, 1001, A, "wo~~~"},
+                {'s', 5005, 1001, A, "123"}}),
+     {"|OKAY123world|Shutdown"}},
 };
 
 const char* endName(FlowEnd why) {
@@ -209,8 +249,19 @@ class RecordingConsumer : public FlowConsumer {
         record_.end = endName(why);
     }
 
-  private:
+  protected:
     Record& record_;
+};
+
+// Goes on with the other direction after a loss, marking the loss with a '~'.
+class KeepingConsumer : public RecordingConsumer {
+  public:
+    using RecordingConsumer::RecordingConsumer;
+
+    bool onGap(FlowDirection direction) override {
+        record_.bytes[static_cast<int>(direction)] += '~';
+        return true;
+    }
 };
 
 std::vector<std::uint8_t> datagramOf(const Step& step, bool ipv6) {
@@ -224,15 +275,16 @@ std::vector<std::uint8_t> datagramOf(const Step& step, bool ipv6) {
     if (!fromClient) {
         std::swap(tcp.srcAddr, tcp.dstAddr);
     }
-    if (!ipv6) {
-        return test_packets::datagram(step.payload, tcp);
-    }
     test_packets::Ipv6 ip;
     ip.extensions = {{0, 8}};  // hop-by-hop
     if (!fromClient) {
         std::swap(ip.srcAddr, ip.dstAddr);
     }
-    return test_packets::datagram6(step.payload, tcp, ip);
+    std::vector<std::uint8_t> d = ipv6 ? test_packets::datagram6(step.payload, tcp, ip)
+                                       : test_packets::datagram(step.payload, tcp);
+    const std::size_t captured = step.payload.find_last_not_of('~') + 1;
+    d.resize(d.size() - (step.payload.size() - captured));
+    return d;
 }
 
 bool feed(TcpFlowTable& table, const std::vector<std::uint8_t>& d, std::uint64_t at = 0) {
@@ -256,7 +308,11 @@ TEST(TcpFlowTableTest, FollowsScriptedConnections) {
                     EXPECT_EQ(info.ipv6, c.ipv6);
                     Record& record = records.emplace_back();
                     record.followed = info.clientPort != kDeclinedPort;
-                    return record.followed ? std::make_unique<RecordingConsumer>(record) : nullptr;
+                    if (!record.followed) {
+                        return nullptr;
+                    }
+                    return c.keepsOther ? std::make_unique<KeepingConsumer>(record)
+                                        : std::make_unique<RecordingConsumer>(record);
                 });
             for (const Step& step : c.steps) {
                 if (step.from == 'x') {
@@ -278,6 +334,11 @@ TEST(TcpFlowTableTest, FollowsScriptedConnections) {
             }
             EXPECT_EQ(n.followed, std::count_if(records.begin(), records.end(),
                                                 [](auto& r) { return r.followed; }));
+            // A connection goes on after its first loss only.
+            const auto kept = std::count_if(records.begin(), records.end(), [](auto& r) {
+                return (r.bytes[0] + r.bytes[1]).find('~') != std::string::npos;
+            });
+            EXPECT_EQ(n.directionGaps, static_cast<std::uint64_t>(kept));
             table.endAll();
             EXPECT_EQ(table.connectionCount(), 0u);
             EXPECT_EQ(table.bytesHeld(), 0u);

@@ -43,6 +43,7 @@ struct Case {
     const char* name;
     std::vector<std::uint8_t> datagram;
     std::optional<std::string> payload;  // nullopt: no segment found
+    std::uint32_t cut = 0;               // payload bytes the capture cut off
 };
 
 std::vector<Case> cases() {
@@ -53,7 +54,8 @@ std::vector<Case> cases() {
         {"Ipv4Options", test_packets::datagram("abc", tcp(6, {}, "\1\1\1\1\1\1\1\1")), "abc"},
         {"TcpOptions", test_packets::datagram("abc", tcp(6, "\1\1\1\1", {})), "abc"},
         {"LinkPaddingIsNoPayload", resized(v4, v4.size() + 6), "abc"},
-        {"TruncatedCapture", resized(v4, v4.size() - 1), "ab"},
+        {"TruncatedCapture", resized(v4, v4.size() - 1), "ab", 1},
+        {"OffloadedLengthUnset", withByte(withByte(v4, 2, 0), 3, 0), "abc"},
         {"FirstFragment", withByte(v4, 6, 0x20), "abc"},
         {"LaterFragment", withByte(v4, 7, 0x01), std::nullopt},
         {"NotTcp", test_packets::datagram("abc", tcp(17, {}, {})), std::nullopt},
@@ -71,6 +73,8 @@ std::vector<Case> cases() {
         {"Ipv6NoNextHeader", withByte(v6, 6, 59), std::nullopt},
         {"Ipv6ChainCut", resized(ipv6With({{0, 16}}), 50), std::nullopt},
         {"Ipv6PaddingIsNoPayload", resized(v6, v6.size() + 4), "abc"},
+        {"Ipv6TruncatedCapture", resized(v6, v6.size() - 2), "a", 2},
+        {"Ipv6Jumbogram", resized(withByte(withByte(v6, 4, 0), 5, 0), v6.size() - 2), "a"},
     };
 }
 
@@ -87,6 +91,7 @@ TEST(TcpSegmentViewTest, FindsTheSegmentOrNone) {
             continue;
         }
         EXPECT_EQ(std::string(view->payload, view->payload + view->payloadLength), *c.payload);
+        EXPECT_EQ(view->cutLength, c.cut);
         EXPECT_EQ(view->srcPort, 40000);
         EXPECT_EQ(view->dstPort, 80);
         EXPECT_EQ(view->seq, 0x01020304u);
