@@ -6,3 +6,4 @@ int runDetect(int argc, char** argv);
 int runAdapters(int argc, char** argv);
 int runMonitor(int argc, char** argv);
 int runDownload(int argc, char** argv);
+int runBrowser(int argc, char** argv);

@@ -13,6 +13,7 @@
 #include "cli/StreamPrinter.h"
 #include "core/capture/CaptureFileReadAhead.h"
 #include "core/capture/CaptureFileReader.h"
+#include "core/capture/PcapngSecrets.h"
 #include "core/detect/StreamDecoder.h"
 #include "core/detect/SuffixListFile.h"
 #include "core/session/MonitorSession.h"
@@ -100,6 +101,11 @@ int runDetect(int argc, char** argv) {
                 "cannot read the key log " + *keyLogPath + ": " +
                 (read.status == KeyLogFile::Status::Missing ? "no such file" : read.detail));
         }
+    }
+    if (*pcapPath != "-") {
+        // A pcapng file may carry its connections' secrets itself. Damage or a read error is
+        // for the packet reader to report.
+        PcapngSecrets::read(*pcapPath, *keys);
     }
     CaptureFileReader reader;
     if (!reader.open(*pcapPath)) {

@@ -29,6 +29,7 @@ constexpr char kHelp[] =
     "usage: quorvex-cli monitor [--adapter INDEX|NAME|IPV4|IPV6] [--seconds N] [--count N]\n"
     "                           [--port N]... [--suffix-file FILE] [--max-streams N] [--json]\n"
     "                           [--as curl|ffmpeg|yt-dlp] [--cookie-reuse]\n"
+    "                           [--keylog FILE] [--tls-port N]...\n"
     "\n"
     "Watches one adapter and prints each stream once, as it is found, like detect does.\n"
     "Ends after N seconds, after N rows, or on Ctrl+C (SIGINT) or SIGTERM.\n"
@@ -37,6 +38,10 @@ constexpr char kHelp[] =
     "                    name, its IPv4 address or (without one) its IPv6 address; needed\n"
     "                    when there are several\n"
     "  --port N          also watch TCP port N (repeatable); 80, 1755 and 554 always\n"
+    "  --keylog FILE     the TLS key log a browser writes (SSLKEYLOGFILE), followed as it\n"
+    "                    grows (it may not exist yet); HTTPS requests on the TLS ports are\n"
+    "                    read with it, their records waiting up to 10 s for their keys\n"
+    "  --tls-port N      also read TCP port N as TLS (repeatable); 443 always\n"
     "  --seconds N       stop after N seconds\n"
     "  --count N         stop after N rows\n"
     "  --suffix-file F   the suffix list file (created with the defaults if missing)\n"
@@ -109,6 +114,8 @@ struct MonitorOptions {
     std::optional<std::uint64_t> count;
     std::optional<std::uint64_t> maxStreams;
     WatchedPorts ports;
+    TlsPorts tlsPorts;
+    std::string keyLogPath;
     StreamPrinter::Format format = StreamPrinter::Format::Text;
     bool cookieReuse = false;
 };
@@ -170,6 +177,8 @@ int watch(const CliArgs& args, const AdapterEntry& adapter,
     MonitorSession session(std::move(callbacks));
     session.setSuffixTable(std::move(suffixes));
     session.setWatchedPorts(options.ports);
+    session.setTlsPorts(options.tlsPorts);
+    session.setKeyLogPath(options.keyLogPath);
     if (options.maxStreams) {
         session.setRowLimit(static_cast<int>(*options.maxStreams));
     }
@@ -191,6 +200,7 @@ int watch(const CliArgs& args, const AdapterEntry& adapter,
         printStatistics(session.captureStatistics());
     }
     printDroppedStreams("monitor", session);
+    printUnreadConnections("monitor", session.secureSummary());
     return end == LoopEnd::kDone && printed ? 0 : 1;
 }
 
@@ -198,7 +208,8 @@ int watch(const CliArgs& args, const AdapterEntry& adapter,
 
 int runMonitor(int argc, char** argv) {
     CliArgs args("monitor", argc, argv,
-                 {"adapter", "seconds", "count", "suffix-file", "port", "max-streams", "as"},
+                 {"adapter", "seconds", "count", "suffix-file", "port", "max-streams", "as",
+                  "keylog", "tls-port"},
                  {"json", "cookie-reuse"});
     if (args.wantsHelp()) {
         std::fputs(kHelp, stdout);
@@ -213,6 +224,11 @@ int runMonitor(int argc, char** argv) {
     if (ports) {
         options.ports = *ports;
     }
+    std::optional<TlsPorts> tlsPorts = args.ok() ? args.tlsPorts() : std::nullopt;
+    if (tlsPorts) {
+        options.tlsPorts = *tlsPorts;
+    }
+    options.keyLogPath = args.value("keylog").value_or("");
     if (!args.ok()) {
         return args.fail(args.error());
     }

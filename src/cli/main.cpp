@@ -16,6 +16,7 @@ constexpr Command kCommands[] = {
     {"adapters", runAdapters, "list the adapters that can be monitored"},
     {"monitor", runMonitor, "watch one adapter and list streams as they pass"},
     {"download", runDownload, "download one stream (http, https, mms, mmst, mmsu)"},
+    {"browser", runBrowser, "start a browser that writes its TLS keys for monitor --keylog"},
 };
 
 void printUsage(std::FILE* out) {

@@ -2,20 +2,27 @@
 
 #include <arpa/inet.h>
 
+#include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
 namespace {
 
-constexpr std::size_t kMaxFilterLength = 4096;
+// A port number from 1 to 65535 added to `ports`; false when it is not one or the list is full.
+template <typename Ports>
+bool addPort(std::string_view text, Ports& ports) {
+    std::uint16_t port = 0;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, port);
+    return ec == std::errc() && ptr == end && !text.empty() && ports.add(port);
+}
 
 }  // namespace
 
 std::optional<HelperArguments> HelperArguments::parse(int argc, char** argv, std::string& error) {
     HelperArguments parsed;
     bool haveAddress = false;
-    bool haveFilter = false;
-    bool havePlainFilter = false;
     for (int i = 1; i < argc; ++i) {
         std::string_view option = argv[i];
         if (option == "--promiscuous" && !parsed.promiscuous) {
@@ -35,24 +42,22 @@ std::optional<HelperArguments> HelperArguments::parse(int argc, char** argv, std
                 return std::nullopt;
             }
             haveAddress = true;
-        } else if ((option == "--filter" && !haveFilter) ||
-                   (option == "--plain-filter" && !havePlainFilter)) {
-            if (value.empty() || value.size() > kMaxFilterLength) {
-                error = "a filter must have 1 to 4096 characters";
+        } else if (option == "--port" || option == "--tls-port") {
+            const bool added =
+                option == "--port" ? addPort(value, parsed.ports) : addPort(value, parsed.tlsPorts);
+            if (!added) {
+                error =
+                    "not a port, or too many: " + std::string(option) + " " + std::string(value);
                 return std::nullopt;
             }
-            bool ethernet = option == "--filter";
-            (ethernet ? parsed.ethernetFilter : parsed.plainFilter) = std::string(value);
-            (ethernet ? haveFilter : havePlainFilter) = true;
         } else {
             error = "unknown or repeated option " + std::string(option);
             return std::nullopt;
         }
     }
-    if (!haveAddress || !haveFilter || !havePlainFilter) {
+    if (!haveAddress) {
         error =
-            "usage: quorvex-capture --address IP [--promiscuous] --filter EXPR "
-            "--plain-filter EXPR";
+            "usage: quorvex-capture --address IP [--promiscuous] [--port N]... [--tls-port N]...";
         return std::nullopt;
     }
     return parsed;

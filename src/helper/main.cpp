@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
     }
     PipeOutput output(STDOUT_FILENO, wake[1]);
     CPacketCapture capture(output);
-    capture.SetFilterExpressions(arguments->ethernetFilter, arguments->plainFilter);
+    capture.SetPorts(arguments->ports, arguments->tlsPorts);
     // The open handle is all we need: the filter is compiled and every packet read without
     // any right left. This is the only thread yet, so the whole process gives them up.
     capture.SetOpenedHook(&PrivilegeDrop::dropAll);

@@ -20,6 +20,7 @@ struct HttpsCase {
     bool withKeys;
     std::vector<std::string> urls;  // the rows, in order
     const char* stderrHas;
+    bool keysInCapture = false;  // the key log carried inside a pcapng copy of the capture
 };
 
 const HttpsCase kCases[] = {
@@ -59,6 +60,13 @@ const HttpsCase kCases[] = {
      false,
      {},
      "2 encrypted connections could not be read without keys (--keylog): media.test (2)"},
+    {"keys inside the pcapng",
+     "openssl",
+     "--http1.1",
+     false,
+     {"https://media.test/v/a.mp4", "https://media.test/v/b.m3u8"},
+     "",
+     true},
 };
 
 class HttpsDetect : public ::testing::Test {
@@ -92,8 +100,15 @@ TEST_F(HttpsDetect, CapturedExchangesGiveTheirRows) {
             std::string(QUORVEX_SOURCE_DIR) + "/tests/support/https_capture.sh " + pair.serverNs() +
             " " + pair.clientNs() + " " + pair.serverIf() + " " + NetnsPair::kServerAddress + " " +
             work.string() + " " + c.server + " " + c.curlArgs));
-        std::vector<std::string> args{"detect", "--pcap", (work / "capture.pcap").string(),
-                                      "--suffix-file", (dir_ / "sufix.txt").string()};
+        std::filesystem::path capture = work / "capture.pcap";
+        if (c.keysInCapture) {
+            capture = work / "capture.pcapng";
+            ASSERT_TRUE(NetnsPair::Shell(
+                "editcap -F pcapng --inject-secrets tls," + (work / "keys.log").string() + " " +
+                (work / "capture.pcap").string() + " " + capture.string()));
+        }
+        std::vector<std::string> args{"detect", "--pcap", capture.string(), "--suffix-file",
+                                      (dir_ / "sufix.txt").string()};
         if (c.withKeys) {
             args.insert(args.end(), {"--keylog", (work / "keys.log").string()});
         }

@@ -184,6 +184,35 @@ TEST_F(MonitorCommand, AnAdapterChosenByIpv6WatchesAnAddedPort) {
         << out;
 }
 
+// The browser writes its keys while monitoring runs, to a file that did not exist at the start;
+// sixteen added ports and a TLS port make the helper's filter no matter.
+TEST_F(MonitorCommand, ReadsHttpsWithAKeyLogWrittenMeanwhile) {
+    NetnsPair pair;
+    QVX_REQUIRE_NETNS(pair);
+    const std::string suffixes = (dir_ / "media.txt").string();
+    std::ofstream(suffixes) << ".mp4\n.m3u8\n";
+    const std::filesystem::path work = dir_ / "https";
+    std::vector<std::string> words = {
+        cli_,         "monitor", "--count",       "2",
+        "--seconds",  "30",      "--suffix-file", suffixes,
+        "--tls-port", "8443",    "--keylog",      (work / "keys.log").string()};
+    for (int port = 9001; port <= 9016; ++port) {
+        words.insert(words.end(), {"--port", std::to_string(port)});
+    }
+    CommandRun run(dir_);
+    ASSERT_TRUE(run.Start(InServer(pair, words)));
+    ASSERT_TRUE(run.WaitForError("capturing on " + pair.serverIf())) << run.Err();
+    ASSERT_TRUE(NetnsPair::Shell(
+        "CAPTURE=none " + std::string(QUORVEX_SOURCE_DIR) + "/tests/support/https_capture.sh " +
+        pair.serverNs() + " " + pair.clientNs() + " " + pair.serverIf() + " " +
+        NetnsPair::kServerAddress + " " + work.string() + " nghttpd --http2"));
+    EXPECT_EQ(run.Wait(20s), 0) << run.Err();
+    EXPECT_EQ(
+        run.Out(),
+        "https://media.test/v/a.mp4\t.mp4\tOther\nhttps://media.test/v/b.m3u8\t.m3u8\tOther\n")
+        << run.Err();
+}
+
 TEST_F(MonitorCommand, SigtermAndSigintStopTheCaptureCleanly) {
     NetnsPair pair;
     QVX_REQUIRE_NETNS(pair);

@@ -22,11 +22,19 @@ std::optional<HelperArguments> parse(std::vector<std::string> words, std::string
     return HelperArguments::parse(static_cast<int>(words.size()), argv.data(), error);
 }
 
-const std::string kFilter = "ip";
+// Seventeen ports: one more than any list takes.
+std::vector<std::string> manyPorts(const char* option) {
+    std::vector<std::string> words = {"--address", "10.0.0.1"};
+    for (int port = 8001; port <= 8017; ++port) {
+        words.insert(words.end(), {option, std::to_string(port)});
+    }
+    return words;
+}
 
 }  // namespace
 
-// The helper is privileged: it takes exactly the options its parent gives, nothing more.
+// The helper is privileged: it takes exactly the options its parent gives, nothing more, and
+// makes its filter from port numbers, never from an expression.
 TEST(HelperArguments, TakesExactlyWhatTheParentGives) {
     struct Case {
         const char* name;
@@ -34,39 +42,24 @@ TEST(HelperArguments, TakesExactlyWhatTheParentGives) {
         bool ok;
     } cases[] = {
         {"all",
-         {"--address", "10.0.0.1", "--promiscuous", "--filter", kFilter, "--plain-filter", kFilter},
+         {"--address", "10.0.0.1", "--promiscuous", "--port", "8080", "--tls-port", "8443"},
          true},
-        {"not promiscuous",
-         {"--address", "10.0.0.1", "--filter", kFilter, "--plain-filter", kFilter},
-         true},
-        {"IPv6 only adapter",
-         {"--address", "fd00:201::2", "--filter", kFilter, "--plain-filter", kFilter},
-         true},
+        {"not promiscuous, no ports", {"--address", "10.0.0.1"}, true},
+        {"IPv6 only adapter", {"--address", "fd00:201::2"}, true},
         {"nothing", {}, false},
-        {"no address", {"--filter", kFilter, "--plain-filter", kFilter}, false},
-        {"no plain filter", {"--address", "10.0.0.1", "--filter", kFilter}, false},
-        {"bad address",
-         {"--address", "10.0.0", "--filter", kFilter, "--plain-filter", kFilter},
-         false},
-        {"repeated address",
-         {"--address", "10.0.0.1", "--address", "10.0.0.2", "--filter", kFilter, "--plain-filter",
-          kFilter},
-         false},
+        {"no address", {"--port", "8080"}, false},
+        {"bad address", {"--address", "10.0.0"}, false},
+        {"repeated address", {"--address", "10.0.0.1", "--address", "10.0.0.2"}, false},
         {"repeated promiscuous",
-         {"--address", "10.0.0.1", "--promiscuous", "--promiscuous", "--filter", kFilter,
-          "--plain-filter", kFilter},
+         {"--address", "10.0.0.1", "--promiscuous", "--promiscuous"},
          false},
-        {"empty filter",
-         {"--address", "10.0.0.1", "--filter", "", "--plain-filter", kFilter},
-         false},
-        {"overlong filter",
-         {"--address", "10.0.0.1", "--filter", std::string(4097, 'x'), "--plain-filter", kFilter},
-         false},
-        {"unknown option",
-         {"--address", "10.0.0.1", "--filter", kFilter, "--plain-filter", kFilter, "--interface",
-          "lo"},
-         false},
-        {"value missing", {"--address", "10.0.0.1", "--filter", kFilter, "--plain-filter"}, false},
+        {"port zero", {"--address", "10.0.0.1", "--port", "0"}, false},
+        {"port too large", {"--address", "10.0.0.1", "--tls-port", "65536"}, false},
+        {"port not a number", {"--address", "10.0.0.1", "--port", "80 or 1=1"}, false},
+        {"too many ports", manyPorts("--port"), false},
+        {"too many TLS ports", manyPorts("--tls-port"), false},
+        {"a filter expression", {"--address", "10.0.0.1", "--filter", "ip"}, false},
+        {"value missing", {"--address", "10.0.0.1", "--port"}, false},
     };
     for (const Case& c : cases) {
         std::string error;
@@ -75,19 +68,23 @@ TEST(HelperArguments, TakesExactlyWhatTheParentGives) {
         EXPECT_EQ(error.empty(), c.ok) << c.name;
     }
     std::string error;
-    std::optional<HelperArguments> parsed =
-        parse({"--plain-filter", "udp", "--filter", "tcp", "--address", "192.168.1.2"}, error);
+    std::vector<std::string> sixteen = manyPorts("--port");
+    sixteen.resize(sixteen.size() - 2);
+    sixteen.insert(sixteen.end(), {"--tls-port", "8443", "--address", "192.168.1.2"});
+    sixteen.erase(sixteen.begin(), sixteen.begin() + 2);
+    std::optional<HelperArguments> parsed = parse(sixteen, error);
     ASSERT_TRUE(parsed.has_value()) << error;
     EXPECT_FALSE(parsed->promiscuous);
-    EXPECT_EQ(parsed->ethernetFilter, "tcp");
-    EXPECT_EQ(parsed->plainFilter, "udp");
+    EXPECT_EQ(parsed->ports.added().size(), WatchedPorts::kMaxAdded);
+    EXPECT_TRUE(parsed->tlsPorts.contains(8443));
+    EXPECT_TRUE(parsed->tlsPorts.contains(TlsPorts::kHttpsPort));
     EXPECT_EQ(parsed->adapter.address[0], 192);
     EXPECT_EQ(parsed->adapter.address[3], 2);
 }
 
 TEST(HelperArguments, TheProgramRefusesBadArgumentsWithStatus2) {
     const std::string helper = std::string(QUORVEX_BINARY_DIR) + "/src/helper/quorvex-capture";
-    for (const char* arguments : {"", " --address 1.2.3.4", " --bogus x"}) {
+    for (const char* arguments : {"", " --address 1.2.3.4 --port 0", " --bogus x"}) {
         int status = std::system((helper + arguments + " </dev/null >/dev/null 2>&1").c_str());
         ASSERT_TRUE(WIFEXITED(status)) << arguments;
         EXPECT_EQ(WEXITSTATUS(status), 2) << arguments;

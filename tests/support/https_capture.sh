@@ -3,7 +3,8 @@
 #   https_capture.sh SERVER_NS CLIENT_NS SERVER_IF SERVER_ADDR WORK openssl|nghttpd [CURL_ARG]...
 # Serves WORK/www (a few media files made here) on port 443 of the server side, captures that
 # port on SERVER_IF into WORK/capture.pcap, and fetches https://media.test/v/a.mp4 (and
-# /v/b.m3u8) with curl from the client side, its TLS secrets in WORK/keys.log.
+# /v/b.m3u8) with curl from the client side, its TLS secrets in WORK/keys.log. With
+# CAPTURE=none in the environment nothing is captured (a test captures itself).
 set -eu
 server_ns=$1 client_ns=$2 server_if=$3 address=$4 work=$5 server=$6
 shift 6
@@ -36,17 +37,22 @@ nghttpd)
 *) echo "https_capture: unknown server $server" >&2; exit 2 ;;
 esac
 server_pid=$!
-ip netns exec "$server_ns" tcpdump -i "$server_if" --immediate-mode -U -s 0 -w "$work/capture.pcap" \
-    'tcp port 443' 2>"$work/tcpdump.log" &
-dump_pid=$!
+dump_pid=""
+if [ "${CAPTURE:-}" != none ]; then
+    ip netns exec "$server_ns" tcpdump -i "$server_if" --immediate-mode -U -s 0 \
+        -w "$work/capture.pcap" 'tcp port 443' 2>"$work/tcpdump.log" &
+    dump_pid=$!
+fi
 trap 'kill $server_pid $dump_pid 2>/dev/null || true' EXIT
-wait_until grep -q 'listening on' "$work/tcpdump.log"
+[ -z "$dump_pid" ] || wait_until grep -q 'listening on' "$work/tcpdump.log"
 wait_until sh -c "ip netns exec '$server_ns' ss -Hltn 'sport = :443' | grep -q LISTEN"
 
 status=0
 SSLKEYLOGFILE="$work/keys.log" ip netns exec "$client_ns" curl -sS -k -o /dev/null \
     -o /dev/null --resolve "media.test:443:$address" "$@" \
     https://media.test/v/a.mp4 https://media.test/v/b.m3u8 || status=$?
-kill -INT $dump_pid
-wait $dump_pid || true
+if [ -n "$dump_pid" ]; then
+    kill -INT "$dump_pid"
+    wait "$dump_pid" || true
+fi
 exit $status

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <span>
 #include <string_view>
 
 #include "core/capture/DatagramExtractor.h"
@@ -21,11 +22,13 @@ std::string joined(std::initializer_list<std::string_view> pieces) {
     return text;
 }
 
-// Either port of the TCP header at `offset` (an expression) of protocol `proto` is watched.
-std::string portTest(std::string_view proto, std::string_view offset, const WatchedPorts& ports) {
+// Either port of the TCP header at `offset` (an expression) of protocol `proto` is one of
+// `ports`.
+std::string portTest(std::string_view proto, std::string_view offset,
+                     std::span<const std::uint16_t> ports) {
     std::string test;
     for (std::string_view field : {":2]=", "+2:2]="}) {
-        for (std::uint16_t port : ports.all()) {
+        for (std::uint16_t port : ports) {
             test.append(test.empty() ? "(" : " or ");
             test.append(joined({proto, "[", offset, field, std::to_string(port)}));
         }
@@ -39,9 +42,9 @@ std::string portTest(std::string_view proto, std::string_view offset, const Watc
 std::string ipv4Clause(const WatchedPorts& ports) {
     constexpr std::string_view tcp = "((ip[0]&0xf)<<2)";
     constexpr std::string_view dataOffset = "ip[((ip[0]&0xf)<<2)+12]";
-    return joined({"(ip and ip[9]=6 and (ip[0]&0xf)>=5 and ", portTest("ip", tcp, ports), " and ",
-                   dataOffset, ">=0x50 and (ip[2:2]<20 or ip[2:2]>", tcp, "+((", dataOffset,
-                   "&0xf0)>>2)))"});
+    return joined({"(ip and ip[9]=6 and (ip[0]&0xf)>=5 and ", portTest("ip", tcp, ports.all()),
+                   " and ", dataOffset, ">=0x50 and (ip[2:2]<20 or ip[2:2]>", tcp, "+((",
+                   dataOffset, "&0xf0)>>2)))"});
 }
 
 // TCP over IPv6: right behind the fixed header (with payload after the TCP header, unless the
@@ -50,16 +53,32 @@ std::string ipv4Clause(const WatchedPorts& ports) {
 // the decoder's walk, which a filter without loops cannot do.
 std::string ipv6Clause(const WatchedPorts& ports) {
     const std::string direct =
-        joined({"(ip6[6]=6 and ", portTest("ip6", "40", ports),
+        joined({"(ip6[6]=6 and ", portTest("ip6", "40", ports.all()),
                 " and ip6[52]>=0x50 and (ip6[4:2]=0 or ip6[4:2]>((ip6[52]&0xf0)>>2)))"});
     const std::string options = joined({"((ip6[6]=0 or ip6[6]=43 or ip6[6]=60) and ip6[40]=6 and ",
-                                        portTest("ip6", "(48+(ip6[41]<<3))", ports), ")"});
+                                        portTest("ip6", "(48+(ip6[41]<<3))", ports.all()), ")"});
     const std::string fragment = joined({"(ip6[6]=44 and ip6[40]=6 and (ip6[42:2]&0xfff8)=0 and ",
-                                         portTest("ip6", "48", ports), ")"});
+                                         portTest("ip6", "48", ports.all()), ")"});
     constexpr std::string_view chain =
         "((ip6[6]=0 or ip6[6]=43 or ip6[6]=60 or ip6[6]=44) and "
         "(ip6[40]=0 or ip6[40]=43 or ip6[40]=60 or ip6[40]=44))";
     return joined({"(ip6 and (", direct, " or ", options, " or ", fragment, " or ", chain, "))"});
+}
+
+// Every TCP segment of the TLS ports, handshakes and acknowledgements too: connections are
+// followed both ways. IPv6 behind the fixed header, one extension header or the fragment header
+// of a first fragment.
+std::string tlsClause(const TlsPorts& ports) {
+    const std::string ipv4 =
+        joined({"(ip and ip[9]=6 and (ip[0]&0xf)>=5 and (ip[6:2]&0x1fff)=0 and ",
+                portTest("ip", "((ip[0]&0xf)<<2)", ports.all()), ")"});
+    const std::string ipv6 =
+        joined({"(ip6 and ((ip6[6]=6 and ", portTest("ip6", "40", ports.all()),
+                ") or ((ip6[6]=0 or ip6[6]=43 or ip6[6]=60) and ip6[40]=6 and ",
+                portTest("ip6", "(48+(ip6[41]<<3))", ports.all()),
+                ") or (ip6[6]=44 and ip6[40]=6 and (ip6[42:2]&0xfff8)=0 and ",
+                portTest("ip6", "48", ports.all()), ")))"});
+    return joined({ipv4, " or ", ipv6});
 }
 
 std::string addressText(const AdapterEntry& adapter) {
@@ -91,8 +110,10 @@ std::string activateError(int code, pcap_t* handle, const std::string& name) {
 
 }  // namespace
 
-std::string CPacketCapture::FilterExpression(int linkType, const WatchedPorts& ports) {
-    const std::string ip = joined({"(", ipv4Clause(ports), " or ", ipv6Clause(ports), ")"});
+std::string CPacketCapture::FilterExpression(int linkType, const WatchedPorts& ports,
+                                             const TlsPorts& tlsPorts) {
+    const std::string ip = joined(
+        {"(", ipv4Clause(ports), " or ", ipv6Clause(ports), " or ", tlsClause(tlsPorts), ")"});
     if (linkType != DatagramExtractor::kEthernet) {
         return ip;  // no VLAN tags there (and libpcap refuses `vlan` on them)
     }
@@ -101,16 +122,9 @@ std::string CPacketCapture::FilterExpression(int linkType, const WatchedPorts& p
     return joined({ip, " or (vlan and ", ip, ") or (vlan and ", ip, ")"});
 }
 
-void CPacketCapture::SetFilterExpressions(std::string ethernet, std::string plain) {
-    ethernetFilter_ = std::move(ethernet);
-    plainFilter_ = std::move(plain);
-}
-
 bool CPacketCapture::SetFilter(pcap* handle, std::string& failure) const {
     const int linkType = pcap_datalink(handle);
-    const std::string& given =
-        linkType == DatagramExtractor::kEthernet ? ethernetFilter_ : plainFilter_;
-    const std::string expression = given.empty() ? FilterExpression(linkType, ports_) : given;
+    const std::string expression = FilterExpression(linkType, ports_, tlsPorts_);
     bpf_program program;
     if (pcap_compile(handle, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) {
         failure = std::string("cannot compile the packet filter: ") + pcap_geterr(handle);
@@ -161,7 +175,7 @@ bool CPacketCapture::OpenHere(std::int8_t receiveAll, const AdapterEntry& adapte
     if (thread_.joinable() || opened_) {
         return false;
     }
-    Prepare(receiveAll, adapter, WatchedPorts{});
+    Prepare(receiveAll, adapter, ports_);
     opened_ = Open();
     return opened_;
 }

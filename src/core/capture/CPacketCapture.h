@@ -11,6 +11,7 @@
 #include "core/capture/CaptureStatus.h"
 #include "core/capture/CapturedPacket.h"
 #include "core/capture/PacketReceiver.h"
+#include "core/detect/TlsPorts.h"
 #include "core/detect/WatchedPorts.h"
 
 struct pcap;
@@ -40,9 +41,10 @@ class CPacketCapture {
 
     // The datagrams the detector would look at: TCP over IPv4 or IPv6 to or from one of
     // `ports`, with payload, found behind the IPv4 options or the IPv6 extension headers as the
-    // detector finds it, on Ethernet untagged or behind one or two VLAN tags. For a libpcap
-    // link type (DLT_*).
-    static std::string FilterExpression(int linkType, const WatchedPorts& ports);
+    // detector finds it, and every TCP segment to or from one of `tlsPorts`, on Ethernet
+    // untagged or behind one or two VLAN tags. For a libpcap link type (DLT_*).
+    static std::string FilterExpression(int linkType, const WatchedPorts& ports,
+                                        const TlsPorts& tlsPorts = TlsPorts{});
 
     // Called on the capture thread once the interface is open, before the filter is compiled
     // and the first packet read; false with `failure` set refuses the capture. The capture
@@ -75,9 +77,11 @@ class CPacketCapture {
     // to end.
     void Stop();
 
-    // Filters to use instead of FilterExpression(): one for Ethernet, one for the other link
-    // types. Takes effect at the next Start.
-    void SetFilterExpressions(std::string ethernet, std::string plain);
+    // The ports the kernel filter passes from the next OpenHere on (Start takes its own).
+    void SetPorts(const WatchedPorts& ports, const TlsPorts& tlsPorts) {
+        ports_ = ports;
+        tlsPorts_ = tlsPorts;
+    }
     void SetOpenedHook(OpenedHook hook) { openedHook_ = std::move(hook); }
 
     // The adapter the running capture was started on; zero when idle.
@@ -103,12 +107,11 @@ class CPacketCapture {
                         const unsigned char* bytes);
 
     PacketReceiver& receiver_;
-    std::string ethernetFilter_;
-    std::string plainFilter_;
     OpenedHook openedHook_;
     std::int8_t receiveAll_ = 0;
     AdapterEntry adapter_{};
     WatchedPorts ports_;
+    TlsPorts tlsPorts_;
     std::thread thread_;
     std::atomic<bool> stopRequested_{false};
 

@@ -15,6 +15,11 @@ class PacketReceiver {
     // a receiver that collects packets passes them on now.
     virtual void OnPacketBatchEnd() {}
 
+    // No packet came for a while (about kIdleMilliseconds): work that waits for time rather
+    // than for packets gets its turn. Not every capture engine calls it.
+    static constexpr int kIdleMilliseconds = 100;
+    virtual void OnIdle() {}
+
     // The capture opened (kRunning) or ended by itself (kFailed, kLost). Not called for a
     // stop the owner asked for.
     virtual void OnCaptureStatus(const CaptureStatus& status) { (void)status; }

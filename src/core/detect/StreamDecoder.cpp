@@ -451,6 +451,20 @@ namespace {
 // The decoder behind the located TCP segment of datagram `d`: the header fields go into
 // `head`, the texts are viewed where they are (the datagram, the table, a literal) or, for a
 // host made from a Host header, made in `head.host`.
+// Where the target of the request line ends (before its query), 0 when the line has none.
+std::size_t requestTargetEnd(std::string_view text) {
+    const std::size_t start = text.find(' ');
+    if (start == std::string_view::npos) {
+        return 0;
+    }
+    std::size_t end = start + 1;
+    while (end < text.size() && text[end] != '?' &&
+           !endsQuery(static_cast<unsigned char>(text[end]))) {
+        ++end;
+    }
+    return end > start + 1 ? end : 0;
+}
+
 // How a request's host is written when the request has no absolute URL: the scheme a port
 // serves, or https for a request read inside TLS.
 struct HostForm {
@@ -469,31 +483,45 @@ HostForm plainHostForm(std::uint16_t dstPort, const WatchedPorts& ports) {
 
 int decodeText(const std::uint8_t* d, std::uint32_t tcp, const char* payload,
                std::size_t payloadLength, const SuffixTable& table, const AdapterEntry* adapter,
-               const WatchedPorts& ports, const HostForm* secure, std::uint64_t snapshotVersion,
+               const WatchedPorts& ports, const HostForm* secure,
+               const StreamDecoder::MediaKind* given, std::uint64_t snapshotVersion,
                DetectedStream& head, StreamFields& out);
 
 int decodeLocated(const std::uint8_t* d, std::uint32_t length, const Segment& segment,
                   const SuffixTable& table, const AdapterEntry* adapter, const WatchedPorts& ports,
                   std::uint64_t snapshotVersion, DetectedStream& head, StreamFields& out) {
     return decodeText(d, segment.tcp, reinterpret_cast<const char*>(d + segment.payload),
-                      length - segment.payload, table, adapter, ports, nullptr, snapshotVersion,
-                      head, out);
+                      length - segment.payload, table, adapter, ports, nullptr, nullptr,
+                      snapshotVersion, head, out);
 }
 
 // The decoder proper: `payload` is the request's text, `d` the datagram whose IP header and TCP
-// header (at `tcp`) describe the connection; `secure` is given for a request read inside TLS.
+// header (at `tcp`) describe the connection; `secure` is given for a request read inside TLS,
+// `given` for one whose answer named its media: its URL is the request line's, whatever its
+// suffix.
 int decodeText(const std::uint8_t* d, std::uint32_t tcp, const char* payload,
                std::size_t payloadLength, const SuffixTable& table, const AdapterEntry* adapter,
-               const WatchedPorts& ports, const HostForm* secure, std::uint64_t snapshotVersion,
+               const WatchedPorts& ports, const HostForm* secure,
+               const StreamDecoder::MediaKind* given, std::uint64_t snapshotVersion,
                DetectedStream& head, StreamFields& out) {
     // The text ends at the first zero byte or at the end of the received bytes.
     // Requests are nearly always plain ASCII, which spares every search below its walk over
     // two-byte characters.
     bool singleBytes = false;
     const std::string_view text = Cp932Text::upToZero(payload, payloadLength, singleBytes);
-    std::optional<SuffixTable::Match> match = table.findFirstMatch(text, singleBytes);
-    if (!match) {
-        return -1;
+    std::optional<SuffixTable::Match> match;
+    std::size_t suffixEnd = 0;
+    if (given != nullptr) {
+        suffixEnd = requestTargetEnd(text);
+        if (suffixEnd == 0) {
+            return -1;
+        }
+    } else {
+        match = table.findFirstMatch(text, singleBytes);
+        if (!match) {
+            return -1;
+        }
+        suffixEnd = match->position + std::strlen(table.row(match->row).suffix);
     }
 
     std::memset(&head, 0, StreamFields::kHeaderBytes);
@@ -509,11 +537,13 @@ int decodeText(const std::uint8_t* d, std::uint32_t tcp, const char* payload,
         out.srcAddr6 = out.dstAddr6 = kZeros;
     }
     fillTcpFields(d + tcp, head);
-    const SuffixEntry& row = table.row(match->row);
-    out.suffix = fitting(row.suffix, DetectedStream::kSuffixCapacity);
-    out.typeName = fitting(row.typeName, DetectedStream::kTypeNameCapacity);
+    const std::string_view suffix =
+        given != nullptr ? given->suffix : std::string_view(table.row(match->row).suffix);
+    const std::string_view typeName =
+        given != nullptr ? given->typeName : std::string_view(table.row(match->row).typeName);
+    out.suffix = fitting(suffix, DetectedStream::kSuffixCapacity);
+    out.typeName = fitting(typeName, DetectedStream::kTypeNameCapacity);
 
-    std::size_t suffixEnd = match->position + std::strlen(row.suffix);
     // A query too long for its field is left out; the stream is still listed.
     out.query = fitting(queryAt(text, suffixEnd), DetectedStream::kQueryCapacity);
     std::string_view candidate = text.substr(0, suffixEnd);
@@ -532,7 +562,7 @@ int decodeText(const std::uint8_t* d, std::uint32_t tcp, const char* payload,
     }
     // The snapshot fixes the adapter bytes and, with the row, the suffix and type name.
     static_assert(SuffixTable::kCapacity <= 64 && kHttpsSchemeCode < 16);
-    if (snapshotVersion != 0) {
+    if (snapshotVersion != 0 && match) {
         out.kindKey =
             snapshotVersion << 10 | static_cast<std::uint64_t>(match->row) << 4 | schemeCode;
     }
@@ -585,7 +615,8 @@ int StreamDecoder::decode(const std::uint8_t* datagram, std::uint32_t length, De
 
 int StreamDecoder::decodeSecureRequest(const std::uint8_t* datagram, std::uint32_t length,
                                        std::string_view request, DetectedStream& head,
-                                       StreamFields& fields) const {
+                                       StreamFields& fields,
+                                       const StreamDecoder::MediaKind* given) const {
     length = std::min(length, CapturedPacket::kCapacity);
     std::uint32_t tcp =
         isIpv6(datagram) ? ipv6TcpStart(datagram, length) : ipv4TcpStart(datagram, length);
@@ -593,9 +624,9 @@ int StreamDecoder::decodeSecureRequest(const std::uint8_t* datagram, std::uint32
         return -1;
     }
     const Snapshots& snapshots = currentSnapshots();
-    int result =
-        decodeText(datagram, tcp, request.data(), request.size(), *snapshots.table,
-                   snapshots.adapter.get(), ports_, &kSecureHost, snapshots.version, head, fields);
+    int result = decodeText(datagram, tcp, request.data(), request.size(), *snapshots.table,
+                            snapshots.adapter.get(), ports_, &kSecureHost, given, snapshots.version,
+                            head, fields);
     if (result == 0 && !keepCookies_.load(std::memory_order_relaxed)) {
         fields.cookie = {};
     }

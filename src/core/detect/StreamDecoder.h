@@ -57,9 +57,15 @@ class StreamDecoder {
     // of HTTP/2 written so too), `datagram` of `length` bytes the TCP segment that completed it,
     // whose addresses and ports go into the record. The scheme is https and a Host header's
     // value follows "https://". Views into `request` as decode() does into a packet.
+    // With `given`, the request is taken whatever its URL's suffix, with that suffix and type
+    // name: its answer named the media (a playlist served without ".m3u8").
+    struct MediaKind {
+        std::string_view suffix;
+        std::string_view typeName;
+    };
     int decodeSecureRequest(const std::uint8_t* datagram, std::uint32_t length,
-                            std::string_view request, DetectedStream& head,
-                            StreamFields& fields) const;
+                            std::string_view request, DetectedStream& head, StreamFields& fields,
+                            const MediaKind* given = nullptr) const;
 
     // The decoder itself, on explicit snapshots (and the three fixed ports when none given).
     // It keeps the request's cookie; the decoder above drops it unless told to keep it.

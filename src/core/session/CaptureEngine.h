@@ -2,6 +2,7 @@
 
 #include "core/capture/CPacketCapture.h"
 #include "core/capture/CaptureStatus.h"
+#include "core/detect/TlsPorts.h"
 #include "core/detect/WatchedPorts.h"
 
 struct AdapterEntry;
@@ -16,6 +17,8 @@ class CaptureEngine {
     // The ports the kernel filter lets through, for the next Start; the three fixed ones
     // unless set. An engine without a kernel filter ignores them.
     virtual void SetWatchedPorts(const WatchedPorts& ports) { (void)ports; }
+    // The ports whose connections are followed both ways; before Start.
+    virtual void SetTlsPorts(const TlsPorts& ports) { (void)ports; }
 
     // Returns at once; the outcome of opening arrives through PacketReceiver::OnCaptureStatus.
     virtual void Start(const AdapterEntry& adapter) = 0;

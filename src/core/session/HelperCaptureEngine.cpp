@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "core/capture/DatagramExtractor.h"
 
@@ -193,15 +195,22 @@ bool HelperCaptureEngine::Spawn(const AdapterEntry& adapter, std::string& failur
     }
     ::fcntl(output[0], F_SETPIPE_SZ, kPipeBytes);  // a hint; the default size works too
 
-    // The parent builds the filters, so the helper runs whatever the engine asks for.
+    // The helper makes its filter from the port numbers: nothing else of ours steers it.
     const std::string address = addressText(adapter);
-    const std::string ethernetFilter =
-        CPacketCapture::FilterExpression(DatagramExtractor::kEthernet, ports_);
-    const std::string plainFilter =
-        CPacketCapture::FilterExpression(DatagramExtractor::kRaw, ports_);
-    const char* argv[] = {helperPath_.c_str(), "--address",         address.c_str(),
-                          "--promiscuous",     "--filter",          ethernetFilter.c_str(),
-                          "--plain-filter",    plainFilter.c_str(), nullptr};
+    std::vector<std::string> words = {helperPath_, "--address", address, "--promiscuous"};
+    for (std::uint16_t port : ports_.added()) {
+        words.insert(words.end(), {"--port", std::to_string(port)});
+    }
+    for (std::uint16_t port : tlsPorts_.all()) {
+        if (port != TlsPorts::kHttpsPort) {
+            words.insert(words.end(), {"--tls-port", std::to_string(port)});
+        }
+    }
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
     // A privileged program gets no environment from us: nothing in it can steer the helper.
     char* const environment[] = {nullptr};
 
@@ -211,8 +220,8 @@ bool HelperCaptureEngine::Spawn(const AdapterEntry& adapter, std::string& failur
     posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     pid_t pid = -1;
-    int spawned = posix_spawn(&pid, helperPath_.c_str(), &actions, nullptr,
-                              const_cast<char* const*>(argv), environment);
+    int spawned =
+        posix_spawn(&pid, helperPath_.c_str(), &actions, nullptr, argv.data(), environment);
     posix_spawn_file_actions_destroy(&actions);
     ::close(input[0]);
     ::close(output[1]);
@@ -239,20 +248,24 @@ HelperCaptureEngine::Ending HelperCaptureEngine::ReadUntilEnd() {
             CloseFd(toHelper_);
             deadline = Clock::now() + kEndGrace;
         }
-        int timeout = -1;
+        int timeout = PacketReceiver::kIdleMilliseconds;
         if (deadline != Clock::time_point::max()) {
             auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0) {
                 return Ending::kStopped;
             }
-            timeout = static_cast<int>(left.count());
+            timeout = static_cast<int>(std::min<long long>(left.count(), timeout));
         }
         pollfd watched[2] = {{fromHelper_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-        if (::poll(watched, 2, timeout) < 0) {
+        const int ready = ::poll(watched, 2, timeout);
+        if (ready < 0) {
             if (errno == EINTR) {
                 continue;
             }
             return Ending::kReadFailed;
+        }
+        if (ready == 0 && !stopRequested_) {
+            receiver_.OnIdle();
         }
         if (watched[0].revents == 0) {
             continue;  // woken for the stop, or the time is up

@@ -31,6 +31,7 @@ class HelperCaptureEngine : public CaptureEngine {
     HelperCaptureEngine& operator=(const HelperCaptureEngine&) = delete;
 
     void SetWatchedPorts(const WatchedPorts& ports) override { ports_ = ports; }
+    void SetTlsPorts(const TlsPorts& ports) override { tlsPorts_ = ports; }
     void Start(const AdapterEntry& adapter) override;
     // Must not be called from the receiver: there it only asks the capture to end.
     void Stop() override;
@@ -54,7 +55,9 @@ class HelperCaptureEngine : public CaptureEngine {
 
     PacketReceiver& receiver_;
     std::string helperPath_;
-    WatchedPorts ports_;  // set before Start, read by Spawn on the reader thread
+    // Set before Start, read by Spawn on the reader thread.
+    WatchedPorts ports_;
+    TlsPorts tlsPorts_;
     std::thread thread_;
     std::atomic<bool> stopRequested_{false};
     std::atomic<pid_t> helperPid_{-1};

@@ -1,6 +1,7 @@
 #include "core/session/MonitorSession.h"
 
 #include <algorithm>
+#include <chrono>
 #include <new>
 #include <utility>
 
@@ -12,6 +13,15 @@ namespace {
 
 // From this many rows on, the list's index no longer fits the caches and prefetching pays.
 constexpr int kPrefetchFrom = 1 << 16;
+
+// How often a followed key log is read and waiting connections are looked at while capturing.
+constexpr std::uint64_t kKeyLogMicros = 100'000;
+
+std::uint64_t monotonicMicros() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}
 
 // Where each thread's decoder puts the header fields and a host it makes: it stays in that
 // core's cache, and only the packed copy moves on.
@@ -79,6 +89,20 @@ bool MonitorSession::start(const AdapterEntry& adapter) {
     // Set before the capture thread exists, which then only reads them.
     decoder_.setWatchedPorts(watchedPorts_);
     capture_->SetWatchedPorts(watchedPorts_);
+    capture_->SetTlsPorts(tlsPorts_);
+    // Encrypted connections are read, and counted, anew from each start.
+    secure_.reset();
+    {
+        std::lock_guard lock(secureMutex_);
+        secureSummary_ = {};
+    }
+    keyLogFile_.reset();
+    if (!keyLogPath_.empty()) {
+        if (!keyLog_) {
+            keyLog_ = std::make_shared<KeyLog>();
+        }
+        keyLogFile_ = std::make_unique<KeyLogFile>(keyLogPath_);
+    }
     capture_->Start(adapter);
     return true;
 }
@@ -86,7 +110,14 @@ bool MonitorSession::start(const AdapterEntry& adapter) {
 void MonitorSession::stop() {
     if (capture_ != nullptr) {
         capture_->Stop();
-        addCaptured();  // the capture thread is gone: what it decoded last is listed now
+        // The capture thread is gone: the key log is read a last time, connections that
+        // waited for keys are read or given up, and what was found last is listed now.
+        if (secure_) {
+            followKeyLog(monotonicMicros(), true);
+            finishSecure();
+            addSecureFound(capturedDetections_);
+        }
+        addCaptured();
         lastStatistics_ = capture_->LastStatistics();
         capture_.reset();
     }
@@ -108,6 +139,9 @@ void MonitorSession::OnCapturedPacket(const CapturedPacket* packet) {
         return;
     }
     try {
+        if (readSecure(packet->data, packet->length, monotonicMicros())) {
+            return;  // listed with the batch
+        }
         if (captured_.keys.size() < kFeedBatch) {
             captured_.restart(kFeedBatch);
         }
@@ -125,19 +159,54 @@ void MonitorSession::OnCapturedPacket(const CapturedPacket* packet) {
 }
 
 void MonitorSession::OnPacketBatchEnd() {
+    if (secure_) {
+        try {
+            followKeyLog(monotonicMicros(), false);
+        } catch (const std::bad_alloc&) {
+            store_.countDropped();
+        }
+    }
     addCaptured();
 }
 
-void MonitorSession::addCaptured() {
-    if (captured_.count == 0) {
-        return;
+// Keys a browser writes after a short connection's last packet are read here, and what they
+// open is listed, when no packet comes to do it.
+void MonitorSession::OnIdle() {
+    if (secure_ && !closed_.load(std::memory_order_relaxed)) {
+        try {
+            followKeyLog(monotonicMicros(), false);
+        } catch (const std::bad_alloc&) {
+            store_.countDropped();
+        }
+        addCaptured();
     }
+}
+
+void MonitorSession::addCaptured() {
     try {
-        addDecoded(captured_, capturedDetections_);
+        if (captured_.count != 0) {
+            addDecoded(captured_, capturedDetections_);
+        }
+        if (secure_) {
+            addSecureFound(capturedDetections_);
+        }
     } catch (const std::bad_alloc&) {
         store_.countDropped();  // as above; the store itself takes no memory it cannot get
     }
     captured_.clear();
+}
+
+void MonitorSession::followKeyLog(std::uint64_t nowMicros, bool now) {
+    if (!now && nowMicros - keyLogReadAt_ < kKeyLogMicros) {
+        return;
+    }
+    keyLogReadAt_ = nowMicros;
+    if (keyLogFile_) {
+        // A browser writes a few lines a connection: a few reads catch up with any burst.
+        for (int read = 0; read < 4 && keyLogFile_->poll(*keyLog_).more; ++read) {
+        }
+    }
+    secure_->tick(nowMicros);
 }
 
 void MonitorSession::OnCaptureStatus(const CaptureStatus& status) {
@@ -215,9 +284,14 @@ bool MonitorSession::readSecure(const std::uint8_t* datagram, std::uint32_t leng
         if (!keyLog_) {
             keyLog_ = std::make_shared<KeyLog>();
         }
-        secure_ = std::make_unique<SecureTrafficReader>(
+        // Keys a browser writes while capturing may come after the records they open.
+        SecureTrafficReader::Waiting waiting;
+        if (keyLogFile_) {
+            waiting.heldPerConnection = 1 << 20;
+        }
+        secure_ = std::make_unique<SecureTrafficWorker>(std::make_unique<SecureTrafficReader>(
             decoder_, keyLog_, tlsPorts_,
-            [this](const StreamFields& stream) { keepSecureFound(stream); });
+            [this](const StreamFields& stream) { keepSecureFound(stream); }, waiting));
     }
     secure_->read(datagram, length, nowMicros);
     return true;
@@ -241,8 +315,11 @@ void MonitorSession::finishSecure() {
         return;
     }
     secure_->finish();
-    std::lock_guard lock(secureMutex_);
-    secureSummary_ = secure_->summary();
+    {
+        std::lock_guard lock(secureMutex_);
+        secureSummary_ = secure_->summary();
+    }
+    secure_.reset();
 }
 
 void MonitorSession::addSecureFound(std::vector<Detection>& out) {

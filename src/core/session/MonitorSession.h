@@ -18,11 +18,13 @@
 #include "core/detect/TlsPorts.h"
 #include "core/session/CaptureFactory.h"
 #include "core/session/SecureTrafficReader.h"
+#include "core/session/SecureTrafficWorker.h"
 #include "core/session/SessionCallbacks.h"
 #include "core/store/StoreChangeQueue.h"
 #include "core/store/StreamRowTexts.h"
 #include "core/store/StreamStore.h"
 #include "core/tls/KeyLog.h"
+#include "core/tls/KeyLogFile.h"
 
 class SessionDownload;
 
@@ -144,10 +146,15 @@ class MonitorSession : private PacketReceiver {
     void setTlsPorts(const TlsPorts& ports) { tlsPorts_ = ports; }
     const TlsPorts& tlsPorts() const { return tlsPorts_; }
     void setKeyLog(std::shared_ptr<KeyLog> keys);
+    // While capturing, follows the key log file at `path` as a browser writes it (it may not
+    // exist yet); records wait a while for keys not read yet. Empty: none. Before start().
+    void setKeyLogPath(std::string path) { keyLogPath_ = std::move(path); }
+    const std::string& keyLogPath() const { return keyLogPath_; }
     // On the one thread that reads, for every datagram in capture order: whether it is a TCP
     // segment on a TLS port, then read here (and not for decode()). `nowMicros` is monotonic.
     bool readSecure(const std::uint8_t* datagram, std::uint32_t length, std::uint64_t nowMicros);
-    // On that thread, at the end of the input: every connection ends.
+    // On that thread, at the end of the input: every connection ends (and the next datagram
+    // starts anew).
     void finishSecure();
     // On the feeding thread: lists the requests readSecure() found since the last call and
     // appends their detections to `out` (valid until the next call).
@@ -215,8 +222,12 @@ class MonitorSession : private PacketReceiver {
     bool decodeOne(const std::uint8_t* datagram, std::uint32_t length, DecodedBatch& out,
                    StreamFields& fields) const;
     void keepSecureFound(const StreamFields& stream);
+    // Capture thread: reads what the browser added to the key log (at most every so often)
+    // and lets waiting connections try their keys.
+    void followKeyLog(std::uint64_t nowMicros, bool now);
     void OnCapturedPacket(const CapturedPacket* packet) override;
     void OnPacketBatchEnd() override;
+    void OnIdle() override;
     void addCaptured();
     void OnCaptureStatus(const CaptureStatus& status) override;
     void onDownloadEnded(SessionDownload& download, const DownloadOutcome& outcome);
@@ -246,8 +257,13 @@ class MonitorSession : private PacketReceiver {
 
     TlsPorts tlsPorts_;
     std::shared_ptr<KeyLog> keyLog_;
-    // Reading thread only (made at its first TLS datagram).
-    std::unique_ptr<SecureTrafficReader> secure_;
+    std::string keyLogPath_;
+    // Capture thread only (and the owner's once that thread is joined): the followed key log
+    // file and when it was last read.
+    std::unique_ptr<KeyLogFile> keyLogFile_;
+    std::uint64_t keyLogReadAt_ = 0;
+    // Reading thread only (made at its first TLS datagram); reads on a thread of its own.
+    std::unique_ptr<SecureTrafficWorker> secure_;
     // What the reading thread found, in chunks, for the feeding thread.
     mutable std::mutex secureMutex_;
     std::vector<DecodedBatch> secureFound_;

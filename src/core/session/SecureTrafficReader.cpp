@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include "core/http/Http1Connection.h"
 #include "core/http/Http2Connection.h"
 #include "core/http/HttpMessageSink.h"
+#include "core/http/MediaContentType.h"
 #include "core/tls/TlsConnection.h"
 
 namespace {
@@ -52,41 +54,76 @@ std::uint64_t SecureTrafficReader::Summary::withoutKeysCount() const {
     return count;
 }
 
-// One followed connection: its TLS, then the HTTP that its protocol names.
-class SecureTrafficReader::Connection final : public FlowConsumer,
-                                              private TlsPlaintextSink,
-                                              private HttpMessageSink {
+// What is read of one connection: its TLS, then the HTTP its protocol names. Outlives its
+// connection while it waits for keys.
+class SecureTrafficReader::Session final : private TlsPlaintextSink, private HttpMessageSink {
   public:
-    explicit Connection(SecureTrafficReader& reader)
-        : reader_(reader), keysSeen_(reader.keys_->generation()) {}
+    explicit Session(SecureTrafficReader& reader)
+        : reader_(reader),
+          tls_(TlsConnection::Limits{reader.waiting_.heldPerConnection}),
+          keysSeen_(reader.keys_->generation()) {}
+    ~Session() override { countHeld(0); }
 
-    bool onBytes(FlowDirection direction, std::span<const std::uint8_t> bytes,
-                 const std::uint8_t* datagram, std::uint32_t length) override {
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    void feed(bool fromClient, std::span<const std::uint8_t> bytes, const std::uint8_t* datagram,
+              std::uint32_t length, std::uint64_t nowMicros) {
+        lastPacket_ = nowMicros;
         keepHeaders(datagram, length);
-        KeyLog& keys = *reader_.keys_;
-        if (tls_.state() == TlsConnection::State::WaitingForKeys &&
-            keys.generation() != keysSeen_) {
-            keysSeen_ = keys.generation();
-            tls_.retry(keys, *this);
+        retryWithNewKeys();
+        tls_.feed(fromClient, bytes, *reader_.keys_, *this);
+        countHeld(waiting() ? held_ + bytes.size() : 0);
+        if (waiting() && reader_.heldTotal_ > reader_.waiting_.heldTotal) {
+            giveUp();  // the one that overflows stops waiting; the others keep their place
         }
-        tls_.feed(direction == FlowDirection::ToServer, bytes, keys, *this);
-        return stillReadable();
     }
 
-    void onEnd(FlowEnd why) override {
+    // Keys for what is held may have arrived since the last look.
+    void retryWithNewKeys() {
+        KeyLog& keys = *reader_.keys_;
+        if (waiting() && keys.generation() != keysSeen_) {
+            keysSeen_ = keys.generation();
+            tls_.retry(keys, *this);
+            if (!waiting()) {
+                countHeld(0);
+            }
+        }
+    }
+
+    void giveUp() {
+        tls_.stopWaiting();
+        countHeld(0);
+    }
+
+    bool waiting() const { return tls_.state() == TlsConnection::State::WaitingForKeys; }
+    bool readable() const {
+        const TlsConnection::State state = tls_.state();
+        return state != TlsConnection::State::NotTls && state != TlsConnection::State::Failed &&
+               state != TlsConnection::State::NoKeys && !httpFailed();
+    }
+    std::uint64_t lastPacket() const { return lastPacket_; }
+
+    // Counts the connection once, by how its reading ended.
+    void tally(bool dataLost) const {
         SecureTrafficReader::Summary& summary = reader_.summary_;
         switch (tls_.state()) {
             case TlsConnection::State::Decrypting:
                 ++summary.connections;
-                ++(readFailed() || why == FlowEnd::Gap || why == FlowEnd::HeldTooMuch
-                       ? summary.failed
-                       : summary.decrypted);
+                ++(dataLost || httpFailed() ? summary.failed : summary.decrypted);
                 break;
             case TlsConnection::State::WaitingForKeys:
-            case TlsConnection::State::NoKeys:
+            case TlsConnection::State::NoKeys: {
                 ++summary.connections;
-                ++summary.withoutKeys[std::string(tls_.serverName())];
+                // Names come from the wire: past so many, further ones count without a name.
+                std::string name(tls_.serverName());
+                if (summary.withoutKeys.size() >= Summary::kMaxNames &&
+                    !summary.withoutKeys.contains(name)) {
+                    name.clear();
+                }
+                ++summary.withoutKeys[name];
                 break;
+            }
             case TlsConnection::State::Failed:
                 ++summary.connections;
                 ++summary.failed;
@@ -98,18 +135,17 @@ class SecureTrafficReader::Connection final : public FlowConsumer,
     }
 
   private:
+    void countHeld(std::size_t held) {
+        reader_.heldTotal_ = reader_.heldTotal_ - held_ + held;
+        held_ = held;
+    }
+
     void keepHeaders(const std::uint8_t* datagram, std::uint32_t length) {
         headersLength_ = std::min<std::size_t>(length, kHeadersKept);
         std::memcpy(headers_.data(), datagram, headersLength_);
     }
 
-    bool readFailed() const { return (http1_ && http1_->failed()) || (http2_ && http2_->failed()); }
-
-    bool stillReadable() const {
-        const TlsConnection::State state = tls_.state();
-        return state != TlsConnection::State::NotTls && state != TlsConnection::State::Failed &&
-               state != TlsConnection::State::NoKeys && !readFailed();
-    }
+    bool httpFailed() const { return (http1_ && http1_->failed()) || (http2_ && http2_->failed()); }
 
     void onApplicationData(bool fromClient, std::span<const std::uint8_t> bytes) override {
         if (!http1_ && !http2_) {
@@ -128,32 +164,102 @@ class SecureTrafficReader::Connection final : public FlowConsumer,
 
     void onRequest(const HttpRequestHead& request) override {
         writeRequestText(request, tls_.serverName(), reader_.requestText_);
-        DetectedStream& head = *reader_.head_;
-        StreamFields fields;
-        if (reader_.decoder_.decodeSecureRequest(headers_.data(),
-                                                 static_cast<std::uint32_t>(headersLength_),
-                                                 reader_.requestText_, head, fields) == 0) {
-            reader_.found_(fields);
+        if (report(reader_.requestText_, headers_.data(), headersLength_, nullptr)) {
+            return;
         }
+        // Its answer may still name media: kept for it, a bounded few at a time.
+        if (unanswered_.size() == kUnansweredKept) {
+            unanswered_.pop_front();
+        }
+        unanswered_.push_back({request.index, reader_.requestText_, headers_, headersLength_});
     }
 
-    void onResponse(const HttpResponseHead&) override {}
+    // A request no suffix named becomes a row when its answer's Content-Type names media.
+    void onResponse(const HttpResponseHead& response) override {
+        auto asked = std::find_if(unanswered_.begin(), unanswered_.end(), [&](const Unanswered& u) {
+            return u.index == response.requestIndex;
+        });
+        if (asked == unanswered_.end()) {
+            return;
+        }
+        const std::optional<MediaContentType> media = MediaContentType::of(response.contentType);
+        if (media && response.status >= 200 && response.status < 300) {
+            const StreamDecoder::MediaKind kind{media->suffix, media->typeName};
+            report(asked->text, asked->headers.data(), asked->headersLength, &kind);
+        }
+        unanswered_.erase(asked);
+    }
+
+    // Lists the request when the decoder takes it; false when it does not.
+    bool report(std::string_view text, const std::uint8_t* headers, std::size_t headersLength,
+                const StreamDecoder::MediaKind* given) {
+        StreamFields fields;
+        if (reader_.decoder_.decodeSecureRequest(headers, static_cast<std::uint32_t>(headersLength),
+                                                 text, *reader_.head_, fields, given) != 0) {
+            return false;
+        }
+        reader_.found_(fields);
+        return true;
+    }
+
+    struct Unanswered {
+        std::uint64_t index;
+        std::string text;
+        std::array<std::uint8_t, kHeadersKept> headers;
+        std::size_t headersLength;
+    };
+    static constexpr std::size_t kUnansweredKept = 32;
 
     SecureTrafficReader& reader_;
     TlsConnection tls_;
     std::uint64_t keysSeen_;
+    std::size_t held_ = 0;
+    std::uint64_t lastPacket_ = 0;
     std::optional<Http1Connection> http1_;
     std::optional<Http2Connection> http2_;
     std::array<std::uint8_t, kHeadersKept> headers_{};
     std::size_t headersLength_ = 0;
+    std::deque<Unanswered> unanswered_;
+};
+
+// One followed TCP connection: hands its bytes to its session, and the session on to wait
+// for keys when the connection ends before they came.
+class SecureTrafficReader::Connection final : public FlowConsumer {
+  public:
+    explicit Connection(SecureTrafficReader& reader)
+        : reader_(reader), session_(std::make_unique<Session>(reader)) {}
+
+    bool onBytes(FlowDirection direction, std::span<const std::uint8_t> bytes,
+                 const std::uint8_t* datagram, std::uint32_t length) override {
+        session_->feed(direction == FlowDirection::ToServer, bytes, datagram, length, reader_.now_);
+        return session_->readable();
+    }
+
+    // A capture loses the server's large segments far more often than the client's requests:
+    // they are read on without the answers.
+    bool onGap(FlowDirection direction) override { return direction == FlowDirection::ToClient; }
+
+    void onEnd(FlowEnd why) override {
+        const bool dataLost = why == FlowEnd::Gap || why == FlowEnd::HeldTooMuch;
+        if (session_->waiting() && !dataLost) {
+            reader_.linger(std::move(session_));
+        } else {
+            session_->tally(dataLost);
+        }
+    }
+
+  private:
+    SecureTrafficReader& reader_;
+    std::unique_ptr<Session> session_;
 };
 
 SecureTrafficReader::SecureTrafficReader(const StreamDecoder& decoder, std::shared_ptr<KeyLog> keys,
-                                         const TlsPorts& ports, Found found)
+                                         const TlsPorts& ports, Found found, Waiting waiting)
     : decoder_(decoder),
       keys_(std::move(keys)),
       ports_(ports),
       found_(std::move(found)),
+      waiting_(waiting),
       head_(std::make_unique<DetectedStream>()) {
     flows_ = std::make_unique<TcpFlowTable>(
         TcpFlowTable::Limits{}, [this](std::uint16_t port) { return ports_.contains(port); },
@@ -174,11 +280,36 @@ bool SecureTrafficReader::isSecure(const std::uint8_t* datagram, std::uint32_t l
 
 bool SecureTrafficReader::read(const std::uint8_t* datagram, std::uint32_t length,
                                std::uint64_t nowMicros) {
+    now_ = nowMicros;
     return flows_->onDatagram(datagram, length, nowMicros);
+}
+
+void SecureTrafficReader::linger(std::unique_ptr<Session> session) {
+    lingering_.push_back(std::move(session));
+}
+
+void SecureTrafficReader::tick(std::uint64_t nowMicros) {
+    now_ = nowMicros;
+    flows_->expireIdle(nowMicros);
+    std::erase_if(lingering_, [this, nowMicros](const std::unique_ptr<Session>& session) {
+        session->retryWithNewKeys();
+        if (session->waiting() && nowMicros - session->lastPacket() < waiting_.micros) {
+            return false;
+        }
+        session->giveUp();
+        session->tally(false);
+        return true;
+    });
 }
 
 void SecureTrafficReader::finish() {
     if (flows_) {
         flows_->endAll();
     }
+    for (const std::unique_ptr<Session>& session : lingering_) {
+        session->retryWithNewKeys();
+        session->giveUp();
+        session->tally(false);
+    }
+    lingering_.clear();
 }

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/detect/StreamDecoder.h"
 #include "core/detect/StreamFields.h"
@@ -26,12 +27,22 @@ class SecureTrafficReader {
         std::uint64_t connections = 0;  // TLS connections followed
         std::uint64_t decrypted = 0;    // of which read with keys
         std::uint64_t failed = 0;       // given up: a lost segment, a record that fails, ...
-        std::map<std::string, std::uint64_t> withoutKeys;  // server name ("" unknown): count
+        static constexpr std::size_t kMaxNames = 1024;
+        // Server name ("" unknown, or past kMaxNames names): count.
+        std::map<std::string, std::uint64_t> withoutKeys;
         std::uint64_t withoutKeysCount() const;
     };
 
+    // How long records wait for keys the key log does not hold yet, and how many may wait.
+    // A capture file's keys are all known before its first packet: nothing waits then.
+    struct Waiting {
+        std::size_t heldPerConnection = 0;  // ciphertext held a connection
+        std::size_t heldTotal = 64 << 20;   // and in all
+        std::uint64_t micros = 10'000'000;  // after the connection's last packet
+    };
+
     SecureTrafficReader(const StreamDecoder& decoder, std::shared_ptr<KeyLog> keys,
-                        const TlsPorts& ports, Found found);
+                        const TlsPorts& ports, Found found, Waiting waiting);
     ~SecureTrafficReader();
 
     SecureTrafficReader(const SecureTrafficReader&) = delete;
@@ -41,23 +52,36 @@ class SecureTrafficReader {
     static bool isSecure(const std::uint8_t* datagram, std::uint32_t length, const TlsPorts& ports);
     // One datagram at `nowMicros` (monotonic); false when it is not on a TLS port.
     bool read(const std::uint8_t* datagram, std::uint32_t length, std::uint64_t nowMicros);
-    // The end of the input: every connection ends; those still waiting for keys count as
-    // without keys.
+    // Now and then while reading (at least once a second): connections that ended while
+    // waiting for keys are read once the keys are there, or given up when the wait is over.
+    void tick(std::uint64_t nowMicros);
+    // The end of the input: every connection ends; those still waiting for keys after a last
+    // look count as without keys.
     void finish();
 
     const Summary& summary() const { return summary_; }
 
   private:
+    class Session;
     class Connection;
+    friend class Session;
     friend class Connection;
+
+    void linger(std::unique_ptr<Session> session);
 
     const StreamDecoder& decoder_;
     std::shared_ptr<KeyLog> keys_;
     TlsPorts ports_;
     Found found_;
+    Waiting waiting_;
     Summary summary_;
+    // Ciphertext held for keys by every connection, as its sessions count it.
+    std::size_t heldTotal_ = 0;
+    // Sessions whose connection ended while they waited for keys.
+    std::vector<std::unique_ptr<Session>> lingering_;
     // Room for the request being decoded: its text and the record's header fields.
     std::string requestText_;
     std::unique_ptr<DetectedStream> head_;
+    std::uint64_t now_ = 0;  // the time of the datagram being read
     std::unique_ptr<TcpFlowTable> flows_;
 };

@@ -23,6 +23,7 @@
 #include "core/capture/DatagramExtractor.h"
 #include "core/capture/SystemInterfaceTable.h"
 #include "core/detect/StreamDecoder.h"
+#include "core/session/SecureTrafficReader.h"
 #include "support/NetnsPair.h"
 #include "support/TestPackets.h"
 
@@ -199,7 +200,7 @@ TEST(CPacketCapture, HandsOverExactlyTheDetectorsPortsUntaggedAndTagged) {
         {4, 80, 40003},
         {5, 40004, 8080},                       // other port
         {6, 40005, 80, 17},                     // UDP
-        {7, 40006, 443},                        // other port
+        {7, 40006, 443},                        // TLS: followed both ways
         {8, 40007, 80, 6, {0x8100}},            // 802.1Q
         {9, 40008, 8080, 6, {0x8100}},          // tagged, other port
         {10, 40009, 554, 6, {0x88A8, 0x8100}},  // 802.1ad + 802.1Q
@@ -228,7 +229,7 @@ TEST(CPacketCapture, HandsOverExactlyTheDetectorsPortsUntaggedAndTagged) {
         EXPECT_EQ(datagram[0], 0x45) << "handed over from the IP header on";
         seen.insert(identOf(datagram));
     }
-    EXPECT_EQ(seen, (std::set<std::uint16_t>{1, 2, 3, 4, 8, 10, 13}));
+    EXPECT_EQ(seen, (std::set<std::uint16_t>{1, 2, 3, 4, 7, 8, 10, 13}));
     EXPECT_TRUE(receiver.tailsZero_);
     EXPECT_GE(capture.LastStatistics().handedOver, 7u);
 }
@@ -363,7 +364,8 @@ TEST(CPacketCapture, FilterCompilesForEveryLinkTypeItCaptures) {
     }
 }
 
-// The kernel filter passes exactly what the detector would look at, whatever the headers.
+// The kernel filter passes exactly what the detector would look at, and every segment of a TLS
+// port, whatever the headers.
 TEST(CPacketCapture, FilterPassesWhatTheDetectorLooksAt) {
     using test_packets::Tcp;
     WatchedPorts ports;
@@ -424,8 +426,9 @@ TEST(CPacketCapture, FilterPassesWhatTheDetectorLooksAt) {
             pcap_pkthdr header{};
             header.caplen = header.len = static_cast<bpf_u_int32>(frame.size());
             bool passed = pcap_offline_filter(&program, &header, frame.data()) != 0;
-            bool wanted =
-                StreamDecoder::worthDecoding(d.data(), static_cast<std::uint32_t>(d.size()), ports);
+            const auto length = static_cast<std::uint32_t>(d.size());
+            bool wanted = StreamDecoder::worthDecoding(d.data(), length, ports) ||
+                          SecureTrafficReader::isSecure(d.data(), length, TlsPorts{});
             EXPECT_EQ(passed, wanted) << "datagram " << i << ", " << tags << " tags";
         }
         pcap_freecode(&program);
