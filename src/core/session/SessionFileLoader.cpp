@@ -6,13 +6,23 @@
 #include <vector>
 
 #include "core/capture/CaptureFileReader.h"
+#include "core/capture/PcapngSecrets.h"
 #include "core/session/MonitorSession.h"
 #include "core/store/StreamListReader.h"
+#include "core/tls/KeyLogFile.h"
 
 namespace {
 
 // How often the reading thread tells its progress and looks for a stop, in packets or records.
 constexpr std::uint64_t kProgressEvery = 4096;
+
+std::uint64_t countAdded(const std::vector<MonitorSession::Detection>& detections) {
+    std::uint64_t added = 0;
+    for (const MonitorSession::Detection& detection : detections) {
+        added += detection.added ? 1 : 0;
+    }
+    return added;
+}
 
 }  // namespace
 
@@ -43,8 +53,10 @@ void SessionFileLoader::stop() {
 }
 
 void SessionFileLoader::run() {
+    const bool capture =
+        kind_ == StreamListFile::Kind::Pcap || kind_ == StreamListFile::Kind::Pcapng;
     try {
-        if (kind_ == StreamListFile::Kind::Pcap || kind_ == StreamListFile::Kind::Pcapng) {
+        if (capture) {
             readCapture();
         } else {
             readList();
@@ -52,6 +64,9 @@ void SessionFileLoader::run() {
     } catch (const std::bad_alloc&) {
         result_.failed = true;
         result_.error = "メモリが足りません";
+    }
+    if (capture) {
+        finishSecure();
     }
     result_.stopped = stopRequested_.load();
     bytesDone_.store(bytesTotal_, std::memory_order_relaxed);
@@ -100,6 +115,17 @@ void SessionFileLoader::readCapture() {
         result_.error = reader.error();
         return;
     }
+    session_.setKeyLog(readSecrets());
+    const WatchedPorts ports = session_.watchedPorts();
+    // TLS connections are read in file order on this thread; frames the decoder would reject
+    // at once are not even copied.
+    reader.setFilter([this, &ports](const std::uint8_t* datagram, std::uint32_t length) {
+        if (session_.readSecure(datagram, length, 0)) {
+            readSecure_ = true;
+            return false;
+        }
+        return StreamDecoder::worthDecoding(datagram, length, ports);
+    });
     std::vector<CapturedPacket> packets(MonitorSession::kFeedBatch);
     std::vector<MonitorSession::Detection> detections;
     std::uint64_t fed = 0;
@@ -109,9 +135,8 @@ void SessionFileLoader::readCapture() {
         const auto status = reader.nextBatch(packets, read);
         more = status == CaptureFileReader::Status::Packet;
         session_.feed(std::span(packets.data(), read), detections);
-        for (const MonitorSession::Detection& detection : detections) {
-            result_.rowsAdded += detection.added ? 1 : 0;
-        }
+        session_.addSecureFound(detections);
+        result_.rowsAdded += countAdded(detections);
         if (status == CaptureFileReader::Status::Error) {
             // What was read up to the damage stays listed.
             result_.failed = true;
@@ -123,4 +148,39 @@ void SessionFileLoader::readCapture() {
             bytesDone_.store(reader.bytesRead(), std::memory_order_relaxed);
         }
     }
+}
+
+std::shared_ptr<KeyLog> SessionFileLoader::readSecrets() {
+    auto keys = std::make_shared<KeyLog>();
+    const std::string& keyLogPath = session_.keyLogPath();
+    if (!keyLogPath.empty()) {
+        const KeyLogFile::Result read = KeyLogFile::readWhole(keyLogPath, *keys);
+        if (read.status != KeyLogFile::Status::Read) {
+            result_.keyLogError =
+                "鍵ログ ファイル " + keyLogPath + " を読めません: " +
+                (read.status == KeyLogFile::Status::Missing ? "ファイルがありません" : read.detail);
+        }
+    }
+    // A pcapng file may carry its connections' secrets itself. Damage or a read error is for
+    // the packet reader to report.
+    PcapngSecrets::read(path_, *keys);
+    return keys;
+}
+
+void SessionFileLoader::finishSecure() {
+    try {
+        session_.finishSecure();
+        std::vector<MonitorSession::Detection> detections;
+        session_.addSecureFound(detections);
+        result_.rowsAdded += countAdded(detections);
+        // Without a datagram on a TLS port the session's summary is an earlier reading's.
+        if (readSecure_) {
+            result_.secure = session_.secureSummary();
+        }
+    } catch (const std::bad_alloc&) {
+        result_.failed = true;
+        result_.error = "メモリが足りません";
+    }
+    // The secrets are this reading's alone.
+    session_.setKeyLog(nullptr);
 }

@@ -2,22 +2,26 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "core/session/SecureTrafficReader.h"
 #include "core/store/StreamListFile.h"
 
 class MonitorSession;
 
 // Reads one file into a session's list on a thread of its own: a saved list (its records go
-// in as rows) or a capture file (detected through the session as `detect --pcap` does). The
-// rows reach the front end as any detection does, through the session's rowsChanged. The
-// front end follows the progress and the end through the atomics below; stop() ends the
-// reading early (the rows found so far stay) and joins the thread.
+// in as rows) or a capture file (detected through the session as `detect --pcap` does, its
+// connections on the session's TLS ports read with the secrets of the session's key log file
+// and those the capture carries). The rows reach the front end as any detection does, through
+// the session's rowsChanged. The front end follows the progress and the end through the
+// atomics below; stop() ends the reading early (the rows found so far stay) and joins the
+// thread.
 //
-// While it runs, the owner must not reset or shut down the session, nor change its watched
-// ports or suffix table: stop() first.
+// While it runs, the owner must not reset or shut down the session, capture with it, nor change
+// its watched ports, TLS settings or suffix table: stop() first.
 class SessionFileLoader {
   public:
     struct Result {
@@ -27,6 +31,9 @@ class SessionFileLoader {
         std::uint64_t rowsAdded = 0;
         std::uint64_t skipped = 0;           // records of a list that were refused
         std::uint64_t firstSkippedLine = 0;  // the line of the first of them
+        // The encrypted connections of a capture; empty when it had none.
+        SecureTrafficReader::Summary secure;
+        std::string keyLogError;  // Japanese, why the key log file could not be read
     };
 
     SessionFileLoader(MonitorSession& session, std::string path, StreamListFile::Kind kind);
@@ -50,6 +57,9 @@ class SessionFileLoader {
     void run();
     void readList();
     void readCapture();
+    std::shared_ptr<KeyLog> readSecrets();
+    // The last connections of the capture end: their requests are listed, the secrets dropped.
+    void finishSecure();
 
     MonitorSession& session_;
     std::string path_;
@@ -59,5 +69,6 @@ class SessionFileLoader {
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> finished_{false};
     Result result_;
+    bool readSecure_ = false;  // a datagram on a TLS port was read
     std::thread thread_;
 };

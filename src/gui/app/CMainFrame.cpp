@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "core/detect/DetectedStream.h"
+#include "core/session/KeyLogBrowser.h"
 #include "core/session/MonitorSession.h"
 #include "gui/app/CQuorvexDoc.h"
 #include "gui/app/CaptureFailureText.h"
@@ -26,10 +27,13 @@
 #include "gui/app/DownloadNotice.h"
 #include "gui/app/FailureText.h"
 #include "gui/app/KeyLockState.h"
+#include "gui/app/KeyLogFileSetting.h"
 #include "gui/app/RecentFileList.h"
 #include "gui/app/RecentFilesMenu.h"
+#include "gui/app/TlsPortsSetting.h"
 #include "gui/app/ToolbarIcons.h"
 #include "gui/app/UiBridge.h"
+#include "gui/app/UnreadConnectionsNote.h"
 #include "gui/app/WatchedPortsSetting.h"
 #include "gui/app/WindowPlacement.h"
 #include "gui/detect/CTreeArea.h"
@@ -67,6 +71,19 @@ namespace {
 
 const QString kSendRequestContextKey = QStringLiteral("Settings/sendRequestContext");
 const QString kCookieReuseKey = QStringLiteral("Settings/cookieReuse");
+
+QString browserFailureText(const KeyLogBrowser::Outcome& outcome) {
+    if (outcome.failure == KeyLogBrowser::Failure::kNoBrowser) {
+        return QStringLiteral(
+            "鍵ログを書き出せるブラウザが見つかりません。\n"
+            "Chromium か Firefox をインストールしてから、もう一度お試しください。");
+    }
+    QString text = QStringLiteral("鍵ログ付きでブラウザを起動できませんでした。");
+    if (!outcome.detail.empty()) {
+        text += QStringLiteral("\n詳細: ") + FailureText::visible(outcome.detail);
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -127,6 +144,10 @@ bool CMainFrame::Create() {
         UpdateDroppedStreams();
         UpdateListStatus();
         UpdateCaption();
+        // Browsers that ended are reaped; their key log stays for the session.
+        for (const std::unique_ptr<KeyLogBrowser>& browser : browsers_) {
+            browser->running();
+        }
     });
     idleTimer_->start(kIdleIntervalMs);
 
@@ -246,6 +267,20 @@ void CMainFrame::CreateActions() {
         ID_WATCHED_PORTS, QStringLiteral("監視ポート(&P)..."),
         QStringLiteral("80、1755、554 のほかに監視する TCP ポートを設定します\n監視ポート"));
     connect(ports, &QAction::triggered, this, &CMainFrame::OnWatchedPorts);
+    QAction* tlsPorts = AddAction(
+        ID_TLS_PORTS, QStringLiteral("TLS ポート(&L)..."),
+        QStringLiteral("443 のほかに TLS (HTTPS) として読む TCP ポートを設定します\nTLS ポート"));
+    connect(tlsPorts, &QAction::triggered, this, &CMainFrame::OnTlsPorts);
+    QAction* keyLogFile = AddAction(
+        ID_KEY_LOG_FILE, QStringLiteral("鍵ログ ファイル(&G)..."),
+        QStringLiteral("HTTPS を読むための鍵をブラウザが書き出すファイル (SSLKEYLOGFILE) を"
+                       "設定します\n鍵ログ ファイル"));
+    connect(keyLogFile, &QAction::triggered, this, &CMainFrame::OnKeyLogFile);
+    QAction* browser = AddAction(
+        ID_KEY_LOG_BROWSER, QStringLiteral("鍵ログ付きでブラウザを起動"),
+        QStringLiteral("HTTPS の鍵を Quorvex だけが読める鍵ログに書き出すブラウザを、新しい"
+                       "プロファイルで起動します\n鍵ログ付きでブラウザを起動"));
+    connect(browser, &QAction::triggered, this, &CMainFrame::OnStartKeyLogBrowser);
     CreateRequestContextActions();
 
     QAction* viewToolBar = AddAction(
@@ -306,6 +341,7 @@ void CMainFrame::CreateMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
     file->addAction(action(ID_MONITOR_START));
     file->addAction(action(ID_MONITOR_STOP));
+    file->addAction(action(ID_KEY_LOG_BROWSER));
     file->addSeparator();
     file->addAction(action(ID_FILE_SAVE_AS));
     file->addSeparator();
@@ -321,6 +357,8 @@ void CMainFrame::CreateMenus() {
     edit->addSeparator();
     edit->addAction(action(ID_SETTINGS));
     edit->addAction(action(ID_WATCHED_PORTS));
+    edit->addAction(action(ID_TLS_PORTS));
+    edit->addAction(action(ID_KEY_LOG_FILE));
     edit->addAction(action(ID_SEND_REQUEST_CONTEXT));
     edit->addAction(action(ID_COOKIE_REUSE));
 
@@ -386,6 +424,12 @@ bool CMainFrame::CreateStatusBar() {
     droppedLabel_->setObjectName(QStringLiteral("droppedStreams"));
     droppedLabel_->hide();
     bar->addPermanentWidget(droppedLabel_);
+    // Server names come from the network: never read as rich text.
+    unreadLabel_ = new QLabel(bar);
+    unreadLabel_->setObjectName(QStringLiteral("unreadConnections"));
+    unreadLabel_->setTextFormat(Qt::PlainText);
+    unreadLabel_->hide();
+    bar->addPermanentWidget(unreadLabel_);
     capLabel_ = indicator(QStringLiteral("CAP"));
     numLabel_ = indicator(QStringLiteral("NUM"));
     scrlLabel_ = indicator(QStringLiteral("SCRL"));
@@ -455,7 +499,9 @@ void CMainFrame::UpdateCommandUI() {
     action(ID_VIEW_TREEBAR)->setChecked(treeBar_ != nullptr && !treeBar_->isHidden());
     action(ID_COPY_URL)->setEnabled(view_ != nullptr && view_->hasCurrentStream());
     action(ID_SETTINGS)->setEnabled(true);
-    action(ID_WATCHED_PORTS)->setEnabled(true);
+    for (int id : {ID_WATCHED_PORTS, ID_TLS_PORTS, ID_KEY_LOG_FILE, ID_KEY_LOG_BROWSER}) {
+        action(id)->setEnabled(true);
+    }
     action(ID_SEND_REQUEST_CONTEXT)->setEnabled(true);
     action(ID_COOKIE_REUSE)->setEnabled(true);
     action(ID_VIEW_TOOLBAR)->setChecked(toolBar_ != nullptr && !toolBar_->isHidden());
@@ -532,12 +578,54 @@ void CMainFrame::OnStartMonitoring() {
         session_->stop();
         monitorState_ = ID_MONITOR_STOP;
     }
-    if (!shutDown_ && session_->start(adapter)) {
-        monitorState_ = ID_MONITOR_START;
-        watchedAdapter_ = name;
-    }
+    StartCapture(adapter);
     UpdateCommandUI();
     UpdateListStatus();
+}
+
+bool CMainFrame::StartCapture(const AdapterEntry& adapter) {
+    ApplySecureSettings();
+    if (shutDown_ || !session_->start(adapter)) {
+        return false;
+    }
+    monitorState_ = ID_MONITOR_START;
+    watchedAdapter_ = AdapterName(adapter);
+    ShowSecureSummary({});
+    return true;
+}
+
+void CMainFrame::RestartMonitoring() {
+    const AdapterEntry adapter = session_->adapter();
+    OnStopMonitoring();
+    StartCapture(adapter);
+    UpdateCommandUI();
+    UpdateListStatus();
+}
+
+void CMainFrame::ApplySecureSettings() {
+    session_->setTlsPorts(TlsPortsSetting::Load());
+    session_->setKeyLogPath(keyLogPath());
+    // Each reading takes its secrets from the key log file anew; none are carried over.
+    session_->setKeyLog(nullptr);
+}
+
+std::string CMainFrame::keyLogPath() const {
+    return browsers_.empty() ? KeyLogFileSetting::LocalPath(KeyLogFileSetting::Load())
+                             : browsers_.front()->keyLogPath();
+}
+
+void CMainFrame::PrepareCaptureFileReading() {
+    if (session_->isCapturing()) {
+        OnStopMonitoring();
+    }
+    ApplySecureSettings();
+}
+
+void CMainFrame::ShowSecureSummary(const SecureTrafficReader::Summary& summary) {
+    const QString text = UnreadConnectionsNote::text(summary);
+    unreadLabel_->setText(text);
+    unreadLabel_->setToolTip(UnreadConnectionsNote::toolTip(summary));
+    unreadLabel_->setVisible(!text.isEmpty());
 }
 
 std::string CMainFrame::AdapterName(const AdapterEntry& adapter) {
@@ -559,9 +647,13 @@ void CMainFrame::ShowNoAdapter(int count) {
 
 void CMainFrame::OnStopMonitoring() {
     monitorState_ = ID_MONITOR_STOP;
+    const bool capturing = session_->isCapturing();
     session_->stop();
     UpdateCommandUI();
     if (!shutDown_) {
+        if (capturing) {
+            ShowSecureSummary(session_->secureSummary());
+        }
         UpdateListStatus();
     }
 }
@@ -589,26 +681,78 @@ void CMainFrame::OnSettings() {
     }
 }
 
-void CMainFrame::OnWatchedPorts() {
-    if (!services_.askWatchedPorts) {
+void CMainFrame::EditSetting(
+    const std::function<std::optional<QString>(QWidget*, const QString&)>& ask,
+    const QString& current,
+    const std::function<bool(const QString& text, QString& error)>& accept) {
+    if (!ask) {
         return;
     }
-    std::optional<QString> text =
-        services_.askWatchedPorts(this, WatchedPortsSetting::ToText(session_->watchedPorts()));
-    if (!text) {
-        return;
-    }
+    const std::optional<QString> text = ask(this, current);
     QString error;
-    std::optional<WatchedPorts> ports = WatchedPortsSetting::FromText(*text, error);
-    if (!ports) {
+    if (text && !accept(*text, error) && services_.showError) {
+        services_.showError(this, error);
+    }
+}
+
+void CMainFrame::OnWatchedPorts() {
+    EditSetting(services_.askWatchedPorts, WatchedPortsSetting::ToText(session_->watchedPorts()),
+                [this](const QString& text, QString& error) {
+                    std::optional<WatchedPorts> ports = WatchedPortsSetting::FromText(text, error);
+                    if (ports) {
+                        WatchedPortsSetting::Save(*ports);
+                        // A running capture keeps its filter; the next start uses the new list.
+                        session_->setWatchedPorts(*ports);
+                    }
+                    return ports.has_value();
+                });
+}
+
+// TLS ports and key log file are kept here and given to the session before each reading.
+void CMainFrame::OnTlsPorts() {
+    EditSetting(services_.askTlsPorts, TlsPortsSetting::ToText(TlsPortsSetting::Load()),
+                [](const QString& text, QString& error) {
+                    std::optional<TlsPorts> ports = TlsPortsSetting::FromText(text, error);
+                    if (ports) {
+                        TlsPortsSetting::Save(*ports);
+                    }
+                    return ports.has_value();
+                });
+}
+
+void CMainFrame::OnKeyLogFile() {
+    EditSetting(services_.askKeyLogFile, KeyLogFileSetting::Load(),
+                [](const QString& text, QString& error) {
+                    std::optional<QString> path = KeyLogFileSetting::FromText(text, error);
+                    if (path) {
+                        KeyLogFileSetting::Save(*path);
+                    }
+                    return path.has_value();
+                });
+}
+
+void CMainFrame::OnStartKeyLogBrowser() {
+    if (shutDown_) {
+        return;
+    }
+    WaitCursor wait;
+    auto browser = std::make_unique<KeyLogBrowser>(services_.browserEnvironment
+                                                       ? services_.browserEnvironment()
+                                                       : KeyLogBrowser::processEnvironment());
+    // One key log for every browser started here: the session follows a single file.
+    const std::string shared = browsers_.empty() ? std::string() : browsers_.front()->keyLogPath();
+    const KeyLogBrowser::Outcome outcome = browser->start(shared);
+    wait.Release();
+    if (!outcome.ok()) {
         if (services_.showError) {
-            services_.showError(this, error);
+            services_.showError(this, browserFailureText(outcome));
         }
         return;
     }
-    WatchedPortsSetting::Save(*ports);
-    // A running capture keeps its filter; the next start uses the new list.
-    session_->setWatchedPorts(*ports);
+    browsers_.push_back(std::move(browser));
+    if (shared.empty() && session_->isCapturing()) {
+        RestartMonitoring();
+    }
 }
 
 void CMainFrame::OnFileSave() {
@@ -703,6 +847,8 @@ void CMainFrame::ShutdownWork() {
     // Workers waiting for a dialog go on, so that the session can join them.
     bridge_->release();
     session_->shutdown();
+    // Before an exit that runs no destructors: the private key log holds secrets.
+    browsers_.clear();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

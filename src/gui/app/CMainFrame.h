@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "core/capture/AdapterEntry.h"
+#include "core/session/SecureTrafficReader.h"
 #include "gui/app/FrameServices.h"
 
 class CQuorvexDoc;
 class CTreeArea;
 class KeyLockState;
+class KeyLogBrowser;
 class MonitorSession;
 class UiBridge;
 struct CaptureStatus;
@@ -59,10 +61,25 @@ class CMainFrame : public QMainWindow {
     void OnCopyUrl();
     void OnSettings();
     void OnWatchedPorts();
+    void OnTlsPorts();
+    void OnKeyLogFile();
+    // Starts a browser that writes its TLS secrets to a private key log and has the session
+    // follow it from now on (a running capture starts again to do so). Browsers started later
+    // write to the same key log.
+    void OnStartKeyLogBrowser();
     void OnFileSave();
     void OnFileSaveAs();
     // A download ended: told on the desktop when the user is in another window.
     void OnDownloadEnded(int row, const DownloadOutcome& outcome);
+
+    // Shows in the status bar how many encrypted connections went unread for lack of keys
+    // (none: nothing shown), with their server names in the tool tip.
+    void ShowSecureSummary(const SecureTrafficReader::Summary& summary);
+    // A capture file is read next: monitoring stops (the session reads encrypted connections
+    // on one thread at a time) and the session gets the TLS ports and key log file.
+    void PrepareCaptureFileReading();
+    // The key log file the session reads: the browser's started from here, else the setting.
+    std::string keyLogPath() const;
 
     // Stops monitoring, ends the downloads and detaches the view; used by close and exit.
     void ShutdownWork();
@@ -76,6 +93,16 @@ class CMainFrame : public QMainWindow {
 
   private:
     void OnCaptureStatus(const CaptureStatus& status, int run);
+    // Gives the session the TLS settings and starts capturing on `adapter`.
+    bool StartCapture(const AdapterEntry& adapter);
+    void RestartMonitoring();
+    // The TLS ports and key log file, for the next reading; no capture runs.
+    void ApplySecureSettings();
+    // Asks for a setting's text with `ask`, showing `current`; the text goes to `accept`,
+    // which returns false with an error to show.
+    void EditSetting(const std::function<std::optional<QString>(QWidget*, const QString&)>& ask,
+                     const QString& current,
+                     const std::function<bool(const QString& text, QString& error)>& accept);
 
     void CreateActions();
     void CreateRequestContextActions();
@@ -119,10 +146,13 @@ class CMainFrame : public QMainWindow {
     QLineEdit* filterEdit_ = nullptr;
     QLabel* rowsLabel_ = nullptr;
     QLabel* droppedLabel_ = nullptr;  // new streams the full list had to drop
+    QLabel* unreadLabel_ = nullptr;   // encrypted connections without keys
     QLabel* capLabel_ = nullptr;
     QLabel* numLabel_ = nullptr;
     QLabel* scrlLabel_ = nullptr;
     QTimer* idleTimer_ = nullptr;
     std::unique_ptr<KeyLockState> keyLocks_;
+    // Browsers started with a key log; the first owns the key log, which goes with it.
+    std::vector<std::unique_ptr<KeyLogBrowser>> browsers_;
     bool shutDown_ = false;
 };

@@ -52,6 +52,8 @@ void CQuorvexApp::SetSettingsKey() {
 }
 
 bool CQuorvexApp::InitInstance(FrameServices services) {
+    // A frame from an earlier start stops its work through its document: it goes first.
+    frame_.reset();
     document_ = std::make_unique<CQuorvexDoc>();
     frame_ = std::make_unique<CMainFrame>(document_.get(), std::move(services));
     if (!frame_->Create()) {
@@ -98,6 +100,7 @@ void CQuorvexApp::OnFileNew() {
     if (document_->OnNewDocument() && frame_->activeView() != nullptr) {
         frame_->activeView()->OnInitialUpdate();
     }
+    frame_->ShowSecureSummary(document_->secureSummary());
 }
 
 void CQuorvexApp::OnFileOpen() {
@@ -117,12 +120,16 @@ bool CQuorvexApp::OpenDocumentFile(const QString& path) {
     // Refused before anything changes: the list and the document stay as they are.
     const QFileInfo info(path);
     QString reason;
+    StreamListFile::Kind kind = StreamListFile::Kind::Unknown;
     if (!info.exists()) {
         reason = QStringLiteral("ファイルがありません。");
     } else if (info.isDir()) {
         reason = QStringLiteral("フォルダーです。");
-    } else if (CQuorvexDoc::Sniff(path, &reason) != StreamListFile::Kind::Unknown) {
-        reason.clear();  // one of ours
+    } else {
+        kind = CQuorvexDoc::Sniff(path, &reason);
+        if (kind != StreamListFile::Kind::Unknown) {
+            reason.clear();  // one of ours
+        }
     }
     if (!reason.isEmpty()) {
         ShowError(QStringLiteral("%1 を開けません。\n%2").arg(info.fileName(), reason));
@@ -135,9 +142,14 @@ bool CQuorvexApp::OpenDocumentFile(const QString& path) {
     if (frame_->activeView() != nullptr) {
         frame_->activeView()->OnInitialUpdate();
     }
+    if (kind == StreamListFile::Kind::Pcap || kind == StreamListFile::Kind::Pcapng) {
+        frame_->PrepareCaptureFileReading();
+    }
     QString error;
     QString notice;
-    if (!document_->OnOpenDocument(path, frame_.get(), &error, &notice)) {
+    const bool opened = document_->OnOpenDocument(path, frame_.get(), &error, &notice);
+    frame_->ShowSecureSummary(document_->secureSummary());
+    if (!opened) {
         ShowError(error);
         return false;
     }

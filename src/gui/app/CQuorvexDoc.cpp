@@ -8,6 +8,7 @@
 
 #include "core/session/MonitorSession.h"
 #include "core/session/SessionFileLoader.h"
+#include "gui/app/FailureText.h"
 
 namespace {
 
@@ -37,6 +38,7 @@ bool CQuorvexDoc::OnNewDocument() {
     pathName_.clear();
     savesCsv_ = false;
     cleanRows_ = 0;
+    secureSummary_ = {};
     SetTitle(kUntitled);
     return true;
 }
@@ -82,6 +84,7 @@ bool CQuorvexDoc::OnOpenDocument(const QString& path, QWidget* dialogParent, QSt
 
     const bool capture = kind == Kind::Pcap || kind == Kind::Pcapng;
     cleanRows_ = session_->rowCount();
+    secureSummary_ = result.secure;
     if (result.failed && result.rowsAdded == 0 && !capture) {
         return refuse(QString::fromStdString(result.error));
     }
@@ -98,6 +101,11 @@ bool CQuorvexDoc::OnOpenDocument(const QString& path, QWidget* dialogParent, QSt
                           .arg(static_cast<qulonglong>(result.skipped))
                           .arg(static_cast<qulonglong>(result.firstSkippedLine))
                           .arg(QString::fromStdString(result.error));
+        }
+        if (!result.keyLogError.empty()) {
+            // Read on without the secrets: the status bar counts what they would have opened.
+            *notice += (notice->isEmpty() ? QString() : QStringLiteral("\n\n")) +
+                       FailureText::visible(result.keyLogError);
         }
     }
     if (capture) {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <memory>
 
+#include "core/session/SecureTrafficReader.h"
 #include "core/store/StreamListFile.h"
 
 class MonitorSession;
@@ -43,6 +44,9 @@ class CQuorvexDoc : public QObject {
     // What the file holds, by its bytes; Unknown with `reason` (Japanese) when none of ours.
     static StreamListFile::Kind Sniff(const QString& path, QString* reason);
 
+    // The encrypted connections of the capture file read last; empty after OnNewDocument().
+    const SecureTrafficReader::Summary& secureSummary() const { return secureSummary_; }
+
     bool isLoading() const { return loader_ != nullptr; }
     // Ends a running read at once (the program is closing).
     void StopLoading();
@@ -62,4 +66,5 @@ class CQuorvexDoc : public QObject {
     QString pathName_;
     bool savesCsv_ = false;  // the form of the file the document has
     int cleanRows_ = 0;      // rows when last opened, saved or emptied
+    SecureTrafficReader::Summary secureSummary_;
 };

@@ -10,6 +10,7 @@
 
 #include "core/detect/SuffixListFile.h"
 #include "core/session/HelperCaptureFactory.h"
+#include "core/session/KeyLogBrowser.h"
 #include "core/session/SystemAdapterSource.h"
 #include "gui/app/DownloadGuard.h"
 #include "gui/app/DownloadNotice.h"
@@ -17,6 +18,18 @@
 #include "gui/capture/CSelectAdapter.h"
 #include "gui/detect/CSufixDlg.h"
 #include "gui/list/CListArea.h"
+
+namespace {
+
+// One line of text, showing `current`; nullopt when cancelled.
+std::optional<QString> askLine(QWidget* parent, const QString& title, const QString& prompt,
+                               const QString& current) {
+    bool ok = false;
+    QString text = QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, current, &ok);
+    return ok ? std::optional<QString>(text) : std::nullopt;
+}
+
+}  // namespace
 
 FrameServices DesktopServices::Make() {
     FrameServices services;
@@ -35,16 +48,27 @@ FrameServices DesktopServices::Make() {
         CSufixDlg dialog(parent, suffixFile);
         return dialog.exec() == QDialog::Accepted ? 1 : 2;
     };
-    services.askWatchedPorts = [](QWidget* parent,
-                                  const QString& current) -> std::optional<QString> {
-        bool ok = false;
-        QString text = QInputDialog::getText(
-            parent, QStringLiteral("監視ポート"),
-            QStringLiteral("80、1755、554 のほかに監視する TCP ポート (空白区切り)\n"
-                           "次にモニタリングを開始したときから使われます:"),
-            QLineEdit::Normal, current, &ok);
-        return ok ? std::optional<QString>(text) : std::nullopt;
+    services.askWatchedPorts = [](QWidget* parent, const QString& current) {
+        return askLine(parent, QStringLiteral("監視ポート"),
+                       QStringLiteral("80、1755、554 のほかに監視する TCP ポート (空白区切り)\n"
+                                      "次にモニタリングを開始したときから使われます:"),
+                       current);
     };
+    services.askTlsPorts = [](QWidget* parent, const QString& current) {
+        return askLine(
+            parent, QStringLiteral("TLS ポート"),
+            QStringLiteral("443 のほかに TLS (HTTPS) として読む TCP ポート (空白区切り)\n"
+                           "次にモニタリングを開始したときから使われます:"),
+            current);
+    };
+    services.askKeyLogFile = [](QWidget* parent, const QString& current) {
+        return askLine(parent, QStringLiteral("鍵ログ ファイル"),
+                       QStringLiteral("ブラウザが TLS の鍵を書き出すファイル (SSLKEYLOGFILE) の"
+                                      "絶対パス。空にすると使いません\n"
+                                      "次にモニタリングを開始したときから使われます:"),
+                       current);
+    };
+    services.browserEnvironment = &KeyLogBrowser::processEnvironment;
     services.showError = [](QWidget* parent, const QString& text) {
         QMessageBox::warning(parent, QCoreApplication::applicationName(), text);
     };

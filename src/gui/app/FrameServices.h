@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/session/AdapterSource.h"
 #include "core/session/CaptureFactory.h"
@@ -32,6 +33,12 @@ struct FrameServices {
 
     // Asks for the added TCP ports, showing `current`; nullopt when cancelled.
     std::function<std::optional<QString>(QWidget* parent, const QString& current)> askWatchedPorts;
+    // The same for the TCP ports read as TLS besides 443, and for the key log file's path.
+    std::function<std::optional<QString>(QWidget* parent, const QString& current)> askTlsPorts;
+    std::function<std::optional<QString>(QWidget* parent, const QString& current)> askKeyLogFile;
+    // The environment ("NAME=value") a browser started with a key log finds and gets; empty:
+    // this process's.
+    std::function<std::vector<std::string>()> browserEnvironment;
 
     // Shows a failure the user must see.
     std::function<void(QWidget* parent, const QString& text)> showError;

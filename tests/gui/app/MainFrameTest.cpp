@@ -189,8 +189,8 @@ void MainFrameTest::menusHoldTheirItemsInOrder() {
                              QStringLiteral("表示(&V)"), QStringLiteral("ヘルプ(&H)")};
     // 0 stands for a separator.
     const QList<QList<int>> ids{
-        {132, 133, 0, 57604, 0, 57616, 0, 57665},  // 57616: the empty recent-file list
-        {57643, 0, 57635, 57634, 57637, 0, 148, 149, 150, 151},
+        {132, 133, 154, 0, 57604, 0, 57616, 0, 57665},  // 57616: the empty recent-file list
+        {57643, 0, 57635, 57634, 57637, 0, 148, 149, 152, 153, 150, 151},
         {59392, 59393, 134},
         {57664},
     };
@@ -209,6 +209,7 @@ void MainFrameTest::menusHoldTheirItemsInOrder() {
     const QList<QPair<int, QString>> texts{
         {132, QStringLiteral("モニタリング開始")},
         {133, QStringLiteral("モニタリング停止")},
+        {154, QStringLiteral("鍵ログ付きでブラウザを起動")},
         {57604, QStringLiteral("名前を付けて保存(&A)...")},
         {57665, QStringLiteral("アプリケーションの終了(&X)")},
         {57643, QStringLiteral("元に戻す\tCtrl+Z(&U)")},
@@ -216,6 +217,8 @@ void MainFrameTest::menusHoldTheirItemsInOrder() {
         {57634, QStringLiteral("コピー\tCtrl+C(&C)")},
         {57637, QStringLiteral("貼り付け\tCtrl+V(&P)")},
         {148, QStringLiteral("設定...")},
+        {152, QStringLiteral("TLS ポート(&L)...")},
+        {153, QStringLiteral("鍵ログ ファイル(&G)...")},
         {59392, QStringLiteral("ツール バー(&T)")},
         {59393, QStringLiteral("ステータス バー(&S)")},
         {134, QStringLiteral("ツール　バー")},
