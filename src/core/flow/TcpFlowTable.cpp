@@ -67,7 +67,8 @@ bool TcpFlowTable::onDatagram(const std::uint8_t* datagram, std::uint32_t length
             begin(*connection, *segment, senderFirst);
         }
     } else {
-        if (segment->has(TcpSegmentView::kRst)) {
+        if (segment->has(TcpSegmentView::kRst) ||
+            (!segment->has(TcpSegmentView::kSyn) && midwayStart_ && !midwayStart_(*segment))) {
             return true;  // nothing to follow
         }
         connection = &open(key);

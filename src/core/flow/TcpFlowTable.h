@@ -45,6 +45,12 @@ class TcpFlowTable {
     TcpFlowTable(const TcpFlowTable&) = delete;
     TcpFlowTable& operator=(const TcpFlowTable&) = delete;
 
+    // A connection first seen without its SYN (the capture started after it) is looked at only
+    // when this accepts its first segment; segments it refuses cost no entry. All are taken
+    // unless set.
+    using MidwayStart = std::function<bool(const TcpSegmentView& segment)>;
+    void setMidwayStart(MidwayStart accept) { midwayStart_ = std::move(accept); }
+
     // One captured datagram at time `nowMicros` (monotonic, from the packet or the clock). False
     // when it is not a TCP segment on a watched port.
     bool onDatagram(const std::uint8_t* datagram, std::uint32_t length, std::uint64_t nowMicros);
@@ -105,6 +111,7 @@ class TcpFlowTable {
     Limits limits_;
     std::function<bool(std::uint16_t)> isServerPort_;
     ConsumerFactory factory_;
+    MidwayStart midwayStart_;
     std::unordered_map<FlowKey, TcpConnection, FlowKey::Hash> connections_;
     TcpConnection* oldest_ = nullptr;
     TcpConnection* newest_ = nullptr;

@@ -289,9 +289,9 @@ bool MonitorSession::readSecure(const std::uint8_t* datagram, std::uint32_t leng
         if (keyLogFile_) {
             waiting.heldPerConnection = 1 << 20;
         }
-        secure_ = std::make_unique<SecureTrafficWorker>(std::make_unique<SecureTrafficReader>(
+        secure_ = std::make_unique<SecureTrafficReader>(
             decoder_, keyLog_, tlsPorts_,
-            [this](const StreamFields& stream) { keepSecureFound(stream); }, waiting));
+            [this](const StreamFields& stream) { keepSecureFound(stream); }, waiting);
     }
     secure_->read(datagram, length, nowMicros);
     return true;

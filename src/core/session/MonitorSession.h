@@ -18,7 +18,6 @@
 #include "core/detect/TlsPorts.h"
 #include "core/session/CaptureFactory.h"
 #include "core/session/SecureTrafficReader.h"
-#include "core/session/SecureTrafficWorker.h"
 #include "core/session/SessionCallbacks.h"
 #include "core/store/StoreChangeQueue.h"
 #include "core/store/StreamRowTexts.h"
@@ -262,8 +261,8 @@ class MonitorSession : private PacketReceiver {
     // file and when it was last read.
     std::unique_ptr<KeyLogFile> keyLogFile_;
     std::uint64_t keyLogReadAt_ = 0;
-    // Reading thread only (made at its first TLS datagram); reads on a thread of its own.
-    std::unique_ptr<SecureTrafficWorker> secure_;
+    // Reading thread only (made at its first TLS datagram).
+    std::unique_ptr<SecureTrafficReader> secure_;
     // What the reading thread found, in chunks, for the feeding thread.
     mutable std::mutex secureMutex_;
     std::vector<DecodedBatch> secureFound_;

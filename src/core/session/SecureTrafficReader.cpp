@@ -44,6 +44,11 @@ void writeRequestText(const HttpRequestHead& request, std::string_view serverNam
     out.append("\r\n");
 }
 
+// A TLS handshake record: content type 22, then a version whose first byte is 3.
+bool startsTlsHandshake(const TcpSegmentView& segment) {
+    return segment.payloadLength >= 5 && segment.payload[0] == 0x16 && segment.payload[1] == 0x03;
+}
+
 }  // namespace
 
 std::uint64_t SecureTrafficReader::Summary::withoutKeysCount() const {
@@ -266,6 +271,11 @@ SecureTrafficReader::SecureTrafficReader(const StreamDecoder& decoder, std::shar
         [this](const FlowInfo&) -> std::unique_ptr<FlowConsumer> {
             return std::make_unique<Connection>(*this);
         });
+    // Without its SYN, a connection is worth following only from its client's hello: the
+    // bulk of a capture's TLS traffic is connections long under way.
+    flows_->setMidwayStart([this](const TcpSegmentView& segment) {
+        return ports_.contains(segment.dstPort) && startsTlsHandshake(segment);
+    });
 }
 
 SecureTrafficReader::~SecureTrafficReader() {

@@ -365,10 +365,15 @@ TEST(TcpFlowTableTest, PassesOverWhatItDoesNotFollow) {
     tcp.protocol = 17;
     const auto notTcp = test_packets::datagram("x", tcp);
     const auto resetOnly = datagramOf({'c', 1, 0, R}, false);
+    const auto midway = datagramOf({'c', 1, 0, A, "no hello"}, false);
     EXPECT_FALSE(feed(table, unwatched));
     EXPECT_FALSE(feed(table, notTcp));
     EXPECT_TRUE(feed(table, resetOnly));
+    // A connection under way whose first segment the owner refuses takes no entry.
+    table.setMidwayStart([](const TcpSegmentView& segment) { return segment.payloadLength == 0; });
+    EXPECT_TRUE(feed(table, midway));
     EXPECT_EQ(table.connectionCount(), 0u);
+    EXPECT_EQ(table.counters().followed, 0u);
 }
 
 }  // namespace
