@@ -1,63 +1,13 @@
 // Feeds arbitrary bytes to an HTTP/1.x connection, both ways, in chunks the input chooses,
 // and checks every head that comes out against the bounds the detector relies on.
 #include <cstdint>
-#include <span>
-#include <string>
 
+#include "HttpHeadChecks.h"
 #include "core/http/Http1Connection.h"
-#include "core/http/HttpFieldText.h"
-#include "core/http/HttpTextLimits.h"
-#include "core/http/MediaContentType.h"
 
-namespace {
-
-void check(bool holds) {
-    if (!holds) {
-        __builtin_trap();
-    }
-}
-
-void checkText(const std::string& text, std::size_t limit) {
-    check(text.size() <= limit && !HttpFieldText::hasControlBytes(text));
-}
-
-class CheckingSink : public HttpMessageSink {
-  public:
-    void onRequest(const HttpRequestHead& request) override {
-        check(request.index == requests_++ && !request.method.empty());
-        checkText(request.method, HttpTextLimits::kMethod);
-        checkText(request.scheme, HttpTextLimits::kScheme);
-        checkText(request.authority, HttpTextLimits::kAuthority);
-        checkText(request.path, HttpTextLimits::kPath);
-        checkText(request.referer, HttpTextLimits::kReferer);
-        checkText(request.userAgent, HttpTextLimits::kUserAgent);
-        checkText(request.cookie, HttpTextLimits::kCookie);
-    }
-    void onResponse(const HttpResponseHead& response) override {
-        check(response.requestIndex < requests_ && response.status >= 200 &&
-              response.status <= 999);
-        checkText(response.contentType, HttpTextLimits::kContentType);
-        MediaContentType::of(response.contentType);
-    }
-
-  private:
-    std::uint64_t requests_ = 0;
-};
-
-}  // namespace
-
-// Each chunk is a control byte (top bit: from the server; the rest: length - 1) and its bytes.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Http1Connection connection;
-    CheckingSink sink;
-    std::span<const std::uint8_t> input(data, size);
-    while (!input.empty()) {
-        const bool fromClient = (input.front() & 0x80) == 0;
-        const std::size_t length =
-            std::min<std::size_t>((input.front() & 0x7F) + 1u, input.size() - 1);
-        connection.feed(fromClient, input.subspan(1, length), sink);
-        input = input.subspan(1 + length);
-    }
-    check(connection.failed() == !connection.failure().empty());
+    fuzz_http::CheckingSink sink;
+    fuzz_http::feedChunks(connection, {data, size}, sink);
     return 0;
 }

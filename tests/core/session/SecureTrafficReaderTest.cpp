@@ -5,12 +5,11 @@
 
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "core/detect/SuffixListFile.h"
 #include "core/tls/TlsSession.h"
-#include "support/TestPackets.h"
+#include "support/TranscriptDatagrams.h"
 
 namespace {
 
@@ -75,22 +74,8 @@ TEST(SecureTrafficReader, ExchangesGiveTheirRows) {
                                 std::string(f.referer)});
             },
             SecureTrafficReader::Waiting{});
-        // Picked up without a handshake: the side on port 443 is the server.
-        std::uint32_t next[2] = {1000, 5000};
-        for (const TlsTranscript::Segment& segment : transcript.segments) {
-            const int from = segment.fromClient ? 0 : 1;
-            test_packets::Tcp tcp;
-            if (from == 1) {
-                std::swap(tcp.srcAddr, tcp.dstAddr);
-            }
-            tcp.srcPort = from == 0 ? 40000 : 443;
-            tcp.dstPort = from == 0 ? 443 : 40000;
-            tcp.seq = next[from];
-            tcp.ack = next[1 - from];
-            const std::vector<std::uint8_t> d = test_packets::datagram(
-                {reinterpret_cast<const char*>(segment.bytes.data()), segment.bytes.size()}, tcp);
+        for (const std::vector<std::uint8_t>& d : TranscriptDatagrams(transcript)) {
             EXPECT_TRUE(reader.read(d.data(), static_cast<std::uint32_t>(d.size()), 0));
-            next[from] += static_cast<std::uint32_t>(segment.bytes.size());
         }
         reader.finish();
         // The conversation sends its request twice (the second one unanswered): each

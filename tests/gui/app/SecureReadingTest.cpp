@@ -19,7 +19,7 @@
 #include "gui/app/FrameViewAdapter.h"
 #include "gui/app/TlsPortsSetting.h"
 #include "support/PcapFileWriter.h"
-#include "support/TestPackets.h"
+#include "support/TranscriptDatagrams.h"
 #include "support/WhenModal.h"
 
 namespace {
@@ -39,21 +39,8 @@ bool writeHttpsCapture(const QString& capture, const QString& keyLog) {
     runTlsSession(options, transcript);
     std::ofstream(keyLog.toStdString()) << transcript.keyLog;
     PcapFileWriter writer(capture.toStdString(), 101);
-    // Picked up without a handshake: the side on port 443 is the server.
-    std::uint32_t next[2] = {1000, 5000};  // the client's sequence number, the server's
-    for (const TlsTranscript::Segment& segment : transcript.segments) {
-        const int from = segment.fromClient ? 0 : 1;
-        test_packets::Tcp tcp;
-        if (from == 1) {
-            std::swap(tcp.srcAddr, tcp.dstAddr);
-        }
-        tcp.srcPort = from == 0 ? 40000 : 443;
-        tcp.dstPort = from == 0 ? 443 : 40000;
-        tcp.seq = next[from];
-        tcp.ack = next[1 - from];
-        writer.add(test_packets::datagram(
-            {reinterpret_cast<const char*>(segment.bytes.data()), segment.bytes.size()}, tcp));
-        next[from] += static_cast<std::uint32_t>(segment.bytes.size());
+    for (const std::vector<std::uint8_t>& datagram : TranscriptDatagrams(transcript)) {
+        writer.add(datagram);
     }
     return transcript.completed && writer.ok();
 }
