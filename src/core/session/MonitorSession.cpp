@@ -277,24 +277,25 @@ void MonitorSession::setKeyLog(std::shared_ptr<KeyLog> keys) {
 
 bool MonitorSession::readSecure(const std::uint8_t* datagram, std::uint32_t length,
                                 std::uint64_t nowMicros) {
+    // Once reading, the reader's own port test is the only one: a TLS segment is parsed once.
+    if (secure_) {
+        return secure_->read(datagram, length, nowMicros);
+    }
     if (!SecureTrafficReader::isSecure(datagram, length, tlsPorts_)) {
         return false;
     }
-    if (!secure_) {
-        if (!keyLog_) {
-            keyLog_ = std::make_shared<KeyLog>();
-        }
-        // Keys a browser writes while capturing may come after the records they open.
-        SecureTrafficReader::Waiting waiting;
-        if (keyLogFile_) {
-            waiting.heldPerConnection = 1 << 20;
-        }
-        secure_ = std::make_unique<SecureTrafficReader>(
-            decoder_, keyLog_, tlsPorts_,
-            [this](const StreamFields& stream) { keepSecureFound(stream); }, waiting);
+    if (!keyLog_) {
+        keyLog_ = std::make_shared<KeyLog>();
     }
-    secure_->read(datagram, length, nowMicros);
-    return true;
+    // Keys a browser writes while capturing may come after the records they open.
+    SecureTrafficReader::Waiting waiting;
+    if (keyLogFile_) {
+        waiting.heldPerConnection = 1 << 20;
+    }
+    secure_ = std::make_unique<SecureTrafficReader>(
+        decoder_, keyLog_, tlsPorts_,
+        [this](const StreamFields& stream) { keepSecureFound(stream); }, waiting);
+    return secure_->read(datagram, length, nowMicros);
 }
 
 void MonitorSession::keepSecureFound(const StreamFields& stream) {
