@@ -21,6 +21,7 @@ struct HttpsCase {
     std::vector<std::string> urls;  // the rows, in order
     const char* stderrHas;
     bool keysInCapture = false;  // the key log carried inside a pcapng copy of the capture
+    const char* jsonHas = "";    // in every row's JSON line
 };
 
 const HttpsCase kCases[] = {
@@ -29,7 +30,9 @@ const HttpsCase kCases[] = {
      "--http1.1",
      true,
      {"https://media.test/v/a.mp4", "https://media.test/v/b.m3u8"},
-     ""},
+     "",
+     false,
+     "\"httpVersion\":\"1.1\",\"sni\":\"media.test\""},
     {"TLS 1.2",
      "openssl",
      "--http1.1 --tls-max 1.2",
@@ -53,7 +56,9 @@ const HttpsCase kCases[] = {
      "--http2",
      true,
      {"https://media.test/v/a.mp4", "https://media.test/v/b.m3u8"},
-     ""},
+     "",
+     false,
+     "\"httpVersion\":\"2\",\"sni\":\"media.test\""},
     {"without keys",
      "openssl",
      "--http1.1",
@@ -82,10 +87,12 @@ class HttpsDetect : public ::testing::Test {
     std::filesystem::path dir_;
 };
 
-std::vector<std::string> FirstColumns(const std::vector<std::string>& lines) {
+// The "url" of each JSON line.
+std::vector<std::string> Urls(const std::vector<std::string>& lines) {
     std::vector<std::string> urls;
     for (const std::string& line : lines) {
-        urls.push_back(line.substr(0, line.find('\t')));
+        const std::size_t start = line.find("\"url\":\"") + 7;
+        urls.push_back(line.substr(start, line.find('"', start) - start));
     }
     return urls;
 }
@@ -107,15 +114,18 @@ TEST_F(HttpsDetect, CapturedExchangesGiveTheirRows) {
                 "editcap -F pcapng --inject-secrets tls," + (work / "keys.log").string() + " " +
                 (work / "capture.pcap").string() + " " + capture.string()));
         }
-        std::vector<std::string> args{"detect", "--pcap", capture.string(), "--suffix-file",
-                                      (dir_ / "sufix.txt").string()};
+        std::vector<std::string> args{"detect", "--pcap",        capture.string(),
+                                      "--json", "--suffix-file", (dir_ / "sufix.txt").string()};
         if (c.withKeys) {
             args.insert(args.end(), {"--keylog", (work / "keys.log").string()});
         }
         CliProcess cli(args);
         ASSERT_TRUE(cli.started());
         EXPECT_EQ(cli.Finish(), 0) << cli.errors();
-        EXPECT_EQ(FirstColumns(cli.lines()), c.urls) << cli.errors();
+        EXPECT_EQ(Urls(cli.lines()), c.urls) << cli.errors();
+        for (const std::string& line : cli.lines()) {
+            EXPECT_NE(line.find(c.jsonHas), std::string::npos) << line;
+        }
         EXPECT_NE(cli.errors().find(c.stderrHas), std::string::npos) << cli.errors();
     }
 }

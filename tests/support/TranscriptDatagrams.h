@@ -8,9 +8,10 @@
 #include "core/tls/TlsSession.h"
 #include "support/TestPackets.h"
 
-// A recorded TLS conversation as the IPv4 datagrams of one TCP connection, client 40000 to
-// server 443, picked up without a handshake: the side on port 443 is the server.
-inline std::vector<std::vector<std::uint8_t>> TranscriptDatagrams(const TlsTranscript& transcript) {
+// A recorded conversation as the IPv4 datagrams of one TCP connection, client 40000 to server
+// `serverPort`, picked up without a handshake: the side on that port is the server.
+inline std::vector<std::vector<std::uint8_t>> TranscriptDatagrams(const TlsTranscript& transcript,
+                                                                  std::uint16_t serverPort = 443) {
     std::vector<std::vector<std::uint8_t>> datagrams;
     std::uint32_t next[2] = {1000, 5000};  // the client's sequence number, the server's
     for (const TlsTranscript::Segment& segment : transcript.segments) {
@@ -19,8 +20,8 @@ inline std::vector<std::vector<std::uint8_t>> TranscriptDatagrams(const TlsTrans
         if (from == 1) {
             std::swap(tcp.srcAddr, tcp.dstAddr);
         }
-        tcp.srcPort = from == 0 ? 40000 : 443;
-        tcp.dstPort = from == 0 ? 443 : 40000;
+        tcp.srcPort = from == 0 ? 40000 : serverPort;
+        tcp.dstPort = from == 0 ? serverPort : 40000;
         tcp.seq = next[from];
         tcp.ack = next[1 - from];
         datagrams.push_back(test_packets::datagram(

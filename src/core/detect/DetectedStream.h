@@ -24,6 +24,8 @@ struct DetectedStream {
     static constexpr int kRefererCapacity = 1024;
     static constexpr int kUserAgentCapacity = 512;
     static constexpr int kCookieCapacity = 2048;
+    static constexpr int kHttpVersionCapacity = 4;
+    static constexpr int kServerNameCapacity = 256;
     static constexpr int kLocalFileCapacity = 1024;
     static constexpr int kAdapterInfoSize = 64;
     static constexpr int kIpv6AddressSize = 16;
@@ -76,6 +78,10 @@ struct DetectedStream {
     char referer[kRefererCapacity];
     char userAgent[kUserAgentCapacity];
     char cookie[kCookieCapacity];
+    // For a request read inside TLS: its HTTP version ("1.1", "2") and the server name its
+    // client's hello asked for; empty otherwise.
+    char httpVersion[kHttpVersionCapacity];
+    char serverName[kServerNameCapacity];
     char localFile[kLocalFileCapacity];
     std::uint8_t adapterInfo[kAdapterInfoSize];
     // IPv6 addresses in network byte order; zero for IPv4.
@@ -95,9 +101,9 @@ inline bool IsIpv6(const DetectedStream& record) {
 // kilobytes behind it, which no reader looks at; that is what makes a reused record cheap.
 inline void ClearRecordFields(DetectedStream& record) {
     std::memset(&record, 0, offsetof(DetectedStream, suffix));
-    for (char* text :
-         {record.suffix, record.scheme, record.host, record.typeName, record.path, record.query,
-          record.referer, record.userAgent, record.cookie, record.localFile}) {
+    for (char* text : {record.suffix, record.scheme, record.host, record.typeName, record.path,
+                       record.query, record.referer, record.userAgent, record.cookie,
+                       record.httpVersion, record.serverName, record.localFile}) {
         text[0] = '\0';
     }
     std::memset(record.adapterInfo, 0, sizeof record.adapterInfo);

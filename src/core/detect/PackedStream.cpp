@@ -25,7 +25,8 @@ std::size_t PackedStream::maxSize() {
         DetectedStream::kHostCapacity + DetectedStream::kTypeNameCapacity +
         DetectedStream::kPathCapacity + DetectedStream::kQueryCapacity +
         DetectedStream::kRefererCapacity + DetectedStream::kUserAgentCapacity +
-        DetectedStream::kCookieCapacity;
+        DetectedStream::kCookieCapacity + DetectedStream::kHttpVersionCapacity +
+        DetectedStream::kServerNameCapacity;
     return aligned(sizeof(PackedStream) + texts + DetectedStream::kAdapterInfoSize +
                    2 * DetectedStream::kIpv6AddressSize);
 }
@@ -34,9 +35,10 @@ const PackedStream& PackedStream::pack(const StreamFields& fields, void* at) {
     auto* packed = new (at) PackedStream;
     packed->kindKey_ = fields.kindKey;
     std::memcpy(packed->header_, fields.header, sizeof packed->header_);
-    const std::string_view texts[kTexts] = {fields.suffix,   fields.scheme,    fields.host,
-                                            fields.typeName, fields.path,      fields.query,
-                                            fields.referer,  fields.userAgent, fields.cookie};
+    const std::string_view texts[kTexts] = {fields.suffix,      fields.scheme,    fields.host,
+                                            fields.typeName,    fields.path,      fields.query,
+                                            fields.referer,     fields.userAgent, fields.cookie,
+                                            fields.httpVersion, fields.serverName};
     char* out = reinterpret_cast<char*>(packed + 1);
     for (int i = 0; i < kTexts; ++i) {
         packed->lengths_[i] = static_cast<std::uint16_t>(texts[i].size());
@@ -64,9 +66,10 @@ StreamFields PackedStream::fields() const {
     fields.header = header_;
     fields.kindKey = kindKey_;
     const char* at = tail();
-    std::string_view* texts[kTexts] = {&fields.suffix,   &fields.scheme,    &fields.host,
-                                       &fields.typeName, &fields.path,      &fields.query,
-                                       &fields.referer,  &fields.userAgent, &fields.cookie};
+    std::string_view* texts[kTexts] = {&fields.suffix,      &fields.scheme,    &fields.host,
+                                       &fields.typeName,    &fields.path,      &fields.query,
+                                       &fields.referer,     &fields.userAgent, &fields.cookie,
+                                       &fields.httpVersion, &fields.serverName};
     for (int i = 0; i < kTexts; ++i) {
         *texts[i] = std::string_view(at, lengths_[i]);
         at += lengths_[i];

@@ -28,8 +28,20 @@ class PackedStream {
     void unpack(DetectedStream& out) const;
 
   private:
-    enum Text { kSuffix, kScheme, kHost, kTypeName, kPath, kQuery, kReferer, kUserAgent, kCookie };
-    static constexpr int kTexts = kCookie + 1;
+    enum Text {
+        kSuffix,
+        kScheme,
+        kHost,
+        kTypeName,
+        kPath,
+        kQuery,
+        kReferer,
+        kUserAgent,
+        kCookie,
+        kHttpVersion,
+        kServerName
+    };
+    static constexpr int kTexts = kServerName + 1;
     enum Flag : std::uint8_t { kAdapterBytes = 1, kAddresses6 = 2 };
 
     PackedStream() = default;

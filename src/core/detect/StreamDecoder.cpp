@@ -613,10 +613,10 @@ int StreamDecoder::decode(const std::uint8_t* datagram, std::uint32_t length, De
     return result;
 }
 
-int StreamDecoder::decodeSecureRequest(const std::uint8_t* datagram, std::uint32_t length,
-                                       std::string_view request, DetectedStream& head,
-                                       StreamFields& fields,
-                                       const StreamDecoder::MediaKind* given) const {
+int StreamDecoder::decodeFollowedRequest(const std::uint8_t* datagram, std::uint32_t length,
+                                         std::string_view request, Layer layer,
+                                         DetectedStream& head, StreamFields& fields,
+                                         const StreamDecoder::MediaKind* given) const {
     length = std::min(length, CapturedPacket::kCapacity);
     std::uint32_t tcp =
         isIpv6(datagram) ? ipv6TcpStart(datagram, length) : ipv4TcpStart(datagram, length);
@@ -624,9 +624,10 @@ int StreamDecoder::decodeSecureRequest(const std::uint8_t* datagram, std::uint32
         return -1;
     }
     const Snapshots& snapshots = currentSnapshots();
-    int result = decodeText(datagram, tcp, request.data(), request.size(), *snapshots.table,
-                            snapshots.adapter.get(), ports_, &kSecureHost, given, snapshots.version,
-                            head, fields);
+    int result =
+        decodeText(datagram, tcp, request.data(), request.size(), *snapshots.table,
+                   snapshots.adapter.get(), ports_, layer == Layer::kTls ? &kSecureHost : nullptr,
+                   given, snapshots.version, head, fields);
     if (result == 0 && !keepCookies_.load(std::memory_order_relaxed)) {
         fields.cookie = {};
     }

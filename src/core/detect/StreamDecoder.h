@@ -53,19 +53,21 @@ class StreamDecoder {
     int decode(const std::uint8_t* datagram, std::uint32_t length, DetectedStream& head,
                StreamFields& fields) const;
 
-    // A request read inside a TLS connection: `request` is its head as HTTP/1.1 text (a request
-    // of HTTP/2 written so too), `datagram` of `length` bytes the TCP segment that completed it,
-    // whose addresses and ports go into the record. The scheme is https and a Host header's
-    // value follows "https://". Views into `request` as decode() does into a packet.
+    // A request read from a followed connection: `request` is its head as HTTP/1.1 text (a
+    // request of HTTP/2 written so too), `datagram` of `length` bytes the TCP segment that
+    // completed it, whose addresses and ports go into the record. Inside TLS the scheme is https
+    // and a Host header's value follows "https://"; else as decode() takes a packet. Views into
+    // `request` as decode() does into a packet.
     // With `given`, the request is taken whatever its URL's suffix, with that suffix and type
     // name: its answer named the media (a playlist served without ".m3u8").
     struct MediaKind {
         std::string_view suffix;
         std::string_view typeName;
     };
-    int decodeSecureRequest(const std::uint8_t* datagram, std::uint32_t length,
-                            std::string_view request, DetectedStream& head, StreamFields& fields,
-                            const MediaKind* given = nullptr) const;
+    enum class Layer { kTls, kPlain };
+    int decodeFollowedRequest(const std::uint8_t* datagram, std::uint32_t length,
+                              std::string_view request, Layer layer, DetectedStream& head,
+                              StreamFields& fields, const MediaKind* given = nullptr) const;
 
     // The decoder itself, on explicit snapshots (and the three fixed ports when none given).
     // It keeps the request's cookie; the decoder above drops it unless told to keep it.

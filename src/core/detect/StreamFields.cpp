@@ -34,6 +34,8 @@ StreamFields StreamFields::of(const DetectedStream& record) {
     fields.referer = text(record.referer);
     fields.userAgent = text(record.userAgent);
     fields.cookie = text(record.cookie);
+    fields.httpVersion = text(record.httpVersion);
+    fields.serverName = text(record.serverName);
     fields.adapterInfo = record.adapterInfo;
     fields.srcAddr6 = record.srcAddr6;
     fields.dstAddr6 = record.dstAddr6;
@@ -53,6 +55,8 @@ void StreamFields::fill(DetectedStream& out) const {
     copyTerminated(out.referer, referer);
     copyTerminated(out.userAgent, userAgent);
     copyTerminated(out.cookie, cookie);
+    copyTerminated(out.httpVersion, httpVersion);
+    copyTerminated(out.serverName, serverName);
     out.localFile[0] = '\0';
     std::memmove(out.adapterInfo, adapterInfo, sizeof out.adapterInfo);
     std::memmove(out.srcAddr6, srcAddr6, sizeof out.srcAddr6);

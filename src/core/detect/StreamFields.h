@@ -15,6 +15,7 @@ struct StreamFields {
 
     const std::uint8_t* header = nullptr;
     std::string_view suffix, scheme, host, typeName, path, query, referer, userAgent, cookie;
+    std::string_view httpVersion, serverName;   // of a request read inside TLS
     const std::uint8_t* adapterInfo = nullptr;  // kAdapterInfoSize bytes
     const std::uint8_t* srcAddr6 = nullptr;     // kIpv6AddressSize bytes each
     const std::uint8_t* dstAddr6 = nullptr;
@@ -47,7 +48,8 @@ struct StreamFields {
         return headerField<std::uint16_t>(offsetof(DetectedStream, dstPort));
     }
     bool hasRequestContext() const {
-        return !referer.empty() || !userAgent.empty() || !cookie.empty();
+        return !referer.empty() || !userAgent.empty() || !cookie.empty() || !httpVersion.empty() ||
+               !serverName.empty();
     }
 
   private:

@@ -49,36 +49,41 @@ TcpFlowTable::~TcpFlowTable() {
 bool TcpFlowTable::onDatagram(const std::uint8_t* datagram, std::uint32_t length,
                               std::uint64_t nowMicros) {
     const std::optional<TcpSegmentView> segment = TcpSegmentView::parse(datagram, length);
-    if (!segment || (!isServerPort_(segment->dstPort) && !isServerPort_(segment->srcPort))) {
+    return segment && onSegment(*segment, datagram, length, nowMicros);
+}
+
+bool TcpFlowTable::onSegment(const TcpSegmentView& segment, const std::uint8_t* datagram,
+                             std::uint32_t length, std::uint64_t nowMicros) {
+    if (!isServerPort_(segment.dstPort) && !isServerPort_(segment.srcPort)) {
         return false;
     }
     expireIdle(nowMicros);
     bool senderFirst = false;
-    const FlowKey key = FlowKey::of(*segment, senderFirst);
+    const FlowKey key = FlowKey::of(segment, senderFirst);
     auto found = connections_.find(key);
     TcpConnection* connection = nullptr;
     if (found != connections_.end()) {
         connection = &found->second;
-        if (startsAnew(*connection, *segment, directionOf(*connection, senderFirst))) {
+        if (startsAnew(*connection, segment, directionOf(*connection, senderFirst))) {
             // The 4-tuple is used again: what was followed on it is over.
             if (connection->consumer) {
                 end(*connection, holdsBytes(*connection) ? FlowEnd::Gap : FlowEnd::Closed);
             }
-            begin(*connection, *segment, senderFirst);
+            begin(*connection, segment, senderFirst);
         }
     } else {
-        if (segment->has(TcpSegmentView::kRst) ||
-            (!segment->has(TcpSegmentView::kSyn) && midwayStart_ && !midwayStart_(*segment))) {
+        if (segment.has(TcpSegmentView::kRst) ||
+            (!segment.has(TcpSegmentView::kSyn) && midwayStart_ && !midwayStart_(segment))) {
             return true;  // nothing to follow
         }
         connection = &open(key);
-        begin(*connection, *segment, senderFirst);
+        begin(*connection, segment, senderFirst);
     }
     touch(*connection, nowMicros);
     const FlowDirection direction = directionOf(*connection, senderFirst);
-    noteStart(*connection, *segment, direction);
+    noteStart(*connection, segment, direction);
     if (connection->consumer) {
-        follow(*connection, Arrival{*segment, direction, datagram, length});
+        follow(*connection, Arrival{segment, direction, datagram, length});
     }
     return true;
 }

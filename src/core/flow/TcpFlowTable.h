@@ -54,6 +54,9 @@ class TcpFlowTable {
     // One captured datagram at time `nowMicros` (monotonic, from the packet or the clock). False
     // when it is not a TCP segment on a watched port.
     bool onDatagram(const std::uint8_t* datagram, std::uint32_t length, std::uint64_t nowMicros);
+    // The same for a datagram whose segment the caller has parsed already.
+    bool onSegment(const TcpSegmentView& segment, const std::uint8_t* datagram,
+                   std::uint32_t length, std::uint64_t nowMicros);
 
     // Ends connections idle since before nowMicros - idleMicros (onDatagram does this too).
     void expireIdle(std::uint64_t nowMicros);

@@ -281,7 +281,7 @@ bool MonitorSession::readSecure(const std::uint8_t* datagram, std::uint32_t leng
     if (secure_) {
         return secure_->read(datagram, length, nowMicros);
     }
-    if (!SecureTrafficReader::isSecure(datagram, length, tlsPorts_)) {
+    if (!SecureTrafficReader::isFollowed(datagram, length, tlsPorts_, &watchedPorts_)) {
         return false;
     }
     if (!keyLog_) {
@@ -295,6 +295,7 @@ bool MonitorSession::readSecure(const std::uint8_t* datagram, std::uint32_t leng
     secure_ = std::make_unique<SecureTrafficReader>(
         decoder_, keyLog_, tlsPorts_,
         [this](const StreamFields& stream) { keepSecureFound(stream); }, waiting);
+    secure_->followPlainHttp(watchedPorts_);
     return secure_->read(datagram, length, nowMicros);
 }
 

@@ -150,7 +150,9 @@ class MonitorSession : private PacketReceiver {
     void setKeyLogPath(std::string path) { keyLogPath_ = std::move(path); }
     const std::string& keyLogPath() const { return keyLogPath_; }
     // On the one thread that reads, for every datagram in capture order: whether it is a TCP
-    // segment on a TLS port, then read here (and not for decode()). `nowMicros` is monotonic.
+    // segment on a TLS port, then read here (and not for decode()). Plain HTTP segments are
+    // read here too, for answers that name media, and then decoded as well (false).
+    // `nowMicros` is monotonic.
     bool readSecure(const std::uint8_t* datagram, std::uint32_t length, std::uint64_t nowMicros);
     // On that thread, at the end of the input: every connection ends (and the next datagram
     // starts anew).

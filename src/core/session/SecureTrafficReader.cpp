@@ -44,6 +44,17 @@ void writeRequestText(const HttpRequestHead& request, std::string_view serverNam
     out.append("\r\n");
 }
 
+// A request line's start: a method of capital letters, then a space.
+bool startsHttpRequest(const TcpSegmentView& segment) {
+    constexpr std::size_t kLongestMethod = 8;
+    const std::size_t length = std::min<std::size_t>(segment.payloadLength, kLongestMethod + 1);
+    std::size_t i = 0;
+    while (i < length && segment.payload[i] >= 'A' && segment.payload[i] <= 'Z') {
+        ++i;
+    }
+    return i > 0 && i < length && segment.payload[i] == ' ';
+}
+
 // A TLS handshake record: content type 22, then a version whose first byte is 3.
 bool startsTlsHandshake(const TcpSegmentView& segment) {
     return segment.payloadLength >= 5 && segment.payload[0] == 0x16 && segment.payload[1] == 0x03;
@@ -63,8 +74,9 @@ std::uint64_t SecureTrafficReader::Summary::withoutKeysCount() const {
 // connection while it waits for keys.
 class SecureTrafficReader::Session final : private TlsPlaintextSink, private HttpMessageSink {
   public:
-    explicit Session(SecureTrafficReader& reader)
+    Session(SecureTrafficReader& reader, bool plain)
         : reader_(reader),
+          plain_(plain),
           tls_(TlsConnection::Limits{reader.waiting_.heldPerConnection}),
           keysSeen_(reader.keys_->generation()) {}
     ~Session() override { countHeld(0); }
@@ -75,7 +87,13 @@ class SecureTrafficReader::Session final : private TlsPlaintextSink, private Htt
     void feed(bool fromClient, std::span<const std::uint8_t> bytes, const std::uint8_t* datagram,
               std::uint32_t length, std::uint64_t nowMicros) {
         lastPacket_ = nowMicros;
-        keepHeaders(datagram, length);
+        if (fromClient) {  // the segments that carry requests
+            keepHeaders(datagram, length);
+        }
+        if (plain_) {
+            onApplicationData(fromClient, bytes);
+            return;
+        }
         retryWithNewKeys();
         tls_.feed(fromClient, bytes, *reader_.keys_, *this);
         countHeld(waiting() ? held_ + bytes.size() : 0);
@@ -103,6 +121,9 @@ class SecureTrafficReader::Session final : private TlsPlaintextSink, private Htt
 
     bool waiting() const { return tls_.state() == TlsConnection::State::WaitingForKeys; }
     bool readable() const {
+        if (plain_) {
+            return !httpFailed();
+        }
         const TlsConnection::State state = tls_.state();
         return state != TlsConnection::State::NotTls && state != TlsConnection::State::Failed &&
                state != TlsConnection::State::NoKeys && !httpFailed();
@@ -111,6 +132,9 @@ class SecureTrafficReader::Session final : private TlsPlaintextSink, private Htt
 
     // Counts the connection once, by how its reading ended.
     void tally(bool dataLost) const {
+        if (plain_) {
+            return;  // counted are TLS connections only
+        }
         SecureTrafficReader::Summary& summary = reader_.summary_;
         switch (tls_.state()) {
             case TlsConnection::State::Decrypting:
@@ -169,7 +193,7 @@ class SecureTrafficReader::Session final : private TlsPlaintextSink, private Htt
 
     void onRequest(const HttpRequestHead& request) override {
         writeRequestText(request, tls_.serverName(), reader_.requestText_);
-        if (report(reader_.requestText_, headers_.data(), headersLength_, nullptr)) {
+        if (takenBySuffix()) {
             return;
         }
         // Its answer may still name media: kept for it, a bounded few at a time.
@@ -195,16 +219,46 @@ class SecureTrafficReader::Session final : private TlsPlaintextSink, private Htt
         unanswered_.erase(asked);
     }
 
+    // Whether the request's URL names media by its suffix. Inside TLS it is listed now; a plain
+    // one the packet decoder lists.
+    bool takenBySuffix() {
+        if (plain_) {
+            StreamFields fields;
+            return decode(reader_.requestText_, headers_.data(), headersLength_, nullptr, fields);
+        }
+        return report(reader_.requestText_, headers_.data(), headersLength_, nullptr);
+    }
+
     // Lists the request when the decoder takes it; false when it does not.
     bool report(std::string_view text, const std::uint8_t* headers, std::size_t headersLength,
                 const StreamDecoder::MediaKind* given) {
         StreamFields fields;
-        if (reader_.decoder_.decodeSecureRequest(headers, static_cast<std::uint32_t>(headersLength),
-                                                 text, *reader_.head_, fields, given) != 0) {
+        if (!decode(text, headers, headersLength, given, fields)) {
             return false;
+        }
+        if (!plain_) {
+            fields.httpVersion = http2_ ? "2" : "1.1";
+            fields.serverName = printableServerName();
         }
         reader_.found_(fields);
         return true;
+    }
+
+    bool decode(std::string_view text, const std::uint8_t* headers, std::size_t headersLength,
+                const StreamDecoder::MediaKind* given, StreamFields& fields) {
+        const auto layer = plain_ ? StreamDecoder::Layer::kPlain : StreamDecoder::Layer::kTls;
+        return reader_.decoder_.decodeFollowedRequest(
+                   headers, static_cast<std::uint32_t>(headersLength), text, layer, *reader_.head_,
+                   fields, given) == 0;
+    }
+
+    // The hello's server name as a row may show it: a host name of printable ASCII that fits.
+    std::string_view printableServerName() const {
+        const std::string_view name = tls_.serverName();
+        const bool printable =
+            std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c < 0x7F; });
+        return printable && name.size() < DetectedStream::kServerNameCapacity ? name
+                                                                              : std::string_view{};
     }
 
     struct Unanswered {
@@ -216,6 +270,7 @@ class SecureTrafficReader::Session final : private TlsPlaintextSink, private Htt
     static constexpr std::size_t kUnansweredKept = 32;
 
     SecureTrafficReader& reader_;
+    const bool plain_;  // plain HTTP: no TLS, only answers that name media
     TlsConnection tls_;
     std::uint64_t keysSeen_;
     std::size_t held_ = 0;
@@ -231,8 +286,8 @@ class SecureTrafficReader::Session final : private TlsPlaintextSink, private Htt
 // for keys when the connection ends before they came.
 class SecureTrafficReader::Connection final : public FlowConsumer {
   public:
-    explicit Connection(SecureTrafficReader& reader)
-        : reader_(reader), session_(std::make_unique<Session>(reader)) {}
+    Connection(SecureTrafficReader& reader, bool plain)
+        : reader_(reader), session_(std::make_unique<Session>(reader, plain)) {}
 
     bool onBytes(FlowDirection direction, std::span<const std::uint8_t> bytes,
                  const std::uint8_t* datagram, std::uint32_t length) override {
@@ -269,7 +324,7 @@ SecureTrafficReader::SecureTrafficReader(const StreamDecoder& decoder, std::shar
     flows_ = std::make_unique<TcpFlowTable>(
         TcpFlowTable::Limits{}, [this](std::uint16_t port) { return ports_.contains(port); },
         [this](const FlowInfo&) -> std::unique_ptr<FlowConsumer> {
-            return std::make_unique<Connection>(*this);
+            return std::make_unique<Connection>(*this, false);
         });
     // Without its SYN, a connection is worth following only from its client's hello: the
     // bulk of a capture's TLS traffic is connections long under way.
@@ -282,16 +337,49 @@ SecureTrafficReader::~SecureTrafficReader() {
     finish();
 }
 
-bool SecureTrafficReader::isSecure(const std::uint8_t* datagram, std::uint32_t length,
-                                   const TlsPorts& ports) {
+void SecureTrafficReader::followPlainHttp(const WatchedPorts& ports) {
+    plainPorts_ = ports;
+    plainFlows_ = std::make_unique<TcpFlowTable>(
+        TcpFlowTable::Limits{}, [this](std::uint16_t port) { return isPlainHttp(port); },
+        [this](const FlowInfo&) -> std::unique_ptr<FlowConsumer> {
+            return std::make_unique<Connection>(*this, true);
+        });
+    plainFlows_->setMidwayStart([this](const TcpSegmentView& segment) {
+        return isPlainHttp(segment.dstPort) && startsHttpRequest(segment);
+    });
+}
+
+bool SecureTrafficReader::isPlainHttp(std::uint16_t port) const {
+    return port == WatchedPorts::kHttpPort || plainPorts_.isAdded(port);
+}
+
+bool SecureTrafficReader::isFollowed(const std::uint8_t* datagram, std::uint32_t length,
+                                     const TlsPorts& ports, const WatchedPorts* plain) {
     std::optional<TcpSegmentView> segment = TcpSegmentView::parse(datagram, length);
-    return segment && (ports.contains(segment->srcPort) || ports.contains(segment->dstPort));
+    if (!segment) {
+        return false;
+    }
+    const auto followed = [&](std::uint16_t port) {
+        return ports.contains(port) ||
+               (plain != nullptr && (port == WatchedPorts::kHttpPort || plain->isAdded(port)));
+    };
+    return followed(segment->srcPort) || followed(segment->dstPort);
 }
 
 bool SecureTrafficReader::read(const std::uint8_t* datagram, std::uint32_t length,
                                std::uint64_t nowMicros) {
+    const std::optional<TcpSegmentView> segment = TcpSegmentView::parse(datagram, length);
+    if (!segment) {
+        return false;
+    }
     now_ = nowMicros;
-    return flows_->onDatagram(datagram, length, nowMicros);
+    if (flows_->onSegment(*segment, datagram, length, nowMicros)) {
+        return true;
+    }
+    if (plainFlows_) {
+        plainFlows_->onSegment(*segment, datagram, length, nowMicros);
+    }
+    return false;
 }
 
 void SecureTrafficReader::linger(std::unique_ptr<Session> session) {
@@ -301,6 +389,9 @@ void SecureTrafficReader::linger(std::unique_ptr<Session> session) {
 void SecureTrafficReader::tick(std::uint64_t nowMicros) {
     now_ = nowMicros;
     flows_->expireIdle(nowMicros);
+    if (plainFlows_) {
+        plainFlows_->expireIdle(nowMicros);
+    }
     std::erase_if(lingering_, [this, nowMicros](const std::unique_ptr<Session>& session) {
         session->retryWithNewKeys();
         if (session->waiting() && nowMicros - session->lastPacket() < waiting_.micros) {
@@ -315,6 +406,9 @@ void SecureTrafficReader::tick(std::uint64_t nowMicros) {
 void SecureTrafficReader::finish() {
     if (flows_) {
         flows_->endAll();
+    }
+    if (plainFlows_) {
+        plainFlows_->endAll();
     }
     for (const std::unique_ptr<Session>& session : lingering_) {
         session->retryWithNewKeys();

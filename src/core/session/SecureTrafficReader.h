@@ -11,13 +11,16 @@
 #include "core/detect/StreamDecoder.h"
 #include "core/detect/StreamFields.h"
 #include "core/detect/TlsPorts.h"
+#include "core/detect/WatchedPorts.h"
 #include "core/flow/TcpFlowTable.h"
 #include "core/tls/KeyLog.h"
 
 // Reads the media requests inside TLS connections: follows each connection on a TLS port, reads
 // its TLS with the key log's secrets and the HTTP/1.1 or HTTP/2 inside, and hands every request
-// that names a media file to `found` as the decoder reads it (scheme https). Datagrams arrive in
-// capture order on one thread; `found` runs on that thread.
+// that names a media file to `found` as the decoder reads it (scheme https). With
+// followPlainHttp(), plain HTTP connections are followed too, for the requests that only their
+// answer's Content-Type names as media (the packet decoder lists the others). Datagrams arrive
+// in capture order on one thread; `found` runs on that thread.
 class SecureTrafficReader {
   public:
     using Found = std::function<void(const StreamFields& stream)>;
@@ -48,9 +51,15 @@ class SecureTrafficReader {
     SecureTrafficReader(const SecureTrafficReader&) = delete;
     SecureTrafficReader& operator=(const SecureTrafficReader&) = delete;
 
-    // Whether the datagram is a TCP segment to or from a TLS port: cheap, for every packet.
-    static bool isSecure(const std::uint8_t* datagram, std::uint32_t length, const TlsPorts& ports);
-    // One datagram at `nowMicros` (monotonic); false when it is not on a TLS port.
+    // Also follows plain HTTP connections on port 80 and the ports added to `ports`.
+    void followPlainHttp(const WatchedPorts& ports);
+
+    // Whether the datagram is a TCP segment to or from a TLS port, or with `plain` a plain
+    // HTTP port: cheap, for every packet.
+    static bool isFollowed(const std::uint8_t* datagram, std::uint32_t length,
+                           const TlsPorts& ports, const WatchedPorts* plain);
+    // One datagram at `nowMicros` (monotonic); true when it is on a TLS port, and so for
+    // nothing else to read.
     bool read(const std::uint8_t* datagram, std::uint32_t length, std::uint64_t nowMicros);
     // Now and then while reading (at least once a second): connections that ended while
     // waiting for keys are read once the keys are there, or given up when the wait is over.
@@ -68,6 +77,7 @@ class SecureTrafficReader {
     friend class Connection;
 
     void linger(std::unique_ptr<Session> session);
+    bool isPlainHttp(std::uint16_t port) const;
 
     const StreamDecoder& decoder_;
     std::shared_ptr<KeyLog> keys_;
@@ -84,4 +94,6 @@ class SecureTrafficReader {
     std::unique_ptr<DetectedStream> head_;
     std::uint64_t now_ = 0;  // the time of the datagram being read
     std::unique_ptr<TcpFlowTable> flows_;
+    WatchedPorts plainPorts_;
+    std::unique_ptr<TcpFlowTable> plainFlows_;
 };

@@ -103,18 +103,22 @@ struct LineTexts {
           suffix(stream.suffix),
           typeName(stream.typeName),
           referer(stream.referer),
-          userAgent(stream.userAgent) {}
+          userAgent(stream.userAgent),
+          httpVersion(stream.httpVersion),
+          serverName(stream.serverName) {}
 
     // Room for the whole line: every text at its longest escaped form (the URL repeats host,
     // path and query), the keys, two IPv6 addresses and two ports.
     std::size_t maxLength() const {
         constexpr std::size_t kKeysAndNumbers = 256 + 2 * (INET6_ADDRSTRLEN + 2);
         std::size_t texts = scheme.size() + 2 * (host.size() + path.size() + query.size()) +
-                            suffix.size() + typeName.size() + referer.size() + userAgent.size();
+                            suffix.size() + typeName.size() + referer.size() + userAgent.size() +
+                            httpVersion.size() + serverName.size();
         return JsonString::maxLength(texts) + 8 * 2 + kKeysAndNumbers;
     }
 
     std::string_view scheme, host, path, query, suffix, typeName, referer, userAgent;
+    std::string_view httpVersion, serverName;
 };
 
 // The URL's string: host, path and query as one string, since a character may span them.
@@ -174,6 +178,15 @@ char* writeLine(char* out, const StreamFields& stream, const LineTexts& texts) {
     out = JsonString::write(out, texts.referer);
     out = writeLiteral(out, ",\"userAgent\":");
     out = JsonString::write(out, texts.userAgent);
+    // Only a request read inside TLS has these.
+    if (!texts.httpVersion.empty()) {
+        out = writeLiteral(out, ",\"httpVersion\":");
+        out = JsonString::write(out, texts.httpVersion);
+    }
+    if (!texts.serverName.empty()) {
+        out = writeLiteral(out, ",\"sni\":");
+        out = JsonString::write(out, texts.serverName);
+    }
     out = writeLiteral(out, ",\"srcAddr\":");
     if (stream.isIpv6()) {
         out = writeAddress6(out, stream.srcAddr6);

@@ -83,6 +83,10 @@ bool StreamRecordFields::set(DetectedStream& out, std::string_view name, std::st
         return setText(out.referer, name, value, error);
     if (name == "userAgent")
         return setText(out.userAgent, name, value, error);
+    if (name == "httpVersion")
+        return setText(out.httpVersion, name, value, error);
+    if (name == "sni")
+        return setText(out.serverName, name, value, error);
     if (name == "srcAddr")
         return setAddress(out, true, name, value, error);
     if (name == "dstAddr")
@@ -96,8 +100,8 @@ bool StreamRecordFields::set(DetectedStream& out, std::string_view name, std::st
 
 bool StreamRecordFields::known(std::string_view name) {
     static constexpr std::string_view kNames[] = {
-        "scheme",  "host",      "path",    "query",   "url",     "suffix", "typeName",
-        "referer", "userAgent", "srcAddr", "dstAddr", "srcPort", "dstPort"};
+        "scheme",    "host",        "path", "query",   "url",     "suffix",  "typeName", "referer",
+        "userAgent", "httpVersion", "sni",  "srcAddr", "dstAddr", "srcPort", "dstPort"};
     for (std::string_view known : kNames) {
         if (name == known) {
             return true;

@@ -1,6 +1,7 @@
 #include "core/store/StreamStore.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -119,42 +120,64 @@ struct StreamStore::Ipv6Addresses {
 
 // The request headers of a row's latest sighting, kept once for all rows with the same ones
 // (most clients send the same User-Agent with every request) and freed with its last row.
-// Referer, User-Agent and Cookie in one string, each behind a zero byte but the first: header
-// values hold no zero byte.
+// Referer, User-Agent, Cookie, and for a request read inside TLS its HTTP version and server
+// name, in one string, each behind a zero byte but the first: header values hold no zero byte.
 struct StreamStore::RequestContext {
     std::string joined;
     std::uint32_t users = 0;
 
     static constexpr char kSeparator = '\0';
+    static constexpr std::size_t kParts = 5;
 
+    static std::array<std::string_view, kParts> partsOf(const StreamFields& r) {
+        return {r.referer, r.userAgent, r.cookie, r.httpVersion, r.serverName};
+    }
     static std::string of(const StreamFields& r) {
-        const std::string_view referer = r.referer;
-        const std::string_view userAgent = r.userAgent;
-        const std::string_view cookie = r.cookie;
+        const auto parts = partsOf(r);
+        std::size_t size = kParts - 1;
+        for (std::string_view part : parts) {
+            size += part.size();
+        }
         std::string joined;
-        joined.reserve(referer.size() + userAgent.size() + cookie.size() + 2);
-        joined.append(referer).append(1, kSeparator);
-        joined.append(userAgent).append(1, kSeparator);
-        joined.append(cookie);
+        joined.reserve(size);
+        for (std::size_t i = 0; i < kParts; ++i) {
+            if (i != 0) {
+                joined.append(1, kSeparator);
+            }
+            joined.append(parts[i]);
+        }
         return joined;
     }
     bool sameAs(const StreamFields& r) const {
-        const std::string_view referer = r.referer;
-        const std::string_view userAgent = r.userAgent;
-        const std::string_view cookie = r.cookie;
-        const std::string_view text = joined;
-        return text.size() == referer.size() + userAgent.size() + cookie.size() + 2 &&
-               text.starts_with(referer) && text[referer.size()] == kSeparator &&
-               text.substr(referer.size() + 1).starts_with(userAgent) &&
-               text[referer.size() + 1 + userAgent.size()] == kSeparator && text.ends_with(cookie);
+        std::string_view text = joined;
+        const auto parts = partsOf(r);
+        for (std::size_t i = 0; i < kParts; ++i) {
+            if (!text.starts_with(parts[i])) {
+                return false;
+            }
+            text.remove_prefix(parts[i].size());
+            if (i + 1 < kParts) {
+                if (text.empty() || text.front() != kSeparator) {
+                    return false;
+                }
+                text.remove_prefix(1);
+            }
+        }
+        return text.empty();
     }
     void fill(DetectedStream& out) const {
+        const std::array<std::pair<char*, std::size_t>, kParts> fields = {
+            std::pair{out.referer, sizeof out.referer},
+            {out.userAgent, sizeof out.userAgent},
+            {out.cookie, sizeof out.cookie},
+            {out.httpVersion, sizeof out.httpVersion},
+            {out.serverName, sizeof out.serverName}};
         std::string_view text = joined;
-        std::size_t first = text.find(kSeparator);
-        std::size_t second = text.find(kSeparator, first + 1);
-        copyText(out.referer, sizeof out.referer, text.substr(0, first));
-        copyText(out.userAgent, sizeof out.userAgent, text.substr(first + 1, second - first - 1));
-        copyText(out.cookie, sizeof out.cookie, text.substr(second + 1));
+        for (const auto& [field, capacity] : fields) {
+            const std::size_t end = std::min(text.find(kSeparator), text.size());
+            copyText(field, capacity, text.substr(0, end));
+            text.remove_prefix(std::min(end + 1, text.size()));
+        }
     }
 };
 
@@ -644,6 +667,7 @@ void StreamStore::releaseContext(std::uint32_t reference) {
 void StreamStore::fillContext(const Row& row, DetectedStream& out) const {
     if (row.context == 0) {
         out.referer[0] = out.userAgent[0] = out.cookie[0] = '\0';
+        out.httpVersion[0] = out.serverName[0] = '\0';
         return;
     }
     contexts_[row.context - 1].fill(out);

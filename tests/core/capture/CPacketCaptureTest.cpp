@@ -428,7 +428,7 @@ TEST(CPacketCapture, FilterPassesWhatTheDetectorLooksAt) {
             bool passed = pcap_offline_filter(&program, &header, frame.data()) != 0;
             const auto length = static_cast<std::uint32_t>(d.size());
             bool wanted = StreamDecoder::worthDecoding(d.data(), length, ports) ||
-                          SecureTrafficReader::isSecure(d.data(), length, TlsPorts{});
+                          SecureTrafficReader::isFollowed(d.data(), length, TlsPorts{}, nullptr);
             EXPECT_EQ(passed, wanted) << "datagram " << i << ", " << tags << " tags";
         }
         pcap_freecode(&program);
