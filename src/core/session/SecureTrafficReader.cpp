@@ -44,17 +44,6 @@ void writeRequestText(const HttpRequestHead& request, std::string_view serverNam
     out.append("\r\n");
 }
 
-// A request line's start: a method of capital letters, then a space.
-bool startsHttpRequest(const TcpSegmentView& segment) {
-    constexpr std::size_t kLongestMethod = 8;
-    const std::size_t length = std::min<std::size_t>(segment.payloadLength, kLongestMethod + 1);
-    std::size_t i = 0;
-    while (i < length && segment.payload[i] >= 'A' && segment.payload[i] <= 'Z') {
-        ++i;
-    }
-    return i > 0 && i < length && segment.payload[i] == ' ';
-}
-
 // A TLS handshake record: content type 22, then a version whose first byte is 3.
 bool startsTlsHandshake(const TcpSegmentView& segment) {
     return segment.payloadLength >= 5 && segment.payload[0] == 0x16 && segment.payload[1] == 0x03;
@@ -74,9 +63,8 @@ std::uint64_t SecureTrafficReader::Summary::withoutKeysCount() const {
 // connection while it waits for keys.
 class SecureTrafficReader::Session final : private TlsPlaintextSink, private HttpMessageSink {
   public:
-    Session(SecureTrafficReader& reader, bool plain)
+    explicit Session(SecureTrafficReader& reader)
         : reader_(reader),
-          plain_(plain),
           tls_(TlsConnection::Limits{reader.waiting_.heldPerConnection}),
           keysSeen_(reader.keys_->generation()) {}
     ~Session() override { countHeld(0); }
@@ -89,10 +77,6 @@ class SecureTrafficReader::Session final : private TlsPlaintextSink, private Htt
         lastPacket_ = nowMicros;
         if (fromClient) {  // the segments that carry requests
             keepHeaders(datagram, length);
-        }
-        if (plain_) {
-            onApplicationData(fromClient, bytes);
-            return;
         }
         retryWithNewKeys();
         tls_.feed(fromClient, bytes, *reader_.keys_, *this);
@@ -121,9 +105,6 @@ class SecureTrafficReader::Session final : private TlsPlaintextSink, private Htt
 
     bool waiting() const { return tls_.state() == TlsConnection::State::WaitingForKeys; }
     bool readable() const {
-        if (plain_) {
-            return !httpFailed();
-        }
         const TlsConnection::State state = tls_.state();
         return state != TlsConnection::State::NotTls && state != TlsConnection::State::Failed &&
                state != TlsConnection::State::NoKeys && !httpFailed();
@@ -132,9 +113,6 @@ class SecureTrafficReader::Session final : private TlsPlaintextSink, private Htt
 
     // Counts the connection once, by how its reading ended.
     void tally(bool dataLost) const {
-        if (plain_) {
-            return;  // counted are TLS connections only
-        }
         SecureTrafficReader::Summary& summary = reader_.summary_;
         switch (tls_.state()) {
             case TlsConnection::State::Decrypting:
@@ -193,7 +171,7 @@ class SecureTrafficReader::Session final : private TlsPlaintextSink, private Htt
 
     void onRequest(const HttpRequestHead& request) override {
         writeRequestText(request, tls_.serverName(), reader_.requestText_);
-        if (takenBySuffix()) {
+        if (report(reader_.requestText_, headers_.data(), headersLength_, nullptr)) {
             return;
         }
         // Its answer may still name media: kept for it, a bounded few at a time.
@@ -219,37 +197,19 @@ class SecureTrafficReader::Session final : private TlsPlaintextSink, private Htt
         unanswered_.erase(asked);
     }
 
-    // Whether the request's URL names media by its suffix. Inside TLS it is listed now; a plain
-    // one the packet decoder lists.
-    bool takenBySuffix() {
-        if (plain_) {
-            StreamFields fields;
-            return decode(reader_.requestText_, headers_.data(), headersLength_, nullptr, fields);
-        }
-        return report(reader_.requestText_, headers_.data(), headersLength_, nullptr);
-    }
-
     // Lists the request when the decoder takes it; false when it does not.
     bool report(std::string_view text, const std::uint8_t* headers, std::size_t headersLength,
                 const StreamDecoder::MediaKind* given) {
         StreamFields fields;
-        if (!decode(text, headers, headersLength, given, fields)) {
+        if (reader_.decoder_.decodeFollowedRequest(
+                headers, static_cast<std::uint32_t>(headersLength), text,
+                StreamDecoder::Layer::kTls, *reader_.head_, fields, given) != 0) {
             return false;
         }
-        if (!plain_) {
-            fields.httpVersion = http2_ ? "2" : "1.1";
-            fields.serverName = printableServerName();
-        }
+        fields.httpVersion = http2_ ? "2" : "1.1";
+        fields.serverName = printableServerName();
         reader_.found_(fields);
         return true;
-    }
-
-    bool decode(std::string_view text, const std::uint8_t* headers, std::size_t headersLength,
-                const StreamDecoder::MediaKind* given, StreamFields& fields) {
-        const auto layer = plain_ ? StreamDecoder::Layer::kPlain : StreamDecoder::Layer::kTls;
-        return reader_.decoder_.decodeFollowedRequest(
-                   headers, static_cast<std::uint32_t>(headersLength), text, layer, *reader_.head_,
-                   fields, given) == 0;
     }
 
     // The hello's server name as a row may show it: a host name of printable ASCII that fits.
@@ -270,7 +230,6 @@ class SecureTrafficReader::Session final : private TlsPlaintextSink, private Htt
     static constexpr std::size_t kUnansweredKept = 32;
 
     SecureTrafficReader& reader_;
-    const bool plain_;  // plain HTTP: no TLS, only answers that name media
     TlsConnection tls_;
     std::uint64_t keysSeen_;
     std::size_t held_ = 0;
@@ -286,8 +245,8 @@ class SecureTrafficReader::Session final : private TlsPlaintextSink, private Htt
 // for keys when the connection ends before they came.
 class SecureTrafficReader::Connection final : public FlowConsumer {
   public:
-    Connection(SecureTrafficReader& reader, bool plain)
-        : reader_(reader), session_(std::make_unique<Session>(reader, plain)) {}
+    explicit Connection(SecureTrafficReader& reader)
+        : reader_(reader), session_(std::make_unique<Session>(reader)) {}
 
     bool onBytes(FlowDirection direction, std::span<const std::uint8_t> bytes,
                  const std::uint8_t* datagram, std::uint32_t length) override {
@@ -324,7 +283,7 @@ SecureTrafficReader::SecureTrafficReader(const StreamDecoder& decoder, std::shar
     flows_ = std::make_unique<TcpFlowTable>(
         TcpFlowTable::Limits{}, [this](std::uint16_t port) { return ports_.contains(port); },
         [this](const FlowInfo&) -> std::unique_ptr<FlowConsumer> {
-            return std::make_unique<Connection>(*this, false);
+            return std::make_unique<Connection>(*this);
         });
     // Without its SYN, a connection is worth following only from its client's hello: the
     // bulk of a capture's TLS traffic is connections long under way.
@@ -338,19 +297,7 @@ SecureTrafficReader::~SecureTrafficReader() {
 }
 
 void SecureTrafficReader::followPlainHttp(const WatchedPorts& ports) {
-    plainPorts_ = ports;
-    plainFlows_ = std::make_unique<TcpFlowTable>(
-        TcpFlowTable::Limits{}, [this](std::uint16_t port) { return isPlainHttp(port); },
-        [this](const FlowInfo&) -> std::unique_ptr<FlowConsumer> {
-            return std::make_unique<Connection>(*this, true);
-        });
-    plainFlows_->setMidwayStart([this](const TcpSegmentView& segment) {
-        return isPlainHttp(segment.dstPort) && startsHttpRequest(segment);
-    });
-}
-
-bool SecureTrafficReader::isPlainHttp(std::uint16_t port) const {
-    return port == WatchedPorts::kHttpPort || plainPorts_.isAdded(port);
+    plain_ = std::make_unique<PlainResponseWatcher>(decoder_, ports, found_);
 }
 
 bool SecureTrafficReader::isFollowed(const std::uint8_t* datagram, std::uint32_t length,
@@ -361,7 +308,7 @@ bool SecureTrafficReader::isFollowed(const std::uint8_t* datagram, std::uint32_t
     }
     const auto followed = [&](std::uint16_t port) {
         return ports.contains(port) ||
-               (plain != nullptr && (port == WatchedPorts::kHttpPort || plain->isAdded(port)));
+               (plain != nullptr && PlainResponseWatcher::isPlainHttp(port, *plain));
     };
     return followed(segment->srcPort) || followed(segment->dstPort);
 }
@@ -376,8 +323,8 @@ bool SecureTrafficReader::read(const std::uint8_t* datagram, std::uint32_t lengt
     if (flows_->onSegment(*segment, datagram, length, nowMicros)) {
         return true;
     }
-    if (plainFlows_) {
-        plainFlows_->onSegment(*segment, datagram, length, nowMicros);
+    if (plain_) {
+        plain_->onSegment(*segment, datagram, length);
     }
     return false;
 }
@@ -389,9 +336,6 @@ void SecureTrafficReader::linger(std::unique_ptr<Session> session) {
 void SecureTrafficReader::tick(std::uint64_t nowMicros) {
     now_ = nowMicros;
     flows_->expireIdle(nowMicros);
-    if (plainFlows_) {
-        plainFlows_->expireIdle(nowMicros);
-    }
     std::erase_if(lingering_, [this, nowMicros](const std::unique_ptr<Session>& session) {
         session->retryWithNewKeys();
         if (session->waiting() && nowMicros - session->lastPacket() < waiting_.micros) {
@@ -406,9 +350,6 @@ void SecureTrafficReader::tick(std::uint64_t nowMicros) {
 void SecureTrafficReader::finish() {
     if (flows_) {
         flows_->endAll();
-    }
-    if (plainFlows_) {
-        plainFlows_->endAll();
     }
     for (const std::unique_ptr<Session>& session : lingering_) {
         session->retryWithNewKeys();

@@ -13,12 +13,13 @@
 #include "core/detect/TlsPorts.h"
 #include "core/detect/WatchedPorts.h"
 #include "core/flow/TcpFlowTable.h"
+#include "core/session/PlainResponseWatcher.h"
 #include "core/tls/KeyLog.h"
 
 // Reads the media requests inside TLS connections: follows each connection on a TLS port, reads
 // its TLS with the key log's secrets and the HTTP/1.1 or HTTP/2 inside, and hands every request
 // that names a media file to `found` as the decoder reads it (scheme https). With
-// followPlainHttp(), plain HTTP connections are followed too, for the requests that only their
+// followPlainHttp(), plain HTTP answers are looked at too, for the requests that only their
 // answer's Content-Type names as media (the packet decoder lists the others). Datagrams arrive
 // in capture order on one thread; `found` runs on that thread.
 class SecureTrafficReader {
@@ -51,7 +52,8 @@ class SecureTrafficReader {
     SecureTrafficReader(const SecureTrafficReader&) = delete;
     SecureTrafficReader& operator=(const SecureTrafficReader&) = delete;
 
-    // Also follows plain HTTP connections on port 80 and the ports added to `ports`.
+    // Also pairs plain HTTP answers on port 80 and the ports added to `ports` with their
+    // requests.
     void followPlainHttp(const WatchedPorts& ports);
 
     // Whether the datagram is a TCP segment to or from a TLS port, or with `plain` a plain
@@ -77,7 +79,6 @@ class SecureTrafficReader {
     friend class Connection;
 
     void linger(std::unique_ptr<Session> session);
-    bool isPlainHttp(std::uint16_t port) const;
 
     const StreamDecoder& decoder_;
     std::shared_ptr<KeyLog> keys_;
@@ -94,6 +95,5 @@ class SecureTrafficReader {
     std::unique_ptr<DetectedStream> head_;
     std::uint64_t now_ = 0;  // the time of the datagram being read
     std::unique_ptr<TcpFlowTable> flows_;
-    WatchedPorts plainPorts_;
-    std::unique_ptr<TcpFlowTable> plainFlows_;
+    std::unique_ptr<PlainResponseWatcher> plain_;
 };
