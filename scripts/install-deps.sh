@@ -16,6 +16,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
   gstreamer1.0-plugins-ugly \
   python3 iproute2 curl tcpdump tcpreplay locales libcap2-bin util-linux openssl nghttp2-server \
+  ngtcp2-client ngtcp2-server \
   wireshark-common \
   libnotify-bin \
   xvfb xauth x11-apps xdotool imagemagick fonts-noto-cjk libx11-dev \

@@ -50,6 +50,20 @@ OSSL_PARAM digestParam(const char* digest) {
 
 }  // namespace
 
+bool TlsKeyDerivation::extract(const char* digest, std::span<const std::uint8_t> salt,
+                               std::span<const std::uint8_t> inputKey,
+                               std::span<std::uint8_t> out) {
+    int mode = EVP_KDF_HKDF_MODE_EXTRACT_ONLY;
+    const OSSL_PARAM params[] = {
+        digestParam(digest),
+        OSSL_PARAM_construct_int(OSSL_KDF_PARAM_MODE, &mode),
+        octets(OSSL_KDF_PARAM_KEY, inputKey),
+        octets(OSSL_KDF_PARAM_SALT, salt),
+        OSSL_PARAM_construct_end(),
+    };
+    return derive(hkdf(), params, out);
+}
+
 bool TlsKeyDerivation::expandLabel(const char* digest, std::span<const std::uint8_t> secret,
                                    std::string_view label, std::span<std::uint8_t> out) {
     // struct { uint16 length; opaque label<7..255> = "tls13 " + Label; opaque context<0..255>; }

@@ -7,6 +7,10 @@
 // The key schedule steps a reader of the traffic needs, through OpenSSL's KDFs.
 class TlsKeyDerivation {
   public:
+    // HKDF-Extract(salt, inputKey) with the hash named `digest`; `out` is the hash's length.
+    static bool extract(const char* digest, std::span<const std::uint8_t> salt,
+                        std::span<const std::uint8_t> inputKey, std::span<std::uint8_t> out);
+
     // TLS 1.3 HKDF-Expand-Label(secret, label, "", out.size()) with the hash named `digest`.
     static bool expandLabel(const char* digest, std::span<const std::uint8_t> secret,
                             std::string_view label, std::span<std::uint8_t> out);

@@ -99,12 +99,7 @@ std::optional<std::size_t> TlsRecordCipher::open(std::span<const std::uint8_t> h
         std::copy_n(body.begin(), kExplicitNonceLength, nonce.begin() + 4);
         sealed = body.subspan(kExplicitNonceLength);
     } else {
-        // The sequence number, left-padded to the nonce's length, XORed into the fixed IV.
-        std::array<std::uint8_t, 8> sequence{};
-        putSequence(sequence_, sequence.data());
-        for (std::size_t i = 0; i < sequence.size(); ++i) {
-            nonce[4 + i] ^= sequence[i];
-        }
+        nonce = sequenceNonce(sequence_);
     }
     if (sealed.size() < kTagLength) {
         return std::nullopt;
@@ -126,6 +121,33 @@ std::optional<std::size_t> TlsRecordCipher::open(std::span<const std::uint8_t> h
         ++sequence_;
     }
     return opened;
+}
+
+std::optional<std::size_t> TlsRecordCipher::openAt(std::uint64_t number,
+                                                   std::span<const std::uint8_t> aad,
+                                                   std::span<const std::uint8_t> sealed,
+                                                   std::span<std::uint8_t> out) {
+    if (!ready_ || explicitNonce_ || sealed.size() < kTagLength ||
+        out.size() < sealed.size() - kTagLength) {
+        return std::nullopt;
+    }
+    std::array<std::uint8_t, kNonceLength> nonce = sequenceNonce(number);
+    if (EVP_DecryptInit_ex(context_, nullptr, nullptr, nullptr, nonce.data()) <= 0) {
+        return std::nullopt;
+    }
+    return openSealed(aad, sealed, out);
+}
+
+// The sequence number, left-padded to the nonce's length, XORed into the fixed IV.
+std::array<std::uint8_t, TlsRecordCipher::kNonceLength> TlsRecordCipher::sequenceNonce(
+    std::uint64_t sequence) const {
+    std::array<std::uint8_t, kNonceLength> nonce = iv_;
+    std::array<std::uint8_t, 8> number{};
+    putSequence(sequence, number.data());
+    for (std::size_t i = 0; i < number.size(); ++i) {
+        nonce[4 + i] ^= number[i];
+    }
+    return nonce;
 }
 
 std::optional<std::size_t> TlsRecordCipher::openSealed(std::span<const std::uint8_t> aad,

@@ -38,7 +38,15 @@ class TlsRecordCipher {
                                     std::span<const std::uint8_t> body,
                                     std::span<std::uint8_t> out);
 
+    // Opens `sealed` (ciphertext and tag) whose nonce is the fixed IV XOR `number`, as QUIC
+    // seals a packet under its packet number, with `aad` authenticated, into `out` (at least
+    // the ciphertext's size). The record sequence is left as it is.
+    std::optional<std::size_t> openAt(std::uint64_t number, std::span<const std::uint8_t> aad,
+                                      std::span<const std::uint8_t> sealed,
+                                      std::span<std::uint8_t> out);
+
   private:
+    std::array<std::uint8_t, kNonceLength> sequenceNonce(std::uint64_t sequence) const;
     std::optional<std::size_t> openSealed(std::span<const std::uint8_t> aad,
                                           std::span<const std::uint8_t> sealed,
                                           std::span<std::uint8_t> out);
