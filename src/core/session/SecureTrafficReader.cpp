@@ -14,35 +14,9 @@
 #include "core/http/Http1Connection.h"
 #include "core/http/Http2Connection.h"
 #include "core/http/HttpMessageSink.h"
-#include "core/http/MediaContentType.h"
 #include "core/tls/TlsConnection.h"
 
 namespace {
-
-// Enough of a datagram for its IP header (with options or extension headers) and TCP header.
-constexpr std::size_t kHeadersKept = 256;
-
-// A request of either HTTP version written as HTTP/1.1 text, the form the decoder reads.
-void writeRequestText(const HttpRequestHead& request, std::string_view serverName,
-                      std::string& out) {
-    out.clear();
-    out.append(request.method.empty() ? "GET" : request.method).append(" ");
-    out.append(request.path).append(" HTTP/1.1\r\n");
-    // A request of HTTP/1.0 may lack a Host header; the server name of the handshake is the
-    // host the client asked for.
-    out.append("Host: ").append(request.authority.empty() ? serverName : request.authority);
-    out.append("\r\n");
-    const std::pair<std::string_view, const std::string*> context[] = {
-        {"Referer", &request.referer},
-        {"User-Agent", &request.userAgent},
-        {"Cookie", &request.cookie}};
-    for (const auto& [name, value] : context) {
-        if (!value->empty()) {
-            out.append(name).append(": ").append(*value).append("\r\n");
-        }
-    }
-    out.append("\r\n");
-}
 
 // A TLS handshake record: content type 22, then a version whose first byte is 3.
 bool startsTlsHandshake(const TcpSegmentView& segment) {
@@ -66,7 +40,8 @@ class SecureTrafficReader::Session final : private TlsPlaintextSink, private Htt
     explicit Session(SecureTrafficReader& reader)
         : reader_(reader),
           tls_(TlsConnection::Limits{reader.waiting_.heldPerConnection}),
-          keysSeen_(reader.keys_->generation()) {}
+          keysSeen_(reader.keys_->generation()),
+          requests_(reader.room_) {}
     ~Session() override { countHeld(0); }
 
     Session(const Session&) = delete;
@@ -148,7 +123,7 @@ class SecureTrafficReader::Session final : private TlsPlaintextSink, private Htt
     }
 
     void keepHeaders(const std::uint8_t* datagram, std::uint32_t length) {
-        headersLength_ = std::min<std::size_t>(length, kHeadersKept);
+        headersLength_ = std::min<std::size_t>(length, headers_.size());
         std::memcpy(headers_.data(), datagram, headersLength_);
     }
 
@@ -170,64 +145,14 @@ class SecureTrafficReader::Session final : private TlsPlaintextSink, private Htt
     }
 
     void onRequest(const HttpRequestHead& request) override {
-        writeRequestText(request, tls_.serverName(), reader_.requestText_);
-        if (report(reader_.requestText_, headers_.data(), headersLength_, nullptr)) {
-            return;
-        }
-        // Its answer may still name media: kept for it, a bounded few at a time.
-        if (unanswered_.size() == kUnansweredKept) {
-            unanswered_.pop_front();
-        }
-        unanswered_.push_back({request.index, reader_.requestText_, headers_, headersLength_});
+        requests_.onRequest(request, std::span(headers_.data(), headersLength_), connection());
     }
-
-    // A request no suffix named becomes a row when its answer's Content-Type names media.
     void onResponse(const HttpResponseHead& response) override {
-        auto asked = std::find_if(unanswered_.begin(), unanswered_.end(), [&](const Unanswered& u) {
-            return u.index == response.requestIndex;
-        });
-        if (asked == unanswered_.end()) {
-            return;
-        }
-        const std::optional<MediaContentType> media = MediaContentType::of(response.contentType);
-        if (media && response.status >= 200 && response.status < 300) {
-            const StreamDecoder::MediaKind kind{media->suffix, media->typeName};
-            report(asked->text, asked->headers.data(), asked->headersLength, &kind);
-        }
-        unanswered_.erase(asked);
+        requests_.onResponse(response, connection());
     }
-
-    // Lists the request when the decoder takes it; false when it does not.
-    bool report(std::string_view text, const std::uint8_t* headers, std::size_t headersLength,
-                const StreamDecoder::MediaKind* given) {
-        StreamFields fields;
-        if (reader_.decoder_.decodeFollowedRequest(
-                headers, static_cast<std::uint32_t>(headersLength), text,
-                StreamDecoder::Layer::kTls, *reader_.head_, fields, given) != 0) {
-            return false;
-        }
-        fields.httpVersion = http2_ ? "2" : "1.1";
-        fields.serverName = printableServerName();
-        reader_.found_(fields);
-        return true;
+    FollowedRequests::Connection connection() const {
+        return {http2_ ? "2" : "1.1", tls_.serverName()};
     }
-
-    // The hello's server name as a row may show it: a host name of printable ASCII that fits.
-    std::string_view printableServerName() const {
-        const std::string_view name = tls_.serverName();
-        const bool printable =
-            std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c < 0x7F; });
-        return printable && name.size() < DetectedStream::kServerNameCapacity ? name
-                                                                              : std::string_view{};
-    }
-
-    struct Unanswered {
-        std::uint64_t index;
-        std::string text;
-        std::array<std::uint8_t, kHeadersKept> headers;
-        std::size_t headersLength;
-    };
-    static constexpr std::size_t kUnansweredKept = 32;
 
     SecureTrafficReader& reader_;
     TlsConnection tls_;
@@ -236,9 +161,9 @@ class SecureTrafficReader::Session final : private TlsPlaintextSink, private Htt
     std::uint64_t lastPacket_ = 0;
     std::optional<Http1Connection> http1_;
     std::optional<Http2Connection> http2_;
-    std::array<std::uint8_t, kHeadersKept> headers_{};
+    std::array<std::uint8_t, FollowedRequests::kHeadersKept> headers_{};
     std::size_t headersLength_ = 0;
-    std::deque<Unanswered> unanswered_;
+    FollowedRequests requests_;
 };
 
 // One followed TCP connection: hands its bytes to its session, and the session on to wait
@@ -279,7 +204,8 @@ SecureTrafficReader::SecureTrafficReader(const StreamDecoder& decoder, std::shar
       ports_(ports),
       found_(std::move(found)),
       waiting_(waiting),
-      head_(std::make_unique<DetectedStream>()) {
+      head_(std::make_unique<DetectedStream>()),
+      room_{decoder_, *head_, requestText_, found_} {
     flows_ = std::make_unique<TcpFlowTable>(
         TcpFlowTable::Limits{}, [this](std::uint16_t port) { return ports_.contains(port); },
         [this](const FlowInfo&) -> std::unique_ptr<FlowConsumer> {

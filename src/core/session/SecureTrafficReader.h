@@ -13,6 +13,7 @@
 #include "core/detect/TlsPorts.h"
 #include "core/detect/WatchedPorts.h"
 #include "core/flow/TcpFlowTable.h"
+#include "core/session/FollowedRequests.h"
 #include "core/session/PlainResponseWatcher.h"
 #include "core/tls/KeyLog.h"
 
@@ -93,6 +94,7 @@ class SecureTrafficReader {
     // Room for the request being decoded: its text and the record's header fields.
     std::string requestText_;
     std::unique_ptr<DetectedStream> head_;
+    FollowedRequests::Room room_;
     std::uint64_t now_ = 0;  // the time of the datagram being read
     std::unique_ptr<TcpFlowTable> flows_;
     std::unique_ptr<PlainResponseWatcher> plain_;
