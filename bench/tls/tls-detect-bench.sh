@@ -4,14 +4,19 @@
 # time, CPU time and peak memory of each, best of ROUNDS (peak memory: the highest), and the
 # ratios with their targets. Outputs go to small files, counted as the requests found.
 #
-#   bash bench/tls/tls-detect-bench.sh CLI FILE KEYS [ROUNDS]      (default: 3 rounds)
+#   bash bench/tls/tls-detect-bench.sh [--quic] CLI FILE KEYS [ROUNDS]      (default: 3 rounds)
 #
-# FILE and KEYS come from build/release/bench/make_tls_capture. The read loop is
-# pcap_read_loop from the same build (READ_LOOP=path to use another). tshark comes from the
-# Debian package tshark.
+# FILE and KEYS come from build/release/bench/make_tls_capture, or with --quic (HTTP/3 over
+# QUIC) from bench/tls/make-quic-capture.sh. The read loop is pcap_read_loop from the same
+# build (READ_LOOP=path to use another). tshark comes from the Debian package tshark.
 set -euo pipefail
+quic=false
+if [ "${1:-}" = --quic ]; then
+    quic=true
+    shift
+fi
 if [ $# -lt 3 ]; then
-    echo "usage: tls-detect-bench.sh CLI FILE KEYS [ROUNDS]" >&2
+    echo "usage: tls-detect-bench.sh [--quic] CLI FILE KEYS [ROUNDS]" >&2
     exit 2
 fi
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -55,8 +60,16 @@ run() {
             --suffix-file "$work/sufix.txt"
         ;;
     tshark)
-        measure tshark tshark -r "$file" -o "tls.keylog_file:$keys" -Y http2.headers.path \
-            -T fields -e http2.headers.path
+        if $quic; then
+            # tshark 4.0 decrypts QUIC and splits HTTP/3 into frames but decodes no header
+            # fields: the requests are the client's HEADERS frames, one per request stream.
+            measure tshark tshark -r "$file" -o "tls.keylog_file:$keys" \
+                -Y 'udp.dstport == 443 && http3.frame_type == 1' \
+                -T fields -e udp.srcport -e quic.stream.stream_id
+        else
+            measure tshark tshark -r "$file" -o "tls.keylog_file:$keys" -Y http2.headers.path \
+                -T fields -e http2.headers.path
+        fi
         ;;
     esac
 }
@@ -91,8 +104,20 @@ printf '  %-34s %9s %9s %10s %9s\n' tool "wall s" "CPU s" "peak MiB" requests
 row "read loop (pcap_next_ex)" "${wall[read]}" "${cpu[read]}" "${peak[read]}" -
 row "quorvex-cli detect --keylog" "${wall[detect]}" "${cpu[detect]}" "${peak[detect]}" \
     "$(wc -l <"$work/detect.out")"
-row "tshark (TLS keys, HTTP/2 paths)" "${wall[tshark]}" "${cpu[tshark]}" "${peak[tshark]}" \
-    "$(wc -l <"$work/tshark.out")"
+if $quic; then
+    # Client-initiated bidirectional streams, each once: a retransmitted request is one request.
+    tshark_requests="$(awk '{ n = split($2, id, ","); for (i = 1; i <= n; i++)
+        if (id[i] % 4 == 0) seen[$1 " " id[i]] = 1 } END { print length(seen) }' \
+        "$work/tshark.out")"
+    tshark_label="tshark (QUIC keys, HTTP/3 HEADERS)"
+else
+    tshark_requests="$(wc -l <"$work/tshark.out")"
+    tshark_label="tshark (TLS keys, HTTP/2 paths)"
+fi
+row "$tshark_label" "${wall[tshark]}" "${cpu[tshark]}" "${peak[tshark]}" "$tshark_requests"
+unread="$(grep -o '[0-9]* encrypted connections could not be read' "$work/detect.err" |
+    cut -d' ' -f1 || true)"
+echo "  detect: ${unread:-0} connections could not be read without keys"
 awk -v rw="${wall[read]}" -v rc="${cpu[read]}" -v dw="${wall[detect]}" -v dc="${cpu[detect]}" \
     -v dp="${peak[detect]}" -v tw="${wall[tshark]}" -v tc="${cpu[tshark]}" -v tp="${peak[tshark]}" '
     function verdict(ok) { return ok ? "met" : "NOT met" }

@@ -15,8 +15,8 @@ namespace {
 // One HTTPS exchange captured with its key log, and what detect makes of it.
 struct HttpsCase {
     const char* name;
-    const char* server;    // openssl (HTTP/1.x) or nghttpd (HTTP/2)
-    const char* curlArgs;  // how the client talks
+    const char* server;      // openssl (HTTP/1.x), nghttpd (HTTP/2) or quic (HTTP/3)
+    const char* clientArgs;  // how the client talks
     bool withKeys;
     std::vector<std::string> urls;  // the rows, in order
     const char* stderrHas;
@@ -59,6 +59,26 @@ const HttpsCase kCases[] = {
      "",
      false,
      "\"httpVersion\":\"2\",\"sni\":\"media.test\""},
+    {"HTTP/3 over QUIC",
+     "quic",
+     "",
+     true,
+     {"https://media.test/v/a.mp4", "https://media.test/v/b.m3u8"},
+     "",
+     false,
+     "\"httpVersion\":\"3\",\"sni\":\"localhost\""},
+    {"HTTP/3 with a key update",
+     "quic",
+     "--key-update=1ms --delay-stream=20ms",
+     true,
+     {"https://media.test/v/a.mp4", "https://media.test/v/b.m3u8"},
+     ""},
+    {"HTTP/3 without keys",
+     "quic",
+     "",
+     false,
+     {},
+     "1 encrypted connections could not be read without keys (--keylog): localhost (1)"},
     {"without keys",
      "openssl",
      "--http1.1",
@@ -106,7 +126,7 @@ TEST_F(HttpsDetect, CapturedExchangesGiveTheirRows) {
         ASSERT_TRUE(NetnsPair::Shell(
             std::string(QUORVEX_SOURCE_DIR) + "/tests/support/https_capture.sh " + pair.serverNs() +
             " " + pair.clientNs() + " " + pair.serverIf() + " " + NetnsPair::kServerAddress + " " +
-            work.string() + " " + c.server + " " + c.curlArgs));
+            work.string() + " " + c.server + " " + c.clientArgs));
         std::filesystem::path capture = work / "capture.pcap";
         if (c.keysInCapture) {
             capture = work / "capture.pcapng";

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -69,6 +70,20 @@ inline std::vector<std::uint8_t> datagram(std::string_view payload, const Tcp& t
     putBe32(&d[16], tcp.dstAddr);
     std::copy(tcp.ipOptions.begin(), tcp.ipOptions.end(), d.begin() + 20);
     writeSegment(d.data() + ipLength, payload, tcp);
+    return d;
+}
+
+// An IPv4 datagram carrying UDP, with the addresses and ports of `to`.
+inline std::vector<std::uint8_t> udpDatagram(std::span<const std::uint8_t> payload,
+                                             const Tcp& to = {}) {
+    Tcp ip = to;
+    ip.protocol = 17;
+    std::vector<std::uint8_t> d = datagram("", ip);
+    d.resize(20 + 8);
+    putBe16(&d[2], static_cast<std::uint32_t>(d.size() + payload.size()));
+    putBe16(&d[24], static_cast<std::uint32_t>(8 + payload.size()));
+    putBe16(&d[26], 0);
+    d.insert(d.end(), payload.begin(), payload.end());
     return d;
 }
 

@@ -66,17 +66,17 @@ std::string ipv6Clause(const WatchedPorts& ports) {
 }
 
 // Every TCP segment of the TLS ports, handshakes and acknowledgements too: connections are
-// followed both ways. IPv6 behind the fixed header, one extension header or the fragment header
-// of a first fragment.
+// followed both ways. And every UDP datagram of those ports: QUIC. IPv6 behind the fixed header,
+// one extension header or the fragment header of a first fragment.
 std::string tlsClause(const TlsPorts& ports) {
     const std::string ipv4 =
-        joined({"(ip and ip[9]=6 and (ip[0]&0xf)>=5 and (ip[6:2]&0x1fff)=0 and ",
+        joined({"(ip and (ip[9]=6 or ip[9]=17) and (ip[0]&0xf)>=5 and (ip[6:2]&0x1fff)=0 and ",
                 portTest("ip", "((ip[0]&0xf)<<2)", ports.all()), ")"});
     const std::string ipv6 =
-        joined({"(ip6 and ((ip6[6]=6 and ", portTest("ip6", "40", ports.all()),
-                ") or ((ip6[6]=0 or ip6[6]=43 or ip6[6]=60) and ip6[40]=6 and ",
+        joined({"(ip6 and (((ip6[6]=6 or ip6[6]=17) and ", portTest("ip6", "40", ports.all()),
+                ") or ((ip6[6]=0 or ip6[6]=43 or ip6[6]=60) and (ip6[40]=6 or ip6[40]=17) and ",
                 portTest("ip6", "(48+(ip6[41]<<3))", ports.all()),
-                ") or (ip6[6]=44 and ip6[40]=6 and (ip6[42:2]&0xfff8)=0 and ",
+                ") or (ip6[6]=44 and (ip6[40]=6 or ip6[40]=17) and (ip6[42:2]&0xfff8)=0 and ",
                 portTest("ip6", "48", ports.all()), ")))"});
     return joined({ipv4, " or ", ipv6});
 }

@@ -7,6 +7,7 @@
 
 #include "core/capture/NetworkBytes.h"
 #include "core/detect/Cp932Text.h"
+#include "core/flow/TransportLocation.h"
 
 namespace {
 
@@ -618,14 +619,18 @@ int StreamDecoder::decodeFollowedRequest(const std::uint8_t* datagram, std::uint
                                          DetectedStream& head, StreamFields& fields,
                                          const StreamDecoder::MediaKind* given) const {
     length = std::min(length, CapturedPacket::kCapacity);
-    std::uint32_t tcp =
-        isIpv6(datagram) ? ipv6TcpStart(datagram, length) : ipv4TcpStart(datagram, length);
-    if (tcp == 0 || length < tcp + kTcpMinHeader) {
+    // A request of HTTP/3 came over UDP: the header fields behind its ports are zero.
+    std::uint32_t transport =
+        TransportLocation::of(datagram, length, TransportLocation::kTcp).start;
+    if (transport == 0) {
+        transport = TransportLocation::of(datagram, length, TransportLocation::kUdp).start;
+    }
+    if (transport == 0 || length < transport + kTcpMinHeader) {
         return -1;
     }
     const Snapshots& snapshots = currentSnapshots();
     int result =
-        decodeText(datagram, tcp, request.data(), request.size(), *snapshots.table,
+        decodeText(datagram, transport, request.data(), request.size(), *snapshots.table,
                    snapshots.adapter.get(), ports_, layer == Layer::kTls ? &kSecureHost : nullptr,
                    given, snapshots.version, head, fields);
     if (result == 0 && !keepCookies_.load(std::memory_order_relaxed)) {

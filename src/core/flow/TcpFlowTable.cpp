@@ -60,10 +60,8 @@ bool TcpFlowTable::onSegment(const TcpSegmentView& segment, const std::uint8_t* 
     expireIdle(nowMicros);
     bool senderFirst = false;
     const FlowKey key = FlowKey::of(segment, senderFirst);
-    auto found = connections_.find(key);
-    TcpConnection* connection = nullptr;
-    if (found != connections_.end()) {
-        connection = &found->second;
+    TcpConnection* connection = lookUp(key);
+    if (connection != nullptr) {
         if (startsAnew(*connection, segment, directionOf(*connection, senderFirst))) {
             // The 4-tuple is used again: what was followed on it is over.
             if (connection->consumer) {
@@ -335,9 +333,22 @@ void TcpFlowTable::end(TcpConnection& connection, FlowEnd why) {
     consumer->onEnd(why);
 }
 
+// Segments come in runs of one connection: the last one found is asked first.
+TcpConnection* TcpFlowTable::lookUp(const FlowKey& key) {
+    if (lastFound_ != nullptr && lastFound_->key == key) {
+        return lastFound_;
+    }
+    auto found = connections_.find(key);
+    lastFound_ = found == connections_.end() ? nullptr : &found->second;
+    return lastFound_;
+}
+
 void TcpFlowTable::remove(TcpConnection& connection, FlowEnd why) {
     if (connection.consumer) {
         end(connection, why);
+    }
+    if (lastFound_ == &connection) {
+        lastFound_ = nullptr;
     }
     unlink(connection);
     const FlowKey key = connection.key;  // the entry's own key goes with it
@@ -386,6 +397,7 @@ void TcpFlowTable::endAll() {
         }
     }
     connections_.clear();
+    lastFound_ = nullptr;
     oldest_ = newest_ = nullptr;
 }
 

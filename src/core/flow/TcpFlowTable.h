@@ -79,6 +79,7 @@ class TcpFlowTable {
         std::uint32_t length;
     };
 
+    TcpConnection* lookUp(const FlowKey& key);
     TcpConnection& open(const FlowKey& key);
     void begin(TcpConnection& connection, const TcpSegmentView& segment, bool senderFirst);
     bool startsAnew(const TcpConnection& connection, const TcpSegmentView& segment,
@@ -116,6 +117,7 @@ class TcpFlowTable {
     ConsumerFactory factory_;
     MidwayStart midwayStart_;
     std::unordered_map<FlowKey, TcpConnection, FlowKey::Hash> connections_;
+    TcpConnection* lastFound_ = nullptr;  // a cache of lookUp(); never a removed one
     TcpConnection* oldest_ = nullptr;
     TcpConnection* newest_ = nullptr;
     Counters counters_;

@@ -9,14 +9,6 @@ namespace {
 
 constexpr std::string_view kPreface = "PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n";
 
-std::optional<int> threeDigitStatus(std::string_view value) {
-    if (value.size() != 3 || value.front() < '1' || value.front() > '9') {
-        return std::nullopt;
-    }
-    const auto number = HttpFieldText::decimal(value);
-    return number ? std::optional<int>(static_cast<int>(*number)) : std::nullopt;
-}
-
 }  // namespace
 
 void Http2Connection::feed(bool fromClient, std::span<const std::uint8_t> bytes,
@@ -95,7 +87,7 @@ void Http2Connection::takeField(Side& side, std::string_view name, std::string_v
     if (side.block == Block::Request) {
         side.request.takeHttp2Field(name, value);
     } else if (name == ":status") {
-        side.response.status = threeDigitStatus(value).value_or(0);
+        side.response.status = HttpFieldText::statusCode(value).value_or(0);
     } else if (name == "content-type") {
         HttpFieldText::keepLowerCase(side.response.contentType, value,
                                      HttpTextLimits::kContentType);
@@ -162,7 +154,7 @@ void Http2Connection::acknowledge(Side& side, Side& other) {
     }
 }
 
-void Http2Connection::forget(std::uint32_t stream) {
+void Http2Connection::forget(std::uint64_t stream) {
     std::erase_if(awaited_, [stream](const Awaited& a) { return a.stream == stream; });
 }
 

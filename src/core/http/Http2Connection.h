@@ -44,7 +44,7 @@ class Http2Connection {
         std::deque<std::optional<std::uint32_t>> unacknowledged;
     };
     struct Awaited {
-        std::uint32_t stream = 0;
+        std::uint64_t stream = 0;
         std::uint64_t index = 0;
     };
 
@@ -57,7 +57,7 @@ class Http2Connection {
     void reportResponse(const HttpResponseHead& response, HttpMessageSink& sink);
     void announce(Side& side, Side& other, const Http2Settings& settings);
     void acknowledge(Side& side, Side& other);
-    void forget(std::uint32_t stream);
+    void forget(std::uint64_t stream);
     void fail(std::string reason);
 
     Side client_;

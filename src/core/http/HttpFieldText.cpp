@@ -67,3 +67,11 @@ std::optional<std::uint64_t> HttpFieldText::decimal(std::string_view digits) {
     }
     return number;
 }
+
+std::optional<int> HttpFieldText::statusCode(std::string_view value) {
+    if (value.size() != 3 || value.front() < '1' || value.front() > '9') {
+        return std::nullopt;
+    }
+    const auto number = decimal(value);
+    return number ? std::optional<int>(static_cast<int>(*number)) : std::nullopt;
+}

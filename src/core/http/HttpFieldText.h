@@ -21,4 +21,6 @@ class HttpFieldText {
     static bool keepLowerCase(std::string& out, std::string_view value, std::size_t limit);
     // A non-negative decimal number of at most 18 digits, nothing else.
     static std::optional<std::uint64_t> decimal(std::string_view digits);
+    // A response's :status: three digits, the first not 0.
+    static std::optional<int> statusCode(std::string_view value);
 };

@@ -3,7 +3,7 @@
 #include "core/http/HttpFieldText.h"
 #include "core/http/HttpTextLimits.h"
 
-void RequestHeadBuilder::start(std::uint32_t stream) {
+void RequestHeadBuilder::start(std::uint64_t stream) {
     head_.stream = stream;
     head_.index = 0;
     head_.method.clear();

@@ -10,7 +10,7 @@
 // builder is reused for every head of a connection direction, so its strings keep their room.
 class RequestHeadBuilder {
   public:
-    void start(std::uint32_t stream);
+    void start(std::uint64_t stream);
 
     void setMethod(std::string_view value);
     void setScheme(std::string_view value);
@@ -24,7 +24,8 @@ class RequestHeadBuilder {
     // One cookie crumb or Cookie field; several are joined with "; ".
     void addCookie(std::string_view crumb);
 
-    // An HTTP/2 field by its lower-case name, pseudo-fields included; others are passed over.
+    // An HTTP/2 or HTTP/3 field by its lower-case name, pseudo-fields included; others are
+    // passed over.
     void takeHttp2Field(std::string_view name, std::string_view value);
 
     bool hasMethod() const { return !head_.method.empty() || methodBad_; }

@@ -11,9 +11,11 @@
 #include "core/capture/NetworkBytes.h"
 #include "core/flow/FlowConsumer.h"
 #include "core/flow/TcpSegmentView.h"
+#include "core/flow/UdpDatagramView.h"
 #include "core/http/Http1Connection.h"
 #include "core/http/Http2Connection.h"
 #include "core/http/HttpMessageSink.h"
+#include "core/session/QuicTrafficReader.h"
 #include "core/tls/TlsConnection.h"
 
 namespace {
@@ -31,6 +33,15 @@ std::uint64_t SecureTrafficReader::Summary::withoutKeysCount() const {
         count += connections;
     }
     return count;
+}
+
+void SecureTrafficReader::Summary::countWithoutKeys(std::string_view serverName) {
+    // Names come from the wire: past so many, further ones count without a name.
+    std::string name(serverName);
+    if (withoutKeys.size() >= kMaxNames && !withoutKeys.contains(name)) {
+        name.clear();
+    }
+    ++withoutKeys[name];
 }
 
 // What is read of one connection: its TLS, then the HTTP its protocol names. Outlives its
@@ -95,17 +106,10 @@ class SecureTrafficReader::Session final : private TlsPlaintextSink, private Htt
                 ++(dataLost || httpFailed() ? summary.failed : summary.decrypted);
                 break;
             case TlsConnection::State::WaitingForKeys:
-            case TlsConnection::State::NoKeys: {
+            case TlsConnection::State::NoKeys:
                 ++summary.connections;
-                // Names come from the wire: past so many, further ones count without a name.
-                std::string name(tls_.serverName());
-                if (summary.withoutKeys.size() >= Summary::kMaxNames &&
-                    !summary.withoutKeys.contains(name)) {
-                    name.clear();
-                }
-                ++summary.withoutKeys[name];
+                summary.countWithoutKeys(tls_.serverName());
                 break;
-            }
             case TlsConnection::State::Failed:
                 ++summary.connections;
                 ++summary.failed;
@@ -230,7 +234,8 @@ bool SecureTrafficReader::isFollowed(const std::uint8_t* datagram, std::uint32_t
                                      const TlsPorts& ports, const WatchedPorts* plain) {
     std::optional<TcpSegmentView> segment = TcpSegmentView::parse(datagram, length);
     if (!segment) {
-        return false;
+        const std::optional<UdpDatagramView> udp = UdpDatagramView::parse(datagram, length);
+        return udp && (ports.contains(udp->srcPort) || ports.contains(udp->dstPort));
     }
     const auto followed = [&](std::uint16_t port) {
         return ports.contains(port) ||
@@ -243,7 +248,7 @@ bool SecureTrafficReader::read(const std::uint8_t* datagram, std::uint32_t lengt
                                std::uint64_t nowMicros) {
     const std::optional<TcpSegmentView> segment = TcpSegmentView::parse(datagram, length);
     if (!segment) {
-        return false;
+        return readQuic(datagram, length, nowMicros);
     }
     now_ = nowMicros;
     if (flows_->onSegment(*segment, datagram, length, nowMicros)) {
@@ -255,6 +260,28 @@ bool SecureTrafficReader::read(const std::uint8_t* datagram, std::uint32_t lengt
     return false;
 }
 
+bool SecureTrafficReader::readQuic(const std::uint8_t* datagram, std::uint32_t length,
+                                   std::uint64_t nowMicros) {
+    const std::optional<UdpDatagramView> udp = UdpDatagramView::parse(datagram, length);
+    if (!udp || (!ports_.contains(udp->srcPort) && !ports_.contains(udp->dstPort))) {
+        return false;
+    }
+    if (!quic_) {
+        quic_ = std::make_unique<QuicTrafficReader>(room_, *keys_, summary_);
+        quicKeysSeen_ = keys_->generation();
+    }
+    quicKeysChanged();
+    quic_->read(*udp, nowMicros);
+    return true;
+}
+
+void SecureTrafficReader::quicKeysChanged() {
+    if (quic_ && keys_->generation() != quicKeysSeen_) {
+        quicKeysSeen_ = keys_->generation();
+        quic_->keysChanged();
+    }
+}
+
 void SecureTrafficReader::linger(std::unique_ptr<Session> session) {
     lingering_.push_back(std::move(session));
 }
@@ -262,6 +289,10 @@ void SecureTrafficReader::linger(std::unique_ptr<Session> session) {
 void SecureTrafficReader::tick(std::uint64_t nowMicros) {
     now_ = nowMicros;
     flows_->expireIdle(nowMicros);
+    if (quic_) {
+        quicKeysChanged();
+        quic_->tick(nowMicros);
+    }
     std::erase_if(lingering_, [this, nowMicros](const std::unique_ptr<Session>& session) {
         session->retryWithNewKeys();
         if (session->waiting() && nowMicros - session->lastPacket() < waiting_.micros) {
@@ -276,6 +307,10 @@ void SecureTrafficReader::tick(std::uint64_t nowMicros) {
 void SecureTrafficReader::finish() {
     if (flows_) {
         flows_->endAll();
+    }
+    if (quic_) {
+        quic_->finish();
+        quic_.reset();
     }
     for (const std::unique_ptr<Session>& session : lingering_) {
         session->retryWithNewKeys();

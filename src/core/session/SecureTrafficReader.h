@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/detect/StreamDecoder.h"
@@ -18,11 +19,14 @@
 #include "core/tls/KeyLog.h"
 
 // Reads the media requests inside TLS connections: follows each connection on a TLS port, reads
-// its TLS with the key log's secrets and the HTTP/1.1 or HTTP/2 inside, and hands every request
-// that names a media file to `found` as the decoder reads it (scheme https). With
+// its TLS with the key log's secrets and the HTTP/1.1 or HTTP/2 inside (and HTTP/3 in QUIC on
+// the same ports over UDP), and hands every request that names a media file to `found` as the
+// decoder reads it (scheme https). With
 // followPlainHttp(), plain HTTP answers are looked at too, for the requests that only their
 // answer's Content-Type names as media (the packet decoder lists the others). Datagrams arrive
 // in capture order on one thread; `found` runs on that thread.
+class QuicTrafficReader;
+
 class SecureTrafficReader {
   public:
     using Found = std::function<void(const StreamFields& stream)>;
@@ -36,6 +40,7 @@ class SecureTrafficReader {
         // Server name ("" unknown, or past kMaxNames names): count.
         std::map<std::string, std::uint64_t> withoutKeys;
         std::uint64_t withoutKeysCount() const;
+        void countWithoutKeys(std::string_view serverName);
     };
 
     // How long records wait for keys the key log does not hold yet, and how many may wait.
@@ -57,12 +62,12 @@ class SecureTrafficReader {
     // requests.
     void followPlainHttp(const WatchedPorts& ports);
 
-    // Whether the datagram is a TCP segment to or from a TLS port, or with `plain` a plain
-    // HTTP port: cheap, for every packet.
+    // Whether the datagram is a TCP segment or UDP datagram to or from a TLS port, or with
+    // `plain` a TCP segment of a plain HTTP port: cheap, for every packet.
     static bool isFollowed(const std::uint8_t* datagram, std::uint32_t length,
                            const TlsPorts& ports, const WatchedPorts* plain);
-    // One datagram at `nowMicros` (monotonic); true when it is on a TLS port, and so for
-    // nothing else to read.
+    // One datagram at `nowMicros` (monotonic); true when it is on a TLS port (TCP or UDP), and
+    // so for nothing else to read.
     bool read(const std::uint8_t* datagram, std::uint32_t length, std::uint64_t nowMicros);
     // Now and then while reading (at least once a second): connections that ended while
     // waiting for keys are read once the keys are there, or given up when the wait is over.
@@ -80,6 +85,8 @@ class SecureTrafficReader {
     friend class Connection;
 
     void linger(std::unique_ptr<Session> session);
+    bool readQuic(const std::uint8_t* datagram, std::uint32_t length, std::uint64_t nowMicros);
+    void quicKeysChanged();
 
     const StreamDecoder& decoder_;
     std::shared_ptr<KeyLog> keys_;
@@ -98,4 +105,6 @@ class SecureTrafficReader {
     std::uint64_t now_ = 0;  // the time of the datagram being read
     std::unique_ptr<TcpFlowTable> flows_;
     std::unique_ptr<PlainResponseWatcher> plain_;
+    std::unique_ptr<QuicTrafficReader> quic_;  // made at the first UDP datagram on a TLS port
+    std::uint64_t quicKeysSeen_ = 0;
 };

@@ -54,7 +54,7 @@ class HttpTranscript : public HttpMessageSink {
     std::string text;
 
   private:
-    static std::string stream(std::uint32_t id) { return id == 0 ? "" : " s" + std::to_string(id); }
+    static std::string stream(std::uint64_t id) { return id == 0 ? "" : " s" + std::to_string(id); }
     static std::string optional(const char* label, const std::string& value) {
         return value.empty() ? "" : label + value;
     }
