@@ -5,16 +5,20 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 RUNS="${QUORVEX_FUZZ_RUNS:-300000}"
+# Every target fuzz/CMakeLists.txt declares is built and run: none can be left out by hand.
+mapfile -t targets < <(sed -n 's/^[[:space:]]*quorvex_fuzzer(\([a-z0-9_]*\)[[:space:]].*/\1/p' \
+    fuzz/CMakeLists.txt)
+if [ "${#targets[@]}" -eq 0 ]; then
+    echo "fuzz-smoke: no quorvex_fuzzer target found in fuzz/CMakeLists.txt" >&2
+    exit 1
+fi
 cmake --preset fuzz
-cmake --build --preset fuzz --target fuzz_stream_decoder fuzz_suffix_list fuzz_mms_stream \
-    fuzz_capture_pipe fuzz_capture_file fuzz_playlist_facts fuzz_tcp_flow fuzz_tls_record \
-    fuzz_key_log fuzz_http2_frame fuzz_http_head
+cmake --build --preset fuzz --target "${targets[@]}"
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-for target in build/fuzz/fuzz/fuzz_*; do
-    [ -x "$target" ] || continue
-    name="$(basename "$target")"
+for name in "${targets[@]}"; do
+    target="build/fuzz/fuzz/$name"
     mkdir -p "$work/$name"
     seeds=()
     [ -d "fuzz/corpus/$name" ] && seeds+=("fuzz/corpus/$name")

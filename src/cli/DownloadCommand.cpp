@@ -35,6 +35,7 @@ constexpr const char* kUsage =
     "usage: quorvex-cli download URL --output FILE [--progress] [--user NAME --password PASS]\n"
     "                    [--adapter INDEX|NAME|IPV4] [--referer URL] [--user-agent TEXT]\n"
     "                    [--cookie 'NAME=VALUE; ...'] [--stall-timeout SECONDS]\n"
+    "                    [--cacert FILE]\n"
     "\n"
     "Downloads one stream the way the list's save command does (http, https, mms, mmst,\n"
     "mmsu; mms servers on port 1755 unless the URL names one). An HLS playlist (.m3u8), a\n"
@@ -54,6 +55,8 @@ constexpr const char* kUsage =
     "                     after a redirect to another host)\n"
     "  --stall-timeout    a transfer that receives nothing this long ends (default 120);\n"
     "                     a live recording then keeps what it recorded\n"
+    "  --cacert FILE      https: trust the certificate authorities in this PEM file\n"
+    "                     rather than the system's (a server with a certificate of its own)\n"
     "Exit status: 0 complete, 1 failed, 2 bad arguments, 130 interrupted.\n";
 
 // Any control byte but tab would break the header it goes into.
@@ -171,7 +174,7 @@ bool WaitForEnd(TerminalDownloadHost& host, SignalPipe& signals, DetectedStream&
 int runDownload(int argc, char** argv) {
     CliArgs args("download", argc, argv,
                  {"output", "user", "password", "adapter", "referer", "user-agent", "cookie",
-                  "stall-timeout"},
+                  "stall-timeout", "cacert"},
                  {"progress"}, 1);
     if (args.wantsHelp()) {
         std::fputs(kUsage, stdout);
@@ -205,6 +208,13 @@ int runDownload(int argc, char** argv) {
             return args.fail("--stall-timeout takes whole seconds from 1 to 86400");
         }
         httpOptions.stallSeconds = seconds;
+    }
+
+    if (auto caFile = args.value("cacert")) {
+        if (caFile->empty()) {
+            return args.fail("--cacert needs a file name");
+        }
+        httpOptions.caFile = *caFile;
     }
 
     auto record = std::make_unique<DetectedStream>();

@@ -14,7 +14,7 @@
 // (they come from the wire and must not steer the terminal); JSON escapes them as \u00XX.
 // JSON gives the request's referer and userAgent too, never its cookie. The command formats
 // print the stream as a curl, ffmpeg or yt-dlp command line quoted for a POSIX shell (see
-// StreamCommand), with the cookie only when the record holds one (cookie reuse).
+// StreamCommand), curl's with the cookie only when the record holds one (cookie reuse).
 class StreamPrinter {
   public:
     enum class Format { Text, Json, Curl, Ffmpeg, YtDlp };

@@ -156,6 +156,15 @@ TEST_F(DownloadCommandTest, ExitStatusMessagesAndLastLine) {
         // Only a complete download replaces the file the user had.
         {"/file/a.wmv?size=5000", {}, 0, R"({"state":2,)", "", 5000, "precious"},
         {"/status/404", {}, 1, R"({"state":0,)", "(404)", 0, "precious"},
+        // A server that does not keep to the length it announced gets no file committed.
+        {"/reset/a.wmv?size=1000&after=500&range=short",
+         {},
+         1,
+         R"({"state":0,)",
+         "(18)",
+         0,
+         "precious"},
+        {"/chunked/a.wmv?size=5500&length=1000", {}, 1, R"({"state":0,)", "(8)", 0, "precious"},
         {"http://127.0.0.1:REFUSED/a.wmv",
          {},
          1,

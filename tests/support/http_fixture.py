@@ -12,7 +12,8 @@ lifetime has passed, so that nothing outlives a crashed test.
 Bodies are the repeating pattern byte(i) = i % 251 over the whole body.
   /file/NAME?size=N             200 with Content-Length
   /nolen/NAME?size=N            200 without a length, ends at close
-  /chunked/NAME?size=N          200, Transfer-Encoding: chunked
+  /chunked/NAME?size=N&length=L 200, Transfer-Encoding: chunked; with L also a
+                                Content-Length: L that the chunks do not keep to
   /status/CODE                  that status, empty body
   /auth/NAME?size=N             401 (Basic realm "test") unless user:secret
   /early/NAME?size=N&after=M    announces N bytes, sends M, closes
@@ -29,7 +30,9 @@ Bodies are the repeating pattern byte(i) = i % 251 over the whole body.
                                 without a Range header: 200 with ETag "v1", M bytes of N,
                                 then the connection ends; with one (and If-Range "v1"):
                                 R=1 206 for the rest, R=0 the whole file again (200),
-                                R=bad a 206 from byte 0 whatever was asked
+                                R=bad a 206 from byte 0 whatever was asked, R=short and
+                                R=long a 206 whose Content-Range names the rest but whose
+                                Content-Length and body hold 10 bytes, or 5 times the rest
   /busy/NAME?size=N&code=C&times=K&wait=S
                                 the first K requests of this URL answer C (with
                                 Retry-After: S when given), then 200 as /file
@@ -130,6 +133,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif kind == "chunked":
             self.send_response(200)
             self.send_header("Transfer-Encoding", "chunked")
+            if "length" in query:
+                self.send_header("Content-Length", query["length"])
             self.end_headers()
             offset = 0
             while offset < size:
@@ -212,19 +217,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
         start = int(asked.split("=")[1].split("-")[0])
         if mode == "bad":
             start = 0
-        elif mode != "1" or self.headers.get("If-Range") != '"v1"':
+        elif mode not in ("1", "short", "long") or self.headers.get("If-Range") != '"v1"':
             self.send_response(200)
             self.send_header("Content-Length", str(size))
             self.send_header("ETag", '"v1"')
             self.end_headers()
             self.send_pattern_from(0, size)
             return
+        sent = {"short": 10, "long": 5 * (size - start)}.get(mode, size - start)
         self.send_response(206)
-        self.send_header("Content-Length", str(size - start))
+        self.send_header("Content-Length", str(sent))
         self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
         self.send_header("ETag", '"v1"')
         self.end_headers()
-        self.send_pattern_from(start, size - start)
+        self.send_pattern_from(start, sent)
 
     def send_pattern_from(self, start, length):
         offset = start

@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 """Loopback HTTP server of playlists for the recording tests (standard library and ffmpeg).
 
-Usage: media_fixture.py LIFETIME_SECONDS WORK_DIR
+Usage: media_fixture.py LIFETIME_SECONDS WORK_DIR [--tls CERT KEY]
 Writes its media into WORK_DIR with the ffmpeg command (160x120 H.264 at 25 fps with an AAC
 tone, 6 seconds), binds 127.0.0.1 on a free port, prints "PORT <n>" and serves until killed
-or until the lifetime has passed.
+or until the lifetime has passed. With --tls it speaks HTTPS with that certificate. A second
+listener always speaks HTTPS with a self-signed certificate for "evil.invalid" made at start.
   /vod/index.m3u8        HLS with an end, 2-second segments
   /master.m3u8           two variants: vod/ (200 kbit/s) and hi/ (320x240, 800 kbit/s)
   /dash/manifest.mpd     DASH with an end
@@ -21,10 +22,19 @@ Prefixes change how the rest of the path is served:
   /failseg/PATH          the segment seg001.ts answers 500, every time
   /cutseg/PATH           the segment seg001.ts announces its length, sends half and closes
   /freeze/PATH           a playlist is served as it was at its first request, for ever
+Hostile answers:
+  /badscheme/S/index.m3u8  the VOD playlist whose second segment has a URL of scheme S
+                         (ftp, tcp, concat, subfile, file, data) that is no web address
+  /evil/index.m3u8       the VOD playlist with its segments on the "evil.invalid" listener
+  /huge/index.m3u8       a VOD playlist of 64 MiB whose end marker comes last
+  /grow/index.m3u8       a live playlist that grows by 1.6 MB of segments at each request
+  /switch/index.m3u8     the VOD playlist at the first request, a segment's bytes after
+  /xmlesc/manifest.mpd   a DASH manifest whose broken line carries terminal escapes
 """
 import http.server
 import os
 import shutil
+import ssl
 import subprocess
 import sys
 import threading
@@ -34,6 +44,9 @@ WORK = None
 LIVE = {"process": None}
 LIVE_LOCK = threading.Lock()
 FROZEN = {}
+COUNTS = {}
+COUNTS_LOCK = threading.Lock()
+PORTS = {}
 
 SOURCE = ["-f", "lavfi", "-i", "testsrc=size={size}:rate=25", "-f", "lavfi", "-i",
           "sine=frequency=440:sample_rate=44100"]
@@ -107,6 +120,91 @@ TYPES = {".m3u8": "application/vnd.apple.mpegurl", ".mpd": "application/dash+xml
          ".ts": "video/mp2t", ".m4s": "video/iso.segment"}
 
 
+def bad_segment(scheme):
+    port = PORTS["main"]
+    return {
+        "ftp": "ftp://127.0.0.1:9/seg001.ts",
+        "tcp": "tcp://127.0.0.1:%d/vod/seg001.ts" % port,
+        "concat": "concat:http://127.0.0.1:%d/vod/seg001.ts|http://127.0.0.1:%d/vod/seg002.ts"
+                  % (port, port),
+        "subfile": "subfile,,start,0,end,0,,:http://127.0.0.1:%d/vod/seg001.ts" % port,
+        "file": "file:///etc/hostname.ts",
+        "data": "data:video/mp2t;base64,R0dHRw==",
+    }.get(scheme)
+
+
+def vod_segments():
+    with open(os.path.join(WORK, "vod/index.m3u8")) as source:
+        return source.read()
+
+
+def count(path):
+    with COUNTS_LOCK:
+        COUNTS[path] = COUNTS.get(path, 0) + 1
+        return COUNTS[path]
+
+
+GROW_STEP = 1600000  # bytes of segment lines added at each request: the third passes 4 MiB
+
+
+def grown(times):
+    lines = ["#EXTM3U", "#EXT-X-VERSION:3", "#EXT-X-TARGETDURATION:2", "#EXT-X-MEDIA-SEQUENCE:0"]
+    size, index = 0, 0
+    while size < GROW_STEP * times:
+        entry = "#EXTINF:2.000000,\n../vod/seg000.ts?n=%d" % index
+        lines.append(entry)
+        size += len(entry) + 1
+        index += 1
+    return ("\n".join(lines) + "\n").encode()
+
+
+def hostile(handler, path):
+    """Answers the hostile paths; False for any other."""
+    parts = path.strip("/").split("/")
+    if parts[0] == "badscheme" and len(parts) == 3 and bad_segment(parts[1]):
+        lines = [bad_segment(parts[1]) if line == "seg001.ts" else
+                 "../../vod/" + line if line.startswith("seg") else line
+                 for line in vod_segments().split("\n")]
+        text = "\n".join(lines)
+        handler.reply(200, text.encode(), TYPES[".m3u8"])
+    elif path == "/evil/index.m3u8":
+        base = "https://127.0.0.1:%d/vod/" % PORTS["evil"]
+        text = vod_segments().replace("seg0", base + "seg0")
+        handler.reply(200, text.encode(), TYPES[".m3u8"])
+    elif path == "/huge/index.m3u8":
+        handler.send_response(200)
+        handler.send_header("Content-Type", TYPES[".m3u8"])
+        handler.send_header("Content-Length", str(64 << 20))
+        handler.end_headers()
+        head = b"#EXTM3U\n#EXT-X-TARGETDURATION:2\n"
+        tail = b"#EXT-X-ENDLIST\n"
+        entry = b"#EXTINF:2.0,\n../vod/seg000.ts\n"
+        handler.wfile.write(head)
+        left = (64 << 20) - len(head) - len(tail)
+        block = entry * 4096
+        while left > len(block):
+            handler.wfile.write(block)
+            left -= len(block)
+        handler.wfile.write(b"\n" * left + tail)
+    elif path == "/grow/index.m3u8":
+        handler.reply(200, grown(count(path)), TYPES[".m3u8"])
+    elif path == "/switch/index.m3u8":
+        if count(path) == 1:
+            text = vod_segments().replace("seg0", "../vod/seg0")
+            handler.reply(200, text.encode(), TYPES[".m3u8"])
+        else:
+            with open(os.path.join(WORK, "vod/seg000.ts"), "rb") as source:
+                handler.reply(200, source.read(), TYPES[".ts"])
+    elif path == "/xmlesc/manifest.mpd":
+        body = (b'<?xml version="1.0"?>\n<MPD xmlns="urn:mpeg:dash:schema:mpd:2011" '
+                b'type="static">\n<Period>\x1b[31m\x1b]0;owned\x07 <bad a=\x1b[2J></Period>\n'
+                b'</MPD>\n')
+        handler.reply(200, body, TYPES[".mpd"])
+    else:
+        return False
+    return True
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
@@ -127,6 +225,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if path.startswith("/" + prefix + "/"):
                 modes.add(prefix)
                 path = path[len(prefix) + 1:]
+        if hostile(self, path):
+            return
         if path.startswith("/live/"):
             ensure_live()
         name = os.path.normpath(os.path.join(WORK, path.lstrip("/")))
@@ -167,13 +267,35 @@ class Server(http.server.ThreadingHTTPServer):
         pass  # a client that stops reading mid-answer is what the abort cases do
 
 
+def serve_tls(server, cert, key):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+
+
+def evil_certificate():
+    cert, key = os.path.join(WORK, "evil-cert.pem"), os.path.join(WORK, "evil-key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                    "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1", "-subj",
+                    "/CN=evil.invalid", "-keyout", key, "-out", cert],
+                   check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    return cert, key
+
+
 def main():
     global WORK
     lifetime = int(sys.argv[1])
     WORK = os.path.realpath(sys.argv[2])
     make_media()
     server = Server(("127.0.0.1", 0), Handler)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
+    if len(sys.argv) >= 6 and sys.argv[3] == "--tls":
+        serve_tls(server, sys.argv[4], sys.argv[5])
+    evil = Server(("127.0.0.1", 0), Handler)
+    serve_tls(evil, *evil_certificate())
+    PORTS["main"], PORTS["evil"] = server.server_address[1], evil.server_address[1]
+    for each in (server, evil):
+        threading.Thread(target=each.serve_forever, daemon=True).start()
     print("PORT %d" % server.server_address[1], flush=True)
     end = time.time() + lifetime
     try:

@@ -9,7 +9,7 @@
 #include "core/download/http/CHttpDownload.h"
 #include "core/download/http/RecordText.h"
 #include "core/download/mms/CMmsDownload.h"
-#include "core/download/record/RecordModule.h"
+#include "core/download/record/CRecordDownload.h"
 #include "core/store/StreamList.h"
 
 namespace {
@@ -115,13 +115,7 @@ std::unique_ptr<DownloadWorker> DownloadStarter::StartRecord(DetectedStream& rec
     if (RefuseLongPath(record, targetPath)) {
         return nullptr;
     }
-    std::string error;
-    std::unique_ptr<RecordWorker> download =
-        RecordModule::NewDownload(host_, kind, httpOptions_, error);
-    if (!download) {
-        host_.showMessage(DownloadMessages::Fill(DownloadMessages::kSetupFailed, ENOENT));
-        return nullptr;
-    }
+    auto download = std::make_unique<CRecordDownload>(host_, kind, httpOptions_);
     Prepare(record, list, download.get(), targetPath);
     if (download->Start(&record, FullUrlOf(record), targetPath) != 0) {
         Unprepare(record);

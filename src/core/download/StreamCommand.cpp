@@ -54,11 +54,18 @@ Context contextOf(const DetectedStream& s) {
             plainHeaderValue(fieldText(s.cookie, sizeof s.cookie))};
 }
 
+// curl reads a --cookie without '=' as the name of a cookie file to load.
+bool cookiePairs(const std::string& cookie) {
+    return cookie.find('=') != std::string::npos;
+}
+
 std::vector<std::string> curlWords(const Context& c) {
-    std::vector<std::string> words{"curl"};
+    const bool cookie = cookiePairs(c.cookie);
+    // Braces and brackets in a URL are the URL's own, not a list of URLs to fetch.
+    std::vector<std::string> words{"curl", "--globoff"};
     // Told to follow redirects only without a cookie: the tool would send a cookie given
     // this way on to whichever host a redirect names.
-    if (c.cookie.empty()) {
+    if (!cookie) {
         words.emplace_back("--location");
     }
     if (!c.referer.empty()) {
@@ -67,7 +74,7 @@ std::vector<std::string> curlWords(const Context& c) {
     if (!c.userAgent.empty()) {
         words.insert(words.end(), {"--user-agent", c.userAgent});
     }
-    if (!c.cookie.empty()) {
+    if (cookie) {
         words.insert(words.end(), {"--cookie", c.cookie});
     }
     // --url takes the next word as the URL even when it starts with '-'.
@@ -75,6 +82,7 @@ std::vector<std::string> curlWords(const Context& c) {
     return words;
 }
 
+// No cookie: ffmpeg would send its headers on to any host a redirect or playlist names.
 std::vector<std::string> ffmpegWords(const Context& c, std::string_view path) {
     std::vector<std::string> words{"ffmpeg"};
     if (!c.referer.empty()) {
@@ -83,14 +91,12 @@ std::vector<std::string> ffmpegWords(const Context& c, std::string_view path) {
     if (!c.userAgent.empty()) {
         words.insert(words.end(), {"-user_agent", c.userAgent});
     }
-    if (!c.cookie.empty()) {
-        words.insert(words.end(), {"-headers", "Cookie: " + c.cookie});
-    }
     // -i takes the next word as the input whatever it starts with.
     words.insert(words.end(), {"-i", c.url, "-c", "copy", StreamCommand::outputName(path)});
     return words;
 }
 
+// No cookie: yt-dlp would send an added header on to any host a redirect or playlist names.
 std::vector<std::string> ytDlpWords(const Context& c) {
     std::vector<std::string> words{"yt-dlp"};
     if (!c.referer.empty()) {
@@ -98,9 +104,6 @@ std::vector<std::string> ytDlpWords(const Context& c) {
     }
     if (!c.userAgent.empty()) {
         words.insert(words.end(), {"--user-agent", c.userAgent});
-    }
-    if (!c.cookie.empty()) {
-        words.insert(words.end(), {"--add-header", "Cookie:" + c.cookie});
     }
     // After "--" no word is an option.
     words.insert(words.end(), {"--", c.url});

@@ -8,10 +8,13 @@
 struct DetectedStream;
 
 // A detected stream as the command that fetches it with another tool: its URL, the request's
-// Referer and User-Agent, and its cookie when the record holds one (it does only with cookie
-// reuse on). The words are meant for ShellQuote; none of them holds a control byte or a byte
-// above 0x7E, so a printed command cannot steer a terminal either: the URL and Referer are
-// percent-encoded where needed, a User-Agent or cookie that cannot be written so is left out.
+// Referer and User-Agent, and for curl its cookie when the record holds one (it does only with
+// cookie reuse on); curl then follows no redirect, and the ffmpeg and yt-dlp forms, which would
+// carry it to every host a redirect or playlist names, never hold it. The words are meant for
+// ShellQuote; none of them holds a control byte or a byte above 0x7E, so a printed command
+// cannot steer a terminal either: the URL and Referer are percent-encoded where needed, a
+// User-Agent or cookie that cannot be written so is left out. curl does not expand braces or
+// brackets in the URL.
 class StreamCommand {
   public:
     enum class Tool { Curl, Ffmpeg, YtDlp };

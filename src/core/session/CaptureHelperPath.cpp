@@ -1,30 +1,14 @@
 #include "core/session/CaptureHelperPath.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <system_error>
 
-namespace {
-
-std::filesystem::path programDirectory() {
-    std::error_code error;
-    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::filesystem::path() : self.parent_path();
-}
-
-bool isExecutableFile(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-           ::access(path.c_str(), X_OK) == 0;
-}
-
-}  // namespace
+#include "core/session/TrustedProgramPath.h"
 
 std::vector<std::string> CaptureHelperPath::candidates() {
     std::vector<std::string> paths;
-    std::filesystem::path directory = programDirectory();
+    std::filesystem::path directory = TrustedProgramPath::programDirectory();
     if (!directory.empty()) {
         paths.push_back((directory / kName).string());
         paths.push_back(
@@ -33,15 +17,24 @@ std::vector<std::string> CaptureHelperPath::candidates() {
 #ifdef QUORVEX_INSTALLED_HELPER
     paths.push_back(QUORVEX_INSTALLED_HELPER);
 #endif
-#ifdef QUORVEX_BUILD_TREE_HELPER
-    paths.push_back(QUORVEX_BUILD_TREE_HELPER);
+#if defined(QUORVEX_BUILD_TREE) && defined(QUORVEX_BUILD_TREE_HELPER)
+    // An installed copy of a developer build never looks into the tree it came from, which may
+    // be gone and made again by someone else.
+    if (TrustedProgramPath::runsFrom(QUORVEX_BUILD_TREE)) {
+        paths.push_back(QUORVEX_BUILD_TREE_HELPER);
+    }
 #endif
     return paths;
 }
 
 std::string CaptureHelperPath::find() {
-    for (const std::string& path : candidates()) {
-        if (isExecutableFile(path)) {
+    return TrustedProgramPath::firstTrusted(candidates());
+}
+
+std::string CaptureHelperPath::firstNotRunnable(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+        std::error_code error;
+        if (std::filesystem::is_regular_file(path, error) && ::access(path.c_str(), X_OK) != 0) {
             return path;
         }
     }

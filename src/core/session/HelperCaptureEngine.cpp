@@ -2,9 +2,11 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "core/capture/DatagramExtractor.h"
+#include "core/session/CaptureHelperPath.h"
 
 namespace {
 
@@ -25,6 +28,30 @@ constexpr int kPipeBytes = 1 << 20;
 constexpr auto kReapStep = std::chrono::milliseconds(1);
 
 using Clock = std::chrono::steady_clock;
+
+std::string groupName(gid_t id) {
+    group entry{};
+    group* found = nullptr;
+    std::vector<char> buffer(16 * 1024);
+    if (::getgrgid_r(id, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+        return found->gr_name;
+    }
+    return std::to_string(id);
+}
+
+// Why no helper can be started: none at all, or one kept for a group this user is not in,
+// which is told with the way into that group.
+std::string missingHelper() {
+    const std::string kept = CaptureHelperPath::firstNotRunnable(CaptureHelperPath::candidates());
+    struct stat info {};
+    if (kept.empty() || ::stat(kept.c_str(), &info) != 0) {
+        return "cannot find the capture helper quorvex-capture (see README)";
+    }
+    const std::string name = groupName(info.st_gid);
+    return "cannot start the capture helper " + kept + ": " + std::strerror(EACCES) +
+           " (only members of the group " + name + " may run it: adduser USER " + name +
+           ", then log in again)";
+}
 
 // The address the helper finds the interface by: IPv4, or the first global IPv6 address of an
 // adapter that has no IPv4 one.
@@ -174,7 +201,7 @@ void HelperCaptureEngine::Run(AdapterEntry adapter) {
 
 bool HelperCaptureEngine::Spawn(const AdapterEntry& adapter, std::string& failure) {
     if (helperPath_.empty()) {
-        failure = "cannot find the capture helper quorvex-capture (see README)";
+        failure = missingHelper();
         return false;
     }
     if (wakeRead_ < 0) {

@@ -191,6 +191,28 @@ TEST_F(HelperCaptureEngineTest, StopEndsAndReapsTheHelper) {
     }
 }
 
+// A helper kept for a group is named in the message of those outside it; a runnable one, a
+// folder or nothing at all is not.
+TEST_F(HelperCaptureEngineTest, NamesAHelperTheUserMayNotRun) {
+    const struct {
+        const char* name;
+        int mode;  // -1: absent, 0: a folder
+    } files[] = {
+        {"absent", -1}, {"folder", 0}, {"runnable", 0755}, {"kept", 0640}, {"later", 0640}};
+    std::vector<std::string> paths;
+    for (const auto& file : files) {
+        paths.push_back((dir_ / file.name).string());
+        if (file.mode == 0) {
+            std::filesystem::create_directory(paths.back());
+        } else if (file.mode > 0) {
+            std::ofstream(paths.back()) << "#!/bin/sh\n";
+            ::chmod(paths.back().c_str(), static_cast<mode_t>(file.mode));
+        }
+    }
+    EXPECT_EQ(CaptureHelperPath::firstNotRunnable(paths), paths[3]);
+    EXPECT_EQ(CaptureHelperPath::firstNotRunnable({paths[0], paths[1], paths[2]}), "");
+}
+
 TEST(CaptureHelperPath, LooksBesideTheProgramThenInLibexecThenTheInstalledPlace) {
     std::vector<std::string> candidates = CaptureHelperPath::candidates();
     ASSERT_GE(candidates.size(), 3u);

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -19,7 +20,7 @@
 #include "core/download/ProgressWords.h"
 #include "core/download/http/RecordText.h"
 #include "core/download/http/ReportProgress.h"
-#include "core/download/record/RecordModule.h"
+#include "core/download/record/CRecordDownload.h"
 #include "core/store/StreamList.h"
 
 namespace {
@@ -337,6 +338,7 @@ void CHttpDownload::RunTransfer(CURL* easy) {
             Fail(kTransferFailed, writeError_, CallFailed("write", writeError_));
             return;
         }
+        result = CheckBodyLength(result);
         long connectStatus = 0;
         curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
         long status = connectStatus == 407 ? 407 : status_;
@@ -393,12 +395,7 @@ void CHttpDownload::HandOver(CURL* easy) {
     char* effective = nullptr;
     curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
     const std::string url = effective != nullptr ? effective : url_;
-    std::string error;
-    recordingOwned_ = RecordModule::NewDownload(host_, handOverKind_, options_, error);
-    if (!recordingOwned_) {
-        Fail(kSetupFailed, ENOENT, error);
-        return;
-    }
+    recordingOwned_ = std::make_unique<CRecordDownload>(host_, handOverKind_, options_);
     if (recordingOwned_->Start(record_, url, targetPath_) != 0) {
         // The recording has told the user why.
         recordingOwned_.reset();
@@ -443,6 +440,9 @@ bool CHttpDownload::MayRetry(int result, long status) const {
     if (try_ >= options_.maxTries) {
         return false;
     }
+    if (overlong_) {
+        return true;
+    }
     if (!tryStarted_ &&
         (status == 429 || status == 500 || status == 502 || status == 503 || status == 504)) {
         return true;
@@ -459,7 +459,9 @@ bool CHttpDownload::MayRetry(int result, long status) const {
 // Shows the next try in the row and waits for it; false when a cancel came meanwhile (the
 // download has then ended).
 bool CHttpDownload::WaitBeforeRetry(long status) {
-    if (!tryStarted_ && status == 206) {
+    // After a body that ran past its length the server's word on this file is not trusted:
+    // the next try starts over rather than asking for a range beyond the end.
+    if ((!tryStarted_ && status == 206) || overlong_) {
         validator_.clear();
     }
     long waitMillis = options_.retryDelayMillis << std::min(try_ - 1, 16);
@@ -497,6 +499,7 @@ int CHttpDownload::PerformOnce(CURL* easy) {
     headersOpen_ = false;
     statusRejected_ = false;
     tryStarted_ = false;
+    overlong_ = false;
     realm_.clear();
     statusLine_.clear();
     curlError_[0] = '\0';
@@ -597,7 +600,6 @@ std::size_t CHttpDownload::HandleHeader(const char* data, std::size_t length) {
     if (StartsWithNoCase(line, "http/")) {
         status_ = 0;
         lengthKnown_ = false;
-        chunked_ = false;
         contentLength_ = 0;
         headersOpen_ = true;
         etag_.clear();
@@ -643,8 +645,6 @@ std::size_t CHttpDownload::HandleHeader(const char* data, std::size_t length) {
         auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
         retryAfter_ =
             ec == std::errc() && end == value.data() + value.size() && seconds >= 0 ? seconds : -1;
-    } else if (StartsWithNoCase(line, "transfer-encoding:")) {
-        chunked_ = Trim(line.substr(18)).find("chunked") != std::string_view::npos;
     } else if (StartsWithNoCase(line, "www-authenticate:") ||
                StartsWithNoCase(line, "proxy-authenticate:")) {
         if (realm_.empty()) {
@@ -656,7 +656,9 @@ std::size_t CHttpDownload::HandleHeader(const char* data, std::size_t length) {
 
 // At the end of a final response's headers: whether its body is the file (a 200, which starts
 // the temporary file over) or the rest of it (a 206 for exactly the range asked, of the same
-// length). False only when the file could not be started over.
+// length). The length the response announces (Content-Length, chunked or not, or the total of
+// its Content-Range) is the file's: a body that ends short of it or runs past it fails the try.
+// False only when the file could not be started over.
 bool CHttpDownload::BeginTry() {
     // A playlist named like any file is known by its type: it is recorded instead.
     if (status_ == 200 && !transferStarted_ && options_.recordPlaylists) {
@@ -673,12 +675,19 @@ bool CHttpDownload::BeginTry() {
             }
             received_ = 0;
         }
-        totalKnown_ = lengthKnown_ && !chunked_;
+        // libcurl lets chunks override a Content-Length; a server that sends both must still
+        // keep to the length it announced.
+        totalKnown_ = lengthKnown_;
         totalLength_ = totalKnown_ ? contentLength_ : 0;
         // Weak validators do not promise the same bytes: such a file is not continued.
         validator_ = !etag_.empty() && !etag_.starts_with("W/") ? etag_ : lastModified_;
-    } else if (status_ != 206 || !rangeAsked_ || !ContentRangeContinues()) {
+    } else if (status_ != 206 || !rangeAsked_) {
         return true;  // not the file: the body is refused
+    } else if (std::optional<std::uint64_t> total = ContinuedTotal()) {
+        totalKnown_ = true;
+        totalLength_ = *total;
+    } else {
+        return true;
     }
     tryStarted_ = true;
     transferStarted_ = true;
@@ -686,12 +695,13 @@ bool CHttpDownload::BeginTry() {
     return true;
 }
 
-// "bytes FIRST-LAST/TOTAL" starting at the first byte not yet written, ending at the end of
-// the file, of the file's length when that is known.
-bool CHttpDownload::ContentRangeContinues() const {
+// The TOTAL of a Content-Range "bytes FIRST-LAST/TOTAL" that starts at the first byte not yet
+// written and ends at the end of the file, of the file's length when that is known; nullopt for
+// any other.
+std::optional<std::uint64_t> CHttpDownload::ContinuedTotal() const {
     std::string_view range = contentRange_;
     if (!StartsWithNoCase(range, "bytes ")) {
-        return false;
+        return std::nullopt;
     }
     range.remove_prefix(6);
     std::uint64_t first = 0;
@@ -699,17 +709,21 @@ bool CHttpDownload::ContentRangeContinues() const {
     std::uint64_t total = 0;
     auto [afterFirst, e1] = std::from_chars(range.data(), range.data() + range.size(), first);
     if (e1 != std::errc() || afterFirst == range.data() + range.size() || *afterFirst != '-') {
-        return false;
+        return std::nullopt;
     }
     auto [afterLast, e2] = std::from_chars(afterFirst + 1, range.data() + range.size(), last);
     if (e2 != std::errc() || afterLast == range.data() + range.size() || *afterLast != '/') {
-        return false;
+        return std::nullopt;
     }
     auto [end, e3] = std::from_chars(afterLast + 1, range.data() + range.size(), total);
     if (e3 != std::errc() || end != range.data() + range.size()) {
-        return false;
+        return std::nullopt;
     }
-    return first == received_ && last + 1 == total && (!totalKnown_ || total == totalLength_);
+    if (first != received_ || last < first || last + 1 != total ||
+        (totalKnown_ && total != totalLength_)) {
+        return std::nullopt;
+    }
+    return total;
 }
 
 std::size_t CHttpDownload::HandleBody(const char* data, std::size_t length) {
@@ -723,12 +737,44 @@ std::size_t CHttpDownload::HandleBody(const char* data, std::size_t length) {
         statusRejected_ = true;
         return 0;
     }
-    if (!WriteBlock(data, length)) {
+    // Nothing past the announced length reaches the file: what follows it is not the file.
+    const bool overlong = totalKnown_ && length > totalLength_ - received_;
+    const std::size_t kept = overlong ? static_cast<std::size_t>(totalLength_ - received_) : length;
+    if (kept > 0 && !WriteBlock(data, kept)) {
         return 0;
     }
-    received_ += length;
+    received_ += kept;
     ReportProgress(received_, progress_, *record_, options_.ticks);
+    if (overlong) {
+        overlong_ = true;
+        return 0;
+    }
     return length;
+}
+
+// A try whose body ran past or ended short of the length its response announced is a broken
+// one, never a complete file: its result becomes the failure, with the lengths as its words.
+int CHttpDownload::CheckBodyLength(int result) {
+    if (!tryStarted_) {
+        return result;
+    }
+    const std::string total = std::to_string(totalLength_);
+    if (overlong_) {
+        SetCurlError("the server sent more than the " + total + " bytes it announced");
+        return CURLE_WEIRD_SERVER_REPLY;
+    }
+    if (result == CURLE_OK && totalKnown_ && received_ != totalLength_) {
+        SetCurlError("the server sent " + std::to_string(received_) + " of the " + total +
+                     " bytes it announced");
+        return CURLE_PARTIAL_FILE;
+    }
+    return result;
+}
+
+void CHttpDownload::SetCurlError(const std::string& text) {
+    const std::size_t length = std::min(text.size(), sizeof curlError_ - 1);
+    std::memcpy(curlError_, text.data(), length);
+    curlError_[length] = '\0';
 }
 
 bool CHttpDownload::WriteBlock(const char* data, std::size_t length) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -26,8 +27,11 @@ class RecordWorker;
 // host exactly once, after record->state holds its final value (0 failed or cancelled before
 // the transfer, 2 the transfer ended: "完了" or "Cancel"), with its DownloadOutcome: the
 // libcurl code or errno or HTTP status of the message, and libcurl's error text, strerror or
-// the server's status line as detail. A response whose Content-Type is an HLS playlist or a
-// DASH manifest is handed to a recording (see RecordModule), which then ends the download.
+// the server's status line as detail. A body that ends short of the length its response
+// announced fails as libcurl's code 18, one that runs past it as code 8, and nothing past that
+// length is written: such a file is never complete. A response whose Content-Type is an HLS
+// playlist or a DASH manifest is handed to a recording (CRecordDownload), which then ends the
+// download.
 class CHttpDownload : public DownloadWorker {
   public:
     explicit CHttpDownload(DownloadHost& host, HttpDownloadOptions options = {});
@@ -64,7 +68,9 @@ class CHttpDownload : public DownloadWorker {
     bool WaitBeforeRetry(long status);
     int PerformOnce(CURL* easy);
     bool BeginTry();
-    bool ContentRangeContinues() const;
+    std::optional<std::uint64_t> ContinuedTotal() const;
+    int CheckBodyLength(int result);
+    void SetCurlError(const std::string& text);
     bool AskLogin(CURL* easy, long status, bool& askedServer, bool& askedProxy);
     void FailBeforeTransfer(CURL* easy, int curlCode);
     std::string CurlDetail(int curlCode) const;
@@ -108,7 +114,6 @@ class CHttpDownload : public DownloadWorker {
     long status_ = 0;
     bool headersOpen_ = false;
     bool lengthKnown_ = false;
-    bool chunked_ = false;
     std::uint64_t contentLength_ = 0;
     std::string realm_;
     std::string statusLine_;  // of the last response, without control bytes
@@ -117,6 +122,7 @@ class CHttpDownload : public DownloadWorker {
     curl_slist* tryHeaders_ = nullptr;  // the fixed ones and the If-Range of this try
     int try_ = 1;
     bool tryStarted_ = false;  // this try's response is being written
+    bool overlong_ = false;    // this try's body ran past its announced length
     bool rangeAsked_ = false;
     std::string validator_;     // strong ETag or Last-Modified of the file being written
     std::string etag_;          // of the last response

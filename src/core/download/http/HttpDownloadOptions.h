@@ -17,10 +17,11 @@ struct HttpDownloadOptions {
     long stallSeconds = 120;
     long connectTimeoutSeconds = 60;
     long maxRedirects = 20;
-    // A transfer that breaks (reset, timeout, 5xx, 429) is tried this often in all, waiting
-    // retryDelayMillis, then twice as long each time, or what a Retry-After asks (up to
-    // maxRetryAfterSeconds). A later try continues the temporary file only where the server
-    // proves it sends the same file from that byte on (206 with the matching Content-Range).
+    // A transfer that breaks (reset, timeout, 5xx, 429, a body short of or past its announced
+    // length) is tried this often in all, waiting retryDelayMillis, then twice as long each
+    // time, or what a Retry-After asks (up to maxRetryAfterSeconds). A later try continues the
+    // temporary file only where the server proves it sends the same file from that byte on
+    // (206 with the matching Content-Range).
     int maxTries = 4;
     long retryDelayMillis = 1000;
     long maxRetryAfterSeconds = 120;

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/download/PrintableText.h"
@@ -18,9 +19,15 @@ struct Fetch {
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* context) {
     auto& fetch = *static_cast<Fetch*>(context);
     std::size_t length = size * count;
-    if (fetch.body.size() + length > PlaylistProbe::kTextLimit) {
+    if (length > PlaylistProbe::kTextLimit - fetch.body.size()) {
         fetch.tooLarge = true;
         return 0;
+    }
+    // Grown by hand: the string's own doubling would pass the bound.
+    const std::size_t needed = fetch.body.size() + length;
+    if (needed > fetch.body.capacity()) {
+        fetch.body.reserve(
+            std::min(std::max(needed, fetch.body.capacity() * 2), PlaylistProbe::kTextLimit));
     }
     fetch.body.append(data, length);
     return length;
@@ -81,9 +88,13 @@ Fetch FetchText(const PlaylistProbe::Request& request, const std::string& url,
     if (!request.referer.empty()) {
         curl_easy_setopt(easy, CURLOPT_REFERER, request.referer.c_str());
     }
+    if (!request.caFile.empty()) {
+        curl_easy_setopt(easy, CURLOPT_CAINFO, request.caFile.c_str());
+    }
     CURLcode code = curl_easy_perform(easy);
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &result.status);
     result.curlCode = fetch.tooLarge ? 0 : code;
+    result.tooLarge = fetch.tooLarge;
     if (code != CURLE_OK && !fetch.tooLarge) {
         result.detail = PrintableText(error[0] != '\0' ? error : curl_easy_strerror(code), 300);
     } else if (result.status != 200) {
@@ -109,7 +120,7 @@ std::string Resolve(const std::string& base, const std::string& reference) {
 }
 
 bool Fetched(const PlaylistProbe::Result& result) {
-    return result.curlCode == 0 && result.status == 200;
+    return result.curlCode == 0 && result.status == 200 && !result.tooLarge;
 }
 
 }  // namespace
@@ -138,6 +149,8 @@ PlaylistProbe::Result PlaylistProbe::Run(const Request& request, RecordKind kind
         result.curlCode = variant.curlCode;
         result.status = variant.status;
         result.detail = variant.detail;
+        result.tooLarge = variant.tooLarge;
+        result.facts = PlaylistFacts{};
         return result;
     }
     PlaylistFacts facts = PlaylistFacts::Read(RecordKind::kHls, media.body);

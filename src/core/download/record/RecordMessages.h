@@ -19,5 +19,9 @@ inline constexpr const char* kServerClosed =
 // The chosen container cannot hold the stream's codecs.
 inline constexpr const char* kCannotContain =
     "選んだファイル形式ではこのストリームを保存できません。(%d)";
+// The playlist is larger than any this program records (or grew past that while recorded).
+inline constexpr const char* kTooLarge = "プレイリストが大きすぎるため録画できません。(%d)";
+// The recorder program crashed, hung or could not run; nothing was kept.
+inline constexpr const char* kRecorderFailed = "録画処理が異常終了しました。(%d)";
 
 }  // namespace RecordMessages

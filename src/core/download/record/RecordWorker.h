@@ -6,8 +6,8 @@
 
 struct DetectedStream;
 
-// A recording as the engine sees it: made by the recording module (RecordModule), started once
-// on the owner's thread, ended through its DownloadHost like every download.
+// A recording as the engine sees it (CRecordDownload): started once on the owner's thread,
+// ended through its DownloadHost like every download.
 class RecordWorker : public DownloadWorker {
   public:
     // Creates the file aside of the target and starts the worker thread. 0 when started; -1

@@ -183,11 +183,6 @@ std::vector<HttpCase> Cases() {
         {"InterimBeforeTheAnswer",
          R::Reply("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"),
          done, "完了", "ok"},
-        // With both, the chunks count and no percentage is shown.
-        {"ChunkedBeatsLength",
-         R::Reply("HTTP/1.1 200 OK\r\nContent-Length: 100\r\nTransfer-Encoding: chunked\r\n\r\n"
-                  "2\r\nok\r\n0\r\n\r\n"),
-         done, "完了", "ok"},
 
         // The detected request's Referer and User-Agent open a server that checks them.
         {.name = "SendsTheDetectedRequestsContext",
@@ -255,6 +250,36 @@ std::vector<HttpCase> Cases() {
          .headersPerRequest = {{}, {"If-Range: \"v1\"", "Range: bytes=100000-"}, {}},
          .tries = 3,
          .shownTry = "再試行 3/3"},
+        // A body that does not keep to its announced length is never a complete file: one
+        // that ends short is continued as after a reset, one that runs on is cut at the length
+        // and the file started over; the last such try fails and the old file stays.
+        {.name = "ShortResumeIsContinuedThenFails",
+         .reply = "/reset/h1.wmv?size=1000&after=500&range=short",
+         .outcome = TransferFailed(18, "the server sent 520 of the 1000 bytes it announced"),
+         .progress = "52%",
+         .requests = 3,
+         .existing = Existing::kFile,
+         .headersPerRequest = {{},
+                               {"If-Range: \"v1\"", "Range: bytes=500-"},
+                               {"If-Range: \"v1\"", "Range: bytes=510-"}},
+         .tries = 3},
+        {.name = "LongResumeIsCutAndStartedOver",
+         .reply = "/reset/h2.wmv?size=1000&after=500&range=long",
+         .outcome = TransferFailed(18, "transfer closed with 500 bytes remaining to read"),
+         .progress = "50%",
+         .requests = 3,
+         .existing = Existing::kFile,
+         .headersPerRequest = {{}, {"If-Range: \"v1\"", "Range: bytes=500-"}, {}},
+         .tries = 3},
+        {.name = "ChunksShortOfTheirLength",
+         .reply = "/chunked/h3.wmv?size=510&length=1000",
+         .outcome = TransferFailed(18, "the server sent 510 of the 1000 bytes it announced"),
+         .progress = "51%",
+         .existing = Existing::kFile},
+        {.name = "ChunksPastTheirLength",
+         .reply = "/chunked/h4.wmv?size=5500&length=1000",
+         .outcome = TransferFailed(8, "the server sent more than the 1000 bytes it announced"),
+         .progress = "100%"},
         {.name = "ServiceUnavailableThenServed",
          .reply = "/busy/b1.wmv?size=2000&code=503&times=2",
          .outcome = done,
