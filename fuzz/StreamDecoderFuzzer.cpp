@@ -13,7 +13,8 @@ namespace {
 std::shared_ptr<const SuffixTable> table() {
     static std::shared_ptr<const SuffixTable> t = [] {
         auto built = SuffixListFile::parse(
-            ".asf\n.mid\n.wma\n.wmv\n.avi\n.mp3\n.eva\n.wav\n.swf\n.rm\n.flv\n.\x82\xA0\n \n/\n");
+            ".asf\n.mid\n.wma\n.wmv\n.avi\n.mp3\n.eva\n.wav\n.swf\n.rm\n.flv\n.mp4\n.m4a\n.m4v\n"
+            ".webm\n.m3u8\n.mpd\n.ts\n.aac\n.flac\n.ogg\n.opus\n.\x82\xA0\n \n/\n");
         return std::shared_ptr<const SuffixTable>(built);
     }();
     return t;

@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr std::array<KnownSuffixes::Entry, 11> kEntries{{
+constexpr std::array<KnownSuffixes::Entry, 22> kEntries{{
     {".asf", "Windows Media Format", 1010, 1},
     {".mid", "MIDI Format", 1012, 6},
     {".wma", "Windous Media Audio", 1013, 5},
@@ -16,6 +16,19 @@ constexpr std::array<KnownSuffixes::Entry, 11> kEntries{{
     {".swf", "Flash player", 1019, 9},
     {".rm", "RealVideo", 1011, 2},
     {".flv", "Flash Video", 1021, 11},
+    // Found after the eleven above, so that a request that names one of those keeps its type.
+    // The names are those the answers' Content-Type gives.
+    {".mp4", "MPEG-4 Video", 0, 0},
+    {".m4a", "MPEG-4 Audio", 0, 0},
+    {".m4v", "MPEG-4 Video", 0, 0},
+    {".webm", "WebM Video", 0, 0},
+    {".m3u8", "HLS Playlist", 0, 0},
+    {".mpd", "DASH Manifest", 0, 0},
+    {".ts", "MPEG-TS Video", 0, 0},
+    {".aac", "AAC Audio", 0, 0},
+    {".flac", "FLAC Audio", 0, 0},
+    {".ogg", "Ogg Audio", 0, 0},
+    {".opus", "Opus Audio", 0, 0},
 }};
 
 constexpr std::array<const KnownSuffixes::Entry*, 11> kWriteOrder{{

@@ -3,15 +3,17 @@
 #include <span>
 #include <string_view>
 
-// The eleven suffixes the program knows by name, with their media type names and the
-// checkboxes of the suffix settings dialog. Any other suffix is of type "Other".
+// The suffixes the program knows by name, with their media type names: the eleven it has
+// always known (their names as they always were), each with its checkbox of the suffix settings
+// dialog, then the media of today's web players, which the dialog lists with the other
+// suffixes. Any other suffix is of type "Other".
 class KnownSuffixes {
   public:
     struct Entry {
         const char* suffix;
         const char* typeName;
-        int checkboxId;  // control of the settings dialog
-        int writeOrder;  // 1-based position in the file the settings dialog writes
+        int checkboxId;  // control of the settings dialog; 0: none
+        int writeOrder;  // 1-based position in the file the settings dialog writes; 0: none
     };
 
     static constexpr const char* kOtherTypeName = "Other";
@@ -19,7 +21,7 @@ class KnownSuffixes {
     // In table order, which is also the order of the default file.
     static std::span<const Entry> all();
 
-    // In the order the settings dialog writes ticked suffixes.
+    // Those with a checkbox, in the order the settings dialog writes ticked suffixes.
     static std::span<const Entry* const> inWriteOrder();
 
     // Exact, case-sensitive lookup; "Other" when unknown.

@@ -28,8 +28,8 @@ class SuffixListFile {
     // $XDG_CONFIG_HOME/quorvex/sufix.txt, or ~/.config/quorvex/sufix.txt.
     static std::filesystem::path userPath();
 
-    // Builds a table from the file. A missing file is first created with the eleven defaults
-    // (and its folder with it); an existing file that cannot be read is never overwritten.
+    // Builds a table from the file. A missing file is first created with the known suffixes
+    // (and its folder with it); an existing file is never changed.
     static Result load(const std::filesystem::path& path);
 
     // Builds a table from an open text stream.

@@ -25,7 +25,7 @@ class SuffixTable {
 
     SuffixTable();
 
-    // The eleven known suffixes in their own order: the table a default list file gives.
+    // The known suffixes in their own order: the table a default list file gives.
     static std::shared_ptr<const SuffixTable> withKnownSuffixes();
 
     int count() const { return count_; }

@@ -18,7 +18,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     icon->setPixmap(ProgramIcon::pixmap(iconSize));
     icon->setGeometry(QRect(du.rect(11, 17, 0, 0).topLeft(), QSize(iconSize, iconSize)));
 
-    auto* version = new QLabel(QStringLiteral("Quorvex Version 0.4.1"), this);
+    auto* version = new QLabel(QStringLiteral("Quorvex Version " QUORVEX_VERSION), this);
     version->setObjectName(QStringLiteral("version"));
     version->setGeometry(du.rect(40, 10, 119, 8));
 

@@ -4,7 +4,6 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +22,7 @@
 #include "gui/app/CQuorvexDoc.h"
 #include "gui/app/CaptureFailureText.h"
 #include "gui/app/CommandIds.h"
+#include "gui/app/CountText.h"
 #include "gui/app/DownloadGuard.h"
 #include "gui/app/DownloadNotice.h"
 #include "gui/app/FailureText.h"
@@ -129,6 +129,11 @@ bool CMainFrame::Create() {
     }
     if (view_ != nullptr) {
         setCentralWidget(view_->widget());
+        view_->onRowsRemoved([this] {
+            if (document_ != nullptr) {
+                document_->SetModifiedFlag();
+            }
+        });
     }
     if (!CreateTreeBar()) {
         return false;
@@ -206,6 +211,7 @@ void CMainFrame::CreateRequestContextActions() {
         ID_COOKIE_REUSE, QStringLiteral("Cookie を再利用する(&K)"),
         QStringLiteral("検出した要求の Cookie を保存し、その取得元のホストへのダウンロードにだけ"
                        "送ります。共有ネットワークでは他人のログインを使うことになります"
+                       "（コマンドとしてコピーでは、ffmpeg と yt-dlp の形には Cookie を含めません）"
                        "\nCookie を再利用する"));
     cookies->setCheckable(true);
     cookies->setChecked(settings.value(kCookieReuseKey, false).toBool());
@@ -241,7 +247,8 @@ void CMainFrame::CreateActions() {
         QStringLiteral("アクティブなドキュメントを新しい名前で保存します\n名前を付けて保存"));
     connect(saveAs, &QAction::triggered, this, &CMainFrame::OnFileSaveAs);
     AddAction(ID_APP_EXIT, QStringLiteral("アプリケーションの終了(&X)"),
-              QStringLiteral("アプリケーションを終了します\n終了"));
+              QStringLiteral("アプリケーションを終了します\n終了"))
+        ->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
 
     QAction* undo = AddAction(ID_EDIT_UNDO, QStringLiteral("元に戻す\tCtrl+Z(&U)"),
                               QStringLiteral("直前に行った動作を元に戻します\n元に戻す"));
@@ -255,8 +262,9 @@ void CMainFrame::CreateActions() {
     QAction* copy =
         AddAction(ID_EDIT_COPY, QStringLiteral("コピー\tCtrl+C(&C)"),
                   QStringLiteral("選択範囲をコピーしてクリップボードに保存します\nコピー"));
-    // Ctrl+C itself belongs to the copy-URL command.
+    // Ctrl+C itself belongs to the copy-URL command, which copies the same.
     copy->setShortcut(QKeySequence(QStringLiteral("Ctrl+Ins")));
+    connect(copy, &QAction::triggered, this, &CMainFrame::OnCopyUrl);
     QAction* paste = AddAction(ID_EDIT_PASTE, QStringLiteral("貼り付け\tCtrl+V(&P)"),
                                QStringLiteral("クリップボードの内容を挿入します\n貼り付け"));
     paste->setShortcuts(
@@ -264,7 +272,7 @@ void CMainFrame::CreateActions() {
     QAction* settings = AddAction(ID_SETTINGS, QStringLiteral("設定..."));
     connect(settings, &QAction::triggered, this, &CMainFrame::OnSettings);
     QAction* ports = AddAction(
-        ID_WATCHED_PORTS, QStringLiteral("監視ポート(&P)..."),
+        ID_WATCHED_PORTS, QStringLiteral("監視ポート(&W)..."),
         QStringLiteral("80、1755、554 のほかに監視する TCP ポートを設定します\n監視ポート"));
     connect(ports, &QAction::triggered, this, &CMainFrame::OnWatchedPorts);
     QAction* tlsPorts = AddAction(
@@ -307,16 +315,16 @@ void CMainFrame::CreateActions() {
     AddAction(ID_APP_ABOUT, QStringLiteral("バージョン情報 Quorvex(&A)..."),
               QStringLiteral("プログラムの情報、バージョンを表示します\nバージョン情報"));
 
-    QAction* fileNew = AddAction(ID_FILE_NEW, QStringLiteral("新規作成"),
+    QAction* fileNew = AddAction(ID_FILE_NEW, QStringLiteral("新規作成(&N)"),
                                  QStringLiteral("新規にファイルを作成します\n新規作成"));
     fileNew->setIcon(ToolbarIcons::fileNew());
     fileNew->setShortcut(QKeySequence(QStringLiteral("Ctrl+N")));
-    QAction* fileOpen = AddAction(ID_FILE_OPEN, QStringLiteral("開く"),
+    QAction* fileOpen = AddAction(ID_FILE_OPEN, QStringLiteral("開く(&O)..."),
                                   QStringLiteral("既存のファイルを開きます\n開く"));
     fileOpen->setIcon(ToolbarIcons::fileOpen());
     fileOpen->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
     QAction* fileSave =
-        AddAction(ID_FILE_SAVE, QStringLiteral("上書き保存"),
+        AddAction(ID_FILE_SAVE, QStringLiteral("上書き保存(&S)"),
                   QStringLiteral("アクティブなドキュメントを保存します\n上書き保存"));
     fileSave->setIcon(ToolbarIcons::fileSave());
     fileSave->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
@@ -343,6 +351,9 @@ void CMainFrame::CreateMenus() {
     file->addAction(action(ID_MONITOR_STOP));
     file->addAction(action(ID_KEY_LOG_BROWSER));
     file->addSeparator();
+    file->addAction(action(ID_FILE_NEW));
+    file->addAction(action(ID_FILE_OPEN));
+    file->addAction(action(ID_FILE_SAVE));
     file->addAction(action(ID_FILE_SAVE_AS));
     file->addSeparator();
     file->addAction(action(ID_APP_EXIT));
@@ -441,8 +452,8 @@ void CMainFrame::UpdateDroppedStreams() {
     droppedLabel_->setVisible(dropped > 0);
     if (dropped > 0) {
         droppedLabel_->setText(QStringLiteral("破棄 %1 件 (一覧の上限 %2 件)")
-                                   .arg(static_cast<qulonglong>(dropped))
-                                   .arg(session_->rowLimit()));
+                                   .arg(CountText::of(static_cast<long long>(dropped)),
+                                        CountText::of(session_->rowLimit())));
     }
 }
 
@@ -464,8 +475,10 @@ void CMainFrame::UpdateListStatus() {
     readyLabel_->setText(isMonitoring() ? MonitoringText() : QStringLiteral("レディ"));
     const int total = session_->rowCount();
     const int shown = view_ != nullptr ? view_->shownRowCount() : total;
-    rowsLabel_->setText(shown == total ? QStringLiteral("%1 件").arg(total)
-                                       : QStringLiteral("%1 / %2 件").arg(shown).arg(total));
+    rowsLabel_->setText(
+        shown == total
+            ? QStringLiteral("%1 件").arg(CountText::of(total))
+            : QStringLiteral("%1 / %2 件").arg(CountText::of(shown), CountText::of(total)));
     if (view_ != nullptr && treeBar_ != nullptr && treeBar_->tree() != nullptr) {
         treeBar_->tree()->SetTypeCounts(view_->typeCounts());
     }
@@ -497,7 +510,9 @@ void CMainFrame::UpdateCommandUI() {
     }
     action(ID_VIEW_TREEBAR)->setEnabled(treeBar_ != nullptr);
     action(ID_VIEW_TREEBAR)->setChecked(treeBar_ != nullptr && !treeBar_->isHidden());
-    action(ID_COPY_URL)->setEnabled(view_ != nullptr && view_->hasCurrentStream());
+    for (int id : {ID_COPY_URL, ID_EDIT_COPY}) {
+        action(id)->setEnabled(view_ != nullptr && view_->hasCurrentStream());
+    }
     action(ID_SETTINGS)->setEnabled(true);
     for (int id : {ID_WATCHED_PORTS, ID_TLS_PORTS, ID_KEY_LOG_FILE, ID_KEY_LOG_BROWSER}) {
         action(id)->setEnabled(true);
@@ -507,8 +522,8 @@ void CMainFrame::UpdateCommandUI() {
     action(ID_VIEW_TOOLBAR)->setChecked(toolBar_ != nullptr && !toolBar_->isHidden());
     action(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());
     // Commands without a handler anywhere.
-    for (int id : {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_FILE_PRINT,
-                   ID_NEXT_PANE, ID_PREV_PANE}) {
+    for (int id :
+         {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_PASTE, ID_FILE_PRINT, ID_NEXT_PANE, ID_PREV_PANE}) {
         action(id)->setEnabled(false);
     }
 }
@@ -688,10 +703,17 @@ void CMainFrame::EditSetting(
     if (!ask) {
         return;
     }
-    const std::optional<QString> text = ask(this, current);
-    QString error;
-    if (text && !accept(*text, error) && services_.showError) {
-        services_.showError(this, error);
+    // A text refused is shown again as typed, to be mended rather than typed anew.
+    QString shown = current;
+    while (const std::optional<QString> text = ask(this, shown)) {
+        QString error;
+        if (accept(*text, error)) {
+            return;
+        }
+        if (services_.showError) {
+            services_.showError(this, error);
+        }
+        shown = *text;
     }
 }
 
@@ -756,25 +778,32 @@ void CMainFrame::OnStartKeyLogBrowser() {
 }
 
 void CMainFrame::OnFileSave() {
-    if (document_ == nullptr) {
-        return;
-    }
-    if (document_->GetPathName().isEmpty()) {
-        SaveDocumentAs();
-        return;
-    }
-    QString error;
-    if (!document_->OnSaveDocument(document_->GetPathName(), &error) && services_.showError) {
-        services_.showError(this, error);
-    }
+    SaveDocument();
 }
 
 void CMainFrame::OnFileSaveAs() {
     SaveDocumentAs();
 }
 
-bool CMainFrame::SaveDocumentAs() {
+bool CMainFrame::SaveDocument() {
     if (document_ == nullptr) {
+        return false;
+    }
+    if (document_->GetPathName().isEmpty()) {
+        return SaveDocumentAs();
+    }
+    QString error;
+    if (!document_->OnSaveDocument(document_->GetPathName(), &error)) {
+        if (services_.showError) {
+            services_.showError(this, error);
+        }
+        return false;
+    }
+    return true;
+}
+
+bool CMainFrame::SaveDocumentAs() {
+    if (document_ == nullptr || !services_.askSaveFileName) {
         return false;
     }
     // A list without a file of its own (new, or read from a capture) is offered as JSON lines.
@@ -782,9 +811,7 @@ bool CMainFrame::SaveDocumentAs() {
         document_->GetPathName().isEmpty()
             ? QFileInfo(document_->GetTitle()).completeBaseName() + QStringLiteral(".jsonl")
             : document_->GetPathName();
-    const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("名前を付けて保存"), proposed,
-        QStringLiteral("ストリーム一覧 (*.jsonl *.csv);;すべてのファイル (*)"));
+    const QString path = services_.askSaveFileName(this, proposed);
     if (path.isEmpty()) {
         return false;
     }
@@ -799,6 +826,32 @@ bool CMainFrame::SaveDocumentAs() {
     return true;
 }
 
+bool CMainFrame::SaveModified() {
+    if (document_ == nullptr || !document_->IsModified() || !services_.askSaveChanges) {
+        return true;
+    }
+    switch (services_.askSaveChanges(this, document_->GetTitle())) {
+        case DocumentPrompts::SaveAnswer::kSave:
+            return SaveDocument();
+        case DocumentPrompts::SaveAnswer::kDiscard:
+            return true;
+        case DocumentPrompts::SaveAnswer::kCancel:
+            break;
+    }
+    return false;
+}
+
+bool CMainFrame::StopMonitoringFirst() {
+    if (!session_->isCapturing()) {
+        return true;
+    }
+    if (services_.askStopMonitoring && !services_.askStopMonitoring(this)) {
+        return false;
+    }
+    OnStopMonitoring();
+    return true;
+}
+
 void CMainFrame::OnCaptureStatus(const CaptureStatus& status, int run) {
     if (status.state != CaptureStatus::kFailed && status.state != CaptureStatus::kLost) {
         return;
@@ -807,7 +860,7 @@ void CMainFrame::OnCaptureStatus(const CaptureStatus& status, int run) {
     if (!session_->isCapturing() || run != session_->captureRun()) {
         return;
     }
-    const QString text = CaptureFailureText::make(status);
+    const QString text = CaptureFailureText::make(status, watchedAdapter_);
     OnStopMonitoring();
     if (services_.showError) {
         services_.showError(this, text);
@@ -852,8 +905,8 @@ void CMainFrame::ShutdownWork() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
-    if (!shutDown_ &&
-        !DownloadGuard::EndDownloadsFirst(this, *session_, services_.askAbortDownloads)) {
+    if (!shutDown_ && (!SaveModified() || !DownloadGuard::EndDownloadsFirst(
+                                              this, *session_, services_.askAbortDownloads))) {
         event->ignore();
         return;
     }

@@ -69,6 +69,11 @@ class CMainFrame : public QMainWindow {
     void OnStartKeyLogBrowser();
     void OnFileSave();
     void OnFileSaveAs();
+    // Before the list's rows go (new, open, close, exit): true when the list holds nothing its
+    // file does not, or the user saved it (and it was written) or chose to let the changes go.
+    bool SaveModified();
+    // Before a file is opened: true when no capture runs, or the user let it stop (it has).
+    bool StopMonitoringFirst();
     // A download ended: told on the desktop when the user is in another window.
     void OnDownloadEnded(int row, const DownloadOutcome& outcome);
 
@@ -99,7 +104,8 @@ class CMainFrame : public QMainWindow {
     // The TLS ports and key log file, for the next reading; no capture runs.
     void ApplySecureSettings();
     // Asks for a setting's text with `ask`, showing `current`; the text goes to `accept`,
-    // which returns false with an error to show.
+    // which returns false with an error to show, after which the question comes again with
+    // the text as typed, until it is accepted or cancelled.
     void EditSetting(const std::function<std::optional<QString>(QWidget*, const QString&)>& ask,
                      const QString& current,
                      const std::function<bool(const QString& text, QString& error)>& accept);
@@ -122,6 +128,8 @@ class CMainFrame : public QMainWindow {
     int EnumerateAdapters();
     void ShowNoAdapter(int count);
     static std::string AdapterName(const AdapterEntry& adapter);
+    // Save under the document's file, or under a name asked for; false when not written.
+    bool SaveDocument();
     bool SaveDocumentAs();
 
     CQuorvexDoc* document_;

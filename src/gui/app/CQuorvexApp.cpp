@@ -48,7 +48,7 @@ void CQuorvexApp::SetSettingsKey() {
     // Settings live beside the suffix list, in ~/.config/quorvex.
     setOrganizationName(QStringLiteral("quorvex"));
     setApplicationName(QStringLiteral("Quorvex"));
-    setApplicationVersion(QStringLiteral("0.4.1"));
+    setApplicationVersion(QStringLiteral(QUORVEX_VERSION));
 }
 
 bool CQuorvexApp::InitInstance(FrameServices services) {
@@ -94,7 +94,7 @@ void CQuorvexApp::ShowError(const QString& text) {
 }
 
 void CQuorvexApp::OnFileNew() {
-    if (document_->isLoading() || !EndDownloadsFirst()) {
+    if (document_->isLoading() || !frame_->SaveModified() || !EndDownloadsFirst()) {
         return;
     }
     if (document_->OnNewDocument() && frame_->activeView() != nullptr) {
@@ -135,7 +135,8 @@ bool CQuorvexApp::OpenDocumentFile(const QString& path) {
         ShowError(QStringLiteral("%1 を開けません。\n%2").arg(info.fileName(), reason));
         return false;
     }
-    if (!EndDownloadsFirst()) {
+    // Live rows would mix with the file's; then the rows the file replaces.
+    if (!frame_->StopMonitoringFirst() || !frame_->SaveModified() || !EndDownloadsFirst()) {
         return false;
     }
     document_->OnNewDocument();
@@ -177,8 +178,8 @@ void CQuorvexApp::OnAppAbout() {
 
 void CQuorvexApp::OnAppExit() {
     // Exit ends the program at once, but never with a capture thread still running, and
-    // running downloads only when the user lets them go.
-    if (!EndDownloadsFirst()) {
+    // unsaved rows and running downloads only when the user lets them go.
+    if (!frame_->SaveModified() || !EndDownloadsFirst()) {
         return;
     }
     frame_->SaveWindowSettings();

@@ -27,7 +27,8 @@ class CQuorvexApp : public QApplication {
     void OnFileNew();
     void OnFileOpen();
     // Reads `path` as the new document; a refusal or failure is shown to the user. False when
-    // the file was refused, could not be read, or the user chose to keep running downloads.
+    // the file was refused or could not be read, or the user chose to keep monitoring, the
+    // unsaved list or running downloads.
     bool OpenDocumentFile(const QString& path);
     // A recent file: one that no longer exists is dropped from the list, with a message.
     void OpenRecentFile(const QString& path);

@@ -38,13 +38,21 @@ bool CQuorvexDoc::OnNewDocument() {
     pathName_.clear();
     savesCsv_ = false;
     cleanRows_ = 0;
+    rowsRemoved_ = false;
     secureSummary_ = {};
     SetTitle(kUntitled);
     return true;
 }
 
 bool CQuorvexDoc::IsModified() const {
-    return session_ != nullptr && session_->rowCount() != cleanRows_;
+    if (session_ == nullptr) {
+        return false;
+    }
+    const int rows = session_->rowCount();
+    if (rows == 0 && pathName_.isEmpty()) {
+        return false;
+    }
+    return rowsRemoved_ || rows != cleanRows_;
 }
 
 StreamListFile::Kind CQuorvexDoc::Sniff(const QString& path, QString* reason) {
@@ -84,6 +92,7 @@ bool CQuorvexDoc::OnOpenDocument(const QString& path, QWidget* dialogParent, QSt
 
     const bool capture = kind == Kind::Pcap || kind == Kind::Pcapng;
     cleanRows_ = session_->rowCount();
+    rowsRemoved_ = false;
     secureSummary_ = result.secure;
     if (result.failed && result.rowsAdded == 0 && !capture) {
         return refuse(QString::fromStdString(result.error));
@@ -203,6 +212,7 @@ bool CQuorvexDoc::OnSaveDocument(const QString& path, QString* error) {
         return fail(QString::fromStdString(why));
     }
     cleanRows_ = rows;
+    rowsRemoved_ = false;
     savesCsv_ = csv;
     SetPathName(path);
     return true;

@@ -27,8 +27,12 @@ class CQuorvexDoc : public QObject {
 
     QString GetTitle() const { return title_; }
     QString GetPathName() const { return pathName_; }
-    // The list has more or fewer rows than when it was last opened, saved or emptied.
+    // The list holds rows its file does not: it has more or fewer rows than when it was last
+    // opened, saved or emptied, or rows were taken out since. An empty list without a file of
+    // its own holds nothing to lose.
     bool IsModified() const;
+    // Rows were taken out of the list: it differs from its file whatever its row count.
+    void SetModifiedFlag() { rowsRemoved_ = true; }
 
     // Empties the list (its running downloads must have ended) and forgets the file.
     bool OnNewDocument();
@@ -64,7 +68,8 @@ class CQuorvexDoc : public QObject {
     std::unique_ptr<SessionFileLoader> loader_;
     QString title_;
     QString pathName_;
-    bool savesCsv_ = false;  // the form of the file the document has
-    int cleanRows_ = 0;      // rows when last opened, saved or emptied
+    bool savesCsv_ = false;     // the form of the file the document has
+    int cleanRows_ = 0;         // rows when last opened, saved or emptied
+    bool rowsRemoved_ = false;  // since then
     SecureTrafficReader::Summary secureSummary_;
 };

@@ -1,5 +1,8 @@
 #include "gui/app/CaptureFailureText.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -9,10 +12,13 @@
 
 namespace {
 
-// Capture rights belong to the helper alone; this is how a user gets them.
+// Capture rights belong to the helper alone; this is how a user gets them, from the packages
+// or from a build of the sources. %1 is the user's login name.
 const char kRightsAdvice[] =
     "キャプチャの権限はキャプチャ補助プログラム quorvex-capture にだけ与えます。"
-    "管理者 (root) が scripts/grant-capture-rights.sh を実行し、このユーザーを quorvex "
+    "パッケージから入れた場合は、管理者 (root) が dpkg-reconfigure quorvex-cli で quorvex "
+    "グループにキャプチャを許可し、adduser %1 quorvex でこのユーザーをグループに加えてください。"
+    "ソースから入れた場合は、管理者が scripts/grant-capture-rights.sh を実行し、同じように"
     "グループに加えてください。グループはログインし直すと有効になります。";
 
 constexpr std::string_view kDenied = "Permission denied";
@@ -60,15 +66,28 @@ const Cause* causeOf(std::string_view message) {
     return nullptr;
 }
 
+QString loginName() {
+    const passwd* entry = ::getpwuid(::geteuid());
+    return entry != nullptr ? FailureText::visible(entry->pw_name) : QStringLiteral("USER");
+}
+
 }  // namespace
 
-QString CaptureFailureText::make(const CaptureStatus& status) {
-    const QString name = FailureText::visible(status.interfaceName);
-    const QString shownName = name.isEmpty() ? QStringLiteral("アダプタ") : name;
-    QString text = (status.state == CaptureStatus::kLost
-                        ? QStringLiteral("%1 でのパケットのキャプチャが中断されました。")
-                        : QStringLiteral("%1 でパケットのキャプチャを開始できませんでした。"))
-                       .arg(shownName);
+QString CaptureFailureText::make(const CaptureStatus& status, const std::string& chosen) {
+    QString name = FailureText::visible(status.interfaceName);
+    if (name.isEmpty()) {
+        name = FailureText::visible(chosen);
+    }
+    const bool lost = status.state == CaptureStatus::kLost;
+    QString text;
+    if (name.isEmpty()) {
+        text = lost ? QStringLiteral("パケットのキャプチャが中断されました。")
+                    : QStringLiteral("パケットのキャプチャを開始できませんでした。");
+    } else {
+        text = (lost ? QStringLiteral("%1 でのパケットのキャプチャが中断されました。")
+                     : QStringLiteral("%1 でパケットのキャプチャを開始できませんでした。"))
+                   .arg(name);
+    }
     const Cause* cause = causeOf(status.message);
     if (cause == nullptr) {
         if (!status.message.empty()) {
@@ -76,10 +95,12 @@ QString CaptureFailureText::make(const CaptureStatus& status) {
         }
         return text;
     }
+    const QString subject = name.isEmpty() ? QStringLiteral("選択したアダプタ") : name;
     text +=
-        QLatin1Char('\n') + QString::fromUtf8(cause->text).replace(QStringLiteral("%1"), shownName);
+        QLatin1Char('\n') + QString::fromUtf8(cause->text).replace(QStringLiteral("%1"), subject);
     if (cause->rights) {
-        text += QLatin1Char('\n') + QString::fromUtf8(kRightsAdvice);
+        text += QLatin1Char('\n') +
+                QString::fromUtf8(kRightsAdvice).replace(QStringLiteral("%1"), loginName());
     }
     return text;
 }

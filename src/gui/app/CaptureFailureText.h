@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <string>
+
 struct CaptureStatus;
 
 // The box the user sees when a capture cannot start or breaks off, in Japanese throughout for
@@ -9,5 +11,7 @@ struct CaptureStatus;
 // else keeps the engine's own words as its detail.
 class CaptureFailureText {
   public:
-    static QString make(const CaptureStatus& status);
+    // `chosen` is the adapter the capture was started on: a report that names no interface
+    // (a helper that died before it opened one) is told with that name.
+    static QString make(const CaptureStatus& status, const std::string& chosen = {});
 };

@@ -1,6 +1,7 @@
 #include "gui/app/DesktopServices.h"
 
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -12,6 +13,7 @@
 #include "core/session/HelperCaptureFactory.h"
 #include "core/session/KeyLogBrowser.h"
 #include "core/session/SystemAdapterSource.h"
+#include "gui/app/DocumentPrompts.h"
 #include "gui/app/DownloadGuard.h"
 #include "gui/app/DownloadNotice.h"
 #include "gui/app/FrameViewAdapter.h"
@@ -73,6 +75,13 @@ FrameServices DesktopServices::Make() {
         QMessageBox::warning(parent, QCoreApplication::applicationName(), text);
     };
     services.askAbortDownloads = &DownloadGuard::AskUser;
+    services.askSaveChanges = &DocumentPrompts::AskSaveChanges;
+    services.askStopMonitoring = &DocumentPrompts::AskStopMonitoring;
+    services.askSaveFileName = [](QWidget* parent, const QString& proposed) {
+        return QFileDialog::getSaveFileName(
+            parent, QStringLiteral("名前を付けて保存"), proposed,
+            QStringLiteral("ストリーム一覧 (*.jsonl *.csv);;すべてのファイル (*)"));
+    };
     services.notify = &DownloadNotice::send;
     services.exitProcess = [](int code) {
         // At once, as the Exit command promises: settings are on disk, nothing else runs.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -8,10 +10,10 @@
 
 #include "core/session/AdapterSource.h"
 #include "core/session/CaptureFactory.h"
+#include "gui/app/DocumentPrompts.h"
 #include "gui/app/FrameView.h"
 
 class MonitorSession;
-class QString;
 class QWidget;
 class UiBridge;
 
@@ -45,6 +47,14 @@ struct FrameServices {
 
     // Asks whether to abort `running` downloads and go on (true) or stay (false); empty: abort.
     std::function<bool(QWidget* parent, int running)> askAbortDownloads;
+    // Asks whether to save the changes of the list titled `title` before its rows go; empty:
+    // they go without a question.
+    std::function<DocumentPrompts::SaveAnswer(QWidget* parent, const QString& title)>
+        askSaveChanges;
+    // Asks whether monitoring may stop so that a file can be opened; empty: it stops.
+    std::function<bool(QWidget* parent)> askStopMonitoring;
+    // Asks for the file to save the list in, proposing `proposed`; empty when cancelled.
+    std::function<QString(QWidget* parent, const QString& proposed)> askSaveFileName;
     // A desktop notification (title, text); must not wait.
     std::function<void(const QString& title, const QString& text)> notify;
 

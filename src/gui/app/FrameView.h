@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <map>
 
 class QWidget;
@@ -23,4 +24,6 @@ class FrameView {
     virtual void setTypeFilter(const QString& /*typeName*/) {}
     virtual int shownRowCount() const { return 0; }
     virtual std::map<QString, int> typeCounts() const { return {}; }
+    // `handler` runs whenever the user takes rows out of the list.
+    virtual void onRowsRemoved(std::function<void()> /*handler*/) {}
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QObject>
+
 #include "gui/app/FrameView.h"
 
 // Presents any widget that has the view's commands as a FrameView.
@@ -18,6 +20,12 @@ class FrameViewAdapter : public FrameView {
     void setTypeFilter(const QString& typeName) override { view_->setTypeFilter(typeName); }
     int shownRowCount() const override { return view_->shownRowCount(); }
     std::map<QString, int> typeCounts() const override { return view_->typeCounts(); }
+    void onRowsRemoved(std::function<void()> handler) override {
+        // A view that never takes rows out has no such signal.
+        if constexpr (requires { &View::rowsRemoved; }) {
+            QObject::connect(view_, &View::rowsRemoved, view_, std::move(handler));
+        }
+    }
 
   private:
     View* view_;

@@ -4,6 +4,9 @@
 #include <QMouseEvent>
 #include <functional>
 
+#include "gui/app/CountText.h"
+#include "gui/detect/TypeLabelDelegate.h"
+
 namespace {
 // The item's own data (what it stands for); the root stands for nothing.
 constexpr int kItemDataRole = Qt::UserRole;
@@ -22,6 +25,7 @@ CTypeTreeCtrl::CTypeTreeCtrl(QWidget* parent) : QTreeWidget(parent) {
     setDragEnabled(false);
     setContextMenuPolicy(Qt::PreventContextMenu);
     setExpandsOnDoubleClick(false);
+    setItemDelegate(new TypeLabelDelegate(kTypeNameRole, this));
     // The selected look stays when the focus leaves.
     QPalette pal = palette();
     pal.setColor(QPalette::Inactive, QPalette::Highlight,
@@ -92,14 +96,16 @@ void CTypeTreeCtrl::SetTypeCounts(const std::map<QString, int>& counts) {
         if (name.isEmpty()) {
             continue;
         }
-        const QString text = QStringLiteral("%1 (%2)").arg(name).arg(count);
+        const QString text = QStringLiteral("%1 (%2)").arg(name, CountText::of(count));
         QTreeWidgetItem* child = at < top->childCount() ? top->child(at) : nullptr;
         if (child == nullptr || TypeNameOf(child) != name) {
             child = new QTreeWidgetItem(QStringList{text});
             child->setData(0, kTypeNameRole, name);
+            child->setToolTip(0, text);
             top->insertChild(at, child);
         } else if (child->text(0) != text) {
             child->setText(0, text);
+            child->setToolTip(0, text);
         }
         ++at;
     }

@@ -9,6 +9,7 @@
 #include "gui/list/CStreamListModel.h"
 #include "gui/list/SaveDialogSetup.h"
 #include "gui/list/StreamCommandRules.h"
+#include "gui/list/TextFitter.h"
 #include "gui/list/UrlSchemePolicy.h"
 
 #include <QAction>
@@ -55,6 +56,8 @@ constexpr MenuItem kMenuItems[] = {
     {CListArea::kCommandCopyAsCurl, "curl コマンドとしてコピー"},
     {CListArea::kCommandCopyAsFfmpeg, "ffmpeg コマンドとしてコピー"},
     {CListArea::kCommandCopyAsYtDlp, "yt-dlp コマンドとしてコピー"},
+    {0, nullptr},
+    {CListArea::kCommandDelete, "削除"},
     {0, nullptr},
     {CListArea::kCommandCancel, "キャンセル"},
 };
@@ -159,8 +162,11 @@ void CListArea::OnInitialUpdate() {
 
 void CListArea::resetColumns() {
     QHeaderView* header = listCtrl_->header();
+    const QFontMetrics metrics(listCtrl_->font());
     for (int column = 0; column < CStreamListModel::kColumnCount; ++column) {
-        header->resizeSection(column, CStreamListModel::defaultWidth(column));
+        const int usual = metrics.horizontalAdvance(CStreamListModel::usualWidestText(column)) +
+                          TextFitter::kOtherColumnMargin;
+        header->resizeSection(column, std::max(CStreamListModel::defaultWidth(column), usual));
     }
 }
 
@@ -379,16 +385,24 @@ bool CListArea::OnCommand(int id) {
         case kCommandCopyAsYtDlp:
             OnCopyAsCommand(id);
             return true;
+        case kCommandDelete:
+            OnDelete();
+            return true;
         default:
             return false;
     }
 }
 
-void CListArea::OnCopyUrl() {
+std::vector<int> CListArea::rowsToCopy() const {
     std::vector<int> rows = selectedRows();
     if (rows.empty() && hasCurrentStream()) {
         rows.push_back(currentRow());
     }
+    return rows;
+}
+
+void CListArea::OnCopyUrl() {
+    const std::vector<int> rows = rowsToCopy();
     if (rows.empty()) {
         return;
     }
@@ -408,40 +422,64 @@ void CListArea::OnDelete() {
     std::vector<QString> types;
     types.reserve(rows.size());
     StreamRowTexts texts;
+    int downloading = 0;
     for (int row : rows) {
         types.push_back(session_.rowTexts(row, texts) ? QString::fromUtf8(texts.typeName)
                                                       : QString());
-    }
-    const std::vector<int> moved = session_.removeRows(rows);
-    if (moved.empty()) {
-        return;
-    }
-    listCtrl_->selectionModel()->clear();  // its rows have gone or moved
-    std::vector<QString> goneTypes;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (moved[static_cast<std::size_t>(rows[i])] < 0) {
-            goneTypes.push_back(types[i]);
+        const DetectedStream* record = session_.record(row);
+        if (record != nullptr && LoadDownloadState(*record) == kStateDownloading) {
+            ++downloading;
         }
     }
-    model_->storeRowsMoved(moved, goneTypes);
-    itemCount_ = model_->rowCount();
-    flushPending();
+    const std::vector<int> moved = session_.removeRows(rows);
+    if (!moved.empty()) {
+        listCtrl_->selectionModel()->clear();  // its rows have gone or moved
+        std::vector<QString> goneTypes;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (moved[static_cast<std::size_t>(rows[i])] < 0) {
+                goneTypes.push_back(types[i]);
+            }
+        }
+        model_->storeRowsMoved(moved, goneTypes);
+        itemCount_ = model_->rowCount();
+        flushPending();
+        emit rowsRemoved();
+    }
+    if (downloading > 0) {
+        tellDownloadingRowsStay(downloading, static_cast<int>(rows.size()));
+    }
+}
+
+// A row being downloaded keeps its worker's record: it stays until the download ends.
+void CListArea::tellDownloadingRowsStay(int refused, int selected) {
+    const QString text =
+        refused == selected
+            ? QStringLiteral("ダウンロード中の行は削除できません。")
+            : QStringLiteral("ダウンロード中の %1 行は削除しませんでした。").arg(refused);
+    QMessageBox::information(
+        this, QApplication::applicationDisplayName(),
+        text + QStringLiteral("\n先にダウンロードを中止してから削除してください。"));
 }
 
 void CListArea::OnCopyAsCommand(int id) {
-    DetectedStream record;
-    if (!session_.copyRecord(currentRow(), record)) {
-        return;
-    }
-    // Cookies kept while reuse was on are not handed out once it is off.
-    if (!session_.cookieReuse()) {
-        record.cookie[0] = '\0';
-    }
     const StreamCommand::Tool tool = id == kCommandCopyAsCurl     ? StreamCommand::Tool::Curl
                                      : id == kCommandCopyAsFfmpeg ? StreamCommand::Tool::Ffmpeg
                                                                   : StreamCommand::Tool::YtDlp;
-    QGuiApplication::clipboard()->setText(
-        QString::fromStdString(StreamCommand::shellLine(record, tool)));
+    QStringList lines;
+    for (int row : rowsToCopy()) {
+        DetectedStream record;
+        if (!session_.copyRecord(row, record)) {
+            continue;
+        }
+        // Cookies kept while reuse was on are not handed out once it is off.
+        if (!session_.cookieReuse()) {
+            record.cookie[0] = '\0';
+        }
+        lines << QString::fromStdString(StreamCommand::shellLine(record, tool));
+    }
+    if (!lines.isEmpty()) {
+        QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
+    }
 }
 
 void CListArea::OnOpenInBrowser() {

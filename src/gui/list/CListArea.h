@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "gui/app/CommandIds.h"
 #include "gui/app/ExternalOpener.h"
 #include "gui/app/FailureText.h"
 
@@ -35,6 +36,7 @@ class CListArea : public QWidget {
         kCommandCopyAsCurl = 152,
         kCommandCopyAsFfmpeg = 153,
         kCommandCopyAsYtDlp = 154,
+        kCommandDelete = ID_EDIT_CLEAR,
     };
     static constexpr int kListControlId = 1000;
     static constexpr int kContextMenuId = 138;
@@ -50,10 +52,12 @@ class CListArea : public QWidget {
     // Command 147, also forwarded by the frame's Ctrl+C: the URLs of the selected rows, one a
     // line (the highlighted row's when none is selected).
     void OnCopyUrl();
-    // Commands 152 to 154: the row as a curl, ffmpeg or yt-dlp command for a POSIX shell, with
-    // the request's Referer and User-Agent (and its cookie while cookie reuse is on).
+    // Commands 152 to 154: the selected rows (the highlighted row's when none is selected) as
+    // curl, ffmpeg or yt-dlp commands for a POSIX shell, one a line, with each request's
+    // Referer and User-Agent (and its cookie while cookie reuse is on).
     void OnCopyAsCommand(int id);
-    // The Delete key: takes the selected rows out of the list, except those downloading.
+    // The Delete key and the menu's 削除: takes the selected rows out of the list, except those
+    // downloading, and tells the user why those stay.
     void OnDelete();
     // Runs one of the list commands on the current stream; false for an unknown ID.
     bool OnCommand(int id);
@@ -89,6 +93,8 @@ class CListArea : public QWidget {
   signals:
     // A batch of rows or refreshes reached the model.
     void rowsFlushed();
+    // The user took rows out of the list.
+    void rowsRemoved();
 
   private:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -105,6 +111,9 @@ class CListArea : public QWidget {
     void onEnter();
     bool currentFileExists();
     void onDownloadEnded(int row, const DownloadOutcome& outcome);
+    // What the copy commands take: the selected rows, else the highlighted one.
+    std::vector<int> rowsToCopy() const;
+    void tellDownloadingRowsStay(int refused, int selected);
     void updateMenuStates();
     void runDoubleClickCommand();
 

@@ -15,10 +15,16 @@ namespace {
 struct ColumnSpec {
     const char* header;
     int width;
+    const char* usualWidest;  // a text the column shows often and should show whole
 };
 constexpr ColumnSpec kColumns[CStreamListModel::kColumnCount] = {
-    {"Host", 150}, {"ＵＲＬ", 150},  {"サイズ", 60}, {"進行状況", 50},
-    {"時間", 80},  {"転送速度", 60}, {"種別", 100},
+    {"Host", 150, ""},
+    {"ＵＲＬ", 150, ""},
+    {"サイズ", 60, "1234.56 MB"},
+    {"進行状況", 50, "再試行 4/4"},
+    {"時間", 80, "59分 59秒"},
+    {"転送速度", 60, "12345 KB/S"},
+    {"種別", 100, ""},
 };
 // Rows read under one lock of the store, and between two looks at the clock.
 constexpr int kRowsPerRead = 128;
@@ -611,4 +617,8 @@ QString CStreamListModel::headerText(int column) {
 
 int CStreamListModel::defaultWidth(int column) {
     return kColumns[column].width;
+}
+
+QString CStreamListModel::usualWidestText(int column) {
+    return QString::fromUtf8(kColumns[column].usualWidest);
 }

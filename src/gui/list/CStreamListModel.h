@@ -74,7 +74,11 @@ class CStreamListModel : public QAbstractTableModel {
     const std::map<QString, int>& typeCounts() const { return typeCounts_; }
 
     static QString headerText(int column);
+    // The width a column starts with, at least; see usualWidestText().
     static int defaultWidth(int column);
+    // The widest text a status column shows often (a size, "再試行 4/4", a time, a rate), which
+    // its starting width shows whole in the list's font; empty for the other columns.
+    static QString usualWidestText(int column);
     // The percent in a progress text ("19.07%"), or a negative value.
     static double percentOf(const char* progressText);
 

@@ -27,6 +27,13 @@ std::vector<Row> rowsOf(const SuffixTable& table) {
     return rows;
 }
 
+// The eleven suffixes the list always had, then today's media.
+constexpr const char* kOldDefaultList =
+    ".asf\n.mid\n.wma\n.wmv\n.avi\n.mp3\n.eva\n.wav\n.swf\n.rm\n.flv\n";
+const std::string kDefaultList = std::string(kOldDefaultList) +
+                                 ".mp4\n.m4a\n.m4v\n.webm\n.m3u8\n.mpd\n.ts\n.aac\n.flac\n.ogg\n"
+                                 ".opus\n";
+
 struct ParseCase {
     const char* name;
     std::string contents;
@@ -51,6 +58,11 @@ TEST(SuffixListFile, ParsesLinesByTheFileRules) {
          ".wma\n.wma\n",
          {".wma", ".wma"},
          {"Windous Media Audio", "Windous Media Audio"}},
+        {"today's media by name",
+         ".mp4\n.m4a\n.m3u8\n.mpd\n.ts\n.opus\n",
+         {".mp4", ".m4a", ".m3u8", ".mpd", ".ts", ".opus"},
+         {"MPEG-4 Video", "MPEG-4 Audio", "HLS Playlist", "DASH Manifest", "MPEG-TS Video",
+          "Opus Audio"}},
     };
     for (const ParseCase& c : cases) {
         auto rows = rowsOf(*SuffixListFile::parse(c.contents));
@@ -96,18 +108,22 @@ TEST_F(SuffixFileOnDisk, MissingFileIsCreatedWithTheDefaults) {
     auto result = SuffixListFile::load(path);
     ASSERT_TRUE(result.ok) << result.error;
     EXPECT_TRUE(result.created);
-    EXPECT_EQ(contentsOf(path),
-              ".asf\n.mid\n.wma\n.wmv\n.avi\n.mp3\n.eva\n.wav\n.swf\n.rm\n.flv\n");
-    ASSERT_EQ(result.table->count(), 11);
+    EXPECT_EQ(contentsOf(path), kDefaultList);
+    ASSERT_EQ(result.table->count(), 22);
     EXPECT_STREQ(result.table->row(3).typeName, "Windous Media Video");
     EXPECT_STREQ(result.table->row(10).suffix, ".flv");
+    EXPECT_STREQ(result.table->row(15).typeName, "HLS Playlist");
 
-    // A second load reads what is there and creates nothing.
-    std::ofstream(path) << "# mine\n.ogg\n";
-    result = SuffixListFile::load(path);
-    EXPECT_FALSE(result.created);
-    ASSERT_EQ(result.table->count(), 1);
-    EXPECT_STREQ(result.table->row(0).typeName, "Other");
+    // A second load reads what is there and changes nothing, not even a list of the eleven
+    // suffixes of old.
+    for (const char* mine : {"# mine\n.mkv\n", kOldDefaultList}) {
+        std::ofstream(path) << mine;
+        result = SuffixListFile::load(path);
+        EXPECT_FALSE(result.created);
+        EXPECT_EQ(contentsOf(path), mine);
+        EXPECT_EQ(result.table->count(), std::string(mine) == kOldDefaultList ? 11 : 1);
+    }
+    EXPECT_STREQ(result.table->row(5).typeName, "MPeg2 layer 3 audio");
 }
 
 TEST_F(SuffixFileOnDisk, UnreadableFileIsNeverReplaced) {
@@ -192,8 +208,7 @@ TEST_F(SuffixFileOnDisk, DefaultsCutShortAreNeverCreated) {
     EXPECT_FALSE(SuffixListFile::createDefault(path));
     EXPECT_EQ(contentsOf(path), ".ogg\n");
     EXPECT_TRUE(SuffixListFile::createDefault(dir_ / "new.txt"));
-    EXPECT_EQ(contentsOf(dir_ / "new.txt"),
-              ".asf\n.mid\n.wma\n.wmv\n.avi\n.mp3\n.eva\n.wav\n.swf\n.rm\n.flv\n");
+    EXPECT_EQ(contentsOf(dir_ / "new.txt"), kDefaultList);
 }
 
 TEST_F(SuffixFileOnDisk, UserPathFollowsXdgConfigHome) {

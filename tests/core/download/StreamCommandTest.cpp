@@ -53,28 +53,33 @@ std::vector<CommandCase> Cases() {
     Fields control{"http://S", "/v\x1b[2J\x7f\xe9.mp4", "?a=\x01", "http://p/\x9b", "Agent\t1",
                    "k=\x1b"};
     Fields minusUrl{"-o/etc/x//h", "/-f.mp4", "", "", "", ""};
+    // A path that a tool could expand or a shell could run, with a cookie only curl may carry.
+    Fields path{"http://h", "/{a,b}/[1-99999999]/'q\"`touch t`$(touch d)\n%00.mp4", "", "", "",
+                "sid=1"};
+    const std::string pathUrl = "http://h/{a,b}/[1-99999999]/'q\"`touch%20t`$(touch%20d)%0A%00.mp4";
+    Fields fileCookie = path;
+    fileCookie.cookie = "/home/u/cookies.txt";
     using T = StreamCommand::Tool;
     return {
         {"CurlWithCookie",
          h,
          T::Curl,
-         {"curl", "--referer", h.referer, "--user-agent", h.userAgent, "--cookie", h.cookie,
-          "--remote-name", "--url", url}},
+         {"curl", "--globoff", "--referer", h.referer, "--user-agent", h.userAgent, "--cookie",
+          h.cookie, "--remote-name", "--url", url}},
         {"CurlWithoutCookieFollowsRedirects",
          noCookie,
          T::Curl,
-         {"curl", "--location", "--referer", h.referer, "--user-agent", h.userAgent,
+         {"curl", "--globoff", "--location", "--referer", h.referer, "--user-agent", h.userAgent,
           "--remote-name", "--url", url}},
         {"Ffmpeg",
          h,
          T::Ffmpeg,
-         {"ffmpeg", "-referer", h.referer, "-user_agent", h.userAgent, "-headers",
-          "Cookie: " + h.cookie, "-i", url, "-c", "copy", "abctouchIFSpathtouchIFSxyzvwab.mp4"}},
+         {"ffmpeg", "-referer", h.referer, "-user_agent", h.userAgent, "-i", url, "-c", "copy",
+          "abctouchIFSpathtouchIFSxyzvwab.mp4"}},
         {"YtDlp",
          h,
          T::YtDlp,
-         {"yt-dlp", "--referer", h.referer, "--user-agent", h.userAgent, "--add-header",
-          "Cookie:" + h.cookie, "--", url}},
+         {"yt-dlp", "--referer", h.referer, "--user-agent", h.userAgent, "--", url}},
         // Control and non-ASCII bytes: percent-encoded in URLs, tab as space, else left out.
         {"ControlBytes",
          control,
@@ -88,7 +93,21 @@ std::vector<CommandCase> Cases() {
         {"NoContext",
          Fields{"http://S", "/v.mp4", "", "", "", ""},
          T::Curl,
-         {"curl", "--location", "--remote-name", "--url", "http://S/v.mp4"}},
+         {"curl", "--globoff", "--location", "--remote-name", "--url", "http://S/v.mp4"}},
+        {"CurlPath",
+         path,
+         T::Curl,
+         {"curl", "--globoff", "--cookie", "sid=1", "--remote-name", "--url", pathUrl}},
+        {"FfmpegPath",
+         path,
+         T::Ffmpeg,
+         {"ffmpeg", "-i", pathUrl, "-c", "copy", "qtouchttouchd00.mp4"}},
+        {"YtDlpPath", path, T::YtDlp, {"yt-dlp", "--", pathUrl}},
+        // curl would read a cookie without '=' as a file to load.
+        {"CurlCookieThatNamesAFile",
+         fileCookie,
+         T::Curl,
+         {"curl", "--globoff", "--location", "--remote-name", "--url", pathUrl}},
     };
 }
 
@@ -117,6 +136,34 @@ TEST(ShellQuote, EveryByteComesBackAsItWas) {
         all += static_cast<char>(byte);
     }
     const std::vector<std::string> words = {"curl", all, "'", "''", "\\'", "", "-", "a b", "\n"};
+    EXPECT_EQ(tools.run(ShellQuote::line(words)), words);
+    EXPECT_EQ(tools.leftovers(), std::vector<std::string>{});
+}
+
+// Only a word the shell would read otherwise is quoted; the rest stays as typed.
+TEST(ShellQuote, QuotesOnlyTheWordsThatNeedIt) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"--url", "--url"},
+        {"https://h.test/a_b/c-1.mp4", "https://h.test/a_b/c-1.mp4"},
+        {"%41,x+y@z:1", "%41,x+y@z:1"},
+        {"", "''"},
+        {"a b", "'a b'"},
+        {"X=1", "'X=1'"},
+        {"~root", "'~root'"},
+        {"a*", "'a*'"},
+        {"h/a?b", "'h/a?b'"},
+        {"{a,b}", "'{a,b}'"},
+        {"#x", "'#x'"},
+        {"it's", "'it'\\''s'"},
+        {"\xC3\xA9", "'\xC3\xA9'"},
+    };
+    StandInTools tools;
+    ASSERT_TRUE(tools.ok());
+    std::vector<std::string> words{"curl"};
+    for (const auto& [bytes, shown] : cases) {
+        EXPECT_EQ(ShellQuote::minimalWord(bytes), shown);
+        words.push_back(bytes);
+    }
     EXPECT_EQ(tools.run(ShellQuote::line(words)), words);
     EXPECT_EQ(tools.leftovers(), std::vector<std::string>{});
 }

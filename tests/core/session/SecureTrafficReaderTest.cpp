@@ -28,7 +28,7 @@ struct ExchangeCase {
 const ExchangeCase kCases[] = {
     {"a listed suffix", "GET /v/a.mp4?t=1 HTTP/1.1\r\nHost: media.test\r\n\r\n",
      "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", true, "https://media.test/v/a.mp4?t=1", ".mp4",
-     "Other", ""},  // over plain HTTP the packet decoder's
+     "MPEG-4 Video", ""},  // over plain HTTP the packet decoder's
     {"a playlist known by its Content-Type",
      "GET /live/index?sig=2 HTTP/1.1\r\nHost: media.test\r\nReferer: https://page.test/\r\n\r\n",
      "HTTP/1.1 200 OK\r\nContent-Type: application/vnd.apple.mpegurl\r\n"

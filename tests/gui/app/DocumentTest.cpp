@@ -2,11 +2,14 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -17,6 +20,7 @@
 #include "gui/app/CQuorvexApp.h"
 #include "gui/app/CQuorvexDoc.h"
 #include "gui/app/CommandIds.h"
+#include "gui/app/DocumentPrompts.h"
 #include "gui/app/FrameFakes.h"
 #include "gui/app/FrameViewAdapter.h"
 #include "gui/app/RecentFileList.h"
@@ -76,6 +80,11 @@ class DocumentTest : public QObject {
     void recentFilesAreInTheFileMenu();
     void runningDownloadsEndOnlyWhenTheUserAgrees_data();
     void runningDownloadsEndOnlyWhenTheUserAgrees();
+    void unsavedRowsGoOnlyWhenTheUserSays_data();
+    void unsavedRowsGoOnlyWhenTheUserSays();
+    void rowsTakenOutMakeTheListUnsaved();
+    void openingWhileMonitoringAsksToStopFirst();
+    void theSaveQuestionOffersThreeAnswers();
 
   private:
     FrameServices makeServices();
@@ -92,6 +101,11 @@ class DocumentTest : public QObject {
     int exits_ = 0;
     int asked_ = 0;
     bool abortAnswer_ = false;
+    QStringList savesAsked_;  // the titles the save question named
+    DocumentPrompts::SaveAnswer saveAnswer_ = DocumentPrompts::SaveAnswer::kCancel;
+    QString saveName_;  // the name given when one is asked for; empty: cancelled
+    int stopsAsked_ = 0;
+    bool stopAnswer_ = false;
 };
 
 FrameServices DocumentTest::makeServices() {
@@ -107,6 +121,15 @@ FrameServices DocumentTest::makeServices() {
         return abortAnswer_;
     };
     services.exitProcess = [this](int) { ++exits_; };
+    services.askSaveChanges = [this](QWidget*, const QString& title) {
+        savesAsked_ << title;
+        return saveAnswer_;
+    };
+    services.askSaveFileName = [this](QWidget*, const QString&) { return saveName_; };
+    services.askStopMonitoring = [this](QWidget*) {
+        ++stopsAsked_;
+        return stopAnswer_;
+    };
     return services;
 }
 
@@ -114,6 +137,10 @@ void DocumentTest::init() {
     errors_.clear();
     exits_ = 0;
     asked_ = 0;
+    savesAsked_.clear();
+    saveName_.clear();
+    stopsAsked_ = 0;
+    adapters_ = 0;
     QSettings().clear();
     QVERIFY(app_.InitInstance(makeServices()));
 }
@@ -298,6 +325,7 @@ void DocumentTest::runningDownloadsEndOnlyWhenTheUserAgrees() {
     QString list = file(QStringLiteral("other.jsonl"));
     std::ofstream(list.toStdString()) << "";
     abortAnswer_ = abort;
+    saveAnswer_ = DocumentPrompts::SaveAnswer::kDiscard;  // the row's file is another question
     frame()->show();
     switch (command) {
         case ID_FILE_NEW:
@@ -333,6 +361,133 @@ void DocumentTest::runningDownloadsEndOnlyWhenTheUserAgrees() {
     QCOMPARE(exits_, command == ID_APP_EXIT ? 1 : 0);
     if (command == ID_FILE_NEW || command == ID_FILE_OPEN) {
         QCOMPARE(session().rowCount(), 0);
+    }
+}
+
+namespace {
+
+int linesOf(const QString& path) {
+    if (!QFileInfo::exists(path)) {
+        return -1;
+    }
+    const std::string text = readFile(path);
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+}  // namespace
+
+// New, open, a recent file, closing and exit each drop the list's rows: one the list's file
+// does not hold goes only once the user has saved it or said so.
+void DocumentTest::unsavedRowsGoOnlyWhenTheUserSays_data() {
+    QTest::addColumn<int>("command");  // 0: closing the window; 1: a recent file
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("titled");  // the list has a file of its own (two of its rows)
+    QTest::addColumn<int>("saved");    // lines in the file saved to afterwards; -1: none
+    using A = DocumentPrompts::SaveAnswer;
+    const std::pair<const char*, int> commands[] = {{"new", ID_FILE_NEW},
+                                                    {"open", ID_FILE_OPEN},
+                                                    {"recent", 1},
+                                                    {"close", 0},
+                                                    {"exit", ID_APP_EXIT}};
+    for (const auto& [name, id] : commands) {
+        QTest::addRow("%s, save", name) << id << int(A::kSave) << true << 3;
+        QTest::addRow("%s, do not save", name) << id << int(A::kDiscard) << true << 2;
+        QTest::addRow("%s, cancel", name) << id << int(A::kCancel) << true << 2;
+    }
+    QTest::newRow("untitled, saved") << int(ID_FILE_NEW) << int(A::kSave) << false << 3;
+    QTest::newRow("untitled, no name given") << 0 << int(A::kSave) << false << -1;
+}
+
+void DocumentTest::unsavedRowsGoOnlyWhenTheUserSays() {
+    QFETCH(int, command);
+    QFETCH(int, answer);
+    QFETCH(bool, titled);
+    QFETCH(int, saved);
+    const QString mine = file(QStringLiteral("mine.jsonl"));
+    const QString other = file(QStringLiteral("other.jsonl"));
+    std::ofstream(other.toStdString()) << "";
+    QFile::remove(mine);
+    addRows(2);
+    QString error;
+    QVERIFY(!titled || app_.document()->OnSaveDocument(mine, &error));
+    addRows(3);
+    saveAnswer_ = static_cast<DocumentPrompts::SaveAnswer>(answer);
+    saveName_ = titled || saved < 0 ? QString() : mine;  // none given: a cancel
+    frame()->show();
+    bool closed = false;
+    if (command == 0) {
+        closed = frame()->close();
+    } else if (command == 1) {
+        app_.OpenRecentFile(other);
+    } else if (command == ID_FILE_OPEN) {
+        app_.OpenDocumentFile(other);
+    } else {
+        frame()->action(command)->trigger();
+    }
+    QCOMPARE(savesAsked_,
+             QStringList{titled ? QStringLiteral("mine.jsonl") : QStringLiteral("Untitled")});
+    QCOMPARE(linesOf(mine), saved);
+    const bool goesOn = saveAnswer_ == DocumentPrompts::SaveAnswer::kDiscard || saved == 3;
+    QCOMPARE(exits_, command == ID_APP_EXIT && goesOn ? 1 : 0);
+    QCOMPARE(closed, command == 0 && goesOn);
+    QCOMPARE(session().rowCount(), goesOn && command != 0 && command != ID_APP_EXIT ? 0 : 3);
+    QVERIFY(goesOn || app_.document()->IsModified());  // nothing happened
+}
+
+// Rows taken out leave a list its file no longer matches, whatever their count; an empty list
+// without a file holds nothing to lose.
+void DocumentTest::rowsTakenOutMakeTheListUnsaved() {
+    addRows(2);
+    QString error;
+    QVERIFY(app_.document()->OnSaveDocument(file(QStringLiteral("two.jsonl")), &error));
+    app_.document()->SetModifiedFlag();
+    QTRY_COMPARE(frame()->windowTitle(), QStringLiteral("two.jsonl* - Quorvex"));
+    frame()->OnFileSave();
+    QVERIFY(!app_.document()->IsModified());
+    app_.OnFileNew();
+    app_.document()->SetModifiedFlag();
+    QVERIFY(!app_.document()->IsModified());
+}
+
+// Live rows would mix with the file's: opening one while monitoring asks to stop first.
+void DocumentTest::openingWhileMonitoringAsksToStopFirst() {
+    std::ofstream(file(QStringLiteral("other.jsonl")).toStdString()) << "";
+    adapters_ = 1;
+    for (const bool stop : {false, true}) {
+        frame()->action(ID_MONITOR_START)->trigger();
+        stopAnswer_ = stop;
+        QCOMPARE(app_.OpenDocumentFile(file(QStringLiteral("other.jsonl"))), stop);
+        QCOMPARE(frame()->isMonitoring(), !stop);
+    }
+    QCOMPARE(stopsAsked_, 2);
+    QVERIFY(app_.OpenDocumentFile(file(QStringLiteral("other.jsonl"))));
+    QCOMPARE(stopsAsked_, 2);  // nothing to stop, nothing asked
+}
+
+// The question as the user sees it, and what its buttons and Escape answer.
+void DocumentTest::theSaveQuestionOffersThreeAnswers() {
+    using A = DocumentPrompts::SaveAnswer;
+    const std::pair<QString, A> answers[] = {{QStringLiteral("保存"), A::kSave},
+                                             {QStringLiteral("保存しない"), A::kDiscard},
+                                             {QStringLiteral("キャンセル"), A::kCancel},
+                                             {QString(), A::kCancel}};  // Escape
+    for (const auto& [button, answer] : answers) {
+        QStringList seen;
+        whenModal<QMessageBox>([&](QMessageBox* box) {
+            seen << box->text();
+            QAbstractButton* chosen = nullptr;
+            for (QAbstractButton* each : box->buttons()) {
+                seen << each->text();
+                chosen = each->text() == button ? each : chosen;
+            }
+            chosen != nullptr ? chosen->click() : QTest::keyClick(box, Qt::Key_Escape);
+            return true;
+        });
+        QCOMPARE(DocumentPrompts::AskSaveChanges(frame(), QStringLiteral("a.jsonl")), answer);
+        std::sort(seen.begin() + 1, seen.end());
+        QCOMPARE(seen,
+                 (QStringList{QStringLiteral("変更を保存しますか?"), QStringLiteral("キャンセル"),
+                              QStringLiteral("保存"), QStringLiteral("保存しない")}));
     }
 }
 

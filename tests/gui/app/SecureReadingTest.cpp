@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <fstream>
+#include <utility>
 
 #include "core/session/MonitorSession.h"
 #include "core/tls/TlsSession.h"
@@ -222,8 +223,10 @@ class SecureReadingTest : public QObject {
         };
         services.adapterSource = std::make_unique<FakeAdapterSource>(adapters_);
         services.captureFactory = std::make_unique<FakeCaptureFactory>(log_);
-        services.askTlsPorts =
-            services.askKeyLogFile = [this](QWidget*, const QString&) { return answer_; };
+        // The answer once; a refused one is asked again, and then cancelled.
+        services.askTlsPorts = services.askKeyLogFile = [this](QWidget*, const QString&) {
+            return std::exchange(answer_, std::nullopt);
+        };
         services.showError = [this](QWidget*, const QString& text) { errors_.append(text); };
         services.browserEnvironment = [this] {
             return std::vector<std::string>{"PATH=" + file("bin").toStdString(),

@@ -15,6 +15,7 @@
 #include "gui/detect/CSufixDlg.h"
 #include "gui/detect/CTreeArea.h"
 #include "gui/detect/CTypeTreeCtrl.h"
+#include "gui/detect/TypeLabelDelegate.h"
 #include "support/FileSizeLimit.h"
 
 namespace {
@@ -52,6 +53,7 @@ class DetectWidgetsTest : public QObject {
     void rightClickSelectsAndNotifies();
     void focusLossKeepsTheSelectedLook();
     void reloadLeavesTheTreeAlone();
+    void typeLabelsKeepTheirCountsWhole();
 
   private:
     std::string path() const { return (dir_.path() + QStringLiteral("/sufix.txt")).toStdString(); }
@@ -108,6 +110,11 @@ void DetectWidgetsTest::writeRoundTrips_data() {
     QTest::newRow("all eleven")
         << ".asf\n.rm\n.wmv\n.avi\n.wma\n.mid\n.mp3\n.wav\n.swf\n.eva\n.flv\n"
         << ".asf\n.rm\n.wmv\n.avi\n.wma\n.mid\n.mp3\n.wav\n.swf\n.eva\n.flv\n";
+    QTest::newRow("the default list keeps every suffix")
+        << ".asf\n.mid\n.wma\n.wmv\n.avi\n.mp3\n.eva\n.wav\n.swf\n.rm\n.flv\n.mp4\n.m4a\n"
+           ".m4v\n.webm\n.m3u8\n.mpd\n.ts\n.aac\n.flac\n.ogg\n.opus\n"
+        << ".asf\n.rm\n.wmv\n.avi\n.wma\n.mid\n.mp3\n.wav\n.swf\n.eva\n.flv\n.mp4\n.m4a\n"
+           ".m4v\n.webm\n.m3u8\n.mpd\n.ts\n.aac\n.flac\n.ogg\n.opus\n";
 }
 
 void DetectWidgetsTest::writeRoundTrips() {
@@ -298,13 +305,32 @@ void DetectWidgetsTest::reloadLeavesTheTreeAlone() {
     MonitorSession session{SessionCallbacks{}};
     auto* area = new CTreeArea(session, path());
     QVERIFY(area->CreateBar(QStringLiteral("Tree Bar"), &frame, QSize(150, 300), true, 9999));
-    QCOMPARE(area->suffixTable()->count(), 11);  // created with the defaults
+    QCOMPARE(area->suffixTable()->count(), 22);  // created with the defaults
     QTreeWidgetItem* root = area->tree()->root();
     writeAll(path(), ".ogg\n");
     area->LoadSuffixList();
     QCOMPARE(area->suffixTable()->count(), 1);
     QCOMPARE(area->tree()->root(), root);
     QCOMPARE(area->tree()->topLevelItemCount(), 1);
+}
+
+// However narrow the pane, a label shows its count whole, and names that begin alike apart.
+void DetectWidgetsTest::typeLabelsKeepTheirCountsWhole() {
+    const QFontMetrics metrics(QApplication::font());
+    const QString count = QStringLiteral(" (12,345)");
+    for (int width : {40, 16, 4}) {  // in average characters
+        const int pixels = width * metrics.averageCharWidth();
+        QStringList shown;
+        for (const QString& name :
+             {QStringLiteral("Windous Media Video"), QStringLiteral("Windous Media Audio")}) {
+            shown << TypeLabelDelegate::fitted(name, name + count, metrics, pixels);
+            QVERIFY2(shown.last().endsWith(width > 4 ? name.right(1) + count : count),
+                     qPrintable(shown.last()));
+            QVERIFY(metrics.horizontalAdvance(shown.last()) <=
+                    std::max(pixels, metrics.horizontalAdvance(count)));
+        }
+        QVERIFY(width == 4 || shown[0] != shown[1]);
+    }
 }
 
 QTEST_MAIN(DetectWidgetsTest)

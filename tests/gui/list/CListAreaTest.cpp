@@ -1,9 +1,11 @@
 #include "core/detect/DetectedStream.h"
 #include "core/session/MonitorSession.h"
+#include "gui/app/FrameViewAdapter.h"
 #include "gui/app/UiBridge.h"
 #include "gui/list/CListArea.h"
 #include "gui/list/CListViewEx.h"
 #include "gui/list/CStreamListModel.h"
+#include "gui/list/TextFitter.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -110,15 +112,26 @@ class CListAreaTest : public QObject {
     void columnsAndHeaders() {
         const char* headers[] = {"Host", "ＵＲＬ",   "サイズ", "進行状況",
                                  "時間", "転送速度", "種別"};
+        // At least these; a status column as wide as its usual texts need, whatever the font.
         const int widths[] = {150, 150, 60, 50, 80, 60, 100};
+        const char* usual[] = {"", "", "1234.56 MB", "再試行 4/4", "59分 59秒", "12345 KB/S", ""};
         QCOMPARE(area_->model()->columnCount(), 7);
         QHeaderView* header = area_->listCtrl()->header();
         for (int column = 0; column < 7; ++column) {
             QCOMPARE(area_->model()->headerData(column, Qt::Horizontal).toString(),
                      QString::fromUtf8(headers[column]));
-            if (column != CStreamListModel::kUrl) {
+            if (column == CStreamListModel::kUrl) {
+                continue;
+            }
+            if (*usual[column] == '\0') {
                 QCOMPARE(header->sectionSize(column), widths[column]);
             }
+            QVERIFY(header->sectionSize(column) >= widths[column]);
+            bool shortened = true;
+            area_->listCtrl()->fittedText(QString::fromUtf8(usual[column]),
+                                          header->sectionSize(column),
+                                          TextFitter::kOtherColumnMargin, &shortened);
+            QVERIFY2(!shortened, usual[column]);
         }
         // The URL column takes the free width, and gives it back down to its own.
         const int viewport = area_->listCtrl()->viewport()->width();
@@ -337,10 +350,22 @@ class CListAreaTest : public QObject {
         QTest::addColumn<QString>("selected");  // rows clicked with Ctrl, as shown
         QTest::addColumn<int>("downloading");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("one") << "1" << -1 << "/a.wmv /c.wmv /d.mp3";
-        QTest::newRow("several") << "0 3 2" << -1 << "/b.wmv";
-        QTest::newRow("downloading stays") << "0 1" << 1 << "/b.wmv /c.wmv /d.mp3";
-        QTest::newRow("only downloading") << "2" << 2 << "/a.wmv /b.wmv /c.wmv /d.mp3";
+        QTest::addColumn<QString>("said");  // empty: nothing
+        QTest::addColumn<bool>("menu");     // by the context menu's 削除, not the key
+        const QString stays = QStringLiteral("ダウンロード中の 1 行は削除しませんでした。");
+        const QString refused = QStringLiteral("ダウンロード中の行は削除できません。");
+        QTest::newRow("one") << "1" << -1 << "/a.wmv /c.wmv /d.mp3"
+                             << "" << false;
+        QTest::newRow("several") << "0 3 2" << -1 << "/b.wmv"
+                                 << "" << false;
+        QTest::newRow("downloading stays")
+            << "0 1" << 1 << "/b.wmv /c.wmv /d.mp3" << stays << false;
+        QTest::newRow("only downloading")
+            << "2" << 2 << "/a.wmv /b.wmv /c.wmv /d.mp3" << refused << false;
+        QTest::newRow("by the menu") << "1" << -1 << "/a.wmv /c.wmv /d.mp3"
+                                     << "" << true;
+        QTest::newRow("by the menu, downloading")
+            << "3" << 3 << "/a.wmv /b.wmv /c.wmv /d.mp3" << refused << true;
     }
     void deleteTakesSelectedRows() {
         QFETCH(QString, selected);
@@ -358,7 +383,27 @@ class CListAreaTest : public QObject {
             QTest::mouseClick(area_->listCtrl()->viewport(), Qt::LeftButton, Qt::ControlModifier,
                               rowCenter(row.toInt()));
         }
-        QTest::keyClick(area_->listCtrl(), Qt::Key_Delete);
+        QFETCH(QString, said);
+        QFETCH(bool, menu);
+        QString told;
+        QTimer::singleShot(0, [&told] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                told = box->text();
+                box->accept();
+            }
+        });
+        // The frame hears of rows taken out: its list no longer matches its file.
+        int removals = 0;
+        FrameViewAdapter<CListArea> frameView(area_.get());
+        frameView.onRowsRemoved([&removals] { ++removals; });
+        if (menu) {
+            area_->contextMenu()->actions()[11]->trigger();
+        } else {
+            QTest::keyClick(area_->listCtrl(), Qt::Key_Delete);
+        }
+        QCoreApplication::processEvents();  // no question: the catcher goes now
+        QVERIFY2(said.isEmpty() ? told.isEmpty() : told.startsWith(said), qPrintable(told));
+        QCOMPARE(removals, said == QStringLiteral("ダウンロード中の行は削除できません。") ? 0 : 1);
         QStringList shown;
         for (int row = 0; row < area_->model()->rowCount(); ++row) {
             shown << area_->model()->index(row, 1).data().toString();
@@ -493,16 +538,16 @@ class CListAreaTest : public QObject {
         for (QAction* action : actions) {
             texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
         }
-        QCOMPARE(
-            texts,
-            (QStringList{QStringLiteral("名前を付けて保存（ダウンロード）"), QStringLiteral("中止"),
-                         QStringLiteral("-"), QStringLiteral("ブラウザで直接開く"),
-                         QStringLiteral("ダウンロードしたファイルを再生"), QStringLiteral("-"),
-                         QStringLiteral("URLをコピー               Ctrl+C"),
-                         QStringLiteral("curl コマンドとしてコピー"),
-                         QStringLiteral("ffmpeg コマンドとしてコピー"),
-                         QStringLiteral("yt-dlp コマンドとしてコピー"), QStringLiteral("-"),
-                         QStringLiteral("キャンセル")}));
+        QCOMPARE(texts,
+                 (QStringList{
+                     QStringLiteral("名前を付けて保存（ダウンロード）"), QStringLiteral("中止"),
+                     QStringLiteral("-"), QStringLiteral("ブラウザで直接開く"),
+                     QStringLiteral("ダウンロードしたファイルを再生"), QStringLiteral("-"),
+                     QStringLiteral("URLをコピー               Ctrl+C"),
+                     QStringLiteral("curl コマンドとしてコピー"),
+                     QStringLiteral("ffmpeg コマンドとしてコピー"),
+                     QStringLiteral("yt-dlp コマンドとしてコピー"), QStringLiteral("-"),
+                     QStringLiteral("削除"), QStringLiteral("-"), QStringLiteral("キャンセル")}));
         QFETCH(bool, save);
         QFETCH(bool, abort);
         QFETCH(bool, play);
@@ -515,9 +560,11 @@ class CListAreaTest : public QObject {
         QVERIFY(actions[8]->isEnabled());
         QVERIFY(actions[9]->isEnabled());
         QVERIFY(actions[11]->isEnabled());
+        QVERIFY(actions[13]->isEnabled());
     }
 
-    // The row as a command, quoted for a POSIX shell; its cookie only with cookie reuse on.
+    // The row as a command, quoted for a POSIX shell; its cookie only with cookie reuse on, and
+    // only in curl's form.
     void copyAsCommandQuotesEveryField() {
         DetectedStream record = makeStream("http", "http://h", "/a'$(x).wmv");
         std::strcpy(record.referer, "http://page/'`y`'");
@@ -527,15 +574,28 @@ class CListAreaTest : public QObject {
         clickRow(0);
         QVERIFY(area_->OnCommand(CListArea::kCommandCopyAsCurl));
         QCOMPARE(QGuiApplication::clipboard()->text(),
-                 QStringLiteral("'curl' '--location' '--referer' 'http://page/'\\''`y`'\\''' "
-                                "'--user-agent' 'Player \"1\"' '--remote-name' '--url' "
-                                "'http://h/a'\\''$(x).wmv'"));
+                 QStringLiteral("curl --globoff --location --referer "
+                                "'http://page/'\\''`y`'\\''' --user-agent 'Player \"1\"' "
+                                "--remote-name --url 'http://h/a'\\''$(x).wmv'"));
         session_->setCookieReuse(true);
+        QVERIFY(area_->OnCommand(CListArea::kCommandCopyAsCurl));
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QStringLiteral("curl --globoff --referer 'http://page/'\\''`y`'\\''' "
+                                "--user-agent 'Player \"1\"' --cookie 'sid=1' "
+                                "--remote-name --url 'http://h/a'\\''$(x).wmv'"));
         QVERIFY(area_->OnCommand(CListArea::kCommandCopyAsYtDlp));
         QCOMPARE(QGuiApplication::clipboard()->text(),
-                 QStringLiteral("'yt-dlp' '--referer' 'http://page/'\\''`y`'\\''' "
-                                "'--user-agent' 'Player \"1\"' '--add-header' 'Cookie:sid=1' "
-                                "'--' 'http://h/a'\\''$(x).wmv'"));
+                 QStringLiteral("yt-dlp --referer 'http://page/'\\''`y`'\\''' "
+                                "--user-agent 'Player \"1\"' -- 'http://h/a'\\''$(x).wmv'"));
+        // Every selected row, one command a line, in the order shown.
+        addAndFlush({makeStream("http", "http://h", "/b.mp4")});
+        QTest::mouseClick(area_->listCtrl()->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          rowCenter(1));
+        QVERIFY(area_->OnCommand(CListArea::kCommandCopyAsFfmpeg));
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QStringLiteral("ffmpeg -referer 'http://page/'\\''`y`'\\''' -user_agent "
+                                "'Player \"1\"' -i 'http://h/a'\\''$(x).wmv' -c copy ax.wmv\n"
+                                "ffmpeg -i http://h/b.mp4 -c copy b.mp4"));
     }
 
     void copyUrlIsExactlyHostAndPath() {
