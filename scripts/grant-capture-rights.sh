@@ -1,7 +1,8 @@
 #!/bin/sh
 # Gives capture rights to the installed capture helper alone, the way careful packages do:
 # cap_net_raw only, +ep, mode 0750, owned by the group "quorvex" whose members may capture.
-# The desktop program and quorvex-cli get no rights; they start the helper.
+# The desktop program and quorvex-cli get no rights; they start the helper. This is for a
+# build installed from source: the Debian packages ask instead (dpkg-reconfigure quorvex-cli).
 #
 #   sh scripts/grant-capture-rights.sh [PREFIX]     (default /usr/local; run as root)
 #   usermod -aG quorvex USER                        (then USER logs in again)

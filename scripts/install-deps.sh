@@ -11,8 +11,8 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   libgtest-dev libgmock-dev libbenchmark-dev \
   clang clang-format libclang-rt-14-dev \
   qt6-base-dev libqt6svg6 libgl-dev qt6-translations-l10n \
-  libpcap-dev libcurl4-openssl-dev libssl-dev libnghttp2-dev \
-  libavformat-dev libavcodec-dev libavutil-dev ffmpeg \
+  libpcap-dev libcurl4-openssl-dev libssl-dev libnghttp2-dev libnghttp3-dev \
+  libavformat-dev libavcodec-dev libavutil-dev ffmpeg libxml2-dev libseccomp-dev \
   python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
   gstreamer1.0-plugins-ugly \
   python3 iproute2 curl tcpdump tcpreplay locales libcap2-bin util-linux openssl nghttp2-server \
@@ -20,6 +20,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   wireshark-common \
   libnotify-bin \
   xvfb xauth x11-apps xdotool imagemagick fonts-noto-cjk libx11-dev \
+  scdoc dpkg-dev debhelper po-debconf lintian desktop-file-utils appstream adduser \
   >/dev/null
 
 # A locale with a decimal comma, so the tests can check that texts never follow the locale.

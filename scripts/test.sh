@@ -18,6 +18,18 @@ cmake --preset release
 cmake --build --preset release
 ctest --preset release --no-tests=error
 
+# The Debian packages, built from a copy of the tree (a release build of its own), checked
+# with lintian, dpkg-deb and the validators. As root they are then installed, used by a
+# member of the capture group, and purged again: CI machines are fresh and thrown away, and
+# the test refuses a machine where Quorvex is installed.
+if [ "${QUORVEX_SKIP_PACKAGE:-0}" != "1" ]; then
+    bash scripts/package.sh build/packages
+    bash tests/package/check-packages.sh build/packages
+    if [ "$(id -u)" -eq 0 ] && [ "${QUORVEX_SKIP_INSTALL_TEST:-0}" != "1" ]; then
+        bash tests/package/install-test.sh build/packages
+    fi
+fi
+
 # The engine again under AddressSanitizer + UndefinedBehaviorSanitizer (no GUI, no benchmarks).
 if [ "${QUORVEX_SKIP_ASAN:-0}" != "1" ]; then
     cmake --preset asan -DQUORVEX_GUI=OFF

@@ -20,7 +20,9 @@ constexpr Command kCommands[] = {
 };
 
 void printUsage(std::FILE* out) {
-    std::fprintf(out, "usage: quorvex-cli COMMAND [OPTIONS]\n\ncommands:\n");
+    std::fprintf(out,
+                 "usage: quorvex-cli COMMAND [OPTIONS]\n"
+                 "       quorvex-cli --help | --version\n\ncommands:\n");
     for (const Command& command : kCommands) {
         std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
     }
@@ -36,6 +38,10 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
         printUsage(stdout);
+        return 0;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("quorvex-cli %s\n", QUORVEX_VERSION);
         return 0;
     }
     for (const Command& command : kCommands) {

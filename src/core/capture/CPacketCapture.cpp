@@ -95,8 +95,9 @@ std::string activateError(int code, pcap_t* handle, const std::string& name) {
     switch (code) {
         case PCAP_ERROR_PERM_DENIED:
             return "no permission to capture on " + name +
-                   " (capture rights belong to the helper quorvex-capture: see "
-                   "scripts/grant-capture-rights.sh)";
+                   " (capture rights belong to the helper quorvex-capture: packages give them "
+                   "to the group quorvex with dpkg-reconfigure quorvex-cli, a build from source "
+                   "with scripts/grant-capture-rights.sh)";
         case PCAP_ERROR_NO_SUCH_DEVICE:
             return "interface " + name + " does not exist";
         case PCAP_ERROR_IFACE_NOT_UP:
