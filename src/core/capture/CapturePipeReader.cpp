@@ -8,11 +8,7 @@
 namespace {
 
 std::uint64_t get(const std::uint8_t* p, int bytes) {
-    std::uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) {
-        value = (value << 8) | p[i];
-    }
-    return value;
+    return PipeFrames::number(p, bytes);
 }
 
 // The longest payload a message of `type` may have; 0 for an unknown type.
@@ -32,39 +28,23 @@ std::size_t maxPayload(std::uint8_t type) {
 }  // namespace
 
 void CapturePipeReader::append(const std::uint8_t* data, std::size_t length) {
-    if (malformed_) {
-        return;
-    }
-    // Consumed bytes go before new ones arrive, so the buffer holds at most one message and
-    // one read.
-    if (start_ > 0) {
-        buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start_));
-        start_ = 0;
-    }
-    buffer_.insert(buffer_.end(), data, data + length);
+    frames_.append(data, length);
 }
 
 CapturePipeReader::Result CapturePipeReader::next() {
-    if (malformed_) {
-        return Result::kMalformed;
+    PipeFrames::Frame frame;
+    switch (frames_.next(maxPayload, frame)) {
+        case PipeFrames::Status::kNeedMore:
+            return Result::kNeedMore;
+        case PipeFrames::Status::kMalformed:
+            return Result::kMalformed;
+        case PipeFrames::Status::kFrame:
+            break;
     }
-    const std::size_t available = buffer_.size() - start_;
-    if (available < CapturePipeFormat::kHeaderSize) {
-        return Result::kNeedMore;
+    const Result result = decode(frame.type, frame.payload, frame.length);
+    if (result == Result::kMalformed) {
+        frames_.markMalformed();
     }
-    const std::uint8_t* header = buffer_.data() + start_;
-    const std::uint8_t type = header[0];
-    const std::uint64_t length = get(header + 1, 4);
-    if (length > maxPayload(type)) {
-        malformed_ = true;
-        return Result::kMalformed;
-    }
-    if (available - CapturePipeFormat::kHeaderSize < length) {
-        return Result::kNeedMore;
-    }
-    start_ += CapturePipeFormat::kHeaderSize + length;
-    Result result = decode(type, header + CapturePipeFormat::kHeaderSize, length);
-    malformed_ = result == Result::kMalformed;
     return result;
 }
 

@@ -7,6 +7,7 @@
 #include "core/capture/CPacketCapture.h"
 #include "core/capture/CaptureStatus.h"
 #include "core/capture/CapturedPacket.h"
+#include "core/capture/PipeFrames.h"
 
 // Takes the helper's output in pieces of any size and gives back its messages one by one
 // (CapturePipeFormat). The helper is trusted no more than the network: every type, length
@@ -26,16 +27,14 @@ class CapturePipeReader {
     const CapturedPacket& packet() const { return packet_; }
     const CPacketCapture::Statistics& statistics() const { return statistics_; }
     // Bytes received but not yet a whole message.
-    std::size_t pending() const { return buffer_.size() - start_; }
+    std::size_t pending() const { return frames_.pending(); }
 
   private:
     Result decode(std::uint8_t type, const std::uint8_t* payload, std::size_t length);
     bool decodeStatus(const std::uint8_t* payload, std::size_t length);
     void takePacket(const std::uint8_t* payload, std::size_t length);
 
-    std::vector<std::uint8_t> buffer_;
-    std::size_t start_ = 0;
-    bool malformed_ = false;
+    PipeFrames frames_;
     CaptureStatus status_;
     CapturedPacket packet_;
     CPacketCapture::Statistics statistics_;

@@ -103,31 +103,11 @@ void Http2Connection::endBlock(Side& side, HttpMessageSink& sink) {
 }
 
 void Http2Connection::reportRequest(Side& side, HttpMessageSink& sink) {
-    if (!side.request.hasMethod()) {
-        return;  // trailers
-    }
-    const HttpRequestHead* request = side.request.finish(reported_);
-    if (request == nullptr) {
-        return;
-    }
-    forget(request->stream);
-    if (awaited_.size() == kMaxAwaited) {
-        awaited_.erase(awaited_.begin());  // the oldest will hardly be answered now
-    }
-    awaited_.push_back({request->stream, reported_++});
-    sink.onRequest(*request);
+    awaited_.report(side.request, sink);
 }
 
 void Http2Connection::reportResponse(const HttpResponseHead& response, HttpMessageSink& sink) {
-    const auto found = std::find_if(awaited_.begin(), awaited_.end(),
-                                    [&](const Awaited& a) { return a.stream == response.stream; });
-    if (found == awaited_.end()) {
-        return;
-    }
-    HttpResponseHead answer = response;
-    answer.requestIndex = found->index;
-    awaited_.erase(found);
-    sink.onResponse(answer);
+    awaited_.answer(response, sink);
 }
 
 void Http2Connection::announce(Side& side, Side& other, const Http2Settings& settings) {
@@ -155,7 +135,7 @@ void Http2Connection::acknowledge(Side& side, Side& other) {
 }
 
 void Http2Connection::forget(std::uint64_t stream) {
-    std::erase_if(awaited_, [stream](const Awaited& a) { return a.stream == stream; });
+    awaited_.forget(stream);
 }
 
 void Http2Connection::fail(std::string reason) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/http/AwaitedRequests.h"
 #include "core/http/Http2Event.h"
 #include "core/http/Http2FrameReader.h"
 #include "core/http/HttpMessageSink.h"
@@ -28,8 +29,6 @@ class Http2Connection {
     std::string_view failure() const { return failure_; }
 
   private:
-    // Requests reported whose final response has not come, at most this many.
-    static constexpr std::size_t kMaxAwaited = 512;
     // SETTINGS frames a side may send before the other acknowledges them.
     static constexpr std::size_t kMaxUnacknowledged = 16;
 
@@ -42,10 +41,6 @@ class Http2Connection {
         // Each SETTINGS this side sent and the other has not acknowledged: the table size
         // it announced, if any. It applies to the other side's blocks after the ack.
         std::deque<std::optional<std::uint32_t>> unacknowledged;
-    };
-    struct Awaited {
-        std::uint64_t stream = 0;
-        std::uint64_t index = 0;
     };
 
     bool readPreface(std::span<const std::uint8_t>& bytes);
@@ -63,7 +58,6 @@ class Http2Connection {
     Side client_;
     Side server_;
     std::size_t prefaceSeen_ = 0;
-    std::vector<Awaited> awaited_;
-    std::uint64_t reported_ = 0;
+    AwaitedRequests awaited_;
     std::string failure_;
 };

@@ -285,31 +285,11 @@ QpackDecoder::Outcome Http3Connection::decode(std::uint64_t stream, bool fromCli
 }
 
 void Http3Connection::reportRequest(Side& side, HttpMessageSink& sink) {
-    if (!side.request.hasMethod()) {
-        return;  // trailers
-    }
-    const HttpRequestHead* request = side.request.finish(reported_);
-    if (request == nullptr) {
-        return;
-    }
-    forget(request->stream);
-    if (awaited_.size() == kMaxAwaited) {
-        awaited_.erase(awaited_.begin());  // the oldest will hardly be answered now
-    }
-    awaited_.push_back({request->stream, reported_++});
-    sink.onRequest(*request);
+    awaited_.report(side.request, sink);
 }
 
 void Http3Connection::reportResponse(const HttpResponseHead& response, HttpMessageSink& sink) {
-    const auto found = std::find_if(awaited_.begin(), awaited_.end(),
-                                    [&](const Awaited& a) { return a.stream == response.stream; });
-    if (found == awaited_.end()) {
-        return;
-    }
-    HttpResponseHead answer = response;
-    answer.requestIndex = found->index;
-    awaited_.erase(found);
-    sink.onResponse(answer);
+    awaited_.answer(response, sink);
 }
 
 // The direction's reading ends; a section of it still waiting is kept. A response stream that
@@ -340,7 +320,7 @@ void Http3Connection::dropWaiting(std::uint64_t stream, bool fromClient) {
 }
 
 void Http3Connection::forget(std::uint64_t stream) {
-    std::erase_if(awaited_, [stream](const Awaited& a) { return a.stream == stream; });
+    awaited_.forget(stream);
 }
 
 void Http3Connection::hold(std::size_t before, std::size_t after) {

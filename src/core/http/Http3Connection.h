@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/http/AwaitedRequests.h"
 #include "core/http/Http3FrameReader.h"
 #include "core/http/Http3VarIntReader.h"
 #include "core/http/HttpMessageSink.h"
@@ -42,8 +43,6 @@ class Http3Connection {
     // Bytes held in all: frames not whole yet, waiting sections, encoder bytes that came
     // before the table's size was known.
     static constexpr std::size_t kHeldLimit = 1 << 20;
-    // Requests reported whose final response has not come.
-    static constexpr std::size_t kMaxAwaited = 512;
     // The largest dynamic table a decoder keeps; a side allowed more is read from the static
     // table only.
     static constexpr std::size_t kTableLimit = 256 * 1024;
@@ -69,10 +68,6 @@ class Http3Connection {
         std::deque<Waiting> waiting;
         RequestHeadBuilder request;
         HttpResponseHead response;
-    };
-    struct Awaited {
-        std::uint64_t stream = 0;
-        std::uint64_t index = 0;
     };
 
     Stream* streamFor(std::uint64_t stream, bool fromClient);
@@ -105,8 +100,7 @@ class Http3Connection {
     std::unordered_map<std::uint64_t, Stream> streams_;
     Side client_;
     Side server_;
-    std::vector<Awaited> awaited_;
-    std::uint64_t reported_ = 0;
+    AwaitedRequests awaited_;
     std::size_t held_ = 0;
     std::string failure_;
 };

@@ -6,25 +6,23 @@
 
 #include "core/session/TrustedProgramPath.h"
 
-std::vector<std::string> CaptureHelperPath::candidates() {
-    std::vector<std::string> paths;
-    std::filesystem::path directory = TrustedProgramPath::programDirectory();
-    if (!directory.empty()) {
-        paths.push_back((directory / kName).string());
-        paths.push_back(
-            (directory.parent_path() / "libexec" / "quorvex" / kName).lexically_normal().string());
-    }
+namespace {
+
 #ifdef QUORVEX_INSTALLED_HELPER
-    paths.push_back(QUORVEX_INSTALLED_HELPER);
+constexpr const char* kInstalled = QUORVEX_INSTALLED_HELPER;
+#else
+constexpr const char* kInstalled = nullptr;
 #endif
 #if defined(QUORVEX_BUILD_TREE) && defined(QUORVEX_BUILD_TREE_HELPER)
-    // An installed copy of a developer build never looks into the tree it came from, which may
-    // be gone and made again by someone else.
-    if (TrustedProgramPath::runsFrom(QUORVEX_BUILD_TREE)) {
-        paths.push_back(QUORVEX_BUILD_TREE_HELPER);
-    }
+constexpr const char* kInBuildTree = QUORVEX_BUILD_TREE_HELPER;
+#else
+constexpr const char* kInBuildTree = nullptr;
 #endif
-    return paths;
+
+}  // namespace
+
+std::vector<std::string> CaptureHelperPath::candidates() {
+    return TrustedProgramPath::candidates(kName, kInstalled, kInBuildTree);
 }
 
 std::string CaptureHelperPath::find() {

@@ -61,6 +61,31 @@ std::string TrustedProgramPath::firstTrusted(const std::vector<std::string>& can
     return {};
 }
 
+std::vector<std::string> TrustedProgramPath::candidates(const std::string& name,
+                                                        const char* installed,
+                                                        const char* inBuildTree) {
+    std::vector<std::string> paths;
+    std::filesystem::path directory = programDirectory();
+    if (!directory.empty()) {
+        paths.push_back((directory / name).string());
+        paths.push_back(
+            (directory.parent_path() / "libexec" / "quorvex" / name).lexically_normal().string());
+    }
+    if (installed != nullptr) {
+        paths.push_back(installed);
+    }
+#ifdef QUORVEX_BUILD_TREE
+    // An installed copy of a developer build never looks into the tree it came from, which may
+    // be gone and made again by someone else.
+    if (inBuildTree != nullptr && runsFrom(QUORVEX_BUILD_TREE)) {
+        paths.push_back(inBuildTree);
+    }
+#else
+    (void)inBuildTree;
+#endif
+    return paths;
+}
+
 std::filesystem::path TrustedProgramPath::programDirectory() {
     std::error_code error;
     std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);

@@ -23,6 +23,12 @@ class TrustedProgramPath {
     // The folder of the running program, links resolved; empty when unknown.
     static std::filesystem::path programDirectory();
 
+    // Where a program of ours called `name` is looked for, in order: beside the running program,
+    // in ../libexec/quorvex beside its bin folder, at `installed` (when given), and at
+    // `inBuildTree` (when given) while the running program runs from the build tree.
+    static std::vector<std::string> candidates(const std::string& name, const char* installed,
+                                               const char* inBuildTree);
+
     // Whether the running program lies inside the folder `tree`: a build tree's programs are
     // looked for there only by programs run from that tree, never by installed copies.
     static bool runsFrom(const std::string& tree);

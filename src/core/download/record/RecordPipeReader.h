@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/capture/PipeFrames.h"
 #include "core/download/record/RecordEnding.h"
 #include "core/download/record/RecordPipeFormat.h"
 #include "core/download/record/RecordRequest.h"
@@ -26,16 +27,14 @@ class RecordPipeReader {
     const RecordPipeFormat::Progress& progress() const { return progress_; }
     const RecordEnding& ending() const { return ending_; }
     // Bytes received but not yet a whole message.
-    std::size_t pending() const { return buffer_.size() - start_; }
+    std::size_t pending() const { return frames_.pending(); }
 
   private:
     Result decode(std::uint8_t type, const std::uint8_t* payload, std::size_t length);
     bool decodeRequest(const std::uint8_t* payload, std::size_t length);
     bool decodeEnd(const std::uint8_t* payload, std::size_t length);
 
-    std::vector<std::uint8_t> buffer_;
-    std::size_t start_ = 0;
-    bool malformed_ = false;
+    PipeFrames frames_;
     RecordRequest request_;
     RecordPipeFormat::Progress progress_;
     RecordEnding ending_;
