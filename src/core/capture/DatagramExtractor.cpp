@@ -117,7 +117,7 @@ std::uint32_t DatagramExtractor::datagramLength(const std::uint8_t* datagram,
             length = totalLength;
         }
     }
-    return std::min(length, CapturedPacket::kCapacity);
+    return length;
 }
 
 int DatagramExtractor::datagramOffset(int linkType, const std::uint8_t* frame,

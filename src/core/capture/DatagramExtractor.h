@@ -39,8 +39,9 @@ class DatagramExtractor {
 
     // How many bytes of a datagram whose first `captured` bytes are at hand are handed over:
     // its total length (IPv4) or header plus payload length (IPv6) when that is plausible (so
-    // link-layer padding is left out), otherwise what was captured; never more than a
-    // CapturedPacket holds.
+    // link-layer padding is left out), otherwise what was captured. It may be more than a
+    // CapturedPacket holds (a segment the sender's offload has not split yet): the copies into
+    // one keep its capacity, while readers of whole datagrams (TLS) see all of it.
     static std::uint32_t datagramLength(const std::uint8_t* datagram, std::uint32_t captured);
 
     // Offset of the IPv4 or IPv6 header inside the frame, or -1 when there is none.

@@ -115,11 +115,19 @@ TEST_F(CaptureFile, CapturedLengthBoundsTheDatagram) {
     }
     CaptureFileReader reader;
     ASSERT_TRUE(reader.open(file));
+    // The filter sees a datagram whole, larger than a packet holds (a segment the sender's
+    // offload has not split yet, such as a large TLS hello); the packet keeps its capacity.
+    std::vector<std::uint32_t> seen;
+    reader.setFilter([&seen](const std::uint8_t*, std::uint32_t length) {
+        seen.push_back(length);
+        return true;
+    });
     CapturedPacket packet;
     ASSERT_EQ(reader.next(packet), CaptureFileReader::Status::Packet);
     EXPECT_EQ(packet.length, 1000u - 14u);
     ASSERT_EQ(reader.next(packet), CaptureFileReader::Status::Packet);
     EXPECT_EQ(packet.length, CapturedPacket::kCapacity);
+    EXPECT_EQ(seen, (std::vector<std::uint32_t>{1000u - 14u, 3040u}));
 }
 
 TEST_F(CaptureFile, OpenFailuresSayWhy) {
