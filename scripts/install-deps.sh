@@ -19,6 +19,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   ngtcp2-client ngtcp2-server \
   wireshark-common \
   libnotify-bin \
+  chromium \
   xvfb xauth x11-apps xdotool imagemagick fonts-noto-cjk libx11-dev \
   scdoc dpkg-dev debhelper po-debconf lintian desktop-file-utils appstream adduser \
   >/dev/null
