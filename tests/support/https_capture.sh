@@ -63,7 +63,24 @@ else
         -o /dev/null --resolve "media.test:443:$address" "$@" \
         https://media.test/v/a.mp4 https://media.test/v/b.m3u8 || status=$?
 fi
+# The capture may lag behind the wire: the exchange is whole once every connection it saw
+# open has its ends in it, a FIN each way (a reset counts for one end). Waited for boundedly;
+# without it the test finds the rows missing.
+exchange_captured() {
+    opened=$(tcpdump -r "$work/capture.pcap" 'tcp[tcpflags] & (tcp-syn|tcp-ack) == tcp-syn' \
+        2>/dev/null | wc -l)
+    ended=$(tcpdump -r "$work/capture.pcap" 'tcp[tcpflags] & (tcp-fin|tcp-rst) != 0' \
+        2>/dev/null | wc -l)
+    [ "$opened" -gt 0 ] && [ "$ended" -ge $((2 * opened)) ]
+}
 if [ -n "$dump_pid" ]; then
+    if [ "$server" != quic ] && [ "$status" -eq 0 ]; then
+        tries=0
+        until exchange_captured || [ "$tries" -ge 400 ]; do
+            tries=$((tries + 1))
+            sleep 0.025
+        done
+    fi
     kill -INT "$dump_pid"
     wait "$dump_pid" || true
 fi
