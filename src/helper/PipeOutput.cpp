@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <vector>
@@ -9,22 +10,32 @@
 #include "core/capture/CapturePipeFormat.h"
 
 PipeOutput::PipeOutput(int outFd, int wakeFd) : outFd_(outFd), wakeFd_(wakeFd) {
-    pending_.reserve(kFlushAt + CapturePipeFormat::kHeaderSize + CapturedPacket::kCapacity);
+    pending_.reserve(kFlushAt + CapturePipeFormat::kHeaderSize + CapturedPacket::kMaxDatagram);
 }
 
 void PipeOutput::OnCapturedPacket(const CapturedPacket* packet) {
-    if (packet == nullptr || packet->length == 0 || failed_.load()) {
+    if (packet != nullptr) {
+        Collect(packet->data, std::min(packet->length, CapturedPacket::kCapacity));
+    }
+}
+
+void PipeOutput::OnLargeDatagram(const std::uint8_t* datagram, std::uint32_t length) {
+    Collect(datagram, std::min(length, CapturedPacket::kMaxDatagram));
+}
+
+void PipeOutput::Collect(const std::uint8_t* datagram, std::uint32_t length) {
+    if (length == 0 || failed_.load()) {
         return;
     }
     std::uint8_t header[CapturePipeFormat::kHeaderSize] = {CapturePipeFormat::kPacket};
     for (int i = 0; i < 4; ++i) {
-        header[1 + i] = static_cast<std::uint8_t>(packet->length >> (8 * i));
+        header[1 + i] = static_cast<std::uint8_t>(length >> (8 * i));
     }
     std::lock_guard lock(mutex_);
     // Collected, not written: one write per batch instead of one per packet is what lets
     // the helper keep up with a million packets a second. No allocation: room was reserved.
     pending_.insert(pending_.end(), header, header + sizeof header);
-    pending_.insert(pending_.end(), packet->data, packet->data + packet->length);
+    pending_.insert(pending_.end(), datagram, datagram + length);
     if (pending_.size() >= kFlushAt && !FlushLocked()) {
         Wake();
     }

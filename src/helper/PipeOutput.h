@@ -18,6 +18,7 @@ class PipeOutput : public PacketReceiver {
     PipeOutput(int outFd, int wakeFd);
 
     void OnCapturedPacket(const CapturedPacket* packet) override;
+    void OnLargeDatagram(const std::uint8_t* datagram, std::uint32_t length) override;
     void OnPacketBatchEnd() override;
     void OnCaptureStatus(const CaptureStatus& status) override;
     bool WriteStatistics(const CPacketCapture::Statistics& counts);
@@ -27,6 +28,7 @@ class PipeOutput : public PacketReceiver {
   private:
     static constexpr std::size_t kFlushAt = 64 * 1024;
 
+    void Collect(const std::uint8_t* datagram, std::uint32_t length);
     bool FlushLocked();
     bool WriteAll(const void* data, std::size_t length);
     bool WriteMessage(const std::uint8_t* header, std::size_t headerLength,

@@ -15,7 +15,7 @@ namespace {
 // One thing the capture tells the output: a packet of this length, a batch end, a status
 // report; and the message the parent then reads.
 struct Step {
-    char what;  // 'p' packet, 'e' batch end, 's' status
+    char what;  // 'p' packet, 'l' datagram over a packet's capacity, 'e' batch end, 's' status
     std::uint32_t length = 0;
 };
 
@@ -27,8 +27,8 @@ using Result = CapturePipeReader::Result;
 // overtakes them; every message arrives whole and in order.
 TEST(PipeOutput, CollectedPacketsGoOutInOrderBeforeAnyReport) {
     const std::vector<Step> steps = {
-        {'s'},      {'p', 20}, {'p', 2048}, {'e'}, {'p', 1},  {'s'},
-        {'p', 300}, {'p', 40}, {'e'},       {'e'}, {'p', 77},
+        {'s'},       {'p', 20}, {'p', 2048}, {'e'}, {'p', 1},  {'s'},        {'p', 300},
+        {'l', 5000}, {'p', 40}, {'e'},       {'e'}, {'p', 77}, {'l', 65575},
     };
     // Enough packets to pass the 64 KiB mark without a batch end.
     std::vector<Step> script = steps;
@@ -52,6 +52,10 @@ TEST(PipeOutput, CollectedPacketsGoOutInOrderBeforeAnyReport) {
                 std::memset(packet.data, static_cast<int>(step.length & 0xFF), step.length);
                 output.OnCapturedPacket(&packet);
                 expected.push_back(Result::kPacket);
+            } else if (step.what == 'l') {
+                const std::vector<std::uint8_t> datagram(step.length, step.length & 0xFF);
+                output.OnLargeDatagram(datagram.data(), step.length);
+                expected.push_back(Result::kLargePacket);
             } else if (step.what == 'e') {
                 output.OnPacketBatchEnd();
             } else {
@@ -78,13 +82,17 @@ TEST(PipeOutput, CollectedPacketsGoOutInOrderBeforeAnyReport) {
                 const CapturedPacket& p = reader.packet();
                 lengths.push_back(p.length);
                 EXPECT_EQ(p.data[p.length - 1], static_cast<std::uint8_t>(p.length & 0xFF));
+            } else if (r == Result::kLargePacket) {
+                const std::uint32_t length = reader.largeDatagramLength();
+                lengths.push_back(length);
+                EXPECT_EQ(reader.largeDatagram()[length - 1], length & 0xFF);
             }
         }
     }
     EXPECT_EQ(seen, expected);
     std::vector<std::uint32_t> sent;
     for (const Step& step : script) {
-        if (step.what == 'p') {
+        if (step.what == 'p' || step.what == 'l') {
             sent.push_back(step.length);
         }
     }

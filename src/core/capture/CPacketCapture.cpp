@@ -4,82 +4,12 @@
 #include <pcap/pcap.h>
 
 #include <cstring>
-#include <initializer_list>
-#include <span>
-#include <string_view>
 
+#include "core/capture/CaptureFilter.h"
 #include "core/capture/DatagramExtractor.h"
 #include "core/capture/SystemInterfaceTable.h"
 
 namespace {
-
-// Joins pieces into one text; also spares g++ 12 a false -Wrestrict on chained operator+.
-std::string joined(std::initializer_list<std::string_view> pieces) {
-    std::string text;
-    for (std::string_view piece : pieces) {
-        text.append(piece);
-    }
-    return text;
-}
-
-// Either port of the TCP header at `offset` (an expression) of protocol `proto` is one of
-// `ports`.
-std::string portTest(std::string_view proto, std::string_view offset,
-                     std::span<const std::uint16_t> ports) {
-    std::string test;
-    for (std::string_view field : {":2]=", "+2:2]="}) {
-        for (std::uint16_t port : ports) {
-            test.append(test.empty() ? "(" : " or ");
-            test.append(joined({proto, "[", offset, field, std::to_string(port)}));
-        }
-    }
-    return test + ")";
-}
-
-// TCP over IPv4 behind the header's options, with a header length and data offset of at least
-// 5 words and payload after the TCP header (a total length below 20 is not trusted, as the
-// decoder then goes by the captured bytes).
-std::string ipv4Clause(const WatchedPorts& ports) {
-    constexpr std::string_view tcp = "((ip[0]&0xf)<<2)";
-    constexpr std::string_view dataOffset = "ip[((ip[0]&0xf)<<2)+12]";
-    return joined({"(ip and ip[9]=6 and (ip[0]&0xf)>=5 and ", portTest("ip", tcp, ports.all()),
-                   " and ", dataOffset, ">=0x50 and (ip[2:2]<20 or ip[2:2]>", tcp, "+((",
-                   dataOffset, "&0xf0)>>2)))"});
-}
-
-// TCP over IPv6: right behind the fixed header (with payload after the TCP header, unless the
-// payload length is 0: a jumbogram), behind one hop-by-hop, routing or destination-options
-// header, or behind the fragment header of a first fragment. Longer header chains are left to
-// the decoder's walk, which a filter without loops cannot do.
-std::string ipv6Clause(const WatchedPorts& ports) {
-    const std::string direct =
-        joined({"(ip6[6]=6 and ", portTest("ip6", "40", ports.all()),
-                " and ip6[52]>=0x50 and (ip6[4:2]=0 or ip6[4:2]>((ip6[52]&0xf0)>>2)))"});
-    const std::string options = joined({"((ip6[6]=0 or ip6[6]=43 or ip6[6]=60) and ip6[40]=6 and ",
-                                        portTest("ip6", "(48+(ip6[41]<<3))", ports.all()), ")"});
-    const std::string fragment = joined({"(ip6[6]=44 and ip6[40]=6 and (ip6[42:2]&0xfff8)=0 and ",
-                                         portTest("ip6", "48", ports.all()), ")"});
-    constexpr std::string_view chain =
-        "((ip6[6]=0 or ip6[6]=43 or ip6[6]=60 or ip6[6]=44) and "
-        "(ip6[40]=0 or ip6[40]=43 or ip6[40]=60 or ip6[40]=44))";
-    return joined({"(ip6 and (", direct, " or ", options, " or ", fragment, " or ", chain, "))"});
-}
-
-// Every TCP segment of the TLS ports, handshakes and acknowledgements too: connections are
-// followed both ways. And every UDP datagram of those ports: QUIC. IPv6 behind the fixed header,
-// one extension header or the fragment header of a first fragment.
-std::string tlsClause(const TlsPorts& ports) {
-    const std::string ipv4 =
-        joined({"(ip and (ip[9]=6 or ip[9]=17) and (ip[0]&0xf)>=5 and (ip[6:2]&0x1fff)=0 and ",
-                portTest("ip", "((ip[0]&0xf)<<2)", ports.all()), ")"});
-    const std::string ipv6 =
-        joined({"(ip6 and (((ip6[6]=6 or ip6[6]=17) and ", portTest("ip6", "40", ports.all()),
-                ") or ((ip6[6]=0 or ip6[6]=43 or ip6[6]=60) and (ip6[40]=6 or ip6[40]=17) and ",
-                portTest("ip6", "(48+(ip6[41]<<3))", ports.all()),
-                ") or (ip6[6]=44 and (ip6[40]=6 or ip6[40]=17) and (ip6[42:2]&0xfff8)=0 and ",
-                portTest("ip6", "48", ports.all()), ")))"});
-    return joined({ipv4, " or ", ipv6});
-}
 
 std::string addressText(const AdapterEntry& adapter) {
     char text[INET6_ADDRSTRLEN] = {};
@@ -111,32 +41,17 @@ std::string activateError(int code, pcap_t* handle, const std::string& name) {
 
 }  // namespace
 
-std::string CPacketCapture::FilterExpression(int linkType, const WatchedPorts& ports,
-                                             const TlsPorts& tlsPorts) {
-    const std::string ip = joined(
-        {"(", ipv4Clause(ports), " or ", ipv6Clause(ports), " or ", tlsClause(tlsPorts), ")"});
-    if (linkType != DatagramExtractor::kEthernet) {
-        return ip;  // no VLAN tags there (and libpcap refuses `vlan` on them)
-    }
-    // Every `vlan` moves the offsets of the rest of the expression by one tag, so the second
-    // and third clauses test one and two tags.
-    return joined({ip, " or (vlan and ", ip, ") or (vlan and ", ip, ")"});
-}
-
 bool CPacketCapture::SetFilter(pcap* handle, std::string& failure) const {
-    const int linkType = pcap_datalink(handle);
-    const std::string expression = FilterExpression(linkType, ports_, tlsPorts_);
-    bpf_program program;
-    if (pcap_compile(handle, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) {
-        failure = std::string("cannot compile the packet filter: ") + pcap_geterr(handle);
+    std::vector<bpf_insn> instructions;
+    if (!CaptureFilter::compile(handle, ports_, tlsPorts_, instructions, failure)) {
         return false;
     }
-    bool set = pcap_setfilter(handle, &program) == 0;
-    if (!set) {
+    bpf_program program{static_cast<unsigned>(instructions.size()), instructions.data()};
+    if (pcap_setfilter(handle, &program) != 0) {
         failure = std::string("cannot set the packet filter: ") + pcap_geterr(handle);
+        return false;
     }
-    pcap_freecode(&program);
-    return set;
+    return true;
 }
 
 CPacketCapture::CPacketCapture(PacketReceiver& receiver) : receiver_(receiver) {}
@@ -271,7 +186,7 @@ bool CPacketCapture::Open() {
         ReportStatus(CaptureStatus::kFailed, interfaceName, error);
         return false;
     }
-    pcap_set_snaplen(handle, kSnapLength);
+    pcap_set_snaplen(handle, CaptureFilter::kWholeSnapLength);
     pcap_set_promisc(handle, receiveAll_ == 1 ? 1 : 0);
     // Not immediate: the kernel then packs frames into large blocks (many more fit its
     // buffer, and one wake-up brings a whole block) and hands a block over when it is full or
@@ -334,10 +249,19 @@ void CPacketCapture::CloseHandle() {
 void CPacketCapture::OnFrame(unsigned char* user, const struct pcap_pkthdr* header,
                              const unsigned char* bytes) {
     auto* self = reinterpret_cast<CPacketCapture*>(user);
-    if (header->caplen == 0 ||
-        !DatagramExtractor::extract(self->linkType_, bytes, header->caplen, self->packet_)) {
+    const int offset = DatagramExtractor::datagramOffset(self->linkType_, bytes, header->caplen);
+    if (offset < 0) {
         return;
     }
+    const std::uint8_t* datagram = bytes + offset;
+    const std::uint32_t length = DatagramExtractor::datagramLength(
+        datagram, header->caplen - static_cast<std::uint32_t>(offset));
     ++self->handedOver_;
+    // A frame the filter's snap length cut is a plain segment: the detector reads no more.
+    if (length > CapturedPacket::kCapacity && header->caplen == header->len) {
+        self->receiver_.OnLargeDatagram(datagram, length);
+        return;
+    }
+    DatagramExtractor::copyDatagram(datagram, length, self->packet_);
     self->receiver_.OnCapturedPacket(&self->packet_);
 }

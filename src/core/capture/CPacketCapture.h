@@ -16,8 +16,9 @@
 
 struct pcap;
 
-// Captures the IPv4 datagrams that pass one adapter, on a thread of its own, and hands each
-// one synchronously to the receiver. Start returns at once; the interface is opened on the
+// Captures the IP datagrams that pass one adapter, on a thread of its own, and hands each one
+// synchronously to the receiver (a TLS port's datagram over a packet's capacity whole, through
+// OnLargeDatagram; see CaptureFilter). Start returns at once; the interface is opened on the
 // capture thread and the outcome is reported through the receiver and Status(). Stop wakes
 // the thread and joins it; afterwards the object is as after construction.
 class CPacketCapture {
@@ -28,23 +29,9 @@ class CPacketCapture {
         std::uint64_t handedOver = 0;  // datagrams given to the receiver
     };
 
-    // Immediate delivery makes libpcap use a ring of fixed-size frames sized by the snap
-    // length: 262144 bytes would leave room for only a few hundred frames. Only 2048 bytes of
-    // a datagram are handed over, so the frame keeps that much after the largest link header
-    // (Ethernet with two VLAN tags, Linux cooked v2) and no more; longer frames, GSO/GRO
-    // super-frames included, are cut there.
-    static constexpr int kLinkHeaderRoom = 64;
-    static constexpr int kSnapLength = CapturedPacket::kCapacity + kLinkHeaderRoom;
     static constexpr int kKernelBufferBytes = 64 << 20;
     // The longest a captured frame waits in the kernel before it is handed over.
     static constexpr int kDeliveryMilliseconds = 20;
-
-    // The datagrams the detector would look at: TCP over IPv4 or IPv6 to or from one of
-    // `ports`, with payload, found behind the IPv4 options or the IPv6 extension headers as the
-    // detector finds it, and every TCP segment to or from one of `tlsPorts`, on Ethernet
-    // untagged or behind one or two VLAN tags. For a libpcap link type (DLT_*).
-    static std::string FilterExpression(int linkType, const WatchedPorts& ports,
-                                        const TlsPorts& tlsPorts = TlsPorts{});
 
     // Called on the capture thread once the interface is open, before the filter is compiled
     // and the first packet read; false with `failure` set refuses the capture. The capture

@@ -12,7 +12,8 @@
 // The framing between the capture helper and its parent on the helper's standard output.
 // Every message is a 1-byte type, a 4-byte little-endian payload length and the payload:
 //   kStatus      state (1 byte), interface name length (2 bytes), name, message (the rest)
-//   kPacket      one IPv4 datagram, 1..CapturedPacket::kCapacity bytes
+//   kPacket      one IP datagram, 1..CapturedPacket::kMaxDatagram bytes (over kCapacity only for
+//                a TLS port's datagram)
 //   kStatistics  received, dropped, handed over: 8 bytes each
 class CapturePipeFormat {
   public:

@@ -17,7 +17,7 @@ std::size_t maxPayload(std::uint8_t type) {
         case CapturePipeFormat::kStatus:
             return CapturePipeFormat::kMaxStatusPayload;
         case CapturePipeFormat::kPacket:
-            return CapturedPacket::kCapacity;
+            return CapturedPacket::kMaxDatagram;
         case CapturePipeFormat::kStatistics:
             return CapturePipeFormat::kStatisticsPayload;
         default:
@@ -54,6 +54,11 @@ CapturePipeReader::Result CapturePipeReader::decode(std::uint8_t type, const std
         case CapturePipeFormat::kPacket:
             if (length == 0) {
                 return Result::kMalformed;
+            }
+            if (length > CapturedPacket::kCapacity) {
+                large_ = payload;
+                largeLength_ = static_cast<std::uint32_t>(length);
+                return Result::kLargePacket;
             }
             takePacket(payload, length);
             return Result::kPacket;

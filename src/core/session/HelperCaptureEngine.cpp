@@ -329,6 +329,11 @@ bool HelperCaptureEngine::TakeMessages(CapturePipeReader& reader) {
                     receiver_.OnCapturedPacket(&reader.packet());
                 }
                 break;
+            case CapturePipeReader::Result::kLargePacket:
+                if (running_ && !stopRequested_) {
+                    receiver_.OnLargeDatagram(reader.largeDatagram(), reader.largeDatagramLength());
+                }
+                break;
             case CapturePipeReader::Result::kStatistics: {
                 std::lock_guard lock(mutex_);
                 statistics_ = reader.statistics();

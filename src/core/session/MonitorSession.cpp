@@ -135,18 +135,29 @@ CPacketCapture::Statistics MonitorSession::captureStatistics() const {
 // list overlap; the capture passes the last few on before it waits for more (OnPacketBatchEnd).
 // Only the news queue wakes the front end.
 void MonitorSession::OnCapturedPacket(const CapturedPacket* packet) {
-    if (packet == nullptr || closed_.load(std::memory_order_relaxed)) {
+    if (packet != nullptr) {
+        takeCaptured(packet->data, packet->length);
+    }
+}
+
+void MonitorSession::OnLargeDatagram(const std::uint8_t* datagram, std::uint32_t length) {
+    takeCaptured(datagram, length);
+}
+
+void MonitorSession::takeCaptured(const std::uint8_t* datagram, std::uint32_t length) {
+    if (closed_.load(std::memory_order_relaxed)) {
         return;
     }
     try {
-        if (readSecure(packet->data, packet->length, monotonicMicros())) {
+        if (readSecure(datagram, length, monotonicMicros())) {
             return;  // listed with the batch
         }
         if (captured_.keys.size() < kFeedBatch) {
             captured_.restart(kFeedBatch);
         }
         StreamFields fields;
-        decodeOne(*packet, captured_, fields);
+        // The detector reads no more of a datagram than a packet holds.
+        decodeOne(datagram, std::min(length, CapturedPacket::kCapacity), captured_, fields);
     } catch (const std::bad_alloc&) {
         // Running out of memory must not end the capture thread (or the program): the
         // packet's stream counts as dropped and the capture goes on.

@@ -227,6 +227,8 @@ class MonitorSession : private PacketReceiver {
     // and lets waiting connections try their keys.
     void followKeyLog(std::uint64_t nowMicros, bool now);
     void OnCapturedPacket(const CapturedPacket* packet) override;
+    void OnLargeDatagram(const std::uint8_t* datagram, std::uint32_t length) override;
+    void takeCaptured(const std::uint8_t* datagram, std::uint32_t length);
     void OnPacketBatchEnd() override;
     void OnIdle() override;
     void addCaptured();

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "core/capture/CSnmpAdapterList.h"
+#include "core/capture/CaptureFilter.h"
 #include "core/capture/DatagramExtractor.h"
 #include "core/capture/SystemInterfaceTable.h"
 #include "core/detect/StreamDecoder.h"
@@ -41,6 +42,12 @@ class RecordingReceiver : public PacketReceiver {
         std::lock_guard lock(mutex_);
         packets_.emplace_back(packet->data, packet->data + packet->length);
         tailsZero_ = tailsZero_ && tailZero;
+        changed_.notify_all();
+    }
+
+    void OnLargeDatagram(const std::uint8_t* datagram, std::uint32_t length) override {
+        std::lock_guard lock(mutex_);
+        packets_.emplace_back(datagram, datagram + length);
         changed_.notify_all();
     }
 
@@ -234,7 +241,9 @@ TEST(CPacketCapture, HandsOverExactlyTheDetectorsPortsUntaggedAndTagged) {
     EXPECT_GE(capture.LastStatistics().handedOver, 7u);
 }
 
-TEST(CPacketCapture, DatagramOver2048BytesIsCutTo2048) {
+// A plain segment is cut where the detector stops reading; a TLS port's comes whole, as a
+// browser's hello does before the sender's offload splits it.
+TEST(CPacketCapture, LongDatagramsAreCutUnlessOnATlsPort) {
     NetnsPair pair;
     QVX_REQUIRE_NETNS(pair);
     RecordingReceiver receiver;
@@ -242,19 +251,31 @@ TEST(CPacketCapture, DatagramOver2048BytesIsCutTo2048) {
     startInServer(pair, capture, serverAdapter(pair));
     ASSERT_TRUE(receiver.WaitFor([](auto& r) { return hasStatus(r, CaptureStatus::kRunning); }));
 
+    struct Case {
+        FrameSpec frame;
+        std::size_t handedOver;
+    };
+    const Case cases[] = {
+        {{21, 40000, 80, 6, {}, 3000}, 2048},
+        {{22, 40000, 80, 6, {}, 100}, 100},
+        {{23, 40000, 443, 6, {}, 3000}, 3000},
+        {{24, 443, 40000, 17, {}, 3900}, 3900},
+    };
     FrameSender sender(pair);
-    auto big = buildFrame({21, 40000, 80, 6, {}, 3000});
-    auto small = buildFrame({22, 40000, 80, 6, {}, 100});
-    ASSERT_TRUE(sender.Send(big));
-    ASSERT_TRUE(sender.Send(small));
-    ASSERT_TRUE(receiver.WaitFor([](auto& r) { return r.packets_.size() >= 2; }));
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (const Case& c : cases) {
+        frames.push_back(buildFrame(c.frame));
+        ASSERT_TRUE(sender.Send(frames.back())) << c.frame.ident;
+    }
+    ASSERT_TRUE(receiver.WaitFor([&](auto& r) { return r.packets_.size() >= std::size(cases); }));
     capture.Stop();
 
     auto packets = receiver.Packets();
-    ASSERT_EQ(packets.size(), 2u);
-    ASSERT_EQ(packets[0].size(), 2048u);
-    EXPECT_TRUE(std::equal(packets[0].begin(), packets[0].end(), big.begin() + 14));
-    EXPECT_EQ(packets[1].size(), 100u);
+    ASSERT_EQ(packets.size(), std::size(cases));
+    for (std::size_t i = 0; i < packets.size(); ++i) {
+        ASSERT_EQ(packets[i].size(), cases[i].handedOver) << i;
+        EXPECT_TRUE(std::equal(packets[i].begin(), packets[i].end(), frames[i].begin() + 14)) << i;
+    }
     EXPECT_TRUE(receiver.tailsZero_) << "a short datagram after a long one leaves zeros";
 }
 
@@ -343,22 +364,21 @@ WatchedPorts fullPortList() {
 }
 
 TEST(CPacketCapture, FilterCompilesForEveryLinkTypeItCaptures) {
-    for (const WatchedPorts& ports : {WatchedPorts{}, fullPortList()}) {
+    TlsPorts fullTls;
+    for (std::uint16_t port = 9000; fullTls.add(port); ++port) {
+    }
+    for (const auto& [ports, tlsPorts] :
+         {std::pair{WatchedPorts{}, TlsPorts{}}, std::pair{fullPortList(), fullTls}}) {
         for (int linkType :
              {DatagramExtractor::kEthernet, DatagramExtractor::kLinuxSll,
               DatagramExtractor::kLinuxSll2, DatagramExtractor::kRaw, DatagramExtractor::kNull,
               DatagramExtractor::kIpv4, DatagramExtractor::kIpv6}) {
-            pcap_t* dead = pcap_open_dead(linkType, CPacketCapture::kSnapLength);
+            pcap_t* dead = pcap_open_dead(linkType, CaptureFilter::kWholeSnapLength);
             ASSERT_NE(dead, nullptr) << linkType;
-            bpf_program program;
-            EXPECT_EQ(pcap_compile(dead, &program,
-                                   CPacketCapture::FilterExpression(linkType, ports).c_str(), 1,
-                                   PCAP_NETMASK_UNKNOWN),
-                      0)
-                << linkType << ": " << pcap_geterr(dead);
-            // The kernel refuses longer classic BPF programs.
-            EXPECT_LE(program.bf_len, 4096u) << linkType;
-            pcap_freecode(&program);
+            std::vector<bpf_insn> program;
+            std::string failure;
+            EXPECT_TRUE(CaptureFilter::compile(dead, ports, tlsPorts, program, failure))
+                << linkType << ": " << failure;
             pcap_close(dead);
         }
     }
@@ -411,13 +431,12 @@ TEST(CPacketCapture, FilterPassesWhatTheDetectorLooksAt) {
 
     for (int tags : {0, 1, 2}) {
         std::vector<std::uint16_t> vlan(static_cast<std::size_t>(tags), 0x8100);
-        pcap_t* dead = pcap_open_dead(DatagramExtractor::kEthernet, CPacketCapture::kSnapLength);
-        bpf_program program;
-        ASSERT_EQ(pcap_compile(
-                      dead, &program,
-                      CPacketCapture::FilterExpression(DatagramExtractor::kEthernet, ports).c_str(),
-                      1, PCAP_NETMASK_UNKNOWN),
-                  0);
+        pcap_t* dead =
+            pcap_open_dead(DatagramExtractor::kEthernet, CaptureFilter::kWholeSnapLength);
+        std::vector<bpf_insn> instructions;
+        std::string failure;
+        ASSERT_TRUE(CaptureFilter::compile(dead, ports, TlsPorts{}, instructions, failure));
+        bpf_program program{static_cast<unsigned>(instructions.size()), instructions.data()};
         for (std::size_t i = 0; i < datagrams.size(); ++i) {
             const auto& d = datagrams[i];
             bool v6 = (d[0] >> 4) == 6;
@@ -425,13 +444,16 @@ TEST(CPacketCapture, FilterPassesWhatTheDetectorLooksAt) {
                 test_packets::prepend(test_packets::ethernetHeader(vlan, v6 ? 0x86DD : 0x0800), d);
             pcap_pkthdr header{};
             header.caplen = header.len = static_cast<bpf_u_int32>(frame.size());
-            bool passed = pcap_offline_filter(&program, &header, frame.data()) != 0;
+            const int passed = pcap_offline_filter(&program, &header, frame.data());
             const auto length = static_cast<std::uint32_t>(d.size());
-            bool wanted = StreamDecoder::worthDecoding(d.data(), length, ports) ||
-                          SecureTrafficReader::isFollowed(d.data(), length, TlsPorts{}, nullptr);
+            const int wanted =
+                SecureTrafficReader::isFollowed(d.data(), length, TlsPorts{}, nullptr)
+                    ? CaptureFilter::kWholeSnapLength
+                : StreamDecoder::worthDecoding(d.data(), length, ports)
+                    ? CaptureFilter::kPlainSnapLength
+                    : 0;
             EXPECT_EQ(passed, wanted) << "datagram " << i << ", " << tags << " tags";
         }
-        pcap_freecode(&program);
         pcap_close(dead);
     }
 }
