@@ -21,6 +21,23 @@ std::string addressText(const AdapterEntry& adapter) {
     return text;
 }
 
+using Cause = CaptureStatus::Cause;
+
+Cause causeOfActivateError(int code) {
+    switch (code) {
+        case PCAP_ERROR_PERM_DENIED:
+            return Cause::kNoRights;
+        case PCAP_ERROR_NO_SUCH_DEVICE:
+            return Cause::kAdapterMissing;
+        case PCAP_ERROR_IFACE_NOT_UP:
+            return Cause::kAdapterDown;
+        case PCAP_ERROR_PROMISC_PERM_DENIED:
+            return Cause::kNoPromiscuousRights;
+        default:
+            return Cause::kUnknown;
+    }
+}
+
 std::string activateError(int code, pcap_t* handle, const std::string& name) {
     switch (code) {
         case PCAP_ERROR_PERM_DENIED:
@@ -70,11 +87,14 @@ void CPacketCapture::Prepare(std::int8_t receiveAll, const AdapterEntry& adapter
     adapter_ = adapter;
     ports_ = ports;
     stopRequested_ = false;
+    statisticsWanted_ = false;
+    countsBehind_ = false;
     packet_ = CapturedPacket{};
     handedOver_ = 0;
     interfaceName_.clear();
     std::lock_guard lock(mutex_);
     status_ = CaptureStatus{CaptureStatus::kOpening, {}, {}};
+    statistics_ = Statistics{};
 }
 
 bool CPacketCapture::Start(std::int8_t receiveAll, const AdapterEntry& adapter,
@@ -137,9 +157,21 @@ CPacketCapture::Statistics CPacketCapture::LastStatistics() const {
     return statistics_;
 }
 
+// The counts are taken on the capture thread, which alone uses the handle: a break wakes it
+// from its wait, and the loop goes on once they are taken.
+void CPacketCapture::RequestStatistics() {
+    if (!countsBehind_.load(std::memory_order_relaxed)) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    if (handle_ != nullptr && !statisticsWanted_.exchange(true)) {
+        pcap_breakloop(handle_);
+    }
+}
+
 void CPacketCapture::ReportStatus(CaptureStatus::State state, const std::string& interfaceName,
-                                  const std::string& message) {
-    CaptureStatus status{state, interfaceName, message};
+                                  const std::string& message, CaptureStatus::Cause cause) {
+    CaptureStatus status{state, interfaceName, message, cause};
     {
         std::lock_guard lock(mutex_);
         status_ = status;
@@ -172,12 +204,13 @@ bool CPacketCapture::Open() {
             : SystemInterfaceTable::FindInterfaceOf(adapter_.address, interfaceName, up);
     if (!found) {
         ReportStatus(CaptureStatus::kFailed, {},
-                     "no interface holds the address " + addressText(adapter_));
+                     "no interface holds the address " + addressText(adapter_),
+                     Cause::kNoAdapterWithAddress);
         return false;
     }
     if (!up) {
         ReportStatus(CaptureStatus::kFailed, interfaceName,
-                     "interface " + interfaceName + " is down");
+                     "interface " + interfaceName + " is down", Cause::kAdapterDown);
         return false;
     }
     char error[PCAP_ERRBUF_SIZE] = {};
@@ -196,8 +229,10 @@ bool CPacketCapture::Open() {
     pcap_set_buffer_size(handle, kKernelBufferBytes);
     int activated = pcap_activate(handle);
     std::string failure;
+    Cause cause = Cause::kUnknown;
     if (activated < 0) {
         failure = activateError(activated, handle, interfaceName);
+        cause = causeOfActivateError(activated);
     } else if (pcap_setdirection(handle, PCAP_D_INOUT) != 0) {
         failure = "cannot capture both directions on " + interfaceName;
     } else if (!DatagramExtractor::supportsLinkType(pcap_datalink(handle))) {
@@ -207,7 +242,7 @@ bool CPacketCapture::Open() {
     }
     if (!failure.empty()) {
         pcap_close(handle);
-        ReportStatus(CaptureStatus::kFailed, interfaceName, failure);
+        ReportStatus(CaptureStatus::kFailed, interfaceName, failure, cause);
         return false;
     }
     linkType_ = pcap_datalink(handle);
@@ -221,9 +256,22 @@ void CPacketCapture::Loop() {
     // One dispatch takes every packet the kernel has ready, then the receiver hears that the
     // batch ended; a breakloop between two dispatches ends the next one at once.
     int result;
-    while ((result = pcap_dispatch(handle_, -1, &CPacketCapture::OnFrame,
-                                   reinterpret_cast<unsigned char*>(this))) >= 0) {
-        receiver_.OnPacketBatchEnd();
+    for (;;) {
+        result = pcap_dispatch(handle_, -1, &CPacketCapture::OnFrame,
+                               reinterpret_cast<unsigned char*>(this));
+        if (result >= 0) {
+            if (result > 0) {
+                countsBehind_.store(true, std::memory_order_relaxed);
+            }
+            receiver_.OnPacketBatchEnd();
+            continue;
+        }
+        // A break that RequestStatistics asked for, not Stop: the capture goes on.
+        if (result == PCAP_ERROR_BREAK && !stopRequested_ && statisticsWanted_.exchange(false)) {
+            TakeStatistics();
+            continue;
+        }
+        break;
     }
     receiver_.OnPacketBatchEnd();
     if (result == PCAP_ERROR && !stopRequested_) {
@@ -232,16 +280,21 @@ void CPacketCapture::Loop() {
     }
 }
 
-void CPacketCapture::CloseHandle() {
+void CPacketCapture::TakeStatistics() {
+    countsBehind_.store(false, std::memory_order_relaxed);
     pcap_stat counts{};
-    bool haveCounts = pcap_stats(handle_, &counts) == 0;
+    const bool haveCounts = pcap_stats(handle_, &counts) == 0;
     std::lock_guard lock(mutex_);
-    statistics_ = Statistics{};
     if (haveCounts) {
         statistics_.received = counts.ps_recv;
         statistics_.dropped = counts.ps_drop;
     }
     statistics_.handedOver = handedOver_;
+}
+
+void CPacketCapture::CloseHandle() {
+    TakeStatistics();
+    std::lock_guard lock(mutex_);
     pcap_close(handle_);
     handle_ = nullptr;
 }

@@ -27,6 +27,8 @@ class CPacketCapture {
         std::uint64_t received = 0;    // datagrams that passed the kernel filter
         std::uint64_t dropped = 0;     // dropped by the kernel for lack of buffer room
         std::uint64_t handedOver = 0;  // datagrams given to the receiver
+
+        bool operator==(const Statistics&) const = default;
     };
 
     static constexpr int kKernelBufferBytes = 64 << 20;
@@ -77,8 +79,11 @@ class CPacketCapture {
     CaptureStatus Status() const;
     bool HasThread() const { return thread_.joinable(); }
 
-    // Counts of the last capture run (kept across Stop).
+    // Counts of the last capture run (kept across Stop); while it runs, as last taken.
     Statistics LastStatistics() const;
+    // Asks the capture thread to take the kernel's counts anew soon, without ending the
+    // capture; nothing happens when no packet came since they were last taken. Any thread.
+    void RequestStatistics();
 
   private:
     void Prepare(std::int8_t receiveAll, const AdapterEntry& adapter, const WatchedPorts& ports);
@@ -87,9 +92,11 @@ class CPacketCapture {
     bool Open();
     void Loop();
     void ReportStatus(CaptureStatus::State state, const std::string& interfaceName,
-                      const std::string& message);
+                      const std::string& message,
+                      CaptureStatus::Cause cause = CaptureStatus::Cause::kUnknown);
     void CloseHandle();
     bool SetFilter(pcap* handle, std::string& failure) const;
+    void TakeStatistics();
     static void OnFrame(unsigned char* user, const struct pcap_pkthdr* header,
                         const unsigned char* bytes);
 
@@ -101,6 +108,8 @@ class CPacketCapture {
     TlsPorts tlsPorts_;
     std::thread thread_;
     std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> statisticsWanted_{false};
+    std::atomic<bool> countsBehind_{false};  // packets came since the counts were taken
 
     mutable std::mutex mutex_;  // guards handle_ (for breakloop), status_ and statistics_
     pcap* handle_ = nullptr;

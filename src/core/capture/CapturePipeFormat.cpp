@@ -37,8 +37,10 @@ std::vector<std::uint8_t> CapturePipeFormat::statusMessage(const CaptureStatus& 
     std::string_view name = cut(status.interfaceName, kMaxName);
     std::string_view message = cut(status.message, kMaxMessage);
     std::vector<std::uint8_t> out;
-    appendHeader(out, kStatus, static_cast<std::uint32_t>(3 + name.size() + message.size()));
+    appendHeader(out, kStatus,
+                 static_cast<std::uint32_t>(kStatusHead + name.size() + message.size()));
     out.push_back(static_cast<std::uint8_t>(status.state));
+    out.push_back(static_cast<std::uint8_t>(status.cause));
     put16(out, static_cast<std::uint32_t>(name.size()));
     out.insert(out.end(), name.begin(), name.end());
     out.insert(out.end(), message.begin(), message.end());

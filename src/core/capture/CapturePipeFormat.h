@@ -11,7 +11,8 @@
 
 // The framing between the capture helper and its parent on the helper's standard output.
 // Every message is a 1-byte type, a 4-byte little-endian payload length and the payload:
-//   kStatus      state (1 byte), interface name length (2 bytes), name, message (the rest)
+//   kStatus      state (1 byte), cause (1 byte), interface name length (2 bytes), name, message
+//                (the rest)
 //   kPacket      one IP datagram, 1..CapturedPacket::kMaxDatagram bytes (over kCapacity only for
 //                a TLS port's datagram)
 //   kStatistics  received, dropped, handed over: 8 bytes each
@@ -22,7 +23,8 @@ class CapturePipeFormat {
     static constexpr std::size_t kHeaderSize = 5;
     static constexpr std::size_t kMaxName = 256;
     static constexpr std::size_t kMaxMessage = 1024;
-    static constexpr std::size_t kMaxStatusPayload = 3 + kMaxName + kMaxMessage;
+    static constexpr std::size_t kStatusHead = 4;  // state, cause, name length
+    static constexpr std::size_t kMaxStatusPayload = kStatusHead + kMaxName + kMaxMessage;
     static constexpr std::size_t kStatisticsPayload = 24;
 
     // The message header for a payload of `length` bytes.

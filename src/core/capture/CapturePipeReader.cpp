@@ -89,23 +89,29 @@ void CapturePipeReader::takePacket(const std::uint8_t* payload, std::size_t leng
 }
 
 bool CapturePipeReader::decodeStatus(const std::uint8_t* payload, std::size_t length) {
-    if (length < 3) {
+    constexpr std::size_t head = CapturePipeFormat::kStatusHead;
+    if (length < head) {
         return false;
     }
     const std::uint8_t state = payload[0];
+    const std::uint8_t cause = payload[1];
     // A helper reports only what happened to its capture, never idle or opening.
     if (state != CaptureStatus::kRunning && state != CaptureStatus::kFailed &&
         state != CaptureStatus::kLost) {
         return false;
     }
-    const std::size_t nameLength = get(payload + 1, 2);
-    if (nameLength > CapturePipeFormat::kMaxName || nameLength > length - 3 ||
-        length - 3 - nameLength > CapturePipeFormat::kMaxMessage) {
+    if (cause > CaptureStatus::kLastCause) {
         return false;
     }
-    const char* text = reinterpret_cast<const char*>(payload + 3);
+    const std::size_t nameLength = get(payload + 2, 2);
+    if (nameLength > CapturePipeFormat::kMaxName || nameLength > length - head ||
+        length - head - nameLength > CapturePipeFormat::kMaxMessage) {
+        return false;
+    }
+    const char* text = reinterpret_cast<const char*>(payload + head);
     status_.state = static_cast<CaptureStatus::State>(state);
+    status_.cause = static_cast<CaptureStatus::Cause>(cause);
     status_.interfaceName.assign(text, nameLength);
-    status_.message.assign(text + nameLength, length - 3 - nameLength);
+    status_.message.assign(text + nameLength, length - head - nameLength);
     return true;
 }

@@ -41,16 +41,31 @@ std::string groupName(gid_t id) {
 
 // Why no helper can be started: none at all, or one kept for a group this user is not in,
 // which is told with the way into that group.
-std::string missingHelper() {
+CaptureStatus missingHelper() {
+    using Cause = CaptureStatus::Cause;
     const std::string kept = CaptureHelperPath::firstNotRunnable(CaptureHelperPath::candidates());
     struct stat info {};
     if (kept.empty() || ::stat(kept.c_str(), &info) != 0) {
-        return "cannot find the capture helper quorvex-capture (see README)";
+        return {CaptureStatus::kFailed,
+                {},
+                "cannot find the capture helper quorvex-capture (see README)",
+                Cause::kHelperMissing};
     }
     const std::string name = groupName(info.st_gid);
-    return "cannot start the capture helper " + kept + ": " + std::strerror(EACCES) +
-           " (only members of the group " + name + " may run it: adduser USER " + name +
-           ", then log in again)";
+    return {CaptureStatus::kFailed,
+            {},
+            "cannot start the capture helper " + kept + ": " + std::strerror(EACCES) +
+                " (only members of the group " + name + " may run it: adduser USER " + name +
+                ", then log in again)",
+            Cause::kHelperNotPermitted};
+}
+
+CaptureStatus notStarted(std::string message, int error) {
+    return {CaptureStatus::kFailed,
+            {},
+            std::move(message),
+            error == EACCES || error == EPERM ? CaptureStatus::Cause::kHelperNotPermitted
+                                              : CaptureStatus::Cause::kHelperNotStarted};
 }
 
 // The address the helper finds the interface by: IPv4, or the first global IPv6 address of an
@@ -156,9 +171,7 @@ CPacketCapture::Statistics HelperCaptureEngine::LastStatistics() const {
     return statistics_;
 }
 
-void HelperCaptureEngine::Report(CaptureStatus::State state, const std::string& interfaceName,
-                                 const std::string& message) {
-    CaptureStatus status{state, interfaceName, message};
+void HelperCaptureEngine::Report(const CaptureStatus& status) {
     {
         std::lock_guard lock(mutex_);
         status_ = status;
@@ -172,9 +185,9 @@ void HelperCaptureEngine::Report(CaptureStatus::State state, const std::string& 
 void HelperCaptureEngine::Run(AdapterEntry adapter) {
     running_ = false;
     helperReported_ = false;
-    std::string failure;
+    CaptureStatus failure;
     if (!Spawn(adapter, failure)) {
-        Report(CaptureStatus::kFailed, {}, failure);
+        Report(failure);
         return;
     }
     Ending ending;
@@ -190,32 +203,37 @@ void HelperCaptureEngine::Run(AdapterEntry adapter) {
     }
     const std::string interfaceName = Status().interfaceName;
     const CaptureStatus::State state = running_ ? CaptureStatus::kLost : CaptureStatus::kFailed;
+    using Cause = CaptureStatus::Cause;
     if (ending == Ending::kMalformed) {
-        Report(state, interfaceName, "the capture helper sent malformed data");
+        Report({state, interfaceName, "the capture helper sent malformed data",
+                Cause::kHelperMalformed});
     } else if (ending == Ending::kOutOfMemory) {
-        Report(state, interfaceName, "capture ended: out of memory");
+        Report({state, interfaceName, "capture ended: out of memory"});
     } else {
-        Report(state, interfaceName, "the capture helper ended unexpectedly (" + ended + ")");
+        Report({state, interfaceName, "the capture helper ended unexpectedly (" + ended + ")",
+                Cause::kHelperEnded});
     }
 }
 
-bool HelperCaptureEngine::Spawn(const AdapterEntry& adapter, std::string& failure) {
+bool HelperCaptureEngine::Spawn(const AdapterEntry& adapter, CaptureStatus& failure) {
     if (helperPath_.empty()) {
         failure = missingHelper();
         return false;
     }
     if (wakeRead_ < 0) {
-        failure = "cannot start the capture helper: no pipe";
+        failure = notStarted("cannot start the capture helper: no pipe", 0);
         return false;
     }
     int input[2];
     int output[2];
     if (::pipe2(input, O_CLOEXEC) != 0) {
-        failure = std::string("cannot start the capture helper: ") + std::strerror(errno);
+        failure =
+            notStarted(std::string("cannot start the capture helper: ") + std::strerror(errno), 0);
         return false;
     }
     if (::pipe2(output, O_CLOEXEC) != 0) {
-        failure = std::string("cannot start the capture helper: ") + std::strerror(errno);
+        failure =
+            notStarted(std::string("cannot start the capture helper: ") + std::strerror(errno), 0);
         ::close(input[0]);
         ::close(input[1]);
         return false;
@@ -255,7 +273,9 @@ bool HelperCaptureEngine::Spawn(const AdapterEntry& adapter, std::string& failur
     if (spawned != 0) {
         ::close(input[1]);
         ::close(output[0]);
-        failure = "cannot start the capture helper " + helperPath_ + ": " + std::strerror(spawned);
+        failure = notStarted(
+            "cannot start the capture helper " + helperPath_ + ": " + std::strerror(spawned),
+            spawned);
         return false;
     }
     helperPid_ = pid;
@@ -350,7 +370,7 @@ bool HelperCaptureEngine::TakeMessages(CapturePipeReader& reader) {
                 } else {
                     helperReported_ = true;
                 }
-                Report(status.state, status.interfaceName, status.message);
+                Report(status);
                 break;
             }
         }

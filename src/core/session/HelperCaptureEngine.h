@@ -45,12 +45,11 @@ class HelperCaptureEngine : public CaptureEngine {
     enum class Ending { kStopped, kHelperEnded, kMalformed, kReadFailed, kOutOfMemory };
 
     void Run(AdapterEntry adapter);
-    bool Spawn(const AdapterEntry& adapter, std::string& failure);
+    bool Spawn(const AdapterEntry& adapter, CaptureStatus& failure);
     Ending ReadUntilEnd();
     bool TakeMessages(CapturePipeReader& reader);
     std::string EndHelper();
-    void Report(CaptureStatus::State state, const std::string& interfaceName,
-                const std::string& message);
+    void Report(const CaptureStatus& status);
     void CloseFd(int& fd);
 
     PacketReceiver& receiver_;

@@ -3,10 +3,6 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-#include <string_view>
-
 #include "core/capture/CaptureStatus.h"
 #include "gui/app/FailureText.h"
 
@@ -21,46 +17,35 @@ const char kRightsAdvice[] =
     "ソースから入れた場合は、管理者が scripts/grant-capture-rights.sh を実行し、同じように"
     "グループに加えてください。グループはログインし直すと有効になります。";
 
-constexpr std::string_view kDenied = "Permission denied";
+using Cause = CaptureStatus::Cause;
 
-struct Cause {
-    std::string_view start;     // how the engine's message begins
-    std::string_view contains;  // and what else it must hold (empty: anything)
-    const char* text;           // Japanese; %1 is the interface
-    bool rights;                // followed by the advice on capture rights
+struct CauseText {
+    Cause cause;
+    const char* text;  // Japanese; %1 is the interface
+    bool rights;       // followed by the advice on capture rights
 };
 
-constexpr Cause kCauses[] = {
-    {"no permission to capture on ", "", "%1 でパケットをキャプチャする権限がありません。", true},
-    {"no permission to put ", "", "%1 をプロミスキャス モードにする権限がありません。", true},
-    {"cannot start the capture helper", kDenied,
+constexpr CauseText kCauseTexts[] = {
+    {Cause::kNoRights, "%1 でパケットをキャプチャする権限がありません。", true},
+    {Cause::kNoPromiscuousRights, "%1 をプロミスキャス モードにする権限がありません。", true},
+    {Cause::kHelperNotPermitted,
      "キャプチャ補助プログラム quorvex-capture を実行する権限がありません。", true},
-    {"cannot start the capture helper", "",
-     "キャプチャ補助プログラム quorvex-capture を起動できませんでした。", false},
-    {"cannot find the capture helper", "",
+    {Cause::kHelperNotStarted, "キャプチャ補助プログラム quorvex-capture を起動できませんでした。",
+     false},
+    {Cause::kHelperMissing,
      "キャプチャ補助プログラム quorvex-capture が見つかりません。インストールを確認してください。",
      false},
-    {"interface ", " is down", "%1 は無効 (ダウン) になっています。", false},
-    {"interface ", " does not exist", "%1 というアダプタはありません。", false},
-    {"no interface holds the address", "", "選択したアドレスを持つアダプタがありません。", false},
-    {"the capture helper ended unexpectedly", "",
-     "キャプチャ補助プログラムが予期せず終了しました。", false},
-    {"the capture helper sent malformed data", "",
-     "キャプチャ補助プログラムから不正なデータが届きました。", false},
+    {Cause::kAdapterDown, "%1 は無効 (ダウン) になっています。", false},
+    {Cause::kAdapterMissing, "%1 というアダプタはありません。", false},
+    {Cause::kNoAdapterWithAddress, "選択したアドレスを持つアダプタがありません。", false},
+    {Cause::kHelperEnded, "キャプチャ補助プログラムが予期せず終了しました。", false},
+    {Cause::kHelperMalformed, "キャプチャ補助プログラムから不正なデータが届きました。", false},
 };
 
-// The engine words a refused start in the system's language, as strerror does.
-bool holds(std::string_view message, std::string_view part) {
-    if (part.empty() || message.find(part) != std::string_view::npos) {
-        return true;
-    }
-    return part == kDenied && message.find(std::strerror(EACCES)) != std::string_view::npos;
-}
-
-const Cause* causeOf(std::string_view message) {
-    for (const Cause& cause : kCauses) {
-        if (message.starts_with(cause.start) && holds(message, cause.contains)) {
-            return &cause;
+const CauseText* textOf(Cause cause) {
+    for (const CauseText& entry : kCauseTexts) {
+        if (entry.cause == cause) {
+            return &entry;
         }
     }
     return nullptr;
@@ -88,7 +73,7 @@ QString CaptureFailureText::make(const CaptureStatus& status, const std::string&
                      : QStringLiteral("%1 でパケットのキャプチャを開始できませんでした。"))
                    .arg(name);
     }
-    const Cause* cause = causeOf(status.message);
+    const CauseText* cause = textOf(status.cause);
     if (cause == nullptr) {
         if (!status.message.empty()) {
             text += QStringLiteral("\n詳細: ") + FailureText::visible(status.message);

@@ -16,7 +16,6 @@
 #include <functional>
 #include <mutex>
 #include <set>
-#include <thread>
 #include <vector>
 
 #include "core/capture/CSnmpAdapterList.h"
@@ -227,7 +226,7 @@ TEST(CPacketCapture, HandsOverExactlyTheDetectorsPortsUntaggedAndTagged) {
         }
         return false;
     })) << "the last frame never arrived";
-    std::this_thread::sleep_for(50ms);
+    // Frames arrive in the order sent: nothing that passed can still be on its way.
     capture.Stop();
 
     std::set<std::uint16_t> seen;
@@ -279,7 +278,7 @@ TEST(CPacketCapture, LongDatagramsAreCutUnlessOnATlsPort) {
     EXPECT_TRUE(receiver.tailsZero_) << "a short datagram after a long one leaves zeros";
 }
 
-TEST(CPacketCapture, StopOnASilentLinkIsPromptAndResetsTheObject) {
+TEST(CPacketCapture, StopOnASilentLinkEndsTheThreadAndResetsTheObject) {
     NetnsPair pair;
     QVX_REQUIRE_NETNS(pair);
     AdapterEntry adapter = serverAdapter(pair);
@@ -295,11 +294,7 @@ TEST(CPacketCapture, StopOnASilentLinkIsPromptAndResetsTheObject) {
         EXPECT_EQ(capture.Status().state, CaptureStatus::kRunning);
         EXPECT_EQ(capture.Status().interfaceName, pair.serverIf());
         EXPECT_EQ(capture.SelectedAdapter().address[0], 10);
-        std::this_thread::sleep_for(100ms);
-        auto begin = std::chrono::steady_clock::now();
-        capture.Stop();
-        auto took = std::chrono::steady_clock::now() - begin;
-        EXPECT_LT(took, 2s);  // generous: the real figure is measured by the bench
+        capture.Stop();  // how soon it returns is measured by the capture-stop bench
         EXPECT_FALSE(capture.HasThread());
         EXPECT_EQ(capture.Status().state, CaptureStatus::kIdle);
         EXPECT_EQ(capture.SelectedAdapter().address[0], 0);
@@ -320,11 +315,9 @@ TEST(CPacketCapture, AnInterfaceThatIsDownOrGoneIsReportedNotSilent) {
         CPacketCapture capture(receiver);
         startInServer(pair, capture, adapter);
         ASSERT_TRUE(receiver.WaitFor([](auto& r) { return hasStatus(r, CaptureStatus::kFailed); }));
-        EXPECT_NE(capture.Status().message.find("down"), std::string::npos)
+        EXPECT_EQ(capture.Status().cause, CaptureStatus::Cause::kAdapterDown)
             << capture.Status().message;
-        auto begin = std::chrono::steady_clock::now();
-        capture.Stop();  // the thread ended by itself: returns at once
-        EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);
+        capture.Stop();  // the thread ended by itself
         EXPECT_EQ(capture.Status().state, CaptureStatus::kIdle);
     }
     ASSERT_TRUE(
@@ -351,6 +344,7 @@ TEST(CPacketCapture, AnAddressNoInterfaceHoldsFailsToOpen) {
     EXPECT_FALSE(capture.Start(1, nowhere)) << "one capture thread at a time";
     ASSERT_TRUE(receiver.WaitFor([](auto& r) { return hasStatus(r, CaptureStatus::kFailed); }));
     EXPECT_NE(capture.Status().message.find("127.255.255.254"), std::string::npos);
+    EXPECT_EQ(capture.Status().cause, CaptureStatus::Cause::kNoAdapterWithAddress);
     capture.Stop();
     EXPECT_FALSE(capture.HasThread());
 }

@@ -73,14 +73,17 @@ std::vector<Case> cases() {
         {"counts of the wrong size",
          message(CapturePipeFormat::kStatistics, Bytes(23, 0)),
          {Result::kMalformed}},
-        {"status too short", message(CapturePipeFormat::kStatus, {2, 0}), {Result::kMalformed}},
-        {"status idle", message(CapturePipeFormat::kStatus, {0, 0, 0}), {Result::kMalformed}},
-        {"status opening", message(CapturePipeFormat::kStatus, {1, 0, 0}), {Result::kMalformed}},
+        {"status too short", message(CapturePipeFormat::kStatus, {2, 0, 0}), {Result::kMalformed}},
+        {"status idle", message(CapturePipeFormat::kStatus, {0, 0, 0, 0}), {Result::kMalformed}},
+        {"status opening", message(CapturePipeFormat::kStatus, {1, 0, 0, 0}), {Result::kMalformed}},
         {"status state out of range",
-         message(CapturePipeFormat::kStatus, {5, 0, 0}),
+         message(CapturePipeFormat::kStatus, {5, 0, 0, 0}),
+         {Result::kMalformed}},
+        {"status cause out of range",
+         message(CapturePipeFormat::kStatus, {3, CaptureStatus::kLastCause + 1, 0, 0}),
          {Result::kMalformed}},
         {"name longer than the payload",
-         message(CapturePipeFormat::kStatus, {3, 4, 0, 'e', 't'}),
+         message(CapturePipeFormat::kStatus, {3, 0, 4, 0, 'e', 't'}),
          {Result::kMalformed}},
         {"nothing after a malformed message",
          concat({message(9, {}), running()}),
@@ -102,7 +105,8 @@ TEST(CapturePipeReader, TakesWholeMessagesAndRefusesMalformedOnes) {
 
 // The same stream in pieces of every size gives the same messages.
 TEST(CapturePipeReader, MessagesSurviveAnySplit) {
-    const CaptureStatus failed{CaptureStatus::kFailed, "eth0", "no permission to capture on eth0"};
+    const CaptureStatus failed{CaptureStatus::kFailed, "eth0", "no permission to capture on eth0",
+                               CaptureStatus::Cause::kNoRights};
     const Bytes packet = {0x45, 0, 0, 20, 9, 8, 7};
     // A longer datagram first: none of its bytes may show behind the shorter one.
     const Bytes longer(300, 0x77);
@@ -121,6 +125,7 @@ TEST(CapturePipeReader, MessagesSurviveAnySplit) {
                     EXPECT_EQ(reader.status().state, CaptureStatus::kFailed);
                     EXPECT_EQ(reader.status().interfaceName, "eth0");
                     EXPECT_EQ(reader.status().message, failed.message);
+                    EXPECT_EQ(reader.status().cause, failed.cause);
                 } else if (r == Result::kPacket) {
                     const CapturedPacket& got = reader.packet();
                     const Bytes& sent = seen.size() == 2 ? longer : packet;

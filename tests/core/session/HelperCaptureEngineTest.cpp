@@ -75,37 +75,43 @@ class RecordingReceiver : public PacketReceiver {
 
 // Helper stand-ins: shell scripts that write what a broken or hostile helper might.
 // "\001\003\000\000\000\002\000\000" is a status message: running, no interface name.
-constexpr char kRunning[] = "printf '\\001\\003\\000\\000\\000\\002\\000\\000'";
+constexpr char kRunning[] = "printf '\\001\\004\\000\\000\\000\\002\\000\\000\\000'";
+
+using Cause = CaptureStatus::Cause;
 
 struct Case {
     const char* name;
     std::string script;  // body of the stand-in; empty: no helper at all
     CaptureStatus::State state;
     std::string message;
+    Cause cause;
     std::size_t packets;  // handed over before the end
 };
 
 std::vector<Case> cases() {
     return {
         {"no helper found", "", CaptureStatus::kFailed,
-         "cannot find the capture helper quorvex-capture (see README)", 0},
+         "cannot find the capture helper quorvex-capture (see README)", Cause::kHelperMissing, 0},
         {"exits at once", "exit 3", CaptureStatus::kFailed,
-         "the capture helper ended unexpectedly (exit status 3)", 0},
+         "the capture helper ended unexpectedly (exit status 3)", Cause::kHelperEnded, 0},
         {"killed by a signal", "kill -SEGV $$", CaptureStatus::kFailed,
-         "the capture helper ended unexpectedly (signal 11)", 0},
+         "the capture helper ended unexpectedly (signal 11)", Cause::kHelperEnded, 0},
         {"garbage, then silence", "printf 'garbage'; exec /bin/sleep 30", CaptureStatus::kFailed,
-         "the capture helper sent malformed data", 0},
+         "the capture helper sent malformed data", Cause::kHelperMalformed, 0},
         {"dies while capturing",
          std::string(kRunning) + "; printf '\\002\\024\\000\\000\\000'; head -c 20 /dev/zero",
-         CaptureStatus::kLost, "the capture helper ended unexpectedly (exit status 0)", 1},
+         CaptureStatus::kLost, "the capture helper ended unexpectedly (exit status 0)",
+         Cause::kHelperEnded, 1},
         {"datagram over 65575 bytes announced",
          std::string(kRunning) + "; printf '\\002\\050\\000\\001\\000'; exec /bin/sleep 30",
-         CaptureStatus::kLost, "the capture helper sent malformed data", 0},
+         CaptureStatus::kLost, "the capture helper sent malformed data", Cause::kHelperMalformed,
+         0},
         {"running told twice", std::string(kRunning) + "; " + kRunning + "; exec /bin/sleep 30",
-         CaptureStatus::kLost, "the capture helper sent malformed data", 0},
+         CaptureStatus::kLost, "the capture helper sent malformed data", Cause::kHelperMalformed,
+         0},
         {"its own failure passes through",
-         "printf '\\001\\013\\000\\000\\000\\003\\004\\000eth9oops'", CaptureStatus::kFailed,
-         "oops", 0},
+         "printf '\\001\\014\\000\\000\\000\\003\\007\\004\\000eth9oops'", CaptureStatus::kFailed,
+         "oops", Cause::kAdapterMissing, 0},
     };
 }
 
@@ -143,6 +149,7 @@ TEST_F(HelperCaptureEngineTest, ABrokenOrHostileHelperIsACaptureFailureNeverAHan
         ASSERT_TRUE(end.has_value());
         EXPECT_EQ(end->state, c.state);
         EXPECT_EQ(end->message, c.message);
+        EXPECT_EQ(end->cause, c.cause);
         engine.Stop();
         EXPECT_EQ(receiver.Packets(), c.packets);
         EXPECT_EQ(engine.helperPid(), -1);
@@ -159,6 +166,7 @@ TEST_F(HelperCaptureEngineTest, AHelperThatCannotBeStartedFails) {
     std::optional<CaptureStatus> end = receiver.WaitForEnd();
     ASSERT_TRUE(end.has_value());
     EXPECT_EQ(end->state, CaptureStatus::kFailed);
+    EXPECT_EQ(end->cause, Cause::kHelperNotPermitted);
     EXPECT_EQ(end->message.rfind("cannot start the capture helper " + notExecutable.string(), 0),
               0u)
         << end->message;

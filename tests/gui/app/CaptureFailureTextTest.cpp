@@ -7,10 +7,13 @@
 
 namespace {
 
+using Cause = CaptureStatus::Cause;
+
 struct FailureCase {
     CaptureStatus::State state;
     const char* interfaceName;
     const char* message;
+    Cause cause;
     const char* shows;  // the text contains this
     bool japanese;      // no English words besides names of programs, files and the adapter
 };
@@ -19,7 +22,7 @@ class CaptureFailureBox : public testing::TestWithParam<FailureCase> {};
 
 TEST_P(CaptureFailureBox, SaysWhatIsWrongAndWhy) {
     const FailureCase& c = GetParam();
-    const QString text = CaptureFailureText::make({c.state, c.interfaceName, c.message});
+    const QString text = CaptureFailureText::make({c.state, c.interfaceName, c.message, c.cause});
     EXPECT_TRUE(text.contains(QString::fromUtf8(c.shows))) << qPrintable(text);
     if (c.japanese) {
         QString rest = text;
@@ -44,25 +47,18 @@ INSTANTIATE_TEST_SUITE_P(
                     "quorvex-capture: packages give them to the group quorvex with "
                     "dpkg-reconfigure quorvex-cli, a build from source with "
                     "scripts/grant-capture-rights.sh)",
-                    "dpkg-reconfigure quorvex-cli", true},
-        FailureCase{kFailed, "eth0", "no permission to capture on eth0",
-                    "scripts/grant-capture-rights.sh", true},
-        FailureCase{kFailed, "wlan0", "no permission to put wlan0 into promiscuous mode",
-                    "wlan0 をプロミスキャス", true},
-        FailureCase{kFailed, "",
-                    "cannot start the capture helper /x/quorvex-capture: "
-                    "Permission denied",
-                    "実行する権限がありません", true},
-        FailureCase{kFailed, "",
-                    "cannot start the capture helper /x/quorvex-capture: "
-                    "Permission denied",
-                    "quorvex でこのユーザーを", true},
-        FailureCase{kFailed, "", "cannot find the capture helper quorvex-capture (see README)",
-                    "見つかりません", true},
-        FailureCase{kFailed, "eth1", "interface eth1 is down", "eth1 は無効", true},
-        FailureCase{CaptureStatus::kLost, "eth0",
-                    "the capture helper ended unexpectedly (signal 11)", "中断されました", true},
+                    Cause::kNoRights, "dpkg-reconfigure quorvex-cli", true},
+        FailureCase{kFailed, "eth0", "", Cause::kNoRights, "scripts/grant-capture-rights.sh", true},
+        FailureCase{kFailed, "wlan0", "", Cause::kNoPromiscuousRights, "wlan0 をプロミスキャス",
+                    true},
+        // Whatever the system's language made of the message.
+        FailureCase{kFailed, "", "cannot start the capture helper /x/quorvex-capture: Zugriff",
+                    Cause::kHelperNotPermitted, "実行する権限がありません", true},
+        FailureCase{kFailed, "", "", Cause::kHelperNotPermitted, "quorvex でこのユーザーを", true},
+        FailureCase{kFailed, "", "", Cause::kHelperMissing, "見つかりません", true},
+        FailureCase{kFailed, "eth1", "", Cause::kAdapterDown, "eth1 は無効", true},
+        FailureCase{CaptureStatus::kLost, "eth0", "", Cause::kHelperEnded, "中断されました", true},
         // Unknown causes keep the engine's words, made safe to show.
-        FailureCase{kFailed, "eth0", "odd\x1b[31m", "詳細: odd%1B[31m", false}));
+        FailureCase{kFailed, "eth0", "odd\x1b[31m", Cause::kUnknown, "詳細: odd%1B[31m", false}));
 
 }  // namespace
