@@ -31,7 +31,6 @@ bool CaptureFileReader::open(const std::string& path) {
         handle_.reset();
         return false;
     }
-    framesRead_ = 0;
     error_.clear();
     if (path != "-") {
         records_.open(fileno(pcap_file(handle_.get())),
@@ -150,7 +149,6 @@ CaptureFileReader::Status CaptureFileReader::nextDatagram(const std::uint8_t*& d
         if (const Status status = nextFrame(frame, captured); status != Status::Packet) {
             return status;
         }
-        ++framesRead_;
         const int offset = DatagramExtractor::datagramOffset(linkType_, frame, captured);
         if (offset < 0) {
             continue;

@@ -48,7 +48,6 @@ class CaptureFileReader {
                      const DatagramTaker& taker);
 
     int linkType() const { return linkType_; }
-    std::uint64_t framesRead() const { return framesRead_; }
     // How far into the file reading has come, in bytes (0 for standard input); costs a
     // system call, so ask now and then.
     std::uint64_t bytesRead() const;
@@ -76,6 +75,5 @@ class CaptureFileReader {
     PcapRecordReader records_;
     int linkType_ = -1;
     DatagramFilter filter_;
-    std::uint64_t framesRead_ = 0;
     std::string error_;
 };

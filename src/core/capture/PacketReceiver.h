@@ -16,8 +16,9 @@ class PacketReceiver {
     virtual void OnCapturedPacket(const CapturedPacket* packet) = 0;
 
     // A datagram longer than a CapturedPacket holds, whole: above all a TLS port's segment that
-    // the sender's offload has not split yet (a plain segment comes cut to a packet's size). `datagram` is valid only during the call. Without an
-    // override its first kCapacity bytes go to OnCapturedPacket, as a cut datagram would.
+    // the sender's offload has not split yet (a plain segment comes cut to a packet's size).
+    // `datagram` is valid only during the call. Without an override its first kCapacity bytes go to
+    // OnCapturedPacket, as a cut datagram would.
     virtual void OnLargeDatagram(const std::uint8_t* datagram, std::uint32_t length) {
         CapturedPacket cut;
         cut.length = std::min(length, CapturedPacket::kCapacity);

@@ -35,9 +35,8 @@ class CSufixDlg : public QDialog {
     // Reads the file into the fields and the controls (done on construction).
     void Read();
     // Writes the controls' state to the file, aside and renamed into place; false when it
-    // cannot be written (the old file is then untouched and writeError() says why).
+    // cannot be written (the old file is then untouched; the box it shows says why).
     bool Write();
-    const std::string& writeError() const { return writeError_; }
 
     bool flag(int index) const { return flags_[static_cast<std::size_t>(index)]; }
     const QString& otherSuffixes() const { return others_; }

@@ -135,7 +135,7 @@ int CListViewEx::columnsRight() const {
 QRect CListViewEx::highlightRect(int row) const {
     const QRect itemRect = visualRect(model()->index(row, 0));
     int right = columnsRight();
-    if (selectToClientEdge_ && right < viewport()->width()) {
+    if (right < viewport()->width()) {
         right = viewport()->width();
     }
     const int left = header()->sectionViewportPosition(0);

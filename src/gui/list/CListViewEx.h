@@ -27,7 +27,6 @@ class CListViewEx : public QTableView {
     // Switches whole-row highlight and the owner drawing on or off; true when it changed.
     bool EnableFullRowSelect(bool on);
     bool fullRowSelect() const { return fullRowSelect_; }
-    void setSelectToClientEdge(bool on) { selectToClientEdge_ = on; }
     // `column` grows to fill the free width, never below the width it was last given.
     void setStretchColumn(int column);
 
@@ -66,7 +65,6 @@ class CListViewEx : public QTableView {
     bool showCutText(QHelpEvent* event);
 
     bool fullRowSelect_ = false;
-    bool selectToClientEdge_ = true;
     int stretchColumn_ = -1;
     int stretchBase_ = 0;
     bool fitting_ = false;

@@ -40,7 +40,6 @@ class CRSizeBar : public QDockWidget {
     const ResizeTracker& tracker() const { return tracker_; }
     int controlId() const { return id_; }
 
-    bool showContentWhileDragging() const { return showContent_; }
     void setShowContentWhileDragging(bool on) { showContent_ = on; }
 
     bool closePushed() const { return closePushed_; }

@@ -15,9 +15,6 @@ class DialogUnits {
     // design's show this).
     void fitText(const QFont& font, const QString& text, int widthUnits);
 
-    int baseX() const { return baseX_; }
-    int baseY() const { return baseY_; }
-
     int x(int units) const;
     int y(int units) const;
     QRect rect(int x, int y, int width, int height) const;

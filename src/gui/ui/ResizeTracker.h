@@ -22,7 +22,6 @@ class ResizeTracker {
     bool tracking() const { return tracking_; }
     bool sideDrag() const { return sideDrag_; }
     int hit() const { return hit_; }
-    BarSize startSize() const { return startSize_; }
     BarSize minTrack() const { return minTrack_; }
     BarSize maxTrack() const { return maxTrack_; }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -21,8 +23,16 @@ class RecordingStreamList : public StreamList {
         if (update == 1) {
             refreshes_.push_back({record, record->state, record->sizeText, record->progressText,
                                   record->timeText, record->rateText});
+            refreshed_.notify_all();
         }
         return 0;
+    }
+
+    // Until `count` refreshes came; the limit only keeps a broken worker from hanging a test.
+    bool waitRefreshes(std::size_t count) {
+        std::unique_lock lock(mutex_);
+        return refreshed_.wait_for(lock, std::chrono::seconds(10),
+                                   [&] { return refreshes_.size() >= count; });
     }
 
     std::vector<Refresh> refreshes(const DetectedStream* of = nullptr) const {
@@ -38,5 +48,6 @@ class RecordingStreamList : public StreamList {
 
   private:
     mutable std::mutex mutex_;
+    std::condition_variable refreshed_;
     std::vector<Refresh> refreshes_;
 };

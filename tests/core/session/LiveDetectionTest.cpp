@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
+#include <poll.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -8,7 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
+#include <string_view>
 #include <vector>
 
 #include "core/capture/CSnmpAdapterList.h"
@@ -23,17 +24,34 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Tells when the session's capture runs.
-class RunningFlag {
+// Tells when the session's capture runs and when its rows change. The limits only keep a
+// broken build from hanging.
+class SessionEvents {
   public:
-    void Set(const CaptureStatus& status) {
-        std::lock_guard lock(mutex_);
-        running_ = status.state == CaptureStatus::kRunning;
-        changed_.notify_all();
+    SessionCallbacks callbacks() {
+        SessionCallbacks callbacks;
+        callbacks.captureStatus = [this](const CaptureStatus& status, int) {
+            std::lock_guard lock(mutex_);
+            running_ = status.state == CaptureStatus::kRunning;
+            changed_.notify_all();
+        };
+        callbacks.rowsChanged = [this] {
+            std::lock_guard lock(mutex_);
+            changed_.notify_all();
+        };
+        return callbacks;
     }
     bool WaitRunning() {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, 3s, [&] { return running_; });
+        return changed_.wait_for(lock, 10s, [&] { return running_; });
+    }
+    // Taking the changes makes the next one wake us again.
+    bool WaitRows(MonitorSession& session, int rows) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, 30s, [&] {
+            session.takeChanges();
+            return session.rowCount() >= rows;
+        });
     }
 
   private:
@@ -59,6 +77,9 @@ class LinkRecorder {
             if (handle_) {
                 pcap_set_snaplen(handle_, 262144);
                 pcap_set_immediate_mode(handle_, 1);
+                // Read only at the end: every burst takes a block of the kernel's ring, and the
+                // default ring is full after a few.
+                pcap_set_buffer_size(handle_, 64 << 20);
                 pcap_set_promisc(handle_, 1);
                 if (pcap_activate(handle_) < 0) {
                     pcap_close(handle_);
@@ -81,17 +102,31 @@ class LinkRecorder {
     }
     bool ok() const { return dumper_ != nullptr; }
 
-    // Writes what the kernel holds for us, until the link has been quiet for a moment.
-    void Drain() {
-        for (int quiet = 0; quiet < 5;) {
-            int got = pcap_dispatch(handle_, -1, pcap_dump, reinterpret_cast<u_char*>(dumper_));
-            quiet = got > 0 ? 0 : quiet + 1;
-            std::this_thread::sleep_for(20ms);
+    // Writes what the kernel gives us until a packet holding `last` is written: what the
+    // live capture saw up to then. The limit only keeps a broken build from hanging.
+    bool DrainThrough(const std::string& last) {
+        lastText_ = last;
+        lastSeen_ = false;
+        const pollfd watched{pcap_get_selectable_fd(handle_), POLLIN, 0};
+        for (int polls = 0; !lastSeen_ && polls < 100; ++polls) {
+            pollfd ready = watched;
+            ::poll(&ready, 1, 100);
+            pcap_dispatch(handle_, -1, &LinkRecorder::Write, reinterpret_cast<u_char*>(this));
         }
         pcap_dump_flush(dumper_);
+        return lastSeen_;
     }
 
   private:
+    static void Write(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
+        auto* self = reinterpret_cast<LinkRecorder*>(user);
+        pcap_dump(reinterpret_cast<u_char*>(self->dumper_), header, bytes);
+        const std::string_view frame(reinterpret_cast<const char*>(bytes), header->caplen);
+        self->lastSeen_ = self->lastSeen_ || frame.find(self->lastText_) != frame.npos;
+    }
+
+    std::string lastText_;
+    bool lastSeen_ = false;
     pcap_t* handle_ = nullptr;
     pcap_dumper_t* dumper_ = nullptr;
 };
@@ -120,10 +155,8 @@ TEST(LiveDetection, MediaRequestsOnTheLinkBecomeRowsAsInTheCaptureFile) {
         adapter = entries[0];
     });
 
-    RunningFlag running;
-    SessionCallbacks callbacks;
-    callbacks.captureStatus = [&](const CaptureStatus& status, int) { running.Set(status); };
-    MonitorSession live(callbacks);
+    SessionEvents running;
+    MonitorSession live(running.callbacks());
     live.setSuffixTable(SuffixTable::withKnownSuffixes());
     std::string recording =
         (std::filesystem::temp_directory_path() / ("qvx-live-" + pair.serverNs() + ".pcap"))
@@ -144,14 +177,16 @@ TEST(LiveDetection, MediaRequestsOnTheLinkBecomeRowsAsInTheCaptureFile) {
                             ok + "<a href=\"mms://wm.test/clips/show.asf\">show</a>"));
     ASSERT_TRUE(
         TcpExchange(pair, 8080, "GET /elsewhere/skip.wmv HTTP/1.1\r\nHost: x.test\r\n\r\n", ok));
-    recorder.Drain();
-    std::this_thread::sleep_for(50ms);
+    // Seen last: once it is a row, whatever came before it has been read.
+    ASSERT_TRUE(TcpExchange(pair, 80, "GET /last.wmv HTTP/1.1\r\nHost: media.test\r\n\r\n", ok));
+    ASSERT_TRUE(running.WaitRows(live, 4));
+    ASSERT_TRUE(recorder.DrainThrough("GET /last.wmv"));
     live.stop();
 
     std::vector<std::string> found = urls(live);
-    EXPECT_EQ(found, (std::vector<std::string>{"http://media.test/movies/trailer.wmv",
-                                               "rtsp://cam.test/live/stream.asf",
-                                               "mms://wm.test/clips/show.asf"}));
+    EXPECT_EQ(found, (std::vector<std::string>{
+                         "http://media.test/movies/trailer.wmv", "rtsp://cam.test/live/stream.asf",
+                         "mms://wm.test/clips/show.asf", "http://media.test/last.wmv"}));
     if (live.rowCount() > 0) {
         DetectedStream first;
         ASSERT_TRUE(live.copyRecord(0, first));
@@ -186,10 +221,8 @@ TEST(LiveDetection, EveryTimestampedRequestBecomesARowOverIpv4AndIpv6) {
 
     constexpr int kRequests = 400;
     for (bool ipv6 : {false, true}) {
-        RunningFlag running;
-        SessionCallbacks callbacks;
-        callbacks.captureStatus = [&](const CaptureStatus& status, int) { running.Set(status); };
-        MonitorSession live(callbacks);
+        SessionEvents running;
+        MonitorSession live(running.callbacks());
         live.setSuffixTable(SuffixTable::withKnownSuffixes());
         WatchedPorts ports;
         ports.add(8000);
@@ -207,9 +240,7 @@ TEST(LiveDetection, EveryTimestampedRequestBecomesARowOverIpv4AndIpv6) {
                 << i;
             expected.push_back("http://media.test" + path + query);
         }
-        for (int waited = 0; live.rowCount() < kRequests && waited < 100; ++waited) {
-            std::this_thread::sleep_for(20ms);
-        }
+        running.WaitRows(live, kRequests);
         live.stop();
         EXPECT_EQ(urls(live), expected) << (ipv6 ? "IPv6" : "IPv4");
         DetectedStream first;

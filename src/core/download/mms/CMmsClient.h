@@ -84,8 +84,6 @@ class CMmsClient {
     // The failure in words: the call and the system's text, or what was wrong with the server's
     // data. Empty when nothing failed.
     const std::string& errorDetail() const { return errorDetail_; }
-    // What a ReadPacket result below 0 means, in words.
-    static const char* ResultText(int result);
 
   private:
     const std::uint8_t* Take(std::size_t count);

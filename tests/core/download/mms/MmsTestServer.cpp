@@ -99,6 +99,21 @@ void MmsTestServer::Stop() {
     stop_ = true;
 }
 
+bool MmsTestServer::WaitStalled() {
+    std::unique_lock lock(mutex_);
+    // The limit only keeps a broken client from hanging the test.
+    return stalledChanged_.wait_until(lock, deadline_, [this] { return stalled_; });
+}
+
+void MmsTestServer::Stall(int fd) {
+    {
+        std::lock_guard lock(mutex_);
+        stalled_ = true;
+    }
+    stalledChanged_.notify_all();
+    Drain(fd);
+}
+
 std::vector<std::vector<std::uint8_t>> MmsTestServer::Commands() {
     if (thread_.joinable()) {
         thread_.join();
@@ -381,7 +396,7 @@ void MmsTestServer::Session(int fd) {
         return;
     }
     if (script_.stallBeforeHeader) {
-        Drain(fd);
+        Stall(fd);
         return;
     }
     if (!SendAll(fd, ServerCommand(0x11, serverSequence_++)) || !SendHeader(fd)) {
@@ -394,6 +409,10 @@ void MmsTestServer::Session(int fd) {
     }
     const bool sent = script_.packetFile.empty() ? SendPackets(fd) : SendFilePackets(fd);
     if (!sent || !SendEnding(fd)) {
+        return;
+    }
+    if (script_.ending == Ending::Stall) {
+        Stall(fd);
         return;
     }
     Drain(fd);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -72,6 +73,9 @@ class MmsTestServer {
     double cpuSeconds() const { return cpuSeconds_; }
     // Ends a stall or a wait at once.
     void Stop();
+    // Waits until the server stalls as its script says (before the header, or at the end with
+    // Ending::Stall): from then on nothing more reaches the client. False if it never does.
+    bool WaitStalled();
 
     static std::vector<std::uint8_t> ServerCommand(std::uint16_t id, std::uint32_t sequence,
                                                    const std::vector<std::uint8_t>& body = {});
@@ -90,6 +94,7 @@ class MmsTestServer {
     bool SendParts(int fd, iovec* parts, std::size_t count);
     bool SendEnding(int fd);
     void Drain(int fd);
+    void Stall(int fd);
 
     Script script_;
     int listener_ = -1;
@@ -99,6 +104,8 @@ class MmsTestServer {
     std::uint32_t serverSequence_ = 0;
     std::uint32_t packetSequence_ = 0;
     std::mutex mutex_;
+    std::condition_variable stalledChanged_;
+    bool stalled_ = false;
     std::vector<std::vector<std::uint8_t>> commands_;
     double cpuSeconds_ = 0;
     std::thread thread_;
