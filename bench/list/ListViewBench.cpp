@@ -31,6 +31,11 @@
 #include <vector>
 
 namespace {
+
+// Nanoseconds as milliseconds.
+double millis(long long nanoseconds) {
+    return static_cast<double>(nanoseconds) / 1e6;
+}
 DetectedStream detection(int i) {
     DetectedStream record{};
     std::strcpy(record.scheme, "http");
@@ -98,10 +103,10 @@ Phase settle(QApplication& app, CListArea& area, int storeRows) {
     while (area.model()->takenRows() < storeRows || area.model()->rebuilding()) {
         app.processEvents(QEventLoop::AllEvents, 5);
     }
-    const double doneMs = clock.nsecsElapsed() / 1e6;
+    const double doneMs = millis(clock.nsecsElapsed());
     app.processEvents(QEventLoop::AllEvents, 20);
     ticker.stop();
-    return {0, doneMs, meter.longest / 1e6, meter.longestCpu / 1e6};
+    return {0, doneMs, millis(meter.longest), millis(meter.longestCpu)};
 }
 
 Phase run(QApplication& app, CListArea& area, int rows, int repeatOffset) {
@@ -140,7 +145,7 @@ Phase run(QApplication& app, CListArea& area, int rows, int repeatOffset) {
         app.processEvents(QEventLoop::AllEvents, 5);
     }
     ticker.stop();
-    return {feedNs / 1e6, shownNs / 1e6, meter.longest / 1e6, meter.longestCpu / 1e6};
+    return {millis(feedNs), millis(shownNs), millis(meter.longest), millis(meter.longestCpu)};
 }
 }  // namespace
 
@@ -228,7 +233,7 @@ int main(int argc, char** argv) {
         while (running.load() > 0) {
             app.processEvents(QEventLoop::AllEvents, 5);
         }
-        const double refreshMs = clock.nsecsElapsed() / 1e6;
+        const double refreshMs = millis(clock.nsecsElapsed());
         for (auto& worker : workers) {
             worker.join();
         }
@@ -237,7 +242,7 @@ int main(int argc, char** argv) {
         std::printf(
             "4 x %d refreshes: %.1f ms, %d batches reached the view, longest "
             "event-loop gap %.1f ms (busy %.1f ms)\n",
-            kRefreshes, refreshMs, flushes, meter.longest / 1e6, meter.longestCpu / 1e6);
+            kRefreshes, refreshMs, flushes, millis(meter.longest), millis(meter.longestCpu));
     }
 
     // Scroll to the end and back: painting of a full list.
@@ -248,11 +253,11 @@ int main(int argc, char** argv) {
     area.listCtrl()->scrollToTop();
     area.listCtrl()->viewport()->repaint();
     std::printf("two full repaints of %d rows: %.1f ms\n", area.model()->rowCount(),
-                paint.nsecsElapsed() / 1e6);
+                millis(paint.nsecsElapsed()));
     QElapsedTimer layout;
     layout.start();
     area.listCtrl()->doItemsLayout();
-    std::printf("one layout of all rows: %.1f ms\n", layout.nsecsElapsed() / 1e6);
+    std::printf("one layout of all rows: %.1f ms\n", millis(layout.nsecsElapsed()));
     area.shutdown();
     // Twice the rows were fed; the list keeps those up to its bound.
     const bool allShown = area.model()->rowCount() == std::min(2 * rows, area.session().rowLimit());

@@ -22,6 +22,15 @@
 #include "gui/list/CListArea.h"
 #include "gui/list/CStreamListModel.h"
 
+namespace {
+
+// Nanoseconds as milliseconds.
+double millis(long long nanoseconds) {
+    return static_cast<double>(nanoseconds) / 1e6;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -60,12 +69,12 @@ int main(int argc, char** argv) {
     QString notice;
     const bool opened =
         document.OnOpenDocument(QString::fromLocal8Bit(argv[1]), &area, &error, &notice);
-    const double readMs = clock.nsecsElapsed() / 1e6;
+    const double readMs = millis(clock.nsecsElapsed());
     // Until every row is in the view.
     while (area.model()->rowCount() < session.rowCount()) {
         app.processEvents(QEventLoop::AllEvents, 5);
     }
-    const double shownMs = clock.nsecsElapsed() / 1e6;
+    const double shownMs = millis(clock.nsecsElapsed());
     ticker.stop();
     if (!opened) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
@@ -74,7 +83,7 @@ int main(int argc, char** argv) {
     std::printf(
         "read in %.1f ms, all %d rows in the view after %.1f ms, longest event-loop gap "
         "%.1f ms\n",
-        readMs, session.rowCount(), shownMs, longest / 1e6);
+        readMs, session.rowCount(), shownMs, millis(longest));
     if (argc > 2) {
         QElapsedTimer saveClock;
         saveClock.start();
@@ -83,7 +92,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::printf("saved %d rows in %.1f ms\n", session.rowCount(),
-                    saveClock.nsecsElapsed() / 1e6);
+                    millis(saveClock.nsecsElapsed()));
     }
     return 0;
 }

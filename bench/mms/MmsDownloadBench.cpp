@@ -153,7 +153,8 @@ bool SameFiles(const std::string& a, const std::string& b) {
 
 int main(int argc, char** argv) {
     const std::uint64_t megabytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 128;
-    const std::uint32_t packetSize = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 8000;
+    const auto packetSize =
+        static_cast<std::uint32_t>(argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 8000);
     auto directory =
         std::filesystem::temp_directory_path() / ("mms-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(directory);

@@ -425,7 +425,8 @@ bool MediaRecorder::WritePacket(AVPacket* packet) {
     last = packet->dts;
     const std::int64_t end = (packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts) +
                              std::max<std::int64_t>(packet->duration, 0);
-    recordedSeconds_ = std::max(recordedSeconds_, end * av_q2d(out->time_base));
+    recordedSeconds_ =
+        std::max(recordedSeconds_, static_cast<double>(end) * av_q2d(out->time_base));
     packet->stream_index = index;
     packet->pos = -1;
     return av_interleaved_write_frame(output_, packet) >= 0 && writeError_ == 0;

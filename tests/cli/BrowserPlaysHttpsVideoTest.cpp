@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/CaseName.h"
 #include "support/NetnsPair.h"
 
 namespace {
@@ -108,7 +109,6 @@ TEST_P(BrowserPlaysHttpsVideo, ItsMediaRequestBecomesARowThatDownloads) {
     EXPECT_FALSE(std::filesystem::exists(dir_ / "keys.log"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Videos, BrowserPlaysHttpsVideo, ::testing::ValuesIn(kVideos),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Videos, BrowserPlaysHttpsVideo, ::testing::ValuesIn(kVideos), CaseName{});
 
 }  // namespace

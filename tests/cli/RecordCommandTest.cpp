@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "CliProcess.h"
+#include "support/CaseName.h"
 #include "support/ScriptServer.h"
 
 namespace {
@@ -85,7 +86,6 @@ TEST_P(RecordCommandTest, ExitStatusAndFile) {
     fs::remove_all(dir);
 }
 
-INSTANTIATE_TEST_SUITE_P(Runs, RecordCommandTest, ::testing::ValuesIn(kRuns),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Runs, RecordCommandTest, ::testing::ValuesIn(kRuns), CaseName{});
 
 }  // namespace

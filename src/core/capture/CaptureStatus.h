@@ -32,12 +32,12 @@ struct CaptureStatus {
     static constexpr std::uint8_t kLastCause = static_cast<std::uint8_t>(Cause::kHelperMalformed);
 
     CaptureStatus() = default;
-    CaptureStatus(State state, std::string interfaceName, std::string message,
-                  Cause cause = Cause::kUnknown)
-        : state(state),
-          interfaceName(std::move(interfaceName)),
-          message(std::move(message)),
-          cause(cause) {}
+    CaptureStatus(State stateNow, std::string interfaceNamed, std::string messageText,
+                  Cause causeOf = Cause::kUnknown)
+        : state(stateNow),
+          interfaceName(std::move(interfaceNamed)),
+          message(std::move(messageText)),
+          cause(causeOf) {}
 
     State state = kIdle;
     std::string interfaceName;

@@ -106,7 +106,7 @@ class QuicConnection {
     };
 
     struct Stream {
-        explicit Stream(QuicOrderedBytes bytes) : bytes(std::move(bytes)) {}
+        explicit Stream(QuicOrderedBytes ordered) : bytes(std::move(ordered)) {}
         QuicOrderedBytes bytes;
         bool aborted = false;
         bool done() const { return aborted || bytes.finished(); }

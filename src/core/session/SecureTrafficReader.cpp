@@ -29,8 +29,8 @@ bool startsTlsHandshake(const TcpSegmentView& segment) {
 
 std::uint64_t SecureTrafficReader::Summary::withoutKeysCount() const {
     std::uint64_t count = 0;
-    for (const auto& [name, connections] : withoutKeys) {
-        count += connections;
+    for (const auto& [name, unread] : withoutKeys) {
+        count += unread;
     }
     return count;
 }

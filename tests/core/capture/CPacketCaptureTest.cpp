@@ -387,7 +387,8 @@ TEST(CPacketCapture, FilterPassesWhatTheDetectorLooksAt) {
     const std::string request = "GET /a.asf HTTP/1.1\r\nHost: S\r\n";
     const std::string_view timestamps("\x01\x01\x08\x0a\x00\x00\x00\x01\x00\x00\x00\x00", 12);
     std::vector<std::vector<std::uint8_t>> datagrams;
-    for (std::uint16_t port : {80, 1755, 554, 8080, 8081, 443}) {
+    constexpr std::uint16_t kPorts[] = {80, 1755, 554, 8080, 8081, 443};
+    for (std::uint16_t port : kPorts) {
         for (bool toServer : {true, false}) {
             Tcp tcp;
             tcp.srcPort = toServer ? 40000 : port;
@@ -401,12 +402,14 @@ TEST(CPacketCapture, FilterPassesWhatTheDetectorLooksAt) {
             datagrams.push_back(test_packets::datagram(request, tcp));
             datagrams.push_back(test_packets::datagram6(request, tcp));
             datagrams.push_back(test_packets::datagram6("", tcp));
-            for (std::uint8_t extension : {0, 43, 60, 51}) {
+            for (std::uint8_t extension :
+                 {std::uint8_t{0}, std::uint8_t{43}, std::uint8_t{60}, std::uint8_t{51}}) {
                 test_packets::Ipv6 ip;
                 ip.extensions = {{extension, 16}};
                 datagrams.push_back(test_packets::datagram6(request, tcp, ip));
             }
-            for (std::uint16_t fragment : {0x0001, 0x0000, 0x0041}) {
+            constexpr std::uint16_t kFragments[] = {0x0001, 0x0000, 0x0041};
+            for (std::uint16_t fragment : kFragments) {
                 test_packets::Ipv6 ip;
                 ip.extensions = {{44, 8, fragment}};
                 datagrams.push_back(test_packets::datagram6(request, tcp, ip));

@@ -15,9 +15,10 @@ using AddressRow = InterfaceTableSource::AddressRow;
 
 class SyntheticTables : public InterfaceTableSource {
   public:
-    bool Read(std::vector<InterfaceRow>& interfaces, std::vector<AddressRow>& addresses) override {
-        interfaces = this->interfaces;
-        addresses = this->addresses;
+    bool Read(std::vector<InterfaceRow>& interfacesOut,
+              std::vector<AddressRow>& addressesOut) override {
+        interfacesOut = interfaces;
+        addressesOut = addresses;
         return readable;
     }
 

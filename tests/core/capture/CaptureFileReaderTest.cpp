@@ -32,7 +32,8 @@ class CaptureFile : public ::testing::Test {
 // Frames of every kind the filter might wrongly drop or keep.
 std::vector<std::vector<std::uint8_t>> assortedFrames() {
     std::vector<std::vector<std::uint8_t>> datagrams;
-    for (std::uint16_t port : {80, 1755, 554, 443, 8080}) {
+    constexpr std::uint16_t kPorts[] = {80, 1755, 554, 443, 8080};
+    for (std::uint16_t port : kPorts) {
         for (bool toServer : {true, false}) {
             Tcp tcp;
             tcp.srcPort = toServer ? 40000 : port;

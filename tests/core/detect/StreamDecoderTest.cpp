@@ -12,6 +12,7 @@
 #include "core/detect/PackedStream.h"
 #include "core/detect/SuffixListFile.h"
 #include "core/store/StreamList.h"
+#include "support/CaseName.h"
 #include "support/TestPackets.h"
 
 namespace {
@@ -44,7 +45,7 @@ void expectSameFields(const DetectedStream& a, const DetectedStream& b) {
 
 // A record handed to another thread packed comes out the same, with adapter bytes or without.
 void expectSameAfterPacking(DetectedStream record) {
-    for (std::uint8_t adapterByte : {0, 0xC3}) {
+    for (std::uint8_t adapterByte : {std::uint8_t{0}, std::uint8_t{0xC3}}) {
         std::memset(record.adapterInfo, adapterByte, sizeof record.adapterInfo);
         auto room = std::make_unique<std::uint64_t[]>(PackedStream::maxSize() / 8);
         const PackedStream& packed = PackedStream::pack(StreamFields::of(record), room.get());
@@ -159,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "", "u", ""},
         ContextCase{"UserAgentTooLongLeftOut", "User-Agent: " + std::string(512, 'u') + "\r\n", "",
                     "", ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    CaseName{});
 
 TEST(StreamDecoder, KeepsTheCookieOnlyWithCookieReuse) {
     StreamDecoder decoder;
@@ -268,7 +269,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"PathTooLongIsDropped",
              "GET /" + std::string(251, 'p') + ".asf HTTP/1.1\r\nHost: S\r\n", 80, nullptr, "",
              ""}),
-    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+    CaseName{});
 
 TEST(StreamDecoder, KeepsOnlyTcpOnTheThreePortsEitherWay) {
     const std::string request = "GET /a.asf HTTP/1.1\r\nHost: S\r\n";
@@ -402,7 +403,7 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"Ipv6OtherPort", ipv6With({}, 6, 8080), nullptr},
         HeaderCase{"Ipv6ChainBeyondTheEnd", changed(ipv6With({{60, 8}}), 41, 0xFF), nullptr},
         HeaderCase{"Ipv6TooShort", cut(ipv6With({}), 39), nullptr}),
-    [](const ::testing::TestParamInfo<HeaderCase>& info) { return std::string(info.param.name); });
+    CaseName{});
 
 TEST(StreamDecoder, Ipv6RecordsCarryTheAddressesAndHeaderFields) {
     test_packets::Ipv6 ip;

@@ -13,6 +13,7 @@
 #include "QuicHeard.h"
 #include "QuicPacketSealer.h"
 #include "core/quic/QuicInitialSecrets.h"
+#include "support/CaseName.h"
 
 namespace {
 
@@ -205,6 +206,6 @@ INSTANTIATE_TEST_SUITE_P(
         ConnectionCase{"NoKeys", kV1, 0x1301, Keys::Never, kNoTwist, QuicEnd::NoKeys, ""},
         ConnectionCase{"UnknownFrame", kV1, 0x1301, Keys::Before, kUnknownFrame,
                        QuicEnd::Unreadable, "0<hello world!| 0>GET /clip.mp4| 3<C: h3"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    CaseName{});
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "QuicHeard.h"
 #include "core/quic/QuicConnectionTable.h"
 #include "core/quic/QuicVarInt.h"
+#include "support/CaseName.h"
 
 namespace {
 
@@ -127,6 +128,6 @@ INSTANTIATE_TEST_SUITE_P(
         ExchangeCase{"EmptyClientId", {"--scid="}, {}, Twist::EmptyClientId},
         ExchangeCase{"Retry", {}, {"-V"}, Twist::Retry},
         ExchangeCase{"WithoutKeyLog", {}, {}, Twist::NoKeyLog}),
-    [](const auto& info) { return std::string(info.param.name); });
+    CaseName{});
 
 }  // namespace

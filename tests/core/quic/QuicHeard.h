@@ -9,7 +9,7 @@
 // name and first ALPN offer), "alpn", "end" (a digit per end), and "0>" / "0<" for the bytes
 // of stream 0 from the client / the server, with "|" where a stream ended.
 struct QuicHeard : QuicConsumer {
-    explicit QuicHeard(std::map<std::string, std::string>& heard) : heard(heard) {}
+    explicit QuicHeard(std::map<std::string, std::string>& into) : heard(into) {}
     bool onHello(const ClientHello& hello) override {
         heard["name"] += hello.serverName;
         heard["offer"] += hello.alpnOffers.empty() ? "" : hello.alpnOffers.front();

@@ -126,7 +126,8 @@ std::vector<std::uint8_t> QuicPacketSealer::seal(QuicPacketType type, const Quic
     QuicHeaderProtection::Mask mask{};
     protection.install(suite_.aead, hp_);
     protection.mask(std::span(packet).subspan(numberOffset + kNumberLength, 16), mask);
-    packet[0] ^= mask[0] & (type == QuicPacketType::OneRtt ? 0x1F : 0x0F);
+    packet[0] ^=
+        static_cast<std::uint8_t>(mask[0] & (type == QuicPacketType::OneRtt ? 0x1F : 0x0F));
     for (std::size_t i = 0; i < kNumberLength; ++i) {
         packet[numberOffset + i] ^= mask[1 + i];
     }

@@ -10,6 +10,7 @@
 #include "core/quic/QuicPacketHeader.h"
 #include "core/quic/QuicPacketNumber.h"
 #include "core/tls/TlsKeyDerivation.h"
+#include "support/CaseName.h"
 
 namespace {
 
@@ -182,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
         OpenCase{"ChaCha20ShortHeader", QuicVersion::kV1, 0x1303,
                  "9ac312a7f877468ebe69422748ad00a15443f18203a07d6060f688f30f21632b", 654360563,
                  "4cfe4189655e5cd55c41f69080575d7999c25a5bfb", 654360564, "01"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    CaseName{});
 
 TEST(QuicPacketNumber, IsTheClosestToTheNextExpected) {
     struct Row {
@@ -345,6 +346,6 @@ INSTANTIATE_TEST_SUITE_P(
                    "40"
                    "0102",
                    8, Parse::Malformed, Type::OneRtt, 0, 0, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    CaseName{});
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "core/detect/SuffixTable.h"
 #include "core/session/MonitorSession.h"
+#include "support/CaseName.h"
 #include "support/FixtureServer.h"
 #include "support/TestPackets.h"
 
@@ -128,8 +129,7 @@ TEST_P(SessionFeed, PacketsBecomeRowsOncePerHostAndPath) {
     EXPECT_EQ(reports.wakes(), c.rows.empty() ? 0 : 1) << "one wake per batch of news";
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, SessionFeed, testing::ValuesIn(kFeedCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, SessionFeed, testing::ValuesIn(kFeedCases), CaseName{});
 
 // A full list: detections still come back, new streams are counted, listed rows stay.
 TEST(MonitorSession, AFullListCountsTheStreamsItDrops) {
@@ -215,8 +215,8 @@ class FakeCapture : public CaptureEngine {
 
 class FakeFactory : public CaptureFactory {
   public:
-    std::unique_ptr<CaptureEngine> Create(PacketReceiver& receiver) override {
-        this->receiver = &receiver;
+    std::unique_ptr<CaptureEngine> Create(PacketReceiver& owner) override {
+        receiver = &owner;
         return std::make_unique<FakeCapture>(stops, filtered);
     }
     PacketReceiver* receiver = nullptr;
@@ -312,8 +312,7 @@ TEST_P(SessionDownloads, EndOnceWithTheirOutcomeAndTheRowShowsIt) {
     std::filesystem::remove(target, error);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, SessionDownloads, testing::ValuesIn(kDownloadCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, SessionDownloads, testing::ValuesIn(kDownloadCases), CaseName{});
 
 TEST(MonitorSession, ADownloadOutlivesItsRowAndAbortNeedsARunningOne) {
     FixtureServer server;

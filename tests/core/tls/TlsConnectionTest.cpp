@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "TlsSession.h"
+#include "support/CaseName.h"
 
 namespace {
 
@@ -225,8 +226,7 @@ const ConversationCase kConversations[] = {
     {"Tls12TrialFindsEntry", k12, kEcdheAes256, 0xC02C, "h2", kNoTwist, S, OtherRandom, D},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, TlsConversation, testing::ValuesIn(kConversations),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, TlsConversation, testing::ValuesIn(kConversations), CaseName{});
 
 struct NotTlsCase {
     const char* name;

@@ -36,9 +36,9 @@ class DownloadStarterTest : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    void setUrl(const char* scheme, const std::string& host, const std::string& path) {
+    void setUrl(const char* scheme, const std::string& hostName, const std::string& path) {
         std::strcpy(record.scheme, scheme);
-        std::strcpy(record.host, host.c_str());
+        std::strcpy(record.host, hostName.c_str());
         std::strcpy(record.path, path.c_str());
     }
 

@@ -14,6 +14,7 @@
 #include "AsfFixture.h"
 #include "MmsExpectedCommands.h"
 #include "MmsTestServer.h"
+#include "support/CaseName.h"
 
 namespace {
 
@@ -234,7 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
                                "a server command larger than 128 KiB"},
                     EndingCase{"DataLengthBelow8", MmsTestServer::Ending::ShortDataLength, -8,
                                "a data packet shorter than its 8-byte prefix"}),
-    [](const testing::TestParamInfo<EndingCase>& info) { return std::string(info.param.name); });
+    CaseName{});
 
 // The server leaves out each packet's zero fill and the file gets it back, but a server that
 // declares large packets and sends (nearly) empty ones must not make us write without bound.
@@ -389,9 +390,7 @@ TEST_P(MmsClientMalformed, OpeningFailsWithoutOverrun) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MmsClientMalformed, testing::ValuesIn(MalformedCases()),
-                         [](const testing::TestParamInfo<MalformedCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         CaseName{});
 
 // A send that fails is the caller's failure, with the system's words, and nothing reaches
 // stderr: during the opening exchange, and for a pong in the transfer.

@@ -20,6 +20,7 @@
 #include "core/download/http/RecordText.h"
 #include "core/download/record/RecordMessages.h"
 #include "core/download/record/RecordSaveChoice.h"
+#include "support/CaseName.h"
 #include "support/ScriptServer.h"
 
 namespace {
@@ -334,7 +335,6 @@ TEST(RecordSaveChoiceTest, AsksThePlaylistWhetherItEnds) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, RecordDownloadTest, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Fixtures, RecordDownloadTest, ::testing::ValuesIn(kCases), CaseName{});
 
 }  // namespace

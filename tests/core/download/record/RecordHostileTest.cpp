@@ -21,6 +21,7 @@
 #include "core/download/http/RecordText.h"
 #include "core/download/record/CRecordDownload.h"
 #include "core/download/record/RecordMessages.h"
+#include "support/CaseName.h"
 #include "support/ScriptServer.h"
 
 namespace {
@@ -173,7 +174,7 @@ TEST_P(RecordHostileTest, EndsAsTheTableSays) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Attacks, RecordHostileTest, ::testing::ValuesIn(kHostileCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         CaseName{});
 
 // A recorder that crashes, talks nonsense or ends without a word costs its recording only:
 // a message, the target untouched. (An RTSP recording asks no probe: no server is needed.)
