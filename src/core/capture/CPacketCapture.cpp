@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/capture/CaptureFilter.h"
@@ -58,12 +59,13 @@ std::string activateError(int code, pcap_t* handle, const std::string& name) {
 
 }  // namespace
 
-bool CPacketCapture::SetFilter(pcap* handle, std::string& failure) const {
-    std::vector<bpf_insn> instructions;
-    if (!CaptureFilter::compile(handle, ports_, tlsPorts_, instructions, failure)) {
+bool CPacketCapture::SetFilter(pcap* handle, std::string& failure) {
+    CaptureFilter::Programs programs;
+    if (!CaptureFilter::compile(handle, ports_, tlsPorts_, programs, failure)) {
         return false;
     }
-    bpf_program program{static_cast<unsigned>(instructions.size()), instructions.data()};
+    userlandFilter_ = std::move(programs.userland);
+    bpf_program program{static_cast<unsigned>(programs.kernel.size()), programs.kernel.data()};
     if (pcap_setfilter(handle, &program) != 0) {
         failure = std::string("cannot set the packet filter: ") + pcap_geterr(handle);
         return false;
@@ -302,16 +304,25 @@ void CPacketCapture::CloseHandle() {
 void CPacketCapture::OnFrame(unsigned char* user, const struct pcap_pkthdr* header,
                              const unsigned char* bytes) {
     auto* self = reinterpret_cast<CPacketCapture*>(user);
-    const int offset = DatagramExtractor::datagramOffset(self->linkType_, bytes, header->caplen);
+    std::uint32_t captured = header->caplen;
+    if (!self->userlandFilter_.empty()) {
+        const std::uint32_t snap =
+            bpf_filter(self->userlandFilter_.data(), bytes, header->len, header->caplen);
+        if (snap == 0) {
+            return;
+        }
+        captured = std::min(captured, snap);
+    }
+    const int offset = DatagramExtractor::datagramOffset(self->linkType_, bytes, captured);
     if (offset < 0) {
         return;
     }
     const std::uint8_t* datagram = bytes + offset;
-    const std::uint32_t length = DatagramExtractor::datagramLength(
-        datagram, header->caplen - static_cast<std::uint32_t>(offset));
+    const std::uint32_t length =
+        DatagramExtractor::datagramLength(datagram, captured - static_cast<std::uint32_t>(offset));
     ++self->handedOver_;
     // A frame the filter's snap length cut is a plain segment: the detector reads no more.
-    if (length > CapturedPacket::kCapacity && header->caplen == header->len) {
+    if (length > CapturedPacket::kCapacity && captured == header->len) {
         self->receiver_.OnLargeDatagram(datagram, length);
         return;
     }

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <pcap/pcap.h>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/capture/AdapterEntry.h"
 #include "core/capture/CaptureStatus.h"
@@ -95,7 +98,7 @@ class CPacketCapture {
                       const std::string& message,
                       CaptureStatus::Cause cause = CaptureStatus::Cause::kUnknown);
     void CloseHandle();
-    bool SetFilter(pcap* handle, std::string& failure) const;
+    bool SetFilter(pcap* handle, std::string& failure);
     void TakeStatistics();
     static void OnFrame(unsigned char* user, const struct pcap_pkthdr* header,
                         const unsigned char* bytes);
@@ -121,5 +124,6 @@ class CPacketCapture {
     bool opened_ = false;  // by OpenHere, not yet started
     int linkType_ = 0;
     CapturedPacket packet_;
+    std::vector<bpf_insn> userlandFilter_;  // see CaptureFilter::Programs
     std::uint64_t handedOver_ = 0;
 };

@@ -134,8 +134,8 @@ std::string CaptureFilter::tlsExpression(int linkType, const TlsPorts& tlsPorts)
     return withVlanTags(linkType, joined({"(", tlsClause(tlsPorts), ")"}));
 }
 
-bool CaptureFilter::compile(pcap* handle, const WatchedPorts& ports, const TlsPorts& tlsPorts,
-                            std::vector<bpf_insn>& program, std::string& failure) {
+bool CaptureFilter::compileJoined(pcap* handle, const WatchedPorts& ports, const TlsPorts& tlsPorts,
+                                  std::vector<bpf_insn>& program, std::string& failure) {
     const int linkType = pcap_datalink(handle);
     std::vector<bpf_insn> plain;
     if (!compileOne(handle, tlsExpression(linkType, tlsPorts), program, failure) ||
@@ -146,9 +146,28 @@ bool CaptureFilter::compile(pcap* handle, const WatchedPorts& ports, const TlsPo
     continueWhereRefused(program);
     setSnapLength(plain, kPlainSnapLength);
     program.insert(program.end(), plain.begin(), plain.end());
-    if (program.size() > kMaxInstructions) {
-        failure = "the packet filter is too long for the kernel";
+    return true;
+}
+
+bool CaptureFilter::compile(pcap* handle, const WatchedPorts& ports, const TlsPorts& tlsPorts,
+                            Programs& programs, std::string& failure) {
+    programs.userland.clear();
+    if (!compileJoined(handle, ports, tlsPorts, programs.kernel, failure)) {
         return false;
     }
-    return true;
+    if (programs.kernel.size() <= kMaxInstructions) {
+        return true;
+    }
+    // The frames libpcap hands over carry their VLAN tags, which a program for a capture
+    // file finds in place (a live handle's program asks the kernel instead).
+    const int linkType = pcap_datalink(handle);
+    pcap* offline = pcap_open_dead(linkType, kWholeSnapLength);
+    const bool compiled =
+        offline != nullptr && compileJoined(offline, ports, tlsPorts, programs.userland, failure) &&
+        compileOne(handle, withVlanTags(linkType, "(tcp or udp)"), programs.kernel, failure);
+    if (offline != nullptr) {
+        pcap_close(offline);
+    }
+    setSnapLength(programs.kernel, kWholeSnapLength);
+    return compiled;
 }

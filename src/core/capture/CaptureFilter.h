@@ -34,9 +34,21 @@ class CaptureFilter {
     // both ways, and QUIC runs over UDP.
     static std::string tlsExpression(int linkType, const TlsPorts& tlsPorts);
 
+    struct Programs {
+        std::vector<bpf_insn> kernel;
+        // Empty when the kernel's program is the exact one; otherwise the exact one, for the
+        // frames the kernel passes (as libpcap hands them over, VLAN tags in place).
+        std::vector<bpf_insn> userland;
+    };
+
     // The joined program for `handle`'s link type: a TLS port's datagram passes with
-    // kWholeSnapLength, a plain one with kPlainSnapLength. False with `failure` set when
-    // libpcap cannot compile an expression or the program grows too long.
+    // kWholeSnapLength, a plain one with kPlainSnapLength. Many ports on a link with VLAN tags
+    // make it too long for the kernel: then the kernel passes every TCP and UDP datagram and
+    // the joined program runs on what it passes. False with `failure` set when libpcap cannot
+    // compile an expression.
     static bool compile(pcap* handle, const WatchedPorts& ports, const TlsPorts& tlsPorts,
-                        std::vector<bpf_insn>& program, std::string& failure);
+                        Programs& programs, std::string& failure);
+    // The joined program alone, however long.
+    static bool compileJoined(pcap* handle, const WatchedPorts& ports, const TlsPorts& tlsPorts,
+                              std::vector<bpf_insn>& program, std::string& failure);
 };

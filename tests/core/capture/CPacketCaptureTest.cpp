@@ -50,6 +50,12 @@ class RecordingReceiver : public PacketReceiver {
         changed_.notify_all();
     }
 
+    void OnPacketBatchEnd() override {
+        std::lock_guard lock(mutex_);
+        ++batchEnds_;
+        changed_.notify_all();
+    }
+
     void OnCaptureStatus(const CaptureStatus& status) override {
         std::lock_guard lock(mutex_);
         statuses_.push_back(status);
@@ -71,6 +77,7 @@ class RecordingReceiver : public PacketReceiver {
     std::vector<std::vector<std::uint8_t>> packets_;
     std::vector<CaptureStatus> statuses_;
     bool tailsZero_ = true;
+    int batchEnds_ = 0;
 
   private:
     std::mutex mutex_;
@@ -242,14 +249,7 @@ TEST(CPacketCapture, HandsOverExactlyTheDetectorsPortsUntaggedAndTagged) {
 
 // A plain segment is cut where the detector stops reading; a TLS port's comes whole, as a
 // browser's hello does before the sender's offload splits it.
-TEST(CPacketCapture, LongDatagramsAreCutUnlessOnATlsPort) {
-    NetnsPair pair;
-    QVX_REQUIRE_NETNS(pair);
-    RecordingReceiver receiver;
-    CPacketCapture capture(receiver);
-    startInServer(pair, capture, serverAdapter(pair));
-    ASSERT_TRUE(receiver.WaitFor([](auto& r) { return hasStatus(r, CaptureStatus::kRunning); }));
-
+void expectLongDatagramsCut(const NetnsPair& pair, RecordingReceiver& receiver) {
     struct Case {
         FrameSpec frame;
         std::size_t handedOver;
@@ -267,7 +267,6 @@ TEST(CPacketCapture, LongDatagramsAreCutUnlessOnATlsPort) {
         ASSERT_TRUE(sender.Send(frames.back())) << c.frame.ident;
     }
     ASSERT_TRUE(receiver.WaitFor([&](auto& r) { return r.packets_.size() >= std::size(cases); }));
-    capture.Stop();
 
     auto packets = receiver.Packets();
     ASSERT_EQ(packets.size(), std::size(cases));
@@ -276,6 +275,58 @@ TEST(CPacketCapture, LongDatagramsAreCutUnlessOnATlsPort) {
         EXPECT_TRUE(std::equal(packets[i].begin(), packets[i].end(), frames[i].begin() + 14)) << i;
     }
     EXPECT_TRUE(receiver.tailsZero_) << "a short datagram after a long one leaves zeros";
+}
+
+TEST(CPacketCapture, LongDatagramsAreCutUnlessOnATlsPort) {
+    NetnsPair pair;
+    QVX_REQUIRE_NETNS(pair);
+    // With every port a user may add, the kernel's program would be too long: the kernel then
+    // passes more, and the same cuts are made on our side.
+    WatchedPorts manyPorts;
+    TlsPorts manyTlsPorts;
+    for (std::uint16_t port = 8000; manyPorts.add(port); ++port) {
+        manyTlsPorts.add(static_cast<std::uint16_t>(port + 1000));
+    }
+    for (const auto& [ports, tlsPorts] :
+         {std::pair{WatchedPorts{}, TlsPorts{}}, std::pair{manyPorts, manyTlsPorts}}) {
+        RecordingReceiver receiver;
+        CPacketCapture capture(receiver);
+        capture.SetPorts(ports, tlsPorts);
+        pair.RunIn(pair.serverNs(),
+                   [&] { ASSERT_TRUE(capture.Start(1, serverAdapter(pair), ports)); });
+        ASSERT_TRUE(receiver.WaitFor([](auto& r) { return hasStatus(r, CaptureStatus::kRunning); }))
+            << capture.Status().message;
+        expectLongDatagramsCut(pair, receiver);
+        capture.Stop();
+    }
+}
+
+// Counts asked for while the capture runs are taken between two batches, and the capture goes
+// on: a frame sent after the request arrives, and the counts are those from before it.
+TEST(CPacketCapture, CountsAreTakenWhileTheCaptureRuns) {
+    NetnsPair pair;
+    QVX_REQUIRE_NETNS(pair);
+    RecordingReceiver receiver;
+    CPacketCapture capture(receiver);
+    startInServer(pair, capture, serverAdapter(pair));
+    ASSERT_TRUE(receiver.WaitFor([](auto& r) { return hasStatus(r, CaptureStatus::kRunning); }));
+    FrameSender sender(pair);
+    for (std::uint16_t ident : {31, 32, 33}) {
+        ASSERT_TRUE(sender.Send(buildFrame({ident, 40000, 80})));
+    }
+    // A batch has ended: the capture knows that packets came since the counts were taken.
+    ASSERT_TRUE(
+        receiver.WaitFor([](auto& r) { return r.packets_.size() >= 3 && r.batchEnds_ > 0; }));
+    EXPECT_EQ(capture.LastStatistics().handedOver, 0u) << "taken only when asked";
+    capture.RequestStatistics();
+    ASSERT_TRUE(sender.Send(buildFrame({34, 40000, 80})));
+    ASSERT_TRUE(receiver.WaitFor([](auto& r) { return r.packets_.size() >= 4; }));
+    const CPacketCapture::Statistics counts = capture.LastStatistics();
+    EXPECT_EQ(counts.handedOver, 3u);
+    EXPECT_GE(counts.received, 3u);
+    EXPECT_EQ(capture.Status().state, CaptureStatus::kRunning);
+    capture.Stop();
+    EXPECT_EQ(capture.LastStatistics().handedOver, 4u);
 }
 
 TEST(CPacketCapture, StopOnASilentLinkEndsTheThreadAndResetsTheObject) {
@@ -369,10 +420,11 @@ TEST(CPacketCapture, FilterCompilesForEveryLinkTypeItCaptures) {
               DatagramExtractor::kIpv4, DatagramExtractor::kIpv6}) {
             pcap_t* dead = pcap_open_dead(linkType, CaptureFilter::kWholeSnapLength);
             ASSERT_NE(dead, nullptr) << linkType;
-            std::vector<bpf_insn> program;
+            CaptureFilter::Programs programs;
             std::string failure;
-            EXPECT_TRUE(CaptureFilter::compile(dead, ports, tlsPorts, program, failure))
+            EXPECT_TRUE(CaptureFilter::compile(dead, ports, tlsPorts, programs, failure))
                 << linkType << ": " << failure;
+            EXPECT_LE(programs.kernel.size(), CaptureFilter::kMaxInstructions) << linkType;
             pcap_close(dead);
         }
     }
@@ -432,7 +484,7 @@ TEST(CPacketCapture, FilterPassesWhatTheDetectorLooksAt) {
             pcap_open_dead(DatagramExtractor::kEthernet, CaptureFilter::kWholeSnapLength);
         std::vector<bpf_insn> instructions;
         std::string failure;
-        ASSERT_TRUE(CaptureFilter::compile(dead, ports, TlsPorts{}, instructions, failure));
+        ASSERT_TRUE(CaptureFilter::compileJoined(dead, ports, TlsPorts{}, instructions, failure));
         bpf_program program{static_cast<unsigned>(instructions.size()), instructions.data()};
         for (std::size_t i = 0; i < datagrams.size(); ++i) {
             const auto& d = datagrams[i];
