@@ -18,7 +18,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   python3 iproute2 curl tcpdump tcpreplay locales libcap2-bin util-linux openssl nghttp2-server \
   ngtcp2-client ngtcp2-server \
   wireshark-common \
-  libnotify-bin \
+  libnotify-bin dbus-daemon python3-dbus \
   chromium \
   xvfb xauth x11-apps xdotool imagemagick fonts-noto-cjk libx11-dev \
   scdoc dpkg-dev debhelper po-debconf lintian desktop-file-utils appstream adduser \

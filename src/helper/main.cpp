@@ -19,17 +19,42 @@
 
 namespace {
 
+// How often the parent hears the counts of the running capture: often enough for a status
+// line, rarely enough to cost nothing.
+constexpr int kStatisticsIntervalMs = 500;
+
+// Sends the counts taken since the last call, if they changed, and asks for fresh ones.
+bool sendStatistics(CPacketCapture& capture, PipeOutput& output, CPacketCapture::Statistics& sent) {
+    const CPacketCapture::Statistics counts = capture.LastStatistics();
+    if (counts != sent) {
+        if (!output.WriteStatistics(counts)) {
+            return false;
+        }
+        sent = counts;
+    }
+    capture.RequestStatistics();
+    return true;
+}
+
 // Until the parent closes our input (or goes away), the capture ends by itself, or the
-// output fails.
-void waitForTheEnd(int wakeFd) {
+// output fails. Meanwhile the parent hears the capture's counts now and then.
+void waitForTheEnd(int wakeFd, CPacketCapture& capture, PipeOutput& output) {
     pollfd watched[2] = {{STDIN_FILENO, POLLIN, 0}, {wakeFd, POLLIN, 0}};
     char buffer[256];
+    CPacketCapture::Statistics sent;
     while (true) {
-        if (::poll(watched, 2, -1) < 0) {
+        const int ready = ::poll(watched, 2, kStatisticsIntervalMs);
+        if (ready < 0) {
             if (errno == EINTR) {
                 continue;
             }
             return;
+        }
+        if (ready == 0) {
+            if (!sendStatistics(capture, output, sent)) {
+                return;
+            }
+            continue;
         }
         if (watched[1].revents != 0) {
             return;
@@ -70,7 +95,7 @@ int main(int argc, char** argv) {
         return 1;  // the failure went to the parent as a status message
     }
     capture.StartOpened();
-    waitForTheEnd(wake[0]);
+    waitForTheEnd(wake[0], capture, output);
     capture.Stop();
     output.WriteStatistics(capture.LastStatistics());
     return output.failed() ? 1 : 0;

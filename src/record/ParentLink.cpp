@@ -63,6 +63,13 @@ bool ParentLink::StopAsked() {
 
 void ParentLink::Alive() {
     const Clock::time_point now = Clock::now();
+    // What was held back while packets came fast goes out once the library waits: a live
+    // playlist's segment comes in one burst, then nothing for seconds.
+    if (heldProgress_ && now - lastProgress_ >= kProgressEvery) {
+        const RecordPipeFormat::Progress held = *heldProgress_;
+        Progress(held);
+        return;
+    }
     if (now - lastAlive_ < kAliveEvery) {
         return;
     }

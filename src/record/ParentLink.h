@@ -22,7 +22,8 @@ class ParentLink {
     // at the input at most every few tens of milliseconds: cheap enough for every callback.
     bool StopAsked();
 
-    // Tells the parent we are at work though nothing was written; at most once a second.
+    // Tells the parent we are at work though nothing was written; at most once a second. A
+    // progress report held back is sent instead, once it is due.
     void Alive();
     // The file's growth: the first report at once, then at most ten a second.
     void Progress(const RecordPipeFormat::Progress& progress);

@@ -32,7 +32,9 @@ Bodies are the repeating pattern byte(i) = i % 251 over the whole body.
                                 R=1 206 for the rest, R=0 the whole file again (200),
                                 R=bad a 206 from byte 0 whatever was asked, R=short and
                                 R=long a 206 whose Content-Range names the rest but whose
-                                Content-Length and body hold 10 bytes, or 5 times the rest
+                                Content-Length and body hold 10 bytes, or 5 times the rest;
+                                with &hold=S the first reply then waits for the client to
+                                go (a pause or a cancel), at most S seconds, before it closes
   /busy/NAME?size=N&code=C&times=K&wait=S
                                 the first K requests of this URL answer C (with
                                 Retry-After: S when given), then 200 as /file
@@ -47,6 +49,7 @@ user:secret (407 otherwise) and is then served as the path of that URI.
 import base64
 import http.server
 import os
+import select
 import socket
 import ssl
 import sys
@@ -213,6 +216,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("ETag", '"v1"')
             self.end_headers()
             self.send_pattern_from(0, int(query.get("after", "100")))
+            if "hold" in query:
+                select.select([self.connection], [], [], float(query["hold"]))
             return
         start = int(asked.split("=")[1].split("-")[0])
         if mode == "bad":

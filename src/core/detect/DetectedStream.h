@@ -58,7 +58,10 @@ struct DetectedStream {
     // Download bookkeeping
     StreamList* ownerList;
     DownloadWorker* worker;
-    std::int32_t state;  // 0 not downloaded / failed, 1 downloading, 2 transfer ended
+    // 0 not downloaded / failed, 1 downloading, 2 transfer ended, 3 waiting its turn, 4 paused
+    std::int32_t state;
+    // Nonzero while the download is a live recording, which a stop ends with its file kept.
+    std::int32_t liveRecording;
     char sizeText[kColumnTextCapacity];
     char progressText[kColumnTextCapacity];
     char timeText[kColumnTextCapacity];
@@ -116,7 +119,14 @@ enum DownloadState : std::int32_t {
     kStateIdle = 0,
     kStateDownloading = 1,
     kStateEnded = 2,
+    kStateWaiting = 3,  // asked for, waiting for a free place among the running downloads
+    kStatePaused = 4,   // stopped by the user, its part kept aside to go on from
 };
+
+// Whether a download holds the record in this state: it runs, waits its turn or is paused.
+inline bool HoldsDownload(std::int32_t state) {
+    return state == kStateDownloading || state == kStateWaiting || state == kStatePaused;
+}
 
 // The download state is written by a download's worker and read by the front end's thread:
 // every access after detection goes through these two.
@@ -127,4 +137,14 @@ inline std::int32_t LoadDownloadState(const DetectedStream& record) {
 }
 inline void StoreDownloadState(DetectedStream& record, std::int32_t state) {
     std::atomic_ref<std::int32_t>(record.state).store(state, std::memory_order_release);
+}
+
+// The same for DetectedStream::liveRecording, which the recording sets once it knows.
+inline bool LoadLiveRecording(const DetectedStream& record) {
+    auto& live = const_cast<std::int32_t&>(record.liveRecording);
+    return std::atomic_ref<std::int32_t>(live).load(std::memory_order_acquire) != 0;
+}
+inline void StoreLiveRecording(DetectedStream& record, bool live) {
+    std::atomic_ref<std::int32_t>(record.liveRecording)
+        .store(live ? 1 : 0, std::memory_order_release);
 }

@@ -27,8 +27,10 @@ class DownloadHost {
     virtual void showMessage(const std::string& text) = 0;
 
     // A failure text with what the system said about it (libcurl's error buffer, strerror,
-    // the server's reply); hosts that show no detail show the text alone.
-    virtual void showFailure(const std::string& text, const std::string& /*detail*/) {
+    // the server's reply) and the kind of failure it is; hosts that show no detail show the
+    // text alone.
+    virtual void showFailure(const std::string& text, const std::string& /*detail*/,
+                             FailureCause /*cause*/) {
         showMessage(text);
     }
 
@@ -39,4 +41,9 @@ class DownloadHost {
     // ended; always on the worker's thread (a worker that could not start reports no end).
     // The owner may destroy the worker from here on (not from inside this call).
     virtual void downloadEnded(DetectedStream* record, const DownloadOutcome& outcome) = 0;
+
+    // The worker stopped at the owner's wish with its part kept, after record->state holds
+    // kStatePaused; on the worker's thread. The download is not over: Resume() or the
+    // worker's end follows.
+    virtual void downloadPaused(DetectedStream* /*record*/) {}
 };

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "core/download/FailureCause.h"
+
 // How one download ended; every started download ends exactly once with one of these.
 struct DownloadOutcome {
     enum class Kind {
@@ -19,6 +21,8 @@ struct DownloadOutcome {
     // What the system said in its own words (libcurl's error buffer, strerror), for logs and the
     // command line; may be empty.
     std::string detail;
+    // Of a failure, what kind it was; kUnknown for the other outcomes.
+    FailureCause cause = FailureCause::kUnknown;
 
     bool completed() const { return kind == Kind::kCompleted; }
 };

@@ -43,6 +43,7 @@ std::unique_ptr<DownloadWorker> DownloadStarter::StartMms(DetectedStream& record
         return nullptr;
     }
     auto download = std::make_unique<CMmsDownload>(host_);
+    download->SetReplaceTarget(httpOptions_.replaceTarget);
     Prepare(record, list, download.get(), targetPath);
     // The server is asked for the path with its query, as the URL names it.
     std::string path(FieldText(record.path, sizeof record.path));
@@ -122,6 +123,34 @@ std::unique_ptr<DownloadWorker> DownloadStarter::StartRecord(DetectedStream& rec
         return nullptr;
     }
     return download;
+}
+
+bool DownloadStarter::Downloadable(const DetectedStream& record) {
+    std::string_view scheme = FieldText(record.scheme, sizeof record.scheme);
+    return RecordKindOf(record) != RecordKind::kNone || IsHttpScheme(scheme) || IsMmsScheme(scheme);
+}
+
+bool DownloadStarter::Queue(DetectedStream& record, StreamList* list,
+                            const std::string& targetPath) {
+    if (!Downloadable(record) || RefuseLongPath(record, targetPath)) {
+        return false;
+    }
+    SetRecordText(record.localFile, targetPath);
+    record.ownerList = list;
+    StoreDownloadState(record, kStateWaiting);
+    SetRecordText(record.progressText, ProgressWords::kWaiting);
+    if (list != nullptr) {
+        list->AddOrUpdateStream(&record, 1);
+    }
+    return true;
+}
+
+void DownloadStarter::Unqueue(DetectedStream& record) {
+    StoreDownloadState(record, kStateIdle);
+    SetRecordText(record.progressText, ProgressWords::kCancel);
+    if (record.ownerList != nullptr) {
+        record.ownerList->AddOrUpdateStream(&record, 1);
+    }
 }
 
 bool DownloadStarter::Abort(DetectedStream& record) {

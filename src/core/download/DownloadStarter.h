@@ -29,6 +29,15 @@ class DownloadStarter {
     std::unique_ptr<DownloadWorker> Start(DetectedStream& record, StreamList* list,
                                           const std::string& targetPath);
 
+    // Marks the record as waiting for its turn to be downloaded into `targetPath`: state,
+    // word and target, with its row refreshed through `list`. False with the record untouched
+    // for a scheme that is not downloaded, or for a path too long (the user has been told).
+    bool Queue(DetectedStream& record, StreamList* list, const std::string& targetPath);
+    // A waiting download given up: the record is idle again, its row says it was cancelled.
+    static void Unqueue(DetectedStream& record);
+    // Whether Start has a worker for the record's scheme.
+    static bool Downloadable(const DetectedStream& record);
+
     // The abort command: asks the record's worker to stop while the record is downloading.
     // Returns true when a cancel was requested.
     static bool Abort(DetectedStream& record);

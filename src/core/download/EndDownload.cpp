@@ -8,8 +8,15 @@
 void EndDownload(DetectedStream& record, StreamList* list, DownloadHost& host, std::int32_t state,
                  const char* progressWord, const DownloadOutcome& outcome) {
     StoreDownloadState(record, state);
+    StoreLiveRecording(record, false);
     if (progressWord != nullptr) {
         SetRecordText(record.progressText, progressWord);
+    }
+    // A failure leaves no file: nothing the row showed of its transfer stays true.
+    if (outcome.kind == DownloadOutcome::Kind::kFailed) {
+        for (char* text : {record.sizeText, record.timeText, record.rateText}) {
+            text[0] = '\0';
+        }
     }
     if (list != nullptr) {
         list->AddOrUpdateStream(&record, 1);

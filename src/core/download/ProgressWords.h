@@ -9,4 +9,8 @@ inline constexpr const char* kCancel = "Cancel";
 inline constexpr const char* kFailed = "失敗";
 // Before another try of a broken transfer, followed by " N/M".
 inline constexpr const char* kRetry = "再試行";
+// Asked for, while as many downloads as allowed run.
+inline constexpr const char* kWaiting = "待機中";
+// Stopped by the user with its part kept, until it is resumed.
+inline constexpr const char* kPaused = "一時停止中";
 }  // namespace ProgressWords

@@ -1,11 +1,14 @@
 #include "core/session/MonitorSession.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <new>
 #include <utility>
 
+#include "core/download/DownloadMessages.h"
 #include "core/download/DownloadStarter.h"
+#include "core/file/FreeFileName.h"
 #include "core/session/HelperCaptureFactory.h"
 #include "core/session/SessionDownload.h"
 
@@ -370,9 +373,7 @@ MonitorSession::Changes MonitorSession::takeChanges() {
 }
 
 void MonitorSession::reset() {
-    for (auto& download : downloads_) {
-        download->orphan();
-    }
+    downloads_.orphanAll();
     store_.reset();
     changes_->clear();
 }
@@ -382,17 +383,7 @@ std::vector<int> MonitorSession::removeRows(const std::vector<int>& rows) {
     if (moved.empty()) {
         return moved;
     }
-    for (auto& download : downloads_) {
-        const int row = download->row();
-        if (row < 0 || row >= static_cast<int>(moved.size())) {
-            continue;
-        }
-        if (moved[static_cast<std::size_t>(row)] < 0) {
-            download->orphan();  // an ended download whose row went
-        } else {
-            download->moveTo(moved[static_cast<std::size_t>(row)]);
-        }
-    }
+    downloads_.moveRows(moved);
     changes_->clear();
     return moved;
 }
@@ -403,60 +394,71 @@ void MonitorSession::setCookieReuse(bool reuse) {
 
 // ---- downloads ------------------------------------------------------------------------------
 
-bool MonitorSession::startDownload(int row, const std::string& targetPath) {
+bool MonitorSession::startDownload(int row, const std::string& targetPath, ExistingFile existing) {
     reapEndedDownloads();
     if (closed_.load()) {
         return false;
     }
     std::shared_ptr<DetectedStream> record = store_.sharedRecord(row);
-    if (!record || LoadDownloadState(*record) == kStateDownloading) {
+    if (!record || HoldsDownload(LoadDownloadState(*record))) {
         return false;
     }
     auto download = std::make_unique<SessionDownload>(
         store_, callbacks_, std::move(record), row,
         [this](SessionDownload& ended, const DownloadOutcome& outcome) {
             onDownloadEnded(ended, outcome);
-        });
-    // Listed before the start: a quick download may end before start() returns.
-    SessionDownload& started = *download;
-    downloads_.push_back(std::move(download));
+        },
+        [this](SessionDownload& paused) { onDownloadPaused(paused); });
     HttpDownloadOptions httpOptions;
     httpOptions.sendRequestContext = sendRequestContext_;
     httpOptions.sendCapturedCookie = cookieReuse();
-    if (!started.start(targetPath, httpOptions)) {
-        downloads_.pop_back();
+    std::string target = targetPath;
+    if (existing == ExistingFile::kFreeName) {
+        // Names that downloads of this session will take count as taken, too.
+        std::optional<std::string> free =
+            FreeFileName::Find(targetPath, [this](const std::string& name) {
+                return FreeFileName::Exists(name) || downloads_.holdsTarget(name);
+            });
+        if (!free) {
+            download->showMessage(
+                DownloadMessages::Fill(DownloadMessages::kFileOpenFailed, EEXIST));
+            return false;
+        }
+        target = std::move(*free);
+        httpOptions.replaceTarget = false;
+    }
+    if (!download->wait(target, httpOptions)) {
         return false;
     }
-    return true;
+    return downloads_.add(std::move(download));
 }
 
 bool MonitorSession::abortDownload(int row) {
-    if (row < 0) {
-        return false;
-    }
-    for (auto& download : downloads_) {
-        if (download->row() == row && download->abort()) {
-            return true;
-        }
-    }
-    return false;
+    return downloads_.abort(row);
+}
+
+bool MonitorSession::pauseDownload(int row) {
+    return downloads_.pause(row);
+}
+
+bool MonitorSession::canPauseDownload(int row) const {
+    return downloads_.canPause(row);
+}
+
+bool MonitorSession::resumeDownload(int row) {
+    return downloads_.resume(row);
 }
 
 int MonitorSession::abortAllDownloads() {
-    int asked = 0;
-    for (auto& download : downloads_) {
-        asked += download->abort() ? 1 : 0;
-    }
-    return asked;
+    return downloads_.abortAll();
 }
 
 int MonitorSession::downloadCount() const {
-    return static_cast<int>(downloads_.size());
+    return downloads_.count();
 }
 
 void MonitorSession::reapEndedDownloads() {
-    // Each destructor joins a worker that has told its end and is about to return.
-    std::erase_if(downloads_, [](const auto& download) { return download->ended(); });
+    downloads_.reap();
 }
 
 // Worker thread.
@@ -466,11 +468,15 @@ void MonitorSession::onDownloadEnded(SessionDownload& download, const DownloadOu
     }
 }
 
+// Worker thread.
+void MonitorSession::onDownloadPaused(SessionDownload& download) {
+    if (callbacks_.downloadPaused) {
+        callbacks_.downloadPaused(download.row());
+    }
+}
+
 void MonitorSession::shutdown() {
     closed_.store(true);
     stop();
-    for (auto& download : downloads_) {
-        download->cancel();
-    }
-    downloads_.clear();
+    downloads_.close();
 }

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstddef>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -17,6 +16,7 @@
 #include "core/detect/StreamDecoder.h"
 #include "core/detect/TlsPorts.h"
 #include "core/session/CaptureFactory.h"
+#include "core/session/DownloadQueue.h"
 #include "core/session/SecureTrafficReader.h"
 #include "core/session/SessionCallbacks.h"
 #include "core/store/StoreChangeQueue.h"
@@ -175,6 +175,10 @@ class MonitorSession : private PacketReceiver {
     }
     // The row's detection fields (download bookkeeping zero); false when out of range.
     bool copyRecord(int row, DetectedStream& out) const { return store_.copyRecord(row, out); }
+    // The same with an ended download's state and local file, for a saved list.
+    bool copyRecordToSave(int row, DetectedStream& out) const {
+        return store_.copyRecordToSave(row, out);
+    }
     // The row's own record, valid until reset(). Its detection fields and localFile may be
     // read; the state only through LoadDownloadState.
     const DetectedStream* record(int row) { return store_.record(row); }
@@ -187,31 +191,54 @@ class MonitorSession : private PacketReceiver {
     std::uint64_t droppedStreams() const { return store_.droppedCount(); }
     // What changed since the last call; the next change calls rowsChanged again.
     Changes takeChanges();
-    // Empties the list. Running downloads go on; their rows are gone.
+    // Empties the list. Running downloads go on; their rows are gone. Waiting and paused ones
+    // end (nothing could start or resume them unseen).
     void reset();
-    // Takes `rows` out of the list, except rows being downloaded; a stream taken out is
-    // listed again when seen again. Rows after them move up (downloads follow their rows).
+    // Takes `rows` out of the list, except rows that hold a download (running, waiting or
+    // paused); a stream taken out is listed again when seen again. Rows after them move up
+    // (downloads follow their rows).
     // Returns, for every row before the call, its row now (-1: gone); empty when none went.
     std::vector<int> removeRows(const std::vector<int>& rows);
 
     // ---- downloads ----
-    // Downloads row `row` into `targetPath` (a full path). False when nothing started: no such
-    // row, a row downloading already, a scheme that is not downloaded, a failure to start
-    // (told through showMessage).
-    bool startDownload(int row, const std::string& targetPath);
-    // Asks the row's running download to stop; false when none runs.
+    // What a download does about a file that already has its target's name.
+    enum class ExistingFile {
+        kReplace,   // the user chose it (a save dialog asks before it replaces one)
+        kFreeName,  // it takes the first free "name (1).mp4", "name (2).mp4", ... instead
+    };
+    // Downloads row `row` into `targetPath` (a full path): at once while fewer than
+    // downloadLimit() run, otherwise once the downloads asked for before it have had their
+    // turn (the row waits meanwhile). False when nothing was queued: no such row, a row that
+    // holds a download already, a scheme that is not downloaded, no free name, a failure to
+    // start (told through showMessage).
+    bool startDownload(int row, const std::string& targetPath,
+                       ExistingFile existing = ExistingFile::kReplace);
+    // Asks the row's download to stop, whether it runs, waits or is paused; false when it has
+    // none. A waiting one ends at once, without an end report.
     bool abortDownload(int row);
-    // Downloads whose worker still exists.
+    // HTTP downloads pause with their part kept and go on from it when resumed. Pause asks a
+    // running one to stop (downloadPaused follows, or its end when it was done); resume lets a
+    // paused one wait for its turn again. False when the row's download cannot.
+    bool pauseDownload(int row);
+    bool canPauseDownload(int row) const;
+    bool resumeDownload(int row);
+    // How many downloads run at once (DownloadQueue::kDefaultLimit unless set; at least one).
+    void setDownloadLimit(int limit) { downloads_.setLimit(limit); }
+    int downloadLimit() const { return downloads_.limit(); }
+    // Downloads that transfer now.
+    int runningDownloadCount() const { return downloads_.running(); }
+    // Downloads that run, wait or are paused, and those ended but not reaped yet.
     int downloadCount() const;
-    // Asks every running download to stop as abortDownload() does, also those whose row went
-    // with a reset; their ends arrive as usual. Returns how many were asked.
+    // Asks every download to stop as abortDownload() does, also those whose row went with a
+    // reset; the ends of those that ran arrive as usual. Returns how many were asked.
     int abortAllDownloads();
-    // Joins and forgets the downloads that have ended; from the owner's thread.
+    // Joins and forgets the downloads that have ended and starts the waiting ones whose turn
+    // it is; from the owner's thread, after each downloadEnded and downloadPaused.
     void reapEndedDownloads();
 
-    // Stops the capture, cancels every download and joins all threads; the session takes no
-    // more packets or downloads afterwards. A front end whose prompts wait for its own thread
-    // must release them first.
+    // Stops the capture, cancels every download (a paused one's part goes; a waiting one never
+    // starts) and joins all threads; the session takes no more packets or downloads
+    // afterwards. A front end whose prompts wait for its own thread must release them first.
     void shutdown();
 
   private:
@@ -234,6 +261,7 @@ class MonitorSession : private PacketReceiver {
     void addCaptured();
     void OnCaptureStatus(const CaptureStatus& status) override;
     void onDownloadEnded(SessionDownload& download, const DownloadOutcome& outcome);
+    void onDownloadPaused(SessionDownload& download);
 
     SessionCallbacks callbacks_;
     std::unique_ptr<CaptureFactory> captureFactory_;
@@ -276,7 +304,7 @@ class MonitorSession : private PacketReceiver {
 
     bool sendRequestContext_ = true;
 
-    std::list<std::unique_ptr<SessionDownload>> downloads_;
+    DownloadQueue downloads_;
     // Set by shutdown(): no capture starts and no packet is taken any more.
     std::atomic<bool> closed_{false};
 };

@@ -9,7 +9,7 @@
 
 // How a MonitorSession reports to its front end. Every callback runs on an engine thread (the
 // capture thread or a download's worker), never with a session lock held; each may be empty.
-// The first three must return quickly: hand the news to your own thread and take the details
+// The first four must return quickly: hand the news to your own thread and take the details
 // from the session there. The last two are the only ones that wait for the user.
 struct SessionCallbacks {
     // Rows were added or refreshed since the last takeChanges(); called once per batch.
@@ -21,15 +21,21 @@ struct SessionCallbacks {
     std::function<void(const CaptureStatus& status, int run)> captureStatus;
 
     // A download ended, after its row's last refresh. `row` is -1 when its row went with a
-    // reset. Call reapEndedDownloads() from the owner's thread afterwards.
+    // reset. Call reapEndedDownloads() from the owner's thread afterwards: it also starts the
+    // downloads waiting for the place this one held.
     std::function<void(int row, const DownloadOutcome& outcome)> downloadEnded;
+
+    // A download paused at the user's wish, after its row's refresh; its place is free. Call
+    // reapEndedDownloads() from the owner's thread afterwards, as after an end.
+    std::function<void(int row)> downloadPaused;
 
     // A download's failure text (Japanese, ending in its code); returns once the user saw it.
     std::function<void(const std::string& text)> showMessage;
 
-    // The same failure with the URL it concerns and what the system said (may be empty);
-    // when set, used instead of showMessage.
-    std::function<void(const std::string& text, const std::string& url, const std::string& detail)>
+    // The same failure with the URL it concerns, what the system said (may be empty) and the
+    // kind of failure, which the front end explains; when set, used instead of showMessage.
+    std::function<void(const std::string& text, const std::string& url, const std::string& detail,
+                       FailureCause cause)>
         showFailure;
 
     // A download needs a login; false when the user declines or none can be asked.

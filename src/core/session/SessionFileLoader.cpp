@@ -7,6 +7,8 @@
 
 #include "core/capture/CaptureFileReader.h"
 #include "core/capture/PcapngSecrets.h"
+#include "core/download/ProgressWords.h"
+#include "core/download/http/RecordText.h"
 #include "core/session/MonitorSession.h"
 #include "core/store/StreamListReader.h"
 #include "core/tls/KeyLogFile.h"
@@ -97,6 +99,10 @@ void SessionFileLoader::readList() {
                 result_.error = reader.error();
             }
         } else {
+            // A download the list kept is shown as it was when it ended.
+            if (record.state == kStateEnded) {
+                SetRecordText(record.progressText, ProgressWords::kComplete);
+            }
             const int before = session_.rowCount();
             if (session_.AddOrUpdateStream(&record, 0) >= before) {
                 ++result_.rowsAdded;

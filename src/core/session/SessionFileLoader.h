@@ -18,7 +18,7 @@ class MonitorSession;
 // and those the capture carries). The rows reach the front end as any detection does, through
 // the session's rowsChanged. The front end follows the progress and the end through the
 // atomics below; stop() ends the reading early (the rows found so far stay) and joins the
-// thread.
+// thread. A download that a saved list kept comes back as complete.
 //
 // While it runs, the owner must not reset or shut down the session, capture with it, nor change
 // its watched ports, TLS settings or suffix table: stop() first.

@@ -64,21 +64,34 @@ std::string addressText(const DetectedStream& stream, bool source) {
 
 const std::vector<std::string_view>& StreamCsvRow::columns() {
     static const std::vector<std::string_view> names = {
-        "scheme",  "host",      "path",    "query",   "url",     "suffix", "typeName",
-        "referer", "userAgent", "srcAddr", "dstAddr", "srcPort", "dstPort"};
+        "scheme",    "host",    "path",    "query",   "url",     "suffix", "typeName", "referer",
+        "userAgent", "srcAddr", "dstAddr", "srcPort", "dstPort", "state",  "localFile"};
     return names;
 }
 
-std::string StreamCsvRow::header() {
+namespace {
+
+std::string headerOf(std::size_t columnCount) {
     std::string out;
-    for (std::string_view name : columns()) {
+    for (std::size_t i = 0; i < columnCount; ++i) {
         if (!out.empty()) {
             out += ',';
         }
-        out += name;
+        out += StreamCsvRow::columns()[i];
     }
-    out += "\r\n";
     return out;
+}
+
+}  // namespace
+
+std::string StreamCsvRow::header() {
+    return headerOf(columns().size()) + "\r\n";
+}
+
+bool StreamCsvRow::isHeader(std::string_view line) {
+    static const std::string now = headerOf(columns().size());
+    static const std::string before = headerOf(kColumnsWithoutDownload);
+    return line == now || line == before;
 }
 
 void StreamCsvRow::append(std::string& out, const DetectedStream& stream) {
@@ -105,6 +118,15 @@ void StreamCsvRow::append(std::string& out, const DetectedStream& stream) {
     out += std::to_string(stream.srcPort);
     out += ',';
     out += std::to_string(stream.dstPort);
+    out += ',';
+    // A path that is no UTF-8 would come back as another file: such a download is not kept.
+    if (StreamRecordFields::keepsDownload(stream) && isUtf8(field(stream.localFile))) {
+        out += StreamRecordFields::kEndedState;
+        out += ',';
+        appendField(out, field(stream.localFile));
+    } else {
+        out += ',';
+    }
     out += "\r\n";
 }
 
@@ -112,11 +134,11 @@ bool StreamCsvRow::parse(const std::vector<std::string>& fields, DetectedStream&
                          std::string& error) {
     StreamRecordFields::begin(out);
     const auto& names = columns();
-    if (fields.size() != names.size()) {
+    if (fields.size() != names.size() && fields.size() != kColumnsWithoutDownload) {
         error = std::to_string(names.size()) + " 列ではありません";
         return false;
     }
-    for (std::size_t i = 0; i < names.size(); ++i) {
+    for (std::size_t i = 0; i < fields.size(); ++i) {
         std::string_view value = fields[i];
         if (!value.empty() && value[0] == kTextMark) {
             value.remove_prefix(1);

@@ -209,6 +209,16 @@ char* writeLine(char* out, const StreamFields& stream, const LineTexts& texts) {
 
 void StreamJsonLine::append(std::string& out, const DetectedStream& stream) {
     append(out, StreamFields::of(stream));
+    // A finished download, for a saved list that shows it again: behind every older key, so
+    // that a reader that knows none of this still finds the rest as before.
+    if (StreamRecordFields::keepsDownload(stream)) {
+        out.back() = ',';  // the object's closing brace
+        out += "\"state\":";
+        JsonString::append(out, StreamRecordFields::kEndedState);
+        out += ",\"localFile\":";
+        JsonString::append(out, stream.localFile);
+        out += '}';
+    }
 }
 
 void StreamJsonLine::append(std::string& out, const StreamFields& stream) {

@@ -9,8 +9,9 @@
 // One stream as one JSON object on one line, the form of `detect --json` and of a saved list:
 // scheme, host, path, query, url (host, path and query), suffix, typeName, referer, userAgent,
 // for a request read inside TLS httpVersion and sni (its hello's server name), srcAddr, dstAddr
-// (dotted IPv4 or RFC 5952 IPv6 text), srcPort, dstPort. Texts are the record's bytes as JsonString
-// writes them. The cookie is a credential and is never written.
+// (dotted IPv4 or RFC 5952 IPv6 text), srcPort, dstPort, and last, for a download that ended in
+// its file, state ("ended") and localFile (StreamRecordFields::keepsDownload). Texts are the
+// record's bytes as JsonString writes them. The cookie is a credential and is never written.
 class StreamJsonLine {
   public:
     // Appends the object, without a line break.

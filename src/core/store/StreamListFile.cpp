@@ -57,8 +57,7 @@ StreamListFile::Kind StreamListFile::sniffBytes(std::string_view head) {
         head.remove_prefix(kByteOrderMark.size());
     }
     const std::string_view line = firstLine(head);
-    if (line.size() + 2 == StreamCsvRow::header().size() &&
-        startsWith(StreamCsvRow::header(), line)) {
+    if (StreamCsvRow::isHeader(line)) {
         return Kind::Csv;
     }
     // A JSON line is ours only when its first record reads as one of ours.

@@ -13,17 +13,6 @@ namespace {
 constexpr std::size_t kReadChunk = 1 << 16;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-bool validUtf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = utf8SequenceLength(text, i);
-        if (length == 0) {
-            return false;
-        }
-        i += length;
-    }
-    return true;
-}
-
 }  // namespace
 
 StreamListReader::StreamListReader() : file_(nullptr, &std::fclose) {}
@@ -203,7 +192,7 @@ StreamListReader::Status StreamListReader::nextCsv(DetectedStream& out) {
             continue;
         }
         for (const std::string& field : fields_) {
-            if (!validUtf8(field)) {
+            if (!isUtf8(field)) {
                 error_ = "UTF-8 ではない文字があります";
                 return Status::Skipped;
             }

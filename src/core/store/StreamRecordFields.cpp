@@ -95,13 +95,20 @@ bool StreamRecordFields::set(DetectedStream& out, std::string_view name, std::st
         return setPort(out.srcPort, name, value, error);
     if (name == "dstPort")
         return setPort(out.dstPort, name, value, error);
+    if (name == "state") {
+        out.state = value == kEndedState ? kStateEnded : kStateIdle;
+        return true;
+    }
+    if (name == "localFile")
+        return setText(out.localFile, name, value, error);
     return true;
 }
 
 bool StreamRecordFields::known(std::string_view name) {
     static constexpr std::string_view kNames[] = {
-        "scheme",    "host",        "path", "query",   "url",     "suffix",  "typeName", "referer",
-        "userAgent", "httpVersion", "sni",  "srcAddr", "dstAddr", "srcPort", "dstPort"};
+        "scheme",   "host",    "path",      "query",       "url",      "suffix",
+        "typeName", "referer", "userAgent", "httpVersion", "sni",      "srcAddr",
+        "dstAddr",  "srcPort", "dstPort",   "state",       "localFile"};
     for (std::string_view known : kNames) {
         if (name == known) {
             return true;
@@ -124,6 +131,28 @@ bool StreamRecordFields::finish(DetectedStream& out, std::string& error) {
     if ((out.verIhl == kIpv6Version) && (out.srcAddr != 0 || out.dstAddr != 0)) {
         error = "srcAddr と dstAddr のアドレスの種類が違います";
         return false;
+    }
+    if (!keepsDownload(out)) {
+        out.state = kStateIdle;
+        out.localFile[0] = '\0';
+    }
+    return true;
+}
+
+bool StreamRecordFields::keepsDownload(const DetectedStream& record) {
+    if (LoadDownloadState(record) != kStateEnded || record.localFile[0] != '/') {
+        return false;
+    }
+    // A path from a file reaches the desktop's opener and message boxes: no control bytes.
+    const std::size_t length = ::strnlen(record.localFile, sizeof record.localFile);
+    if (length == sizeof record.localFile) {
+        return false;
+    }
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(record.localFile[i]);
+        if (byte < 0x20 || byte == 0x7F) {
+            return false;
+        }
     }
     return true;
 }

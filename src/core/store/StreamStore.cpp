@@ -700,6 +700,26 @@ bool StreamStore::copyRecord(int row, DetectedStream& out) const {
     return true;
 }
 
+bool StreamStore::copyRecordToSave(int row, DetectedStream& out) const {
+    std::unique_lock lock = lockForReading();
+    if (row < 0 || row >= rowCount_) {
+        return false;
+    }
+    const Row& stored = rowAt(row);
+    fillRecord(stored, out);
+    if (stored.extra == 0 || !extras_[stored.extra - 1]->record) {
+        return true;
+    }
+    // Once ended, only the owner's thread starts the row's download anew: its file name
+    // holds still while it is copied.
+    const DetectedStream& own = *extras_[stored.extra - 1]->record;
+    if (LoadDownloadState(own) == kStateEnded) {
+        out.state = kStateEnded;
+        std::memcpy(out.localFile, own.localFile, sizeof out.localFile);
+    }
+    return true;
+}
+
 bool StreamStore::rowTexts(int row, StreamRowTexts& out) const {
     std::unique_lock lock = lockForReading();
     if (row < 0 || row >= rowCount_) {
@@ -770,7 +790,8 @@ bool StreamStore::removable(const Row& row) const {
         return true;
     }
     const RowExtra& extra = *extras_[row.extra - 1];
-    return !extra.record || LoadDownloadState(*extra.record) != kStateDownloading;
+    // A download that runs, waits or is paused keeps its row.
+    return !extra.record || !HoldsDownload(LoadDownloadState(*extra.record));
 }
 
 // The kept rows are laid out afresh, with their texts and index; everything is built before

@@ -97,6 +97,10 @@ class StreamStore : public StreamList {
     // without keeping a record; false when `row` is out of range. Texts are filled up to their
     // terminators (see ClearRecordFields).
     bool copyRecord(int row, DetectedStream& out) const;
+    // The same, and for a row whose download has ended its state and local file, as a saved
+    // list keeps them; any other download (one still running) leaves them zero. From the
+    // thread that starts the downloads.
+    bool copyRecordToSave(int row, DetectedStream& out) const;
 
     // A consistent copy of a row's texts; false when `row` is out of range.
     bool rowTexts(int row, StreamRowTexts& out) const;
@@ -117,10 +121,10 @@ class StreamStore : public StreamList {
     // Empties the list and zeroes the dropped count.
     void reset();
 
-    // Takes `rows` out of the list, except rows whose download runs; the rows after them move
-    // up, and a stream taken out is a new row when seen again. Returns, for every row before
-    // the call, its row now (-1: taken out); empty when nothing was taken out (or memory ran
-    // out, and then the list is as it was). Observers hear a reset.
+    // Takes `rows` out of the list, except rows whose download runs, waits or is paused; the
+    // rows after them move up, and a stream taken out is a new row when seen again. Returns,
+    // for every row before the call, its row now (-1: taken out); empty when nothing was taken
+    // out (or memory ran out, and then the list is as it was). Observers hear a reset.
     std::vector<int> removeRows(const std::vector<int>& rows);
 
     void addObserver(std::shared_ptr<StreamStoreObserver> observer);

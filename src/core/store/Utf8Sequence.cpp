@@ -38,3 +38,14 @@ std::size_t utf8SequenceLength(std::string_view s, std::size_t i) {
     }
     return length;
 }
+
+bool isUtf8(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t length = utf8SequenceLength(s, i);
+        if (length == 0) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}

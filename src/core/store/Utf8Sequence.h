@@ -7,3 +7,6 @@
 // byte there starts none: overlong forms, surrogates and code points above U+10FFFF count
 // as invalid, as does a sequence cut off by the end of `s`.
 std::size_t utf8SequenceLength(std::string_view s, std::size_t i);
+
+// Whether all of `s` is valid UTF-8.
+bool isUtf8(std::string_view s);

@@ -24,6 +24,7 @@
 #include "gui/app/CommandIds.h"
 #include "gui/app/CountText.h"
 #include "gui/app/DownloadGuard.h"
+#include "gui/app/DownloadLimitSetting.h"
 #include "gui/app/DownloadNotice.h"
 #include "gui/app/FailureText.h"
 #include "gui/app/KeyLockState.h"
@@ -96,6 +97,7 @@ CMainFrame::CMainFrame(CQuorvexDoc* document, FrameServices services, QWidget* p
     session_ =
         std::make_unique<MonitorSession>(bridge_->callbacks(), std::move(services_.captureFactory));
     session_->setWatchedPorts(WatchedPortsSetting::Load());
+    session_->setDownloadLimit(DownloadLimitSetting::Load());
     connect(bridge_.get(), &UiBridge::captureStatus, this, &CMainFrame::OnCaptureStatus);
     connect(bridge_.get(), &UiBridge::downloadEnded, this, &CMainFrame::OnDownloadEnded);
     // The list's bound: the settings' "maxStreams" when it is a sensible count.
@@ -147,6 +149,7 @@ bool CMainFrame::Create() {
         UpdateCommandUI();
         UpdateLockIndicators();
         UpdateDroppedStreams();
+        UpdatePacketCounts();
         UpdateListStatus();
         UpdateCaption();
         // Browsers that ended are reaped; their key log stays for the session.
@@ -290,6 +293,11 @@ void CMainFrame::CreateActions() {
                        "プロファイルで起動します\n鍵ログ付きでブラウザを起動"));
     connect(browser, &QAction::triggered, this, &CMainFrame::OnStartKeyLogBrowser);
     CreateRequestContextActions();
+    QAction* downloadLimit = AddAction(
+        ID_DOWNLOAD_LIMIT, QStringLiteral("同時ダウンロード数(&D)..."),
+        QStringLiteral("同時に実行するダウンロードの数を設定します。超えた分は順番を待ちます"
+                       "\n同時ダウンロード数"));
+    connect(downloadLimit, &QAction::triggered, this, &CMainFrame::OnDownloadLimit);
 
     QAction* viewToolBar = AddAction(
         ID_VIEW_TOOLBAR, QStringLiteral("ツール バー(&T)"),
@@ -372,6 +380,7 @@ void CMainFrame::CreateMenus() {
     edit->addAction(action(ID_KEY_LOG_FILE));
     edit->addAction(action(ID_SEND_REQUEST_CONTEXT));
     edit->addAction(action(ID_COOKIE_REUSE));
+    edit->addAction(action(ID_DOWNLOAD_LIMIT));
 
     QMenu* view = menuBar()->addMenu(QStringLiteral("表示(&V)"));
     view->addAction(action(ID_VIEW_TOOLBAR));
@@ -427,6 +436,18 @@ bool CMainFrame::CreateStatusBar() {
         bar->addPermanentWidget(label);
         return label;
     };
+    // Shown once a capture has run; they change only with the capture's counts.
+    packetsLabel_ = new QLabel(bar);
+    packetsLabel_->setObjectName(QStringLiteral("capturedPackets"));
+    packetsLabel_->setToolTip(QStringLiteral("キャプチャのフィルタを通ったパケットの数"));
+    packetsLabel_->hide();
+    bar->addPermanentWidget(packetsLabel_);
+    lostPacketsLabel_ = new QLabel(bar);
+    lostPacketsLabel_->setObjectName(QStringLiteral("kernelDroppedPackets"));
+    lostPacketsLabel_->setToolTip(
+        QStringLiteral("受信バッファが足りず、カーネルが捨てたパケットの数"));
+    lostPacketsLabel_->hide();
+    bar->addPermanentWidget(lostPacketsLabel_);
     rowsLabel_ = new QLabel(bar);
     rowsLabel_->setObjectName(QStringLiteral("listRows"));
     bar->addPermanentWidget(rowsLabel_);
@@ -454,6 +475,27 @@ void CMainFrame::UpdateDroppedStreams() {
         droppedLabel_->setText(QStringLiteral("破棄 %1 件 (一覧の上限 %2 件)")
                                    .arg(CountText::of(static_cast<long long>(dropped)),
                                         CountText::of(session_->rowLimit())));
+    }
+}
+
+void CMainFrame::UpdatePacketCounts() {
+    const bool shown = session_->captureRun() > 0;
+    packetsLabel_->setVisible(shown);
+    lostPacketsLabel_->setVisible(shown);
+    if (!shown) {
+        return;
+    }
+    // The capture sends its counts a few times a second; a pane is redrawn only when they move.
+    const CPacketCapture::Statistics counts = session_->captureStatistics();
+    const QString packets = QStringLiteral("受信 %1 パケット")
+                                .arg(CountText::of(static_cast<long long>(counts.received)));
+    const QString lost =
+        QStringLiteral("取りこぼし %1").arg(CountText::of(static_cast<long long>(counts.dropped)));
+    if (packetsLabel_->text() != packets) {
+        packetsLabel_->setText(packets);
+    }
+    if (lostPacketsLabel_->text() != lost) {
+        lostPacketsLabel_->setText(lost);
     }
 }
 
@@ -519,6 +561,7 @@ void CMainFrame::UpdateCommandUI() {
     }
     action(ID_SEND_REQUEST_CONTEXT)->setEnabled(true);
     action(ID_COOKIE_REUSE)->setEnabled(true);
+    action(ID_DOWNLOAD_LIMIT)->setEnabled(true);
     action(ID_VIEW_TOOLBAR)->setChecked(toolBar_ != nullptr && !toolBar_->isHidden());
     action(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());
     // Commands without a handler anywhere.
@@ -739,6 +782,20 @@ void CMainFrame::OnTlsPorts() {
                         TlsPortsSetting::Save(*ports);
                     }
                     return ports.has_value();
+                });
+}
+
+// Taken at once: a larger count starts waiting downloads, a smaller one lets the running
+// finish and starts no more until fewer run.
+void CMainFrame::OnDownloadLimit() {
+    EditSetting(services_.askDownloadLimit, DownloadLimitSetting::ToText(session_->downloadLimit()),
+                [this](const QString& text, QString& error) {
+                    std::optional<int> limit = DownloadLimitSetting::FromText(text, error);
+                    if (limit) {
+                        DownloadLimitSetting::Save(*limit);
+                        session_->setDownloadLimit(*limit);
+                    }
+                    return limit.has_value();
                 });
 }
 

@@ -63,6 +63,8 @@ class CMainFrame : public QMainWindow {
     void OnWatchedPorts();
     void OnTlsPorts();
     void OnKeyLogFile();
+    // How many downloads run at once: asked for, checked, kept and given to the session.
+    void OnDownloadLimit();
     // Starts a browser that writes its TLS secrets to a private key log and has the session
     // follow it from now on (a running capture starts again to do so). Browsers started later
     // write to the same key log.
@@ -120,6 +122,8 @@ class CMainFrame : public QMainWindow {
     void UpdateLockIndicators();
     // Shows in the status bar how many new streams the list dropped (none: nothing shown).
     void UpdateDroppedStreams();
+    // The packets the capture saw and the kernel dropped, once a capture has run.
+    void UpdatePacketCounts();
     // Monitoring with its adapter, the list's rows (shown of all while filtered), the tree's
     // types and counts.
     void UpdateListStatus();
@@ -152,6 +156,8 @@ class CMainFrame : public QMainWindow {
     RecentFilesMenu* recentFiles_ = nullptr;
     QLabel* readyLabel_ = nullptr;
     QLineEdit* filterEdit_ = nullptr;
+    QLabel* packetsLabel_ = nullptr;      // packets that passed the capture's filter
+    QLabel* lostPacketsLabel_ = nullptr;  // packets the kernel dropped for lack of room
     QLabel* rowsLabel_ = nullptr;
     QLabel* droppedLabel_ = nullptr;  // new streams the full list had to drop
     QLabel* unreadLabel_ = nullptr;   // encrypted connections without keys

@@ -207,7 +207,8 @@ bool CQuorvexDoc::OnSaveDocument(const QString& path, QString* error) {
     std::string why;
     const bool saved = StreamListFile::save(
         path.toStdString(), csv,
-        [&](DetectedStream& out) { return row < rows && session_->copyRecord(row++, out); }, why);
+        [&](DetectedStream& out) { return row < rows && session_->copyRecordToSave(row++, out); },
+        why);
     if (!saved) {
         return fail(QString::fromStdString(why));
     }

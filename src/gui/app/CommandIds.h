@@ -13,6 +13,7 @@ enum CommandId : int {
     ID_TLS_PORTS = 152,
     ID_KEY_LOG_FILE = 153,
     ID_KEY_LOG_BROWSER = 154,
+    ID_DOWNLOAD_LIMIT = 170,
     ID_FILE_NEW = 57600,
     ID_FILE_OPEN = 57601,
     ID_FILE_SAVE = 57603,

@@ -15,6 +15,7 @@
 #include "core/session/SystemAdapterSource.h"
 #include "gui/app/DocumentPrompts.h"
 #include "gui/app/DownloadGuard.h"
+#include "gui/app/DownloadLimitSetting.h"
 #include "gui/app/DownloadNotice.h"
 #include "gui/app/FrameViewAdapter.h"
 #include "gui/capture/CSelectAdapter.h"
@@ -68,6 +69,13 @@ FrameServices DesktopServices::Make() {
                        QStringLiteral("ブラウザが TLS の鍵を書き出すファイル (SSLKEYLOGFILE) の"
                                       "絶対パス。空にすると使いません\n"
                                       "次にモニタリングを開始したときから使われます:"),
+                       current);
+    };
+    services.askDownloadLimit = [](QWidget* parent, const QString& current) {
+        return askLine(parent, QStringLiteral("同時ダウンロード数"),
+                       QStringLiteral("同時に実行するダウンロードの数 (1 から %1)\n"
+                                      "超えた分は順番を待ちます:")
+                           .arg(DownloadLimitSetting::kMost),
                        current);
     };
     services.browserEnvironment = &KeyLogBrowser::processEnvironment;

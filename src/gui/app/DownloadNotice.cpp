@@ -6,6 +6,7 @@
 #include <QSystemTrayIcon>
 
 #include "core/download/DownloadOutcome.h"
+#include "gui/app/FailureExplanation.h"
 
 QString DownloadNotice::body(const DownloadOutcome& outcome, const QString& subject) {
     QString text;
@@ -21,7 +22,13 @@ QString DownloadNotice::body(const DownloadOutcome& outcome, const QString& subj
             break;
     }
     text += subject.isEmpty() ? QStringLiteral("。") : QStringLiteral(": ") + subject;
-    if (outcome.kind == DownloadOutcome::Kind::kFailed && !outcome.message.empty()) {
+    if (outcome.kind != DownloadOutcome::Kind::kFailed) {
+        return text;
+    }
+    if (const QString explanation = FailureExplanation::of(outcome.cause); !explanation.isEmpty()) {
+        text += QLatin1Char('\n') + explanation;
+    }
+    if (!outcome.message.empty()) {
         text += QLatin1Char('\n') + QString::fromStdString(outcome.message);
     }
     return text;

@@ -1,6 +1,7 @@
 #include "gui/app/ExternalOpener.h"
 
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QMimeDatabase>
 #include <QProcess>
 #include <QStandardPaths>
@@ -57,6 +58,11 @@ bool ExternalOpener::openWebUrl(const QUrl& url) const {
 
 bool ExternalOpener::openFile(const QString& path) const {
     return open(QUrl::fromLocalFile(path), QMimeDatabase().mimeTypeForFile(path).name(), false);
+}
+
+bool ExternalOpener::openFolderOf(const QString& path) const {
+    return open(QUrl::fromLocalFile(QFileInfo(path).absolutePath()),
+                QStringLiteral("inode/directory"), false);
 }
 
 bool ExternalOpener::open(const QUrl& url, const QString& mimeType, bool web) const {

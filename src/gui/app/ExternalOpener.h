@@ -29,6 +29,8 @@ class ExternalOpener {
     // False when nothing could open them.
     bool openWebUrl(const QUrl& url) const;
     bool openFile(const QString& path) const;
+    // The folder that holds the file at `path`, in the desktop's file manager.
+    bool openFolderOf(const QString& path) const;
 
     // The desktop as it is: the toolkit's opener and the freedesktop.org MIME tools.
     static Probe desktop();

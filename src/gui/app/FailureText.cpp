@@ -2,6 +2,8 @@
 
 #include <QList>
 
+#include "gui/app/FailureExplanation.h"
+
 namespace {
 
 // Characters that change how the text around them reads: C0, DEL, C1, and the marks that
@@ -52,8 +54,12 @@ QString FailureText::elideMiddle(const QString& text, int maxChars) {
 }
 
 FailureText::Box FailureText::make(const std::string& message, const std::string& url,
-                                   const std::string& detail) {
-    return make(message, QStringLiteral("URL: "), url, detail);
+                                   const std::string& detail, FailureCause cause) {
+    Box box = make(message, QStringLiteral("URL: "), url, detail);
+    if (const QString explanation = FailureExplanation::of(cause); !explanation.isEmpty()) {
+        box.text = explanation + QLatin1Char('\n') + box.text;
+    }
+    return box;
 }
 
 FailureText::Box FailureText::make(const std::string& message, const QString& label,

@@ -5,9 +5,12 @@
 #include <string>
 #include <string_view>
 
-// The texts of a download's failure box: the program's own message, then the URL it concerns
-// and what the system said. URLs and details come from the network, so every control byte or
-// direction mark is shown as an escape and never acts on the text around it.
+#include "core/download/FailureCause.h"
+
+// The texts of a download's failure box: a sentence on the kind of failure, the program's own
+// message, then the URL it concerns and what the system said. URLs and details come from the
+// network, so every control byte or direction mark is shown as an escape and never acts on the
+// text around it.
 class FailureText {
   public:
     // Longest URL or detail the box's text shows whole; longer ones lose their middle there
@@ -19,7 +22,8 @@ class FailureText {
         QString details;  // empty when the text holds everything
     };
 
-    static Box make(const std::string& message, const std::string& url, const std::string& detail);
+    static Box make(const std::string& message, const std::string& url, const std::string& detail,
+                    FailureCause cause = FailureCause::kUnknown);
     // The same about another subject than a URL ("ファイル: " and its path).
     static Box make(const std::string& message, const QString& label, const std::string& subject,
                     const std::string& detail);

@@ -38,6 +38,8 @@ struct FrameServices {
     // The same for the TCP ports read as TLS besides 443, and for the key log file's path.
     std::function<std::optional<QString>(QWidget* parent, const QString& current)> askTlsPorts;
     std::function<std::optional<QString>(QWidget* parent, const QString& current)> askKeyLogFile;
+    // The same for how many downloads run at once.
+    std::function<std::optional<QString>(QWidget* parent, const QString& current)> askDownloadLimit;
     // The environment ("NAME=value") a browser started with a key log finds and gets; empty:
     // this process's.
     std::function<std::vector<std::string>()> browserEnvironment;

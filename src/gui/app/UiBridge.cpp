@@ -27,9 +27,13 @@ SessionCallbacks UiBridge::callbacks() {
     callbacks.downloadEnded = [this](int row, const DownloadOutcome& outcome) {
         post([this, row, outcome] { emit downloadEnded(row, outcome); });
     };
-    callbacks.showMessage = [this](const std::string& text) { showFailure(text, {}, {}); };
+    callbacks.downloadPaused = [this](int row) { post([this, row] { emit downloadPaused(row); }); };
+    callbacks.showMessage = [this](const std::string& text) {
+        showFailure(text, {}, {}, FailureCause::kUnknown);
+    };
     callbacks.showFailure = [this](const std::string& text, const std::string& url,
-                                   const std::string& detail) { showFailure(text, url, detail); };
+                                   const std::string& detail,
+                                   FailureCause cause) { showFailure(text, url, detail, cause); };
     callbacks.askLogin = [this](const DownloadHost::LoginRequest& request,
                                 DownloadHost::Credentials& out) { return askLogin(request, out); };
     return callbacks;
@@ -92,8 +96,8 @@ void UiBridge::runAndWait(std::function<void()> dialog) {
 }
 
 void UiBridge::showFailure(const std::string& text, const std::string& url,
-                           const std::string& detail) {
-    const FailureText::Box content = FailureText::make(text, url, detail);
+                           const std::string& detail, FailureCause cause) {
+    const FailureText::Box content = FailureText::make(text, url, detail, cause);
     QPointer<QWidget> parent = dialogParent_;
     runAndWait([content, parent] {
         QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), content.text,

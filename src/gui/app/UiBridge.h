@@ -18,7 +18,7 @@ class QWidget;
 // over here by one queued call and comes out as a signal on this object's thread:
 // - rows changed: coalesced by a short timer, so a flood of detections and progress costs one
 //   flush of the list per tick, never one per change;
-// - capture status and download ends: one signal each, in the order they happened.
+// - capture status, download ends and pauses: one signal each, in the order they happened.
 // This is the only user of queued calls in the desktop program.
 //
 // The one place where a worker waits for the user is here too: a download's failure message
@@ -52,14 +52,17 @@ class UiBridge : public QObject {
     void rowsChanged();
     void captureStatus(const CaptureStatus& status, int run);
     void downloadEnded(int row, const DownloadOutcome& outcome);
+    void downloadPaused(int row);
 
   private:
     // Any thread: runs `call` on this object's thread, later.
     void post(std::function<void()> call);
     // Any thread: runs `dialog` on the user-interface thread and waits for it, unless released.
     void runAndWait(std::function<void()> dialog);
-    // The failure box: the message, the URL and the system's words; URL and detail may be empty.
-    void showFailure(const std::string& text, const std::string& url, const std::string& detail);
+    // The failure box: the kind of failure in words, the message, the URL and the system's
+    // words; URL and detail may be empty.
+    void showFailure(const std::string& text, const std::string& url, const std::string& detail,
+                     FailureCause cause);
     bool askLogin(const DownloadHost::LoginRequest& request, DownloadHost::Credentials& out);
 
     // Shared with the dialogs in flight, which may outlive this object at shutdown.

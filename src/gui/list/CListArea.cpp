@@ -40,17 +40,30 @@ QString fromBytes(const char* text) {
     return QString::fromUtf8(text);
 }
 
+// The desktop's download folder, else home.
+QString downloadFolder() {
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    return !downloads.isEmpty() && QFileInfo(downloads).isDir() ? downloads : QDir::homePath();
+}
+
 struct MenuItem {
     int id;
     const char* text;
 };
+constexpr const char* kAbortText = "中止";
+// Stopping a live recording keeps what it recorded: that is no abort.
+constexpr const char* kEndRecordingText = "録画を終了";
 // Menu 138, in its order; 0 marks a separator.
 constexpr MenuItem kMenuItems[] = {
     {CListArea::kCommandSave, "名前を付けて保存（ダウンロード）"},
-    {CListArea::kCommandAbort, "中止"},
+    {CListArea::kCommandDownloadToFolder, "ダウンロード フォルダに保存"},
+    {CListArea::kCommandAbort, kAbortText},
+    {CListArea::kCommandPause, "一時停止"},
+    {CListArea::kCommandResume, "再開"},
     {0, nullptr},
     {CListArea::kCommandOpenInBrowser, "ブラウザで直接開く"},
     {CListArea::kCommandPlay, "ダウンロードしたファイルを再生"},
+    {CListArea::kCommandOpenFolder, "保存先フォルダを開く"},
     {0, nullptr},
     {CListArea::kCommandCopyUrl, "URLをコピー               Ctrl+C"},
     {CListArea::kCommandCopyAsCurl, "curl コマンドとしてコピー"},
@@ -88,6 +101,8 @@ CListArea::CListArea(MonitorSession& session, UiBridge& bridge, QWidget* parent)
     bridge_.setDialogParent(this);
     connect(&bridge_, &UiBridge::rowsChanged, this, &CListArea::flushPending);
     connect(&bridge_, &UiBridge::downloadEnded, this, &CListArea::onDownloadEnded);
+    // A paused download's place goes to the next one waiting.
+    connect(&bridge_, &UiBridge::downloadPaused, this, [this] { session_.reapEndedDownloads(); });
 
     createActions();
     resetColumns();
@@ -357,8 +372,17 @@ void CListArea::updateMenuStates() {
     const auto states = StreamCommandRules::menuStates(LoadDownloadState(*record), record->scheme,
                                                        currentFileExists());
     actions_[kCommandSave]->setEnabled(states.save);
+    actions_[kCommandDownloadToFolder]->setEnabled(states.save);
     actions_[kCommandAbort]->setEnabled(states.abort);
+    actions_[kCommandAbort]->setText(
+        QString::fromUtf8(LoadLiveRecording(*record) ? kEndRecordingText : kAbortText));
+    const int state = LoadDownloadState(*record);
+    actions_[kCommandPause]->setEnabled(
+        StreamCommandRules::pauses(state, session_.canPauseDownload(currentRow())));
+    actions_[kCommandResume]->setEnabled(StreamCommandRules::resumes(state));
     actions_[kCommandPlay]->setEnabled(states.play);
+    actions_[kCommandOpenFolder]->setEnabled(
+        StreamCommandRules::opensFolder(LoadDownloadState(*record), currentFileExists()));
 }
 
 // ---- commands ----------------------------------------------------------------------------
@@ -368,14 +392,26 @@ bool CListArea::OnCommand(int id) {
         case kCommandSave:
             OnSaveAs();
             return true;
+        case kCommandDownloadToFolder:
+            OnDownloadToFolder();
+            return true;
         case kCommandAbort:
             OnAbort();
+            return true;
+        case kCommandPause:
+            OnPause();
+            return true;
+        case kCommandResume:
+            OnResume();
             return true;
         case kCommandOpenInBrowser:
             OnOpenInBrowser();
             return true;
         case kCommandPlay:
             OnPlay();
+            return true;
+        case kCommandOpenFolder:
+            OnOpenFolder();
             return true;
         case kCommandCopyUrl:
             OnCopyUrl();
@@ -427,7 +463,7 @@ void CListArea::OnDelete() {
         types.push_back(session_.rowTexts(row, texts) ? QString::fromUtf8(texts.typeName)
                                                       : QString());
         const DetectedStream* record = session_.record(row);
-        if (record != nullptr && LoadDownloadState(*record) == kStateDownloading) {
+        if (record != nullptr && HoldsDownload(LoadDownloadState(*record))) {
             ++downloading;
         }
     }
@@ -520,9 +556,35 @@ void CListArea::OnPlay() {
     }
 }
 
+void CListArea::OnOpenFolder() {
+    const DetectedStream* record = currentStream();
+    if (record == nullptr ||
+        !StreamCommandRules::opensFolder(LoadDownloadState(*record), currentFileExists())) {
+        return;
+    }
+    const std::string file(record->localFile,
+                           ::strnlen(record->localFile, sizeof record->localFile));
+    if (!opener_.openFolderOf(fromBytes(file.c_str()))) {
+        showCannotOpen(FailureText::make("保存先フォルダを開くプログラムが見つかりませんでした。",
+                                         QStringLiteral("ファイル: "), file, {}));
+    }
+}
+
 void CListArea::OnAbort() {
     if (hasCurrentStream()) {
         session_.abortDownload(currentRow());
+    }
+}
+
+void CListArea::OnPause() {
+    if (hasCurrentStream()) {
+        session_.pauseDownload(currentRow());
+    }
+}
+
+void CListArea::OnResume() {
+    if (hasCurrentStream()) {
+        session_.resumeDownload(currentRow());
     }
 }
 
@@ -531,8 +593,31 @@ QString CListArea::startFolder() const {
     if (!lastFolder_.isEmpty() && QFileInfo(lastFolder_).isDir()) {
         return lastFolder_;
     }
-    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-    return !downloads.isEmpty() && QFileInfo(downloads).isDir() ? downloads : QDir::homePath();
+    return downloadFolder();
+}
+
+CListArea::SaveProposal CListArea::proposeSave(const DetectedStream& record) {
+    // A playlist or RTSP session is recorded into a container of its own.
+    if (auto recording = RecordSaveChoice::For(record, kRecordProbeSeconds)) {
+        return {recording->fileName, recording->suffix, recording->typeName};
+    }
+    return {SaveDialogSetup::proposedFileName(record.path, record.suffix), record.suffix,
+            record.typeName};
+}
+
+// No dialog asks before a file is replaced, so none is: each takes a free name.
+void CListArea::OnDownloadToFolder() {
+    const QString folder = downloadFolder();
+    for (int row : rowsToCopy()) {
+        const DetectedStream* record = session_.record(row);
+        if (record == nullptr || HoldsDownload(LoadDownloadState(*record))) {
+            continue;
+        }
+        const QString path =
+            folder + QLatin1Char('/') + QString::fromStdString(proposeSave(*record).fileName);
+        session_.startDownload(row, QFile::encodeName(path).toStdString(),
+                               MonitorSession::ExistingFile::kFreeName);
+    }
 }
 
 void CListArea::OnSaveAs() {
@@ -541,23 +626,17 @@ void CListArea::OnSaveAs() {
     if (record == nullptr) {
         return;
     }
-    std::string suffix = record->suffix;
-    std::string typeName = record->typeName;
-    std::string fileName = SaveDialogSetup::proposedFileName(record->path, suffix);
-    // A playlist or RTSP session is recorded into a container of its own.
-    if (auto recording = RecordSaveChoice::For(*record, kRecordProbeSeconds)) {
-        suffix = recording->suffix;
-        typeName = recording->typeName;
-        fileName = recording->fileName;
-    }
+    const SaveProposal proposal = proposeSave(*record);
     QFileDialog dialog(this);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters({QString::fromStdString(SaveDialogSetup::typeFilter(typeName, suffix)),
-                           QString::fromUtf8(SaveDialogSetup::kAllFilesFilter.data())});
-    dialog.setDefaultSuffix(QString::fromStdString(SaveDialogSetup::defaultExtension(suffix)));
+    dialog.setNameFilters(
+        {QString::fromStdString(SaveDialogSetup::typeFilter(proposal.typeName, proposal.suffix)),
+         QString::fromUtf8(SaveDialogSetup::kAllFilesFilter.data())});
+    dialog.setDefaultSuffix(
+        QString::fromStdString(SaveDialogSetup::defaultExtension(proposal.suffix)));
     dialog.setDirectory(startFolder());
-    dialog.selectFile(QString::fromStdString(fileName));
+    dialog.selectFile(QString::fromStdString(proposal.fileName));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return;
     }

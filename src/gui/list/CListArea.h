@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include <map>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -36,6 +37,10 @@ class CListArea : public QWidget {
         kCommandCopyAsCurl = 152,
         kCommandCopyAsFfmpeg = 153,
         kCommandCopyAsYtDlp = 154,
+        kCommandOpenFolder = 158,
+        kCommandDownloadToFolder = 160,
+        kCommandPause = 161,
+        kCommandResume = 162,
         kCommandDelete = ID_EDIT_CLEAR,
     };
     static constexpr int kListControlId = 1000;
@@ -120,9 +125,24 @@ class CListArea : public QWidget {
     QString startFolder() const;
     void showCannotOpen(const FailureText::Box& content);
     void OnSaveAs();
+    // The selected rows (the highlighted one when none is) into the desktop's download folder,
+    // without a dialog, each under a free name; they wait for their turn as usual.
+    void OnDownloadToFolder();
+    struct SaveProposal {
+        std::string fileName;
+        std::string suffix;    // of the type filter and default extension
+        std::string typeName;  // of the type filter
+    };
+    // What saving `record` proposes; a playlist is probed for the container it is recorded
+    // into.
+    static SaveProposal proposeSave(const DetectedStream& record);
     void OnAbort();
+    void OnPause();
+    void OnResume();
     void OnOpenInBrowser();
     void OnPlay();
+    // The folder of the highlighted row's downloaded file, in the desktop's file manager.
+    void OnOpenFolder();
 
     MonitorSession& session_;
     UiBridge& bridge_;

@@ -1,6 +1,7 @@
 #include "gui/list/CStreamListModel.h"
 
 #include "core/session/MonitorSession.h"
+#include "core/store/ReadablePath.h"
 
 #include <QElapsedTimer>
 
@@ -178,7 +179,8 @@ QVariant CStreamListModel::data(const QModelIndex& index, int role) const {
         case kHost:
             return QString::fromUtf8(texts->host);
         case kUrl:
-            return QString::fromUtf8(texts->path);
+            return QString::fromStdString(
+                ReadablePath::of(textOf(texts->path, sizeof texts->path)));
         case kSize:
             return QString::fromUtf8(texts->sizeText);
         case kProgress:
@@ -235,8 +237,11 @@ bool CStreamListModel::passes(const StreamRowTexts& texts) const {
     if (filterBytes_.empty()) {
         return true;
     }
+    const std::string_view path = textOf(texts.path, sizeof texts.path);
     return containsIgnoringCase(textOf(texts.host, sizeof texts.host), filterBytes_) ||
-           containsIgnoringCase(textOf(texts.path, sizeof texts.path), filterBytes_);
+           containsIgnoringCase(path, filterBytes_) ||
+           (ReadablePath::changes(path) &&
+            containsIgnoringCase(ReadablePath::of(path), filterBytes_));
 }
 
 std::string CStreamListModel::keyOf(const StreamRowTexts& texts) const {
@@ -252,7 +257,7 @@ std::string CStreamListModel::keyOf(const StreamRowTexts& texts) const {
         case kHost:
             return text(texts.host);
         case kUrl:
-            return text(texts.path);
+            return ReadablePath::of(textOf(texts.path, sizeof texts.path));
         case kSize:
             return amount(texts.sizeText);
         case kProgress:

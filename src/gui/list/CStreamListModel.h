@@ -51,7 +51,8 @@ class CStreamListModel : public QAbstractTableModel {
     // `goneTypes` the type names of the rows that went.
     void storeRowsMoved(const std::vector<int>& moved, const std::vector<QString>& goneTypes);
 
-    // Shows only rows whose host or path holds `text` (ignoring ASCII case); empty: all.
+    // Shows only rows whose host or path holds `text` (ignoring ASCII case), the path as
+    // captured or as shown (percent-escapes decoded); empty: all.
     void setFilterText(const QString& text);
     QString filterText() const { return filterText_; }
     // Shows only rows of this type name; empty: all.

@@ -12,8 +12,20 @@ StreamCommandRules::MenuStates StreamCommandRules::menuStates(int state, std::st
                                                               bool fileExists) {
     // An RTSP session is recorded like a playlist: save and abort as for every stream.
     (void)scheme;
-    return {state != kStateDownloading, state == kStateDownloading,
-            state == kStateEnded && fileExists};
+    // A download that waits or is paused is stopped like a running one.
+    return {!HoldsDownload(state), HoldsDownload(state), state == kStateEnded && fileExists};
+}
+
+bool StreamCommandRules::pauses(int state, bool pausable) {
+    return state == kStateDownloading && pausable;
+}
+
+bool StreamCommandRules::resumes(int state) {
+    return state == kStatePaused;
+}
+
+bool StreamCommandRules::opensFolder(int state, bool fileExists) {
+    return state == kStateEnded && fileExists;
 }
 
 StreamCommandRules::Command StreamCommandRules::doubleClickCommand(int state,

@@ -23,7 +23,14 @@ class StreamCommandRules {
     // like every stream); the others are always enabled. Play needs the downloaded file to be
     // there still.
     static MenuStates menuStates(int state, std::string_view scheme, bool fileExists = true);
+    // Pause for a running download that can keep its part (`pausable`: the session says so,
+    // HTTP only); resume for a paused one.
+    static bool pauses(int state, bool pausable);
+    static bool resumes(int state);
     // What a double click runs: copy for rtsp, save when idle, play when ended and the file
     // is there, else nothing.
     static Command doubleClickCommand(int state, std::string_view scheme, bool fileExists = true);
+    // Whether the context menu offers the folder of the downloaded file: the download ended
+    // and its file is there.
+    static bool opensFolder(int state, bool fileExists);
 };

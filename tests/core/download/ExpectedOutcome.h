@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -13,6 +14,7 @@ struct ExpectedOutcome {
     long code = 0;
     std::string message = {};  // exactly the text shown; empty: none
     std::string detail = {};   // found in the outcome's detail; every failure has some detail
+    std::optional<FailureCause> cause = {};  // unset: not checked
 };
 
 inline ExpectedOutcome Completed() {
@@ -28,10 +30,17 @@ inline ExpectedOutcome Failed(long code, std::string message, std::string detail
     return {DownloadOutcome::Kind::kFailed, code, std::move(message), std::move(detail)};
 }
 
+// The same failure, of this kind.
+inline ExpectedOutcome Because(ExpectedOutcome failure, FailureCause cause) {
+    failure.cause = cause;
+    return failure;
+}
+
 inline std::ostream& operator<<(std::ostream& out, const DownloadOutcome& outcome) {
     static const char* const kKinds[] = {"completed", "cancelled", "failed"};
     return out << kKinds[static_cast<int>(outcome.kind)] << " code " << outcome.code << " message ["
-               << outcome.message << "] detail [" << outcome.detail << "]";
+               << outcome.message << "] detail [" << outcome.detail << "] cause "
+               << static_cast<int>(outcome.cause);
 }
 
 inline void ExpectOutcome(const DownloadOutcome& got, const ExpectedOutcome& want) {
@@ -45,5 +54,9 @@ inline void ExpectOutcome(const DownloadOutcome& got, const ExpectedOutcome& wan
         EXPECT_NE(got.detail.find(want.detail), std::string::npos);
     } else {
         EXPECT_EQ(got.detail, "");
+        EXPECT_EQ(got.cause, FailureCause::kUnknown);
+    }
+    if (want.cause) {
+        EXPECT_EQ(got.cause, *want.cause);
     }
 }

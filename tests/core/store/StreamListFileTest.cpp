@@ -168,7 +168,7 @@ TEST_F(StreamListFileTest, CsvQuotesFieldsAsRfc4180) {
     EXPECT_EQ(out,
               "http,http://s.example,/v/a.wmv,?sig=a%2F&x=1,http://s.example/v/a.wmv?sig=a%2F&x=1,"
               ".wmv,Windows Media,,\"Mozilla/5.0 (X11; \"\"q\"\", x)\",192.168.0.1,10.0.0.2,"
-              "50123,80\r\n");
+              "50123,80,,\r\n");
     // Text a spreadsheet would run as a formula goes out marked as text.
     out.clear();
     StreamCsvRow::append(out, kRows[1]);
@@ -254,6 +254,79 @@ TEST_F(StreamListFileTest, BadCsvRecordsAreSkippedByLine) {
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_STREQ(rows[1].path, "/e\r\nf.wmv");
     EXPECT_EQ(skipped, (std::vector<std::uint64_t>{3, 4, 5, 9}));
+}
+
+DetectedStream withDownload(std::int32_t state, const char* file) {
+    DetectedStream r = record("http://d.example", "/d.wmv");
+    r.state = state;
+    std::strcpy(r.localFile, file);
+    return r;
+}
+
+// A download that ended in its file comes back with it from both forms; nothing of any other
+// download does, nor a file name that is not an absolute path of printable bytes.
+TEST_F(StreamListFileTest, AFinishedDownloadComesBackWithItsFile) {
+    const struct {
+        DetectedStream written;
+        bool keptInJson, keptInCsv;
+    } cases[] = {
+        {withDownload(kStateEnded, "/home/u/動画/b,\"c\".asf"), true, true},
+        {withDownload(kStateEnded, "/tmp/\xA0.wmv"), true, false},  // no UTF-8: CSV cannot
+        {withDownload(kStateDownloading, "/tmp/running.wmv"), false, false},
+        {withDownload(kStateIdle, "/tmp/failed.wmv"), false, false},
+        {withDownload(kStateEnded, "relative.wmv"), false, false},
+        {withDownload(kStateEnded, "/tmp/\x1B[2J.wmv"), false, false},
+    };
+    std::vector<DetectedStream> rows;
+    for (const auto& c : cases) {
+        rows.push_back(c.written);
+    }
+    for (bool csv : {false, true}) {
+        const std::string path = dir_ + (csv ? "/d.csv" : "/d.jsonl");
+        std::string error;
+        ASSERT_TRUE(save(path, csv, rows, error)) << error;
+        const std::vector<DetectedStream> back = load(path);
+        ASSERT_EQ(back.size(), rows.size());
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const bool kept = csv ? cases[i].keptInCsv : cases[i].keptInJson;
+            EXPECT_EQ(back[i].state, kept ? kStateEnded : kStateIdle) << path << " " << i;
+            EXPECT_STREQ(back[i].localFile, kept ? rows[i].localFile : "") << path << " " << i;
+        }
+    }
+    // A state this version does not know, or one without its file, reads as not downloaded.
+    const std::string head = R"({"scheme":"http","host":"http://h","path":"/a.wmv",)";
+    std::string file;
+    for (const char* keys : {R"("localFile":"/a.wmv","state":"ended"})",
+                             R"("state":"paused","localFile":"/a.wmv"})", R"("state":"ended"})"}) {
+        file += head + keys + "\n";
+    }
+    const std::vector<DetectedStream> read = load(write("states.jsonl", file));
+    ASSERT_EQ(read.size(), 3u);
+    EXPECT_EQ(read[0].state, kStateEnded);
+    EXPECT_EQ(read[1].state, kStateIdle);
+    EXPECT_EQ(read[2].state, kStateIdle);
+}
+
+// Lists saved before downloads were kept open as they always did, and a list without a
+// finished download is written byte for byte as it was then.
+TEST_F(StreamListFileTest, ListsOfEarlierVersionsReadAsBefore) {
+    const std::string json =
+        R"({"scheme":"http","host":"http://s.example","path":"/v/a.wmv","query":"?sig=a%2F&x=1",)"
+        R"("url":"http://s.example/v/a.wmv?sig=a%2F&x=1","suffix":".wmv",)"
+        R"json("typeName":"Windows Media","referer":"","userAgent":"Mozilla/5.0 (X11; \"q\", x)",)json"
+        R"("srcAddr":"192.168.0.1","dstAddr":"10.0.0.2","srcPort":50123,"dstPort":80})";
+    const std::string csv =
+        "scheme,host,path,query,url,suffix,typeName,referer,userAgent,srcAddr,dstAddr,srcPort,"
+        "dstPort\r\nhttp,http://s.example,/v/a.wmv,?sig=a%2F&x=1,"
+        "http://s.example/v/a.wmv?sig=a%2F&x=1,.wmv,Windows Media,,"
+        "\"Mozilla/5.0 (X11; \"\"q\"\", x)\",192.168.0.1,10.0.0.2,50123,80\r\n";
+    for (const std::string& path : {write("old.jsonl", json + "\n"), write("old.csv", csv)}) {
+        const std::vector<DetectedStream> back = load(path);
+        ASSERT_EQ(back.size(), 1u) << path;
+        expectSame(back[0], kRows[0]);
+        EXPECT_EQ(back[0].state, kStateIdle);
+    }
+    EXPECT_EQ(StreamJsonLine::line(kRows[0]), json);
 }
 
 // A disk that fills up part-way: the save fails, says why, and the old file is as it was.

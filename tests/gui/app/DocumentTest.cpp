@@ -73,6 +73,8 @@ class DocumentTest : public QObject {
     void cleanup();
     void savedListsOpenAgain_data();
     void savedListsOpenAgain();
+    void savedListsKeepFinishedDownloads_data();
+    void savedListsKeepFinishedDownloads();
     void filesNotOursAreRefusedAndNeverWrittenOver_data();
     void filesNotOursAreRefusedAndNeverWrittenOver();
     void aCaptureIsDetectedIntoTheList();
@@ -195,6 +197,48 @@ void DocumentTest::savedListsOpenAgain() {
     QVERIFY(app_.OpenDocumentFile(file(name)));
     QCOMPARE(session().rowCount(), 4);
     QVERIFY(errors_.isEmpty());
+}
+
+void DocumentTest::savedListsKeepFinishedDownloads_data() {
+    QTest::addColumn<QString>("name");
+    QTest::newRow("JSON lines") << "list.jsonl";
+    QTest::newRow("CSV") << "list.csv";
+}
+
+// Each row's download as saved and as the reopened list shows it: a finished one with its
+// file (play and its folder are offered again), anything else as not downloaded.
+void DocumentTest::savedListsKeepFinishedDownloads() {
+    QFETCH(QString, name);
+    const struct {
+        std::int32_t state;
+        const char* file;  // in the test's folder
+        bool kept;
+    } rows[] = {{kStateEnded, "done.wmv", true},
+                {kStateDownloading, "running.wmv", false},
+                {kStateIdle, "failed.wmv", false}};
+    addRows(3);
+    for (int row = 0; row < 3; ++row) {
+        auto* record = const_cast<DetectedStream*>(session().record(row));
+        std::snprintf(record->localFile, sizeof record->localFile, "%s",
+                      QFile::encodeName(file(QString::fromUtf8(rows[row].file))).constData());
+        StoreDownloadState(*record, rows[row].state);
+    }
+    QString error;
+    QVERIFY2(app_.document()->OnSaveDocument(file(name), &error), qPrintable(error));
+    app_.OnFileNew();
+    QVERIFY(app_.OpenDocumentFile(file(name)));
+    QCOMPARE(session().rowCount(), 3);
+    for (int row = 0; row < 3; ++row) {
+        const DetectedStream* record = session().record(row);
+        StreamRowTexts texts;
+        QVERIFY(session().rowTexts(row, texts));
+        const bool kept = rows[row].kept;
+        QCOMPARE(LoadDownloadState(*record), kept ? kStateEnded : kStateIdle);
+        QCOMPARE(QFile::decodeName(record->localFile),
+                 kept ? file(QString::fromUtf8(rows[row].file)) : QString());
+        QCOMPARE(QString::fromUtf8(texts.progressText), kept ? QStringLiteral("完了") : QString());
+    }
+    QVERIFY(!app_.document()->IsModified());
 }
 
 void DocumentTest::filesNotOursAreRefusedAndNeverWrittenOver_data() {

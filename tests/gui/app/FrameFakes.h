@@ -45,7 +45,8 @@ struct CaptureLog {
     int destroyed = 0;
     std::string startedOn;  // description of the adapter
     PacketReceiver* receiver = nullptr;
-    std::vector<std::string> events;  // "stop", "exit", "shutdown" in order
+    std::vector<std::string> events;        // "stop", "exit", "shutdown" in order
+    CPacketCapture::Statistics statistics;  // what the capture counts, as the test sets it
 };
 
 class FakeCapture : public CaptureEngine {
@@ -61,6 +62,7 @@ class FakeCapture : public CaptureEngine {
         log_.events.push_back("stop");
     }
     CaptureStatus Status() const override { return {}; }
+    CPacketCapture::Statistics LastStatistics() const override { return log_.statistics; }
 
   private:
     CaptureLog& log_;

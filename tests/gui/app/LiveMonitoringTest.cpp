@@ -1,10 +1,13 @@
 #include <QAction>
+#include <QLabel>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cstdlib>
 #include <cstring>
 
+#include "core/session/MonitorSession.h"
 #include "gui/app/CMainFrame.h"
 #include "gui/app/CQuorvexApp.h"
 #include "gui/app/CommandIds.h"
@@ -69,6 +72,12 @@ void LiveMonitoringTest::requestAcrossTheLinkReachesTheView() {
     QVERIFY2(seen, qPrintable(errors.join(QLatin1Char('\n'))));
     QCOMPARE(view->model()->index(0, 0).data().toString(), QStringLiteral("http://media.test"));
     QCOMPARE(view->model()->index(0, 1).data().toString(), QStringLiteral("/video/clip.wmv"));
+    // The helper's counts reach the status bar while the capture runs.
+    auto* packets = frame->statusBar()->findChild<QLabel*>(QStringLiteral("capturedPackets"));
+    QVERIFY(packets != nullptr);
+    QTRY_VERIFY(frame->session()->captureStatistics().received > 0);
+    QTRY_VERIFY2(!packets->text().startsWith(QStringLiteral("受信 0 ")),
+                 qPrintable(packets->text()));
     frame->action(ID_MONITOR_STOP)->trigger();
     QVERIFY(!frame->isMonitoring());
     QVERIFY(errors.isEmpty());

@@ -27,6 +27,7 @@
 #include "gui/app/CQuorvexApp.h"
 #include "gui/app/CQuorvexDoc.h"
 #include "gui/app/CommandIds.h"
+#include "gui/app/DownloadLimitSetting.h"
 #include "gui/app/FrameFakes.h"
 #include "gui/app/FrameViewAdapter.h"
 #include "gui/app/RecentFileList.h"
@@ -77,6 +78,7 @@ class MainFrameTest : public QObject {
     void acceleratorsReachTheirCommands();
     void toolbarStatusTextsAndToolTips();
     void statusBarShowsReadyAndLockPanes();
+    void statusBarCountsTheCapturedPackets();
     void captionIsDocumentTitleAndProgram();
     void enablingRules();
     void treePaneHiddenAtStartAndToggledDockedLeft();
@@ -94,6 +96,7 @@ class MainFrameTest : public QObject {
     void packetsBecomeRowsOnTheCaptureThread();
     void settingsReloadTheSuffixListOnlyOnOk();
     void watchedPortsAreCheckedKeptAndGivenToTheSession();
+    void downloadLimitIsCheckedKeptAndGivenToTheSession();
     void copyUrlForwardsToTheViewWithSelectionOnly();
     void saveWritesTheListAndRemembersIt();
     void aboutBoxShowsIconVersionAndOk();
@@ -118,7 +121,8 @@ class MainFrameTest : public QObject {
     int dialogResult_ = 2;
     int dialogChoice_ = 0;
     int suffixDialogResult_ = 2;
-    std::vector<std::optional<QString>> portsAnswers_;  // in turn; then cancelled
+    // The answers to the watched ports and download limit questions, in turn; then cancelled.
+    std::vector<std::optional<QString>> portsAnswers_;
     QStringList portsShown_;
     std::string suffixFile_;
     QStringList errors_;
@@ -156,6 +160,7 @@ FrameServices MainFrameTest::makeServices() {
         }
         return answer;
     };
+    services.askDownloadLimit = services.askWatchedPorts;
     services.showError = [this](QWidget*, const QString& text) { errors_.append(text); };
     services.notify = [this](const QString&, const QString& text) { notices_.append(text); };
     services.exitProcess = [this](int) {
@@ -218,6 +223,7 @@ void MainFrameTest::menusHoldTheirItemsInOrder() {
         {"編集(&E)/鍵ログ ファイル(&G)...", ID_KEY_LOG_FILE},
         {"編集(&E)/Referer と User-Agent を送る(&R)", ID_SEND_REQUEST_CONTEXT},
         {"編集(&E)/Cookie を再利用する(&K)", ID_COOKIE_REUSE},
+        {"編集(&E)/同時ダウンロード数(&D)...", ID_DOWNLOAD_LIMIT},
         {"表示(&V)/ツール バー(&T)", ID_VIEW_TOOLBAR},
         {"表示(&V)/ステータス バー(&S)", ID_VIEW_STATUS_BAR},
         {"表示(&V)/ツール　バー", ID_VIEW_TREEBAR},
@@ -326,6 +332,28 @@ void MainFrameTest::statusBarShowsReadyAndLockPanes() {
     session.setRowLimit(limit);
     session.reset();
     QTRY_VERIFY(dropped->isHidden());
+}
+
+// The capture's counts as the session has them, grouped by thousands, from the first start
+// on; the last run's stay after the stop.
+void MainFrameTest::statusBarCountsTheCapturedPackets() {
+    QStatusBar* bar = frame()->statusBar();
+    auto* packets = bar->findChild<QLabel*>(QStringLiteral("capturedPackets"));
+    auto* lost = bar->findChild<QLabel*>(QStringLiteral("kernelDroppedPackets"));
+    QVERIFY(packets != nullptr && lost != nullptr);
+    QVERIFY(packets->isHidden() && lost->isHidden());
+    adapterResult_ = 1;
+    act(132)->trigger();
+    QTRY_VERIFY(!packets->isHidden() && !lost->isHidden());
+    QCOMPARE(packets->text(), QStringLiteral("受信 0 パケット"));
+    QCOMPARE(lost->text(), QStringLiteral("取りこぼし 0"));
+    log_.statistics = {1234567, 8901, 1225666};
+    QTRY_COMPARE(packets->text(), QStringLiteral("受信 1,234,567 パケット"));
+    QCOMPARE(lost->text(), QStringLiteral("取りこぼし 8,901"));
+    act(133)->trigger();
+    log_.statistics = {};  // the capture has gone; the session kept its counts
+    QCOMPARE(frame()->session()->captureStatistics().received, 1234567u);
+    QVERIFY(!packets->isHidden());
 }
 
 // The status bar tells monitoring and rows; the filter field and the type tree reach the view.
@@ -507,14 +535,17 @@ void MainFrameTest::stopWhileStoppedOnlySetsTheState() {
 void MainFrameTest::captureFailureIsShownAndStateReturnsToStopped_data() {
     QTest::addColumn<QString>("reported");  // the interface the report names
     QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("cause");
     QTest::addColumn<QString>("shown");
     QTest::newRow("named") << "eth0"
                            << "eth0: You don't have permission"
+                           << int(CaptureStatus::Cause::kUnknown)
                            << "eth0 でパケットのキャプチャを開始できませんでした。\n詳細: eth0: "
                               "You don't have permission";
     // The helper died before it opened anything: the adapter chosen is named all the same.
     QTest::newRow("unnamed") << ""
                              << "the capture helper ended unexpectedly (exit 1)"
+                             << int(CaptureStatus::Cause::kHelperEnded)
                              << "eth0 でパケットのキャプチャを開始できませんでした。\n"
                                 "キャプチャ補助プログラムが予期せず終了しました。";
 }
@@ -522,13 +553,15 @@ void MainFrameTest::captureFailureIsShownAndStateReturnsToStopped_data() {
 void MainFrameTest::captureFailureIsShownAndStateReturnsToStopped() {
     QFETCH(QString, reported);
     QFETCH(QString, message);
+    QFETCH(int, cause);
     QFETCH(QString, shown);
     adapterResult_ = 1;
     act(132)->trigger();
     QVERIFY(log_.receiver != nullptr);
     std::thread([&] {
-        log_.receiver->OnCaptureStatus(
-            {CaptureStatus::kFailed, reported.toStdString(), message.toStdString()});
+        log_.receiver->OnCaptureStatus({CaptureStatus::kFailed, reported.toStdString(),
+                                        message.toStdString(),
+                                        static_cast<CaptureStatus::Cause>(cause)});
     }).join();
     QTRY_COMPARE(frame()->monitorState(), 133);
     QVERIFY(!frame()->isMonitoring());
@@ -644,6 +677,26 @@ void MainFrameTest::watchedPortsAreCheckedKeptAndGivenToTheSession() {
     portsAnswers_ = {QString()};
     act(149)->trigger();
     QVERIFY(added().empty());
+}
+
+// The count is kept with the settings, taken by the session at once and at the next start; a
+// count out of range is refused and asked again as typed.
+void MainFrameTest::downloadLimitIsCheckedKeptAndGivenToTheSession() {
+    QCOMPARE(frame()->session()->downloadLimit(), 3);
+    portsShown_.clear();
+    portsAnswers_ = {QStringLiteral("0"), QStringLiteral("21"), QStringLiteral("x"),
+                     QStringLiteral(" 5 ")};
+    act(ID_DOWNLOAD_LIMIT)->trigger();
+    QCOMPARE(portsShown_, (QStringList{QStringLiteral("3"), QStringLiteral("0"),
+                                       QStringLiteral("21"), QStringLiteral("x")}));
+    QCOMPARE(errors_.size(), 3);
+    QCOMPARE(frame()->session()->downloadLimit(), 5);
+    QCOMPARE(QSettings().value(QStringLiteral("Settings/downloadLimit")).toString(),
+             QStringLiteral("5"));
+    QCOMPARE(DownloadLimitSetting::Load(), 5);
+    portsAnswers_ = {std::nullopt};
+    act(ID_DOWNLOAD_LIMIT)->trigger();
+    QCOMPARE(frame()->session()->downloadLimit(), 5);
 }
 
 void MainFrameTest::copyUrlForwardsToTheViewWithSelectionOnly() {

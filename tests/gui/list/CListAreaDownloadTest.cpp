@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -60,6 +61,15 @@ class CListAreaDownloadTest : public QObject {
         return area_->currentStream();
     }
     QString progressOf(int row) const { return area_->model()->index(row, 3).data().toString(); }
+    // The context menu's item for `command`, enabled as the menu would show it.
+    QAction* menuItem(int command) {
+        for (QAction* action : area_->contextMenu()->actions()) {
+            if (action->data().toInt() == command) {
+                return action;
+            }
+        }
+        return nullptr;
+    }
 
     // Runs the save command, answering its dialog with `fileName` in the test's folder.
     QString saveAs(const QString& fileName, QString* proposed = nullptr,
@@ -298,6 +308,48 @@ class CListAreaDownloadTest : public QObject {
                  qPrintable(message));
         QCOMPARE(session_->downloadCount(), 0);
         QCOMPARE(LoadDownloadState(*record), int(kStateIdle));
+    }
+
+    // The menu's pause keeps the part and its resume asks for the rest: the file is whole.
+    void pauseAndResumeFromTheMenu() {
+        const DetectedStream* record =
+            addAndPick(httpStream(*server_, "/reset/m.wmv?size=100000&after=40000&hold=30"));
+        QVERIFY(!menuItem(CListArea::kCommandPause)->isEnabled());
+        const QString target = saveAs(QStringLiteral("m.wmv"));
+        QTRY_COMPARE_WITH_TIMEOUT(progressOf(0), QStringLiteral("40%"), kDownloadTimeoutMs);
+        QVERIFY(menuItem(CListArea::kCommandPause)->isEnabled());
+        QVERIFY(!menuItem(CListArea::kCommandResume)->isEnabled());
+        menuItem(CListArea::kCommandPause)->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(progressOf(0), QStringLiteral("一時停止中"), kDownloadTimeoutMs);
+        QCOMPARE(LoadDownloadState(*record), int(kStatePaused));
+        QVERIFY(!menuItem(CListArea::kCommandPause)->isEnabled());
+        QVERIFY(menuItem(CListArea::kCommandResume)->isEnabled());
+        menuItem(CListArea::kCommandResume)->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(progressOf(0), QStringLiteral("完了"), kDownloadTimeoutMs);
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll() == QByteArray::fromStdString(FixtureServer::Pattern(100000)));
+        QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("m.wmv")});
+    }
+
+    // Without a dialog the selected rows go to the desktop's download folder under free
+    // names, the second once the first has ended with a limit of one.
+    void downloadToFolderTakesFreeNames() {
+        const QDir folder(home_.filePath(QStringLiteral("dl")));
+        QVERIFY(QFile(folder.filePath(QStringLiteral("clip.wmv"))).open(QIODevice::WriteOnly));
+        session_->setDownloadLimit(1);
+        addAndPick(httpStream(*server_, "/file/clip.wmv?size=1000"));
+        addAndPick(httpStream(*server_, "/file/x/clip.wmv?size=2000"));
+        area_->listCtrl()->selectAll();
+        menuItem(CListArea::kCommandDownloadToFolder)->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(progressOf(1), QStringLiteral("完了"), kDownloadTimeoutMs);
+        const QStringList names{QStringLiteral("clip.wmv"), QStringLiteral("clip (1).wmv"),
+                                QStringLiteral("clip (2).wmv")};
+        for (int i = 0; i < names.size(); ++i) {
+            QCOMPARE(QFileInfo(folder.filePath(names[i])).size(), i * 1000);
+            QFile::remove(folder.filePath(names[i]));
+        }
     }
 
     void tooLongPathIsRefused() {

@@ -397,7 +397,7 @@ class CListAreaTest : public QObject {
         FrameViewAdapter<CListArea> frameView(area_.get());
         frameView.onRowsRemoved([&removals] { ++removals; });
         if (menu) {
-            area_->contextMenu()->actions()[11]->trigger();
+            area_->contextMenu()->actions()[15]->trigger();
         } else {
             QTest::keyClick(area_->listCtrl(), Qt::Key_Delete);
         }
@@ -517,6 +517,9 @@ class CListAreaTest : public QObject {
         QTest::newRow("rtsp idle") << "rtsp" << 0 << true << false << false << true;
         QTest::newRow("rtsp recording") << "rtsp" << 1 << false << true << false << true;
         QTest::newRow("rtsp ended") << "rtsp" << 2 << true << false << true << true;
+        // Waiting for its turn or paused: stopped like a running one, not saved again.
+        QTest::newRow("waiting") << "http" << 3 << false << true << false << true;
+        QTest::newRow("paused") << "http" << 4 << false << true << false << true;
     }
     void contextMenuStates() {
         QFETCH(QString, scheme);
@@ -539,28 +542,55 @@ class CListAreaTest : public QObject {
             texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
         }
         QCOMPARE(texts,
-                 (QStringList{
-                     QStringLiteral("名前を付けて保存（ダウンロード）"), QStringLiteral("中止"),
-                     QStringLiteral("-"), QStringLiteral("ブラウザで直接開く"),
-                     QStringLiteral("ダウンロードしたファイルを再生"), QStringLiteral("-"),
-                     QStringLiteral("URLをコピー               Ctrl+C"),
-                     QStringLiteral("curl コマンドとしてコピー"),
-                     QStringLiteral("ffmpeg コマンドとしてコピー"),
-                     QStringLiteral("yt-dlp コマンドとしてコピー"), QStringLiteral("-"),
-                     QStringLiteral("削除"), QStringLiteral("-"), QStringLiteral("キャンセル")}));
+                 (QStringList{QStringLiteral("名前を付けて保存（ダウンロード）"),
+                              QStringLiteral("ダウンロード フォルダに保存"), QStringLiteral("中止"),
+                              QStringLiteral("一時停止"), QStringLiteral("再開"),
+                              QStringLiteral("-"), QStringLiteral("ブラウザで直接開く"),
+                              QStringLiteral("ダウンロードしたファイルを再生"),
+                              QStringLiteral("保存先フォルダを開く"), QStringLiteral("-"),
+                              QStringLiteral("URLをコピー               Ctrl+C"),
+                              QStringLiteral("curl コマンドとしてコピー"),
+                              QStringLiteral("ffmpeg コマンドとしてコピー"),
+                              QStringLiteral("yt-dlp コマンドとしてコピー"), QStringLiteral("-"),
+                              QStringLiteral("削除"), QStringLiteral("-"),
+                              QStringLiteral("キャンセル")}));
         QFETCH(bool, save);
         QFETCH(bool, abort);
         QFETCH(bool, play);
         QCOMPARE(actions[0]->isEnabled(), save);
-        QCOMPARE(actions[1]->isEnabled(), abort);
-        QVERIFY(actions[3]->isEnabled());
-        QCOMPARE(actions[4]->isEnabled(), play);
+        QCOMPARE(actions[1]->isEnabled(), save);
+        QCOMPARE(actions[2]->isEnabled(), abort);
+        QVERIFY(!actions[3]->isEnabled());  // no download of the session runs to pause
+        QCOMPARE(actions[4]->isEnabled(), state == kStatePaused);
         QVERIFY(actions[6]->isEnabled());
-        QVERIFY(actions[7]->isEnabled());
-        QVERIFY(actions[8]->isEnabled());
-        QVERIFY(actions[9]->isEnabled());
+        QCOMPARE(actions[7]->isEnabled(), play);
+        QCOMPARE(actions[8]->isEnabled(), play);  // the folder of the same downloaded file
+        QVERIFY(actions[10]->isEnabled());
         QVERIFY(actions[11]->isEnabled());
+        QVERIFY(actions[12]->isEnabled());
         QVERIFY(actions[13]->isEnabled());
+        QVERIFY(actions[15]->isEnabled());
+        QVERIFY(actions[17]->isEnabled());
+    }
+
+    // Stopping a live recording keeps its file: its entry says it ends the recording.
+    void stopOfALiveRecordingIsNamedSo() {
+        addAndFlush({makeStream("rtsp", "rtsp://h", "/cam")});
+        clickRow(0);
+        StoreDownloadState(*recordAt(0), kStateDownloading);
+        auto abortText = [this] {
+            for (QAction* action : area_->contextMenu()->actions()) {
+                if (action->data().toInt() == CListArea::kCommandAbort) {
+                    return action->isEnabled() ? action->text() : QString();
+                }
+            }
+            return QString();
+        };
+        QCOMPARE(abortText(), QStringLiteral("中止"));
+        StoreLiveRecording(*recordAt(0), true);
+        QCOMPARE(abortText(), QStringLiteral("録画を終了"));
+        StoreLiveRecording(*recordAt(0), false);
+        QCOMPARE(abortText(), QStringLiteral("中止"));
     }
 
     // The row as a command, quoted for a POSIX shell; its cookie only with cookie reuse on, and
@@ -677,6 +707,7 @@ class CListAreaTest : public QObject {
         QTest::addColumn<QString>("said");  // empty: nothing to say
         const int web = CListArea::kCommandOpenInBrowser;
         const int play = CListArea::kCommandPlay;
+        const int folder = CListArea::kCommandOpenFolder;
         const QString noBrowser =
             QStringLiteral("ブラウザが見つかりませんでした。\n\nURL: http://h/a.wmv");
         const QString noPlayer =
@@ -689,6 +720,12 @@ class CListAreaTest : public QObject {
         QTest::newRow("no player") << play << true << "" << true << noPlayer;
         QTest::newRow("no opener for files") << play << false << "-" << false << noPlayer;
         QTest::newRow("registered player") << play << true << "p.desktop" << false << QString();
+        QTest::newRow("no file manager")
+            << folder << true << "" << true
+            << QStringLiteral(
+                   "保存先フォルダを開くプログラムが見つかりませんでした。\n\nファイル: %1");
+        QTest::newRow("registered file manager")
+            << folder << true << "f.desktop" << false << QString();
     }
     void noBrowserOrPlayerIsSaid() {
         QFETCH(int, command);
@@ -702,7 +739,11 @@ class CListAreaTest : public QObject {
         said = said.arg(file);
         ExternalOpener::Probe probe;
         QStringList kinds;
-        probe.open = [opens](const QUrl&) { return opens; };
+        QList<QUrl> opened;
+        probe.open = [&opened, opens](const QUrl& url) {
+            opened << url;
+            return opens;
+        };
         probe.defaultHandler = [&](const QString& kind) -> std::optional<QString> {
             kinds << kind;
             return handler == QLatin1String("-") ? std::nullopt : std::optional(handler);
@@ -724,9 +765,13 @@ class CListAreaTest : public QObject {
         QCoreApplication::processEvents();
         QVERIFY2(said.isEmpty() ? shown.isEmpty() : shown.endsWith(said), qPrintable(shown));
         if (opens) {
-            QCOMPARE(kinds, QStringList{command == CListArea::kCommandPlay
-                                            ? QStringLiteral("video/x-ms-wmv")
-                                            : QStringLiteral("x-scheme-handler/http")});
+            const char* kind = command == CListArea::kCommandPlay         ? "video/x-ms-wmv"
+                               : command == CListArea::kCommandOpenFolder ? "inode/directory"
+                                                                          : "x-scheme-handler/http";
+            QCOMPARE(kinds, QStringList{QString::fromLatin1(kind)});
+        }
+        if (command == CListArea::kCommandOpenFolder) {
+            QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(dir.path())});
         }
     }
 };

@@ -37,6 +37,25 @@ INSTANTIATE_TEST_SUITE_P(
                     StateCase{kStateIdle, "RTSP", true, false, false, Rules::kSave},
                     // The downloaded file has gone: nothing to play.
                     StateCase{kStateEnded, "http", true, false, false, Rules::kNone, false},
-                    StateCase{kStateEnded, "rtsp", true, false, false, Rules::kCopyUrl, false}));
+                    StateCase{kStateEnded, "rtsp", true, false, false, Rules::kCopyUrl, false},
+                    // Waiting for its turn or paused: stopped like a running one.
+                    StateCase{kStateWaiting, "http", false, true, false, Rules::kNone},
+                    StateCase{kStatePaused, "http", false, true, false, Rules::kNone}));
+
+// Pause for a running download that the session can pause; resume for a paused one.
+TEST(StreamCommandRules, PauseAndResumeFollowTheState) {
+    const struct {
+        int state;
+        bool pausable;
+        bool pauses;
+        bool resumes;
+    } cases[] = {{kStateDownloading, true, true, false}, {kStateDownloading, false, false, false},
+                 {kStatePaused, false, false, true},     {kStateWaiting, true, false, false},
+                 {kStateIdle, true, false, false},       {kStateEnded, true, false, false}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(Rules::pauses(c.state, c.pausable), c.pauses) << c.state << " " << c.pausable;
+        EXPECT_EQ(Rules::resumes(c.state), c.resumes) << c.state;
+    }
+}
 
 }  // namespace

@@ -158,6 +158,7 @@ CHttpDownload::~CHttpDownload() {
         Cancel();
         thread_.join();
     }
+    ReleaseHandle();  // a paused download's; its part goes with file_
     if (multi_ != nullptr) {
         curl_multi_cleanup(multi_);
     }
@@ -173,19 +174,58 @@ void CHttpDownload::Cancel() {
     }
 }
 
+bool CHttpDownload::CanPause() const {
+    return recording_.load() == nullptr;
+}
+
+void CHttpDownload::Pause() {
+    if (!CanPause()) {
+        return;
+    }
+    pause_.store(true);
+    if (multi_ != nullptr) {
+        curl_multi_wakeup(multi_);
+    }
+}
+
+bool CHttpDownload::Resume() {
+    if (!paused_.load()) {
+        return false;
+    }
+    if (thread_.joinable()) {
+        thread_.join();  // it returned once it had told of the pause
+    }
+    paused_.store(false);
+    pause_.store(false);
+    try_ = 1;  // the tries begin anew, as for a download the user starts
+    StoreDownloadState(*record_, kStateDownloading);
+    SetRecordText(record_->progressText, ProgressWords::kConnecting);
+    if (record_->ownerList != nullptr) {
+        record_->ownerList->AddOrUpdateStream(record_, 1);
+    }
+    try {
+        thread_ = std::thread(&CHttpDownload::Run, this);
+    } catch (const std::system_error& error) {
+        // Told and ended here: no thread will.
+        Fail(kSetupFailed, error.code().value(), error.what(), FailureCause::kUnknown);
+        ReleaseHandle();
+    }
+    return true;
+}
+
 std::string CHttpDownload::errorText() const {
     std::lock_guard lock(errorMutex_);
     return errorText_;
 }
 
-std::string CHttpDownload::ShowMessage(const char* messageTemplate, long code,
+std::string CHttpDownload::ShowMessage(const char* messageTemplate, long code, FailureCause cause,
                                        const std::string& detail) {
     std::string text = Fill(messageTemplate, code);
     {
         std::lock_guard lock(errorMutex_);
         errorText_ = text;
     }
-    host_.showFailure(text, detail);
+    host_.showFailure(text, detail, cause);
     return text;
 }
 
@@ -195,23 +235,23 @@ int CHttpDownload::Start(DetectedStream* record, const std::string& url,
         return -1;
     }
     if (targetPath.empty()) {
-        ShowMessage(kFileOpenFailed, ENOENT);
+        ShowMessage(kFileOpenFailed, ENOENT, FailureCause::kCannotWrite);
         return -1;
     }
     InitCurlOnce();
     std::string scheme;
     std::string fetched = url.empty() ? std::string() : NormalizeUrl(url, scheme, urlHost_);
     if (fetched.empty()) {
-        ShowMessage(kConnectFailed, CURLE_URL_MALFORMAT);
+        ShowMessage(kConnectFailed, CURLE_URL_MALFORMAT, FailureCause::kBadUrl);
         return -1;
     }
     // The URL comes from sniffed traffic: never anything but the web.
     if (scheme != "http" && scheme != "https") {
-        ShowMessage(kConnectFailed, CURLE_UNSUPPORTED_PROTOCOL);
+        ShowMessage(kConnectFailed, CURLE_UNSUPPORTED_PROTOCOL, FailureCause::kBadUrl);
         return -1;
     }
     if (!TakeRequestContext(*record)) {
-        ShowMessage(kSetupFailed, EINVAL);
+        ShowMessage(kSetupFailed, EINVAL, FailureCause::kUnknown);
         return -1;
     }
     record_ = record;
@@ -219,20 +259,20 @@ int CHttpDownload::Start(DetectedStream* record, const std::string& url,
     targetPath_ = targetPath;
 
     if (int error = file_.Open(targetPath, 0644); error != 0) {
-        ShowMessage(kFileOpenFailed, error);
+        ShowMessage(kFileOpenFailed, error, FailureCauses::OfErrno(error));
         return -1;
     }
     multi_ = curl_multi_init();
     if (multi_ == nullptr) {
         file_.Discard();
-        ShowMessage(kSetupFailed, ENOMEM);
+        ShowMessage(kSetupFailed, ENOMEM, FailureCause::kUnknown);
         return -1;
     }
     try {
         thread_ = std::thread(&CHttpDownload::Run, this);
     } catch (const std::system_error& error) {
         file_.Discard();
-        ShowMessage(kSetupFailed, error.code().value());
+        ShowMessage(kSetupFailed, error.code().value(), FailureCause::kUnknown);
         return -1;
     }
     return 0;
@@ -270,15 +310,34 @@ void CHttpDownload::ApplyRequestContext(CURL* easy) {
 }
 
 void CHttpDownload::Run() {
+    // A paused download that is cancelled ends here too: what it wrote goes.
     if (cancel_.load()) {
-        EndQuietly();
+        if (transferStarted_) {
+            EndTransfer();
+        } else {
+            EndQuietly();
+        }
+        ReleaseHandle();
         return;
     }
+    // A resumed download goes on with its handle: a login given and cookies set stay.
+    if (easy_ == nullptr && !SetUpHandle()) {
+        Fail(kSetupFailed, ENOMEM, "curl_easy_init: " + std::string(std::strerror(ENOMEM)),
+             FailureCause::kUnknown);
+        return;
+    }
+    RunTransfer(easy_);
+    if (!paused_.load()) {
+        ReleaseHandle();
+    }
+}
+
+bool CHttpDownload::SetUpHandle() {
     CURL* easy = curl_easy_init();
     if (easy == nullptr) {
-        Fail(kSetupFailed, ENOMEM, "curl_easy_init: " + std::string(std::strerror(ENOMEM)));
-        return;
+        return false;
     }
+    easy_ = easy;
     headers_ = curl_slist_append(headers_, "Cache-Control: no-cache");
     headers_ = curl_slist_append(headers_, "Pragma: no-cache");
     headers_ = curl_slist_append(headers_, "Accept: */*");
@@ -308,18 +367,28 @@ void CHttpDownload::Run() {
     if (options_.proxy) {
         curl_easy_setopt(easy, CURLOPT_PROXY, options_.proxy->c_str());
     }
+    return true;
+}
 
-    RunTransfer(easy);
-
-    curl_easy_cleanup(easy);
+void CHttpDownload::ReleaseHandle() {
+    if (easy_ != nullptr) {
+        curl_easy_cleanup(easy_);
+        easy_ = nullptr;
+    }
     curl_slist_free_all(tryHeaders_);
+    tryHeaders_ = nullptr;
     curl_slist_free_all(headers_);
+    headers_ = nullptr;
 }
 
 void CHttpDownload::RunTransfer(CURL* easy) {
     bool askedServer = false;
     bool askedProxy = false;
     for (;;) {
+        if (pause_.load()) {
+            EnterPause();  // asked while a login was asked for
+            return;
+        }
         PrepareTry(easy);
         int result = PerformOnce(easy);
         if (handOverKind_ != RecordKind::kNone && !cancel_.load()) {
@@ -334,8 +403,13 @@ void CHttpDownload::RunTransfer(CURL* easy) {
             }
             return;
         }
+        if (PauseTakesEffect(result)) {
+            EnterPause();
+            return;
+        }
         if (writeError_ != 0) {
-            Fail(kTransferFailed, writeError_, CallFailed("write", writeError_));
+            Fail(kTransferFailed, writeError_, CallFailed("write", writeError_),
+                 FailureCauses::OfErrno(writeError_));
             return;
         }
         result = CheckBodyLength(result);
@@ -353,19 +427,19 @@ void CHttpDownload::RunTransfer(CURL* easy) {
             continue;
         }
         if (tryStarted_) {
-            Fail(kTransferFailed, result, CurlDetail(result));
+            FailTransfer(easy, result);
             return;
         }
         if (statusRejected_) {
-            Fail(kBadStatus, status, StatusDetail(status));
+            FailStatus(status);
             return;
         }
         // An earlier try wrote data; this one got no file.
         if (transferStarted_ && status != 401 && status != 407) {
             if (result != CURLE_OK) {
-                Fail(kTransferFailed, result, CurlDetail(result));
+                FailTransfer(easy, result);
             } else {
-                Fail(kBadStatus, status, StatusDetail(status));
+                FailStatus(status);
             }
             return;
         }
@@ -374,11 +448,11 @@ void CHttpDownload::RunTransfer(CURL* easy) {
             return;
         }
         if (status != 401 && status != 407) {
-            Fail(kBadStatus, status, StatusDetail(status));
+            FailStatus(status);
             return;
         }
         if (!AskLogin(easy, status, askedServer, askedProxy)) {
-            Fail(kBadStatus, status, StatusDetail(status));
+            FailStatus(status);
             return;
         }
         if (cancel_.load()) {
@@ -476,8 +550,8 @@ bool CHttpDownload::WaitBeforeRetry(long status) {
         record_->ownerList->AddOrUpdateStream(record_, 1);
     }
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMillis);
-    // Woken at once by Cancel through curl_multi_wakeup.
-    while (!cancel_.load()) {
+    // Woken at once by Cancel and Pause through curl_multi_wakeup.
+    while (!cancel_.load() && !pause_.load()) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             until - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
@@ -485,6 +559,10 @@ bool CHttpDownload::WaitBeforeRetry(long status) {
         }
         curl_multi_poll(multi_, nullptr, 0,
                         static_cast<int>(std::min<long long>(left.count(), 1000)), nullptr);
+    }
+    if (!cancel_.load()) {
+        EnterPause();
+        return false;
     }
     if (transferStarted_) {
         EndTransfer();
@@ -499,6 +577,7 @@ int CHttpDownload::PerformOnce(CURL* easy) {
     headersOpen_ = false;
     statusRejected_ = false;
     tryStarted_ = false;
+    tryDone_ = false;
     overlong_ = false;
     realm_.clear();
     statusLine_.clear();
@@ -513,10 +592,11 @@ int CHttpDownload::PerformOnce(CURL* easy) {
             result = CURLE_OUT_OF_MEMORY;
             break;
         }
-        if (running == 0 || cancel_.load()) {
+        if (running == 0 || cancel_.load() || pause_.load()) {
             break;
         }
-        // Woken at once by Cancel through curl_multi_wakeup, even when the server is silent.
+        // Woken at once by Cancel and Pause through curl_multi_wakeup, even when the server is
+        // silent.
         if (curl_multi_poll(multi_, nullptr, 0, 1000, nullptr) != CURLM_OK) {
             result = CURLE_OUT_OF_MEMORY;
             break;
@@ -526,6 +606,7 @@ int CHttpDownload::PerformOnce(CURL* easy) {
     while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
         if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
             result = message->data.result;
+            tryDone_ = true;
         }
     }
     curl_multi_remove_handle(multi_, easy);
@@ -569,7 +650,22 @@ void CHttpDownload::FailBeforeTransfer(CURL* easy, int curlCode) {
     bool unreadable =
         status == 0 && (curlCode == CURLE_WEIRD_SERVER_REPLY || curlCode == CURLE_GOT_NOTHING ||
                         curlCode == CURLE_UNSUPPORTED_PROTOCOL);
-    Fail(unreadable ? kNoResponse : kConnectFailed, curlCode, CurlDetail(curlCode));
+    Fail(unreadable ? kNoResponse : kConnectFailed, curlCode, CurlDetail(curlCode),
+         unreadable ? FailureCause::kBadReply : CurlCause(easy, curlCode));
+}
+
+void CHttpDownload::FailTransfer(CURL* easy, int curlCode) {
+    Fail(kTransferFailed, curlCode, CurlDetail(curlCode), CurlCause(easy, curlCode));
+}
+
+void CHttpDownload::FailStatus(long status) {
+    Fail(kBadStatus, status, StatusDetail(status), FailureCauses::OfHttpStatus(status));
+}
+
+FailureCause CHttpDownload::CurlCause(CURL* easy, int curlCode) const {
+    long osErrno = 0;
+    curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
+    return FailureCauses::OfCurlCode(curlCode, osErrno);
 }
 
 // libcurl's own words for the failure, more specific than its code.
@@ -727,7 +823,7 @@ std::optional<std::uint64_t> CHttpDownload::ContinuedTotal() const {
 }
 
 std::size_t CHttpDownload::HandleBody(const char* data, std::size_t length) {
-    if (cancel_.load()) {
+    if (cancel_.load() || pause_.load()) {
         return 0;  // the block in hand is not written
     }
     if (!tryStarted_) {
@@ -787,16 +883,37 @@ void CHttpDownload::EndTransfer() {
     bool cancelled = cancel_.load();
     if (cancelled) {
         file_.Discard();
-    } else if (int error = file_.Commit(); error != 0) {
+    } else if (int error = file_.Commit(options_.replaceTarget ? AsideFile::Replace::kAlways
+                                                               : AsideFile::Replace::kNever);
+               error != 0) {
         // Data that did not reach the disk under the target's name is a failed download, not
         // a finished file; the old target stays.
-        Fail(kTransferFailed, error, CallFailed(file_.failedCall(), error));
+        Fail(kTransferFailed, error, CallFailed(file_.failedCall(), error),
+             FailureCauses::OfErrno(error));
         return;
     }
     DownloadOutcome outcome;
     outcome.kind =
         cancelled ? DownloadOutcome::Kind::kCancelled : DownloadOutcome::Kind::kCompleted;
     Finish(kStateEnded, cancelled ? ProgressWords::kCancel : ProgressWords::kComplete, outcome);
+}
+
+// A try that a pause cut short, rather than one that libcurl finished with success: a body
+// complete when the wish came is kept as complete.
+bool CHttpDownload::PauseTakesEffect(int result) const {
+    return pause_.load() && !(tryDone_ && result == CURLE_OK);
+}
+
+// The part written so far stays open aside, and received_ with the validator says where it
+// goes on from; nothing reaches the target.
+void CHttpDownload::EnterPause() {
+    paused_.store(true);
+    StoreDownloadState(*record_, kStatePaused);
+    SetRecordText(record_->progressText, ProgressWords::kPaused);
+    if (record_->ownerList != nullptr) {
+        record_->ownerList->AddOrUpdateStream(record_, 1);
+    }
+    host_.downloadPaused(record_);
 }
 
 // A cancel seen before the body: nothing was transferred, so the empty file goes too.
@@ -807,19 +924,16 @@ void CHttpDownload::EndQuietly() {
     Finish(kStateIdle, ProgressWords::kCancel, outcome);
 }
 
-void CHttpDownload::Fail(const char* messageTemplate, long code, std::string detail) {
+void CHttpDownload::Fail(const char* messageTemplate, long code, std::string detail,
+                         FailureCause cause) {
     file_.Discard();
     DownloadOutcome outcome;
     outcome.kind = DownloadOutcome::Kind::kFailed;
     outcome.code = code;
-    outcome.message = ShowMessage(messageTemplate, code, detail);
+    outcome.cause = cause;
+    outcome.message = ShowMessage(messageTemplate, code, cause, detail);
     outcome.detail = std::move(detail);
-    // A row that never got further than "connecting" must not keep claiming it.
-    std::string_view shown(record_->progressText,
-                           ::strnlen(record_->progressText, sizeof record_->progressText));
-    bool stillConnecting =
-        shown == ProgressWords::kConnecting || shown.starts_with(ProgressWords::kRetry);
-    Finish(kStateIdle, stillConnecting ? ProgressWords::kFailed : nullptr, outcome);
+    Finish(kStateIdle, ProgressWords::kFailed, outcome);
 }
 
 // The one way a started download ends: final state and word, row refresh, the host told.

@@ -31,7 +31,9 @@ class RecordWorker;
 // announced fails as libcurl's code 18, one that runs past it as code 8, and nothing past that
 // length is written: such a file is never complete. A response whose Content-Type is an HLS
 // playlist or a DASH manifest is handed to a recording (CRecordDownload), which then ends the
-// download.
+// download. A pause stops the transfer with the part kept aside; a resume goes on from it
+// the way a later try does (a Range request with If-Range where the server gave a strong
+// validator, else from the start).
 class CHttpDownload : public DownloadWorker {
   public:
     explicit CHttpDownload(DownloadHost& host, HttpDownloadOptions options = {});
@@ -54,12 +56,21 @@ class CHttpDownload : public DownloadWorker {
     // Start has returned.
     void Cancel() override;
 
+    // Pause and resume (see DownloadWorker). A paused download keeps its temporary file open
+    // and its connection handle (with a login given) until it is resumed, cancelled and
+    // resumed to end, or destroyed, which discards the part.
+    bool CanPause() const override;
+    void Pause() override;
+    bool Resume() override;
+
     // The text of the last failure shown, empty when none. Safe from any thread.
     std::string errorText() const;
 
   private:
     bool TakeRequestContext(const DetectedStream& record);
     void ApplyRequestContext(CURL* easy);
+    bool SetUpHandle();
+    void ReleaseHandle();
     void Run();
     void RunTransfer(CURL* easy);
     void HandOver(CURL* easy);
@@ -73,14 +84,19 @@ class CHttpDownload : public DownloadWorker {
     void SetCurlError(const std::string& text);
     bool AskLogin(CURL* easy, long status, bool& askedServer, bool& askedProxy);
     void FailBeforeTransfer(CURL* easy, int curlCode);
+    void FailTransfer(CURL* easy, int curlCode);
+    void FailStatus(long status);
+    FailureCause CurlCause(CURL* easy, int curlCode) const;
     std::string CurlDetail(int curlCode) const;
     std::string StatusDetail(long status) const;
 
+    bool PauseTakesEffect(int result) const;
+    void EnterPause();
     void EndTransfer();
     void EndQuietly();
-    void Fail(const char* messageTemplate, long code, std::string detail);
+    void Fail(const char* messageTemplate, long code, std::string detail, FailureCause cause);
     void Finish(std::int32_t state, const char* progressWord, const DownloadOutcome& outcome);
-    std::string ShowMessage(const char* messageTemplate, long code,
+    std::string ShowMessage(const char* messageTemplate, long code, FailureCause cause,
                             const std::string& detail = std::string());
 
     static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
@@ -103,8 +119,11 @@ class CHttpDownload : public DownloadWorker {
     AsideFile file_;          // opened by Start, then the worker's
     CURLM* multi_ = nullptr;  // made by Start; Cancel wakes it from any thread
     std::atomic<bool> cancel_{false};
+    std::atomic<bool> pause_{false};   // asked to pause
+    std::atomic<bool> paused_{false};  // stopped with its part kept, until Resume
     bool ended_ = false;
     std::thread thread_;
+    CURL* easy_ = nullptr;  // the worker's; kept across a pause
     // The recording a playlist's response was handed to; it outlives this worker's thread.
     std::unique_ptr<RecordWorker> recordingOwned_;
     std::atomic<DownloadWorker*> recording_{nullptr};
@@ -122,6 +141,7 @@ class CHttpDownload : public DownloadWorker {
     curl_slist* tryHeaders_ = nullptr;  // the fixed ones and the If-Range of this try
     int try_ = 1;
     bool tryStarted_ = false;  // this try's response is being written
+    bool tryDone_ = false;     // libcurl ended this try itself, not a cancel or pause
     bool overlong_ = false;    // this try's body ran past its announced length
     bool rangeAsked_ = false;
     std::string validator_;     // strong ETag or Last-Modified of the file being written

@@ -41,5 +41,9 @@ struct HttpDownloadOptions {
     // A response that is an HLS playlist or DASH manifest by its Content-Type is recorded
     // into one media file rather than saved as the playlist's text.
     bool recordPlaylists = true;
+    // Whether the finished file replaces one that has its name by then. Off for a name picked
+    // as free on the user's behalf: a file that took the name meanwhile wins, and the download
+    // fails rather than replace it.
+    bool replaceTarget = true;
     TickSource ticks = SteadyTickCount;
 };

@@ -91,14 +91,16 @@ void CMmsDownload::Run() {
     // An empty path or file name could never succeed; say so instead of leaving the row waiting.
     if (path_.empty() || localFile_.empty()) {
         ReportError(DownloadMessages::kSetupFailed, EINVAL,
-                    path_.empty() ? "no path to ask the server for" : "no local file to write");
+                    path_.empty() ? "no path to ask the server for" : "no local file to write",
+                    FailureCause::kUnknown);
         return;
     }
     // The host text comes from traffic and may fill its field without a terminator.
     auto address = MmsServerAddress::FromHost(
         std::string_view(record_->host, ::strnlen(record_->host, sizeof record_->host)));
     if (!address) {
-        ReportError(DownloadMessages::kConnectFailed, EINVAL, "the URL names no MMS server");
+        ReportError(DownloadMessages::kConnectFailed, EINVAL, "the URL names no MMS server",
+                    FailureCause::kBadUrl);
         return;
     }
     if (!OpenFile() || !Connect(*address)) {
@@ -109,7 +111,8 @@ void CMmsDownload::Run() {
 
 bool CMmsDownload::OpenFile() {
     if (int error = file_.Open(localFile_, 0666); error != 0) {
-        ReportError(DownloadMessages::kSetupFailed, error, CallFailed(file_.failedCall(), error));
+        ReportError(DownloadMessages::kSetupFailed, error, CallFailed(file_.failedCall(), error),
+                    FailureCauses::OfErrno(error));
         return false;
     }
     return true;
@@ -149,7 +152,7 @@ bool CMmsDownload::Connect(const MmsServerAddress& address) {
                                  ? CallFailed("looking up the server", lookupErrno)
                                  : std::string("looking up the server: ") + ::gai_strerror(lookup);
         ReportError(DownloadMessages::kConnectFailed, lookup == EAI_SYSTEM ? lookupErrno : lookup,
-                    std::move(detail));
+                    std::move(detail), FailureCause::kNameNotResolved);
         return false;
     }
     int lastError = 0;
@@ -178,7 +181,8 @@ bool CMmsDownload::Connect(const MmsServerAddress& address) {
         EndTransfer();
     } else {
         ReportError(socketMade ? DownloadMessages::kConnectFailed : DownloadMessages::kSetupFailed,
-                    lastError, CallFailed(lastCall, lastError));
+                    lastError, CallFailed(lastCall, lastError),
+                    socketMade ? FailureCauses::OfErrno(lastError) : FailureCause::kUnknown);
     }
     return false;
 }
@@ -191,7 +195,8 @@ void CMmsDownload::Transfer(const MmsServerAddress& address) {
             EndTransfer();
         } else {
             ReportError(DownloadMessages::kTransferFailed, client.errorCode(),
-                        "opening the stream: " + client.errorDetail());
+                        "opening the stream: " + client.errorDetail(),
+                        FailureCauses::OfErrno(client.errorCode()));
         }
         return;
     }
@@ -208,14 +213,19 @@ void CMmsDownload::Transfer(const MmsServerAddress& address) {
             break;
         }
         if (result < 0) {
+            // A server that closes before the next packet has cut the transfer short.
             ReportError(DownloadMessages::kTransferFailed, client.errorCode(),
-                        "MMS error " + std::to_string(result) + ": " + client.errorDetail());
+                        "MMS error " + std::to_string(result) + ": " + client.errorDetail(),
+                        result == CMmsClient::kPrefixFailed
+                            ? FailureCause::kTransferCut
+                            : FailureCauses::OfErrno(client.errorCode()));
             return;
         }
     }
     // The last packets reach the file here; losing them is a failure, unless cancelled.
     if (!client.Flush() && !cancel_.load()) {
-        ReportError(DownloadMessages::kTransferFailed, client.errorCode(), client.errorDetail());
+        ReportError(DownloadMessages::kTransferFailed, client.errorCode(), client.errorDetail(),
+                    FailureCauses::OfErrno(client.errorCode()));
         return;
     }
     EndTransfer();
@@ -227,8 +237,8 @@ void CMmsDownload::EndTransfer() {
     // One reading of the flag decides the file, the row's word and the outcome.
     const bool cancelled = cancel_.load();
     if (int error = KeepFile(cancelled); error != 0 && !cancelled) {
-        ReportError(DownloadMessages::kTransferFailed, error,
-                    CallFailed(file_.failedCall(), error));
+        ReportError(DownloadMessages::kTransferFailed, error, CallFailed(file_.failedCall(), error),
+                    FailureCauses::OfErrno(error));
         return;
     }
     DownloadOutcome outcome;
@@ -238,19 +248,22 @@ void CMmsDownload::EndTransfer() {
 }
 
 // A cancel keeps its partial file too, unless nothing arrived and a file has the target's name
-// already: an empty file never replaces one of the user's.
+// already: an empty file never replaces one of the user's, nor does a file whose free name
+// another took meanwhile.
 int CMmsDownload::KeepFile(bool cancelled) {
     if (!file_.isOpen()) {
         return 0;
     }
-    const bool replace = !cancelled || file_.holdsData();
+    const bool replace = replaceTarget_ && (!cancelled || file_.holdsData());
     return file_.Commit(replace ? AsideFile::Replace::kAlways : AsideFile::Replace::kNever);
 }
 
-void CMmsDownload::ReportError(const char* messageTemplate, int code, std::string detail) {
+void CMmsDownload::ReportError(const char* messageTemplate, int code, std::string detail,
+                               FailureCause cause) {
     DownloadOutcome outcome;
     outcome.kind = DownloadOutcome::Kind::kFailed;
     outcome.code = code;
+    outcome.cause = cause;
     outcome.message = DownloadMessages::Fill(messageTemplate, code);
     outcome.detail = std::move(detail);
     {
@@ -260,11 +273,8 @@ void CMmsDownload::ReportError(const char* messageTemplate, int code, std::strin
     CloseSocket();
     // Only the file written aside goes; the target stays as it was.
     file_.Discard();
-    host_.showFailure(outcome.message, outcome.detail);
-    // A row that never got further than "connecting" must not keep claiming it.
-    const bool stillConnecting =
-        std::strcmp(record_->progressText, ProgressWords::kConnecting) == 0;
-    Finish(kStateIdle, stillConnecting ? ProgressWords::kFailed : nullptr, outcome);
+    host_.showFailure(outcome.message, outcome.detail, cause);
+    Finish(kStateIdle, ProgressWords::kFailed, outcome);
 }
 
 void CMmsDownload::Finish(std::int32_t state, const char* progressText,

@@ -39,6 +39,10 @@ class CMmsDownload : public DownloadWorker {
     // not started: a second call, or no thread (the user has been told; no end is reported).
     int Start(DetectedStream* record, const std::string& path, const std::string& localFile);
 
+    // Before Start: whether the file replaces one that has its name by the end (the default),
+    // or that file wins and the download fails (a name picked as free on the user's behalf).
+    void SetReplaceTarget(bool replace) { replaceTarget_ = replace; }
+
     // Returns at once; the download ends promptly as a cancel (state 2, "Cancel", file kept).
     void Cancel() override;
 
@@ -52,7 +56,7 @@ class CMmsDownload : public DownloadWorker {
     void Transfer(const MmsServerAddress& address);
     void EndTransfer();
     int KeepFile(bool cancelled);
-    void ReportError(const char* messageTemplate, int code, std::string detail);
+    void ReportError(const char* messageTemplate, int code, std::string detail, FailureCause cause);
     void PublishSocket(int fd);
     void CloseSocket();
     void Finish(std::int32_t state, const char* progressText, const DownloadOutcome& outcome);
@@ -67,6 +71,7 @@ class CMmsDownload : public DownloadWorker {
     std::string localFile_;
     AsideFile file_;  // used by the worker only
     int socket_ = -1;
+    bool replaceTarget_ = true;
     std::atomic<bool> cancel_{false};
     bool ended_ = false;  // set by the one thread that ends the download
     std::thread thread_;

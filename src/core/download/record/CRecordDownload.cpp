@@ -125,6 +125,22 @@ const char* TemplateOf(Cause cause) {
     return kTransferFailed;
 }
 
+// The kind of a failure the recorder reports, where its cause does not explain it already.
+FailureCause FailureCauseOf(const RecordEnding& ending) {
+    const auto code = static_cast<int>(ending.code);
+    switch (ending.cause) {
+        case Cause::kConnectFailed:
+        case Cause::kTransferFailed:
+            return FailureCauses::OfErrno(code);
+        case Cause::kBadStatus:
+            return FailureCauses::OfHttpStatus(code);
+        case Cause::kNoResponse:
+            return FailureCause::kBadReply;
+        default:
+            return FailureCause::kUnknown;
+    }
+}
+
 bool HasControlBytes(const std::string& text) {
     return std::any_of(text.begin(), text.end(),
                        [](char c) { return static_cast<unsigned char>(c) < 0x20; });
@@ -224,6 +240,8 @@ void CRecordDownload::Run() {
     if (!Probe()) {
         return;
     }
+    // From here a stop keeps what was recorded: the front end names its stop so.
+    StoreLiveRecording(*record_, live_);
     std::string url = url_;
     for (int attempt = 0;; ++attempt) {
         RecordEnding ending;
@@ -240,7 +258,7 @@ void CRecordDownload::Run() {
             if (cancel_.load()) {
                 EndCancelled();
             } else {
-                Fail(kBadStatus, 401, ending.detail);
+                Fail(kBadStatus, 401, ending.detail, FailureCause::kAccessDenied);
             }
             return;
         }
@@ -270,15 +288,17 @@ bool CRecordDownload::Probe() {
     }
     if (probe.tooLarge) {
         Fail(RecordMessages::kTooLarge, EFBIG,
-             "the playlist is larger than " + std::to_string(PlaylistProbe::kTextLimit) + " bytes");
+             "the playlist is larger than " + std::to_string(PlaylistProbe::kTextLimit) + " bytes",
+             FailureCause::kUnknown);
         return false;
     }
     if (probe.curlCode != 0) {
-        Fail(kConnectFailed, probe.curlCode, probe.detail);
+        Fail(kConnectFailed, probe.curlCode, probe.detail,
+             FailureCauses::OfCurlCode(probe.curlCode));
         return false;
     }
     if (probe.status != 200 && probe.status != 401) {
-        Fail(kBadStatus, probe.status, probe.detail);
+        Fail(kBadStatus, probe.status, probe.detail, FailureCauses::OfHttpStatus(probe.status));
         return false;
     }
     // A login is asked for when the recorder meets the refusal.
@@ -286,11 +306,13 @@ bool CRecordDownload::Probe() {
         return true;
     }
     if (!probe.facts.isPlaylist) {
-        Fail(RecordMessages::kNotPlaylist, EINVAL, "the response is no playlist");
+        Fail(RecordMessages::kNotPlaylist, EINVAL, "the response is no playlist",
+             FailureCause::kUnknown);
         return false;
     }
     if (probe.facts.isProtected) {
-        Fail(RecordMessages::kProtected, EACCES, "the stream is encrypted for a DRM system");
+        Fail(RecordMessages::kProtected, EACCES, "the stream is encrypted for a DRM system",
+             FailureCause::kUnknown);
         return false;
     }
     live_ = probe.facts.live;
@@ -303,7 +325,7 @@ bool CRecordDownload::Record(const std::string& url, RecordEnding& ending) {
     RecorderProcess recorder;
     std::string failure;
     if (!recorder.Start(recorderPath_, file_.fd(), failure)) {
-        Fail(kSetupFailed, ENOENT, failure);
+        Fail(kSetupFailed, ENOENT, failure, FailureCause::kUnknown);
         return false;
     }
     RecordRequest request;
@@ -334,16 +356,18 @@ bool CRecordDownload::Record(const std::string& url, RecordEnding& ending) {
             return false;
         case Watch::kHung:
             Fail(RecordMessages::kRecorderFailed, ETIMEDOUT,
-                 "the recorder stopped answering and was ended");
+                 "the recorder stopped answering and was ended", FailureCause::kUnknown);
             return false;
         case Watch::kMalformed:
-            Fail(RecordMessages::kRecorderFailed, EPROTO, "the recorder sent malformed data");
+            Fail(RecordMessages::kRecorderFailed, EPROTO, "the recorder sent malformed data",
+                 FailureCause::kUnknown);
             return false;
         case Watch::kCrashed:
             break;
     }
     Fail(RecordMessages::kRecorderFailed, WIFSIGNALED(exit.status) ? WTERMSIG(exit.status) : EIO,
-         "the recorder ended unexpectedly (" + RecorderProcess::Describe(exit.status) + ")");
+         "the recorder ended unexpectedly (" + RecorderProcess::Describe(exit.status) + ")",
+         FailureCause::kUnknown);
     return false;
 }
 
@@ -395,6 +419,8 @@ CRecordDownload::Watch CRecordDownload::Follow(RecorderProcess& recorder, Record
             if (result == RecordPipeReader::Result::kProgress && !said) {
                 const auto& progress = reader.progress();
                 TakeProgress(progress.written, progress.recordedMicros, progress.durationMicros);
+            } else if (result == RecordPipeReader::Result::kAlive && progress_ && !said) {
+                progress_->Waiting(*record_);
             } else if (result == RecordPipeReader::Result::kEnd && !said) {
                 ending = reader.ending();
                 said = true;
@@ -438,8 +464,8 @@ void CRecordDownload::Conclude(const RecordEnding& ending) {
             return;
         case RecordEnding::Outcome::kFailed:
         case RecordEnding::Outcome::kLoginNeeded:
-            Fail(words != nullptr ? words : kTransferFailed, static_cast<long>(ending.code),
-                 detail);
+            Fail(words != nullptr ? words : kTransferFailed, static_cast<long>(ending.code), detail,
+                 FailureCauseOf(ending));
             return;
     }
 }
@@ -447,8 +473,11 @@ void CRecordDownload::Conclude(const RecordEnding& ending) {
 // Ends a recording whose file is kept: the file into place, "完了". With a template the user
 // is told why it ended early.
 void CRecordDownload::EndRecorded(const char* messageTemplate, long code, std::string detail) {
-    if (int error = file_.Commit(); error != 0) {
-        Fail(kTransferFailed, error, std::string(file_.failedCall()) + ": " + std::strerror(error));
+    if (int error = file_.Commit(options_.replaceTarget ? AsideFile::Replace::kAlways
+                                                        : AsideFile::Replace::kNever);
+        error != 0) {
+        Fail(kTransferFailed, error, std::string(file_.failedCall()) + ": " + std::strerror(error),
+             FailureCauses::OfErrno(error));
         return;
     }
     DownloadOutcome outcome;
@@ -472,14 +501,17 @@ void CRecordDownload::EndCancelled() {
     Finish(written_ > 0 ? kStateEnded : kStateIdle, ProgressWords::kCancel, outcome);
 }
 
-void CRecordDownload::Fail(const char* messageTemplate, long code, std::string detail) {
+void CRecordDownload::Fail(const char* messageTemplate, long code, std::string detail,
+                           FailureCause cause) {
     file_.Discard();
     DownloadOutcome outcome;
     outcome.kind = DownloadOutcome::Kind::kFailed;
     outcome.code = code;
-    outcome.message = ShowMessage(messageTemplate, code);
+    outcome.cause = cause;
+    outcome.message = Fill(messageTemplate, code);
+    host_.showFailure(outcome.message, detail, cause);
     outcome.detail = std::move(detail);
-    Finish(kStateIdle, written_ > 0 ? nullptr : ProgressWords::kFailed, outcome);
+    Finish(kStateIdle, ProgressWords::kFailed, outcome);
 }
 
 void CRecordDownload::Finish(std::int32_t state, const char* progressWord,

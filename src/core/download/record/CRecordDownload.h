@@ -69,7 +69,7 @@ class CRecordDownload : public RecordWorker {
 
     void EndRecorded(const char* messageTemplate, long code, std::string detail);
     void EndCancelled();
-    void Fail(const char* messageTemplate, long code, std::string detail);
+    void Fail(const char* messageTemplate, long code, std::string detail, FailureCause cause);
     void Finish(std::int32_t state, const char* progressWord, const DownloadOutcome& outcome);
     std::string ShowMessage(const char* messageTemplate, long code);
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <string_view>
 
 #include "core/detect/DetectedStream.h"
 #include "core/download/http/RecordText.h"
@@ -18,6 +20,16 @@ std::uint32_t WholeSeconds(double seconds) {
     return static_cast<std::uint32_t>(std::clamp(seconds, 0.0, kLongestSeconds));
 }
 
+// Writes `text` into the field; true when that changed what the field holds.
+template <std::size_t N>
+bool UpdateText(char (&field)[N], std::string_view text) {
+    if (text.size() < N && std::string_view(field, ::strnlen(field, N)) == text) {
+        return false;
+    }
+    SetRecordText(field, text);
+    return true;
+}
+
 }  // namespace
 
 RecordProgress::RecordProgress(const TickSource& ticks, double durationSeconds)
@@ -31,33 +43,30 @@ bool RecordProgress::Report(std::uint64_t bytesWritten, double recordedSeconds,
         // The last packets may run a little past the announced duration: 100 % is the end.
         auto percent =
             static_cast<std::int32_t>(std::clamp(recordedSeconds * 100.0 / duration_, 0.0, 99.0));
-        if (percent != lastPercent_) {
-            char text[16];
-            std::snprintf(text, sizeof text, "%d%%", percent);
-            SetRecordText(record.progressText, text);
-            lastPercent_ = percent;
-            changed = true;
-        }
+        char text[16];
+        std::snprintf(text, sizeof text, "%d%%", percent);
+        changed |= UpdateText(record.progressText, text);
+    } else {
+        changed |= UpdateText(record.progressText, FormatTimeLeft(WholeSeconds(recordedSeconds)));
     }
-    // The first packet shows that the recording runs; later ones once a second.
-    if (!withEnd && !started_) {
-        SetRecordText(record.progressText, FormatTimeLeft(WholeSeconds(recordedSeconds)));
-        changed = true;
+    if (bytesWritten > 0) {
+        changed |= UpdateText(record.sizeText, FormatSize(bytesWritten));
     }
-    started_ = true;
+    reported_ = true;
+    lastBytes_ = bytesWritten;
+    lastSeconds_ = recordedSeconds;
     std::uint32_t now = ticks_();
     std::uint32_t elapsed = now - lastSampleTick_;
     if (elapsed > kSampleIntervalMs) {
-        std::uint64_t sampled =
-            bytesWritten >= bytesAtLastSample_ ? bytesWritten - bytesAtLastSample_ : 0;
-        SetRecordText(record.rateText, FormatRate(static_cast<double>(sampled) / elapsed));
-        SetRecordText(record.sizeText, FormatSize(bytesWritten));
+        // A live rate counts from the start: between segments nothing comes for seconds.
+        const std::uint64_t from = withEnd ? bytesAtLastSample_ : 0;
+        const std::uint32_t during = withEnd ? elapsed : now - startTick_;
+        std::uint64_t sampled = bytesWritten >= from ? bytesWritten - from : 0;
+        SetRecordText(record.rateText, FormatRate(static_cast<double>(sampled) / during));
         if (withEnd && recordedSeconds > 0) {
             double spent = (now - startTick_) * 0.001;
             double left = spent / recordedSeconds * std::max(duration_ - recordedSeconds, 0.0);
             SetRecordText(record.timeText, FormatTimeLeft(WholeSeconds(left)));
-        } else if (!withEnd) {
-            SetRecordText(record.progressText, FormatTimeLeft(WholeSeconds(recordedSeconds)));
         }
         lastSampleTick_ = now;
         bytesAtLastSample_ = bytesWritten;
@@ -67,4 +76,8 @@ bool RecordProgress::Report(std::uint64_t bytesWritten, double recordedSeconds,
         record.ownerList->AddOrUpdateStream(&record, 1);
     }
     return changed;
+}
+
+bool RecordProgress::Waiting(DetectedStream& record) {
+    return duration_ <= 0 && reported_ && Report(lastBytes_, lastSeconds_, record);
 }

@@ -8,9 +8,12 @@ struct DetectedStream;
 
 // The row's texts while a stream is recorded. With an end (a playlist of known duration) as a
 // file download: the percentage of the media duration recorded, the size written, the time
-// left and the rate; live: the size, the recorded duration in the progress column ("2分 5秒")
-// and the rate. Called on the worker thread after each written packet; refreshes the row
-// through record.ownerList only when a text changed.
+// left and the rate of the last second or so; live: the size, the recorded duration in the
+// progress column ("2分 5秒") and the rate since the start, which a stream that comes in
+// bursts (a live playlist's segments) keeps steady. Size, percentage and duration follow
+// every report, so that a burst shows at once; time left and rate are sampled when more than
+// a second has passed. Called on the worker thread; refreshes the row through
+// record.ownerList only when a text changed.
 class RecordProgress {
   public:
     // `durationSeconds` <= 0: live, or a duration that is not known.
@@ -18,6 +21,8 @@ class RecordProgress {
 
     // `recordedSeconds` is the media time in the file so far. True when the row was refreshed.
     bool Report(std::uint64_t bytesWritten, double recordedSeconds, DetectedStream& record);
+    // The recorder is at work though it wrote nothing new: a live recording's rate goes on.
+    bool Waiting(DetectedStream& record);
 
   private:
     const TickSource& ticks_;
@@ -25,6 +30,7 @@ class RecordProgress {
     std::uint32_t startTick_;
     std::uint32_t lastSampleTick_;
     std::uint64_t bytesAtLastSample_ = 0;
-    std::int32_t lastPercent_ = -1;  // none shown yet
-    bool started_ = false;
+    bool reported_ = false;
+    std::uint64_t lastBytes_ = 0;
+    double lastSeconds_ = 0;
 };

@@ -241,11 +241,12 @@ std::vector<HttpCase> Cases() {
          .tries = 2,
          .shownTry = "再試行 2/2"},
         // A 206 for another range is not appended; the next try starts over, breaks again,
-        // and the last failure leaves no file, as without retries.
+        // and the last failure leaves no file, as without retries: the row says so as after a
+        // 404, without the percentage it reached.
         {.name = "NeverAppendsAWrongRange",
          .reply = "/reset/r3.wmv?size=300000&after=100000&range=bad",
          .outcome = TransferFailed(18, "transfer closed with 200000 bytes remaining to read"),
-         .progress = "33%",
+         .progress = "失敗",
          .requests = 3,
          .headersPerRequest = {{}, {"If-Range: \"v1\"", "Range: bytes=100000-"}, {}},
          .tries = 3,
@@ -256,7 +257,7 @@ std::vector<HttpCase> Cases() {
         {.name = "ShortResumeIsContinuedThenFails",
          .reply = "/reset/h1.wmv?size=1000&after=500&range=short",
          .outcome = TransferFailed(18, "the server sent 520 of the 1000 bytes it announced"),
-         .progress = "52%",
+         .progress = "失敗",
          .requests = 3,
          .existing = Existing::kFile,
          .headersPerRequest = {{},
@@ -266,7 +267,7 @@ std::vector<HttpCase> Cases() {
         {.name = "LongResumeIsCutAndStartedOver",
          .reply = "/reset/h2.wmv?size=1000&after=500&range=long",
          .outcome = TransferFailed(18, "transfer closed with 500 bytes remaining to read"),
-         .progress = "50%",
+         .progress = "失敗",
          .requests = 3,
          .existing = Existing::kFile,
          .headersPerRequest = {{}, {"If-Range: \"v1\"", "Range: bytes=500-"}, {}},
@@ -274,12 +275,12 @@ std::vector<HttpCase> Cases() {
         {.name = "ChunksShortOfTheirLength",
          .reply = "/chunked/h3.wmv?size=510&length=1000",
          .outcome = TransferFailed(18, "the server sent 510 of the 1000 bytes it announced"),
-         .progress = "51%",
+         .progress = "失敗",
          .existing = Existing::kFile},
         {.name = "ChunksPastTheirLength",
          .reply = "/chunked/h4.wmv?size=5500&length=1000",
          .outcome = TransferFailed(8, "the server sent more than the 1000 bytes it announced"),
-         .progress = "100%"},
+         .progress = "失敗"},
         {.name = "ServiceUnavailableThenServed",
          .reply = "/busy/b1.wmv?size=2000&code=503&times=2",
          .outcome = done,
@@ -302,6 +303,15 @@ std::vector<HttpCase> Cases() {
          .progress = "失敗",
          .requests = 2,
          .tries = 2},
+        {.name = "BrokenOnEveryTryFailsAfterTheLast",
+         .reply = "/early/f.wmv?size=100000&after=2000",
+         .outcome =
+             Because(TransferFailed(18, "transfer closed with 98000 bytes remaining to read"),
+                     FailureCause::kTransferCut),
+         .progress = "失敗",
+         .requests = 4,
+         .tries = 4,
+         .shownTry = "再試行 4/4"},
         {.name = "NotFoundIsNotTriedAgain",
          .reply = "/status/404",
          .outcome = BadStatus(404, "HTTP/1.1 404 Not Found"),
@@ -349,7 +359,8 @@ std::vector<HttpCase> Cases() {
          .headersPerRequest = {{}, {}, {std::string("Authorization: ") + kGoodBasic}, {}}},
 
         // Failures: the message, state 0, no file left.
-        {"Status404", "/status/404", BadStatus(404, "HTTP/1.1 404 Not Found"), "失敗"},
+        {"Status404", "/status/404",
+         Because(BadStatus(404, "HTTP/1.1 404 Not Found"), FailureCause::kNotFound), "失敗"},
         {"Status500", "/status/500", BadStatus(500, "HTTP/1.1 500 Internal Server Error"), "失敗"},
         {"RefusalWithABody", R::Reply("HTTP/1.1 503 Busy\r\nContent-Length: 4\r\n\r\nbusy"),
          BadStatus(503, "HTTP/1.1 503 Busy"), "失敗"},
@@ -389,14 +400,14 @@ std::vector<HttpCase> Cases() {
          "proxy",
          true},
         {"ClosedBeforeTheLength", "/early/x.wmv?size=100000&after=1000",
-         TransferFailed(18, "transfer closed with 99000 bytes remaining to read"), "1%"},
+         TransferFailed(18, "transfer closed with 99000 bytes remaining to read"), "失敗"},
         {"ScriptedShortBody", R::Reply("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"),
-         TransferFailed(18, "transfer closed with 7 bytes remaining to read"), "30%"},
+         TransferFailed(18, "transfer closed with 7 bytes remaining to read"), "失敗"},
         {"BrokenChunk", R::Reply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n"),
          TransferFailed(56, "chunked-encoding"), "失敗"},
         {"SilentServerTimesOut",
          "/stall/s.wmv?size=100000&after=1&hold=20",
-         TransferFailed(28, "Operation too slow"),
+         Because(TransferFailed(28, "Operation too slow"), FailureCause::kTimedOut),
          "失敗",
          "",
          {},
@@ -418,7 +429,7 @@ std::vector<HttpCase> Cases() {
          21},
         {"RefusedConnection",
          "/x.wmv",
-         ConnectFailed(7, "Couldn't connect to server"),
+         Because(ConnectFailed(7, "Couldn't connect to server"), FailureCause::kConnectionRefused),
          "失敗",
          "",
          {},
@@ -428,7 +439,8 @@ std::vector<HttpCase> Cases() {
          nullptr,
          false,
          true},
-        {"NotHttp", "/garbage", NoResponse(1, "HTTP/0.9"), "失敗"},
+        {"NotHttp", "/garbage", Because(NoResponse(1, "HTTP/0.9"), FailureCause::kBadReply),
+         "失敗"},
         {"EmptyReply", R::Reply(""), NoResponse(52, "Empty reply from server"), "失敗"},
         // A failure leaves what the user had under the target's name untouched.
         {.name = "Status404KeepsTheOldFile",
@@ -439,7 +451,7 @@ std::vector<HttpCase> Cases() {
         {.name = "CutShortKeepsTheOldFile",
          .reply = "/early/x.wmv?size=100000&after=1000",
          .outcome = TransferFailed(18, "transfer closed with 99000 bytes remaining to read"),
-         .progress = "1%",
+         .progress = "失敗",
          .existing = Existing::kFile},
         {.name = "RefusedConnectionKeepsTheOldFile",
          .reply = "/x.wmv",
@@ -583,6 +595,10 @@ void HttpDownloadTest::RunCase(const HttpCase& c) {
     ASSERT_FALSE(refreshes.empty());
     EXPECT_EQ(refreshes.back().state, record.state);
     EXPECT_EQ(refreshes.back().progress, c.progress);
+    if (!completed) {
+        // A failed row shows nothing of a transfer that left no file.
+        EXPECT_EQ(refreshes.back().size + refreshes.back().time + refreshes.back().rate, "");
+    }
     if (c.shownTry != nullptr) {
         EXPECT_TRUE(std::any_of(refreshes.begin(), refreshes.end(),
                                 [&](const auto& r) { return r.progress == c.shownTry; }));
@@ -752,7 +768,8 @@ TEST_F(HttpDownloadTest, WriteFailureShowsTheCauseAndSparesSpecialFiles) {
     ASSERT_EQ(host.messages().size(), 1u);
     EXPECT_EQ(host.messages()[0], kTransferFailed + "(28)");
     ASSERT_EQ(host.outcomes().size(), 1u);
-    ExpectOutcome(host.outcomes()[0], TransferFailed(28, "write: No space left on device"));
+    ExpectOutcome(host.outcomes()[0], Because(TransferFailed(28, "write: No space left on device"),
+                                              FailureCause::kDiskFull));
     EXPECT_EQ(record.state, kStateIdle);
     EXPECT_TRUE(fs::is_character_file("/dev/full"));
     EXPECT_FALSE(fs::exists("/dev/.full.part"));
@@ -815,7 +832,8 @@ TEST(HttpsDownload, VerifiedCertificateOnlyAndHttpsAllowed) {
             } else {
                 EXPECT_FALSE(fs::exists(target));
             }
-            ExpectOutcome(host.outcomes()[0], ConnectFailed(60, "certificate"));
+            ExpectOutcome(host.outcomes()[0],
+                          Because(ConnectFailed(60, "certificate"), FailureCause::kTls));
         }
     }
     fs::remove_all(dir);

@@ -93,8 +93,7 @@ std::string Loopback(const char* scheme, std::uint16_t port) {
 
 // One download from the scripted server and how it must end. A completed download leaves the
 // header and its first `packets` data packets; a failed one leaves the target's name as it
-// was (no file, or the user's old one), and the row keeps its last percentage or says "失敗"
-// when it never got further than connecting.
+// was (no file, or the user's old one), and the row says "失敗" however far it got.
 struct MmsCase {
     const char* name;
     MmsTestServer::Script script;
@@ -111,11 +110,6 @@ std::vector<MmsCase> Cases(const AsfFixture& fixture) {
     auto serving = [&](std::size_t packets, Ending ending) {
         return MmsTestServer::Serving(fixture, packets, ending);
     };
-    // The percentage shown after `packets` data packets.
-    auto percent = [&](std::size_t packets) {
-        const std::uint64_t total = fixture.header.size() + packets * fixture.packetSize;
-        return std::to_string(total * 100 / fixture.WholeFile().size()) + "%";
-    };
     MmsTestServer::Script malformed;
     malformed.header = AsfFixture::HeaderObject(30, 0);
     malformed.header.insert(malformed.header.end(), {0x01, 0x01});
@@ -125,23 +119,25 @@ std::vector<MmsCase> Cases(const AsfFixture& fixture) {
         {"EndAfterFourPackets", serving(4, Ending::EndOfStream), Completed(), "完了", 4},
         // The transfer loop's failures: the MMS error code is in the detail.
         {"CloseMidStream", serving(6, Ending::Close),
-         DownloadFailed(71, "MMS error -1: the server closed the connection"), percent(6)},
+         Because(DownloadFailed(71, "MMS error -1: the server closed the connection"),
+                 FailureCause::kTransferCut),
+         "失敗"},
         {"NoSignature", serving(4, Ending::NoSignature),
          DownloadFailed(71, "MMS error -5: a server command without the signature CE FA 0B B0"),
-         percent(4)},
+         "失敗"},
         {"UnknownCommand", serving(4, Ending::UnknownCommand),
-         DownloadFailed(71, "MMS error -6: an unknown server command 0x0099"), percent(4)},
+         DownloadFailed(71, "MMS error -6: an unknown server command 0x0099"), "失敗"},
         {"CommandOver128KiB", serving(4, Ending::HugeCommand),
-         DownloadFailed(71, "MMS error -8: a server command larger than 128 KiB"), percent(4)},
+         DownloadFailed(71, "MMS error -8: a server command larger than 128 KiB"), "失敗"},
         {"DataLengthBelow8", serving(4, Ending::ShortDataLength),
-         DownloadFailed(71, "MMS error -8: a data packet shorter than its 8-byte prefix"),
-         percent(4)},
+         DownloadFailed(71, "MMS error -8: a data packet shorter than its 8-byte prefix"), "失敗"},
         // Failures before any progress.
         {"MalformedHeader", malformed,
          DownloadFailed(71, "opening the stream: an ASF header object cut short"), "失敗"},
         {"ConnectionRefused",
          {},
-         ConnectFailed(111, "connect: Connection refused"),
+         Because(ConnectFailed(111, "connect: Connection refused"),
+                 FailureCause::kConnectionRefused),
          "失敗",
          0,
          "closed"},
@@ -175,7 +171,7 @@ std::vector<MmsCase> Cases(const AsfFixture& fixture) {
         {.name = "CloseMidStreamKeepsTheOldFile",
          .script = serving(6, Ending::Close),
          .outcome = DownloadFailed(71, "MMS error -1: the server closed the connection"),
-         .progress = percent(6),
+         .progress = "失敗",
          .oldFile = true},
         {.name = "ConnectionRefusedKeepsTheOldFile",
          .script = {},
@@ -220,6 +216,9 @@ TEST_F(CMmsDownloadTest, CaseTable) {
         ASSERT_FALSE(list.refreshes().empty());
         EXPECT_EQ(list.refreshes().back().progress, c.progress);
         EXPECT_EQ(list.refreshes().back().state, record_.state);
+        if (!completed) {
+            EXPECT_EQ(list.refreshes().back().size, "");
+        }
         if (completed) {
             const auto whole = fixture.WholeFile();
             const std::size_t kept = fixture.header.size() + c.packets * fixture.packetSize;

@@ -104,18 +104,30 @@ TEST(RecordProgressTest, ShowsPercentWithAnEndAndDurationWhenLive) {
         double seconds;
         const char *size, *progress, *time, *rate;
     };
+    // Size, percentage and duration follow each report, even one of a burst that comes within
+    // the second; time left and rate once a second, live the rate since the start, which goes
+    // on while the recorder waits for the next segment. A report that changes nothing shown
+    // refreshes nothing.
     struct Row {
         double duration;
-        Step steps[3];
+        Step steps[4];
+        const char* rateWhileWaiting;  // at tick 3800
+        std::size_t refreshes;
     } rows[] = {
         {100.0,
-         {{500, 1000, 10.0, "", "10%", "", ""},
+         {{500, 1000, 10.0, "1000 Byte", "10%", "", ""},
           {1500, 4096, 25.0, "4.0 KB", "25%", "4 秒", "2.93 KB/S"},
-          {1600, 5000, 200.0, "4.0 KB", "99%", "4 秒", "2.93 KB/S"}}},
+          {1600, 5000, 200.0, "4.9 KB", "99%", "4 秒", "2.93 KB/S"},
+          {1700, 5000, 200.0, "4.9 KB", "99%", "4 秒", "2.93 KB/S"}},
+         "2.93 KB/S",
+         3},
         {0.0,
-         {{500, 1000, 10.0, "", "10 秒", "", ""},
+         {{500, 1000, 10.0, "1000 Byte", "10 秒", "", ""},
           {1500, 2048, 125.0, "2.0 KB", "2分 5秒", "", "1.46 KB/S"},
-          {2600, 3072, 130.0, "3.0 KB", "2分 10秒", "", "953 B/S"}}},
+          {2600, 3072, 130.0, "3.0 KB", "2分 10秒", "", "1.23 KB/S"},
+          {2700, 5120, 140.0, "5.0 KB", "2分 20秒", "", "1.23 KB/S"}},
+         "1.38 KB/S",
+         5},
     };
     for (const Row& row : rows) {
         std::uint32_t now = 100;
@@ -133,6 +145,10 @@ TEST(RecordProgressTest, ShowsPercentWithAnEndAndDurationWhenLive) {
             EXPECT_STREQ(record->timeText, step.time) << step.tick;
             EXPECT_STREQ(record->rateText, step.rate) << step.tick;
         }
+        now = 3800;
+        progress.Waiting(*record);
+        EXPECT_STREQ(record->rateText, row.rateWhileWaiting);
+        EXPECT_EQ(list.refreshes().size(), row.refreshes);
     }
 }
 
