@@ -4,7 +4,7 @@
 # As root, the program runs in a network namespace of its own, joined by a veth pair to a
 # second one, starts monitoring there and sees a few media requests sent across the pair, so
 # the picture shows detected streams, three of them being downloaded from a slow server with
-# their bars. Otherwise the list stays empty.
+# their bars and a fourth waiting its turn. Otherwise the list stays empty.
 # Usage: scripts/screenshot.sh [BINARY] [OUTPUT]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -77,14 +77,15 @@ fi
         # Start monitoring (one adapter: no dialog), then browse from the other side.
         xdotool key ctrl+b
         sleep 1
-        for path in /video/clip.wmv /music/song.mp3 /live/stream.asf /clips/intro.flv; do
+        for path in /video/clip.wmv /music/song.mp3 /live/stream.asf \
+            /video/%E6%97%A5%E6%9C%AC%E8%AA%9E.mp4 /clips/intro.flv; do
             ip netns exec "$cli" curl -s -m 1 -o /dev/null "http://10.203.0.1$path" || true
         done
         sleep 1
-        # Download the first three rows: Enter runs the action of the row, the save dialog takes
-        # the proposed name with Enter.
+        # Download the first four rows: Enter runs the action of the row, the save dialog takes
+        # the proposed name with Enter. Three run at once; the fourth waits its turn.
         xdotool key Tab Tab Home
-        for row in 1 2 3; do
+        for row in 1 2 3 4; do
             xdotool key Return
             sleep 1
             xdotool key Return
