@@ -69,13 +69,13 @@ FailureText::Box FailureText::make(const std::string& message, const QString& la
     const QString fullUrl = visible(subject);
     const QString fullDetail = visible(detail);
     bool cut = false;
-    auto add = [&](const QString& label, const QString& value) {
+    auto add = [&](const QString& lineLabel, const QString& value) {
         if (value.isEmpty()) {
             return;
         }
         const QString shown = elideMiddle(value, kShownChars);
         cut = cut || shown.size() != value.size();
-        box.text += QStringLiteral("\n") + label + shown;
+        box.text += QStringLiteral("\n") + lineLabel + shown;
     };
     if (!fullUrl.isEmpty() || !fullDetail.isEmpty()) {
         box.text += QLatin1Char('\n');

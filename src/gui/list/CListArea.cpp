@@ -237,7 +237,9 @@ void CListArea::restoreSelection() {
 }
 
 int CListArea::selectedCount() const {
-    return listCtrl_->selectionModel() ? listCtrl_->selectionModel()->selectedRows().size() : 0;
+    return listCtrl_->selectionModel()
+               ? static_cast<int>(listCtrl_->selectionModel()->selectedRows().size())
+               : 0;
 }
 
 std::vector<int> CListArea::selectedRows() const {

@@ -311,7 +311,7 @@ TEST(CPacketCapture, CountsAreTakenWhileTheCaptureRuns) {
     startInServer(pair, capture, serverAdapter(pair));
     ASSERT_TRUE(receiver.WaitFor([](auto& r) { return hasStatus(r, CaptureStatus::kRunning); }));
     FrameSender sender(pair);
-    for (std::uint16_t ident : {31, 32, 33}) {
+    for (std::uint16_t ident : {std::uint16_t{31}, std::uint16_t{32}, std::uint16_t{33}}) {
         ASSERT_TRUE(sender.Send(buildFrame({ident, 40000, 80})));
     }
     // A batch has ended: the capture knows that packets came since the counts were taken.

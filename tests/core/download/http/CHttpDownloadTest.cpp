@@ -521,10 +521,10 @@ void HttpDownloadTest::ExpectRequests(const HttpCase& c, const std::vector<std::
     const std::string port = std::to_string(server.port());
     for (std::size_t i = 0; i < heads.size(); ++i) {
         SCOPED_TRACE("request " + std::to_string(i) + ":\n" + heads[i]);
-        auto [hostName, target] = HostAndTarget(targets[i]);
-        const std::string host = c.viaProxy ? "media.example.invalid" : hostName + ":" + port;
+        auto [hostName, requestTarget] = HostAndTarget(targets[i]);
+        const std::string hostLine = c.viaProxy ? "media.example.invalid" : hostName + ":" + port;
         const std::string agent = c.userAgent.empty() || !c.sendContext ? "Quorvex" : c.userAgent;
-        std::vector<std::string> headers = {"Host: " + host, "User-Agent: " + agent,
+        std::vector<std::string> headers = {"Host: " + hostLine, "User-Agent: " + agent,
                                             "Cache-Control: no-cache", "Pragma: no-cache",
                                             "Accept: */*"};
         if (c.viaProxy) {
@@ -538,9 +538,9 @@ void HttpDownloadTest::ExpectRequests(const HttpCase& c, const std::vector<std::
             headers.insert(headers.end(), c.lastHeaders.begin(), c.lastHeaders.end());
         }
         std::sort(headers.begin(), headers.end());
-        const std::string prefix = c.viaProxy ? "http://" + host : "";
+        const std::string prefix = c.viaProxy ? "http://" + hostLine : "";
         auto [requestLine, got] = SplitHead(heads[i]);
-        EXPECT_EQ(requestLine, "GET " + prefix + target + " HTTP/1.1");
+        EXPECT_EQ(requestLine, "GET " + prefix + requestTarget + " HTTP/1.1");
         EXPECT_EQ(got, headers);
     }
 }
