@@ -6,9 +6,12 @@
 #include <QProgressDialog>
 #include <QTimer>
 
+#include <atomic>
+
 #include "core/session/MonitorSession.h"
 #include "core/session/SessionFileLoader.h"
 #include "gui/app/FailureText.h"
+#include "gui/ui/RunAside.h"
 
 namespace {
 
@@ -203,12 +206,25 @@ bool CQuorvexDoc::OnSaveDocument(const QString& path, QString* error) {
     }
     const bool csv = path == pathName_ ? savesCsv_ : StreamListFile::namesCsv(path.toStdString());
     const int rows = session_->rowCount();
-    int row = 0;
+    std::atomic<int> row{0};
     std::string why;
-    const bool saved = StreamListFile::save(
-        path.toStdString(), csv,
-        [&](DetectedStream& out) { return row < rows && session_->copyRecordToSave(row++, out); },
-        why);
+    // A large list takes a moment to write: the window goes on painting and shows how far.
+    const bool saved = RunAside(
+        nullptr, QStringLiteral("%1 に保存しています…").arg(fileName(path)),
+        [&] {
+            return StreamListFile::save(
+                path.toStdString(), csv,
+                [&](DetectedStream& out) {
+                    const int next = row.load(std::memory_order_relaxed);
+                    if (next >= rows || !session_->copyRecordToSave(next, out)) {
+                        return false;
+                    }
+                    row.store(next + 1, std::memory_order_relaxed);
+                    return true;
+                },
+                why);
+        },
+        [&row] { return row.load(std::memory_order_relaxed); }, rows);
     if (!saved) {
         return fail(QString::fromStdString(why));
     }

@@ -1,6 +1,7 @@
 #include "gui/list/CListArea.h"
 
 #include "core/detect/DetectedStream.h"
+#include "core/download/DownloadStarter.h"
 #include "core/download/StreamCommand.h"
 #include "core/download/record/RecordSaveChoice.h"
 #include "core/session/MonitorSession.h"
@@ -11,6 +12,7 @@
 #include "gui/list/StreamCommandRules.h"
 #include "gui/list/TextFitter.h"
 #include "gui/list/UrlSchemePolicy.h"
+#include "gui/ui/RunAside.h"
 
 #include <QAction>
 #include <QApplication>
@@ -599,8 +601,15 @@ QString CListArea::startFolder() const {
 }
 
 CListArea::SaveProposal CListArea::proposeSave(const DetectedStream& record) {
-    // A playlist or RTSP session is recorded into a container of its own.
-    if (auto recording = RecordSaveChoice::For(record, kRecordProbeSeconds)) {
+    // A playlist or RTSP session is recorded into a container of its own. Whether a playlist
+    // is live is asked of its server, off the window's thread.
+    std::optional<RecordSaveChoice> recording;
+    if (DownloadStarter::RecordKindOf(record) != RecordKind::kNone) {
+        const DetectedStream copy = record;
+        recording = RunAside(nullptr, QStringLiteral("プレイリストを確認しています…"),
+                             [&copy] { return RecordSaveChoice::For(copy, kRecordProbeSeconds); });
+    }
+    if (recording) {
         return {recording->fileName, recording->suffix, recording->typeName};
     }
     return {SaveDialogSetup::proposedFileName(record.path, record.suffix), record.suffix,
