@@ -197,7 +197,7 @@ int main(int argc, char** argv) {
     DownloadOutcome outcome;
     {
         CMmsDownload download(host);
-        if (download.Start(&record, record.path, target) == 0) {
+        if (download.Start(&record, record.path, target) == StartResult::kStarted) {
             outcome = host.Wait();
         }
     }

@@ -23,7 +23,8 @@
 #include "core/detect/DetectedStream.h"
 #include "core/download/DownloadStarter.h"
 #include "core/download/DownloadWorker.h"
-#include "core/download/http/RecordText.h"
+#include "core/download/common/RecordText.h"
+#include "core/http/HeaderValueCheck.h"
 
 namespace {
 
@@ -58,17 +59,6 @@ constexpr const char* kUsage =
     "  --cacert FILE      https: trust the certificate authorities in this PEM file\n"
     "                     rather than the system's (a server with a certificate of its own)\n"
     "Exit status: 0 complete, 1 failed, 2 bad arguments, 130 interrupted.\n";
-
-// Any control byte but tab would break the header it goes into.
-bool SendableHeaderText(const std::string& text) {
-    for (char c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool IsMmsScheme(const std::string& scheme) {
     return scheme == "mms" || scheme == "mmst" || scheme == "mmsu";
@@ -142,7 +132,7 @@ std::string TakeRequestHeaders(const CliArgs& args, HttpDownloadOptions& options
                  {"cookie", options.cookieOverride}};
     for (Given& header : given) {
         header.value = args.value(header.option);
-        if (header.value && !SendableHeaderText(*header.value)) {
+        if (header.value && !HeaderValueCheck::sendable(*header.value)) {
             return std::string("--") + header.option + " holds a control byte";
         }
     }

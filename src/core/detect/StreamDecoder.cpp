@@ -8,6 +8,7 @@
 #include "core/capture/NetworkBytes.h"
 #include "core/detect/Cp932Text.h"
 #include "core/flow/TransportLocation.h"
+#include "core/http/HeaderValueCheck.h"
 
 namespace {
 
@@ -297,36 +298,6 @@ bool sameNameIgnoringCase(std::string_view text, std::string_view lowerName) {
     return true;
 }
 
-// A header value is sent on in our own requests and printed in copied commands: one with
-// control bytes (other than tab) is not taken.
-bool isControlByte(char c) {
-    auto byte = static_cast<unsigned char>(c);
-    return (byte < 0x20 && byte != '\t') || byte == 0x7F;
-}
-
-// Whether one of the eight bytes of `word` is below 0x20 or is 0x7F (tab included).
-bool mayHoldControlByte(std::uint64_t word) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
-    const std::uint64_t below20 = (word - kOnes * 0x20) & ~word & kHigh;
-    const std::uint64_t del = word ^ (kOnes * 0x7F);
-    return (below20 | ((del - kOnes) & ~del & kHigh)) != 0;
-}
-
-bool cleanHeaderValue(std::string_view value) {
-    std::size_t i = 0;
-    // Eight bytes at a time; only a word that may hold one is looked at byte by byte.
-    for (; i + 8 <= value.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, value.data() + i, 8);
-        if (mayHoldControlByte(word) &&
-            std::any_of(value.data() + i, value.data() + i + 8, isControlByte)) {
-            return false;
-        }
-    }
-    return std::none_of(value.begin() + static_cast<std::ptrdiff_t>(i), value.end(), isControlByte);
-}
-
 // The request headers a record keeps, in the order of their fields.
 constexpr std::string_view kContextNames[] = {"referer", "user-agent", "cookie"};
 constexpr std::size_t kContextHeaders = std::size(kContextNames);
@@ -374,7 +345,7 @@ void takeRequestContext(std::string_view text, StreamFields& r) {
                 seen[header] = true;
                 ++found;
                 std::string_view value = trimmed(line.substr(colon + 1));
-                if (fits(value, fields[header].capacity) && cleanHeaderValue(value)) {
+                if (fits(value, fields[header].capacity) && HeaderValueCheck::sendable(value)) {
                     *fields[header].text = value;
                 }
             }

@@ -6,8 +6,8 @@
 #include "core/download/DownloadHost.h"
 #include "core/download/DownloadMessages.h"
 #include "core/download/ProgressWords.h"
+#include "core/download/common/RecordText.h"
 #include "core/download/http/CHttpDownload.h"
-#include "core/download/http/RecordText.h"
 #include "core/download/mms/CMmsDownload.h"
 #include "core/download/record/CRecordDownload.h"
 #include "core/store/StreamList.h"
@@ -48,7 +48,7 @@ std::unique_ptr<DownloadWorker> DownloadStarter::StartMms(DetectedStream& record
     // The server is asked for the path with its query, as the URL names it.
     std::string path(FieldText(record.path, sizeof record.path));
     path += FieldText(record.query, sizeof record.query);
-    if (download->Start(&record, path, targetPath) != 0) {
+    if (download->Start(&record, path, targetPath) != StartResult::kStarted) {
         Unprepare(record);
         return nullptr;
     }

@@ -2,7 +2,7 @@
 
 #include "core/detect/DetectedStream.h"
 #include "core/download/DownloadHost.h"
-#include "core/download/http/RecordText.h"
+#include "core/download/common/RecordText.h"
 #include "core/store/StreamList.h"
 
 void EndDownload(DetectedStream& record, StreamList* list, DownloadHost& host, std::int32_t state,

@@ -4,7 +4,7 @@
 #include "core/download/DownloadStarter.h"
 #include "core/download/DownloadWorker.h"
 #include "core/download/ProgressWords.h"
-#include "core/download/http/RecordText.h"
+#include "core/download/common/RecordText.h"
 #include "core/session/SessionCallbacks.h"
 #include "core/store/StreamStore.h"
 

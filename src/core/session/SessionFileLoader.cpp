@@ -8,7 +8,7 @@
 #include "core/capture/CaptureFileReader.h"
 #include "core/capture/PcapngSecrets.h"
 #include "core/download/ProgressWords.h"
-#include "core/download/http/RecordText.h"
+#include "core/download/common/RecordText.h"
 #include "core/session/MonitorSession.h"
 #include "core/store/StreamListReader.h"
 #include "core/tls/KeyLogFile.h"

@@ -613,13 +613,13 @@ void CMainFrame::OnStartMonitoring() {
     }
     int chosen = 0;
     if (count >= 2) {
-        const int result =
+        const DialogResult result =
             services_.runAdapterDialog
                 ? services_.runAdapterDialog(this, count, adapters_.data(), adapterIndex_, &chosen)
-                : 2;
+                : DialogResult::kCancel;
         // The dialog refuses OK without a selection; the range check keeps a bad index out
         // whatever dialog runs.
-        if (result == 2 || chosen < 0 || chosen >= count) {
+        if (result == DialogResult::kCancel || chosen < 0 || chosen >= count) {
             UpdateCommandUI();
             return;
         }
@@ -734,7 +734,7 @@ void CMainFrame::OnSettings() {
         return;
     }
     const std::string path = services_.suffixFilePath ? services_.suffixFilePath() : "";
-    if (services_.runSuffixDialog(this, path) == 1 && treeBar_ != nullptr) {
+    if (services_.runSuffixDialog(this, path) == DialogResult::kOk && treeBar_ != nullptr) {
         treeBar_->LoadSuffixList();
     }
 }

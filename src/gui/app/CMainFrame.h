@@ -8,6 +8,7 @@
 
 #include "core/capture/AdapterEntry.h"
 #include "core/session/SecureTrafficReader.h"
+#include "gui/app/CommandIds.h"
 #include "gui/app/FrameServices.h"
 
 class CQuorvexDoc;
@@ -46,7 +47,7 @@ class CMainFrame : public QMainWindow {
     CQuorvexDoc* document() const { return document_; }
     RecentFilesMenu* recentFilesMenu() const { return recentFiles_; }
 
-    int monitorState() const { return monitorState_; }
+    CommandId monitorState() const { return monitorState_; }
     bool isMonitoring() const;
     MonitorSession* session() const { return session_.get(); }
     int adapterIndex() const { return adapterIndex_; }
@@ -147,7 +148,7 @@ class CMainFrame : public QMainWindow {
     int adapterCount_ = 0;
     std::vector<AdapterEntry> adapters_;
     std::string watchedAdapter_;  // the adapter of the running capture
-    int monitorState_ = 133;
+    CommandId monitorState_ = ID_MONITOR_STOP;
 
     std::map<int, QAction*> actions_;
     std::vector<QMenu*> menus_;

@@ -43,13 +43,13 @@ FrameServices DesktopServices::Make() {
     services.runAdapterDialog = [](QWidget* parent, int count, const AdapterEntry* adapters,
                                    int initial, int* chosen) {
         CSelectAdapter dialog(parent);
-        const int result = dialog.Run(count, adapters, initial);
+        const DialogResult result = dialog.Run(count, adapters, initial);
         *chosen = dialog.chosenIndex();
         return result;
     };
     services.runSuffixDialog = [](QWidget* parent, const std::string& suffixFile) {
         CSufixDlg dialog(parent, suffixFile);
-        return dialog.exec() == QDialog::Accepted ? 1 : 2;
+        return dialog.exec() == QDialog::Accepted ? DialogResult::kOk : DialogResult::kCancel;
     };
     services.askWatchedPorts = [](QWidget* parent, const QString& current) {
         return askLine(parent, QStringLiteral("監視ポート"),

@@ -12,6 +12,7 @@
 #include "core/session/CaptureFactory.h"
 #include "gui/app/DocumentPrompts.h"
 #include "gui/app/FrameView.h"
+#include "gui/ui/DialogResult.h"
 
 class MonitorSession;
 class QWidget;
@@ -25,13 +26,13 @@ struct FrameServices {
     // The session's captures; null: the live one.
     std::unique_ptr<CaptureFactory> captureFactory;
 
-    // Runs the adapter dialog; returns the modal result (1 OK, 2 Cancel) and sets `chosen`.
-    std::function<int(QWidget* parent, int count, const AdapterEntry* adapters, int initial,
-                      int* chosen)>
+    // Runs the adapter dialog; returns how it was left and sets `chosen`.
+    std::function<DialogResult(QWidget* parent, int count, const AdapterEntry* adapters,
+                               int initial, int* chosen)>
         runAdapterDialog;
 
-    // Runs the suffix settings dialog on the given file; returns the modal result.
-    std::function<int(QWidget* parent, const std::string& suffixFile)> runSuffixDialog;
+    // Runs the suffix settings dialog on the given file; returns how it was left.
+    std::function<DialogResult(QWidget* parent, const std::string& suffixFile)> runSuffixDialog;
 
     // Asks for the added TCP ports, showing `current`; nullopt when cancelled.
     std::function<std::optional<QString>(QWidget* parent, const QString& current)> askWatchedPorts;

@@ -77,9 +77,9 @@ void CSelectAdapter::InitDialog(int count, const AdapterEntry* adapters, int ini
     UpdateOk();
 }
 
-int CSelectAdapter::Run(int count, const AdapterEntry* adapters, int initialIndex) {
+DialogResult CSelectAdapter::Run(int count, const AdapterEntry* adapters, int initialIndex) {
     InitDialog(count, adapters, initialIndex);
-    return exec() == QDialog::Accepted ? 1 : 2;
+    return exec() == QDialog::Accepted ? DialogResult::kOk : DialogResult::kCancel;
 }
 
 void CSelectAdapter::accept() {

@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+#include "gui/ui/DialogResult.h"
+
 struct AdapterEntry;
 class QTreeWidget;
 class QPushButton;
@@ -15,8 +17,8 @@ class CSelectAdapter : public QDialog {
   public:
     explicit CSelectAdapter(QWidget* parent = nullptr);
 
-    // Runs the dialog modally; 1 for OK (chosenIndex() then holds the choice), 2 for Cancel.
-    int Run(int count, const AdapterEntry* adapters, int initialIndex);
+    // Runs the dialog modally; kOk when chosenIndex() holds the choice.
+    DialogResult Run(int count, const AdapterEntry* adapters, int initialIndex);
 
     int chosenIndex() const { return chosenIndex_; }
     enum Column { kNameColumn, kAddressColumn, kHardwareColumn, kColumnCount };

@@ -62,14 +62,14 @@ void LiveMonitoringTest::requestAcrossTheLinkReachesTheView() {
     QCOMPARE(frame->adapterCount(), 1);
 
     const std::string request = "GET /video/clip.wmv HTTP/1.1\r\nHost: media.test\r\n\r\n";
-    // The capture opens on its own thread; repeat the request until it has been seen.
-    bool seen = false;
-    for (int attempt = 0; attempt < 25 && !seen; ++attempt) {
-        QVERIFY(TcpExchange(pair, 80, request, "HTTP/1.0 204 No Content\r\n\r\n"));
-        QTest::qWait(100);
-        seen = view->model()->rowCount() > 0;
-    }
-    QVERIFY2(seen, qPrintable(errors.join(QLatin1Char('\n'))));
+    // The capture opens on its own thread; the request is repeated until the list shows it.
+    bool exchanged = true;
+    const auto requestSeen = [&] {
+        exchanged = exchanged && TcpExchange(pair, 80, request, "HTTP/1.0 204 No Content\r\n\r\n");
+        return !exchanged || view->model()->rowCount() > 0;
+    };
+    QTRY_VERIFY2(requestSeen(), qPrintable(errors.join(QLatin1Char('\n'))));
+    QVERIFY(exchanged);
     QCOMPARE(view->model()->index(0, 0).data().toString(), QStringLiteral("http://media.test"));
     QCOMPARE(view->model()->index(0, 1).data().toString(), QStringLiteral("/video/clip.wmv"));
     // The helper's counts reach the status bar while the capture runs.

@@ -118,9 +118,9 @@ class MainFrameTest : public QObject {
     int adapterResult_ = 0;
     int dialogRuns_ = 0;
     int dialogInitial_ = -1;
-    int dialogResult_ = 2;
+    DialogResult dialogResult_ = DialogResult::kCancel;
     int dialogChoice_ = 0;
-    int suffixDialogResult_ = 2;
+    DialogResult suffixDialogResult_ = DialogResult::kCancel;
     // The answers to the watched ports and download limit questions, in turn; then cancelled.
     std::vector<std::optional<QString>> portsAnswers_;
     QStringList portsShown_;
@@ -146,7 +146,7 @@ FrameServices MainFrameTest::makeServices() {
         return dialogResult_;
     };
     services.runSuffixDialog = [this](QWidget*, const std::string& path) {
-        if (suffixDialogResult_ == 1) {
+        if (suffixDialogResult_ == DialogResult::kOk) {
             std::ofstream(path) << ".zzz\n";
         }
         return suffixDialogResult_;
@@ -176,9 +176,9 @@ void MainFrameTest::init() {
     adapterResult_ = 0;
     dialogRuns_ = 0;
     dialogInitial_ = -1;
-    dialogResult_ = 2;
+    dialogResult_ = DialogResult::kCancel;
     dialogChoice_ = 0;
-    suffixDialogResult_ = 2;
+    suffixDialogResult_ = DialogResult::kCancel;
     errors_.clear();
     notices_.clear();
     exits_ = 0;
@@ -252,14 +252,22 @@ void MainFrameTest::menusHoldTheirItemsInOrder() {
 
 void MainFrameTest::acceleratorsReachTheirCommands() {
     const QList<QPair<QString, int>> keys{
-        {QStringLiteral("Ctrl+Ins"), 57634},     {QStringLiteral("Shift+Del"), 57635},
-        {QStringLiteral("Ctrl+X"), 57635},       {QStringLiteral("Ctrl+V"), 57637},
-        {QStringLiteral("Shift+Ins"), 57637},    {QStringLiteral("Alt+Backspace"), 57643},
-        {QStringLiteral("Ctrl+Z"), 57643},       {QStringLiteral("Ctrl+C"), 147},
-        {QStringLiteral("Ctrl+N"), 57600},       {QStringLiteral("Ctrl+O"), 57601},
-        {QStringLiteral("Ctrl+P"), 57607},       {QStringLiteral("Ctrl+S"), 57603},
-        {QStringLiteral("Ctrl+B"), 132},         {QStringLiteral("Ctrl+E"), 133},
-        {QStringLiteral("F6"), 57680},           {QStringLiteral("Shift+F6"), 57681},
+        {QStringLiteral("Ctrl+Ins"), ID_EDIT_COPY},
+        {QStringLiteral("Shift+Del"), ID_EDIT_CUT},
+        {QStringLiteral("Ctrl+X"), ID_EDIT_CUT},
+        {QStringLiteral("Ctrl+V"), ID_EDIT_PASTE},
+        {QStringLiteral("Shift+Ins"), ID_EDIT_PASTE},
+        {QStringLiteral("Alt+Backspace"), ID_EDIT_UNDO},
+        {QStringLiteral("Ctrl+Z"), ID_EDIT_UNDO},
+        {QStringLiteral("Ctrl+C"), ID_COPY_URL},
+        {QStringLiteral("Ctrl+N"), ID_FILE_NEW},
+        {QStringLiteral("Ctrl+O"), ID_FILE_OPEN},
+        {QStringLiteral("Ctrl+P"), ID_FILE_PRINT},
+        {QStringLiteral("Ctrl+S"), ID_FILE_SAVE},
+        {QStringLiteral("Ctrl+B"), ID_MONITOR_START},
+        {QStringLiteral("Ctrl+E"), ID_MONITOR_STOP},
+        {QStringLiteral("F6"), ID_NEXT_PANE},
+        {QStringLiteral("Shift+F6"), ID_PREV_PANE},
         {QStringLiteral("Ctrl+Q"), ID_APP_EXIT},
     };
     for (const auto& [key, id] : keys) {
@@ -282,7 +290,8 @@ void MainFrameTest::toolbarStatusTextsAndToolTips() {
     QVERIFY(buttons[6]->isSeparator());
     QCOMPARE(frame()->toolBar()->widgetForAction(buttons[7])->objectName(),
              QStringLiteral("filterEdit"));
-    const QList<int> ids{57600, 57601, 57603, 0, 132, 133};
+    const QList<int> ids{ID_FILE_NEW, ID_FILE_OPEN,     ID_FILE_SAVE,
+                         0,           ID_MONITOR_START, ID_MONITOR_STOP};
     for (int i = 0; i < 6; ++i) {
         if (ids[i] == 0) {
             QVERIFY(buttons[i]->isSeparator());
@@ -292,14 +301,14 @@ void MainFrameTest::toolbarStatusTextsAndToolTips() {
         }
     }
     QCOMPARE(frame()->toolBar()->iconSize(), QSize(16, 15));
-    QCOMPARE(act(132)->statusTip(), QStringLiteral("モニタリングを開始します。"));
-    QCOMPARE(act(132)->toolTip(), QStringLiteral("モニタリング開始"));
-    QCOMPARE(act(133)->statusTip(), QStringLiteral("モニタリングを停止します"));
-    QCOMPARE(act(133)->toolTip(), QStringLiteral("モニタリング停止"));
-    QVERIFY(act(134)->statusTip().isEmpty());
-    QVERIFY(act(148)->statusTip().isEmpty());
-    QVERIFY(act(132)->isCheckable());
-    QVERIFY(act(133)->isCheckable());
+    QCOMPARE(act(ID_MONITOR_START)->statusTip(), QStringLiteral("モニタリングを開始します。"));
+    QCOMPARE(act(ID_MONITOR_START)->toolTip(), QStringLiteral("モニタリング開始"));
+    QCOMPARE(act(ID_MONITOR_STOP)->statusTip(), QStringLiteral("モニタリングを停止します"));
+    QCOMPARE(act(ID_MONITOR_STOP)->toolTip(), QStringLiteral("モニタリング停止"));
+    QVERIFY(act(ID_VIEW_TREEBAR)->statusTip().isEmpty());
+    QVERIFY(act(ID_SETTINGS)->statusTip().isEmpty());
+    QVERIFY(act(ID_MONITOR_START)->isCheckable());
+    QVERIFY(act(ID_MONITOR_STOP)->isCheckable());
 }
 
 void MainFrameTest::statusBarShowsReadyAndLockPanes() {
@@ -343,14 +352,14 @@ void MainFrameTest::statusBarCountsTheCapturedPackets() {
     QVERIFY(packets != nullptr && lost != nullptr);
     QVERIFY(packets->isHidden() && lost->isHidden());
     adapterResult_ = 1;
-    act(132)->trigger();
+    act(ID_MONITOR_START)->trigger();
     QTRY_VERIFY(!packets->isHidden() && !lost->isHidden());
     QCOMPARE(packets->text(), QStringLiteral("受信 0 パケット"));
     QCOMPARE(lost->text(), QStringLiteral("取りこぼし 0"));
     log_.statistics = {1234567, 8901, 1225666};
     QTRY_COMPARE(packets->text(), QStringLiteral("受信 1,234,567 パケット"));
     QCOMPARE(lost->text(), QStringLiteral("取りこぼし 8,901"));
-    act(133)->trigger();
+    act(ID_MONITOR_STOP)->trigger();
     log_.statistics = {};  // the capture has gone; the session kept its counts
     QCOMPARE(frame()->session()->captureStatistics().received, 1234567u);
     QVERIFY(!packets->isHidden());
@@ -362,12 +371,12 @@ void MainFrameTest::listStatusFilterAndTypeTree() {
     QVERIFY(rows != nullptr);
     QTRY_COMPARE(rows->text(), QStringLiteral("0 件"));
     adapterResult_ = 1;
-    act(132)->trigger();
+    act(ID_MONITOR_START)->trigger();
     const QList<QLabel*> labels = frame()->statusBar()->findChildren<QLabel*>();
     QVERIFY(std::any_of(labels.begin(), labels.end(), [](QLabel* label) {
         return label->text() == QStringLiteral("監視中: eth0 (10.0.0.1)");
     }));
-    act(133)->trigger();
+    act(ID_MONITOR_STOP)->trigger();
 
     DetectedStream record{};
     std::strcpy(record.host, "http://h");
@@ -390,7 +399,6 @@ void MainFrameTest::listStatusFilterAndTypeTree() {
     QCOMPARE(root->child(0)->toolTip(0), QStringLiteral("MPEG (12,345)"));
     QCOMPARE(root->child(1)->text(0), QStringLiteral("Windows Media (1)"));
     frame()->treeBar()->show();
-    QTest::qWait(10);
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
                       tree->visualItemRect(root->child(1)).topLeft() + QPoint(4, 4));
     QCOMPARE(view_->type, QStringLiteral("Windows Media"));
@@ -407,38 +415,38 @@ void MainFrameTest::captionIsDocumentTitleAndProgram() {
 
 void MainFrameTest::enablingRules() {
     frame()->UpdateCommandUI();
-    QVERIFY(act(132)->isEnabled());
-    QVERIFY(act(133)->isEnabled());
-    QVERIFY(!act(132)->isChecked());
-    QVERIFY(act(133)->isChecked());
-    for (int id : {57643, 57635, 57637}) {
+    QVERIFY(act(ID_MONITOR_START)->isEnabled());
+    QVERIFY(act(ID_MONITOR_STOP)->isEnabled());
+    QVERIFY(!act(ID_MONITOR_START)->isChecked());
+    QVERIFY(act(ID_MONITOR_STOP)->isChecked());
+    for (int id : {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_PASTE}) {
         QVERIFY(!act(id)->isEnabled());
     }
-    QVERIFY(!act(147)->isEnabled());
+    QVERIFY(!act(ID_COPY_URL)->isEnabled());
     QVERIFY(!act(ID_EDIT_COPY)->isEnabled());
-    QVERIFY(act(148)->isEnabled());
+    QVERIFY(act(ID_SETTINGS)->isEnabled());
     view_->current = true;
     frame()->UpdateCommandUI();
-    QVERIFY(act(147)->isEnabled());
+    QVERIFY(act(ID_COPY_URL)->isEnabled());
     QVERIFY(act(ID_EDIT_COPY)->isEnabled());
     // Showing a menu brings every mark up to date.
     view_->current = false;
     emit frame()->menu(1)->aboutToShow();
-    QVERIFY(!act(147)->isEnabled());
+    QVERIFY(!act(ID_COPY_URL)->isEnabled());
 }
 
 void MainFrameTest::treePaneHiddenAtStartAndToggledDockedLeft() {
     frame()->show();
     QVERIFY(frame()->treeBar()->isHidden());
-    QVERIFY(!act(134)->isChecked());
-    act(134)->trigger();
+    QVERIFY(!act(ID_VIEW_TREEBAR)->isChecked());
+    act(ID_VIEW_TREEBAR)->trigger();
     QVERIFY(frame()->treeBar()->isVisible());
-    QVERIFY(act(134)->isChecked());
+    QVERIFY(act(ID_VIEW_TREEBAR)->isChecked());
     QCOMPARE(frame()->dockWidgetArea(frame()->treeBar()), Qt::LeftDockWidgetArea);
     QVERIFY(!frame()->treeBar()->isFloating());
-    act(134)->trigger();
+    act(ID_VIEW_TREEBAR)->trigger();
     QVERIFY(frame()->treeBar()->isHidden());
-    QVERIFY(!act(134)->isChecked());
+    QVERIFY(!act(ID_VIEW_TREEBAR)->isChecked());
 }
 
 void MainFrameTest::startWithoutAdapterSaysSo_data() {
@@ -452,65 +460,65 @@ void MainFrameTest::startWithoutAdapterSaysSo() {
     QFETCH(int, result);
     QFETCH(QString, said);
     adapterResult_ = result;
-    act(132)->trigger();
+    act(ID_MONITOR_START)->trigger();
     QCOMPARE(log_.created, 0);
     QCOMPARE(dialogRuns_, 0);
-    QCOMPARE(frame()->monitorState(), 133);
-    QVERIFY(act(133)->isChecked());
-    QVERIFY(!act(132)->isChecked());
+    QCOMPARE(frame()->monitorState(), ID_MONITOR_STOP);
+    QVERIFY(act(ID_MONITOR_STOP)->isChecked());
+    QVERIFY(!act(ID_MONITOR_START)->isChecked());
     QCOMPARE(errors_.size(), 1);
     QVERIFY(errors_.first().contains(said));
 }
 
 void MainFrameTest::startWithOneAdapterSkipsTheDialog() {
     adapterResult_ = 1;
-    act(132)->trigger();
+    act(ID_MONITOR_START)->trigger();
     QCOMPARE(dialogRuns_, 0);
     QCOMPARE(log_.created, 1);
     QCOMPARE(log_.started, 1);
     QCOMPARE(log_.startedOn, std::string("eth0"));
-    QCOMPARE(frame()->monitorState(), 132);
+    QCOMPARE(frame()->monitorState(), ID_MONITOR_START);
     QVERIFY(frame()->isMonitoring());
-    QVERIFY(act(132)->isChecked());
-    act(133)->trigger();
+    QVERIFY(act(ID_MONITOR_START)->isChecked());
+    act(ID_MONITOR_STOP)->trigger();
     QCOMPARE(log_.stopped, 1);
     QCOMPARE(log_.destroyed, 1);
-    QCOMPARE(frame()->monitorState(), 133);
+    QCOMPARE(frame()->monitorState(), ID_MONITOR_STOP);
     QVERIFY(!frame()->isMonitoring());
 }
 
 void MainFrameTest::startWithSeveralAdaptersAsksAndCancelKeepsState() {
     adapterResult_ = 3;
-    dialogResult_ = 2;
-    act(132)->trigger();
+    dialogResult_ = DialogResult::kCancel;
+    act(ID_MONITOR_START)->trigger();
     QCOMPARE(dialogRuns_, 1);
     QCOMPARE(dialogInitial_, 0);
     QCOMPARE(log_.created, 0);
-    QCOMPARE(frame()->monitorState(), 133);
+    QCOMPARE(frame()->monitorState(), ID_MONITOR_STOP);
 
-    dialogResult_ = 1;
+    dialogResult_ = DialogResult::kOk;
     dialogChoice_ = 2;
-    act(132)->trigger();
+    act(ID_MONITOR_START)->trigger();
     QCOMPARE(log_.startedOn, std::string("eth2"));
     QCOMPARE(frame()->adapterIndex(), 2);
     QCOMPARE(frame()->adapterCount(), 3);
 
     // A dialog result out of range never becomes an index.
-    act(133)->trigger();
+    act(ID_MONITOR_STOP)->trigger();
     dialogChoice_ = -1;
-    act(132)->trigger();
+    act(ID_MONITOR_START)->trigger();
     QCOMPARE(log_.created, 1);
     QCOMPARE(frame()->adapterIndex(), 2);
 }
 
 void MainFrameTest::startWhileRunningSwitchesToTheChoice() {
     adapterResult_ = 2;
-    dialogResult_ = 1;
+    dialogResult_ = DialogResult::kOk;
     dialogChoice_ = 0;
-    act(132)->trigger();
+    act(ID_MONITOR_START)->trigger();
     QCOMPARE(log_.created, 1);
     dialogChoice_ = 1;
-    act(132)->trigger();
+    act(ID_MONITOR_START)->trigger();
     QCOMPARE(dialogRuns_, 2);
     QCOMPARE(dialogInitial_, 0);
     QCOMPARE(log_.stopped, 1);
@@ -518,18 +526,18 @@ void MainFrameTest::startWhileRunningSwitchesToTheChoice() {
     QCOMPARE(log_.startedOn, std::string("eth1"));
     QCOMPARE(frame()->adapterIndex(), 1);
     QVERIFY(frame()->isMonitoring());
-    QVERIFY(act(132)->isChecked());
+    QVERIFY(act(ID_MONITOR_START)->isChecked());
     // The same adapter again: the capture goes on undisturbed.
-    act(132)->trigger();
+    act(ID_MONITOR_START)->trigger();
     QCOMPARE(log_.created, 2);
     QCOMPARE(log_.stopped, 1);
 }
 
 void MainFrameTest::stopWhileStoppedOnlySetsTheState() {
-    act(133)->trigger();
+    act(ID_MONITOR_STOP)->trigger();
     QCOMPARE(log_.stopped, 0);
-    QCOMPARE(frame()->monitorState(), 133);
-    QVERIFY(act(133)->isChecked());
+    QCOMPARE(frame()->monitorState(), ID_MONITOR_STOP);
+    QVERIFY(act(ID_MONITOR_STOP)->isChecked());
 }
 
 void MainFrameTest::captureFailureIsShownAndStateReturnsToStopped_data() {
@@ -556,29 +564,29 @@ void MainFrameTest::captureFailureIsShownAndStateReturnsToStopped() {
     QFETCH(int, cause);
     QFETCH(QString, shown);
     adapterResult_ = 1;
-    act(132)->trigger();
+    act(ID_MONITOR_START)->trigger();
     QVERIFY(log_.receiver != nullptr);
     std::thread([&] {
         log_.receiver->OnCaptureStatus({CaptureStatus::kFailed, reported.toStdString(),
                                         message.toStdString(),
                                         static_cast<CaptureStatus::Cause>(cause)});
     }).join();
-    QTRY_COMPARE(frame()->monitorState(), 133);
+    QTRY_COMPARE(frame()->monitorState(), ID_MONITOR_STOP);
     QVERIFY(!frame()->isMonitoring());
     QCOMPARE(log_.stopped, 1);
     QCOMPARE(errors_, QStringList{shown});
-    QVERIFY(act(133)->isChecked());
+    QVERIFY(act(ID_MONITOR_STOP)->isChecked());
 }
 
 void MainFrameTest::staleFailureOfAStoppedCaptureIsIgnored() {
     adapterResult_ = 1;
-    act(132)->trigger();
+    act(ID_MONITOR_START)->trigger();
     PacketReceiver* receiver = log_.receiver;
     receiver->OnCaptureStatus({CaptureStatus::kLost, "eth0", "gone"});  // queued, not yet handled
-    act(133)->trigger();
-    act(132)->trigger();
+    act(ID_MONITOR_STOP)->trigger();
+    act(ID_MONITOR_START)->trigger();
     QCOMPARE(log_.created, 2);
-    QTest::qWait(20);
+    // The stale status was posted before this: handling what is pending handles it.
     QCoreApplication::processEvents();
     QVERIFY(frame()->isMonitoring());
     QVERIFY(errors_.isEmpty());
@@ -586,8 +594,8 @@ void MainFrameTest::staleFailureOfAStoppedCaptureIsIgnored() {
 
 void MainFrameTest::exitStopsMonitoringBeforeTheProcessEnds() {
     adapterResult_ = 1;
-    act(132)->trigger();
-    act(57665)->trigger();
+    act(ID_MONITOR_START)->trigger();
+    act(ID_APP_EXIT)->trigger();
     QCOMPARE(exits_, 1);
     QCOMPARE(log_.events, (std::vector<std::string>{"stop", "exit"}));
     QCOMPARE(view_->shutdowns, 1);
@@ -597,7 +605,7 @@ void MainFrameTest::exitStopsMonitoringBeforeTheProcessEnds() {
 void MainFrameTest::closeStopsMonitoringAndDetachesTheView() {
     adapterResult_ = 1;
     frame()->show();
-    act(132)->trigger();
+    act(ID_MONITOR_START)->trigger();
     QVERIFY(frame()->close());
     QCOMPARE(log_.stopped, 1);
     QCOMPARE(log_.destroyed, 1);
@@ -612,7 +620,7 @@ void MainFrameTest::closeStopsMonitoringAndDetachesTheView() {
 
 void MainFrameTest::packetsBecomeRowsOnTheCaptureThread() {
     adapterResult_ = 1;
-    act(132)->trigger();
+    act(ID_MONITOR_START)->trigger();
     const CapturedPacket packet = httpRequestPacket("/media/clip.wmv", "example.test");
     const CapturedPacket other = httpRequestPacket("/index.html", "example.test");
     // The user-interface thread is blocked in join(): the hand-off must not wait for it, and
@@ -636,11 +644,11 @@ void MainFrameTest::packetsBecomeRowsOnTheCaptureThread() {
 void MainFrameTest::settingsReloadTheSuffixListOnlyOnOk() {
     const auto before = frame()->treeBar()->suffixTable();
     QCOMPARE(before->count(), 22);  // the default list
-    suffixDialogResult_ = 2;
-    act(148)->trigger();
+    suffixDialogResult_ = DialogResult::kCancel;
+    act(ID_SETTINGS)->trigger();
     QCOMPARE(frame()->treeBar()->suffixTable().get(), before.get());
-    suffixDialogResult_ = 1;
-    act(148)->trigger();
+    suffixDialogResult_ = DialogResult::kOk;
+    act(ID_SETTINGS)->trigger();
     const auto after = frame()->treeBar()->suffixTable();
     QCOMPARE(after->count(), 1);
     QCOMPARE(std::string(after->row(0).suffix), std::string(".zzz"));
@@ -653,7 +661,7 @@ void MainFrameTest::watchedPortsAreCheckedKeptAndGivenToTheSession() {
     };
     QVERIFY(added().empty());
     portsAnswers_ = {QStringLiteral(" 8000, 8080 8000 ")};
-    act(149)->trigger();
+    act(ID_WATCHED_PORTS)->trigger();
     QCOMPARE(added(), (std::vector<std::uint16_t>{8000, 8080}));
     QCOMPARE(QSettings().value(QStringLiteral("Settings/watchedPorts")).toString(),
              QStringLiteral("8000 8080"));
@@ -664,18 +672,18 @@ void MainFrameTest::watchedPortsAreCheckedKeptAndGivenToTheSession() {
          {"8200 70000", "0", "http", "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17"}) {
         portsShown_.clear();
         portsAnswers_ = {QString::fromUtf8(bad), std::nullopt};
-        act(149)->trigger();
+        act(ID_WATCHED_PORTS)->trigger();
         QCOMPARE(portsShown_, (QStringList{QStringLiteral("8000 8080"), QString::fromUtf8(bad)}));
         QCOMPARE(added(), (std::vector<std::uint16_t>{8000, 8080}));
     }
     QCOMPARE(errors_.size(), 4);
     portsShown_.clear();
     portsAnswers_ = {QStringLiteral("8000 x"), QStringLiteral("8000 9000")};  // mended
-    act(149)->trigger();
+    act(ID_WATCHED_PORTS)->trigger();
     QCOMPARE(portsShown_, (QStringList{QStringLiteral("8000 8080"), QStringLiteral("8000 x")}));
     QCOMPARE(added(), (std::vector<std::uint16_t>{8000, 9000}));
     portsAnswers_ = {QString()};
-    act(149)->trigger();
+    act(ID_WATCHED_PORTS)->trigger();
     QVERIFY(added().empty());
 }
 
@@ -704,7 +712,7 @@ void MainFrameTest::copyUrlForwardsToTheViewWithSelectionOnly() {
     QCOMPARE(view_->copies, 0);
     view_->current = true;
     frame()->UpdateCommandUI();
-    act(147)->trigger();
+    act(ID_COPY_URL)->trigger();
     QCOMPARE(view_->copies, 1);
     // Edit > Copy and Ctrl+Insert copy the same.
     act(ID_EDIT_COPY)->trigger();

@@ -29,7 +29,7 @@ class CSelectAdapterTest : public QObject {
     void listsDescriptionsInOrderAndPreselects();
     void okWithoutSelectionIsRefused();
     void runReturnsOkWithTheChosenIndex();
-    void cancelReturnsTwo();
+    void cancelReturnsCancel();
     void addressesAndHardwareAddressBesideTheName_data();
     void addressesAndHardwareAddressBesideTheName();
 };
@@ -74,17 +74,17 @@ void CSelectAdapterTest::runReturnsOkWithTheChosenIndex() {
         dialog.setCurrentRow(2);
         QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
     });
-    QCOMPARE(dialog.Run(3, list.data(), 0), 1);
+    QCOMPARE(dialog.Run(3, list.data(), 0), DialogResult::kOk);
     QCOMPARE(dialog.chosenIndex(), 2);
 }
 
-void CSelectAdapterTest::cancelReturnsTwo() {
+void CSelectAdapterTest::cancelReturnsCancel() {
     const auto list = adapters({"eth0", "eth1"});
     CSelectAdapter dialog;
     QTimer::singleShot(0, &dialog, [&dialog] {
         QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("cancel")), Qt::LeftButton);
     });
-    QCOMPARE(dialog.Run(2, list.data(), 1), 2);
+    QCOMPARE(dialog.Run(2, list.data(), 1), DialogResult::kCancel);
 }
 
 void CSelectAdapterTest::addressesAndHardwareAddressBesideTheName_data() {

@@ -152,7 +152,8 @@ void CRSizeBarTest::dockedAtTheTopTheBottomEdgeDrags() {
     frame_->addDockWidget(Qt::TopDockWidgetArea, bar_);
     QTRY_COMPARE(bar_->dockSide(), DockSide::Top);
     bar_->barGeometry().horzSize.cy = 100;
-    QTest::qWait(10);
+    // Laid out at the top, the bar spans the window.
+    QTRY_COMPARE(bar_->width(), frame_->width());
     const QPoint bottom(bar_->width() / 2, bar_->height() - 3);
     QCOMPARE(bar_->HitTest(bottom), int(kHitBottom));
     QCOMPARE(bar_->HitTest(QPoint(bar_->width() - 2, bar_->height() / 2)), int(kHitClient));

@@ -18,9 +18,11 @@
 #include "core/download/DownloadMessages.h"
 #include "core/download/PrintableText.h"
 #include "core/download/ProgressWords.h"
-#include "core/download/http/RecordText.h"
-#include "core/download/http/ReportProgress.h"
+#include "core/download/common/RecordText.h"
+#include "core/download/common/ReportProgress.h"
+#include "core/download/http/HttpRetryRule.h"
 #include "core/download/record/CRecordDownload.h"
+#include "core/http/HeaderValueCheck.h"
 #include "core/store/StreamList.h"
 
 namespace {
@@ -36,9 +38,11 @@ std::string CallFailed(const char* call, int code) {
     return std::string(call) + ": " + std::strerror(code);
 }
 
-void InitCurlOnce() {
+// The library's global state, set up once for the process; its result holds for every later
+// download, so a failed setup fails each of them instead of running half initialized.
+CURLcode InitCurlOnce() {
     static const CURLcode result = curl_global_init(CURL_GLOBAL_DEFAULT);
-    (void)result;
+    return result;
 }
 
 // The URL as it will be fetched, or an empty string when it cannot be read as one. A URL
@@ -102,15 +106,6 @@ std::string_view Trim(std::string_view text) {
 
 std::string_view RecordField(const char* field, std::size_t capacity) {
     return std::string_view(field, ::strnlen(field, capacity));
-}
-
-// A header value goes into our request as it is: a line break in it would add headers of its
-// own, so any control byte but tab refuses it.
-bool SendableHeaderValue(std::string_view value) {
-    return std::none_of(value.begin(), value.end(), [](char c) {
-        auto byte = static_cast<unsigned char>(c);
-        return (byte < 0x20 && byte != '\t') || byte == 0x7F;
-    });
 }
 
 // One line of libcurl's cookie list per "name=value" of a Cookie header, bound to `host`
@@ -238,7 +233,10 @@ int CHttpDownload::Start(DetectedStream* record, const std::string& url,
         ShowMessage(kFileOpenFailed, ENOENT, FailureCause::kCannotWrite);
         return -1;
     }
-    InitCurlOnce();
+    if (const CURLcode init = InitCurlOnce(); init != CURLE_OK) {
+        ShowMessage(kSetupFailed, init, FailureCause::kUnknown, curl_easy_strerror(init));
+        return -1;
+    }
     std::string scheme;
     std::string fetched = url.empty() ? std::string() : NormalizeUrl(url, scheme, urlHost_);
     if (fetched.empty()) {
@@ -292,8 +290,8 @@ bool CHttpDownload::TakeRequestContext(const DetectedStream& record) {
     cookie_ = options_.cookieOverride.value_or(
         options_.sendCapturedCookie ? std::string(RecordField(record.cookie, sizeof record.cookie))
                                     : "");
-    return SendableHeaderValue(referer_) && SendableHeaderValue(userAgent_) &&
-           SendableHeaderValue(cookie_);
+    return HeaderValueCheck::sendable(referer_) && HeaderValueCheck::sendable(userAgent_) &&
+           HeaderValueCheck::sendable(cookie_);
 }
 
 void CHttpDownload::ApplyRequestContext(CURL* easy) {
@@ -517,17 +515,14 @@ bool CHttpDownload::MayRetry(int result, long status) const {
     if (overlong_) {
         return true;
     }
-    if (!tryStarted_ &&
-        (status == 429 || status == 500 || status == 502 || status == 503 || status == 504)) {
+    if (!tryStarted_ && HttpRetryRule::TransientStatus(status)) {
         return true;
     }
     // A 206 whose range is not the one asked for: the next try starts over.
     if (!tryStarted_ && status == 206) {
         return true;
     }
-    return result == CURLE_PARTIAL_FILE || result == CURLE_RECV_ERROR ||
-           result == CURLE_SEND_ERROR || result == CURLE_OPERATION_TIMEDOUT ||
-           result == CURLE_GOT_NOTHING;
+    return HttpRetryRule::TransientTransferError(result);
 }
 
 // Shows the next try in the row and waits for it; false when a cancel came meanwhile (the
@@ -538,10 +533,8 @@ bool CHttpDownload::WaitBeforeRetry(long status) {
     if ((!tryStarted_ && status == 206) || overlong_) {
         validator_.clear();
     }
-    long waitMillis = options_.retryDelayMillis << std::min(try_ - 1, 16);
-    if ((status == 429 || status == 503) && retryAfter_ >= 0) {
-        waitMillis = std::min(retryAfter_, options_.maxRetryAfterSeconds) * 1000;
-    }
+    const long waitMillis = HttpRetryRule::WaitMillis(options_.retryDelayMillis, try_, status,
+                                                      retryAfter_, options_.maxRetryAfterSeconds);
     ++try_;
     std::string word = std::string(ProgressWords::kRetry) + " " + std::to_string(try_) + "/" +
                        std::to_string(options_.maxTries);

@@ -12,8 +12,8 @@
 
 #include "core/download/DownloadOutcome.h"
 #include "core/download/DownloadWorker.h"
+#include "core/download/common/ProgressState.h"
 #include "core/download/http/HttpDownloadOptions.h"
-#include "core/download/http/ProgressState.h"
 #include "core/download/record/RecordKind.h"
 #include "core/file/AsideFile.h"
 

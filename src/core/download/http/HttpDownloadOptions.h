@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "core/download/http/TickSource.h"
+#include "core/download/common/TickSource.h"
 
 // Settings of one HTTP download that the program, the command line or a test may change.
 struct HttpDownloadOptions {

@@ -14,9 +14,9 @@
 #include "core/download/DownloadHost.h"
 #include "core/download/DownloadMessages.h"
 #include "core/download/ProgressWords.h"
-#include "core/download/http/ProgressState.h"
-#include "core/download/http/RecordText.h"
-#include "core/download/http/ReportProgress.h"
+#include "core/download/common/ProgressState.h"
+#include "core/download/common/RecordText.h"
+#include "core/download/common/ReportProgress.h"
 #include "core/download/mms/CMmsClient.h"
 #include "core/download/mms/MmsServerAddress.h"
 #include "core/store/StreamList.h"
@@ -49,10 +49,10 @@ CMmsDownload::~CMmsDownload() {
     }
 }
 
-int CMmsDownload::Start(DetectedStream* record, const std::string& path,
-                        const std::string& localFile) {
+StartResult CMmsDownload::Start(DetectedStream* record, const std::string& path,
+                                const std::string& localFile) {
     if (record == nullptr || record_ != nullptr) {
-        return -1;
+        return StartResult::kRefused;
     }
     record_ = record;
     ownerList_ = record->ownerList;
@@ -68,9 +68,9 @@ int CMmsDownload::Start(DetectedStream* record, const std::string& path,
             errorText_ = text;
         }
         host_.showMessage(text);
-        return -1;
+        return StartResult::kNoResources;
     }
-    return 0;
+    return StartResult::kStarted;
 }
 
 void CMmsDownload::Cancel() {

@@ -8,7 +8,8 @@
 
 #include "core/download/DownloadOutcome.h"
 #include "core/download/DownloadWorker.h"
-#include "core/download/http/TickSource.h"
+#include "core/download/StartResult.h"
+#include "core/download/common/TickSource.h"
 #include "core/file/AsideFile.h"
 
 class DownloadHost;
@@ -34,10 +35,12 @@ class CMmsDownload : public DownloadWorker {
 
     // Starts the download of `record` (the list's own record, which must outlive the worker)
     // from the server named by its `host`, asking for `path`, into the file at the full path
-    // `localFile`. The caller has set `state` 1 and the connecting text. 0 when the worker
-    // thread runs: the download then ends exactly once, reported from that thread. -1 when
-    // not started: a second call, or no thread (the user has been told; no end is reported).
-    int Start(DetectedStream* record, const std::string& path, const std::string& localFile);
+    // `localFile`. The caller has set `state` 1 and the connecting text. kStarted when the
+    // worker thread runs: the download then ends exactly once, reported from that thread.
+    // Otherwise no end is reported: kRefused for a second call, kNoResources for no thread
+    // (the user has been told).
+    StartResult Start(DetectedStream* record, const std::string& path,
+                      const std::string& localFile);
 
     // Before Start: whether the file replaces one that has its name by the end (the default),
     // or that file wins and the download fails (a name picked as free on the user's behalf).

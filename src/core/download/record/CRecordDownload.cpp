@@ -19,14 +19,16 @@
 #include "core/download/EndDownload.h"
 #include "core/download/PrintableText.h"
 #include "core/download/ProgressWords.h"
-#include "core/download/http/RecordText.h"
-#include "core/download/http/TransferFormat.h"
+#include "core/download/common/RecordText.h"
+#include "core/download/common/TransferFormat.h"
 #include "core/download/record/PlaylistProbe.h"
 #include "core/download/record/RecordMessages.h"
 #include "core/download/record/RecordPipeFormat.h"
 #include "core/download/record/RecordPipeReader.h"
 #include "core/download/record/RecorderPath.h"
 #include "core/download/record/RecorderProcess.h"
+#include "core/http/HeaderValueCheck.h"
+#include "core/http/HttpFieldText.h"
 #include "core/store/StreamList.h"
 
 namespace {
@@ -141,11 +143,6 @@ FailureCause FailureCauseOf(const RecordEnding& ending) {
     }
 }
 
-bool HasControlBytes(const std::string& text) {
-    return std::any_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x20; });
-}
-
 }  // namespace
 
 CRecordDownload::CRecordDownload(DownloadHost& host, RecordKind kind, HttpDownloadOptions options)
@@ -216,11 +213,10 @@ int CRecordDownload::Start(DetectedStream* record, const std::string& url,
         userAgent_ = options_.userAgent;
     }
     // Options to the media library are text: a line break would add request headers.
-    for (const std::string* value : {&url_, &referer_, &userAgent_}) {
-        if (HasControlBytes(*value)) {
-            ShowMessage(kSetupFailed, EINVAL);
-            return -1;
-        }
+    if (HttpFieldText::hasControlBytes(url_) || !HeaderValueCheck::sendable(referer_) ||
+        !HeaderValueCheck::sendable(userAgent_)) {
+        ShowMessage(kSetupFailed, EINVAL);
+        return -1;
     }
     if (int error = file_.Open(targetPath, 0644); error != 0) {
         ShowMessage(kFileOpenFailed, error);

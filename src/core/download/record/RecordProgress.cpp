@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "core/detect/DetectedStream.h"
-#include "core/download/http/RecordText.h"
-#include "core/download/http/TransferFormat.h"
+#include "core/download/common/RecordText.h"
+#include "core/download/common/TransferFormat.h"
 #include "core/store/StreamList.h"
 
 namespace {

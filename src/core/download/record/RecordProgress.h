@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "core/download/http/TickSource.h"
+#include "core/download/common/TickSource.h"
 
 struct DetectedStream;
 

@@ -247,7 +247,9 @@ TEST_F(CMmsDownloadTest, CompletesWithHeaderAndFullPacketsAtTheChosenPath) {
     std::memcpy(record_.adapterInfo, adapter, sizeof adapter);
 
     CMmsDownload download(host_);
-    download.Start(&record_, record_.path, target_);
+    ASSERT_EQ(download.Start(&record_, record_.path, target_), StartResult::kStarted);
+    // A worker runs one download: a second start is refused without a word.
+    EXPECT_EQ(download.Start(&record_, record_.path, target_), StartResult::kRefused);
     ASSERT_TRUE(host_.waitEnded(1));
 
     EXPECT_EQ(record_.state, kStateEnded);

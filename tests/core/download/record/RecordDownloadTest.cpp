@@ -17,7 +17,7 @@
 #include "core/download/DownloadMessages.h"
 #include "core/download/DownloadStarter.h"
 #include "core/download/DownloadWorker.h"
-#include "core/download/http/RecordText.h"
+#include "core/download/common/RecordText.h"
 #include "core/download/record/RecordMessages.h"
 #include "core/download/record/RecordSaveChoice.h"
 #include "support/CaseName.h"

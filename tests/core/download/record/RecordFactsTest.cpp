@@ -6,7 +6,7 @@
 
 #include "RecordingStreamList.h"
 #include "core/detect/DetectedStream.h"
-#include "core/download/http/RecordText.h"
+#include "core/download/common/RecordText.h"
 #include "core/download/record/PlaylistFacts.h"
 #include "core/download/record/RecordKind.h"
 #include "core/download/record/RecordProgress.h"

@@ -18,7 +18,7 @@
 #include "core/detect/DetectedStream.h"
 #include "core/download/DownloadMessages.h"
 #include "core/download/DownloadStarter.h"
-#include "core/download/http/RecordText.h"
+#include "core/download/common/RecordText.h"
 #include "core/download/record/CRecordDownload.h"
 #include "core/download/record/RecordMessages.h"
 #include "support/CaseName.h"

@@ -1,4 +1,4 @@
-#include "core/download/http/RecordText.h"
+#include "core/download/common/RecordText.h"
 
 #include <cstring>
 

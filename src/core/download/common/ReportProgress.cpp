@@ -1,11 +1,11 @@
-#include "core/download/http/ReportProgress.h"
+#include "core/download/common/ReportProgress.h"
 
 #include <cstdio>
 #include <limits>
 
 #include "core/detect/DetectedStream.h"
-#include "core/download/http/RecordText.h"
-#include "core/download/http/TransferFormat.h"
+#include "core/download/common/RecordText.h"
+#include "core/download/common/TransferFormat.h"
 #include "core/store/StreamList.h"
 
 namespace {

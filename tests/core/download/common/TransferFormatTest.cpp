@@ -1,4 +1,4 @@
-#include "core/download/http/TransferFormat.h"
+#include "core/download/common/TransferFormat.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/detect/DetectedStream.h"
-#include "core/download/http/RecordText.h"
+#include "core/download/common/RecordText.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "core/download/http/TickSource.h"
+#include "core/download/common/TickSource.h"
 
 #include <chrono>
 

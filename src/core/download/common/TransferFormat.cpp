@@ -1,4 +1,4 @@
-#include "core/download/http/TransferFormat.h"
+#include "core/download/common/TransferFormat.h"
 
 #include <charconv>
 #include <cmath>

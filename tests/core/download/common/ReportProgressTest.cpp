@@ -1,4 +1,4 @@
-#include "core/download/http/ReportProgress.h"
+#include "core/download/common/ReportProgress.h"
 
 #include <gtest/gtest.h>
 

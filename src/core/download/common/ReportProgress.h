@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "core/download/http/ProgressState.h"
-#include "core/download/http/TickSource.h"
+#include "core/download/common/ProgressState.h"
+#include "core/download/common/TickSource.h"
 
 struct DetectedStream;
 
