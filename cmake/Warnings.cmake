@@ -1,5 +1,10 @@
 function(quorvex_warnings target)
     target_compile_options(${target} PRIVATE -Wall -Wextra)
+    # Shadowed names and silent narrowing hide faults a reader does not expect. (clang's
+    # -Wconversion also counts every change of sign; the fuzz build with clang keeps the rest.)
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+        target_compile_options(${target} PRIVATE -Wshadow -Wconversion)
+    endif()
     if(QUORVEX_WERROR)
         target_compile_options(${target} PRIVATE -Werror)
     endif()
