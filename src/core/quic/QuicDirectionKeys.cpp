@@ -102,7 +102,8 @@ bool QuicDirectionKeys::unmaskHeader(std::span<const std::uint8_t> packet, std::
         return false;
     }
     header_.assign(packet.begin(), packet.begin() + static_cast<std::ptrdiff_t>(sampleAt));
-    header_[0] ^= mask[0] & (QuicPacketHeader::isLongHeader(header_[0]) ? 0x0F : 0x1F);
+    header_[0] ^= static_cast<std::uint8_t>(
+        mask[0] & (QuicPacketHeader::isLongHeader(header_[0]) ? 0x0F : 0x1F));
     numberLength = (header_[0] & 0x03) + 1u;
     for (std::size_t i = 0; i < numberLength; ++i) {
         header_[numberOffset + i] ^= mask[1 + i];
