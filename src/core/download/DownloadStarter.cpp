@@ -84,7 +84,7 @@ std::unique_ptr<DownloadWorker> DownloadStarter::StartHttp(DetectedStream& recor
     }
     auto download = std::make_unique<CHttpDownload>(host_, httpOptions_);
     Prepare(record, list, download.get(), targetPath);
-    if (download->Start(&record, UrlOf(record), targetPath) != 0) {
+    if (download->Start(&record, UrlOf(record), targetPath) != StartResult::kStarted) {
         Unprepare(record);
         return nullptr;
     }
@@ -118,7 +118,7 @@ std::unique_ptr<DownloadWorker> DownloadStarter::StartRecord(DetectedStream& rec
     }
     auto download = std::make_unique<CRecordDownload>(host_, kind, httpOptions_);
     Prepare(record, list, download.get(), targetPath);
-    if (download->Start(&record, FullUrlOf(record), targetPath) != 0) {
+    if (download->Start(&record, FullUrlOf(record), targetPath) != StartResult::kStarted) {
         Unprepare(record);
         return nullptr;
     }

@@ -224,33 +224,33 @@ std::string CHttpDownload::ShowMessage(const char* messageTemplate, long code, F
     return text;
 }
 
-int CHttpDownload::Start(DetectedStream* record, const std::string& url,
-                         const std::string& targetPath) {
+StartResult CHttpDownload::Start(DetectedStream* record, const std::string& url,
+                                 const std::string& targetPath) {
     if (record == nullptr || thread_.joinable() || multi_ != nullptr) {
-        return -1;
+        return StartResult::kRefused;
     }
     if (targetPath.empty()) {
         ShowMessage(kFileOpenFailed, ENOENT, FailureCause::kCannotWrite);
-        return -1;
+        return StartResult::kCannotWrite;
     }
     if (const CURLcode init = InitCurlOnce(); init != CURLE_OK) {
         ShowMessage(kSetupFailed, init, FailureCause::kUnknown, curl_easy_strerror(init));
-        return -1;
+        return StartResult::kNoResources;
     }
     std::string scheme;
     std::string fetched = url.empty() ? std::string() : NormalizeUrl(url, scheme, urlHost_);
     if (fetched.empty()) {
         ShowMessage(kConnectFailed, CURLE_URL_MALFORMAT, FailureCause::kBadUrl);
-        return -1;
+        return StartResult::kBadUrl;
     }
     // The URL comes from sniffed traffic: never anything but the web.
     if (scheme != "http" && scheme != "https") {
         ShowMessage(kConnectFailed, CURLE_UNSUPPORTED_PROTOCOL, FailureCause::kBadUrl);
-        return -1;
+        return StartResult::kBadUrl;
     }
     if (!TakeRequestContext(*record)) {
         ShowMessage(kSetupFailed, EINVAL, FailureCause::kUnknown);
-        return -1;
+        return StartResult::kBadRequest;
     }
     record_ = record;
     url_ = fetched;
@@ -258,22 +258,22 @@ int CHttpDownload::Start(DetectedStream* record, const std::string& url,
 
     if (int error = file_.Open(targetPath, 0644); error != 0) {
         ShowMessage(kFileOpenFailed, error, FailureCauses::OfErrno(error));
-        return -1;
+        return StartResult::kCannotWrite;
     }
     multi_ = curl_multi_init();
     if (multi_ == nullptr) {
         file_.Discard();
         ShowMessage(kSetupFailed, ENOMEM, FailureCause::kUnknown);
-        return -1;
+        return StartResult::kNoResources;
     }
     try {
         thread_ = std::thread(&CHttpDownload::Run, this);
     } catch (const std::system_error& error) {
         file_.Discard();
         ShowMessage(kSetupFailed, error.code().value(), FailureCause::kUnknown);
-        return -1;
+        return StartResult::kNoResources;
     }
-    return 0;
+    return StartResult::kStarted;
 }
 
 // The header values this download sends, from the options and the record; false when one
@@ -468,7 +468,7 @@ void CHttpDownload::HandOver(CURL* easy) {
     curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
     const std::string url = effective != nullptr ? effective : url_;
     recordingOwned_ = std::make_unique<CRecordDownload>(host_, handOverKind_, options_);
-    if (recordingOwned_->Start(record_, url, targetPath_) != 0) {
+    if (recordingOwned_->Start(record_, url, targetPath_) != StartResult::kStarted) {
         // The recording has told the user why.
         recordingOwned_.reset();
         DownloadOutcome outcome;

@@ -12,6 +12,7 @@
 
 #include "core/download/DownloadOutcome.h"
 #include "core/download/DownloadWorker.h"
+#include "core/download/StartResult.h"
 #include "core/download/common/ProgressState.h"
 #include "core/download/http/HttpDownloadOptions.h"
 #include "core/download/record/RecordKind.h"
@@ -45,12 +46,14 @@ class CHttpDownload : public DownloadWorker {
     CHttpDownload& operator=(const CHttpDownload&) = delete;
 
     // Checks the URL (only http and https), creates the file that is written aside of the
-    // target (see AsideFile) and starts the worker thread. 0 when started; -1 when not, after
-    // telling the user why (no file is left behind and nothing is reported as ended). Called
-    // once, on the owner's thread. The target itself changes only when the download completes.
-    // The request carries the record's Referer, User-Agent and cookie as the options allow;
-    // a value with control bytes is refused (-1, told to the user) rather than sent.
-    int Start(DetectedStream* record, const std::string& url, const std::string& targetPath);
+    // target (see AsideFile) and starts the worker thread. kStarted when started; otherwise
+    // the reason, after telling the user why unless kRefused (no file is left behind and
+    // nothing is reported as ended). Called once, on the owner's thread. The target itself
+    // changes only when the download completes. The request carries the record's Referer,
+    // User-Agent and cookie as the options allow; a value with control bytes is refused
+    // (kBadRequest, told to the user) rather than sent.
+    StartResult Start(DetectedStream* record, const std::string& url,
+                      const std::string& targetPath);
 
     // Sets the cancel flag and wakes the worker; returns at once. Safe from any thread once
     // Start has returned.

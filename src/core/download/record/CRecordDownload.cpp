@@ -185,18 +185,18 @@ std::string CRecordDownload::ShowMessage(const char* messageTemplate, long code)
     return text;
 }
 
-int CRecordDownload::Start(DetectedStream* record, const std::string& url,
-                           const std::string& targetPath) {
+StartResult CRecordDownload::Start(DetectedStream* record, const std::string& url,
+                                   const std::string& targetPath) {
     if (record == nullptr || thread_.joinable() || kind_ == RecordKind::kNone) {
-        return -1;
+        return StartResult::kRefused;
     }
     if (targetPath.empty()) {
         ShowMessage(kFileOpenFailed, ENOENT);
-        return -1;
+        return StartResult::kCannotWrite;
     }
     if (recorderPath_.empty() || wakeRead_ < 0) {
         ShowMessage(kSetupFailed, ENOENT);
-        return -1;
+        return StartResult::kNoResources;
     }
     record_ = record;
     url_ = url;
@@ -213,23 +213,26 @@ int CRecordDownload::Start(DetectedStream* record, const std::string& url,
         userAgent_ = options_.userAgent;
     }
     // Options to the media library are text: a line break would add request headers.
-    if (HttpFieldText::hasControlBytes(url_) || !HeaderValueCheck::sendable(referer_) ||
-        !HeaderValueCheck::sendable(userAgent_)) {
+    if (HttpFieldText::hasControlBytes(url_)) {
         ShowMessage(kSetupFailed, EINVAL);
-        return -1;
+        return StartResult::kBadUrl;
+    }
+    if (!HeaderValueCheck::sendable(referer_) || !HeaderValueCheck::sendable(userAgent_)) {
+        ShowMessage(kSetupFailed, EINVAL);
+        return StartResult::kBadRequest;
     }
     if (int error = file_.Open(targetPath, 0644); error != 0) {
         ShowMessage(kFileOpenFailed, error);
-        return -1;
+        return StartResult::kCannotWrite;
     }
     try {
         thread_ = std::thread(&CRecordDownload::Run, this);
     } catch (const std::system_error& error) {
         file_.Discard();
         ShowMessage(kSetupFailed, error.code().value());
-        return -1;
+        return StartResult::kNoResources;
     }
-    return 0;
+    return StartResult::kStarted;
 }
 
 void CRecordDownload::Run() {

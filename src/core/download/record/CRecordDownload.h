@@ -44,10 +44,11 @@ class CRecordDownload : public RecordWorker {
     CRecordDownload(const CRecordDownload&) = delete;
     CRecordDownload& operator=(const CRecordDownload&) = delete;
 
-    // Creates the file aside of the target and starts the worker thread. 0 when started; -1
-    // when not, after telling the user why. Called once, on the owner's thread.
-    int Start(DetectedStream* record, const std::string& url,
-              const std::string& targetPath) override;
+    // Creates the file aside of the target and starts the worker thread. kStarted when
+    // started; otherwise the reason, after telling the user why unless kRefused. Called once,
+    // on the owner's thread.
+    StartResult Start(DetectedStream* record, const std::string& url,
+                      const std::string& targetPath) override;
 
     // Asks the recording to stop; returns at once. Safe from any thread once Start returned.
     void Cancel() override;

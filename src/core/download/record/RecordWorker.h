@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/download/DownloadWorker.h"
+#include "core/download/StartResult.h"
 
 struct DetectedStream;
 
@@ -10,8 +11,8 @@ struct DetectedStream;
 // ended through its DownloadHost like every download.
 class RecordWorker : public DownloadWorker {
   public:
-    // Creates the file aside of the target and starts the worker thread. 0 when started; -1
-    // when not, after telling the user why.
-    virtual int Start(DetectedStream* record, const std::string& url,
-                      const std::string& targetPath) = 0;
+    // Creates the file aside of the target and starts the worker thread. kStarted when
+    // started; otherwise the reason, after telling the user why unless kRefused.
+    virtual StartResult Start(DetectedStream* record, const std::string& url,
+                              const std::string& targetPath) = 0;
 };

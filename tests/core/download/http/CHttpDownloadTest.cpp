@@ -485,14 +485,14 @@ class HttpDownloadTest : public ::testing::Test {
         fs::remove_all(dir);
     }
 
-    int start(const std::string& url) {
+    StartResult start(const std::string& url) {
         download = std::make_unique<CHttpDownload>(host, options);
         return download->Start(&record, url, target.string());
     }
 
     // Runs one download to its end; false when it did not end in time.
     bool run(const std::string& path) {
-        if (start(server.url(path)) != 0) {
+        if (start(server.url(path)) != StartResult::kStarted) {
             return false;
         }
         return host.waitEnded(1);
@@ -577,7 +577,7 @@ void HttpDownloadTest::RunCase(const HttpCase& c) {
     const std::size_t earlier = server.Requests().size();
     {
         CHttpDownload worker(caseHost, caseOptions);
-        ASSERT_EQ(worker.Start(&record, url, target.string()), 0);
+        ASSERT_EQ(worker.Start(&record, url, target.string()), StartResult::kStarted);
         ASSERT_TRUE(caseHost.waitEnded(1));
         EXPECT_EQ(worker.errorText(), c.outcome.message);
     }
@@ -682,7 +682,8 @@ bool WaitForProgress(RecordingStreamList& list, const DetectedStream& record) {
 
 TEST_F(HttpDownloadTest, CancelOfStalledTransferIsPrompt) {
     options.stallSeconds = 60;
-    ASSERT_EQ(start(server.url("/stall/c.wmv?size=100000&after=5000&hold=30")), 0);
+    ASSERT_EQ(start(server.url("/stall/c.wmv?size=100000&after=5000&hold=30")),
+              StartResult::kStarted);
     ASSERT_TRUE(WaitForProgress(list, record));
     EXPECT_EQ(download->errorText(), "");  // read while the worker runs (for the race checker)
     // Ends well before the server's 30 s silence and the 60 s stall limit; how soon is the
@@ -700,7 +701,8 @@ TEST_F(HttpDownloadTest, CancelOfStalledTransferIsPrompt) {
 // Saving a row again over the earlier copy, then cancelling: only the temporary file goes.
 TEST_F(HttpDownloadTest, CancelMidTransferKeepsTheEarlierCopy) {
     std::ofstream(target, std::ios::binary) << "earlier copy";
-    ASSERT_EQ(start(server.url("/stall/c.wmv?size=100000&after=5000&hold=30")), 0);
+    ASSERT_EQ(start(server.url("/stall/c.wmv?size=100000&after=5000&hold=30")),
+              StartResult::kStarted);
     ASSERT_TRUE(WaitForProgress(list, record));
     EXPECT_TRUE(fs::exists(dir / ".out.bin.part"));
     download->Cancel();
@@ -711,7 +713,7 @@ TEST_F(HttpDownloadTest, CancelMidTransferKeepsTheEarlierCopy) {
 }
 
 TEST_F(HttpDownloadTest, CancelBeforeTheTransferDeletesTheFile) {
-    ASSERT_EQ(start(server.url("/hang?hold=30")), 0);
+    ASSERT_EQ(start(server.url("/hang?hold=30")), StartResult::kStarted);
     download->Cancel();  // wherever it is before an answer comes
     ASSERT_TRUE(host.waitEnded(1, std::chrono::seconds(10)));
     EXPECT_TRUE(host.messages().empty());
@@ -723,7 +725,7 @@ TEST_F(HttpDownloadTest, CancelBeforeTheTransferDeletesTheFile) {
 }
 
 TEST_F(HttpDownloadTest, DestroyingARunningDownloadStopsIt) {
-    ASSERT_EQ(start(server.url("/hang?hold=30")), 0);
+    ASSERT_EQ(start(server.url("/hang?hold=30")), StartResult::kStarted);
     download.reset();  // returns once the worker ended: the outcome is there
     ASSERT_EQ(host.outcomes().size(), 1u);
     ExpectOutcome(host.outcomes()[0], Cancelled());
@@ -736,10 +738,10 @@ TEST_F(HttpDownloadTest, TwoDownloadsAtOnceEachUpdateTheirOwnRecord) {
     CHttpDownload first(host, options);
     CHttpDownload other(host, options);
     ASSERT_EQ(first.Start(&record, server.url("/slow/1.wmv?size=1200&rate=1000"), target.string()),
-              0);
+              StartResult::kStarted);
     ASSERT_EQ(
         other.Start(&second, server.url("/slow/2.wmv?size=2400&rate=2000"), secondTarget.string()),
-        0);
+        StartResult::kStarted);
     ASSERT_TRUE(host.waitEnded(2));
     EXPECT_EQ(ReadFile(target), FixtureServer::Pattern(1200));
     EXPECT_EQ(ReadFile(secondTarget), FixtureServer::Pattern(2400));
@@ -756,7 +758,8 @@ TEST_F(HttpDownloadTest, WriteFailureShowsTheCauseAndSparesSpecialFiles) {
         GTEST_SKIP() << "no /dev/full";
     }
     download = std::make_unique<CHttpDownload>(host, options);
-    ASSERT_EQ(download->Start(&record, server.url("/file/w.wmv?size=100000"), "/dev/full"), 0);
+    ASSERT_EQ(download->Start(&record, server.url("/file/w.wmv?size=100000"), "/dev/full"),
+              StartResult::kStarted);
     ASSERT_TRUE(host.waitEnded(1));
     ASSERT_EQ(host.messages().size(), 1u);
     EXPECT_EQ(host.messages()[0], kTransferFailed + "(28)");
@@ -777,7 +780,7 @@ TEST_F(HttpDownloadTest, DiskFullPartWayKeepsTheOldFile) {
         FileSizeLimit limit(50000);
         download = std::make_unique<CHttpDownload>(host, options);
         ASSERT_EQ(download->Start(&record, server.url("/file/w.wmv?size=100000"), target.string()),
-                  0);
+                  StartResult::kStarted);
         ASSERT_TRUE(host.waitEnded(1));
         download.reset();
     }
@@ -810,7 +813,8 @@ TEST(HttpsDownload, VerifiedCertificateOnlyAndHttpsAllowed) {
             options.caFile = FixtureServer::CertificateFile();
         }
         CHttpDownload download(host, options);
-        ASSERT_EQ(download.Start(&record, tlsServer.url("/file/s.wmv?size=3000"), target), 0);
+        ASSERT_EQ(download.Start(&record, tlsServer.url("/file/s.wmv?size=3000"), target),
+                  StartResult::kStarted);
         ASSERT_TRUE(host.waitEnded(1));
         ASSERT_EQ(host.outcomes().size(), 1u);
         if (trusted) {
@@ -837,16 +841,17 @@ struct StartFailure {
     bool emptyTarget;
     bool missingFolder;
     std::string message;
+    StartResult result;
 };
 
 // A Start that fails tells the user, creates no file and reports no end.
 TEST_F(HttpDownloadTest, StartRefusals) {
     const StartFailure cases[] = {
-        {"", false, false, kConnectFailed + "(3)"},
-        {"file:///etc/hostname", false, false, kConnectFailed + "(1)"},
-        {"ftp://127.0.0.1/x.wmv", false, false, kConnectFailed + "(1)"},
-        {"http://127.0.0.1/x.wmv", true, false, kFileOpenFailed + "(2)"},
-        {"http://127.0.0.1/x.wmv", false, true, kFileOpenFailed + "(2)"},
+        {"", false, false, kConnectFailed + "(3)", StartResult::kBadUrl},
+        {"file:///etc/hostname", false, false, kConnectFailed + "(1)", StartResult::kBadUrl},
+        {"ftp://127.0.0.1/x.wmv", false, false, kConnectFailed + "(1)", StartResult::kBadUrl},
+        {"http://127.0.0.1/x.wmv", true, false, kFileOpenFailed + "(2)", StartResult::kCannotWrite},
+        {"http://127.0.0.1/x.wmv", false, true, kFileOpenFailed + "(2)", StartResult::kCannotWrite},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
@@ -855,7 +860,7 @@ TEST_F(HttpDownloadTest, StartRefusals) {
         std::string path = c.emptyTarget     ? std::string()
                            : c.missingFolder ? (dir / "missing" / "x.bin").string()
                                              : target.string();
-        EXPECT_EQ(worker.Start(&record, c.url, path), -1);
+        EXPECT_EQ(worker.Start(&record, c.url, path), c.result);
         ASSERT_EQ(caseHost.messages().size(), 1u);
         EXPECT_EQ(caseHost.messages()[0], c.message);
         EXPECT_FALSE(fs::exists(target));
@@ -865,7 +870,7 @@ TEST_F(HttpDownloadTest, StartRefusals) {
 
 TEST_F(HttpDownloadTest, UrlWithoutSchemeIsTakenAsHttp) {
     std::string url = server.url("/file/s.wmv?size=100").substr(7);  // drop "http://"
-    ASSERT_EQ(start(url), 0);
+    ASSERT_EQ(start(url), StartResult::kStarted);
     ASSERT_TRUE(host.waitEnded(1));
     EXPECT_EQ(ReadFile(target), FixtureServer::Pattern(100));
 }

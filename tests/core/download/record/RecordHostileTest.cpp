@@ -196,7 +196,8 @@ TEST(RecorderFailureTest, EndsTheRecordingOnly) {
         std::memset(record.get(), 0, sizeof(DetectedStream));
         TestDownloadHost host;
         CRecordDownload recording(host, RecordKind::kRtsp, {}, program.string());
-        ASSERT_EQ(recording.Start(record.get(), "rtsp://127.0.0.1:9/live", target.string()), 0);
+        ASSERT_EQ(recording.Start(record.get(), "rtsp://127.0.0.1:9/live", target.string()),
+                  StartResult::kStarted);
         ASSERT_TRUE(host.waitEnded(1, std::chrono::seconds(60))) << row.script;
         const DownloadOutcome outcome = host.outcomes().at(0);
         EXPECT_EQ(outcome.kind, Kind::kFailed) << row.script;
