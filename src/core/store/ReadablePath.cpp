@@ -2,26 +2,14 @@
 
 #include <vector>
 
+#include "core/detect/HexDigit.h"
 #include "core/store/Utf8Sequence.h"
 
 namespace {
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 bool IsEscape(std::string_view text, std::size_t at) {
-    return at + 2 < text.size() && text[at] == '%' && HexValue(text[at + 1]) >= 0 &&
-           HexValue(text[at + 2]) >= 0;
+    return at + 2 < text.size() && text[at] == '%' && HexDigitValue(text[at + 1]) >= 0 &&
+           HexDigitValue(text[at + 2]) >= 0;
 }
 
 // C0, DEL, C1, the soft hyphen, and the marks that reorder, join or hide text.
@@ -79,7 +67,8 @@ std::string ReadablePath::of(std::string_view path) {
     for (std::size_t at = 0; at < path.size();) {
         spelling.push_back(at);
         if (IsEscape(path, at)) {
-            bytes += static_cast<char>(HexValue(path[at + 1]) * 16 + HexValue(path[at + 2]));
+            bytes +=
+                static_cast<char>(HexDigitValue(path[at + 1]) * 16 + HexDigitValue(path[at + 2]));
             at += 3;
         } else {
             bytes += path[at];

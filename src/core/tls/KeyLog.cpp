@@ -4,6 +4,8 @@
 
 #include <array>
 
+#include "core/detect/HexDigit.h"
+
 namespace {
 
 // Entries looked at when connections without a named entry look for theirs.
@@ -33,27 +35,14 @@ const LabelInfo* findLabel(std::string_view label) {
     return nullptr;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // `hex` must be exactly twice as long as `out`.
 bool decodeHex(std::string_view hex, std::span<std::uint8_t> out) {
     if (hex.size() != out.size() * 2) {
         return false;
     }
     for (std::size_t i = 0; i < out.size(); ++i) {
-        int high = hexValue(hex[2 * i]);
-        int low = hexValue(hex[2 * i + 1]);
+        int high = HexDigitValue(hex[2 * i]);
+        int low = HexDigitValue(hex[2 * i + 1]);
         if (high < 0 || low < 0) {
             return false;
         }

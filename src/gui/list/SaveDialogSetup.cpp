@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/detect/HexDigit.h"
+
 namespace {
 std::string toLowerAscii(std::string_view text) {
     std::string lower(text);
@@ -30,18 +32,6 @@ std::string SaveDialogSetup::defaultExtension(std::string_view suffix) {
 }
 
 namespace {
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 bool isUtf8Continuation(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
@@ -63,9 +53,9 @@ std::string SaveDialogSetup::percentDecoded(std::string_view name) {
     std::string out;
     out.reserve(name.size());
     for (std::size_t i = 0; i < name.size(); ++i) {
-        if (name[i] == '%' && i + 2 < name.size() && hexValue(name[i + 1]) >= 0 &&
-            hexValue(name[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(name[i + 1]) * 16 + hexValue(name[i + 2]));
+        if (name[i] == '%' && i + 2 < name.size() && HexDigitValue(name[i + 1]) >= 0 &&
+            HexDigitValue(name[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigitValue(name[i + 1]) * 16 + HexDigitValue(name[i + 2]));
             i += 2;
         } else {
             out += name[i];
