@@ -32,20 +32,10 @@ void CapturePipeReader::append(const std::uint8_t* data, std::size_t length) {
 }
 
 CapturePipeReader::Result CapturePipeReader::next() {
-    PipeFrames::Frame frame;
-    switch (frames_.next(maxPayload, frame)) {
-        case PipeFrames::Status::kNeedMore:
-            return Result::kNeedMore;
-        case PipeFrames::Status::kMalformed:
-            return Result::kMalformed;
-        case PipeFrames::Status::kFrame:
-            break;
-    }
-    const Result result = decode(frame.type, frame.payload, frame.length);
-    if (result == Result::kMalformed) {
-        frames_.markMalformed();
-    }
-    return result;
+    return frames_.nextDecoded<Result>(
+        maxPayload, [this](std::uint8_t type, const std::uint8_t* payload, std::size_t length) {
+            return decode(type, payload, length);
+        });
 }
 
 CapturePipeReader::Result CapturePipeReader::decode(std::uint8_t type, const std::uint8_t* payload,

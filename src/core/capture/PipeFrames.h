@@ -66,6 +66,26 @@ class PipeFrames {
         return Status::kFrame;
     }
 
+    // The next whole message handed to `decode(type, payload, length)`, for a reader whose
+    // Result has kNeedMore and kMalformed; a message it finds malformed ends the stream for good.
+    template <typename Result, typename MaxPayload, typename Decode>
+    Result nextDecoded(MaxPayload maxPayload, Decode decode) {
+        Frame frame;
+        switch (next(maxPayload, frame)) {
+            case Status::kNeedMore:
+                return Result::kNeedMore;
+            case Status::kMalformed:
+                return Result::kMalformed;
+            case Status::kFrame:
+                break;
+        }
+        const Result result = decode(frame.type, frame.payload, frame.length);
+        if (result == Result::kMalformed) {
+            markMalformed();
+        }
+        return result;
+    }
+
     void markMalformed() { malformed_ = true; }
     bool malformed() const { return malformed_; }
     // Bytes received but not yet a whole message.

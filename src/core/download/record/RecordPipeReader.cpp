@@ -55,20 +55,10 @@ void RecordPipeReader::append(const std::uint8_t* data, std::size_t length) {
 }
 
 RecordPipeReader::Result RecordPipeReader::next() {
-    PipeFrames::Frame frame;
-    switch (frames_.next(maxPayload, frame)) {
-        case PipeFrames::Status::kNeedMore:
-            return Result::kNeedMore;
-        case PipeFrames::Status::kMalformed:
-            return Result::kMalformed;
-        case PipeFrames::Status::kFrame:
-            break;
-    }
-    const Result result = decode(frame.type, frame.payload, frame.length);
-    if (result == Result::kMalformed) {
-        frames_.markMalformed();
-    }
-    return result;
+    return frames_.nextDecoded<Result>(
+        maxPayload, [this](std::uint8_t type, const std::uint8_t* payload, std::size_t length) {
+            return decode(type, payload, length);
+        });
 }
 
 RecordPipeReader::Result RecordPipeReader::decode(std::uint8_t type, const std::uint8_t* payload,
