@@ -125,7 +125,7 @@ Phase run(QApplication& app, CListArea& area, int rows, int repeatOffset) {
     std::thread feeder([&] {
         for (int i = 0; i < rows; ++i) {
             const DetectedStream record = detection(i + std::max(0, repeatOffset));
-            area.session().AddOrUpdateStream(&record, 0);
+            area.session().addStream(record);
         }
         feedNs = clock.nsecsElapsed();
     });
@@ -218,12 +218,13 @@ int main(int argc, char** argv) {
         clock.start();
         for (int w = 0; w < 4; ++w) {
             workers.emplace_back([&area, &running, w] {
-                // Plays a download worker, which writes the list's own record.
-                auto* record = const_cast<DetectedStream*>(area.session().record(w));
+                // Plays a download worker, which shows its progress on the row.
+                const DetectedStream* record = area.session().record(w);
+                TransferProgress progress;
+                progress.stage = TransferProgress::Stage::kPercent;
                 for (int i = 0; i < kRefreshes; ++i) {
-                    std::snprintf(record->progressText, sizeof record->progressText, "%d%%",
-                                  i * 100 / kRefreshes);
-                    area.session().AddOrUpdateStream(record, 1);
+                    progress.percent = i * 100 / kRefreshes;
+                    area.session().showTransfer(*record, progress);
                 }
                 --running;
             });
@@ -268,7 +269,7 @@ int main(int argc, char** argv) {
         MonitorSession storeOnly(SessionCallbacks{});
         for (int i = 0; i < rows; ++i) {
             const DetectedStream record = detection(i);
-            storeOnly.AddOrUpdateStream(&record, 0);
+            storeOnly.addStream(record);
         }
         const double store = residentMb() - before;
         UiBridge secondBridge;
@@ -279,7 +280,7 @@ int main(int argc, char** argv) {
         list.show();
         for (int i = 0; i < rows; ++i) {
             const DetectedStream record = detection(i);
-            second.AddOrUpdateStream(&record, 0);
+            second.addStream(record);
         }
         list.listCtrl()->sortByColumn(CStreamListModel::kUrl, Qt::AscendingOrder);
         list.setFilterText(QStringLiteral("clip"));

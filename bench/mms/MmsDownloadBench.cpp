@@ -220,11 +220,10 @@ int main(int argc, char** argv) {
                 catCpuSeconds, mmsCpuSeconds - serverCpuSeconds, serverCpuSeconds);
     std::printf("memory          RSS before %ld KiB, peak during download %ld KiB (+%ld KiB)\n",
                 rssBefore, peak, peak - rssBefore);
-    std::printf("result          %s%s%s, state %d \"%s\", output %s the source\n",
+    std::printf("result          %s%s%s, state %d, output %s the source\n",
                 outcome.completed() ? "completed" : "not completed",
                 outcome.detail.empty() ? "" : ": ", outcome.detail.c_str(),
-                LoadDownloadState(record), record.progressText,
-                same ? "identical to" : "DIFFERENT from");
+                LoadDownloadState(record), same ? "identical to" : "DIFFERENT from");
     std::filesystem::remove_all(directory);
     return same && outcome.completed() ? 0 : 1;
 }

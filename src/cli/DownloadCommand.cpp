@@ -44,7 +44,8 @@ constexpr const char* kUsage =
     "the container FILE's suffix names (.mp4, .mkv, .ts); Ctrl-C ends a live recording\n"
     "normally, with the file complete (exit 0).\n"
     "  --output FILE      the file to write (created or replaced)\n"
-    "  --progress         one JSON line per row refresh on stdout, and a last line\n"
+    "  --progress         one JSON line per row refresh on stdout, and a last line:\n"
+    "                     the row's texts and the numbers they are made of\n"
     "  --user, --password the login to give when the server or proxy asks for one\n"
     "                     (otherwise asked on the terminal when stdin is one)\n"
     "  --adapter          mms: the adapter whose hardware address identifies the client,\n"
@@ -140,7 +141,7 @@ std::string TakeRequestHeaders(const CliArgs& args, HttpDownloadOptions& options
 }
 
 // Waits for the end of the download; a signal cancels it (once) and is remembered.
-bool WaitForEnd(TerminalDownloadHost& host, SignalPipe& signals, DetectedStream& record) {
+bool WaitForEnd(TerminalDownloadHost& host, SignalPipe& signals, DownloadWorker& worker) {
     bool interrupted = false;
     while (!host.ended()) {
         pollfd fds[2] = {{host.endedFd(), POLLIN, 0}, {signals.fd(), POLLIN, 0}};
@@ -153,7 +154,7 @@ bool WaitForEnd(TerminalDownloadHost& host, SignalPipe& signals, DetectedStream&
         if (signals.Drain() && !interrupted) {
             interrupted = true;
             host.Interrupt();
-            DownloadStarter::Abort(record);
+            worker.Cancel();
         }
     }
     return interrupted;
@@ -230,19 +231,19 @@ int runDownload(int argc, char** argv) {
         given = DownloadHost::Credentials{*user, *password};
     }
     SignalPipe signals;
-    TerminalDownloadHost host(given);
+    ProgressLinePrinter printer(stdout, args.has("progress"));
+    TerminalDownloadHost host(given, &printer);
     if (!signals.ok() || !host.ok()) {
         std::fprintf(stderr, "quorvex-cli download: cannot create pipes: %s\n",
                      std::strerror(errno));
         return kExitFailed;
     }
-    ProgressLinePrinter printer(stdout, args.has("progress"));
     DownloadStarter starter(host, httpOptions);
 
-    std::unique_ptr<DownloadWorker> worker = starter.Start(*record, &printer, target);
+    std::unique_ptr<DownloadWorker> worker = starter.Start(*record, target);
     bool interrupted = false;
     if (worker) {
-        interrupted = WaitForEnd(host, signals, *record);
+        interrupted = WaitForEnd(host, signals, *worker);
         worker.reset();  // joins the worker thread
     }
     printer.PrintFinal(*record);

@@ -1,5 +1,7 @@
 #include "cli/TerminalDownloadHost.h"
 
+#include "core/store/StreamList.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -36,8 +38,8 @@ void WriteByte(int fd) {
 
 }  // namespace
 
-TerminalDownloadHost::TerminalDownloadHost(std::optional<Credentials> given)
-    : given_(std::move(given)) {
+TerminalDownloadHost::TerminalDownloadHost(std::optional<Credentials> given, StreamList* rows)
+    : given_(std::move(given)), rows_(rows) {
     MakePipe(endedRead_, endedWrite_);
     MakePipe(interruptRead_, interruptWrite_);
 }
@@ -78,6 +80,13 @@ std::string TerminalDownloadHost::LoginPromptLine(const LoginRequest& request) {
     line += ": ";
     TerminalText::appendEscaped(line, request.url);
     return line;
+}
+
+void TerminalDownloadHost::showTransfer(const DetectedStream& record,
+                                        const TransferProgress& progress) {
+    if (rows_ != nullptr) {
+        rows_->showTransfer(record, progress);
+    }
 }
 
 void TerminalDownloadHost::downloadEnded(DetectedStream*, const DownloadOutcome& outcome) {

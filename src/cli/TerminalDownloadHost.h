@@ -7,12 +7,15 @@
 
 #include "core/download/DownloadHost.h"
 
+class StreamList;
+
 // The command line's host of one download: messages go to stderr as lines, a login comes from
 // --user/--password or, when stdin is a terminal, from a prompt there; otherwise none is given.
 // The end of the download is signalled on a pipe that the main loop polls; its outcome is kept.
+// Its progress goes to `rows` when given.
 class TerminalDownloadHost : public DownloadHost {
   public:
-    explicit TerminalDownloadHost(std::optional<Credentials> given);
+    explicit TerminalDownloadHost(std::optional<Credentials> given, StreamList* rows = nullptr);
     ~TerminalDownloadHost() override;
 
     TerminalDownloadHost(const TerminalDownloadHost&) = delete;
@@ -22,6 +25,7 @@ class TerminalDownloadHost : public DownloadHost {
 
     void showMessage(const std::string& text) override;
     bool askLogin(const LoginRequest& request, Credentials& out) override;
+    void showTransfer(const DetectedStream& record, const TransferProgress& progress) override;
     void downloadEnded(DetectedStream* record, const DownloadOutcome& outcome) override;
 
     // Readable once downloadEnded has been called.
@@ -39,6 +43,7 @@ class TerminalDownloadHost : public DownloadHost {
     bool ReadLine(std::string& line);
 
     std::optional<Credentials> given_;
+    StreamList* rows_;
     mutable std::mutex mutex_;  // guards outcome_, set on the worker's thread
     std::optional<DownloadOutcome> outcome_;
     std::atomic<bool> ended_{false};

@@ -6,15 +6,10 @@
 #include <cstring>
 #include <type_traits>
 
-class StreamList;
-class DownloadWorker;
-
-// The fixed-size record of one detected stream. Copied byte for byte; the two pointers do not
-// own what they point to. Texts are zero-terminated UTF-8 (or raw bytes from traffic).
-// The four column texts and `localFile` are wide enough for UTF-8 texts such as "999分 59秒"
-// and for Linux paths.
+// The fixed-size record of one detected stream, copied byte for byte. Texts are zero-terminated
+// UTF-8 (or raw bytes from traffic); `localFile` is wide enough for Linux paths. A download's
+// progress is not kept here: it is its worker's own value, shown through the store.
 struct DetectedStream {
-    static constexpr int kColumnTextCapacity = 32;
     static constexpr int kSuffixCapacity = 8;
     static constexpr int kSchemeCapacity = 8;
     static constexpr int kHostCapacity = 64;
@@ -56,16 +51,10 @@ struct DetectedStream {
     std::uint16_t urgent;
 
     // Download bookkeeping
-    StreamList* ownerList;
-    DownloadWorker* worker;
     // 0 not downloaded / failed, 1 downloading, 2 transfer ended, 3 waiting its turn, 4 paused
     std::int32_t state;
     // Nonzero while the download is a live recording, which a stop ends with its file kept.
     std::int32_t liveRecording;
-    char sizeText[kColumnTextCapacity];
-    char progressText[kColumnTextCapacity];
-    char timeText[kColumnTextCapacity];
-    char rateText[kColumnTextCapacity];
 
     char suffix[kSuffixCapacity];
     char scheme[kSchemeCapacity];

@@ -11,7 +11,7 @@
 // texts without the empty room behind them. Valid as long as what they view.
 struct StreamFields {
     // The IPv4 and TCP header fields that lead a DetectedStream, byte for byte.
-    static constexpr std::size_t kHeaderBytes = offsetof(DetectedStream, ownerList);
+    static constexpr std::size_t kHeaderBytes = offsetof(DetectedStream, state);
 
     const std::uint8_t* header = nullptr;
     std::string_view suffix, scheme, host, typeName, path, query, referer, userAgent, cookie;

@@ -5,6 +5,7 @@
 #include "core/download/DownloadOutcome.h"
 
 struct DetectedStream;
+struct TransferProgress;
 
 // What a download worker needs from the program that runs it: the desktop program shows
 // modal dialogs, the command line prints and reads the terminal. Called on the worker thread;
@@ -36,6 +37,12 @@ class DownloadHost {
 
     // Asks for a login; false when the user dismisses the prompt or none can be asked.
     virtual bool askLogin(const LoginRequest& request, Credentials& out) = 0;
+
+    // What the download's row shows changed: `progress` is the worker's own value, and the
+    // record's state is already written. On the worker's thread, or on the owner's while the
+    // download starts, waits or is given up.
+    virtual void showTransfer(const DetectedStream& /*record*/,
+                              const TransferProgress& /*progress*/) {}
 
     // Called exactly once per download, after record->state holds its final value, with how it
     // ended; always on the worker's thread (a worker that could not start reports no end).

@@ -5,12 +5,10 @@
 #include "core/detect/DetectedStream.h"
 #include "core/download/DownloadHost.h"
 #include "core/download/DownloadMessages.h"
-#include "core/download/ProgressWords.h"
 #include "core/download/common/RecordText.h"
 #include "core/download/http/CHttpDownload.h"
 #include "core/download/mms/CMmsDownload.h"
 #include "core/download/record/CRecordDownload.h"
-#include "core/store/StreamList.h"
 
 namespace {
 
@@ -37,14 +35,14 @@ bool DownloadStarter::IsMmsScheme(std::string_view scheme) {
 
 // The full chosen path goes to the worker, so nothing depends on the current directory. The
 // worker reports every failure itself and always ends through the host.
-std::unique_ptr<DownloadWorker> DownloadStarter::StartMms(DetectedStream& record, StreamList* list,
+std::unique_ptr<DownloadWorker> DownloadStarter::StartMms(DetectedStream& record,
                                                           const std::string& targetPath) {
     if (RefuseLongPath(record, targetPath)) {
         return nullptr;
     }
     auto download = std::make_unique<CMmsDownload>(host_);
     download->SetReplaceTarget(httpOptions_.replaceTarget);
-    Prepare(record, list, download.get(), targetPath);
+    Prepare(record, targetPath);
     // The server is asked for the path with its query, as the URL names it.
     std::string path(FieldText(record.path, sizeof record.path));
     path += FieldText(record.query, sizeof record.query);
@@ -62,28 +60,28 @@ std::string DownloadStarter::UrlOf(const DetectedStream& record) {
     return url;
 }
 
-std::unique_ptr<DownloadWorker> DownloadStarter::Start(DetectedStream& record, StreamList* list,
+std::unique_ptr<DownloadWorker> DownloadStarter::Start(DetectedStream& record,
                                                        const std::string& targetPath) {
     std::string_view scheme = FieldText(record.scheme, sizeof record.scheme);
     if (RecordKind kind = RecordKindOf(record); kind != RecordKind::kNone) {
-        return StartRecord(record, list, targetPath, kind);
+        return StartRecord(record, targetPath, kind);
     }
     if (IsHttpScheme(scheme)) {
-        return StartHttp(record, list, targetPath);
+        return StartHttp(record, targetPath);
     }
     if (IsMmsScheme(scheme)) {
-        return StartMms(record, list, targetPath);
+        return StartMms(record, targetPath);
     }
     return nullptr;
 }
 
-std::unique_ptr<DownloadWorker> DownloadStarter::StartHttp(DetectedStream& record, StreamList* list,
+std::unique_ptr<DownloadWorker> DownloadStarter::StartHttp(DetectedStream& record,
                                                            const std::string& targetPath) {
     if (RefuseLongPath(record, targetPath)) {
         return nullptr;
     }
     auto download = std::make_unique<CHttpDownload>(host_, httpOptions_);
-    Prepare(record, list, download.get(), targetPath);
+    Prepare(record, targetPath);
     if (download->Start(&record, UrlOf(record), targetPath) != StartResult::kStarted) {
         Unprepare(record);
         return nullptr;
@@ -110,14 +108,13 @@ std::string DownloadStarter::FullUrlOf(const DetectedStream& record) {
 }
 
 std::unique_ptr<DownloadWorker> DownloadStarter::StartRecord(DetectedStream& record,
-                                                             StreamList* list,
                                                              const std::string& targetPath,
                                                              RecordKind kind) {
     if (RefuseLongPath(record, targetPath)) {
         return nullptr;
     }
     auto download = std::make_unique<CRecordDownload>(host_, kind, httpOptions_);
-    Prepare(record, list, download.get(), targetPath);
+    Prepare(record, targetPath);
     if (download->Start(&record, FullUrlOf(record), targetPath) != StartResult::kStarted) {
         Unprepare(record);
         return nullptr;
@@ -130,57 +127,32 @@ bool DownloadStarter::Downloadable(const DetectedStream& record) {
     return RecordKindOf(record) != RecordKind::kNone || IsHttpScheme(scheme) || IsMmsScheme(scheme);
 }
 
-bool DownloadStarter::Queue(DetectedStream& record, StreamList* list,
-                            const std::string& targetPath) {
+bool DownloadStarter::Queue(DetectedStream& record, const std::string& targetPath) {
     if (!Downloadable(record) || RefuseLongPath(record, targetPath)) {
         return false;
     }
     SetRecordText(record.localFile, targetPath);
-    record.ownerList = list;
     StoreDownloadState(record, kStateWaiting);
-    SetRecordText(record.progressText, ProgressWords::kWaiting);
-    if (list != nullptr) {
-        list->AddOrUpdateStream(&record, 1);
-    }
+    Show(record, TransferProgress::Stage::kWaiting);
     return true;
 }
 
-void DownloadStarter::Unqueue(DetectedStream& record) {
-    StoreDownloadState(record, kStateIdle);
-    SetRecordText(record.progressText, ProgressWords::kCancel);
-    if (record.ownerList != nullptr) {
-        record.ownerList->AddOrUpdateStream(&record, 1);
-    }
-}
-
-bool DownloadStarter::Abort(DetectedStream& record) {
-    if (LoadDownloadState(record) != kStateDownloading || record.worker == nullptr) {
-        return false;
-    }
-    record.worker->Cancel();
-    return true;
-}
-
-void DownloadStarter::Prepare(DetectedStream& record, StreamList* list, DownloadWorker* worker,
-                              std::string_view localFile) {
+void DownloadStarter::Prepare(DetectedStream& record, std::string_view localFile) {
     SetRecordText(record.localFile, localFile);
-    record.ownerList = list;
-    record.worker = worker;
     // The state is set before the refresh so that the row never shows "接続中..." as idle.
     StoreDownloadState(record, kStateDownloading);
-    SetRecordText(record.progressText, ProgressWords::kConnecting);
-    if (list != nullptr) {
-        list->AddOrUpdateStream(&record, 1);
-    }
+    Show(record, TransferProgress::Stage::kConnecting);
 }
 
 void DownloadStarter::Unprepare(DetectedStream& record) {
-    record.worker = nullptr;
     StoreDownloadState(record, kStateIdle);
-    SetRecordText(record.progressText, "");
-    if (record.ownerList != nullptr) {
-        record.ownerList->AddOrUpdateStream(&record, 1);
-    }
+    Show(record, TransferProgress::Stage::kNone);
+}
+
+void DownloadStarter::Show(const DetectedStream& record, TransferProgress::Stage stage) {
+    TransferProgress progress;
+    progress.stage = stage;
+    host_.showTransfer(record, progress);
 }
 
 // A cut path would name another file than the one chosen, so it is refused instead.

@@ -4,43 +4,35 @@
 #include <string>
 #include <string_view>
 
+#include "core/download/TransferProgress.h"
 #include "core/download/http/HttpDownloadOptions.h"
 #include "core/download/record/RecordKind.h"
 
 struct DetectedStream;
 class DownloadHost;
 class DownloadWorker;
-class StreamList;
 
-// The list's save and abort commands without their dialogs: prepares a record for a download,
-// starts the worker that fits its scheme, and cancels a running one. Used by the desktop list
-// and by the command line alike; runs on the caller's (user-interface) thread.
+// The list's save command without its dialogs: prepares a record for a download and starts the
+// worker that fits its scheme. Used by the engine's session and by the command line alike;
+// runs on the caller's (user-interface) thread. The row is shown through the host.
 class DownloadStarter {
   public:
     explicit DownloadStarter(DownloadHost& host, HttpDownloadOptions httpOptions = {});
 
     // Downloads the record's URL (host, path and query) into `targetPath`, the full path
-    // chosen by the user, with `list` as the record's owner list. Returns the started worker;
-    // record.worker points at it and the caller owns it, to be destroyed after the host's
-    // downloadEnded for this record. Returns nullptr when nothing was started: a scheme that is
-    // not downloaded leaves the record untouched; a path too long for record.localFile is
-    // refused before anything changes; a worker that fails to start has told the user why and
-    // the record is back in state 0.
-    std::unique_ptr<DownloadWorker> Start(DetectedStream& record, StreamList* list,
-                                          const std::string& targetPath);
+    // chosen by the user. Returns the started worker; the caller owns it, to be destroyed
+    // after the host's downloadEnded for this record. Returns nullptr when nothing was started: a
+    // scheme that is not downloaded leaves the record untouched; a path too long for
+    // record.localFile is refused before anything changes; a worker that fails to start has told
+    // the user why and the record is back in state 0.
+    std::unique_ptr<DownloadWorker> Start(DetectedStream& record, const std::string& targetPath);
 
     // Marks the record as waiting for its turn to be downloaded into `targetPath`: state,
-    // word and target, with its row refreshed through `list`. False with the record untouched
-    // for a scheme that is not downloaded, or for a path too long (the user has been told).
-    bool Queue(DetectedStream& record, StreamList* list, const std::string& targetPath);
-    // A waiting download given up: the record is idle again, its row says it was cancelled.
-    static void Unqueue(DetectedStream& record);
+    // word and target, with its row shown waiting. False with the record untouched for a
+    // scheme that is not downloaded, or for a path too long (the user has been told).
+    bool Queue(DetectedStream& record, const std::string& targetPath);
     // Whether Start has a worker for the record's scheme.
     static bool Downloadable(const DetectedStream& record);
-
-    // The abort command: asks the record's worker to stop while the record is downloading.
-    // Returns true when a cancel was requested.
-    static bool Abort(DetectedStream& record);
 
     static bool IsHttpScheme(std::string_view scheme);
     // Every scheme word that begins with "mms" ("mms", "mmst", "mmsu").
@@ -53,19 +45,19 @@ class DownloadStarter {
     static RecordKind RecordKindOf(const DetectedStream& record);
 
   private:
-    std::unique_ptr<DownloadWorker> StartMms(DetectedStream& record, StreamList* list,
-                                             const std::string& targetPath);
-    std::unique_ptr<DownloadWorker> StartRecord(DetectedStream& record, StreamList* list,
+    std::unique_ptr<DownloadWorker> StartMms(DetectedStream& record, const std::string& targetPath);
+    std::unique_ptr<DownloadWorker> StartRecord(DetectedStream& record,
                                                 const std::string& targetPath, RecordKind kind);
-    std::unique_ptr<DownloadWorker> StartHttp(DetectedStream& record, StreamList* list,
+    std::unique_ptr<DownloadWorker> StartHttp(DetectedStream& record,
                                               const std::string& targetPath);
 
-    // Marks the record as downloading with `worker` before its thread starts, so that the
-    // worker sees every field set.
-    static void Prepare(DetectedStream& record, StreamList* list, DownloadWorker* worker,
-                        std::string_view localFile);
+    // Marks the record as downloading before the worker's thread starts, so that the worker
+    // sees every field set.
+    void Prepare(DetectedStream& record, std::string_view localFile);
     // A worker that did not start leaves no row waiting for ever.
-    static void Unprepare(DetectedStream& record);
+    void Unprepare(DetectedStream& record);
+    // The row shows the record's state with nothing but `stage` in its progress column.
+    void Show(const DetectedStream& record, TransferProgress::Stage stage);
     bool RefuseLongPath(const DetectedStream& record, std::string_view localFile);
 
     DownloadHost& host_;

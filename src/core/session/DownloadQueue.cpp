@@ -38,9 +38,9 @@ bool DownloadQueue::holdsTarget(const std::string& target) const {
     });
 }
 
-bool DownloadQueue::abort(int row) {
+bool DownloadQueue::cancel(int row) {
     SessionDownload* download = find(row);
-    return download != nullptr && download->abort();
+    return download != nullptr && download->cancel();
 }
 
 bool DownloadQueue::pause(int row) {
@@ -66,10 +66,10 @@ bool DownloadQueue::resume(int row) {
     return true;
 }
 
-int DownloadQueue::abortAll() {
+int DownloadQueue::cancelAll() {
     int asked = 0;
     for (auto& download : downloads_) {
-        asked += download->abort() ? 1 : 0;
+        asked += download->cancel() ? 1 : 0;
     }
     return asked;
 }
@@ -86,7 +86,7 @@ void DownloadQueue::reap() {
     for (auto& download : downloads_) {
         // One that paused after its row went could never be resumed.
         if (download->row() < 0 && download->phase() == SessionDownload::Phase::kPaused) {
-            download->abort();
+            download->cancel();
         } else {
             download->endIfCancelled();
         }
@@ -118,7 +118,7 @@ void DownloadQueue::orphanAll() {
     for (auto& download : downloads_) {
         download->orphan();
         if (download->phase() != SessionDownload::Phase::kRunning) {
-            download->abort();
+            download->cancel();
         }
     }
 }
@@ -139,6 +139,6 @@ void DownloadQueue::moveRows(const std::vector<int>& moved) {
 
 void DownloadQueue::close() {
     closed_ = true;
-    abortAll();
+    cancelAll();
     downloads_.clear();  // joins every worker, whose ends are told meanwhile
 }

@@ -30,12 +30,12 @@ class DownloadQueue {
     // Whether a download that has not ended writes to `target`.
     bool holdsTarget(const std::string& target) const;
 
-    bool abort(int row);
+    bool cancel(int row);
     bool pause(int row);
     bool canPause(int row) const;
     bool resume(int row);
     // Asks every download to stop, also those whose row went; returns how many were asked.
-    int abortAll();
+    int cancelAll();
 
     // Downloads whose worker still exists or that wait.
     int count() const { return static_cast<int>(downloads_.size()); }

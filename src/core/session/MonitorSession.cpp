@@ -358,10 +358,6 @@ SecureTrafficReader::Summary MonitorSession::secureSummary() const {
 
 // ---- rows -----------------------------------------------------------------------------------
 
-int MonitorSession::AddOrUpdateStream(const DetectedStream* record, int update) {
-    return store_.AddOrUpdateStream(record, update);
-}
-
 std::string MonitorSession::url(int row) const {
     DetectedStream record;
     return store_.copyRecord(row, record) ? DownloadStarter::UrlOf(record) : std::string();
@@ -433,8 +429,8 @@ bool MonitorSession::startDownload(int row, const std::string& targetPath, Exist
     return downloads_.add(std::move(download));
 }
 
-bool MonitorSession::abortDownload(int row) {
-    return downloads_.abort(row);
+bool MonitorSession::cancelDownload(int row) {
+    return downloads_.cancel(row);
 }
 
 bool MonitorSession::pauseDownload(int row) {
@@ -449,8 +445,8 @@ bool MonitorSession::resumeDownload(int row) {
     return downloads_.resume(row);
 }
 
-int MonitorSession::abortAllDownloads() {
-    return downloads_.abortAll();
+int MonitorSession::cancelAllDownloads() {
+    return downloads_.cancelAll();
 }
 
 int MonitorSession::downloadCount() const {

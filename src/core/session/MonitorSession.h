@@ -20,7 +20,7 @@
 #include "core/session/SecureTrafficReader.h"
 #include "core/session/SessionCallbacks.h"
 #include "core/store/StoreChangeQueue.h"
-#include "core/store/StreamRowTexts.h"
+#include "core/store/StreamRowView.h"
 #include "core/store/StreamStore.h"
 #include "core/tls/KeyLog.h"
 #include "core/tls/KeyLogFile.h"
@@ -164,14 +164,18 @@ class MonitorSession : private PacketReceiver {
     SecureTrafficReader::Summary secureSummary() const;
 
     // ---- rows ----
-    // update 0: a new row for `record` unless its host and path are listed; otherwise refresh
-    // the row from the list's own record. Any thread.
-    int AddOrUpdateStream(const DetectedStream* record, int update);
+    // A new row for `record` unless its host and path are listed; the row concerned, or -1.
+    // Any thread.
+    int addStream(const DetectedStream& record) { return store_.addStream(record); }
+    // The row with the record's host and path shows `progress`. Any thread.
+    int showTransfer(const DetectedStream& record, const TransferProgress& progress) {
+        return store_.showTransfer(record, progress);
+    }
     int rowCount() const { return store_.rowCount(); }
-    bool rowTexts(int row, StreamRowTexts& out) const { return store_.rowTexts(row, out); }
-    // The texts of up to `count` rows from `first` on, in one go; returns how many.
-    int rowTexts(int first, int count, StreamRowTexts* out) const {
-        return store_.rowTexts(first, count, out);
+    bool rowView(int row, StreamRowView& out) const { return store_.rowView(row, out); }
+    // What up to `count` rows from `first` on show, in one go; returns how many.
+    int rowView(int first, int count, StreamRowView* out) const {
+        return store_.rowView(first, count, out);
     }
     // The row's detection fields (download bookkeeping zero); false when out of range.
     bool copyRecord(int row, DetectedStream& out) const { return store_.copyRecord(row, out); }
@@ -215,7 +219,7 @@ class MonitorSession : private PacketReceiver {
                        ExistingFile existing = ExistingFile::kReplace);
     // Asks the row's download to stop, whether it runs, waits or is paused; false when it has
     // none. A waiting one ends at once, without an end report.
-    bool abortDownload(int row);
+    bool cancelDownload(int row);
     // HTTP downloads pause with their part kept and go on from it when resumed. Pause asks a
     // running one to stop (downloadPaused follows, or its end when it was done); resume lets a
     // paused one wait for its turn again. False when the row's download cannot.
@@ -229,9 +233,9 @@ class MonitorSession : private PacketReceiver {
     int runningDownloadCount() const { return downloads_.running(); }
     // Downloads that run, wait or are paused, and those ended but not reaped yet.
     int downloadCount() const;
-    // Asks every download to stop as abortDownload() does, also those whose row went with a
+    // Asks every download to stop as cancelDownload() does, also those whose row went with a
     // reset; the ends of those that ran arrive as usual. Returns how many were asked.
-    int abortAllDownloads();
+    int cancelAllDownloads();
     // Joins and forgets the downloads that have ended and starts the waiting ones whose turn
     // it is; from the owner's thread, after each downloadEnded and downloadPaused.
     void reapEndedDownloads();

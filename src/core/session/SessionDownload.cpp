@@ -3,8 +3,6 @@
 #include "core/detect/DetectedStream.h"
 #include "core/download/DownloadStarter.h"
 #include "core/download/DownloadWorker.h"
-#include "core/download/ProgressWords.h"
-#include "core/download/common/RecordText.h"
 #include "core/session/SessionCallbacks.h"
 #include "core/store/StreamStore.h"
 
@@ -19,9 +17,6 @@ SessionDownload::SessionDownload(StreamStore& store, const SessionCallbacks& cal
       pauseHook_(std::move(paused)) {}
 
 SessionDownload::~SessionDownload() {
-    if (record_->worker == worker_.get()) {
-        record_->worker = nullptr;
-    }
     worker_.reset();  // joins the worker thread; a paused one's part goes with it
 }
 
@@ -30,7 +25,7 @@ bool SessionDownload::wait(const std::string& targetPath, const HttpDownloadOpti
     target_ = targetPath;
     httpOptions_ = httpOptions;
     DownloadStarter starter(*this, httpOptions_);
-    return starter.Queue(*record_, this, target_);
+    return starter.Queue(*record_, target_);
 }
 
 bool SessionDownload::start() {
@@ -44,7 +39,7 @@ bool SessionDownload::start() {
     // The URL as last seen: a waiting row may have been seen again meanwhile.
     url_ = DownloadStarter::UrlOf(*record_);
     DownloadStarter starter(*this, httpOptions_);
-    worker_ = starter.Start(*record_, this, target_);
+    worker_ = starter.Start(*record_, target_);
     if (worker_ == nullptr) {
         phase_.store(Phase::kEnded);
         return false;
@@ -52,7 +47,7 @@ bool SessionDownload::start() {
     return true;
 }
 
-bool SessionDownload::abort() {
+bool SessionDownload::cancel() {
     const Phase now = phase();
     if (now == Phase::kEnded) {
         return false;
@@ -60,7 +55,9 @@ bool SessionDownload::abort() {
     if (worker_ == nullptr) {
         // It never started: nothing to stop, nothing written, no end to report.
         phase_.store(Phase::kEnded);
-        DownloadStarter::Unqueue(*record_);
+        StoreDownloadState(*record_, kStateIdle);
+        showChanged(
+            [](TransferProgress& shown) { shown.stage = TransferProgress::Stage::kCancelled; });
         return true;
     }
     cancelAsked_ = true;
@@ -97,8 +94,7 @@ bool SessionDownload::resume() {
     }
     phase_.store(Phase::kWaiting);
     StoreDownloadState(*record_, kStateWaiting);
-    SetRecordText(record_->progressText, ProgressWords::kWaiting);
-    AddOrUpdateStream(record_.get(), 1);
+    showChanged([](TransferProgress& shown) { shown.stage = TransferProgress::Stage::kWaiting; });
     return true;
 }
 
@@ -119,15 +115,26 @@ bool SessionDownload::askLogin(const LoginRequest& request, Credentials& out) {
     return callbacks_.askLogin && callbacks_.askLogin(request, out);
 }
 
-// Nothing is left to wait for or to transfer for now; the size stays.
-void SessionDownload::clearTransferTexts() {
-    record_->timeText[0] = '\0';
-    record_->rateText[0] = '\0';
-    AddOrUpdateStream(record_.get(), 1);
+void SessionDownload::showTransfer(const DetectedStream& record, const TransferProgress& progress) {
+    std::lock_guard lock(shownMutex_);
+    shown_ = progress;
+    if (!orphaned_.load()) {  // else its row went with the last reset
+        store_.showTransfer(record, shown_);
+    }
 }
 
+template <typename Change>
+void SessionDownload::showChanged(Change change) {
+    std::lock_guard lock(shownMutex_);
+    change(shown_);
+    if (!orphaned_.load()) {
+        store_.showTransfer(*record_, shown_);
+    }
+}
+
+// Nothing is left to wait for or to transfer for now; the size stays.
 void SessionDownload::downloadEnded(DetectedStream* /*record*/, const DownloadOutcome& outcome) {
-    clearTransferTexts();
+    showChanged([](TransferProgress& shown) { shown.endTransfer(); });
     phase_.store(Phase::kEnded);
     if (endHook_) {
         endHook_(*this, outcome);
@@ -135,16 +142,9 @@ void SessionDownload::downloadEnded(DetectedStream* /*record*/, const DownloadOu
 }
 
 void SessionDownload::downloadPaused(DetectedStream* /*record*/) {
-    clearTransferTexts();
+    showChanged([](TransferProgress& shown) { shown.endTransfer(); });
     phase_.store(Phase::kPaused);
     if (pauseHook_) {
         pauseHook_(*this);
     }
-}
-
-int SessionDownload::AddOrUpdateStream(const DetectedStream* record, int update) {
-    if (orphaned_.load()) {
-        return 0;  // its row went with the last reset
-    }
-    return store_.AddOrUpdateStream(record, update);
 }

@@ -3,11 +3,12 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "core/download/DownloadHost.h"
+#include "core/download/TransferProgress.h"
 #include "core/download/http/HttpDownloadOptions.h"
-#include "core/store/StreamList.h"
 
 class DownloadWorker;
 class StreamStore;
@@ -16,9 +17,9 @@ struct SessionCallbacks;
 
 // One download the session runs: the worker, the record it works on (kept alive after a reset
 // of the list) and the worker's host. It waits for its turn, runs, may pause and run again,
-// and ends once. Refreshes reach the store until the row goes with a reset; the end and a
-// pause are told to the session on the worker's thread.
-class SessionDownload : public DownloadHost, private StreamList {
+// and ends once. What its row shows reaches the store until the row goes with a reset; the
+// end and a pause are told to the session on the worker's thread.
+class SessionDownload : public DownloadHost {
   public:
     enum class Phase {
         kWaiting,  // asked for (or resumed), no worker runs
@@ -45,7 +46,7 @@ class SessionDownload : public DownloadHost, private StreamList {
     bool start();
     // Asks it to stop whatever it does: a waiting one ends at once, without a worker's report;
     // a paused one ends once reap() resumes it to do so. False when it has ended.
-    bool abort();
+    bool cancel();
     // Asks a running download to pause; false when it cannot (not running, not HTTP).
     bool pause();
     bool canPause() const;
@@ -70,12 +71,14 @@ class SessionDownload : public DownloadHost, private StreamList {
     void showFailure(const std::string& text, const std::string& detail,
                      FailureCause cause) override;
     bool askLogin(const LoginRequest& request, Credentials& out) override;
+    void showTransfer(const DetectedStream& record, const TransferProgress& progress) override;
     void downloadEnded(DetectedStream* record, const DownloadOutcome& outcome) override;
     void downloadPaused(DetectedStream* record) override;
 
   private:
-    int AddOrUpdateStream(const DetectedStream* record, int update) override;
-    void clearTransferTexts();
+    // The row shows the record's state and its last progress with `change` made to it.
+    template <typename Change>
+    void showChanged(Change change);
 
     StreamStore& store_;
     const SessionCallbacks& callbacks_;
@@ -88,6 +91,8 @@ class SessionDownload : public DownloadHost, private StreamList {
     PauseHook pauseHook_;
     std::unique_ptr<DownloadWorker> worker_;
     std::atomic<bool> orphaned_{false};
+    std::mutex shownMutex_;  // guards shown_, told on the worker's and the owner's thread
+    TransferProgress shown_;
     std::atomic<Phase> phase_{Phase::kWaiting};
     bool cancelAsked_ = false;  // owner's thread
 };

@@ -7,8 +7,7 @@
 
 #include "core/capture/CaptureFileReader.h"
 #include "core/capture/PcapngSecrets.h"
-#include "core/download/ProgressWords.h"
-#include "core/download/common/RecordText.h"
+#include "core/download/TransferProgress.h"
 #include "core/session/MonitorSession.h"
 #include "core/store/StreamListReader.h"
 #include "core/tls/KeyLogFile.h"
@@ -24,6 +23,15 @@ std::uint64_t countAdded(const std::vector<MonitorSession::Detection>& detection
         added += detection.added ? 1 : 0;
     }
     return added;
+}
+
+// A download the list kept is shown as it was when it ended.
+void ShowKeptDownload(MonitorSession& session, const DetectedStream& record) {
+    if (record.state == kStateEnded) {
+        TransferProgress progress;
+        progress.stage = TransferProgress::Stage::kComplete;
+        session.showTransfer(record, progress);
+    }
 }
 
 }  // namespace
@@ -99,13 +107,10 @@ void SessionFileLoader::readList() {
                 result_.error = reader.error();
             }
         } else {
-            // A download the list kept is shown as it was when it ended.
-            if (record.state == kStateEnded) {
-                SetRecordText(record.progressText, ProgressWords::kComplete);
-            }
             const int before = session_.rowCount();
-            if (session_.AddOrUpdateStream(&record, 0) >= before) {
+            if (session_.addStream(record) >= before) {
                 ++result_.rowsAdded;
+                ShowKeptDownload(session_, record);
             }
         }
         if (count % kProgressEvery == 0) {

@@ -1,15 +1,19 @@
 #pragma once
 
 struct DetectedStream;
+struct TransferProgress;
 
-// The one way rows are added (update 0) and refreshed (update 1). Implemented by the
-// Qt-free stream store and, over it, by the desktop program's list view.
+// Where rows are added and where a download shows how far it is. Implemented by the Qt-free
+// stream store and by the front ends' stand-ins for a row.
 class StreamList {
   public:
     virtual ~StreamList() = default;
 
-    // update 0: append a copy of `record` unless a row with the same host and path exists.
-    // update 1: refresh the matching row's four column texts from the list's own copy.
-    // Safe to call from any thread; never waits for the user interface.
-    virtual int AddOrUpdateStream(const DetectedStream* record, int update) = 0;
+    // Appends a copy of `record` unless a row with the same host and path exists. Returns the
+    // row concerned, or -1 when none took it.
+    virtual int addStream(const DetectedStream& record) = 0;
+    // The row with the record's host and path shows `progress` and the record's download
+    // state. Returns the row, or -1 when none matches. Safe from any thread; never waits for
+    // the user interface.
+    virtual int showTransfer(const DetectedStream& record, const TransferProgress& progress) = 0;
 };

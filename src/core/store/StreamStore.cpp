@@ -14,10 +14,6 @@ namespace {
 constexpr std::size_t kHeaderBytes = StreamFields::kHeaderBytes;
 constexpr std::size_t kLinearKinds = 32;
 
-std::string_view fieldText(const char* field, std::size_t capacity) {
-    return std::string_view(field, strnlen(field, capacity - 1));
-}
-
 std::uint64_t mix(std::uint64_t h, std::uint64_t word) {
     h ^= word;
     h *= 0x9E3779B97F4A7C15ull;
@@ -53,9 +49,7 @@ void copyText(char* field, std::size_t capacity, std::string_view text) {
 
 // Anything but the detector's own fields is set: the row keeps the whole record.
 bool hasBookkeeping(const DetectedStream& r) {
-    return r.ownerList != nullptr || r.worker != nullptr || r.state != 0 || r.sizeText[0] != 0 ||
-           r.progressText[0] != 0 || r.timeText[0] != 0 || r.rateText[0] != 0 ||
-           r.localFile[0] != 0;
+    return r.state != 0 || r.liveRecording != 0 || r.localFile[0] != 0;
 }
 
 }  // namespace
@@ -96,20 +90,9 @@ struct StreamStore::Kind {
 
 struct StreamStore::RowExtra {
     std::shared_ptr<DetectedStream> record;
-    char sizeText[DetectedStream::kColumnTextCapacity] = {};
-    char progressText[DetectedStream::kColumnTextCapacity] = {};
-    char timeText[DetectedStream::kColumnTextCapacity] = {};
-    char rateText[DetectedStream::kColumnTextCapacity] = {};
+    // What the row shows of its download, as of its last refresh.
+    TransferProgress transfer;
     std::int32_t state = 0;
-
-    void takeTexts(const DetectedStream& r) {
-        copyText(sizeText, sizeof sizeText, fieldText(r.sizeText, sizeof r.sizeText));
-        copyText(progressText, sizeof progressText,
-                 fieldText(r.progressText, sizeof r.progressText));
-        copyText(timeText, sizeof timeText, fieldText(r.timeText, sizeof r.timeText));
-        copyText(rateText, sizeof rateText, fieldText(r.rateText, sizeof r.rateText));
-        state = LoadDownloadState(r);
-    }
 };
 
 // A segment's two IPv6 addresses, kept for the few rows that came over IPv6.
@@ -202,14 +185,8 @@ StreamStore::~StreamStore() {
     destroyRows();
 }
 
-int StreamStore::AddOrUpdateStream(const DetectedStream* record, int update) {
-    if (record == nullptr) {
-        return -1;
-    }
-    if (update == 0) {
-        return add(*record).row;
-    }
-    return refresh(*record);
+int StreamStore::addStream(const DetectedStream& record) {
+    return add(record).row;
 }
 
 StreamStore::Row& StreamStore::rowAt(int row) const {
@@ -240,7 +217,7 @@ bool StreamStore::appendLocked(const StreamFields& record, const Key& key,
         if (full != nullptr && hasBookkeeping(*full)) {
             extra = std::make_unique<RowExtra>();
             extra->record = std::make_shared<DetectedStream>(*full);
-            extra->takeTexts(*full);
+            extra->state = LoadDownloadState(*full);
         }
         std::uint32_t kind = internKind(record);
         // The row's query and IPv6 addresses take their room before the row exists; should a
@@ -415,7 +392,7 @@ void StreamStore::tellAdded(std::span<const AddResult> results) {
     }
 }
 
-int StreamStore::refresh(const DetectedStream& record) {
+int StreamStore::showTransfer(const DetectedStream& record, const TransferProgress& progress) {
     const auto [host, path, hash] = keyOf(record);
     int row;
     giveWayToReaders();
@@ -426,9 +403,8 @@ int StreamStore::refresh(const DetectedStream& record) {
             return -1;
         }
         RowExtra& extra = extraOf(rowAt(row));
-        if (extra.record) {
-            extra.takeTexts(*extra.record);
-        }
+        extra.transfer = progress;
+        extra.state = LoadDownloadState(record);
     }
     if (auto list = observers()) {
         for (const auto& observer : *list) {
@@ -720,36 +696,33 @@ bool StreamStore::copyRecordToSave(int row, DetectedStream& out) const {
     return true;
 }
 
-bool StreamStore::rowTexts(int row, StreamRowTexts& out) const {
+bool StreamStore::rowView(int row, StreamRowView& out) const {
     std::unique_lock lock = lockForReading();
     if (row < 0 || row >= rowCount_) {
         return false;
     }
-    fillTexts(rowAt(row), out);
+    fillView(rowAt(row), out);
     return true;
 }
 
-int StreamStore::rowTexts(int first, int count, StreamRowTexts* out) const {
+int StreamStore::rowView(int first, int count, StreamRowView* out) const {
     std::unique_lock lock = lockForReading();
     int copied = 0;
     for (; first >= 0 && copied < count && first + copied < rowCount_; ++copied) {
-        fillTexts(rowAt(first + copied), out[copied]);
+        fillView(rowAt(first + copied), out[copied]);
     }
     return copied;
 }
 
-void StreamStore::fillTexts(const Row& stored, StreamRowTexts& out) const {
-    std::memset(&out, 0, sizeof out);
+void StreamStore::fillView(const Row& stored, StreamRowView& out) const {
+    out = StreamRowView{};
     TextArena::Entry text = texts_.at(stored.text);
     copyText(out.host, sizeof out.host, text.host);
     copyText(out.path, sizeof out.path, text.path);
     std::memcpy(out.typeName, kinds_[stored.kind].typeName, sizeof out.typeName);
     if (stored.extra != 0) {
         const RowExtra& extra = *extras_[stored.extra - 1];
-        std::memcpy(out.sizeText, extra.sizeText, sizeof out.sizeText);
-        std::memcpy(out.progressText, extra.progressText, sizeof out.progressText);
-        std::memcpy(out.timeText, extra.timeText, sizeof out.timeText);
-        std::memcpy(out.rateText, extra.rateText, sizeof out.rateText);
+        out.transfer = extra.transfer;
         out.state = extra.state;
     }
 }

@@ -18,7 +18,7 @@
 #include "core/store/HugeBlock.h"
 #include "core/store/StreamHashIndex.h"
 #include "core/store/StreamList.h"
-#include "core/store/StreamRowTexts.h"
+#include "core/store/StreamRowView.h"
 #include "core/store/StreamStoreObserver.h"
 #include "core/store/TextArena.h"
 
@@ -51,8 +51,9 @@ class StreamStore : public StreamList {
     StreamStore(const StreamStore&) = delete;
     StreamStore& operator=(const StreamStore&) = delete;
 
-    // update 0: add(); any other value: refresh(). Returns the row concerned, or -1.
-    int AddOrUpdateStream(const DetectedStream* record, int update) override;
+    // StreamList: add(), and the transfer a row shows.
+    int addStream(const DetectedStream& record) override;
+    int showTransfer(const DetectedStream& record, const TransferProgress& progress) override;
 
     // Appends a copy of `record` unless a row with its host and path exists; that row then
     // takes the record's query and request headers.
@@ -71,11 +72,6 @@ class StreamStore : public StreamList {
     // Adds each of `sightings` in order as add() would, under one hold of the lock; their
     // outcomes go to `results`, one each.
     void add(std::span<const Sighting> sightings, AddResult* results);
-
-    // Takes the four column texts and the state of the matching row's own record (not of the
-    // one passed) as the row's shown texts. Returns the row, or -1 when no row matches (then
-    // nothing happens).
-    int refresh(const DetectedStream& record);
 
     // Starts loading the index entry `record` would be looked up in, so that a following
     // add() of it waits less for memory. A hint only: it takes no lock and changes nothing.
@@ -102,10 +98,10 @@ class StreamStore : public StreamList {
     // thread that starts the downloads.
     bool copyRecordToSave(int row, DetectedStream& out) const;
 
-    // A consistent copy of a row's texts; false when `row` is out of range.
-    bool rowTexts(int row, StreamRowTexts& out) const;
-    // The texts of up to `count` rows from `first` on, under one lock; returns how many.
-    int rowTexts(int first, int count, StreamRowTexts* out) const;
+    // A consistent copy of what a row shows; false when `row` is out of range.
+    bool rowView(int row, StreamRowView& out) const;
+    // The same of up to `count` rows from `first` on, under one lock; returns how many.
+    int rowView(int first, int count, StreamRowView* out) const;
 
     // At most `limit` rows are kept (kDefaultRowLimit unless set); past it new streams are
     // dropped and counted, repeats of listed ones still find their row.
@@ -159,7 +155,7 @@ class StreamStore : public StreamList {
     std::uint32_t findOrAddKind(const StreamFields& record);
     std::shared_ptr<DetectedStream> materialize(const Row& row) const;
     void fillRecord(const Row& row, DetectedStream& out) const;
-    void fillTexts(const Row& row, StreamRowTexts& out) const;
+    void fillView(const Row& row, StreamRowView& out) const;
     std::string_view queryText(const Row& row) const;
     void keepLatestQuery(Row& row, std::string_view query);
     void keepLatestSighting(int found, const StreamFields& record);

@@ -28,12 +28,12 @@ bool DownloadGuard::EndDownloadsFirst(QWidget* parent, MonitorSession& session, 
     }
     // The ends come back through the bridge, so the event loop runs while waiting; the user's
     // input waits, so no command starts a download or empties the list meanwhile.
-    session.abortAllDownloads();
+    session.cancelAllDownloads();
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
         // Asked again each time: one that had not started downloading yet could not stop.
-        session.abortAllDownloads();
+        session.cancelAllDownloads();
         if (runningDownloads(session) == 0) {
             loop.quit();
         }

@@ -461,11 +461,11 @@ void CListArea::OnDelete() {
     }
     std::vector<QString> types;
     types.reserve(rows.size());
-    StreamRowTexts texts;
+    StreamRowView texts;
     int downloading = 0;
     for (int row : rows) {
-        types.push_back(session_.rowTexts(row, texts) ? QString::fromUtf8(texts.typeName)
-                                                      : QString());
+        types.push_back(session_.rowView(row, texts) ? QString::fromUtf8(texts.typeName)
+                                                     : QString());
         const DetectedStream* record = session_.record(row);
         if (record != nullptr && HoldsDownload(LoadDownloadState(*record))) {
             ++downloading;
@@ -576,7 +576,7 @@ void CListArea::OnOpenFolder() {
 
 void CListArea::OnAbort() {
     if (hasCurrentStream()) {
-        session_.abortDownload(currentRow());
+        session_.cancelDownload(currentRow());
     }
 }
 

@@ -1,5 +1,6 @@
 #include "gui/list/CStreamListModel.h"
 
+#include "core/download/common/TransferText.h"
 #include "core/session/MonitorSession.h"
 #include "core/store/ReadablePath.h"
 
@@ -85,30 +86,30 @@ int naturalCompare(std::string_view a, std::string_view b) {
     return restA == restB ? 0 : (restA < restB ? -1 : 1);
 }
 
-// The amount a size, time, rate or progress text stands for ("1.5 KB", "2分 5秒", "19%"),
-// so that those columns sort by value; negative for a text without a number.
-double amountOf(std::string_view text) {
-    const std::size_t start = text.find_first_of("0123456789");
-    if (start == std::string_view::npos) {
-        return -1;
+// The amount a column shows, so that it sorts by value; negative where it shows none.
+double amountOf(const TransferProgress& transfer, int column) {
+    using Stage = TransferProgress::Stage;
+    switch (column) {
+        case CStreamListModel::kSize:
+            return transfer.size ? static_cast<double>(*transfer.size) : -1;
+        case CStreamListModel::kProgress:
+            switch (transfer.stage) {
+                case Stage::kPercent:
+                    return transfer.percent;
+                case Stage::kRecorded:
+                    return transfer.mediaSeconds;
+                case Stage::kRetrying:
+                    return transfer.tryNumber;
+                default:
+                    return -1;
+            }
+        case CStreamListModel::kTime:
+            return transfer.secondsLeft ? *transfer.secondsLeft : -1;
+        case CStreamListModel::kRate:
+            return transfer.rate ? *transfer.rate : -1;
+        default:
+            return -1;
     }
-    const std::string copy(text.substr(start));
-    char* end = nullptr;
-    double value = std::strtod(copy.c_str(), &end);
-    const std::string_view rest(end);
-    if (rest.find("MB") != std::string_view::npos) {
-        value *= 1048576.0;
-    } else if (rest.find("KB") != std::string_view::npos) {
-        value *= 1024.0;
-    } else if (const std::size_t minutes = rest.find("分"); minutes != std::string_view::npos) {
-        value *= 60.0;
-        const std::string_view after = rest.substr(minutes);
-        if (const std::size_t more = after.find_first_of("0123456789");
-            more != std::string_view::npos) {
-            value += std::strtod(std::string(after.substr(more)).c_str(), nullptr);
-        }
-    }
-    return value;
 }
 }  // namespace
 
@@ -123,10 +124,10 @@ int CStreamListModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : kColumnCount;
 }
 
-const StreamRowTexts* CStreamListModel::textsOf(int storeRow) const {
+const StreamRowView* CStreamListModel::textsOf(int storeRow) const {
     if (storeRow != cachedRow_) {
         cachedRow_ = -1;
-        if (!session_.rowTexts(storeRow, cached_)) {
+        if (!session_.rowView(storeRow, cached_)) {
             return nullptr;
         }
         cachedRow_ = storeRow;
@@ -167,12 +168,12 @@ QVariant CStreamListModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole && role != kPercentRole) {
         return {};
     }
-    const StreamRowTexts* texts = textsOf(row);
+    const StreamRowView* texts = textsOf(row);
     if (texts == nullptr) {
         return {};
     }
     if (role == kPercentRole) {
-        const double percent = index.column() == kProgress ? percentOf(texts->progressText) : -1;
+        const double percent = index.column() == kProgress ? percentOf(texts->transfer) : -1;
         return percent < 0 ? QVariant() : QVariant(percent);
     }
     switch (index.column()) {
@@ -182,13 +183,13 @@ QVariant CStreamListModel::data(const QModelIndex& index, int role) const {
             return QString::fromStdString(
                 ReadablePath::of(textOf(texts->path, sizeof texts->path)));
         case kSize:
-            return QString::fromUtf8(texts->sizeText);
+            return QString::fromStdString(TransferText::size(texts->transfer));
         case kProgress:
-            return QString::fromUtf8(texts->progressText);
+            return QString::fromStdString(TransferText::progress(texts->transfer));
         case kTime:
-            return QString::fromUtf8(texts->timeText);
+            return QString::fromStdString(TransferText::timeLeft(texts->transfer));
         case kRate:
-            return QString::fromUtf8(texts->rateText);
+            return QString::fromStdString(TransferText::rate(texts->transfer));
         case kType:
             return QString::fromUtf8(texts->typeName);
         default:
@@ -209,28 +210,16 @@ QVariant CStreamListModel::headerData(int section, Qt::Orientation orientation, 
     return {};
 }
 
-double CStreamListModel::percentOf(const char* progressText) {
-    const std::string_view text = textOf(progressText, DetectedStream::kColumnTextCapacity);
-    const std::size_t sign = text.find('%');
-    if (sign == std::string_view::npos || sign == 0) {
+double CStreamListModel::percentOf(const TransferProgress& transfer) {
+    if (transfer.stage != TransferProgress::Stage::kPercent) {
         return -1;
     }
-    std::size_t start = sign;
-    while (start > 0 && (std::isdigit(static_cast<unsigned char>(text[start - 1])) != 0 ||
-                         text[start - 1] == '.')) {
-        --start;
-    }
-    if (start == sign) {
-        return -1;
-    }
-    const double value =
-        std::strtod(std::string(text.substr(start, sign - start)).c_str(), nullptr);
-    return std::clamp(value, 0.0, 100.0);
+    return std::clamp(static_cast<double>(transfer.percent), 0.0, 100.0);
 }
 
 // ---- taking rows ---------------------------------------------------------------------------
 
-bool CStreamListModel::passes(const StreamRowTexts& texts) const {
+bool CStreamListModel::passes(const StreamRowView& texts) const {
     if (!typeBytes_.empty() && typeBytes_ != textOf(texts.typeName, sizeof texts.typeName)) {
         return false;
     }
@@ -244,10 +233,10 @@ bool CStreamListModel::passes(const StreamRowTexts& texts) const {
             containsIgnoringCase(ReadablePath::of(path), filterBytes_));
 }
 
-std::string CStreamListModel::keyOf(const StreamRowTexts& texts) const {
+std::string CStreamListModel::keyOf(const StreamRowView& texts) const {
     auto text = [](const char* field) { return std::string(field); };
-    auto amount = [](const char* field) {
-        const double value = amountOf(field);
+    auto amount = [&texts](int column) {
+        const double value = amountOf(texts.transfer, column);
         char key[40];
         // Texts without an amount sort first, then amounts in order, as fixed-width text.
         std::snprintf(key, sizeof key, value < 0 ? "0" : "1%020.3f", value);
@@ -259,13 +248,10 @@ std::string CStreamListModel::keyOf(const StreamRowTexts& texts) const {
         case kUrl:
             return ReadablePath::of(textOf(texts.path, sizeof texts.path));
         case kSize:
-            return amount(texts.sizeText);
         case kProgress:
-            return amount(texts.progressText);
         case kTime:
-            return amount(texts.timeText);
         case kRate:
-            return amount(texts.rateText);
+            return amount(sortColumn_);
         case kType:
             return text(texts.typeName);
         default:
@@ -284,7 +270,7 @@ bool CStreamListModel::before(std::uint32_t a, std::uint32_t b) const {
     return a < b;
 }
 
-void CStreamListModel::countType(const StreamRowTexts& texts) {
+void CStreamListModel::countType(const StreamRowView& texts) {
     const std::string_view type = textOf(texts.typeName, sizeof texts.typeName);
     if (lastCount_ == typeCounts_.end() || lastType_ != type) {
         lastType_.assign(type);
@@ -304,12 +290,12 @@ std::vector<std::uint32_t> CStreamListModel::scan(int& from, int upTo, int budge
     bool countsChanged = false;
     while (from < upTo && clock.elapsed() < budgetMs && batch.size() < kMaxBatchRows) {
         const int read =
-            session_.rowTexts(from, std::min(kRowsPerRead, upTo - from), readBuffer_.data());
+            session_.rowView(from, std::min(kRowsPerRead, upTo - from), readBuffer_.data());
         if (read <= 0) {
             break;
         }
         for (int i = 0; i < read; ++i, ++from) {
-            const StreamRowTexts& texts = readBuffer_[static_cast<std::size_t>(i)];
+            const StreamRowView& texts = readBuffer_[static_cast<std::size_t>(i)];
             if (countNew && from >= taken_) {
                 countType(texts);
                 countsChanged = true;
@@ -529,7 +515,7 @@ void CStreamListModel::refreshRow(int storeRow) {
 // A status column is the sort key: the row moves to where its new text belongs.
 void CStreamListModel::repositionRow(int storeRow) {
     const int at = viewRow(storeRow);
-    const StreamRowTexts* texts = at < 0 ? nullptr : textsOf(storeRow);
+    const StreamRowView* texts = at < 0 ? nullptr : textsOf(storeRow);
     if (texts == nullptr) {
         return;
     }

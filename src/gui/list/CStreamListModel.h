@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/store/StreamRowTexts.h"
+#include "core/store/StreamRowView.h"
 
 class MonitorSession;
 
@@ -80,8 +80,8 @@ class CStreamListModel : public QAbstractTableModel {
     // The widest text a status column shows often (a size, "再試行 4/4", a time, a rate), which
     // its starting width shows whole in the list's font; empty for the other columns.
     static QString usualWidestText(int column);
-    // The percent in a progress text ("19.07%"), or a negative value.
-    static double percentOf(const char* progressText);
+    // The percent a progress bar shows, 0 to 100, or a negative value for none.
+    static double percentOf(const TransferProgress& transfer);
 
   signals:
     void typeCountsChanged();
@@ -96,10 +96,10 @@ class CStreamListModel : public QAbstractTableModel {
         int scanned = 0;
     };
 
-    const StreamRowTexts* textsOf(int storeRow) const;
-    bool passes(const StreamRowTexts& texts) const;
-    void countType(const StreamRowTexts& texts);
-    std::string keyOf(const StreamRowTexts& texts) const;
+    const StreamRowView* textsOf(int storeRow) const;
+    bool passes(const StreamRowView& texts) const;
+    void countType(const StreamRowView& texts);
+    std::string keyOf(const StreamRowView& texts) const;
     bool before(std::uint32_t a, std::uint32_t b) const;
     std::vector<std::uint32_t> scan(int& from, int upTo, int budgetMs, bool countNew);
     void mergeInto(std::vector<std::uint32_t>& order, std::vector<std::uint32_t>& batch,
@@ -131,7 +131,7 @@ class CStreamListModel : public QAbstractTableModel {
     std::string lastType_;
     std::map<QString, int>::iterator lastCount_;
 
-    std::vector<StreamRowTexts> readBuffer_;
+    std::vector<StreamRowView> readBuffer_;
     mutable int cachedRow_ = -1;
-    mutable StreamRowTexts cached_{};
+    mutable StreamRowView cached_{};
 };

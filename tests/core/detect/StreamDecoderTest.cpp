@@ -534,7 +534,6 @@ TEST(StreamDecoder, FillsHeaderFieldsSuffixRowAndAdapterBytes) {
     EXPECT_EQ(r.urgent, 0);
     EXPECT_STREQ(r.suffix, ".wmv");
     EXPECT_STREQ(r.typeName, "Windous Media Video");
-    EXPECT_EQ(r.ownerList, nullptr);
     EXPECT_EQ(r.state, 0);
     EXPECT_EQ(r.adapterInfo[0], 0xA0);
     // 64 bytes from the physical address on, running into the entry's next fields.

@@ -7,9 +7,10 @@
 #include <vector>
 
 #include "core/detect/DetectedStream.h"
+#include "core/download/common/TransferText.h"
 #include "core/store/StreamList.h"
 
-// Keeps every row refresh with the record's texts at that moment.
+// Keeps every row refresh with the texts it shows.
 class RecordingStreamList : public StreamList {
   public:
     struct Refresh {
@@ -18,14 +19,26 @@ class RecordingStreamList : public StreamList {
         std::string size, progress, time, rate;
     };
 
-    int AddOrUpdateStream(const DetectedStream* record, int update) override {
+    int addStream(const DetectedStream& /*record*/) override { return -1; }
+
+    int showTransfer(const DetectedStream& record, const TransferProgress& progress) override {
         std::lock_guard lock(mutex_);
-        if (update == 1) {
-            refreshes_.push_back({record, record->state, record->sizeText, record->progressText,
-                                  record->timeText, record->rateText});
-            refreshed_.notify_all();
-        }
+        auto texts = TransferText::of(progress);
+        refreshes_.push_back({&record, LoadDownloadState(record), texts.size, texts.progress,
+                              texts.time, texts.rate});
+        refreshed_.notify_all();
         return 0;
+    }
+
+    // The last refresh of `record`; empty texts when there was none.
+    Refresh last(const DetectedStream* of) const {
+        std::lock_guard lock(mutex_);
+        for (auto it = refreshes_.rbegin(); it != refreshes_.rend(); ++it) {
+            if (it->record == of) {
+                return *it;
+            }
+        }
+        return {of, 0, {}, {}, {}, {}};
     }
 
     // Until `count` refreshes came; the limit only keeps a broken worker from hanging a test.

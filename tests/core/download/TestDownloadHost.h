@@ -8,11 +8,18 @@
 #include <vector>
 
 #include "core/download/DownloadHost.h"
+#include "core/store/StreamList.h"
 
 // Records what a download tells its host, outcomes included; answers login requests with
-// `answer`.
+// `answer`; hands what the row shows to `rows` when set.
 class TestDownloadHost : public DownloadHost {
   public:
+    void showTransfer(const DetectedStream& record, const TransferProgress& progress) override {
+        if (rows != nullptr) {
+            rows->showTransfer(record, progress);
+        }
+    }
+
     void showMessage(const std::string& text) override {
         std::lock_guard lock(mutex_);
         messages_.push_back(text);
@@ -59,6 +66,7 @@ class TestDownloadHost : public DownloadHost {
     }
 
     std::optional<Credentials> answer;
+    StreamList* rows = nullptr;
 
   private:
     mutable std::mutex mutex_;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "core/download/common/TransferText.h"
 #include "core/session/MonitorSession.h"
 #include "support/FixtureServer.h"
 
@@ -52,8 +53,8 @@ class News {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, 20s, [&] {
             session.takeChanges();
-            StreamRowTexts texts;
-            return session.rowTexts(row, texts) && text == texts.progressText;
+            StreamRowView texts;
+            return session.rowView(row, texts) && text == TransferText::progress(texts.transfer);
         });
     }
 
@@ -85,7 +86,7 @@ class DownloadQueueTest : public testing::Test {
             std::strcpy(stream.scheme, "http");
             std::snprintf(stream.host, sizeof stream.host, "http://127.0.0.1:%d", server_.port());
             std::snprintf(stream.path, sizeof stream.path, "%s", path.c_str());
-            session_.AddOrUpdateStream(&stream, 0);
+            session_.addStream(stream);
         }
     }
     std::string file(const std::string& name) const { return (folder_ / name).string(); }
@@ -150,13 +151,13 @@ TEST_F(DownloadQueueTest, RunsAtMostItsLimitInTheOrderAskedWhileTheOthersWait) {
     EXPECT_EQ(state(2), kStateWaiting);
     EXPECT_FALSE(session_.startDownload(2, file("again"))) << "one download per row";
     // A waiting download is cancelled like a running one, at once.
-    ASSERT_TRUE(session_.abortDownload(3));
+    ASSERT_TRUE(session_.cancelDownload(3));
     EXPECT_EQ(state(3), kStateIdle);
     EXPECT_TRUE(news_.waitRow(session_, 3, "Cancel"));
     // A running one stopped hands its place to the next one waiting.
     for (int row : {0, 1}) {
         ASSERT_TRUE(news_.waitRow(session_, row, "50%"));
-        ASSERT_TRUE(session_.abortDownload(row));
+        ASSERT_TRUE(session_.cancelDownload(row));
         news_.waitEnds(static_cast<std::size_t>(row) + 1);
         session_.reapEndedDownloads();
         check();

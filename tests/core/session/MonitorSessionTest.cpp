@@ -12,6 +12,8 @@
 
 #include "core/detect/SuffixTable.h"
 #include "core/session/MonitorSession.h"
+
+#include "core/download/common/TransferText.h"
 #include "support/CaseName.h"
 #include "support/FixtureServer.h"
 #include "support/TestPackets.h"
@@ -182,15 +184,16 @@ TEST(MonitorSession, ChangesNameNewRowsAndEachRefreshedRowOnce) {
     session.feed(std::vector{request("/a.wmv"), request("/b.wmv")}, detections);
     EXPECT_EQ(session.takeChanges().rowCount, 2);
 
-    auto* second = const_cast<DetectedStream*>(session.record(1));
-    std::strcpy(second->progressText, "50%");
-    session.AddOrUpdateStream(second, 1);
-    session.AddOrUpdateStream(second, 1);
+    TransferProgress half;
+    half.stage = TransferProgress::Stage::kPercent;
+    half.percent = 50;
+    session.showTransfer(*session.record(1), half);
+    session.showTransfer(*session.record(1), half);
     const MonitorSession::Changes changes = session.takeChanges();
     EXPECT_EQ(changes.refreshed, std::vector<int>{1});
-    StreamRowTexts texts;
-    ASSERT_TRUE(session.rowTexts(1, texts));
-    EXPECT_STREQ(texts.progressText, "50%");
+    StreamRowView texts;
+    ASSERT_TRUE(session.rowView(1, texts));
+    EXPECT_EQ(texts.transfer.percent, 50);
     EXPECT_EQ(reports.wakes(), 2);
 
     session.reset();
@@ -291,7 +294,7 @@ TEST_P(SessionDownloads, EndOnceWithTheirOutcomeAndTheRowShowsIt) {
     std::strcpy(stream.scheme, "http");
     std::snprintf(stream.host, sizeof stream.host, "http://127.0.0.1:%d", server.port());
     std::snprintf(stream.path, sizeof stream.path, "%s", c.path);
-    session.AddOrUpdateStream(&stream, 0);
+    session.addStream(stream);
     ASSERT_TRUE(session.startDownload(0, target.string()));
 
     std::pair<int, DownloadOutcome> end;
@@ -301,9 +304,9 @@ TEST_P(SessionDownloads, EndOnceWithTheirOutcomeAndTheRowShowsIt) {
     EXPECT_EQ(end.second.code, c.code);
     EXPECT_EQ(end.second.message.empty(), c.kind != DownloadOutcome::Kind::kFailed);
     EXPECT_EQ(reports.messages().size(), c.kind == DownloadOutcome::Kind::kFailed ? 1u : 0u);
-    StreamRowTexts texts;
-    ASSERT_TRUE(session.rowTexts(0, texts));
-    EXPECT_STREQ(texts.progressText, c.progress);
+    StreamRowView texts;
+    ASSERT_TRUE(session.rowView(0, texts));
+    EXPECT_EQ(TransferText::progress(texts.transfer), c.progress);
     session.reapEndedDownloads();
     EXPECT_EQ(session.downloadCount(), 0);
     std::error_code error;
@@ -325,12 +328,12 @@ TEST(MonitorSession, ADownloadOutlivesItsRowAndAbortNeedsARunningOne) {
     std::strcpy(stream.scheme, "http");
     std::snprintf(stream.host, sizeof stream.host, "http://127.0.0.1:%d", server.port());
     std::strcpy(stream.path, "/slow/o.wmv?size=400000&rate=100000");
-    session.AddOrUpdateStream(&stream, 0);
-    EXPECT_FALSE(session.abortDownload(0));
+    session.addStream(stream);
+    EXPECT_FALSE(session.cancelDownload(0));
     ASSERT_TRUE(session.startDownload(0, target.string()));
     EXPECT_FALSE(session.startDownload(0, target.string())) << "one download per row";
     session.reset();
-    EXPECT_FALSE(session.abortDownload(0)) << "its row is gone";
+    EXPECT_FALSE(session.cancelDownload(0)) << "its row is gone";
     EXPECT_EQ(session.downloadCount(), 1);
     session.shutdown();  // cancels and joins
     std::pair<int, DownloadOutcome> end;

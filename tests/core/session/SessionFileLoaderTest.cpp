@@ -10,7 +10,7 @@
 
 #include "core/detect/SuffixTable.h"
 #include "core/session/MonitorSession.h"
-#include "core/store/StreamRowTexts.h"
+#include "core/store/StreamRowView.h"
 #include "support/PcapFileWriter.h"
 #include "support/TestPackets.h"
 
@@ -51,10 +51,10 @@ class SessionFileLoaderTest : public ::testing::Test {
         SessionFileLoader loader(session_, path, kind);
         std::atomic<bool> done{false};
         std::thread frontEnd([&] {
-            StreamRowTexts texts;
+            StreamRowView texts;
             while (!done.load()) {
                 session_.takeChanges();
-                session_.rowTexts(session_.rowCount() - 1, texts);
+                session_.rowView(session_.rowCount() - 1, texts);
             }
         });
         loader.start();

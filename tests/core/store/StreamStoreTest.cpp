@@ -46,8 +46,8 @@ struct CountingObserver : StreamStoreObserver {
     void rowAdded(int row) override {
         ++added;
         if (store != nullptr) {
-            StreamRowTexts texts;
-            EXPECT_TRUE(store->rowTexts(row, texts));  // the lock is not held here
+            StreamRowView texts;
+            EXPECT_TRUE(store->rowView(row, texts));  // the lock is not held here
         }
     }
     void rowRefreshed(int) override { ++refreshed; }
@@ -82,10 +82,10 @@ TEST(StreamStore, OneRowPerExactHostAndPath) {
 TEST(StreamStore, RowKeepsTheFirstSightingAndStartsWithEmptyColumns) {
     StreamStore store;
     DetectedStream first = streamOf("http://S", "/a.asf", 7);
-    store.AddOrUpdateStream(&first, 0);
+    store.addStream(first);
     DetectedStream repeat = streamOf("http://S", "/a.asf", 9);
     std::strcpy(repeat.typeName, "Other");
-    EXPECT_EQ(store.AddOrUpdateStream(&repeat, 0), 0);
+    EXPECT_EQ(store.addStream(repeat), 0);
 
     DetectedStream* kept = store.record(0);
     ASSERT_NE(kept, nullptr);
@@ -95,15 +95,14 @@ TEST(StreamStore, RowKeepsTheFirstSightingAndStartsWithEmptyColumns) {
     EXPECT_STREQ(kept->scheme, "http");
     EXPECT_STREQ(kept->suffix, ".asf");
     EXPECT_EQ(kept->adapterInfo[0], 0x42);
-    EXPECT_EQ(kept->worker, nullptr);
 
-    StreamRowTexts texts;
-    ASSERT_TRUE(store.rowTexts(0, texts));
+    StreamRowView texts;
+    ASSERT_TRUE(store.rowView(0, texts));
     EXPECT_STREQ(texts.host, "http://S");
     EXPECT_STREQ(texts.path, "/a.asf");
-    EXPECT_STREQ(texts.sizeText, "");
-    EXPECT_STREQ(texts.rateText, "");
-    EXPECT_FALSE(store.rowTexts(1, texts));
+    EXPECT_EQ(texts.transfer.stage, TransferProgress::Stage::kNone);
+    EXPECT_FALSE(texts.transfer.size || texts.transfer.rate);
+    EXPECT_FALSE(store.rowView(1, texts));
     EXPECT_EQ(store.record(1), nullptr);
 
     // A copy into a reused record reads the same as the store's own, bookkeeping zero.
@@ -122,38 +121,32 @@ TEST(StreamStore, RowKeepsTheFirstSightingAndStartsWithEmptyColumns) {
     EXPECT_EQ(reused->srcAddr6[15], 0);
 }
 
-TEST(StreamStore, RefreshShowsTheStoresOwnRecordTexts) {
+TEST(StreamStore, ShowTransferGivesTheRowItsProgressAndState) {
     StreamStore store;
     auto observer = std::make_shared<CountingObserver>();
     store.addObserver(observer);
     store.add(streamOf("http://S", "/a.asf"));
     store.add(streamOf("http://S", "/b.asf"));
-    DetectedStream* own = store.record(1);
-    std::strcpy(own->sizeText, "1.5 MB");
-    std::strcpy(own->progressText, "50%");
-    std::strcpy(own->timeText, "1分 2秒");
-    std::strcpy(own->rateText, "10 KB/s");
-    own->state = kStateDownloading;
+    DetectedStream downloading = streamOf("http://S", "/b.asf");
+    downloading.state = kStateDownloading;
+    TransferProgress progress;
+    progress.stage = TransferProgress::Stage::kPercent;
+    progress.percent = 50;
+    progress.size = 1536;
+    EXPECT_EQ(store.showTransfer(downloading, progress), 1);
 
-    DetectedStream other = streamOf("http://S", "/b.asf");
-    std::strcpy(other.sizeText, "ignored");
-    EXPECT_EQ(store.AddOrUpdateStream(&other, 1), 1);
-
-    StreamRowTexts texts;
-    ASSERT_TRUE(store.rowTexts(1, texts));
-    EXPECT_STREQ(texts.sizeText, "1.5 MB");
-    EXPECT_STREQ(texts.progressText, "50%");
-    EXPECT_STREQ(texts.timeText, "1分 2秒");
-    EXPECT_STREQ(texts.rateText, "10 KB/s");
+    StreamRowView texts;
+    ASSERT_TRUE(store.rowView(1, texts));
+    EXPECT_EQ(texts.transfer.percent, 50);
+    EXPECT_EQ(texts.transfer.size, 1536u);
     EXPECT_EQ(texts.state, kStateDownloading);
-    ASSERT_TRUE(store.rowTexts(0, texts));
-    EXPECT_STREQ(texts.sizeText, "");
+    ASSERT_TRUE(store.rowView(0, texts));
+    EXPECT_EQ(texts.transfer.stage, TransferProgress::Stage::kNone);
     EXPECT_EQ(observer->refreshed, 1);
     EXPECT_EQ(observer->added, 2);
 
-    // A refresh of an unknown stream changes nothing.
-    DetectedStream unknown = streamOf("http://X", "/b.asf");
-    EXPECT_EQ(store.AddOrUpdateStream(&unknown, 1), -1);
+    // Progress of an unknown stream changes nothing.
+    EXPECT_EQ(store.showTransfer(streamOf("http://X", "/b.asf"), progress), -1);
     EXPECT_EQ(store.rowCount(), 2);
     EXPECT_EQ(observer->refreshed, 1);
 }
@@ -184,12 +177,12 @@ TEST(StreamStore, AWholeRecordWithBookkeepingIsKept) {
     StreamStore store;
     DetectedStream r = streamOf("http://S", "/a.asf");
     std::strcpy(r.localFile, "/tmp/a.asf");
-    std::strcpy(r.progressText, "done");
+    r.state = kStateEnded;
     store.add(r);
     EXPECT_STREQ(store.record(0)->localFile, "/tmp/a.asf");
-    StreamRowTexts texts;
-    store.rowTexts(0, texts);
-    EXPECT_STREQ(texts.progressText, "done");
+    StreamRowView texts;
+    store.rowView(0, texts);
+    EXPECT_EQ(texts.state, kStateEnded);
 }
 
 // Rows taken out leave no trace but can come back; a row being downloaded stays.
@@ -200,16 +193,18 @@ TEST(StreamStore, RemovedRowsGoExceptDownloadingOnes) {
     }
     DetectedStream* downloading = store.record(1);
     downloading->state = kStateDownloading;
-    std::strcpy(downloading->progressText, "50%");
-    store.refresh(*downloading);
+    TransferProgress half;
+    half.stage = TransferProgress::Stage::kPercent;
+    half.percent = 50;
+    store.showTransfer(*downloading, half);
 
     EXPECT_EQ(store.removeRows({0, 1, 3, 3, 7}), (std::vector<int>{-1, 0, 1, -1}));
     EXPECT_EQ(store.rowCount(), 2);
     EXPECT_EQ(store.record(0), downloading);
-    StreamRowTexts texts;
-    ASSERT_TRUE(store.rowTexts(0, texts));
+    StreamRowView texts;
+    ASSERT_TRUE(store.rowView(0, texts));
     EXPECT_STREQ(texts.path, "/b.asf");
-    EXPECT_STREQ(texts.progressText, "50%");
+    EXPECT_EQ(texts.transfer.percent, 50);
     EXPECT_EQ(store.findRow("http://S", "/c.asf"), 1);
     EXPECT_EQ(store.findRow("http://S", "/a.asf"), -1);
     const StreamStore::AddResult again = store.add(streamOf("http://S", "/a.asf"));
@@ -237,7 +232,7 @@ TEST(StreamStore, ManyThreadsAddEachStreamOnce) {
                     ++addedByCalls;
                 }
                 if (i % 50 == 0) {
-                    store.AddOrUpdateStream(&r, 1);
+                    store.showTransfer(r, TransferProgress{});
                     store.record(n % 100);
                 }
             }
@@ -352,7 +347,6 @@ TEST(StreamStore, AFullListDropsAndCountsNewStreamsOnly) {
         EXPECT_EQ(store.droppedCount(), step.dropped) << step.path;
     }
     EXPECT_EQ(observer->added.load(), 3);
-    EXPECT_EQ(store.AddOrUpdateStream(nullptr, 0), -1);
     DetectedStream kept;
     ASSERT_TRUE(store.copyRecord(2, kept));
     EXPECT_STREQ(kept.path, "/c.wmv");

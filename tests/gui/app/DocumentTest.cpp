@@ -15,6 +15,7 @@
 #include <functional>
 #include <sstream>
 
+#include "core/download/common/TransferText.h"
 #include "core/session/MonitorSession.h"
 #include "gui/app/CMainFrame.h"
 #include "gui/app/CQuorvexApp.h"
@@ -155,7 +156,7 @@ void DocumentTest::addRows(int count) {
     for (int i = 0; i < count; ++i) {
         const DetectedStream record =
             stream("http://s" + std::to_string(i) + ".test", "/動画/" + std::to_string(i) + ".wmv");
-        session().AddOrUpdateStream(&record, 0);
+        session().addStream(record);
     }
 }
 
@@ -230,13 +231,14 @@ void DocumentTest::savedListsKeepFinishedDownloads() {
     QCOMPARE(session().rowCount(), 3);
     for (int row = 0; row < 3; ++row) {
         const DetectedStream* record = session().record(row);
-        StreamRowTexts texts;
-        QVERIFY(session().rowTexts(row, texts));
+        StreamRowView texts;
+        QVERIFY(session().rowView(row, texts));
         const bool kept = rows[row].kept;
         QCOMPARE(LoadDownloadState(*record), kept ? kStateEnded : kStateIdle);
         QCOMPARE(QFile::decodeName(record->localFile),
                  kept ? file(QString::fromUtf8(rows[row].file)) : QString());
-        QCOMPARE(QString::fromUtf8(texts.progressText), kept ? QStringLiteral("完了") : QString());
+        QCOMPARE(QString::fromStdString(TransferText::progress(texts.transfer)),
+                 kept ? QStringLiteral("完了") : QString());
     }
     QVERIFY(!app_.document()->IsModified());
 }
@@ -363,7 +365,7 @@ void DocumentTest::runningDownloadsEndOnlyWhenTheUserAgrees() {
         stream("http://127.0.0.1:" + std::to_string(server.port()), "/stall/held.wmv");
     // Some bytes, then silence: the download stays open with a partial file.
     std::strcpy(record.query, "?size=100000&after=5000&hold=30");
-    session().AddOrUpdateStream(&record, 0);
+    session().addStream(record);
     const QString target = file(QStringLiteral("held.wmv"));
     QVERIFY(session().startDownload(0, target.toStdString()));
     QTRY_VERIFY(LoadDownloadState(*session().record(0)) == kStateDownloading);
@@ -394,7 +396,7 @@ void DocumentTest::runningDownloadsEndOnlyWhenTheUserAgrees() {
         QCOMPARE(session().rowCount(), 1);
         QCOMPARE(exits_, 0);
         QVERIFY(frame()->isVisible());
-        QVERIFY(session().abortDownload(0));
+        QVERIFY(session().cancelDownload(0));
         QTRY_COMPARE((session().reapEndedDownloads(), session().downloadCount()), 0);
         return;
     }

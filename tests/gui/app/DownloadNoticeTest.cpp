@@ -104,7 +104,7 @@ void DownloadNoticeTest::endedDownloadsReachTheNotificationService() {
     std::snprintf(record.host, sizeof record.host, "http://127.0.0.1:%d", server.port());
     std::strcpy(record.path, path.toUtf8().constData());
     MonitorSession& session = *app_.mainFrame()->session();
-    session.AddOrUpdateStream(&record, 0);
+    session.addStream(record);
     if (box) {
         whenModal<QMessageBox>([](QMessageBox* shown) { return shown->close(); });
     }

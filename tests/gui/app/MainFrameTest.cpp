@@ -335,7 +335,7 @@ void MainFrameTest::statusBarShowsReadyAndLockPanes() {
     DetectedStream record{};
     std::strcpy(record.host, "http://flood");
     std::strcpy(record.path, "/1.asf");
-    QCOMPARE(session.AddOrUpdateStream(&record, 0), -1);
+    QCOMPARE(session.addStream(record), -1);
     QTRY_VERIFY(!dropped->isHidden());
     QCOMPARE(dropped->text(), QStringLiteral("破棄 1 件 (一覧の上限 0 件)"));
     session.setRowLimit(limit);
@@ -381,7 +381,7 @@ void MainFrameTest::listStatusFilterAndTypeTree() {
     DetectedStream record{};
     std::strcpy(record.host, "http://h");
     std::strcpy(record.path, "/1.asf");
-    frame()->session()->AddOrUpdateStream(&record, 0);
+    frame()->session()->addStream(record);
     view_->shown = 0;
     view_->counts = {{QStringLiteral("Windows Media"), 1}, {QStringLiteral("MPEG"), 12345}};
     QTRY_COMPARE(rows->text(), QStringLiteral("0 / 1 件"));
@@ -732,7 +732,7 @@ void MainFrameTest::saveWritesTheListAndRemembersIt() {
     std::strcpy(record.scheme, "http");
     std::strcpy(record.host, "http://example.test");
     std::strcpy(record.path, "/a.wmv");
-    frame()->session()->AddOrUpdateStream(&record, 0);
+    frame()->session()->addStream(record);
     QVERIFY(app_.document()->OnSaveDocument(path, &error));
     QVERIFY(QFileInfo(path).size() > 0);
     QCOMPARE(frame()->windowTitle(), QStringLiteral("list.qvx - Quorvex"));
@@ -824,7 +824,7 @@ void MainFrameTest::downloadEndIsNotifiedOnlyWhileTheWindowIsInactive() {
     std::strcpy(stream.scheme, "http");
     std::strcpy(stream.host, "http://h");
     std::strcpy(stream.path, "/a.wmv");
-    frame()->session()->AddOrUpdateStream(&stream, 0);
+    frame()->session()->addStream(stream);
     // Where the download went, as its worker writes it.
     std::strcpy(const_cast<DetectedStream*>(frame()->session()->record(0))->localFile,
                 "/tmp/q/a.wmv");

@@ -53,7 +53,7 @@ class CListAreaDownloadTest : public QObject {
     QTemporaryDir home_;
 
     const DetectedStream* addAndPick(const DetectedStream& record) {
-        session_->AddOrUpdateStream(&record, 0);
+        session_->addStream(record);
         area_->flushPending();
         const int row = area_->model()->rowCount() - 1;
         const QRect rect = area_->listCtrl()->visualRect(area_->model()->index(row, 1));
@@ -144,7 +144,6 @@ class CListAreaDownloadTest : public QObject {
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll() == QByteArray::fromStdString(FixtureServer::Pattern(100000)));
         QTRY_COMPARE(session_->downloadCount(), 0);
-        QVERIFY(record->worker == nullptr);
         // The next save starts where the last one went.
         saveAs(QStringLiteral("again.wmv"), nullptr, nullptr, &folder);
         QCOMPARE(folder, dir_->path());
@@ -277,7 +276,7 @@ class CListAreaDownloadTest : public QObject {
         area_->OnInitialUpdate();
         QCOMPARE(area_->model()->rowCount(), 0);
         // The same stream seen again after the reset is a new row, untouched by the old download.
-        session_->AddOrUpdateStream(&stream, 0);
+        session_->addStream(stream);
         area_->flushPending();
         QTRY_COMPARE_WITH_TIMEOUT(session_->downloadCount(), 0, kDownloadTimeoutMs);
         area_->flushPending();

@@ -60,7 +60,7 @@ class CListAreaTest : public QObject {
 
     void addAndFlush(const std::vector<DetectedStream>& records) {
         for (const DetectedStream& record : records) {
-            session_->AddOrUpdateStream(&record, 0);
+            session_->addStream(record);
         }
         area_->flushPending();
     }
@@ -76,6 +76,12 @@ class CListAreaTest : public QObject {
         QTest::mouseDClick(area_->listCtrl()->viewport(), Qt::LeftButton, {}, rowCenter(row));
     }
     // The list's own record of a row, written here as a download worker would.
+    static TransferProgress percentDone(int percent) {
+        TransferProgress progress;
+        progress.stage = TransferProgress::Stage::kPercent;
+        progress.percent = percent;
+        return progress;
+    }
     DetectedStream* recordAt(int row) const {
         return const_cast<DetectedStream*>(session_->record(row));
     }
@@ -167,7 +173,7 @@ class CListAreaTest : public QObject {
                                                          : "/own/" + std::to_string(t) + "/" +
                                                                std::to_string(i) + ".wmv";
                     const DetectedStream record = makeStream("http", "http://h", path.c_str());
-                    session_->AddOrUpdateStream(&record, 0);
+                    session_->addStream(record);
                 }
             });
         }
@@ -195,22 +201,21 @@ class CListAreaTest : public QObject {
         DetectedStream* second = recordAt(1);
         std::thread worker([second, this] {
             for (int percent = 0; percent <= 100; ++percent) {
-                std::snprintf(second->progressText, sizeof second->progressText, "%d%%", percent);
-                std::strcpy(second->sizeText, "10 KB");
-                session_->AddOrUpdateStream(second, 1);
+                TransferProgress progress = percentDone(percent);
+                progress.size = 10240;
+                session_->showTransfer(*second, progress);
             }
         });
         worker.join();
         QTRY_COMPARE(area_->model()->index(1, 3).data().toString(), QStringLiteral("100%"));
-        QCOMPARE(area_->model()->index(1, 2).data().toString(), QStringLiteral("10 KB"));
+        QCOMPARE(area_->model()->index(1, 2).data().toString(), QStringLiteral("10.0 KB"));
         QVERIFY(area_->model()->index(0, 3).data().toString().isEmpty());
 
-        // A refresh through another record of the same stream shows the list's own texts.
-        DetectedStream other = makeStream("http", "http://h", "/b.wmv");
-        std::strcpy(other.progressText, "ignored");
-        session_->AddOrUpdateStream(&other, 1);
+        // Another record of the same stream reaches the same row.
+        const DetectedStream other = makeStream("http", "http://h", "/b.wmv");
+        session_->showTransfer(other, percentDone(7));
         area_->flushPending();
-        QCOMPARE(area_->model()->index(1, 3).data().toString(), QStringLiteral("100%"));
+        QCOMPARE(area_->model()->index(1, 3).data().toString(), QStringLiteral("7%"));
         QCOMPARE(area_->itemCount(), 2);
     }
 
@@ -305,10 +310,8 @@ class CListAreaTest : public QObject {
         area_->flushPending();
         clickRow(2);
         QCOMPARE(area_->currentRow(), 2);
-        std::strcpy(recordAt(2)->progressText, "40%");
-        session_->AddOrUpdateStream(recordAt(2), 1);
-        std::strcpy(recordAt(0)->progressText, "9%");
-        session_->AddOrUpdateStream(recordAt(0), 1);
+        session_->showTransfer(*recordAt(2), percentDone(40));
+        session_->showTransfer(*recordAt(0), percentDone(9));
         area_->flushPending();
         QCOMPARE(area_->model()->index(0, 1).data().toString(), QStringLiteral("/c.wmv"));
         QCOMPARE(area_->model()->index(1, 1).data().toString(), QStringLiteral("/a.wmv"));
@@ -482,10 +485,13 @@ class CListAreaTest : public QObject {
         DetectedStream d = makeStream("http", "http://beta", "/D.asf");
         std::strcpy(d.typeName, "ASF");
         addAndFlush({a, b, c, d});
-        const char* sizes[] = {"1.5 MB", "", "2.00 MB", "900 KB"};
+        const std::uint64_t sizes[] = {1572864, 0, 2097152, 921600};  // the second shows none
         for (int row = 0; row < 4; ++row) {
-            std::strcpy(recordAt(row)->sizeText, sizes[row]);
-            session_->AddOrUpdateStream(recordAt(row), 1);
+            TransferProgress progress;
+            if (sizes[row] != 0) {
+                progress.size = sizes[row];
+            }
+            session_->showTransfer(*recordAt(row), progress);
         }
         area_->flushPending();
         clickRow(2);  // the highlighted row follows its stream

@@ -8,34 +8,28 @@
 
 #include "core/detect/DetectedStream.h"
 #include "core/download/DownloadHost.h"
-#include "core/download/EndDownload.h"
-#include "core/download/ProgressWords.h"
+#include "core/download/DownloadReporter.h"
 #include "core/download/common/ProgressState.h"
 #include "core/download/common/RecordText.h"
 #include "core/download/common/ReportProgress.h"
 #include "core/download/record/RecordProgress.h"
 #include "core/session/MonitorSession.h"
-#include "core/store/StreamList.h"
 
 namespace {
 
-// A worker's refreshes, into the session's list.
-class SessionList : public StreamList {
+// A worker's host that shows its row in the session's list and says nothing else.
+class SessionHost : public DownloadHost {
   public:
-    explicit SessionList(MonitorSession& session) : session_(session) {}
-    int AddOrUpdateStream(const DetectedStream* record, int update) override {
-        return session_.AddOrUpdateStream(record, update);
+    explicit SessionHost(MonitorSession& session) : session_(session) {}
+    void showMessage(const std::string&) override {}
+    bool askLogin(const LoginRequest&, Credentials&) override { return false; }
+    void showTransfer(const DetectedStream& record, const TransferProgress& progress) override {
+        session_.showTransfer(record, progress);
     }
+    void downloadEnded(DetectedStream*, const DownloadOutcome&) override {}
 
   private:
     MonitorSession& session_;
-};
-
-class QuietHost : public DownloadHost {
-  public:
-    void showMessage(const std::string&) override {}
-    bool askLogin(const LoginRequest&, Credentials&) override { return false; }
-    void downloadEnded(DetectedStream*, const DownloadOutcome&) override {}
 };
 
 DetectedStream Stream(const char* path) {
@@ -77,15 +71,15 @@ TEST(CStreamListModelTest, RowsShowWhatTheirDownloadLeft) {
     for (const RowCase& c : kRows) {
         SCOPED_TRACE(c.name);
         MonitorSession session{SessionCallbacks{}};
-        SessionList list(session);
+        SessionHost host(session);
+        DownloadReporter reporter(host);
         const DetectedStream seen = Stream("/v.mp4");
-        session.AddOrUpdateStream(&seen, 0);
+        session.addStream(seen);
         CStreamListModel model(session);
         model.advance(session.rowCount(), 1000);
         auto* record = const_cast<DetectedStream*>(session.record(0));
-        record->ownerList = &list;
-        StoreDownloadState(*record, kStateDownloading);
-        SetRecordText(record->progressText, ProgressWords::kConnecting);
+        reporter.attach(*record);
+        reporter.show(kStateDownloading, TransferProgress::Stage::kConnecting);
 
         std::uint32_t now = 0;
         const TickSource ticks = [&now] { return now; };
@@ -93,14 +87,13 @@ TEST(CStreamListModelTest, RowsShowWhatTheirDownloadLeft) {
         RecordProgress recording(ticks, 0);
         now = 1500;
         if (c.bytes > 0 && !c.live) {
-            ReportProgress(c.bytes, http, *record, ticks);
+            ReportProgress(c.bytes, http, reporter.progress(), ticks);
         } else if (c.bytes > 0) {
-            recording.Report(c.bytes, c.seconds, *record);
+            recording.Report(c.bytes, c.seconds, reporter.progress());
         }
+        reporter.show();
         if (c.failed) {
-            QuietHost host;
-            const DownloadOutcome failed;
-            EndDownload(*record, &list, host, kStateIdle, ProgressWords::kFailed, failed);
+            reporter.finish(kStateIdle, TransferProgress::Stage::kFailed, DownloadOutcome{});
         }
         model.refreshRow(0);
 
@@ -123,7 +116,7 @@ TEST(CStreamListModelTest, PathsShowAndAreFoundDecoded) {
     MonitorSession session{SessionCallbacks{}};
     for (const char* path : paths) {
         const DetectedStream seen = Stream(path);
-        session.AddOrUpdateStream(&seen, 0);
+        session.addStream(seen);
     }
     CStreamListModel model(session);
     model.advance(session.rowCount(), 1000);

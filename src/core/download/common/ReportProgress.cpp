@@ -1,12 +1,8 @@
 #include "core/download/common/ReportProgress.h"
 
-#include <cstdio>
 #include <limits>
 
-#include "core/detect/DetectedStream.h"
-#include "core/download/common/RecordText.h"
-#include "core/download/common/TransferFormat.h"
-#include "core/store/StreamList.h"
+#include "core/download/TransferProgress.h"
 
 namespace {
 
@@ -36,15 +32,18 @@ std::uint32_t SecondsLeft(std::uint32_t sinceStart, std::uint64_t received, std:
 
 }  // namespace
 
-bool ReportProgress(std::uint64_t received, ProgressState& state, DetectedStream& record,
+bool ReportProgress(std::uint64_t received, ProgressState& state, TransferProgress& progress,
                     const TickSource& ticks) {
     bool changed = false;
+    progress.bytesDone = received;
+    if (state.lengthKnown) {
+        progress.total = state.total;
+    }
     if (state.lengthKnown && state.total != 0) {
         std::int32_t percent = PercentOf(received, state.total);
         if (percent != state.lastPercent) {
-            char text[16];
-            std::snprintf(text, sizeof text, "%d%%", percent);
-            SetRecordText(record.progressText, text);
+            progress.stage = TransferProgress::Stage::kPercent;
+            progress.percent = percent;
             state.lastPercent = percent;
             changed = true;
         }
@@ -55,20 +54,15 @@ bool ReportProgress(std::uint64_t received, ProgressState& state, DetectedStream
     if (elapsed > kSampleIntervalMs) {
         std::uint64_t sampled =
             received >= state.bytesAtLastSample ? received - state.bytesAtLastSample : 0;
-        double rate = static_cast<double>(sampled) / elapsed;
-        SetRecordText(record.rateText, FormatRate(rate));
+        progress.rate = static_cast<double>(sampled) / elapsed;
+        progress.elapsedSeconds = (now - state.startTick) / 1000;
         state.lastSampleTick = now;
         state.bytesAtLastSample = received;
         if (state.lengthKnown && received != 0) {
-            std::uint32_t seconds = SecondsLeft(now - state.startTick, received, state.total);
-            SetRecordText(record.timeText, FormatTimeLeft(seconds));
-            SetRecordText(record.sizeText, FormatSize(state.total));
+            progress.secondsLeft = SecondsLeft(now - state.startTick, received, state.total);
+            progress.size = state.total;
         }
         changed = true;
-    }
-
-    if (changed && record.ownerList != nullptr) {
-        record.ownerList->AddOrUpdateStream(&record, 1);
     }
     return changed;
 }

@@ -1,5 +1,4 @@
 #include "core/download/http/CHttpDownload.h"
-#include "core/download/EndDownload.h"
 
 #include <unistd.h>
 
@@ -17,12 +16,10 @@
 #include "core/download/DownloadHost.h"
 #include "core/download/DownloadMessages.h"
 #include "core/download/PrintableText.h"
-#include "core/download/ProgressWords.h"
 #include "core/download/common/RecordText.h"
 #include "core/download/common/ReportProgress.h"
 #include "core/download/http/HttpRetryRule.h"
 #include "core/download/record/CRecordDownload.h"
-#include "core/http/HeaderValueCheck.h"
 #include "core/store/StreamList.h"
 
 namespace {
@@ -104,10 +101,6 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-std::string_view RecordField(const char* field, std::size_t capacity) {
-    return std::string_view(field, ::strnlen(field, capacity));
-}
-
 // One line of libcurl's cookie list per "name=value" of a Cookie header, bound to `host`
 // exactly (no subdomains, any path, not only over https, for this session only).
 std::vector<std::string> CookieLines(std::string_view header, std::string_view host) {
@@ -146,7 +139,7 @@ std::string RealmOf(std::string_view challenge) {
 }  // namespace
 
 CHttpDownload::CHttpDownload(DownloadHost& host, HttpDownloadOptions options)
-    : host_(host), options_(std::move(options)) {}
+    : reporter_(host), options_(std::move(options)) {}
 
 CHttpDownload::~CHttpDownload() {
     if (thread_.joinable()) {
@@ -193,11 +186,7 @@ bool CHttpDownload::Resume() {
     paused_.store(false);
     pause_.store(false);
     try_ = 1;  // the tries begin anew, as for a download the user starts
-    StoreDownloadState(*record_, kStateDownloading);
-    SetRecordText(record_->progressText, ProgressWords::kConnecting);
-    if (record_->ownerList != nullptr) {
-        record_->ownerList->AddOrUpdateStream(record_, 1);
-    }
+    reporter_.show(kStateDownloading, TransferProgress::Stage::kConnecting);
     try {
         thread_ = std::thread(&CHttpDownload::Run, this);
     } catch (const std::system_error& error) {
@@ -209,19 +198,7 @@ bool CHttpDownload::Resume() {
 }
 
 std::string CHttpDownload::errorText() const {
-    std::lock_guard lock(errorMutex_);
-    return errorText_;
-}
-
-std::string CHttpDownload::ShowMessage(const char* messageTemplate, long code, FailureCause cause,
-                                       const std::string& detail) {
-    std::string text = Fill(messageTemplate, code);
-    {
-        std::lock_guard lock(errorMutex_);
-        errorText_ = text;
-    }
-    host_.showFailure(text, detail, cause);
-    return text;
+    return reporter_.errorText();
 }
 
 StartResult CHttpDownload::Start(DetectedStream* record, const std::string& url,
@@ -230,79 +207,63 @@ StartResult CHttpDownload::Start(DetectedStream* record, const std::string& url,
         return StartResult::kRefused;
     }
     if (targetPath.empty()) {
-        ShowMessage(kFileOpenFailed, ENOENT, FailureCause::kCannotWrite);
+        reporter_.tell(kFileOpenFailed, ENOENT, FailureCause::kCannotWrite);
         return StartResult::kCannotWrite;
     }
     if (const CURLcode init = InitCurlOnce(); init != CURLE_OK) {
-        ShowMessage(kSetupFailed, init, FailureCause::kUnknown, curl_easy_strerror(init));
+        reporter_.tell(kSetupFailed, init, FailureCause::kUnknown, curl_easy_strerror(init));
         return StartResult::kNoResources;
     }
     std::string scheme;
     std::string fetched = url.empty() ? std::string() : NormalizeUrl(url, scheme, urlHost_);
     if (fetched.empty()) {
-        ShowMessage(kConnectFailed, CURLE_URL_MALFORMAT, FailureCause::kBadUrl);
+        reporter_.tell(kConnectFailed, CURLE_URL_MALFORMAT, FailureCause::kBadUrl);
         return StartResult::kBadUrl;
     }
     // The URL comes from sniffed traffic: never anything but the web.
     if (scheme != "http" && scheme != "https") {
-        ShowMessage(kConnectFailed, CURLE_UNSUPPORTED_PROTOCOL, FailureCause::kBadUrl);
+        reporter_.tell(kConnectFailed, CURLE_UNSUPPORTED_PROTOCOL, FailureCause::kBadUrl);
         return StartResult::kBadUrl;
     }
-    if (!TakeRequestContext(*record)) {
-        ShowMessage(kSetupFailed, EINVAL, FailureCause::kUnknown);
+    context_ = RequestContext::of(*record, options_);
+    if (!context_.sendable()) {
+        reporter_.tell(kSetupFailed, EINVAL, FailureCause::kUnknown);
         return StartResult::kBadRequest;
     }
-    record_ = record;
+    reporter_.attach(*record);
     url_ = fetched;
     targetPath_ = targetPath;
 
     if (int error = file_.Open(targetPath, 0644); error != 0) {
-        ShowMessage(kFileOpenFailed, error, FailureCauses::OfErrno(error));
+        reporter_.tell(kFileOpenFailed, error, FailureCauses::OfErrno(error));
         return StartResult::kCannotWrite;
     }
     multi_ = curl_multi_init();
     if (multi_ == nullptr) {
         file_.Discard();
-        ShowMessage(kSetupFailed, ENOMEM, FailureCause::kUnknown);
+        reporter_.tell(kSetupFailed, ENOMEM, FailureCause::kUnknown);
         return StartResult::kNoResources;
     }
     try {
         thread_ = std::thread(&CHttpDownload::Run, this);
     } catch (const std::system_error& error) {
         file_.Discard();
-        ShowMessage(kSetupFailed, error.code().value(), FailureCause::kUnknown);
+        reporter_.tell(kSetupFailed, error.code().value(), FailureCause::kUnknown);
         return StartResult::kNoResources;
     }
     return StartResult::kStarted;
 }
 
-// The header values this download sends, from the options and the record; false when one
-// cannot be sent as it is.
-bool CHttpDownload::TakeRequestContext(const DetectedStream& record) {
-    const bool context = options_.sendRequestContext;
-    referer_ = options_.refererOverride.value_or(
-        context ? std::string(RecordField(record.referer, sizeof record.referer)) : "");
-    userAgent_ = options_.userAgentOverride.value_or(
-        context ? std::string(RecordField(record.userAgent, sizeof record.userAgent)) : "");
-    if (!options_.userAgentOverride && userAgent_.empty()) {
-        userAgent_ = options_.userAgent;
-    }
-    cookie_ = options_.cookieOverride.value_or(
-        options_.sendCapturedCookie ? std::string(RecordField(record.cookie, sizeof record.cookie))
-                                    : "");
-    return HeaderValueCheck::sendable(referer_) && HeaderValueCheck::sendable(userAgent_) &&
-           HeaderValueCheck::sendable(cookie_);
-}
-
 void CHttpDownload::ApplyRequestContext(CURL* easy) {
-    if (!referer_.empty()) {
-        curl_easy_setopt(easy, CURLOPT_REFERER, referer_.c_str());
+    if (!context_.referer.empty()) {
+        curl_easy_setopt(easy, CURLOPT_REFERER, context_.referer.c_str());
     }
     // An empty one leaves the header out altogether.
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent_.empty() ? nullptr : userAgent_.c_str());
+    curl_easy_setopt(easy, CURLOPT_USERAGENT,
+                     context_.userAgent.empty() ? nullptr : context_.userAgent.c_str());
     // Through libcurl's cookie store, not as a header of our own: a stored cookie is sent to
     // its host only, where a header would follow every redirect to any other.
-    for (const std::string& line : CookieLines(cookie_, urlHost_)) {
+    for (const std::string& line : CookieLines(context_.cookie, urlHost_)) {
         curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str());
     }
 }
@@ -467,18 +428,18 @@ void CHttpDownload::HandOver(CURL* easy) {
     char* effective = nullptr;
     curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
     const std::string url = effective != nullptr ? effective : url_;
-    recordingOwned_ = std::make_unique<CRecordDownload>(host_, handOverKind_, options_);
-    if (recordingOwned_->Start(record_, url, targetPath_) != StartResult::kStarted) {
+    recordingOwned_ = std::make_unique<CRecordDownload>(reporter_.host(), handOverKind_, options_);
+    if (recordingOwned_->Start(&reporter_.record(), url, targetPath_) != StartResult::kStarted) {
         // The recording has told the user why.
         recordingOwned_.reset();
         DownloadOutcome outcome;
         outcome.kind = DownloadOutcome::Kind::kFailed;
         outcome.code = EIO;
         outcome.detail = "the playlist's recording could not start";
-        Finish(kStateIdle, ProgressWords::kFailed, outcome);
+        reporter_.finish(kStateIdle, TransferProgress::Stage::kFailed, outcome);
         return;
     }
-    ended_ = true;
+    reporter_.passOn();
     recording_.store(recordingOwned_.get());
     // A cancel that came meanwhile reaches the recording too.
     if (cancel_.load()) {
@@ -536,12 +497,11 @@ bool CHttpDownload::WaitBeforeRetry(long status) {
     const long waitMillis = HttpRetryRule::WaitMillis(options_.retryDelayMillis, try_, status,
                                                       retryAfter_, options_.maxRetryAfterSeconds);
     ++try_;
-    std::string word = std::string(ProgressWords::kRetry) + " " + std::to_string(try_) + "/" +
-                       std::to_string(options_.maxTries);
-    SetRecordText(record_->progressText, word);
-    if (record_->ownerList != nullptr) {
-        record_->ownerList->AddOrUpdateStream(record_, 1);
-    }
+    TransferProgress& shown = reporter_.progress();
+    shown.stage = TransferProgress::Stage::kRetrying;
+    shown.tryNumber = try_;
+    shown.tryCount = options_.maxTries;
+    reporter_.show();
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMillis);
     // Woken at once by Cancel and Pause through curl_multi_wakeup.
     while (!cancel_.load() && !pause_.load()) {
@@ -618,7 +578,8 @@ bool CHttpDownload::AskLogin(CURL* easy, long status, bool& askedServer, bool& a
     curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
     const std::string answered = effective != nullptr ? effective : url_;
     DownloadHost::Credentials credentials;
-    if (!host_.askLogin({status, PrintableText(answered, kUrlShownLimit), realm_}, credentials)) {
+    if (!reporter_.host().askLogin({status, PrintableText(answered, kUrlShownLimit), realm_},
+                                   credentials)) {
         return false;
     }
     if (status == 407) {
@@ -833,7 +794,9 @@ std::size_t CHttpDownload::HandleBody(const char* data, std::size_t length) {
         return 0;
     }
     received_ += kept;
-    ReportProgress(received_, progress_, *record_, options_.ticks);
+    if (ReportProgress(received_, progress_, reporter_.progress(), options_.ticks)) {
+        reporter_.show();
+    }
     if (overlong) {
         overlong_ = true;
         return 0;
@@ -888,7 +851,10 @@ void CHttpDownload::EndTransfer() {
     DownloadOutcome outcome;
     outcome.kind =
         cancelled ? DownloadOutcome::Kind::kCancelled : DownloadOutcome::Kind::kCompleted;
-    Finish(kStateEnded, cancelled ? ProgressWords::kCancel : ProgressWords::kComplete, outcome);
+    reporter_.finish(
+        kStateEnded,
+        cancelled ? TransferProgress::Stage::kCancelled : TransferProgress::Stage::kComplete,
+        outcome);
 }
 
 // A try that a pause cut short, rather than one that libcurl finished with success: a body
@@ -901,12 +867,8 @@ bool CHttpDownload::PauseTakesEffect(int result) const {
 // goes on from; nothing reaches the target.
 void CHttpDownload::EnterPause() {
     paused_.store(true);
-    StoreDownloadState(*record_, kStatePaused);
-    SetRecordText(record_->progressText, ProgressWords::kPaused);
-    if (record_->ownerList != nullptr) {
-        record_->ownerList->AddOrUpdateStream(record_, 1);
-    }
-    host_.downloadPaused(record_);
+    reporter_.show(kStatePaused, TransferProgress::Stage::kPaused);
+    reporter_.host().downloadPaused(&reporter_.record());
 }
 
 // A cancel seen before the body: nothing was transferred, so the empty file goes too.
@@ -914,27 +876,11 @@ void CHttpDownload::EndQuietly() {
     file_.Discard();
     DownloadOutcome outcome;
     outcome.kind = DownloadOutcome::Kind::kCancelled;
-    Finish(kStateIdle, ProgressWords::kCancel, outcome);
+    reporter_.finish(kStateIdle, TransferProgress::Stage::kCancelled, outcome);
 }
 
 void CHttpDownload::Fail(const char* messageTemplate, long code, std::string detail,
                          FailureCause cause) {
     file_.Discard();
-    DownloadOutcome outcome;
-    outcome.kind = DownloadOutcome::Kind::kFailed;
-    outcome.code = code;
-    outcome.cause = cause;
-    outcome.message = ShowMessage(messageTemplate, code, cause, detail);
-    outcome.detail = std::move(detail);
-    Finish(kStateIdle, ProgressWords::kFailed, outcome);
-}
-
-// The one way a started download ends: final state and word, row refresh, the host told.
-void CHttpDownload::Finish(std::int32_t state, const char* progressWord,
-                           const DownloadOutcome& outcome) {
-    if (ended_) {
-        return;
-    }
-    ended_ = true;
-    EndDownload(*record_, record_->ownerList, host_, state, progressWord, outcome);
+    reporter_.fail(messageTemplate, code, std::move(detail), cause);
 }

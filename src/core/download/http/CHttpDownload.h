@@ -11,9 +11,11 @@
 #include <thread>
 
 #include "core/download/DownloadOutcome.h"
+#include "core/download/DownloadReporter.h"
 #include "core/download/DownloadWorker.h"
 #include "core/download/StartResult.h"
 #include "core/download/common/ProgressState.h"
+#include "core/download/common/RequestContext.h"
 #include "core/download/http/HttpDownloadOptions.h"
 #include "core/download/record/RecordKind.h"
 #include "core/file/AsideFile.h"
@@ -22,15 +24,14 @@ struct DetectedStream;
 class DownloadHost;
 class RecordWorker;
 
-// Downloads one HTTP or HTTPS stream into a file on a worker thread of its own, writing the
-// progress into the stream's record and refreshing its row through record->ownerList.
-// Failures are shown through the host; the end of every started download is reported to the
-// host exactly once, after record->state holds its final value (0 failed or cancelled before
-// the transfer, 2 the transfer ended: "完了" or "Cancel"), with its DownloadOutcome: the
-// libcurl code or errno or HTTP status of the message, and libcurl's error text, strerror or
-// the server's status line as detail. A body that ends short of the length its response
-// announced fails as libcurl's code 18, one that runs past it as code 8, and nothing past that
-// length is written: such a file is never complete. A response whose Content-Type is an HLS
+// Downloads one HTTP or HTTPS stream into a file on a worker thread of its own, showing its
+// progress on the stream's row through the host. Failures are shown through the host; the end of
+// every started download is reported to the host exactly once, after record->state holds its final
+// value (0 failed or cancelled before the transfer, 2 the transfer ended: "完了" or "Cancel"), with
+// its DownloadOutcome: the libcurl code or errno or HTTP status of the message, and libcurl's error
+// text, strerror or the server's status line as detail. A body that ends short of the length its
+// response announced fails as libcurl's code 18, one that runs past it as code 8, and nothing past
+// that length is written: such a file is never complete. A response whose Content-Type is an HLS
 // playlist or a DASH manifest is handed to a recording (CRecordDownload), which then ends the
 // download. A pause stops the transfer with the part kept aside; a resume goes on from it
 // the way a later try does (a Range request with If-Range where the server gave a strong
@@ -70,7 +71,6 @@ class CHttpDownload : public DownloadWorker {
     std::string errorText() const;
 
   private:
-    bool TakeRequestContext(const DetectedStream& record);
     void ApplyRequestContext(CURL* easy);
     bool SetUpHandle();
     void ReleaseHandle();
@@ -98,9 +98,6 @@ class CHttpDownload : public DownloadWorker {
     void EndTransfer();
     void EndQuietly();
     void Fail(const char* messageTemplate, long code, std::string detail, FailureCause cause);
-    void Finish(std::int32_t state, const char* progressWord, const DownloadOutcome& outcome);
-    std::string ShowMessage(const char* messageTemplate, long code, FailureCause cause,
-                            const std::string& detail = std::string());
 
     static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
@@ -108,23 +105,17 @@ class CHttpDownload : public DownloadWorker {
     std::size_t HandleBody(const char* data, std::size_t length);
     bool WriteBlock(const char* data, std::size_t length);
 
-    DownloadHost& host_;
+    DownloadReporter reporter_;
     HttpDownloadOptions options_;
-    DetectedStream* record_ = nullptr;
     std::string url_;
     std::string targetPath_;
     std::string urlHost_;  // the host of url_, which a captured cookie is bound to
-    std::string referer_;
-    std::string userAgent_;
-    std::string cookie_;
-    mutable std::mutex errorMutex_;
-    std::string errorText_;   // under errorMutex_
+    RequestContext context_;
     AsideFile file_;          // opened by Start, then the worker's
     CURLM* multi_ = nullptr;  // made by Start; Cancel wakes it from any thread
     std::atomic<bool> cancel_{false};
     std::atomic<bool> pause_{false};   // asked to pause
     std::atomic<bool> paused_{false};  // stopped with its part kept, until Resume
-    bool ended_ = false;
     std::thread thread_;
     CURL* easy_ = nullptr;  // the worker's; kept across a pause
     // The recording a playlist's response was handed to; it outlives this worker's thread.

@@ -1,5 +1,4 @@
 #include "core/download/mms/CMmsDownload.h"
-#include "core/download/EndDownload.h"
 
 #include <netdb.h>
 #include <sys/socket.h>
@@ -13,13 +12,10 @@
 #include "core/detect/DetectedStream.h"
 #include "core/download/DownloadHost.h"
 #include "core/download/DownloadMessages.h"
-#include "core/download/ProgressWords.h"
 #include "core/download/common/ProgressState.h"
-#include "core/download/common/RecordText.h"
 #include "core/download/common/ReportProgress.h"
 #include "core/download/mms/CMmsClient.h"
 #include "core/download/mms/MmsServerAddress.h"
-#include "core/store/StreamList.h"
 
 namespace {
 
@@ -40,7 +36,7 @@ std::string CallFailed(const char* call, int code) {
 }  // namespace
 
 CMmsDownload::CMmsDownload(DownloadHost& host, TickSource ticks)
-    : host_(host), ticks_(std::move(ticks)) {}
+    : reporter_(host), ticks_(std::move(ticks)) {}
 
 CMmsDownload::~CMmsDownload() {
     Cancel();
@@ -51,23 +47,19 @@ CMmsDownload::~CMmsDownload() {
 
 StartResult CMmsDownload::Start(DetectedStream* record, const std::string& path,
                                 const std::string& localFile) {
-    if (record == nullptr || record_ != nullptr) {
+    if (record == nullptr || reporter_.attached()) {
         return StartResult::kRefused;
     }
-    record_ = record;
-    ownerList_ = record->ownerList;
+    reporter_.attach(*record);
+    // The host text comes from traffic and may fill its field without a terminator.
+    serverName_.assign(record->host, ::strnlen(record->host, sizeof record->host));
+    clientId_ = ClientIdentifier(*record);
     path_ = path;
     localFile_ = localFile;
     try {
         thread_ = std::thread([this] { Run(); });
     } catch (const std::system_error& error) {
-        const std::string text =
-            DownloadMessages::Fill(DownloadMessages::kSetupFailed, error.code().value());
-        {
-            std::lock_guard lock(mutex_);
-            errorText_ = text;
-        }
-        host_.showMessage(text);
+        reporter_.tell(DownloadMessages::kSetupFailed, error.code().value());
         return StartResult::kNoResources;
     }
     return StartResult::kStarted;
@@ -83,8 +75,7 @@ void CMmsDownload::Cancel() {
 }
 
 std::string CMmsDownload::errorText() const {
-    std::lock_guard lock(mutex_);
-    return errorText_;
+    return reporter_.errorText();
 }
 
 void CMmsDownload::Run() {
@@ -95,9 +86,7 @@ void CMmsDownload::Run() {
                     FailureCause::kUnknown);
         return;
     }
-    // The host text comes from traffic and may fill its field without a terminator.
-    auto address = MmsServerAddress::FromHost(
-        std::string_view(record_->host, ::strnlen(record_->host, sizeof record_->host)));
+    auto address = MmsServerAddress::FromHost(serverName_);
     if (!address) {
         ReportError(DownloadMessages::kConnectFailed, EINVAL, "the URL names no MMS server",
                     FailureCause::kBadUrl);
@@ -189,7 +178,7 @@ bool CMmsDownload::Connect(const MmsServerAddress& address) {
 
 void CMmsDownload::Transfer(const MmsServerAddress& address) {
     CMmsClient client(socket_, file_.fd());
-    CMmsClient::Opened opened = client.OpenStream(ClientIdentifier(*record_), address.name, path_);
+    CMmsClient::Opened opened = client.OpenStream(clientId_, address.name, path_);
     if (opened.packetSize == 0) {
         if (cancel_.load()) {
             EndTransfer();
@@ -207,7 +196,9 @@ void CMmsDownload::Transfer(const MmsServerAddress& address) {
         int result = client.ReadPacket(opened.packetSize);
         if (result >= 0) {
             total += static_cast<std::uint64_t>(result);
-            ReportProgress(total, progress, *record_, ticks_);
+            if (ReportProgress(total, progress, reporter_.progress(), ticks_)) {
+                reporter_.show();
+            }
         }
         if (cancel_.load() || result == CMmsClient::kEndOfStream) {
             break;
@@ -244,7 +235,10 @@ void CMmsDownload::EndTransfer() {
     DownloadOutcome outcome;
     outcome.kind =
         cancelled ? DownloadOutcome::Kind::kCancelled : DownloadOutcome::Kind::kCompleted;
-    Finish(kStateEnded, cancelled ? ProgressWords::kCancel : ProgressWords::kComplete, outcome);
+    reporter_.finish(
+        kStateEnded,
+        cancelled ? TransferProgress::Stage::kCancelled : TransferProgress::Stage::kComplete,
+        outcome);
 }
 
 // A cancel keeps its partial file too, unless nothing arrived and a file has the target's name
@@ -260,28 +254,8 @@ int CMmsDownload::KeepFile(bool cancelled) {
 
 void CMmsDownload::ReportError(const char* messageTemplate, int code, std::string detail,
                                FailureCause cause) {
-    DownloadOutcome outcome;
-    outcome.kind = DownloadOutcome::Kind::kFailed;
-    outcome.code = code;
-    outcome.cause = cause;
-    outcome.message = DownloadMessages::Fill(messageTemplate, code);
-    outcome.detail = std::move(detail);
-    {
-        std::lock_guard lock(mutex_);
-        errorText_ = outcome.message;
-    }
     CloseSocket();
     // Only the file written aside goes; the target stays as it was.
     file_.Discard();
-    host_.showFailure(outcome.message, outcome.detail, cause);
-    Finish(kStateIdle, ProgressWords::kFailed, outcome);
-}
-
-void CMmsDownload::Finish(std::int32_t state, const char* progressText,
-                          const DownloadOutcome& outcome) {
-    if (ended_) {
-        return;
-    }
-    ended_ = true;
-    EndDownload(*record_, ownerList_, host_, state, progressText, outcome);
+    reporter_.fail(messageTemplate, code, std::move(detail), cause);
 }

@@ -7,18 +7,18 @@
 #include <thread>
 
 #include "core/download/DownloadOutcome.h"
+#include "core/download/DownloadReporter.h"
 #include "core/download/DownloadWorker.h"
 #include "core/download/StartResult.h"
 #include "core/download/common/TickSource.h"
 #include "core/file/AsideFile.h"
 
 class DownloadHost;
-class StreamList;
 struct DetectedStream;
 struct MmsServerAddress;
 
 // Downloads one detected MMS stream into a local ASF file on a worker thread of its own,
-// writing the progress into the list's record and refreshing its row. Outcomes reach the
+// showing its progress on the stream's row through the host. Outcomes reach the
 // user through DownloadHost: failure texts, and the end of every started download exactly
 // once with its DownloadOutcome (completed at the server's end of stream; cancelled with the
 // partial file kept; failed with the MMS error in the detail). The file is written aside (see
@@ -35,7 +35,8 @@ class CMmsDownload : public DownloadWorker {
 
     // Starts the download of `record` (the list's own record, which must outlive the worker)
     // from the server named by its `host`, asking for `path`, into the file at the full path
-    // `localFile`. The caller has set `state` 1 and the connecting text. kStarted when the
+    // `localFile`. The caller has set `state` 1 and shown the row connecting. The server's
+    // name and the client identifier are taken from the record now. kStarted when the
     // worker thread runs: the download then ends exactly once, reported from that thread.
     // Otherwise no end is reported: kRefused for a second call, kNoResources for no thread
     // (the user has been told).
@@ -62,20 +63,17 @@ class CMmsDownload : public DownloadWorker {
     void ReportError(const char* messageTemplate, int code, std::string detail, FailureCause cause);
     void PublishSocket(int fd);
     void CloseSocket();
-    void Finish(std::int32_t state, const char* progressText, const DownloadOutcome& outcome);
 
-    DownloadHost& host_;
+    DownloadReporter reporter_;
     TickSource ticks_;
-    mutable std::mutex mutex_;  // guards socket_ (shut down by Cancel) and errorText_
-    std::string errorText_;
-    StreamList* ownerList_ = nullptr;
-    DetectedStream* record_ = nullptr;
+    mutable std::mutex mutex_;  // guards socket_ (shut down by Cancel)
+    std::string serverName_;    // the record's host, as the stream was seen
+    std::string clientId_;
     std::string path_;
     std::string localFile_;
     AsideFile file_;  // used by the worker only
     int socket_ = -1;
     bool replaceTarget_ = true;
     std::atomic<bool> cancel_{false};
-    bool ended_ = false;  // set by the one thread that ends the download
     std::thread thread_;
 };

@@ -16,18 +16,13 @@
 #include "core/detect/DetectedStream.h"
 #include "core/download/DownloadHost.h"
 #include "core/download/DownloadMessages.h"
-#include "core/download/EndDownload.h"
 #include "core/download/PrintableText.h"
-#include "core/download/ProgressWords.h"
-#include "core/download/common/RecordText.h"
-#include "core/download/common/TransferFormat.h"
 #include "core/download/record/PlaylistProbe.h"
 #include "core/download/record/RecordMessages.h"
 #include "core/download/record/RecordPipeFormat.h"
 #include "core/download/record/RecordPipeReader.h"
 #include "core/download/record/RecorderPath.h"
 #include "core/download/record/RecorderProcess.h"
-#include "core/http/HeaderValueCheck.h"
 #include "core/http/HttpFieldText.h"
 #include "core/store/StreamList.h"
 
@@ -150,7 +145,7 @@ CRecordDownload::CRecordDownload(DownloadHost& host, RecordKind kind, HttpDownlo
 
 CRecordDownload::CRecordDownload(DownloadHost& host, RecordKind kind, HttpDownloadOptions options,
                                  std::string recorderPath)
-    : host_(host),
+    : reporter_(host),
       kind_(kind),
       options_(std::move(options)),
       recorderPath_(std::move(recorderPath)) {
@@ -179,57 +174,43 @@ void CRecordDownload::Cancel() {
     [[maybe_unused]] ssize_t ignored = ::write(wakeWrite_, &byte, 1);
 }
 
-std::string CRecordDownload::ShowMessage(const char* messageTemplate, long code) {
-    std::string text = Fill(messageTemplate, code);
-    host_.showMessage(text);
-    return text;
-}
-
 StartResult CRecordDownload::Start(DetectedStream* record, const std::string& url,
                                    const std::string& targetPath) {
     if (record == nullptr || thread_.joinable() || kind_ == RecordKind::kNone) {
         return StartResult::kRefused;
     }
     if (targetPath.empty()) {
-        ShowMessage(kFileOpenFailed, ENOENT);
+        reporter_.tell(kFileOpenFailed, ENOENT);
         return StartResult::kCannotWrite;
     }
     if (recorderPath_.empty() || wakeRead_ < 0) {
-        ShowMessage(kSetupFailed, ENOENT);
+        reporter_.tell(kSetupFailed, ENOENT);
         return StartResult::kNoResources;
     }
-    record_ = record;
+    reporter_.attach(*record);
     url_ = url;
     target_ = targetPath;
-    const bool context = options_.sendRequestContext;
-    referer_ = options_.refererOverride.value_or(
-        context ? std::string(record->referer, ::strnlen(record->referer, sizeof record->referer))
-                : "");
-    userAgent_ = options_.userAgentOverride.value_or(
-        context
-            ? std::string(record->userAgent, ::strnlen(record->userAgent, sizeof record->userAgent))
-            : "");
-    if (!options_.userAgentOverride && userAgent_.empty()) {
-        userAgent_ = options_.userAgent;
-    }
+    // The media library is never given a cookie.
+    context_ = RequestContext::of(*record, options_);
+    context_.cookie.clear();
     // Options to the media library are text: a line break would add request headers.
     if (HttpFieldText::hasControlBytes(url_)) {
-        ShowMessage(kSetupFailed, EINVAL);
+        reporter_.tell(kSetupFailed, EINVAL);
         return StartResult::kBadUrl;
     }
-    if (!HeaderValueCheck::sendable(referer_) || !HeaderValueCheck::sendable(userAgent_)) {
-        ShowMessage(kSetupFailed, EINVAL);
+    if (!context_.sendable()) {
+        reporter_.tell(kSetupFailed, EINVAL);
         return StartResult::kBadRequest;
     }
     if (int error = file_.Open(targetPath, 0644); error != 0) {
-        ShowMessage(kFileOpenFailed, error);
+        reporter_.tell(kFileOpenFailed, error);
         return StartResult::kCannotWrite;
     }
     try {
         thread_ = std::thread(&CRecordDownload::Run, this);
     } catch (const std::system_error& error) {
         file_.Discard();
-        ShowMessage(kSetupFailed, error.code().value());
+        reporter_.tell(kSetupFailed, error.code().value());
         return StartResult::kNoResources;
     }
     return StartResult::kStarted;
@@ -240,7 +221,7 @@ void CRecordDownload::Run() {
         return;
     }
     // From here a stop keeps what was recorded: the front end names its stop so.
-    StoreLiveRecording(*record_, live_);
+    StoreLiveRecording(reporter_.record(), live_);
     std::string url = url_;
     for (int attempt = 0;; ++attempt) {
         RecordEnding ending;
@@ -274,8 +255,8 @@ bool CRecordDownload::Probe() {
     }
     PlaylistProbe::Request request;
     request.url = url_;
-    request.userAgent = userAgent_;
-    request.referer = referer_;
+    request.userAgent = context_.userAgent;
+    request.referer = context_.referer;
     request.caFile = options_.caFile;
     request.timeoutSeconds = options_.connectTimeoutSeconds + options_.stallSeconds;
     request.stop = [](void* self) { return static_cast<CRecordDownload*>(self)->cancel_.load(); };
@@ -334,8 +315,8 @@ bool CRecordDownload::Record(const std::string& url, RecordEnding& ending) {
     request.stallSeconds =
         static_cast<std::uint32_t>(std::clamp(options_.stallSeconds, 1L, 86400L));
     request.url = url;
-    request.referer = referer_;
-    request.userAgent = userAgent_;
+    request.referer = context_.referer;
+    request.userAgent = context_.userAgent;
     request.caFile = options_.caFile;
     request.proxy = options_.proxy.value_or("");
     request.targetName = target_.substr(target_.find_last_of('/') + 1);
@@ -418,8 +399,10 @@ CRecordDownload::Watch CRecordDownload::Follow(RecorderProcess& recorder, Record
             if (result == RecordPipeReader::Result::kProgress && !said) {
                 const auto& progress = reader.progress();
                 TakeProgress(progress.written, progress.recordedMicros, progress.durationMicros);
-            } else if (result == RecordPipeReader::Result::kAlive && progress_ && !said) {
-                progress_->Waiting(*record_);
+            } else if (result == RecordPipeReader::Result::kAlive && meter_ && !said) {
+                if (meter_->Waiting(reporter_.progress())) {
+                    reporter_.show();
+                }
             } else if (result == RecordPipeReader::Result::kEnd && !said) {
                 ending = reader.ending();
                 said = true;
@@ -433,17 +416,19 @@ CRecordDownload::Watch CRecordDownload::Follow(RecorderProcess& recorder, Record
 void CRecordDownload::TakeProgress(std::uint64_t written, std::int64_t recordedMicros,
                                    std::int64_t durationMicros) {
     written_ = written;
-    if (!progress_) {
-        progress_.emplace(options_.ticks, static_cast<double>(durationMicros) / 1e6);
+    if (!meter_) {
+        meter_.emplace(options_.ticks, static_cast<double>(durationMicros) / 1e6);
     }
-    progress_->Report(written, static_cast<double>(recordedMicros) / 1e6, *record_);
+    if (meter_->Report(written, static_cast<double>(recordedMicros) / 1e6, reporter_.progress())) {
+        reporter_.show();
+    }
 }
 
 // The login the server asks for, through the same prompt as a web download's.
 bool CRecordDownload::AskLogin(std::string& url) {
     DownloadHost::Credentials credentials;
     DownloadHost::LoginRequest request{401, PrintableText(WithoutLogin(url), kUrlShownLimit), ""};
-    if (!host_.askLogin(request, credentials)) {
+    if (!reporter_.host().askLogin(request, credentials)) {
         return false;
     }
     url = WithLogin(
@@ -483,41 +468,23 @@ void CRecordDownload::EndRecorded(const char* messageTemplate, long code, std::s
     outcome.kind = DownloadOutcome::Kind::kCompleted;
     outcome.code = code;
     if (messageTemplate != nullptr) {
-        outcome.message = ShowMessage(messageTemplate, code);
+        outcome.message = reporter_.tell(messageTemplate, code);
     }
     outcome.detail = std::move(detail);
-    if (!live_) {
-        SetRecordText(record_->progressText, "100%");
-    }
-    SetRecordText(record_->sizeText, FormatSize(written_));
-    Finish(kStateEnded, ProgressWords::kComplete, outcome);
+    reporter_.progress().size = written_;
+    reporter_.finish(kStateEnded, TransferProgress::Stage::kComplete, outcome);
 }
 
 void CRecordDownload::EndCancelled() {
     file_.Discard();
     DownloadOutcome outcome;
     outcome.kind = DownloadOutcome::Kind::kCancelled;
-    Finish(written_ > 0 ? kStateEnded : kStateIdle, ProgressWords::kCancel, outcome);
+    reporter_.finish(written_ > 0 ? kStateEnded : kStateIdle, TransferProgress::Stage::kCancelled,
+                     outcome);
 }
 
 void CRecordDownload::Fail(const char* messageTemplate, long code, std::string detail,
                            FailureCause cause) {
     file_.Discard();
-    DownloadOutcome outcome;
-    outcome.kind = DownloadOutcome::Kind::kFailed;
-    outcome.code = code;
-    outcome.cause = cause;
-    outcome.message = Fill(messageTemplate, code);
-    host_.showFailure(outcome.message, detail, cause);
-    outcome.detail = std::move(detail);
-    Finish(kStateIdle, ProgressWords::kFailed, outcome);
-}
-
-void CRecordDownload::Finish(std::int32_t state, const char* progressWord,
-                             const DownloadOutcome& outcome) {
-    if (ended_) {
-        return;
-    }
-    ended_ = true;
-    EndDownload(*record_, record_->ownerList, host_, state, progressWord, outcome);
+    reporter_.fail(messageTemplate, code, std::move(detail), cause);
 }

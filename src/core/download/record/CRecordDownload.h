@@ -7,6 +7,8 @@
 #include <thread>
 
 #include "core/download/DownloadOutcome.h"
+#include "core/download/DownloadReporter.h"
+#include "core/download/common/RequestContext.h"
 #include "core/download/http/HttpDownloadOptions.h"
 #include "core/download/record/RecordEnding.h"
 #include "core/download/record/RecordKind.h"
@@ -71,28 +73,23 @@ class CRecordDownload : public RecordWorker {
     void EndRecorded(const char* messageTemplate, long code, std::string detail);
     void EndCancelled();
     void Fail(const char* messageTemplate, long code, std::string detail, FailureCause cause);
-    void Finish(std::int32_t state, const char* progressWord, const DownloadOutcome& outcome);
-    std::string ShowMessage(const char* messageTemplate, long code);
 
-    DownloadHost& host_;
+    DownloadReporter reporter_;
     RecordKind kind_;
     HttpDownloadOptions options_;
     std::string recorderPath_;
-    DetectedStream* record_ = nullptr;
     std::string url_;
     std::string target_;
     AsideFile file_;
     std::atomic<bool> cancel_{false};
     int wakeRead_ = -1;  // Cancel writes to wakeWrite_ so that the worker's wait ends
     int wakeWrite_ = -1;
-    bool ended_ = false;
     std::thread thread_;
     std::atomic<long> peakKilobytes_{0};
 
     // Worker-thread state.
     bool live_ = false;
-    std::string referer_;
-    std::string userAgent_;
+    RequestContext context_;
     std::uint64_t written_ = 0;
-    std::optional<RecordProgress> progress_;
+    std::optional<RecordProgress> meter_;
 };

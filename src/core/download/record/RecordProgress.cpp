@@ -1,14 +1,9 @@
 #include "core/download/record/RecordProgress.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
-#include <string_view>
 
-#include "core/detect/DetectedStream.h"
-#include "core/download/common/RecordText.h"
-#include "core/download/common/TransferFormat.h"
-#include "core/store/StreamList.h"
+#include "core/download/TransferProgress.h"
+#include "core/download/common/TransferText.h"
 
 namespace {
 
@@ -20,14 +15,10 @@ std::uint32_t WholeSeconds(double seconds) {
     return static_cast<std::uint32_t>(std::clamp(seconds, 0.0, kLongestSeconds));
 }
 
-// Writes `text` into the field; true when that changed what the field holds.
-template <std::size_t N>
-bool UpdateText(char (&field)[N], std::string_view text) {
-    if (text.size() < N && std::string_view(field, ::strnlen(field, N)) == text) {
-        return false;
-    }
-    SetRecordText(field, text);
-    return true;
+// Whether the progress and size columns would read differently.
+bool ShownDifferently(const TransferProgress& before, const TransferProgress& after) {
+    return TransferText::progress(before) != TransferText::progress(after) ||
+           TransferText::size(before) != TransferText::size(after);
 }
 
 }  // namespace
@@ -36,22 +27,23 @@ RecordProgress::RecordProgress(const TickSource& ticks, double durationSeconds)
     : ticks_(ticks), duration_(durationSeconds), startTick_(ticks()), lastSampleTick_(startTick_) {}
 
 bool RecordProgress::Report(std::uint64_t bytesWritten, double recordedSeconds,
-                            DetectedStream& record) {
-    bool changed = false;
+                            TransferProgress& progress) {
+    const TransferProgress before = progress;
     const bool withEnd = duration_ > 0;
+    progress.mediaSeconds = WholeSeconds(recordedSeconds);
     if (withEnd) {
         // The last packets may run a little past the announced duration: 100 % is the end.
-        auto percent =
+        progress.stage = TransferProgress::Stage::kPercent;
+        progress.percent =
             static_cast<std::int32_t>(std::clamp(recordedSeconds * 100.0 / duration_, 0.0, 99.0));
-        char text[16];
-        std::snprintf(text, sizeof text, "%d%%", percent);
-        changed |= UpdateText(record.progressText, text);
     } else {
-        changed |= UpdateText(record.progressText, FormatTimeLeft(WholeSeconds(recordedSeconds)));
+        progress.stage = TransferProgress::Stage::kRecorded;
     }
     if (bytesWritten > 0) {
-        changed |= UpdateText(record.sizeText, FormatSize(bytesWritten));
+        progress.size = bytesWritten;
     }
+    progress.bytesDone = bytesWritten;
+    bool changed = ShownDifferently(before, progress);
     reported_ = true;
     lastBytes_ = bytesWritten;
     lastSeconds_ = recordedSeconds;
@@ -62,22 +54,20 @@ bool RecordProgress::Report(std::uint64_t bytesWritten, double recordedSeconds,
         const std::uint64_t from = withEnd ? bytesAtLastSample_ : 0;
         const std::uint32_t during = withEnd ? elapsed : now - startTick_;
         std::uint64_t sampled = bytesWritten >= from ? bytesWritten - from : 0;
-        SetRecordText(record.rateText, FormatRate(static_cast<double>(sampled) / during));
+        progress.rate = static_cast<double>(sampled) / during;
+        progress.elapsedSeconds = (now - startTick_) / 1000;
         if (withEnd && recordedSeconds > 0) {
             double spent = (now - startTick_) * 0.001;
             double left = spent / recordedSeconds * std::max(duration_ - recordedSeconds, 0.0);
-            SetRecordText(record.timeText, FormatTimeLeft(WholeSeconds(left)));
+            progress.secondsLeft = WholeSeconds(left);
         }
         lastSampleTick_ = now;
         bytesAtLastSample_ = bytesWritten;
         changed = true;
     }
-    if (changed && record.ownerList != nullptr) {
-        record.ownerList->AddOrUpdateStream(&record, 1);
-    }
     return changed;
 }
 
-bool RecordProgress::Waiting(DetectedStream& record) {
-    return duration_ <= 0 && reported_ && Report(lastBytes_, lastSeconds_, record);
+bool RecordProgress::Waiting(TransferProgress& progress) {
+    return duration_ <= 0 && reported_ && Report(lastBytes_, lastSeconds_, progress);
 }

@@ -57,11 +57,10 @@ std::string ReadFile(const fs::path& path) {
     return out.str();
 }
 
-void PrepareRecord(DetectedStream& record, StreamList* list) {
+void PrepareRecord(DetectedStream& record, TestDownloadHost& host, StreamList* list) {
     std::memset(&record, 0, sizeof record);
-    record.ownerList = list;
+    host.rows = list;
     record.state = kStateDownloading;
-    std::strcpy(record.progressText, "接続中...");
 }
 
 // A loopback port where nothing listens.
@@ -474,7 +473,7 @@ class HttpDownloadTest : public ::testing::Test {
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir = pattern;
         target = dir / "out.bin";
-        PrepareRecord(record, &list);
+        PrepareRecord(record, host, &list);
         options.proxy = "";    // never a proxy of the environment, only the ones a test names
         options.maxTries = 1;  // the cases that try again say so
         options.retryDelayMillis = 1;
@@ -550,7 +549,7 @@ void HttpDownloadTest::RunCase(const HttpCase& c) {
     TestDownloadHost caseHost;
     caseHost.answer = c.login;
     RecordingStreamList caseList;
-    PrepareRecord(record, &caseList);
+    PrepareRecord(record, caseHost, &caseList);
     std::strcpy(record.referer, c.referer.c_str());
     std::strcpy(record.userAgent, c.userAgent.c_str());
     std::strcpy(record.cookie, c.cookie.c_str());
@@ -589,7 +588,7 @@ void HttpDownloadTest::RunCase(const HttpCase& c) {
     EXPECT_EQ(caseHost.messages(),
               completed ? std::vector<std::string>{} : std::vector{c.outcome.message});
     EXPECT_EQ(record.state, completed ? kStateEnded : kStateIdle);
-    EXPECT_STREQ(record.progressText, c.progress);
+    EXPECT_EQ(caseList.last(&record).progress, c.progress);
     auto refreshes = caseList.refreshes();
     ASSERT_FALSE(refreshes.empty());
     EXPECT_EQ(refreshes.back().state, record.state);
@@ -656,7 +655,7 @@ TEST_F(HttpDownloadTest, SlowTrickleShowsPercentRateAndTime) {
     }
     EXPECT_GE(percents, 5);  // 15 blocks; a loaded machine may join a few
     EXPECT_TRUE(sampled);
-    EXPECT_STREQ(record.progressText, "完了");
+    EXPECT_EQ(list.last(&record).progress, "完了");
 }
 
 TEST_F(HttpDownloadTest, WithoutLengthNoPercentSizeOrTime) {
@@ -666,7 +665,7 @@ TEST_F(HttpDownloadTest, WithoutLengthNoPercentSizeOrTime) {
         EXPECT_EQ(r.size, "");
         EXPECT_EQ(r.time, "");
     }
-    EXPECT_STREQ(record.progressText, "完了");
+    EXPECT_EQ(list.last(&record).progress, "完了");
 }
 
 // Waits until the worker has written its first block.
@@ -692,7 +691,7 @@ TEST_F(HttpDownloadTest, CancelOfStalledTransferIsPrompt) {
     ASSERT_TRUE(host.waitEnded(1, std::chrono::seconds(20)));
     EXPECT_TRUE(host.messages().empty());
     EXPECT_EQ(record.state, kStateEnded);
-    EXPECT_STREQ(record.progressText, "Cancel");
+    EXPECT_EQ(list.last(&record).progress, "Cancel");
     EXPECT_FALSE(fs::exists(target));
     ASSERT_EQ(host.outcomes().size(), 1u);
     ExpectOutcome(host.outcomes()[0], Cancelled());
@@ -707,7 +706,7 @@ TEST_F(HttpDownloadTest, CancelMidTransferKeepsTheEarlierCopy) {
     EXPECT_TRUE(fs::exists(dir / ".out.bin.part"));
     download->Cancel();
     ASSERT_TRUE(host.waitEnded(1, std::chrono::seconds(10)));
-    EXPECT_STREQ(record.progressText, "Cancel");
+    EXPECT_EQ(list.last(&record).progress, "Cancel");
     EXPECT_EQ(ReadFile(target), "earlier copy");
     EXPECT_FALSE(fs::exists(dir / ".out.bin.part"));
 }
@@ -718,7 +717,7 @@ TEST_F(HttpDownloadTest, CancelBeforeTheTransferDeletesTheFile) {
     ASSERT_TRUE(host.waitEnded(1, std::chrono::seconds(10)));
     EXPECT_TRUE(host.messages().empty());
     EXPECT_EQ(record.state, kStateIdle);
-    EXPECT_STREQ(record.progressText, "Cancel");
+    EXPECT_EQ(list.last(&record).progress, "Cancel");
     EXPECT_FALSE(fs::exists(target));
     ASSERT_EQ(host.outcomes().size(), 1u);
     ExpectOutcome(host.outcomes()[0], Cancelled());
@@ -733,7 +732,7 @@ TEST_F(HttpDownloadTest, DestroyingARunningDownloadStopsIt) {
 
 TEST_F(HttpDownloadTest, TwoDownloadsAtOnceEachUpdateTheirOwnRecord) {
     DetectedStream second;
-    PrepareRecord(second, &list);
+    PrepareRecord(second, host, &list);
     fs::path secondTarget = dir / "second.bin";
     CHttpDownload first(host, options);
     CHttpDownload other(host, options);
@@ -745,8 +744,8 @@ TEST_F(HttpDownloadTest, TwoDownloadsAtOnceEachUpdateTheirOwnRecord) {
     ASSERT_TRUE(host.waitEnded(2));
     EXPECT_EQ(ReadFile(target), FixtureServer::Pattern(1200));
     EXPECT_EQ(ReadFile(secondTarget), FixtureServer::Pattern(2400));
-    EXPECT_STREQ(record.progressText, "完了");
-    EXPECT_STREQ(second.progressText, "完了");
+    EXPECT_EQ(list.last(&record).progress, "完了");
+    EXPECT_EQ(list.last(&second).progress, "完了");
     EXPECT_EQ(list.refreshes(&record).back().size, "1.2 KB");
     EXPECT_EQ(list.refreshes(&second).back().size, "2.3 KB");
 }
@@ -806,7 +805,7 @@ TEST(HttpsDownload, VerifiedCertificateOnlyAndHttpsAllowed) {
         DetectedStream record;
         RecordingStreamList list;
         TestDownloadHost host;
-        PrepareRecord(record, &list);
+        PrepareRecord(record, host, &list);
         HttpDownloadOptions options;
         options.proxy = "";
         if (trusted) {

@@ -17,12 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class CountingWorker : public DownloadWorker {
-  public:
-    void Cancel() override { ++cancels; }
-    int cancels = 0;
-};
-
 class DownloadStarterTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -32,6 +26,7 @@ class DownloadStarterTest : public ::testing::Test {
         dir = pattern;
         HttpDownloadOptions options;
         options.proxy = "";
+        host.rows = &list;
         starter = std::make_unique<DownloadStarter>(host, options);
     }
     void TearDown() override { fs::remove_all(dir); }
@@ -54,10 +49,8 @@ TEST_F(DownloadStarterTest, PreparesTheRecordAndDownloads) {
     ASSERT_TRUE(server.running());
     setUrl("http", server.url(""), "/file/a.wmv?size=2048");
     std::string target = (dir / "a.wmv").string();
-    auto worker = starter->Start(record, &list, target);
+    auto worker = starter->Start(record, target);
     ASSERT_NE(worker, nullptr);
-    EXPECT_EQ(record.worker, worker.get());
-    EXPECT_EQ(record.ownerList, &list);
     EXPECT_EQ(std::string(record.localFile), target);
     ASSERT_TRUE(host.waitEnded(1));
     auto refreshes = list.refreshes(&record);
@@ -65,17 +58,16 @@ TEST_F(DownloadStarterTest, PreparesTheRecordAndDownloads) {
     EXPECT_EQ(refreshes.front().progress, "接続中...");
     EXPECT_EQ(refreshes.front().state, kStateDownloading);
     EXPECT_EQ(record.state, kStateEnded);
-    EXPECT_STREQ(record.progressText, "完了");
+    EXPECT_EQ(list.last(&record).progress, "完了");
     EXPECT_EQ(fs::file_size(target), 2048u);
 }
 
 TEST_F(DownloadStarterTest, FailedStartLeavesNoRowWaiting) {
     setUrl("http", "http://127.0.0.1:9", "/a.wmv");
-    auto worker = starter->Start(record, &list, (dir / "missing" / "a.wmv").string());
+    auto worker = starter->Start(record, (dir / "missing" / "a.wmv").string());
     EXPECT_EQ(worker, nullptr);
     EXPECT_EQ(record.state, kStateIdle);
-    EXPECT_EQ(record.worker, nullptr);
-    EXPECT_STREQ(record.progressText, "");
+    EXPECT_EQ(list.last(&record).progress, "");
     ASSERT_EQ(host.messages().size(), 1u);
     EXPECT_EQ(host.messages()[0], "ダウンロードするファイルを開けませんでした。 (2)");
     EXPECT_EQ(list.refreshes(&record).back().state, kStateIdle);
@@ -83,14 +75,12 @@ TEST_F(DownloadStarterTest, FailedStartLeavesNoRowWaiting) {
 
 TEST_F(DownloadStarterTest, PathTooLongForTheRecordIsRefusedWhole) {
     setUrl("http", "http://127.0.0.1:9", "/a.wmv");
-    std::strcpy(record.progressText, "完了");
     record.state = kStateEnded;
     std::string target = "/tmp/" + std::string(DetectedStream::kLocalFileCapacity, 'x');
-    EXPECT_EQ(starter->Start(record, &list, target), nullptr);
+    EXPECT_EQ(starter->Start(record, target), nullptr);
     ASSERT_EQ(host.messages().size(), 1u);
     EXPECT_EQ(host.messages()[0], "ダウンロードするファイルを開けませんでした。 (36)");
     EXPECT_EQ(record.state, kStateEnded);
-    EXPECT_STREQ(record.progressText, "完了");
     EXPECT_STREQ(record.localFile, "");
     EXPECT_TRUE(list.refreshes().empty());
 }
@@ -98,25 +88,11 @@ TEST_F(DownloadStarterTest, PathTooLongForTheRecordIsRefusedWhole) {
 TEST_F(DownloadStarterTest, SchemesThatAreNotDownloadedStartNothing) {
     for (const char* scheme : {"", "ftp", "file"}) {
         setUrl(scheme, "rtsp://127.0.0.1", "/a.wmv");
-        EXPECT_EQ(starter->Start(record, &list, (dir / "a").string()), nullptr);
+        EXPECT_EQ(starter->Start(record, (dir / "a").string()), nullptr);
         EXPECT_EQ(record.state, kStateIdle);
-        EXPECT_EQ(record.worker, nullptr);
     }
     EXPECT_TRUE(host.messages().empty());
     EXPECT_TRUE(list.refreshes().empty());
-}
-
-TEST_F(DownloadStarterTest, AbortCancelsOnlyWhileDownloading) {
-    CountingWorker worker;
-    record.worker = &worker;
-    const int states[] = {kStateIdle, kStateEnded, kStateDownloading};
-    for (int state : states) {
-        record.state = state;
-        EXPECT_EQ(DownloadStarter::Abort(record), state == kStateDownloading);
-    }
-    EXPECT_EQ(worker.cancels, 1);
-    record.worker = nullptr;
-    EXPECT_FALSE(DownloadStarter::Abort(record));
 }
 
 TEST(DownloadStarterUrl, HostFollowedDirectlyByPath) {

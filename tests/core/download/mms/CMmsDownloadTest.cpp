@@ -52,15 +52,14 @@ class CMmsDownloadTest : public testing::Test {
                       testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(directory_);
         target_ = (directory_ / "out.asf").string();
-        PrepareRecord(list_);
+        PrepareRecord(host_, list_);
     }
     void TearDown() override { std::filesystem::remove_all(directory_); }
 
-    void PrepareRecord(RecordingStreamList& list) {
+    void PrepareRecord(TestDownloadHost& host, RecordingStreamList& list) {
         std::memset(&record_, 0, sizeof record_);
-        record_.ownerList = &list;
+        host.rows = &list;
         record_.state = kStateDownloading;
-        std::strcpy(record_.progressText, ProgressWords::kConnecting);
         std::strcpy(record_.scheme, "mms");
         std::strcpy(record_.path, "/media/clip.asf");
     }
@@ -188,7 +187,7 @@ TEST_F(CMmsDownloadTest, CaseTable) {
         SCOPED_TRACE(c.name);
         TestDownloadHost host;
         RecordingStreamList list;
-        PrepareRecord(list);
+        PrepareRecord(host, list);
         MmsTestServer server(c.script);
         RefusedPort closed;
         SetHost(c.host.empty()       ? Loopback("mms", server.port())
@@ -212,7 +211,7 @@ TEST_F(CMmsDownloadTest, CaseTable) {
         EXPECT_EQ(host.messages(),
                   completed ? std::vector<std::string>{} : std::vector{c.outcome.message});
         EXPECT_EQ(record_.state, completed ? kStateEnded : kStateIdle);
-        EXPECT_EQ(record_.progressText, c.progress);
+        EXPECT_EQ(list.last(&record_).progress, c.progress);
         ASSERT_FALSE(list.refreshes().empty());
         EXPECT_EQ(list.refreshes().back().progress, c.progress);
         EXPECT_EQ(list.refreshes().back().state, record_.state);
@@ -253,7 +252,7 @@ TEST_F(CMmsDownloadTest, CompletesWithHeaderAndFullPacketsAtTheChosenPath) {
     ASSERT_TRUE(host_.waitEnded(1));
 
     EXPECT_EQ(record_.state, kStateEnded);
-    EXPECT_STREQ(record_.progressText, "完了");
+    EXPECT_EQ(list_.last(&record_).progress, "完了");
     EXPECT_TRUE(host_.messages().empty());
     ExpectOutcome(host_.outcomes().at(0), Completed());
     EXPECT_EQ(Target(), fixture.WholeFile());
@@ -298,8 +297,8 @@ TEST_F(CMmsDownloadTest, SecondsLeftDoNotWrapWhenTheTotalPassesTheFileSize) {
     CMmsDownload download(host_, [&tick] { return tick += 1001; });
     download.Start(&record_, record_.path, target_);
     ASSERT_TRUE(host_.waitEnded(1));
-    EXPECT_STREQ(record_.timeText, "0 秒");
-    EXPECT_STREQ(record_.sizeText, "1000 Byte");
+    EXPECT_EQ(list_.last(&record_).time, "0 秒");
+    EXPECT_EQ(list_.last(&record_).size, "1000 Byte");
     EXPECT_EQ(record_.state, kStateEnded);
 }
 
@@ -324,7 +323,7 @@ TEST_F(CMmsDownloadTest, CancelDuringAStallEndsPromptlyAndKeepsThePartialFile) {
     ASSERT_TRUE(host_.waitEnded(1, 5s));
 
     EXPECT_EQ(record_.state, kStateEnded);
-    EXPECT_STREQ(record_.progressText, "Cancel");
+    EXPECT_EQ(list_.last(&record_).progress, "Cancel");
     EXPECT_TRUE(host_.messages().empty());
     ExpectOutcome(host_.outcomes().at(0), Cancelled());
     // The partial data take the target's name, as a cancel keeps its file.
@@ -348,7 +347,7 @@ TEST_F(CMmsDownloadTest, CancelBeforeTheHeaderEndsLikeACancel) {
     download.Cancel();
     ASSERT_TRUE(host_.waitEnded(1, 5s));
     EXPECT_EQ(record_.state, kStateEnded);
-    EXPECT_STREQ(record_.progressText, "Cancel");
+    EXPECT_EQ(list_.last(&record_).progress, "Cancel");
     EXPECT_TRUE(host_.messages().empty());
     ExpectOutcome(host_.outcomes().at(0), Cancelled());
     EXPECT_TRUE(std::filesystem::exists(target_));
@@ -368,7 +367,7 @@ TEST_F(CMmsDownloadTest, CancelBeforeTheHeaderKeepsTheOldFile) {
     ASSERT_TRUE(server.WaitStalled());
     download.Cancel();
     ASSERT_TRUE(host_.waitEnded(1, 5s));
-    EXPECT_STREQ(record_.progressText, "Cancel");
+    EXPECT_EQ(list_.last(&record_).progress, "Cancel");
     ExpectOutcome(host_.outcomes().at(0), Cancelled());
     const std::vector<std::uint8_t> precious = {'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'};
     EXPECT_EQ(Target(), precious);

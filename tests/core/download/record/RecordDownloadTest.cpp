@@ -264,7 +264,8 @@ TEST_P(RecordDownloadTest, RecordsAsTheTableSays) {
     HttpDownloadOptions options;
     options.stallSeconds = c.stallSeconds;
     DownloadStarter starter(host, options);
-    std::unique_ptr<DownloadWorker> worker = starter.Start(*record, &list, target.string());
+    host.rows = &list;
+    std::unique_ptr<DownloadWorker> worker = starter.Start(*record, target.string());
     ASSERT_TRUE(worker);
     if (c.abortAfter >= 0) {
         // A live recording is stopped that long after its first packet, however slow the
@@ -274,7 +275,7 @@ TEST_P(RecordDownloadTest, RecordsAsTheTableSays) {
         }
         std::this_thread::sleep_for(
             std::chrono::milliseconds(static_cast<int>(c.abortAfter * 1000)));
-        EXPECT_TRUE(DownloadStarter::Abort(*record));
+        worker->Cancel();
     }
     ASSERT_TRUE(host.waitEnded(1, std::chrono::seconds(90)));
     worker.reset();
@@ -294,7 +295,7 @@ TEST_P(RecordDownloadTest, RecordsAsTheTableSays) {
         EXPECT_EQ(ReadFile(target), "old");
         return;
     }
-    EXPECT_STREQ(record->progressText, "完了");
+    EXPECT_EQ(list.last(record.get()).progress, "完了");
     const Probe probe = ProbeFile(target.string());
     EXPECT_EQ(probe.codecs, c.codecs);
     if (c.width != 0) {

@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "RecordingStreamList.h"
 #include "core/detect/DetectedStream.h"
 #include "core/download/common/RecordText.h"
+#include "core/download/common/TransferText.h"
 #include "core/download/record/PlaylistFacts.h"
 #include "core/download/record/RecordKind.h"
 #include "core/download/record/RecordProgress.h"
@@ -132,23 +132,22 @@ TEST(RecordProgressTest, ShowsPercentWithAnEndAndDurationWhenLive) {
     for (const Row& row : rows) {
         std::uint32_t now = 100;
         TickSource ticks = [&now] { return now; };
-        auto record = std::make_unique<DetectedStream>();
-        std::memset(record.get(), 0, sizeof(DetectedStream));
-        RecordingStreamList list;
-        record->ownerList = &list;
+        TransferProgress shown;
+        std::size_t refreshes = 0;
         RecordProgress progress(ticks, row.duration);
         for (const Step& step : row.steps) {
             now = step.tick;
-            progress.Report(step.bytes, step.seconds, *record);
-            EXPECT_STREQ(record->sizeText, step.size) << step.tick;
-            EXPECT_STREQ(record->progressText, step.progress) << step.tick;
-            EXPECT_STREQ(record->timeText, step.time) << step.tick;
-            EXPECT_STREQ(record->rateText, step.rate) << step.tick;
+            refreshes += progress.Report(step.bytes, step.seconds, shown) ? 1 : 0;
+            const TransferText::Columns texts = TransferText::of(shown);
+            EXPECT_EQ(texts.size, step.size) << step.tick;
+            EXPECT_EQ(texts.progress, step.progress) << step.tick;
+            EXPECT_EQ(texts.time, step.time) << step.tick;
+            EXPECT_EQ(texts.rate, step.rate) << step.tick;
         }
         now = 3800;
-        progress.Waiting(*record);
-        EXPECT_STREQ(record->rateText, row.rateWhileWaiting);
-        EXPECT_EQ(list.refreshes().size(), row.refreshes);
+        refreshes += progress.Waiting(shown) ? 1 : 0;
+        EXPECT_EQ(TransferText::rate(shown), row.rateWhileWaiting);
+        EXPECT_EQ(refreshes, row.refreshes);
     }
 }
 
