@@ -1,19 +1,19 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/session/CaptureHelperPath.h"
@@ -21,8 +21,6 @@
 #include "support/TcpExchange.h"
 
 extern char** environ;
-
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -33,24 +31,36 @@ std::string readFile(const std::filesystem::path& path) {
     return text.str();
 }
 
-// One run of a command with stdout and stderr in files of a private folder.
+// Only keeps a broken build from hanging: every wait ends on an event long before.
+constexpr int kHangGuardMs = 60'000;
+
+// One run of a command, stdout in a file of a private folder and stderr read through a pipe:
+// the test wakes when the command writes and when it ends.
 class CommandRun {
   public:
-    explicit CommandRun(const std::filesystem::path& dir) : out_(dir / "out"), err_(dir / "err") {}
+    explicit CommandRun(const std::filesystem::path& dir) : out_(dir / "out") {}
     ~CommandRun() {
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
+        for (int fd : {err_, exited_}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
     }
 
     bool Start(const std::vector<std::string>& words) {
+        int errPipe[2];
+        if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+            return false;
+        }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
+        posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
         std::vector<char*> argv;
         for (const std::string& word : words) {
             argv.push_back(const_cast<char*>(word.c_str()));
@@ -58,42 +68,79 @@ class CommandRun {
         argv.push_back(nullptr);
         int result = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
-        return result == 0;
+        ::close(errPipe[1]);
+        err_ = errPipe[0];
+        if (result != 0) {
+            pid_ = -1;
+            return false;
+        }
+        // Readable once the process has ended, whoever else still holds its stderr.
+        exited_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+        return exited_ >= 0;
     }
 
-    // The exit status, or -1 when the process has not ended within `limit`.
-    int Wait(std::chrono::milliseconds limit) {
-        auto end = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < end) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+    // The exit status (128 + the signal's number when one ended it), or -1 when it never ends.
+    int Wait() {
+        while (pid_ > 0) {
+            // A closed stderr (-1) is left out by poll.
+            pollfd fds[2] = {{exited_, POLLIN, 0}, {err_, POLLIN, 0}};
+            if (::poll(fds, 2, kHangGuardMs) <= 0) {
+                return -1;
+            }
+            if (fds[0].revents != 0) {
+                int status = 0;
+                ::waitpid(pid_, &status, 0);
                 pid_ = -1;
+                ReadErrorsWritten();
                 return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             }
-            std::this_thread::sleep_for(10ms);
+            ReadErrors();
         }
         return -1;
     }
 
-    bool WaitForError(const std::string& text, std::chrono::milliseconds limit = 5000ms) {
-        auto end = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < end) {
-            if (Err().find(text) != std::string::npos) {
-                return true;
+    // Reads stderr until it holds `text`; false when it ends first.
+    bool WaitForError(const std::string& text) {
+        while (errors_.find(text) == std::string::npos) {
+            pollfd fd{err_, POLLIN, 0};
+            if (err_ < 0 || ::poll(&fd, 1, kHangGuardMs) <= 0 || !ReadErrors()) {
+                return false;
             }
-            std::this_thread::sleep_for(10ms);
         }
-        return false;
+        return true;
     }
 
     void Signal(int number) { ::kill(pid_, number); }
     std::string Out() const { return readFile(out_); }
-    std::string Err() const { return readFile(err_); }
+    const std::string& Err() const { return errors_; }
 
   private:
+    // One read of stderr; false at its end.
+    bool ReadErrors() {
+        char buffer[4096];
+        const ssize_t n = ::read(err_, buffer, sizeof buffer);
+        if (n <= 0) {
+            ::close(err_);
+            err_ = -1;
+            return false;
+        }
+        errors_.append(buffer, static_cast<std::size_t>(n));
+        return true;
+    }
+
+    // What an ended process wrote is in the pipe already; a child it left behind may keep the
+    // pipe open, so nothing more is waited for.
+    void ReadErrorsWritten() {
+        pollfd fd{err_, POLLIN, 0};
+        while (err_ >= 0 && ::poll(&fd, 1, 0) > 0 && ReadErrors()) {
+        }
+    }
+
     std::filesystem::path out_;
-    std::filesystem::path err_;
+    std::string errors_;
     pid_t pid_ = -1;
+    int err_ = -1;     // read end of the command's stderr
+    int exited_ = -1;  // pidfd of the command
 };
 
 class MonitorCommand : public ::testing::Test {
@@ -134,12 +181,12 @@ TEST_F(MonitorCommand, BadArgumentsGiveExitStatus2) {
         std::vector<std::string> command = {cli_, "monitor", "--suffix-file", suffixFile_};
         command.insert(command.end(), words.begin(), words.end());
         ASSERT_TRUE(run.Start(command));
-        EXPECT_EQ(run.Wait(5s), 2) << words[0];
+        EXPECT_EQ(run.Wait(), 2) << words[0];
         EXPECT_NE(run.Err().find("quorvex-cli monitor: "), std::string::npos) << run.Err();
     }
     CommandRun help(dir_);
     ASSERT_TRUE(help.Start({cli_, "monitor", "--help"}));
-    EXPECT_EQ(help.Wait(5s), 0);
+    EXPECT_EQ(help.Wait(), 0);
     EXPECT_NE(help.Out().find("--seconds N"), std::string::npos);
 }
 
@@ -156,7 +203,7 @@ TEST_F(MonitorCommand, PrintsStreamsFromLiveTrafficOnceAndEndsAtTheCount) {
     ASSERT_TRUE(TcpExchange(pair, 80, get, "HTTP/1.0 404 Not Found\r\n\r\n"));  // a repeat
     ASSERT_TRUE(TcpExchange(pair, 554, "DESCRIBE rtsp://cam.test/live.asf RTSP/1.0\r\n\r\n",
                             "RTSP/1.0 404 Not Found\r\n\r\n"));
-    EXPECT_EQ(run.Wait(10s), 0) << run.Err();
+    EXPECT_EQ(run.Wait(), 0) << run.Err();
     std::string out = run.Out();
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2) << out;
     EXPECT_NE(out.find("\"url\":\"http://media.test/v/a.wmv\""), std::string::npos) << out;
@@ -174,7 +221,7 @@ TEST_F(MonitorCommand, AnAdapterChosenByIpv6WatchesAnAddedPort) {
     ASSERT_TRUE(TcpExchange(pair, 8080,
                             "GET /r/a.wmv?sig=7 HTTP/1.1\r\nHost: [fd00:201::1]:8080\r\n\r\n",
                             "HTTP/1.0 404 Not Found\r\n\r\n", true));
-    EXPECT_EQ(run.Wait(10s), 0) << run.Err();
+    EXPECT_EQ(run.Wait(), 0) << run.Err();
     std::string out = run.Out();
     EXPECT_NE(out.find("\"query\":\"?sig=7\",\"url\":\"http://[fd00:201::1]:8080/r/a.wmv?sig=7\""),
               std::string::npos)
@@ -206,7 +253,7 @@ TEST_F(MonitorCommand, ReadsHttpsWithAKeyLogWrittenMeanwhile) {
         "CAPTURE=none " + std::string(QUORVEX_SOURCE_DIR) + "/tests/support/https_capture.sh " +
         pair.serverNs() + " " + pair.clientNs() + " " + pair.serverIf() + " " +
         NetnsPair::kServerAddress + " " + work.string() + " nghttpd --http2"));
-    EXPECT_EQ(run.Wait(20s), 0) << run.Err();
+    EXPECT_EQ(run.Wait(), 0) << run.Err();
     EXPECT_EQ(run.Out(),
               "https://media.test/v/a.mp4\t.mp4\tMPEG-4 Video\n"
               "https://media.test/v/b.m3u8\t.m3u8\tHLS Playlist\n")
@@ -221,7 +268,7 @@ TEST_F(MonitorCommand, SigtermAndSigintStopTheCaptureCleanly) {
         ASSERT_TRUE(run.Start(InServer(pair, {cli_, "monitor", "--suffix-file", suffixFile_})));
         ASSERT_TRUE(run.WaitForError("capturing on")) << run.Err();
         run.Signal(number);
-        EXPECT_EQ(run.Wait(2s), 0) << "signal " << number << ": " << run.Err();
+        EXPECT_EQ(run.Wait(), 0) << "signal " << number << ": " << run.Err();
         EXPECT_NE(run.Err().find("dropped by the kernel"), std::string::npos) << run.Err();
     }
 }
@@ -289,7 +336,7 @@ TEST_F(MonitorCommand, AnUnprivilegedUserMonitorsThroughTheHelperAlone) {
 
     ASSERT_TRUE(TcpExchange(pair, 80, "GET /v/a.wmv HTTP/1.1\r\nHost: media.test\r\n\r\n",
                             "HTTP/1.0 404 Not Found\r\n\r\n"));
-    EXPECT_EQ(run.Wait(10s), 0) << run.Err();
+    EXPECT_EQ(run.Wait(), 0) << run.Err();
     EXPECT_NE(run.Out().find("\"url\":\"http://media.test/v/a.wmv\""), std::string::npos)
         << run.Out();
     EXPECT_EQ(processRunning(helper), -1);  // ended and reaped with the front end
@@ -322,7 +369,7 @@ TEST_F(MonitorCommand, WithoutAHelperAnywhereSaysSo) {
     command.push_back(std::filesystem::path(candidates[2]).parent_path().string());
     CommandRun run(dir_);
     ASSERT_TRUE(run.Start(command));
-    EXPECT_EQ(run.Wait(5s), 1) << run.Err();
+    EXPECT_EQ(run.Wait(), 1) << run.Err();
     EXPECT_NE(run.Err().find("cannot find the capture helper quorvex-capture"), std::string::npos)
         << run.Err();
 }
@@ -344,7 +391,7 @@ TEST_F(MonitorCommand, MissingRightsOrADownOrVanishedInterfaceIsAnError) {
         ASSERT_TRUE(run.Start(InServer(
             pair, {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", copy.string(),
                    "monitor", "--seconds", "20", "--suffix-file", suffixFile_})));
-        EXPECT_EQ(run.Wait(5s), 1) << run.Err();
+        EXPECT_EQ(run.Wait(), 1) << run.Err();
         EXPECT_NE(run.Err().find("no permission to capture"), std::string::npos) << run.Err();
     }
     ASSERT_TRUE(
@@ -352,7 +399,7 @@ TEST_F(MonitorCommand, MissingRightsOrADownOrVanishedInterfaceIsAnError) {
     CommandRun run(dir_);
     ASSERT_TRUE(run.Start(
         InServer(pair, {cli_, "monitor", "--seconds", "20", "--suffix-file", suffixFile_})));
-    EXPECT_EQ(run.Wait(5s), 1) << run.Err();
+    EXPECT_EQ(run.Wait(), 1) << run.Err();
     EXPECT_NE(run.Err().find("is down"), std::string::npos) << run.Err();
 
     ASSERT_TRUE(
@@ -362,6 +409,6 @@ TEST_F(MonitorCommand, MissingRightsOrADownOrVanishedInterfaceIsAnError) {
         InServer(pair, {cli_, "monitor", "--seconds", "20", "--suffix-file", suffixFile_})));
     ASSERT_TRUE(vanishing.WaitForError("capturing on")) << vanishing.Err();
     ASSERT_TRUE(NetnsPair::Shell("ip -n " + pair.serverNs() + " link del " + pair.serverIf()));
-    EXPECT_EQ(vanishing.Wait(5s), 1) << vanishing.Err();
+    EXPECT_EQ(vanishing.Wait(), 1) << vanishing.Err();
     EXPECT_NE(vanishing.Err().find("capture ended"), std::string::npos) << vanishing.Err();
 }
