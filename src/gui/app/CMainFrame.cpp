@@ -19,6 +19,7 @@
 #include "core/detect/DetectedStream.h"
 #include "core/session/KeyLogBrowser.h"
 #include "core/session/MonitorSession.h"
+#include "gui/app/ActionRow.h"
 #include "gui/app/CQuorvexDoc.h"
 #include "gui/app/CaptureFailureText.h"
 #include "gui/app/CommandIds.h"
@@ -126,17 +127,7 @@ bool CMainFrame::Create() {
     if (!CreateToolBar() || !CreateStatusBar()) {
         return false;
     }
-    if (services_.createView) {
-        view_ = services_.createView(*session_, *bridge_);
-    }
-    if (view_ != nullptr) {
-        setCentralWidget(view_->widget());
-        view_->onRowsRemoved([this] {
-            if (document_ != nullptr) {
-                document_->SetModifiedFlag();
-            }
-        });
-    }
+    CreateView();
     if (!CreateTreeBar()) {
         return false;
     }
@@ -145,18 +136,7 @@ bool CMainFrame::Create() {
 
     keyLocks_ = std::make_unique<KeyLockState>();
     idleTimer_ = new QTimer(this);
-    connect(idleTimer_, &QTimer::timeout, this, [this] {
-        UpdateCommandUI();
-        UpdateLockIndicators();
-        UpdateDroppedStreams();
-        UpdatePacketCounts();
-        UpdateListStatus();
-        UpdateCaption();
-        // Browsers that ended are reaped; their key log stays for the session.
-        for (const std::unique_ptr<KeyLogBrowser>& browser : browsers_) {
-            browser->running();
-        }
-    });
+    connect(idleTimer_, &QTimer::timeout, this, &CMainFrame::OnIdle);
     idleTimer_->start(kIdleIntervalMs);
 
     if (document_ != nullptr) {
@@ -168,6 +148,35 @@ bool CMainFrame::Create() {
     return true;
 }
 
+// The list's view, when the services make one; rows the user removes mark the document changed.
+void CMainFrame::CreateView() {
+    if (services_.createView) {
+        view_ = services_.createView(*session_, *bridge_);
+    }
+    if (view_ == nullptr) {
+        return;
+    }
+    setCentralWidget(view_->widget());
+    view_->onRowsRemoved([this] {
+        if (document_ != nullptr) {
+            document_->SetModifiedFlag();
+        }
+    });
+}
+
+void CMainFrame::OnIdle() {
+    UpdateCommandUI();
+    UpdateLockIndicators();
+    UpdateDroppedStreams();
+    UpdatePacketCounts();
+    UpdateListStatus();
+    UpdateCaption();
+    // Browsers that ended are reaped; their key log stays for the session.
+    for (const std::unique_ptr<KeyLogBrowser>& browser : browsers_) {
+        browser->running();
+    }
+}
+
 QAction* CMainFrame::action(int commandId) const {
     auto it = actions_.find(commandId);
     return it == actions_.end() ? nullptr : it->second;
@@ -177,31 +186,163 @@ QMenu* CMainFrame::menu(int index) const {
     return index >= 0 && index < static_cast<int>(menus_.size()) ? menus_[index] : nullptr;
 }
 
-QAction* CMainFrame::AddAction(int commandId, const QString& text, const QString& prompt) {
-    auto* act = new QAction(text, this);
-    act->setData(commandId);
-    act->setObjectName(QStringLiteral("ID_%1").arg(commandId));
-    // A prompt is "status text\ntool tip", as in the string table.
-    if (!prompt.isEmpty()) {
-        const qsizetype newline = prompt.indexOf(QLatin1Char('\n'));
-        act->setStatusTip(prompt.left(newline));
-        if (newline >= 0) {
-            act->setToolTip(prompt.mid(newline + 1));
+namespace {
+
+// Every command of the menus, toolbar and keyboard, in the order the window holds them. The few
+// that need more than a row (the monitoring pair, the view switches, the request switches) get
+// it in CMainFrame::CreateActions.
+// clang-format off
+constexpr ActionRow kActionRows[] = {
+    // command id, text, "status text\ntool tip", keys, toolbar picture, handler
+    {ID_MONITOR_START, u"モニタリング開始", u"モニタリングを開始します。\nモニタリング開始",
+     {u"Ctrl+B"}, &ToolbarIcons::monitorStart, &CMainFrame::OnStartMonitoring},
+    {ID_MONITOR_STOP, u"モニタリング停止", u"モニタリングを停止します\nモニタリング停止",
+     {u"Ctrl+E"}, &ToolbarIcons::monitorStop, &CMainFrame::OnStopMonitoring},
+    {ID_FILE_SAVE_AS, u"名前を付けて保存(&A)...",
+     u"アクティブなドキュメントを新しい名前で保存します\n名前を付けて保存", {}, nullptr,
+     &CMainFrame::OnFileSaveAs},
+    {ID_APP_EXIT, u"アプリケーションの終了(&X)", u"アプリケーションを終了します\n終了",
+     {u"Ctrl+Q"}, nullptr, nullptr},
+    {ID_EDIT_UNDO, u"元に戻す\tCtrl+Z(&U)", u"直前に行った動作を元に戻します\n元に戻す",
+     {u"Ctrl+Z", u"Alt+Backspace"}, nullptr, nullptr},
+    {ID_EDIT_CUT, u"切り取り\tCtrl+X(&T)",
+     u"選択範囲を切り取ってクリップボードに移動します\n切り取り", {u"Ctrl+X", u"Shift+Del"},
+     nullptr, nullptr},
+    // Ctrl+C itself belongs to the copy-URL command, which copies the same.
+    {ID_EDIT_COPY, u"コピー\tCtrl+C(&C)",
+     u"選択範囲をコピーしてクリップボードに保存します\nコピー", {u"Ctrl+Ins"}, nullptr,
+     &CMainFrame::OnCopyUrl},
+    {ID_EDIT_PASTE, u"貼り付け\tCtrl+V(&P)", u"クリップボードの内容を挿入します\n貼り付け",
+     {u"Ctrl+V", u"Shift+Ins"}, nullptr, nullptr},
+    {ID_SETTINGS, u"設定...", {}, {}, nullptr, &CMainFrame::OnSettings},
+    {ID_WATCHED_PORTS, u"監視ポート(&W)...",
+     u"80、1755、554 のほかに監視する TCP ポートを設定します\n監視ポート", {}, nullptr,
+     &CMainFrame::OnWatchedPorts},
+    {ID_TLS_PORTS, u"TLS ポート(&L)...",
+     u"443 のほかに TLS (HTTPS) として読む TCP ポートを設定します\nTLS ポート", {}, nullptr,
+     &CMainFrame::OnTlsPorts},
+    {ID_KEY_LOG_FILE, u"鍵ログ ファイル(&G)...",
+     u"HTTPS を読むための鍵をブラウザが書き出すファイル (SSLKEYLOGFILE) を"
+     u"設定します\n鍵ログ ファイル",
+     {}, nullptr, &CMainFrame::OnKeyLogFile},
+    {ID_KEY_LOG_BROWSER, u"鍵ログ付きでブラウザを起動",
+     u"HTTPS の鍵を Quorvex だけが読める鍵ログに書き出すブラウザを、新しい"
+     u"プロファイルで起動します\n鍵ログ付きでブラウザを起動",
+     {}, nullptr, &CMainFrame::OnStartKeyLogBrowser},
+    {ID_SEND_REQUEST_CONTEXT, u"Referer と User-Agent を送る(&R)",
+     u"ダウンロードで、検出した要求の Referer と User-Agent を送ります"
+     u"（これがないと拒むサーバがあります）\nReferer と User-Agent を送る",
+     {}, nullptr, nullptr},
+    {ID_COOKIE_REUSE, u"Cookie を再利用する(&K)",
+     u"検出した要求の Cookie を保存し、その取得元のホストへのダウンロードにだけ"
+     u"送ります。共有ネットワークでは他人のログインを使うことになります"
+     u"（コマンドとしてコピーでは、ffmpeg と yt-dlp の形には Cookie を含めません）"
+     u"\nCookie を再利用する",
+     {}, nullptr, nullptr},
+    {ID_DOWNLOAD_LIMIT, u"同時ダウンロード数(&D)...",
+     u"同時に実行するダウンロードの数を設定します。超えた分は順番を待ちます"
+     u"\n同時ダウンロード数",
+     {}, nullptr, &CMainFrame::OnDownloadLimit},
+    {ID_VIEW_TOOLBAR, u"ツール バー(&T)",
+     u"ツール バーの表示/非表示を切り替えます\nツール バーの表示切り替え", {}, nullptr,
+     &CMainFrame::OnViewToolBar},
+    {ID_VIEW_STATUS_BAR, u"ステータス バー(&S)",
+     u"ステータス バーの表示/非表示を切り替えます\nステータス バーの表示切り替え", {}, nullptr,
+     &CMainFrame::OnViewStatusBar},
+    {ID_VIEW_TREEBAR, u"ツール　バー", {}, {}, nullptr, &CMainFrame::OnViewTreeBar},
+    {ID_APP_ABOUT, u"バージョン情報 Quorvex(&A)...",
+     u"プログラムの情報、バージョンを表示します\nバージョン情報", {}, nullptr, nullptr},
+    {ID_FILE_NEW, u"新規作成(&N)", u"新規にファイルを作成します\n新規作成", {u"Ctrl+N"},
+     &ToolbarIcons::fileNew, nullptr},
+    {ID_FILE_OPEN, u"開く(&O)...", u"既存のファイルを開きます\n開く", {u"Ctrl+O"},
+     &ToolbarIcons::fileOpen, nullptr},
+    {ID_FILE_SAVE, u"上書き保存(&S)", u"アクティブなドキュメントを保存します\n上書き保存",
+     {u"Ctrl+S"}, &ToolbarIcons::fileSave, &CMainFrame::OnFileSave},
+    {ID_COPY_URL, u"URLをコピー", {}, {u"Ctrl+C"}, nullptr, &CMainFrame::OnCopyUrl},
+    // Accelerators of commands that nothing handles: they exist, and stay disabled.
+    {ID_FILE_PRINT, {}, {}, {u"Ctrl+P"}, nullptr, nullptr},
+    {ID_NEXT_PANE, {}, {}, {u"F6"}, nullptr, nullptr},
+    {ID_PREV_PANE, {}, {}, {u"Shift+F6"}, nullptr, nullptr},
+    {ID_FILE_PRINT_SETUP, {}, {}, {}, nullptr, nullptr},
+};
+// clang-format on
+
+// A prompt is "status text\ntool tip"; without a tool tip the action shows its text.
+void applyPrompt(QAction* act, QStringView prompt) {
+    if (prompt.isEmpty()) {
+        return;
+    }
+    const qsizetype newline = prompt.indexOf(u'\n');
+    act->setStatusTip(prompt.left(newline).toString());
+    if (newline >= 0) {
+        act->setToolTip(prompt.mid(newline + 1).toString());
+    }
+}
+
+QList<QKeySequence> keySequences(const std::array<QStringView, 2>& shortcuts) {
+    QList<QKeySequence> keys;
+    for (QStringView shortcut : shortcuts) {
+        if (!shortcut.isEmpty()) {
+            keys.append(QKeySequence(shortcut.toString()));
         }
     }
-    actions_[commandId] = act;
+    return keys;
+}
+
+}  // namespace
+
+QAction* CMainFrame::AddAction(const ActionRow& row) {
+    auto* act = new QAction(row.text.toString(), this);
+    act->setData(row.commandId);
+    act->setObjectName(QStringLiteral("ID_%1").arg(row.commandId));
+    applyPrompt(act, row.prompt);
+    const QList<QKeySequence> keys = keySequences(row.shortcuts);
+    if (!keys.isEmpty()) {
+        act->setShortcuts(keys);
+    }
+    if (row.icon != nullptr) {
+        act->setIcon(row.icon());
+    }
+    if (row.handler != nullptr) {
+        connect(act, &QAction::triggered, this, row.handler);
+    }
+    actions_[row.commandId] = act;
     addAction(act);  // keeps accelerators alive when the menu or toolbar is hidden
     return act;
 }
 
+void CMainFrame::CreateActions() {
+    for (const ActionRow& row : kActionRows) {
+        AddAction(row);
+    }
+    GroupMonitorActions();
+    for (int id : {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_VIEW_TREEBAR}) {
+        action(id)->setCheckable(true);
+    }
+    KeepRequestContextSwitches();
+    // After each command's own handler: the menus and toolbar show what it left.
+    for (auto& [id, act] : actions_) {
+        connect(act, &QAction::triggered, this, [this] { UpdateCommandUI(); });
+    }
+}
+
+// Start and stop are one radio pair: the menu marks the state, the toolbar shows the pictures.
+void CMainFrame::GroupMonitorActions() {
+    auto* group = new QActionGroup(this);
+    group->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
+    for (int id : {ID_MONITOR_START, ID_MONITOR_STOP}) {
+        QAction* act = action(id);
+        act->setCheckable(true);
+        act->setIconVisibleInMenu(false);
+        group->addAction(act);
+    }
+}
+
 // Two switches kept with the settings: sending the detected request's Referer and
 // User-Agent with a download (on unless turned off), and cookie reuse (off unless turned on).
-void CMainFrame::CreateRequestContextActions() {
+void CMainFrame::KeepRequestContextSwitches() {
     QSettings settings;
-    QAction* context = AddAction(
-        ID_SEND_REQUEST_CONTEXT, QStringLiteral("Referer と User-Agent を送る(&R)"),
-        QStringLiteral("ダウンロードで、検出した要求の Referer と User-Agent を送ります"
-                       "（これがないと拒むサーバがあります）\nReferer と User-Agent を送る"));
+    QAction* context = action(ID_SEND_REQUEST_CONTEXT);
     context->setCheckable(true);
     context->setChecked(settings.value(kSendRequestContextKey, true).toBool());
     session_->setSendRequestContext(context->isChecked());
@@ -210,12 +351,7 @@ void CMainFrame::CreateRequestContextActions() {
         QSettings().setValue(kSendRequestContextKey, on);
     });
     // Off by default: on a shared network a captured cookie is someone else's login.
-    QAction* cookies = AddAction(
-        ID_COOKIE_REUSE, QStringLiteral("Cookie を再利用する(&K)"),
-        QStringLiteral("検出した要求の Cookie を保存し、その取得元のホストへのダウンロードにだけ"
-                       "送ります。共有ネットワークでは他人のログインを使うことになります"
-                       "（コマンドとしてコピーでは、ffmpeg と yt-dlp の形には Cookie を含めません）"
-                       "\nCookie を再利用する"));
+    QAction* cookies = action(ID_COOKIE_REUSE);
     cookies->setCheckable(true);
     cookies->setChecked(settings.value(kCookieReuseKey, false).toBool());
     session_->setCookieReuse(cookies->isChecked());
@@ -225,132 +361,14 @@ void CMainFrame::CreateRequestContextActions() {
     });
 }
 
-void CMainFrame::CreateActions() {
-    QAction* start = AddAction(ID_MONITOR_START, QStringLiteral("モニタリング開始"),
-                               QStringLiteral("モニタリングを開始します。\nモニタリング開始"));
-    QAction* stop = AddAction(ID_MONITOR_STOP, QStringLiteral("モニタリング停止"),
-                              QStringLiteral("モニタリングを停止します\nモニタリング停止"));
-    start->setIcon(ToolbarIcons::monitorStart());
-    stop->setIcon(ToolbarIcons::monitorStop());
-    start->setShortcut(QKeySequence(QStringLiteral("Ctrl+B")));
-    stop->setShortcut(QKeySequence(QStringLiteral("Ctrl+E")));
-    auto* group = new QActionGroup(this);
-    group->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
-    for (QAction* act : {start, stop}) {
-        act->setCheckable(true);
-        // The menu shows the radio mark; the pictures belong to the toolbar.
-        act->setIconVisibleInMenu(false);
-        group->addAction(act);
-    }
-    connect(start, &QAction::triggered, this, &CMainFrame::OnStartMonitoring);
-    connect(stop, &QAction::triggered, this, &CMainFrame::OnStopMonitoring);
+void CMainFrame::OnViewToolBar() {
+    toolBar_->setVisible(toolBar_->isHidden());
+    UpdateCommandUI();
+}
 
-    QAction* saveAs = AddAction(
-        ID_FILE_SAVE_AS, QStringLiteral("名前を付けて保存(&A)..."),
-        QStringLiteral("アクティブなドキュメントを新しい名前で保存します\n名前を付けて保存"));
-    connect(saveAs, &QAction::triggered, this, &CMainFrame::OnFileSaveAs);
-    AddAction(ID_APP_EXIT, QStringLiteral("アプリケーションの終了(&X)"),
-              QStringLiteral("アプリケーションを終了します\n終了"))
-        ->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
-
-    QAction* undo = AddAction(ID_EDIT_UNDO, QStringLiteral("元に戻す\tCtrl+Z(&U)"),
-                              QStringLiteral("直前に行った動作を元に戻します\n元に戻す"));
-    undo->setShortcuts(
-        {QKeySequence(QStringLiteral("Ctrl+Z")), QKeySequence(QStringLiteral("Alt+Backspace"))});
-    QAction* cut =
-        AddAction(ID_EDIT_CUT, QStringLiteral("切り取り\tCtrl+X(&T)"),
-                  QStringLiteral("選択範囲を切り取ってクリップボードに移動します\n切り取り"));
-    cut->setShortcuts(
-        {QKeySequence(QStringLiteral("Ctrl+X")), QKeySequence(QStringLiteral("Shift+Del"))});
-    QAction* copy =
-        AddAction(ID_EDIT_COPY, QStringLiteral("コピー\tCtrl+C(&C)"),
-                  QStringLiteral("選択範囲をコピーしてクリップボードに保存します\nコピー"));
-    // Ctrl+C itself belongs to the copy-URL command, which copies the same.
-    copy->setShortcut(QKeySequence(QStringLiteral("Ctrl+Ins")));
-    connect(copy, &QAction::triggered, this, &CMainFrame::OnCopyUrl);
-    QAction* paste = AddAction(ID_EDIT_PASTE, QStringLiteral("貼り付け\tCtrl+V(&P)"),
-                               QStringLiteral("クリップボードの内容を挿入します\n貼り付け"));
-    paste->setShortcuts(
-        {QKeySequence(QStringLiteral("Ctrl+V")), QKeySequence(QStringLiteral("Shift+Ins"))});
-    QAction* settings = AddAction(ID_SETTINGS, QStringLiteral("設定..."));
-    connect(settings, &QAction::triggered, this, &CMainFrame::OnSettings);
-    QAction* ports = AddAction(
-        ID_WATCHED_PORTS, QStringLiteral("監視ポート(&W)..."),
-        QStringLiteral("80、1755、554 のほかに監視する TCP ポートを設定します\n監視ポート"));
-    connect(ports, &QAction::triggered, this, &CMainFrame::OnWatchedPorts);
-    QAction* tlsPorts = AddAction(
-        ID_TLS_PORTS, QStringLiteral("TLS ポート(&L)..."),
-        QStringLiteral("443 のほかに TLS (HTTPS) として読む TCP ポートを設定します\nTLS ポート"));
-    connect(tlsPorts, &QAction::triggered, this, &CMainFrame::OnTlsPorts);
-    QAction* keyLogFile = AddAction(
-        ID_KEY_LOG_FILE, QStringLiteral("鍵ログ ファイル(&G)..."),
-        QStringLiteral("HTTPS を読むための鍵をブラウザが書き出すファイル (SSLKEYLOGFILE) を"
-                       "設定します\n鍵ログ ファイル"));
-    connect(keyLogFile, &QAction::triggered, this, &CMainFrame::OnKeyLogFile);
-    QAction* browser = AddAction(
-        ID_KEY_LOG_BROWSER, QStringLiteral("鍵ログ付きでブラウザを起動"),
-        QStringLiteral("HTTPS の鍵を Quorvex だけが読める鍵ログに書き出すブラウザを、新しい"
-                       "プロファイルで起動します\n鍵ログ付きでブラウザを起動"));
-    connect(browser, &QAction::triggered, this, &CMainFrame::OnStartKeyLogBrowser);
-    CreateRequestContextActions();
-    QAction* downloadLimit = AddAction(
-        ID_DOWNLOAD_LIMIT, QStringLiteral("同時ダウンロード数(&D)..."),
-        QStringLiteral("同時に実行するダウンロードの数を設定します。超えた分は順番を待ちます"
-                       "\n同時ダウンロード数"));
-    connect(downloadLimit, &QAction::triggered, this, &CMainFrame::OnDownloadLimit);
-
-    QAction* viewToolBar = AddAction(
-        ID_VIEW_TOOLBAR, QStringLiteral("ツール バー(&T)"),
-        QStringLiteral("ツール バーの表示/非表示を切り替えます\nツール バーの表示切り替え"));
-    QAction* viewStatusBar =
-        AddAction(ID_VIEW_STATUS_BAR, QStringLiteral("ステータス バー(&S)"),
-                  QStringLiteral(
-                      "ステータス バーの表示/非表示を切り替えます\nステータス バーの表示切り替え"));
-    QAction* viewTree = AddAction(ID_VIEW_TREEBAR, QStringLiteral("ツール　バー"));
-    for (QAction* act : {viewToolBar, viewStatusBar, viewTree}) {
-        act->setCheckable(true);
-    }
-    connect(viewToolBar, &QAction::triggered, this, [this] {
-        toolBar_->setVisible(toolBar_->isHidden());
-        UpdateCommandUI();
-    });
-    connect(viewStatusBar, &QAction::triggered, this, [this] {
-        statusBar()->setVisible(statusBar()->isHidden());
-        UpdateCommandUI();
-    });
-    connect(viewTree, &QAction::triggered, this, &CMainFrame::OnViewTreeBar);
-
-    AddAction(ID_APP_ABOUT, QStringLiteral("バージョン情報 Quorvex(&A)..."),
-              QStringLiteral("プログラムの情報、バージョンを表示します\nバージョン情報"));
-
-    QAction* fileNew = AddAction(ID_FILE_NEW, QStringLiteral("新規作成(&N)"),
-                                 QStringLiteral("新規にファイルを作成します\n新規作成"));
-    fileNew->setIcon(ToolbarIcons::fileNew());
-    fileNew->setShortcut(QKeySequence(QStringLiteral("Ctrl+N")));
-    QAction* fileOpen = AddAction(ID_FILE_OPEN, QStringLiteral("開く(&O)..."),
-                                  QStringLiteral("既存のファイルを開きます\n開く"));
-    fileOpen->setIcon(ToolbarIcons::fileOpen());
-    fileOpen->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
-    QAction* fileSave =
-        AddAction(ID_FILE_SAVE, QStringLiteral("上書き保存(&S)"),
-                  QStringLiteral("アクティブなドキュメントを保存します\n上書き保存"));
-    fileSave->setIcon(ToolbarIcons::fileSave());
-    fileSave->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
-    connect(fileSave, &QAction::triggered, this, &CMainFrame::OnFileSave);
-
-    QAction* copyUrl = AddAction(ID_COPY_URL, QStringLiteral("URLをコピー"));
-    copyUrl->setShortcut(QKeySequence(QStringLiteral("Ctrl+C")));
-    connect(copyUrl, &QAction::triggered, this, &CMainFrame::OnCopyUrl);
-
-    // Accelerators of commands that nothing handles: they exist, and stay disabled.
-    AddAction(ID_FILE_PRINT, QString())->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
-    AddAction(ID_NEXT_PANE, QString())->setShortcut(QKeySequence(QStringLiteral("F6")));
-    AddAction(ID_PREV_PANE, QString())->setShortcut(QKeySequence(QStringLiteral("Shift+F6")));
-    AddAction(ID_FILE_PRINT_SETUP, QString());
-
-    for (auto& [id, act] : actions_) {
-        connect(act, &QAction::triggered, this, [this] { UpdateCommandUI(); });
-    }
+void CMainFrame::OnViewStatusBar() {
+    statusBar()->setVisible(statusBar()->isHidden());
+    UpdateCommandUI();
 }
 
 void CMainFrame::CreateMenus() {

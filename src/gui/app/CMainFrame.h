@@ -11,6 +11,7 @@
 #include "gui/app/CommandIds.h"
 #include "gui/app/FrameServices.h"
 
+struct ActionRow;
 class CQuorvexDoc;
 class CTreeArea;
 class KeyLockState;
@@ -58,6 +59,8 @@ class CMainFrame : public QMainWindow {
 
     void OnStartMonitoring();
     void OnStopMonitoring();
+    void OnViewToolBar();
+    void OnViewStatusBar();
     void OnViewTreeBar();
     void OnCopyUrl();
     void OnSettings();
@@ -113,9 +116,15 @@ class CMainFrame : public QMainWindow {
                      const QString& current,
                      const std::function<bool(const QString& text, QString& error)>& accept);
 
+    void CreateView();
+    // Every few moments: command states, status bar panes, caption, ended browsers.
+    void OnIdle();
     void CreateActions();
-    void CreateRequestContextActions();
-    QAction* AddAction(int commandId, const QString& text, const QString& prompt = QString());
+    // The row's action, kept under its command id and held by the window.
+    QAction* AddAction(const ActionRow& row);
+    void GroupMonitorActions();
+    // The Referer/User-Agent and cookie switches: as last set, given to the session.
+    void KeepRequestContextSwitches();
     void CreateMenus();
     bool CreateToolBar();
     bool CreateStatusBar();
