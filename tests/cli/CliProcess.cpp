@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -160,12 +161,16 @@ int CliProcess::Finish() {
     if (pid_ <= 0) {
         return -1;
     }
-    // A command that hangs is killed rather than hanging the test.
-    pid_t done = 0;
-    for (int i = 0; i < 100 && (done = waitpid(pid_, &status, WNOHANG)) == 0; ++i) {
-        usleep(50000);
+    // Its pidfd becomes readable when it exits; one that hangs is killed after a guard that
+    // only keeps a broken build from hanging the test.
+    constexpr int kHangGuardMs = 60'000;
+    const int exited = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+    pollfd fd{exited, POLLIN, 0};
+    const bool ended = exited >= 0 && ::poll(&fd, 1, kHangGuardMs) > 0;
+    if (exited >= 0) {
+        ::close(exited);
     }
-    if (done != pid_) {
+    if (!ended || waitpid(pid_, &status, 0) != pid_) {
         kill(pid_, SIGKILL);
         waitpid(pid_, &status, 0);
         pid_ = -1;

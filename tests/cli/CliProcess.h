@@ -26,7 +26,7 @@ class CliProcess {
     bool WaitForError(const std::string& text,
                       std::chrono::milliseconds timeout = std::chrono::seconds(20));
     // Reads the rest of the output and waits for the exit; the exit status, -1 when killed
-    // (a command still running after the output ends is killed after a few seconds).
+    // (a command that never exits is killed after a generous guard).
     int Finish();
 
     const std::vector<std::string>& lines() const { return lines_; }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@ class RecordingStreamList : public StreamList {
         const DetectedStream* record;
         int state;
         std::string size, progress, time, rate;
+        std::uint32_t mediaSeconds;
     };
 
     int addStream(const DetectedStream& /*record*/) override { return -1; }
@@ -25,7 +27,7 @@ class RecordingStreamList : public StreamList {
         std::lock_guard lock(mutex_);
         auto texts = TransferText::of(progress);
         refreshes_.push_back({&record, LoadDownloadState(record), texts.size, texts.progress,
-                              texts.time, texts.rate});
+                              texts.time, texts.rate, progress.mediaSeconds});
         refreshed_.notify_all();
         return 0;
     }
@@ -38,7 +40,7 @@ class RecordingStreamList : public StreamList {
                 return *it;
             }
         }
-        return {of, 0, {}, {}, {}, {}};
+        return {of, 0, {}, {}, {}, {}, 0};
     }
 
     // Until `count` refreshes came; the limit only keeps a broken worker from hanging a test.
@@ -46,6 +48,22 @@ class RecordingStreamList : public StreamList {
         std::unique_lock lock(mutex_);
         return refreshed_.wait_for(lock, std::chrono::seconds(10),
                                    [&] { return refreshes_.size() >= count; });
+    }
+
+    // Until a refresh of `of` satisfies `wanted`; the limit only keeps a broken worker from
+    // hanging a test.
+    template <typename Wanted>
+    bool waitFor(const DetectedStream* of, Wanted wanted,
+                 std::chrono::seconds limit = std::chrono::seconds(60)) {
+        std::unique_lock lock(mutex_);
+        return refreshed_.wait_for(lock, limit, [&] {
+            for (const auto& refresh : refreshes_) {
+                if (refresh.record == of && wanted(refresh)) {
+                    return true;
+                }
+            }
+            return false;
+        });
     }
 
     std::vector<Refresh> refreshes(const DetectedStream* of = nullptr) const {

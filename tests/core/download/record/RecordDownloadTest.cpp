@@ -9,7 +9,6 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include "RecordingStreamList.h"
 #include "TestDownloadHost.h"
@@ -36,8 +35,8 @@ struct RecordCase {
     Server server;
     const char* path;
     const char* suffix;  // of the target, which names the container
-    double abortAfter;   // seconds after the start (live: after its first packet); < 0:
-                         // left to end by itself
+    double abortAfter;   // stopped: a kept (live) one once it holds this many media seconds,
+                         // another once under way; < 0: left to end by itself
     long stallSeconds;
     bool answerLogin;
     Kind kind;
@@ -175,20 +174,6 @@ std::string ReadFile(const fs::path& file) {
     return all.str();
 }
 
-// Until the row shows a recorded duration ("N 秒"); false after a minute.
-bool WaitForRecording(const RecordingStreamList& list, const DetectedStream& record) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < until) {
-        for (const auto& refresh : list.refreshes(&record)) {
-            if (refresh.progress.ends_with("秒")) {
-                return true;
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
 class RecordDownloadTest : public ::testing::TestWithParam<RecordCase> {
   protected:
     void SetUp() override {
@@ -268,13 +253,12 @@ TEST_P(RecordDownloadTest, RecordsAsTheTableSays) {
     std::unique_ptr<DownloadWorker> worker = starter.Start(*record, target.string());
     ASSERT_TRUE(worker);
     if (c.abortAfter >= 0) {
-        // A live recording is stopped that long after its first packet, however slow the
-        // library is to join the stream.
-        if (c.kept) {
-            ASSERT_TRUE(WaitForRecording(list, *record));
-        }
-        std::this_thread::sleep_for(
-            std::chrono::milliseconds(static_cast<int>(c.abortAfter * 1000)));
+        // A live recording is stopped once it holds that much media, however slow the library
+        // is to join the stream; one with an end once it is under way.
+        using Refresh = RecordingStreamList::Refresh;
+        ASSERT_TRUE(list.waitFor(record.get(), [&c](const Refresh& refresh) {
+            return c.kept ? refresh.mediaSeconds >= c.abortAfter : refresh.progress.ends_with("%");
+        }));
         worker->Cancel();
     }
     ASSERT_TRUE(host.waitEnded(1, std::chrono::seconds(90)));
