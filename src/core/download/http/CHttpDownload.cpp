@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <optional>
@@ -26,8 +25,6 @@ namespace {
 
 using namespace DownloadMessages;
 
-// A server's status line keeps this much, so that a hostile one cannot grow the outcome.
-constexpr std::size_t kStatusLineLimit = 160;
 // A URL shown in a login prompt keeps this much (libcurl takes URLs of up to 8 MB).
 constexpr std::size_t kUrlShownLimit = 2048;
 
@@ -74,40 +71,13 @@ std::string NormalizeUrl(const std::string& url, std::string& scheme, std::strin
     return result;
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char a = text[i];
-        if (a >= 'A' && a <= 'Z') {
-            a = static_cast<char>(a - 'A' + 'a');
-        }
-        if (a != prefix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
-                             text.back() == '\n')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 // One line of libcurl's cookie list per "name=value" of a Cookie header, bound to `host`
 // exactly (no subdomains, any path, not only over https, for this session only).
 std::vector<std::string> CookieLines(std::string_view header, std::string_view host) {
     std::vector<std::string> lines;
     while (!header.empty()) {
         std::size_t end = header.find(';');
-        std::string_view pair = Trim(header.substr(0, end));
+        std::string_view pair = HttpResponseHeaders::trim(header.substr(0, end));
         header = end == std::string_view::npos ? std::string_view{} : header.substr(end + 1);
         std::size_t equals = pair.find('=');
         // A tab would split the line's fields; a pair without a name cannot be stored.
@@ -117,23 +87,12 @@ std::vector<std::string> CookieLines(std::string_view header, std::string_view h
         }
         std::string line(host);
         line += "\tFALSE\t/\tFALSE\t0\t";
-        line += Trim(pair.substr(0, equals));
+        line += HttpResponseHeaders::trim(pair.substr(0, equals));
         line += '\t';
-        line += Trim(pair.substr(equals + 1));
+        line += HttpResponseHeaders::trim(pair.substr(equals + 1));
         lines.push_back(std::move(line));
     }
     return lines;
-}
-
-// The realm="..." of an authentication challenge, empty when there is none.
-std::string RealmOf(std::string_view challenge) {
-    auto at = challenge.find("realm=\"");
-    if (at == std::string_view::npos) {
-        return {};
-    }
-    challenge.remove_prefix(at + 7);
-    auto end = challenge.find('"');
-    return std::string(challenge.substr(0, end == std::string_view::npos ? challenge.size() : end));
 }
 
 }  // namespace
@@ -374,7 +333,7 @@ void CHttpDownload::RunTransfer(CURL* easy) {
         result = CheckBodyLength(result);
         long connectStatus = 0;
         curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
-        long status = connectStatus == 407 ? 407 : status_;
+        long status = connectStatus == 407 ? 407 : response_.status();
         if (tryStarted_ && result == CURLE_OK) {
             EndTransfer();
             return;
@@ -494,8 +453,9 @@ bool CHttpDownload::WaitBeforeRetry(long status) {
     if ((!tryStarted_ && status == 206) || overlong_) {
         validator_.clear();
     }
-    const long waitMillis = HttpRetryRule::WaitMillis(options_.retryDelayMillis, try_, status,
-                                                      retryAfter_, options_.maxRetryAfterSeconds);
+    const long waitMillis =
+        HttpRetryRule::WaitMillis(options_.retryDelayMillis, try_, status,
+                                  response_.retryAfterSeconds(), options_.maxRetryAfterSeconds);
     ++try_;
     TransferProgress& shown = reporter_.progress();
     shown.stage = TransferProgress::Stage::kRetrying;
@@ -526,14 +486,11 @@ bool CHttpDownload::WaitBeforeRetry(long status) {
 }
 
 int CHttpDownload::PerformOnce(CURL* easy) {
-    status_ = 0;
-    headersOpen_ = false;
+    response_.beginRequest();
     statusRejected_ = false;
     tryStarted_ = false;
     tryDone_ = false;
     overlong_ = false;
-    realm_.clear();
-    statusLine_.clear();
     curlError_[0] = '\0';
     if (curl_multi_add_handle(multi_, easy) != CURLM_OK) {
         return CURLE_OUT_OF_MEMORY;
@@ -578,8 +535,8 @@ bool CHttpDownload::AskLogin(CURL* easy, long status, bool& askedServer, bool& a
     curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
     const std::string answered = effective != nullptr ? effective : url_;
     DownloadHost::Credentials credentials;
-    if (!reporter_.host().askLogin({status, PrintableText(answered, kUrlShownLimit), realm_},
-                                   credentials)) {
+    if (!reporter_.host().askLogin(
+            {status, PrintableText(answered, kUrlShownLimit), response_.realm()}, credentials)) {
         return false;
     }
     if (status == 407) {
@@ -628,11 +585,12 @@ std::string CHttpDownload::CurlDetail(int curlCode) const {
     if (text.empty()) {
         text = curl_easy_strerror(static_cast<CURLcode>(curlCode));
     }
-    return std::string(Trim(text));
+    return std::string(HttpResponseHeaders::trim(text));
 }
 
 std::string CHttpDownload::StatusDetail(long status) const {
-    return statusLine_.empty() ? "HTTP status " + std::to_string(status) : statusLine_;
+    const std::string& line = response_.statusLine();
+    return line.empty() ? "HTTP status " + std::to_string(status) : line;
 }
 
 std::size_t CHttpDownload::OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
@@ -646,60 +604,9 @@ std::size_t CHttpDownload::OnBody(char* data, std::size_t size, std::size_t coun
 // Follows the headers of each response (redirects and interim answers included) so that the
 // transfer starts exactly at the body of the final 200.
 std::size_t CHttpDownload::HandleHeader(const char* data, std::size_t length) {
-    std::string_view line(data, length);
-    if (StartsWithNoCase(line, "http/")) {
-        status_ = 0;
-        lengthKnown_ = false;
-        contentLength_ = 0;
-        headersOpen_ = true;
-        etag_.clear();
-        lastModified_.clear();
-        contentRange_.clear();
-        contentType_.clear();
-        retryAfter_ = -1;
-        statusLine_ = PrintableText(Trim(line), kStatusLineLimit);
-        auto space = line.find(' ');
-        if (space != std::string_view::npos) {
-            std::string_view code = line.substr(space + 1, 3);
-            std::from_chars(code.data(), code.data() + code.size(), status_);
-        }
-        return length;
-    }
-    if (!headersOpen_) {
-        return length;
-    }
-    if (Trim(line).empty()) {
-        headersOpen_ = false;
-        if (!tryStarted_ && !BeginTry()) {
-            return 0;
-        }
-        return length;
-    }
-    if (StartsWithNoCase(line, "content-length:")) {
-        std::string_view value = Trim(line.substr(15));
-        std::uint64_t parsed = 0;
-        auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), parsed);
-        lengthKnown_ = ec == std::errc() && end == value.data() + value.size() && !value.empty();
-        contentLength_ = lengthKnown_ ? parsed : 0;
-    } else if (StartsWithNoCase(line, "etag:")) {
-        etag_ = PrintableText(Trim(line.substr(5)), kStatusLineLimit);
-    } else if (StartsWithNoCase(line, "last-modified:")) {
-        lastModified_ = PrintableText(Trim(line.substr(14)), kStatusLineLimit);
-    } else if (StartsWithNoCase(line, "content-type:")) {
-        contentType_ = PrintableText(Trim(line.substr(13)), kStatusLineLimit);
-    } else if (StartsWithNoCase(line, "content-range:")) {
-        contentRange_ = std::string(Trim(line.substr(14)));
-    } else if (StartsWithNoCase(line, "retry-after:")) {
-        std::string_view value = Trim(line.substr(12));
-        long seconds = 0;
-        auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
-        retryAfter_ =
-            ec == std::errc() && end == value.data() + value.size() && seconds >= 0 ? seconds : -1;
-    } else if (StartsWithNoCase(line, "www-authenticate:") ||
-               StartsWithNoCase(line, "proxy-authenticate:")) {
-        if (realm_.empty()) {
-            realm_ = RealmOf(line);
-        }
+    const bool headersEnded = response_.take(std::string_view(data, length));
+    if (headersEnded && !tryStarted_ && !BeginTry()) {
+        return 0;
     }
     return length;
 }
@@ -711,13 +618,14 @@ std::size_t CHttpDownload::HandleHeader(const char* data, std::size_t length) {
 // False only when the file could not be started over.
 bool CHttpDownload::BeginTry() {
     // A playlist named like any file is known by its type: it is recorded instead.
-    if (status_ == 200 && !transferStarted_ && options_.recordPlaylists) {
-        handOverKind_ = RecordKinds::OfContentType(contentType_);
+    const long status = response_.status();
+    if (status == 200 && !transferStarted_ && options_.recordPlaylists) {
+        handOverKind_ = RecordKinds::OfContentType(response_.contentType());
         if (handOverKind_ != RecordKind::kNone) {
             return false;
         }
     }
-    if (status_ == 200) {
+    if (status == 200) {
         if (received_ > 0) {
             if (int error = file_.StartOver(); error != 0) {
                 writeError_ = error;
@@ -727,11 +635,12 @@ bool CHttpDownload::BeginTry() {
         }
         // libcurl lets chunks override a Content-Length; a server that sends both must still
         // keep to the length it announced.
-        totalKnown_ = lengthKnown_;
-        totalLength_ = totalKnown_ ? contentLength_ : 0;
+        const std::optional<std::uint64_t> length = response_.contentLength();
+        totalKnown_ = length.has_value();
+        totalLength_ = length.value_or(0);
         // Weak validators do not promise the same bytes: such a file is not continued.
-        validator_ = !etag_.empty() && !etag_.starts_with("W/") ? etag_ : lastModified_;
-    } else if (status_ != 206 || !rangeAsked_) {
+        validator_ = response_.rangeValidator();
+    } else if (status != 206 || !rangeAsked_) {
         return true;  // not the file: the body is refused
     } else if (std::optional<std::uint64_t> total = ContinuedTotal()) {
         totalKnown_ = true;
@@ -749,31 +658,12 @@ bool CHttpDownload::BeginTry() {
 // written and ends at the end of the file, of the file's length when that is known; nullopt for
 // any other.
 std::optional<std::uint64_t> CHttpDownload::ContinuedTotal() const {
-    std::string_view range = contentRange_;
-    if (!StartsWithNoCase(range, "bytes ")) {
+    const std::optional<HttpResponseHeaders::ByteRange> range = response_.contentRange();
+    if (!range || range->first != received_ || range->last < range->first ||
+        range->last + 1 != range->total || (totalKnown_ && range->total != totalLength_)) {
         return std::nullopt;
     }
-    range.remove_prefix(6);
-    std::uint64_t first = 0;
-    std::uint64_t last = 0;
-    std::uint64_t total = 0;
-    auto [afterFirst, e1] = std::from_chars(range.data(), range.data() + range.size(), first);
-    if (e1 != std::errc() || afterFirst == range.data() + range.size() || *afterFirst != '-') {
-        return std::nullopt;
-    }
-    auto [afterLast, e2] = std::from_chars(afterFirst + 1, range.data() + range.size(), last);
-    if (e2 != std::errc() || afterLast == range.data() + range.size() || *afterLast != '/') {
-        return std::nullopt;
-    }
-    auto [end, e3] = std::from_chars(afterLast + 1, range.data() + range.size(), total);
-    if (e3 != std::errc() || end != range.data() + range.size()) {
-        return std::nullopt;
-    }
-    if (first != received_ || last < first || last + 1 != total ||
-        (totalKnown_ && total != totalLength_)) {
-        return std::nullopt;
-    }
-    return total;
+    return range->total;
 }
 
 std::size_t CHttpDownload::HandleBody(const char* data, std::size_t length) {
@@ -781,7 +671,7 @@ std::size_t CHttpDownload::HandleBody(const char* data, std::size_t length) {
         return 0;  // the block in hand is not written
     }
     if (!tryStarted_) {
-        if (status_ == 401 || status_ == 407) {
+        if (response_.status() == 401 || response_.status() == 407) {
             return length;  // the refusal's body is read away before asking for a login
         }
         statusRejected_ = true;

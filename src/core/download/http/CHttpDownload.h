@@ -17,6 +17,7 @@
 #include "core/download/common/ProgressState.h"
 #include "core/download/common/RequestContext.h"
 #include "core/download/http/HttpDownloadOptions.h"
+#include "core/download/http/HttpResponseHeaders.h"
 #include "core/download/record/RecordKind.h"
 #include "core/file/AsideFile.h"
 
@@ -124,12 +125,7 @@ class CHttpDownload : public DownloadWorker {
     RecordKind handOverKind_ = RecordKind::kNone;
 
     // Worker-thread state of the current request.
-    long status_ = 0;
-    bool headersOpen_ = false;
-    bool lengthKnown_ = false;
-    std::uint64_t contentLength_ = 0;
-    std::string realm_;
-    std::string statusLine_;  // of the last response, without control bytes
+    HttpResponseHeaders response_;
     char curlError_[CURL_ERROR_SIZE] = {};
     curl_slist* headers_ = nullptr;     // the fixed request headers
     curl_slist* tryHeaders_ = nullptr;  // the fixed ones and the If-Range of this try
@@ -138,12 +134,7 @@ class CHttpDownload : public DownloadWorker {
     bool tryDone_ = false;     // libcurl ended this try itself, not a cancel or pause
     bool overlong_ = false;    // this try's body ran past its announced length
     bool rangeAsked_ = false;
-    std::string validator_;     // strong ETag or Last-Modified of the file being written
-    std::string etag_;          // of the last response
-    std::string lastModified_;  // of the last response
-    std::string contentRange_;  // of the last response
-    std::string contentType_;   // of the last response
-    long retryAfter_ = -1;      // seconds, of the last response; -1 none
+    std::string validator_;  // strong ETag or Last-Modified of the file being written
     std::uint64_t totalLength_ = 0;
     bool totalKnown_ = false;
     bool transferStarted_ = false;
