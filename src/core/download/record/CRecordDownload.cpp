@@ -18,6 +18,7 @@
 #include "core/download/DownloadMessages.h"
 #include "core/download/PrintableText.h"
 #include "core/download/record/PlaylistProbe.h"
+#include "core/download/record/RecordLoginUrl.h"
 #include "core/download/record/RecordMessages.h"
 #include "core/download/record/RecordPipeFormat.h"
 #include "core/download/record/RecordPipeReader.h"
@@ -41,55 +42,6 @@ constexpr auto kHangGrace = std::chrono::seconds(30);
 constexpr auto kStopGrace = std::chrono::seconds(15);
 // A recorder that said its last word has this long to exit.
 constexpr auto kExitGrace = std::chrono::seconds(5);
-
-// Percent-encodes a login part for the URL's user-information.
-std::string EncodedLoginPart(std::string_view text) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string encoded;
-    for (char c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
-            (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' || c == '~') {
-            encoded += c;
-        } else {
-            encoded += '%';
-            encoded += hex[byte >> 4];
-            encoded += hex[byte & 15];
-        }
-    }
-    return encoded;
-}
-
-// Where a URL's authority starts and where its host starts within it (behind any login);
-// nullopt for a URL without "://".
-struct Authority {
-    std::size_t start;
-    std::size_t host;
-};
-
-std::optional<Authority> AuthorityOf(const std::string& url) {
-    std::size_t schemeEnd = url.find("://");
-    if (schemeEnd == std::string::npos) {
-        return std::nullopt;
-    }
-    std::size_t authority = schemeEnd + 3;
-    std::size_t authorityEnd = url.find_first_of("/?#", authority);
-    std::size_t at = url.rfind('@', authorityEnd == std::string::npos ? url.size() : authorityEnd);
-    return Authority{authority, at != std::string::npos && at >= authority ? at + 1 : authority};
-}
-
-// The URL with `login` ("user:password", encoded) in place of any login it held.
-std::string WithLogin(const std::string& url, const std::string& login) {
-    const std::optional<Authority> authority = AuthorityOf(url);
-    return authority ? url.substr(0, authority->start) + login + "@" + url.substr(authority->host)
-                     : url;
-}
-
-// The URL without its login, for prompts and messages.
-std::string WithoutLogin(const std::string& url) {
-    const std::optional<Authority> authority = AuthorityOf(url);
-    return authority ? url.substr(0, authority->start) + url.substr(authority->host) : url;
-}
 
 // The words for what the recorder reports; null for an ending that needs none.
 const char* TemplateOf(Cause cause) {
@@ -427,12 +379,12 @@ void CRecordDownload::TakeProgress(std::uint64_t written, std::int64_t recordedM
 // The login the server asks for, through the same prompt as a web download's.
 bool CRecordDownload::AskLogin(std::string& url) {
     DownloadHost::Credentials credentials;
-    DownloadHost::LoginRequest request{401, PrintableText(WithoutLogin(url), kUrlShownLimit), ""};
+    DownloadHost::LoginRequest request{
+        401, PrintableText(RecordLoginUrl::withoutLogin(url), kUrlShownLimit), ""};
     if (!reporter_.host().askLogin(request, credentials)) {
         return false;
     }
-    url = WithLogin(
-        url, EncodedLoginPart(credentials.user) + ":" + EncodedLoginPart(credentials.password));
+    url = RecordLoginUrl::withLogin(url, credentials.user, credentials.password);
     return true;
 }
 
