@@ -14,6 +14,7 @@ extern "C" {
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "core/download/PrintableText.h"
@@ -297,20 +298,24 @@ bool MediaRecorder::Copy() {
         return false;
     }
     bool holding = false;
+    const std::optional<int> lastRead = ReadAndHold(packet, held, holding);
+    // Only a clean end of the media makes the last packet whole for sure.
+    const bool failed = !lastRead || (holding && EndedCleanly(*lastRead) && !WriteHeld(held));
+    av_packet_free(&packet);
+    av_packet_free(&held);
+    if (failed) {
+        return false;
+    }
+    Report();
+    DecideEnding(*lastRead);
+    return ending_.outcome == Outcome::kRecorded;
+}
+
+// Reads until the media end, fail or are stopped, writing each packet once the next one came;
+// the last one read stays in `held` while `holding`. The last read's result, or nullopt when
+// a packet could not be written (the recording has then failed).
+std::optional<int> MediaRecorder::ReadAndHold(AVPacket* packet, AVPacket* held, bool& holding) {
     int result = 0;
-    bool failed = false;
-    auto writeHeld = [&] {
-        const bool written = WritePacket(held);
-        av_packet_unref(held);
-        holding = false;
-        if (!written) {
-            Fail(Cause::kTransferFailed, writeError_ != 0 ? writeError_ : EIO,
-                 writeError_ != 0 ? std::strerror(writeError_) : LibraryMessages::lastLine());
-            return false;
-        }
-        wrote_ = true;
-        return true;
-    };
     while (!Stopped()) {
         result = av_read_frame(input_, packet);
         if (result < 0) {
@@ -318,9 +323,9 @@ bool MediaRecorder::Copy() {
         }
         lastInputMicros_ = av_gettime_relative();
         if (holding) {
-            if (!writeHeld()) {
-                failed = true;
-                break;
+            holding = false;
+            if (!WriteHeld(held)) {
+                return std::nullopt;
             }
             // Told once something is in the file: a stop asked on seeing it keeps the file.
             Report();
@@ -331,20 +336,31 @@ bool MediaRecorder::Copy() {
             break;
         }
     }
-    // Only a clean end of the media makes the last packet whole for sure.
-    const bool cleanEnd = !failed && result == AVERROR_EOF && !cancelled_ && !stalled_ &&
-                          LibraryMessages::segmentFailures() == 0 && !InputGate::exceeded() &&
-                          request_.kind != RecordKind::kRtsp;
-    if (holding && cleanEnd && !writeHeld()) {
-        failed = true;
-    }
-    av_packet_free(&packet);
-    av_packet_free(&held);
-    if (failed) {
+    return result;
+}
+
+bool MediaRecorder::WriteHeld(AVPacket* held) {
+    const bool written = WritePacket(held);
+    av_packet_unref(held);
+    if (!written) {
+        Fail(Cause::kTransferFailed, writeError_ != 0 ? writeError_ : EIO,
+             writeError_ != 0 ? std::strerror(writeError_) : LibraryMessages::lastLine());
         return false;
     }
-    Report();
+    wrote_ = true;
+    return true;
+}
 
+// The media came to their end with nothing stopped, failed or cut short: an RTSP session has
+// no end of its own.
+bool MediaRecorder::EndedCleanly(int lastRead) const {
+    return lastRead == AVERROR_EOF && !cancelled_ && !stalled_ &&
+           LibraryMessages::segmentFailures() == 0 && !InputGate::exceeded() &&
+           request_.kind != RecordKind::kRtsp;
+}
+
+// How the recording ended once the reading stopped: kept, cancelled or failed, and why.
+void MediaRecorder::DecideEnding(int lastRead) {
     if (InputGate::exceeded()) {
         FailOrKeep(Cause::kTooLarge, EFBIG, TooLargeDetail());
     } else if (LibraryMessages::segmentFailures() > 0) {
@@ -362,7 +378,7 @@ bool MediaRecorder::Copy() {
         } else {
             Fail(Cause::kTransferFailed, ETIMEDOUT, detail);
         }
-    } else if (result == AVERROR_EOF) {
+    } else if (lastRead == AVERROR_EOF) {
         // A live playlist that gained its end is complete; a session that closes is not.
         if (request_.kind == RecordKind::kRtsp && wrote_) {
             EndRecorded(Cause::kServerClosed, ECONNRESET, "the server ended the session");
@@ -372,11 +388,10 @@ bool MediaRecorder::Copy() {
             Fail(Cause::kTransferFailed, EIO, "the stream holds no media");
         }
     } else {
-        long code = StatusOf(result);
-        FailOrKeep(Cause::kTransferFailed, code != 0 ? code : ErrnoOf(result),
-                   LibraryDetail(result));
+        long code = StatusOf(lastRead);
+        FailOrKeep(Cause::kTransferFailed, code != 0 ? code : ErrnoOf(lastRead),
+                   LibraryDetail(lastRead));
     }
-    return ending_.outcome == Outcome::kRecorded;
 }
 
 // Moves the packet into the output's stream and time base, starting the file at zero and

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,10 @@ class MediaRecorder {
     bool ChooseStreams();
     bool OpenOutput();
     bool Copy();
+    std::optional<int> ReadAndHold(AVPacket* packet, AVPacket* held, bool& holding);
+    bool WriteHeld(AVPacket* held);
+    bool EndedCleanly(int lastRead) const;
+    void DecideEnding(int lastRead);
     bool WritePacket(AVPacket* packet);
     bool IsStartOfLive(const AVPacket& packet, AVRational inBase);
     void Close();
