@@ -136,7 +136,10 @@ StartResult CRecordDownload::Start(DetectedStream* record, const std::string& ur
         return StartResult::kCannotWrite;
     }
     if (recorderPath_.empty() || wakeRead_ < 0) {
-        reporter_.tell(kSetupFailed, ENOENT);
+        // The user learns which part is missing, not only a code.
+        reporter_.tell(kSetupFailed, ENOENT, FailureCause::kUnknown,
+                       recorderPath_.empty() ? "the recorder program (quorvex-record) was not found"
+                                             : "no pipe to stop the recording with");
         return StartResult::kNoResources;
     }
     reporter_.attach(*record);
