@@ -64,7 +64,7 @@ bool waitForBrowserOrSignal(KeyLogBrowser& browser, SignalPipe& signals) {
         if (::poll(fds, 2, timeout) < 0 && errno != EINTR) {
             return false;
         }
-        if (signals.Drain()) {
+        if (signals.drain()) {
             return true;
         }
     }

@@ -151,7 +151,7 @@ bool WaitForEnd(TerminalDownloadHost& host, SignalPipe& signals, DownloadWorker&
         if (host.ended()) {
             break;
         }
-        if (signals.Drain() && !interrupted) {
+        if (signals.drain() && !interrupted) {
             interrupted = true;
             host.Interrupt();
             worker.Cancel();

@@ -148,7 +148,7 @@ LoopEnd followCapture(const MonitorSession& session, RowPrinter& rows, const Wak
                          TerminalText::escaped(now.message).c_str());
             return LoopEnd::kCaptureFailed;
         }
-        if (signals.Drain() || rows.Full()) {
+        if (signals.drain() || rows.Full()) {
             return LoopEnd::kDone;
         }
         int waitMs = -1;
@@ -159,7 +159,7 @@ LoopEnd followCapture(const MonitorSession& session, RowPrinter& rows, const Wak
             }
             waitMs = static_cast<int>(std::min<long long>(left.count(), 1'000'000'000));
         }
-        wake.Wait(waitMs, signals.fd());
+        wake.wait(waitMs, signals.fd());
     }
 }
 
@@ -174,8 +174,8 @@ int watch(const CliArgs& args, const AdapterEntry& adapter,
         return args.fail("cannot create a pipe");
     }
     SessionCallbacks callbacks;
-    callbacks.rowsChanged = [&wake] { wake.Notify(); };
-    callbacks.captureStatus = [&wake](const CaptureStatus&, int) { wake.Notify(); };
+    callbacks.rowsChanged = [&wake] { wake.notify(); };
+    callbacks.captureStatus = [&wake](const CaptureStatus&, int) { wake.notify(); };
     MonitorSession session(std::move(callbacks));
     session.setSuffixTable(std::move(suffixes));
     session.setWatchedPorts(options.ports);

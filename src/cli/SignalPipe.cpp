@@ -52,7 +52,7 @@ SignalPipe::~SignalPipe() {
     close(readFd_);
 }
 
-bool SignalPipe::Drain() {
+bool SignalPipe::drain() {
     bool any = false;
     char buffer[64];
     while (read(readFd_, buffer, sizeof buffer) > 0) {

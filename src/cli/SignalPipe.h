@@ -13,7 +13,7 @@ class SignalPipe {
     bool ok() const { return readFd_ >= 0; }
     int fd() const { return readFd_; }
     // Reads away what the handler wrote; true when a signal had arrived.
-    bool Drain();
+    bool drain();
 
   private:
     int readFd_ = -1;

@@ -19,13 +19,13 @@ WakeUpPipe::~WakeUpPipe() {
     }
 }
 
-void WakeUpPipe::Notify() const {
+void WakeUpPipe::notify() const {
     char byte = 1;
     // A full pipe already holds a wake-up; nothing is lost by dropping this one.
     [[maybe_unused]] ssize_t written = ::write(writeEnd_, &byte, 1);
 }
 
-void WakeUpPipe::Wait(int timeoutMs, int otherFd) const {
+void WakeUpPipe::wait(int timeoutMs, int otherFd) const {
     pollfd entries[2] = {{readEnd_, POLLIN, 0}, {otherFd, POLLIN, 0}};
     ::poll(entries, otherFd >= 0 ? 2 : 1, timeoutMs);
     char buffer[256];

@@ -11,11 +11,11 @@ class WakeUpPipe {
 
     bool ok() const { return readEnd_ >= 0; }
 
-    void Notify() const;
+    void notify() const;
 
     // Waits until notified, `otherFd` (if not -1) is readable, or `timeoutMs` passes (-1: no
     // limit); then drains this pipe.
-    void Wait(int timeoutMs, int otherFd = -1) const;
+    void wait(int timeoutMs, int otherFd = -1) const;
 
   private:
     int readEnd_ = -1;

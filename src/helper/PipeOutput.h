@@ -23,7 +23,7 @@ class PipeOutput : public PacketReceiver {
     void OnCaptureStatus(const CaptureStatus& status) override;
     bool WriteStatistics(const CPacketCapture::Statistics& counts);
 
-    bool failed() const { return failed_.load(); }
+    bool Failed() const { return failed_.load(); }
 
   private:
     static constexpr std::size_t kFlushAt = 64 * 1024;

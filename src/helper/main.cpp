@@ -98,5 +98,5 @@ int main(int argc, char** argv) {
     waitForTheEnd(wake[0], capture, output);
     capture.Stop();
     output.WriteStatistics(capture.LastStatistics());
-    return output.failed() ? 1 : 0;
+    return output.Failed() ? 1 : 0;
 }

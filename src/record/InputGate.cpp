@@ -107,7 +107,7 @@ AVDictionary* OptionsFor(const std::string& url, AVDictionary** asked) {
 
 int OpenThroughGate(AVFormatContext* context, AVIOContext** pb, const char* url, int flags,
                     AVDictionary** asked) {
-    if (url == nullptr || (flags & AVIO_FLAG_WRITE) != 0 || !InputGate::Allows(url)) {
+    if (url == nullptr || (flags & AVIO_FLAG_WRITE) != 0 || !InputGate::allows(url)) {
         av_log(context, AV_LOG_WARNING, "refused to open %s\n", url != nullptr ? url : "(nothing)");
         return AVERROR(EPERM);
     }
@@ -140,16 +140,16 @@ void CloseThroughGate(AVFormatContext*, AVIOContext* pb) {
 
 }  // namespace
 
-void InputGate::Configure(Settings settings) {
+void InputGate::configure(Settings settings) {
     gSettings = std::move(settings);
 }
 
-void InputGate::Guard(AVFormatContext* input) {
+void InputGate::guard(AVFormatContext* input) {
     input->io_open = OpenThroughGate;
     input->io_close = CloseThroughGate;
 }
 
-bool InputGate::Allows(std::string_view url) {
+bool InputGate::allows(std::string_view url) {
     if (StartsWithNoCase(url, "crypto+")) {
         url.remove_prefix(7);
     }

@@ -27,12 +27,12 @@ class InputGate {
     static constexpr std::size_t kPlaylistLimit = 4 * 1024 * 1024;
     static constexpr const char* kSystemAuthorities = "/etc/ssl/certs/ca-certificates.crt";
 
-    static void Configure(Settings settings);
+    static void configure(Settings settings);
     // Routes `input`'s opens and closes through the gate; before avformat_open_input.
-    static void Guard(AVFormatContext* input);
+    static void guard(AVFormatContext* input);
 
     // Whether a URL may be opened at all.
-    static bool Allows(std::string_view url);
+    static bool allows(std::string_view url);
     // True once a playlist's text went past kPlaylistLimit.
     static bool exceeded();
 };

@@ -81,7 +81,7 @@ void OnXmlError(void*, xmlErrorPtr error) {
 
 }  // namespace
 
-void LibraryMessages::Install() {
+void LibraryMessages::install() {
     av_log_set_callback(OnLibraryLog);
     xmlSetGenericErrorFunc(nullptr, OnXmlGenericError);
     xmlSetStructuredErrorFunc(nullptr, OnXmlError);

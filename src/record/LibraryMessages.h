@@ -8,7 +8,7 @@
 class LibraryMessages {
   public:
     // Takes over both libraries' messages; once, before the first library call.
-    static void Install();
+    static void install();
 
     // The last complaint (a warning or worse), cut to a detail's length.
     static std::string lastLine();

@@ -123,7 +123,7 @@ bool MediaRecorder::Open() {
         return false;
     }
     input_->interrupt_callback = {&MediaRecorder::OnInterrupt, this};
-    InputGate::Guard(input_);
+    InputGate::guard(input_);
     lastInputMicros_ = av_gettime_relative();
     AVDictionary* settings = nullptr;
     const std::string timeout = std::to_string(std::int64_t{request_.stallSeconds} * 1000000);

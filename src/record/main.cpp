@@ -53,7 +53,7 @@ int main() {
                     "cannot confine the recorder (" + failure + ")"});
         return 1;
     }
-    LibraryMessages::Install();
+    LibraryMessages::install();
     avformat_network_init();
     InputGate::Settings settings;
     settings.userAgent = request.userAgent;
@@ -61,7 +61,7 @@ int main() {
     settings.caFile = request.caFile;
     settings.proxy = request.proxy;
     settings.stallMicros = std::int64_t{request.stallSeconds} * 1000000;
-    InputGate::Configure(settings);
+    InputGate::configure(settings);
     RecordEnding ending;
     {
         MediaRecorder recorder(request, kOutputFd, parent);

@@ -65,7 +65,7 @@ TEST(PipeOutput, CollectedPacketsGoOutInOrderBeforeAnyReport) {
         }
         EXPECT_TRUE(output.WriteStatistics({5, 0, 5}));
         expected.push_back(Result::kStatistics);
-        EXPECT_FALSE(output.failed());
+        EXPECT_FALSE(output.Failed());
     }
     ::close(pipeFds[1]);
 

@@ -39,7 +39,7 @@ class HelperCaptureEngine : public CaptureEngine {
     CPacketCapture::Statistics LastStatistics() const override;
 
     // The running helper's process id; -1 when none runs (for tests).
-    pid_t helperPid() const { return helperPid_.load(); }
+    pid_t HelperPid() const { return helperPid_.load(); }
 
   private:
     enum class Ending { kStopped, kHelperEnded, kMalformed, kReadFailed, kOutOfMemory };

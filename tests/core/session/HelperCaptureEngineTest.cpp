@@ -152,7 +152,7 @@ TEST_F(HelperCaptureEngineTest, ABrokenOrHostileHelperIsACaptureFailureNeverAHan
         EXPECT_EQ(end->cause, c.cause);
         engine.Stop();
         EXPECT_EQ(receiver.Packets(), c.packets);
-        EXPECT_EQ(engine.helperPid(), -1);
+        EXPECT_EQ(engine.HelperPid(), -1);
         EXPECT_EQ(engine.Status().state, CaptureStatus::kIdle);
     }
 }
@@ -188,10 +188,10 @@ TEST_F(HelperCaptureEngineTest, StopEndsAndReapsTheHelper) {
         HelperCaptureEngine engine(receiver, standIn(c.name, c.script));
         engine.Start(AdapterEntry{});
         ASSERT_TRUE(receiver.WaitForRunning());
-        const pid_t pid = engine.helperPid();
+        const pid_t pid = engine.HelperPid();
         ASSERT_GT(pid, 0);
         engine.Stop();
-        EXPECT_EQ(engine.helperPid(), -1);
+        EXPECT_EQ(engine.HelperPid(), -1);
         errno = 0;
         EXPECT_EQ(::kill(pid, 0), -1);  // reaped: the id is gone
         EXPECT_EQ(errno, ESRCH);
