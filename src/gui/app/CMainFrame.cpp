@@ -117,7 +117,7 @@ CMainFrame::~CMainFrame() {
     treeBar_ = nullptr;
 }
 
-bool CMainFrame::isMonitoring() const {
+bool CMainFrame::IsMonitoring() const {
     return session_->isCapturing();
 }
 
@@ -156,8 +156,8 @@ void CMainFrame::CreateView() {
     if (view_ == nullptr) {
         return;
     }
-    setCentralWidget(view_->widget());
-    view_->onRowsRemoved([this] {
+    setCentralWidget(view_->Widget());
+    view_->OnRowsRemoved([this] {
         if (document_ != nullptr) {
             document_->SetModifiedFlag();
         }
@@ -177,12 +177,12 @@ void CMainFrame::OnIdle() {
     }
 }
 
-QAction* CMainFrame::action(int commandId) const {
+QAction* CMainFrame::Action(int commandId) const {
     auto it = actions_.find(commandId);
     return it == actions_.end() ? nullptr : it->second;
 }
 
-QMenu* CMainFrame::menu(int index) const {
+QMenu* CMainFrame::Menu(int index) const {
     return index >= 0 && index < static_cast<int>(menus_.size()) ? menus_[index] : nullptr;
 }
 
@@ -317,7 +317,7 @@ void CMainFrame::CreateActions() {
     }
     GroupMonitorActions();
     for (int id : {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_VIEW_TREEBAR}) {
-        action(id)->setCheckable(true);
+        Action(id)->setCheckable(true);
     }
     KeepRequestContextSwitches();
     // After each command's own handler: the menus and toolbar show what it left.
@@ -331,7 +331,7 @@ void CMainFrame::GroupMonitorActions() {
     auto* group = new QActionGroup(this);
     group->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
     for (int id : {ID_MONITOR_START, ID_MONITOR_STOP}) {
-        QAction* act = action(id);
+        QAction* act = Action(id);
         act->setCheckable(true);
         act->setIconVisibleInMenu(false);
         group->addAction(act);
@@ -342,7 +342,7 @@ void CMainFrame::GroupMonitorActions() {
 // User-Agent with a download (on unless turned off), and cookie reuse (off unless turned on).
 void CMainFrame::KeepRequestContextSwitches() {
     QSettings settings;
-    QAction* context = action(ID_SEND_REQUEST_CONTEXT);
+    QAction* context = Action(ID_SEND_REQUEST_CONTEXT);
     context->setCheckable(true);
     context->setChecked(settings.value(kSendRequestContextKey, true).toBool());
     session_->setSendRequestContext(context->isChecked());
@@ -351,7 +351,7 @@ void CMainFrame::KeepRequestContextSwitches() {
         QSettings().setValue(kSendRequestContextKey, on);
     });
     // Off by default: on a shared network a captured cookie is someone else's login.
-    QAction* cookies = action(ID_COOKIE_REUSE);
+    QAction* cookies = Action(ID_COOKIE_REUSE);
     cookies->setCheckable(true);
     cookies->setChecked(settings.value(kCookieReuseKey, false).toBool());
     session_->setCookieReuse(cookies->isChecked());
@@ -373,40 +373,40 @@ void CMainFrame::OnViewStatusBar() {
 
 void CMainFrame::CreateMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
-    file->addAction(action(ID_MONITOR_START));
-    file->addAction(action(ID_MONITOR_STOP));
-    file->addAction(action(ID_KEY_LOG_BROWSER));
+    file->addAction(Action(ID_MONITOR_START));
+    file->addAction(Action(ID_MONITOR_STOP));
+    file->addAction(Action(ID_KEY_LOG_BROWSER));
     file->addSeparator();
-    file->addAction(action(ID_FILE_NEW));
-    file->addAction(action(ID_FILE_OPEN));
-    file->addAction(action(ID_FILE_SAVE));
-    file->addAction(action(ID_FILE_SAVE_AS));
+    file->addAction(Action(ID_FILE_NEW));
+    file->addAction(Action(ID_FILE_OPEN));
+    file->addAction(Action(ID_FILE_SAVE));
+    file->addAction(Action(ID_FILE_SAVE_AS));
     file->addSeparator();
-    file->addAction(action(ID_APP_EXIT));
-    recentFiles_ = new RecentFilesMenu(file, action(ID_APP_EXIT));
+    file->addAction(Action(ID_APP_EXIT));
+    recentFiles_ = new RecentFilesMenu(file, Action(ID_APP_EXIT));
 
     QMenu* edit = menuBar()->addMenu(QStringLiteral("編集(&E)"));
-    edit->addAction(action(ID_EDIT_UNDO));
+    edit->addAction(Action(ID_EDIT_UNDO));
     edit->addSeparator();
-    edit->addAction(action(ID_EDIT_CUT));
-    edit->addAction(action(ID_EDIT_COPY));
-    edit->addAction(action(ID_EDIT_PASTE));
+    edit->addAction(Action(ID_EDIT_CUT));
+    edit->addAction(Action(ID_EDIT_COPY));
+    edit->addAction(Action(ID_EDIT_PASTE));
     edit->addSeparator();
-    edit->addAction(action(ID_SETTINGS));
-    edit->addAction(action(ID_WATCHED_PORTS));
-    edit->addAction(action(ID_TLS_PORTS));
-    edit->addAction(action(ID_KEY_LOG_FILE));
-    edit->addAction(action(ID_SEND_REQUEST_CONTEXT));
-    edit->addAction(action(ID_COOKIE_REUSE));
-    edit->addAction(action(ID_DOWNLOAD_LIMIT));
+    edit->addAction(Action(ID_SETTINGS));
+    edit->addAction(Action(ID_WATCHED_PORTS));
+    edit->addAction(Action(ID_TLS_PORTS));
+    edit->addAction(Action(ID_KEY_LOG_FILE));
+    edit->addAction(Action(ID_SEND_REQUEST_CONTEXT));
+    edit->addAction(Action(ID_COOKIE_REUSE));
+    edit->addAction(Action(ID_DOWNLOAD_LIMIT));
 
     QMenu* view = menuBar()->addMenu(QStringLiteral("表示(&V)"));
-    view->addAction(action(ID_VIEW_TOOLBAR));
-    view->addAction(action(ID_VIEW_STATUS_BAR));
-    view->addAction(action(ID_VIEW_TREEBAR));
+    view->addAction(Action(ID_VIEW_TOOLBAR));
+    view->addAction(Action(ID_VIEW_STATUS_BAR));
+    view->addAction(Action(ID_VIEW_TREEBAR));
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
-    help->addAction(action(ID_APP_ABOUT));
+    help->addAction(Action(ID_APP_ABOUT));
 
     menus_ = {file, edit, view, help};
     for (QMenu* m : menus_) {
@@ -419,12 +419,12 @@ bool CMainFrame::CreateToolBar() {
     toolBar_->setObjectName(QStringLiteral("toolBar"));
     toolBar_->setIconSize(QSize(16, 15));
     toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
-    toolBar_->addAction(action(ID_FILE_NEW));
-    toolBar_->addAction(action(ID_FILE_OPEN));
-    toolBar_->addAction(action(ID_FILE_SAVE));
+    toolBar_->addAction(Action(ID_FILE_NEW));
+    toolBar_->addAction(Action(ID_FILE_OPEN));
+    toolBar_->addAction(Action(ID_FILE_SAVE));
     toolBar_->addSeparator();
-    toolBar_->addAction(action(ID_MONITOR_START));
-    toolBar_->addAction(action(ID_MONITOR_STOP));
+    toolBar_->addAction(Action(ID_MONITOR_START));
+    toolBar_->addAction(Action(ID_MONITOR_STOP));
     toolBar_->addSeparator();
     filterEdit_ = new QLineEdit(toolBar_);
     filterEdit_->setObjectName(QStringLiteral("filterEdit"));
@@ -433,7 +433,7 @@ bool CMainFrame::CreateToolBar() {
     filterEdit_->setMaximumWidth(240);
     connect(filterEdit_, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (view_ != nullptr) {
-            view_->setFilterText(text);
+            view_->SetFilterText(text);
         }
     });
     toolBar_->addWidget(filterEdit_);
@@ -532,15 +532,15 @@ QString CMainFrame::MonitoringText() const {
 }
 
 void CMainFrame::UpdateListStatus() {
-    readyLabel_->setText(isMonitoring() ? MonitoringText() : QStringLiteral("レディ"));
+    readyLabel_->setText(IsMonitoring() ? MonitoringText() : QStringLiteral("レディ"));
     const int total = session_->rowCount();
-    const int shown = view_ != nullptr ? view_->shownRowCount() : total;
+    const int shown = view_ != nullptr ? view_->ShownRowCount() : total;
     rowsLabel_->setText(
         shown == total
             ? QStringLiteral("%1 件").arg(CountText::of(total))
             : QStringLiteral("%1 / %2 件").arg(CountText::of(shown), CountText::of(total)));
-    if (view_ != nullptr && treeBar_ != nullptr && treeBar_->tree() != nullptr) {
-        treeBar_->tree()->SetTypeCounts(view_->typeCounts());
+    if (view_ != nullptr && treeBar_ != nullptr && treeBar_->Tree() != nullptr) {
+        treeBar_->Tree()->SetTypeCounts(view_->TypeCounts());
     }
 }
 
@@ -555,9 +555,9 @@ bool CMainFrame::CreateTreeBar() {
     treeBar_->setAllowedAreas(Qt::LeftDockWidgetArea);
     addDockWidget(Qt::LeftDockWidgetArea, treeBar_);
     connect(treeBar_, &QDockWidget::visibilityChanged, this, &CMainFrame::UpdateCommandUI);
-    connect(treeBar_->tree(), &CTypeTreeCtrl::typeChosen, this, [this](const QString& typeName) {
+    connect(treeBar_->Tree(), &CTypeTreeCtrl::typeChosen, this, [this](const QString& typeName) {
         if (view_ != nullptr) {
-            view_->setTypeFilter(typeName);
+            view_->SetTypeFilter(typeName);
         }
     });
     return true;
@@ -565,27 +565,27 @@ bool CMainFrame::CreateTreeBar() {
 
 void CMainFrame::UpdateCommandUI() {
     for (int id : {ID_MONITOR_START, ID_MONITOR_STOP}) {
-        action(id)->setEnabled(true);
-        action(id)->setChecked(monitorState_ == id);
+        Action(id)->setEnabled(true);
+        Action(id)->setChecked(monitorState_ == id);
     }
-    action(ID_VIEW_TREEBAR)->setEnabled(treeBar_ != nullptr);
-    action(ID_VIEW_TREEBAR)->setChecked(treeBar_ != nullptr && !treeBar_->isHidden());
+    Action(ID_VIEW_TREEBAR)->setEnabled(treeBar_ != nullptr);
+    Action(ID_VIEW_TREEBAR)->setChecked(treeBar_ != nullptr && !treeBar_->isHidden());
     for (int id : {ID_COPY_URL, ID_EDIT_COPY}) {
-        action(id)->setEnabled(view_ != nullptr && view_->hasCurrentStream());
+        Action(id)->setEnabled(view_ != nullptr && view_->HasCurrentStream());
     }
-    action(ID_SETTINGS)->setEnabled(true);
+    Action(ID_SETTINGS)->setEnabled(true);
     for (int id : {ID_WATCHED_PORTS, ID_TLS_PORTS, ID_KEY_LOG_FILE, ID_KEY_LOG_BROWSER}) {
-        action(id)->setEnabled(true);
+        Action(id)->setEnabled(true);
     }
-    action(ID_SEND_REQUEST_CONTEXT)->setEnabled(true);
-    action(ID_COOKIE_REUSE)->setEnabled(true);
-    action(ID_DOWNLOAD_LIMIT)->setEnabled(true);
-    action(ID_VIEW_TOOLBAR)->setChecked(toolBar_ != nullptr && !toolBar_->isHidden());
-    action(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());
+    Action(ID_SEND_REQUEST_CONTEXT)->setEnabled(true);
+    Action(ID_COOKIE_REUSE)->setEnabled(true);
+    Action(ID_DOWNLOAD_LIMIT)->setEnabled(true);
+    Action(ID_VIEW_TOOLBAR)->setChecked(toolBar_ != nullptr && !toolBar_->isHidden());
+    Action(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());
     // Commands without a handler anywhere.
     for (int id :
          {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_PASTE, ID_FILE_PRINT, ID_NEXT_PANE, ID_PREV_PANE}) {
-        action(id)->setEnabled(false);
+        Action(id)->setEnabled(false);
     }
 }
 
@@ -680,12 +680,12 @@ void CMainFrame::RestartMonitoring() {
 
 void CMainFrame::ApplySecureSettings() {
     session_->setTlsPorts(TlsPortsSetting::Load());
-    session_->setKeyLogPath(keyLogPath());
+    session_->setKeyLogPath(KeyLogPath());
     // Each reading takes its secrets from the key log file anew; none are carried over.
     session_->setKeyLog(nullptr);
 }
 
-std::string CMainFrame::keyLogPath() const {
+std::string CMainFrame::KeyLogPath() const {
     return browsers_.empty() ? KeyLogFileSetting::LocalPath(KeyLogFileSetting::Load())
                              : browsers_.front()->keyLogPath();
 }
@@ -742,7 +742,7 @@ void CMainFrame::OnViewTreeBar() {
 }
 
 void CMainFrame::OnCopyUrl() {
-    if (view_ != nullptr && view_->hasCurrentStream()) {
+    if (view_ != nullptr && view_->HasCurrentStream()) {
         view_->OnCopyUrl();
     }
 }
@@ -970,7 +970,7 @@ void CMainFrame::ShutdownWork() {
     }
     OnStopMonitoring();
     if (view_ != nullptr) {
-        view_->shutdown();
+        view_->Shutdown();
     }
     // Workers waiting for a dialog go on, so that the session can join them.
     bridge_->release();

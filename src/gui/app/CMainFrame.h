@@ -40,17 +40,17 @@ class CMainFrame : public QMainWindow {
     // Builds menus, toolbar, status bar and the tree pane; false when a part cannot be created.
     bool Create();
 
-    QAction* action(int commandId) const;
-    QMenu* menu(int index) const;
+    QAction* Action(int commandId) const;
+    QMenu* Menu(int index) const;
     QToolBar* toolBar() const { return toolBar_; }
     CTreeArea* treeBar() const { return treeBar_; }
-    FrameView* activeView() const { return view_.get(); }
-    CQuorvexDoc* document() const { return document_; }
-    RecentFilesMenu* recentFilesMenu() const { return recentFiles_; }
+    FrameView* ActiveView() const { return view_.get(); }
+    CQuorvexDoc* Document() const { return document_; }
+    RecentFilesMenu* GetRecentFilesMenu() const { return recentFiles_; }
 
     CommandId monitorState() const { return monitorState_; }
-    bool isMonitoring() const;
-    MonitorSession* session() const { return session_.get(); }
+    bool IsMonitoring() const;
+    MonitorSession* Session() const { return session_.get(); }
     int adapterIndex() const { return adapterIndex_; }
     int adapterCount() const { return adapterCount_; }
 
@@ -90,14 +90,14 @@ class CMainFrame : public QMainWindow {
     // on one thread at a time) and the session gets the TLS ports and key log file.
     void PrepareCaptureFileReading();
     // The key log file the session reads: the browser's started from here, else the setting.
-    std::string keyLogPath() const;
+    std::string KeyLogPath() const;
 
     // Stops monitoring, ends the downloads and detaches the view; used by close and exit.
     void ShutdownWork();
     void SaveWindowSettings();
     void LoadWindowSettings();
 
-    const FrameServices& services() const { return services_; }
+    const FrameServices& Services() const { return services_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;

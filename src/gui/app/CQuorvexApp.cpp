@@ -59,12 +59,12 @@ bool CQuorvexApp::InitInstance(FrameServices services) {
     if (!frame_->Create()) {
         return false;
     }
-    document_->SetSession(frame_->session());
-    connect(frame_->action(ID_FILE_NEW), &QAction::triggered, this, &CQuorvexApp::OnFileNew);
-    connect(frame_->action(ID_FILE_OPEN), &QAction::triggered, this, &CQuorvexApp::OnFileOpen);
-    connect(frame_->action(ID_APP_ABOUT), &QAction::triggered, this, &CQuorvexApp::OnAppAbout);
-    connect(frame_->action(ID_APP_EXIT), &QAction::triggered, this, &CQuorvexApp::OnAppExit);
-    connect(frame_->recentFilesMenu(), &RecentFilesMenu::fileChosen, this,
+    document_->SetSession(frame_->Session());
+    connect(frame_->Action(ID_FILE_NEW), &QAction::triggered, this, &CQuorvexApp::OnFileNew);
+    connect(frame_->Action(ID_FILE_OPEN), &QAction::triggered, this, &CQuorvexApp::OnFileOpen);
+    connect(frame_->Action(ID_APP_ABOUT), &QAction::triggered, this, &CQuorvexApp::OnAppAbout);
+    connect(frame_->Action(ID_APP_EXIT), &QAction::triggered, this, &CQuorvexApp::OnAppExit);
+    connect(frame_->GetRecentFilesMenu(), &RecentFilesMenu::fileChosen, this,
             &CQuorvexApp::OpenRecentFile);
 
     OnFileNew();
@@ -83,24 +83,24 @@ bool CQuorvexApp::InitInstance(FrameServices services) {
 }
 
 bool CQuorvexApp::EndDownloadsFirst() {
-    return DownloadGuard::EndDownloadsFirst(frame_.get(), *frame_->session(),
-                                            frame_->services().askAbortDownloads);
+    return DownloadGuard::EndDownloadsFirst(frame_.get(), *frame_->Session(),
+                                            frame_->Services().askAbortDownloads);
 }
 
 void CQuorvexApp::ShowError(const QString& text) {
-    if (frame_->services().showError) {
-        frame_->services().showError(frame_.get(), text);
+    if (frame_->Services().showError) {
+        frame_->Services().showError(frame_.get(), text);
     }
 }
 
 void CQuorvexApp::OnFileNew() {
-    if (document_->isLoading() || !frame_->SaveModified() || !EndDownloadsFirst()) {
+    if (document_->IsLoading() || !frame_->SaveModified() || !EndDownloadsFirst()) {
         return;
     }
-    if (document_->OnNewDocument() && frame_->activeView() != nullptr) {
-        frame_->activeView()->OnInitialUpdate();
+    if (document_->OnNewDocument() && frame_->ActiveView() != nullptr) {
+        frame_->ActiveView()->OnInitialUpdate();
     }
-    frame_->ShowSecureSummary(document_->secureSummary());
+    frame_->ShowSecureSummary(document_->SecureSummary());
 }
 
 void CQuorvexApp::OnFileOpen() {
@@ -114,7 +114,7 @@ void CQuorvexApp::OnFileOpen() {
 }
 
 bool CQuorvexApp::OpenDocumentFile(const QString& path) {
-    if (document_->isLoading()) {
+    if (document_->IsLoading()) {
         return false;
     }
     // Refused before anything changes: the list and the document stay as they are.
@@ -140,8 +140,8 @@ bool CQuorvexApp::OpenDocumentFile(const QString& path) {
         return false;
     }
     document_->OnNewDocument();
-    if (frame_->activeView() != nullptr) {
-        frame_->activeView()->OnInitialUpdate();
+    if (frame_->ActiveView() != nullptr) {
+        frame_->ActiveView()->OnInitialUpdate();
     }
     if (kind == StreamListFile::Kind::Pcap || kind == StreamListFile::Kind::Pcapng) {
         frame_->PrepareCaptureFileReading();
@@ -149,7 +149,7 @@ bool CQuorvexApp::OpenDocumentFile(const QString& path) {
     QString error;
     QString notice;
     const bool opened = document_->OnOpenDocument(path, frame_.get(), &error, &notice);
-    frame_->ShowSecureSummary(document_->secureSummary());
+    frame_->ShowSecureSummary(document_->SecureSummary());
     if (!opened) {
         ShowError(error);
         return false;
@@ -184,7 +184,7 @@ void CQuorvexApp::OnAppExit() {
     }
     frame_->SaveWindowSettings();
     frame_->ShutdownWork();
-    if (frame_->services().exitProcess) {
-        frame_->services().exitProcess(0);
+    if (frame_->Services().exitProcess) {
+        frame_->Services().exitProcess(0);
     }
 }

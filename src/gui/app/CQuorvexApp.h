@@ -21,8 +21,8 @@ class CQuorvexApp : public QApplication {
     // with a message). False when start-up fails.
     bool InitInstance(FrameServices services);
 
-    CMainFrame* mainFrame() const { return frame_.get(); }
-    CQuorvexDoc* document() const { return document_.get(); }
+    CMainFrame* MainFrame() const { return frame_.get(); }
+    CQuorvexDoc* Document() const { return document_.get(); }
 
     void OnFileNew();
     void OnFileOpen();

@@ -84,7 +84,7 @@ bool CQuorvexDoc::OnOpenDocument(const QString& path, QWidget* dialogParent, QSt
     if (kind == Kind::Unknown) {
         return refuse(reason);
     }
-    if (session_ == nullptr || isLoading()) {
+    if (session_ == nullptr || IsLoading()) {
         return refuse(QStringLiteral("別のファイルを読み込んでいます。"));
     }
     loader_ = std::make_unique<SessionFileLoader>(*session_, path.toStdString(), kind);

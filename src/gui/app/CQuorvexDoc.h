@@ -49,9 +49,9 @@ class CQuorvexDoc : public QObject {
     static StreamListFile::Kind Sniff(const QString& path, QString* reason);
 
     // The encrypted connections of the capture file read last; empty after OnNewDocument().
-    const SecureTrafficReader::Summary& secureSummary() const { return secureSummary_; }
+    const SecureTrafficReader::Summary& SecureSummary() const { return secureSummary_; }
 
-    bool isLoading() const { return loader_ != nullptr; }
+    bool IsLoading() const { return loader_ != nullptr; }
     // Ends a running read at once (the program is closing).
     void StopLoading();
 

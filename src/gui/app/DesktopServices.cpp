@@ -44,7 +44,7 @@ FrameServices DesktopServices::Make() {
                                    int initial, int* chosen) {
         CSelectAdapter dialog(parent);
         const DialogResult result = dialog.Run(count, adapters, initial);
-        *chosen = dialog.chosenIndex();
+        *chosen = dialog.ChosenIndex();
         return result;
     };
     services.runSuffixDialog = [](QWidget* parent, const std::string& suffixFile) {

@@ -13,17 +13,17 @@ class FrameView {
   public:
     virtual ~FrameView() = default;
 
-    virtual QWidget* widget() = 0;
+    virtual QWidget* Widget() = 0;
     virtual void OnInitialUpdate() = 0;
     virtual void OnCopyUrl() = 0;
-    virtual bool hasCurrentStream() const = 0;
-    virtual void shutdown() = 0;
+    virtual bool HasCurrentStream() const = 0;
+    virtual void Shutdown() = 0;
 
     // The list's filters, its rows shown and its rows by type name.
-    virtual void setFilterText(const QString& /*text*/) {}
-    virtual void setTypeFilter(const QString& /*typeName*/) {}
-    virtual int shownRowCount() const { return 0; }
-    virtual std::map<QString, int> typeCounts() const { return {}; }
+    virtual void SetFilterText(const QString& /*text*/) {}
+    virtual void SetTypeFilter(const QString& /*typeName*/) {}
+    virtual int ShownRowCount() const { return 0; }
+    virtual std::map<QString, int> TypeCounts() const { return {}; }
     // `handler` runs whenever the user takes rows out of the list.
-    virtual void onRowsRemoved(std::function<void()> /*handler*/) {}
+    virtual void OnRowsRemoved(std::function<void()> /*handler*/) {}
 };

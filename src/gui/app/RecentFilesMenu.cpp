@@ -7,11 +7,11 @@
 
 RecentFilesMenu::RecentFilesMenu(QMenu* menu, QAction* before)
     : QObject(menu), menu_(menu), before_(before) {
-    connect(menu_, &QMenu::aboutToShow, this, &RecentFilesMenu::Refresh);
-    Refresh();
+    connect(menu_, &QMenu::aboutToShow, this, &RecentFilesMenu::refresh);
+    refresh();
 }
 
-void RecentFilesMenu::Refresh() {
+void RecentFilesMenu::refresh() {
     for (QAction* item : items_) {
         menu_->removeAction(item);
         item->deleteLater();

@@ -18,7 +18,7 @@ class RecentFilesMenu : public QObject {
     RecentFilesMenu(QMenu* menu, QAction* before);
 
     // Rebuilds the items from the settings.
-    void Refresh();
+    void refresh();
 
   signals:
     void fileChosen(const QString& path);

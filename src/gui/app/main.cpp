@@ -48,12 +48,12 @@ int main(int argc, char** argv) {
     }
     CQuorvexApp app(argc, argv);
     if (!app.InitInstance(DesktopServices::Make())) {
-        if (app.mainFrame() == nullptr || app.mainFrame()->treeBar() == nullptr) {
+        if (app.MainFrame() == nullptr || app.MainFrame()->treeBar() == nullptr) {
             QMessageBox::critical(nullptr, QStringLiteral("Quorvex"),
                                   QStringLiteral("メイン ウィンドウを作成できませんでした。"));
         }
         return 1;
     }
-    app.mainFrame()->show();
+    app.MainFrame()->show();
     return app.exec();
 }

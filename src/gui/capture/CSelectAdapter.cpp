@@ -61,8 +61,8 @@ void CSelectAdapter::InitDialog(int count, const AdapterEntry* adapters, int ini
         const std::size_t length = strnlen(description, AdapterEntry::kDescriptionCapacity);
         auto* item = new QTreeWidgetItem(list_);
         item->setText(kNameColumn, QString::fromUtf8(description, static_cast<qsizetype>(length)));
-        item->setText(kAddressColumn, addressText(adapters[i]));
-        item->setText(kHardwareColumn, hardwareText(adapters[i]));
+        item->setText(kAddressColumn, AddressText(adapters[i]));
+        item->setText(kHardwareColumn, HardwareText(adapters[i]));
     }
     // Fitted to the texts, with a gap so that neighbouring columns never run together.
     const int gap = list_->fontMetrics().averageCharWidth() * 2;
@@ -71,7 +71,7 @@ void CSelectAdapter::InitDialog(int count, const AdapterEntry* adapters, int ini
         list_->setColumnWidth(column, list_->columnWidth(column) + gap);
     }
     if (initialIndex >= 0 && initialIndex < count) {
-        setCurrentRow(initialIndex);
+        SetCurrentRow(initialIndex);
     }
     chosenIndex_ = 0;
     UpdateOk();
@@ -95,15 +95,15 @@ void CSelectAdapter::UpdateOk() {
     ok_->setEnabled(!list_->selectedItems().isEmpty());
 }
 
-int CSelectAdapter::currentRow() const {
+int CSelectAdapter::CurrentRow() const {
     return list_->currentItem() != nullptr ? list_->indexOfTopLevelItem(list_->currentItem()) : -1;
 }
 
-void CSelectAdapter::setCurrentRow(int row) {
+void CSelectAdapter::SetCurrentRow(int row) {
     list_->setCurrentItem(list_->topLevelItem(row));
 }
 
-QString CSelectAdapter::addressText(const AdapterEntry& adapter) {
+QString CSelectAdapter::AddressText(const AdapterEntry& adapter) {
     static constexpr std::uint8_t kNone[16] = {};
     QStringList parts;
     char text[INET6_ADDRSTRLEN] = {};
@@ -117,7 +117,7 @@ QString CSelectAdapter::addressText(const AdapterEntry& adapter) {
     return parts.join(QStringLiteral(", "));
 }
 
-QString CSelectAdapter::hardwareText(const AdapterEntry& adapter) {
+QString CSelectAdapter::HardwareText(const AdapterEntry& adapter) {
     const std::size_t length =
         std::min<std::size_t>(adapter.physAddressLength, AdapterEntry::kPhysAddressCapacity);
     QStringList bytes;

@@ -17,22 +17,22 @@ class CSelectAdapter : public QDialog {
   public:
     explicit CSelectAdapter(QWidget* parent = nullptr);
 
-    // Runs the dialog modally; kOk when chosenIndex() holds the choice.
+    // Runs the dialog modally; kOk when ChosenIndex() holds the choice.
     DialogResult Run(int count, const AdapterEntry* adapters, int initialIndex);
 
-    int chosenIndex() const { return chosenIndex_; }
+    int ChosenIndex() const { return chosenIndex_; }
     enum Column { kNameColumn, kAddressColumn, kHardwareColumn, kColumnCount };
 
-    QTreeWidget* adapterList() const { return list_; }
+    QTreeWidget* AdapterList() const { return list_; }
     // The list's row of the current adapter, -1 when none.
-    int currentRow() const;
-    void setCurrentRow(int row);
+    int CurrentRow() const;
+    void SetCurrentRow(int row);
 
     // "192.0.2.1", "2001:db8::1", or both joined by ", "; empty when the entry has neither.
-    static QString addressText(const AdapterEntry& adapter);
+    static QString AddressText(const AdapterEntry& adapter);
     // "aa:bb:cc:dd:ee:ff"; empty when the adapter has none.
-    static QString hardwareText(const AdapterEntry& adapter);
-    QPushButton* okButton() const { return ok_; }
+    static QString HardwareText(const AdapterEntry& adapter);
+    QPushButton* OkButton() const { return ok_; }
 
     // Fills the list and preselects the initial index (what Run does before it shows).
     void InitDialog(int count, const AdapterEntry* adapters, int initialIndex);

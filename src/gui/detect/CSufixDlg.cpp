@@ -26,7 +26,7 @@ std::string trimmed(std::string text) {
 
 }  // namespace
 
-const std::array<CSufixDlg::Known, CSufixDlg::kKnownCount>& CSufixDlg::known() {
+const std::array<CSufixDlg::Known, CSufixDlg::kKnownCount>& CSufixDlg::GetKnown() {
     static const std::array<Known, kKnownCount> table{{
         {1010, "asf", ".asf", 5, 20, 26, 10},
         {1011, "rm", ".rm", 45, 20, 24, 10},
@@ -59,8 +59,8 @@ CSufixDlg::CSufixDlg(QWidget* parent, std::string suffixFile, ErrorSink showErro
 
     auto* label = new QLabel(title, this);
     label->setGeometry(du.rect(5, 5, 176, 8));
-    for (std::size_t i = 0; i < known().size(); ++i) {
-        const Known& k = known()[i];
+    for (std::size_t i = 0; i < GetKnown().size(); ++i) {
+        const Known& k = GetKnown()[i];
         auto* box = new QCheckBox(QString::fromLatin1(k.label), this);
         box->setObjectName(QStringLiteral("check%1").arg(k.id));
         // Wide enough for the box and its text whatever the style draws.
@@ -92,9 +92,9 @@ CSufixDlg::CSufixDlg(QWidget* parent, std::string suffixFile, ErrorSink showErro
     Read();
 }
 
-QCheckBox* CSufixDlg::checkBox(int id) const {
-    for (std::size_t i = 0; i < known().size(); ++i) {
-        if (known()[i].id == id) {
+QCheckBox* CSufixDlg::CheckBox(int id) const {
+    for (std::size_t i = 0; i < GetKnown().size(); ++i) {
+        if (GetKnown()[i].id == id) {
             return boxes_[i];
         }
     }
@@ -112,8 +112,8 @@ void CSufixDlg::Read() {
             }
             const std::string text = trimmed(line);
             bool matched = false;
-            for (std::size_t i = 0; i < known().size() && !matched; ++i) {
-                if (text == known()[i].suffix) {
+            for (std::size_t i = 0; i < GetKnown().size() && !matched; ++i) {
+                if (text == GetKnown()[i].suffix) {
                     flags_[i] = true;
                     matched = true;
                 }
@@ -140,9 +140,9 @@ bool CSufixDlg::Write() {
 
 std::string CSufixDlg::ListText() const {
     std::string text;
-    for (std::size_t i = 0; i < known().size(); ++i) {
+    for (std::size_t i = 0; i < GetKnown().size(); ++i) {
         if (flags_[i]) {
-            text += known()[i].suffix;
+            text += GetKnown()[i].suffix;
             text += '\n';
         }
     }

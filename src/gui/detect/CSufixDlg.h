@@ -25,7 +25,7 @@ class CSufixDlg : public QDialog {
         int x, y, w, h;      // dialog units
     };
     // In the order of the dialog's fields, which is also the order they are written in.
-    static const std::array<Known, kKnownCount>& known();
+    static const std::array<Known, kKnownCount>& GetKnown();
 
     // Shows a failure to the user (a message box unless replaced).
     using ErrorSink = std::function<void(QWidget* parent, const QString& text)>;
@@ -38,10 +38,10 @@ class CSufixDlg : public QDialog {
     // cannot be written (the old file is then untouched; the box it shows says why).
     bool Write();
 
-    bool flag(int index) const { return flags_[static_cast<std::size_t>(index)]; }
-    const QString& otherSuffixes() const { return others_; }
-    QCheckBox* checkBox(int id) const;
-    QPlainTextEdit* otherEdit() const { return otherEdit_; }
+    bool Flag(int index) const { return flags_[static_cast<std::size_t>(index)]; }
+    const QString& OtherSuffixes() const { return others_; }
+    QCheckBox* CheckBox(int id) const;
+    QPlainTextEdit* OtherEdit() const { return otherEdit_; }
 
     void accept() override;
 

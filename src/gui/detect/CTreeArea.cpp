@@ -15,7 +15,7 @@ bool CTreeArea::CreateBar(const QString& title, QMainWindow* frame, QSize defaul
         return false;
     }
     tree_ = new CTypeTreeCtrl(this);
-    setClient(tree_);
+    SetClient(tree_);
     tree_->show();
     tree_->BuildTree();
     return true;
@@ -27,6 +27,6 @@ void CTreeArea::LoadSuffixList() {
     session_.setSuffixTable(SuffixListFile::load(path).table);
 }
 
-std::shared_ptr<const SuffixTable> CTreeArea::suffixTable() const {
+std::shared_ptr<const SuffixTable> CTreeArea::GetSuffixTable() const {
     return session_.suffixTable();
 }

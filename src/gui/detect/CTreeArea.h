@@ -22,9 +22,9 @@ class CTreeArea : public CRSizeBar {
 
     // Reads the suffix list again; packets decoded from now on use the new list.
     void LoadSuffixList();
-    std::shared_ptr<const SuffixTable> suffixTable() const;
+    std::shared_ptr<const SuffixTable> GetSuffixTable() const;
 
-    CTypeTreeCtrl* tree() const { return tree_; }
+    CTypeTreeCtrl* Tree() const { return tree_; }
 
   protected:
     // The tree sits 2 pixels in; docked, 4 above the bottom edge.

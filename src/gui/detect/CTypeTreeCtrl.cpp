@@ -76,7 +76,7 @@ void CTypeTreeCtrl::SelectOnly(QTreeWidgetItem* item) {
     item->setSelected(true);
     const bool changed = item != current_;
     current_ = item;
-    currentData_ = item == root() ? 0 : item->data(0, kItemDataRole).value<qintptr>();
+    currentData_ = item == Root() ? 0 : item->data(0, kItemDataRole).value<qintptr>();
     if (changed) {
         emit typeChosen(TypeNameOf(item));
     }
@@ -87,7 +87,7 @@ QString CTypeTreeCtrl::TypeNameOf(const QTreeWidgetItem* item) {
 }
 
 void CTypeTreeCtrl::SetTypeCounts(const std::map<QString, int>& counts) {
-    QTreeWidgetItem* top = root();
+    QTreeWidgetItem* top = Root();
     if (top == nullptr) {
         return;
     }
@@ -134,7 +134,7 @@ void CTypeTreeCtrl::ClearAllSelected() {
         }
         item->setSelected(false);
     };
-    if (QTreeWidgetItem* first = root()) {
+    if (QTreeWidgetItem* first = Root()) {
         clearSubtree(first);
     }
 }

@@ -21,9 +21,9 @@ class CTypeTreeCtrl : public QTreeWidget {
     void SetTypeCounts(const std::map<QString, int>& counts);
     // The type name of a child item; empty for the root.
     static QString TypeNameOf(const QTreeWidgetItem* item);
-    QTreeWidgetItem* root() const { return topLevelItemCount() > 0 ? topLevelItem(0) : nullptr; }
-    QTreeWidgetItem* currentTreeItem() const { return current_; }
-    qintptr currentItemData() const { return currentData_; }
+    QTreeWidgetItem* Root() const { return topLevelItemCount() > 0 ? topLevelItem(0) : nullptr; }
+    QTreeWidgetItem* CurrentTreeItem() const { return current_; }
+    qintptr CurrentItemData() const { return currentData_; }
 
     // Where a point falls on an item.
     enum class Hit { Nowhere, Button, Label, RowElsewhere };

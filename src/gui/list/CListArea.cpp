@@ -108,7 +108,7 @@ CListArea::CListArea(MonitorSession& session, UiBridge& bridge, QWidget* parent)
 
     createActions();
     resetColumns();
-    listCtrl_->setStretchColumn(CStreamListModel::kUrl);
+    listCtrl_->SetStretchColumn(CStreamListModel::kUrl);
     restoreHeader();
     OnInitialUpdate();
 }
@@ -195,7 +195,7 @@ const QString kHeaderKey = QStringLiteral("List/header");
 void CListArea::restoreHeader() {
     const QByteArray state = QSettings().value(kHeaderKey).toByteArray();
     if (!state.isEmpty() && listCtrl_->header()->restoreState(state)) {
-        listCtrl_->setStretchColumn(CStreamListModel::kUrl);
+        listCtrl_->SetStretchColumn(CStreamListModel::kUrl);
     }
 }
 

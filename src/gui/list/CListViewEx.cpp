@@ -28,7 +28,7 @@ CListViewEx::CListViewEx(QWidget* parent) : QTableView(parent) {
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);
     header()->setMinimumSectionSize(0);
-    connect(header(), &QHeaderView::sectionResized, this, &CListViewEx::springBackZeroWidthColumn);
+    connect(header(), &QHeaderView::sectionResized, this, &CListViewEx::SpringBackZeroWidthColumn);
     connect(header(), &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
         if (fitting_) {
             return;
@@ -36,7 +36,7 @@ CListViewEx::CListViewEx(QWidget* parent) : QTableView(parent) {
         if (logical == stretchColumn_) {
             stretchBase_ = size;
         }
-        fitStretchColumn();
+        FitStretchColumn();
     });
     // A third click on a header goes back to the order first seen.
     header()->setSortIndicatorClearable(true);
@@ -44,13 +44,13 @@ CListViewEx::CListViewEx(QWidget* parent) : QTableView(parent) {
     setSortingEnabled(true);
 }
 
-void CListViewEx::setStretchColumn(int column) {
+void CListViewEx::SetStretchColumn(int column) {
     stretchColumn_ = column;
     stretchBase_ = column >= 0 ? header()->sectionSize(column) : 0;
-    fitStretchColumn();
+    FitStretchColumn();
 }
 
-void CListViewEx::fitStretchColumn() {
+void CListViewEx::FitStretchColumn() {
     if (stretchColumn_ < 0 || stretchColumn_ >= header()->count()) {
         return;
     }
@@ -70,7 +70,7 @@ void CListViewEx::fitStretchColumn() {
 
 void CListViewEx::resizeEvent(QResizeEvent* event) {
     QTableView::resizeEvent(event);
-    fitStretchColumn();
+    FitStretchColumn();
 }
 
 void CListViewEx::keyPressEvent(QKeyEvent* event) {
@@ -93,19 +93,19 @@ void CListViewEx::keyPressEvent(QKeyEvent* event) {
 
 bool CListViewEx::viewportEvent(QEvent* event) {
     if (event->type() == QEvent::ToolTip) {
-        return showCutText(static_cast<QHelpEvent*>(event));
+        return ShowCutText(static_cast<QHelpEvent*>(event));
     }
     return QTableView::viewportEvent(event);
 }
 
 // A cell whose text was cut shows all of it as its tool tip; other cells show none.
-bool CListViewEx::showCutText(QHelpEvent* event) {
+bool CListViewEx::ShowCutText(QHelpEvent* event) {
     const QModelIndex index = indexAt(event->pos());
     const QString text = index.isValid() ? index.data(Qt::DisplayRole).toString() : QString();
     bool shortened = false;
     if (!text.isEmpty()) {
         const bool firstColumn = index.column() == 0;
-        fittedText(text, header()->sectionSize(index.column()),
+        FittedText(text, header()->sectionSize(index.column()),
                    firstColumn ? TextFitter::kFirstColumnMargin : TextFitter::kOtherColumnMargin,
                    &shortened);
     }
@@ -127,14 +127,14 @@ bool CListViewEx::EnableFullRowSelect(bool on) {
     return true;
 }
 
-int CListViewEx::columnsRight() const {
+int CListViewEx::ColumnsRight() const {
     const int last = header()->logicalIndex(header()->count() - 1);
     return last < 0 ? 0 : header()->sectionViewportPosition(last) + header()->sectionSize(last);
 }
 
-QRect CListViewEx::highlightRect(int row) const {
+QRect CListViewEx::HighlightRect(int row) const {
     const QRect itemRect = visualRect(model()->index(row, 0));
-    int right = columnsRight();
+    int right = ColumnsRight();
     if (right < viewport()->width()) {
         right = viewport()->width();
     }
@@ -142,7 +142,7 @@ QRect CListViewEx::highlightRect(int row) const {
     return QRect(QPoint(left, itemRect.top()), QPoint(right - 1, itemRect.bottom()));
 }
 
-QString CListViewEx::fittedText(const QString& text, int width, int margin, bool* shortened) const {
+QString CListViewEx::FittedText(const QString& text, int width, int margin, bool* shortened) const {
     const QFontMetrics metrics = fontMetrics();
     const QByteArray utf8 = text.toUtf8();
     const TextFitter::Result fitted =
@@ -157,7 +157,7 @@ QString CListViewEx::fittedText(const QString& text, int width, int margin, bool
     return fitted.shortened ? QString::fromStdString(fitted.text) : text;
 }
 
-bool CListViewEx::rowShownSelected(const QModelIndex& index) const {
+bool CListViewEx::RowShownSelected(const QModelIndex& index) const {
     return hasFocus() && selectionModel() != nullptr && selectionModel()->isSelected(index);
 }
 
@@ -179,7 +179,7 @@ void CListViewEx::paintEvent(QPaintEvent* event) {
     }
     for (int row = first; row <= last; ++row) {
         const QRect rowRect(0, rowViewportPosition(row), viewport()->width(), rowHeight(row));
-        drawRow(&painter, rowRect, model()->index(row, 0, rootIndex()));
+        DrawRow(&painter, rowRect, model()->index(row, 0, rootIndex()));
     }
 }
 
@@ -205,10 +205,10 @@ void CListViewEx::currentChanged(const QModelIndex& current, const QModelIndex& 
     }
 }
 
-void CListViewEx::drawRow(QPainter* painter, const QRect& rowRect, const QModelIndex& index) const {
+void CListViewEx::DrawRow(QPainter* painter, const QRect& rowRect, const QModelIndex& index) const {
     const QModelIndex first = index.siblingAtColumn(0);
-    const bool selected = rowShownSelected(first);
-    const QRect highlight = highlightRect(first.row());
+    const bool selected = RowShownSelected(first);
+    const QRect highlight = HighlightRect(first.row());
     painter->save();
     if (selected) {
         painter->fillRect(highlight, palette().brush(QPalette::Active, QPalette::Highlight));
@@ -229,7 +229,7 @@ void CListViewEx::drawRow(QPainter* painter, const QRect& rowRect, const QModelI
         const QRect cell(head->sectionViewportPosition(logical), rowRect.top(),
                          head->sectionSize(logical), rowRect.height());
         const bool firstColumn = logical == 0;
-        drawCellText(painter, cell, first.siblingAtColumn(logical),
+        DrawCellText(painter, cell, first.siblingAtColumn(logical),
                      firstColumn ? TextFitter::kFirstColumnMargin : TextFitter::kOtherColumnMargin,
                      firstColumn ? kFirstCellInset : kOtherCellInset);
     }
@@ -244,7 +244,7 @@ void CListViewEx::drawRow(QPainter* painter, const QRect& rowRect, const QModelI
     painter->restore();
 }
 
-void CListViewEx::drawBar(QPainter* painter, const QRect& cell, double percent) const {
+void CListViewEx::DrawBar(QPainter* painter, const QRect& cell, double percent) const {
     const QRect frame = cell.adjusted(2, 2, -3, -3);
     if (frame.width() <= 0 || frame.height() <= 0) {
         return;
@@ -259,17 +259,17 @@ void CListViewEx::drawBar(QPainter* painter, const QRect& cell, double percent) 
     painter->restore();
 }
 
-void CListViewEx::drawCellText(QPainter* painter, const QRect& cell, const QModelIndex& index,
+void CListViewEx::DrawCellText(QPainter* painter, const QRect& cell, const QModelIndex& index,
                                int margin, int inset) const {
     if (const QVariant percent = index.data(kBarRole); percent.isValid()) {
-        drawBar(painter, cell, percent.toDouble());
+        DrawBar(painter, cell, percent.toDouble());
     }
     const QString text = index.data(Qt::DisplayRole).toString();
     if (text.isEmpty() || cell.width() <= 0) {
         return;
     }
     bool shortened = false;
-    const QString shown = fittedText(text, cell.width(), margin, &shortened);
+    const QString shown = FittedText(text, cell.width(), margin, &shortened);
     Qt::Alignment horizontal = Qt::AlignLeft;
     if (!shortened) {
         const auto own = index.data(Qt::TextAlignmentRole).value<Qt::Alignment>();
@@ -283,7 +283,7 @@ void CListViewEx::drawCellText(QPainter* painter, const QRect& cell, const QMode
                       int(horizontal | Qt::AlignVCenter | Qt::TextSingleLine), shown);
 }
 
-void CListViewEx::springBackZeroWidthColumn(int logicalIndex, int /*oldSize*/, int newSize) {
+void CListViewEx::SpringBackZeroWidthColumn(int logicalIndex, int /*oldSize*/, int newSize) {
     if (logicalIndex == 0 || newSize != 0) {
         return;
     }

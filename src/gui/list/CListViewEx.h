@@ -28,7 +28,7 @@ class CListViewEx : public QTableView {
     bool EnableFullRowSelect(bool on);
     bool fullRowSelect() const { return fullRowSelect_; }
     // `column` grows to fill the free width, never below the width it was last given.
-    void setStretchColumn(int column);
+    void SetStretchColumn(int column);
 
   signals:
     // Keys with a meaning for the list: Enter, the menu key or Shift+F10, copy and Delete.
@@ -39,9 +39,9 @@ class CListViewEx : public QTableView {
 
   public:
     // Rectangle that a selected row's highlight covers, in viewport coordinates.
-    QRect highlightRect(int row) const;
+    QRect HighlightRect(int row) const;
     // The text drawn in a cell and whether it was shortened to fit.
-    QString fittedText(const QString& text, int width, int margin, bool* shortened) const;
+    QString FittedText(const QString& text, int width, int margin, bool* shortened) const;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -54,15 +54,15 @@ class CListViewEx : public QTableView {
     bool viewportEvent(QEvent* event) override;
 
   private:
-    int columnsRight() const;
-    bool rowShownSelected(const QModelIndex& index) const;
-    void drawCellText(QPainter* painter, const QRect& cell, const QModelIndex& index, int margin,
+    int ColumnsRight() const;
+    bool RowShownSelected(const QModelIndex& index) const;
+    void DrawCellText(QPainter* painter, const QRect& cell, const QModelIndex& index, int margin,
                       int inset) const;
-    void drawRow(QPainter* painter, const QRect& rowRect, const QModelIndex& index) const;
-    void drawBar(QPainter* painter, const QRect& cell, double percent) const;
-    void springBackZeroWidthColumn(int logicalIndex, int oldSize, int newSize);
-    void fitStretchColumn();
-    bool showCutText(QHelpEvent* event);
+    void DrawRow(QPainter* painter, const QRect& rowRect, const QModelIndex& index) const;
+    void DrawBar(QPainter* painter, const QRect& cell, double percent) const;
+    void SpringBackZeroWidthColumn(int logicalIndex, int oldSize, int newSize);
+    void FitStretchColumn();
+    bool ShowCutText(QHelpEvent* event);
 
     bool fullRowSelect_ = false;
     int stretchColumn_ = -1;

@@ -29,15 +29,15 @@ BarRect BarGeometry::CalcClient(const BarRect& window, bool hasPrev, bool hasNex
         case DockSide::Floating:
             break;
     }
-    if (isDocked()) {
+    if (IsDocked()) {
         if (hasPrev) {
-            edges |= isHorzDock() ? kEdgeLeft : kEdgeTop;
+            edges |= IsHorzDock() ? kEdgeLeft : kEdgeTop;
         }
         if (hasNext) {
-            edges |= isHorzDock() ? kEdgeRight : kEdgeBottom;
+            edges |= IsHorzDock() ? kEdgeRight : kEdgeBottom;
         }
     }
-    if (isHorzDock()) {
+    if (IsHorzDock()) {
         closeOrigin = {client.left - gripperSize - 1 - window.left, client.top - 1 - window.top};
     } else {
         closeOrigin = {client.right - kCloseSize - window.left,
@@ -48,7 +48,7 @@ BarRect BarGeometry::CalcClient(const BarRect& window, bool hasPrev, bool hasNex
 
 BarRect BarGeometry::EdgeRect(const BarRect& window, int hit) const {
     BarRect r = window;
-    const bool horz = isHorzDock();
+    const bool horz = IsHorzDock();
     const bool vert = side == DockSide::Left || side == DockSide::Right;
     switch (hit) {
         case kHitLeft:
@@ -115,7 +115,7 @@ BarSize BarGeometry::FloatingLayout(int length, bool lengthIsHeight, bool keep) 
 }
 
 BarSize BarGeometry::FixedLayout() const {
-    const BarSize& s = dockedSize();
+    const BarSize& s = DockedSize();
     return {std::max(s.cx, minSize.cx), std::max(s.cy, minSize.cy)};
 }
 

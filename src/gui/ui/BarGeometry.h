@@ -67,15 +67,15 @@ class BarGeometry {
     BarPoint closeOrigin;
     bool keepSize = false;
 
-    bool isDocked() const { return side != DockSide::Floating; }
+    bool IsDocked() const { return side != DockSide::Floating; }
     // Docked at the top or bottom: the bar lies along a horizontal row.
-    bool isHorzDock() const { return side == DockSide::Top || side == DockSide::Bottom; }
-    BarSize& dockedSize() { return isHorzDock() ? horzSize : vertSize; }
-    const BarSize& dockedSize() const { return isHorzDock() ? horzSize : vertSize; }
+    bool IsHorzDock() const { return side == DockSide::Top || side == DockSide::Bottom; }
+    BarSize& DockedSize() { return IsHorzDock() ? horzSize : vertSize; }
+    const BarSize& DockedSize() const { return IsHorzDock() ? horzSize : vertSize; }
 
     // Length along the row and thickness across it, of a size as this bar is docked.
-    int alongRow(const BarSize& s) const { return isHorzDock() ? s.cx : s.cy; }
-    int acrossRow(const BarSize& s) const { return isHorzDock() ? s.cy : s.cx; }
+    int AlongRow(const BarSize& s) const { return IsHorzDock() ? s.cx : s.cy; }
+    int AcrossRow(const BarSize& s) const { return IsHorzDock() ? s.cy : s.cx; }
 
     // Sets the three sizes to the bar's default and the gripper on or off.
     void SetDefault(BarSize size, bool hasGripper);

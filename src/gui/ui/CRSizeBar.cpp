@@ -62,7 +62,7 @@ CRSizeBar::~CRSizeBar() {
     }
 }
 
-const std::vector<CRSizeBar*>& CRSizeBar::registry() {
+const std::vector<CRSizeBar*>& CRSizeBar::Registry() {
     return registryStorage();
 }
 
@@ -100,7 +100,7 @@ bool CRSizeBar::CreateBar(const QString& title, QMainWindow* frame, QSize defaul
     return true;
 }
 
-void CRSizeBar::setClient(QWidget* client) {
+void CRSizeBar::SetClient(QWidget* client) {
     if (client_ != nullptr) {
         body_->layout()->removeWidget(client_);
     }
@@ -142,8 +142,8 @@ void CRSizeBar::LoadSizes(const QString& profile) {
 }
 
 void CRSizeBar::KeepDockedSize() {
-    if (geometry_.isDocked() && width() > 0 && height() > 0) {
-        geometry_.dockedSize() = {width(), height()};
+    if (geometry_.IsDocked() && width() > 0 && height() > 0) {
+        geometry_.DockedSize() = {width(), height()};
     }
 }
 
@@ -169,7 +169,7 @@ BarRect CRSizeBar::RecalcClient() {
 }
 
 QRect CRSizeBar::CloseButtonRect() const {
-    if (geometry_.isDocked()) {
+    if (geometry_.IsDocked()) {
         return toQRect(geometry_.CloseRect());
     }
     // Floating, the button sits at the right end of the caption strip, as on a small frame.
@@ -179,7 +179,7 @@ QRect CRSizeBar::CloseButtonRect() const {
 }
 
 int CRSizeBar::HitTest(QPoint point) const {
-    if (!geometry_.isDocked()) {
+    if (!geometry_.IsDocked()) {
         return CloseButtonRect().contains(point) ? kHitClose : kHitClient;
     }
     BarGeometry probe = geometry_;
@@ -192,11 +192,11 @@ int CRSizeBar::HitTest(QPoint point) const {
 
 std::vector<CRSizeBar*> CRSizeBar::RowBars() const {
     std::vector<CRSizeBar*> row;
-    if (frame_ == nullptr || !geometry_.isDocked()) {
+    if (frame_ == nullptr || !geometry_.IsDocked()) {
         return row;
     }
     const Qt::DockWidgetArea area = frame_->dockWidgetArea(const_cast<CRSizeBar*>(this));
-    const bool horz = geometry_.isHorzDock();
+    const bool horz = geometry_.IsHorzDock();
     const QRect mine = geometry();
     for (CRSizeBar* bar : registryStorage()) {
         if (bar->frame_ != frame_ || bar->isHidden() || bar->isFloating() ||
@@ -222,19 +222,19 @@ void CRSizeBar::OnPlacementChanged() {
     geometry_.side = isFloating() || frame_ == nullptr ? DockSide::Floating
                                                        : sideOf(frame_->dockWidgetArea(this));
     const int edge = BarGeometry::kEdgeWidth;
-    const int strip = edge + (geometry_.isDocked() ? geometry_.gripperSize : 0);
+    const int strip = edge + (geometry_.IsDocked() ? geometry_.gripperSize : 0);
     // A floating bar has no gripper; its strip keeps room for the caption it is dragged by.
     const int floatingStrip = fontMetrics().height() + 2 * edge;
-    if (geometry_.isHorzDock()) {
+    if (geometry_.IsHorzDock()) {
         setFeatures(features() | QDockWidget::DockWidgetVerticalTitleBar);
         titleStrip_->setThickness(strip);
         body_->layout()->setContentsMargins(QMargins(0, edge, edge, edge) + ClientInset());
     } else {
         setFeatures(features() & ~QDockWidget::DockWidgetVerticalTitleBar);
-        titleStrip_->setThickness(geometry_.isDocked() ? strip : floatingStrip);
+        titleStrip_->setThickness(geometry_.IsDocked() ? strip : floatingStrip);
         body_->layout()->setContentsMargins(QMargins(edge, 0, edge, edge) + ClientInset());
     }
-    if (geometry_.isDocked()) {
+    if (geometry_.IsDocked()) {
         ApplyDockedSize();
     } else {
         const BarSize size = geometry_.FloatingLayout(0, false, true);
@@ -247,11 +247,11 @@ void CRSizeBar::OnPlacementChanged() {
 
 // Placed or shown again: the bar comes back at its own size, as far as the view keeps room.
 void CRSizeBar::ApplyDockedSize() {
-    if (frame_ == nullptr || !geometry_.isDocked() || isHidden()) {
+    if (frame_ == nullptr || !geometry_.IsDocked() || isHidden()) {
         return;
     }
     const BarSize size = geometry_.FixedLayout();
-    if (geometry_.isHorzDock()) {
+    if (geometry_.IsHorzDock()) {
         frame_->resizeDocks({this}, {DockedThickness(size.cy)}, Qt::Vertical);
     } else {
         frame_->resizeDocks({this}, {DockedThickness(size.cx)}, Qt::Horizontal);
@@ -259,15 +259,15 @@ void CRSizeBar::ApplyDockedSize() {
 }
 
 int CRSizeBar::DockedThickness(int wanted) const {
-    const int frameExtent = geometry_.isHorzDock() ? frame_->height() : frame_->width();
-    const int minimum = geometry_.isHorzDock() ? geometry_.minSize.cy : geometry_.minSize.cx;
+    const int frameExtent = geometry_.IsHorzDock() ? frame_->height() : frame_->width();
+    const int minimum = geometry_.IsHorzDock() ? geometry_.minSize.cy : geometry_.minSize.cx;
     return BarGeometry::DockedThickness(wanted, frameExtent, minimum);
 }
 
 // A floating bar lies wholly on its screen at a sensible width; not while the user drags it,
 // which places it under the mouse.
 void CRSizeBar::KeepFloatingOnScreen() {
-    if (geometry_.isDocked() || isHidden() || QGuiApplication::mouseButtons() != Qt::NoButton) {
+    if (geometry_.IsDocked() || isHidden() || QGuiApplication::mouseButtons() != Qt::NoButton) {
         return;
     }
     const QScreen* shown = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
@@ -296,11 +296,11 @@ void CRSizeBar::ApplyLayout() {
     for (CRSizeBar* bar : row) {
         const BarSize size = bar->geometry_.FixedLayout();
         docks.append(bar);
-        thickness.append(geometry_.isHorzDock() ? size.cy : size.cx);
-        lengths.append(geometry_.isHorzDock() ? size.cx : size.cy);
+        thickness.append(geometry_.IsHorzDock() ? size.cy : size.cx);
+        lengths.append(geometry_.IsHorzDock() ? size.cx : size.cy);
     }
-    const Qt::Orientation across = geometry_.isHorzDock() ? Qt::Vertical : Qt::Horizontal;
-    const Qt::Orientation along = geometry_.isHorzDock() ? Qt::Horizontal : Qt::Vertical;
+    const Qt::Orientation across = geometry_.IsHorzDock() ? Qt::Vertical : Qt::Horizontal;
+    const Qt::Orientation along = geometry_.IsHorzDock() ? Qt::Horizontal : Qt::Vertical;
     frame_->resizeDocks(docks, thickness, across);
     if (docks.size() > 1) {
         frame_->resizeDocks(docks, lengths, along);
@@ -317,7 +317,7 @@ void CRSizeBar::ShareRowOnFrameResize() {
     int length = 0;
     for (CRSizeBar* bar : row) {
         geometries.push_back(&bar->geometry_);
-        length += geometry_.isHorzDock() ? bar->width() : bar->height();
+        length += geometry_.IsHorzDock() ? bar->width() : bar->height();
     }
     // Qt's bars do not overlap; the sharing rule counts 2 pixels of overlap per bar.
     length -= 2 * static_cast<int>(row.size());
@@ -357,7 +357,7 @@ bool CRSizeBar::event(QEvent* event) {
             break;
         case QEvent::Show:
             // Shown while docked: the bar comes back at its own size.
-            geometry_.keepSize = geometry_.isDocked();
+            geometry_.keepSize = geometry_.IsDocked();
             QTimer::singleShot(0, this, &CRSizeBar::ApplyDockedSize);
             break;
         case QEvent::Hide:
@@ -389,7 +389,7 @@ bool CRSizeBar::OnMousePress(QMouseEvent* event) {
         return false;
     }
     const int hit = HitTest(event->position().toPoint());
-    if (geometry_.isDocked() && hit >= kHitLeft && hit <= 17) {
+    if (geometry_.IsDocked() && hit >= kHitLeft && hit <= 17) {
         BeginResize(hit, event->globalPosition().toPoint());
         return true;
     }
@@ -457,7 +457,7 @@ void CRSizeBar::BeginResize(int hit, QPoint) {
     int self = 0;
     for (std::size_t i = 0; i < row.size(); ++i) {
         // Drags begin from the sizes the bars have on screen.
-        row[i]->geometry_.dockedSize() = {row[i]->width(), row[i]->height()};
+        row[i]->geometry_.DockedSize() = {row[i]->width(), row[i]->height()};
         geometries.push_back(&row[i]->geometry_);
         if (row[i] == this) {
             self = static_cast<int>(i);
@@ -466,7 +466,7 @@ void CRSizeBar::BeginResize(int hit, QPoint) {
     if (geometries.empty()) {
         geometries.push_back(&geometry_);
     }
-    geometry_.dockedSize() = {width(), height()};
+    geometry_.DockedSize() = {width(), height()};
     const QPoint origin = mapToGlobal(QPoint(0, 0));
     const BarRect window{origin.x(), origin.y(), origin.x() + width(), origin.y() + height()};
     QSize pane(0, 0);
@@ -474,12 +474,12 @@ void CRSizeBar::BeginResize(int hit, QPoint) {
         pane = frame_->centralWidget()->size();
     }
     RecalcClient();
-    tracker_.Begin(geometries, self, hit, window, {pane.width(), pane.height()});
+    tracker_.begin(geometries, self, hit, window, {pane.width(), pane.height()});
     DrawResizeTracker();
 }
 
 void CRSizeBar::TrackResize(QPoint globalPoint) {
-    if (!tracker_.Track({globalPoint.x(), globalPoint.y()})) {
+    if (!tracker_.track({globalPoint.x(), globalPoint.y()})) {
         return;
     }
     DrawResizeTracker();
@@ -489,7 +489,7 @@ void CRSizeBar::TrackResize(QPoint globalPoint) {
 }
 
 void CRSizeBar::EndResize() {
-    tracker_.End();
+    tracker_.end();
     DrawResizeTracker();
     releaseMouse();
     ApplyLayout();
@@ -507,14 +507,14 @@ void CRSizeBar::DrawResizeTracker() {
     QRect line = toQRect(edge).translated(mapTo(frame_, QPoint(0, 0)));
     if (!tracker_.sideDrag()) {
         // Across the whole dock area, 1 pixel inside its ends.
-        int first = geometry_.isHorzDock() ? line.left() : line.top();
-        int last = geometry_.isHorzDock() ? line.right() : line.bottom();
+        int first = geometry_.IsHorzDock() ? line.left() : line.top();
+        int last = geometry_.IsHorzDock() ? line.right() : line.bottom();
         for (CRSizeBar* bar : RowBars()) {
             const QRect r = bar->geometry();
-            first = std::min(first, geometry_.isHorzDock() ? r.left() : r.top());
-            last = std::max(last, geometry_.isHorzDock() ? r.right() : r.bottom());
+            first = std::min(first, geometry_.IsHorzDock() ? r.left() : r.top());
+            last = std::max(last, geometry_.IsHorzDock() ? r.right() : r.bottom());
         }
-        if (geometry_.isHorzDock()) {
+        if (geometry_.IsHorzDock()) {
             line.setLeft(first + 1);
             line.setRight(last - 1);
         } else {
@@ -522,7 +522,7 @@ void CRSizeBar::DrawResizeTracker() {
             line.setBottom(last - 1);
         }
     }
-    const BarPoint offset = tracker_.TrackerOffset();
+    const BarPoint offset = tracker_.trackerOffset();
     line.translate(offset.x, offset.y);
     trackerLine_->setGeometry(line);
     trackerLine_->show();
@@ -530,7 +530,7 @@ void CRSizeBar::DrawResizeTracker() {
 }
 
 void CRSizeBar::paintEvent(QPaintEvent* event) {
-    if (!geometry_.isDocked()) {
+    if (!geometry_.IsDocked()) {
         QDockWidget::paintEvent(event);
         QPainter painter(this);
         painter.setPen(palette().color(QPalette::WindowText));
@@ -556,7 +556,7 @@ void CRSizeBar::PaintGripper(QPainter& painter, const BarRect& clientRect) {
     const BarPoint close = geometry_.closeOrigin;
     QRect first;
     QPoint step;
-    if (geometry_.isHorzDock()) {
+    if (geometry_.IsHorzDock()) {
         const int top = close.y + 14;
         first = QRect(c.left - geometry_.gripperSize, top, 3, c.bottom - top);
         step = QPoint(3, 0);

@@ -20,11 +20,11 @@ class CRSizeBar : public QDockWidget {
     ~CRSizeBar() override;
 
     // Creates the bar in `frame` with the default size (width x height) for every dock side and
-    // for floating. The child widget is set with setClient.
+    // for floating. The child widget is set with SetClient.
     bool CreateBar(const QString& title, QMainWindow* frame, QSize defaultSize, bool hasGripper,
                    int id);
 
-    void setClient(QWidget* client);
+    void SetClient(QWidget* client);
 
     // The six sizes in the application's settings, section "<profile>-SCBar-<id>". Loaded
     // values never go below the minimum size.
@@ -32,18 +32,18 @@ class CRSizeBar : public QDockWidget {
     virtual void SaveSizes(const QString& profile) const;
     // Takes the size the bar has now as its docked size (before saving or hiding).
     void KeepDockedSize();
-    QWidget* client() const { return client_; }
+    QWidget* Client() const { return client_; }
 
-    bool IsBarFloating() const { return !geometry_.isDocked(); }
-    DockSide dockSide() const { return geometry_.side; }
-    BarGeometry& barGeometry() { return geometry_; }
-    const ResizeTracker& tracker() const { return tracker_; }
-    int controlId() const { return id_; }
+    bool IsBarFloating() const { return !geometry_.IsDocked(); }
+    DockSide GetDockSide() const { return geometry_.side; }
+    BarGeometry& GetBarGeometry() { return geometry_; }
+    const ResizeTracker& Tracker() const { return tracker_; }
+    int ControlId() const { return id_; }
 
-    void setShowContentWhileDragging(bool on) { showContent_ = on; }
+    void SetShowContentWhileDragging(bool on) { showContent_ = on; }
 
-    bool closePushed() const { return closePushed_; }
-    bool closeRaised() const { return closeRaised_; }
+    bool ClosePushed() const { return closePushed_; }
+    bool CloseRaised() const { return closeRaised_; }
 
     // The close button: in the gripper strip while docked, in the caption while floating.
     QRect CloseButtonRect() const;
@@ -52,7 +52,7 @@ class CRSizeBar : public QDockWidget {
     // The resizable bars of this bar's dock row, in row order.
     std::vector<CRSizeBar*> RowBars() const;
     // Every created bar, in creation order.
-    static const std::vector<CRSizeBar*>& registry();
+    static const std::vector<CRSizeBar*>& Registry();
 
   protected:
     virtual void BeginResize(int hit, QPoint globalPoint);
@@ -82,7 +82,7 @@ class CRSizeBar : public QDockWidget {
     void PaintCloseButton(QPainter& painter);
     BarRect WindowRect() const;
     BarRect RecalcClient();
-    QMainWindow* frame() const { return frame_; }
+    QMainWindow* Frame() const { return frame_; }
 
     BarGeometry geometry_;
     ResizeTracker tracker_;

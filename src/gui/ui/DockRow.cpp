@@ -8,15 +8,15 @@ DockRow::Share DockRow::ShareRowSpace(const std::vector<BarGeometry*>& row, int 
     int needed = 2;
     int thickness = 0;
     for (const BarGeometry* bar : row) {
-        used += bar->alongRow(bar->dockedSize()) - 2;
-        needed += bar->alongRow(bar->minSize) - 2;
-        thickness = std::max(thickness, bar->acrossRow(bar->dockedSize()));
+        used += bar->AlongRow(bar->DockedSize()) - 2;
+        needed += bar->AlongRow(bar->minSize) - 2;
+        thickness = std::max(thickness, bar->AcrossRow(bar->DockedSize()));
     }
     if (length < needed) {
         return row.size() > 1 ? Share::NeedsOwnRow : Share::TooShort;
     }
     for (BarGeometry* bar : row) {
-        (bar->isHorzDock() ? bar->horzSize.cy : bar->vertSize.cx) = thickness;
+        (bar->IsHorzDock() ? bar->horzSize.cy : bar->vertSize.cx) = thickness;
     }
     int diff = length - used;
     bool changed = true;
@@ -26,8 +26,8 @@ DockRow::Share DockRow::ShareRowSpace(const std::vector<BarGeometry*>& row, int 
             if (diff == 0) {
                 break;
             }
-            int& along = bar->isHorzDock() ? bar->horzSize.cx : bar->vertSize.cy;
-            const int minimum = bar->alongRow(bar->minSize);
+            int& along = bar->IsHorzDock() ? bar->horzSize.cx : bar->vertSize.cy;
+            const int minimum = bar->AlongRow(bar->minSize);
             if (bar->keepSize || (diff < 0 && along <= minimum)) {
                 continue;
             }
@@ -50,11 +50,11 @@ std::vector<int> DockRow::LayoutRow(const std::vector<BarGeometry*>& row) {
     }
     // A horizontal row starts 2 pixels before its dock bar; in a vertical one each bar sits
     // 2 pixels above its running position.
-    const bool horz = row.front()->isHorzDock();
+    const bool horz = row.front()->IsHorzDock();
     int position = horz ? -2 : 0;
     for (const BarGeometry* bar : row) {
         positions.push_back(horz ? position : position - 2);
-        position += bar->alongRow(bar->dockedSize()) - 2;
+        position += bar->AlongRow(bar->DockedSize()) - 2;
     }
     return positions;
 }

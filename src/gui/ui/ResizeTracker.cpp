@@ -1,19 +1,19 @@
 #include "gui/ui/ResizeTracker.h"
 
-void ResizeTracker::Begin(std::vector<BarGeometry*> row, int self, int hit, const BarRect& window,
+void ResizeTracker::begin(std::vector<BarGeometry*> row, int self, int hit, const BarRect& window,
                           BarSize paneLeft) {
     row_ = std::move(row);
     self_ = self;
     hit_ = hit;
     BarGeometry& bar = this->self();
-    startSize_ = bar.dockedSize();
+    startSize_ = bar.DockedSize();
     startPoint_ = bar.EdgeRect(window, hit).center();
     tracking_ = true;
     sideDrag_ = BarGeometry::IsSideDrag(bar.side, hit);
 
     minTrack_ = bar.minSize;
     for (const BarGeometry* other : row_) {
-        if (bar.isHorzDock()) {
+        if (bar.IsHorzDock()) {
             minTrack_.cy = std::max(minTrack_.cy, other->minSize.cy);
         } else {
             minTrack_.cx = std::max(minTrack_.cx, other->minSize.cx);
@@ -21,7 +21,7 @@ void ResizeTracker::Begin(std::vector<BarGeometry*> row, int self, int hit, cons
     }
 
     if (const BarGeometry* next = neighbour()) {
-        const BarSize& size = next->dockedSize();
+        const BarSize& size = next->DockedSize();
         maxTrack_ = {size.cx + startSize_.cx - next->minSize.cx,
                      size.cy + startSize_.cy - next->minSize.cy};
     } else {
@@ -38,7 +38,7 @@ BarGeometry* ResizeTracker::neighbour() const {
     return index >= 0 && index < static_cast<int>(row_.size()) ? row_[index] : nullptr;
 }
 
-bool ResizeTracker::Track(BarPoint point) {
+bool ResizeTracker::track(BarPoint point) {
     if (!tracking_) {
         return false;
     }
@@ -63,7 +63,7 @@ bool ResizeTracker::Track(BarPoint point) {
     size.cy = std::max(minTrack_.cy, std::min(maxTrack_.cy, size.cy));
 
     BarGeometry& bar = self();
-    BarSize& current = bar.dockedSize();
+    BarSize& current = bar.DockedSize();
     if (size == current) {
         return false;
     }
@@ -71,14 +71,14 @@ bool ResizeTracker::Track(BarPoint point) {
     current = size;
     if (BarGeometry* next = neighbour()) {
         // Length moves between the two bars; the row's total stays.
-        if (bar.isHorzDock()) {
+        if (bar.IsHorzDock()) {
             next->horzSize.cx -= change.cx;
         } else {
             next->vertSize.cy -= change.cy;
         }
     } else if (!sideDrag_) {
         for (BarGeometry* other : row_) {
-            if (bar.isHorzDock()) {
+            if (bar.IsHorzDock()) {
                 other->horzSize.cy = size.cy;
             } else {
                 other->vertSize.cx = size.cx;
@@ -88,8 +88,8 @@ bool ResizeTracker::Track(BarPoint point) {
     return true;
 }
 
-BarPoint ResizeTracker::TrackerOffset() const {
-    const BarSize& size = self().dockedSize();
+BarPoint ResizeTracker::trackerOffset() const {
+    const BarSize& size = self().DockedSize();
     BarPoint offset{size.cx - startSize_.cx, size.cy - startSize_.cy};
     if (hit_ == kHitLeft || hit_ == kHitTop) {
         offset = {-offset.x, -offset.y};

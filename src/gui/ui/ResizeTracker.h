@@ -11,13 +11,13 @@ class ResizeTracker {
     // `row`: the resizable bars of the dragged bar's row, in row order; `self` its index.
     // `window`: the bar's window rectangle in the same co-ordinates as later mouse points.
     // `paneLeft`: the size of the frame's main pane (for drags that change the row's thickness).
-    void Begin(std::vector<BarGeometry*> row, int self, int hit, const BarRect& window,
+    void begin(std::vector<BarGeometry*> row, int self, int hit, const BarRect& window,
                BarSize paneLeft);
 
     // Moves the dragged edge to `point`; true when the bar's size changed.
-    bool Track(BarPoint point);
+    bool track(BarPoint point);
 
-    void End() { tracking_ = false; }
+    void end() { tracking_ = false; }
 
     bool tracking() const { return tracking_; }
     bool sideDrag() const { return sideDrag_; }
@@ -27,7 +27,7 @@ class ResizeTracker {
 
     // Offset of the tracker line from the edge where the drag began: follows the mouse, so it
     // is negated for a left or top edge.
-    BarPoint TrackerOffset() const;
+    BarPoint trackerOffset() const;
 
     // The neighbour that gives or takes length in a side drag; null otherwise.
     BarGeometry* neighbour() const;

@@ -91,8 +91,8 @@ class DocumentTest : public QObject {
 
   private:
     FrameServices makeServices();
-    CMainFrame* frame() const { return app_.mainFrame(); }
-    MonitorSession& session() const { return *frame()->session(); }
+    CMainFrame* frame() const { return app_.MainFrame(); }
+    MonitorSession& session() const { return *frame()->Session(); }
     QString file(const QString& name) const { return dir_.path() + QLatin1Char('/') + name; }
     void addRows(int count);
 
@@ -174,7 +174,7 @@ void DocumentTest::savedListsOpenAgain() {
     QFETCH(QByteArray, starts);
     addRows(3);
     QString error;
-    QVERIFY(app_.document()->OnSaveDocument(file(name), &error));
+    QVERIFY(app_.Document()->OnSaveDocument(file(name), &error));
     QVERIFY(readFile(file(name)).starts_with(starts.toStdString()));
     QCOMPARE(frame()->windowTitle(), name + QStringLiteral(" - Quorvex"));
     app_.OnFileNew();
@@ -186,7 +186,7 @@ void DocumentTest::savedListsOpenAgain() {
     DetectedStream back;
     QVERIFY(session().copyRecord(2, back));
     QCOMPARE(QString::fromUtf8(back.path), QStringLiteral("/動画/2.wmv"));
-    QCOMPARE(app_.document()->GetPathName(), file(name));
+    QCOMPARE(app_.Document()->GetPathName(), file(name));
     QCOMPARE(RecentFileList::files().value(0), file(name));
     // Save writes the same form back to the same file.
     addRows(4);
@@ -225,7 +225,7 @@ void DocumentTest::savedListsKeepFinishedDownloads() {
         StoreDownloadState(*record, rows[row].state);
     }
     QString error;
-    QVERIFY2(app_.document()->OnSaveDocument(file(name), &error), qPrintable(error));
+    QVERIFY2(app_.Document()->OnSaveDocument(file(name), &error), qPrintable(error));
     app_.OnFileNew();
     QVERIFY(app_.OpenDocumentFile(file(name)));
     QCOMPARE(session().rowCount(), 3);
@@ -240,7 +240,7 @@ void DocumentTest::savedListsKeepFinishedDownloads() {
         QCOMPARE(QString::fromStdString(TransferText::progress(texts.transfer)),
                  kept ? QStringLiteral("完了") : QString());
     }
-    QVERIFY(!app_.document()->IsModified());
+    QVERIFY(!app_.Document()->IsModified());
 }
 
 void DocumentTest::filesNotOursAreRefusedAndNeverWrittenOver_data() {
@@ -270,15 +270,15 @@ void DocumentTest::filesNotOursAreRefusedAndNeverWrittenOver() {
     // The list and its file stay as they were.
     addRows(2);
     QString error;
-    QVERIFY(app_.document()->OnSaveDocument(file(QStringLiteral("mine.jsonl")), &error));
+    QVERIFY(app_.Document()->OnSaveDocument(file(QStringLiteral("mine.jsonl")), &error));
     QVERIFY(!app_.OpenDocumentFile(file(name)));
     QCOMPARE(errors_.size(), 1);
     QVERIFY2(errors_[0].contains(name) && errors_[0].contains(reason), qPrintable(errors_[0]));
     QCOMPARE(session().rowCount(), 2);
-    QCOMPARE(app_.document()->GetPathName(), file(QStringLiteral("mine.jsonl")));
+    QCOMPARE(app_.Document()->GetPathName(), file(QStringLiteral("mine.jsonl")));
     // Saving under its name is refused too.
     if (!content.isEmpty()) {
-        QVERIFY(!app_.document()->OnSaveDocument(file(name), &error));
+        QVERIFY(!app_.Document()->OnSaveDocument(file(name), &error));
         QCOMPARE(readFile(file(name)), content.toStdString());
     }
 }
@@ -289,7 +289,7 @@ void DocumentTest::aCaptureIsDetectedIntoTheList() {
     QTRY_COMPARE(session().rowCount(), 5);
     QCOMPARE(frame()->windowTitle(), QStringLiteral("cap.pcap - Quorvex"));
     // The capture is not the document's file: saving asks for a name instead of writing it.
-    QVERIFY(app_.document()->GetPathName().isEmpty());
+    QVERIFY(app_.Document()->GetPathName().isEmpty());
     QCOMPARE(RecentFileList::files().value(0), file(QStringLiteral("cap.pcap")));
     QVERIFY(errors_.isEmpty());
 }
@@ -306,7 +306,7 @@ void DocumentTest::aLongReadShowsProgressAndCancelKeepsTheRows() {
     });
     QVERIFY(app_.OpenDocumentFile(file(QStringLiteral("big.pcap"))));
     QVERIFY(shown);
-    QVERIFY(!app_.document()->isLoading());
+    QVERIFY(!app_.Document()->IsLoading());
     // What was read before the cancel stays listed.
     const int rows = session().rowCount();
     QVERIFY2(rows < kStreams, qPrintable(QString::number(rows)));
@@ -319,11 +319,11 @@ void DocumentTest::aLongReadShowsProgressAndCancelKeepsTheRows() {
 void DocumentTest::recentFilesAreInTheFileMenu() {
     addRows(1);
     QString error;
-    QVERIFY2(app_.document()->OnSaveDocument(file(QStringLiteral("recent.jsonl")), &error),
+    QVERIFY2(app_.Document()->OnSaveDocument(file(QStringLiteral("recent.jsonl")), &error),
              qPrintable(error));
     RecentFileList::add(file(QStringLiteral("recent.jsonl")));
     RecentFileList::add(file(QStringLiteral("gone.jsonl")));
-    QMenu* menu = frame()->menu(0);
+    QMenu* menu = frame()->Menu(0);
     emit menu->aboutToShow();
     QStringList texts;
     QList<QAction*> items;
@@ -376,13 +376,13 @@ void DocumentTest::runningDownloadsEndOnlyWhenTheUserAgrees() {
     frame()->show();
     switch (command) {
         case ID_FILE_NEW:
-            frame()->action(ID_FILE_NEW)->trigger();
+            frame()->Action(ID_FILE_NEW)->trigger();
             break;
         case ID_FILE_OPEN:
             app_.OpenDocumentFile(list);
             break;
         case ID_APP_EXIT:
-            frame()->action(ID_APP_EXIT)->trigger();
+            frame()->Action(ID_APP_EXIT)->trigger();
             break;
         default:
             QCOMPARE(frame()->close(), abort);
@@ -460,7 +460,7 @@ void DocumentTest::unsavedRowsGoOnlyWhenTheUserSays() {
     QFile::remove(mine);
     addRows(2);
     QString error;
-    QVERIFY(!titled || app_.document()->OnSaveDocument(mine, &error));
+    QVERIFY(!titled || app_.Document()->OnSaveDocument(mine, &error));
     addRows(3);
     saveAnswer_ = static_cast<DocumentPrompts::SaveAnswer>(answer);
     saveName_ = titled || saved < 0 ? QString() : mine;  // none given: a cancel
@@ -473,7 +473,7 @@ void DocumentTest::unsavedRowsGoOnlyWhenTheUserSays() {
     } else if (command == ID_FILE_OPEN) {
         app_.OpenDocumentFile(other);
     } else {
-        frame()->action(command)->trigger();
+        frame()->Action(command)->trigger();
     }
     QCOMPARE(savesAsked_,
              QStringList{titled ? QStringLiteral("mine.jsonl") : QStringLiteral("Untitled")});
@@ -483,7 +483,7 @@ void DocumentTest::unsavedRowsGoOnlyWhenTheUserSays() {
     QCOMPARE(closed, command == kCloseWindow && goesOn);
     QCOMPARE(session().rowCount(),
              goesOn && command != kCloseWindow && command != ID_APP_EXIT ? 0 : 3);
-    QVERIFY(goesOn || app_.document()->IsModified());  // nothing happened
+    QVERIFY(goesOn || app_.Document()->IsModified());  // nothing happened
 }
 
 // Rows taken out leave a list its file no longer matches, whatever their count; an empty list
@@ -491,14 +491,14 @@ void DocumentTest::unsavedRowsGoOnlyWhenTheUserSays() {
 void DocumentTest::rowsTakenOutMakeTheListUnsaved() {
     addRows(2);
     QString error;
-    QVERIFY(app_.document()->OnSaveDocument(file(QStringLiteral("two.jsonl")), &error));
-    app_.document()->SetModifiedFlag();
+    QVERIFY(app_.Document()->OnSaveDocument(file(QStringLiteral("two.jsonl")), &error));
+    app_.Document()->SetModifiedFlag();
     QTRY_COMPARE(frame()->windowTitle(), QStringLiteral("two.jsonl* - Quorvex"));
     frame()->OnFileSave();
-    QVERIFY(!app_.document()->IsModified());
+    QVERIFY(!app_.Document()->IsModified());
     app_.OnFileNew();
-    app_.document()->SetModifiedFlag();
-    QVERIFY(!app_.document()->IsModified());
+    app_.Document()->SetModifiedFlag();
+    QVERIFY(!app_.Document()->IsModified());
 }
 
 // Live rows would mix with the file's: opening one while monitoring asks to stop first.
@@ -506,10 +506,10 @@ void DocumentTest::openingWhileMonitoringAsksToStopFirst() {
     std::ofstream(file(QStringLiteral("other.jsonl")).toStdString()) << "";
     adapters_ = 1;
     for (const bool stop : {false, true}) {
-        frame()->action(ID_MONITOR_START)->trigger();
+        frame()->Action(ID_MONITOR_START)->trigger();
         stopAnswer_ = stop;
         QCOMPARE(app_.OpenDocumentFile(file(QStringLiteral("other.jsonl"))), stop);
-        QCOMPARE(frame()->isMonitoring(), !stop);
+        QCOMPARE(frame()->IsMonitoring(), !stop);
     }
     QCOMPARE(stopsAsked_, 2);
     QVERIFY(app_.OpenDocumentFile(file(QStringLiteral("other.jsonl"))));

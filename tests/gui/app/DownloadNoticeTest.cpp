@@ -103,7 +103,7 @@ void DownloadNoticeTest::endedDownloadsReachTheNotificationService() {
     std::strcpy(record.scheme, "http");
     std::snprintf(record.host, sizeof record.host, "http://127.0.0.1:%d", server.port());
     std::strcpy(record.path, path.toUtf8().constData());
-    MonitorSession& session = *app_.mainFrame()->session();
+    MonitorSession& session = *app_.MainFrame()->Session();
     session.addStream(record);
     if (box) {
         whenModal<QMessageBox>([](QMessageBox* shown) { return shown->close(); });
@@ -120,7 +120,7 @@ void DownloadNoticeTest::endedDownloadsReachTheNotificationService() {
     QCOMPARE(call.value(QStringLiteral("icon")).toString(), QStringLiteral("quorvex"));
     const QString said = call.value(QStringLiteral("body")).toString();
     QVERIFY2(said.startsWith(body), qPrintable(said));
-    app_.mainFrame()->ShutdownWork();
+    app_.MainFrame()->ShutdownWork();
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     service.closeWriteChannel();  // the service's signal to end, and its bus with it
     QVERIFY(service.waitForFinished(10000));

@@ -51,14 +51,14 @@ void LiveMonitoringTest::requestAcrossTheLinkReachesTheView() {
         return (dir.path() + QStringLiteral("/sufix.txt")).toStdString();
     };
     QVERIFY(app_.InitInstance(std::move(services)));
-    CMainFrame* frame = app_.mainFrame();
+    CMainFrame* frame = app_.MainFrame();
     auto* view = qobject_cast<CListArea*>(frame->centralWidget());
     QVERIFY(view != nullptr);
 
     // Enumeration and the capture thread happen inside the server's namespace, where the veth
     // end is the only adapter: no dialog.
-    QVERIFY(pair.RunIn(pair.serverNs(), [&] { frame->action(ID_MONITOR_START)->trigger(); }));
-    QVERIFY(frame->isMonitoring());
+    QVERIFY(pair.RunIn(pair.serverNs(), [&] { frame->Action(ID_MONITOR_START)->trigger(); }));
+    QVERIFY(frame->IsMonitoring());
     QCOMPARE(frame->adapterCount(), 1);
 
     const std::string request = "GET /video/clip.wmv HTTP/1.1\r\nHost: media.test\r\n\r\n";
@@ -75,11 +75,11 @@ void LiveMonitoringTest::requestAcrossTheLinkReachesTheView() {
     // The helper's counts reach the status bar while the capture runs.
     auto* packets = frame->statusBar()->findChild<QLabel*>(QStringLiteral("capturedPackets"));
     QVERIFY(packets != nullptr);
-    QTRY_VERIFY(frame->session()->captureStatistics().received > 0);
+    QTRY_VERIFY(frame->Session()->captureStatistics().received > 0);
     QTRY_VERIFY2(!packets->text().startsWith(QStringLiteral("受信 0 ")),
                  qPrintable(packets->text()));
-    frame->action(ID_MONITOR_STOP)->trigger();
-    QVERIFY(!frame->isMonitoring());
+    frame->Action(ID_MONITOR_STOP)->trigger();
+    QVERIFY(!frame->IsMonitoring());
     QVERIFY(errors.isEmpty());
     frame->ShutdownWork();
 }

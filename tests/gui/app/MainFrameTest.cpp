@@ -108,8 +108,8 @@ class MainFrameTest : public QObject {
 
   private:
     FrameServices makeServices();
-    CMainFrame* frame() const { return app_.mainFrame(); }
-    QAction* act(int id) const { return frame()->action(id); }
+    CMainFrame* frame() const { return app_.MainFrame(); }
+    QAction* act(int id) const { return frame()->Action(id); }
 
     CQuorvexApp& app_;
     QTemporaryDir dir_;
@@ -328,7 +328,7 @@ void MainFrameTest::statusBarShowsReadyAndLockPanes() {
     auto* dropped = frame()->statusBar()->findChild<QLabel*>(QStringLiteral("droppedStreams"));
     QVERIFY(dropped != nullptr);
     QVERIFY(dropped->isHidden());
-    MonitorSession& session = *frame()->session();
+    MonitorSession& session = *frame()->Session();
     const int limit = session.rowLimit();
     QCOMPARE(limit, StreamStore::kDefaultRowLimit);
     session.setRowLimit(0);
@@ -361,7 +361,7 @@ void MainFrameTest::statusBarCountsTheCapturedPackets() {
     QCOMPARE(lost->text(), QStringLiteral("取りこぼし 8,901"));
     act(ID_MONITOR_STOP)->trigger();
     log_.statistics = {};  // the capture has gone; the session kept its counts
-    QCOMPARE(frame()->session()->captureStatistics().received, 1234567u);
+    QCOMPARE(frame()->Session()->captureStatistics().received, 1234567u);
     QVERIFY(!packets->isHidden());
 }
 
@@ -381,7 +381,7 @@ void MainFrameTest::listStatusFilterAndTypeTree() {
     DetectedStream record{};
     std::strcpy(record.host, "http://h");
     std::strcpy(record.path, "/1.asf");
-    frame()->session()->addStream(record);
+    frame()->Session()->addStream(record);
     view_->shown = 0;
     view_->counts = {{QStringLiteral("Windows Media"), 1}, {QStringLiteral("MPEG"), 12345}};
     QTRY_COMPARE(rows->text(), QStringLiteral("0 / 1 件"));
@@ -391,8 +391,8 @@ void MainFrameTest::listStatusFilterAndTypeTree() {
     filter->setText(QStringLiteral("clip"));
     QCOMPARE(view_->filter, QStringLiteral("clip"));
 
-    CTypeTreeCtrl* tree = frame()->treeBar()->tree();
-    QTreeWidgetItem* root = tree->root();
+    CTypeTreeCtrl* tree = frame()->treeBar()->Tree();
+    QTreeWidgetItem* root = tree->Root();
     QTRY_COMPARE(root->childCount(), 2);
     QCOMPARE(root->text(0), QStringLiteral("検出データ種別"));
     QCOMPARE(root->child(0)->text(0), QStringLiteral("MPEG (12,345)"));
@@ -405,7 +405,7 @@ void MainFrameTest::listStatusFilterAndTypeTree() {
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
                       tree->visualItemRect(root).topLeft() + QPoint(4, 4));
     QCOMPARE(view_->type, QString());
-    frame()->session()->reset();
+    frame()->Session()->reset();
 }
 
 void MainFrameTest::captionIsDocumentTitleAndProgram() {
@@ -431,7 +431,7 @@ void MainFrameTest::enablingRules() {
     QVERIFY(act(ID_EDIT_COPY)->isEnabled());
     // Showing a menu brings every mark up to date.
     view_->current = false;
-    emit frame()->menu(1)->aboutToShow();
+    emit frame()->Menu(1)->aboutToShow();
     QVERIFY(!act(ID_COPY_URL)->isEnabled());
 }
 
@@ -478,13 +478,13 @@ void MainFrameTest::startWithOneAdapterSkipsTheDialog() {
     QCOMPARE(log_.started, 1);
     QCOMPARE(log_.startedOn, std::string("eth0"));
     QCOMPARE(frame()->monitorState(), ID_MONITOR_START);
-    QVERIFY(frame()->isMonitoring());
+    QVERIFY(frame()->IsMonitoring());
     QVERIFY(act(ID_MONITOR_START)->isChecked());
     act(ID_MONITOR_STOP)->trigger();
     QCOMPARE(log_.stopped, 1);
     QCOMPARE(log_.destroyed, 1);
     QCOMPARE(frame()->monitorState(), ID_MONITOR_STOP);
-    QVERIFY(!frame()->isMonitoring());
+    QVERIFY(!frame()->IsMonitoring());
 }
 
 void MainFrameTest::startWithSeveralAdaptersAsksAndCancelKeepsState() {
@@ -525,7 +525,7 @@ void MainFrameTest::startWhileRunningSwitchesToTheChoice() {
     QCOMPARE(log_.created, 2);
     QCOMPARE(log_.startedOn, std::string("eth1"));
     QCOMPARE(frame()->adapterIndex(), 1);
-    QVERIFY(frame()->isMonitoring());
+    QVERIFY(frame()->IsMonitoring());
     QVERIFY(act(ID_MONITOR_START)->isChecked());
     // The same adapter again: the capture goes on undisturbed.
     act(ID_MONITOR_START)->trigger();
@@ -572,7 +572,7 @@ void MainFrameTest::captureFailureIsShownAndStateReturnsToStopped() {
                                         static_cast<CaptureStatus::Cause>(cause)});
     }).join();
     QTRY_COMPARE(frame()->monitorState(), ID_MONITOR_STOP);
-    QVERIFY(!frame()->isMonitoring());
+    QVERIFY(!frame()->IsMonitoring());
     QCOMPARE(log_.stopped, 1);
     QCOMPARE(errors_, QStringList{shown});
     QVERIFY(act(ID_MONITOR_STOP)->isChecked());
@@ -588,7 +588,7 @@ void MainFrameTest::staleFailureOfAStoppedCaptureIsIgnored() {
     QCOMPARE(log_.created, 2);
     // The stale status was posted before this: handling what is pending handles it.
     QCoreApplication::processEvents();
-    QVERIFY(frame()->isMonitoring());
+    QVERIFY(frame()->IsMonitoring());
     QVERIFY(errors_.isEmpty());
 }
 
@@ -599,7 +599,7 @@ void MainFrameTest::exitStopsMonitoringBeforeTheProcessEnds() {
     QCOMPARE(exits_, 1);
     QCOMPARE(log_.events, (std::vector<std::string>{"stop", "exit"}));
     QCOMPARE(view_->shutdowns, 1);
-    QVERIFY(!frame()->isMonitoring());
+    QVERIFY(!frame()->IsMonitoring());
 }
 
 void MainFrameTest::closeStopsMonitoringAndDetachesTheView() {
@@ -615,7 +615,7 @@ void MainFrameTest::closeStopsMonitoringAndDetachesTheView() {
     const CapturedPacket packet = httpRequestPacket("/late.wmv", "example.test");
     log_.receiver->OnCapturedPacket(&packet);
     log_.receiver->OnPacketBatchEnd();
-    QCOMPARE(frame()->session()->rowCount(), 0);
+    QCOMPARE(frame()->Session()->rowCount(), 0);
 }
 
 void MainFrameTest::packetsBecomeRowsOnTheCaptureThread() {
@@ -632,7 +632,7 @@ void MainFrameTest::packetsBecomeRowsOnTheCaptureThread() {
         log_.receiver->OnPacketBatchEnd();
     });
     capture.join();
-    MonitorSession& session = *frame()->session();
+    MonitorSession& session = *frame()->Session();
     QCOMPARE(session.rowCount(), 1);
     DetectedStream row;
     QVERIFY(session.copyRecord(0, row));
@@ -642,21 +642,21 @@ void MainFrameTest::packetsBecomeRowsOnTheCaptureThread() {
 }
 
 void MainFrameTest::settingsReloadTheSuffixListOnlyOnOk() {
-    const auto before = frame()->treeBar()->suffixTable();
+    const auto before = frame()->treeBar()->GetSuffixTable();
     QCOMPARE(before->count(), 22);  // the default list
     suffixDialogResult_ = DialogResult::kCancel;
     act(ID_SETTINGS)->trigger();
-    QCOMPARE(frame()->treeBar()->suffixTable().get(), before.get());
+    QCOMPARE(frame()->treeBar()->GetSuffixTable().get(), before.get());
     suffixDialogResult_ = DialogResult::kOk;
     act(ID_SETTINGS)->trigger();
-    const auto after = frame()->treeBar()->suffixTable();
+    const auto after = frame()->treeBar()->GetSuffixTable();
     QCOMPARE(after->count(), 1);
     QCOMPARE(std::string(after->row(0).suffix), std::string(".zzz"));
 }
 
 void MainFrameTest::watchedPortsAreCheckedKeptAndGivenToTheSession() {
     const auto added = [this] {
-        std::span<const std::uint16_t> ports = frame()->session()->watchedPorts().added();
+        std::span<const std::uint16_t> ports = frame()->Session()->watchedPorts().added();
         return std::vector<std::uint16_t>(ports.begin(), ports.end());
     };
     QVERIFY(added().empty());
@@ -665,7 +665,7 @@ void MainFrameTest::watchedPortsAreCheckedKeptAndGivenToTheSession() {
     QCOMPARE(added(), (std::vector<std::uint16_t>{8000, 8080}));
     QCOMPARE(QSettings().value(QStringLiteral("Settings/watchedPorts")).toString(),
              QStringLiteral("8000 8080"));
-    QVERIFY(WatchedPortsSetting::Load() == frame()->session()->watchedPorts());
+    QVERIFY(WatchedPortsSetting::Load() == frame()->Session()->watchedPorts());
     // A word that is no port is refused with a message and asked again as typed; the list
     // stays until an answer is taken or the question cancelled.
     for (const char* bad :
@@ -690,7 +690,7 @@ void MainFrameTest::watchedPortsAreCheckedKeptAndGivenToTheSession() {
 // The count is kept with the settings, taken by the session at once and at the next start; a
 // count out of range is refused and asked again as typed.
 void MainFrameTest::downloadLimitIsCheckedKeptAndGivenToTheSession() {
-    QCOMPARE(frame()->session()->downloadLimit(), 3);
+    QCOMPARE(frame()->Session()->downloadLimit(), 3);
     portsShown_.clear();
     portsAnswers_ = {QStringLiteral("0"), QStringLiteral("21"), QStringLiteral("x"),
                      QStringLiteral(" 5 ")};
@@ -698,13 +698,13 @@ void MainFrameTest::downloadLimitIsCheckedKeptAndGivenToTheSession() {
     QCOMPARE(portsShown_, (QStringList{QStringLiteral("3"), QStringLiteral("0"),
                                        QStringLiteral("21"), QStringLiteral("x")}));
     QCOMPARE(errors_.size(), 3);
-    QCOMPARE(frame()->session()->downloadLimit(), 5);
+    QCOMPARE(frame()->Session()->downloadLimit(), 5);
     QCOMPARE(QSettings().value(QStringLiteral("Settings/downloadLimit")).toString(),
              QStringLiteral("5"));
     QCOMPARE(DownloadLimitSetting::Load(), 5);
     portsAnswers_ = {std::nullopt};
     act(ID_DOWNLOAD_LIMIT)->trigger();
-    QCOMPARE(frame()->session()->downloadLimit(), 5);
+    QCOMPARE(frame()->Session()->downloadLimit(), 5);
 }
 
 void MainFrameTest::copyUrlForwardsToTheViewWithSelectionOnly() {
@@ -724,7 +724,7 @@ void MainFrameTest::saveWritesTheListAndRemembersIt() {
     { std::ofstream(path.toStdString()) << "old content"; }
     // A file that is not a list of ours is never written over.
     QString error;
-    QVERIFY(!app_.document()->OnSaveDocument(path, &error));
+    QVERIFY(!app_.Document()->OnSaveDocument(path, &error));
     QVERIFY(error.contains(QStringLiteral("list.qvx")));
     QCOMPARE(QFileInfo(path).size(), qint64(11));
     { std::ofstream(path.toStdString(), std::ios::trunc); }
@@ -732,13 +732,13 @@ void MainFrameTest::saveWritesTheListAndRemembersIt() {
     std::strcpy(record.scheme, "http");
     std::strcpy(record.host, "http://example.test");
     std::strcpy(record.path, "/a.wmv");
-    frame()->session()->addStream(record);
-    QVERIFY(app_.document()->OnSaveDocument(path, &error));
+    frame()->Session()->addStream(record);
+    QVERIFY(app_.Document()->OnSaveDocument(path, &error));
     QVERIFY(QFileInfo(path).size() > 0);
     QCOMPARE(frame()->windowTitle(), QStringLiteral("list.qvx - Quorvex"));
     QVERIFY(app_.OpenDocumentFile(path));
     QCOMPARE(view_->initialUpdates, 2);
-    QCOMPARE(frame()->session()->rowCount(), 1);
+    QCOMPARE(frame()->Session()->rowCount(), 1);
     for (int i = 0; i < 5; ++i) {
         RecentFileList::add(dir_.path() + QStringLiteral("/f%1").arg(i));
     }
@@ -824,9 +824,9 @@ void MainFrameTest::downloadEndIsNotifiedOnlyWhileTheWindowIsInactive() {
     std::strcpy(stream.scheme, "http");
     std::strcpy(stream.host, "http://h");
     std::strcpy(stream.path, "/a.wmv");
-    frame()->session()->addStream(stream);
+    frame()->Session()->addStream(stream);
     // Where the download went, as its worker writes it.
-    std::strcpy(const_cast<DetectedStream*>(frame()->session()->record(0))->localFile,
+    std::strcpy(const_cast<DetectedStream*>(frame()->Session()->record(0))->localFile,
                 "/tmp/q/a.wmv");
     DownloadOutcome outcome;
     outcome.kind = static_cast<DownloadOutcome::Kind>(kind);

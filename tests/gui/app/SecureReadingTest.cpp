@@ -94,7 +94,7 @@ class SecureReadingTest : public QObject {
         QCOMPARE(QSettings().value(ports ? "Settings/tlsPorts" : "Settings/keyLogFile").toString(),
                  kept);
         act(ID_MONITOR_START)->trigger();
-        QVERIFY(frame()->isMonitoring());
+        QVERIFY(frame()->IsMonitoring());
         QCOMPARE(TlsPortsSetting::ToText(session().tlsPorts()), ports ? kept : QString());
         QCOMPARE(QString::fromStdString(session().keyLogPath()), ports ? QString() : kept);
     }
@@ -146,7 +146,7 @@ class SecureReadingTest : public QObject {
         // The capture started again to follow it.
         QCOMPARE(session().keyLogPath(), keyLog);
         QCOMPARE(log_.created, 2);
-        QVERIFY(frame()->isMonitoring() && errors_.isEmpty());
+        QVERIFY(frame()->IsMonitoring() && errors_.isEmpty());
         frame()->ShutdownWork();
         QVERIFY(QDir(file("run")).isEmpty());
     }
@@ -177,7 +177,7 @@ class SecureReadingTest : public QObject {
         });
         act(ID_KEY_LOG_BROWSER)->trigger();
         QVERIFY2(shown.contains(said), qPrintable(shown));
-        QVERIFY(frame()->keyLogPath().empty());
+        QVERIFY(frame()->KeyLogPath().empty());
         QVERIFY(QDir(file("run")).isEmpty());
     }
 
@@ -206,7 +206,7 @@ class SecureReadingTest : public QObject {
         // The session reads encrypted connections on one thread at a time: monitoring stops.
         act(ID_MONITOR_START)->trigger();
         QVERIFY(app_.OpenDocumentFile(file("https.pcap")));
-        QVERIFY(!frame()->isMonitoring());
+        QVERIFY(!frame()->IsMonitoring());
         QCOMPARE(session().rowCount(), url.isEmpty() ? 0 : 1);
         QCOMPARE(QString::fromStdString(session().url(0)), url);
         QCOMPARE(unreadNote()->isHidden(), !url.isEmpty());
@@ -235,9 +235,9 @@ class SecureReadingTest : public QObject {
         };
         return services;
     }
-    CMainFrame* frame() const { return app_.mainFrame(); }
-    MonitorSession& session() const { return *frame()->session(); }
-    QAction* act(int id) const { return frame()->action(id); }
+    CMainFrame* frame() const { return app_.MainFrame(); }
+    MonitorSession& session() const { return *frame()->Session(); }
+    QAction* act(int id) const { return frame()->Action(id); }
     QString file(const QString& name) const { return dir_.path() + '/' + name; }
     QLabel* unreadNote() const {
         return frame()->statusBar()->findChild<QLabel*>(QStringLiteral("unreadConnections"));

@@ -42,40 +42,40 @@ void CSelectAdapterTest::listsDescriptionsInOrderAndPreselects() {
     auto* label = dialog.findChild<QLabel*>();
     QVERIFY(label->width() >= label->sizeHint().width());
     dialog.InitDialog(3, list.data(), 1);
-    QCOMPARE(dialog.adapterList()->topLevelItemCount(), 3);
-    QCOMPARE(dialog.adapterList()->topLevelItem(0)->text(0), QStringLiteral("eth0"));
-    QCOMPARE(dialog.adapterList()->topLevelItem(1)->text(0), QStringLiteral("eth0"));
-    QCOMPARE(dialog.currentRow(), 1);
-    QCOMPARE(dialog.chosenIndex(), 0);
+    QCOMPARE(dialog.AdapterList()->topLevelItemCount(), 3);
+    QCOMPARE(dialog.AdapterList()->topLevelItem(0)->text(0), QStringLiteral("eth0"));
+    QCOMPARE(dialog.AdapterList()->topLevelItem(1)->text(0), QStringLiteral("eth0"));
+    QCOMPARE(dialog.CurrentRow(), 1);
+    QCOMPARE(dialog.ChosenIndex(), 0);
     dialog.accept();
-    QCOMPARE(dialog.chosenIndex(), 1);
+    QCOMPARE(dialog.ChosenIndex(), 1);
 }
 
 void CSelectAdapterTest::okWithoutSelectionIsRefused() {
     const auto list = adapters({"eth0", "eth1"});
     CSelectAdapter dialog;
     dialog.InitDialog(2, list.data(), 7);  // an old index beyond the list selects nothing
-    QVERIFY(dialog.adapterList()->selectedItems().isEmpty());
-    QVERIFY(!dialog.okButton()->isEnabled());
+    QVERIFY(dialog.AdapterList()->selectedItems().isEmpty());
+    QVERIFY(!dialog.OkButton()->isEnabled());
     dialog.show();
     dialog.accept();
     QVERIFY(dialog.isVisible());
-    QCOMPARE(dialog.chosenIndex(), 0);
-    dialog.setCurrentRow(1);
-    QVERIFY(dialog.okButton()->isEnabled());
-    dialog.adapterList()->clearSelection();
-    QVERIFY(!dialog.okButton()->isEnabled());
+    QCOMPARE(dialog.ChosenIndex(), 0);
+    dialog.SetCurrentRow(1);
+    QVERIFY(dialog.OkButton()->isEnabled());
+    dialog.AdapterList()->clearSelection();
+    QVERIFY(!dialog.OkButton()->isEnabled());
 }
 
 void CSelectAdapterTest::runReturnsOkWithTheChosenIndex() {
     const auto list = adapters({"eth0", "eth1", "eth2"});
     CSelectAdapter dialog;
     QTimer::singleShot(0, &dialog, [&dialog] {
-        dialog.setCurrentRow(2);
-        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+        dialog.SetCurrentRow(2);
+        QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
     });
     QCOMPARE(dialog.Run(3, list.data(), 0), DialogResult::kOk);
-    QCOMPARE(dialog.chosenIndex(), 2);
+    QCOMPARE(dialog.ChosenIndex(), 2);
 }
 
 void CSelectAdapterTest::cancelReturnsCancel() {
@@ -123,7 +123,7 @@ void CSelectAdapterTest::addressesAndHardwareAddressBesideTheName() {
     entry.physAddressLength = static_cast<std::uint8_t>(hardware.size());
     CSelectAdapter dialog;
     dialog.InitDialog(2, list.data(), 0);
-    const QTreeWidgetItem* row = dialog.adapterList()->topLevelItem(1);
+    const QTreeWidgetItem* row = dialog.AdapterList()->topLevelItem(1);
     QCOMPARE(row->text(CSelectAdapter::kNameColumn), QStringLiteral("eth1"));
     QCOMPARE(row->text(CSelectAdapter::kAddressColumn), address);
     QCOMPARE(row->text(CSelectAdapter::kHardwareColumn), hardwareText);

@@ -87,13 +87,13 @@ void DetectWidgetsTest::readTicksKnownSuffixesAndListsTheRest() {
     writeAll(path(), file.toStdString());
     CSufixDlg dialog(nullptr, path());
     for (int i = 0; i < CSufixDlg::kKnownCount; ++i) {
-        QCOMPARE(dialog.flag(i), ticked.contains(i));
-        QCOMPARE(dialog.checkBox(CSufixDlg::known()[i].id)->isChecked(), ticked.contains(i));
+        QCOMPARE(dialog.Flag(i), ticked.contains(i));
+        QCOMPARE(dialog.CheckBox(CSufixDlg::GetKnown()[i].id)->isChecked(), ticked.contains(i));
     }
-    QCOMPARE(dialog.otherSuffixes(), others);
+    QCOMPARE(dialog.OtherSuffixes(), others);
     QString shown = others;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QCOMPARE(dialog.otherEdit()->toPlainText(), shown);
+    QCOMPARE(dialog.OtherEdit()->toPlainText(), shown);
 }
 
 void DetectWidgetsTest::writeRoundTrips_data() {
@@ -129,12 +129,12 @@ void DetectWidgetsTest::writeRoundTrips() {
 void DetectWidgetsTest::missingFileOpensEmpty() {
     CSufixDlg dialog(nullptr, path());
     for (int i = 0; i < CSufixDlg::kKnownCount; ++i) {
-        QVERIFY(!dialog.flag(i));
+        QVERIFY(!dialog.Flag(i));
     }
-    QVERIFY(dialog.otherEdit()->toPlainText().isEmpty());
+    QVERIFY(dialog.OtherEdit()->toPlainText().isEmpty());
     // Typed lines: blank ones are dropped, a typed dot is not doubled.
-    dialog.checkBox(1011)->setChecked(true);
-    dialog.otherEdit()->setPlainText(QStringLiteral("ogg\n   \n\n.mkv\n  webm  "));
+    dialog.CheckBox(1011)->setChecked(true);
+    dialog.OtherEdit()->setPlainText(QStringLiteral("ogg\n   \n\n.mkv\n  webm  "));
     QVERIFY(dialog.Write());
     QCOMPARE(readAll(path()), std::string(".rm\n.ogg\n.mkv\n.webm\n"));
 }
@@ -142,7 +142,7 @@ void DetectWidgetsTest::missingFileOpensEmpty() {
 void DetectWidgetsTest::cancelWritesNothing() {
     writeAll(path(), "#keep\n.mp3\n");
     CSufixDlg dialog(nullptr, path());
-    dialog.checkBox(1010)->setChecked(true);
+    dialog.CheckBox(1010)->setChecked(true);
     QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("cancel")), Qt::LeftButton);
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(readAll(path()), std::string("#keep\n.mp3\n"));
@@ -151,8 +151,8 @@ void DetectWidgetsTest::cancelWritesNothing() {
 void DetectWidgetsTest::okWritesThroughTheButton() {
     writeAll(path(), ".mp3\n");
     CSufixDlg dialog(nullptr, path());
-    dialog.checkBox(1016)->setChecked(false);
-    dialog.checkBox(1021)->setChecked(true);
+    dialog.CheckBox(1016)->setChecked(false);
+    dialog.CheckBox(1021)->setChecked(true);
     QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(readAll(path()), std::string(".flv\n"));
@@ -168,7 +168,7 @@ void DetectWidgetsTest::failedWriteKeepsTheOldListAndSaysWhy() {
     QStringList shown;
     CSufixDlg dialog(nullptr, path(), [&shown](QWidget*, const QString& text) { shown << text; });
     dialog.show();
-    dialog.otherEdit()->setPlainText(QStringLiteral("ogg\nmkv\nmp4\nwebm\nflac\nopus"));
+    dialog.OtherEdit()->setPlainText(QStringLiteral("ogg\nmkv\nmp4\nwebm\nflac\nopus"));
     {
         FileSizeLimit limit(16);
         QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
@@ -195,7 +195,7 @@ void DetectWidgetsTest::listBehindALinkIsWrittenWhereItLives() {
     writeAll(real.toStdString(), ".mp3\n");
     QVERIFY(QFile::link(real, QString::fromStdString(path())));
     CSufixDlg dialog(nullptr, path());
-    dialog.checkBox(1021)->setChecked(true);
+    dialog.CheckBox(1021)->setChecked(true);
     QVERIFY(dialog.Write());
     QVERIFY(QFileInfo(QString::fromStdString(path())).isSymLink());
     QCOMPARE(readAll(real.toStdString()), std::string(".mp3\n.flv\n"));
@@ -214,16 +214,16 @@ void DetectWidgetsTest::controlsSitAtTheirDialogUnitPlaces() {
     QVERIFY(large.width() > small.width() * 3 / 2);
     QVERIFY(large.height() > small.height() * 3 / 2);
     for (CSufixDlg* dialog : {&small, &large}) {
-        QCOMPARE(dialog->checkBox(1010)->y(), dialog->checkBox(1015)->y());
-        QCOMPARE(dialog->checkBox(1010)->x(), dialog->checkBox(1013)->x());
-        QVERIFY(dialog->checkBox(1013)->y() > dialog->checkBox(1010)->y());
-        QVERIFY(dialog->checkBox(1011)->x() > dialog->checkBox(1010)->x());
+        QCOMPARE(dialog->CheckBox(1010)->y(), dialog->CheckBox(1015)->y());
+        QCOMPARE(dialog->CheckBox(1010)->x(), dialog->CheckBox(1013)->x());
+        QVERIFY(dialog->CheckBox(1013)->y() > dialog->CheckBox(1010)->y());
+        QVERIFY(dialog->CheckBox(1011)->x() > dialog->CheckBox(1010)->x());
         // Labels are never cut, whatever the font's kana width.
         for (QLabel* label : dialog->findChildren<QLabel*>()) {
             QVERIFY(label->width() >= label->sizeHint().width());
             QVERIFY(dialog->rect().contains(label->geometry()));
         }
-        const QRect edit = dialog->otherEdit()->geometry();
+        const QRect edit = dialog->OtherEdit()->geometry();
         QVERIFY(edit.bottom() < dialog->findChild<QPushButton*>(QStringLiteral("ok"))->y());
         QVERIFY(dialog->rect().contains(
             dialog->findChild<QPushButton*>(QStringLiteral("cancel"))->geometry()));
@@ -234,12 +234,12 @@ void DetectWidgetsTest::treeHasOneSelectedExpandedRoot() {
     CTypeTreeCtrl tree;
     tree.BuildTree();
     QCOMPARE(tree.topLevelItemCount(), 1);
-    QTreeWidgetItem* root = tree.root();
+    QTreeWidgetItem* root = tree.Root();
     QCOMPARE(root->text(0), QStringLiteral("検出データ種別"));
     QCOMPARE(root->childCount(), 0);
     QVERIFY(root->isExpanded());
     QVERIFY(root->isSelected());
-    QCOMPARE(tree.currentTreeItem(), root);
+    QCOMPARE(tree.CurrentTreeItem(), root);
 }
 
 void DetectWidgetsTest::clickSelectionRules() {
@@ -248,7 +248,7 @@ void DetectWidgetsTest::clickSelectionRules() {
     tree.BuildTree();
     tree.show();
     QVERIFY(QTest::qWaitForWindowExposed(&tree));
-    QTreeWidgetItem* root = tree.root();
+    QTreeWidgetItem* root = tree.Root();
     const QRect row = tree.visualItemRect(root);
     const QPoint label(row.left() + 4, row.center().y());
     const QPoint beside(row.right() - 2, row.center().y());
@@ -260,7 +260,7 @@ void DetectWidgetsTest::clickSelectionRules() {
     QVERIFY(!root->isSelected());  // below the items: nothing changes
     QTest::mouseClick(tree.viewport(), Qt::LeftButton, Qt::NoModifier, label);
     QVERIFY(root->isSelected());
-    QCOMPARE(tree.currentItemData(), 0);
+    QCOMPARE(tree.CurrentItemData(), 0);
     QTest::mouseClick(tree.viewport(), Qt::LeftButton, Qt::NoModifier, below);
     QVERIFY(root->isSelected());
     QTest::mouseDClick(tree.viewport(), Qt::LeftButton, Qt::NoModifier, label);
@@ -275,16 +275,16 @@ void DetectWidgetsTest::rightClickSelectsAndNotifies() {
     tree.show();
     QVERIFY(QTest::qWaitForWindowExposed(&tree));
     QSignalSpy spy(&tree, &CTypeTreeCtrl::rightClicked);
-    const QRect row = tree.visualItemRect(tree.root());
+    const QRect row = tree.visualItemRect(tree.Root());
     QTest::mouseClick(tree.viewport(), Qt::LeftButton, Qt::NoModifier,
                       QPoint(row.right() - 2, row.center().y()));
-    QVERIFY(!tree.root()->isSelected());
+    QVERIFY(!tree.Root()->isSelected());
     QTest::mouseClick(tree.viewport(), Qt::RightButton, Qt::NoModifier,
                       QPoint(row.left() + 3, row.center().y()));
-    QVERIFY(tree.root()->isSelected());
+    QVERIFY(tree.Root()->isSelected());
     QTest::mouseClick(tree.viewport(), Qt::RightButton, Qt::NoModifier,
                       QPoint(row.left() + 3, row.bottom() + 50));
-    QVERIFY(tree.root()->isSelected());
+    QVERIFY(tree.Root()->isSelected());
     QCOMPARE(spy.count(), 2);
     QCOMPARE(spy.at(0).at(0).toInt(), 131);
 }
@@ -297,7 +297,7 @@ void DetectWidgetsTest::focusLossKeepsTheSelectedLook() {
              pal.color(QPalette::Active, QPalette::Highlight));
     QFocusEvent out(QEvent::FocusOut);
     QCoreApplication::sendEvent(&tree, &out);
-    QVERIFY(tree.root()->isSelected());
+    QVERIFY(tree.Root()->isSelected());
 }
 
 void DetectWidgetsTest::reloadLeavesTheTreeAlone() {
@@ -305,13 +305,13 @@ void DetectWidgetsTest::reloadLeavesTheTreeAlone() {
     MonitorSession session{SessionCallbacks{}};
     auto* area = new CTreeArea(session, path());
     QVERIFY(area->CreateBar(QStringLiteral("Tree Bar"), &frame, QSize(150, 300), true, 9999));
-    QCOMPARE(area->suffixTable()->count(), 22);  // created with the defaults
-    QTreeWidgetItem* root = area->tree()->root();
+    QCOMPARE(area->GetSuffixTable()->count(), 22);  // created with the defaults
+    QTreeWidgetItem* root = area->Tree()->Root();
     writeAll(path(), ".ogg\n");
     area->LoadSuffixList();
-    QCOMPARE(area->suffixTable()->count(), 1);
-    QCOMPARE(area->tree()->root(), root);
-    QCOMPARE(area->tree()->topLevelItemCount(), 1);
+    QCOMPARE(area->GetSuffixTable()->count(), 1);
+    QCOMPARE(area->Tree()->Root(), root);
+    QCOMPARE(area->Tree()->topLevelItemCount(), 1);
 }
 
 // However narrow the pane, a label shows its count whole, and names that begin alike apart.

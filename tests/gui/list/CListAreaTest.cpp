@@ -134,7 +134,7 @@ class CListAreaTest : public QObject {
             }
             QVERIFY(header->sectionSize(column) >= widths[column]);
             bool shortened = true;
-            area_->listCtrl()->fittedText(QString::fromUtf8(usual[column]),
+            area_->listCtrl()->FittedText(QString::fromUtf8(usual[column]),
                                           header->sectionSize(column),
                                           TextFitter::kOtherColumnMargin, &shortened);
             QVERIFY2(!shortened, usual[column]);
@@ -398,7 +398,7 @@ class CListAreaTest : public QObject {
         // The frame hears of rows taken out: its list no longer matches its file.
         int removals = 0;
         FrameViewAdapter<CListArea> frameView(area_.get());
-        frameView.onRowsRemoved([&removals] { ++removals; });
+        frameView.OnRowsRemoved([&removals] { ++removals; });
         if (menu) {
             area_->contextMenu()->actions()[15]->trigger();
         } else {

@@ -122,22 +122,22 @@ class CListViewExTest : public QObject {
 
         bool shortened = false;
         const QString shown =
-            view_->fittedText(kLong, kColumnWidth, TextFitter::kOtherColumnMargin, &shortened);
+            view_->FittedText(kLong, kColumnWidth, TextFitter::kOtherColumnMargin, &shortened);
         QVERIFY(shortened);
         QVERIFY(shown.endsWith(QStringLiteral("...")));
         QVERIFY(view_->fontMetrics().horizontalAdvance(shown) + TextFitter::kOtherColumnMargin <=
                 kColumnWidth);
-        QCOMPARE(view_->fittedText(QStringLiteral("ab"), kColumnWidth, 12, &shortened),
+        QCOMPARE(view_->FittedText(QStringLiteral("ab"), kColumnWidth, 12, &shortened),
                  QStringLiteral("ab"));
         QVERIFY(!shortened);
 
         const QString japanese = QStringLiteral("ダウンロード中にエラーが発生しました");
         const QString cut =
-            view_->fittedText(japanese, 60, TextFitter::kFirstColumnMargin, &shortened);
+            view_->FittedText(japanese, 60, TextFitter::kFirstColumnMargin, &shortened);
         QVERIFY(shortened);
         QVERIFY(japanese.startsWith(cut.chopped(3)));
         QVERIFY(!cut.contains(QChar::ReplacementCharacter));
-        QCOMPARE(view_->fittedText(QStringLiteral("W"), 1, 12, &shortened), QStringLiteral("W..."));
+        QCOMPARE(view_->FittedText(QStringLiteral("W"), 1, 12, &shortened), QStringLiteral("W..."));
     }
 
     void zeroWidthColumnSpringsBackExceptTheFirst() {
@@ -195,7 +195,7 @@ class CListViewExTest : public QObject {
 
     // The stretch column takes the free width and never goes below what it was given.
     void stretchColumnTakesTheFreeWidth() {
-        view_->setStretchColumn(1);
+        view_->SetStretchColumn(1);
         QHeaderView* header = view_->header();
         QCOMPARE(header->sectionPosition(2) + header->sectionSize(2), view_->viewport()->width());
         window_->resize(200, 300);

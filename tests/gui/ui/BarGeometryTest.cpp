@@ -145,22 +145,22 @@ TEST(ResizeTracker, WidthStopsAtRowMinimumAndShortOfClosingThePane) {
     bar.CalcClient(kWindow, false, true);
     ResizeTracker tracker;
     // Main pane 500 wide: the bar may take all but 4 pixels of it.
-    tracker.Begin({&bar, &below}, 0, kHitRight, kWindow, {500, 300});
+    tracker.begin({&bar, &below}, 0, kHitRight, kWindow, {500, 300});
     EXPECT_EQ(tracker.minTrack().cx, 40);
     EXPECT_EQ(tracker.maxTrack().cx, 500 + 150 - 4);
     const BarPoint start = bar.EdgeRect(kWindow, kHitRight).center();
 
-    EXPECT_TRUE(tracker.Track({start.x + 1000, start.y}));
+    EXPECT_TRUE(tracker.track({start.x + 1000, start.y}));
     EXPECT_EQ(bar.vertSize.cx, 646);
     EXPECT_EQ(below.vertSize.cx, 646);  // the whole row takes the new thickness
-    EXPECT_TRUE(tracker.Track({start.x - 1000, start.y}));
+    EXPECT_TRUE(tracker.track({start.x - 1000, start.y}));
     EXPECT_EQ(bar.vertSize.cx, 40);
-    EXPECT_FALSE(tracker.Track({start.x - 2000, start.y}));  // unchanged: nothing to do
-    EXPECT_TRUE(tracker.Track({start.x + 10, start.y}));
+    EXPECT_FALSE(tracker.track({start.x - 2000, start.y}));  // unchanged: nothing to do
+    EXPECT_TRUE(tracker.track({start.x + 10, start.y}));
     EXPECT_EQ(bar.vertSize.cx, 160);
-    EXPECT_EQ(tracker.TrackerOffset(), (BarPoint{10, 0}));
-    tracker.End();
-    EXPECT_FALSE(tracker.Track({start.x + 50, start.y}));
+    EXPECT_EQ(tracker.trackerOffset(), (BarPoint{10, 0}));
+    tracker.end();
+    EXPECT_FALSE(tracker.track({start.x + 50, start.y}));
     EXPECT_EQ(bar.vertSize.cx, 160);
 }
 
@@ -168,11 +168,11 @@ TEST(ResizeTracker, LeftEdgeTrackerFollowsTheMouse) {
     BarGeometry bar = docked(DockSide::Right);
     bar.CalcClient(kWindow, false, false);
     ResizeTracker tracker;
-    tracker.Begin({&bar}, 0, kHitLeft, kWindow, {500, 300});
+    tracker.begin({&bar}, 0, kHitLeft, kWindow, {500, 300});
     const BarPoint start = bar.EdgeRect(kWindow, kHitLeft).center();
-    EXPECT_TRUE(tracker.Track({start.x - 20, start.y}));
+    EXPECT_TRUE(tracker.track({start.x - 20, start.y}));
     EXPECT_EQ(bar.vertSize.cx, 170);
-    EXPECT_EQ(tracker.TrackerOffset(), (BarPoint{-20, 0}));
+    EXPECT_EQ(tracker.trackerOffset(), (BarPoint{-20, 0}));
 }
 
 TEST(ResizeTracker, SideDragMovesLengthBetweenNeighbours) {
@@ -181,15 +181,15 @@ TEST(ResizeTracker, SideDragMovesLengthBetweenNeighbours) {
     const BarRect window{0, 0, 200, 60};
     first.CalcClient(window, false, true);
     ResizeTracker tracker;
-    tracker.Begin({&first, &second}, 0, kHitRight, window, {800, 400});
+    tracker.begin({&first, &second}, 0, kHitRight, window, {800, 400});
     EXPECT_TRUE(tracker.sideDrag());
     EXPECT_EQ(tracker.maxTrack().cx, 300 + 200 - 33);
     const BarPoint start = first.EdgeRect(window, kHitRight).center();
     const int total = first.horzSize.cx + second.horzSize.cx;
-    EXPECT_TRUE(tracker.Track({start.x + 50, start.y}));
+    EXPECT_TRUE(tracker.track({start.x + 50, start.y}));
     EXPECT_EQ(first.horzSize.cx, 250);
     EXPECT_EQ(second.horzSize.cx, 250);
-    EXPECT_TRUE(tracker.Track({start.x + 1000, start.y}));
+    EXPECT_TRUE(tracker.track({start.x + 1000, start.y}));
     EXPECT_EQ(second.horzSize.cx, 33);
     EXPECT_EQ(first.horzSize.cx + second.horzSize.cx, total);
 }

@@ -28,7 +28,7 @@ class CRSizeBarTest : public QObject {
     // The middle of the 5-pixel edge, where the drag's offsets are measured from.
     QPoint rightEdge() const { return QPoint(bar_->width() - 3, bar_->height() / 2); }
     QPoint closeCenter() const {
-        const BarRect r = bar_->barGeometry().CloseRect();
+        const BarRect r = bar_->GetBarGeometry().CloseRect();
         return QPoint(r.left + 5, r.top + 5);
     }
     void dragRightEdgeBy(int dx, bool release = true);
@@ -43,7 +43,7 @@ void CRSizeBarTest::init() {
     frame_->centralWidget()->setMinimumSize(1, 1);
     bar_ = new CRSizeBar;
     QVERIFY(bar_->CreateBar(QStringLiteral("Tree Bar"), frame_, QSize(150, 300), true, 9999));
-    bar_->setClient(new QLabel(QStringLiteral("client")));
+    bar_->SetClient(new QLabel(QStringLiteral("client")));
     frame_->addDockWidget(Qt::LeftDockWidgetArea, bar_);
     frame_->resize(600, 400);
     frame_->show();
@@ -54,22 +54,22 @@ void CRSizeBarTest::init() {
 void CRSizeBarTest::cleanup() {
     delete frame_;
     frame_ = nullptr;
-    QVERIFY(CRSizeBar::registry().empty());
+    QVERIFY(CRSizeBar::Registry().empty());
 }
 
 void CRSizeBarTest::dragRightEdgeBy(int dx, bool release) {
     const QPoint start = rightEdge();
     QTest::mousePress(bar_, Qt::LeftButton, Qt::NoModifier, start);
-    QVERIFY(bar_->tracker().tracking());
+    QVERIFY(bar_->Tracker().tracking());
     QTest::mouseMove(bar_, start + QPoint(dx, 0));
     if (release) {
         QTest::mouseRelease(bar_, Qt::LeftButton, Qt::NoModifier, start + QPoint(dx, 0));
-        QVERIFY(!bar_->tracker().tracking());
+        QVERIFY(!bar_->Tracker().tracking());
     }
 }
 
 void CRSizeBarTest::dockedLeftOnlyTheRightEdgeDrags() {
-    QCOMPARE(bar_->dockSide(), DockSide::Left);
+    QCOMPARE(bar_->GetDockSide(), DockSide::Left);
     QCOMPARE(bar_->HitTest(rightEdge()), int(kHitRight));
     QCOMPARE(bar_->HitTest(QPoint(2, bar_->height() / 2)), int(kHitClient));
     QCOMPARE(bar_->HitTest(QPoint(bar_->width() / 2, bar_->height() - 2)), int(kHitClient));
@@ -80,30 +80,30 @@ void CRSizeBarTest::widthStopsShortOfTheMainPaneAndAtTheMinimum() {
     const int pane = frame_->centralWidget()->width();
     const int before = bar_->width();
     dragRightEdgeBy(2000);
-    QCOMPARE(bar_->barGeometry().vertSize.cx, before + pane - 4);
+    QCOMPARE(bar_->GetBarGeometry().vertSize.cx, before + pane - 4);
     QTRY_VERIFY(bar_->width() > before + pane / 2);
     QVERIFY(frame_->centralWidget()->width() >= 1);
 
     dragRightEdgeBy(-2000);
-    QCOMPARE(bar_->barGeometry().vertSize.cx, 33);
+    QCOMPARE(bar_->GetBarGeometry().vertSize.cx, 33);
     QTRY_COMPARE(bar_->width(), 33);
 }
 
 void CRSizeBarTest::rightButtonEndsTheDragWhereItIs() {
     dragRightEdgeBy(40, false);
-    QCOMPARE(bar_->barGeometry().vertSize.cx, 190);
+    QCOMPARE(bar_->GetBarGeometry().vertSize.cx, 190);
     QTest::mousePress(bar_, Qt::RightButton, Qt::NoModifier, rightEdge() + QPoint(40, 0));
-    QVERIFY(!bar_->tracker().tracking());
+    QVERIFY(!bar_->Tracker().tracking());
     QTest::mouseMove(bar_, rightEdge() + QPoint(90, 0));
-    QCOMPARE(bar_->barGeometry().vertSize.cx, 190);
+    QCOMPARE(bar_->GetBarGeometry().vertSize.cx, 190);
     QTest::mouseRelease(bar_, Qt::LeftButton, Qt::NoModifier, rightEdge() + QPoint(90, 0));
     QTest::mouseRelease(bar_, Qt::RightButton, Qt::NoModifier, rightEdge() + QPoint(90, 0));
-    QCOMPARE(bar_->barGeometry().vertSize.cx, 190);
+    QCOMPARE(bar_->GetBarGeometry().vertSize.cx, 190);
     QTRY_COMPARE(bar_->width(), 190);
 }
 
 void CRSizeBarTest::outlineDragShowsTrackerAndResizesOnRelease() {
-    bar_->setShowContentWhileDragging(false);
+    bar_->SetShowContentWhileDragging(false);
     dragRightEdgeBy(30, false);
     auto* tracker = frame_->findChild<QWidget*>(QStringLiteral("resizeTracker"));
     QVERIFY(tracker != nullptr);
@@ -123,10 +123,10 @@ void CRSizeBarTest::closeButtonRaisesPushesAndHides() {
     QMouseEvent hover(QEvent::MouseMove, at, bar_->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
                       Qt::NoModifier);
     QCoreApplication::sendEvent(bar_, &hover);
-    QVERIFY(bar_->closeRaised());
-    QVERIFY(!bar_->closePushed());
+    QVERIFY(bar_->CloseRaised());
+    QVERIFY(!bar_->ClosePushed());
     QTest::mousePress(bar_, Qt::LeftButton, Qt::NoModifier, closeCenter());
-    QVERIFY(bar_->closePushed());
+    QVERIFY(bar_->ClosePushed());
     QVERIFY(!bar_->isFloating());
     QTest::mouseRelease(bar_, Qt::LeftButton, Qt::NoModifier, closeCenter());
     QVERIFY(bar_->isHidden());
@@ -150,8 +150,8 @@ void CRSizeBarTest::floatingBarHasNoEdges() {
 
 void CRSizeBarTest::dockedAtTheTopTheBottomEdgeDrags() {
     frame_->addDockWidget(Qt::TopDockWidgetArea, bar_);
-    QTRY_COMPARE(bar_->dockSide(), DockSide::Top);
-    bar_->barGeometry().horzSize.cy = 100;
+    QTRY_COMPARE(bar_->GetDockSide(), DockSide::Top);
+    bar_->GetBarGeometry().horzSize.cy = 100;
     // Laid out at the top, the bar spans the window.
     QTRY_COMPARE(bar_->width(), frame_->width());
     const QPoint bottom(bar_->width() / 2, bar_->height() - 3);
@@ -164,14 +164,14 @@ void CRSizeBarTest::dockedAtTheTopTheBottomEdgeDrags() {
     QTest::mousePress(bar_, Qt::LeftButton, Qt::NoModifier, bottom);
     QTest::mouseMove(bar_, bottom + QPoint(0, -20));
     QTest::mouseRelease(bar_, Qt::LeftButton, Qt::NoModifier, bottom + QPoint(0, -20));
-    QCOMPARE(bar_->barGeometry().horzSize.cy, before - 20);
+    QCOMPARE(bar_->GetBarGeometry().horzSize.cy, before - 20);
     QTRY_COMPARE(bar_->height(), before - 20);
 }
 
 void CRSizeBarTest::edgeBetweenTwoBarsMovesLengthBetweenThem() {
     auto* second = new CRSizeBar;
     QVERIFY(second->CreateBar(QStringLiteral("Second"), frame_, QSize(150, 300), true, 10000));
-    second->setClient(new QLabel(QStringLiteral("second")));
+    second->SetClient(new QLabel(QStringLiteral("second")));
     frame_->addDockWidget(Qt::LeftDockWidgetArea, second);
     frame_->splitDockWidget(bar_, second, Qt::Vertical);
     QTRY_VERIFY(second->isVisible() && second->y() > bar_->y() + bar_->height());
@@ -183,7 +183,7 @@ void CRSizeBarTest::edgeBetweenTwoBarsMovesLengthBetweenThem() {
     const int first = bar_->height();
     const int other = second->height();
     QTest::mousePress(bar_, Qt::LeftButton, Qt::NoModifier, bottom);
-    QVERIFY(bar_->tracker().sideDrag());
+    QVERIFY(bar_->Tracker().sideDrag());
     QTest::mouseMove(bar_, bottom + QPoint(0, -30));
     QTest::mouseRelease(bar_, Qt::LeftButton, Qt::NoModifier, bottom + QPoint(0, -30));
     QTRY_COMPARE(bar_->height(), first - 30);
@@ -193,18 +193,18 @@ void CRSizeBarTest::edgeBetweenTwoBarsMovesLengthBetweenThem() {
     QTest::mousePress(bar_, Qt::LeftButton, Qt::NoModifier, again);
     QTest::mouseMove(bar_, again + QPoint(0, 1000));
     QTest::mouseRelease(bar_, Qt::LeftButton, Qt::NoModifier, again + QPoint(0, 1000));
-    QCOMPARE(second->barGeometry().vertSize.cy, 32);
+    QCOMPARE(second->GetBarGeometry().vertSize.cy, 32);
 }
 
 void CRSizeBarTest::sizesKeptInTheSettings() {
     QSettings().remove(QStringLiteral("Test-SCBar-9999"));
-    bar_->barGeometry().vertSize = {120, 10};
+    bar_->GetBarGeometry().vertSize = {120, 10};
     bar_->SaveSizes(QStringLiteral("Test"));
     QCOMPARE(QSettings().value(QStringLiteral("Test-SCBar-9999/sizeVertCX")).toInt(), 120);
-    bar_->barGeometry().vertSize = {200, 200};
+    bar_->GetBarGeometry().vertSize = {200, 200};
     bar_->LoadSizes(QStringLiteral("Test"));
     // Read back, and never below the minimum.
-    QCOMPARE(bar_->barGeometry().vertSize, (BarSize{120, 32}));
+    QCOMPARE(bar_->GetBarGeometry().vertSize, (BarSize{120, 32}));
     QSettings().remove(QStringLiteral("Test-SCBar-9999"));
 }
 
@@ -220,7 +220,7 @@ int main(int argc, char** argv) {
 
 void CRSizeBarTest::floatsOnScreenAndRedocksWithoutSqueezingTheView() {
     const QRect screen = frame_->screen()->availableGeometry();
-    bar_->barGeometry().floatSize = {screen.width(), 300};
+    bar_->GetBarGeometry().floatSize = {screen.width(), 300};
     bar_->setFloating(true);
     QTRY_VERIFY(screen.contains(bar_->frameGeometry()));
     QVERIFY(bar_->frameGeometry().width() <= std::max(screen.width() / 3, 33));
@@ -234,7 +234,7 @@ void CRSizeBarTest::floatsOnScreenAndRedocksWithoutSqueezingTheView() {
     QTRY_VERIFY(screen.contains(bar_->frameGeometry()));
 
     // Docked again with a width kept from a wider frame: the view keeps its room.
-    bar_->barGeometry().vertSize = {550, 300};
+    bar_->GetBarGeometry().vertSize = {550, 300};
     bar_->setFloating(false);
     QTRY_COMPARE(bar_->width(), 600 - BarGeometry::kViewKeepsAtLeast);
     QVERIFY(frame_->centralWidget()->width() >= BarGeometry::kViewKeepsAtLeast - 10);
