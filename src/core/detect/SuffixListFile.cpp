@@ -64,9 +64,9 @@ bool SuffixListFile::createDefault(const std::filesystem::path& path) {
     }
     AsideFile file;
     // Replace::kNever: a user's list that appeared meanwhile is never replaced.
-    return file.Open(path.string(), 0666) == 0 &&
-           file.Write(contents.data(), contents.size()) == 0 &&
-           file.Commit(AsideFile::Replace::kNever) == 0;
+    return file.open(path.string(), 0666) == 0 &&
+           file.write(contents.data(), contents.size()) == 0 &&
+           file.commit(AsideFile::Replace::kNever) == 0;
 }
 
 bool SuffixListFile::save(const std::filesystem::path& path, std::string_view contents,
@@ -81,12 +81,12 @@ bool SuffixListFile::save(const std::filesystem::path& path, std::string_view co
         }
     }
     AsideFile file;
-    int failure = file.Open(target.string(), 0666);
+    int failure = file.open(target.string(), 0666);
     if (failure == 0) {
-        failure = file.Write(contents.data(), contents.size());
+        failure = file.write(contents.data(), contents.size());
     }
     if (failure == 0) {
-        failure = file.Commit();
+        failure = file.commit();
     }
     if (failure != 0) {
         error = target.string() + ": " + std::strerror(failure);

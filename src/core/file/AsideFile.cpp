@@ -38,19 +38,19 @@ int CloseKeepingError(int fd) {
 }  // namespace
 
 AsideFile::~AsideFile() {
-    Discard();
+    discard();
 }
 
-int AsideFile::Fail(const char* call, int error) {
+int AsideFile::fail(const char* call, int error) {
     failedCall_ = call;
     return error != 0 ? error : EIO;
 }
 
-int AsideFile::Open(const std::string& target, mode_t mode) {
-    Discard();
+int AsideFile::open(const std::string& target, mode_t mode) {
+    discard();
     failedCall_ = "";
     if (target.empty()) {
-        return Fail("open", ENOENT);
+        return fail("open", ENOENT);
     }
     const std::size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "."
@@ -58,33 +58,33 @@ int AsideFile::Open(const std::string& target, mode_t mode) {
                                                           : target.substr(0, slash);
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
     if (name.empty() || name == "." || name == "..") {
-        return Fail("open", EISDIR);
+        return fail("open", EISDIR);
     }
     struct stat existing {};
     const bool exists = ::lstat(target.c_str(), &existing) == 0;
     if (!exists && errno != ENOENT) {
-        return Fail("open", errno);
+        return fail("open", errno);
     }
     if (exists) {
         if (S_ISDIR(existing.st_mode)) {
-            return Fail("open", EISDIR);
+            return fail("open", EISDIR);
         }
         if (S_ISCHR(existing.st_mode) || S_ISFIFO(existing.st_mode)) {
-            return OpenInPlace(target);
+            return openInPlace(target);
         }
         // A disk (block device) or a socket is never what a download should replace.
         if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) {
-            return Fail("open", EINVAL);
+            return fail("open", EINVAL);
         }
         // A file the user may not write stays protected, as it would be written in place.
         if (S_ISREG(existing.st_mode) &&
             ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-            return Fail("open", errno);
+            return fail("open", errno);
         }
     }
     target_ = target;
     folder_ = folder;
-    if (int error = CreatePart(folder, name, mode); error != 0) {
+    if (int error = createPart(folder, name, mode); error != 0) {
         return error;
     }
     if (exists && S_ISREG(existing.st_mode)) {
@@ -94,16 +94,16 @@ int AsideFile::Open(const std::string& target, mode_t mode) {
     return 0;
 }
 
-int AsideFile::OpenInPlace(const std::string& target) {
+int AsideFile::openInPlace(const std::string& target) {
     // Non-blocking, so that a pipe without a reader fails at once instead of hanging.
     int fd = ::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        return Fail("open", errno);
+        return fail("open", errno);
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !(S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode))) {
         ::close(fd);
-        return Fail("open", EINVAL);  // replaced by something else meanwhile
+        return fail("open", EINVAL);  // replaced by something else meanwhile
     }
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0) {
@@ -115,7 +115,7 @@ int AsideFile::OpenInPlace(const std::string& target) {
     return 0;
 }
 
-int AsideFile::CreatePart(const std::string& folder, const std::string& name, mode_t mode) {
+int AsideFile::createPart(const std::string& folder, const std::string& name, mode_t mode) {
     const std::string base = CutName(name, NAME_MAX - kPartOverhead);
     for (int attempt = 1; attempt <= kPartAttempts; ++attempt) {
         std::string part = folder;
@@ -133,14 +133,14 @@ int AsideFile::CreatePart(const std::string& folder, const std::string& name, mo
             if (errno == EEXIST) {
                 continue;
             }
-            return Fail("open", errno);
+            return fail("open", errno);
         }
         struct stat info {};
         if (::fstat(fd, &info) != 0) {
             const int error = errno;
             ::close(fd);
             ::unlink(part.c_str());
-            return Fail("fstat", error);
+            return fail("fstat", error);
         }
         fd_ = fd;
         partPath_ = std::move(part);
@@ -148,7 +148,7 @@ int AsideFile::CreatePart(const std::string& folder, const std::string& name, mo
         inode_ = info.st_ino;
         return 0;
     }
-    return Fail("open", EEXIST);
+    return fail("open", EEXIST);
 }
 
 bool AsideFile::holdsData() const {
@@ -156,14 +156,14 @@ bool AsideFile::holdsData() const {
     return fd_ >= 0 && ::fstat(fd_, &info) == 0 && info.st_size > 0;
 }
 
-int AsideFile::Write(const char* data, std::size_t length) {
+int AsideFile::write(const char* data, std::size_t length) {
     while (length > 0) {
         ssize_t written = ::write(fd_, data, length);
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            return Fail("write", errno);
+            return fail("write", errno);
         }
         data += written;
         length -= static_cast<std::size_t>(written);
@@ -171,74 +171,74 @@ int AsideFile::Write(const char* data, std::size_t length) {
     return 0;
 }
 
-int AsideFile::StartOver() {
+int AsideFile::startOver() {
     if (inPlace_) {
         return ESPIPE;
     }
     if (::ftruncate(fd_, 0) != 0) {
-        return Fail("ftruncate", errno);
+        return fail("ftruncate", errno);
     }
     if (::lseek(fd_, 0, SEEK_SET) < 0) {
-        return Fail("lseek", errno);
+        return fail("lseek", errno);
     }
     return 0;
 }
 
-bool AsideFile::StillOurs() const {
+bool AsideFile::stillOurs() const {
     struct stat info {};
     return ::lstat(partPath_.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
            info.st_dev == device_ && info.st_ino == inode_;
 }
 
-int AsideFile::Commit(Replace replace) {
+int AsideFile::commit(Replace replace) {
     failedCall_ = "";
     if (fd_ < 0) {
-        return Fail("commit", EBADF);
+        return fail("commit", EBADF);
     }
     if (inPlace_) {
         const int error = CloseKeepingError(fd_);
         fd_ = -1;
         inPlace_ = false;
-        return error != 0 ? Fail("close", error) : 0;
+        return error != 0 ? fail("close", error) : 0;
     }
     if (::fsync(fd_) != 0) {
         const int error = errno;
-        Discard();
-        return Fail("fsync", error);
+        discard();
+        return fail("fsync", error);
     }
     const int closeError = CloseKeepingError(fd_);
     fd_ = -1;
     if (closeError != 0) {
-        Discard();
-        return Fail("close", closeError);
+        discard();
+        return fail("close", closeError);
     }
-    if (int error = MoveIntoPlace(replace); error != 0) {
-        Discard();
+    if (int error = moveIntoPlace(replace); error != 0) {
+        discard();
         return error;
     }
     partPath_.clear();
-    SyncFolder();
+    syncFolder();
     return 0;
 }
 
-int AsideFile::MoveIntoPlace(Replace replace) {
+int AsideFile::moveIntoPlace(Replace replace) {
     // A file put in place of ours meanwhile must not become the target.
-    if (!StillOurs()) {
-        return Fail("rename", ENOENT);
+    if (!stillOurs()) {
+        return fail("rename", ENOENT);
     }
     if (replace == Replace::kAlways) {
-        return ::rename(partPath_.c_str(), target_.c_str()) == 0 ? 0 : Fail("rename", errno);
+        return ::rename(partPath_.c_str(), target_.c_str()) == 0 ? 0 : fail("rename", errno);
     }
     if (::renameat2(AT_FDCWD, partPath_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) ==
         0) {
         return 0;
     }
     if (errno != EINVAL && errno != ENOSYS) {
-        return Fail("rename", errno);
+        return fail("rename", errno);
     }
     // A file system without the flag: a hard link is refused just as well when the name exists.
     if (::link(partPath_.c_str(), target_.c_str()) != 0) {
-        return Fail("link", errno);
+        return fail("link", errno);
     }
     ::unlink(partPath_.c_str());
     return 0;
@@ -246,7 +246,7 @@ int AsideFile::MoveIntoPlace(Replace replace) {
 
 // Makes the new name itself survive a power loss. A folder that cannot be synced changes
 // nothing for the data, which are in place either way.
-void AsideFile::SyncFolder() const {
+void AsideFile::syncFolder() const {
     int fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         (void)::fsync(fd);
@@ -254,13 +254,13 @@ void AsideFile::SyncFolder() const {
     }
 }
 
-void AsideFile::Discard() {
+void AsideFile::discard() {
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
     }
     if (!partPath_.empty()) {
-        if (StillOurs()) {
+        if (stillOurs()) {
             ::unlink(partPath_.c_str());
         }
         partPath_.clear();

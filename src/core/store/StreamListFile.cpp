@@ -100,10 +100,10 @@ bool StreamListFile::save(const std::string& path, bool csv,
     AsideFile file;
     auto fail = [&](int code, const char* call) {
         error = std::string(call) + ": " + std::strerror(code);
-        file.Discard();
+        file.discard();
         return false;
     };
-    if (int code = file.Open(path, 0644); code != 0) {
+    if (int code = file.open(path, 0644); code != 0) {
         return fail(code, file.failedCall());
     }
     std::string buffer = csv ? StreamCsvRow::header() : std::string();
@@ -116,16 +116,16 @@ bool StreamListFile::save(const std::string& path, bool csv,
             buffer += '\n';
         }
         if (buffer.size() >= kWriteChunk) {
-            if (int code = file.Write(buffer.data(), buffer.size()); code != 0) {
+            if (int code = file.write(buffer.data(), buffer.size()); code != 0) {
                 return fail(code, "write");
             }
             buffer.clear();
         }
     }
-    if (int code = file.Write(buffer.data(), buffer.size()); code != 0) {
+    if (int code = file.write(buffer.data(), buffer.size()); code != 0) {
         return fail(code, "write");
     }
-    if (int code = file.Commit(); code != 0) {
+    if (int code = file.commit(); code != 0) {
         return fail(code, file.failedCall());
     }
     return true;

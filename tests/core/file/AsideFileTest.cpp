@@ -129,12 +129,12 @@ TEST(AsideFile, TargetChangesOnlyOnCommitAndNeverThroughALink) {
         }
 
         AsideFile file;
-        ASSERT_EQ(file.Open(path.string(), 0644), c.openError);
+        ASSERT_EQ(file.open(path.string(), 0644), c.openError);
         EXPECT_EQ(file.isOpen(), c.openError == 0);
         int commitError = 0;
         if (file.isOpen()) {
             EXPECT_FALSE(file.holdsData());
-            ASSERT_EQ(file.Write("written", 7), 0);
+            ASSERT_EQ(file.write("written", 7), 0);
             EXPECT_TRUE(file.holdsData());
             // Nothing reaches the target's name before the commit.
             if (c.target != Target::kLeftoverPart) {
@@ -143,26 +143,26 @@ TEST(AsideFile, TargetChangesOnlyOnCommitAndNeverThroughALink) {
             EXPECT_NE(Read(path), "written");
             switch (c.action) {
                 case Action::kCommit:
-                    commitError = file.Commit();
+                    commitError = file.commit();
                     break;
                 case Action::kCommitNoReplace:
-                    commitError = file.Commit(AsideFile::Replace::kNever);
+                    commitError = file.commit(AsideFile::Replace::kNever);
                     break;
                 case Action::kDiscard:
-                    file.Discard();
+                    file.discard();
                     break;
                 case Action::kPartReplacedThenCommit:
                     fs::remove(part);
                     Write(part, "foreign");
-                    commitError = file.Commit();
+                    commitError = file.commit();
                     break;
                 case Action::kPartDeletedThenDiscard:
                     fs::remove(part);
-                    file.Discard();
+                    file.discard();
                     break;
                 case Action::kTargetAppearsThenCommitNoReplace:
                     Write(path, "other");
-                    commitError = file.Commit(AsideFile::Replace::kNever);
+                    commitError = file.commit(AsideFile::Replace::kNever);
                     break;
             }
             EXPECT_FALSE(file.isOpen());
@@ -197,11 +197,11 @@ TEST(AsideFile, TargetChangesOnlyOnCommitAndNeverThroughALink) {
 
 TEST(AsideFile, DeviceIsWrittenInPlaceAndNeverReplaced) {
     AsideFile file;
-    ASSERT_EQ(file.Open("/dev/null", 0644), 0);
+    ASSERT_EQ(file.open("/dev/null", 0644), 0);
     EXPECT_TRUE(file.inPlace());
     EXPECT_EQ(file.partPath(), "");
-    EXPECT_EQ(file.Write("written", 7), 0);
-    EXPECT_EQ(file.Commit(), 0);
+    EXPECT_EQ(file.write("written", 7), 0);
+    EXPECT_EQ(file.commit(), 0);
     struct stat info {};
     ASSERT_EQ(lstat("/dev/null", &info), 0);
     EXPECT_TRUE(S_ISCHR(info.st_mode));
@@ -213,8 +213,8 @@ TEST(AsideFile, WriteFailureNamesTheCallAndLeavesTheTarget) {
         GTEST_SKIP() << "no /dev/full";
     }
     AsideFile file;
-    ASSERT_EQ(file.Open("/dev/full", 0644), 0);
-    EXPECT_EQ(file.Write("x", 1), ENOSPC);
+    ASSERT_EQ(file.open("/dev/full", 0644), 0);
+    EXPECT_EQ(file.write("x", 1), ENOSPC);
     EXPECT_STREQ(file.failedCall(), "write");
 }
 
@@ -225,9 +225,9 @@ TEST(AsideFile, ReplacementKeepsThePermissionsOfTheOldFile) {
     Write(path, "old");
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
     AsideFile file;
-    ASSERT_EQ(file.Open(path.string(), 0644), 0);
-    ASSERT_EQ(file.Write("new", 3), 0);
-    ASSERT_EQ(file.Commit(), 0);
+    ASSERT_EQ(file.open(path.string(), 0644), 0);
+    ASSERT_EQ(file.write("new", 3), 0);
+    ASSERT_EQ(file.commit(), 0);
     EXPECT_EQ(Read(path), "new");
     EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
@@ -250,7 +250,7 @@ int OpenAsUnprivilegedUser(const fs::path& dir, const fs::path& path) {
             ::_exit(255);
         }
         AsideFile file;
-        ::_exit(file.Open(path.string(), 0644) & 0x7F);
+        ::_exit(file.open(path.string(), 0644) & 0x7F);
     }
     int status = 0;
     if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
@@ -280,9 +280,9 @@ TEST(AsideFile, TakenAndLongNamesStillGetATemporaryFile) {
     longName += "\xE3\x81\x82" + std::string(8, 'b');
     const fs::path path = dir / longName;
     AsideFile first;
-    ASSERT_EQ(first.Open(path.string(), 0644), 0);
+    ASSERT_EQ(first.open(path.string(), 0644), 0);
     AsideFile second;  // another download to the same target at the same time
-    ASSERT_EQ(second.Open(path.string(), 0644), 0);
+    ASSERT_EQ(second.open(path.string(), 0644), 0);
     EXPECT_NE(first.partPath(), second.partPath());
     for (const std::string& part : {first.partPath(), second.partPath()}) {
         const std::string name = fs::path(part).filename().string();
@@ -291,10 +291,10 @@ TEST(AsideFile, TakenAndLongNamesStillGetATemporaryFile) {
         EXPECT_EQ(name.front(), '.');
         EXPECT_EQ(name.find('\xE3'), std::string::npos);  // no character cut in half
     }
-    ASSERT_EQ(first.Write("1", 1), 0);
-    ASSERT_EQ(second.Write("2", 1), 0);
-    ASSERT_EQ(first.Commit(), 0);
-    ASSERT_EQ(second.Commit(), 0);
+    ASSERT_EQ(first.write("1", 1), 0);
+    ASSERT_EQ(second.write("2", 1), 0);
+    ASSERT_EQ(first.commit(), 0);
+    ASSERT_EQ(second.commit(), 0);
     EXPECT_EQ(Read(path), "2");
     EXPECT_EQ(Names(dir), std::vector<std::string>{longName});
     fs::remove_all(dir);
@@ -306,8 +306,8 @@ TEST(AsideFile, DestructionDiscardsWhatWasNotCommitted) {
     Write(dir / "kept", "old");
     {
         AsideFile file;
-        ASSERT_EQ(file.Open((dir / "kept").string(), 0644), 0);
-        ASSERT_EQ(file.Write("new", 3), 0);
+        ASSERT_EQ(file.open((dir / "kept").string(), 0644), 0);
+        ASSERT_EQ(file.write("new", 3), 0);
     }
     EXPECT_EQ(Read(dir / "kept"), "old");
     EXPECT_EQ(Names(dir), std::vector<std::string>{"kept"});

@@ -193,20 +193,20 @@ StartResult CHttpDownload::Start(DetectedStream* record, const std::string& url,
     url_ = fetched;
     targetPath_ = targetPath;
 
-    if (int error = file_.Open(targetPath, 0644); error != 0) {
+    if (int error = file_.open(targetPath, 0644); error != 0) {
         reporter_.tell(kFileOpenFailed, error, FailureCauses::OfErrno(error));
         return StartResult::kCannotWrite;
     }
     multi_ = curl_multi_init();
     if (multi_ == nullptr) {
-        file_.Discard();
+        file_.discard();
         reporter_.tell(kSetupFailed, ENOMEM, FailureCause::kUnknown);
         return StartResult::kNoResources;
     }
     try {
         thread_ = std::thread(&CHttpDownload::Run, this);
     } catch (const std::system_error& error) {
-        file_.Discard();
+        file_.discard();
         reporter_.tell(kSetupFailed, error.code().value(), FailureCause::kUnknown);
         return StartResult::kNoResources;
     }
@@ -383,7 +383,7 @@ void CHttpDownload::RunTransfer(CURL* easy) {
 // The response is a playlist: the recording takes over the record and ends it; this worker
 // then reports nothing more.
 void CHttpDownload::HandOver(CURL* easy) {
-    file_.Discard();
+    file_.discard();
     char* effective = nullptr;
     curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
     const std::string url = effective != nullptr ? effective : url_;
@@ -627,7 +627,7 @@ bool CHttpDownload::BeginTry() {
     }
     if (status == 200) {
         if (received_ > 0) {
-            if (int error = file_.StartOver(); error != 0) {
+            if (int error = file_.startOver(); error != 0) {
                 writeError_ = error;
                 return false;
             }
@@ -720,7 +720,7 @@ void CHttpDownload::SetCurlError(const std::string& text) {
 }
 
 bool CHttpDownload::WriteBlock(const char* data, std::size_t length) {
-    writeError_ = file_.Write(data, length);
+    writeError_ = file_.write(data, length);
     return writeError_ == 0;
 }
 
@@ -728,8 +728,8 @@ void CHttpDownload::EndTransfer() {
     // One reading of the flag decides the file, the row's word and the outcome.
     bool cancelled = cancel_.load();
     if (cancelled) {
-        file_.Discard();
-    } else if (int error = file_.Commit(options_.replaceTarget ? AsideFile::Replace::kAlways
+        file_.discard();
+    } else if (int error = file_.commit(options_.replaceTarget ? AsideFile::Replace::kAlways
                                                                : AsideFile::Replace::kNever);
                error != 0) {
         // Data that did not reach the disk under the target's name is a failed download, not
@@ -763,7 +763,7 @@ void CHttpDownload::EnterPause() {
 
 // A cancel seen before the body: nothing was transferred, so the empty file goes too.
 void CHttpDownload::EndQuietly() {
-    file_.Discard();
+    file_.discard();
     DownloadOutcome outcome;
     outcome.kind = DownloadOutcome::Kind::kCancelled;
     reporter_.finish(kStateIdle, TransferProgress::Stage::kCancelled, outcome);
@@ -771,6 +771,6 @@ void CHttpDownload::EndQuietly() {
 
 void CHttpDownload::Fail(const char* messageTemplate, long code, std::string detail,
                          FailureCause cause) {
-    file_.Discard();
+    file_.discard();
     reporter_.fail(messageTemplate, code, std::move(detail), cause);
 }

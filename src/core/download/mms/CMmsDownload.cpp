@@ -99,7 +99,7 @@ void CMmsDownload::Run() {
 }
 
 bool CMmsDownload::OpenFile() {
-    if (int error = file_.Open(localFile_, 0666); error != 0) {
+    if (int error = file_.open(localFile_, 0666); error != 0) {
         ReportError(DownloadMessages::kSetupFailed, error, CallFailed(file_.failedCall(), error),
                     FailureCauses::OfErrno(error));
         return false;
@@ -249,13 +249,13 @@ int CMmsDownload::KeepFile(bool cancelled) {
         return 0;
     }
     const bool replace = replaceTarget_ && (!cancelled || file_.holdsData());
-    return file_.Commit(replace ? AsideFile::Replace::kAlways : AsideFile::Replace::kNever);
+    return file_.commit(replace ? AsideFile::Replace::kAlways : AsideFile::Replace::kNever);
 }
 
 void CMmsDownload::ReportError(const char* messageTemplate, int code, std::string detail,
                                FailureCause cause) {
     CloseSocket();
     // Only the file written aside goes; the target stays as it was.
-    file_.Discard();
+    file_.discard();
     reporter_.fail(messageTemplate, code, std::move(detail), cause);
 }

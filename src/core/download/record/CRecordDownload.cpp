@@ -157,14 +157,14 @@ StartResult CRecordDownload::Start(DetectedStream* record, const std::string& ur
         reporter_.tell(kSetupFailed, EINVAL);
         return StartResult::kBadRequest;
     }
-    if (int error = file_.Open(targetPath, 0644); error != 0) {
+    if (int error = file_.open(targetPath, 0644); error != 0) {
         reporter_.tell(kFileOpenFailed, error);
         return StartResult::kCannotWrite;
     }
     try {
         thread_ = std::thread(&CRecordDownload::Run, this);
     } catch (const std::system_error& error) {
-        file_.Discard();
+        file_.discard();
         reporter_.tell(kSetupFailed, error.code().value());
         return StartResult::kNoResources;
     }
@@ -189,7 +189,7 @@ void CRecordDownload::Run() {
         }
         // A login is asked once; the file is written again from its start.
         if (attempt > 0 || cancel_.load() || !AskLogin(url) ||
-            (file_.StartOver() != 0 && !file_.inPlace())) {
+            (file_.startOver() != 0 && !file_.inPlace())) {
             if (cancel_.load()) {
                 EndCancelled();
             } else {
@@ -412,7 +412,7 @@ void CRecordDownload::Conclude(const RecordEnding& ending) {
 // Ends a recording whose file is kept: the file into place, "完了". With a template the user
 // is told why it ended early.
 void CRecordDownload::EndRecorded(const char* messageTemplate, long code, std::string detail) {
-    if (int error = file_.Commit(options_.replaceTarget ? AsideFile::Replace::kAlways
+    if (int error = file_.commit(options_.replaceTarget ? AsideFile::Replace::kAlways
                                                         : AsideFile::Replace::kNever);
         error != 0) {
         Fail(kTransferFailed, error, std::string(file_.failedCall()) + ": " + std::strerror(error),
@@ -431,7 +431,7 @@ void CRecordDownload::EndRecorded(const char* messageTemplate, long code, std::s
 }
 
 void CRecordDownload::EndCancelled() {
-    file_.Discard();
+    file_.discard();
     DownloadOutcome outcome;
     outcome.kind = DownloadOutcome::Kind::kCancelled;
     reporter_.finish(written_ > 0 ? kStateEnded : kStateIdle, TransferProgress::Stage::kCancelled,
@@ -440,6 +440,6 @@ void CRecordDownload::EndCancelled() {
 
 void CRecordDownload::Fail(const char* messageTemplate, long code, std::string detail,
                            FailureCause cause) {
-    file_.Discard();
+    file_.discard();
     reporter_.fail(messageTemplate, code, std::move(detail), cause);
 }
