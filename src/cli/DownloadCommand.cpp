@@ -153,7 +153,7 @@ bool WaitForEnd(TerminalDownloadHost& host, SignalPipe& signals, DownloadWorker&
         }
         if (signals.drain() && !interrupted) {
             interrupted = true;
-            host.Interrupt();
+            host.interrupt();
             worker.Cancel();
         }
     }
@@ -246,7 +246,7 @@ int runDownload(int argc, char** argv) {
         interrupted = WaitForEnd(host, signals, *worker);
         worker.reset();  // joins the worker thread
     }
-    printer.PrintFinal(*record);
+    printer.printFinal(*record);
 
     // A download that never started has no outcome: it failed.
     std::optional<DownloadOutcome> outcome = host.outcome();

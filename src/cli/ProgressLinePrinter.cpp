@@ -34,7 +34,7 @@ void AddNumbers(JsonLine& line, const TransferProgress& progress) {
 
 }  // namespace
 
-std::string ProgressLinePrinter::LineOf(const DetectedStream& record,
+std::string ProgressLinePrinter::lineOf(const DetectedStream& record,
                                         const TransferProgress& progress) {
     const TransferText::Columns texts = TransferText::of(progress);
     JsonLine line;
@@ -57,13 +57,13 @@ int ProgressLinePrinter::showTransfer(const DetectedStream& record,
         std::lock_guard lock(mutex_);
         lastShown_ = progress;
     }
-    Print(LineOf(record, progress));
+    print(lineOf(record, progress));
     return 0;
 }
 
-void ProgressLinePrinter::PrintFinal(const DetectedStream& record) {
+void ProgressLinePrinter::printFinal(const DetectedStream& record) {
     std::lock_guard lock(mutex_);
-    std::string line = LineOf(record, lastShown_);
+    std::string line = lineOf(record, lastShown_);
     if (enabled_ && line != lastLine_) {
         std::fprintf(out_, "%s\n", line.c_str());
         std::fflush(out_);
@@ -71,7 +71,7 @@ void ProgressLinePrinter::PrintFinal(const DetectedStream& record) {
     }
 }
 
-void ProgressLinePrinter::Print(const std::string& line) {
+void ProgressLinePrinter::print(const std::string& line) {
     std::lock_guard lock(mutex_);
     if (!enabled_) {
         return;

@@ -17,12 +17,12 @@ class ProgressLinePrinter : public StreamList {
     int showTransfer(const DetectedStream& record, const TransferProgress& progress) override;
 
     // The line of the record's final state, unless it is already the last line printed.
-    void PrintFinal(const DetectedStream& record);
+    void printFinal(const DetectedStream& record);
 
-    static std::string LineOf(const DetectedStream& record, const TransferProgress& progress);
+    static std::string lineOf(const DetectedStream& record, const TransferProgress& progress);
 
   private:
-    void Print(const std::string& line);
+    void print(const std::string& line);
 
     std::FILE* out_;
     bool enabled_;

@@ -64,12 +64,12 @@ bool TerminalDownloadHost::askLogin(const LoginRequest& request, Credentials& ou
     if (!isatty(STDIN_FILENO)) {
         return false;
     }
-    std::string line = LoginPromptLine(request);
+    std::string line = loginPromptLine(request);
     std::fprintf(stderr, "%s\n", line.c_str());
-    return Prompt("ユーザー名: ", true, out.user) && Prompt("パスワード: ", false, out.password);
+    return prompt("ユーザー名: ", true, out.user) && prompt("パスワード: ", false, out.password);
 }
 
-std::string TerminalDownloadHost::LoginPromptLine(const LoginRequest& request) {
+std::string TerminalDownloadHost::loginPromptLine(const LoginRequest& request) {
     // Realm and URL come from the server and the wire: a realm with escapes could paint a
     // prompt of its own.
     std::string line = "ログインが必要です (" + std::to_string(request.status) + ")";
@@ -103,12 +103,12 @@ std::optional<DownloadOutcome> TerminalDownloadHost::outcome() const {
     return outcome_;
 }
 
-void TerminalDownloadHost::Interrupt() {
+void TerminalDownloadHost::interrupt() {
     interrupted_.store(true);
     WriteByte(interruptWrite_);
 }
 
-bool TerminalDownloadHost::Prompt(const char* label, bool echo, std::string& line) {
+bool TerminalDownloadHost::prompt(const char* label, bool echo, std::string& line) {
     // Echo goes off before the prompt appears, and without discarding what was typed ahead.
     termios saved{};
     bool restore = false;
@@ -119,7 +119,7 @@ bool TerminalDownloadHost::Prompt(const char* label, bool echo, std::string& lin
     }
     std::fprintf(stderr, "%s", label);
     std::fflush(stderr);
-    bool got = ReadLine(line);
+    bool got = readLine(line);
     if (restore) {
         tcsetattr(STDIN_FILENO, TCSANOW, &saved);
         std::fprintf(stderr, "\n");
@@ -128,7 +128,7 @@ bool TerminalDownloadHost::Prompt(const char* label, bool echo, std::string& lin
 }
 
 // One line from stdin, given up when the user interrupts or stdin ends.
-bool TerminalDownloadHost::ReadLine(std::string& line) {
+bool TerminalDownloadHost::readLine(std::string& line) {
     line.clear();
     for (;;) {
         if (interrupted_.load()) {

@@ -34,13 +34,13 @@ class TerminalDownloadHost : public DownloadHost {
     // How the download ended; none while it runs or when it never started.
     std::optional<DownloadOutcome> outcome() const;
     // The line that introduces the login prompt; the server's texts in it are escaped.
-    static std::string LoginPromptLine(const LoginRequest& request);
+    static std::string loginPromptLine(const LoginRequest& request);
     // Ends a terminal prompt that is waiting for input (after SIGINT/SIGTERM).
-    void Interrupt();
+    void interrupt();
 
   private:
-    bool Prompt(const char* label, bool echo, std::string& line);
-    bool ReadLine(std::string& line);
+    bool prompt(const char* label, bool echo, std::string& line);
+    bool readLine(std::string& line);
 
     std::optional<Credentials> given_;
     StreamList* rows_;

@@ -71,7 +71,7 @@ TEST(ProgressLinePrinter, LineCarriesStateColumnTextsAndTheirNumbers) {
     progress.secondsLeft = 125;
     progress.rate = 1.0;
     progress.elapsedSeconds = 3;
-    EXPECT_EQ(ProgressLinePrinter::LineOf(record, progress),
+    EXPECT_EQ(ProgressLinePrinter::lineOf(record, progress),
               R"({"state":1,"sizeText":"1.5 KB","progressText":"37%","timeText":"2分 5秒",)"
               R"("rateText":"1.00 KB/S","bytesDone":568,"total":1536,"percent":37,)"
               R"("elapsedSeconds":3,"secondsLeft":125,"bytesPerSecond":1000})");

@@ -65,6 +65,6 @@ TEST(TerminalText, LoginPromptShowsTheRealmEscaped) {
          "ログインが必要です (401) r: http://s/\\x1B]0;t\\x07"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(TerminalDownloadHost::LoginPromptLine(c.request), c.line) << c.name;
+        EXPECT_EQ(TerminalDownloadHost::loginPromptLine(c.request), c.line) << c.name;
     }
 }

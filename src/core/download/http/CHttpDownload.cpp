@@ -156,7 +156,7 @@ bool CHttpDownload::Resume() {
     return true;
 }
 
-std::string CHttpDownload::errorText() const {
+std::string CHttpDownload::ErrorText() const {
     return reporter_.errorText();
 }
 

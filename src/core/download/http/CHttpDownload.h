@@ -69,7 +69,7 @@ class CHttpDownload : public DownloadWorker {
     bool Resume() override;
 
     // The text of the last failure shown, empty when none. Safe from any thread.
-    std::string errorText() const;
+    std::string ErrorText() const;
 
   private:
     void ApplyRequestContext(CURL* easy);

@@ -76,14 +76,14 @@ class CMmsClient {
     bool Flush();
 
     std::uint32_t sequence() const { return sequence_; }
-    int streamCount() const { return streamCount_; }
+    int StreamCount() const { return streamCount_; }
     std::uint32_t streamId(int index) const { return streamIds_[index]; }
     std::uint32_t fileSize() const { return fileSize_; }
     // errno of the failing system call, or EPROTO when the server's data were at fault.
-    int errorCode() const { return errorCode_; }
+    int ErrorCode() const { return errorCode_; }
     // The failure in words: the call and the system's text, or what was wrong with the server's
     // data. Empty when nothing failed.
-    const std::string& errorDetail() const { return errorDetail_; }
+    const std::string& ErrorDetail() const { return errorDetail_; }
 
   private:
     const std::uint8_t* Take(std::size_t count);

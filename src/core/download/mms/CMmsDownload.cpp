@@ -74,7 +74,7 @@ void CMmsDownload::Cancel() {
     }
 }
 
-std::string CMmsDownload::errorText() const {
+std::string CMmsDownload::ErrorText() const {
     return reporter_.errorText();
 }
 
@@ -183,9 +183,9 @@ void CMmsDownload::Transfer(const MmsServerAddress& address) {
         if (cancel_.load()) {
             EndTransfer();
         } else {
-            ReportError(DownloadMessages::kTransferFailed, client.errorCode(),
-                        "opening the stream: " + client.errorDetail(),
-                        FailureCauses::OfErrno(client.errorCode()));
+            ReportError(DownloadMessages::kTransferFailed, client.ErrorCode(),
+                        "opening the stream: " + client.ErrorDetail(),
+                        FailureCauses::OfErrno(client.ErrorCode()));
         }
         return;
     }
@@ -205,18 +205,18 @@ void CMmsDownload::Transfer(const MmsServerAddress& address) {
         }
         if (result < 0) {
             // A server that closes before the next packet has cut the transfer short.
-            ReportError(DownloadMessages::kTransferFailed, client.errorCode(),
-                        "MMS error " + std::to_string(result) + ": " + client.errorDetail(),
+            ReportError(DownloadMessages::kTransferFailed, client.ErrorCode(),
+                        "MMS error " + std::to_string(result) + ": " + client.ErrorDetail(),
                         result == CMmsClient::kPrefixFailed
                             ? FailureCause::kTransferCut
-                            : FailureCauses::OfErrno(client.errorCode()));
+                            : FailureCauses::OfErrno(client.ErrorCode()));
             return;
         }
     }
     // The last packets reach the file here; losing them is a failure, unless cancelled.
     if (!client.Flush() && !cancel_.load()) {
-        ReportError(DownloadMessages::kTransferFailed, client.errorCode(), client.errorDetail(),
-                    FailureCauses::OfErrno(client.errorCode()));
+        ReportError(DownloadMessages::kTransferFailed, client.ErrorCode(), client.ErrorDetail(),
+                    FailureCauses::OfErrno(client.ErrorCode()));
         return;
     }
     EndTransfer();

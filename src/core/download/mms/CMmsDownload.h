@@ -51,7 +51,7 @@ class CMmsDownload : public DownloadWorker {
     void Cancel() override;
 
     // The last failure text shown; empty when none. Safe from any thread.
-    std::string errorText() const;
+    std::string ErrorText() const;
 
   private:
     void Run();

@@ -327,7 +327,7 @@ CRecordDownload::Watch CRecordDownload::Follow(RecorderProcess& recorder, Record
         if (left.count() <= 0) {
             return said ? Watch::kEnded : stopSent ? Watch::kStopped : Watch::kHung;
         }
-        pollfd watched[2] = {{recorder.output(), POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+        pollfd watched[2] = {{recorder.Output(), POLLIN, 0}, {wakeRead_, POLLIN, 0}};
         const int ready = ::poll(watched, 2, static_cast<int>(left.count()));
         if (ready < 0 && errno != EINTR) {
             return Watch::kCrashed;
@@ -340,7 +340,7 @@ CRecordDownload::Watch CRecordDownload::Follow(RecorderProcess& recorder, Record
         if (ready <= 0 || watched[0].revents == 0) {
             continue;
         }
-        const ssize_t got = ::read(recorder.output(), buffer.data(), buffer.size());
+        const ssize_t got = ::read(recorder.Output(), buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR) {
             continue;
         }

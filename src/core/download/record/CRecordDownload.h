@@ -56,7 +56,7 @@ class CRecordDownload : public RecordWorker {
     void Cancel() override;
 
     // The most memory a recorder of this recording held, in KiB; 0 before one has ended.
-    long recorderPeakKilobytes() const { return peakKilobytes_.load(); }
+    long RecorderPeakKilobytes() const { return peakKilobytes_.load(); }
 
   private:
     enum class Watch { kEnded, kCrashed, kHung, kMalformed, kStopped };

@@ -31,7 +31,7 @@ class RecorderProcess {
 
     // Sends `bytes` on the recorder's input; false when it no longer reads.
     bool Send(const std::vector<std::uint8_t>& bytes);
-    int output() const { return fromChild_; }
+    int Output() const { return fromChild_; }
     // Asks the recorder to stop: the end of its input.
     void CloseInput();
 

@@ -578,7 +578,7 @@ void HttpDownloadTest::RunCase(const HttpCase& c) {
         CHttpDownload worker(caseHost, caseOptions);
         ASSERT_EQ(worker.Start(&record, url, target.string()), StartResult::kStarted);
         ASSERT_TRUE(caseHost.waitEnded(1));
-        EXPECT_EQ(worker.errorText(), c.outcome.message);
+        EXPECT_EQ(worker.ErrorText(), c.outcome.message);
     }
     // Reported once, and nothing more once the worker is gone.
     ASSERT_EQ(caseHost.outcomes().size(), 1u);
@@ -684,7 +684,7 @@ TEST_F(HttpDownloadTest, CancelOfStalledTransferIsPrompt) {
     ASSERT_EQ(start(server.url("/stall/c.wmv?size=100000&after=5000&hold=30")),
               StartResult::kStarted);
     ASSERT_TRUE(WaitForProgress(list, record));
-    EXPECT_EQ(download->errorText(), "");  // read while the worker runs (for the race checker)
+    EXPECT_EQ(download->ErrorText(), "");  // read while the worker runs (for the race checker)
     // Ends well before the server's 30 s silence and the 60 s stall limit; how soon is the
     // download bench's to measure.
     download->Cancel();

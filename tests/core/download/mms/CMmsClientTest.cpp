@@ -139,7 +139,7 @@ TEST(MmsClient, ExchangeHeaderInChunksWithPingsAndShortPayloads) {
     ASSERT_EQ(opened.packetSize, fixture.packetSize);
     EXPECT_EQ(opened.headerLength, fixture.header.size());
     EXPECT_EQ(session.client->fileSize(), fixture.WholeFile().size());
-    EXPECT_EQ(session.client->streamCount(), 3);
+    EXPECT_EQ(session.client->StreamCount(), 3);
     EXPECT_EQ(session.ReadToEnd(opened.packetSize), CMmsClient::kEndOfStream);
     EXPECT_EQ(session.dataPackets, 12);
     EXPECT_EQ(session.bytes, 12u * fixture.packetSize);
@@ -212,8 +212,8 @@ TEST_P(MmsClientEnding, EndsWithItsCodeAndKeepsWhatArrived) {
     CMmsClient::Opened opened = session.client->OpenStream("id", "h", "/p");
     ASSERT_EQ(opened.packetSize, fixture.packetSize);
     EXPECT_EQ(session.ReadToEnd(opened.packetSize), GetParam().result);
-    EXPECT_EQ(session.client->errorDetail(), GetParam().detail);
-    EXPECT_EQ(session.client->errorCode(), *GetParam().detail != 0 ? EPROTO : 0);
+    EXPECT_EQ(session.client->ErrorDetail(), GetParam().detail);
+    EXPECT_EQ(session.client->ErrorCode(), *GetParam().detail != 0 ? EPROTO : 0);
     EXPECT_EQ(session.dataPackets, 4);
     Bytes want = fixture.header;
     for (int i = 0; i < 4; ++i) {
@@ -277,7 +277,7 @@ TEST(MmsClient, ZeroFillIsBoundedByWhatTheServerSent) {
         Session session(script);
         ASSERT_EQ(session.client->OpenStream("id", "h", "/p").packetSize, c.packetSize);
         EXPECT_EQ(session.ReadToEnd(c.packetSize), c.result);
-        EXPECT_EQ(session.client->errorDetail(), c.detail);
+        EXPECT_EQ(session.client->ErrorDetail(), c.detail);
         EXPECT_EQ(session.dataPackets, c.dataPackets);
         EXPECT_EQ(FileBytes(session.file).size(),
                   fixture.header.size() + std::size_t{c.packetSize} * c.dataPackets);
@@ -383,10 +383,10 @@ TEST_P(MmsClientMalformed, OpeningFailsWithoutOverrun) {
     CMmsClient::Opened opened = session.client->OpenStream("id", "h", "/p");
     EXPECT_EQ(opened.packetSize, 0u);
     EXPECT_EQ(opened.headerLength, 0u);
-    EXPECT_NE(session.client->errorCode(), 0);
-    EXPECT_NE(session.client->errorDetail(), "");
-    EXPECT_NE(session.client->errorDetail().find(GetParam().detail), std::string::npos)
-        << session.client->errorDetail();
+    EXPECT_NE(session.client->ErrorCode(), 0);
+    EXPECT_NE(session.client->ErrorDetail(), "");
+    EXPECT_NE(session.client->ErrorDetail().find(GetParam().detail), std::string::npos)
+        << session.client->ErrorDetail();
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MmsClientMalformed, testing::ValuesIn(MalformedCases()),
@@ -412,8 +412,8 @@ TEST(MmsClient, FailedSendsEndTheExchangeQuietly) {
             EXPECT_EQ(session.dataPackets, 2);
         }
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-        EXPECT_EQ(session.client->errorCode(), EPIPE);
-        EXPECT_EQ(session.client->errorDetail(), "send: Broken pipe");
+        EXPECT_EQ(session.client->ErrorCode(), EPIPE);
+        EXPECT_EQ(session.client->ErrorDetail(), "send: Broken pipe");
     }
 }
 
@@ -424,7 +424,7 @@ TEST(MmsClientParse, LastFilePropertiesWinsAndFileSizeIsTheLowHalf) {
     CMmsClient client(-1, -1);
     EXPECT_EQ(client.ParseHeader(header.data(), header.size()), 3200u);
     EXPECT_EQ(client.fileSize(), 0x700u);
-    ASSERT_EQ(client.streamCount(), 1);
+    ASSERT_EQ(client.StreamCount(), 1);
     EXPECT_EQ(client.streamId(0), 0x0105u);
 }
 

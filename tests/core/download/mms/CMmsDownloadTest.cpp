@@ -202,7 +202,7 @@ TEST_F(CMmsDownloadTest, CaseTable) {
             CMmsDownload download(host);
             download.Start(&record_, c.path, target);
             ASSERT_TRUE(host.waitEnded(1));
-            EXPECT_EQ(download.errorText(), c.outcome.message);
+            EXPECT_EQ(download.ErrorText(), c.outcome.message);
         }
         ASSERT_EQ(host.outcomes().size(), 1u);
         EXPECT_EQ(host.ended()[0], &record_);
@@ -317,7 +317,7 @@ TEST_F(CMmsDownloadTest, CancelDuringAStallEndsPromptlyAndKeepsThePartialFile) {
     ASSERT_TRUE(list_.waitRefreshes(3));
     ASSERT_EQ(list_.refreshes().size(), 3u);
     ASSERT_FALSE(host_.waitEnded(1, 0ms));
-    EXPECT_EQ(download.errorText(), "");  // read while the worker runs (for the race checker)
+    EXPECT_EQ(download.ErrorText(), "");  // read while the worker runs (for the race checker)
 
     download.Cancel();  // how soon it ends is the download bench's to measure
     ASSERT_TRUE(host_.waitEnded(1, 5s));

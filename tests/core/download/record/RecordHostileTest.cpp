@@ -152,7 +152,7 @@ TEST_P(RecordHostileTest, EndsAsTheTableSays) {
     std::unique_ptr<DownloadWorker> worker = starter.Start(*record, target.string());
     ASSERT_TRUE(worker);
     ASSERT_TRUE(host.waitEnded(1, std::chrono::seconds(90)));
-    const long peak = dynamic_cast<CRecordDownload&>(*worker).recorderPeakKilobytes();
+    const long peak = dynamic_cast<CRecordDownload&>(*worker).RecorderPeakKilobytes();
     worker.reset();
     const std::string printed = stderrCapture.Restore();
 
