@@ -1,6 +1,7 @@
 #pragma once
 
-// Common face of the HTTP and MMS download workers, as seen from the list's abort command.
+// Common face of the download workers (HTTP, MMS, recording), as seen from the session that
+// runs them: what the user may ask of a running download.
 class DownloadWorker {
   public:
     virtual ~DownloadWorker() = default;

@@ -1,6 +1,6 @@
 #pragma once
 
-// The words a download writes into its row's progress column besides the percentage.
+// The words of a download's progress column besides its amounts (see TransferText).
 namespace ProgressWords {
 inline constexpr const char* kConnecting = "接続中...";
 inline constexpr const char* kComplete = "完了";

@@ -238,7 +238,7 @@ std::string CStreamListModel::keyOf(const StreamRowView& texts) const {
     auto amount = [&texts](int column) {
         const double value = amountOf(texts.transfer, column);
         char key[40];
-        // Texts without an amount sort first, then amounts in order, as fixed-width text.
+        // Rows without an amount sort first, then amounts in order, as fixed-width text.
         std::snprintf(key, sizeof key, value < 0 ? "0" : "1%020.3f", value);
         return std::string(key);
     };
