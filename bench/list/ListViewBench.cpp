@@ -100,7 +100,7 @@ Phase settle(QApplication& app, CListArea& area, int storeRows) {
     clock.start();
     meter.clock.start();
     ticker.start();
-    while (area.model()->takenRows() < storeRows || area.model()->rebuilding()) {
+    while (area.Model()->takenRows() < storeRows || area.Model()->rebuilding()) {
         app.processEvents(QEventLoop::AllEvents, 5);
     }
     const double doneMs = millis(clock.nsecsElapsed());
@@ -116,7 +116,7 @@ Phase run(QApplication& app, CListArea& area, int rows, int repeatOffset) {
     ticker.setInterval(1);
     QObject::connect(&ticker, &QTimer::timeout, [&meter] { meter.tick(); });
 
-    const int target = area.model()->takenRows() + (repeatOffset < 0 ? rows : 0);
+    const int target = area.Model()->takenRows() + (repeatOffset < 0 ? rows : 0);
     std::atomic<qint64> feedNs{0};
     QElapsedTimer clock;
     meter.clock.start();
@@ -125,14 +125,14 @@ Phase run(QApplication& app, CListArea& area, int rows, int repeatOffset) {
     std::thread feeder([&] {
         for (int i = 0; i < rows; ++i) {
             const DetectedStream record = detection(i + std::max(0, repeatOffset));
-            area.session().addStream(record);
+            area.Session().addStream(record);
         }
         feedNs = clock.nsecsElapsed();
     });
     qint64 shownNs = -1;
     while (shownNs < 0 || feedNs.load() == 0) {
         app.processEvents(QEventLoop::AllEvents, 5);
-        if (shownNs < 0 && area.model()->takenRows() >= target && !area.model()->rebuilding() &&
+        if (shownNs < 0 && area.Model()->takenRows() >= target && !area.Model()->rebuilding() &&
             feedNs.load() != 0) {
             shownNs = clock.nsecsElapsed();
         }
@@ -176,31 +176,31 @@ int main(int argc, char** argv) {
         "%d repeats:        fed in %.1f ms, longest event-loop gap %.1f ms (busy %.1f ms, "
         "rows: %d)\n",
         rows, repeated.feedMs, repeated.longestGapMs, repeated.longestCpuGapMs,
-        area.model()->rowCount());
+        area.Model()->rowCount());
 
     // A sort and a filter on the full list: applied in slices.
     area.listCtrl()->sortByColumn(CStreamListModel::kUrl, Qt::DescendingOrder);
-    const Phase sorted = settle(app, area, area.session().rowCount());
+    const Phase sorted = settle(app, area, area.Session().rowCount());
     std::printf(
         "sort by URL of %d rows: done after %.1f ms, longest event-loop gap %.1f ms (busy %.1f "
         "ms)\n",
-        area.model()->rowCount(), sorted.allShownMs, sorted.longestGapMs, sorted.longestCpuGapMs);
-    area.setFilterText(QStringLiteral("CLIP-1"));
-    const Phase filtered = settle(app, area, area.session().rowCount());
+        area.Model()->rowCount(), sorted.allShownMs, sorted.longestGapMs, sorted.longestCpuGapMs);
+    area.SetFilterText(QStringLiteral("CLIP-1"));
+    const Phase filtered = settle(app, area, area.Session().rowCount());
     std::printf(
         "filter \"CLIP-1\" over %d rows (%d shown): done after %.1f ms, longest event-loop "
         "gap %.1f ms (busy %.1f ms)\n",
-        area.session().rowCount(), area.model()->rowCount(), filtered.allShownMs,
+        area.Session().rowCount(), area.Model()->rowCount(), filtered.allShownMs,
         filtered.longestGapMs, filtered.longestCpuGapMs);
-    area.setFilterText(QStringLiteral("clip"));
-    settle(app, area, area.session().rowCount());
+    area.SetFilterText(QStringLiteral("clip"));
+    settle(app, area, area.Session().rowCount());
     const Phase more = run(app, area, rows, rows);
-    const Phase moreShown = settle(app, area, area.session().rowCount());
+    const Phase moreShown = settle(app, area, area.Session().rowCount());
     std::printf(
         "%d more new detections, sorted and filtered: fed in %.1f ms, longest event-loop gap "
         "%.1f ms (busy %.1f ms, rows: %d)\n",
         rows, more.feedMs, std::max(more.longestGapMs, moreShown.longestGapMs),
-        std::max(more.longestCpuGapMs, moreShown.longestCpuGapMs), area.model()->rowCount());
+        std::max(more.longestCpuGapMs, moreShown.longestCpuGapMs), area.Model()->rowCount());
 
     // Four downloads reporting progress as fast as they can: refreshes are coalesced.
     {
@@ -219,12 +219,12 @@ int main(int argc, char** argv) {
         for (int w = 0; w < 4; ++w) {
             workers.emplace_back([&area, &running, w] {
                 // Plays a download worker, which shows its progress on the row.
-                const DetectedStream* record = area.session().record(w);
+                const DetectedStream* record = area.Session().record(w);
                 TransferProgress progress;
                 progress.stage = TransferProgress::Stage::kPercent;
                 for (int i = 0; i < kRefreshes; ++i) {
                     progress.percent = i * 100 / kRefreshes;
-                    area.session().showTransfer(*record, progress);
+                    area.Session().showTransfer(*record, progress);
                 }
                 --running;
             });
@@ -253,15 +253,15 @@ int main(int argc, char** argv) {
     area.listCtrl()->viewport()->repaint();
     area.listCtrl()->scrollToTop();
     area.listCtrl()->viewport()->repaint();
-    std::printf("two full repaints of %d rows: %.1f ms\n", area.model()->rowCount(),
+    std::printf("two full repaints of %d rows: %.1f ms\n", area.Model()->rowCount(),
                 millis(paint.nsecsElapsed()));
     QElapsedTimer layout;
     layout.start();
     area.listCtrl()->doItemsLayout();
     std::printf("one layout of all rows: %.1f ms\n", millis(layout.nsecsElapsed()));
-    area.shutdown();
+    area.Shutdown();
     // Twice the rows were fed; the list keeps those up to its bound.
-    const bool allShown = area.model()->rowCount() == std::min(2 * rows, area.session().rowLimit());
+    const bool allShown = area.Model()->rowCount() == std::min(2 * rows, area.Session().rowLimit());
 
     // Memory: the store alone, then a second list with its view, over the same rows.
     {
@@ -283,14 +283,14 @@ int main(int argc, char** argv) {
             second.addStream(record);
         }
         list.listCtrl()->sortByColumn(CStreamListModel::kUrl, Qt::AscendingOrder);
-        list.setFilterText(QStringLiteral("clip"));
+        list.SetFilterText(QStringLiteral("clip"));
         settle(app, list, rows);
         const double withList = residentMb() - beforeList;
         std::printf(
             "memory: store %.1f MB (%.0f B/row); store and shown list, sorted and filtered "
             "%.1f MB; the list beyond the store %.0f B/row\n",
             store, store * 1048576.0 / rows, withList, (withList - store) * 1048576.0 / rows);
-        list.shutdown();
+        list.Shutdown();
     }
     return allShown ? 0 : 1;
 }

@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
         document.OnOpenDocument(QString::fromLocal8Bit(argv[1]), &area, &error, &notice);
     const double readMs = millis(clock.nsecsElapsed());
     // Until every row is in the view.
-    while (area.model()->rowCount() < session.rowCount()) {
+    while (area.Model()->rowCount() < session.rowCount()) {
         app.processEvents(QEventLoop::AllEvents, 5);
     }
     const double shownMs = millis(clock.nsecsElapsed());

@@ -14,12 +14,12 @@ class FrameViewAdapter : public FrameView {
     QWidget* Widget() override { return view_; }
     void OnInitialUpdate() override { view_->OnInitialUpdate(); }
     void OnCopyUrl() override { view_->OnCopyUrl(); }
-    bool HasCurrentStream() const override { return view_->hasCurrentStream(); }
-    void Shutdown() override { view_->shutdown(); }
-    void SetFilterText(const QString& text) override { view_->setFilterText(text); }
-    void SetTypeFilter(const QString& typeName) override { view_->setTypeFilter(typeName); }
-    int ShownRowCount() const override { return view_->shownRowCount(); }
-    std::map<QString, int> TypeCounts() const override { return view_->typeCounts(); }
+    bool HasCurrentStream() const override { return view_->HasCurrentStream(); }
+    void Shutdown() override { view_->Shutdown(); }
+    void SetFilterText(const QString& text) override { view_->SetFilterText(text); }
+    void SetTypeFilter(const QString& typeName) override { view_->SetTypeFilter(typeName); }
+    int ShownRowCount() const override { return view_->ShownRowCount(); }
+    std::map<QString, int> TypeCounts() const override { return view_->TypeCounts(); }
     void OnRowsRemoved(std::function<void()> handler) override {
         // A view that never takes rows out has no such signal.
         if constexpr (requires { &View::rowsRemoved; }) {

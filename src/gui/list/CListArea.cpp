@@ -90,34 +90,34 @@ CListArea::CListArea(MonitorSession& session, UiBridge& bridge, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(listCtrl_);
 
-    connect(listCtrl_, &QAbstractItemView::doubleClicked, this, &CListArea::onDoubleClicked);
-    connect(listCtrl_, &CListViewEx::enterPressed, this, &CListArea::onEnter);
-    connect(listCtrl_, &CListViewEx::menuKeyPressed, this, &CListArea::onMenuKey);
+    connect(listCtrl_, &QAbstractItemView::doubleClicked, this, &CListArea::OnDoubleClicked);
+    connect(listCtrl_, &CListViewEx::enterPressed, this, &CListArea::OnEnter);
+    connect(listCtrl_, &CListViewEx::menuKeyPressed, this, &CListArea::OnMenuKey);
     connect(listCtrl_, &CListViewEx::copyPressed, this, &CListArea::OnCopyUrl);
     connect(listCtrl_, &CListViewEx::deletePressed, this, &CListArea::OnDelete);
     connect(model_, &CStreamListModel::workPending, this,
             [this] { bridge_.scheduleRowsChanged(0); });
-    connect(model_, &QAbstractItemModel::modelAboutToBeReset, this, &CListArea::keepSelection);
-    connect(model_, &QAbstractItemModel::modelReset, this, &CListArea::restoreSelection);
+    connect(model_, &QAbstractItemModel::modelAboutToBeReset, this, &CListArea::KeepSelection);
+    connect(model_, &QAbstractItemModel::modelReset, this, &CListArea::RestoreSelection);
 
     bridge_.setDialogParent(this);
-    connect(&bridge_, &UiBridge::rowsChanged, this, &CListArea::flushPending);
-    connect(&bridge_, &UiBridge::downloadEnded, this, &CListArea::onDownloadEnded);
+    connect(&bridge_, &UiBridge::rowsChanged, this, &CListArea::FlushPending);
+    connect(&bridge_, &UiBridge::downloadEnded, this, &CListArea::OnDownloadEnded);
     // A paused download's place goes to the next one waiting.
     connect(&bridge_, &UiBridge::downloadPaused, this, [this] { session_.reapEndedDownloads(); });
 
-    createActions();
-    resetColumns();
+    CreateActions();
+    ResetColumns();
     listCtrl_->SetStretchColumn(CStreamListModel::kUrl);
-    restoreHeader();
+    RestoreHeader();
     OnInitialUpdate();
 }
 
 CListArea::~CListArea() {
-    shutdown();
+    Shutdown();
 }
 
-void CListArea::createActions() {
+void CListArea::CreateActions() {
     menu_ = new QMenu(this);
     for (const MenuItem& item : kMenuItems) {
         if (item.id == 0) {
@@ -139,9 +139,9 @@ bool CListArea::eventFilter(QObject* watched, QEvent* event) {
         auto* menuEvent = static_cast<QContextMenuEvent*>(event);
         // A right click picks its row; the keyboard's menu is for the highlighted one.
         if (menuEvent->reason() == QContextMenuEvent::Mouse) {
-            onContextMenuRequested(menuEvent->pos());
+            OnContextMenuRequested(menuEvent->pos());
         } else {
-            onMenuKey();
+            OnMenuKey();
         }
         return true;
     }
@@ -150,7 +150,7 @@ bool CListArea::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- rows --------------------------------------------------------------------------------
 
-void CListArea::flushPending() {
+void CListArea::FlushPending() {
     if (shutDown_) {
         return;
     }
@@ -174,10 +174,10 @@ void CListArea::OnInitialUpdate() {
     model_->clear();
     itemCount_ = 0;
     listCtrl_->EnableFullRowSelect(true);
-    flushPending();
+    FlushPending();
 }
 
-void CListArea::resetColumns() {
+void CListArea::ResetColumns() {
     QHeaderView* header = listCtrl_->header();
     const QFontMetrics metrics(listCtrl_->font());
     for (int column = 0; column < CStreamListModel::kColumnCount; ++column) {
@@ -192,25 +192,25 @@ const QString kHeaderKey = QStringLiteral("List/header");
 }
 
 // Widths, and the sort column and order, as the user left them in the last run.
-void CListArea::restoreHeader() {
+void CListArea::RestoreHeader() {
     const QByteArray state = QSettings().value(kHeaderKey).toByteArray();
     if (!state.isEmpty() && listCtrl_->header()->restoreState(state)) {
         listCtrl_->SetStretchColumn(CStreamListModel::kUrl);
     }
 }
 
-void CListArea::saveHeader() const {
+void CListArea::SaveHeader() const {
     QSettings().setValue(kHeaderKey, listCtrl_->header()->saveState());
 }
 
 // A new sort or filter resets the model: the rows the user had stay selected and highlighted
 // wherever they are now.
-void CListArea::keepSelection() {
-    keptSelection_ = selectedRows();
-    keptCurrent_ = currentRow();
+void CListArea::KeepSelection() {
+    keptSelection_ = SelectedRows();
+    keptCurrent_ = CurrentRow();
 }
 
-void CListArea::restoreSelection() {
+void CListArea::RestoreSelection() {
     std::vector<int> rows = model_->viewRows(keptSelection_);
     const int current = model_->viewRow(keptCurrent_);
     keptSelection_.clear();
@@ -238,13 +238,13 @@ void CListArea::restoreSelection() {
     }
 }
 
-int CListArea::selectedCount() const {
+int CListArea::SelectedCount() const {
     return listCtrl_->selectionModel()
                ? static_cast<int>(listCtrl_->selectionModel()->selectedRows().size())
                : 0;
 }
 
-std::vector<int> CListArea::selectedRows() const {
+std::vector<int> CListArea::SelectedRows() const {
     std::vector<int> viewRows;
     if (listCtrl_->selectionModel() != nullptr) {
         for (const QModelIndex& index : listCtrl_->selectionModel()->selectedRows()) {
@@ -260,77 +260,77 @@ std::vector<int> CListArea::selectedRows() const {
     return rows;
 }
 
-int CListArea::currentRow() const {
+int CListArea::CurrentRow() const {
     const QModelIndex current = listCtrl_->currentIndex();
     return current.isValid() ? model_->storeRow(current.row()) : -1;
 }
 
 const DetectedStream* CListArea::currentStream() {
-    const int row = currentRow();
+    const int row = CurrentRow();
     return row < 0 ? nullptr : session_.record(row);
 }
 
-void CListArea::setFilterText(const QString& text) {
+void CListArea::SetFilterText(const QString& text) {
     model_->setFilterText(text);
 }
 
-void CListArea::setTypeFilter(const QString& typeName) {
+void CListArea::SetTypeFilter(const QString& typeName) {
     model_->setTypeFilter(typeName);
 }
 
-int CListArea::shownRowCount() const {
+int CListArea::ShownRowCount() const {
     return model_->rowCount();
 }
 
-std::map<QString, int> CListArea::typeCounts() const {
+std::map<QString, int> CListArea::TypeCounts() const {
     return model_->typeCounts();
 }
 
-void CListArea::shutdown() {
+void CListArea::Shutdown() {
     if (!shutDown_) {
-        saveHeader();
+        SaveHeader();
     }
     shutDown_ = true;
 }
 
 // The worker has told its end; its thread is about to return and can be joined.
-void CListArea::onDownloadEnded(int /*row*/, const DownloadOutcome& /*outcome*/) {
+void CListArea::OnDownloadEnded(int /*row*/, const DownloadOutcome& /*outcome*/) {
     session_.reapEndedDownloads();
 }
 
 // ---- clicks ------------------------------------------------------------------------------
 
-void CListArea::onDoubleClicked(const QModelIndex& index) {
+void CListArea::OnDoubleClicked(const QModelIndex& index) {
     if (index.isValid()) {
-        runDoubleClickCommand();
+        RunDoubleClickCommand();
     }
 }
 
-void CListArea::onEnter() {
-    if (hasCurrentStream()) {
-        runDoubleClickCommand();
+void CListArea::OnEnter() {
+    if (HasCurrentStream()) {
+        RunDoubleClickCommand();
     }
 }
 
-bool CListArea::currentFileExists() {
+bool CListArea::CurrentFileExists() {
     const DetectedStream* record = currentStream();
     return record != nullptr && record->localFile[0] != '\0' &&
            QFileInfo::exists(fromBytes(record->localFile));
 }
 
-void CListArea::runDoubleClickCommand() {
+void CListArea::RunDoubleClickCommand() {
     const DetectedStream* record = currentStream();
     if (record == nullptr) {
         return;
     }
     const int command = StreamCommandRules::doubleClickCommand(LoadDownloadState(*record),
-                                                               record->scheme, currentFileExists());
+                                                               record->scheme, CurrentFileExists());
     if (command != StreamCommandRules::kNone) {
         OnCommand(command);
     }
 }
 
-void CListArea::onContextMenuRequested(const QPoint& pos) {
+void CListArea::OnContextMenuRequested(const QPoint& pos) {
     const QModelIndex index = listCtrl_->indexAt(pos);
     if (!index.isValid()) {
         return;
@@ -343,38 +343,38 @@ void CListArea::onContextMenuRequested(const QPoint& pos) {
     } else {
         selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
     }
-    showContextMenuAt(pos);
+    ShowContextMenuAt(pos);
 }
 
 // The menu key and Shift+F10: the menu for the highlighted row, shown at that row.
-void CListArea::onMenuKey() {
+void CListArea::OnMenuKey() {
     const QModelIndex current = listCtrl_->currentIndex();
     if (!current.isValid()) {
         return;
     }
     listCtrl_->scrollTo(current);
     const QRect rect = listCtrl_->visualRect(current.siblingAtColumn(0));
-    showContextMenuAt(rect.bottomLeft());
+    ShowContextMenuAt(rect.bottomLeft());
 }
 
-void CListArea::showContextMenuAt(const QPoint& viewportPos) {
+void CListArea::ShowContextMenuAt(const QPoint& viewportPos) {
     const QPoint global = listCtrl_->viewport()->mapToGlobal(viewportPos);
     activateWindow();
-    contextMenu()->exec(global);
+    ContextMenu()->exec(global);
 }
 
-QMenu* CListArea::contextMenu() {
-    updateMenuStates();
+QMenu* CListArea::ContextMenu() {
+    UpdateMenuStates();
     return menu_;
 }
 
-void CListArea::updateMenuStates() {
+void CListArea::UpdateMenuStates() {
     const DetectedStream* record = currentStream();
     if (record == nullptr) {
         return;
     }
     const auto states = StreamCommandRules::menuStates(LoadDownloadState(*record), record->scheme,
-                                                       currentFileExists());
+                                                       CurrentFileExists());
     actions_[kCommandSave]->setEnabled(states.save);
     actions_[kCommandDownloadToFolder]->setEnabled(states.save);
     actions_[kCommandAbort]->setEnabled(states.abort);
@@ -382,11 +382,11 @@ void CListArea::updateMenuStates() {
         QString::fromUtf8(LoadLiveRecording(*record) ? kEndRecordingText : kAbortText));
     const int state = LoadDownloadState(*record);
     actions_[kCommandPause]->setEnabled(
-        StreamCommandRules::pauses(state, session_.canPauseDownload(currentRow())));
+        StreamCommandRules::pauses(state, session_.canPauseDownload(CurrentRow())));
     actions_[kCommandResume]->setEnabled(StreamCommandRules::resumes(state));
     actions_[kCommandPlay]->setEnabled(states.play);
     actions_[kCommandOpenFolder]->setEnabled(
-        StreamCommandRules::opensFolder(LoadDownloadState(*record), currentFileExists()));
+        StreamCommandRules::opensFolder(LoadDownloadState(*record), CurrentFileExists()));
 }
 
 // ---- commands ----------------------------------------------------------------------------
@@ -433,16 +433,16 @@ bool CListArea::OnCommand(int id) {
     }
 }
 
-std::vector<int> CListArea::rowsToCopy() const {
-    std::vector<int> rows = selectedRows();
-    if (rows.empty() && hasCurrentStream()) {
-        rows.push_back(currentRow());
+std::vector<int> CListArea::RowsToCopy() const {
+    std::vector<int> rows = SelectedRows();
+    if (rows.empty() && HasCurrentStream()) {
+        rows.push_back(CurrentRow());
     }
     return rows;
 }
 
 void CListArea::OnCopyUrl() {
-    const std::vector<int> rows = rowsToCopy();
+    const std::vector<int> rows = RowsToCopy();
     if (rows.empty()) {
         return;
     }
@@ -455,7 +455,7 @@ void CListArea::OnCopyUrl() {
 }
 
 void CListArea::OnDelete() {
-    const std::vector<int> rows = selectedRows();
+    const std::vector<int> rows = SelectedRows();
     if (rows.empty()) {
         return;
     }
@@ -482,16 +482,16 @@ void CListArea::OnDelete() {
         }
         model_->storeRowsMoved(moved, goneTypes);
         itemCount_ = model_->rowCount();
-        flushPending();
+        FlushPending();
         emit rowsRemoved();
     }
     if (downloading > 0) {
-        tellDownloadingRowsStay(downloading, static_cast<int>(rows.size()));
+        TellDownloadingRowsStay(downloading, static_cast<int>(rows.size()));
     }
 }
 
 // A row being downloaded keeps its worker's record: it stays until the download ends.
-void CListArea::tellDownloadingRowsStay(int refused, int selected) {
+void CListArea::TellDownloadingRowsStay(int refused, int selected) {
     const QString text =
         refused == selected
             ? QStringLiteral("ダウンロード中の行は削除できません。")
@@ -506,7 +506,7 @@ void CListArea::OnCopyAsCommand(int id) {
                                      : id == kCommandCopyAsFfmpeg ? StreamCommand::Tool::Ffmpeg
                                                                   : StreamCommand::Tool::YtDlp;
     QStringList lines;
-    for (int row : rowsToCopy()) {
+    for (int row : RowsToCopy()) {
         DetectedStream record;
         if (!session_.copyRecord(row, record)) {
             continue;
@@ -523,10 +523,10 @@ void CListArea::OnCopyAsCommand(int id) {
 }
 
 void CListArea::OnOpenInBrowser() {
-    if (!hasCurrentStream()) {
+    if (!HasCurrentStream()) {
         return;
     }
-    const std::string url = session_.url(currentRow());
+    const std::string url = session_.url(CurrentRow());
     if (!UrlSchemePolicy::mayOpenInBrowser(url)) {
         QMessageBox::warning(
             this, QApplication::applicationDisplayName(),
@@ -535,11 +535,11 @@ void CListArea::OnOpenInBrowser() {
     }
     if (!opener_.openWebUrl(
             QUrl::fromEncoded(QByteArray::fromStdString(url), QUrl::TolerantMode))) {
-        showCannotOpen(FailureText::make("URL を開くブラウザが見つかりませんでした。", url, {}));
+        ShowCannotOpen(FailureText::make("URL を開くブラウザが見つかりませんでした。", url, {}));
     }
 }
 
-void CListArea::showCannotOpen(const FailureText::Box& content) {
+void CListArea::ShowCannotOpen(const FailureText::Box& content) {
     QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), content.text,
                     QMessageBox::Ok, this);
     box.setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -548,14 +548,14 @@ void CListArea::showCannotOpen(const FailureText::Box& content) {
 }
 
 void CListArea::OnPlay() {
-    if (!currentFileExists()) {
+    if (!CurrentFileExists()) {
         return;
     }
     const DetectedStream* record = currentStream();
     const std::string file(record->localFile,
                            ::strnlen(record->localFile, sizeof record->localFile));
     if (!opener_.openFile(fromBytes(file.c_str()))) {
-        showCannotOpen(FailureText::make("このファイルを再生するプログラムが見つかりませんでした。",
+        ShowCannotOpen(FailureText::make("このファイルを再生するプログラムが見つかりませんでした。",
                                          QStringLiteral("ファイル: "), file, {}));
     }
 }
@@ -563,44 +563,44 @@ void CListArea::OnPlay() {
 void CListArea::OnOpenFolder() {
     const DetectedStream* record = currentStream();
     if (record == nullptr ||
-        !StreamCommandRules::opensFolder(LoadDownloadState(*record), currentFileExists())) {
+        !StreamCommandRules::opensFolder(LoadDownloadState(*record), CurrentFileExists())) {
         return;
     }
     const std::string file(record->localFile,
                            ::strnlen(record->localFile, sizeof record->localFile));
     if (!opener_.openFolderOf(fromBytes(file.c_str()))) {
-        showCannotOpen(FailureText::make("保存先フォルダを開くプログラムが見つかりませんでした。",
+        ShowCannotOpen(FailureText::make("保存先フォルダを開くプログラムが見つかりませんでした。",
                                          QStringLiteral("ファイル: "), file, {}));
     }
 }
 
 void CListArea::OnAbort() {
-    if (hasCurrentStream()) {
-        session_.cancelDownload(currentRow());
+    if (HasCurrentStream()) {
+        session_.cancelDownload(CurrentRow());
     }
 }
 
 void CListArea::OnPause() {
-    if (hasCurrentStream()) {
-        session_.pauseDownload(currentRow());
+    if (HasCurrentStream()) {
+        session_.pauseDownload(CurrentRow());
     }
 }
 
 void CListArea::OnResume() {
-    if (hasCurrentStream()) {
-        session_.resumeDownload(currentRow());
+    if (HasCurrentStream()) {
+        session_.resumeDownload(CurrentRow());
     }
 }
 
 // The folder the user saved into last, else the desktop's download folder, else home.
-QString CListArea::startFolder() const {
+QString CListArea::StartFolder() const {
     if (!lastFolder_.isEmpty() && QFileInfo(lastFolder_).isDir()) {
         return lastFolder_;
     }
     return downloadFolder();
 }
 
-CListArea::SaveProposal CListArea::proposeSave(const DetectedStream& record) {
+CListArea::SaveProposal CListArea::ProposeSave(const DetectedStream& record) {
     // A playlist or RTSP session is recorded into a container of its own. Whether a playlist
     // is live is asked of its server, off the window's thread.
     std::optional<RecordSaveChoice> recording;
@@ -619,25 +619,25 @@ CListArea::SaveProposal CListArea::proposeSave(const DetectedStream& record) {
 // No dialog asks before a file is replaced, so none is: each takes a free name.
 void CListArea::OnDownloadToFolder() {
     const QString folder = downloadFolder();
-    for (int row : rowsToCopy()) {
+    for (int row : RowsToCopy()) {
         const DetectedStream* record = session_.record(row);
         if (record == nullptr || HoldsDownload(LoadDownloadState(*record))) {
             continue;
         }
         const QString path =
-            folder + QLatin1Char('/') + QString::fromStdString(proposeSave(*record).fileName);
+            folder + QLatin1Char('/') + QString::fromStdString(ProposeSave(*record).fileName);
         session_.startDownload(row, QFile::encodeName(path).toStdString(),
                                MonitorSession::ExistingFile::kFreeName);
     }
 }
 
 void CListArea::OnSaveAs() {
-    const int row = currentRow();
+    const int row = CurrentRow();
     const DetectedStream* record = currentStream();
     if (record == nullptr) {
         return;
     }
-    const SaveProposal proposal = proposeSave(*record);
+    const SaveProposal proposal = ProposeSave(*record);
     QFileDialog dialog(this);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -646,7 +646,7 @@ void CListArea::OnSaveAs() {
          QString::fromUtf8(SaveDialogSetup::kAllFilesFilter.data())});
     dialog.setDefaultSuffix(
         QString::fromStdString(SaveDialogSetup::defaultExtension(proposal.suffix)));
-    dialog.setDirectory(startFolder());
+    dialog.setDirectory(StartFolder());
     dialog.selectFile(QString::fromStdString(proposal.fileName));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return;

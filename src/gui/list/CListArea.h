@@ -66,34 +66,34 @@ class CListArea : public QWidget {
     void OnDelete();
     // Runs one of the list commands on the current stream; false for an unknown ID.
     bool OnCommand(int id);
-    bool hasCurrentStream() const { return currentRow() >= 0; }
+    bool HasCurrentStream() const { return CurrentRow() >= 0; }
     // The highlighted row's own record; null when no row is highlighted.
     const DetectedStream* currentStream();
-    int selectedCount() const;
+    int SelectedCount() const;
     // Store rows of the selected rows, in the order shown.
-    std::vector<int> selectedRows() const;
+    std::vector<int> SelectedRows() const;
     // Shows only rows whose host or path holds `text`; empty: all.
-    void setFilterText(const QString& text);
+    void SetFilterText(const QString& text);
     // Shows only rows of this type name; empty: all.
-    void setTypeFilter(const QString& typeName);
-    int shownRowCount() const;
-    std::map<QString, int> typeCounts() const;
+    void SetTypeFilter(const QString& typeName);
+    int ShownRowCount() const;
+    std::map<QString, int> TypeCounts() const;
     // Before the frame goes away: the view takes no more news.
-    void shutdown();
+    void Shutdown();
 
     CListViewEx* listCtrl() const { return listCtrl_; }
-    CStreamListModel* model() const { return model_; }
+    CStreamListModel* Model() const { return model_; }
     int itemCount() const { return itemCount_; }
     // Moves everything the session has news of into the rows now.
-    void flushPending();
+    void FlushPending();
     // The context menu with its items enabled for the current stream (not shown).
-    QMenu* contextMenu();
+    QMenu* ContextMenu();
 
-    MonitorSession& session() { return session_; }
+    MonitorSession& Session() { return session_; }
     // What hands URLs and files to the desktop.
-    ExternalOpener& opener() { return opener_; }
+    ExternalOpener& Opener() { return opener_; }
     // Store row of the highlighted row, -1 when there is none.
-    int currentRow() const;
+    int CurrentRow() const;
 
   signals:
     // A batch of rows or refreshes reached the model.
@@ -103,27 +103,27 @@ class CListArea : public QWidget {
 
   private:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void createActions();
-    void resetColumns();
-    void saveHeader() const;
-    void keepSelection();
-    void restoreSelection();
-    void restoreHeader();
-    void onDoubleClicked(const QModelIndex& index);
-    void onContextMenuRequested(const QPoint& pos);
-    void showContextMenuAt(const QPoint& viewportPos);
-    void onMenuKey();
-    void onEnter();
-    bool currentFileExists();
-    void onDownloadEnded(int row, const DownloadOutcome& outcome);
+    void CreateActions();
+    void ResetColumns();
+    void SaveHeader() const;
+    void KeepSelection();
+    void RestoreSelection();
+    void RestoreHeader();
+    void OnDoubleClicked(const QModelIndex& index);
+    void OnContextMenuRequested(const QPoint& pos);
+    void ShowContextMenuAt(const QPoint& viewportPos);
+    void OnMenuKey();
+    void OnEnter();
+    bool CurrentFileExists();
+    void OnDownloadEnded(int row, const DownloadOutcome& outcome);
     // What the copy commands take: the selected rows, else the highlighted one.
-    std::vector<int> rowsToCopy() const;
-    void tellDownloadingRowsStay(int refused, int selected);
-    void updateMenuStates();
-    void runDoubleClickCommand();
+    std::vector<int> RowsToCopy() const;
+    void TellDownloadingRowsStay(int refused, int selected);
+    void UpdateMenuStates();
+    void RunDoubleClickCommand();
 
-    QString startFolder() const;
-    void showCannotOpen(const FailureText::Box& content);
+    QString StartFolder() const;
+    void ShowCannotOpen(const FailureText::Box& content);
     void OnSaveAs();
     // The selected rows (the highlighted one when none is) into the desktop's download folder,
     // without a dialog, each under a free name; they wait for their turn as usual.
@@ -135,7 +135,7 @@ class CListArea : public QWidget {
     };
     // What saving `record` proposes; a playlist is probed for the container it is recorded
     // into.
-    static SaveProposal proposeSave(const DetectedStream& record);
+    static SaveProposal ProposeSave(const DetectedStream& record);
     void OnAbort();
     void OnPause();
     void OnResume();

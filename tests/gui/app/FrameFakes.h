@@ -20,12 +20,12 @@ class FakeView : public QWidget {
   public:
     void OnInitialUpdate() { ++initialUpdates; }
     void OnCopyUrl() { ++copies; }
-    bool hasCurrentStream() const { return current; }
-    void shutdown() { ++shutdowns; }
-    void setFilterText(const QString& text) { filter = text; }
-    void setTypeFilter(const QString& typeName) { type = typeName; }
-    int shownRowCount() const { return shown; }
-    std::map<QString, int> typeCounts() const { return counts; }
+    bool HasCurrentStream() const { return current; }
+    void Shutdown() { ++shutdowns; }
+    void SetFilterText(const QString& text) { filter = text; }
+    void SetTypeFilter(const QString& typeName) { type = typeName; }
+    int ShownRowCount() const { return shown; }
+    std::map<QString, int> TypeCounts() const { return counts; }
 
     QString filter;
     QString type;

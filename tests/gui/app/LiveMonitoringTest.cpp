@@ -66,12 +66,12 @@ void LiveMonitoringTest::requestAcrossTheLinkReachesTheView() {
     bool exchanged = true;
     const auto requestSeen = [&] {
         exchanged = exchanged && TcpExchange(pair, 80, request, "HTTP/1.0 204 No Content\r\n\r\n");
-        return !exchanged || view->model()->rowCount() > 0;
+        return !exchanged || view->Model()->rowCount() > 0;
     };
     QTRY_VERIFY2(requestSeen(), qPrintable(errors.join(QLatin1Char('\n'))));
     QVERIFY(exchanged);
-    QCOMPARE(view->model()->index(0, 0).data().toString(), QStringLiteral("http://media.test"));
-    QCOMPARE(view->model()->index(0, 1).data().toString(), QStringLiteral("/video/clip.wmv"));
+    QCOMPARE(view->Model()->index(0, 0).data().toString(), QStringLiteral("http://media.test"));
+    QCOMPARE(view->Model()->index(0, 1).data().toString(), QStringLiteral("/video/clip.wmv"));
     // The helper's counts reach the status bar while the capture runs.
     auto* packets = frame->statusBar()->findChild<QLabel*>(QStringLiteral("capturedPackets"));
     QVERIFY(packets != nullptr);

@@ -54,16 +54,16 @@ class CListAreaDownloadTest : public QObject {
 
     const DetectedStream* addAndPick(const DetectedStream& record) {
         session_->addStream(record);
-        area_->flushPending();
-        const int row = area_->model()->rowCount() - 1;
-        const QRect rect = area_->listCtrl()->visualRect(area_->model()->index(row, 1));
+        area_->FlushPending();
+        const int row = area_->Model()->rowCount() - 1;
+        const QRect rect = area_->listCtrl()->visualRect(area_->Model()->index(row, 1));
         QTest::mouseClick(area_->listCtrl()->viewport(), Qt::LeftButton, {}, rect.center());
         return area_->currentStream();
     }
-    QString progressOf(int row) const { return area_->model()->index(row, 3).data().toString(); }
+    QString progressOf(int row) const { return area_->Model()->index(row, 3).data().toString(); }
     // The context menu's item for `command`, enabled as the menu would show it.
     QAction* menuItem(int command) {
-        for (QAction* action : area_->contextMenu()->actions()) {
+        for (QAction* action : area_->ContextMenu()->actions()) {
             if (action->data().toInt() == command) {
                 return action;
             }
@@ -254,17 +254,17 @@ class CListAreaDownloadTest : public QObject {
         const QString target = saveAs(QStringLiteral("a.wmv"));
         QCOMPARE(LoadDownloadState(*record), int(kStateDownloading));
         QTRY_VERIFY_WITH_TIMEOUT(progressOf(0).endsWith(QLatin1Char('%')), kDownloadTimeoutMs);
-        QTRY_VERIFY_WITH_TIMEOUT(!area_->model()->index(0, 4).data().toString().isEmpty(),
+        QTRY_VERIFY_WITH_TIMEOUT(!area_->Model()->index(0, 4).data().toString().isEmpty(),
                                  kDownloadTimeoutMs);
         area_->OnCommand(CListArea::kCommandAbort);
         QTRY_COMPARE_WITH_TIMEOUT(session_->downloadCount(), 0, kDownloadTimeoutMs);
         QVERIFY(LoadDownloadState(*record) != kStateDownloading);
         QVERIFY(QFileInfo(target).size() < 1000000);
         // Nothing is left to wait for or to transfer; the size stays shown.
-        area_->flushPending();
-        QVERIFY(!area_->model()->index(0, 2).data().toString().isEmpty());
-        QVERIFY(area_->model()->index(0, 4).data().toString().isEmpty());
-        QVERIFY(area_->model()->index(0, 5).data().toString().isEmpty());
+        area_->FlushPending();
+        QVERIFY(!area_->Model()->index(0, 2).data().toString().isEmpty());
+        QVERIFY(area_->Model()->index(0, 4).data().toString().isEmpty());
+        QVERIFY(area_->Model()->index(0, 5).data().toString().isEmpty());
     }
 
     void resetWhileDownloading() {
@@ -274,13 +274,13 @@ class CListAreaDownloadTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(progressOf(0).endsWith(QLatin1Char('%')), kDownloadTimeoutMs);
 
         area_->OnInitialUpdate();
-        QCOMPARE(area_->model()->rowCount(), 0);
+        QCOMPARE(area_->Model()->rowCount(), 0);
         // The same stream seen again after the reset is a new row, untouched by the old download.
         session_->addStream(stream);
-        area_->flushPending();
+        area_->FlushPending();
         QTRY_COMPARE_WITH_TIMEOUT(session_->downloadCount(), 0, kDownloadTimeoutMs);
-        area_->flushPending();
-        QCOMPARE(area_->model()->rowCount(), 1);
+        area_->FlushPending();
+        QCOMPARE(area_->Model()->rowCount(), 1);
         QVERIFY(progressOf(0).isEmpty());
         QCOMPARE(QFileInfo(dir_->filePath(QStringLiteral("r.wmv"))).size(), 60000);
     }
@@ -292,7 +292,7 @@ class CListAreaDownloadTest : public QObject {
         whenModal<QMessageBox>([&](QMessageBox* box) {
             message = box->text();
             // The worker waits for this box; closing the program must not wait for it.
-            area_->shutdown();
+            area_->Shutdown();
             bridge_->release();
             session_->shutdown();
             shutDownReturned = true;

@@ -62,10 +62,10 @@ class CListAreaTest : public QObject {
         for (const DetectedStream& record : records) {
             session_->addStream(record);
         }
-        area_->flushPending();
+        area_->FlushPending();
     }
     QPoint rowCenter(int row) const {
-        return area_->listCtrl()->visualRect(area_->model()->index(row, 1)).center();
+        return area_->listCtrl()->visualRect(area_->Model()->index(row, 1)).center();
     }
     void clickRow(int row, Qt::MouseButton button = Qt::LeftButton) {
         QTest::mouseClick(area_->listCtrl()->viewport(), button, {}, rowCenter(row));
@@ -94,7 +94,7 @@ class CListAreaTest : public QObject {
         session_ = std::make_unique<MonitorSession>(bridge_->callbacks());
         area_ = std::make_unique<CListArea>(*session_, *bridge_);
         tester_ = std::make_unique<QAbstractItemModelTester>(
-            area_->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+            area_->Model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         area_->resize(800, 300);
         area_->show();
         QVERIFY(QTest::qWaitForWindowExposed(area_.get()));
@@ -104,7 +104,7 @@ class CListAreaTest : public QObject {
         // The toolkit's opener (caught above), and a desktop that cannot be asked further.
         ExternalOpener::Probe probe = ExternalOpener::desktop();
         probe.defaultHandler = [](const QString&) { return std::optional<QString>(); };
-        area_->opener().setProbe(probe);
+        area_->Opener().setProbe(probe);
     }
     void cleanup() {
         QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
@@ -121,10 +121,10 @@ class CListAreaTest : public QObject {
         // At least these; a status column as wide as its usual texts need, whatever the font.
         const int widths[] = {150, 150, 60, 50, 80, 60, 100};
         const char* usual[] = {"", "", "1234.56 MB", "再試行 4/4", "59分 59秒", "12345 KB/S", ""};
-        QCOMPARE(area_->model()->columnCount(), 7);
+        QCOMPARE(area_->Model()->columnCount(), 7);
         QHeaderView* header = area_->listCtrl()->header();
         for (int column = 0; column < 7; ++column) {
-            QCOMPARE(area_->model()->headerData(column, Qt::Horizontal).toString(),
+            QCOMPARE(area_->Model()->headerData(column, Qt::Horizontal).toString(),
                      QString::fromUtf8(headers[column]));
             if (column == CStreamListModel::kUrl) {
                 continue;
@@ -153,12 +153,12 @@ class CListAreaTest : public QObject {
         DetectedStream record = makeStream("http", "http://h", "/a.wmv");
         addAndFlush({record});
         QCOMPARE(area_->itemCount(), 1);
-        QCOMPARE(area_->model()->index(0, 0).data().toString(), QStringLiteral("http://h"));
-        QCOMPARE(area_->model()->index(0, 1).data().toString(), QStringLiteral("/a.wmv"));
+        QCOMPARE(area_->Model()->index(0, 0).data().toString(), QStringLiteral("http://h"));
+        QCOMPARE(area_->Model()->index(0, 1).data().toString(), QStringLiteral("/a.wmv"));
         for (int column = 2; column < 6; ++column) {
-            QVERIFY(area_->model()->index(0, column).data().toString().isEmpty());
+            QVERIFY(area_->Model()->index(0, column).data().toString().isEmpty());
         }
-        QCOMPARE(area_->model()->index(0, 6).data().toString(), QStringLiteral("Windows Media"));
+        QCOMPARE(area_->Model()->index(0, 6).data().toString(), QStringLiteral("Windows Media"));
     }
 
     void dedupFromSeveralThreads() {
@@ -180,10 +180,10 @@ class CListAreaTest : public QObject {
         for (auto& thread : threads) {
             thread.join();
         }
-        QTRY_COMPARE(area_->model()->rowCount(), kShared + kThreads * kOwn);
+        QTRY_COMPARE(area_->Model()->rowCount(), kShared + kThreads * kOwn);
         QSet<QString> urls;
-        for (int row = 0; row < area_->model()->rowCount(); ++row) {
-            urls.insert(area_->model()->index(row, 1).data().toString());
+        for (int row = 0; row < area_->Model()->rowCount(); ++row) {
+            urls.insert(area_->Model()->index(row, 1).data().toString());
         }
         QCOMPARE(urls.size(), kShared + kThreads * kOwn);
     }
@@ -207,26 +207,26 @@ class CListAreaTest : public QObject {
             }
         });
         worker.join();
-        QTRY_COMPARE(area_->model()->index(1, 3).data().toString(), QStringLiteral("100%"));
-        QCOMPARE(area_->model()->index(1, 2).data().toString(), QStringLiteral("10.0 KB"));
-        QVERIFY(area_->model()->index(0, 3).data().toString().isEmpty());
+        QTRY_COMPARE(area_->Model()->index(1, 3).data().toString(), QStringLiteral("100%"));
+        QCOMPARE(area_->Model()->index(1, 2).data().toString(), QStringLiteral("10.0 KB"));
+        QVERIFY(area_->Model()->index(0, 3).data().toString().isEmpty());
 
         // Another record of the same stream reaches the same row.
         const DetectedStream other = makeStream("http", "http://h", "/b.wmv");
         session_->showTransfer(other, percentDone(7));
-        area_->flushPending();
-        QCOMPARE(area_->model()->index(1, 3).data().toString(), QStringLiteral("7%"));
+        area_->FlushPending();
+        QCOMPARE(area_->Model()->index(1, 3).data().toString(), QStringLiteral("7%"));
         QCOMPARE(area_->itemCount(), 2);
     }
 
     void resetEmptiesTheList() {
         addAndFlush({makeStream("http", "http://h", "/a.wmv")});
         clickRow(0);
-        QVERIFY(area_->hasCurrentStream());
+        QVERIFY(area_->HasCurrentStream());
         area_->OnInitialUpdate();
-        QCOMPARE(area_->model()->rowCount(), 0);
+        QCOMPARE(area_->Model()->rowCount(), 0);
         QCOMPARE(area_->itemCount(), 0);
-        QVERIFY(!area_->hasCurrentStream());
+        QVERIFY(!area_->HasCurrentStream());
         addAndFlush({makeStream("http", "http://h", "/a.wmv")});
         QCOMPARE(area_->itemCount(), 1);
     }
@@ -236,7 +236,7 @@ class CListAreaTest : public QObject {
         addAndFlush({makeStream("http", "http://h", "/a.wmv"),
                      makeStream("http", "http://h", "/b.wmv"),
                      makeStream("rtsp", "rtsp://h", "/c.rm")});
-        QVERIFY(!area_->hasCurrentStream());
+        QVERIFY(!area_->HasCurrentStream());
         clickRow(1);
         QCOMPARE(area_->currentStream(), recordAt(1));
 
@@ -294,7 +294,7 @@ class CListAreaTest : public QObject {
         clickRow(2);
         QTest::mouseClick(area_->listCtrl()->viewport(), Qt::LeftButton, Qt::ControlModifier,
                           rowCenter(0));
-        QCOMPARE(area_->selectedCount(), 2);
+        QCOMPARE(area_->SelectedCount(), 2);
         QVERIFY(area_->OnCommand(CListArea::kCommandCopyUrl));
         QCOMPARE(QGuiApplication::clipboard()->text(),
                  QStringLiteral("http://h/a.wmv\nhttp://h/c.wmv"));
@@ -307,31 +307,31 @@ class CListAreaTest : public QObject {
                      makeStream("http", "http://h", "/b.wmv"),
                      makeStream("http", "http://h", "/c.wmv")});
         area_->listCtrl()->sortByColumn(CStreamListModel::kProgress, Qt::DescendingOrder);
-        area_->flushPending();
+        area_->FlushPending();
         clickRow(2);
-        QCOMPARE(area_->currentRow(), 2);
+        QCOMPARE(area_->CurrentRow(), 2);
         session_->showTransfer(*recordAt(2), percentDone(40));
         session_->showTransfer(*recordAt(0), percentDone(9));
-        area_->flushPending();
-        QCOMPARE(area_->model()->index(0, 1).data().toString(), QStringLiteral("/c.wmv"));
-        QCOMPARE(area_->model()->index(1, 1).data().toString(), QStringLiteral("/a.wmv"));
-        QCOMPARE(area_->model()->index(0, 3).data(CStreamListModel::kPercentRole).toDouble(), 40.0);
-        QCOMPARE(area_->currentRow(), 2);
+        area_->FlushPending();
+        QCOMPARE(area_->Model()->index(0, 1).data().toString(), QStringLiteral("/c.wmv"));
+        QCOMPARE(area_->Model()->index(1, 1).data().toString(), QStringLiteral("/a.wmv"));
+        QCOMPARE(area_->Model()->index(0, 3).data(CStreamListModel::kPercentRole).toDouble(), 40.0);
+        QCOMPARE(area_->CurrentRow(), 2);
         QCOMPARE(area_->listCtrl()->currentIndex().row(), 0);
 
         // New rows go to their places in the order; the highlighted row stays with its own.
         area_->listCtrl()->sortByColumn(CStreamListModel::kUrl, Qt::AscendingOrder);
-        area_->flushPending();
+        area_->FlushPending();
         QCOMPARE(area_->listCtrl()->currentIndex().row(), 2);
         addAndFlush(
             {makeStream("http", "http://h", "/b5.wmv"), makeStream("http", "http://h", "/0.wmv")});
         QStringList shown;
-        for (int row = 0; row < area_->model()->rowCount(); ++row) {
-            shown << area_->model()->index(row, 1).data().toString();
+        for (int row = 0; row < area_->Model()->rowCount(); ++row) {
+            shown << area_->Model()->index(row, 1).data().toString();
         }
         QCOMPARE(shown.join(QLatin1Char(' ')),
                  QStringLiteral("/0.wmv /a.wmv /b.wmv /b5.wmv /c.wmv"));
-        QCOMPARE(area_->currentRow(), 2);
+        QCOMPARE(area_->CurrentRow(), 2);
         QCOMPARE(area_->listCtrl()->currentIndex().row(), 4);
     }
 
@@ -343,8 +343,8 @@ class CListAreaTest : public QObject {
         area_.reset();
         area_ = std::make_unique<CListArea>(*session_, *bridge_);
         QCOMPARE(area_->listCtrl()->header()->sectionSize(CStreamListModel::kHost), 222);
-        QCOMPARE(area_->model()->sortColumn(), int(CStreamListModel::kSize));
-        QCOMPARE(area_->model()->sortOrder(), Qt::DescendingOrder);
+        QCOMPARE(area_->Model()->sortColumn(), int(CStreamListModel::kSize));
+        QCOMPARE(area_->Model()->sortOrder(), Qt::DescendingOrder);
     }
 
     // Delete takes the selected rows out, except one being downloaded; a stream taken out is
@@ -400,7 +400,7 @@ class CListAreaTest : public QObject {
         FrameViewAdapter<CListArea> frameView(area_.get());
         frameView.OnRowsRemoved([&removals] { ++removals; });
         if (menu) {
-            area_->contextMenu()->actions()[15]->trigger();
+            area_->ContextMenu()->actions()[15]->trigger();
         } else {
             QTest::keyClick(area_->listCtrl(), Qt::Key_Delete);
         }
@@ -408,13 +408,13 @@ class CListAreaTest : public QObject {
         QVERIFY2(said.isEmpty() ? told.isEmpty() : told.startsWith(said), qPrintable(told));
         QCOMPARE(removals, said == QStringLiteral("ダウンロード中の行は削除できません。") ? 0 : 1);
         QStringList shown;
-        for (int row = 0; row < area_->model()->rowCount(); ++row) {
-            shown << area_->model()->index(row, 1).data().toString();
+        for (int row = 0; row < area_->Model()->rowCount(); ++row) {
+            shown << area_->Model()->index(row, 1).data().toString();
         }
         QCOMPARE(shown.join(QLatin1Char(' ')), expected);
         QCOMPARE(session_->rowCount(), static_cast<int>(shown.size()));
         int counted = 0;
-        for (const auto& [type, count] : area_->typeCounts()) {
+        for (const auto& [type, count] : area_->TypeCounts()) {
             counted += count;
         }
         QCOMPARE(counted, static_cast<int>(shown.size()));
@@ -422,7 +422,7 @@ class CListAreaTest : public QObject {
             return;
         }
         addAndFlush({makeStream("http", "http://h", "/a.wmv")});
-        QCOMPARE(area_->model()->index(area_->model()->rowCount() - 1, 1).data().toString(),
+        QCOMPARE(area_->Model()->index(area_->Model()->rowCount() - 1, 1).data().toString(),
                  QStringLiteral("/a.wmv"));
     }
 
@@ -493,19 +493,19 @@ class CListAreaTest : public QObject {
             }
             session_->showTransfer(*recordAt(row), progress);
         }
-        area_->flushPending();
+        area_->FlushPending();
         clickRow(2);  // the highlighted row follows its stream
         area_->listCtrl()->sortByColumn(column, Qt::SortOrder(order));
-        area_->setFilterText(filter);
-        area_->setTypeFilter(type);
-        area_->flushPending();
+        area_->SetFilterText(filter);
+        area_->SetTypeFilter(type);
+        area_->FlushPending();
         QStringList shown;
-        for (int row = 0; row < area_->model()->rowCount(); ++row) {
-            shown << area_->model()->index(row, 1).data().toString();
+        for (int row = 0; row < area_->Model()->rowCount(); ++row) {
+            shown << area_->Model()->index(row, 1).data().toString();
         }
         QCOMPARE(shown.join(QLatin1Char(' ')), expected);
         if (expected.contains(QStringLiteral("/b9.wmv"))) {
-            QCOMPARE(area_->currentRow(), 2);
+            QCOMPARE(area_->CurrentRow(), 2);
         }
     }
 
@@ -542,7 +542,7 @@ class CListAreaTest : public QObject {
         }
         std::strcpy(recordAt(0)->localFile, QFile::encodeName(file).constData());
 
-        const QList<QAction*> actions = area_->contextMenu()->actions();
+        const QList<QAction*> actions = area_->ContextMenu()->actions();
         QStringList texts;
         for (QAction* action : actions) {
             texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
@@ -585,7 +585,7 @@ class CListAreaTest : public QObject {
         clickRow(0);
         StoreDownloadState(*recordAt(0), kStateDownloading);
         auto abortText = [this] {
-            for (QAction* action : area_->contextMenu()->actions()) {
+            for (QAction* action : area_->ContextMenu()->actions()) {
                 if (action->data().toInt() == CListArea::kCommandAbort) {
                     return action->isEnabled() ? action->text() : QString();
                 }
@@ -755,7 +755,7 @@ class CListAreaTest : public QObject {
             return handler == QLatin1String("-") ? std::nullopt : std::optional(handler);
         };
         probe.fallbackBrowser = [fallbackBrowser] { return fallbackBrowser; };
-        area_->opener().setProbe(probe);
+        area_->Opener().setProbe(probe);
         addAndFlush({makeStream("http", "http://h", "/a.wmv")});
         recordAt(0)->state = kStateEnded;
         std::strcpy(recordAt(0)->localFile, file.toUtf8().constData());
