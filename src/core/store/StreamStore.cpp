@@ -1,7 +1,6 @@
 #include "core/store/StreamStore.h"
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -9,43 +8,12 @@
 #include <type_traits>
 #include <utility>
 
+#include "core/store/FieldText.h"
+#include "core/store/StreamKeyHash.h"
+
 namespace {
 
 constexpr std::size_t kHeaderBytes = StreamFields::kHeaderBytes;
-constexpr std::size_t kLinearKinds = 32;
-
-std::uint64_t mix(std::uint64_t h, std::uint64_t word) {
-    h ^= word;
-    h *= 0x9E3779B97F4A7C15ull;
-    return h ^ (h >> 29);
-}
-
-std::uint64_t hashBytes(std::uint64_t h, std::string_view bytes) {
-    std::size_t i = 0;
-    for (; i + 8 <= bytes.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes.data() + i, 8);
-        h = mix(h, word);
-    }
-    std::uint64_t tail = 0;
-    if (i < bytes.size()) {
-        std::memcpy(&tail, bytes.data() + i, bytes.size() - i);
-    }
-    return mix(h, tail ^ (std::uint64_t{bytes.size()} << 56));
-}
-
-// Host and path are hashed apart, so that their two chains of multiplications overlap.
-std::uint32_t hashKey(std::string_view host, std::string_view path) {
-    std::uint64_t h =
-        mix(hashBytes(0x2545F4914F6CDD1Dull, host), hashBytes(0x9E3779B97F4A7C15ull, path));
-    return static_cast<std::uint32_t>(h ^ (h >> 32));
-}
-
-void copyText(char* field, std::size_t capacity, std::string_view text) {
-    std::size_t n = std::min(text.size(), capacity - 1);
-    std::copy(text.begin(), text.begin() + static_cast<long>(n), field);
-    field[n] = '\0';
-}
 
 // Anything but the detector's own fields is set: the row keeps the whole record.
 bool hasBookkeeping(const DetectedStream& r) {
@@ -54,131 +22,21 @@ bool hasBookkeeping(const DetectedStream& r) {
 
 }  // namespace
 
-// What many rows share: suffix, scheme, type name and adapter bytes.
-struct StreamStore::Kind {
-    char suffix[DetectedStream::kSuffixCapacity];
-    char scheme[DetectedStream::kSchemeCapacity];
-    char typeName[DetectedStream::kTypeNameCapacity];
-    std::uint8_t adapterInfo[DetectedStream::kAdapterInfoSize];
-
-    static Kind of(const StreamFields& r) {
-        Kind kind{};
-        copyText(kind.suffix, sizeof kind.suffix, r.suffix);
-        copyText(kind.scheme, sizeof kind.scheme, r.scheme);
-        copyText(kind.typeName, sizeof kind.typeName, r.typeName);
-        std::memcpy(kind.adapterInfo, r.adapterInfo, sizeof kind.adapterInfo);
-        return kind;
-    }
-    std::string_view bytes() const {
-        return std::string_view(reinterpret_cast<const char*>(this), sizeof *this);
-    }
-    // Whether of(r) would equal this kind, without making it.
-    bool sameAs(const StreamFields& r) const {
-        return sameText(suffix, sizeof suffix, r.suffix) &&
-               sameText(scheme, sizeof scheme, r.scheme) &&
-               sameText(typeName, sizeof typeName, r.typeName) &&
-               std::memcmp(adapterInfo, r.adapterInfo, sizeof adapterInfo) == 0;
-    }
-
-  private:
-    // Whether the terminated `stored` text is `text`, without measuring `stored`.
-    static bool sameText(const char* stored, std::size_t capacity, std::string_view text) {
-        return text.size() < capacity && stored[text.size()] == '\0' &&
-               std::string_view(stored, text.size()) == text;
-    }
-};
-
-struct StreamStore::RowExtra {
-    std::shared_ptr<DetectedStream> record;
-    // What the row shows of its download, as of its last refresh.
-    TransferProgress transfer;
-    std::int32_t state = 0;
-};
-
-// A segment's two IPv6 addresses, kept for the few rows that came over IPv6.
-struct StreamStore::Ipv6Addresses {
-    std::uint8_t source[DetectedStream::kIpv6AddressSize];
-    std::uint8_t destination[DetectedStream::kIpv6AddressSize];
-};
-
-// The request headers of a row's latest sighting, kept once for all rows with the same ones
-// (most clients send the same User-Agent with every request) and freed with its last row.
-// Referer, User-Agent, Cookie, and for a request read inside TLS its HTTP version and server
-// name, in one string, each behind a zero byte but the first: header values hold no zero byte.
-struct StreamStore::RequestContext {
-    std::string joined;
-    std::uint32_t users = 0;
-
-    static constexpr char kSeparator = '\0';
-    static constexpr std::size_t kParts = 5;
-
-    static std::array<std::string_view, kParts> partsOf(const StreamFields& r) {
-        return {r.referer, r.userAgent, r.cookie, r.httpVersion, r.serverName};
-    }
-    static std::string of(const StreamFields& r) {
-        const auto parts = partsOf(r);
-        std::size_t size = kParts - 1;
-        for (std::string_view part : parts) {
-            size += part.size();
-        }
-        std::string joined;
-        joined.reserve(size);
-        for (std::size_t i = 0; i < kParts; ++i) {
-            if (i != 0) {
-                joined.append(1, kSeparator);
-            }
-            joined.append(parts[i]);
-        }
-        return joined;
-    }
-    bool sameAs(const StreamFields& r) const {
-        std::string_view text = joined;
-        const auto parts = partsOf(r);
-        for (std::size_t i = 0; i < kParts; ++i) {
-            if (!text.starts_with(parts[i])) {
-                return false;
-            }
-            text.remove_prefix(parts[i].size());
-            if (i + 1 < kParts) {
-                if (text.empty() || text.front() != kSeparator) {
-                    return false;
-                }
-                text.remove_prefix(1);
-            }
-        }
-        return text.empty();
-    }
-    void fill(DetectedStream& out) const {
-        const std::array<std::pair<char*, std::size_t>, kParts> fields = {
-            std::pair{out.referer, sizeof out.referer},
-            {out.userAgent, sizeof out.userAgent},
-            {out.cookie, sizeof out.cookie},
-            {out.httpVersion, sizeof out.httpVersion},
-            {out.serverName, sizeof out.serverName}};
-        std::string_view text = joined;
-        for (const auto& [field, capacity] : fields) {
-            const std::size_t end = std::min(text.find(kSeparator), text.size());
-            copyText(field, capacity, text.substr(0, end));
-            text.remove_prefix(std::min(end + 1, text.size()));
-        }
-    }
-};
-
 struct StreamStore::Row {
     std::uint8_t header[kHeaderBytes];
-    std::uint32_t text;  // host and path in the text arena
-    std::uint32_t kind;
+    std::uint32_t text;       // host and path in the text arena
+    std::uint32_t kind;       // its number in kinds_
     std::uint32_t query;      // 1 + its index in queries_, 0 for none
     std::uint32_t addresses;  // 1 + its index in ipv6Addresses_, 0 for an IPv4 row
-    std::uint32_t context;    // 1 + its index in contexts_, 0 for none
+    std::uint32_t headers;    // its reference in requestHeaders_, 0 for none
     std::uint32_t extra;      // 1 + its index in extras_, 0 for none (a 64-byte row)
 };
 
 constexpr std::size_t StreamStore::chunkRows() {
     static_assert(std::is_trivially_destructible_v<Row>, "rows are dropped without a visit");
+    static_assert(sizeof(Row) == 64, "a row fills one cache line");
     return HugeBlock::kHugePage / sizeof(Row);
 }
-
 StreamStore::StreamStore() : observers_(std::make_shared<const ObserverList>()) {}
 
 StreamStore::~StreamStore() {
@@ -213,69 +71,92 @@ void* StreamStore::nextRowSlot() {
 bool StreamStore::appendLocked(const StreamFields& record, const Key& key,
                                const DetectedStream* full) {
     try {
-        std::unique_ptr<RowExtra> extra;
-        if (full != nullptr && hasBookkeeping(*full)) {
-            extra = std::make_unique<RowExtra>();
-            extra->record = std::make_shared<DetectedStream>(*full);
-            extra->state = LoadDownloadState(*full);
-        }
-        std::uint32_t kind = internKind(record);
+        std::unique_ptr<StreamRowExtra> extra = extraToKeep(full);
+        const std::uint32_t kind = kinds_.intern(record);
         // The row's query and IPv6 addresses take their room before the row exists; should a
         // later step fail, they are only unreachable entries.
-        std::uint32_t query = 0;
-        if (std::string_view text = record.query; !text.empty()) {
-            queries_.emplace_back(text);
-            query = static_cast<std::uint32_t>(queries_.size());
-        }
-        std::uint32_t addresses = 0;
-        if (record.isIpv6()) {
-            Ipv6Addresses& added = ipv6Addresses_.emplace_back();
-            std::memcpy(added.source, record.srcAddr6, sizeof added.source);
-            std::memcpy(added.destination, record.dstAddr6, sizeof added.destination);
-            addresses = static_cast<std::uint32_t>(ipv6Addresses_.size());
-        }
-        std::uint32_t context = record.hasRequestContext() ? internContext(record) : 0;
+        const std::uint32_t query = storeQuery(record.query);
+        const std::uint32_t addresses = storeIpv6Addresses(record);
+        const std::uint32_t headers =
+            record.hasRequestContext() ? requestHeaders_.intern(record) : 0;
         std::uint32_t text = 0;
-        void* slot = nullptr;
-        try {
-            if (extra) {
-                extras_.reserve(extras_.size() + 1);  // the push below cannot fail then
-            }
-            text = texts_.store(static_cast<std::uint32_t>(rowCount_), key.host, key.path);
-            slot = nextRowSlot();
-            index_.insert(key.hash, text + 1);
-        } catch (const std::bad_alloc&) {
-            if (context != 0) {
-                releaseContext(context);  // no row will use it
-            }
-            throw;
-        }
+        void* slot = makeRoomForRow(key, extra != nullptr, headers, text);
         Row& stored = *new (slot) Row{};
         std::memcpy(stored.header, record.header, kHeaderBytes);
         stored.text = text;
         stored.kind = kind;
         stored.query = query;
         stored.addresses = addresses;
-        stored.context = context;
+        stored.headers = headers;
         if (extra) {
             extras_.push_back(std::move(extra));
             stored.extra = static_cast<std::uint32_t>(extras_.size());
         }
-        ++rowCount_;
-        publishedRowCount_.store(rowCount_, std::memory_order_release);
-        if (wantsBlocks()) {
-            blocksWanted_.store(true, std::memory_order_relaxed);
-        }
+        publishAppendedRow();
         return true;
     } catch (const std::bad_alloc&) {
         return false;
     }
 }
 
-StreamStore::RowExtra& StreamStore::extraOf(Row& row) {
+std::unique_ptr<StreamRowExtra> StreamStore::extraToKeep(const DetectedStream* full) {
+    if (full == nullptr || !hasBookkeeping(*full)) {
+        return nullptr;
+    }
+    auto extra = std::make_unique<StreamRowExtra>();
+    extra->record = std::make_shared<DetectedStream>(*full);
+    extra->state = LoadDownloadState(*full);
+    return extra;
+}
+
+std::uint32_t StreamStore::storeQuery(std::string_view query) {
+    if (query.empty()) {
+        return 0;
+    }
+    queries_.emplace_back(query);
+    return static_cast<std::uint32_t>(queries_.size());
+}
+
+std::uint32_t StreamStore::storeIpv6Addresses(const StreamFields& record) {
+    if (!record.isIpv6()) {
+        return 0;
+    }
+    ipv6Addresses_.push_back(Ipv6AddressPair::of(record));
+    return static_cast<std::uint32_t>(ipv6Addresses_.size());
+}
+
+// The row's slot, its host and path in the arena (`text`) and its index entry. Should one of
+// them fail, the row's share of request headers is given back: no row will use it.
+void* StreamStore::makeRoomForRow(const Key& key, bool withExtra, std::uint32_t headers,
+                                  std::uint32_t& text) {
+    try {
+        if (withExtra) {
+            extras_.reserve(extras_.size() + 1);  // the row's push cannot fail then
+        }
+        text = texts_.store(static_cast<std::uint32_t>(rowCount_), key.host, key.path);
+        void* slot = nextRowSlot();
+        index_.insert(key.hash, text + 1);
+        return slot;
+    } catch (const std::bad_alloc&) {
+        if (headers != 0) {
+            requestHeaders_.release(headers);
+        }
+        throw;
+    }
+}
+
+void StreamStore::publishAppendedRow() {
+    ++rowCount_;
+    publishedRowCount_.store(rowCount_, std::memory_order_release);
+    if (wantsBlocks()) {
+        blocksWanted_.store(true, std::memory_order_relaxed);
+    }
+}
+
+StreamRowExtra& StreamStore::extraOf(Row& row) {
     if (row.extra == 0) {
         extras_.reserve(extras_.size() + 1);
-        extras_.push_back(std::make_unique<RowExtra>());
+        extras_.push_back(std::make_unique<StreamRowExtra>());
         row.extra = static_cast<std::uint32_t>(extras_.size());
     }
     return *extras_[row.extra - 1];
@@ -320,7 +201,7 @@ StreamStore::Key StreamStore::keyOf(const DetectedStream& record) {
 }
 
 StreamStore::Key StreamStore::keyOf(const StreamFields& fields) {
-    return {fields.host, fields.path, hashKey(fields.host, fields.path)};
+    return {fields.host, fields.path, StreamKeyHash::of(fields.host, fields.path)};
 }
 
 StreamStore::AddResult StreamStore::add(const DetectedStream& record) {
@@ -402,16 +283,28 @@ int StreamStore::showTransfer(const DetectedStream& record, const TransferProgre
         if (row < 0) {
             return -1;
         }
-        RowExtra& extra = extraOf(rowAt(row));
+        StreamRowExtra& extra = extraOf(rowAt(row));
         extra.transfer = progress;
         extra.state = LoadDownloadState(record);
     }
+    tellRefreshed(row);
+    return row;
+}
+
+void StreamStore::tellRefreshed(int row) {
     if (auto list = observers()) {
         for (const auto& observer : *list) {
             observer->rowRefreshed(row);
         }
     }
-    return row;
+}
+
+void StreamStore::tellReset() {
+    if (auto list = observers()) {
+        for (const auto& observer : *list) {
+            observer->storeReset();
+        }
+    }
 }
 
 // A thread adding streams as fast as they come would take the lock again before a waiting
@@ -508,7 +401,7 @@ int StreamStore::rowCount() const {
 }
 
 int StreamStore::findRow(std::string_view host, std::string_view path) const {
-    std::uint32_t hash = hashKey(host, path);
+    std::uint32_t hash = StreamKeyHash::of(host, path);
     std::unique_lock lock = lockForReading();
     return findLocked(hash, host, path);
 }
@@ -523,13 +416,13 @@ std::shared_ptr<DetectedStream> StreamStore::sharedRecord(int row) {
         return nullptr;
     }
     Row& stored = rowAt(row);
-    RowExtra& extra = extraOf(stored);
+    StreamRowExtra& extra = extraOf(stored);
     if (!extra.record) {
         extra.record = materialize(stored);
     } else if (LoadDownloadState(*extra.record) != kStateDownloading) {
         // A download started now fetches the URL as last seen; a running one keeps its own.
-        copyText(extra.record->query, sizeof extra.record->query, queryText(stored));
-        fillContext(stored, *extra.record);
+        FieldText::copy(extra.record->query, sizeof extra.record->query, queryText(stored));
+        requestHeaders_.fill(stored.headers, *extra.record);
     }
     return extra.record;
 }
@@ -543,110 +436,47 @@ std::shared_ptr<DetectedStream> StreamStore::materialize(const Row& row) const {
 void StreamStore::fillRecord(const Row& row, DetectedStream& out) const {
     ClearRecordFields(out);
     std::memcpy(&out, row.header, kHeaderBytes);
-    const Kind& kind = kinds_[row.kind];
-    std::memcpy(out.suffix, kind.suffix, sizeof out.suffix);
-    std::memcpy(out.scheme, kind.scheme, sizeof out.scheme);
-    std::memcpy(out.typeName, kind.typeName, sizeof out.typeName);
-    std::memcpy(out.adapterInfo, kind.adapterInfo, sizeof out.adapterInfo);
+    kinds_.at(row.kind).fill(out);
     TextArena::Entry text = texts_.at(row.text);
-    copyText(out.host, sizeof out.host, text.host);
-    copyText(out.path, sizeof out.path, text.path);
-    copyText(out.query, sizeof out.query, queryText(row));
-    fillContext(row, out);
+    FieldText::copy(out.host, sizeof out.host, text.host);
+    FieldText::copy(out.path, sizeof out.path, text.path);
+    FieldText::copy(out.query, sizeof out.query, queryText(row));
+    requestHeaders_.fill(row.headers, out);
     if (row.addresses != 0) {
-        const Ipv6Addresses& addresses = ipv6Addresses_[row.addresses - 1];
-        std::memcpy(out.srcAddr6, addresses.source, sizeof out.srcAddr6);
-        std::memcpy(out.dstAddr6, addresses.destination, sizeof out.dstAddr6);
+        ipv6Addresses_[row.addresses - 1].fill(out);
     }
 }
 
-// A repeat brings its row's query and request context up to date.
+// A repeat brings its row's query and request headers up to date.
 void StreamStore::keepLatestSighting(int found, const StreamFields& record) {
-    // Without any query or context so far a repeat need not visit its row.
+    // Without any query or headers so far a repeat need not visit its row.
     std::string_view query = record.query;
-    bool context = record.hasRequestContext();
-    if (query.empty() && queries_.empty() && !context && contexts_.empty()) {
+    bool headers = record.hasRequestContext();
+    if (query.empty() && queries_.empty() && !headers && requestHeaders_.empty()) {
         return;
     }
     try {
         Row& row = rowAt(found);
         keepLatestQuery(row, query);
-        keepLatestContext(row, record);
+        keepLatestHeaders(row, record);
     } catch (const std::bad_alloc&) {
         // No memory for the new texts: the row keeps what it had.
     }
 }
 
-void StreamStore::keepLatestContext(Row& row, const StreamFields& record) {
-    if (row.context == 0) {
+void StreamStore::keepLatestHeaders(Row& row, const StreamFields& record) {
+    if (row.headers == 0) {
         if (record.hasRequestContext()) {
-            row.context = internContext(record);
+            row.headers = requestHeaders_.intern(record);
         }
         return;
     }
-    if (!contexts_[row.context - 1].sameAs(record)) {
-        // Taken first: a failed allocation leaves the row with its old context.
-        std::uint32_t latest = record.hasRequestContext() ? internContext(record) : 0;
-        releaseContext(row.context);
-        row.context = latest;
+    if (!requestHeaders_.matches(row.headers, record)) {
+        // Taken first: a failed allocation leaves the row with its old headers.
+        std::uint32_t latest = record.hasRequestContext() ? requestHeaders_.intern(record) : 0;
+        requestHeaders_.release(row.headers);
+        row.headers = latest;
     }
-}
-
-// The context's reference (1 + its index), shared with every row that has the same headers;
-// counts one more user.
-std::uint32_t StreamStore::internContext(const StreamFields& record) {
-    if (lastContext_ < contexts_.size() && contexts_[lastContext_].users != 0 &&
-        contexts_[lastContext_].sameAs(record)) {
-        ++contexts_[lastContext_].users;
-        return lastContext_ + 1;
-    }
-    std::string joined = RequestContext::of(record);
-    auto found = contextIndex_.find(joined);
-    if (found != contextIndex_.end()) {
-        lastContext_ = found->second;
-        ++contexts_[lastContext_].users;
-        return lastContext_ + 1;
-    }
-    if (freeContexts_.empty()) {
-        contexts_.emplace_back();
-        freeContexts_.push_back(static_cast<std::uint32_t>(contexts_.size() - 1));
-    }
-    std::uint32_t slot = freeContexts_.back();
-    RequestContext& context = contexts_[slot];
-    context.joined = std::move(joined);
-    try {
-        contextIndex_.emplace(context.joined, slot);
-    } catch (const std::bad_alloc&) {
-        context.joined.clear();
-        throw;
-    }
-    freeContexts_.pop_back();
-    context.users = 1;
-    lastContext_ = slot;
-    return slot + 1;
-}
-
-void StreamStore::releaseContext(std::uint32_t reference) {
-    RequestContext& context = contexts_[reference - 1];
-    if (--context.users != 0) {
-        return;
-    }
-    contextIndex_.erase(context.joined);
-    std::string().swap(context.joined);
-    try {
-        freeContexts_.push_back(reference - 1);
-    } catch (const std::bad_alloc&) {
-        // The slot stays unused; nothing refers to it.
-    }
-}
-
-void StreamStore::fillContext(const Row& row, DetectedStream& out) const {
-    if (row.context == 0) {
-        out.referer[0] = out.userAgent[0] = out.cookie[0] = '\0';
-        out.httpVersion[0] = out.serverName[0] = '\0';
-        return;
-    }
-    contexts_[row.context - 1].fill(out);
 }
 
 std::string_view StreamStore::queryText(const Row& row) const {
@@ -655,10 +485,7 @@ std::string_view StreamStore::queryText(const Row& row) const {
 
 void StreamStore::keepLatestQuery(Row& row, std::string_view query) {
     if (row.query == 0) {
-        if (!query.empty()) {
-            queries_.emplace_back(query);
-            row.query = static_cast<std::uint32_t>(queries_.size());
-        }
+        row.query = storeQuery(query);
         return;
     }
     std::string& kept = queries_[row.query - 1];
@@ -717,11 +544,11 @@ int StreamStore::rowView(int first, int count, StreamRowView* out) const {
 void StreamStore::fillView(const Row& stored, StreamRowView& out) const {
     out = StreamRowView{};
     TextArena::Entry text = texts_.at(stored.text);
-    copyText(out.host, sizeof out.host, text.host);
-    copyText(out.path, sizeof out.path, text.path);
-    std::memcpy(out.typeName, kinds_[stored.kind].typeName, sizeof out.typeName);
+    FieldText::copy(out.host, sizeof out.host, text.host);
+    FieldText::copy(out.path, sizeof out.path, text.path);
+    std::memcpy(out.typeName, kinds_.at(stored.kind).typeName, sizeof out.typeName);
     if (stored.extra != 0) {
-        const RowExtra& extra = *extras_[stored.extra - 1];
+        const StreamRowExtra& extra = *extras_[stored.extra - 1];
         out.transfer = extra.transfer;
         out.state = extra.state;
     }
@@ -738,152 +565,123 @@ void StreamStore::reset() {
         index_.clear();
         texts_.clear();
         kinds_.clear();
-        kindIndex_.clear();
         queries_.clear();
         ipv6Addresses_.clear();
-        contexts_.clear();
-        contextIndex_.clear();
-        freeContexts_.clear();
-        lastContext_ = 0;
-        lastKind_ = 0;
-        knownKinds_ = {};
+        requestHeaders_.clear();
         dropped_.store(0, std::memory_order_relaxed);
     }
     oldChunks.clear();  // unmapped outside the lock
     oldSpare = HugeBlock();
-    if (auto list = observers()) {
-        for (const auto& observer : *list) {
-            observer->storeReset();
-        }
-    }
+    tellReset();
 }
 
 bool StreamStore::removable(const Row& row) const {
     if (row.extra == 0) {
         return true;
     }
-    const RowExtra& extra = *extras_[row.extra - 1];
+    const StreamRowExtra& extra = *extras_[row.extra - 1];
     // A download that runs, waits or is paused keeps its row.
     return !extra.record || !HoldsDownload(LoadDownloadState(*extra.record));
 }
 
-// The kept rows are laid out afresh, with their texts and index; everything is built before
-// the old rows are touched, so that running out of memory leaves the list whole.
 std::vector<int> StreamStore::removeRows(const std::vector<int>& rows) {
     std::vector<int> moved;
     std::vector<HugeBlock> oldChunks;
     {
         std::lock_guard lock(mutex_);
         try {
-            std::vector<bool> gone(static_cast<std::size_t>(rowCount_), false);
-            bool any = false;
-            for (int row : rows) {
-                if (row >= 0 && row < rowCount_ && removable(rowAt(row))) {
-                    any = any || !gone[static_cast<std::size_t>(row)];
-                    gone[static_cast<std::size_t>(row)] = true;
-                }
-            }
-            if (!any) {
+            const std::vector<bool> gone = removableAmong(rows);
+            if (gone.empty()) {
                 return {};
             }
-            moved.assign(static_cast<std::size_t>(rowCount_), -1);
-            std::vector<HugeBlock> chunks;
-            TextArena texts;
-            StreamHashIndex index;
-            int kept = 0;
-            for (int row = 0; row < rowCount_; ++row) {
-                if (gone[static_cast<std::size_t>(row)]) {
-                    continue;
-                }
-                const auto at = static_cast<std::size_t>(kept);
-                if (at / chunkRows() == chunks.size()) {
-                    chunks.emplace_back(chunkRows() * sizeof(Row), false);
-                }
-                const Row& old = rowAt(row);
-                const TextArena::Entry text = texts_.at(old.text);
-                const std::uint32_t stored =
-                    texts.store(static_cast<std::uint32_t>(kept), text.host, text.path);
-                index.insert(hashKey(text.host, text.path), stored + 1);
-                Row& fresh =
-                    *new (&static_cast<Row*>(chunks.back().data())[at % chunkRows()]) Row(old);
-                fresh.text = stored;
-                moved[static_cast<std::size_t>(row)] = kept++;
-            }
-            // Nothing below allocates.
-            for (int row = 0; row < rowCount_; ++row) {
-                if (gone[static_cast<std::size_t>(row)]) {
-                    forgetRow(rowAt(row));
-                }
-            }
-            oldChunks.swap(chunks_);
-            chunks_ = std::move(chunks);
-            texts_ = std::move(texts);
-            index_.swap(index);
-            rowCount_ = kept;
-            publishedRowCount_.store(kept, std::memory_order_release);
+            moved = keepRowsBut(gone, oldChunks);
         } catch (const std::bad_alloc&) {
             return {};
         }
     }
     oldChunks.clear();  // unmapped outside the lock
-    if (auto list = observers()) {
-        for (const auto& observer : *list) {
-            observer->storeReset();
+    tellReset();
+    return moved;
+}
+
+std::vector<bool> StreamStore::removableAmong(const std::vector<int>& rows) const {
+    std::vector<bool> gone(static_cast<std::size_t>(rowCount_), false);
+    bool any = false;
+    for (int row : rows) {
+        if (row >= 0 && row < rowCount_ && removable(rowAt(row))) {
+            any = any || !gone[static_cast<std::size_t>(row)];
+            gone[static_cast<std::size_t>(row)] = true;
         }
     }
+    return any ? gone : std::vector<bool>{};
+}
+
+// The kept rows are laid out afresh, with their texts and index; everything is built before
+// the old rows are touched, so that running out of memory leaves the list whole.
+std::vector<int> StreamStore::keepRowsBut(const std::vector<bool>& gone,
+                                          std::vector<HugeBlock>& oldChunks) {
+    std::vector<int> moved(static_cast<std::size_t>(rowCount_), -1);
+    std::vector<HugeBlock> chunks;
+    TextArena texts;
+    StreamHashIndex index;
+    const int kept = copyKeptRows(gone, moved, chunks, texts, index);
+    // Nothing below allocates.
+    forgetRows(gone);
+    oldChunks.swap(chunks_);
+    chunks_ = std::move(chunks);
+    texts_ = std::move(texts);
+    index_.swap(index);
+    rowCount_ = kept;
+    publishedRowCount_.store(kept, std::memory_order_release);
     return moved;
+}
+
+int StreamStore::copyKeptRows(const std::vector<bool>& gone, std::vector<int>& moved,
+                              std::vector<HugeBlock>& chunks, TextArena& texts,
+                              StreamHashIndex& index) const {
+    int kept = 0;
+    for (int row = 0; row < rowCount_; ++row) {
+        if (!gone[static_cast<std::size_t>(row)]) {
+            copyRow(rowAt(row), kept, chunks, texts, index);
+            moved[static_cast<std::size_t>(row)] = kept++;
+        }
+    }
+    return kept;
+}
+
+// Copies `old` to row `at` of `chunks`, with its host and path and their index entry.
+void StreamStore::copyRow(const Row& old, int at, std::vector<HugeBlock>& chunks, TextArena& texts,
+                          StreamHashIndex& index) const {
+    const auto slot = static_cast<std::size_t>(at);
+    if (slot / chunkRows() == chunks.size()) {
+        chunks.emplace_back(chunkRows() * sizeof(Row), false);
+    }
+    const TextArena::Entry text = texts_.at(old.text);
+    const std::uint32_t stored = texts.store(static_cast<std::uint32_t>(at), text.host, text.path);
+    index.insert(StreamKeyHash::of(text.host, text.path), stored + 1);
+    Row& fresh = *new (&static_cast<Row*>(chunks.back().data())[slot % chunkRows()]) Row(old);
+    fresh.text = stored;
+}
+
+void StreamStore::forgetRows(const std::vector<bool>& gone) {
+    for (int row = 0; row < rowCount_; ++row) {
+        if (gone[static_cast<std::size_t>(row)]) {
+            forgetRow(rowAt(row));
+        }
+    }
 }
 
 // A row taken out gives back its share of the request headers and its extra; its query and
 // addresses stay in their tables until the next reset.
 void StreamStore::forgetRow(Row& row) {
-    if (row.context != 0) {
-        releaseContext(row.context);
-        row.context = 0;
+    if (row.headers != 0) {
+        requestHeaders_.release(row.headers);
+        row.headers = 0;
     }
     if (row.extra != 0) {
         extras_[row.extra - 1].reset();
         row.extra = 0;
     }
-}
-
-std::uint32_t StreamStore::internKind(const StreamFields& record) {
-    // The detector's key tells a kind seen before without a look at its texts.
-    // The key's low bits tell the suffix row and the scheme apart; its high bits, the snapshot.
-    KnownKind& known = knownKinds_[record.kindKey % knownKinds_.size()];
-    if (record.kindKey != 0 && record.kindKey == known.key) {
-        return known.kind;
-    }
-    const std::uint32_t kind = findOrAddKind(record);
-    known = {record.kindKey, kind};
-    return kind;
-}
-
-std::uint32_t StreamStore::findOrAddKind(const StreamFields& record) {
-    if (lastKind_ < kinds_.size() && kinds_[lastKind_].sameAs(record)) {
-        return lastKind_;
-    }
-    if (kinds_.size() <= kLinearKinds) {
-        // Few kinds (the usual case): found by comparing the record's fields in place, without
-        // building a kind or a key.
-        for (std::size_t i = 0; i < kinds_.size(); ++i) {
-            if (kinds_[i].sameAs(record)) {
-                lastKind_ = static_cast<std::uint32_t>(i);
-                return lastKind_;
-            }
-        }
-    }
-    Kind kind = Kind::of(record);
-    std::string key(kind.bytes());
-    auto found = kindIndex_.find(key);
-    if (found != kindIndex_.end()) {
-        lastKind_ = found->second;
-        return lastKind_;
-    }
-    lastKind_ = static_cast<std::uint32_t>(kinds_.size());
-    kinds_.push_back(kind);
-    kindIndex_.emplace(std::move(key), lastKind_);
-    return lastKind_;
 }
 
 void StreamStore::addObserver(std::shared_ptr<StreamStoreObserver> observer) {

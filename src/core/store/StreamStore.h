@@ -16,8 +16,12 @@
 #include "core/detect/DetectedStream.h"
 #include "core/detect/StreamFields.h"
 #include "core/store/HugeBlock.h"
+#include "core/store/Ipv6AddressPair.h"
+#include "core/store/SharedRequestHeaderTable.h"
 #include "core/store/StreamHashIndex.h"
+#include "core/store/StreamKindTable.h"
 #include "core/store/StreamList.h"
+#include "core/store/StreamRowExtra.h"
 #include "core/store/StreamRowView.h"
 #include "core/store/StreamStoreObserver.h"
 #include "core/store/TextArena.h"
@@ -127,11 +131,7 @@ class StreamStore : public StreamList {
     void removeObserver(const StreamStoreObserver* observer);
 
   private:
-    struct Kind;
-    struct Ipv6Addresses;
-    struct RequestContext;
     struct Row;
-    struct RowExtra;
     using ObserverList = std::vector<std::shared_ptr<StreamStoreObserver>>;
 
     // Rows per chunk: as many as fill one huge page, which is what a chunk occupies.
@@ -144,25 +144,40 @@ class StreamStore : public StreamList {
     // `full`, when given, is the whole record `record` views: a row keeps it when it holds
     // download bookkeeping.
     bool appendLocked(const StreamFields& record, const Key& key, const DetectedStream* full);
+    static std::unique_ptr<StreamRowExtra> extraToKeep(const DetectedStream* full);
+    // The reference a row keeps of a query or IPv6 addresses (1 + the index), 0 for none.
+    std::uint32_t storeQuery(std::string_view query);
+    std::uint32_t storeIpv6Addresses(const StreamFields& record);
+    void* makeRoomForRow(const Key& key, bool withExtra, std::uint32_t headers,
+                         std::uint32_t& text);
+    void publishAppendedRow();
     void tellAdded(std::span<const AddResult> results);
+    void tellRefreshed(int row);
+    void tellReset();
     void destroyRows();
     bool removable(const Row& row) const;
+    // For every row, whether it goes; empty when none of `rows` can go.
+    std::vector<bool> removableAmong(const std::vector<int>& rows) const;
+    // Lays the rows not `gone` out afresh; returns every row's new row (-1: gone) and leaves
+    // the old chunks in `oldChunks`, to be given back outside the lock.
+    std::vector<int> keepRowsBut(const std::vector<bool>& gone, std::vector<HugeBlock>& oldChunks);
+    int copyKeptRows(const std::vector<bool>& gone, std::vector<int>& moved,
+                     std::vector<HugeBlock>& chunks, TextArena& texts,
+                     StreamHashIndex& index) const;
+    void copyRow(const Row& old, int at, std::vector<HugeBlock>& chunks, TextArena& texts,
+                 StreamHashIndex& index) const;
+    void forgetRows(const std::vector<bool>& gone);
     void forgetRow(Row& row);
     // The row's extra, made on first request.
-    RowExtra& extraOf(Row& row);
+    StreamRowExtra& extraOf(Row& row);
     int findLocked(std::uint32_t hash, std::string_view host, std::string_view path) const;
-    std::uint32_t internKind(const StreamFields& record);
-    std::uint32_t findOrAddKind(const StreamFields& record);
     std::shared_ptr<DetectedStream> materialize(const Row& row) const;
     void fillRecord(const Row& row, DetectedStream& out) const;
     void fillView(const Row& row, StreamRowView& out) const;
     std::string_view queryText(const Row& row) const;
     void keepLatestQuery(Row& row, std::string_view query);
     void keepLatestSighting(int found, const StreamFields& record);
-    void keepLatestContext(Row& row, const StreamFields& record);
-    void fillContext(const Row& row, DetectedStream& out) const;
-    std::uint32_t internContext(const StreamFields& record);
-    void releaseContext(std::uint32_t reference);
+    void keepLatestHeaders(Row& row, const StreamFields& record);
     void giveWayToReaders() const;
     bool wantsChunk() const;
     std::size_t rowsToCome() const;
@@ -186,25 +201,13 @@ class StreamStore : public StreamList {
     std::atomic<int> publishedRowCount_{0};  // rowCount_, for readers without the lock
     int rowLimit_ = kDefaultRowLimit;
     std::atomic<std::uint64_t> dropped_{0};
-    std::vector<std::unique_ptr<RowExtra>> extras_;
+    std::vector<std::unique_ptr<StreamRowExtra>> extras_;
     StreamHashIndex index_;
     TextArena texts_;
-    std::vector<Kind> kinds_;
-    std::unordered_map<std::string, std::uint32_t> kindIndex_;
-    std::uint32_t lastKind_ = 0;
-    // Kinds by the detector's key (key 0: none).
-    struct KnownKind {
-        std::uint64_t key = 0;
-        std::uint32_t kind = 0;
-    };
-    std::array<KnownKind, 1024> knownKinds_{};
+    StreamKindTable kinds_;
     std::vector<std::string> queries_;
-    std::vector<Ipv6Addresses> ipv6Addresses_;
-    // Shared by rows; a deque, so that the index's views of its texts stay put.
-    std::deque<RequestContext> contexts_;
-    std::unordered_map<std::string_view, std::uint32_t> contextIndex_;
-    std::vector<std::uint32_t> freeContexts_;
-    std::uint32_t lastContext_ = 0;
+    std::vector<Ipv6AddressPair> ipv6Addresses_;
+    SharedRequestHeaderTable requestHeaders_;
 
     mutable std::mutex observerMutex_;
     std::shared_ptr<const ObserverList> observers_;
