@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/download/TransferProgress.h"
-#include "core/download/common/TransferText.h"
+#include "core/download/common/TransferFormat.h"
 
 namespace {
 
@@ -15,10 +15,19 @@ std::uint32_t WholeSeconds(double seconds) {
     return static_cast<std::uint32_t>(std::clamp(seconds, 0.0, kLongestSeconds));
 }
 
-// Whether the progress and size columns would read differently.
-bool ShownDifferently(const TransferProgress& before, const TransferProgress& after) {
-    return TransferText::progress(before) != TransferText::progress(after) ||
-           TransferText::size(before) != TransferText::size(after);
+// Whether the progress column reads differently: its stage, or the number that stage shows.
+bool ProgressShownDifferently(const TransferProgress& before, const TransferProgress& after) {
+    if (before.stage != after.stage) {
+        return true;
+    }
+    switch (after.stage) {
+        case TransferProgress::Stage::kPercent:
+            return before.percent != after.percent;
+        case TransferProgress::Stage::kRecorded:
+            return before.mediaSeconds != after.mediaSeconds;
+        default:
+            return false;
+    }
 }
 
 }  // namespace
@@ -39,11 +48,15 @@ bool RecordProgress::Report(std::uint64_t bytesWritten, double recordedSeconds,
     } else {
         progress.stage = TransferProgress::Stage::kRecorded;
     }
+    bool changed = ProgressShownDifferently(before, progress);
     if (bytesWritten > 0) {
         progress.size = bytesWritten;
+        // The size column changes in steps of its text, not with every byte.
+        std::string sizeText = FormatSize(bytesWritten);
+        changed |= sizeText != shownSize_;
+        shownSize_ = std::move(sizeText);
     }
     progress.bytesDone = bytesWritten;
-    bool changed = ShownDifferently(before, progress);
     reported_ = true;
     lastBytes_ = bytesWritten;
     lastSeconds_ = recordedSeconds;

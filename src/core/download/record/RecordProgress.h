@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "core/download/common/TickSource.h"
 
@@ -33,4 +34,5 @@ class RecordProgress {
     bool reported_ = false;
     std::uint64_t lastBytes_ = 0;
     double lastSeconds_ = 0;
+    std::string shownSize_;  // the size column's text as last reported
 };
